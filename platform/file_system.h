@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Folders and files as the tool sees them. Paths are Windows paths in 8-bit text (code page 932)
+// with backslashes: "C:\Tools\kdr4env\client". Each implementation maps them to its platform.
+namespace kdr {
+
+// Told about each item of a folder copy, for logs and progress. Paths are the copied source
+// paths in the same 8-bit text. Implementations may report after the fact.
+class CopyObserver {
+ public:
+  virtual ~CopyObserver() = default;
+  virtual void FileCopied(std::string_view source_path, uint64_t bytes) = 0;
+  // `error` is the platform's description of why the item could not be copied.
+  virtual void CopyFailed(std::string_view source_path, std::string_view error) = 0;
+};
+
+// Identity of a file's current content, to tell whether a cached copy is still current.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+  uint64_t file_id = 0;
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Creates exactly one folder whose parent exists (`path` has no trailing backslash). True
+  // only when it created the folder; false when it exists already or cannot be created.
+  virtual bool CreateFolder(std::string_view path) = 0;
+
+  // Creates every missing folder of `path` up to its last backslash; what follows the last
+  // backslash is a file name and is not created. True when all of them exist afterwards.
+  virtual bool MakeSurePathExists(std::string_view path) = 0;
+
+  // True when a file or folder of that name exists.
+  virtual bool Exists(std::string_view path) = 0;
+
+  // True only when `path` names an existing folder; a trailing backslash is accepted.
+  virtual bool IsFolder(std::string_view path) = 0;
+
+  // Copies every file and subfolder of folder `source` (ends with a backslash) with its whole
+  // subtree into folder `destination` (ends with a backslash): a missing destination is
+  // created, same-named files are replaced, folders merged, nothing deleted, no prompt.
+  // `owner` is the window that owns any message the platform shows (may be null).
+  // Returns 0 when everything was copied, nonzero otherwise (after copying all it could).
+  virtual int CopyFolder(std::string_view destination, std::string_view source, void* owner,
+                         CopyObserver* observer) = 0;
+
+  // Reads a whole file. nullopt when it is missing or cannot be read.
+  virtual std::optional<std::string> ReadFile(std::string_view path) = 0;
+
+  // Replaces (or creates) a file with `bytes` so that readers see either the old or the new
+  // content, never a part: a temporary file in the same folder, then a rename over the old one.
+  virtual bool WriteFileAtomically(std::string_view path, std::string_view bytes) = 0;
+
+  // The stamp of an existing file; nullopt when it is missing.
+  virtual std::optional<FileStamp> Stamp(std::string_view path) = 0;
+};
+
+}  // namespace kdr

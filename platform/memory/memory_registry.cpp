@@ -1,0 +1,247 @@
+#include "platform/memory/memory_registry.h"
+
+namespace kdr {
+namespace {
+
+class MemoryKey : public RegistryKey {
+ public:
+  MemoryKey(MemoryRegistry::Node* node, uint32_t access) : node_(node), access_(access) {}
+
+  Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
+    if (!(access_ & kKeyQueryValue)) return kAccessDenied;
+    const MemoryRegistry::Value* value = node_->FindValue(name);
+    if (!value) return kNotFound;
+    *type = value->type;
+    *data = value->data;
+    return kOk;
+  }
+
+  Status EnumKey(uint32_t index, std::string* name) override {
+    if (!(access_ & kKeyEnumerateSubKeys)) return kAccessDenied;
+    if (index >= node_->children.size()) return kNoMoreItems;
+    // Walks from the start; callers enumerate in index order, so remember the last position.
+    if (!cursor_valid_ || index < cursor_index_) {
+      cursor_ = node_->children.begin();
+      cursor_index_ = 0;
+      cursor_valid_ = true;
+    }
+    while (cursor_index_ < index) {
+      ++cursor_;
+      ++cursor_index_;
+    }
+    *name = cursor_->second->name;
+    return kOk;
+  }
+
+  Status EnumValue(uint32_t index, std::string* name, uint32_t* type, std::string* data) override {
+    if (!(access_ & kKeyQueryValue)) return kAccessDenied;
+    if (index >= node_->values.size()) return kNoMoreItems;
+    const MemoryRegistry::Value& value = node_->values[index];
+    *name = value.name;
+    *type = value.type;
+    *data = value.data;
+    return kOk;
+  }
+
+  Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
+    if (!(access_ & kKeySetValue)) return kAccessDenied;
+    node_->PutValue(name, type, data);
+    cursor_valid_ = false;
+    return kOk;
+  }
+
+ private:
+  MemoryRegistry::Node* node_;
+  uint32_t access_;
+  // Enumeration cursor over the ordered children, so that walking a key is linear.
+  bool cursor_valid_ = false;
+  uint32_t cursor_index_ = 0;
+  std::map<std::string, std::unique_ptr<MemoryRegistry::Node>, AsciiNoCaseLess>::iterator cursor_;
+};
+
+constexpr uint32_t kAllAccess = kKeyQueryValue | kKeySetValue | kKeyEnumerateSubKeys;
+
+}  // namespace
+
+bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names) {
+  names->clear();
+  if (path.empty()) return true;
+  size_t start = 0;
+  for (;;) {
+    size_t end = path.find('\\', start);
+    std::string_view name = path.substr(start, end == std::string_view::npos ? end : end - start);
+    if (name.empty()) return false;
+    names->push_back(name);
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) {
+  auto it = value_index.find(value_name);
+  return it == value_index.end() ? nullptr : &values[it->second];
+}
+
+const MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) const {
+  auto it = value_index.find(value_name);
+  return it == value_index.end() ? nullptr : &values[it->second];
+}
+
+MemoryRegistry::Node* MemoryRegistry::Node::FindChild(std::string_view child_name) {
+  auto it = children.find(child_name);
+  return it == children.end() ? nullptr : it->second.get();
+}
+
+const MemoryRegistry::Node* MemoryRegistry::Node::FindChild(std::string_view child_name) const {
+  auto it = children.find(child_name);
+  return it == children.end() ? nullptr : it->second.get();
+}
+
+MemoryRegistry::Value& MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
+                                                      std::string_view data) {
+  if (Value* existing = FindValue(value_name)) {
+    existing->type = type;
+    existing->data.assign(data);
+    return *existing;
+  }
+  values.push_back(Value{std::string(value_name), type, std::string(data)});
+  value_index.emplace(std::string(value_name), values.size() - 1);
+  return values.back();
+}
+
+bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
+  auto it = value_index.find(value_name);
+  if (it == value_index.end()) return false;
+  size_t position = it->second;
+  values.erase(values.begin() + static_cast<std::ptrdiff_t>(position));
+  value_index.erase(it);
+  for (auto& entry : value_index) {
+    if (entry.second > position) --entry.second;
+  }
+  return true;
+}
+
+MemoryRegistry::MemoryRegistry()
+    : machine_(std::make_unique<Node>()), user_(std::make_unique<Node>()) {}
+
+MemoryRegistry::Node* MemoryRegistry::Find(RootKey root, std::string_view path) {
+  std::vector<std::string_view> names;
+  if (!SplitKeyPath(path, &names)) return nullptr;
+  Node* node = &Root(root);
+  for (std::string_view name : names) {
+    node = node->FindChild(name);
+    if (!node) return nullptr;
+  }
+  return node;
+}
+
+const MemoryRegistry::Node* MemoryRegistry::Find(RootKey root, std::string_view path) const {
+  return const_cast<MemoryRegistry*>(this)->Find(root, path);
+}
+
+MemoryRegistry::Node* MemoryRegistry::Create(RootKey root, std::string_view path) {
+  std::vector<std::string_view> names;
+  if (!SplitKeyPath(path, &names)) return nullptr;
+  Node* node = &Root(root);
+  for (std::string_view name : names) {
+    Node* child = node->FindChild(name);
+    if (!child) {
+      auto created = std::make_unique<Node>();
+      created->name.assign(name);
+      child = created.get();
+      node->children.emplace(std::string(name), std::move(created));
+    }
+    node = child;
+  }
+  return node;
+}
+
+Status MemoryRegistry::OpenKey(RootKey root, std::string_view path, uint32_t access,
+                               RegistryKeyPtr* key, RegistryView /*view*/) {
+  std::vector<std::string_view> names;
+  if (!SplitKeyPath(path, &names)) return kNotFound;
+  Node* node = &Root(root);
+  for (std::string_view name : names) {
+    node = node->FindChild(name);
+    if (!node) return kNotFound;
+  }
+  if (node->denied) return kAccessDenied;
+  *key = std::make_unique<MemoryKey>(node, access);
+  return kOk;
+}
+
+Status MemoryRegistry::CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) {
+  Node* existing = Find(root, path);
+  if (existing && existing->denied) return kAccessDenied;
+  Node* node = existing ? existing : Create(root, path);
+  if (!node) return kInvalidParam;
+  *key = std::make_unique<MemoryKey>(node, kAllAccess);
+  return kOk;
+}
+
+bool MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
+  std::vector<std::string_view> names;
+  if (!SplitKeyPath(path, &names) || names.empty()) return false;
+  Node* parent = &Root(root);
+  for (size_t i = 0; i + 1 < names.size(); ++i) {
+    parent = parent->FindChild(names[i]);
+    if (!parent) return false;
+  }
+  auto it = parent->children.find(names.back());
+  if (it == parent->children.end()) return false;
+  parent->children.erase(it);
+  return true;
+}
+
+bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path,
+                                 std::string_view value_name) {
+  Node* node = Find(root, path);
+  return node && node->RemoveValue(value_name);
+}
+
+void MemoryRegistry::SetValue(RootKey root, std::string_view path, std::string_view name,
+                              uint32_t type, std::string_view data) {
+  if (Node* node = Create(root, path)) node->PutValue(name, type, data);
+}
+
+void MemoryRegistry::SetString(RootKey root, std::string_view path, std::string_view name,
+                               std::string_view text) {
+  std::string data(text);
+  data.push_back('\0');
+  SetValue(root, path, name, kRegSz, data);
+}
+
+void MemoryRegistry::SetDword(RootKey root, std::string_view path, std::string_view name,
+                              uint32_t value) {
+  SetValue(root, path, name, kRegDword, DwordData(value));
+}
+
+void MemoryRegistry::Deny(RootKey root, std::string_view path) {
+  if (Node* node = Create(root, path)) node->denied = true;
+}
+
+namespace {
+void Count(const MemoryRegistry::Node& node, size_t* keys, size_t* values) {
+  *values += node.values.size();
+  for (const auto& child : node.children) {
+    ++*keys;
+    Count(*child.second, keys, values);
+  }
+}
+}  // namespace
+
+size_t MemoryRegistry::CountKeys() const {
+  size_t keys = 0, values = 0;
+  Count(*machine_, &keys, &values);
+  Count(*user_, &keys, &values);
+  return keys;
+}
+
+size_t MemoryRegistry::CountValues() const {
+  size_t keys = 0, values = 0;
+  Count(*machine_, &keys, &values);
+  Count(*user_, &keys, &values);
+  return values;
+}
+
+}  // namespace kdr

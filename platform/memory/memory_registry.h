@@ -1,0 +1,80 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ascii_case.h"
+#include "platform/registry.h"
+
+// A registry held in memory, with the behaviour of the Windows registry that the tool relies
+// on: case-insensitive names that keep their created case, subkeys enumerated in ascending
+// case-insensitive order, values in creation order, access rights checked per handle.
+namespace kdr {
+
+class MemoryRegistry : public Registry {
+ public:
+  struct Value {
+    std::string name;
+    uint32_t type = kRegNone;
+    std::string data;
+  };
+  struct Node {
+    std::string name;
+    std::map<std::string, std::unique_ptr<Node>, AsciiNoCaseLess> children;
+    std::vector<Value> values;  // creation order
+    std::map<std::string, size_t, AsciiNoCaseLess> value_index;  // name -> position in values
+    bool denied = false;        // opening fails with kAccessDenied (for tests)
+
+    Value* FindValue(std::string_view value_name);
+    const Value* FindValue(std::string_view value_name) const;
+    Node* FindChild(std::string_view child_name);
+    const Node* FindChild(std::string_view child_name) const;
+    Value& PutValue(std::string_view value_name, uint32_t type, std::string_view data);
+    bool RemoveValue(std::string_view value_name);
+  };
+
+  MemoryRegistry();
+
+  Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
+                 RegistryView view = RegistryView::kDefault) override;
+  Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
+
+  // Direct access for loading, saving and inspecting a store (not part of the interface).
+  Node& Root(RootKey root) { return root == RootKey::kLocalMachine ? *machine_ : *user_; }
+  const Node& Root(RootKey root) const {
+    return root == RootKey::kLocalMachine ? *machine_ : *user_;
+  }
+  // The node at `path`, or null. An empty path is the root.
+  Node* Find(RootKey root, std::string_view path);
+  const Node* Find(RootKey root, std::string_view path) const;
+  // The node at `path`, created with its parents when missing. Null for a malformed path.
+  Node* Create(RootKey root, std::string_view path);
+  // Removes a key with its whole subtree; false when it does not exist. Handles that are open
+  // on it must not be used afterwards.
+  bool DeleteKey(RootKey root, std::string_view path);
+  bool DeleteValue(RootKey root, std::string_view path, std::string_view value_name);
+  // Convenience for tests and tools.
+  void SetValue(RootKey root, std::string_view path, std::string_view name, uint32_t type,
+                std::string_view data);
+  void SetString(RootKey root, std::string_view path, std::string_view name,
+                 std::string_view text);  // REG_SZ with its terminator
+  void SetDword(RootKey root, std::string_view path, std::string_view name, uint32_t value);
+  // Marks a key so that opening it fails with kAccessDenied.
+  void Deny(RootKey root, std::string_view path);
+
+  // Total number of keys and values below both roots (for tests and benchmarks).
+  size_t CountKeys() const;
+  size_t CountValues() const;
+
+ private:
+  std::unique_ptr<Node> machine_;
+  std::unique_ptr<Node> user_;
+};
+
+// Splits a backslash path into its names. False when a name is empty (a doubled, leading or
+// trailing backslash), which the registry refuses.
+bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names);
+
+}  // namespace kdr

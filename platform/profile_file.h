@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+// INI-format profile files, with the behaviour of the Windows private-profile functions:
+// section and key names match without regard to ASCII case, entries keep their order and
+// their place when replaced, an emptied section stays listed, bytes pass through unchanged.
+namespace kdr {
+
+class ProfileFile {
+ public:
+  virtual ~ProfileFile() = default;
+
+  // Removes all entries of `section` and leaves it (empty) in its place, creating the file
+  // and the section when missing (`entries` is an empty list: only that is used).
+  virtual bool WriteSection(std::string_view section, std::string_view entries,
+                            std::string_view file) = 0;
+
+  // Replaces the value of the entry `key` of `section`, or adds it at the end of the section;
+  // creates the file and the section when missing.
+  virtual bool WriteString(std::string_view section, std::string_view key, std::string_view value,
+                           std::string_view file) = 0;
+
+  // Fills `buffer` with the section names in file order, each ended by a NUL, the list ended
+  // by an empty name, cut to fit as Windows cuts it. Returns the characters written without
+  // the final NUL (buffer size - 2 when cut).
+  virtual uint32_t GetSectionNames(std::span<char> buffer, std::string_view file) = 0;
+
+  // Fills `buffer` with the entries of `section` ("key=value", each ended by a NUL, the list
+  // ended by an empty text), cut to fit as Windows cuts it. Returns the characters written
+  // without the final NUL: 0 for a missing or empty section.
+  virtual uint32_t GetSection(std::string_view section, std::span<char> buffer,
+                              std::string_view file) = 0;
+
+  // Writes out what earlier writes keep in memory. True when every file was written.
+  virtual bool Flush() = 0;
+
+  // The whole list of section names (NUL-separated, ended by an empty name), however long.
+  std::string ReadSectionNames(std::string_view file);
+  // The whole list of entries of `section`, however long.
+  std::string ReadSection(std::string_view section, std::string_view file);
+};
+
+}  // namespace kdr

@@ -1,0 +1,33 @@
+#include "platform/text_encoding.h"
+
+#include <cstdio>
+
+namespace kdr {
+namespace {
+
+bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
+
+}  // namespace
+
+std::string Cp932ForDisplay(std::string_view text) {
+  if (auto whole = Cp932ToUtf8(text)) return *whole;
+  // Decode character by character so one bad byte does not hide the rest.
+  std::string out;
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t len = (IsCp932LeadByte(c) && i + 1 < text.size()) ? 2 : 1;
+    if (auto part = Cp932ToUtf8(text.substr(i, len))) {
+      out += *part;
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+      len = 1;
+    }
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace kdr

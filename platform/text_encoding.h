@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The tool's 8-bit texts (registry and file names, profile text) are in code page 932; the
+// texts it shows are kept in UTF-8. These convert at the edges.
+namespace kdr {
+
+// Code page 932 to UTF-8. nullopt when `text` is not valid code page 932.
+std::optional<std::string> Cp932ToUtf8(std::string_view text);
+
+// UTF-8 to code page 932. nullopt when a character has no code page 932 form.
+std::optional<std::string> Utf8ToCp932(std::string_view text);
+
+// For logs and messages: code page 932 shown as UTF-8, any byte that does not decode as \xNN.
+std::string Cp932ForDisplay(std::string_view text);
+
+}  // namespace kdr

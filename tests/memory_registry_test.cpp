@@ -1,0 +1,35 @@
+#include "platform/memory/memory_registry.h"
+
+#include <gtest/gtest.h>
+
+namespace kdr {
+namespace {
+
+TEST(MemoryRegistryTest, DeleteValueKeepsOrderOfTheRest) {
+  MemoryRegistry reg;
+  reg.SetString(RootKey::kCurrentUser, "K", "a", "1");
+  reg.SetString(RootKey::kCurrentUser, "K", "b", "2");
+  reg.SetString(RootKey::kCurrentUser, "K", "c", "3");
+  ASSERT_TRUE(reg.DeleteValue(RootKey::kCurrentUser, "k", "B"));
+  RegistryKeyPtr key;
+  ASSERT_EQ(kOk, reg.OpenKey(RootKey::kCurrentUser, "K", kKeyQueryValue, &key));
+  std::string name, data;
+  uint32_t type = 0;
+  ASSERT_EQ(kOk, key->EnumValue(1, &name, &type, &data));
+  EXPECT_EQ("c", name);
+  ASSERT_EQ(kOk, key->QueryValue("C", &type, &data));
+  EXPECT_EQ(std::string("3\0", 2), data);
+  EXPECT_EQ(kNoMoreItems, key->EnumValue(2, &name, &type, &data));
+}
+
+TEST(MemoryRegistryTest, DeniedKeyRefusesOpenAndCreate) {
+  MemoryRegistry reg;
+  reg.Deny(RootKey::kCurrentUser, "Software\\Locked");
+  RegistryKeyPtr key;
+  EXPECT_EQ(kAccessDenied, reg.OpenKey(RootKey::kCurrentUser, "software\\locked", kKeyQueryValue, &key));
+  EXPECT_EQ(kAccessDenied, reg.CreateKey(RootKey::kCurrentUser, "Software\\Locked", &key));
+  EXPECT_EQ(nullptr, key);
+}
+
+}  // namespace
+}  // namespace kdr
