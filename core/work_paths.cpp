@@ -1,0 +1,61 @@
+#include "core/work_paths.h"
+
+namespace kdr {
+
+const std::string& WorkPaths::Folder(Edition edition) const {
+  switch (edition) {
+    case Edition::kPersonal:
+      return personal_folder;
+    case Edition::kClient:
+      return client_folder;
+    case Edition::kServer:
+      break;
+  }
+  return server_folder;
+}
+
+const std::string& WorkPaths::SettingsFile(Edition edition) const {
+  switch (edition) {
+    case Edition::kPersonal:
+      return personal_file;
+    case Edition::kClient:
+      return client_file;
+    case Edition::kServer:
+      break;
+  }
+  return server_file;
+}
+
+std::string ExecutableFolder(std::string_view executable_path) {
+  size_t last = std::string_view::npos;
+  for (size_t i = 0; i < executable_path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(executable_path[i]);
+    if (IsCp932LeadByte(c) && i + 1 < executable_path.size()) {
+      ++i;  // the trail byte may be 0x5C without being a separator
+    } else if (c == '\\') {
+      last = i;
+    }
+  }
+  if (last == std::string_view::npos) return std::string();
+  return std::string(executable_path.substr(0, last));
+}
+
+bool InitWorkPaths(std::string_view executable_path, size_t max_path, WorkPaths* paths) {
+  return InitWorkPathsFromFolder(ExecutableFolder(executable_path), max_path, paths);
+}
+
+bool InitWorkPathsFromFolder(std::string_view folder, size_t max_path, WorkPaths* paths) {
+  *paths = WorkPaths{};
+  if (folder.empty() || folder.size() + kLongestSuffix > max_path) return false;
+  paths->executable_folder.assign(folder);
+  paths->root = paths->executable_folder + "\\kdr4env";
+  paths->personal_folder = paths->root + "\\personal";
+  paths->personal_file = paths->personal_folder + "\\kdr4reg.fil";
+  paths->client_folder = paths->root + "\\client";
+  paths->client_file = paths->client_folder + "\\kdr4reg.fil";
+  paths->server_folder = paths->root + "\\server";
+  paths->server_file = paths->server_folder + "\\kdr4reg.fil";
+  return true;
+}
+
+}  // namespace kdr

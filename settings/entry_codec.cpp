@@ -1,0 +1,131 @@
+#include "settings/entry_codec.h"
+
+#include <array>
+
+namespace kdr {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendHex(std::string* out, std::string_view bytes) {
+  out->reserve(out->size() + bytes.size() * 2);
+  for (char c : bytes) {
+    unsigned char b = static_cast<unsigned char>(c);
+    out->push_back(kHexDigits[b >> 4]);
+    out->push_back(kHexDigits[b & 0x0f]);
+  }
+}
+
+std::string_view UpToFirstZero(std::string_view text) {
+  size_t zero = text.find('\0');
+  return zero == std::string_view::npos ? text : text.substr(0, zero);
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace
+
+bool IsCredentialName(std::string_view name) {
+  static constexpr std::array<std::string_view, 5> kMarkers = {"_PASS", "_USER", "_LOGIN",
+                                                               "_SCHEMA", "_SEL"};
+  for (std::string_view marker : kMarkers) {
+    if (name.find(marker) != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+void HexEncodeInPlace(std::string& text) {
+  std::string encoded;
+  AppendHex(&encoded, UpToFirstZero(text));
+  text.swap(encoded);
+}
+
+bool HexDecodeInPlace(std::string& text) {
+  std::string decoded;
+  size_t pairs = text.size() / 2;
+  decoded.reserve(pairs);
+  for (size_t i = 0; i < pairs; ++i) {
+    int high = HexValue(text[2 * i]);
+    int low = HexValue(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    decoded.push_back(static_cast<char>(high * 16 + low));
+  }
+  decoded.resize(UpToFirstZero(decoded).size());
+  text.swap(decoded);
+  return true;
+}
+
+std::string FormatEntry(std::string_view value_name, uint32_t type, std::string_view data,
+                        bool encode_credentials) {
+  std::string entry = std::to_string(type);
+  entry.push_back(':');
+  if (type == 3 || type == 4) {
+    AppendHex(&entry, data);
+    return entry;
+  }
+  std::string text(UpToFirstZero(data));
+  if (encode_credentials && IsCredentialName(value_name)) HexEncodeInPlace(text);
+  entry += text;
+  return entry;
+}
+
+ParseResult ParseEntry(std::string_view entry, ParsedEntry* parsed) {
+  *parsed = ParsedEntry{};
+  size_t equals = entry.find('=');
+  if (equals == std::string_view::npos) return ParseResult::kNoSeparator;
+  size_t colon = entry.find(':', equals + 1);
+  if (colon == std::string_view::npos) return ParseResult::kNoSeparator;
+  std::string_view type_text = entry.substr(equals + 1, colon - equals - 1);
+  // Ten digits at most, so that the value fits in 32 bits after the range check.
+  if (type_text.empty() || type_text.size() > 10) return ParseResult::kBadType;
+  uint64_t type = 0;
+  for (char c : type_text) {
+    if (c < '0' || c > '9') return ParseResult::kBadType;
+    type = type * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (type > 0xffffffffu) return ParseResult::kBadType;
+  std::string_view data = entry.substr(colon + 1);
+  if (type == 4) {
+    if (data.size() != 8) return ParseResult::kBadDword;
+    std::string bytes(data);
+    if (!HexDecodeInPlace(bytes)) return ParseResult::kBadDword;
+    // HexDecodeInPlace ends a text at a zero byte; a double word keeps all four bytes.
+    bytes.clear();
+    for (size_t i = 0; i < 4; ++i) {
+      bytes.push_back(static_cast<char>(HexValue(data[2 * i]) * 16 + HexValue(data[2 * i + 1])));
+    }
+    parsed->data = std::move(bytes);
+  } else {
+    parsed->data.assign(data);
+  }
+  parsed->name.assign(entry.substr(0, equals));
+  parsed->type = static_cast<uint32_t>(type);
+  return ParseResult::kOk;
+}
+
+std::string_view UnrepresentableReason(std::string_view value_name, std::string_view entry_text) {
+  if (value_name.find('=') != std::string_view::npos) return "value name holds \"=\"";
+  if (value_name.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return "value name holds a line break or a zero byte";
+  }
+  if (!value_name.empty() && (value_name.front() == '[' || value_name.front() == ';')) {
+    return "value name starts with \"[\" or \";\"";
+  }
+  if (!value_name.empty() && (IsBlank(value_name.front()) || IsBlank(value_name.back()))) {
+    return "value name starts or ends with a blank";
+  }
+  if (entry_text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return "text holds a line break";
+  }
+  if (!entry_text.empty() && IsBlank(entry_text.back())) return "text ends with a blank";
+  return {};
+}
+
+}  // namespace kdr
