@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string_view>
+
+#include "core/edition.h"
+
+// The texts the tool shows, in UTF-8.
+namespace kdr {
+
+inline constexpr std::string_view kNothingToCollectMessage = "Kodrel4の情報が有りません。";
+inline constexpr std::string_view kNotMigratedMessage =
+    "KodrelSEがインストールされていません、或いは、情報が収集されていません。";
+// Shown when the executable's folder is so long that the work paths would not fit.
+inline constexpr std::string_view kFolderTooLongMessage =
+    "このプログラムを置いたフォルダのパスが長すぎるため、情報の収集と移行ができません。"
+    "短いパスのフォルダ（例: C:\\kdr4tose）に移してから実行してください。";
+
+constexpr std::string_view CollectedMessage(Edition edition) {
+  switch (edition) {
+    case Edition::kPersonal:
+      return "Kodrel4 Personalの情報を収集しました。";
+    case Edition::kClient:
+      return "Kodrel4 Clientの情報を収集しました。";
+    case Edition::kServer:
+      break;
+  }
+  return "Kodrel4 Serverの情報を収集しました。";
+}
+
+constexpr std::string_view MigratedMessage(Edition edition) {
+  switch (edition) {
+    case Edition::kPersonal:
+      return "Kodrel Personalの情報を移行しました。";
+    case Edition::kClient:
+      return "Kodrel Clientの情報を移行しました。";
+    case Edition::kServer:
+      break;
+  }
+  return "Kodrel Serverの情報を移行しました。";
+}
+
+}  // namespace kdr

@@ -1,0 +1,164 @@
+#include "app/migrate_dlg.h"
+
+#include "app/messages.h"
+#include "core/edition_folders.h"
+#include "core/presence.h"
+#include "settings/settings_export.h"
+#include "settings/settings_import.h"
+
+namespace kdr {
+
+CMigrateDlg::CMigrateDlg(const Services& services, DialogView& view)
+    : services_(services), view_(view), log_(services.log ? *services.log : null_log_) {}
+
+bool CMigrateDlg::InitWorkPaths(std::string_view executable_path) {
+  return InitWorkPathsFromFolder(ExecutableFolder(executable_path));
+}
+
+bool CMigrateDlg::InitWorkPathsFromFolder(std::string_view folder) {
+  paths_valid_ = kdr::InitWorkPathsFromFolder(folder, services_.max_path, &paths_);
+  if (!paths_valid_) ShowMessage(kFolderTooLongMessage);
+  return paths_valid_;
+}
+
+EditionCode CMigrateDlg::DetectOldEditions() { return kdr::DetectOldEditions(services_.registry); }
+
+EditionCode CMigrateDlg::DetectNewEditions() { return kdr::DetectNewEditions(services_.registry); }
+
+EditionCode CMigrateDlg::DetectCollectedEditions() {
+  if (!paths_valid_) return 0;
+  return kdr::DetectCollectedEditions(services_.files, paths_);
+}
+
+void CMigrateDlg::RefreshButtons() {
+  EditionCode old_code = DetectOldEditions();
+  EditionCode new_code = DetectNewEditions();
+  EditionCode collected = DetectCollectedEditions();
+  // Without usable work paths neither command can do anything.
+  view_.EnableControl(kCollectButton, paths_valid_ && old_code != 0);
+  view_.EnableControl(kMigrateButton,
+                      paths_valid_ && new_code != 0 && collected != 0 && (new_code & collected) != 0);
+}
+
+DataFolderContext CMigrateDlg::DataContext() {
+  return DataFolderContext{services_.registry,
+                           services_.files,
+                           paths_,
+                           log_,
+                           services_.copy_observer,
+                           view_.CopyOwner(),
+                           [this](std::string_view text) { ShowMessage(text); },
+                           services_.max_path};
+}
+
+void CMigrateDlg::CollectEdition(Edition edition) {
+  log_.Done("collect " + std::string(EditionName(edition)));
+  last_run_.attempted += EditionWeight(edition);
+  MakeEditionFolders(services_.files, paths_, edition);
+  ExportContext exports{services_.registry, services_.profiles, log_};
+  DataFolderContext data = DataContext();
+  bool ok = true;
+  switch (edition) {
+    case Edition::kPersonal:
+      ok = ExportPersonalSettings(exports, paths_);
+      ok = CollectPersonalData(data) && ok;
+      break;
+    case Edition::kClient:
+      ok = ExportClientSettings(exports, paths_);
+      ok = CollectClientData(data) && ok;
+      break;
+    case Edition::kServer:
+      ok = ExportServerSettings(exports, paths_);
+      ok = CollectServerData(data) && ok;
+      break;
+  }
+  if (!ok) last_run_.failed += EditionWeight(edition);
+  ShowMessage(CollectedMessage(edition));
+}
+
+void CMigrateDlg::OnCollect() {
+  view_.EnableControl(kCollectButton, false);
+  view_.EnableControl(kMigrateButton, false);
+  view_.EnableControl(kExitButton, false);
+  last_run_ = RunSummary{};
+  if (!paths_valid_) {
+    ShowMessage(kFolderTooLongMessage);
+  } else {
+    EditionCode code = DetectOldEditions();
+    bool shown = false;
+    if (HasEdition(code, Edition::kPersonal)) {
+      CollectEdition(Edition::kPersonal);
+      shown = true;
+    }
+    if (HasEdition(code, Edition::kClient)) {
+      CollectEdition(Edition::kClient);
+      shown = true;
+    }
+    if (HasEdition(code, Edition::kServer)) {
+      CollectEdition(Edition::kServer);
+    } else if (!shown) {
+      ShowMessage(kNothingToCollectMessage);
+    }
+  }
+  RefreshButtons();
+  view_.EnableControl(kExitButton, true);
+}
+
+bool CMigrateDlg::MigrateEdition(Edition edition) {
+  log_.Done("migrate " + std::string(EditionName(edition)));
+  last_run_.attempted += EditionWeight(edition);
+  SettingsImporter importer(services_.registry, services_.profiles, log_);
+  importer.ImportSettingsFile(paths_.SettingsFile(edition));
+  DataFolderContext data = DataContext();
+  bool ok = false;
+  switch (edition) {
+    case Edition::kPersonal:
+      ok = MigratePersonalData(data);
+      break;
+    case Edition::kClient:
+      ok = MigrateClientData(data);
+      break;
+    case Edition::kServer:
+      ok = MigrateServerData(data);
+      break;
+  }
+  if (!ok) last_run_.failed += EditionWeight(edition);
+  return ok;
+}
+
+void CMigrateDlg::OnMigrate() {
+  view_.EnableControl(kCollectButton, false);
+  view_.EnableControl(kMigrateButton, false);
+  view_.EnableControl(kExitButton, false);
+  last_run_ = RunSummary{};
+  if (!paths_valid_) {
+    ShowMessage(kFolderTooLongMessage);
+  } else {
+    EditionCode new_code = DetectNewEditions();
+    EditionCode collected = DetectCollectedEditions();
+    auto shared = [&](Edition e) { return HasEdition(new_code, e) && HasEdition(collected, e); };
+    // `flag` holds the outcome of the last of Personal and Client that was attempted.
+    bool flag = false;
+    if (shared(Edition::kPersonal)) {
+      flag = MigrateEdition(Edition::kPersonal);
+      if (flag) ShowMessage(MigratedMessage(Edition::kPersonal));
+    }
+    if (shared(Edition::kClient)) {
+      flag = MigrateEdition(Edition::kClient);
+      if (flag) ShowMessage(MigratedMessage(Edition::kClient));
+    }
+    if (shared(Edition::kServer)) {
+      if (MigrateEdition(Edition::kServer)) {
+        ShowMessage(MigratedMessage(Edition::kServer));
+      } else {
+        ShowMessage(kNotMigratedMessage);
+      }
+    } else if (!flag) {
+      ShowMessage(kNotMigratedMessage);
+    }
+  }
+  RefreshButtons();
+  view_.EnableControl(kExitButton, true);
+}
+
+}  // namespace kdr

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/dialog_view.h"
+#include "core/activity_log.h"
+#include "core/edition.h"
+#include "core/work_paths.h"
+#include "datafolders/data_folders.h"
+#include "platform/file_system.h"
+#include "platform/profile_file.h"
+#include "platform/registry.h"
+
+namespace kdr {
+
+// The platform services the tool works through, built once per platform and passed down.
+struct Services {
+  Registry& registry;
+  FileSystem& files;
+  ProfileFile& profiles;
+  size_t max_path = 260;  // the longest path, terminators included, the file calls accept
+  ActivityLog* log = nullptr;            // optional
+  CopyObserver* copy_observer = nullptr;  // optional
+};
+
+// What the last command did, per edition, for the console tool's exit code.
+struct RunSummary {
+  EditionCode attempted = 0;  // editions the command worked on
+  EditionCode failed = 0;     // of those, the ones that reported a failure
+};
+
+// The main dialog's state and logic: the work paths, the button rule and the two commands.
+// The view shows it; this class knows nothing of windows.
+class CMigrateDlg {
+ public:
+  CMigrateDlg(const Services& services, DialogView& view);
+
+  // Derives the work paths from the executable's full path (or from a folder). When the folder
+  // is too long for the platform's paths, shows a message and returns false; the commands then
+  // stay disabled.
+  bool InitWorkPaths(std::string_view executable_path);
+  bool InitWorkPathsFromFolder(std::string_view folder);
+
+  // Enables Collect when an old edition is installed, Migrate when an edition is both installed
+  // in the new product and collected. Exit is not touched.
+  void RefreshButtons();
+
+  // The two commands behind the buttons.
+  void OnCollect();
+  void OnMigrate();
+
+  void ShowMessage(std::string_view text) { view_.ShowMessage(text); }
+
+  EditionCode DetectOldEditions();
+  EditionCode DetectNewEditions();
+  EditionCode DetectCollectedEditions();
+
+  const WorkPaths& paths() const { return paths_; }
+  bool paths_valid() const { return paths_valid_; }
+  const RunSummary& last_run() const { return last_run_; }
+
+ private:
+  DataFolderContext DataContext();
+  void CollectEdition(Edition edition);
+  bool MigrateEdition(Edition edition);
+
+  Services services_;
+  DialogView& view_;
+  NullActivityLog null_log_;
+  ActivityLog& log_;
+  WorkPaths paths_;
+  bool paths_valid_ = false;
+  RunSummary last_run_;
+};
+
+}  // namespace kdr

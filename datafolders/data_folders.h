@@ -1,0 +1,47 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "core/activity_log.h"
+#include "core/work_paths.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+
+// The data folders of the products (found through their PRV_PATH and PUB_PATH values) copied
+// into the work tree on Collect and from there into the new product's folders on Migrate.
+namespace kdr {
+
+struct DataFolderContext {
+  Registry& registry;
+  FileSystem& files;
+  const WorkPaths& paths;
+  ActivityLog& log;
+  CopyObserver* copy_observer;  // may be null
+  void* copy_owner;             // the window that owns the platform copy's own messages
+  std::function<void(std::string_view)> show_message;
+  size_t max_path;  // the longest path, terminators included, that the file calls accept
+};
+
+// Shown when a data path value could not be read.
+inline constexpr std::string_view kPathReadFailedMessage = "ファイルパスの取得に失敗しました。";
+
+// Collect: each returns false when it showed the path message (nothing of the edition copied).
+bool CollectPersonalData(DataFolderContext& ctx);
+bool CollectClientData(DataFolderContext& ctx);
+bool CollectServerData(DataFolderContext& ctx);
+
+// Migrate: true when the edition's path values were read (and, for Client, its destination
+// folders made); the copies' own outcome does not enter the result.
+bool MigratePersonalData(DataFolderContext& ctx);
+bool MigrateClientData(DataFolderContext& ctx);
+bool MigrateServerData(DataFolderContext& ctx);
+
+// Copies every entry of folder `source` into folder `destination` (both end with a backslash).
+// False when the source is not an existing folder, a path is too long for the platform, or the
+// copy fails.
+bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
+                        std::string_view source);
+
+}  // namespace kdr

@@ -1,0 +1,171 @@
+#include "settings/settings_export.h"
+
+#include <string>
+
+#include "platform/text_encoding.h"
+#include "settings/entry_codec.h"
+
+namespace kdr {
+namespace {
+
+// The Windows registry nests keys at most 512 levels deep; a store read from a file could
+// claim more, and the walk must not run out of stack.
+constexpr int kMaxTreeDepth = 512;
+
+constexpr uint32_t kQueryAndEnumerate = kKeyQueryValue | kKeyEnumerateSubKeys;
+
+std::string Describe(std::string_view key_path, std::string_view value_name) {
+  return Cp932ForDisplay(key_path) + ": " + Cp932ForDisplay(value_name);
+}
+
+// What the log shows of an entry: credential texts never in clear.
+std::string LoggedEntry(std::string_view value_name, std::string_view entry_text, bool encoded) {
+  if (encoded && IsCredentialName(value_name)) {
+    return Cp932ForDisplay(entry_text.substr(0, entry_text.find(':') + 1)) + "(credential, hidden)";
+  }
+  return Cp932ForDisplay(entry_text);
+}
+
+void WriteEntry(ExportContext& ctx, std::string_view key_path, std::string_view value_name,
+                uint32_t type, std::string_view data, bool encode_credentials,
+                std::string_view settings_file) {
+  std::string entry = FormatEntry(value_name, type, data, encode_credentials);
+  std::string_view why = UnrepresentableReason(value_name, entry);
+  if (!why.empty()) {
+    ctx.log.Skipped("value " + Describe(key_path, value_name), why);
+    return;
+  }
+  if (ctx.profiles.WriteString(key_path, value_name, entry, settings_file)) {
+    ctx.log.Done("export " + Describe(key_path, value_name) + " = " +
+                 LoggedEntry(value_name, entry, encode_credentials));
+  } else {
+    ctx.log.Skipped("value " + Describe(key_path, value_name), "the settings file refused it");
+  }
+}
+
+void ExportTree(ExportContext& ctx, const std::string& key_path, std::string_view settings_file,
+                int depth) {
+  ExportKeyValues(ctx, key_path, settings_file);
+  if (depth >= kMaxTreeDepth) {
+    ctx.log.Skipped("subkeys of " + Cp932ForDisplay(key_path), "deeper than the registry allows");
+    return;
+  }
+  RegistryKeyPtr key;
+  if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kQueryAndEnumerate, &key) != kOk) {
+    return;
+  }
+  std::string child_path;
+  std::string name;
+  for (uint32_t index = 0;; ++index) {
+    Status status = key->EnumKey(index, &name);
+    if (status == kNoMoreItems) break;
+    if (status != kOk) {
+      ctx.log.Skipped("subkey " + std::to_string(index) + " of " + Cp932ForDisplay(key_path),
+                      "the registry could not enumerate it");
+      continue;
+    }
+    child_path.assign(key_path).append("\\").append(name);
+    ExportTree(ctx, child_path, settings_file, depth + 1);
+  }
+}
+
+bool Finish(ExportContext& ctx, std::string_view settings_file) {
+  if (ctx.profiles.Flush()) return true;
+  ctx.log.Skipped("settings file " + Cp932ForDisplay(settings_file), "could not be written");
+  return false;
+}
+
+}  // namespace
+
+void ExportKeyTree(ExportContext& ctx, std::string_view key_path, std::string_view settings_file) {
+  ExportTree(ctx, std::string(key_path), settings_file, 0);
+}
+
+void ExportKeyValues(ExportContext& ctx, std::string_view key_path,
+                     std::string_view settings_file) {
+  // Emptied before the key is opened: a missing key still leaves its (empty) section, and
+  // entries of an earlier Collect vanish.
+  ctx.profiles.WriteSection(key_path, std::string_view("\0", 1), settings_file);
+  ctx.log.Done("section " + Cp932ForDisplay(key_path));
+  RegistryKeyPtr key;
+  if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kQueryAndEnumerate, &key) != kOk) {
+    return;
+  }
+  std::string name;
+  std::string data;
+  uint32_t type = 0;
+  for (uint32_t index = 0;; ++index) {
+    Status status = key->EnumValue(index, &name, &type, &data);
+    if (status == kNoMoreItems) break;
+    if (status != kOk) {
+      ctx.log.Skipped("value " + std::to_string(index) + " of " + Cp932ForDisplay(key_path),
+                      "the registry could not read it");
+      continue;
+    }
+    if (name == "PRVSAVE" || name == "RSTFILE") {
+      ctx.log.Skipped("value " + Describe(key_path, name), "never exported (skip list)");
+      continue;
+    }
+    WriteEntry(ctx, key_path, name, type, data, /*encode_credentials=*/true, settings_file);
+  }
+}
+
+void ExportSingleValue(ExportContext& ctx, std::string_view key_path, std::string_view value_name,
+                       std::string_view settings_file) {
+  RegistryKeyPtr key;
+  if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kKeyQueryValue, &key) != kOk) {
+    ctx.log.Skipped("value " + Describe(key_path, value_name), "its key does not exist");
+    return;
+  }
+  uint32_t type = 0;
+  std::string data;
+  if (key->QueryValue(value_name, &type, &data) != kOk) {
+    ctx.log.Skipped("value " + Describe(key_path, value_name), "it does not exist");
+    return;
+  }
+  WriteEntry(ctx, key_path, value_name, type, data, /*encode_credentials=*/false, settings_file);
+}
+
+bool ExportPersonalSettings(ExportContext& ctx, const WorkPaths& paths) {
+  static constexpr const char* kTrees[] = {
+      "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App1",
+      "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App2",
+      "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App3",
+      "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\DataNature",
+      "Software\\VTQ\\Kodrel\\Personal\\Client\\Current",
+      "Software\\VTQ\\Kodrel\\Personal\\Client\\Info",
+      "Software\\VTQ\\Kodrel\\Personal\\Client\\MAX",
+      "Software\\VTQ\\Kodrel\\Personal\\Common\\MAX",
+      "Software\\VTQ\\Kodrel\\Personal\\Common\\Rdb",
+      "Software\\VTQ\\Kodrel\\Personal\\Server\\Usr",
+  };
+  const std::string& file = paths.personal_file;
+  for (const char* tree : kTrees) ExportKeyTree(ctx, tree, file);
+  return Finish(ctx, file);
+}
+
+bool ExportClientSettings(ExportContext& ctx, const WorkPaths& paths) {
+  const std::string& file = paths.client_file;
+  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\AppInfo", file);
+  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Client", "Host", file);
+  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Client\\Current", file);
+  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Client\\Info", file);
+  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Client\\MAX", file);
+  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT", file);
+  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Common", "USER_LEVEL_", file);
+  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Common\\MAX", file);
+  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Common\\Rdb", file);
+  return Finish(ctx, file);
+}
+
+bool ExportServerSettings(ExportContext& ctx, const WorkPaths& paths) {
+  const std::string& file = paths.server_file;
+  // The Server edition keeps its settings below the Client branch.
+  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT", file);
+  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Common", "USER_LEVEL_", file);
+  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Server", "TBL_LEVEL", file);
+  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Server\\User", file);
+  return Finish(ctx, file);
+}
+
+}  // namespace kdr

@@ -1,0 +1,156 @@
+#include "settings/settings_import.h"
+
+#include "platform/ascii_case.h"
+#include "platform/text_encoding.h"
+#include "settings/entry_codec.h"
+
+namespace kdr {
+namespace {
+
+std::string_view ParseFailure(ParseResult result) {
+  switch (result) {
+    case ParseResult::kNoSeparator:
+      return "no \"=\" or no \":\" in the entry";
+    case ParseResult::kBadType:
+      return "the type is not a number";
+    case ParseResult::kBadDword:
+      return "double word data is not eight hex digits";
+    case ParseResult::kOk:
+      break;
+  }
+  return "";
+}
+
+}  // namespace
+
+bool MapKeyPath(std::string_view source, std::string* result) {
+  result->clear();
+  size_t at = source.find("Kodrel");
+  if (at == std::string_view::npos) return false;
+  result->assign(source.substr(0, at));
+  result->append("KodrelSE");
+  result->append(source.substr(at + 6));
+  return true;
+}
+
+bool IsInNewProductBranch(std::string_view key_path) {
+  if (!AsciiStartsWithNoCase(key_path, kNewProductBranch)) return false;
+  std::string_view rest = key_path.substr(kNewProductBranch.size());
+  if (rest.empty()) return true;
+  if (rest.front() != '\\') return false;  // "KodrelSEX" is another key
+  // Every name below the branch must be non-empty: no doubled or trailing separators.
+  rest.remove_prefix(1);
+  size_t start = 0;
+  for (;;) {
+    size_t end = rest.find('\\', start);
+    if (end == start || start == rest.size()) return false;
+    if (end == std::string_view::npos) return true;
+    start = end + 1;
+  }
+}
+
+bool SettingsImporter::MappedKeyFor(std::string_view section_name, std::string* mapped,
+                                    bool log_reason) {
+  if (!MapKeyPath(section_name, mapped)) {
+    if (log_reason) {
+      log_.Skipped("section " + Cp932ForDisplay(section_name), "holds no \"Kodrel\" to map");
+    }
+    return false;
+  }
+  if (!IsInNewProductBranch(*mapped)) {
+    if (log_reason) {
+      log_.Skipped("section " + Cp932ForDisplay(section_name),
+                   "maps to " + Cp932ForDisplay(*mapped) +
+                       ", outside the new product's branch Software\\VTQ\\KodrelSE");
+    }
+    mapped->clear();
+    return false;
+  }
+  return true;
+}
+
+int SettingsImporter::ImportSettingsFile(std::string_view file) {
+  std::string names = profiles_.ReadSectionNames(file);
+  std::string entries;
+  std::optional<std::string_view> section = sections_.Start(names);
+  // An empty list (missing file, or no section) creates and writes nothing.
+  if (section->empty()) section.reset();
+  while (section) {
+    std::string section_name(*section);
+    CreateMappedKey(section_name);
+    std::string mapped;
+    // Entries of a section that may not be written are not even read.
+    if (MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) {
+      entries = profiles_.ReadSection(section_name, file);
+      if (!entries.empty() && entries[0] != '\0') {
+        std::optional<std::string_view> entry = entries_.Start(entries);
+        while (entry) {
+          ImportEntry(section_name, *entry);
+          entry = entries_.NextListItem();
+        }
+      }
+    }
+    section = sections_.NextListItem();
+  }
+  return 1;
+}
+
+int SettingsImporter::CreateMappedKey(std::string_view section_name) {
+  std::string mapped;
+  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/true)) return 1;
+  RegistryKeyPtr key;
+  if (registry_.CreateKey(RootKey::kCurrentUser, mapped, &key) == kOk) {
+    log_.Done("key " + Cp932ForDisplay(mapped));
+  } else {
+    log_.Skipped("key " + Cp932ForDisplay(mapped), "could not be created");
+  }
+  return 1;
+}
+
+int SettingsImporter::ImportEntry(std::string_view section_name, std::string_view entry) {
+  std::string mapped;
+  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) return 1;
+  ParsedEntry parsed;
+  ParseResult result = ParseEntry(entry, &parsed);
+  std::string what = "entry " + Cp932ForDisplay(mapped) + ": ";
+  if (result != ParseResult::kOk) {
+    // The entry may hold a credential in the clear; name only what precedes the "=".
+    log_.Skipped(what + Cp932ForDisplay(entry.substr(0, entry.find('='))), ParseFailure(result));
+    return 1;
+  }
+  what += Cp932ForDisplay(parsed.name);
+  std::string data;
+  uint32_t type = 0;
+  if (parsed.type == 1) {
+    if (IsCredentialName(parsed.name) && !HexDecodeInPlace(parsed.data)) {
+      log_.Skipped(what, "credential text is not hex-encoded");
+      return 1;
+    }
+    type = kRegSz;
+    // Stored with its terminator; a text ends at its first zero byte.
+    data = parsed.data.substr(0, parsed.data.find('\0'));
+    data.push_back('\0');
+  } else if (parsed.type == 4) {
+    type = kRegDword;
+    data = parsed.data;
+  } else {
+    log_.Skipped(what, "type " + std::to_string(parsed.type) + " is not imported");
+    return 1;
+  }
+  RegistryKeyPtr key;
+  if (registry_.OpenKey(RootKey::kCurrentUser, mapped, kKeySetValue, &key) != kOk) {
+    log_.Skipped(what, "its key could not be opened");
+    return 1;
+  }
+  if (key->SetValue(parsed.name, type, data) == kOk) {
+    std::string shown = IsCredentialName(parsed.name) && type == kRegSz
+                            ? std::string("(credential, hidden)")
+                            : Cp932ForDisplay(entry.substr(entry.find('=') + 1));
+    log_.Done("import " + what + " = " + shown);
+  } else {
+    log_.Skipped(what, "the registry refused the value");
+  }
+  return 1;
+}
+
+}  // namespace kdr
