@@ -1,0 +1,507 @@
+#include "platform/portable/portable_profile_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/ascii_case.h"
+
+namespace kdr {
+namespace {
+
+enum Eol : uint8_t { kNoEol, kLf, kCr, kCrLf };
+
+constexpr std::string_view kEolText[] = {"", "\n", "\r", "\r\n"};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
+
+// Code page 932: a lead byte followed by a byte of the trail range is one character.
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+
+// Bytes of the two-byte character that starts at text[i]: 2, or 1 for a single-byte one.
+size_t CharSize(std::string_view text, size_t i) {
+  if (i + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[i])) &&
+      IsTrailByte(static_cast<unsigned char>(text[i + 1]))) {
+    return 2;
+  }
+  return 1;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && IsBlank(s[b])) ++b;
+  while (e > b && IsBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+std::string_view TrimSpaces(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && s[b] == ' ') ++b;
+  while (e > b && s[e - 1] == ' ') --e;
+  return s.substr(b, e - b);
+}
+
+// The lookup form of a name: ASCII letters upper-cased, two-byte characters left alone.
+std::string Fold(std::string_view name) {
+  std::string out(name);
+  for (size_t i = 0; i < out.size();) {
+    size_t n = CharSize(out, i);
+    if (n == 1) out[i] = AsciiUpper(out[i]);
+    i += n;
+  }
+  return out;
+}
+
+// What the lists show of a name or value: the bytes before its first NUL.
+std::string_view UpToNul(std::string_view s) {
+  size_t nul = s.find('\0');
+  return nul == std::string_view::npos ? s : s.substr(0, nul);
+}
+
+struct Line {
+  std::string text;  // without its line end
+  Eol eol = kCrLf;
+};
+
+enum class Kind { kBlank, kComment, kHeader, kEntry };
+
+// How one line reads.
+struct Parsed {
+  Kind kind = Kind::kBlank;
+  std::string_view name;  // section name of a header; key of an entry
+  std::string_view value;
+  bool has_equals = false;
+};
+
+Parsed ParseLine(std::string_view text) {
+  Parsed p;
+  std::string_view t = TrimBlanks(text);
+  if (t.empty()) return p;
+  if (t[0] == ';') {
+    p.kind = Kind::kComment;
+    return p;
+  }
+  if (t[0] == '[') {
+    p.kind = Kind::kHeader;
+    size_t i = 1;
+    while (i < t.size() && t[i] != ']') i += CharSize(t, i);
+    p.name = TrimBlanks(t.substr(1, std::min(i, t.size()) - 1));
+    return p;
+  }
+  p.kind = Kind::kEntry;
+  size_t eq = t.find('=');  // '=' is never the second byte of a two-byte character
+  if (eq == std::string_view::npos) {
+    p.name = t;
+    return p;
+  }
+  p.has_equals = true;
+  p.name = TrimBlanks(t.substr(0, eq));
+  p.value = TrimBlanks(t.substr(eq + 1));
+  return p;
+}
+
+// Splits bytes into lines: CR LF, LF and a lone CR each end one.
+std::vector<Line> SplitLines(std::string_view bytes) {
+  std::vector<Line> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = start;
+    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
+    Line line;
+    line.text.assign(bytes.substr(start, end - start));
+    if (end == bytes.size()) {
+      line.eol = kNoEol;
+      start = end;
+    } else if (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') {
+      line.eol = kCrLf;
+      start = end + 2;
+    } else {
+      line.eol = bytes[end] == '\r' ? kCr : kLf;
+      start = end + 1;
+    }
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+}  // namespace
+
+struct PortableProfileFile::Document {
+  struct Section {
+    Line header;
+    std::string name;    // as the header spells it
+    std::string folded;  // Fold(name)
+    std::vector<Line> body;
+    // Index just after the last entry of the body: where a new key goes.
+    size_t entries_end = 0;
+    // Folded key -> body index of its first entry; built on the first write to the section.
+    std::unordered_map<std::string, size_t> keys;
+    bool indexed = false;
+
+    void Index() {
+      keys.clear();
+      for (size_t i = 0; i < body.size(); ++i) {
+        Parsed p = ParseLine(body[i].text);
+        if (p.kind == Kind::kEntry && p.has_equals) keys.try_emplace(Fold(p.name), i);
+      }
+      indexed = true;
+    }
+  };
+
+  std::vector<Line> preamble;  // lines before the first section
+  std::vector<std::unique_ptr<Section>> sections;
+  std::unordered_map<std::string, std::vector<Section*>> by_name;  // file order
+
+  void Parse(std::string_view bytes) {
+    preamble.clear();
+    sections.clear();
+    by_name.clear();
+    for (Line& line : SplitLines(bytes)) AppendLine(std::move(line));
+  }
+
+  // Adds a line read from a file at the end of the document.
+  void AppendLine(Line line) {
+    Parsed p = ParseLine(line.text);
+    if (p.kind == Kind::kHeader) {
+      auto section = std::make_unique<Section>();
+      section->name.assign(p.name);
+      section->folded = Fold(section->name);
+      section->header = std::move(line);
+      by_name[section->folded].push_back(section.get());
+      sections.push_back(std::move(section));
+      return;
+    }
+    if (sections.empty()) {
+      preamble.push_back(std::move(line));
+      return;
+    }
+    Section& s = *sections.back();
+    s.body.push_back(std::move(line));
+    if (p.kind == Kind::kEntry) s.entries_end = s.body.size();
+  }
+
+  Section* Find(std::string_view folded) {
+    auto it = by_name.find(std::string(folded));
+    return it == by_name.end() ? nullptr : it->second.front();
+  }
+
+  // The line that is last in the file, or null for an empty file.
+  Line* LastLine() {
+    if (!sections.empty()) {
+      Section& s = *sections.back();
+      return s.body.empty() ? &s.header : &s.body.back();
+    }
+    return preamble.empty() ? nullptr : &preamble.back();
+  }
+
+  std::string Serialize() const {
+    size_t size = 0;
+    auto measure = [&](const Line& l) { size += l.text.size() + 2; };
+    for (const Line& l : preamble) measure(l);
+    for (const auto& s : sections) {
+      measure(s->header);
+      for (const Line& l : s->body) measure(l);
+    }
+    std::string out;
+    out.reserve(size);
+    auto put = [&](const Line& l) {
+      out += l.text;
+      out += kEolText[l.eol];
+    };
+    for (const Line& l : preamble) put(l);
+    for (const auto& s : sections) {
+      put(s->header);
+      for (const Line& l : s->body) put(l);
+    }
+    return out;
+  }
+
+  // Lines that need more than one line of the file (a name or value holding a line break)
+  // or that read as a section header are added by writing the document out with them and
+  // reading it back, so the document is always what reading the file would give.
+  void SpliceAndReparse(const Section* section, size_t index, std::string_view text) {
+    std::string out;
+    auto put = [&](const Line& l) {
+      out += l.text;
+      out += kEolText[l.eol];
+    };
+    for (const Line& l : preamble) put(l);
+    for (const auto& s : sections) {
+      put(s->header);
+      for (size_t i = 0; i <= s->body.size(); ++i) {
+        if (s.get() == section && i == index) out += text;
+        if (i < s->body.size()) put(s->body[i]);
+      }
+    }
+    if (section == nullptr) out += text;
+    Parse(out);
+  }
+
+  static bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+  }
+
+  // Makes sure the line before an insertion ends, as the platform does before adding text.
+  static void EndLine(Line* line) {
+    if (line != nullptr && line->eol == kNoEol) line->eol = kCrLf;
+  }
+
+  // Appends "[name]" and, when `entry` is given, that line after it.
+  void AppendSection(std::string_view name, const std::string* entry) {
+    EndLine(LastLine());
+    std::string header = "[" + std::string(name) + "]";
+    if (HasLineBreak(name) ||
+        (entry != nullptr && (HasLineBreak(*entry) || ParseLine(*entry).kind == Kind::kHeader))) {
+      std::string text = header + "\r\n";
+      if (entry != nullptr) text += *entry + "\r\n";
+      SpliceAndReparse(nullptr, 0, text);
+      return;
+    }
+    AppendLine(Line{std::move(header), kCrLf});
+    if (entry != nullptr) AppendLine(Line{*entry, kCrLf});
+  }
+
+  // Inserts the line `entry` after the last entry of `s`.
+  void InsertEntry(Section& s, const std::string& entry) {
+    Line* before = s.entries_end == 0 ? &s.header : &s.body[s.entries_end - 1];
+    EndLine(before);
+    Parsed p = ParseLine(entry);
+    if (HasLineBreak(entry) || p.kind == Kind::kHeader) {
+      SpliceAndReparse(&s, s.entries_end, entry + "\r\n");
+      return;
+    }
+    size_t at = s.entries_end;
+    s.body.insert(s.body.begin() + static_cast<ptrdiff_t>(at), Line{entry, kCrLf});
+    if (p.kind == Kind::kEntry) {
+      s.entries_end = at + 1;
+      if (s.indexed && p.has_equals) s.keys.try_emplace(Fold(p.name), at);
+    }
+  }
+
+  void WriteString(std::string_view section_param, std::string_view key_param,
+                   std::string_view value) {
+    std::string_view section_name = TrimSpaces(section_param);
+    std::string_view key = TrimSpaces(key_param);
+    std::string line = std::string(key) + "=" + std::string(value);
+    Section* s = Find(Fold(section_name));
+    if (s == nullptr) {
+      AppendSection(section_name, &line);
+      return;
+    }
+    Parsed wanted = ParseLine(line);
+    if (wanted.kind == Kind::kEntry && wanted.has_equals && wanted.name == key) {
+      if (!s->indexed) s->Index();
+      auto it = s->keys.find(Fold(key));
+      if (it != s->keys.end()) {
+        Line& existing = s->body[it->second];
+        // The key keeps the spelling it has in the file.
+        std::string_view old_key = ParseLine(existing.text).name;
+        existing.text = std::string(old_key) + "=" + std::string(value);
+        if (HasLineBreak(value)) Parse(Serialize());
+        return;
+      }
+    }
+    InsertEntry(*s, line);
+  }
+
+  void EmptySection(std::string_view section_param) {
+    std::string_view section_name = TrimSpaces(section_param);
+    auto it = by_name.find(Fold(section_name));
+    if (it == by_name.end()) {
+      AppendSection(section_name, nullptr);
+      return;
+    }
+    for (Section* s : it->second) {
+      std::vector<Line> kept;
+      for (Line& l : s->body) {
+        if (ParseLine(l.text).kind != Kind::kEntry) kept.push_back(std::move(l));
+      }
+      s->body = std::move(kept);
+      s->entries_end = 0;
+      s->keys.clear();
+      s->indexed = false;
+      // A last line without its line end that followed an entry still needs none.
+    }
+  }
+};
+
+PortableProfileFile::PortableProfileFile(FileSystem& fs) : fs_(fs) {}
+
+PortableProfileFile::~PortableProfileFile() { Flush(); }
+
+void PortableProfileFile::Load(CachedFile& cached) {
+  // Stamp before and after reading: a file that changed meanwhile is read again.
+  for (int attempt = 0;; ++attempt) {
+    std::optional<FileStamp> before = fs_.Stamp(cached.path);
+    std::optional<std::string> bytes =
+        before ? fs_.ReadFile(cached.path) : std::optional<std::string>();
+    std::optional<FileStamp> after = fs_.Stamp(cached.path);
+    if (before != after && attempt < 3) continue;
+    if (!cached.document) cached.document = std::make_unique<Document>();
+    cached.document->Parse(bytes ? std::string_view(*bytes) : std::string_view());
+    cached.stamp = after;
+    break;
+  }
+  for (const Operation& op : cached.pending) Apply(*cached.document, op);
+}
+
+PortableProfileFile::CachedFile& PortableProfileFile::Open(std::string_view file) {
+  std::string key = Fold(file);
+  auto it = files_.find(key);
+  if (it == files_.end()) {
+    CachedFile& cached = files_[key];
+    cached.path.assign(file);
+    Load(cached);
+    return cached;
+  }
+  CachedFile& cached = it->second;
+  if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
+  return cached;
+}
+
+void PortableProfileFile::Apply(Document& document, const Operation& op) {
+  if (op.is_section) {
+    document.EmptySection(op.section);
+    // Entries of a non-empty list are added as lines, each after the last entry.
+    std::string_view list = op.value;
+    Document::Section* s = document.Find(Fold(TrimSpaces(op.section)));
+    while (s != nullptr && !list.empty() && list.front() != '\0') {
+      size_t nul = list.find('\0');
+      std::string_view entry = list.substr(0, nul);
+      document.InsertEntry(*s, std::string(entry));
+      s = document.Find(Fold(TrimSpaces(op.section)));
+      list = nul == std::string_view::npos ? std::string_view() : list.substr(nul + 1);
+    }
+  } else {
+    document.WriteString(op.section, op.key, op.value);
+  }
+}
+
+bool PortableProfileFile::WriteSection(std::string_view section, std::string_view entries,
+                                       std::string_view file) {
+  CachedFile& cached = Open(file);
+  Operation op;
+  op.is_section = true;
+  op.section.assign(section);
+  op.value.assign(entries);
+  Apply(*cached.document, op);
+  cached.pending.push_back(std::move(op));
+  cached.dirty = true;
+  return true;
+}
+
+bool PortableProfileFile::WriteString(std::string_view section, std::string_view key,
+                                      std::string_view value, std::string_view file) {
+  CachedFile& cached = Open(file);
+  Operation op;
+  op.section.assign(section);
+  op.key.assign(key);
+  op.value.assign(value);
+  Apply(*cached.document, op);
+  cached.pending.push_back(std::move(op));
+  cached.dirty = true;
+  return true;
+}
+
+uint32_t PortableProfileFile::GetSectionNames(std::span<char> buffer, std::string_view file) {
+  size_t size = buffer.size();
+  if (size == 0) return 0;
+  if (size == 1) {
+    buffer[0] = '\0';
+    return 0;
+  }
+  Document& doc = *Open(file).document;
+  char* out = buffer.data();
+  size_t room = size - 1;  // what a name and its NUL may take, keeping one for the list's end
+  size_t pos = 0;
+  for (const auto& s : doc.sections) {
+    std::string_view name = UpToNul(s->name);
+    if (name.empty()) continue;
+    size_t need = name.size() + 1;
+    if (need >= room) {
+      // Cut: as much of this name as fits, its NUL and the list's NUL.
+      if (room > 0) {
+        std::memcpy(out + pos, name.data(), room - 1);
+        pos += room - 1;
+        out[pos++] = '\0';
+      }
+      out[pos] = '\0';
+      return static_cast<uint32_t>(size - 2);
+    }
+    std::memcpy(out + pos, name.data(), name.size());
+    pos += name.size();
+    out[pos++] = '\0';
+    room -= need;
+  }
+  out[pos] = '\0';
+  return static_cast<uint32_t>(pos);
+}
+
+uint32_t PortableProfileFile::GetSection(std::string_view section, std::span<char> buffer,
+                                         std::string_view file) {
+  size_t size = buffer.size();
+  if (size == 0) return 0;
+  char* out = buffer.data();
+  if (size == 1) {
+    out[0] = '\0';
+    return 0;
+  }
+  Document& doc = *Open(file).document;
+  Document::Section* s = doc.Find(Fold(TrimSpaces(section)));
+  if (s == nullptr) {
+    out[0] = out[1] = '\0';
+    return 0;
+  }
+  size_t left = size;  // room left, as the platform counts it
+  size_t pos = 0;
+  // Copies at most left - 2 bytes of `text` and a NUL.
+  auto copy = [&](std::string_view text) {
+    size_t n = std::min(text.size(), left - 2);
+    std::memcpy(out + pos, text.data(), n);
+    out[pos + n] = '\0';
+    pos += n + 1;
+    left -= n + 1;
+  };
+  for (const Line& line : s->body) {
+    if (left <= 2) break;
+    Parsed p = ParseLine(line.text);
+    if (p.kind != Kind::kEntry) continue;
+    copy(UpToNul(p.name));
+    if (left < 2) break;
+    if (p.has_equals) {
+      out[pos - 1] = '=';  // the key's NUL becomes the '=' before its value
+      copy(UpToNul(p.value));
+    }
+  }
+  out[pos] = '\0';
+  if (left <= 1) {
+    out[pos - 1] = '\0';
+    return static_cast<uint32_t>(size - 2);
+  }
+  uint32_t written = static_cast<uint32_t>(size - left);
+  if (written == size - 2) out[size - 1] = '\0';
+  return written;
+}
+
+bool PortableProfileFile::Flush() {
+  bool all = true;
+  for (auto& [key, cached] : files_) {
+    if (!cached.dirty) continue;
+    if (!fs_.WriteFileAtomically(cached.path, cached.document->Serialize())) {
+      all = false;
+      continue;
+    }
+    cached.dirty = false;
+    cached.pending.clear();
+    cached.stamp = fs_.Stamp(cached.path);
+  }
+  return all;
+}
+
+size_t PortableProfileFile::PendingFiles() const {
+  size_t n = 0;
+  for (const auto& [key, cached] : files_) n += cached.dirty ? 1 : 0;
+  return n;
+}
+
+}  // namespace kdr

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/profile_file.h"
+
+// The Windows private-profile functions, our own implementation, the same on every platform.
+//
+// A file is read once and kept in memory, as its lines, with an index of its sections and of
+// the keys of each section, so that a write costs about as much as the line it writes and an
+// export of n values O(n) in all. Writes change only the copy in memory; Flush() writes every
+// changed file whole, atomically, through FileSystem::WriteFileAtomically. Before each call the
+// file's FileSystem::Stamp is compared with the one it had when it was read or written: a file
+// changed by someone else is read again, and writes not yet flushed are applied to it anew, as
+// the platform, which reads the file on every call, would have applied them.
+//
+// What is written and what is read back follow Windows:
+// - Lines end with CR LF, LF or a lone CR; a new line is written with CR LF, and a last line
+//   without one gets CR LF before anything is added after it.
+// - A line whose first character other than space, tab and vertical tab is '[' starts a
+//   section; its name runs to the first ']' or to the end of the line, without the spaces, tabs
+//   and vertical tabs around it. Lines before the first section belong to none and are never
+//   read. A line whose first such character is ';' is a comment: never a key, never listed.
+//   Other lines are entries: the key is what stands before the first '=', the value what
+//   follows it, both without spaces, tabs and vertical tabs around them; a line without '='
+//   is listed by GetSection as it is, but it is no key that a write could replace.
+// - Names passed in lose the spaces (only spaces) around them. Section and key names match
+//   without regard to the case of ASCII letters; the bytes of a two-byte character of code
+//   page 932 are compared as they are (the second byte may look like an ASCII letter or ']').
+// - A write replaces the value of the first entry of that key in the first section of that
+//   name, keeping the name as the file spells it; a new key is inserted after the last entry
+//   of the section (before comments and blank lines that follow it), a new section appended
+//   at the end of the file. Every other line, comments, blank lines, odd bytes and NULs
+//   included, is kept as it is.
+// - WriteSection with an empty list removes the entries of every section of that name and
+//   keeps the sections (and their comments), or appends the section when there is none.
+// - The two list functions fill the caller's buffer as Windows does, cutting the list to fit
+//   and ending it with two NULs, and return what Windows returns (the buffer size - 2 when
+//   the list was cut). A NUL inside a name or value ends that name or value in the lists.
+namespace kdr {
+
+class PortableProfileFile : public ProfileFile {
+ public:
+  // Uses only fs.ReadFile, fs.WriteFileAtomically and fs.Stamp. `fs` must outlive this object.
+  explicit PortableProfileFile(FileSystem& fs);
+  // Writes what is not written yet (as Flush does) and forgets the files.
+  ~PortableProfileFile() override;
+  PortableProfileFile(const PortableProfileFile&) = delete;
+  PortableProfileFile& operator=(const PortableProfileFile&) = delete;
+
+  bool WriteSection(std::string_view section, std::string_view entries,
+                    std::string_view file) override;
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value,
+                   std::string_view file) override;
+  uint32_t GetSectionNames(std::span<char> buffer, std::string_view file) override;
+  uint32_t GetSection(std::string_view section, std::span<char> buffer,
+                      std::string_view file) override;
+  // Writes every file changed since it was read or last written. False when a write failed;
+  // that file then stays changed in memory and is tried again by the next Flush.
+  bool Flush() override;
+
+  // Number of changed files not written yet.
+  size_t PendingFiles() const;
+
+  struct Document;  // one file's lines and indexes (defined in the .cpp)
+
+ private:
+  // One write, kept until its file is flushed so it can be applied again to a file that
+  // changed under it.
+  struct Operation {
+    bool is_section = false;
+    std::string section, key, value;
+  };
+  struct CachedFile {
+    std::string path;  // as the caller first gave it
+    std::unique_ptr<Document> document;
+    std::optional<FileStamp> stamp;  // of the bytes the document was read from or written to
+    bool dirty = false;
+    std::vector<Operation> pending;
+  };
+
+  // The current document of `file`: read when new, read again (and the pending writes
+  // applied anew) when the file's stamp changed.
+  CachedFile& Open(std::string_view file);
+  void Load(CachedFile& cached);
+  static void Apply(Document& document, const Operation& op);
+
+  FileSystem& fs_;
+  std::unordered_map<std::string, CachedFile> files_;  // by path without regard to case
+};
+
+}  // namespace kdr

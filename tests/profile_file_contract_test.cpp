@@ -1,0 +1,419 @@
+// One contract for every ProfileFile: the behaviour of the Windows private-profile functions
+// that the settings export and import rely on. Runs against PortableProfileFile natively, and
+// in the Windows build also against the platform's own functions and against PortableProfileFile
+// over the Win32 file system.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "platform/portable/portable_profile_file.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_profile_file.h"
+#else
+#include <unistd.h>
+
+#include "platform/portable/portable_file_system.h"
+#endif
+
+namespace kdr {
+namespace {
+
+using namespace std::string_literals;
+
+std::string MakeTempFolder() {
+#ifdef _WIN32
+  char base[MAX_PATH + 1] = {};
+  GetTempPathA(MAX_PATH, base);
+  static unsigned counter = 0;
+  for (;;) {
+    std::string folder = std::string(base) + "kdr-profile-" +
+                         std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+    if (CreateDirectoryA(folder.c_str(), nullptr)) return folder + "\\";
+  }
+#else
+  std::string pattern = (std::filesystem::temp_directory_path() / "kdr-profile-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) return std::string();
+  return pattern + "/";
+#endif
+}
+
+std::unique_ptr<FileSystem> MakeHostFileSystem() {
+#ifdef _WIN32
+  return std::make_unique<Win32FileSystem>();
+#else
+  return std::make_unique<PortableFileSystem>();
+#endif
+}
+
+#ifdef _WIN32
+// The profile functions of the platform, running under Wine rather than Windows.
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+#endif
+
+struct Subject {
+  std::unique_ptr<FileSystem> fs;
+  std::unique_ptr<ProfileFile> profile;
+  bool is_wine = false;  // the platform's functions, under Wine (not Windows)
+};
+
+struct Implementation {
+  const char* name;
+  std::function<Subject()> make;
+};
+
+void PrintTo(const Implementation& impl, std::ostream* os) { *os << impl.name; }
+
+Subject MakePortable() {
+  Subject s;
+  s.fs = MakeHostFileSystem();
+  s.profile = std::make_unique<PortableProfileFile>(*s.fs);
+  return s;
+}
+
+#ifdef _WIN32
+Subject MakeWin32() {
+  Subject s;
+  s.profile = std::make_unique<Win32ProfileFile>();
+  s.is_wine = RunningUnderWine();
+  return s;
+}
+#endif
+
+std::string ReadBytes(const std::string& path) {
+  std::string bytes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "<missing>";
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+  std::fclose(f);
+  return bytes;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(nullptr, f) << path;
+  ASSERT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), f));
+  std::fclose(f);
+}
+
+// A list as a buffer of `size` bytes receives it, with 0x7f where nothing was written.
+struct ListResult {
+  uint32_t returned = 0;
+  std::string bytes;
+};
+
+class ProfileFileContract : public ::testing::TestWithParam<Implementation> {
+ protected:
+  void SetUp() override {
+    folder_ = MakeTempFolder();
+    ASSERT_FALSE(folder_.empty());
+    subject_ = GetParam().make();
+    file_ = folder_ + "settings.fil";
+  }
+  void TearDown() override {
+    subject_.profile.reset();
+    std::error_code ec;
+    std::filesystem::remove_all(std::filesystem::path(folder_), ec);
+  }
+
+  ProfileFile& pf() { return *subject_.profile; }
+  bool wine() const { return subject_.is_wine; }
+
+  // The file as the implementation leaves it once its writes are flushed.
+  std::string FileBytes() {
+    EXPECT_TRUE(pf().Flush());
+    return ReadBytes(file_);
+  }
+
+  // Replaces the file behind the implementation's back, as another program would.
+  void PutFile(const std::string& bytes) {
+    pf().Flush();
+    WriteBytes(file_, bytes);
+  }
+
+  ListResult Names(size_t size) {
+    std::string buffer(size, '\x7f');
+    ListResult r;
+    r.returned = pf().GetSectionNames(std::span<char>(buffer.data(), size), file_);
+    r.bytes = buffer;
+    return r;
+  }
+  ListResult Section(std::string_view section, size_t size) {
+    std::string buffer(size, '\x7f');
+    ListResult r;
+    r.returned = pf().GetSection(section, std::span<char>(buffer.data(), size), file_);
+    r.bytes = buffer;
+    return r;
+  }
+  // The whole entry list of a section, without the final NUL.
+  std::string Entries(std::string_view section) {
+    ListResult r = Section(section, 1 << 16);
+    return r.bytes.substr(0, r.returned);
+  }
+  std::string NameList() {
+    ListResult r = Names(1 << 16);
+    return r.bytes.substr(0, r.returned);
+  }
+
+  std::string folder_;
+  std::string file_;
+  Subject subject_;
+};
+
+TEST_P(ProfileFileContract, FirstWriteCreatesFileWithSectionAndEntry) {
+  EXPECT_TRUE(pf().WriteString("Software\\VTQ\\Kodrel\\Client", "Host", "1:srv", file_));
+  EXPECT_EQ("[Software\\VTQ\\Kodrel\\Client]\r\nHost=1:srv\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, EmptiedMissingSectionIsCreatedAndListed) {
+  if (wine()) GTEST_SKIP() << "Wine 8.0 does not create the section; Windows does";
+  EXPECT_TRUE(pf().WriteSection("Empty", ""s, file_));
+  EXPECT_EQ("Empty\0"s, NameList());
+  ListResult r = Section("Empty", 100);
+  EXPECT_EQ(0u, r.returned);
+  EXPECT_EQ('\0', r.bytes[0]);
+  EXPECT_EQ("[Empty]\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, ExportOfSeveralKeysKeepsOrderAndEmptySections) {
+  if (wine()) GTEST_SKIP() << "Wine 8.0 does not create an emptied missing section";
+  pf().WriteSection("K\\A", "", file_);
+  pf().WriteString("K\\A", "x", "1:one", file_);
+  pf().WriteString("K\\A", "y", "4:01000000", file_);
+  pf().WriteSection("K\\B", "", file_);
+  pf().WriteSection("K\\C", "", file_);
+  pf().WriteString("K\\C", "z", "3:0aff", file_);
+  EXPECT_EQ("K\\A\0K\\B\0K\\C\0"s, NameList());
+  EXPECT_EQ("x=1:one\0y=4:01000000\0"s, Entries("k\\a"));
+  EXPECT_EQ("", Entries("K\\B"));
+  EXPECT_EQ("[K\\A]\r\nx=1:one\r\ny=4:01000000\r\n[K\\B]\r\n[K\\C]\r\nz=3:0aff\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, NamesMatchWithoutCaseAndKeepTheirFirstSpelling) {
+  pf().WriteString("Sec", "Alpha", "1", file_);
+  pf().WriteString("Sec", "beta", "2", file_);
+  pf().WriteString("SEC", "ALPHA", "3", file_);
+  pf().WriteString("sec", "Gamma", "4", file_);
+  pf().WriteString("sEc", "BETA", "5", file_);
+  EXPECT_EQ("Alpha=3\0beta=5\0Gamma=4\0"s, Entries("SEC"));
+  EXPECT_EQ("[Sec]\r\nAlpha=3\r\nbeta=5\r\nGamma=4\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, EmptyingAnExistingSectionKeepsItsPlace) {
+  pf().WriteString("A", "a1", "1", file_);
+  pf().WriteString("B", "b1", "1", file_);
+  pf().WriteString("A", "a2", "2", file_);
+  EXPECT_TRUE(pf().WriteSection("a", "", file_));
+  EXPECT_EQ("A\0B\0"s, NameList());
+  EXPECT_EQ("", Entries("A"));
+  pf().WriteString("A", "a3", "3", file_);
+  EXPECT_EQ("[A]\r\na3=3\r\n[B]\r\nb1=1\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, EmptyValueAndEmptyList) {
+  pf().WriteString("S", "k", "", file_);
+  EXPECT_EQ("k=\0"s, Entries("S"));
+  EXPECT_EQ("[S]\r\nk=\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, MissingFileReadsAsEmpty) {
+  ListResult names = Names(10);
+  EXPECT_EQ(0u, names.returned);
+  EXPECT_EQ('\0', names.bytes[0]);
+  EXPECT_EQ('\x7f', names.bytes[1]);  // only one NUL, as Windows writes it
+  ListResult section = Section("S", 10);
+  EXPECT_EQ(0u, section.returned);
+  EXPECT_EQ("\0\0"s, section.bytes.substr(0, 2));
+  EXPECT_EQ("<missing>", ReadBytes(file_));
+}
+
+TEST_P(ProfileFileContract, SectionNamesCutToTheBuffer) {
+  PutFile("[ section1 ]\r\n[section2]\r\n[section3]\r\n");
+  ListResult r = Names(29);
+  EXPECT_EQ(27u, r.returned);
+  EXPECT_EQ("section1\0section2\0section3\0\0"s, r.bytes.substr(0, 28));
+  r = Names(16);
+  EXPECT_EQ(14u, r.returned);
+  if (!wine()) {  // Wine 8.0's A function ends a cut list with one NUL only
+    EXPECT_EQ("section1\0secti\0\0"s, r.bytes);
+    r = Names(28);  // exactly the list's size: Windows reports it cut
+    EXPECT_EQ(26u, r.returned);
+    EXPECT_EQ("section1\0section2\0section3\0\0"s, r.bytes);
+    r = Names(27);
+    EXPECT_EQ(25u, r.returned);
+    EXPECT_EQ("section1\0section2\0section\0\0"s, r.bytes);
+    r = Names(2);
+    EXPECT_EQ(0u, r.returned);
+    EXPECT_EQ("\0\0"s, r.bytes);
+  }
+  r = Names(1);
+  EXPECT_EQ(0u, r.returned);
+  EXPECT_EQ("\0"s, r.bytes);
+}
+
+TEST_P(ProfileFileContract, SectionEntriesCutToTheBuffer) {
+  PutFile("[section1]\r\nname1=val1\r\nname2=\r\nname3\r\nname4=val4\r\n[section2]\r\n");
+  ListResult r = Section("section1", 100);
+  EXPECT_EQ(35u, r.returned);
+  EXPECT_EQ("name1=val1\0name2=\0name3\0name4=val4\0\0"s, r.bytes.substr(0, 36));
+  r = Section("section1", 24);
+  EXPECT_EQ(22u, r.returned);
+  EXPECT_EQ("name1=val1\0name2=\0name\0\0"s, r.bytes);
+  r = Section("section1", 36);  // exactly the list's size: reported cut
+  EXPECT_EQ(34u, r.returned);
+  EXPECT_EQ("name1=val1\0name2=\0name3\0name4=val4\0\0"s, r.bytes);
+  r = Section("section1", 3);
+  EXPECT_EQ(1u, r.returned);
+  EXPECT_EQ("n\0\0"s, r.bytes);
+  r = Section("section2", 100);
+  EXPECT_EQ(0u, r.returned);
+  EXPECT_EQ('\0', r.bytes[0]);
+}
+
+TEST_P(ProfileFileContract, EightBitTextPassesThrough) {
+  // Code page 932: "ソ" is 83 5C and "表" is 95 5C (second byte a backslash), "ゾ" 83 5D.
+  const std::string section = "Software\\\x83\x5C\x83\x74\x83\x67\\\x95\x5C";
+  const std::string key = "\x83\x5D\x96\xBC\x91\x4F";
+  const std::string value = "1:\x95\x5C\x8E\xA6\xB1\xB2\xDF\x80\xA0\xFD\xFE\xFF";
+  pf().WriteString(section, key, value, file_);
+  EXPECT_EQ(section + "\0"s, NameList());
+  EXPECT_EQ(key + "=" + value + "\0"s, Entries(section));
+  EXPECT_EQ("[" + section + "]\r\n" + key + "=" + value + "\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, TwoByteCharactersDoNotFoldLikeAsciiLetters) {
+  // 83 41 and 83 61 are two different katakana; a byte-wise fold would make them one name.
+  pf().WriteString("\x83\x41", "k", "1", file_);
+  pf().WriteString("\x83\x61", "k", "2", file_);
+  pf().WriteString("s", "\x83\x41", "3", file_);
+  pf().WriteString("s", "\x83\x61", "4", file_);
+  EXPECT_EQ("\x83\x41\0\x83\x61\0s\0"s, NameList());
+  EXPECT_EQ("k=2\0"s, Entries("\x83\x61"));
+  EXPECT_EQ("\x83\x41=3\0\x83\x61=4\0"s, Entries("S"));
+}
+
+TEST_P(ProfileFileContract, OddLinesOfAnExistingFile) {
+  PutFile(
+      "\r\n"
+      "[ Spaced ]  \r\n"
+      "; a comment\r\n"
+      "\r\n"
+      "  key  =  value  \r\n"
+      "no equals sign\r\n"
+      "=empty key\r\n"
+      "\tTab\t=\tx\t\r\n"
+      "[Unix]\n"
+      "a=1\n"
+      "\n"
+      "b=2\n"
+      "[Mac]\r"
+      "c=3\r"
+      "[spaced]\r\n"
+      "dup=second section\r\n"
+      "[Last]\r\n"
+      "k=1\r\n"
+      "K=2\r\n"
+      "z=no final line end");
+  EXPECT_EQ("Spaced\0Unix\0Mac\0spaced\0Last\0"s, NameList());
+  EXPECT_EQ("key=value\0no equals sign\0=empty key\0Tab=x\0"s, Entries("spaced"));
+  EXPECT_EQ("a=1\0b=2\0"s, Entries("UNIX"));
+  EXPECT_EQ("c=3\0"s, Entries("mac"));
+  EXPECT_EQ("k=1\0K=2\0z=no final line end\0"s, Entries("Last"));
+}
+
+TEST_P(ProfileFileContract, WritesIntoAnOddFile) {
+  PutFile("[A]\r\nk=1\r\n\r\n[B]\r\nK=2\r\nk=3\r\nlast=x");
+  pf().WriteString("b", "k", "9", file_);    // the first of two same keys
+  pf().WriteString("a", "new", "n", file_);  // after the last entry, before the blank line
+  pf().WriteString("b", "end", "e", file_);  // after a last line without its line end
+  EXPECT_EQ("k=1\0new=n\0"s, Entries("A"));
+  EXPECT_EQ("K=9\0k=3\0last=x\0end=e\0"s, Entries("B"));
+  if (wine()) return;  // Wine writes the whole file anew, without the blank line
+  EXPECT_EQ("[A]\r\nk=1\r\nnew=n\r\n\r\n[B]\r\nK=9\r\nk=3\r\nlast=x\r\nend=e\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, NewSectionAfterALastLineWithoutLineEnd) {
+  PutFile("[A]\r\nk=1");
+  pf().WriteString("B", "m", "2", file_);
+  EXPECT_EQ("[A]\r\nk=1\r\n[B]\r\nm=2\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, ExternalChangeIsReadAgain) {
+  pf().WriteString("S", "k", "1", file_);
+  EXPECT_EQ("k=1\0"s, Entries("S"));
+  PutFile("[T]\r\nother=2\r\n");
+  EXPECT_EQ("T\0"s, NameList());
+  EXPECT_EQ("other=2\0"s, Entries("T"));
+  std::remove(file_.c_str());
+  EXPECT_EQ("", NameList());
+}
+
+TEST_P(ProfileFileContract, LongLinesAndValues) {
+  std::string value = "1:" + std::string(1 << 20, 'v');
+  std::string key(70000, 'k');
+  pf().WriteString("S", key, value, file_);
+  pf().WriteString("S", "short", "s", file_);
+  std::string all = pf().ReadSection("S", file_);
+  EXPECT_EQ(key + "=" + value + "\0short=s\0\0"s, all);
+  EXPECT_EQ("[S]\r\n" + key + "=" + value + "\r\nshort=s\r\n", FileBytes());
+}
+
+TEST_P(ProfileFileContract, ArbitraryBytesNeverBreakTheReader) {
+  std::mt19937 random(20240607);
+  const std::string alphabet = "[]=;\r\n \t\v\0ab\x81\x5C\x83\xFF"s;
+  for (int round = 0; round < 40; ++round) {
+    std::string bytes;
+    size_t size = random() % 400;
+    for (size_t i = 0; i < size; ++i) {
+      bytes.push_back(random() % 3 == 0 ? static_cast<char>(random() % 256)
+                                        : alphabet[random() % alphabet.size()]);
+    }
+    PutFile(bytes);
+    std::string names = pf().ReadSectionNames(file_);
+    ASSERT_GE(names.size(), 2u);
+    ASSERT_EQ('\0', names.back());
+    for (size_t size = 0; size < 12; ++size) {
+      std::string buffer(size + 8, '\x7f');
+      uint32_t n = pf().GetSectionNames(std::span<char>(buffer.data(), size), file_);
+      ASSERT_LE(n + (size > 0 ? 1u : 0u), std::max<size_t>(size, 1)) << "round " << round;
+      ASSERT_EQ(std::string(8, '\x7f'), buffer.substr(size)) << "wrote past the buffer";
+      if (!subject_.is_wine || size > 0) {
+        buffer.assign(size + 8, '\x7f');
+        std::string first = names.substr(0, names.find('\0'));
+        n = pf().GetSection(first, std::span<char>(buffer.data(), size), file_);
+        if (size > 1 || !subject_.is_wine) {
+          ASSERT_EQ(std::string(8, '\x7f'), buffer.substr(size)) << "wrote past the buffer";
+        }
+      }
+    }
+    pf().WriteString("new", "k", "v", file_);
+    EXPECT_EQ("k=v\0"s, Entries("new")) << "round " << round;
+  }
+}
+
+std::vector<Implementation> Implementations() {
+  std::vector<Implementation> list = {{"Portable", MakePortable}};
+#ifdef _WIN32
+  list.push_back({"Win32", MakeWin32});
+#endif
+  return list;
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ProfileFileContract, ::testing::ValuesIn(Implementations()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace kdr
