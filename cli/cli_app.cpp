@@ -1,0 +1,310 @@
+#include "cli/cli_app.h"
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "app/migrate_dlg.h"
+#include "cli/cli_platform.h"
+#include "cli/console_view.h"
+#include "cli/run_log.h"
+#include "platform/memory/memory_registry.h"
+#include "platform/memory/registry_file.h"
+#include "platform/portable/portable_profile_file.h"
+#include "platform/text_encoding.h"
+
+#ifndef KDR_VERSION
+#define KDR_VERSION "0"
+#endif
+
+namespace kdr::cli {
+namespace {
+
+constexpr std::string_view kProgram = "kdr4tose-cli";
+constexpr std::string_view kUsage =
+    "usage: kdr4tose-cli [options] status | collect | migrate   (--help for the options)\n";
+
+struct Options {
+  std::string command;
+  std::string work_dir;
+  std::string registry_file;
+  std::vector<std::string> drives;
+  std::string log_file;
+  bool json = false;
+  bool quiet = false;
+};
+
+int UsageError(std::string_view reason) {
+  WriteStderr(std::string(kProgram) + ": " + std::string(reason) + "\n" + std::string(kUsage));
+  return kExitUsage;
+}
+
+int Failure(int code, std::string_view reason) {
+  WriteStderr(std::string(kProgram) + ": " + std::string(reason) + "\n");
+  return code;
+}
+
+std::string EditionList(EditionCode code) {
+  std::string list;
+  for (Edition edition : kAllEditions) {
+    if (!HasEdition(code, edition)) continue;
+    if (!list.empty()) list += ", ";
+    list += EditionName(edition);
+  }
+  return list.empty() ? "none" : list;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x20) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+// Parses "X=DIR".
+std::optional<std::pair<char, std::filesystem::path>> ParseDrive(std::string_view text) {
+  if (text.size() < 3 || text[1] != '=') return std::nullopt;
+  char letter = text[0];
+  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  if (letter < 'A' || letter > 'Z') return std::nullopt;
+  return std::make_pair(letter, HostPathFromUtf8(text.substr(2)));
+}
+
+// The work folder as the tool's 8-bit path: absolute, without a trailing separator.
+struct WorkFolder {
+  std::string cp932;
+  std::string shown;  // UTF-8
+};
+
+std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::string* error) {
+  std::filesystem::path folder;
+  if (option.empty()) {
+    std::optional<std::filesystem::path> exe_folder = ExecutableFolder();
+    if (!exe_folder) {
+      *error = "cannot find the folder of the executable; give --work-dir";
+      return std::nullopt;
+    }
+    folder = *exe_folder;
+  } else {
+    folder = HostPathFromUtf8(option);
+  }
+  std::error_code ec;
+  folder = std::filesystem::absolute(folder, ec).lexically_normal();
+  if (ec) {
+    *error = "cannot resolve the work folder: " + ec.message();
+    return std::nullopt;
+  }
+  if (!std::filesystem::is_directory(folder, ec)) {
+    *error = "the work folder " + HostPathToUtf8(folder) + " is not an existing folder";
+    return std::nullopt;
+  }
+  std::string utf8 = HostPathToUtf8(folder);
+  while (utf8.size() > 1 && (utf8.back() == '/' || utf8.back() == '\\')) utf8.pop_back();
+#ifndef _WIN32
+  // The tool's paths separate names with backslashes; a host name holding one would be split.
+  if (utf8.find('\\') != std::string::npos) {
+    *error = "the work folder path holds a backslash, which the tool's paths cannot carry";
+    return std::nullopt;
+  }
+#endif
+  std::optional<std::string> cp932 = Utf8ToCp932(utf8);
+  if (!cp932) {
+    *error = "the work folder path " + utf8 + " has characters outside code page 932";
+    return std::nullopt;
+  }
+  return WorkFolder{*cp932, utf8};
+}
+
+void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& work, bool json,
+                 bool quiet) {
+  EditionCode old_code = dlg.DetectOldEditions();
+  EditionCode new_code = dlg.DetectNewEditions();
+  EditionCode collected = dlg.DetectCollectedEditions();
+  std::string work_root = HostPathToUtf8(HostPathFromUtf8(work.shown) / "kdr4env");
+  std::string out;
+  if (json) {
+    out = "{\"old_installed\":" + std::to_string(old_code) +
+          ",\"new_installed\":" + std::to_string(new_code) +
+          ",\"collected\":" + std::to_string(collected) +
+          ",\"collect_enabled\":" + (view.collect_enabled() ? "true" : "false") +
+          ",\"migrate_enabled\":" + (view.migrate_enabled() ? "true" : "false") +
+          ",\"work_folder\":" + JsonString(work_root) + "}\n";
+  } else if (!quiet) {
+    out = "Kodrel4 installed:   " + EditionList(old_code) + "\n" +
+          "KodrelSE installed:  " + EditionList(new_code) + "\n" +
+          "collected:           " + EditionList(collected) + " (in " + work_root + ")\n" +
+          "Collect:             " + (view.collect_enabled() ? "enabled" : "disabled") + "\n" +
+          "Migrate:             " + (view.migrate_enabled() ? "enabled" : "disabled") + "\n";
+  }
+  WriteStdout(out);
+}
+
+int ExitCodeOf(const RunSummary& summary) {
+  if (summary.attempted == 0) return kExitNothingToDo;
+  if (summary.failed != 0) return kExitEditionFailed;
+  return kExitOk;
+}
+
+int Run(const Options& options) {
+  if (options.json && options.command != "status") {
+    return UsageError("--json goes with the status command only");
+  }
+  std::vector<std::pair<char, std::filesystem::path>> drives;
+  for (const std::string& drive : options.drives) {
+    if (!kDriveMappingSupported) {
+      return UsageError("--drive is not available here: Windows has its own drive letters");
+    }
+    std::optional<std::pair<char, std::filesystem::path>> parsed = ParseDrive(drive);
+    if (!parsed) return UsageError("--drive wants a letter and a folder, as C=/srv/c: " + drive);
+    drives.push_back(std::move(*parsed));
+  }
+
+  std::unique_ptr<Registry> system_registry;
+  std::unique_ptr<MemoryRegistry> file_registry;
+  RegistryFileFormat file_format = RegistryFileFormat::kRegedit4;
+  std::filesystem::path registry_path;
+  if (options.registry_file.empty()) {
+    system_registry = MakeSystemRegistry();
+    if (!system_registry) {
+      return UsageError("there is no system registry here: give --registry FILE (a .reg file)");
+    }
+  } else {
+    registry_path = HostPathFromUtf8(options.registry_file);
+    std::string error;
+    std::optional<std::string> bytes = ReadHostFile(registry_path, &error);
+    if (!bytes) {
+      return UsageError("cannot read the registry file " + options.registry_file + ": " + error);
+    }
+    file_registry = std::make_unique<MemoryRegistry>();
+    RegistryFileLoadResult loaded = LoadRegistryFile(*bytes, file_registry.get());
+    if (!loaded.ok()) {
+      return UsageError("the registry file " + options.registry_file + " is malformed: line " +
+                        std::to_string(loaded.error->line) + ": " + loaded.error->reason);
+    }
+    file_format = loaded.format;
+  }
+  Registry& registry = file_registry ? static_cast<Registry&>(*file_registry) : *system_registry;
+
+  std::string error;
+  std::optional<WorkFolder> work = ResolveWorkFolder(options.work_dir, &error);
+  if (!work) return UsageError(error);
+
+  std::unique_ptr<RunLog> log;
+  if (!options.log_file.empty()) {
+    log = std::make_unique<RunLog>(HostPathFromUtf8(options.log_file));
+    if (!log->ok()) return UsageError("cannot open the log file " + options.log_file);
+    log->Comment(std::string(kProgram) + " " + KDR_VERSION + " " + options.command +
+                 ", work folder " + work->shown +
+                 (options.registry_file.empty() ? ", system registry"
+                                                : ", registry file " + options.registry_file));
+  }
+
+  RestrictNewFilesToOwner();
+  std::unique_ptr<FileSystem> files = MakeFileSystem(drives);
+  int exit_code = kExitOk;
+  {
+    PortableProfileFile profiles(*files);
+    Progress progress(!options.quiet && StderrIsTerminal());
+    CopyReporter reporter(log.get(), progress);
+    Services services{registry, *files, profiles, MaxPath(), log.get(), &reporter};
+    ConsoleView view(options.quiet, log.get(), progress);
+    CMigrateDlg dlg(services, view);
+    if (!dlg.InitWorkPathsFromFolder(work->cp932)) {
+      exit_code = Failure(kExitInternal, "the work folder path " + work->shown +
+                                             " is too long for this platform's " +
+                                             std::to_string(MaxPath()) + "-character paths");
+    } else if (options.command == "status") {
+      dlg.RefreshButtons();
+      PrintStatus(dlg, view, *work, options.json, options.quiet);
+    } else if (options.command == "collect") {
+      dlg.OnCollect();
+      exit_code = ExitCodeOf(dlg.last_run());
+    } else {
+      dlg.OnMigrate();
+      exit_code = ExitCodeOf(dlg.last_run());
+    }
+    progress.Clear();
+    if (log && options.command != "status") {
+      log->Comment("editions attempted: " + EditionList(dlg.last_run().attempted) +
+                   "; failed: " + EditionList(dlg.last_run().failed));
+    }
+    if (!profiles.Flush()) {
+      exit_code = Failure(kExitInternal, "a settings file could not be written");
+    }
+    // Only Migrate writes registry values, and only for an edition it worked on.
+    if (file_registry && options.command == "migrate" && dlg.last_run().attempted != 0) {
+      RegistryFileSaveResult saved = SaveRegistryFile(*file_registry, file_format);
+      std::string write_error;
+      if (!saved.ok()) {
+        exit_code = Failure(kExitInternal, "cannot write the registry file " +
+                                               options.registry_file + ": " + saved.error->reason);
+      } else if (!WriteHostFileAtomically(registry_path, saved.bytes, &write_error)) {
+        exit_code = Failure(kExitInternal, "cannot write the registry file " +
+                                               options.registry_file + ": " + write_error);
+      } else if (log) {
+        log->Comment("registry file written back: " + options.registry_file);
+      }
+    }
+  }
+  if (log) {
+    log->Comment("exit " + std::to_string(exit_code));
+    if (!log->Close()) exit_code = Failure(kExitInternal, "the log file could not be written");
+  }
+  return exit_code;
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv) {
+  Options options;
+  CLI::App app{"Carries the settings and data folders of Kodrel4 over to KodrelSE.",
+               std::string(kProgram)};
+  app.set_version_flag("--version", std::string(kProgram) + " " + KDR_VERSION);
+  app.add_option("command", options.command, "status | collect | migrate")
+      ->required()
+      ->check(CLI::IsMember({"status", "collect", "migrate"}));
+  app.add_option("--work-dir", options.work_dir,
+                 "folder that holds kdr4env (default: the folder of the executable)");
+  app.add_option("--registry", options.registry_file,
+                 "use a registry file (.reg) instead of the system registry; read and written "
+                 "in place");
+  app.add_option("--drive", options.drives,
+                 "X=DIR: map drive letter X: to a host folder (repeatable)");
+  app.add_option("--log", options.log_file,
+                 "write a detailed log of everything done and skipped, with the reason");
+  app.add_flag("--json", options.json, "(status) print the codes and states as one JSON object");
+  app.add_flag("--quiet", options.quiet, "print only errors");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {  // --help or --version
+      std::ostringstream out;
+      std::ostringstream err;
+      app.exit(e, out, err);
+      WriteStdout(out.str());
+      return kExitOk;
+    }
+    return UsageError(e.what());
+  }
+  return Run(options);
+}
+
+}  // namespace kdr::cli

@@ -1,0 +1,196 @@
+#include <windows.h>
+// shellapi.h needs the types of windows.h.
+#include <shellapi.h>
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "cli/cli_app.h"
+#include "cli/cli_platform.h"
+#include "platform/win32/wide_text.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_registry.h"
+
+namespace kdr::cli {
+namespace {
+
+void WriteTo(DWORD which, std::string_view text) {
+  HANDLE handle = GetStdHandle(which);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    std::wstring wide = Utf8ToWide(text);
+    const wchar_t* data = wide.data();
+    size_t left = wide.size();
+    while (left > 0) {
+      DWORD chunk = left > 16384 ? 16384 : static_cast<DWORD>(left);
+      DWORD written = 0;
+      if (!WriteConsoleW(handle, data, chunk, &written, nullptr) || written == 0) return;
+      data += written;
+      left -= written;
+    }
+    return;
+  }
+  // Redirected: UTF-8 bytes.
+  const char* data = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    DWORD chunk = left > (1u << 20) ? (1u << 20) : static_cast<DWORD>(left);
+    DWORD written = 0;
+    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return;
+    data += written;
+    left -= written;
+  }
+}
+
+std::string LastErrorText(DWORD code) {
+  wchar_t* buffer = nullptr;
+  DWORD size = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::string text = "error " + std::to_string(code);
+  if (size > 0 && buffer != nullptr) {
+    std::wstring message(buffer, size);
+    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n')) {
+      message.pop_back();
+    }
+    text += " (" + WideToUtf8(message) + ")";
+  }
+  if (buffer != nullptr) LocalFree(buffer);
+  return text;
+}
+
+// Closes a file handle when it goes out of scope.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() { Close(); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool Close() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle == INVALID_HANDLE_VALUE || CloseHandle(handle);
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+void WriteStdout(std::string_view text) { WriteTo(STD_OUTPUT_HANDLE, text); }
+void WriteStderr(std::string_view text) { WriteTo(STD_ERROR_HANDLE, text); }
+
+bool StderrIsTerminal() {
+  HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+}
+
+std::optional<std::filesystem::path> ExecutableFolder() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD size = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (size == 0) return std::nullopt;
+    if (size < buffer.size()) {
+      buffer.resize(size);
+      return std::filesystem::path(buffer).parent_path();
+    }
+    if (buffer.size() >= 32768) return std::nullopt;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::filesystem::path HostPathFromUtf8(std::string_view utf8) {
+  return std::filesystem::path(Utf8ToWide(utf8));
+}
+
+std::string HostPathToUtf8(const std::filesystem::path& path) { return WideToUtf8(path.native()); }
+
+void RestrictNewFilesToOwner() {}
+
+std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    *error = LastErrorText(GetLastError());
+    return std::nullopt;
+  }
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr)) {
+      *error = LastErrorText(GetLastError());
+      return std::nullopt;
+    }
+    if (read == 0) break;
+    bytes.append(chunk, read);
+  }
+  return bytes;
+}
+
+bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                             std::string* error) {
+  std::wstring temp = path.native() + L".kdr4tose-" + std::to_wstring(GetCurrentProcessId());
+  FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    *error = "cannot create a temporary file beside it: " + LastErrorText(GetLastError());
+    return false;
+  }
+  auto fail = [&](const char* what) {
+    *error = std::string(what) + ": " + LastErrorText(GetLastError());
+    file.Close();
+    DeleteFileW(temp.c_str());
+    return false;
+  };
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    DWORD chunk = left > (1u << 20) ? (1u << 20) : static_cast<DWORD>(left);
+    DWORD written = 0;
+    if (!::WriteFile(file.get(), data, chunk, &written, nullptr)) return fail("write");
+    data += written;
+    left -= written;
+  }
+  if (!FlushFileBuffers(file.get())) return fail("flush");
+  if (!file.Close()) return fail("close");
+  if (!MoveFileExW(temp.c_str(), path.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *error = "rename: " + LastErrorText(GetLastError());
+    DeleteFileW(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+size_t MaxPath() { return MAX_PATH; }
+
+std::unique_ptr<Registry> MakeSystemRegistry() { return std::make_unique<Win32Registry>(); }
+
+std::unique_ptr<FileSystem> MakeFileSystem(
+    const std::vector<std::pair<char, std::filesystem::path>>&) {
+  return std::make_unique<Win32FileSystem>();
+}
+
+}  // namespace kdr::cli
+
+// The arguments as UTF-8, whatever the console's code page.
+int main() {
+  int count = 0;
+  LPWSTR* wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  if (wide_args != nullptr) {
+    for (int i = 0; i < count; ++i) args.push_back(kdr::WideToUtf8(wide_args[i]));
+    LocalFree(wide_args);
+  }
+  if (args.empty()) args.emplace_back("kdr4tose-cli");
+  std::vector<const char*> argv;
+  for (const std::string& arg : args) argv.push_back(arg.c_str());
+  return kdr::cli::RunCli(static_cast<int>(argv.size()), argv.data());
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string_view>
+
+#include "app/dialog_view.h"
+#include "cli/run_log.h"
+
+namespace kdr::cli {
+
+// The dialog shown on a console: each message the window would show in a message box is one
+// line on standard output, and the button states are kept for the status command. With
+// `quiet`, only messages that report a problem are printed (not "... collected" or
+// "... migrated").
+class ConsoleView : public DialogView {
+ public:
+  ConsoleView(bool quiet, RunLog* log, Progress& progress)
+      : quiet_(quiet), log_(log), progress_(progress) {}
+
+  void EnableControl(int control_id, bool enable) override;
+  void ShowMessage(std::string_view text) override;
+  void* CopyOwner() override { return nullptr; }
+
+  bool collect_enabled() const { return collect_enabled_; }
+  bool migrate_enabled() const { return migrate_enabled_; }
+  bool exit_enabled() const { return exit_enabled_; }
+
+ private:
+  bool quiet_;
+  RunLog* log_;
+  Progress& progress_;
+  bool collect_enabled_ = false;
+  bool migrate_enabled_ = false;
+  bool exit_enabled_ = true;
+};
+
+// True for the texts that say an edition was collected or migrated.
+bool IsSuccessMessage(std::string_view text);
+
+}  // namespace kdr::cli
