@@ -1,0 +1,15 @@
+# kdr4tose-cli run as a process: against registry files natively, against Wine's registry in
+# the Windows build.
+if(TARGET kdr4tose-cli)
+  if(WIN32)
+    add_test(NAME kdr4tose_cli_wine
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_wine_test.sh
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run)
+    set_tests_properties(kdr4tose_cli_wine PROPERTIES TIMEOUT 300)
+  else()
+    add_test(NAME kdr4tose_cli
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_posix_test.sh
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
+    set_tests_properties(kdr4tose_cli PROPERTIES TIMEOUT 120)
+  endif()
+endif()

@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# Runs kdr4tose-cli as a process against registry files and host folders and checks what it
+# prints, its exit codes, the registry file it writes back and the folders it copies.
+#
+#   cli_posix_test.sh path/to/kdr4tose-cli path/to/examples
+set -u
+cli=$1
+examples=$2
+root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-test.XXXXXX")
+trap 'rm -rf -- "$root"' EXIT
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+# expect_code WANT GOT what
+expect_code() {
+  [[ $1 == "$2" ]] || fail "$3: exit code $2, expected $1"
+}
+# expect_line FILE LINE what: FILE holds exactly LINE as one of its lines
+expect_line() {
+  grep -qxF -- "$2" "$1" || { fail "$3: no line '$2' in $1:"; head -n 8 "$1" | sed 's/^/    /' >&2; }
+}
+expect_no_text() {
+  if grep -qF -- "$2" "$1"; then fail "$3: '$2' found"; fi
+}
+# Registry file text as UTF-8 without CRs.
+reg_utf8() { iconv -f cp932 -t utf-8 "$1" | tr -d '\r'; }
+# Only the keys of the new product's branch of a registry file (as UTF-8).
+new_branch() { reg_utf8 "$1" | awk '/^\[/ { keep = index($0, "\\VTQ\\KodrelSE") > 0 } keep'; }
+# Copies registry file $1 to $2 without the keys (and their values) whose line holds $3.
+drop_keys() {
+  python3 - "$@" <<'PY'
+import sys
+src, dst, needle = sys.argv[1], sys.argv[2], sys.argv[3].encode("cp932")
+out, skipping = [], False
+for line in open(src, "rb").read().split(b"\r\n"):
+    if line.startswith(b"["):
+        skipping = needle in line
+    if not skipping:
+        out.append(line)
+open(dst, "wb").write(b"\r\n".join(out))
+PY
+}
+
+# A fresh copy of the sample: $case/sample.reg, $case/drive_c, work folder $case/work.
+fresh() {
+  case_dir=$root/$1
+  mkdir -p "$case_dir/work"
+  cp -r -- "$examples/sample.reg" "$examples/drive_c" "$case_dir/"
+  reg=$case_dir/sample.reg
+}
+run() {  # run NAME args...: stdout in $out, stderr in $err, exit code in $code
+  local name=$1
+  shift
+  out=$case_dir/$name.out
+  err=$case_dir/$name.err
+  "$cli" "$@" >"$out" 2>"$err"
+  code=$?
+}
+cli_on_sample() {  # cli_on_sample NAME args... (registry, drive and work folder of the case)
+  local name=$1
+  shift
+  run "$name" --registry "$reg" --drive "C=$case_dir/drive_c" --work-dir "$case_dir/work" "$@"
+}
+
+msg_p_collected='Kodrel4 Personalの情報を収集しました。'
+msg_c_collected='Kodrel4 Clientの情報を収集しました。'
+msg_c_migrated='Kodrel Clientの情報を移行しました。'
+msg_nothing='Kodrel4の情報が有りません。'
+msg_not_migrated='KodrelSEがインストールされていません、或いは、情報が収集されていません。'
+
+# --- the whole job on the sample ---------------------------------------------------------
+fresh job
+cli_on_sample status0 status
+expect_code 0 "$code" "status before collect"
+expect_line "$out" "Kodrel4 installed:   Personal, Client" "status before collect"
+expect_line "$out" "KodrelSE installed:  Client" "status before collect"
+expect_line "$out" "Collect:             enabled" "status before collect"
+expect_line "$out" "Migrate:             disabled" "status before collect"
+
+cli_on_sample migrate0 migrate
+expect_code 2 "$code" "migrate before collect"
+expect_line "$out" "$msg_not_migrated" "migrate before collect"
+cmp -s "$reg" "$examples/sample.reg" || fail "migrate with nothing to do rewrote the registry file"
+
+cli_on_sample collect --log "$case_dir/collect.log" collect
+expect_code 0 "$code" "collect"
+[[ $(cat "$out") == "$msg_p_collected"$'\n'"$msg_c_collected" ]] || fail "collect printed: $(cat "$out")"
+cmp -s "$reg" "$examples/sample.reg" || fail "collect changed the registry file"
+cmp -s "$case_dir/work/kdr4env/client/DDBVID/販売/monthly.ddv" \
+  "$examples/drive_c/Kodrel4/Client/prv/DDBVID/販売/monthly.ddv" || fail "client DDBVID subfolder not collected"
+cmp -s "$case_dir/work/kdr4env/client/plog/kodrel.log" \
+  "$examples/drive_c/Kodrel4/Client/prv/log/kodrel.log" || fail "client log not collected into plog"
+cmp -s "$case_dir/work/kdr4env/personal/DDBDAT/branches.csv" \
+  "$examples/drive_c/Kodrel4/Personal/pub/DDBDAT/branches.csv" || fail "personal DDBDAT not collected"
+[[ $(stat -c %a "$case_dir/work/kdr4env") == 700 ]] || fail "work tree is not owner-only: $(stat -c %a "$case_dir/work/kdr4env")"
+grep -q '^\[Software\\VTQ\\Kodrel\\Client\\Common\\Rdb\]' "$case_dir/work/kdr4env/client/kdr4reg.fil" ||
+  fail "client settings file lacks the Rdb section"
+log=$case_dir/collect.log
+expect_line "$log" "COPY	C:\\Kodrel4\\Client\\prv\\DDBVID\\販売\\monthly.ddv	35" "collect log"
+expect_line "$log" "SKIP	value Software\\VTQ\\Kodrel\\Client\\Client\\Current: PRVSAVE	never exported (skip list)" "collect log"
+expect_line "$log" "SHOW	$msg_c_collected" "collect log"
+expect_no_text "$log" "S3cret!" "collect log shows a credential"
+expect_no_text "$log" "Tiger#2019" "collect log shows a credential"
+
+cli_on_sample status1 status --json
+expect_code 0 "$code" "status --json"
+python3 - "$out" <<'PY' || fail "status --json after collect: $(cat "$out")"
+import json, sys
+s = json.load(open(sys.argv[1]))
+assert s["old_installed"] == 110 and s["new_installed"] == 10 and s["collected"] == 110, s
+assert s["collect_enabled"] is True and s["migrate_enabled"] is True, s
+assert s["work_folder"].endswith("/work/kdr4env"), s
+PY
+
+cli_on_sample migrate --log "$case_dir/migrate.log" migrate
+expect_code 0 "$code" "migrate"
+[[ $(cat "$out") == "$msg_c_migrated" ]] || fail "migrate printed: $(cat "$out")"
+[[ $(head -c 8 "$reg") == REGEDIT4 ]] || fail "registry file not written back as REGEDIT4"
+new_branch "$reg" >"$case_dir/after.reg.txt"
+expect_line "$case_dir/after.reg.txt" '[HKEY_CURRENT_USER\Software\VTQ\KodrelSE\Client\Common\Rdb]' "written registry"
+expect_line "$case_dir/after.reg.txt" '"RDB_PASS"="S3cret!"' "written registry (credential decoded)"
+expect_line "$case_dir/after.reg.txt" '"Department"="営業部"' "written registry"
+expect_line "$case_dir/after.reg.txt" '"SRVPORT"=dword:00001f90' "written registry"
+expect_no_text "$case_dir/after.reg.txt" 'KodrelSE\Personal' "written registry (Personal is not installed in the new product)"
+cmp -s "$case_dir/drive_c/KodrelSE/Client/prv/DDBVID/販売/monthly.ddv" \
+  "$examples/drive_c/Kodrel4/Client/prv/DDBVID/販売/monthly.ddv" || fail "DDBVID not migrated"
+cmp -s "$case_dir/drive_c/KodrelSE/Client/prv/log/kodrel.log" \
+  "$examples/drive_c/Kodrel4/Client/prv/log/kodrel.log" || fail "plog not migrated into log"
+expect_no_text "$case_dir/migrate.log" "S3cret!" "migrate log shows a credential"
+expect_line "$case_dir/migrate.log" "#	exit 0" "migrate log"
+
+# --- quiet: success lines are not printed -------------------------------------------------
+fresh quiet
+cli_on_sample collect --quiet collect
+expect_code 0 "$code" "collect --quiet"
+[[ ! -s $out ]] || fail "collect --quiet printed: $(cat "$out")"
+
+# --- nothing to collect -----------------------------------------------------------------
+fresh nothing
+drop_keys "$examples/sample.reg" "$case_dir/a.reg" 'Kodrel Personal]'
+drop_keys "$case_dir/a.reg" "$reg" 'Kodrel Client]'
+cli_on_sample collect collect
+expect_code 2 "$code" "collect with no old edition"
+[[ $(cat "$out") == "$msg_nothing" ]] || fail "collect with no old edition printed: $(cat "$out")"
+
+# --- a Migrate whose data step fails: the new product's PRV_PATH is missing -------------
+fresh datafail
+cli_on_sample collect collect
+expect_code 0 "$code" "collect (datafail)"
+grep -av 'KodrelSE\\\\Client\\\\prv' "$examples/sample.reg" >"$reg"
+cli_on_sample migrate migrate
+expect_code 1 "$code" "migrate whose data step fails"
+[[ $(cat "$out") == "$msg_not_migrated" ]] || fail "failed migrate printed: $(cat "$out")"
+# The settings were imported before the data step failed, so the file was written back.
+new_branch "$reg" | grep -qxF '"Host"="dbsrv01"' || fail "settings of the failed migrate not written back"
+
+# --- version 5 registry files are written back as version 5 -----------------------------
+fresh v5
+cli_on_sample collect collect
+# (Without the hex(2) and hex(7) values, whose bytes a version 5 file holds as UTF-16.)
+{ printf '\xff\xfe'; reg_utf8 "$examples/sample.reg" | grep -v 'hex([27])' |
+  sed '1s/.*/Windows Registry Editor Version 5.00/; s/$/\r/' |
+  iconv -f utf-8 -t utf-16le; } >"$reg"
+cli_on_sample migrate migrate
+expect_code 0 "$code" "migrate on a version 5 file"
+[[ $(head -c 2 "$reg" | od -An -tx1 | tr -d ' ') == fffe ]] || fail "version 5 file not written back as UTF-16"
+iconv -f utf-16le -t utf-8 "$reg" | tr -d '\r' | grep -qxF '"Department"="営業部"' ||
+  fail "version 5 file lacks the migrated values"
+
+# --- a malformed registry file is refused and nothing is written ------------------------
+fresh malformed
+{ cat "$examples/sample.reg"; printf '"Broken"=dword:xyz\r\n'; } >"$reg"
+cp -- "$reg" "$case_dir/before.reg"
+lines=$(wc -l <"$reg")
+for command in collect migrate; do
+  cli_on_sample "$command" "$command"
+  expect_code 64 "$code" "$command on a malformed registry file"
+  grep -q "line $lines" "$err" || fail "$command on a malformed file: no 'line $lines' in: $(cat "$err")"
+done
+cmp -s "$reg" "$case_dir/before.reg" || fail "malformed registry file was changed"
+[[ ! -e $case_dir/work/kdr4env ]] || fail "work tree created from a malformed registry file"
+
+# --- a work folder too long for the paths -----------------------------------------------
+fresh toolong
+deep=$case_dir/work
+while ((${#deep} < 4080)); do
+  part=$(printf 'd%.0s' $(seq 1 $((4080 - ${#deep} > 200 ? 200 : 4080 - ${#deep}))))
+  deep=$deep/$part
+done
+mkdir -p -- "$deep"
+run toolong --registry "$reg" --work-dir "$deep" collect
+expect_code 70 "$code" "work folder too long"
+grep -q 'too long' "$err" || fail "work folder too long: stderr $(cat "$err")"
+
+# --- usage errors -----------------------------------------------------------------------
+fresh usage
+usage_error() {  # usage_error what args...
+  local what=$1
+  shift
+  run usage "$@"
+  expect_code 64 "$code" "$what"
+  grep -q '^usage: kdr4tose-cli' "$err" || fail "$what: no usage line in: $(cat "$err")"
+  [[ ! -s $out ]] || fail "$what: printed on stdout: $(cat "$out")"
+}
+usage_error "no command" --registry "$reg"
+usage_error "unknown command" --registry "$reg" export
+usage_error "unknown option" --registry "$reg" --bogus status
+usage_error "two commands" --registry "$reg" status collect
+usage_error "no registry on Linux" --work-dir "$case_dir/work" status
+grep -q -- '--registry' "$err" || fail "missing --registry: reason does not name it"
+usage_error "--json with collect" --registry "$reg" --work-dir "$case_dir/work" --json collect
+usage_error "bad --drive" --registry "$reg" --drive C /tmp --work-dir "$case_dir/work" status
+usage_error "missing registry file" --registry "$case_dir/none.reg" status
+usage_error "missing work folder" --registry "$reg" --work-dir "$case_dir/none" status
+
+run help --help
+expect_code 0 "$code" "--help"
+grep -q -- '--registry' "$out" || fail "--help does not list --registry"
+run version --version
+expect_code 0 "$code" "--version"
+grep -q '1\.0\.0\.1' "$out" || fail "--version printed: $(cat "$out")"
+
+if ((failures > 0)); then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "all kdr4tose-cli checks passed"
