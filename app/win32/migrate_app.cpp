@@ -1,0 +1,31 @@
+#include "app/win32/migrate_app.h"
+
+#include <commctrl.h>
+
+#include "app/migrate_dlg.h"
+#include "app/win32/migrate_dlg_window.h"
+#include "platform/portable/portable_profile_file.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_registry.h"
+
+namespace kdr::win {
+
+int CMigrateApp::Run(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof(controls);
+  controls.dwICC = ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&controls);
+
+  Win32Registry registry;
+  Win32FileSystem files;
+  PortableProfileFile profiles(files);
+  Services services{registry, files, profiles};
+  services.max_path = MAX_PATH;
+
+  CMigrateDlgWindow dialog(services);
+  // Exit and the close box both simply end the program.
+  dialog.DoModal(instance);
+  return 0;
+}
+
+}  // namespace kdr::win

@@ -1,0 +1,181 @@
+#include "app/win32/migrate_dlg_window.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "app/win32/about_dlg.h"
+#include "platform/win32/wide_text.h"
+#include "res/resource.h"
+
+namespace kdr::win {
+
+namespace {
+
+constexpr std::string_view kCollectTip = "Kodrel4で設定した情報を収集します";
+constexpr std::string_view kMigrateTip = "Kodrel4で設定した情報をKodrelSEに移行します";
+constexpr std::string_view kExitTip = "終了します";
+
+constexpr UINT kRefreshPeriodMs = 1000;
+
+// Calls `get(buffer, size)` (a GetModuleFileName of either width) with a buffer that grows
+// until the whole path fits. Empty on failure.
+template <typename Char, typename Get>
+std::basic_string<Char> WholeModulePath(Get get) {
+  std::vector<Char> buffer(MAX_PATH);
+  for (;;) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD length = get(buffer.data(), size);
+    if (length == 0) return {};
+    // A cut path fills the buffer exactly; anything shorter is whole.
+    if (length < size) return std::basic_string<Char>(buffer.data(), length);
+    if (buffer.size() >= 32768 * 4) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+}  // namespace
+
+std::string ModulePathAnsi() {
+  return WholeModulePath<char>(
+      [](char* buffer, DWORD size) { return GetModuleFileNameA(nullptr, buffer, size); });
+}
+
+std::wstring ModuleTitle() {
+  std::wstring path = WholeModulePath<wchar_t>(
+      [](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); });
+  size_t slash = path.find_last_of(L"\\/");
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  size_t dot = name.find_last_of(L'.');
+  if (dot != std::wstring::npos && dot > 0) name.resize(dot);
+  return name;
+}
+
+CMigrateDlgWindow::CMigrateDlgWindow(const Services& services)
+    : logic_(services, *this), caption_(ModuleTitle()) {}
+
+INT_PTR CMigrateDlgWindow::DoModal(HINSTANCE instance) {
+  return CDialog::DoModal(instance, IDD_KDR4TOSE_DIALOG, nullptr);
+}
+
+void CMigrateDlgWindow::EnableControl(int control_id, bool enable) {
+  EnableItem(control_id, enable);
+}
+
+void CMigrateDlgWindow::ShowMessage(std::string_view text) {
+  std::wstring wide = Utf8ToWide(text);
+  MessageBoxW(window(), wide.c_str(), caption_.c_str(), MB_OK);
+}
+
+bool CMigrateDlgWindow::OnInit() {
+  AddAboutMenuItem();
+  SetIcons();
+  CreateToolTips();
+  logic_.InitWorkPaths(ModulePathAnsi());
+  logic_.RefreshButtons();
+  refresh_timer_.Start(window(), IDT_REFRESH, kRefreshPeriodMs);
+  return true;
+}
+
+void CMigrateDlgWindow::AddAboutMenuItem() {
+  HMENU menu = GetSystemMenu(window(), FALSE);
+  if (!menu) return;
+  // LoadStringW with a zero length hands back a pointer to the resource's own text.
+  const wchar_t* text = nullptr;
+  int length = LoadStringW(instance(), IDS_ABOUTBOX, reinterpret_cast<wchar_t*>(&text), 0);
+  if (length <= 0 || !text) return;
+  std::wstring item(text, static_cast<size_t>(length));
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, item.c_str());
+}
+
+void CMigrateDlgWindow::SetIcons() {
+  big_icon_.reset(
+      static_cast<HICON>(LoadImageW(instance(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                    GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0)));
+  small_icon_.reset(static_cast<HICON>(LoadImageW(instance(), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                  IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                  GetSystemMetrics(SM_CYSMICON), 0)));
+  SendMessageW(window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_.get()));
+  SendMessageW(window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
+}
+
+void CMigrateDlgWindow::CreateToolTips() {
+  tooltip_.reset(CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
+                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 window(), nullptr, instance(), nullptr));
+  if (!tooltip_.get()) return;
+  AddToolTip(IDC_COLLECT, kCollectTip);
+  AddToolTip(IDC_MIGRATE, kMigrateTip);
+  AddToolTip(IDOK, kExitTip);
+  SendMessageW(tooltip_.get(), TTM_ACTIVATE, TRUE, 0);
+}
+
+void CMigrateDlgWindow::AddToolTip(int control_id, std::string_view text) {
+  std::wstring wide = Utf8ToWide(text);
+  TOOLINFOW tool = {};
+  tool.cbSize = sizeof(tool);
+  // TTF_SUBCLASS: the tooltip watches the button's own mouse messages, which is what relaying
+  // them from a message loop would do; the modal dialog's loop is the system's.
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = window();
+  tool.uId = reinterpret_cast<UINT_PTR>(Item(control_id));
+  tool.lpszText = wide.data();
+  SendMessageW(tooltip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
+bool CMigrateDlgWindow::OnCommand(int id, int notify_code) {
+  switch (id) {
+    case IDC_COLLECT:
+      if (notify_code == BN_CLICKED) logic_.OnCollect();
+      return true;
+    case IDC_MIGRATE:
+      if (notify_code == BN_CLICKED) logic_.OnMigrate();
+      return true;
+    default:
+      return CDialog::OnCommand(id, notify_code);
+  }
+}
+
+void CMigrateDlgWindow::OnTimer(UINT_PTR id) {
+  if (id == IDT_REFRESH) logic_.RefreshButtons();
+}
+
+bool CMigrateDlgWindow::OnSysCommand(WPARAM command) {
+  if ((command & 0xFFF0) != IDM_ABOUTBOX) return false;
+  CAboutDlg about;
+  about.DoModal(instance(), window());
+  return true;
+}
+
+bool CMigrateDlgWindow::OnIconEraseBackground(HDC dc) {
+  if (!IsIconic(window())) return false;
+  RECT client = {};
+  GetClientRect(window(), &client);
+  FillRect(dc, &client, GetSysColorBrush(COLOR_3DFACE));
+  return true;
+}
+
+bool CMigrateDlgWindow::OnPaint() {
+  if (!IsIconic(window())) return false;
+  PAINTSTRUCT paint = {};
+  HDC dc = BeginPaint(window(), &paint);
+  if (!dc) return true;
+  SendMessageW(window(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  int icon_width = GetSystemMetrics(SM_CXICON);
+  int icon_height = GetSystemMetrics(SM_CYICON);
+  RECT client = {};
+  GetClientRect(window(), &client);
+  int x = (client.right - client.left - icon_width + 1) / 2;
+  int y = (client.bottom - client.top - icon_height + 1) / 2;
+  DrawIcon(dc, x, y, big_icon_.get());
+  EndPaint(window(), &paint);
+  return true;
+}
+
+void CMigrateDlgWindow::OnDestroy() {
+  refresh_timer_.Stop();
+  tooltip_.reset();
+}
+
+}  // namespace kdr::win

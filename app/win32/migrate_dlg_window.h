@@ -1,0 +1,59 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "app/dialog_view.h"
+#include "app/migrate_dlg.h"
+#include "app/win32/dialog.h"
+#include "app/win32/win32_handles.h"
+
+namespace kdr::win {
+
+// The main dialog window (template 102). It shows a kdr::CMigrateDlg, which holds the state
+// and the logic: this class turns clicks and timer ticks into calls on it, and carries out
+// what it asks of its view (enable a button, show a message box, own the copy's windows).
+class CMigrateDlgWindow : public CDialog, public DialogView {
+ public:
+  explicit CMigrateDlgWindow(const Services& services);
+
+  INT_PTR DoModal(HINSTANCE instance);
+
+  // DialogView.
+  void EnableControl(int control_id, bool enable) override;
+  void ShowMessage(std::string_view text) override;
+  void* CopyOwner() override { return window(); }
+
+ protected:
+  bool OnInit() override;
+  bool OnCommand(int id, int notify_code) override;
+  void OnTimer(UINT_PTR id) override;
+  bool OnSysCommand(WPARAM command) override;
+  bool OnPaint() override;
+  bool OnIconEraseBackground(HDC dc) override;
+  HICON OnQueryDragIcon() override { return big_icon_.get(); }
+  void OnDestroy() override;
+
+ private:
+  void AddAboutMenuItem();
+  void SetIcons();
+  void CreateToolTips();
+  void AddToolTip(int control_id, std::string_view text);
+
+  CMigrateDlg logic_;
+  UniqueIcon big_icon_;
+  UniqueIcon small_icon_;
+  UniqueWindow tooltip_;
+  ScopedTimer refresh_timer_;
+  std::wstring caption_;  // the message boxes' caption: the program's file name
+};
+
+// The executable's full path, however long, in the ANSI code page (GetModuleFileNameA), or
+// an empty string when it cannot be read.
+std::string ModulePathAnsi();
+// The executable's file name without its extension (GetModuleFileNameW).
+std::wstring ModuleTitle();
+
+}  // namespace kdr::win

@@ -1,0 +1,428 @@
+// Drives kdr4tose.exe through its windows, as a user would, and checks what it shows and what
+// it leaves in the registry and on disk. One scenario per run:
+//
+//   ui_driver <scenario> <path of kdr4tose.exe>
+//
+// The calling script seeds the registry and the files each scenario expects (see run-ui-tests).
+// Prints one line per check and returns 0 when every check passed.
+#include <commctrl.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int kExit = 1;
+constexpr int kCollect = 1000;
+constexpr int kMigrate = 1001;
+constexpr int kAboutCommand = 16;
+constexpr int kAboutVersionText = 1002;
+constexpr int kMessageText = 0xFFFF;
+
+const wchar_t kTitle[] = L"Kodrel4→SE移行ツール";
+const wchar_t kAboutTitle[] = L"kdr4toseのﾊﾞｰｼﾞｮﾝ情報";
+
+int failures = 0;
+
+void Print(std::wstring_view text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                 nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size > 0 ? size : 0), '\0');
+  if (size > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
+                        nullptr, nullptr);
+  }
+  utf8 += '\n';
+  std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+  std::fflush(stdout);
+}
+
+bool Check(bool ok, std::wstring_view what) {
+  Print(std::wstring(ok ? L"ok   " : L"FAIL ") + std::wstring(what));
+  if (!ok) ++failures;
+  return ok;
+}
+
+bool CheckEqual(std::wstring_view actual, std::wstring_view expected, std::wstring_view what) {
+  bool ok = actual == expected;
+  std::wstring line(what);
+  line += L": \"";
+  line += actual;
+  line += L"\"";
+  if (!ok) {
+    line += L", expected \"";
+    line += expected;
+    line += L"\"";
+  }
+  return Check(ok, line);
+}
+
+// Polls `done` every 50 ms until it holds or `timeout_ms` have passed.
+bool WaitFor(const std::function<bool()>& done, DWORD timeout_ms) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start > timeout_ms) return false;
+    Sleep(50);
+  }
+}
+
+std::wstring WindowText(HWND window) {
+  int length = GetWindowTextLengthW(window);
+  std::wstring text(static_cast<size_t>(length > 0 ? length : 0) + 1, L'\0');
+  int got = GetWindowTextW(window, text.data(), static_cast<int>(text.size()));
+  text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  return text;
+}
+
+std::wstring ClassName(HWND window) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, static_cast<int>(std::size(name)));
+  return name;
+}
+
+// The visible top-level dialogs (class #32770) owned by `owner`, optionally of one title.
+std::vector<HWND> OwnedDialogs(HWND owner) {
+  struct Search {
+    HWND owner;
+    std::vector<HWND> found;
+  } search{owner, {}};
+  EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        if (GetWindow(window, GW_OWNER) == s->owner && IsWindowVisible(window) &&
+            ClassName(window) == L"#32770") {
+          s->found.push_back(window);
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForOwnedDialog(HWND owner, DWORD timeout_ms) {
+  HWND found = nullptr;
+  WaitFor(
+      [&] {
+        std::vector<HWND> dialogs = OwnedDialogs(owner);
+        found = dialogs.empty() ? nullptr : dialogs.front();
+        return found != nullptr;
+      },
+      timeout_ms);
+  return found;
+}
+
+void Click(HWND dialog, int id) {
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+bool Enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+
+// Waits for the next message box of `dialog`, checks its caption and text, checks that the
+// dialog is disabled meanwhile, and presses OK. False when none came.
+bool ExpectMessage(HWND dialog, std::wstring_view text, DWORD timeout_ms = 20000) {
+  HWND box = WaitForOwnedDialog(dialog, timeout_ms);
+  if (!Check(box != nullptr, L"message box appears: " + std::wstring(text))) return false;
+  CheckEqual(WindowText(GetDlgItem(box, kMessageText)), text, L"message text");
+  CheckEqual(WindowText(box), L"kdr4tose", L"message caption");
+  Check(!IsWindowEnabled(dialog), L"the dialog is disabled while the message box is open");
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+  Check(WaitFor([&] { return !IsWindow(box); }, 5000), L"the message box closes on OK");
+  return true;
+}
+
+// After the last expected message: none more within `quiet_ms`.
+void ExpectNoMoreMessages(HWND dialog, DWORD quiet_ms = 1500) {
+  HWND box = WaitForOwnedDialog(dialog, quiet_ms);
+  std::wstring text = box ? WindowText(GetDlgItem(box, kMessageText)) : L"";
+  Check(box == nullptr, L"no further message box" + (box ? L" (got \"" + text + L"\")" : L""));
+}
+
+struct Program {
+  PROCESS_INFORMATION process = {};
+  HWND dialog = nullptr;
+  ~Program() {
+    if (process.hProcess) {
+      if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 5000);
+      }
+      CloseHandle(process.hProcess);
+    }
+    if (process.hThread) CloseHandle(process.hThread);
+  }
+};
+
+bool Start(const std::wstring& exe, Program* program) {
+  std::wstring folder = std::filesystem::path(exe).parent_path().wstring();
+  std::wstring command = L"\"" + exe + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  if (!Check(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.c_str(), &startup, &program->process) != FALSE,
+             L"kdr4tose.exe starts: " + exe)) {
+    return false;
+  }
+  // The dialog may still be hidden while it initialises (and shows a message box).
+  WaitFor(
+      [&] {
+        program->dialog = FindWindowW(L"#32770", kTitle);
+        return program->dialog != nullptr;
+      },
+      20000);
+  return Check(program->dialog != nullptr, L"the main dialog is found by its title");
+}
+
+// Ends the program with Exit and checks that it goes away.
+void ExitProgram(Program& program) {
+  Check(Enabled(program.dialog, kExit), L"Exit is enabled");
+  Click(program.dialog, kExit);
+  Check(WaitForSingleObject(program.process.hProcess, 10000) == WAIT_OBJECT_0,
+        L"the program ends after Exit");
+  DWORD code = 1234;
+  GetExitCodeProcess(program.process.hProcess, &code);
+  Check(code == 0, L"exit code 0");
+}
+
+void ExpectButtons(HWND dialog, bool collect, bool migrate, std::wstring_view when) {
+  std::wstring suffix = L" (" + std::wstring(when) + L")";
+  Check(Enabled(dialog, kCollect) == collect,
+        std::wstring(collect ? L"Collect enabled" : L"Collect disabled") + suffix);
+  Check(Enabled(dialog, kMigrate) == migrate,
+        std::wstring(migrate ? L"Migrate enabled" : L"Migrate disabled") + suffix);
+}
+
+std::wstring Folder(const std::wstring& exe) {
+  return std::filesystem::path(exe).parent_path().wstring();
+}
+
+bool FileHolds(const std::wstring& path, std::string_view bytes) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  if (!in) return false;
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return content.find(bytes) != std::string::npos;
+}
+
+void ExpectFile(const std::wstring& path, std::string_view bytes) {
+  Check(FileHolds(path, bytes), L"file " + path + L" holds what was expected");
+}
+
+std::wstring ReadString(HKEY root, const wchar_t* path, const wchar_t* name, bool* found) {
+  *found = false;
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return L"";
+  DWORD type = 0, size = 0;
+  std::wstring value;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      type == REG_SZ) {
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) ==
+        ERROR_SUCCESS) {
+      value.assign(data.data());
+      *found = true;
+    }
+  }
+  RegCloseKey(key);
+  return value;
+}
+
+bool ReadDword(HKEY root, const wchar_t* path, const wchar_t* name, DWORD* value) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+  DWORD type = 0, size = sizeof(*value);
+  bool ok = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
+                ERROR_SUCCESS &&
+            type == REG_DWORD;
+  RegCloseKey(key);
+  return ok;
+}
+
+// Nothing installed: both commands disabled; the texts, the tooltips and the About box.
+void NothingInstalled(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  ExpectNoMoreMessages(dialog, 1000);
+  CheckEqual(WindowText(GetDlgItem(dialog, kExit)), L"終了", L"button 1");
+  CheckEqual(WindowText(GetDlgItem(dialog, kCollect)), L"情報収集開始", L"button 1000");
+  CheckEqual(WindowText(GetDlgItem(dialog, kMigrate)), L"情報移行開始", L"button 1001");
+  ExpectButtons(dialog, false, false, L"nothing installed");
+  Check(Enabled(dialog, kExit), L"Exit enabled");
+  Check(GetWindow(GetDlgItem(dialog, kExit), GW_HWNDNEXT) == GetDlgItem(dialog, kCollect) &&
+            GetWindow(GetDlgItem(dialog, kCollect), GW_HWNDNEXT) == GetDlgItem(dialog, kMigrate),
+        L"control order Exit, Collect, Migrate");
+  Check(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0) != 0, L"the dialog has a big icon");
+  Check(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0) != 0, L"the dialog has a small icon");
+  Check((GetWindowLongPtrW(dialog, GWL_EXSTYLE) & WS_EX_APPWINDOW) != 0,
+        L"the dialog is shown in the taskbar");
+
+  // The tooltip control: a top-level window of the tooltip class owned by the dialog.
+  HWND tooltip = nullptr;
+  {
+    std::pair<HWND, HWND> found(dialog, nullptr);
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+          auto* f = reinterpret_cast<std::pair<HWND, HWND>*>(param);
+          if (GetWindow(window, GW_OWNER) == f->first && ClassName(window) == TOOLTIPS_CLASSW) {
+            f->second = window;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    tooltip = found.second;
+  }
+  if (Check(tooltip != nullptr, L"a tooltip control belongs to the dialog")) {
+    Check(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0) == 3, L"the tooltip has three tools");
+  }
+
+  // About box through the system menu.
+  PostMessageW(dialog, WM_SYSCOMMAND, kAboutCommand, 0);
+  HWND about = WaitForOwnedDialog(dialog, 10000);
+  if (Check(about != nullptr, L"system command 16 opens the About box")) {
+    CheckEqual(WindowText(about), kAboutTitle, L"About title");
+    CheckEqual(WindowText(GetDlgItem(about, kAboutVersionText)),
+               L"Kodrel4→SE移行ツール Version 1.0", L"About text");
+    PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(about, IDOK)));
+    Check(WaitFor([&] { return !IsWindow(about); }, 5000), L"the About box closes on OK");
+    Check(IsWindow(dialog) && IsWindowEnabled(dialog), L"the main dialog stays open");
+  }
+  // 16 to 31 all mean the About command; the low four bits are the system's.
+  PostMessageW(dialog, WM_SYSCOMMAND, kAboutCommand + 5, 0);
+  about = WaitForOwnedDialog(dialog, 10000);
+  if (Check(about != nullptr && WindowText(about) == kAboutTitle,
+            L"system command 21 opens the About box too")) {
+    PostMessageW(about, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
+    Check(WaitFor([&] { return !IsWindow(about); }, 5000), L"the About box closes on Cancel");
+  }
+  ExitProgram(program);
+}
+
+// Old Personal and Client installed: both collected, messages in edition order.
+void CollectTwo(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  ExpectButtons(dialog, true, false, L"old Personal and Client installed, nothing collected");
+  Click(dialog, kCollect);
+  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
+  ExpectNoMoreMessages(dialog);
+  ExpectButtons(dialog, true, false, L"after Collect, new product not installed");
+  std::wstring root = Folder(exe) + L"\\kdr4env";
+  ExpectFile(root + L"\\personal\\kdr4reg.fil", "[Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App1]");
+  ExpectFile(root + L"\\client\\kdr4reg.fil", "[Software\\VTQ\\Kodrel\\Client\\Common]");
+  ExpectFile(root + L"\\client\\kdr4reg.fil", "SRVPORT=4:901f0000");
+  Check(!FileHolds(root + L"\\client\\kdr4reg.fil", "secret"),
+        L"the password is not written in plain text");
+  ExpectFile(root + L"\\client\\DDBVID\\a.dat", "client video data");
+  ExpectFile(root + L"\\client\\plog\\x.log", "client log");
+  ExpectFile(root + L"\\personal\\DDBVID\\p.dat", "personal video data");
+  ExpectFile(root + L"\\personal\\DDBDAT\\sub\\q.dat", "personal public data");
+  Check(!std::filesystem::exists(root + L"\\server"), L"no Server folder");
+  ExitProgram(program);
+}
+
+// New Client installed and the Client collected: Migrate moves settings and data.
+void MigrateClient(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  ExpectButtons(dialog, true, true, L"new Client installed, Client collected");
+  Click(dialog, kMigrate);
+  ExpectMessage(dialog, L"Kodrel Clientの情報を移行しました。");
+  ExpectNoMoreMessages(dialog);
+  DWORD port = 0;
+  Check(
+      ReadDword(HKEY_CURRENT_USER, L"Software\\VTQ\\KodrelSE\\Client\\Common", L"SRVPORT", &port) &&
+          port == 8080,
+      L"KodrelSE\\Client\\Common SRVPORT = 8080");
+  bool found = false;
+  std::wstring title =
+      ReadString(HKEY_CURRENT_USER, L"Software\\VTQ\\KodrelSE\\Client\\AppInfo", L"Title", &found);
+  Check(found, L"KodrelSE\\Client\\AppInfo Title exists");
+  CheckEqual(title, L"販売管理", L"KodrelSE\\Client\\AppInfo Title");
+  std::wstring password = ReadString(HKEY_CURRENT_USER, L"Software\\VTQ\\KodrelSE\\Client\\AppInfo",
+                                     L"DB_PASS", &found);
+  CheckEqual(password, L"secret", L"KodrelSE\\Client\\AppInfo DB_PASS");
+  ReadString(HKEY_CURRENT_USER, L"Software\\VTQ\\KodrelSE\\Personal\\AppInfo\\App1", L"Name",
+             &found);
+  Check(!found, L"Personal is not migrated (new Personal not installed)");
+  ExpectFile(L"C:\\new\\cprv\\DDBVID\\a.dat", "client video data");
+  ExpectFile(L"C:\\new\\cprv\\log\\x.log", "client log");
+  ExpectFile(L"C:\\new\\cprv\\log\\keep.log", "already there");
+  ExpectButtons(dialog, true, true, L"after Migrate");
+  ExitProgram(program);
+}
+
+// The once-a-second refresh: removing the work folder tree disables Migrate.
+void RefreshAfterRemoval(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  ExpectButtons(dialog, true, true, L"before the work folders are removed");
+  std::error_code error;
+  std::filesystem::remove_all(Folder(exe) + L"\\kdr4env", error);
+  Check(!error, L"the work folder tree is removed");
+  DWORD start = GetTickCount();
+  bool disabled = WaitFor([&] { return !Enabled(dialog, kMigrate); }, 2000);
+  Check(disabled, L"Migrate is disabled within two seconds (" +
+                      std::to_wstring(GetTickCount() - start) + L" ms)");
+  ExpectButtons(dialog, true, false, L"after the removal");
+  ExitProgram(program);
+}
+
+// An executable folder too long for the work paths: the message, then no command.
+void FolderTooLong(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  ExpectMessage(
+      dialog,
+      L"このプログラムを置いたフォルダのパスが長すぎるため、情報の収集と移行ができません。"
+      L"短いパスのフォルダ（例: C:\\kdr4tose）に移してから実行してください。");
+  ExpectNoMoreMessages(dialog, 1000);
+  WaitFor([&] { return IsWindowVisible(dialog) != FALSE; }, 5000);
+  ExpectButtons(dialog, false, false, L"folder too long, old editions installed");
+  Sleep(1500);  // and the refresh keeps them so
+  ExpectButtons(dialog, false, false, L"folder too long, after a refresh");
+  Check(!std::filesystem::exists(Folder(exe) + L"\\kdr4env"), L"no work folder was made");
+  ExitProgram(program);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 3) {
+    Print(L"usage: ui_driver nothing|collect|migrate|refresh|longpath <kdr4tose.exe>");
+    return 2;
+  }
+  std::wstring scenario = argv[1];
+  std::wstring exe = argv[2];
+  Print(L"== " + scenario);
+  if (scenario == L"nothing") {
+    NothingInstalled(exe);
+  } else if (scenario == L"collect") {
+    CollectTwo(exe);
+  } else if (scenario == L"migrate") {
+    MigrateClient(exe);
+  } else if (scenario == L"refresh") {
+    RefreshAfterRemoval(exe);
+  } else if (scenario == L"longpath") {
+    FolderTooLong(exe);
+  } else {
+    Print(L"unknown scenario");
+    return 2;
+  }
+  Print(failures == 0 ? L"passed" : L"FAILED: " + std::to_wstring(failures));
+  return failures == 0 ? 0 : 1;
+}
