@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/file_system.h"
+
+// The file system of Windows, through the 8-bit (ANSI code page) functions the tool has always
+// used: kernel32's CreateDirectoryA, imagehlp's MakeSureDirectoryPathExists, shlwapi's
+// PathFileExistsA and PathIsDirectoryA, and shell32's SHFileOperationA for folder copies.
+// Paths are passed to them unchanged, so they are read in the ANSI code page (932 on Japanese
+// Windows, the code page of the tool's names).
+namespace kdr {
+
+class Win32FileSystem : public FileSystem {
+ public:
+  // CreateDirectoryA with an inheritable handle flag and the default security descriptor.
+  bool CreateFolder(std::string_view path) override;
+  // MakeSureDirectoryPathExists.
+  bool MakeSurePathExists(std::string_view path) override;
+  // PathFileExistsA.
+  bool Exists(std::string_view path) override;
+  // PathIsDirectoryA.
+  bool IsFolder(std::string_view path) override;
+  // SHFileOperationA, FO_COPY of "<source>*.*" into the destination with FOF_SILENT,
+  // FOF_NOCONFIRMATION and FOF_NOCONFIRMMKDIR, owned by the window `owner` (an HWND or null).
+  // Returns SHFileOperationA's result. The shell copy says nothing about single files, so with
+  // an observer the source tree is walked afterwards and each file reported as copied when the
+  // destination holds a file of that name and size, and as failed otherwise.
+  int CopyFolder(std::string_view destination, std::string_view source, void* owner,
+                 CopyObserver* observer) override;
+  std::optional<std::string> ReadFile(std::string_view path) override;
+  // A temporary file in the same folder, flushed, then MoveFileExA over the old one.
+  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override;
+  // Size, last-write time (nanoseconds since 1970) and the volume's file index.
+  std::optional<FileStamp> Stamp(std::string_view path) override;
+};
+
+}  // namespace kdr
