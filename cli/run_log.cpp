@@ -81,13 +81,17 @@ void Progress::FileCopied(uint64_t bytes) {
   size_t width = line.size();
   if (line.size() < width_) line.append(width_ - line.size(), ' ');
   width_ = width;
-  WriteStderr("\r" + line);
+  line.insert(line.begin(), '\r');
+  WriteStderr(line);
 }
 
 void Progress::Clear() {
   if (!enabled_ || !shown_) return;
   shown_ = false;
-  WriteStderr("\r" + std::string(width_, ' ') + "\r");
+  std::string blank(width_ + 2, ' ');
+  blank.front() = '\r';
+  blank.back() = '\r';
+  WriteStderr(blank);
   width_ = 0;
 }
 
