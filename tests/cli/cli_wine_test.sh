@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Runs kdr4tose-cli.exe under Wine against Wine's own registry and checks what it prints, its
+# exit codes, the folders it copies and the registry values it writes.
+#
+#   cli_wine_test.sh path/to/kdr4tose-cli.exe path/to/tools/wine-run
+set -u
+exe=$1
+wine_run=$2
+wine=${KDR_WINE:-/usr/lib/wine/wine64}
+root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-wine.XXXXXX")
+prefix=$root/prefix
+trap 'WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1; rm -rf -- "$root"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# A prefix of our own, copied from the prepared template (made by wine-run when missing).
+"$wine_run" cmd.exe /c exit 0 >/dev/null 2>&1
+template=${KDR_WINE_TEMPLATE:-${XDG_CACHE_HOME:-$HOME/.cache}/kdr4tose/wine-template}
+cp -a -- "$template" "$prefix" || { echo "no Wine template prefix at $template" >&2; exit 1; }
+
+# The old and the new Client edition, with data folders on C:.
+c=$prefix/drive_c
+mkdir -p "$c/k4/prv/DDBVID/sub" "$c/k4/prv/log" "$c/tool"
+printf 'view=orders\r\n' >"$c/k4/prv/DDBVID/orders.ddv"
+printf 'nested\r\n' >"$c/k4/prv/DDBVID/sub/n.ddv"
+printf 'log line\r\n' >"$c/k4/prv/log/kodrel.log"
+printf '%s\r\n' 'REGEDIT4' '' \
+  '[HKEY_LOCAL_MACHINE\Software\VTQ\Kodrel Client]' '' \
+  '[HKEY_LOCAL_MACHINE\Software\VTQ\Kodrel SE Client]' '' \
+  '[HKEY_CURRENT_USER\Software\VTQ\Kodrel\Client\Client]' '"Host"="dbsrv01"' \
+  '"PRV_PATH"="C:\\k4\\prv\\"' '' \
+  '[HKEY_CURRENT_USER\Software\VTQ\Kodrel\Client\Common]' '"SRVPORT"=dword:00001f90' '' \
+  '[HKEY_CURRENT_USER\Software\VTQ\Kodrel\Client\Common\Rdb]' '"RDB_PASS"="S3cret!"' '' \
+  '[HKEY_CURRENT_USER\Software\VTQ\KodrelSE\Client\Client]' '"PRV_PATH"="C:\\kse\\prv\\"' '' \
+  >"$c/seed.reg"
+KDR_WINEPREFIX=$prefix "$wine_run" regedit.exe /S 'C:\seed.reg' >/dev/null 2>&1
+grep -q 'Kodrel SE Client' "$prefix/system.reg" || { echo "could not seed the Wine registry" >&2; exit 1; }
+cp -- "$exe" "$c/tool/kdr4tose-cli.exe"
+
+run() {  # run args...: stdout in $out, stderr in $err, exit code in $code
+  KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' "$@" >"$root/out" 2>"$root/err"
+  code=$?
+  out=$(tr -d '\r' <"$root/out")
+  err=$(tr -d '\r' <"$root/err")
+}
+expect() {  # expect CODE OUTPUT what
+  [[ $code == "$1" ]] || fail "$3: exit code $code, expected $1 (stderr: $err)"
+  [[ $out == "$2" ]] || fail "$3: printed '$out', expected '$2'"
+}
+
+run status
+expect 0 $'Kodrel4 installed:   Client\nKodrelSE installed:  Client\ncollected:           none (in C:\\tool\\kdr4env)\nCollect:             enabled\nMigrate:             disabled' "status"
+
+run migrate
+expect 2 'KodrelSEがインストールされていません、或いは、情報が収集されていません。' "migrate before collect"
+
+run --log 'C:\collect.log' collect
+expect 0 'Kodrel4 Clientの情報を収集しました。' "collect"
+cmp -s "$c/tool/kdr4env/client/DDBVID/sub/n.ddv" "$c/k4/prv/DDBVID/sub/n.ddv" || fail "nested folder not collected"
+cmp -s "$c/tool/kdr4env/client/plog/kodrel.log" "$c/k4/prv/log/kodrel.log" || fail "log not collected"
+grep -qF "$(printf 'COPY\tC:\\k4\\prv\\DDBVID\\orders.ddv\t13')" "$c/collect.log" ||
+  fail "collect log lacks the COPY line: $(head -c 600 "$c/collect.log")"
+if grep -q 'S3cret!' "$c/collect.log"; then fail "collect log shows a credential"; fi
+
+run status --json
+[[ $code == 0 && $out == *'"collected":10,"collect_enabled":true,"migrate_enabled":true'* ]] ||
+  fail "status --json: $code $out"
+
+run migrate
+expect 0 'Kodrel Clientの情報を移行しました。' "migrate"
+cmp -s "$c/kse/prv/DDBVID/sub/n.ddv" "$c/k4/prv/DDBVID/sub/n.ddv" || fail "nested folder not migrated"
+awk '/^\[/ { keep = index($0, "KodrelSE\\\\\\\\Client\\\\\\\\Common\\\\\\\\Rdb]") > 0 } keep' "$prefix/user.reg" |
+  grep -qF '"RDB_PASS"="S3cret!"' || fail "migrated credential not in Wine's registry"
+grep -qF '"Host"="dbsrv01"' "$prefix/user.reg" || fail "Host not migrated"
+
+# A Migrate whose data step fails: the new product's PRV_PATH removed.
+KDR_WINEPREFIX=$prefix "$wine_run" reg.exe delete 'HKCU\Software\VTQ\KodrelSE\Client\Client' /v PRV_PATH /f >/dev/null 2>&1
+run migrate
+expect 1 'KodrelSEがインストールされていません、或いは、情報が収集されていません。' "migrate whose data step fails"
+
+run --bogus status
+[[ $code == 64 && $err == *'usage: kdr4tose-cli'* ]] || fail "unknown option: $code $err"
+run --drive 'C=/tmp' status
+[[ $code == 64 ]] || fail "--drive on Windows: $code"
+
+if ((failures > 0)); then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "all kdr4tose-cli Wine checks passed"
