@@ -174,11 +174,13 @@ bool Start(const std::wstring& exe, Program* program) {
              L"kdr4tose.exe starts: " + exe)) {
     return false;
   }
-  // The dialog may still be hidden while it initialises (and shows a message box).
+  // The window exists before its controls do; it becomes visible once it is initialised,
+  // unless initialisation stopped at a message box.
   WaitFor(
       [&] {
         program->dialog = FindWindowW(L"#32770", kTitle);
-        return program->dialog != nullptr;
+        return program->dialog != nullptr &&
+               (IsWindowVisible(program->dialog) || !OwnedDialogs(program->dialog).empty());
       },
       20000);
   return Check(program->dialog != nullptr, L"the main dialog is found by its title");
@@ -193,6 +195,21 @@ void ExitProgram(Program& program) {
   DWORD code = 1234;
   GetExitCodeProcess(program.process.hProcess, &code);
   Check(code == 0, L"exit code 0");
+}
+
+// Ends the program with a key (Enter or Escape) sent to the focused Exit button, or with the
+// close box (`key` 0), and checks that it goes away.
+void EndProgramBy(Program& program, WPARAM key) {
+  HWND exit_button = GetDlgItem(program.dialog, kExit);
+  if (key == 0) {
+    PostMessageW(program.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+  } else {
+    PostMessageW(exit_button, WM_KEYDOWN, key, 0);
+    PostMessageW(exit_button, WM_KEYUP, key, 0);
+  }
+  std::wstring how = key == VK_RETURN ? L"Enter" : key == VK_ESCAPE ? L"Escape" : L"the close box";
+  Check(WaitForSingleObject(program.process.hProcess, 10000) == WAIT_OBJECT_0,
+        L"the program ends after " + how);
 }
 
 void ExpectButtons(HWND dialog, bool collect, bool migrate, std::wstring_view when) {
@@ -361,7 +378,7 @@ void MigrateClient(const std::wstring& exe) {
   ExpectFile(L"C:\\new\\cprv\\log\\x.log", "client log");
   ExpectFile(L"C:\\new\\cprv\\log\\keep.log", "already there");
   ExpectButtons(dialog, true, true, L"after Migrate");
-  ExitProgram(program);
+  EndProgramBy(program, VK_RETURN);
 }
 
 // The once-a-second refresh: removing the work folder tree disables Migrate.
@@ -378,7 +395,7 @@ void RefreshAfterRemoval(const std::wstring& exe) {
   Check(disabled, L"Migrate is disabled within two seconds (" +
                       std::to_wstring(GetTickCount() - start) + L" ms)");
   ExpectButtons(dialog, true, false, L"after the removal");
-  ExitProgram(program);
+  EndProgramBy(program, 0);
 }
 
 // An executable folder too long for the work paths: the message, then no command.
@@ -396,7 +413,7 @@ void FolderTooLong(const std::wstring& exe) {
   Sleep(1500);  // and the refresh keeps them so
   ExpectButtons(dialog, false, false, L"folder too long, after a refresh");
   Check(!std::filesystem::exists(Folder(exe) + L"\\kdr4env"), L"no work folder was made");
-  ExitProgram(program);
+  EndProgramBy(program, VK_ESCAPE);
 }
 
 }  // namespace
