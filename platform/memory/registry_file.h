@@ -1,0 +1,59 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/memory/memory_registry.h"
+
+// Registry editor export files (".reg"), read into and written from a MemoryRegistry, so that the
+// console front end can work on such a file instead of the system registry.
+//
+// Two formats, as the Windows registry editor writes them:
+//  - REGEDIT4: 8-bit text in code page 932. Names and strings are kept byte for byte, and so is
+//    the data of hex(2) and hex(7) values.
+//  - "Windows Registry Editor Version 5.00": UTF-16LE text with a byte order mark. Names and
+//    strings are converted to code page 932 for the store, and so is the data of hex(1), hex(2)
+//    and hex(7) values, which the file holds as UTF-16LE (the store holds what the ANSI registry
+//    functions return). Text with no code page 932 form is refused, never replaced.
+// Only the HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER branches (or HKLM, HKCU) can be held.
+namespace kdr {
+
+enum class RegistryFileFormat { kRegedit4 = 4, kVersion5 = 5 };
+
+struct RegistryFileError {
+  int line = 0;        // 1 upwards: the line of the file that was refused; 0 for a save error
+  std::string reason;  // English, names shown in UTF-8
+};
+
+struct RegistryFileLoadResult {
+  std::optional<RegistryFileError> error;                     // set when the file was refused
+  RegistryFileFormat format = RegistryFileFormat::kVersion5;  // the format read, when accepted
+  bool ok() const { return !error; }
+};
+
+// Reads `bytes` and applies them to *registry as the registry editor imports a file: keys are
+// created with their parents, values set in file order, "[-key]" deletes a key with its subtree
+// and "name"=- a value. On a fresh registry the result is exactly the file's contents. Every
+// line is checked before anything is applied: when the file is malformed, the result holds the
+// line and the reason and *registry is left unchanged.
+RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* registry);
+
+struct RegistryFileSaveResult {
+  std::optional<RegistryFileError> error;  // set when the store cannot be written
+  std::string bytes;                       // the whole file, when written
+  bool ok() const { return !error; }
+};
+
+// Writes every key of both roots (empty ones too; a root only when it holds values), each
+// key's values in store order, in `format`, as the registry editor exports: a key's subkeys in
+// ascending case-insensitive order after it, REG_SZ as a quoted string when it is terminated and
+// holds no other NUL (otherwise hex(1)), REG_DWORD as dword: when it has exactly 4 bytes, other
+// data as hex: (REG_BINARY) or hex(N):, hex lines wrapped with "\" to 80 columns, CRLF line
+// ends. Version 5 is UTF-16LE with a byte order mark. Reading the bytes back gives the same
+// keys, values, types and data. Refused (with line 0 and a reason naming the key or value) when
+// a name cannot be written in `format`, or when version 5 cannot hold a text unchanged (bytes
+// that are not code page 932, or that do not come back the same from UTF-16).
+RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, RegistryFileFormat format);
+
+}  // namespace kdr
