@@ -1,0 +1,404 @@
+// The Collect and Migrate flows end to end, against whichever services a platform provides.
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "app/migrate_dlg.h"
+#include "datafolders/data_folders.h"
+#include "tests/flow_world.h"
+
+namespace kdr::testing {
+
+class FlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
+ protected:
+  void SetUp() override {
+    world_ = GetParam()();
+    base_ = world_->Base();
+    dlg_ = std::make_unique<CMigrateDlg>(
+        Services{world_->registry(), world_->files(), world_->profiles(), 260}, view_);
+    // The program's own folder exists; the work tree beside it is made by Collect.
+    ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\tool\\kdr4tose.exe"));
+    ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  }
+
+  Registry& reg() { return world_->registry(); }
+  FileSystem& fs() { return world_->files(); }
+
+  void Put(const std::string& path, std::string_view content) {
+    ASSERT_TRUE(fs().MakeSurePathExists(path));
+    ASSERT_TRUE(fs().WriteFileAtomically(path, content));
+  }
+  std::string Read(const std::string& path) { return fs().ReadFile(path).value_or("<missing>"); }
+
+  void InstallOld(Edition e) { MakeKey(reg(), RootKey::kLocalMachine, OldMarker(e)); }
+  void InstallNew(Edition e) { MakeKey(reg(), RootKey::kLocalMachine, NewMarker(e)); }
+  static std::string OldMarker(Edition e) {
+    return "Software\\VTQ\\Kodrel " + std::string(EditionName(e));
+  }
+  static std::string NewMarker(Edition e) {
+    return "Software\\VTQ\\Kodrel SE " + std::string(EditionName(e));
+  }
+
+  std::vector<std::string> Collect() {
+    view_.messages.clear();
+    dlg_->OnCollect();
+    EXPECT_TRUE(view_.exit_enabled);
+    return view_.messages;
+  }
+  std::vector<std::string> Migrate() {
+    view_.messages.clear();
+    dlg_->OnMigrate();
+    EXPECT_TRUE(view_.exit_enabled);
+    return view_.messages;
+  }
+
+  // The old Client edition as the road through the tool describes it.
+  void SeedOldClient() {
+    InstallOld(Edition::kClient);
+    const std::string k = "Software\\VTQ\\Kodrel\\Client";
+    SetString(reg(), RootKey::kCurrentUser, k + "\\AppInfo", "Name", "app");
+    SetString(reg(), RootKey::kCurrentUser, k + "\\AppInfo\\B", "X", "b");
+    SetString(reg(), RootKey::kCurrentUser, k + "\\AppInfo\\a", "X", "a");
+    SetString(reg(), RootKey::kCurrentUser, k + "\\AppInfo\\a\\C", "DB_PASS", "secret");
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Client", "Host", "srv:01");
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Client", "Other", "not exported");
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Client", "PRV_PATH", base_ + "\\old\\prv\\");
+    SetDword(reg(), RootKey::kCurrentUser, k + "\\Client\\Current", "Mode", 0x12345678);
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Client\\Current", "PRVSAVE", "skip me");
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Client\\Current", "RSTFILE", "skip me");
+    // Value names match without regard to case, so the lower-case one lives in another key.
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Client\\Info", "prvsave", "kept");
+    SetDword(reg(), RootKey::kCurrentUser, k + "\\Common", "SRVPORT", 1);
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Common", "USER_LEVEL_", "3");
+    SetRaw(reg(), RootKey::kCurrentUser, k + "\\Common\\MAX", "Bin", kRegBinary,
+           std::string("\x0a\xff", 2));
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Common\\Rdb", "RDB_USER", "scott");
+    SetString(reg(), RootKey::kCurrentUser, k + "\\Common\\Rdb", "Title", "\x93\xfa\x96\x7b");
+    Put(base_ + "\\old\\prv\\DDBVID\\a.dat", "A");
+    Put(base_ + "\\old\\prv\\DDBVID\\sub\\b.dat", "B");
+    Put(base_ + "\\old\\prv\\log\\x.log", "X");
+  }
+
+  std::vector<std::string> Section(std::string_view name, std::string_view file) {
+    std::string list = world_->profiles().ReadSection(name, file);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < list.size() && list[i] != '\0'; i = list.find('\0', i) + 1) {
+      out.push_back(list.substr(i, list.find('\0', i) - i));
+    }
+    return out;
+  }
+  std::vector<std::string> SectionNames(std::string_view file) {
+    std::string list = world_->profiles().ReadSectionNames(file);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < list.size() && list[i] != '\0'; i = list.find('\0', i) + 1) {
+      out.push_back(list.substr(i, list.find('\0', i) - i));
+    }
+    return out;
+  }
+
+  std::unique_ptr<FlowWorld> world_;
+  std::string base_;
+  RecordingView view_;
+  std::unique_ptr<CMigrateDlg> dlg_;
+};
+
+using Messages = std::vector<std::string>;
+
+TEST_P(FlowTest, ClientRoadFromCollectToMigrate) {
+  SeedOldClient();
+  const auto old_branch = DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel");
+  dlg_->RefreshButtons();
+  EXPECT_TRUE(view_.collect_enabled);
+  EXPECT_FALSE(view_.migrate_enabled);
+
+  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  const std::string work = base_ + "\\tool\\kdr4env\\client";
+  EXPECT_EQ("A", Read(work + "\\DDBVID\\a.dat"));
+  EXPECT_EQ("B", Read(work + "\\DDBVID\\sub\\b.dat"));
+  EXPECT_EQ("X", Read(work + "\\plog\\x.log"));
+  EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\personal"));
+
+  const std::string file = work + "\\kdr4reg.fil";
+  const std::string k = "Software\\VTQ\\Kodrel\\Client";
+  // Pre-order, subkeys in case-insensitive order, single values in their key's section.
+  EXPECT_EQ((Messages{k + "\\AppInfo", k + "\\AppInfo\\a", k + "\\AppInfo\\a\\C",
+                      k + "\\AppInfo\\B", k + "\\Client", k + "\\Client\\Current",
+                      k + "\\Client\\Info", k + "\\Client\\MAX", k + "\\Common",
+                      k + "\\Common\\MAX", k + "\\Common\\Rdb"}),
+            SectionNames(file));
+  EXPECT_EQ(Messages{"DB_PASS=1:736563726574"}, Section(k + "\\AppInfo\\a\\C", file));
+  EXPECT_EQ(Messages{"Host=1:srv:01"}, Section(k + "\\Client", file));
+  EXPECT_EQ(Messages{"Mode=4:78563412"}, Section(k + "\\Client\\Current", file));
+  EXPECT_EQ(Messages{"prvsave=1:kept"}, Section(k + "\\Client\\Info", file));
+  EXPECT_EQ(Messages{}, Section(k + "\\Client\\MAX", file));
+  EXPECT_EQ((Messages{"SRVPORT=4:01000000", "USER_LEVEL_=1:3"}), Section(k + "\\Common", file));
+  EXPECT_EQ(Messages{"Bin=3:0aff"}, Section(k + "\\Common\\MAX", file));
+  EXPECT_EQ((Messages{"RDB_USER=1:73636f7474", "Title=1:\x93\xfa\x96\x7b"}),
+            Section(k + "\\Common\\Rdb", file));
+
+  InstallNew(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+            base_ + "\\new\\prv\\");
+  dlg_->RefreshButtons();
+  EXPECT_TRUE(view_.migrate_enabled);
+  EXPECT_EQ(Messages{"Kodrel Clientの情報を移行しました。"}, Migrate());
+  EXPECT_EQ("A", Read(base_ + "\\new\\prv\\DDBVID\\a.dat"));
+  EXPECT_EQ("B", Read(base_ + "\\new\\prv\\DDBVID\\sub\\b.dat"));
+  EXPECT_EQ("X", Read(base_ + "\\new\\prv\\log\\x.log"));
+
+  const std::string n = "Software\\VTQ\\KodrelSE\\Client";
+  std::vector<std::string> expected = {
+      n,
+      n + "\\AppInfo",
+      n + "\\AppInfo\\a",
+      n + "\\AppInfo\\a\\C",
+      n + "\\AppInfo\\a\\C|DB_PASS|1|73656372657400",
+      n + "\\AppInfo\\a|X|1|6100",
+      n + "\\AppInfo\\B",
+      n + "\\AppInfo\\B|X|1|6200",
+      n + "\\AppInfo|Name|1|61707000",
+      n + "\\Client",
+      n + "\\Client\\Current",
+      n + "\\Client\\Current|Mode|4|78563412",
+      n + "\\Client\\Info",
+      n + "\\Client\\Info|prvsave|1|6b65707400",
+      n + "\\Client\\MAX",
+      n + "\\Client|Host|1|7372763a303100",
+      n + "\\Client|PRV_PATH|1|" + [&] {
+        std::string hex;
+        char pair[3];
+        for (char c : base_ + "\\new\\prv\\") {
+          std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
+          hex += pair;
+        }
+        return hex + "00";
+      }(),
+      n + "\\Common",
+      n + "\\Common\\MAX",
+      n + "\\Common\\Rdb",
+      n + "\\Common\\Rdb|RDB_USER|1|73636f747400",
+      n + "\\Common\\Rdb|Title|1|93fa967b00",
+      n + "\\Common|SRVPORT|4|01000000",
+      n + "\\Common|USER_LEVEL_|1|3300",
+  };
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, DumpTree(reg(), RootKey::kCurrentUser, n));
+  // The old branch is read, never written.
+  EXPECT_EQ(old_branch, DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"));
+}
+
+TEST_P(FlowTest, CollectMessagesFollowTheInstalledEditions) {
+  EXPECT_EQ(Messages{"Kodrel4の情報が有りません。"}, Collect());
+  EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env"));
+
+  InstallOld(Edition::kPersonal);
+  InstallOld(Edition::kServer);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\Client", "PRV_PATH",
+            base_ + "\\p\\");
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\Server", "PUB_PATH",
+            base_ + "\\p\\");
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
+            base_ + "\\s\\");
+  Messages both = {"Kodrel4 Personalの情報を収集しました。", "Kodrel4 Serverの情報を収集しました。"};
+  EXPECT_EQ(both, Collect());
+  // A second run writes into the existing tree and says the same.
+  EXPECT_EQ(both, Collect());
+  EXPECT_EQ(101, dlg_->DetectCollectedEditions());
+}
+
+TEST_P(FlowTest, CollectWithoutDataPathShowsPathMessageFirst) {
+  InstallOld(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "Host", "h");
+  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
+            Collect());
+  EXPECT_EQ(10, dlg_->last_run().failed);
+  // The settings were still collected.
+  EXPECT_EQ(Messages{"Host=1:h"},
+            Section("Software\\VTQ\\Kodrel\\Client\\Client",
+                    base_ + "\\tool\\kdr4env\\client\\kdr4reg.fil"));
+}
+
+TEST_P(FlowTest, PersonalWithoutPublicPathCopiesNothing) {
+  InstallOld(Edition::kPersonal);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\Client", "PRV_PATH",
+            base_ + "\\p\\");
+  Put(base_ + "\\p\\DDBVID\\a.dat", "A");
+  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。",
+                      "Kodrel4 Personalの情報を収集しました。"}),
+            Collect());
+  EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\personal\\DDBVID\\a.dat"));
+  EXPECT_TRUE(fs().IsFolder(base_ + "\\tool\\kdr4env\\personal\\DDBVID"));
+}
+
+TEST_P(FlowTest, CollectCopiesAddAndReplaceButNeverDelete) {
+  InstallOld(Edition::kServer);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
+            base_ + "\\pub\\");
+  Put(base_ + "\\pub\\DDBDAT\\d.dat", "first");
+  Put(base_ + "\\pub\\DDBDAT\\gone.dat", "old");
+  Collect();
+  const std::string work = base_ + "\\tool\\kdr4env\\server";
+  EXPECT_EQ("first", Read(work + "\\DDBDAT\\d.dat"));
+  Put(base_ + "\\pub\\DDBDAT\\d.dat", "second");
+  ASSERT_TRUE(fs().WriteFileAtomically(base_ + "\\pub\\DDBDAT\\gone.dat", "x"));
+  Collect();
+  EXPECT_EQ("second", Read(work + "\\DDBDAT\\d.dat"));
+  // The slog work folder exists (made with the edition) but no log folder was there to copy.
+  EXPECT_TRUE(fs().IsFolder(work + "\\slog"));
+}
+
+TEST_P(FlowTest, ValueWithoutClosingBackslashIsABarePrefix) {
+  InstallOld(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+            base_ + "\\prv");
+  Put(base_ + "\\prvDDBVID\\a.dat", "A");
+  Put(base_ + "\\prv\\DDBVID\\wrong.dat", "W");
+  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  EXPECT_EQ("A", Read(base_ + "\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
+  EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\client\\DDBVID\\wrong.dat"));
+}
+
+TEST_P(FlowTest, TooLongDataPathIsReportedNotCut) {
+  InstallOld(Edition::kClient);
+  std::string long_path = base_ + "\\" + std::string(250 - base_.size(), 'a') + "\\";
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+            long_path);
+  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
+            Collect());
+}
+
+// Migrate of all combinations: each edition not shared, shared with a data step that succeeds,
+// or shared with one that fails.
+enum class Outcome { kNotShared, kSucceeds, kFails };
+
+TEST_P(FlowTest, MigrateMessagesForEveryCombinationOfOutcomes) {
+  const Outcome all[] = {Outcome::kNotShared, Outcome::kSucceeds, Outcome::kFails};
+  int run = 0;
+  for (Outcome p : all) {
+    for (Outcome c : all) {
+      for (Outcome s : all) {
+        SCOPED_TRACE(::testing::Message() << "personal " << int(p) << " client " << int(c)
+                                          << " server " << int(s));
+        // A fresh world for every combination.
+        world_ = GetParam()();
+        base_ = world_->Base();
+        dlg_ = std::make_unique<CMigrateDlg>(
+            Services{world_->registry(), world_->files(), world_->profiles(), 260}, view_);
+        ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+        ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\tool\\kdr4tose.exe"));
+        const std::string root = base_ + "\\tool\\kdr4env";
+        auto prepare = [&](Edition e, Outcome o) {
+          if (o == Outcome::kNotShared) return;
+          InstallNew(e);
+          ASSERT_TRUE(fs().MakeSurePathExists(root + "\\" + std::string(EditionFolderName(e)) +
+                                              "\\"));
+          if (o == Outcome::kFails) return;  // no data path values: the data step fails
+          const std::string dest = base_ + "\\new\\" + std::string(EditionFolderName(e)) + "\\";
+          switch (e) {
+            case Edition::kPersonal:
+              SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Personal\\Client",
+                        "PRV_PATH", dest);
+              SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Personal\\Server",
+                        "PUB_PATH", dest);
+              break;
+            case Edition::kClient:
+              SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client",
+                        "PRV_PATH", dest);
+              break;
+            case Edition::kServer:
+              SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Server",
+                        "PUB_PATH", dest);
+              break;
+          }
+        };
+        prepare(Edition::kPersonal, p);
+        prepare(Edition::kClient, c);
+        prepare(Edition::kServer, s);
+
+        // What the user is told: each edition whose data step succeeded; then, when Server was
+        // attempted and failed, or was not attempted and the last of Personal and Client that
+        // was attempted failed (or none was), that nothing was migrated.
+        Messages expected;
+        if (p == Outcome::kSucceeds) expected.push_back("Kodrel Personalの情報を移行しました。");
+        if (c == Outcome::kSucceeds) expected.push_back("Kodrel Clientの情報を移行しました。");
+        if (s == Outcome::kSucceeds) expected.push_back("Kodrel Serverの情報を移行しました。");
+        Outcome last_of_first_two = c != Outcome::kNotShared ? c : p;
+        bool closing = s == Outcome::kFails ||
+                       (s == Outcome::kNotShared && last_of_first_two != Outcome::kSucceeds);
+        if (closing) {
+          expected.push_back(
+              "KodrelSEがインストールされていません、或いは、情報が収集されていません。");
+        }
+        EXPECT_EQ(expected, Migrate());
+        ++run;
+      }
+    }
+  }
+  EXPECT_EQ(27, run);
+}
+
+TEST_P(FlowTest, ClientMigrateToMissingDriveFailsWithoutCopying) {
+  InstallNew(Edition::kClient);
+  const std::string work = base_ + "\\tool\\kdr4env\\client";
+  Put(work + "\\DDBVID\\a.dat", "A");
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+            world_->MissingDrivePath() + "\\SE\\prv\\");
+  EXPECT_EQ(Messages{"KodrelSEがインストールされていません、或いは、情報が収集されていません。"},
+            Migrate());
+  EXPECT_EQ(10, dlg_->last_run().failed);
+}
+
+TEST_P(FlowTest, PersonalMigrateKeepsPrivateCopiesWhenPublicKeyIsMissing) {
+  InstallNew(Edition::kPersonal);
+  const std::string work = base_ + "\\tool\\kdr4env\\personal";
+  Put(work + "\\DDBVID\\a.dat", "A");
+  Put(work + "\\plog\\p.log", "P");
+  Put(work + "\\DDBDAT\\d.dat", "D");
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH",
+            base_ + "\\se\\prv\\");
+  EXPECT_EQ(Messages{"KodrelSEがインストールされていません、或いは、情報が収集されていません。"},
+            Migrate());
+  EXPECT_EQ("A", Read(base_ + "\\se\\prv\\DDBVID\\a.dat"));
+  EXPECT_EQ("P", Read(base_ + "\\se\\prv\\log\\p.log"));
+  EXPECT_FALSE(fs().Exists(base_ + "\\se\\pub"));
+}
+
+TEST_P(FlowTest, ServerMigrateWithMissingLogFolderStillSucceeds) {
+  InstallNew(Edition::kServer);
+  const std::string work = base_ + "\\tool\\kdr4env\\server";
+  Put(work + "\\DDBDAT\\d.dat", "D");
+  Put(base_ + "\\se\\pub\\DDBDAT\\d.dat", "old");
+  Put(base_ + "\\se\\pub\\DDBDAT\\keep.dat", "K");
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH",
+            base_ + "\\se\\pub\\");
+  EXPECT_EQ(Messages{"Kodrel Serverの情報を移行しました。"}, Migrate());
+  EXPECT_EQ("D", Read(base_ + "\\se\\pub\\DDBDAT\\d.dat"));
+  EXPECT_EQ("K", Read(base_ + "\\se\\pub\\DDBDAT\\keep.dat"));
+  // The public log folder is made even though the work tree has no slog to fill it.
+  EXPECT_TRUE(fs().IsFolder(base_ + "\\se\\pub\\log"));
+}
+
+TEST_P(FlowTest, ButtonRuleFollowsPresenceCodes) {
+  dlg_->RefreshButtons();
+  EXPECT_FALSE(view_.collect_enabled);
+  EXPECT_FALSE(view_.migrate_enabled);
+  InstallNew(Edition::kClient);
+  ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\tool\\kdr4env\\personal\\"));
+  dlg_->RefreshButtons();
+  EXPECT_FALSE(view_.migrate_enabled);  // new 10, collected 100
+  InstallNew(Edition::kPersonal);
+  dlg_->RefreshButtons();
+  EXPECT_TRUE(view_.migrate_enabled);
+  // A "Keys" subkey withdraws an installation.
+  MakeKey(reg(), RootKey::kLocalMachine, NewMarker(Edition::kPersonal) + "\\Keys");
+  dlg_->RefreshButtons();
+  EXPECT_FALSE(view_.migrate_enabled);
+  EXPECT_EQ(10, dlg_->DetectNewEditions());
+  InstallOld(Edition::kServer);
+  dlg_->RefreshButtons();
+  EXPECT_TRUE(view_.collect_enabled);
+  EXPECT_EQ(1, dlg_->DetectOldEditions());
+}
+
+INSTANTIATE_TEST_SUITE_P(Worlds, FlowTest, ::testing::ValuesIn(FlowWorldFactories()));
+
+}  // namespace kdr::testing

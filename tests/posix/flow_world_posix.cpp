@@ -1,0 +1,47 @@
+// The flows against the portable services: the in-memory registry, the host file system with
+// drive C: mapped to a temporary folder, and our profile files.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "platform/memory/memory_registry.h"
+#include "platform/portable/portable_file_system.h"
+#include "platform/portable/portable_profile_file.h"
+#include "tests/flow_world.h"
+
+namespace kdr::testing {
+namespace {
+
+class PortableWorld : public FlowWorld {
+ public:
+  PortableWorld() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "kdr-flow-XXXXXX").string();
+    host_ = mkdtemp(pattern.data()) ? pattern : std::string();
+    std::filesystem::create_directories(host_ / "c");
+    files_.MapDrive('C', host_ / "c");
+  }
+  ~PortableWorld() override {
+    std::error_code ec;
+    if (!host_.empty()) std::filesystem::remove_all(host_, ec);
+  }
+  Registry& registry() override { return registry_; }
+  FileSystem& files() override { return files_; }
+  ProfileFile& profiles() override { return profiles_; }
+  std::string Base() override { return "C:\\t"; }
+  std::string MissingDrivePath() override { return "Q:"; }
+
+ private:
+  std::filesystem::path host_;
+  MemoryRegistry registry_;
+  PortableFileSystem files_;
+  PortableProfileFile profiles_{files_};
+};
+
+std::unique_ptr<FlowWorld> MakePortableWorld() { return std::make_unique<PortableWorld>(); }
+
+const bool registered = RegisterFlowWorld(&MakePortableWorld);
+
+}  // namespace
+
+}  // namespace kdr::testing
