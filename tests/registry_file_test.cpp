@@ -291,9 +291,30 @@ TEST(RegistryFileTest, ReadsInputsAsWineImportedThem) {
   EXPECT_EQ(nullptr, FindNode(v4, kHkcu, {"Software", "VTQ", "Kodrel4", "Doomed"}));
 }
 
+// ours_regedit4.reg is our writer's output (saving what it holds gives it back unchanged), and
+// Wine's regedit imported it as we read it: hex(1), hex(2) and hex(7) bytes as code page 932,
+// trail bytes '\' left alone, escapes undone, wrapped hex joined.
+TEST(RegistryFileTest, WineReadsOurRegedit4AsWeDo) {
+  const std::string ours_bytes = ReadDataFile("ours_regedit4.reg");
+  MemoryRegistry ours;
+  RegistryFileLoadResult loaded = Load(ours_bytes, &ours);
+  ASSERT_TRUE(loaded.ok()) << loaded.error->line << ": " << loaded.error->reason;
+  EXPECT_EQ(k4, loaded.format);
+  EXPECT_EQ(ours_bytes, Save(ours, k4));
+  EXPECT_NE(std::string::npos, ours_bytes.find("\"Break\"=hex(1):"));  // the fallback is covered
+
+  MemoryRegistry wine;
+  loaded = Load(ReadDataFile("wine_ours_v5.reg"), &wine);
+  ASSERT_TRUE(loaded.ok()) << loaded.error->line << ": " << loaded.error->reason;
+  const Node* a = FindNode(ours, kHkcu, {"Software", "Ours"});
+  const Node* b = FindNode(wine, kHkcu, {"Software", "Ours"});
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(Describe(*a, true), Describe(*b, true));
+}
+
 TEST(RegistryFileTest, DataFilesRoundTrip) {
-  for (const char* file :
-       {"wine_hkcu_v5.reg", "wine_hklm_v5.reg", "input_v5.reg", "input_regedit4.reg"}) {
+  for (const char* file : {"wine_hkcu_v5.reg", "wine_hklm_v5.reg", "wine_ours_v5.reg",
+                           "input_v5.reg", "input_regedit4.reg", "ours_regedit4.reg"}) {
     SCOPED_TRACE(file);
     std::string bytes = ReadDataFile(file);
     ExpectRoundTrip(bytes,
@@ -728,8 +749,8 @@ void CheckArbitraryBytes(const std::string& bytes) {
 TEST(RegistryFileTest, ArbitraryBytesNeverCrash) {
   std::mt19937 random(20261208);
   std::vector<std::string> seeds;
-  for (const char* file :
-       {"wine_hkcu_v5.reg", "wine_hklm_v5.reg", "input_v5.reg", "input_regedit4.reg"}) {
+  for (const char* file : {"wine_hkcu_v5.reg", "wine_hklm_v5.reg", "wine_ours_v5.reg",
+                           "input_v5.reg", "input_regedit4.reg", "ours_regedit4.reg"}) {
     seeds.push_back(ReadDataFile(file));
   }
   seeds.push_back("REGEDIT4\r\n[HKCU\\" + kSoft + "]\r\n\"" + kHyouji + "\"=\"\x81\"\r\n");

@@ -3,6 +3,8 @@
 # scratch Wine prefix, adds a few values with reg.exe, and exports both branches with
 # `regedit /E` (which writes version 5, UTF-16LE). Wine's regedit cannot write REGEDIT4 files,
 # so input_regedit4.reg is written by hand; its import is checked through the version 5 export.
+# ours_regedit4.reg is what our own writer makes of a store; Wine's reading of it is exported
+# to wine_ours_v5.reg.
 #
 #   tests/data/regedit/make_wine_exports.sh
 set -eu
@@ -20,10 +22,11 @@ cleanup() {
 trap cleanup EXIT
 
 "$wine" wineboot.exe --init >/dev/null 2>&1
-cp -- "$here/input_v5.reg" "$here/input_regedit4.reg" "$scratch/"
+cp -- "$here/input_v5.reg" "$here/input_regedit4.reg" "$here/ours_regedit4.reg" "$scratch/"
 cd -- "$scratch"
 "$wine" regedit.exe input_v5.reg
 "$wine" regedit.exe input_regedit4.reg
+"$wine" regedit.exe ours_regedit4.reg
 key='HKCU\Software\VTQ\FromReg'
 "$wine" reg.exe add "$key" /ve /d 'default text' /f >/dev/null
 "$wine" reg.exe add "$key" /v Path /t REG_EXPAND_SZ /d '%TEMP%\ソフト' /f >/dev/null
@@ -35,4 +38,5 @@ key='HKCU\Software\VTQ\FromReg'
 "$wine" reg.exe add "$key\\空のキー" /f >/dev/null
 "$wine" regedit.exe /E wine_hkcu_v5.reg 'HKEY_CURRENT_USER\Software\VTQ'
 "$wine" regedit.exe /E wine_hklm_v5.reg 'HKEY_LOCAL_MACHINE\Software\Wow6432Node\VTQ'
-cp -- wine_hkcu_v5.reg wine_hklm_v5.reg "$here/"
+"$wine" regedit.exe /E wine_ours_v5.reg 'HKEY_CURRENT_USER\Software\Ours'
+cp -- wine_hkcu_v5.reg wine_hklm_v5.reg wine_ours_v5.reg "$here/"
