@@ -28,7 +28,10 @@ std::string_view UpToFirstZero(std::string_view text) {
   return zero == std::string_view::npos ? text : text.substr(0, zero);
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// The profile reader drops spaces, tabs and vertical tabs around names and values.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
+
+bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
 
 }  // namespace
 
@@ -125,6 +128,24 @@ std::string_view UnrepresentableReason(std::string_view value_name, std::string_
     return "text holds a line break";
   }
   if (!entry_text.empty() && IsBlank(entry_text.back())) return "text ends with a blank";
+  return {};
+}
+
+std::string_view UnrepresentableSectionReason(std::string_view key_path) {
+  if (key_path.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return "key path holds a line break or a zero byte";
+  }
+  if (!key_path.empty() && (IsBlank(key_path.front()) || IsBlank(key_path.back()))) {
+    return "key path starts or ends with a blank";
+  }
+  for (size_t i = 0; i < key_path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(key_path[i]);
+    if (IsCp932Lead(c) && i + 1 < key_path.size()) {
+      ++i;
+    } else if (c == ']') {
+      return "key path holds \"]\"";
+    }
+  }
   return {};
 }
 

@@ -48,4 +48,9 @@ ParseResult ParseEntry(std::string_view entry, ParsedEntry* parsed);
 // read back as something else.
 std::string_view UnrepresentableReason(std::string_view value_name, std::string_view entry_text);
 
+// The same for a key path as a section name: a "]" (not the second byte of a double-byte
+// character) would end the name early, a line break would end the line, and blanks at either
+// end are dropped when the file is read.
+std::string_view UnrepresentableSectionReason(std::string_view key_path);
+
 }  // namespace kdr

@@ -45,6 +45,12 @@ void WriteEntry(ExportContext& ctx, std::string_view key_path, std::string_view 
 
 void ExportTree(ExportContext& ctx, const std::string& key_path, std::string_view settings_file,
                 int depth) {
+  // A section the file cannot name would read back as another key; its subkeys share the name.
+  std::string_view why = UnrepresentableSectionReason(key_path);
+  if (!why.empty()) {
+    ctx.log.Skipped("key " + Cp932ForDisplay(key_path) + " and its subkeys", why);
+    return;
+  }
   ExportKeyValues(ctx, key_path, settings_file);
   if (depth >= kMaxTreeDepth) {
     ctx.log.Skipped("subkeys of " + Cp932ForDisplay(key_path), "deeper than the registry allows");

@@ -154,3 +154,19 @@ TEST(UnrepresentableTest, NamesAndTextsTheFileCannotCarry) {
 
 }  // namespace
 }  // namespace kdr
+
+namespace kdr {
+namespace {
+
+TEST(UnrepresentableTest, SectionNamesTheFileCannotCarry) {
+  EXPECT_EQ("", UnrepresentableSectionReason("Software\\VTQ\\Kodrel\\Client\\AppInfo"));
+  EXPECT_NE("", UnrepresentableSectionReason("Software\\VTQ\\Kodrel\\a]b"));
+  EXPECT_NE("", UnrepresentableSectionReason("Software\\VTQ\\Kodrel\\a "));
+  EXPECT_NE("", UnrepresentableSectionReason("Software\\VTQ\\Kodrel\\a\nb"));
+  // 0x5D as the second byte of a double-byte character is not a "]" (0x81 0x5D is "‐").
+  EXPECT_EQ("", UnrepresentableSectionReason("Software\\VTQ\\Kodrel\\\x81\x5d"));
+  EXPECT_NE("", UnrepresentableSectionReason("Software\\VTQ\\Kodrel\\a\x81\x5d]"));
+}
+
+}  // namespace
+}  // namespace kdr
