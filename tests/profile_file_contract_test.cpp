@@ -4,9 +4,11 @@
 // over the Win32 file system.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <string>
@@ -107,6 +109,15 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
   ASSERT_NE(nullptr, f) << path;
   ASSERT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), f));
   std::fclose(f);
+}
+
+// Compares long byte strings without printing them whole.
+::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return ::testing::AssertionSuccess();
+  size_t at = 0;
+  while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+  return ::testing::AssertionFailure() << "expected " << expected.size() << " bytes, got "
+                                       << actual.size() << "; first difference at " << at;
 }
 
 // A list as a buffer of `size` bytes receives it, with 0x7f where nothing was written.
@@ -362,13 +373,14 @@ TEST_P(ProfileFileContract, ExternalChangeIsReadAgain) {
 }
 
 TEST_P(ProfileFileContract, LongLinesAndValues) {
+  if (wine()) GTEST_SKIP() << "Wine 8.0 drops a value of 1 MB; Windows keeps values over 64 KB";
   std::string value = "1:" + std::string(1 << 20, 'v');
   std::string key(70000, 'k');
   pf().WriteString("S", key, value, file_);
   pf().WriteString("S", "short", "s", file_);
   std::string all = pf().ReadSection("S", file_);
-  EXPECT_EQ(key + "=" + value + "\0short=s\0\0"s, all);
-  EXPECT_EQ("[S]\r\n" + key + "=" + value + "\r\nshort=s\r\n", FileBytes());
+  EXPECT_TRUE(SameBytes(key + "=" + value + "\0short=s\0\0"s, all));
+  EXPECT_TRUE(SameBytes("[S]\r\n" + key + "=" + value + "\r\nshort=s\r\n", FileBytes()));
 }
 
 TEST_P(ProfileFileContract, ArbitraryBytesNeverBreakTheReader) {
@@ -402,6 +414,179 @@ TEST_P(ProfileFileContract, ArbitraryBytesNeverBreakTheReader) {
     pf().WriteString("new", "k", "v", file_);
     EXPECT_EQ("k=v\0"s, Entries("new")) << "round " << round;
   }
+}
+
+// A file system in memory that counts what the profile layer asks of it and can refuse writes.
+class CountingFileSystem : public FileSystem {
+ public:
+  bool CreateFolder(std::string_view) override { return false; }
+  bool MakeSurePathExists(std::string_view) override { return true; }
+  bool Exists(std::string_view path) override { return files_.count(std::string(path)) > 0; }
+  bool IsFolder(std::string_view) override { return false; }
+  int CopyFolder(std::string_view, std::string_view, void*, CopyObserver*) override { return 1; }
+  std::optional<std::string> ReadFile(std::string_view path) override {
+    ++reads;
+    auto it = files_.find(std::string(path));
+    if (it == files_.end()) return std::nullopt;
+    return it->second.bytes;
+  }
+  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override {
+    ++writes;
+    if (fail_writes) return false;
+    Put(path, bytes);
+    return true;
+  }
+  std::optional<FileStamp> Stamp(std::string_view path) override {
+    auto it = files_.find(std::string(path));
+    if (it == files_.end()) return std::nullopt;
+    FileStamp stamp;
+    stamp.size = it->second.bytes.size();
+    stamp.modified_ns = it->second.version;
+    return stamp;
+  }
+  // Another program replaces the file.
+  void Put(std::string_view path, std::string_view bytes) {
+    File& f = files_[std::string(path)];
+    f.bytes.assign(bytes);
+    f.version = ++clock_;
+  }
+  std::string Get(std::string_view path) const {
+    auto it = files_.find(std::string(path));
+    return it == files_.end() ? "<missing>" : it->second.bytes;
+  }
+
+  int reads = 0;
+  int writes = 0;
+  bool fail_writes = false;
+
+ private:
+  struct File {
+    std::string bytes;
+    int64_t version = 0;
+  };
+  std::map<std::string, File> files_;
+  int64_t clock_ = 0;
+};
+
+TEST(PortableProfileFileTest, WritesOnlyOnFlushAndReadsSeePendingWrites) {
+  CountingFileSystem fs;
+  PortableProfileFile pf(fs);
+  pf.WriteSection("A", "", "C:\\w\\f.fil");
+  pf.WriteString("A", "k", "1:v", "C:\\w\\f.fil");
+  EXPECT_EQ("<missing>", fs.Get("C:\\w\\f.fil"));
+  EXPECT_EQ(0, fs.writes);
+  EXPECT_EQ("A\0\0"s, pf.ReadSectionNames("C:\\w\\f.fil"));
+  EXPECT_EQ("k=1:v\0\0"s, pf.ReadSection("a", "c:\\W\\F.fil"));  // same file, other case
+  EXPECT_EQ(1u, pf.PendingFiles());
+  EXPECT_TRUE(pf.Flush());
+  EXPECT_EQ(1, fs.writes);
+  EXPECT_EQ("[A]\r\nk=1:v\r\n", fs.Get("C:\\w\\f.fil"));
+  EXPECT_EQ(0u, pf.PendingFiles());
+  EXPECT_TRUE(pf.Flush());
+  EXPECT_EQ(1, fs.writes) << "nothing changed, nothing written";
+}
+
+TEST(PortableProfileFileTest, ReadsTheFileOnceForManyCalls) {
+  CountingFileSystem fs;
+  fs.Put("f", "[A]\r\nx=1\r\n");
+  PortableProfileFile pf(fs);
+  for (int i = 0; i < 100; ++i) {
+    pf.WriteString("A", "k" + std::to_string(i), "v", "f");
+    pf.ReadSection("A", "f");
+  }
+  EXPECT_EQ(1, fs.reads);
+  fs.Put("f", "[B]\r\n");
+  pf.Flush();  // the other program's file is read again and our writes applied to it
+  EXPECT_EQ(2, fs.reads);
+  EXPECT_EQ(0, fs.Get("f").find("[B]\r\n[A]\r\nk0=v\r\n"));
+}
+
+TEST(PortableProfileFileTest, FailedFlushKeepsTheWritesAndRetries) {
+  CountingFileSystem fs;
+  PortableProfileFile pf(fs);
+  pf.WriteString("A", "k", "1", "one");
+  pf.WriteString("B", "k", "2", "two");
+  fs.fail_writes = true;
+  EXPECT_FALSE(pf.Flush());
+  EXPECT_EQ(2u, pf.PendingFiles());
+  EXPECT_EQ("k=1\0\0"s, pf.ReadSection("A", "one"));
+  fs.fail_writes = false;
+  EXPECT_TRUE(pf.Flush());
+  EXPECT_EQ(0u, pf.PendingFiles());
+  EXPECT_EQ("[A]\r\nk=1\r\n", fs.Get("one"));
+  EXPECT_EQ("[B]\r\nk=2\r\n", fs.Get("two"));
+}
+
+TEST(PortableProfileFileTest, PendingWritesAreAppliedToAFileChangedMeanwhile) {
+  CountingFileSystem fs;
+  fs.Put("f", "[A]\r\nold=1\r\n");
+  PortableProfileFile pf(fs);
+  pf.WriteString("A", "mine", "2", "f");
+  fs.Put("f", "[Z]\r\ntheirs=3\r\n[A]\r\nold=4\r\n");
+  // As if each write had gone to the file at once: theirs first, then mine on top of it.
+  EXPECT_EQ("Z\0A\0\0"s, pf.ReadSectionNames("f"));
+  EXPECT_EQ("old=4\0mine=2\0\0"s, pf.ReadSection("A", "f"));
+  EXPECT_TRUE(pf.Flush());
+  EXPECT_EQ("[Z]\r\ntheirs=3\r\n[A]\r\nold=4\r\nmine=2\r\n", fs.Get("f"));
+}
+
+TEST(PortableProfileFileTest, DestructionFlushes) {
+  CountingFileSystem fs;
+  {
+    PortableProfileFile pf(fs);
+    pf.WriteString("A", "k", "1", "f");
+  }
+  EXPECT_EQ("[A]\r\nk=1\r\n", fs.Get("f"));
+}
+
+TEST(PortableProfileFileTest, FiftyThousandSections) {
+  CountingFileSystem fs;
+  PortableProfileFile pf(fs);
+  std::string expected;
+  for (int i = 0; i < 50000; ++i) {
+    std::string section = "Software\\S" + std::to_string(i);
+    pf.WriteSection(section, "", "f");
+    pf.WriteString(section, "v", std::to_string(i), "f");
+    expected += "[" + section + "]\r\nv=" + std::to_string(i) + "\r\n";
+  }
+  pf.WriteString("software\\s123", "V", "again", "f");
+  std::string names = pf.ReadSectionNames("f");
+  EXPECT_EQ(50000, std::count(names.begin(), names.end(), '\0') - 1);
+  EXPECT_EQ("v=again\0\0"s, pf.ReadSection("SOFTWARE\\S123", "f"));
+  EXPECT_TRUE(pf.Flush());
+  size_t at = expected.find("v=123\r\n");
+  expected.replace(at, 7, "v=again\r\n");
+  EXPECT_TRUE(SameBytes(expected, fs.Get("f")));
+}
+
+TEST(PortableProfileFileTest, LineBreaksInNamesAndValuesReadAsTheFileWould) {
+  CountingFileSystem fs;
+  PortableProfileFile pf(fs);
+  pf.WriteString("A", "k", "one\r\nnext=2", "f");
+  pf.WriteString("A", "[B", "x", "f");  // reads as a header: the name runs to the line's end
+  EXPECT_EQ("A\0B=x\0\0"s, pf.ReadSectionNames("f"));
+  EXPECT_EQ("k=one\0next=2\0\0"s, pf.ReadSection("A", "f"));
+  pf.Flush();
+  PortableProfileFile fresh(fs);
+  EXPECT_EQ(pf.ReadSectionNames("f"), fresh.ReadSectionNames("f"));
+  EXPECT_EQ(pf.ReadSection("A", "f"), fresh.ReadSection("A", "f"));
+  EXPECT_EQ(pf.ReadSection("B=x", "f"), fresh.ReadSection("B=x", "f"));
+  EXPECT_EQ("[A]\r\nk=one\r\nnext=2\r\n[B=x\r\n", fs.Get("f"));
+}
+
+TEST(PortableProfileFileTest, CommentsStayAndNewKeysGoBeforeThem) {
+  CountingFileSystem fs;
+  fs.Put("f", ";top\r\n[A]\r\n;c1\r\nb=v\r\n;c2\r\na=v\r\n");
+  PortableProfileFile pf(fs);
+  pf.WriteString("A", "z", "", "f");
+  pf.WriteString("A", ";x", "", "f");  // a comment: never a key, goes to the end
+  pf.WriteString("A", "y", "", "f");
+  pf.WriteString("A", "a", "", "f");
+  EXPECT_EQ("b=v\0a=\0z=\0y=\0\0"s, pf.ReadSection("A", "f"));
+  pf.WriteSection("A", "", "f");
+  pf.WriteString("A", "n", "1", "f");
+  pf.Flush();
+  EXPECT_EQ(";top\r\n[A]\r\nn=1\r\n;c1\r\n;c2\r\n;x=\r\n", fs.Get("f"));
 }
 
 std::vector<Implementation> Implementations() {

@@ -487,6 +487,8 @@ bool PortableProfileFile::Flush() {
   bool all = true;
   for (auto& [key, cached] : files_) {
     if (!cached.dirty) continue;
+    // A file changed by someone else since we read it gets our writes on top of its content.
+    if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
     if (!fs_.WriteFileAtomically(cached.path, cached.document->Serialize())) {
       all = false;
       continue;
