@@ -1,0 +1,137 @@
+// The settings export of a synthetic profile through our profile files and through the
+// platform's profile functions (Windows), each into its own folder, timed, and the files
+// compared byte for byte.
+//
+//   kdr-bench-profile.exe [--runs R] [--platform-runs P] VALUES...
+//
+// For each VALUES: the profile is generated into the in-memory registry and the three editions
+// exported, R times through PortableProfileFile (over the Win32 file system) and P times
+// through Win32ProfileFile (P = 0 leaves the platform out). Prints one line per size:
+// values=, ours_s= (median), ours_min_s=, ours_max_s=, platform_s= (median), platform_min_s=,
+// platform_max_s=, ratio=, identical=yes|no, bytes=. Exits 1 when the files differ.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench/synthetic_profile.h"
+#include "core/work_paths.h"
+#include "platform/portable/portable_profile_file.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_profile_file.h"
+#include "settings/settings_export.h"
+
+namespace kdr::bench {
+namespace {
+
+struct Timing {
+  double median = 0, min = 0, max = 0;
+};
+
+Timing Summarize(std::vector<double> seconds) {
+  Timing t;
+  if (seconds.empty()) return t;
+  std::sort(seconds.begin(), seconds.end());
+  size_t n = seconds.size();
+  t.median = n % 2 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
+  t.min = seconds.front();
+  t.max = seconds.back();
+  return t;
+}
+
+// Exports the three editions into a fresh work folder below `base`; returns the seconds taken.
+double Export(Registry& registry, ProfileFile& profiles, Win32FileSystem& files,
+              const std::string& folder, WorkPaths* paths) {
+  InitWorkPathsFromFolder(folder, MAX_PATH, paths);
+  for (Edition edition : kAllEditions) {
+    const std::string& file = paths->SettingsFile(edition);
+    DeleteFileA(file.c_str());
+    files.MakeSurePathExists(file);
+  }
+  NullActivityLog log;
+  ExportContext ctx{registry, profiles, log};
+  auto start = std::chrono::steady_clock::now();
+  ExportPersonalSettings(ctx, *paths);
+  ExportClientSettings(ctx, *paths);
+  ExportServerSettings(ctx, *paths);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+int Run(int runs, int platform_runs, const std::vector<size_t>& sizes) {
+  char temp[MAX_PATH];
+  DWORD length = GetTempPathA(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH) return 2;
+  std::string base = std::string(temp) + "kdr-profile-bench";
+  CreateDirectoryA(base.c_str(), nullptr);
+  bool all_identical = true;
+  for (size_t values : sizes) {
+    MemoryRegistry registry;
+    ProfileOptions options;
+    options.values = values;
+    GenerateProfile(options, &registry);
+    Win32FileSystem files;
+    std::vector<double> ours;
+    std::vector<double> platform;
+    WorkPaths ours_paths;
+    WorkPaths platform_paths;
+    std::string size_folder = base + "\\" + std::to_string(values);
+    CreateDirectoryA(size_folder.c_str(), nullptr);
+    for (int i = 0; i < runs; ++i) {
+      PortableProfileFile profiles(files);
+      ours.push_back(Export(registry, profiles, files, size_folder + "\\ours", &ours_paths));
+    }
+    for (int i = 0; i < platform_runs; ++i) {
+      Win32ProfileFile profiles;
+      platform.push_back(
+          Export(registry, profiles, files, size_folder + "\\platform", &platform_paths));
+    }
+    Timing o = Summarize(ours);
+    Timing p = Summarize(platform);
+    std::string identical = "n/a";
+    size_t bytes = 0;
+    for (Edition edition : kAllEditions) {
+      std::optional<std::string> a = files.ReadFile(ours_paths.SettingsFile(edition));
+      if (a) bytes += a->size();
+      if (platform_runs == 0) continue;
+      std::optional<std::string> b = files.ReadFile(platform_paths.SettingsFile(edition));
+      bool same = a && b && *a == *b;
+      if (!same) all_identical = false;
+      identical = (identical != "no" && same) ? "yes" : "no";
+    }
+    std::printf(
+        "values=%zu ours_s=%.6f ours_min_s=%.6f ours_max_s=%.6f platform_s=%.6f "
+        "platform_min_s=%.6f platform_max_s=%.6f ratio=%.1f identical=%s bytes=%zu\n",
+        values, o.median, o.min, o.max, p.median, p.min, p.max,
+        o.median > 0 && platform_runs > 0 ? p.median / o.median : 0.0, identical.c_str(), bytes);
+    std::fflush(stdout);
+  }
+  return all_identical ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace kdr::bench
+
+int main(int argc, char** argv) {
+  int runs = 5;
+  int platform_runs = 1;
+  std::vector<size_t> sizes;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--platform-runs" && i + 1 < argc) {
+      platform_runs = std::max(0, std::atoi(argv[++i]));
+    } else {
+      sizes.push_back(std::strtoull(arg.c_str(), nullptr, 10));
+    }
+  }
+  if (sizes.empty()) {
+    std::fprintf(stderr, "usage: %s [--runs R] [--platform-runs P] VALUES...\n", argv[0]);
+    return 2;
+  }
+  return kdr::bench::Run(runs, platform_runs, sizes);
+}
