@@ -40,9 +40,9 @@ int WriteRegistry(size_t values, const char* path, uint32_t seed) {
   std::printf(
       "values=%zu keys=%zu strings=%zu dwords=%zu binaries=%zu credentials=%zu cp932=%zu "
       "skip_listed=%zu entries=%zu importable=%zu sections=%zu bytes=%zu\n",
-      stats.tree_values, stats.keys, stats.strings, stats.dwords, stats.binaries,
-      stats.credentials, stats.cp932_texts, stats.skip_listed, stats.exported_entries,
-      stats.importable_entries, stats.exported_sections, saved.bytes.size());
+      stats.tree_values, stats.keys, stats.strings, stats.dwords, stats.binaries, stats.credentials,
+      stats.cp932_texts, stats.skip_listed, stats.exported_entries, stats.importable_entries,
+      stats.exported_sections, saved.bytes.size());
   return 0;
 }
 

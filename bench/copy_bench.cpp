@@ -42,8 +42,7 @@ int main(int argc, char** argv) {
   Counter counter;
   auto start = std::chrono::steady_clock::now();
   int result = files.CopyFolder(destination, source, nullptr, &counter);
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("files=%llu bytes=%llu failures=%llu seconds=%.6f\n",
               static_cast<unsigned long long>(counter.files),
               static_cast<unsigned long long>(counter.bytes),

@@ -80,7 +80,7 @@ size_t NewBranchValues(MemoryRegistry& registry) {
 // A few small files in each data folder that Collect copies.
 bool MakeOldDataFolders(const fs::path& drive_d) {
   static constexpr const char* kFolders[] = {
-      "Kodrel4/personal/prv/DDBVID", "Kodrel4/personal/prv/log", "Kodrel4/personal/pub/DDBDAT",
+      "Kodrel4/personal/prv/DDBVID", "Kodrel4/personal/prv/log",  "Kodrel4/personal/pub/DDBDAT",
       "Kodrel4/personal/pub/log",    "Kodrel4/client/prv/DDBVID", "Kodrel4/client/prv/log",
       "Kodrel4/server/pub/DDBDAT",   "Kodrel4/server/pub/log"};
   std::error_code ec;
@@ -143,8 +143,8 @@ int Run(size_t values, const fs::path& base, std::string_view phase, uint32_t se
     std::printf(" collect_s=%.6f entries=%zu sections=%zu", collect_s, entries, sections);
     if (entries != stats.exported_entries || sections != stats.exported_sections ||
         dlg.last_run().attempted != 111 || dlg.last_run().failed != 0) {
-      std::fprintf(stderr, "\ncollect: %zu entries in %zu sections, expected %zu in %zu\n",
-                   entries, sections, stats.exported_entries, stats.exported_sections);
+      std::fprintf(stderr, "\ncollect: %zu entries in %zu sections, expected %zu in %zu\n", entries,
+                   sections, stats.exported_entries, stats.exported_sections);
       ok = false;
     }
   }

@@ -1,8 +1,8 @@
 #include "bench/synthetic_profile.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
-#include <algorithm>
 #include <functional>
 #include <span>
 #include <string_view>
@@ -13,7 +13,6 @@
 
 namespace kdr::bench {
 namespace {
-
 
 // The trees the export lists walk, with the edition that exports each.
 struct Tree {
@@ -41,13 +40,13 @@ constexpr std::array<Tree, 17> kTrees = {{
 }};
 
 constexpr std::array<std::string_view, 16> kValueNames = {
-    "WindowLeft", "WindowTop",  "WindowWidth", "FontName",   "FontSize", "LastFile",
-    "COL_WIDTH",  "SortOrder",  "PrintMargin", "PaperSize",  "Title",    "DataFile",
-    "HISTORY",    "ViewMode",   "Separator",   "ExportPath"};
+    "WindowLeft", "WindowTop", "WindowWidth", "FontName",  "FontSize", "LastFile",
+    "COL_WIDTH",  "SortOrder", "PrintMargin", "PaperSize", "Title",    "DataFile",
+    "HISTORY",    "ViewMode",  "Separator",   "ExportPath"};
 constexpr std::array<std::string_view, 5> kCredentialNames = {"DB_PASS", "DB_USER", "SRV_LOGIN",
                                                               "RDB_SCHEMA", "TBL_SEL"};
-constexpr std::array<std::string_view, 8> kWords = {"orders", "customers", "daily",  "summary",
-                                                    "archive", "report",   "backup", "invoice"};
+constexpr std::array<std::string_view, 8> kWords = {"orders",  "customers", "daily",  "summary",
+                                                    "archive", "report",    "backup", "invoice"};
 // Japanese texts as the old product stores them (code page 932). Some hold a character whose
 // second byte is 0x5C ("表", "ソ"), which looks like a backslash to code that ignores the
 // code page.
@@ -136,8 +135,8 @@ class ProfileWriter {
                        8105);
     registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common",
                         "USER_LEVEL_", "3");
-    registry_.SetDword(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server",
-                       "TBL_LEVEL", 2);
+    registry_.SetDword(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server", "TBL_LEVEL",
+                       2);
     stats_.exported_entries += 6;
     stats_.importable_entries += 6;
     stats_.exported_sections += 4;

@@ -23,14 +23,14 @@ struct ProfileOptions {
 
 // What the generated profile holds, and so what a Collect and a Migrate of it must produce.
 struct ProfileStats {
-  size_t keys = 0;           // keys made below the exported trees
-  size_t tree_values = 0;    // values below the exported trees (options.values)
-  size_t strings = 0;        // of those, REG_SZ
-  size_t dwords = 0;         // REG_DWORD
-  size_t binaries = 0;       // REG_BINARY
-  size_t credentials = 0;    // REG_SZ values with a credential name
-  size_t cp932_texts = 0;    // REG_SZ values holding double-byte text
-  size_t skip_listed = 0;    // PRVSAVE and RSTFILE values, never exported
+  size_t keys = 0;         // keys made below the exported trees
+  size_t tree_values = 0;  // values below the exported trees (options.values)
+  size_t strings = 0;      // of those, REG_SZ
+  size_t dwords = 0;       // REG_DWORD
+  size_t binaries = 0;     // REG_BINARY
+  size_t credentials = 0;  // REG_SZ values with a credential name
+  size_t cp932_texts = 0;  // REG_SZ values holding double-byte text
+  size_t skip_listed = 0;  // PRVSAVE and RSTFILE values, never exported
   // Entries the three settings files hold after a Collect, summed over the editions, and the
   // entries of type 1 or 4 that a Migrate writes back.
   size_t exported_entries = 0;
