@@ -10,7 +10,9 @@
 // The file system on a POSIX host, reached with the tool's Windows paths: backslashes become
 // slashes, code page 932 names become UTF-8, and a drive "X:" is mapped to a host folder through
 // a drive table, as Wine's dosdevices links do. A path on an unmapped drive does not exist. A
-// path without a drive letter is a host path.
+// path without a drive letter is a host path. On a drive, names match without regard to ASCII
+// case as on Windows: a name that does not exist as written reaches an entry that differs from
+// it only in case.
 namespace kdr {
 
 class PortableFileSystem : public FileSystem {

@@ -154,8 +154,8 @@ bool EnsureFolder(const fs::path& folder) {
   return fs::is_directory(folder, ec);
 }
 
-void CopyEntries(const fs::path& source, const fs::path& destination, const std::string& tool_source,
-                 CopyContext* ctx) {
+void CopyEntries(const fs::path& source, const fs::path& destination,
+                 const std::string& tool_source, CopyContext* ctx) {
   std::error_code ec;
   fs::directory_iterator it(source, ec);
   if (ec) {
@@ -223,6 +223,61 @@ void CopyEntries(const fs::path& source, const fs::path& destination, const std:
   }
 }
 
+bool IsCp932LeadByte(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
+}
+
+// The position of the last backslash character of a code page 932 path, or npos. The second
+// byte of a double-byte character may be 0x5C (as in "表", 0x95 0x5C) and is not one.
+size_t LastBackslash(std::string_view path) {
+  size_t last = std::string_view::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (c == '\\') {
+      last = i;
+    } else if (IsCp932LeadByte(c) && i + 1 < path.size()) {
+      ++i;
+    }
+  }
+  return last;
+}
+
+// `relative` (UTF-8, '/'-separated) below `base`, with each name that does not exist as written
+// replaced by an entry of its folder that matches it without regard to ASCII case, as Windows
+// file systems (and Wine over a POSIX one) match names. Names that match nothing stay as they
+// are, for the caller to create.
+fs::path ResolveCase(const fs::path& base, const std::string& relative) {
+  fs::path exact = relative.empty() ? base : base / relative;
+  struct stat st {};
+  if (::lstat(exact.c_str(), &st) == 0) return exact;
+  fs::path current = base;
+  bool matching = true;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    std::string name = relative.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    fs::path candidate = current / name;
+    if (matching && ::lstat(candidate.c_str(), &st) != 0) {
+      matching = false;
+      std::error_code ec;
+      for (fs::directory_iterator it(current, ec), last; !ec && it != last; it.increment(ec)) {
+        std::string entry = it->path().filename().string();
+        if (AsciiEqualNoCase(entry, name)) {
+          candidate = current / entry;
+          matching = true;
+          break;
+        }
+      }
+    }
+    current = std::move(candidate);
+  }
+  if (!relative.empty() && relative.back() == '/') current /= "";
+  return current;
+}
+
 }  // namespace
 
 void PortableFileSystem::MapDrive(char letter, fs::path folder) {
@@ -247,7 +302,7 @@ std::optional<fs::path> PortableFileSystem::HostPath(std::string_view path) cons
   }
   if (base.empty()) return fs::path(text);
   while (!text.empty() && text.front() == '/') text.erase(0, 1);
-  return text.empty() ? base : base / text;
+  return ResolveCase(base, text);
 }
 
 bool PortableFileSystem::CreateFolder(std::string_view path) {
@@ -259,7 +314,7 @@ bool PortableFileSystem::CreateFolder(std::string_view path) {
 }
 
 bool PortableFileSystem::MakeSurePathExists(std::string_view path) {
-  size_t last = path.rfind('\\');
+  size_t last = LastBackslash(path);
   // Nothing before the last backslash (or no backslash): nothing to create.
   if (last == std::string_view::npos) return true;
   auto host = HostPath(path.substr(0, last + 1));
