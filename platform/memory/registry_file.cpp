@@ -233,7 +233,7 @@ enum class QuoteResult { kOk, kUnterminated, kBadEscape };
 
 // Reads a quoted text whose opening quote is before *pos, up to the closing quote on the same
 // line; *pos ends after it. The escapes are \\ and \" (as the registry editor writes them) and
-// \n and \r (as Wine's writes line breaks).
+// \n and \r (as Wine's registry editor writes line breaks).
 QuoteResult ReadQuoted(const Chars& text, size_t* pos, size_t end, Chars* out) {
   while (*pos < end) {
     uint32_t c = text[(*pos)++];
