@@ -1,0 +1,57 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/ascii_case.h"
+#include "platform/file_system.h"
+
+// A file system held in memory, for the fuzz targets: files only, no folders of their own. Each
+// write gives the file a new stamp, so the profile reader sees every change.
+namespace kdr::fuzz {
+
+class MemoryFiles : public FileSystem {
+ public:
+  void Put(std::string_view path, std::string_view bytes) {
+    files_[std::string(path)] = {std::string(bytes), ++serial_};
+  }
+  const std::string* Get(std::string_view path) const {
+    auto it = files_.find(std::string(path));
+    return it == files_.end() ? nullptr : &it->second.bytes;
+  }
+
+  bool CreateFolder(std::string_view) override { return false; }
+  bool MakeSurePathExists(std::string_view) override { return true; }
+  bool Exists(std::string_view path) override { return Get(path) != nullptr; }
+  bool IsFolder(std::string_view) override { return false; }
+  int CopyFolder(std::string_view, std::string_view, void*, CopyObserver*) override { return 1; }
+  std::optional<std::string> ReadFile(std::string_view path) override {
+    const std::string* bytes = Get(path);
+    if (!bytes) return std::nullopt;
+    return *bytes;
+  }
+  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override {
+    Put(path, bytes);
+    return true;
+  }
+  std::optional<FileStamp> Stamp(std::string_view path) override {
+    auto it = files_.find(std::string(path));
+    if (it == files_.end()) return std::nullopt;
+    return FileStamp{it->second.bytes.size(), static_cast<int64_t>(it->second.serial), 1};
+  }
+
+ private:
+  struct File {
+    std::string bytes;
+    uint64_t serial = 0;
+  };
+  std::map<std::string, File, AsciiNoCaseLess> files_;
+  uint64_t serial_ = 0;
+};
+
+// Stops the fuzzer with a message when an invariant does not hold.
+[[noreturn]] void Fail(const char* what);
+
+}  // namespace kdr::fuzz

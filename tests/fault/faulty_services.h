@@ -1,0 +1,179 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/profile_file.h"
+#include "platform/registry.h"
+
+// Wrappers around the three services that count the calls that can fail and make the k-th one
+// fail, the way the platform reports a failure: a registry call returns kAccessDenied, a file
+// call false (or nonzero, or nothing read), a profile read an empty list. Nothing of a failed
+// call is done. Every counted call is also written to a trace, so that a test can tell which
+// call it made fail.
+namespace kdr::testing {
+
+class FaultPlan {
+ public:
+  // Fails call number `k` (1 upwards); 0 fails none.
+  explicit FaultPlan(uint64_t k = 0) : fail_at_(k) {}
+
+  // Counts one call; true when this is the call to fail.
+  bool Fail(std::string label) {
+    ++calls_;
+    bool fail = calls_ == fail_at_;
+    if (fail) failed_ = phase_ + "|" + label;
+    trace_.push_back(phase_ + "|" + label);
+    return fail;
+  }
+
+  void SetPhase(std::string phase) { phase_ = std::move(phase); }
+  uint64_t calls() const { return calls_; }
+  // "phase|label" of the call that was made to fail; empty while none was.
+  const std::string& failed() const { return failed_; }
+  const std::vector<std::string>& trace() const { return trace_; }
+
+ private:
+  uint64_t fail_at_;
+  uint64_t calls_ = 0;
+  std::string phase_;
+  std::string failed_;
+  std::vector<std::string> trace_;
+};
+
+class FaultyRegistryKey : public RegistryKey {
+ public:
+  FaultyRegistryKey(RegistryKeyPtr inner, FaultPlan& plan, std::string path)
+      : inner_(std::move(inner)), plan_(plan), path_(std::move(path)) {}
+
+  Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
+    if (plan_.Fail("query " + path_ + " " + std::string(name))) return kAccessDenied;
+    return inner_->QueryValue(name, type, data);
+  }
+  Status EnumKey(uint32_t index, std::string* name) override {
+    if (plan_.Fail("enumkey " + path_ + " " + std::to_string(index))) return kAccessDenied;
+    return inner_->EnumKey(index, name);
+  }
+  Status EnumValue(uint32_t index, std::string* name, uint32_t* type, std::string* data) override {
+    if (plan_.Fail("enumvalue " + path_ + " " + std::to_string(index))) return kAccessDenied;
+    return inner_->EnumValue(index, name, type, data);
+  }
+  Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
+    if (plan_.Fail("set " + path_ + " " + std::string(name))) return kAccessDenied;
+    return inner_->SetValue(name, type, data);
+  }
+
+ private:
+  RegistryKeyPtr inner_;
+  FaultPlan& plan_;
+  std::string path_;
+};
+
+class FaultyRegistry : public Registry {
+ public:
+  FaultyRegistry(Registry& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
+
+  Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
+                 RegistryView view = RegistryView::kDefault) override {
+    std::string label =
+        std::string(root == RootKey::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
+    if (plan_.Fail("open " + label + " " + std::to_string(access))) return kAccessDenied;
+    RegistryKeyPtr inner;
+    Status status = inner_.OpenKey(root, path, access, &inner, view);
+    if (status == kOk) *key = std::make_unique<FaultyRegistryKey>(std::move(inner), plan_, label);
+    return status;
+  }
+  Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override {
+    std::string label =
+        std::string(root == RootKey::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
+    if (plan_.Fail("create " + label)) return kAccessDenied;
+    RegistryKeyPtr inner;
+    Status status = inner_.CreateKey(root, path, &inner);
+    if (status == kOk) *key = std::make_unique<FaultyRegistryKey>(std::move(inner), plan_, label);
+    return status;
+  }
+
+ private:
+  Registry& inner_;
+  FaultPlan& plan_;
+};
+
+// Exists, IsFolder and Stamp only look; they are passed through uncounted.
+class FaultyFileSystem : public FileSystem {
+ public:
+  FaultyFileSystem(FileSystem& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
+
+  bool CreateFolder(std::string_view path) override {
+    if (plan_.Fail("mkdir " + std::string(path))) return false;
+    return inner_.CreateFolder(path);
+  }
+  bool MakeSurePathExists(std::string_view path) override {
+    if (plan_.Fail("makesure " + std::string(path))) return false;
+    return inner_.MakeSurePathExists(path);
+  }
+  bool Exists(std::string_view path) override { return inner_.Exists(path); }
+  bool IsFolder(std::string_view path) override { return inner_.IsFolder(path); }
+  int CopyFolder(std::string_view destination, std::string_view source, void* owner,
+                 CopyObserver* observer) override {
+    if (plan_.Fail("copy " + std::string(source))) return 1;
+    return inner_.CopyFolder(destination, source, owner, observer);
+  }
+  std::optional<std::string> ReadFile(std::string_view path) override {
+    if (plan_.Fail("readfile " + std::string(path))) return std::nullopt;
+    return inner_.ReadFile(path);
+  }
+  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override {
+    if (plan_.Fail("writefile " + std::string(path))) return false;
+    return inner_.WriteFileAtomically(path, bytes);
+  }
+  std::optional<FileStamp> Stamp(std::string_view path) override { return inner_.Stamp(path); }
+
+ private:
+  FileSystem& inner_;
+  FaultPlan& plan_;
+};
+
+class FaultyProfileFile : public ProfileFile {
+ public:
+  FaultyProfileFile(ProfileFile& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
+
+  bool WriteSection(std::string_view section, std::string_view entries,
+                    std::string_view file) override {
+    if (plan_.Fail("profile-section " + std::string(section))) return false;
+    return inner_.WriteSection(section, entries, file);
+  }
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value,
+                   std::string_view file) override {
+    if (plan_.Fail("profile-string " + std::string(section) + " " + std::string(key))) {
+      return false;
+    }
+    return inner_.WriteString(section, key, value, file);
+  }
+  uint32_t GetSectionNames(std::span<char> buffer, std::string_view file) override {
+    if (plan_.Fail("profile-names " + std::string(file))) return Empty(buffer);
+    return inner_.GetSectionNames(buffer, file);
+  }
+  uint32_t GetSection(std::string_view section, std::span<char> buffer,
+                      std::string_view file) override {
+    if (plan_.Fail("profile-read " + std::string(section))) return Empty(buffer);
+    return inner_.GetSection(section, buffer, file);
+  }
+  bool Flush() override {
+    if (plan_.Fail("profile-flush")) return false;
+    return inner_.Flush();
+  }
+
+ private:
+  static uint32_t Empty(std::span<char> buffer) {
+    for (size_t i = 0; i < buffer.size() && i < 2; ++i) buffer[i] = '\0';
+    return 0;
+  }
+  ProfileFile& inner_;
+  FaultPlan& plan_;
+};
+
+}  // namespace kdr::testing

@@ -1,0 +1,383 @@
+// Every call to the services that can fail is made to fail in turn, once per run, during a
+// Collect and a Migrate of all three editions: the tool neither crashes nor hangs, shows the
+// messages its failure rules call for, leaves the old product's registry branch, its data
+// folders and (on Migrate) the work tree exactly as they were, and every settings file is its
+// previous or its new version, written whole.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "app/messages.h"
+#include "app/migrate_dlg.h"
+#include "datafolders/data_folders.h"
+#include "platform/memory/memory_registry.h"
+#include "platform/portable/portable_file_system.h"
+#include "platform/portable/portable_profile_file.h"
+#include "tests/fault/faulty_services.h"
+#include "tests/flow_world.h"
+
+namespace kdr::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr Edition kEditions[] = {Edition::kPersonal, Edition::kClient, Edition::kServer};
+
+// Files below a host folder with their contents, by relative path.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  std::error_code ec;
+  if (!fs::exists(root, ec)) return files;
+  for (auto it = fs::recursive_directory_iterator(root, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::string rel = fs::relative(it->path(), root).string();
+    if (it->is_directory()) {
+      files[rel + "/"] = "";
+    } else {
+      std::ifstream in(it->path(), std::ios::binary);
+      std::stringstream s;
+      s << in.rdbuf();
+      files[rel] = s.str();
+    }
+  }
+  return files;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find("\r\n", at);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(at) + "<no line end>");
+      break;
+    }
+    lines.push_back(text.substr(at, end - at));
+    at = end + 2;
+  }
+  return lines;
+}
+
+// Records the edition each command works on, so that a failed call can be placed.
+class PhaseLog : public ActivityLog {
+ public:
+  explicit PhaseLog(FaultPlan& plan) : plan_(plan) {}
+  void Done(std::string_view text) override {
+    if (text.starts_with("collect ") || text.starts_with("migrate "))
+      plan_.SetPhase(std::string(text));
+  }
+  void Skipped(std::string_view, std::string_view) override {}
+
+ private:
+  FaultPlan& plan_;
+};
+
+// One sample: the old product with all three editions, the new one with all three.
+class World {
+ public:
+  World() {
+    std::string pattern = (fs::temp_directory_path() / "kdr-fault-XXXXXX").string();
+    host_ = mkdtemp(pattern.data()) ? pattern : std::string();
+    fs::create_directories(host_ / "c" / "tool");
+    files_.MapDrive('C', host_ / "c");
+    Seed();
+  }
+  ~World() {
+    std::error_code ec;
+    if (!host_.empty()) fs::remove_all(host_, ec);
+  }
+
+  void Seed() {
+    for (const char* marker : {"Kodrel Personal", "Kodrel Client", "Kodrel Server",
+                               "Kodrel SE Personal", "Kodrel SE Client", "Kodrel SE Server"}) {
+      registry_.Create(RootKey::kLocalMachine, std::string("Software\\VTQ\\") + marker);
+    }
+    const std::string p = "Software\\VTQ\\Kodrel\\Personal\\";
+    const std::string c = "Software\\VTQ\\Kodrel\\Client\\";
+    auto str = [&](const std::string& k, const char* n, const std::string& v) {
+      registry_.SetString(RootKey::kCurrentUser, k, n, v);
+    };
+    str(p + "AppInfo\\App1", "Name", "one");
+    str(p + "AppInfo\\App1\\Sub", "DB_PASS", "secret");
+    registry_.SetDword(RootKey::kCurrentUser, p + "Client\\MAX", "Rows", 100);
+    str(p + "Common\\Rdb", "RDB_USER", "scott");
+    str(p + "Client", "PRV_PATH", "C:\\old\\p\\prv\\");
+    str(p + "Server", "PUB_PATH", "C:\\old\\p\\pub\\");
+    str(c + "AppInfo", "Name", "app");
+    str(c + "AppInfo\\a", "X", "a");
+    str(c + "Client", "Host", "srv:01");
+    str(c + "Client", "PRV_PATH", "C:\\old\\c\\prv\\");
+    registry_.SetDword(RootKey::kCurrentUser, c + "Client\\Current", "Mode", 0x12345678);
+    registry_.SetDword(RootKey::kCurrentUser, c + "Common", "SRVPORT", 1);
+    str(c + "Common", "USER_LEVEL_", "3");
+    str(c + "Common\\Rdb", "RDB_SCHEMA", "s");
+    str(c + "Server", "TBL_LEVEL", "2");
+    str(c + "Server", "PUB_PATH", "C:\\old\\s\\pub\\");
+    str(c + "Server\\User", "U", "u");
+    const std::string np = "Software\\VTQ\\KodrelSE\\Personal\\";
+    const std::string nc = "Software\\VTQ\\KodrelSE\\Client\\";
+    str(np + "Client", "PRV_PATH", "C:\\se\\p\\prv\\");
+    str(np + "Server", "PUB_PATH", "C:\\se\\p\\pub\\");
+    str(nc + "Client", "PRV_PATH", "C:\\se\\c\\prv\\");
+    str(nc + "Server", "PUB_PATH", "C:\\se\\s\\pub\\");
+    for (const char* f : {"p/prv/DDBVID/a.dat", "p/prv/DDBVID/sub/b.dat", "p/prv/log/x.log",
+                          "p/pub/DDBDAT/d.dat", "p/pub/log/y.log", "c/prv/DDBVID/c.dat",
+                          "c/prv/log/c.log", "s/pub/DDBDAT/s.dat", "s/pub/log/s.log"}) {
+      fs::path file = host_ / "c" / "old" / f;
+      fs::create_directories(file.parent_path());
+      std::ofstream(file, std::ios::binary) << "data of " << f;
+    }
+  }
+
+  // A change that makes the next Collect write other settings files.
+  void ChangeOldSettings() {
+    registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App1",
+                        "Name", "one, changed");
+    registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\AppInfo", "Added",
+                        "new");
+    registry_.SetDword(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT",
+                       2);
+  }
+
+  // Runs one command through services that fail call `k` (0: none).
+  std::vector<std::string> Run(bool collect, FaultPlan& plan) {
+    FaultyRegistry registry(registry_, plan);
+    FaultyFileSystem files(files_, plan);
+    // Our profile files write through the failing file system, as in the tool.
+    PortableProfileFile profiles(files);
+    FaultyProfileFile faulty_profiles(profiles, plan);
+    PhaseLog log(plan);
+    Services services{registry, files, faulty_profiles, 4096, &log, nullptr};
+    RecordingView view;
+    CMigrateDlg dlg(services, view);
+    if (!dlg.InitWorkPaths("C:\\tool\\kdr4tose.exe")) ADD_FAILURE() << "work paths";
+    plan.SetPhase("start");
+    if (collect) {
+      dlg.OnCollect();
+    } else {
+      dlg.OnMigrate();
+    }
+    EXPECT_TRUE(view.exit_enabled);
+    return view.messages;
+  }
+
+  std::string SettingsFile(Edition e) {
+    const char* name = e == Edition::kPersonal ? "personal"
+                       : e == Edition::kClient ? "client"
+                                               : "server";
+    std::ifstream in(host_ / "c" / "tool" / "kdr4env" / name / "kdr4reg.fil", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  std::vector<std::string> OldBranch() {
+    auto lines = DumpTree(registry_, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel");
+    auto machine = DumpTree(registry_, RootKey::kLocalMachine, "Software");
+    lines.insert(lines.end(), machine.begin(), machine.end());
+    return lines;
+  }
+  std::vector<std::string> NewBranch() {
+    return DumpTree(registry_, RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE");
+  }
+  std::map<std::string, std::string> OldData() { return Snapshot(host_ / "c" / "old"); }
+  std::map<std::string, std::string> WorkTree() { return Snapshot(host_ / "c" / "tool"); }
+  std::map<std::string, std::string> NewData() { return Snapshot(host_ / "c" / "se"); }
+
+ private:
+  fs::path host_;
+  MemoryRegistry registry_;
+  PortableFileSystem files_;
+};
+
+bool InPhaseOf(const std::string& failed, const char* command, Edition e) {
+  return failed.starts_with(std::string(command) + " " + std::string(EditionName(e)) + "|");
+}
+
+// The call after `failed` in the fault-free trace, or empty.
+std::string NextInTrace(const std::vector<std::string>& trace, uint64_t k) {
+  return k < trace.size() ? trace[k] : std::string();
+}
+
+// A failed read of a data path value: the query itself, or the open right before it.
+bool IsPathRead(const std::string& call, const std::string& next) {
+  auto is_query = [](const std::string& c) {
+    return c.find("|query ") != std::string::npos &&
+           (c.ends_with(" PRV_PATH") || c.ends_with(" PUB_PATH"));
+  };
+  if (is_query(call)) return true;
+  return call.find("|open HKCU\\") != std::string::npos && call.ends_with(" 1") && is_query(next);
+}
+
+TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
+  // The fault-free runs: the previous and the new settings files, and the trace of calls.
+  std::map<Edition, std::string> previous, fresh;
+  std::vector<std::string> trace, expected_messages;
+  {
+    World w;
+    FaultPlan none;
+    w.Run(true, none);
+    for (Edition e : kEditions) previous[e] = w.SettingsFile(e);
+    w.ChangeOldSettings();
+    FaultPlan counting;
+    expected_messages = w.Run(true, counting);
+    trace = counting.trace();
+    for (Edition e : kEditions) fresh[e] = w.SettingsFile(e);
+  }
+  ASSERT_GT(trace.size(), 50u);
+  for (Edition e : kEditions) ASSERT_NE(previous[e], fresh[e]) << EditionName(e);
+  ASSERT_EQ(expected_messages,
+            (std::vector<std::string>{std::string(CollectedMessage(Edition::kPersonal)),
+                                      std::string(CollectedMessage(Edition::kClient)),
+                                      std::string(CollectedMessage(Edition::kServer))}));
+
+  for (uint64_t k = 1; k <= trace.size() + 1; ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k) + ": " +
+                 (k <= trace.size() ? trace[k - 1] : std::string("none")));
+    World w;
+    FaultPlan none;
+    w.Run(true, none);
+    w.ChangeOldSettings();
+    auto old_branch = w.OldBranch();
+    auto old_data = w.OldData();
+    FaultPlan plan(k);
+    std::vector<std::string> messages = w.Run(true, plan);
+    const std::string failed = plan.failed();
+    if (k <= trace.size()) {
+      ASSERT_EQ(failed, trace[k - 1]) << "the run took another road";
+    }
+
+    // Messages: each edition's collected message, after the path message when its data path
+    // read was the failing call.
+    std::vector<std::string> want;
+    for (Edition e : kEditions) {
+      if (!failed.empty() && InPhaseOf(failed, "collect", e) &&
+          IsPathRead(failed, NextInTrace(trace, k))) {
+        want.emplace_back(kPathReadFailedMessage);
+      }
+      want.emplace_back(CollectedMessage(e));
+    }
+    EXPECT_EQ(messages, want);
+
+    EXPECT_EQ(w.OldBranch(), old_branch);
+    EXPECT_EQ(w.OldData(), old_data);
+
+    for (Edition e : kEditions) {
+      std::string now = w.SettingsFile(e);
+      bool in_phase = !failed.empty() && InPhaseOf(failed, "collect", e);
+      bool write_failed = failed.find("|writefile ") != std::string::npos ||
+                          failed.find("|profile-flush") != std::string::npos;
+      if (now == fresh[e] || (write_failed && in_phase && now == previous[e])) continue;
+      // A failed read or profile write during this edition's export: a whole file of this
+      // run, holding no line that neither version holds.
+      ASSERT_TRUE(in_phase && !write_failed) << EditionName(e) << " file is neither version:\n"
+                                             << now;
+      ASSERT_TRUE(now.ends_with("\r\n")) << now;
+      std::set<std::string> known;
+      for (const auto& l : Lines(previous[e])) known.insert(l);
+      for (const auto& l : Lines(fresh[e])) known.insert(l);
+      for (const auto& l : Lines(now)) EXPECT_TRUE(known.count(l)) << EditionName(e) << ": " << l;
+    }
+  }
+  std::cout << "collect: " << trace.size() << " fault points swept\n";
+}
+
+TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
+  std::vector<std::string> trace, expected_messages, new_branch;
+  std::map<std::string, std::string> new_data;
+  {
+    World w;
+    FaultPlan none;
+    w.Run(true, none);
+    FaultPlan counting;
+    expected_messages = w.Run(false, counting);
+    trace = counting.trace();
+    new_branch = w.NewBranch();
+    new_data = w.NewData();
+  }
+  ASSERT_GT(trace.size(), 30u);
+  ASSERT_EQ(expected_messages,
+            (std::vector<std::string>{std::string(MigratedMessage(Edition::kPersonal)),
+                                      std::string(MigratedMessage(Edition::kClient)),
+                                      std::string(MigratedMessage(Edition::kServer))}));
+
+  for (uint64_t k = 1; k <= trace.size() + 1; ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k) + ": " +
+                 (k <= trace.size() ? trace[k - 1] : std::string("none")));
+    World w;
+    FaultPlan none;
+    w.Run(true, none);
+    auto old_branch = w.OldBranch();
+    auto old_data = w.OldData();
+    auto work = w.WorkTree();
+    FaultPlan plan(k);
+    std::vector<std::string> messages = w.Run(false, plan);
+    const std::string failed = plan.failed();
+    if (k <= trace.size()) {
+      ASSERT_EQ(failed, trace[k - 1]) << "the run took another road";
+    }
+
+    // An edition's data step fails when its path read fails, or for Client when one of its
+    // destination folders cannot be made.
+    std::map<Edition, bool> ok;
+    for (Edition e : kEditions) {
+      bool hit = !failed.empty() && InPhaseOf(failed, "migrate", e);
+      bool path_read = hit && IsPathRead(failed, NextInTrace(trace, k));
+      bool client_folder =
+          hit && e == Edition::kClient && failed.find("|makesure ") != std::string::npos;
+      ok[e] = !path_read && !client_folder;
+    }
+    std::vector<std::string> want;
+    for (Edition e : {Edition::kPersonal, Edition::kClient}) {
+      if (ok[e]) want.emplace_back(MigratedMessage(e));
+    }
+    want.emplace_back(ok[Edition::kServer] ? MigratedMessage(Edition::kServer)
+                                           : kNotMigratedMessage);
+    EXPECT_EQ(messages, want);
+
+    EXPECT_EQ(w.OldBranch(), old_branch);
+    EXPECT_EQ(w.OldData(), old_data);
+    EXPECT_EQ(w.WorkTree(), work) << "Migrate changed the work tree";
+    if (failed.empty()) {
+      EXPECT_EQ(w.NewBranch(), new_branch);
+      EXPECT_EQ(w.NewData(), new_data);
+    }
+  }
+  std::cout << "migrate: " << trace.size() << " fault points swept\n";
+}
+
+// Collect and Migrate again and again in one process: the same files, keys and values each
+// time, nothing grows. (Leaks are found by the sanitizer build of this test.)
+TEST(RepeatedRunsTest, HundredCyclesGiveTheSameResult) {
+  World w;
+  std::map<Edition, std::string> files;
+  std::vector<std::string> new_branch;
+  std::map<std::string, std::string> work, data;
+  for (int cycle = 1; cycle <= 100; ++cycle) {
+    SCOPED_TRACE("cycle " + std::to_string(cycle));
+    FaultPlan none;
+    w.Run(true, none);
+    w.Run(false, none);
+    if (cycle == 1) {
+      for (Edition e : kEditions) files[e] = w.SettingsFile(e);
+      new_branch = w.NewBranch();
+      work = w.WorkTree();
+      data = w.NewData();
+      ASSERT_GT(new_branch.size(), 10u);
+      continue;
+    }
+    for (Edition e : kEditions) ASSERT_EQ(w.SettingsFile(e), files[e]);
+    ASSERT_EQ(w.NewBranch(), new_branch);
+    ASSERT_EQ(w.WorkTree(), work);
+    ASSERT_EQ(w.NewData(), data);
+  }
+}
+
+}  // namespace
+}  // namespace kdr::testing
