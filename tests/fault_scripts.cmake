@@ -1,0 +1,12 @@
+# Process-level reliability tests of kdr4tose-cli: runs killed at random moments, repeated and
+# concurrent runs, and the permissions of what it creates (Linux only).
+if(TARGET kdr4tose-cli AND NOT WIN32)
+  add_test(NAME kdr4tose_cli_kill
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/posix/kill_interrupt_test.sh
+                   $<TARGET_FILE:kdr4tose-cli>)
+  set_tests_properties(kdr4tose_cli_kill PROPERTIES TIMEOUT 180)
+  add_test(NAME kdr4tose_cli_repeat_concurrent_permission
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/posix/repeat_concurrent_permission_test.sh
+                   $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
+  set_tests_properties(kdr4tose_cli_repeat_concurrent_permission PROPERTIES TIMEOUT 300)
+endif()

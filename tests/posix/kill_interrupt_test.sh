@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Kills kdr4tose-cli (SIGKILL) at random moments while it collects and migrates a large profile
+# (100 000 values), again and again. After every kill: the settings file is the previous or the
+# new version, whole; the work tree holds nothing else but leftover temporary files
+# (".kdr4tose-*.tmp", which no run reads); the registry file is the previous or the new one;
+# and a following run completes and gives exactly what an uninterrupted run gives.
+#
+#   kill_interrupt_test.sh path/to/kdr4tose-cli [ROUNDS]    (ROUNDS kills of each command, 15)
+set -u
+cli=$1
+rounds=${2:-${KDR_KILL_ROUNDS:-15}}
+root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-kill.XXXXXX")
+trap 'rm -rf -- "$root"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# A registry file with the old and the new Client edition and KEYS x VALUES values below a
+# key-tree row of the Client export. $2 changes every value's text.
+make_registry() {
+  awk -v tag="$2" 'BEGIN {
+    printf "REGEDIT4\r\n\r\n"
+    printf "[HKEY_LOCAL_MACHINE\\Software\\VTQ\\Kodrel Client]\r\n\r\n"
+    printf "[HKEY_LOCAL_MACHINE\\Software\\VTQ\\Kodrel SE Client]\r\n\r\n"
+    printf "[HKEY_CURRENT_USER\\Software\\VTQ\\Kodrel\\Client\\Client]\r\n\"PRV_PATH\"=\"C:\\\\old\\\\prv\\\\\"\r\n\"Host\"=\"srv%s\"\r\n\r\n", tag
+    printf "[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\Client\\Client]\r\n\"PRV_PATH\"=\"C:\\\\se\\\\prv\\\\\"\r\n\r\n"
+    for (k = 0; k < 1000; k++) {
+      printf "[HKEY_CURRENT_USER\\Software\\VTQ\\Kodrel\\Client\\AppInfo\\K%04d]\r\n", k
+      for (v = 0; v < 100; v++) printf "\"V%03d\"=\"value %d %d %s\"\r\n", v, k, v, tag
+      printf "\r\n"
+    }
+  }' > "$1"
+}
+
+setup_case() {  # setup_case DIR: drive C with the old data folders, an empty work folder
+  mkdir -p "$1/c/old/prv/DDBVID/sub" "$1/c/old/prv/log" "$1/work"
+  yes "kodrel data folder" | head -c 3000000 > "$1/c/old/prv/DDBVID/big.ddv"
+  echo a > "$1/c/old/prv/DDBVID/sub/a.ddv"
+  echo l > "$1/c/old/prv/log/x.log"
+}
+
+cli_run() {  # cli_run DIR REGFILE COMMAND
+  "$cli" --quiet --registry "$2" --drive "C=$1/c" --work-dir "$1/work" "$3" > /dev/null 2>&1
+}
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# Only the settings file and leftover temporary files in the work tree's edition folder.
+check_tree() {  # check_tree DIR what
+  local f
+  while IFS= read -r f; do
+    case "$(basename "$f")" in
+      kdr4reg.fil | .kdr4tose-*.tmp) ;;
+      *) fail "$2: unexpected file $f" ;;
+    esac
+  done < <(find "$1/work/kdr4env/client" -maxdepth 1 -type f)
+}
+
+# Uninterrupted reference runs.
+ref=$root/ref
+setup_case "$ref"
+make_registry "$root/a.reg" A
+make_registry "$root/b.reg" B
+cp "$root/a.reg" "$ref/a.reg"
+cp "$root/b.reg" "$ref/b.reg"
+cli_run "$ref" "$ref/a.reg" collect || fail "reference collect A"
+cp "$ref/work/kdr4env/client/kdr4reg.fil" "$root/fil.prev"
+cp -a "$ref/work" "$root/work.prev"
+start=$(now_ms)
+cli_run "$ref" "$ref/b.reg" collect || fail "reference collect B"
+collect_ms=$(($(now_ms) - start))
+cp "$ref/work/kdr4env/client/kdr4reg.fil" "$root/fil.new"
+cmp -s "$root/fil.prev" "$root/fil.new" && fail "the two collects give the same file"
+cp -a "$ref/work" "$root/work.new"
+cp "$ref/b.reg" "$root/reg.prev"
+start=$(now_ms)
+cli_run "$ref" "$ref/b.reg" migrate || fail "reference migrate"
+migrate_ms=$(($(now_ms) - start))
+cp "$ref/b.reg" "$root/reg.new"
+cmp -s "$root/reg.prev" "$root/reg.new" && fail "the migrate changed nothing"
+grep -c '^"V' "$root/b.reg" | grep -qx 100000 || fail "the profile does not hold 100000 values"
+echo "collect ${collect_ms} ms, migrate ${migrate_ms} ms (uninterrupted)"
+
+# kill_during DIR REGFILE COMMAND MAX_MS: starts the command and kills it after a random delay
+# of up to MAX_MS; prints whether it was killed.
+kill_during() {
+  local delay=$((RANDOM % ($4 + 1)))
+  "$cli" --quiet --registry "$2" --drive "C=$1/c" --work-dir "$1/work" "$3" > /dev/null 2>&1 &
+  local pid=$!
+  sleep "$(printf '0.%03d' "$delay")" 2> /dev/null || sleep 0
+  if kill -KILL "$pid" 2> /dev/null; then echo killed; else echo finished; fi
+  wait "$pid" 2> /dev/null
+}
+
+killed=0
+case_dir=$root/case
+setup_case "$case_dir"
+cp "$root/b.reg" "$case_dir/b.reg"
+for ((i = 1; i <= rounds; i++)); do
+  rm -rf "$case_dir/work" && cp -a "$root/work.prev" "$case_dir/work"
+  max=$((collect_ms > 999 ? 999 : collect_ms))
+  [[ $(kill_during "$case_dir" "$case_dir/b.reg" collect "$max") == killed ]] && killed=$((killed + 1))
+  fil=$case_dir/work/kdr4env/client/kdr4reg.fil
+  if ! cmp -s "$fil" "$root/fil.prev" && ! cmp -s "$fil" "$root/fil.new"; then
+    fail "collect round $i: the settings file is neither version ($(wc -c < "$fil") bytes)"
+  fi
+  check_tree "$case_dir" "collect round $i"
+  cli_run "$case_dir" "$case_dir/b.reg" collect || fail "collect round $i: the next run failed"
+  cmp -s "$fil" "$root/fil.new" || fail "collect round $i: the next run gave another file"
+  diff -r "$case_dir/work/kdr4env/client/DDBVID" "$root/work.new/kdr4env/client/DDBVID" > /dev/null ||
+    fail "collect round $i: data folders differ after the next run"
+done
+echo "collect: $killed of $rounds runs killed before they ended"
+
+killed_m=0
+for ((i = 1; i <= rounds; i++)); do
+  rm -rf "$case_dir/work" "$case_dir/c/se" && cp -a "$root/work.new" "$case_dir/work"
+  cp "$root/reg.prev" "$case_dir/b.reg"
+  max=$((migrate_ms > 999 ? 999 : migrate_ms))
+  [[ $(kill_during "$case_dir" "$case_dir/b.reg" migrate "$max") == killed ]] && killed_m=$((killed_m + 1))
+  if ! cmp -s "$case_dir/b.reg" "$root/reg.prev" && ! cmp -s "$case_dir/b.reg" "$root/reg.new"; then
+    fail "migrate round $i: the registry file is neither version ($(wc -c < "$case_dir/b.reg") bytes)"
+  fi
+  cli_run "$case_dir" "$case_dir/b.reg" migrate || fail "migrate round $i: the next run failed"
+  cmp -s "$case_dir/b.reg" "$root/reg.new" || fail "migrate round $i: the next run gave another registry"
+  diff -r "$case_dir/c/se" "$ref/c/se" > /dev/null || fail "migrate round $i: new data folders differ"
+  diff -r -x '.kdr4tose-*.tmp' "$case_dir/work" "$root/work.new" > /dev/null ||
+    fail "migrate round $i: the work tree changed"
+done
+echo "migrate: $killed_m of $rounds runs killed before they ended"
+echo "temporary files left by killed runs: $(find "$case_dir" -name '.kdr4tose-*.tmp' | wc -l)"
+
+if ((failures > 0)); then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "kill test passed: $((killed + killed_m)) kills survived"

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# kdr4tose-cli on the bundled sample:
+#  - CYCLES Collect + Migrate cycles in a row give the same settings files, registry file, work
+#    tree and copied folders every time (nothing grows); built with the sanitizers, every run
+#    is also checked for leaks;
+#  - two processes started at once on the same work folder (the same registry, or two different
+#    ones) leave each settings file whole: one run's version or the other's;
+#  - the work tree is created owner-only, whatever the umask;
+#  - a link inside a data folder that points out of it is not followed by the copy.
+#
+#   repeat_concurrent_permission_test.sh path/to/kdr4tose-cli path/to/examples [CYCLES]
+set -u
+cli=$1
+examples=$2
+cycles=${3:-${KDR_REPEAT_CYCLES:-100}}
+root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-repeat.XXXXXX")
+trap 'rm -rf -- "$root"' EXIT
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+fresh() {  # fresh DIR: the sample's registry file and drive C, an empty work folder
+  mkdir -p "$1/work"
+  cp -r -- "$examples/sample.reg" "$examples/drive_c" "$1/"
+}
+cli_run() {  # cli_run DIR REGFILE COMMAND
+  "$cli" --quiet --registry "$2" --drive "C=$1/drive_c" --work-dir "$1/work" "$3" > /dev/null 2>> "$1/stderr"
+}
+# Every file below DIR with its size and checksum, and every folder, one sorted line each.
+state() {
+  (cd "$1" && find . -type d -printf 'D %p\n' -o -type f -printf 'F %p %s\n' | sort &&
+    find . -type f -print0 | sort -z | xargs -0 -r md5sum)
+}
+
+# --- repeated cycles ---------------------------------------------------------------------
+umask 022
+dir=$root/repeat
+fresh "$dir"
+first=
+for ((i = 1; i <= cycles; i++)); do
+  cli_run "$dir" "$dir/sample.reg" collect || fail "cycle $i: collect exit $?"
+  cli_run "$dir" "$dir/sample.reg" migrate || fail "cycle $i: migrate exit $?"
+  now=$(state "$dir" | grep -v ' ./stderr')
+  if [[ -z $first ]]; then
+    first=$now
+  elif [[ $now != "$first" ]]; then
+    fail "cycle $i differs from cycle 1:"
+    diff <(echo "$first") <(echo "$now") | head -n 10 >&2
+    break
+  fi
+done
+[[ -s $dir/stderr ]] && { fail "runs wrote to standard error:"; head -n 20 "$dir/stderr" >&2; }
+echo "$cycles cycles: $(echo "$first" | grep -c '^F') files, registry file $(stat -c %s "$dir/sample.reg") bytes, unchanged"
+
+# --- permissions -------------------------------------------------------------------------
+wrong=$(find "$dir/work/kdr4env" \( -type d ! -perm 700 \) -o \( -type f -perm /077 \))
+[[ -z $wrong ]] || fail "not owner-only under umask 022: $wrong"
+[[ -n $(find "$dir/work/kdr4env" -name kdr4reg.fil) ]] || fail "no settings file to check"
+[[ $(stat -c %a "$dir/drive_c/KodrelSE/Client/prv/DDBVID") == 700 ]] ||
+  fail "new data folder mode $(stat -c %a "$dir/drive_c/KodrelSE/Client/prv/DDBVID")"
+
+# --- a link that points out of the source tree ---------------------------------------------
+dir=$root/link
+fresh "$dir"
+mkdir -p "$dir/secret"
+echo "SECRET-CONTENT" > "$dir/secret/key.txt"
+ln -s "$dir/secret" "$dir/drive_c/Kodrel4/Client/prv/DDBVID/outdir"
+ln -s "$dir/secret/key.txt" "$dir/drive_c/Kodrel4/Client/prv/DDBVID/outfile"
+cli_run "$dir" "$dir/sample.reg" collect
+[[ -f $dir/work/kdr4env/client/DDBVID/orders.ddv ]] || fail "link case: the folder was not copied"
+if grep -rlq SECRET-CONTENT "$dir/work" 2> /dev/null; then
+  fail "link case: a link out of the source tree was followed: $(grep -rl SECRET-CONTENT "$dir/work")"
+fi
+
+# --- two runs at once ----------------------------------------------------------------------
+dir=$root/concurrent
+fresh "$dir"
+sed 's/"4.20"/"4.21"/; s/"Width"=dword:00000320/"Width"=dword:00000321/' "$dir/sample.reg" > "$dir/other.reg"
+cmp -s "$dir/sample.reg" "$dir/other.reg" && fail "other.reg is no different"
+for reg in sample other; do
+  rm -rf "$dir/work" && mkdir "$dir/work"
+  cli_run "$dir" "$dir/$reg.reg" collect
+  for e in personal client; do cp "$dir/work/kdr4env/$e/kdr4reg.fil" "$dir/$reg.$e.fil"; done
+done
+cmp -s "$dir/sample.personal.fil" "$dir/other.personal.fil" && fail "the two registries give the same file"
+rounds=20
+for ((i = 1; i <= rounds; i++)); do
+  cli_run "$dir" "$dir/sample.reg" collect &
+  a=$!
+  cli_run "$dir" "$dir/other.reg" collect &
+  b=$!
+  wait "$a" || fail "concurrent round $i: first collect exit $?"
+  wait "$b" || fail "concurrent round $i: second collect exit $?"
+  for e in personal client; do
+    f=$dir/work/kdr4env/$e/kdr4reg.fil
+    cmp -s "$f" "$dir/sample.$e.fil" || cmp -s "$f" "$dir/other.$e.fil" ||
+      fail "concurrent round $i: $e settings file is neither run's version"
+  done
+done
+cp "$dir/sample.reg" "$dir/before.reg"
+for ((i = 1; i <= rounds; i++)); do
+  cp "$dir/before.reg" "$dir/sample.reg"
+  cli_run "$dir" "$dir/sample.reg" migrate &
+  a=$!
+  cli_run "$dir" "$dir/sample.reg" migrate &
+  b=$!
+  wait "$a" || fail "concurrent migrate $i: first exit $?"
+  wait "$b" || fail "concurrent migrate $i: second exit $?"
+  [[ $i == 1 ]] && cp "$dir/sample.reg" "$dir/after.reg"
+  cmp -s "$dir/sample.reg" "$dir/after.reg" || fail "concurrent migrate $i: registry file differs"
+done
+cmp -s "$dir/before.reg" "$dir/after.reg" && fail "migrate wrote nothing"
+echo "$rounds concurrent collect pairs and $rounds concurrent migrate pairs checked"
+
+if ((failures > 0)); then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "repeat, concurrent and permission checks passed"
