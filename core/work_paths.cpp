@@ -1,5 +1,7 @@
 #include "core/work_paths.h"
 
+#include "platform/cp932.h"
+
 namespace kdr {
 
 const std::string& WorkPaths::Folder(Edition edition) const {

@@ -39,9 +39,5 @@ bool InitWorkPaths(std::string_view executable_path, size_t max_path, WorkPaths*
 // The same from the folder itself (a folder given on a command line).
 bool InitWorkPathsFromFolder(std::string_view folder, size_t max_path, WorkPaths* paths);
 
-// True for a lead byte of a code page 932 double-byte character.
-inline bool IsCp932LeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
-}
 
 }  // namespace kdr

@@ -2,10 +2,11 @@
 
 #include <cstdio>
 
+#include "platform/cp932.h"
+
 namespace kdr {
 namespace {
 
-bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
 
 }  // namespace
 

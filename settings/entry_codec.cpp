@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "platform/cp932.h"
+
 namespace kdr {
 namespace {
 
@@ -30,8 +32,6 @@ std::string_view UpToFirstZero(std::string_view text) {
 
 // The profile reader drops spaces, tabs and vertical tabs around names and values.
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
-
-bool IsCp932Lead(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
 
 }  // namespace
 
@@ -138,14 +138,7 @@ std::string_view UnrepresentableSectionReason(std::string_view key_path) {
   if (!key_path.empty() && (IsBlank(key_path.front()) || IsBlank(key_path.back()))) {
     return "key path starts or ends with a blank";
   }
-  for (size_t i = 0; i < key_path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(key_path[i]);
-    if (IsCp932Lead(c) && i + 1 < key_path.size()) {
-      ++i;
-    } else if (c == ']') {
-      return "key path holds \"]\"";
-    }
-  }
+  if (!FindCp932Chars(key_path, ']').empty()) return "key path holds \"]\"";
   return {};
 }
 

@@ -1,6 +1,7 @@
 #include "settings/settings_import.h"
 
 #include "platform/ascii_case.h"
+#include "platform/cp932.h"
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
 
@@ -39,14 +40,8 @@ bool IsInNewProductBranch(std::string_view key_path) {
   if (rest.empty()) return true;
   if (rest.front() != '\\') return false;  // "KodrelSEX" is another key
   // Every name below the branch must be non-empty: no doubled or trailing separators.
-  rest.remove_prefix(1);
-  size_t start = 0;
-  for (;;) {
-    size_t end = rest.find('\\', start);
-    if (end == start || start == rest.size()) return false;
-    if (end == std::string_view::npos) return true;
-    start = end + 1;
-  }
+  std::vector<std::string_view> names;
+  return rest.size() > 1 && SplitCp932Path(rest.substr(1), &names);
 }
 
 bool SettingsImporter::MappedKeyFor(std::string_view section_name, std::string* mapped,

@@ -33,3 +33,24 @@ TEST(MemoryRegistryTest, DeniedKeyRefusesOpenAndCreate) {
 
 }  // namespace
 }  // namespace kdr
+
+namespace kdr {
+namespace {
+
+TEST(MemoryRegistryTest, SecondByteBackslashIsPartOfTheName) {
+  // "ソ" is 0x83 0x5C in code page 932: one key, not a separator.
+  MemoryRegistry reg;
+  reg.SetString(RootKey::kCurrentUser, "Software\\\x83\x5c\x83\x74\x83\x67", "v", "x");
+  RegistryKeyPtr key;
+  ASSERT_EQ(kOk, reg.OpenKey(RootKey::kCurrentUser, "Software\\\x83\x5c\x83\x74\x83\x67",
+                             kKeyEnumerateSubKeys, &key));
+  RegistryKeyPtr software;
+  ASSERT_EQ(kOk, reg.OpenKey(RootKey::kCurrentUser, "Software", kKeyEnumerateSubKeys, &software));
+  std::string name;
+  ASSERT_EQ(kOk, software->EnumKey(0, &name));
+  EXPECT_EQ("\x83\x5c\x83\x74\x83\x67", name);
+  EXPECT_EQ(kNoMoreItems, software->EnumKey(1, &name));
+}
+
+}  // namespace
+}  // namespace kdr

@@ -1,5 +1,7 @@
 #include "platform/memory/memory_registry.h"
 
+#include "platform/cp932.h"
+
 namespace kdr {
 namespace {
 
@@ -64,17 +66,7 @@ constexpr uint32_t kAllAccess = kKeyQueryValue | kKeySetValue | kKeyEnumerateSub
 }  // namespace
 
 bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names) {
-  names->clear();
-  if (path.empty()) return true;
-  size_t start = 0;
-  for (;;) {
-    size_t end = path.find('\\', start);
-    std::string_view name = path.substr(start, end == std::string_view::npos ? end : end - start);
-    if (name.empty()) return false;
-    names->push_back(name);
-    if (end == std::string_view::npos) return true;
-    start = end + 1;
-  }
+  return SplitCp932Path(path, names);
 }
 
 MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) {

@@ -73,7 +73,8 @@ class MemoryRegistry : public Registry {
   std::unique_ptr<Node> user_;
 };
 
-// Splits a backslash path into its names. False when a name is empty (a doubled, leading or
+// Splits a backslash path into its names (never at the second byte of a double-byte
+// character). False when a name is empty (a doubled, leading or
 // trailing backslash), which the registry refuses.
 bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names);
 

@@ -220,6 +220,8 @@ TEST(NewBranchTest, OnlyTheBranchAndBelowIgnoringAsciiCase) {
   EXPECT_FALSE(IsInNewProductBranch("Software\\VTQ\\KodrelSE\\\\a"));
   EXPECT_FALSE(IsInNewProductBranch("Software\\Classes\\KodrelSE"));
   EXPECT_FALSE(IsInNewProductBranch("XSoftware\\VTQ\\KodrelSE"));
+  // A double-byte character ending in 0x5C is a name, not a trailing separator.
+  EXPECT_TRUE(IsInNewProductBranch("Software\\VTQ\\KodrelSE\\\x83\x5c"));
 }
 
 }  // namespace
