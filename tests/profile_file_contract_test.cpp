@@ -589,6 +589,56 @@ TEST(PortableProfileFileTest, CommentsStayAndNewKeysGoBeforeThem) {
   EXPECT_EQ(";top\r\n[A]\r\nn=1\r\n;c1\r\n;c2\r\n;x=\r\n", fs.Get("f"));
 }
 
+// Whatever the calls, what the layer reads from memory is what it reads from the file it
+// writes: random calls with odd names and values over random starting files.
+TEST(PortableProfileFileTest, MemoryAgreesWithTheFileItWrites) {
+  std::mt19937 random(0x70726f66);
+  const std::string pieces[] = {"a",        "B",    "=",        ";",  "[",    "]",
+                                " ",        "\t",   "\v",       "\r", "\n",   "\r\n",
+                                "\x83\x5C", "\x83", "\x81\x40", "\0", "\xFF", "k"};
+  auto text = [&](int max) {
+    std::string t;
+    int n = static_cast<int>(random() % (max + 1));
+    for (int i = 0; i < n; ++i) t += pieces[random() % std::size(pieces)];
+    return t;
+  };
+  auto names_of = [](const std::string& list) {
+    std::vector<std::string> names;
+    for (size_t at = 0; at < list.size() && list[at] != '\0';) {
+      size_t end = list.find('\0', at);
+      names.push_back(list.substr(at, end - at));
+      at = end + 1;
+    }
+    return names;
+  };
+  for (int round = 0; round < 300; ++round) {
+    CountingFileSystem fs;
+    fs.Put("f", text(12));
+    PortableProfileFile pf(fs);
+    std::vector<std::string> sections = {text(3), text(3), "S", "s"};
+    for (int step = 0; step < 12; ++step) {
+      const std::string& section = sections[random() % sections.size()];
+      if (random() % 4 == 0) {
+        pf.WriteSection(section, "", "f");
+      } else {
+        pf.WriteString(section, text(3), text(4), "f");
+      }
+      std::string names = pf.ReadSectionNames("f");
+      std::vector<std::string> listed = names_of(names);
+      listed.push_back(section);
+      std::vector<std::string> entries;
+      for (const std::string& name : listed) entries.push_back(pf.ReadSection(name, "f"));
+      ASSERT_TRUE(pf.Flush());
+      PortableProfileFile fresh(fs);
+      ASSERT_EQ(names, fresh.ReadSectionNames("f")) << "round " << round << " step " << step;
+      for (size_t i = 0; i < listed.size(); ++i) {
+        ASSERT_EQ(entries[i], fresh.ReadSection(listed[i], "f"))
+            << "round " << round << " step " << step << " section " << i;
+      }
+    }
+  }
+}
+
 std::vector<Implementation> Implementations() {
   std::vector<Implementation> list = {{"Portable", MakePortable}};
 #ifdef _WIN32

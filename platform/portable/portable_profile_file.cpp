@@ -42,6 +42,15 @@ std::string_view TrimSpaces(std::string_view s) {
 }
 
 // The lookup form of a name: ASCII letters upper-cased, two-byte characters left alone.
+void FoldInto(std::string_view name, std::string* out) {
+  out->assign(name);
+  for (size_t i = 0; i < out->size();) {
+    size_t n = CharSize(*out, i);
+    if (n == 1) (*out)[i] = AsciiUpper((*out)[i]);
+    i += n;
+  }
+}
+
 std::string Fold(std::string_view name) {
   std::string out(name);
   for (size_t i = 0; i < out.size();) {
@@ -151,6 +160,7 @@ struct PortableProfileFile::Document {
   std::vector<Line> preamble;  // lines before the first section
   std::vector<std::unique_ptr<Section>> sections;
   std::unordered_map<std::string, std::vector<Section*>> by_name;  // file order
+  std::string scratch;                                             // a folded name being looked up
 
   void Parse(std::string_view bytes) {
     preamble.clear();
@@ -180,8 +190,8 @@ struct PortableProfileFile::Document {
     if (p.kind == Kind::kEntry) s.entries_end = s.body.size();
   }
 
-  Section* Find(std::string_view folded) {
-    auto it = by_name.find(std::string(folded));
+  Section* Find(const std::string& folded) {
+    auto it = by_name.find(folded);
     return it == by_name.end() ? nullptr : it->second.front();
   }
 
@@ -262,7 +272,7 @@ struct PortableProfileFile::Document {
   }
 
   // Inserts the line `entry` after the last entry of `s`.
-  void InsertEntry(Section& s, const std::string& entry) {
+  void InsertEntry(Section& s, std::string entry) {
     Line* before = s.entries_end == 0 ? &s.header : &s.body[s.entries_end - 1];
     EndLine(before);
     Parsed p = ParseLine(entry);
@@ -271,11 +281,11 @@ struct PortableProfileFile::Document {
       return;
     }
     size_t at = s.entries_end;
-    s.body.insert(s.body.begin() + static_cast<ptrdiff_t>(at), Line{entry, kCrLf});
     if (p.kind == Kind::kEntry) {
       s.entries_end = at + 1;
       if (s.indexed && p.has_equals) s.keys.try_emplace(Fold(p.name), at);
     }
+    s.body.insert(s.body.begin() + static_cast<ptrdiff_t>(at), Line{std::move(entry), kCrLf});
   }
 
   void WriteString(std::string_view section_param, std::string_view key_param,
@@ -283,7 +293,8 @@ struct PortableProfileFile::Document {
     std::string_view section_name = TrimSpaces(section_param);
     std::string_view key = TrimSpaces(key_param);
     std::string line = std::string(key) + "=" + std::string(value);
-    Section* s = Find(Fold(section_name));
+    FoldInto(section_name, &scratch);
+    Section* s = Find(scratch);
     if (s == nullptr) {
       AppendSection(section_name, &line);
       return;
@@ -291,7 +302,8 @@ struct PortableProfileFile::Document {
     Parsed wanted = ParseLine(line);
     if (wanted.kind == Kind::kEntry && wanted.has_equals && wanted.name == key) {
       if (!s->indexed) s->Index();
-      auto it = s->keys.find(Fold(key));
+      FoldInto(key, &scratch);
+      auto it = s->keys.find(scratch);
       if (it != s->keys.end()) {
         Line& existing = s->body[it->second];
         // The key keeps the spelling it has in the file.
@@ -301,12 +313,13 @@ struct PortableProfileFile::Document {
         return;
       }
     }
-    InsertEntry(*s, line);
+    InsertEntry(*s, std::move(line));
   }
 
   void EmptySection(std::string_view section_param) {
     std::string_view section_name = TrimSpaces(section_param);
-    auto it = by_name.find(Fold(section_name));
+    FoldInto(section_name, &scratch);
+    auto it = by_name.find(scratch);
     if (it == by_name.end()) {
       AppendSection(section_name, nullptr);
       return;
@@ -342,19 +355,30 @@ void PortableProfileFile::Load(CachedFile& cached) {
     cached.stamp = after;
     break;
   }
-  for (const Operation& op : cached.pending) Apply(*cached.document, op);
+  Replay(*cached.document, cached.pending);
 }
 
-PortableProfileFile::CachedFile& PortableProfileFile::Open(std::string_view file) {
-  std::string key = Fold(file);
-  auto it = files_.find(key);
-  if (it == files_.end()) {
-    CachedFile& cached = files_[key];
-    cached.path.assign(file);
-    Load(cached);
-    return cached;
+PortableProfileFile::CachedFile& PortableProfileFile::Open(std::string_view file, bool writing) {
+  CachedFile* found = nullptr;
+  if (last_ != nullptr && file == last_->path) {
+    found = last_;  // the usual case: call after call on one file
+  } else {
+    std::string key = Fold(file);
+    auto it = files_.find(key);
+    if (it == files_.end()) {
+      CachedFile& cached = files_[key];
+      cached.path.assign(file);
+      Load(cached);
+      last_ = &cached;
+      return cached;
+    }
+    found = &it->second;
+    last_ = found;
   }
-  CachedFile& cached = it->second;
+  CachedFile& cached = *found;
+  // A write to a file that has writes pending need not look at the disk: all of them are
+  // applied anew to whatever the next read or Flush finds there, with the same outcome.
+  if (writing && cached.dirty) return cached;
   if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
   return cached;
 }
@@ -377,30 +401,48 @@ void PortableProfileFile::Apply(Document& document, const Operation& op) {
   }
 }
 
-bool PortableProfileFile::WriteSection(std::string_view section, std::string_view entries,
-                                       std::string_view file) {
-  CachedFile& cached = Open(file);
-  Operation op;
-  op.is_section = true;
-  op.section.assign(section);
-  op.value.assign(entries);
+// Each write is recorded as a kind byte and three fields, each a 4-byte length and its bytes.
+void PortableProfileFile::Record(std::string& log, const Operation& op) {
+  log.push_back(op.is_section ? 'S' : 'W');
+  for (std::string_view field : {op.section, op.key, op.value}) {
+    uint32_t size = static_cast<uint32_t>(field.size());
+    log.append(reinterpret_cast<const char*>(&size), sizeof size);
+    log.append(field);
+  }
+}
+
+void PortableProfileFile::Replay(Document& document, std::string_view log) {
+  while (!log.empty()) {
+    Operation op;
+    op.is_section = log.front() == 'S';
+    log.remove_prefix(1);
+    std::string_view* fields[] = {&op.section, &op.key, &op.value};
+    for (std::string_view* field : fields) {
+      uint32_t size = 0;
+      std::memcpy(&size, log.data(), sizeof size);
+      *field = log.substr(sizeof size, size);
+      log.remove_prefix(sizeof size + size);
+    }
+    Apply(document, op);
+  }
+}
+
+bool PortableProfileFile::Write(const Operation& op, std::string_view file) {
+  CachedFile& cached = Open(file, true);
   Apply(*cached.document, op);
-  cached.pending.push_back(std::move(op));
+  Record(cached.pending, op);
   cached.dirty = true;
   return true;
 }
 
+bool PortableProfileFile::WriteSection(std::string_view section, std::string_view entries,
+                                       std::string_view file) {
+  return Write(Operation{true, section, {}, entries}, file);
+}
+
 bool PortableProfileFile::WriteString(std::string_view section, std::string_view key,
                                       std::string_view value, std::string_view file) {
-  CachedFile& cached = Open(file);
-  Operation op;
-  op.section.assign(section);
-  op.key.assign(key);
-  op.value.assign(value);
-  Apply(*cached.document, op);
-  cached.pending.push_back(std::move(op));
-  cached.dirty = true;
-  return true;
+  return Write(Operation{false, section, key, value}, file);
 }
 
 uint32_t PortableProfileFile::GetSectionNames(std::span<char> buffer, std::string_view file) {
@@ -410,7 +452,7 @@ uint32_t PortableProfileFile::GetSectionNames(std::span<char> buffer, std::strin
     buffer[0] = '\0';
     return 0;
   }
-  Document& doc = *Open(file).document;
+  Document& doc = *Open(file, false).document;
   char* out = buffer.data();
   size_t room = size - 1;  // what a name and its NUL may take, keeping one for the list's end
   size_t pos = 0;
@@ -446,7 +488,7 @@ uint32_t PortableProfileFile::GetSection(std::string_view section, std::span<cha
     out[0] = '\0';
     return 0;
   }
-  Document& doc = *Open(file).document;
+  Document& doc = *Open(file, false).document;
   Document::Section* s = doc.Find(Fold(TrimSpaces(section)));
   if (s == nullptr) {
     out[0] = out[1] = '\0';

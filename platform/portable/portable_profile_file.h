@@ -70,28 +70,33 @@ class PortableProfileFile : public ProfileFile {
   struct Document;  // one file's lines and indexes (defined in the .cpp)
 
  private:
-  // One write, kept until its file is flushed so it can be applied again to a file that
-  // changed under it.
+  // One write. The writes since a file was last written are kept, one after another in one
+  // string (see Record), so they can be applied again to a file that changed under them.
   struct Operation {
     bool is_section = false;
-    std::string section, key, value;
+    std::string_view section, key, value;
   };
   struct CachedFile {
     std::string path;  // as the caller first gave it
     std::unique_ptr<Document> document;
     std::optional<FileStamp> stamp;  // of the bytes the document was read from or written to
     bool dirty = false;
-    std::vector<Operation> pending;
+    std::string pending;  // recorded writes not yet in the file
   };
 
   // The current document of `file`: read when new, read again (and the pending writes
-  // applied anew) when the file's stamp changed.
-  CachedFile& Open(std::string_view file);
+  // applied anew) when the file's stamp changed. A write to a file with writes pending skips
+  // that check: the next read or Flush makes it.
+  CachedFile& Open(std::string_view file, bool writing);
   void Load(CachedFile& cached);
   static void Apply(Document& document, const Operation& op);
+  static void Record(std::string& log, const Operation& op);
+  static void Replay(Document& document, std::string_view log);
+  bool Write(const Operation& op, std::string_view file);
 
   FileSystem& fs_;
   std::unordered_map<std::string, CachedFile> files_;  // by path without regard to case
+  CachedFile* last_ = nullptr;                         // the file of the last call
 };
 
 }  // namespace kdr
