@@ -8,10 +8,38 @@
 namespace kdr {
 namespace {
 
-std::optional<std::string> Convert(const char* to, const char* from, std::string_view text) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
-  std::unique_ptr<void, int (*)(iconv_t)> closer(cd, iconv_close);
+// One conversion descriptor per direction and thread, opened on first use: opening one costs
+// far more than converting a short name, and the tool converts a path or a name on nearly
+// every call.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Converter() {
+    if (ok()) iconv_close(cd_);
+  }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  iconv_t get() const { return cd_; }
+
+ private:
+  iconv_t cd_;
+};
+
+// Code page 932 and UTF-8 agree on every byte below 0x80 (checked against glibc's tables), so
+// ASCII text passes through as it is.
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> Convert(const Converter& converter, std::string_view text) {
+  if (IsAscii(text)) return std::string(text);
+  if (!converter.ok()) return std::nullopt;
+  iconv_t cd = converter.get();
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   std::string out;
   std::string in(text);
   char* in_ptr = in.data();
@@ -36,11 +64,13 @@ std::optional<std::string> Convert(const char* to, const char* from, std::string
 }  // namespace
 
 std::optional<std::string> Cp932ToUtf8(std::string_view text) {
-  return Convert("UTF-8", "CP932", text);
+  thread_local const Converter converter("UTF-8", "CP932");
+  return Convert(converter, text);
 }
 
 std::optional<std::string> Utf8ToCp932(std::string_view text) {
-  return Convert("CP932", "UTF-8", text);
+  thread_local const Converter converter("CP932", "UTF-8");
+  return Convert(converter, text);
 }
 
 }  // namespace kdr
