@@ -41,6 +41,15 @@ double Seconds(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Processor time of this process (user and system), which other processes on the machine do
+// not inflate as they do the elapsed time.
+double CpuSeconds() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 long PeakKilobytes() {
   struct rusage usage {};
   getrusage(RUSAGE_SELF, &usage);
@@ -132,15 +141,18 @@ int Run(size_t values, const fs::path& base, std::string_view phase, uint32_t se
     Services services{registry, files, profiles, 4096};
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPathsFromFolder(work)) return 2;
+    double cpu = CpuSeconds();
     start = Clock::now();
     dlg.OnCollect();
     double collect_s = Seconds(start);
+    double collect_cpu_s = CpuSeconds() - cpu;
     size_t entries = 0;
     size_t sections = 0;
     for (Edition edition : kAllEditions) {
       CountFile(files, dlg.paths().SettingsFile(edition), &entries, &sections);
     }
-    std::printf(" collect_s=%.6f entries=%zu sections=%zu", collect_s, entries, sections);
+    std::printf(" collect_s=%.6f collect_cpu_s=%.6f entries=%zu sections=%zu", collect_s,
+                collect_cpu_s, entries, sections);
     if (entries != stats.exported_entries || sections != stats.exported_sections ||
         dlg.last_run().attempted != 111 || dlg.last_run().failed != 0) {
       std::fprintf(stderr, "\ncollect: %zu entries in %zu sections, expected %zu in %zu\n", entries,
@@ -156,11 +168,14 @@ int Run(size_t values, const fs::path& base, std::string_view phase, uint32_t se
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPathsFromFolder(work)) return 2;
     size_t before = NewBranchValues(registry);
+    double cpu = CpuSeconds();
     start = Clock::now();
     dlg.OnMigrate();
     double migrate_s = Seconds(start);
+    double migrate_cpu_s = CpuSeconds() - cpu;
     size_t imported = NewBranchValues(registry) - before;
-    std::printf(" migrate_s=%.6f imported=%zu", migrate_s, imported);
+    std::printf(" migrate_s=%.6f migrate_cpu_s=%.6f imported=%zu", migrate_s, migrate_cpu_s,
+                imported);
     // SRVPORT and USER_LEVEL_ are in both the Client and the Server file, written twice.
     if (imported != stats.importable_entries - 2 || dlg.last_run().attempted != 111 ||
         dlg.last_run().failed != 0) {
