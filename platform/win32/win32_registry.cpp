@@ -1,0 +1,234 @@
+#include "platform/win32/win32_registry.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+namespace kdr {
+
+// Our portable numbers are the SDK's.
+static_assert(kOk == ERROR_SUCCESS);
+static_assert(kNotFound == ERROR_FILE_NOT_FOUND);
+static_assert(kAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kInvalidParam == ERROR_INVALID_PARAMETER);
+static_assert(kMoreData == ERROR_MORE_DATA);
+static_assert(kNoMoreItems == ERROR_NO_MORE_ITEMS);
+static_assert(kKeyQueryValue == KEY_QUERY_VALUE);
+static_assert(kKeySetValue == KEY_SET_VALUE);
+static_assert(kKeyEnumerateSubKeys == KEY_ENUMERATE_SUB_KEYS);
+static_assert(kRegNone == REG_NONE);
+static_assert(kRegSz == REG_SZ);
+static_assert(kRegExpandSz == REG_EXPAND_SZ);
+static_assert(kRegBinary == REG_BINARY);
+static_assert(kRegDword == REG_DWORD);
+static_assert(kRegMultiSz == REG_MULTI_SZ);
+
+namespace {
+
+// Buffers grow up to this size; a name or value that still does not fit is refused rather than
+// read forever while someone keeps enlarging it.
+constexpr DWORD kMaxGrowth = 1u << 30;
+
+// The name as a NUL-terminated string; nullopt when it holds a NUL, which would cut it short.
+std::optional<std::string> CName(std::string_view name) {
+  if (name.find('\0') != std::string_view::npos) return std::nullopt;
+  return std::string(name);
+}
+
+HKEY RootHandle(RootKey root) {
+  return root == RootKey::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
+
+REGSAM ViewFlag(RegistryView view) {
+  switch (view) {
+    case RegistryView::k32Bit:
+      return KEY_WOW64_32KEY;
+    case RegistryView::k64Bit:
+      return KEY_WOW64_64KEY;
+    case RegistryView::kDefault:
+      break;
+  }
+  return 0;
+}
+
+DWORD Grown(DWORD size) {
+  return size >= kMaxGrowth / 2 ? kMaxGrowth : std::max<DWORD>(size * 2, 64);
+}
+
+// The RegistryKey interface over one owned key.
+class Win32Key : public RegistryKey {
+ public:
+  explicit Win32Key(Win32RegKey key) : key_(std::move(key)) {}
+
+  Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
+    DWORD value_type = 0;
+    LONG result = key_.ReadValue(name, &value_type, data);
+    if (result == ERROR_SUCCESS) *type = value_type;
+    return result;
+  }
+  Status EnumKey(uint32_t index, std::string* name) override { return key_.EnumKey(index, name); }
+  Status EnumValue(uint32_t index, std::string* name, uint32_t* type, std::string* data) override {
+    DWORD value_type = 0;
+    LONG result = key_.EnumValue(index, name, &value_type, data);
+    if (result == ERROR_SUCCESS) *type = value_type;
+    return result;
+  }
+  Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
+    return key_.WriteValue(name, type, data);
+  }
+
+ private:
+  Win32RegKey key_;
+};
+
+}  // namespace
+
+Win32RegKey& Win32RegKey::operator=(Win32RegKey&& other) noexcept {
+  if (this != &other) {
+    Close();
+    key_ = other.Take();
+  }
+  return *this;
+}
+
+LONG Win32RegKey::Open(HKEY root, std::string_view path, REGSAM access) {
+  Close();
+  auto c_path = CName(path);
+  if (!c_path) return ERROR_INVALID_PARAMETER;
+  HKEY key = nullptr;
+  LONG result = RegOpenKeyExA(root, c_path->c_str(), 0, access, &key);
+  if (result == ERROR_SUCCESS) key_ = key;
+  return result;
+}
+
+LONG Win32RegKey::Create(HKEY root, std::string_view path) {
+  Close();
+  auto c_path = CName(path);
+  if (!c_path) return ERROR_INVALID_PARAMETER;
+  HKEY key = nullptr;
+  LONG result = RegCreateKeyA(root, c_path->c_str(), &key);
+  if (result == ERROR_SUCCESS) key_ = key;
+  return result;
+}
+
+void Win32RegKey::Close() {
+  if (key_) RegCloseKey(key_);
+  key_ = nullptr;
+}
+
+HKEY Win32RegKey::Take() {
+  HKEY key = key_;
+  key_ = nullptr;
+  return key;
+}
+
+LONG Win32RegKey::ReadValue(std::string_view name, DWORD* type, std::string* data) const {
+  auto c_name = CName(name);
+  if (!c_name) return ERROR_INVALID_PARAMETER;
+  // Ask for the size first; the value may grow between the calls, so go on until it fits.
+  DWORD value_type = 0;
+  DWORD size = 0;
+  LONG result = RegQueryValueExA(key_, c_name->c_str(), nullptr, &value_type, nullptr, &size);
+  if (result != ERROR_SUCCESS) return result;
+  std::string buffer;
+  for (;;) {
+    buffer.resize(size);
+    DWORD used = size;
+    result = RegQueryValueExA(key_, c_name->c_str(), nullptr, &value_type,
+                              reinterpret_cast<BYTE*>(buffer.data()), &used);
+    if (result == ERROR_SUCCESS) {
+      buffer.resize(std::min(used, size));
+      break;
+    }
+    if (result != ERROR_MORE_DATA || size >= kMaxGrowth) return result;
+    size = std::max(used, Grown(size));
+  }
+  *type = value_type;
+  *data = std::move(buffer);
+  return ERROR_SUCCESS;
+}
+
+LONG Win32RegKey::EnumKey(DWORD index, std::string* name) const {
+  // Key names have at most 255 characters; in code page 932 that may be twice as many bytes.
+  std::string buffer(256, '\0');
+  for (;;) {
+    DWORD length = static_cast<DWORD>(buffer.size());
+    FILETIME written;
+    LONG result =
+        RegEnumKeyExA(key_, index, buffer.data(), &length, nullptr, nullptr, nullptr, &written);
+    if (result == ERROR_SUCCESS) {
+      buffer.resize(std::min<size_t>(length, buffer.size()));
+      *name = std::move(buffer);
+      return ERROR_SUCCESS;
+    }
+    if (result != ERROR_MORE_DATA || buffer.size() >= kMaxGrowth) return result;
+    buffer.resize(Grown(static_cast<DWORD>(buffer.size())));
+  }
+}
+
+LONG Win32RegKey::EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data) const {
+  // Start from the largest name and data the key holds, when it says.
+  DWORD max_name = 0;
+  DWORD max_data = 0;
+  if (RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       &max_name, &max_data, nullptr, nullptr) != ERROR_SUCCESS) {
+    max_name = 0;
+    max_data = 0;
+  }
+  // The name length is counted in characters, each of which may take two bytes here.
+  DWORD name_bytes = max_name < kMaxGrowth / 2 ? max_name * 2 + 1 : kMaxGrowth;
+  std::string name_buffer(std::max<DWORD>(name_bytes, 256), '\0');
+  std::string data_buffer(std::max<DWORD>(max_data, 256), '\0');
+  for (;;) {
+    DWORD name_length = static_cast<DWORD>(name_buffer.size());
+    DWORD data_size = static_cast<DWORD>(data_buffer.size());
+    DWORD value_type = 0;
+    LONG result = RegEnumValueA(key_, index, name_buffer.data(), &name_length, nullptr, &value_type,
+                                reinterpret_cast<BYTE*>(data_buffer.data()), &data_size);
+    if (result == ERROR_SUCCESS) {
+      name_buffer.resize(std::min<size_t>(name_length, name_buffer.size()));
+      data_buffer.resize(std::min<size_t>(data_size, data_buffer.size()));
+      *name = std::move(name_buffer);
+      *type = value_type;
+      *data = std::move(data_buffer);
+      return ERROR_SUCCESS;
+    }
+    if (result != ERROR_MORE_DATA) return result;
+    // Which of the two did not fit is not said for certain: grow both.
+    if (name_buffer.size() >= kMaxGrowth && data_buffer.size() >= kMaxGrowth) return result;
+    name_buffer.resize(Grown(static_cast<DWORD>(name_buffer.size())));
+    DWORD wanted = data_size > data_buffer.size() ? data_size : 0;
+    data_buffer.resize(std::max(wanted, Grown(static_cast<DWORD>(data_buffer.size()))));
+  }
+}
+
+LONG Win32RegKey::WriteValue(std::string_view name, DWORD type, std::string_view data) const {
+  auto c_name = CName(name);
+  if (!c_name || data.size() > kMaxGrowth) return ERROR_INVALID_PARAMETER;
+  return RegSetValueExA(key_, c_name->c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                        static_cast<DWORD>(data.size()));
+}
+
+Status Win32Registry::OpenKey(RootKey root, std::string_view path, uint32_t access,
+                              RegistryKeyPtr* key, RegistryView view) {
+  Win32RegKey opened;
+  LONG result = opened.Open(RootHandle(root), path, access | ViewFlag(view));
+  if (result != ERROR_SUCCESS) return result;
+  *key = std::make_unique<Win32Key>(std::move(opened));
+  return kOk;
+}
+
+Status Win32Registry::CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) {
+  Win32RegKey created;
+  // With an empty path RegCreateKeyA hands back the root's own predefined handle, which is not
+  // ours to close; open a handle of our own instead.
+  LONG result = path.empty()
+                    ? created.Open(RootHandle(root), path,
+                                   KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS)
+                    : created.Create(RootHandle(root), path);
+  if (result != ERROR_SUCCESS) return result;
+  *key = std::make_unique<Win32Key>(std::move(created));
+  return kOk;
+}
+
+}  // namespace kdr

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "platform/registry.h"
+
+// The Windows registry through advapi32's 8-bit (ANSI code page) functions: RegOpenKeyExA,
+// RegCreateKeyA, RegQueryValueExA, RegEnumKeyExA, RegEnumValueA, RegSetValueExA, RegCloseKey.
+namespace kdr {
+
+// Owns one open registry key and closes it when destroyed. Move-only. Every method returns the
+// Win32 result code and leaves its out-parameters untouched unless it returns ERROR_SUCCESS.
+// Names and data are read whole, whatever their size.
+class Win32RegKey {
+ public:
+  Win32RegKey() = default;
+  // Takes ownership of `key`.
+  explicit Win32RegKey(HKEY key) : key_(key) {}
+  Win32RegKey(Win32RegKey&& other) noexcept : key_(other.Take()) {}
+  Win32RegKey& operator=(Win32RegKey&& other) noexcept;
+  Win32RegKey(const Win32RegKey&) = delete;
+  Win32RegKey& operator=(const Win32RegKey&) = delete;
+  ~Win32RegKey() { Close(); }
+
+  // RegOpenKeyExA(root, path, 0, access). Closes the key held before, whatever the result.
+  LONG Open(HKEY root, std::string_view path, REGSAM access);
+  // RegCreateKeyA(root, path): opens the key, creating it and every missing key above it.
+  LONG Create(HKEY root, std::string_view path);
+  void Close();
+  // Gives up ownership without closing.
+  HKEY Take();
+  HKEY handle() const { return key_; }
+  bool valid() const { return key_ != nullptr; }
+
+  // RegQueryValueExA, grown until the data fits.
+  LONG ReadValue(std::string_view name, DWORD* type, std::string* data) const;
+  // RegEnumKeyExA, grown until the name fits.
+  LONG EnumKey(DWORD index, std::string* name) const;
+  // RegEnumValueA, grown until the name and the data fit.
+  LONG EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data) const;
+  // RegSetValueExA.
+  LONG WriteValue(std::string_view name, DWORD type, std::string_view data) const;
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// The Registry interface over the real registry. RegistryView::k32Bit and k64Bit open keys with
+// KEY_WOW64_32KEY and KEY_WOW64_64KEY.
+class Win32Registry : public Registry {
+ public:
+  Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
+                 RegistryView view = RegistryView::kDefault) override;
+  // RegCreateKeyA; an empty path opens the root itself with query, set and enumerate rights.
+  Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
+};
+
+}  // namespace kdr
