@@ -9,7 +9,7 @@ wine_run=$2
 wine=${KDR_WINE:-/usr/lib/wine/wine64}
 root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-wine.XXXXXX")
 prefix=$root/prefix
-trap 'WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1; rm -rf -- "$root"' EXIT
+trap 'WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1; [[ -n ${KDR_KEEP:-} ]] || rm -rf -- "$root"' EXIT
 failures=0
 fail() {
   echo "FAIL: $*" >&2
@@ -72,9 +72,12 @@ run status --json
 run migrate
 expect 0 'Kodrel Clientの情報を移行しました。' "migrate"
 cmp -s "$c/kse/prv/DDBVID/sub/n.ddv" "$c/k4/prv/DDBVID/sub/n.ddv" || fail "nested folder not migrated"
-awk '/^\[/ { keep = index($0, "KodrelSE\\\\\\\\Client\\\\\\\\Common\\\\\\\\Rdb]") > 0 } keep' "$prefix/user.reg" |
-  grep -qF '"RDB_PASS"="S3cret!"' || fail "migrated credential not in Wine's registry"
-grep -qF '"Host"="dbsrv01"' "$prefix/user.reg" || fail "Host not migrated"
+# Asked of Wine's registry itself: its files on disk are written only when the server exits.
+query() { KDR_WINEPREFIX=$prefix "$wine_run" reg.exe query "$1" /v "$2" 2>/dev/null | tr -d '\r'; }
+query 'HKCU\Software\VTQ\KodrelSE\Client\Common\Rdb' RDB_PASS | grep -qE 'RDB_PASS +REG_SZ +S3cret!' ||
+  fail "migrated credential not in Wine's registry"
+query 'HKCU\Software\VTQ\KodrelSE\Client\Client' Host | grep -qE 'Host +REG_SZ +dbsrv01' ||
+  fail "Host not migrated"
 
 # A Migrate whose data step fails: the new product's PRV_PATH removed.
 KDR_WINEPREFIX=$prefix "$wine_run" reg.exe delete 'HKCU\Software\VTQ\KodrelSE\Client\Client' /v PRV_PATH /f >/dev/null 2>&1
