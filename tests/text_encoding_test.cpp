@@ -1,0 +1,88 @@
+// Code page 932 <-> UTF-8, the same expectations for each build's conversions: iconv on a POSIX
+// host, MultiByteToWideChar / WideCharToMultiByte on Windows (and under Wine). Where code page
+// 932 has two codes for one character, both read to that character and it is written back as
+// Windows writes it.
+
+#include "platform/text_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+namespace kdr {
+namespace {
+
+struct Pair {
+  const char* cp932;
+  const char* utf8;
+};
+
+TEST(TextEncodingTest, RoundTripsEveryKindOfCharacter) {
+  const Pair pairs[] = {
+      {"", ""},
+      {"C:\\Tools\\a~b", "C:\\Tools\\a~b"},              // 0x5C and 0x7E stay ASCII
+      {"\x95\x5c\x8e\xa6", "\xe8\xa1\xa8\xe7\xa4\xba"},  // 表示, 0x5C as a second byte
+      {"\x83\x5c\x83\x74\x83\x67", "\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88"},  // ソフト
+      {"\xb1\xdd", "\xef\xbd\xb1\xef\xbe\x9d"},  // ｱﾝ, half-width katakana
+      {"\x87\x40", "\xe2\x91\xa0"},              // ①, NEC special
+      {"\xfa\x40", "\xe2\x85\xb0"},              // ⅰ, IBM extension
+      {"\x81\x60", "\xef\xbd\x9e"},              // ～ U+FF5E, not U+301C
+      {"\x81\x7c", "\xef\xbc\x8d"},              // － U+FF0D
+      {"\x81\xca", "\xef\xbf\xa2"},              // ￢ U+FFE2
+      {"\x81\x5f", "\xef\xbc\xbc"},              // ＼ U+FF3C
+  };
+  for (const Pair& pair : pairs) {
+    EXPECT_EQ(std::optional<std::string>(pair.utf8), Cp932ToUtf8(pair.cp932)) << pair.utf8;
+    EXPECT_EQ(std::optional<std::string>(pair.cp932), Utf8ToCp932(pair.utf8)) << pair.utf8;
+  }
+}
+
+TEST(TextEncodingTest, DuplicateCodesReadAsOneCharacterAndWriteAsWindowsDoes) {
+  // ∵ has a JIS code 0x81E6, an NEC one 0x879A and an IBM one 0xFA5B.
+  EXPECT_EQ(std::optional<std::string>("\xe2\x88\xb5"), Cp932ToUtf8("\x87\x9a"));
+  EXPECT_EQ(std::optional<std::string>("\xe2\x88\xb5"), Cp932ToUtf8("\xfa\x5b"));
+  EXPECT_EQ(std::optional<std::string>("\x81\xe6"), Utf8ToCp932("\xe2\x88\xb5"));
+  // ≒: JIS 0x81E0, NEC 0x8790.
+  EXPECT_EQ(std::optional<std::string>("\xe2\x89\x92"), Cp932ToUtf8("\x87\x90"));
+  EXPECT_EQ(std::optional<std::string>("\x81\xe0"), Utf8ToCp932("\xe2\x89\x92"));
+}
+
+TEST(TextEncodingTest, RefusesWhatIsNotValidCp932) {
+  EXPECT_EQ(std::nullopt, Cp932ToUtf8("\x95"));      // lead byte at the end
+  EXPECT_EQ(std::nullopt, Cp932ToUtf8("ab\x95"));    // the same after text
+  EXPECT_EQ(std::nullopt, Cp932ToUtf8("\x81\x20"));  // no such second byte
+  EXPECT_EQ(std::nullopt, Cp932ToUtf8("\x85\x40"));  // unassigned row
+}
+
+TEST(TextEncodingTest, RefusesWhatCp932CannotHoldInsteadOfAGuess) {
+  EXPECT_EQ(std::nullopt, Utf8ToCp932("\xe2\x82\xac"));      // €
+  EXPECT_EQ(std::nullopt, Utf8ToCp932("caf\xc3\xa9"));       // é: no best-fit "e"
+  EXPECT_EQ(std::nullopt, Utf8ToCp932("\xf0\x9f\x98\x80"));  // an emoji
+  EXPECT_EQ(std::nullopt, Utf8ToCp932("\xff"));              // not UTF-8
+  EXPECT_EQ(std::nullopt, Utf8ToCp932("\xe8\xa1"));          // cut short
+  // A '?' of its own is fine: only a substituted character fails.
+  EXPECT_EQ(std::optional<std::string>("?"), Utf8ToCp932("?"));
+}
+
+TEST(TextEncodingTest, LongTextIsConvertedWhole) {
+  std::string cp932;
+  std::string utf8;
+  for (int i = 0; i < 40000; ++i) {
+    cp932 +=
+        "\x95\x5c"
+        "a";  // 表a
+    utf8 +=
+        "\xe8\xa1\xa8"
+        "a";
+  }
+  EXPECT_EQ(std::optional<std::string>(utf8), Cp932ToUtf8(cp932));
+  EXPECT_EQ(std::optional<std::string>(cp932), Utf8ToCp932(utf8));
+}
+
+TEST(TextEncodingTest, DisplayShowsUndecodableBytesAsEscapes) {
+  EXPECT_EQ("\xe8\xa1\xa8\\x85", Cp932ForDisplay("\x95\x5c\x85"));
+}
+
+}  // namespace
+}  // namespace kdr
