@@ -36,8 +36,8 @@ void CMigrateDlg::RefreshButtons() {
   EditionCode collected = DetectCollectedEditions();
   // Without usable work paths neither command can do anything.
   view_.EnableControl(kCollectButton, paths_valid_ && old_code != 0);
-  view_.EnableControl(kMigrateButton,
-                      paths_valid_ && new_code != 0 && collected != 0 && (new_code & collected) != 0);
+  view_.EnableControl(kMigrateButton, paths_valid_ && new_code != 0 && collected != 0 &&
+                                          (new_code & collected) != 0);
 }
 
 DataFolderContext CMigrateDlg::DataContext() {
@@ -76,14 +76,22 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   ShowMessage(CollectedMessage(edition));
 }
 
-void CMigrateDlg::OnCollect() {
+bool CMigrateDlg::BeginCommand() {
   view_.EnableControl(kCollectButton, false);
   view_.EnableControl(kMigrateButton, false);
   view_.EnableControl(kExitButton, false);
   last_run_ = RunSummary{};
-  if (!paths_valid_) {
-    ShowMessage(kFolderTooLongMessage);
-  } else {
+  if (!paths_valid_) ShowMessage(kFolderTooLongMessage);
+  return paths_valid_;
+}
+
+void CMigrateDlg::EndCommand() {
+  RefreshButtons();
+  view_.EnableControl(kExitButton, true);
+}
+
+void CMigrateDlg::OnCollect() {
+  if (BeginCommand()) {
     EditionCode code = DetectOldEditions();
     bool shown = false;
     if (HasEdition(code, Edition::kPersonal)) {
@@ -100,8 +108,7 @@ void CMigrateDlg::OnCollect() {
       ShowMessage(kNothingToCollectMessage);
     }
   }
-  RefreshButtons();
-  view_.EnableControl(kExitButton, true);
+  EndCommand();
 }
 
 bool CMigrateDlg::MigrateEdition(Edition edition) {
@@ -127,13 +134,7 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
 }
 
 void CMigrateDlg::OnMigrate() {
-  view_.EnableControl(kCollectButton, false);
-  view_.EnableControl(kMigrateButton, false);
-  view_.EnableControl(kExitButton, false);
-  last_run_ = RunSummary{};
-  if (!paths_valid_) {
-    ShowMessage(kFolderTooLongMessage);
-  } else {
+  if (BeginCommand()) {
     EditionCode new_code = DetectNewEditions();
     EditionCode collected = DetectCollectedEditions();
     auto shared = [&](Edition e) { return HasEdition(new_code, e) && HasEdition(collected, e); };
@@ -157,8 +158,7 @@ void CMigrateDlg::OnMigrate() {
       ShowMessage(kNotMigratedMessage);
     }
   }
-  RefreshButtons();
-  view_.EnableControl(kExitButton, true);
+  EndCommand();
 }
 
 }  // namespace kdr

@@ -61,6 +61,10 @@ class CMigrateDlg {
   const RunSummary& last_run() const { return last_run_; }
 
  private:
+  // Every command starts with all three buttons disabled and ends with the button rule applied
+  // and Exit enabled. BeginCommand is false when there are no usable work paths.
+  bool BeginCommand();
+  void EndCommand();
   DataFolderContext DataContext();
   void CollectEdition(Edition edition);
   bool MigrateEdition(Edition edition);
