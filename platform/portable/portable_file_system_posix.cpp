@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "platform/ascii_case.h"
@@ -72,17 +73,19 @@ bool CopyBytes(int in, int out, uint64_t size, std::string* error) {
     *error = std::strerror(errno);
     return false;
   }
-  // Whatever copy_file_range did not take (or a file that grew), copied the plain way.
-  std::string buffer(1 << 20, '\0');
+  // Whatever copy_file_range did not take (or a file that grew), copied the plain way. The
+  // buffer is not cleared: usually the first read finds the end at once.
+  constexpr size_t kBufferSize = 1 << 20;
+  std::unique_ptr<char[]> buffer(new char[kBufferSize]);
   for (;;) {
-    ssize_t n = ::read(in, buffer.data(), buffer.size());
+    ssize_t n = ::read(in, buffer.get(), kBufferSize);
     if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
       *error = std::strerror(errno);
       return false;
     }
-    if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
+    if (!WriteAll(out, buffer.get(), static_cast<size_t>(n))) {
       *error = std::strerror(errno);
       return false;
     }
