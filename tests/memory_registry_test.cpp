@@ -54,3 +54,33 @@ TEST(MemoryRegistryTest, SecondByteBackslashIsPartOfTheName) {
 
 }  // namespace
 }  // namespace kdr
+
+namespace kdr {
+namespace {
+
+TEST(MemoryRegistryTest, ManyValuesFoundWithoutRegardToCaseBeforeAndAfterIndexing) {
+  MemoryRegistry reg;
+  for (int i = 0; i < 40; ++i) {
+    reg.SetDword(RootKey::kCurrentUser, "K", "Value" + std::to_string(i), i);
+    // Every value stays reachable as the key crosses from a scan to an index.
+    for (int j = 0; j <= i; ++j) {
+      const MemoryRegistry::Value* v =
+          reg.Find(RootKey::kCurrentUser, "K")->FindValue("VALUE" + std::to_string(j));
+      ASSERT_NE(nullptr, v) << i << " " << j;
+      ASSERT_EQ(DwordData(j), v->data);
+    }
+  }
+  // Replacing keeps the first spelling and the position; removing keeps the rest reachable.
+  reg.SetDword(RootKey::kCurrentUser, "K", "value3", 99);
+  MemoryRegistry::Node* k = reg.Find(RootKey::kCurrentUser, "K");
+  EXPECT_EQ("Value3", k->values[3].name);
+  EXPECT_EQ(40u, k->values.size());
+  for (int i = 0; i < 30; ++i) ASSERT_TRUE(k->RemoveValue("value" + std::to_string(i)));
+  EXPECT_EQ(nullptr, k->FindValue("Value3"));
+  ASSERT_NE(nullptr, k->FindValue("value35"));
+  EXPECT_EQ(DwordData(35), k->FindValue("VALUE35")->data);
+  EXPECT_EQ("Value30", k->values[0].name);
+}
+
+}  // namespace
+}  // namespace kdr

@@ -2,6 +2,8 @@
 
 #include "platform/cp932.h"
 
+#include <utility>
+
 namespace kdr {
 namespace {
 
@@ -69,12 +71,24 @@ bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names) {
   return SplitCp932Path(path, names);
 }
 
+namespace {
+
+// Keys with more values than this keep an index of their names.
+constexpr size_t kIndexedValues = 16;
+
+}  // namespace
+
 MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) {
-  auto it = value_index.find(value_name);
-  return it == value_index.end() ? nullptr : &values[it->second];
+  return const_cast<Value*>(std::as_const(*this).FindValue(value_name));
 }
 
 const MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) const {
+  if (values.size() <= kIndexedValues) {
+    for (const Value& value : values) {
+      if (AsciiEqualNoCase(value.name, value_name)) return &value;
+    }
+    return nullptr;
+  }
   auto it = value_index.find(value_name);
   return it == value_index.end() ? nullptr : &values[it->second];
 }
@@ -97,18 +111,22 @@ MemoryRegistry::Value& MemoryRegistry::Node::PutValue(std::string_view value_nam
     return *existing;
   }
   values.push_back(Value{std::string(value_name), type, std::string(data)});
-  value_index.emplace(std::string(value_name), values.size() - 1);
+  if (values.size() == kIndexedValues + 1) {
+    for (size_t i = 0; i < values.size(); ++i) value_index.emplace(values[i].name, i);
+  } else if (values.size() > kIndexedValues + 1) {
+    value_index.emplace(std::string(value_name), values.size() - 1);
+  }
   return values.back();
 }
 
 bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
-  auto it = value_index.find(value_name);
-  if (it == value_index.end()) return false;
-  size_t position = it->second;
-  values.erase(values.begin() + static_cast<std::ptrdiff_t>(position));
-  value_index.erase(it);
-  for (auto& entry : value_index) {
-    if (entry.second > position) --entry.second;
+  const Value* value = FindValue(value_name);
+  if (!value) return false;
+  values.erase(values.begin() + (value - values.data()));
+  // Rebuilt rather than patched: removals are rare (loading a file that deletes values).
+  value_index.clear();
+  if (values.size() > kIndexedValues) {
+    for (size_t i = 0; i < values.size(); ++i) value_index.emplace(values[i].name, i);
   }
   return true;
 }

@@ -24,7 +24,9 @@ class MemoryRegistry : public Registry {
     std::string name;
     std::map<std::string, std::unique_ptr<Node>, AsciiNoCaseLess> children;
     std::vector<Value> values;  // creation order
-    std::map<std::string, size_t, AsciiNoCaseLess> value_index;  // name -> position in values
+    // Name -> position in values; built only for keys with many values, since most keys hold a
+    // few and a map node per value would double the memory of a large store.
+    std::map<std::string, size_t, AsciiNoCaseLess> value_index;
     bool denied = false;        // opening fails with kAccessDenied (for tests)
 
     Value* FindValue(std::string_view value_name);

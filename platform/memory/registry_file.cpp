@@ -603,6 +603,13 @@ class Writer {
   explicit Writer(Format format) : format_(format) {}
 
   bool Run(const MemoryRegistry& registry, std::string* bytes, RegistryFileError* error) {
+    bytes_ = bytes;
+    bytes_->clear();
+    // Room for the whole file at once: growing by doubling would hold up to twice its size.
+    size_t estimate = EstimatedBytes(registry.Root(RootKey::kLocalMachine)) +
+                      EstimatedBytes(registry.Root(RootKey::kCurrentUser));
+    bytes_->reserve(format_ == Format::kVersion5 ? 2 * estimate : estimate);
+    if (format_ == Format::kVersion5) bytes_->append("\xff\xfe", 2);
     AppendAscii(format_ == Format::kRegedit4 ? kHeader4 : kHeader5);
     AppendAscii("\r\n");
     if (!WriteBranch(kMachineName, registry.Root(RootKey::kLocalMachine)) ||
@@ -611,13 +618,7 @@ class Writer {
       return false;
     }
     AppendAscii("\r\n");
-    bytes->clear();
-    if (format_ == Format::kRegedit4) {
-      AppendDbcsBytes(out_.data(), out_.data() + out_.size(), bytes);
-    } else {
-      bytes->append("\xff\xfe", 2);
-      for (uint32_t c : out_) AppendUtf16Bytes(c, bytes);
-    }
+    Drain();
     return true;
   }
 
@@ -633,6 +634,36 @@ class Writer {
   }
 
   void AppendAscii(std::string_view text) { out_.insert(out_.end(), text.begin(), text.end()); }
+
+  // A generous guess of a branch's size as REGEDIT4 bytes: paths, names, and data as hex with
+  // line continuations (the longest form).
+  static size_t EstimatedBytes(const MemoryRegistry::Node& top) {
+    size_t total = 64;
+    std::vector<std::pair<const MemoryRegistry::Node*, size_t>> stack{{&top, 0}};
+    while (!stack.empty()) {
+      auto [node, path_size] = stack.back();
+      stack.pop_back();
+      total += path_size + 32;
+      for (const MemoryRegistry::Value& value : node->values) {
+        total += value.name.size() * 2 + value.data.size() * 3 + value.data.size() / 25 * 5 + 32;
+      }
+      for (const auto& child : node->children) {
+        stack.emplace_back(child.second.get(), path_size + child.second->name.size() + 1);
+      }
+    }
+    return total;
+  }
+
+  // Moves the characters written so far into the output bytes, so that only one key's text is
+  // ever held as characters (four bytes each) at a time.
+  void Drain() {
+    if (format_ == Format::kRegedit4) {
+      AppendDbcsBytes(out_.data(), out_.data() + out_.size(), bytes_);
+    } else {
+      for (uint32_t c : out_) AppendUtf16Bytes(c, bytes_);
+    }
+    out_.clear();
+  }
 
   // The bytes of `chars` in a REGEDIT4 file read back as the same characters (a lone lead
   // byte would otherwise pair with a following "\", "]" or quote-escape).
@@ -661,6 +692,7 @@ class Writer {
       if (pending.depth > 0) path.push_back(pending.node->name);
       if (pending.depth > 0 || !pending.node->values.empty()) {
         if (!WriteKey(root_name, path, *pending.node, &line)) return false;
+        Drain();
       }
       const auto& children = pending.node->children;
       for (auto it = children.rbegin(); it != children.rend(); ++it) {
@@ -837,6 +869,7 @@ class Writer {
 
   Format format_;
   Chars out_;
+  std::string* bytes_ = nullptr;
   RegistryFileError error_;
 };
 
@@ -851,9 +884,11 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
     result.format = Format::kVersion5;
     std::string_view body = bytes.substr(2);
     cut_off = body.size() % 2 != 0;
+    text.reserve(body.size() / 2);
     AppendUtf16Chars(body.substr(0, body.size() - (cut_off ? 1 : 0)), &text);
   } else {
     result.format = Format::kRegedit4;
+    text.reserve(bytes.size());
     AppendDbcsChars(bytes, &text);
   }
 
@@ -892,6 +927,9 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
     result.error = error;
     return result;
   }
+  // The operations own their texts: the decoded file is not needed while they are applied.
+  Chars().swap(text);
+  std::vector<Line>().swap(lines);
   Apply(operations, registry);
   return result;
 }
