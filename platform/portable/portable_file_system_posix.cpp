@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +44,35 @@ std::atomic<unsigned> temp_counter{0};
 fs::path TempPathIn(const fs::path& folder) {
   return folder / (".kdr4tose-" + std::to_string(::getpid()) + "-" +
                    std::to_string(temp_counter.fetch_add(1)) + ".tmp");
+}
+
+// True for a temporary file of ours whose writer is gone: a run that was killed between
+// writing a file and renaming it into place leaves one behind.
+bool IsStaleTempFile(const fs::path& name) {
+  std::string text = name.string();
+  constexpr std::string_view kPrefix = ".kdr4tose-";
+  constexpr std::string_view kSuffix = ".tmp";
+  if (text.size() <= kPrefix.size() + kSuffix.size() || !text.starts_with(kPrefix) ||
+      !text.ends_with(kSuffix)) {
+    return false;
+  }
+  size_t dash = text.find('-', kPrefix.size());
+  if (dash == std::string::npos || dash == kPrefix.size()) return false;
+  long pid = 0;
+  for (size_t i = kPrefix.size(); i < dash; ++i) {
+    if (text[i] < '0' || text[i] > '9' || pid > 100000000) return false;
+    pid = pid * 10 + (text[i] - '0');
+  }
+  if (pid <= 0 || pid == ::getpid()) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Removes what killed runs left behind in `folder`, so it neither piles up nor is copied on.
+void RemoveStaleTempFiles(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (IsStaleTempFile(it->path().filename())) fs::remove(it->path(), ec);
+  }
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -165,12 +195,14 @@ void CopyEntries(const fs::path& source, const fs::path& destination,
     ctx->Fail(tool_source, ec.message());
     return;
   }
+  RemoveStaleTempFiles(destination);
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) {
       ctx->Fail(tool_source, ec.message());
       return;
     }
     const fs::path& from = it->path();
+    if (IsStaleTempFile(from.filename())) continue;
     fs::path to = destination / from.filename();
     std::string tool_from = tool_source + ToolName(from.filename());
     fs::file_status status = it->symlink_status(ec);
@@ -380,6 +412,7 @@ bool PortableFileSystem::WriteFileAtomically(std::string_view path, std::string_
   if (!host || host->filename().empty()) return false;
   fs::path folder = host->parent_path();
   if (folder.empty()) folder = ".";
+  RemoveStaleTempFiles(folder);
   fs::path temp = TempPathIn(folder);
   Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (!fd.ok()) return false;

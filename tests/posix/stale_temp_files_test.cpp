@@ -1,0 +1,66 @@
+// Temporary files that a killed run left behind are cleared away by the next one, and never
+// copied on; files of running writers and other people's files are left alone.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/portable/portable_file_system.h"
+
+namespace kdr {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StaleTempFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kdr-stale-XXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+    host_ = pattern;
+    files_.MapDrive('C', host_);
+  }
+  void TearDown() override { fs::remove_all(host_); }
+  void Put(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+
+  // A process id that is certainly not running: a child that has been waited for.
+  static pid_t DeadPid() {
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return child;
+  }
+
+  fs::path host_;
+  PortableFileSystem files_;
+};
+
+TEST_F(StaleTempFilesTest, KilledRunsLeftoversGoOthersStay) {
+  std::string dead = ".kdr4tose-" + std::to_string(DeadPid()) + "-7.tmp";
+  std::string alive = ".kdr4tose-" + std::to_string(getppid()) + "-1.tmp";
+  Put(host_ / "src" / "a.dat", "A");
+  Put(host_ / "src" / dead, "half");  // a leftover in the source is not carried on
+  Put(host_ / "dst" / dead, "half");
+  Put(host_ / "dst" / alive, "in use");
+  Put(host_ / "dst" / ".kdr4tose-notes.tmp", "someone's own file");
+  EXPECT_EQ(0, files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, nullptr));
+  EXPECT_TRUE(fs::exists(host_ / "dst" / "a.dat"));
+  EXPECT_FALSE(fs::exists(host_ / "dst" / dead));
+  EXPECT_TRUE(fs::exists(host_ / "dst" / alive));
+  EXPECT_TRUE(fs::exists(host_ / "dst" / ".kdr4tose-notes.tmp"));
+
+  Put(host_ / "work" / dead, "half");
+  ASSERT_TRUE(files_.WriteFileAtomically("C:\\work\\kdr4reg.fil", "whole"));
+  EXPECT_FALSE(fs::exists(host_ / "work" / dead));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(host_ / "work"), fs::directory_iterator()));
+}
+
+}  // namespace
+}  // namespace kdr
