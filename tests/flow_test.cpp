@@ -266,6 +266,26 @@ TEST_P(FlowTest, TooLongDataPathIsReportedNotCut) {
             Collect());
 }
 
+TEST_P(FlowTest, TooLongNewDataPathFailsTheEditionWithoutCopying) {
+  InstallNew(Edition::kServer);
+  Put(base_ + "\\tool\\kdr4env\\server\\DDBDAT\\d.dat", "D");
+  // "<value>DDBDAT\" and its two terminators would need 261 characters.
+  std::string long_path = base_ + "\\" + std::string(250 - base_.size(), 'a') + "\\";
+  ASSERT_EQ(252u, long_path.size());
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH",
+            long_path);
+  EXPECT_EQ(Messages{"KodrelSEがインストールされていません、或いは、情報が収集されていません。"},
+            Migrate());
+  EXPECT_FALSE(fs().Exists(long_path));
+  // One character shorter fits, and the edition migrates.
+  long_path.erase(long_path.size() - 2, 1);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH",
+            long_path);
+  EXPECT_EQ(Messages{"Kodrel Serverの情報を移行しました。"}, Migrate());
+  // The folder is made; a file in it would pass the 260-character limit of the Win32 calls.
+  EXPECT_TRUE(fs().IsFolder(long_path + "DDBDAT"));
+}
+
 // Migrate of all combinations: each edition not shared, shared with a data step that succeeds,
 // or shared with one that fails.
 enum class Outcome { kNotShared, kSucceeds, kFails };
