@@ -15,55 +15,37 @@ inline constexpr std::array<Edition, 3> kAllEditions = {Edition::kPersonal, Edit
 // A sum of edition weights (Personal 100, Client 10, Server 1), so 0 to 111.
 using EditionCode = int;
 
-constexpr EditionCode EditionWeight(Edition edition) {
-  switch (edition) {
-    case Edition::kPersonal:
-      return 100;
-    case Edition::kClient:
-      return 10;
-    case Edition::kServer:
-      return 1;
-  }
-  return 0;
+// What belongs to each edition.
+struct EditionTraits {
+  EditionCode weight;
+  std::string_view folder_name;  // in the work tree
+  std::string_view name;         // for logs and the console
+  std::string_view old_marker;   // installation marker of the old product, under HKLM
+  std::string_view new_marker;   // the same for the new product
+};
+
+inline constexpr std::array<EditionTraits, 3> kEditionTraits = {{
+    {100, "personal", "Personal", "Software\\VTQ\\Kodrel Personal",
+     "Software\\VTQ\\Kodrel SE Personal"},
+    {10, "client", "Client", "Software\\VTQ\\Kodrel Client", "Software\\VTQ\\Kodrel SE Client"},
+    {1, "server", "Server", "Software\\VTQ\\Kodrel Server", "Software\\VTQ\\Kodrel SE Server"},
+}};
+
+constexpr const EditionTraits& Traits(Edition edition) {
+  return kEditionTraits[static_cast<int>(edition) - 1];
 }
+
+constexpr EditionCode EditionWeight(Edition edition) { return Traits(edition).weight; }
 
 // True when the edition's digit in `code` is 1.
 constexpr bool HasEdition(EditionCode code, Edition edition) {
-  switch (edition) {
-    case Edition::kPersonal:
-      return code / 100 == 1;
-    case Edition::kClient:
-      return (code / 10) % 10 == 1;
-    case Edition::kServer:
-      return code % 10 == 1;
-  }
-  return false;
+  return (code / EditionWeight(edition)) % 10 == 1;
 }
 
-// The edition's folder name in the work tree.
 constexpr std::string_view EditionFolderName(Edition edition) {
-  switch (edition) {
-    case Edition::kPersonal:
-      return "personal";
-    case Edition::kClient:
-      return "client";
-    case Edition::kServer:
-      return "server";
-  }
-  return "";
+  return Traits(edition).folder_name;
 }
 
-// "Personal", "Client", "Server": for logs and the console.
-constexpr std::string_view EditionName(Edition edition) {
-  switch (edition) {
-    case Edition::kPersonal:
-      return "Personal";
-    case Edition::kClient:
-      return "Client";
-    case Edition::kServer:
-      return "Server";
-  }
-  return "";
-}
+constexpr std::string_view EditionName(Edition edition) { return Traits(edition).name; }
 
 }  // namespace kdr

@@ -33,29 +33,9 @@ EditionCode Detect(Registry& registry, MarkerOf marker_of) {
 
 }  // namespace
 
-std::string_view OldMarkerKey(Edition edition) {
-  switch (edition) {
-    case Edition::kPersonal:
-      return "Software\\VTQ\\Kodrel Personal";
-    case Edition::kClient:
-      return "Software\\VTQ\\Kodrel Client";
-    case Edition::kServer:
-      break;
-  }
-  return "Software\\VTQ\\Kodrel Server";
-}
+std::string_view OldMarkerKey(Edition edition) { return Traits(edition).old_marker; }
 
-std::string_view NewMarkerKey(Edition edition) {
-  switch (edition) {
-    case Edition::kPersonal:
-      return "Software\\VTQ\\Kodrel SE Personal";
-    case Edition::kClient:
-      return "Software\\VTQ\\Kodrel SE Client";
-    case Edition::kServer:
-      break;
-  }
-  return "Software\\VTQ\\Kodrel SE Server";
-}
+std::string_view NewMarkerKey(Edition edition) { return Traits(edition).new_marker; }
 
 EditionCode DetectOldEditions(Registry& registry) { return Detect(registry, OldMarkerKey); }
 
