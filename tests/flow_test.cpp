@@ -286,6 +286,19 @@ TEST_P(FlowTest, TooLongNewDataPathFailsTheEditionWithoutCopying) {
   EXPECT_TRUE(fs().IsFolder(long_path + "DDBDAT"));
 }
 
+TEST_P(FlowTest, UnwritableWorkFolderStillEndsWithTheMessages) {
+  // The program on a drive where nothing can be created: a read-only medium, say.
+  InstallOld(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+            base_ + "\\prv\\");
+  Put(base_ + "\\prv\\DDBVID\\a.dat", "A");
+  ASSERT_TRUE(dlg_->InitWorkPaths(world_->MissingDrivePath() + "\\tool\\kdr4tose.exe"));
+  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  EXPECT_EQ(10, dlg_->last_run().failed);  // the settings file could not be written
+  EXPECT_EQ(0, dlg_->DetectCollectedEditions());
+  EXPECT_FALSE(view_.migrate_enabled);
+}
+
 // Migrate of all combinations: each edition not shared, shared with a data step that succeeds,
 // or shared with one that fails.
 enum class Outcome { kNotShared, kSucceeds, kFails };
