@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/portable/portable_profile_file.h"
+#include "tests/file_bytes.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -93,23 +94,8 @@ Subject MakeWin32() {
 }
 #endif
 
-std::string ReadBytes(const std::string& path) {
-  std::string bytes;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
-  std::fclose(f);
-  return bytes;
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(nullptr, f) << path;
-  ASSERT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), f));
-  std::fclose(f);
-}
+using testing::ReadBytes;
+using testing::WriteBytes;
 
 // Compares long byte strings without printing them whole.
 ::testing::AssertionResult SameBytes(const std::string& expected, const std::string& actual) {

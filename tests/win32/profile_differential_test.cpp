@@ -16,6 +16,7 @@
 #include "platform/portable/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_profile_file.h"
+#include "tests/file_bytes.h"
 
 namespace kdr {
 namespace {
@@ -37,23 +38,8 @@ std::string Show(std::string_view bytes) {
   return out;
 }
 
-std::string ReadBytes(const std::string& path) {
-  std::string bytes;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
-  std::fclose(f);
-  return bytes;
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(nullptr, f);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-}
+using testing::ReadBytes;
+using testing::WriteBytes;
 
 bool UnderWine() {
   HMODULE ntdll = GetModuleHandleA("ntdll.dll");
