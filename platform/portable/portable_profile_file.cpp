@@ -109,9 +109,10 @@ Parsed ParseLine(std::string_view text) {
   return p;
 }
 
-// Splits bytes into lines: CR LF, LF and a lone CR each end one.
-std::vector<Line> SplitLines(std::string_view bytes) {
-  std::vector<Line> lines;
+// Hands each line of `bytes` to `sink`, one after another (no list of them all is made): CR LF,
+// LF and a lone CR each end one.
+template <typename Sink>
+void ForEachLine(std::string_view bytes, Sink sink) {
   size_t start = 0;
   while (start < bytes.size()) {
     size_t end = start;
@@ -128,9 +129,8 @@ std::vector<Line> SplitLines(std::string_view bytes) {
       line.eol = bytes[end] == '\r' ? kCr : kLf;
       start = end + 1;
     }
-    lines.push_back(std::move(line));
+    sink(std::move(line));
   }
-  return lines;
 }
 
 }  // namespace
@@ -143,9 +143,29 @@ struct PortableProfileFile::Document {
     std::vector<Line> body;
     // Index just after the last entry of the body: where a new key goes.
     size_t entries_end = 0;
-    // Folded key -> body index of its first entry; built on the first write to the section.
+    // Folded key -> body index of its first entry; built on the first write to a section of
+    // kIndexFrom lines or more. Smaller ones are searched line by line: an index of their keys
+    // would cost more memory than the search costs time.
+    static constexpr size_t kIndexFrom = 32;
     std::unordered_map<std::string, size_t> keys;
     bool indexed = false;
+
+    // The body index of the first entry whose folded key is `folded`, or npos. `buffer` is
+    // scratch space.
+    size_t FindKey(const std::string& folded, std::string* buffer) {
+      if (indexed || body.size() >= kIndexFrom) {
+        if (!indexed) Index();
+        auto it = keys.find(folded);
+        return it == keys.end() ? std::string::npos : it->second;
+      }
+      for (size_t i = 0; i < body.size(); ++i) {
+        Parsed p = ParseLine(body[i].text);
+        if (p.kind != Kind::kEntry || !p.has_equals) continue;
+        FoldInto(p.name, buffer);
+        if (*buffer == folded) return i;
+      }
+      return std::string::npos;
+    }
 
     void Index() {
       keys.clear();
@@ -161,12 +181,13 @@ struct PortableProfileFile::Document {
   std::vector<std::unique_ptr<Section>> sections;
   std::unordered_map<std::string, std::vector<Section*>> by_name;  // file order
   std::string scratch;                                             // a folded name being looked up
+  std::string candidate;  // a folded name it is compared with
 
   void Parse(std::string_view bytes) {
     preamble.clear();
     sections.clear();
     by_name.clear();
-    for (Line& line : SplitLines(bytes)) AppendLine(std::move(line));
+    ForEachLine(bytes, [this](Line line) { AppendLine(std::move(line)); });
   }
 
   // Adds a line read from a file at the end of the document.
@@ -301,11 +322,10 @@ struct PortableProfileFile::Document {
     }
     Parsed wanted = ParseLine(line);
     if (wanted.kind == Kind::kEntry && wanted.has_equals && wanted.name == key) {
-      if (!s->indexed) s->Index();
       FoldInto(key, &scratch);
-      auto it = s->keys.find(scratch);
-      if (it != s->keys.end()) {
-        Line& existing = s->body[it->second];
+      size_t at = s->FindKey(scratch, &candidate);
+      if (at != std::string::npos) {
+        Line& existing = s->body[at];
         // The key keeps the spelling it has in the file.
         std::string_view old_key = ParseLine(existing.text).name;
         existing.text = std::string(old_key) + "=" + std::string(value);
@@ -358,29 +378,40 @@ void PortableProfileFile::Load(CachedFile& cached) {
   Replay(*cached.document, cached.pending);
 }
 
+PortableProfileFile::CachedFile* PortableProfileFile::Find(std::string_view file) {
+  if (last_ != nullptr && file == last_->path) return last_;  // call after call on one file
+  auto it = files_.find(Fold(file));
+  return it == files_.end() ? nullptr : &it->second;
+}
+
 PortableProfileFile::CachedFile& PortableProfileFile::Open(std::string_view file, bool writing) {
-  CachedFile* found = nullptr;
-  if (last_ != nullptr && file == last_->path) {
-    found = last_;  // the usual case: call after call on one file
-  } else {
-    std::string key = Fold(file);
-    auto it = files_.find(key);
-    if (it == files_.end()) {
-      CachedFile& cached = files_[key];
-      cached.path.assign(file);
-      Load(cached);
-      last_ = &cached;
-      return cached;
-    }
-    found = &it->second;
-    last_ = found;
+  CachedFile* found = Find(file);
+  if (found == nullptr) {
+    CachedFile& cached = files_[Fold(file)];
+    cached.path.assign(file);
+    Load(cached);
+    last_ = &cached;
+    return cached;
   }
+  last_ = found;
   CachedFile& cached = *found;
   // A write to a file that has writes pending need not look at the disk: all of them are
   // applied anew to whatever the next read or Flush finds there, with the same outcome.
   if (writing && cached.dirty) return cached;
+  // A held file was looked at when the hold began.
+  if (cached.holds > 0) return cached;
   if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
   return cached;
+}
+
+void PortableProfileFile::Hold(std::string_view file) {
+  // A read looks at the disk unless the file is held already.
+  ++Open(file, false).holds;
+}
+
+void PortableProfileFile::Release(std::string_view file) {
+  CachedFile* cached = Find(file);
+  if (cached != nullptr && cached->holds > 0) --cached->holds;
 }
 
 void PortableProfileFile::Apply(Document& document, const Operation& op) {

@@ -17,7 +17,8 @@
 // changed file whole, atomically, through FileSystem::WriteFileAtomically. Before each call the
 // file's FileSystem::Stamp is compared with the one it had when it was read or written: a file
 // changed by someone else is read again, and writes not yet flushed are applied to it anew, as
-// the platform, which reads the file on every call, would have applied them.
+// the platform, which reads the file on every call, would have applied them. While a file is
+// held (Hold), that comparison is made once, when the hold begins.
 //
 // What is written and what is read back follow Windows:
 // - Lines end with CR LF, LF or a lone CR; a new line is written with CR LF, and a last line
@@ -63,6 +64,10 @@ class PortableProfileFile : public ProfileFile {
   // Writes every file changed since it was read or last written. False when a write failed;
   // that file then stays changed in memory and is tried again by the next Flush.
   bool Flush() override;
+  // Looks at the file on disk now (reading it again when it changed) and then not until the
+  // last Release.
+  void Hold(std::string_view file) override;
+  void Release(std::string_view file) override;
 
   // Number of changed files not written yet.
   size_t PendingFiles() const;
@@ -82,12 +87,14 @@ class PortableProfileFile : public ProfileFile {
     std::optional<FileStamp> stamp;  // of the bytes the document was read from or written to
     bool dirty = false;
     std::string pending;  // recorded writes not yet in the file
+    int holds = 0;        // Hold calls not yet released
   };
 
   // The current document of `file`: read when new, read again (and the pending writes
-  // applied anew) when the file's stamp changed. A write to a file with writes pending skips
-  // that check: the next read or Flush makes it.
+  // applied anew) when the file's stamp changed. A write to a file with writes pending, and any
+  // call on a held file, skips that check: the next read or Flush (or Hold) makes it.
   CachedFile& Open(std::string_view file, bool writing);
+  CachedFile* Find(std::string_view file);
   void Load(CachedFile& cached);
   static void Apply(Document& document, const Operation& op);
   static void Record(std::string& log, const Operation& op);
