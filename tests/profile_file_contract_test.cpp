@@ -539,6 +539,27 @@ TEST(PortableProfileFileTest, AHeldFileIsLookedAtOnceWhenTheHoldBegins) {
   EXPECT_EQ("x=3\0\0"s, pf.ReadSection("A", "f"));
 }
 
+TEST(PortableProfileFileTest, ManyPendingWritesAreAppliedAnewInTheirOrder) {
+  // Sections that come back after another one, an emptied section, and fields long enough to
+  // need more than one byte for their length.
+  CountingFileSystem fs;
+  fs.Put("f", "[A]\r\nold=1\r\n");
+  PortableProfileFile pf(fs);
+  std::string long_value(300, 'v');
+  std::string long_section = "S" + std::string(200, 's');
+  pf.WriteString("A", "k1", "1", "f");
+  pf.WriteString("A", "k2", long_value, "f");
+  pf.WriteString(long_section, "k", "2", "f");
+  pf.WriteString("A", "k1", "3", "f");
+  pf.WriteSection("B", ""s, "f");
+  pf.WriteString("B", "k", "4", "f");
+  pf.WriteSection("A", ""s, "f");
+  pf.WriteString("a", "K5", "5", "f");
+  fs.Put("f", "[Z]\r\n[A]\r\ntheirs=6\r\n");
+  EXPECT_TRUE(pf.Flush());
+  EXPECT_EQ("[Z]\r\n[A]\r\nK5=5\r\n[" + long_section + "]\r\nk=2\r\n[B]\r\nk=4\r\n", fs.Get("f"));
+}
+
 TEST(PortableProfileFileTest, DestructionFlushes) {
   CountingFileSystem fs;
   {

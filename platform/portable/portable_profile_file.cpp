@@ -411,7 +411,8 @@ void PortableProfileFile::Hold(std::string_view file) {
 
 void PortableProfileFile::Release(std::string_view file) {
   CachedFile* cached = Find(file);
-  if (cached != nullptr && cached->holds > 0) --cached->holds;
+  if (cached == nullptr || cached->holds == 0) return;
+  if (--cached->holds == 0 && !cached->dirty) Forget(files_.find(Fold(cached->path)));
 }
 
 void PortableProfileFile::Apply(Document& document, const Operation& op) {
@@ -432,27 +433,66 @@ void PortableProfileFile::Apply(Document& document, const Operation& op) {
   }
 }
 
-// Each write is recorded as a kind byte and three fields, each a 4-byte length and its bytes.
-void PortableProfileFile::Record(std::string& log, const Operation& op) {
-  log.push_back(op.is_section ? 'S' : 'W');
-  for (std::string_view field : {op.section, op.key, op.value}) {
-    uint32_t size = static_cast<uint32_t>(field.size());
-    log.append(reinterpret_cast<const char*>(&size), sizeof size);
+namespace {
+
+// A length in 7-bit groups, low first; the high bit says another group follows.
+void PutLength(std::string& log, size_t size) {
+  for (; size >= 0x80; size >>= 7) log.push_back(static_cast<char>((size & 0x7f) | 0x80));
+  log.push_back(static_cast<char>(size));
+}
+
+size_t TakeLength(std::string_view& log) {
+  size_t size = 0;
+  for (int shift = 0; !log.empty(); shift += 7) {
+    unsigned char byte = static_cast<unsigned char>(log.front());
+    log.remove_prefix(1);
+    size |= static_cast<size_t>(byte & 0x7f) << shift;
+    if ((byte & 0x80) == 0) break;
+  }
+  return size;
+}
+
+constexpr char kSameSection = '\x80';  // added to the kind byte
+
+}  // namespace
+
+// Each write is recorded as a kind byte and its fields, each a length and its bytes. The
+// section is left out when it is the one of the write before: an export writes a section's
+// values one after another, and the section's path is often the longest field.
+void PortableProfileFile::Record(CachedFile& cached, const Operation& op) {
+  std::string& log = cached.pending;
+  bool same = !log.empty() &&
+              std::string_view(log).substr(cached.section_at, cached.section_size) == op.section;
+  log.push_back(static_cast<char>((op.is_section ? 'S' : 'W') | (same ? kSameSection : 0)));
+  if (!same) {
+    PutLength(log, op.section.size());
+    cached.section_at = log.size();
+    cached.section_size = op.section.size();
+    log.append(op.section);
+  }
+  for (std::string_view field : {op.key, op.value}) {
+    PutLength(log, field.size());
     log.append(field);
   }
 }
 
 void PortableProfileFile::Replay(Document& document, std::string_view log) {
+  std::string_view section;
   while (!log.empty()) {
     Operation op;
-    op.is_section = log.front() == 'S';
+    char kind = log.front();
     log.remove_prefix(1);
-    std::string_view* fields[] = {&op.section, &op.key, &op.value};
-    for (std::string_view* field : fields) {
-      uint32_t size = 0;
-      std::memcpy(&size, log.data(), sizeof size);
-      *field = log.substr(sizeof size, size);
-      log.remove_prefix(sizeof size + size);
+    op.is_section = (kind & ~kSameSection) == 'S';
+    if ((kind & kSameSection) == 0) {
+      size_t size = TakeLength(log);
+      section = log.substr(0, size);
+      log.remove_prefix(section.size());
+    }
+    op.section = section;
+    for (std::string_view* field : {&op.key, &op.value}) {
+      size_t size = TakeLength(log);
+      *field = log.substr(0, size);
+      log.remove_prefix(field->size());
     }
     Apply(document, op);
   }
@@ -461,7 +501,7 @@ void PortableProfileFile::Replay(Document& document, std::string_view log) {
 bool PortableProfileFile::Write(const Operation& op, std::string_view file) {
   CachedFile& cached = Open(file, true);
   Apply(*cached.document, op);
-  Record(cached.pending, op);
+  Record(cached, op);
   cached.dirty = true;
   return true;
 }
@@ -558,19 +598,34 @@ uint32_t PortableProfileFile::GetSection(std::string_view section, std::span<cha
 
 bool PortableProfileFile::Flush() {
   bool all = true;
-  for (auto& [key, cached] : files_) {
-    if (!cached.dirty) continue;
+  for (auto it = files_.begin(); it != files_.end();) {
+    CachedFile& cached = it->second;
+    if (!cached.dirty) {
+      ++it;
+      continue;
+    }
     // A file changed by someone else since we read it gets our writes on top of its content.
     if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
     if (!fs_.WriteFileAtomically(cached.path, cached.document->Serialize())) {
       all = false;
+      ++it;
+      continue;
+    }
+    if (cached.holds == 0) {
+      it = Forget(it);
       continue;
     }
     cached.dirty = false;
-    cached.pending.clear();
+    cached.pending = std::string();  // its memory too
     cached.stamp = fs_.Stamp(cached.path);
+    ++it;
   }
   return all;
+}
+
+PortableProfileFile::FileMap::iterator PortableProfileFile::Forget(FileMap::iterator it) {
+  if (last_ == &it->second) last_ = nullptr;
+  return files_.erase(it);
 }
 
 size_t PortableProfileFile::PendingFiles() const {

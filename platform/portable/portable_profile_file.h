@@ -13,7 +13,9 @@
 //
 // A file is read once and kept in memory, as its lines, with an index of its sections and of
 // the keys of each section, so that a write costs about as much as the line it writes and an
-// export of n values O(n) in all. Writes change only the copy in memory; Flush() writes every
+// export of n values O(n) in all. A file is forgotten once it is written out (Flush) or its last
+// hold ends with nothing pending, and read again when next used: only the files being worked
+// on take memory. Writes change only the copy in memory; Flush() writes every
 // changed file whole, atomically, through FileSystem::WriteFileAtomically. Before each call the
 // file's FileSystem::Stamp is compared with the one it had when it was read or written: a file
 // changed by someone else is read again, and writes not yet flushed are applied to it anew, as
@@ -86,8 +88,9 @@ class PortableProfileFile : public ProfileFile {
     std::unique_ptr<Document> document;
     std::optional<FileStamp> stamp;  // of the bytes the document was read from or written to
     bool dirty = false;
-    std::string pending;  // recorded writes not yet in the file
-    int holds = 0;        // Hold calls not yet released
+    std::string pending;                      // recorded writes not yet in the file
+    size_t section_at = 0, section_size = 0;  // where the last recorded section is in pending
+    int holds = 0;                            // Hold calls not yet released
   };
 
   // The current document of `file`: read when new, read again (and the pending writes
@@ -97,13 +100,17 @@ class PortableProfileFile : public ProfileFile {
   CachedFile* Find(std::string_view file);
   void Load(CachedFile& cached);
   static void Apply(Document& document, const Operation& op);
-  static void Record(std::string& log, const Operation& op);
+  static void Record(CachedFile& cached, const Operation& op);
   static void Replay(Document& document, std::string_view log);
   bool Write(const Operation& op, std::string_view file);
 
+  using FileMap = std::unordered_map<std::string, CachedFile>;  // by path without regard to case
+  // Drops a file from memory; returns the next one.
+  FileMap::iterator Forget(FileMap::iterator it);
+
   FileSystem& fs_;
-  std::unordered_map<std::string, CachedFile> files_;  // by path without regard to case
-  CachedFile* last_ = nullptr;                         // the file of the last call
+  FileMap files_;
+  CachedFile* last_ = nullptr;  // the file of the last call
 };
 
 }  // namespace kdr
