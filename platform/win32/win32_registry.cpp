@@ -116,8 +116,8 @@ LONG Win32RegKey::Create(HKEY root, std::string_view path) {
 void Win32RegKey::Close() {
   if (key_) RegCloseKey(key_);
   key_ = nullptr;
-  name_bytes_ = 0;
-  data_bytes_ = 0;
+  name_bytes_ = kFirstNameBytes;
+  data_bytes_ = kFirstDataBytes;
 }
 
 HKEY Win32RegKey::Take() {
@@ -171,20 +171,9 @@ LONG Win32RegKey::EnumKey(DWORD index, std::string* name) const {
 }
 
 LONG Win32RegKey::EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data) {
-  if (name_bytes_ == 0) {
-    // Once per key: the largest name and data it holds. Values set later may be larger; the
-    // loop below grows the buffers for them.
-    DWORD max_name = 0;
-    DWORD max_data = 0;
-    if (RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         &max_name, &max_data, nullptr, nullptr) != ERROR_SUCCESS) {
-      max_name = 0;
-      max_data = 0;
-    }
-    // The name length is counted in characters, each of which may take two bytes here.
-    name_bytes_ = std::max<DWORD>(max_name < kMaxGrowth / 2 ? max_name * 2 + 1 : kMaxGrowth, 256);
-    data_bytes_ = std::max<DWORD>(max_data, 256);
-  }
+  // Sized by what this key's values needed so far rather than by asking the key first
+  // (RegQueryInfoKeyA): one call to the registry per value, and a retry only when a value is
+  // larger than every one before it.
   std::string name_buffer(name_bytes_, '\0');
   std::string data_buffer(data_bytes_, '\0');
   for (;;) {

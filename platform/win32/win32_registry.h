@@ -40,18 +40,21 @@ class Win32RegKey {
   LONG ReadValue(std::string_view name, DWORD* type, std::string* data) const;
   // RegEnumKeyExA, grown until the name fits.
   LONG EnumKey(DWORD index, std::string* name) const;
-  // RegEnumValueA, grown until the name and the data fit. The buffers start from the largest
-  // name and data the key held at its first enumeration (one RegQueryInfoKeyA per key) or
-  // from the largest since met.
+  // RegEnumValueA, grown until the name and the data fit. The buffers start from the sizes the
+  // key's values needed so far (at first kFirstNameBytes and kFirstDataBytes).
   LONG EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data);
   // RegSetValueExA.
   LONG WriteValue(std::string_view name, DWORD type, std::string_view data) const;
 
  private:
+  // Most names and data of the tool's keys fit these.
+  static constexpr DWORD kFirstNameBytes = 256;
+  static constexpr DWORD kFirstDataBytes = 1024;
+
   HKEY key_ = nullptr;
-  // Buffer sizes for EnumValue; 0 until the key has been asked for them.
-  DWORD name_bytes_ = 0;
-  DWORD data_bytes_ = 0;
+  // Buffer sizes for EnumValue.
+  DWORD name_bytes_ = kFirstNameBytes;
+  DWORD data_bytes_ = kFirstDataBytes;
 };
 
 // The Registry interface over the real registry. RegistryView::k32Bit and k64Bit open keys with
