@@ -1,4 +1,6 @@
 // Settings files read back into the registry, including files that were tampered with.
+#include "settings/settings_import.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -9,7 +11,6 @@
 #include "platform/memory/memory_registry.h"
 #include "platform/portable/portable_file_system.h"
 #include "platform/portable/portable_profile_file.h"
-#include "settings/settings_import.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {
@@ -108,8 +109,8 @@ TEST_F(SettingsImportTest, ExistingValuesAreReplacedWhateverTheirType) {
       "[Software\\VTQ\\Kodrel\\Client\\Common]\r\nSRVPORT=4:02000000\r\nSRVNAME=1:new\r\n");
   Import();
   const std::string c = "Software\\VTQ\\KodrelSE\\Client\\Common";
-  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client", c,
-                                      c + "|Keep|1|6d6500", c + "|SRVPORT|4|02000000",
+  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client",
+                                      c, c + "|Keep|1|6d6500", c + "|SRVPORT|4|02000000",
                                       c + "|srvname|1|6e657700"}),
             Branch());
 }
@@ -124,8 +125,7 @@ TEST_F(SettingsImportTest, SectionsOutsideTheNewBranchAreSkippedWithTheirEntries
       "[Software\\VTQ\\Kodrel\\trailing\\]\r\nx=1:y\r\n"
       "[Software\\VTQ\\Kodrel\\Client\\Ok]\r\nx=1:y\r\n");
   Import();
-  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE",
-                                      "Software\\VTQ\\KodrelSE\\Client",
+  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client",
                                       "Software\\VTQ\\KodrelSE\\Client\\Ok",
                                       "Software\\VTQ\\KodrelSE\\Client\\Ok|x|1|7900"}),
             Branch());
@@ -146,8 +146,8 @@ TEST_F(SettingsImportTest, MalformedEntriesWriteNothing) {
       "OK=1:fine\r\n");
   Import();
   const std::string c = "Software\\VTQ\\KodrelSE\\Client\\Common";
-  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client", c,
-                                      c + "|OK|1|66696e6500"}),
+  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client",
+                                      c, c + "|OK|1|66696e6500"}),
             Branch());
 }
 
@@ -165,8 +165,7 @@ TEST_F(SettingsImportTest, HugeLineAndManySectionsAreReadWhole) {
   std::string big(1 << 20, 'v');
   std::string file = "[Software\\VTQ\\Kodrel\\Client\\Big]\r\nBig=1:" + big + "\r\n";
   for (int i = 0; i < 50000; ++i) {
-    file += "[Software\\VTQ\\Kodrel\\Client\\S" + std::to_string(i) + "]\r\nv=4:" +
-            "01000000\r\n";
+    file += "[Software\\VTQ\\Kodrel\\Client\\S" + std::to_string(i) + "]\r\nv=4:" + "01000000\r\n";
   }
   WriteSettings(file);
   Import();
@@ -181,8 +180,8 @@ TEST_F(SettingsImportTest, HugeLineAndManySectionsAreReadWhole) {
       registry_.Find(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client");
   ASSERT_NE(nullptr, client);
   EXPECT_EQ(50001u, client->children.size());
-  EXPECT_NE(nullptr, registry_.Find(RootKey::kCurrentUser,
-                                    "Software\\VTQ\\KodrelSE\\Client\\S49999"));
+  EXPECT_NE(nullptr,
+            registry_.Find(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\S49999"));
 }
 
 TEST_F(SettingsImportTest, BinaryJunkNeverWritesOutsideTheBranch) {
@@ -200,6 +199,38 @@ TEST_F(SettingsImportTest, BinaryJunkNeverWritesOutsideTheBranch) {
     Import();
   }
   ExpectNothingOutsideBranch();
+}
+
+// The store hands out created keys that refuse values (as a key created with fewer rights than
+// setting values needs would); each value must still reach its key, opened by its path.
+TEST_F(SettingsImportTest, AValueTheCreatedKeyRefusesIsWrittenThroughTheKeyOpenedByPath) {
+  class ReadOnlyCreatedKeys : public Registry {
+   public:
+    explicit ReadOnlyCreatedKeys(Registry& inner) : inner_(inner) {}
+    Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
+                   RegistryView view) override {
+      ++opened;
+      return inner_.OpenKey(root, path, access, key, view);
+    }
+    Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override {
+      RegistryKeyPtr created;
+      Status status = inner_.CreateKey(root, path, &created);
+      if (status != kOk) return status;
+      return inner_.OpenKey(root, path, kKeyQueryValue, key);
+    }
+    Registry& inner_;
+    int opened = 0;
+  };
+  WriteSettings("[Software\\VTQ\\Kodrel\\A]\r\nX=1:x\r\nN=4:02000000\r\n");
+  ReadOnlyCreatedKeys registry(registry_);
+  PortableProfileFile profiles(files_);
+  SettingsImporter(registry, profiles, log_).ImportSettingsFile("C:\\kdr4reg.fil");
+  const std::string a = "Software\\VTQ\\KodrelSE\\A";
+  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", a, a + "|N|4|02000000",
+                                      a + "|X|1|7800"}),
+            Branch());
+  EXPECT_EQ(2, registry.opened);
+  EXPECT_EQ(0, log_.skipped);
 }
 
 TEST(MapKeyPathTest, FirstKodrelBecomesKodrelSE) {
