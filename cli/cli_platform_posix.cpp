@@ -116,7 +116,8 @@ LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int
       return LockResult::kFailed;
     }
     if (for_writing) {
-      if (::access(target.c_str(), W_OK) != 0) {
+      // A file made read-only stays so, even for an administrator who could write it.
+      if ((st.st_mode & S_IWUSR) == 0 || ::access(target.c_str(), W_OK) != 0) {
         *error = "it is read-only; the migrated settings could not be written back";
         return LockResult::kFailed;
       }

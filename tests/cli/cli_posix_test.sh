@@ -228,6 +228,56 @@ assert '"Gone"=-' in b and "[-HKEY_CURRENT_USER\\Software\\Gone]" in b
 assert '"Department"="営業部"' in b, "migrated values missing"
 PY
 
+# --- the registry file's setup: link, mode, read-only, folder, lock, log -----------------
+fresh setup
+cli_on_sample collect collect
+mv -- "$reg" "$case_dir/real.reg"
+ln -s real.reg "$reg"
+chmod 640 "$case_dir/real.reg"
+cli_on_sample migrate --log "$case_dir/migrate.log" migrate
+expect_code 0 "$code" "migrate through a symbolic link"
+[[ -L $reg ]] || fail "the symbolic link was replaced by a file"
+new_branch "$case_dir/real.reg" | grep -qxF '"Department"="営業部"' || fail "the link's target was not written"
+[[ $(stat -c %a "$case_dir/real.reg") == 640 ]] || fail "mode not kept: $(stat -c %a "$case_dir/real.reg")"
+[[ $(stat -c %a "$case_dir/migrate.log") == 600 ]] || fail "log is not owner-only: $(stat -c %a "$case_dir/migrate.log")"
+ls -a "$case_dir" | grep -q 'kdr4tose-' && fail "a temporary file was left beside the registry file"
+
+fresh readonly
+cli_on_sample collect collect
+chmod 444 "$reg"
+rm -rf -- "$case_dir/drive_c/KodrelSE/Client/prv/DDBVID"
+cli_on_sample migrate migrate
+expect_code 64 "$code" "migrate on a read-only registry file"
+grep -q 'read-only' "$err" || fail "read-only registry file: $(cat "$err")"
+[[ ! -e $case_dir/drive_c/KodrelSE/Client/prv/DDBVID ]] || fail "read-only registry file: data copied"
+cli_on_sample status status
+expect_code 0 "$code" "status on a read-only registry file"
+
+fresh folder
+run folder --registry "$case_dir" --work-dir "$case_dir/work" status
+expect_code 64 "$code" "--registry naming a folder"
+
+fresh busy
+flock "$reg" sleep 30 &
+holder=$!
+sleep 0.5
+cli_on_sample migrate migrate
+expect_code 75 "$code" "migrate while another run holds the registry file"
+grep -q 'in use' "$err" || fail "busy registry file: $(cat "$err")"
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+
+# --- a 32-bit product's markers in a 64-bit export (WOW6432Node) -------------------------
+fresh wow
+python3 - "$reg" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[1], "wb").write(data.replace(b"[HKEY_LOCAL_MACHINE\\Software\\VTQ\\Kodrel Client]",
+                                           b"[HKEY_LOCAL_MACHINE\\Software\\WOW6432Node\\VTQ\\Kodrel Client]"))
+PY
+cli_on_sample status status
+expect_line "$out" "Kodrel4 installed:   Personal, Client" "markers in the 32-bit view"
+
 # --- a malformed registry file is refused and nothing is written ------------------------
 fresh malformed
 { cat "$examples/sample.reg"; printf '"Broken"=dword:xyz\r\n'; } >"$reg"
