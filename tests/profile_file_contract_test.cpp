@@ -13,7 +13,7 @@
 #include <random>
 #include <string>
 
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "tests/file_bytes.h"
 
 #ifdef _WIN32
@@ -24,7 +24,7 @@
 #else
 #include <unistd.h>
 
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 #endif
 
 namespace kdr {
