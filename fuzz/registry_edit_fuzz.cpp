@@ -30,6 +30,8 @@ std::vector<std::string> Outside(std::string_view bytes) {
   bool inside = false;
   registry_text::Chars chars;
   for (size_t i = 0; i < lines.size(); ++i) {
+    // After a final line end there is no line, only the end of the file.
+    if (i + 1 == lines.size() && lines.Begin(i) == lines.End(i)) break;
     lines.Decode(i, &chars);
     size_t pos = 0;
     while (pos < chars.size() && (chars[pos] == ' ' || chars[pos] == '\t')) ++pos;

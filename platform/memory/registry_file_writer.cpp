@@ -411,27 +411,22 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
             result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
             return false;
           }
-          appended.insert(appended.end(), eol.begin(), eol.end());
-          appended.insert(appended.end(), eol.begin(), eol.end());
+          // The blank line that ends a block is its own, so no other key's block gains one.
           appended.insert(appended.end(), line.begin(), line.end());
           appended.insert(appended.end(), added.begin(), added.end());
+          appended.insert(appended.end(), eol.begin(), eol.end());
+          appended.insert(appended.end(), eol.begin(), eol.end());
         }
         return true;
       });
   if (!ok) return result;
   if (!appended.empty()) {
-    // After the last line's text; a file that ended with a line end still does.
+    // At the end of the file; a last line without a line end gets one first.
     size_t last = lines.size() - 1;
     bool ends_with_eol = lines.size() > 1 && lines.Begin(last) == lines.End(last);
-    if (ends_with_eol) {
-      appended.erase(appended.begin(), appended.begin() + static_cast<ptrdiff_t>(eol.size()));
-      appended.insert(appended.end(), eol.begin(), eol.end());
-      size_t at = lines.Begin(last);
-      edits.push_back(Edit{at, at, encode(appended), edits.size()});
-    } else {
-      size_t at = lines.End(last);
-      edits.push_back(Edit{at, at, encode(appended), edits.size()});
-    }
+    if (!ends_with_eol) appended.insert(appended.begin(), eol.begin(), eol.end());
+    size_t at = lines.End(last);
+    edits.push_back(Edit{at, at, encode(appended), edits.size()});
   }
   std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) {
     return a.begin != b.begin ? a.begin < b.begin : a.order < b.order;
