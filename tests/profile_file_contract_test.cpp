@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "tests/file_bytes.h"
 #include "tests/seeded_random.h"
 
@@ -24,7 +24,7 @@
 #else
 #include <unistd.h>
 
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 #endif
 
 namespace kdr {

@@ -8,8 +8,9 @@
 #include <fstream>
 
 #include "platform/memory/memory_registry.h"
-#include "platform/portable/portable_file_system.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
+#include "platform/portable_profile_file.h"
+#include "settings/settings_import.h"
 #include "tests/flow_world.h"
 #include "tests/seeded_random.h"
 

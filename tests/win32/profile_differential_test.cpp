@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/cp932.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_profile_file.h"
 #include "tests/file_bytes.h"
