@@ -16,7 +16,7 @@
 #include "cli/run_log.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "platform/text_encoding.h"
 
 #ifndef KDR_VERSION

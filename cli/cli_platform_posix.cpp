@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "cli/cli_platform.h"
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 
 namespace kdr::cli {
 namespace {

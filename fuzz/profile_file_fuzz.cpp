@@ -8,7 +8,7 @@
 
 #include "fuzz/memory_files.h"
 #include "platform/cp932.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 
 using namespace kdr;
 

@@ -10,7 +10,7 @@
 #include "fuzz/memory_files.h"
 #include "fuzz/registry_dump.h"
 #include "platform/cp932.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "settings/settings_import.h"
 
 using namespace kdr;

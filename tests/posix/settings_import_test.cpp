@@ -6,12 +6,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "platform/memory/memory_registry.h"
-#include "platform/portable/portable_file_system.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
+#include "platform/portable_profile_file.h"
 #include "tests/flow_world.h"
+#include "tests/seeded_random.h"
 
 namespace kdr::testing {
 namespace {
@@ -185,7 +185,7 @@ TEST_F(SettingsImportTest, HugeLineAndManySectionsAreReadWhole) {
 }
 
 TEST_F(SettingsImportTest, BinaryJunkNeverWritesOutsideTheBranch) {
-  std::mt19937 random(12345);
+  SeededRandom random(12345);
   for (int round = 0; round < 200; ++round) {
     std::string junk;
     size_t size = random() % 4096;

@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "platform/cp932.h"
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 #include "platform/text_encoding.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 
 #include <algorithm>
 #include <cstring>
