@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
 
@@ -37,11 +38,15 @@ void RestrictNewFilesToOwner();
 // Reads a whole host file; on failure nullopt and *error says why.
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error);
 
-// Replaces a host file with `bytes` atomically (a temporary file in the same folder, written
-// out to the disk, then renamed over it), keeping the old file's permissions. False with
-// *error on failure; the old file is then unchanged.
-bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             std::string* error);
+// Replaces a host file with `bytes` through the platform's one atomic writer (atomic_file.h),
+// keeping the old file's permissions. False with *error on failure; the old file is then
+// unchanged.
+inline bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                                    std::string* error) {
+  FileResult written = WriteFileAtomically(path, bytes);
+  if (!written) *error = written.call + ": " + DescribeCode(written.code);
+  return written.ok();
+}
 
 // The platform's services.
 inline constexpr bool kDriveMappingSupported =

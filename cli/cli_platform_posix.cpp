@@ -25,27 +25,6 @@ void WriteAll(int fd, std::string_view text) {
   }
 }
 
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports whether the close succeeded.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 void WriteStdout(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
@@ -80,49 +59,6 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
     return std::nullopt;
   }
   return bytes;
-}
-
-bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             std::string* error) {
-  struct stat old_stat {};
-  mode_t mode = 0600;
-  if (::stat(path.c_str(), &old_stat) == 0) mode = old_stat.st_mode & 07777;
-  std::filesystem::path temp = path;
-  temp += ".kdr4tose-XXXXXX";
-  std::string temp_name = temp.string();
-  FileDescriptor fd(::mkstemp(temp_name.data()));
-  if (fd.get() < 0) {
-    *error = std::string("cannot create a temporary file beside it: ") + std::strerror(errno);
-    return false;
-  }
-  auto fail = [&](const char* what) {
-    *error = std::string(what) + ": " + std::strerror(errno);
-    fd.Close();
-    ::unlink(temp_name.c_str());
-    return false;
-  };
-  std::string_view rest = bytes;
-  while (!rest.empty()) {
-    ssize_t written = ::write(fd.get(), rest.data(), rest.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return fail("write");
-    }
-    rest.remove_prefix(static_cast<size_t>(written));
-  }
-  if (::fchmod(fd.get(), mode) != 0) return fail("chmod");
-  if (::fsync(fd.get()) != 0) return fail("fsync");
-  if (!fd.Close()) {
-    *error = std::string("close: ") + std::strerror(errno);
-    ::unlink(temp_name.c_str());
-    return false;
-  }
-  if (::rename(temp_name.c_str(), path.c_str()) != 0) {
-    *error = std::string("rename: ") + std::strerror(errno);
-    ::unlink(temp_name.c_str());
-    return false;
-  }
-  return true;
 }
 
 size_t MaxPath() { return 4096; }

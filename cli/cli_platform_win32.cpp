@@ -8,6 +8,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_registry.h"
@@ -61,25 +62,6 @@ std::string LastErrorText(DWORD code) {
   return text;
 }
 
-// Closes a file handle when it goes out of scope.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle == INVALID_HANDLE_VALUE || CloseHandle(handle);
-  }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 void WriteStdout(std::string_view text) { WriteTo(STD_OUTPUT_HANDLE, text); }
@@ -116,7 +98,7 @@ void RestrictNewFilesToOwner() {}
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+  if (!file.ok()) {
     *error = LastErrorText(GetLastError());
     return std::nullopt;
   }
@@ -132,41 +114,6 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
     bytes.append(chunk, read);
   }
   return bytes;
-}
-
-bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             std::string* error) {
-  std::wstring temp = path.native() + L".kdr4tose-" + std::to_wstring(GetCurrentProcessId());
-  FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    *error = "cannot create a temporary file beside it: " + LastErrorText(GetLastError());
-    return false;
-  }
-  auto fail = [&](const char* what) {
-    *error = std::string(what) + ": " + LastErrorText(GetLastError());
-    file.Close();
-    DeleteFileW(temp.c_str());
-    return false;
-  };
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    DWORD chunk = left > (1u << 20) ? (1u << 20) : static_cast<DWORD>(left);
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), data, chunk, &written, nullptr)) return fail("write");
-    data += written;
-    left -= written;
-  }
-  if (!FlushFileBuffers(file.get())) return fail("flush");
-  if (!file.Close()) return fail("close");
-  if (!MoveFileExW(temp.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *error = "rename: " + LastErrorText(GetLastError());
-    DeleteFileW(temp.c_str());
-    return false;
-  }
-  return true;
 }
 
 size_t MaxPath() { return MAX_PATH; }

@@ -100,8 +100,8 @@ void CopyReporter::FileCopied(std::string_view source_path, uint64_t bytes) {
   progress_.FileCopied(bytes);
 }
 
-void CopyReporter::CopyFailed(std::string_view source_path, std::string_view error) {
-  if (log_ != nullptr) log_->CopyFailed(Cp932ForDisplay(source_path), error);
+void CopyReporter::CopyFailed(std::string_view source_path, const FileResult& error) {
+  if (log_ != nullptr) log_->CopyFailed(Cp932ForDisplay(source_path), Describe(error));
 }
 
 }  // namespace kdr::cli

@@ -65,7 +65,7 @@ class CopyReporter : public CopyObserver {
  public:
   CopyReporter(RunLog* log, Progress& progress) : log_(log), progress_(progress) {}
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
-  void CopyFailed(std::string_view source_path, std::string_view error) override;
+  void CopyFailed(std::string_view source_path, const FileResult& error) override;
 
  private:
   RunLog* log_;

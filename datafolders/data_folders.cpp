@@ -62,9 +62,9 @@ bool ValueFits(DataFolderContext& ctx, std::string_view value, std::span<const C
                size_t extra, std::string_view value_name) {
   for (const CopyPair& pair : pairs) {
     if (InData(value, pair).size() + extra > ctx.max_path) {
-      ctx.log.Skipped(std::string(value_name) + " = " + Cp932ForDisplay(value),
-                      "too long for the platform's " + std::to_string(ctx.max_path) +
-                          "-character paths");
+      ctx.log.Skipped(
+          std::string(value_name) + " = " + Cp932ForDisplay(value),
+          "too long for the platform's " + std::to_string(ctx.max_path) + "-character paths");
       return false;
     }
   }
@@ -98,8 +98,8 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
                   std::span<const CopyPair> pairs, OnMakeSureFailure rule) {
   for (const CopyPair& pair : pairs) {
     std::string destination = InData(value, pair);
-    if (!ctx.files.MakeSurePathExists(destination)) {
-      ctx.log.Skipped("folder " + Cp932ForDisplay(destination), "could not be created");
+    if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) {
+      ctx.log.Skipped("folder " + Cp932ForDisplay(destination), Describe(made));
       if (rule == OnMakeSureFailure::kStop) return false;
     }
     CopyFolderContents(ctx, destination, InWork(ctx, edition, pair));
@@ -129,9 +129,9 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     ctx.log.Skipped(what, "a path is too long for the platform");
     return false;
   }
-  int result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, ctx.copy_observer);
-  if (result != 0) {
-    ctx.log.Skipped(what, "the copy failed (" + std::to_string(result) + ")");
+  FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, ctx.copy_observer);
+  if (!result) {
+    ctx.log.Skipped(what, Describe(result));
     return false;
   }
   ctx.log.Done(what);
@@ -156,42 +156,41 @@ bool CollectPersonalData(DataFolderContext& ctx) {
 }
 
 bool CollectClientData(DataFolderContext& ctx) {
-  return CollectOneValue(ctx, Edition::kClient, "Software\\VTQ\\Kodrel\\Client\\Client",
-                         "PRV_PATH", kPrivatePairs);
+  return CollectOneValue(ctx, Edition::kClient, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+                         kPrivatePairs);
 }
 
 bool CollectServerData(DataFolderContext& ctx) {
   // The Server edition's value lies below the Client branch.
-  return CollectOneValue(ctx, Edition::kServer, "Software\\VTQ\\Kodrel\\Client\\Server",
-                         "PUB_PATH", kPublicPairs);
+  return CollectOneValue(ctx, Edition::kServer, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
+                         kPublicPairs);
 }
 
 bool MigratePersonalData(DataFolderContext& ctx) {
-  std::optional<std::string> private_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH", kPrivatePairs);
+  std::optional<std::string> private_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH", kPrivatePairs);
   if (!private_path) return false;
   MigratePairs(ctx, Edition::kPersonal, *private_path, kPrivatePairs,
                OnMakeSureFailure::kCopyAnyway);
   // The private folders stay copied even when the public value is missing.
-  std::optional<std::string> public_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH", kPublicPairs);
+  std::optional<std::string> public_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH", kPublicPairs);
   if (!public_path) return false;
-  MigratePairs(ctx, Edition::kPersonal, *public_path, kPublicPairs,
-               OnMakeSureFailure::kCopyAnyway);
+  MigratePairs(ctx, Edition::kPersonal, *public_path, kPublicPairs, OnMakeSureFailure::kCopyAnyway);
   return true;
 }
 
 bool MigrateClientData(DataFolderContext& ctx) {
-  std::optional<std::string> private_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH", kPrivatePairs);
+  std::optional<std::string> private_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH", kPrivatePairs);
   if (!private_path) return false;
   return MigratePairs(ctx, Edition::kClient, *private_path, kPrivatePairs,
                       OnMakeSureFailure::kStop);
 }
 
 bool MigrateServerData(DataFolderContext& ctx) {
-  std::optional<std::string> public_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH", kPublicPairs);
+  std::optional<std::string> public_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH", kPublicPairs);
   if (!public_path) return false;
   MigratePairs(ctx, Edition::kServer, *public_path, kPublicPairs, OnMakeSureFailure::kCopyAnyway);
   return true;
