@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/messages.h"
 #include "app/migrate_dlg.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
@@ -106,12 +107,14 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
   } else {
     folder = HostPathFromUtf8(option);
   }
-  std::error_code ec;
-  folder = std::filesystem::absolute(folder, ec).lexically_normal();
-  if (ec) {
-    *error = "cannot resolve the work folder: " + ec.message();
+  std::string resolve_error;
+  std::optional<std::filesystem::path> absolute = AbsoluteHostPath(folder, &resolve_error);
+  if (!absolute) {
+    *error = "cannot resolve the work folder: " + resolve_error;
     return std::nullopt;
   }
+  folder = std::move(*absolute);
+  std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) {
     *error = "the work folder " + HostPathToUtf8(folder) + " is not an existing folder";
     return std::nullopt;
@@ -122,6 +125,13 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
   // The tool's paths separate names with backslashes; a host name holding one would be split.
   if (utf8.find('\\') != std::string::npos) {
     *error = "the work folder path holds a backslash, which the tool's paths cannot carry";
+    return std::nullopt;
+  }
+#else
+  // The shell's folder copy does not take \\?\ and \\.\ paths: its data folders would be left out.
+  if (utf8.starts_with("\\\\?\\") || utf8.starts_with("\\\\.\\")) {
+    *error = "give the work folder without the " + utf8.substr(0, 4) +
+             " prefix, as C:\\folder or \\\\server\\share\\folder";
     return std::nullopt;
   }
 #endif
@@ -155,6 +165,32 @@ void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& wo
           "Migrate:             " + (view.migrate_enabled() ? "enabled" : "disabled") + "\n";
   }
   WriteStdout(out);
+}
+
+// Each file not copied, one line on standard error, up to a limit; then how many more.
+void PrintNotCopied(const RunSummary& summary, Progress& progress, const std::string& log_path) {
+  constexpr size_t kLimit = 20;
+  size_t shown = 0;
+  size_t total = 0;
+  std::string out;
+  for (Edition edition : kAllEditions) {
+    for (const FailedItem& item : summary.Copies(edition).not_copied) {
+      ++total;
+      if (shown == kLimit) continue;
+      ++shown;
+      out += std::string(kProgram) + ": not copied: " + Cp932ForDisplay(item.source) + ": " +
+             Describe(item.error) + "\n";
+    }
+  }
+  if (total == 0) return;
+  if (total > shown) {
+    out +=
+        std::string(kProgram) + ": ... and " + std::to_string(total - shown) + " more not copied\n";
+  }
+  out += std::string(kProgram) + ": " + std::to_string(total) +
+         " file(s) not copied; every one is in " + log_path + "\n";
+  progress.Clear();
+  WriteStderr(out);
 }
 
 int ExitCodeOf(const RunSummary& summary) {
@@ -223,9 +259,11 @@ int Run(const Options& options) {
   {
     PortableProfileFile profiles(*files);
     Progress progress(!options.quiet && StderrIsTerminal());
-    CopyReporter reporter(log.get(), progress);
+    CopyReporter reporter(progress);
+    const std::string work_log =
+        HostPathToUtf8(HostPathFromUtf8(work->shown) / "kdr4env" / std::string(kWorkLogName));
     Services services{registry, *files, profiles, MaxPath(), log.get(), &reporter};
-    ConsoleView view(options.quiet, log.get(), progress);
+    ConsoleView view(options.quiet, progress);
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPathsFromFolder(work->cp932)) {
       exit_code = Failure(kExitInternal, "the work folder path " + work->shown +
@@ -237,9 +275,11 @@ int Run(const Options& options) {
     } else if (options.command == "collect") {
       dlg.OnCollect();
       exit_code = ExitCodeOf(dlg.last_run());
+      PrintNotCopied(dlg.last_run(), progress, work_log);
     } else {
       dlg.OnMigrate();
       exit_code = ExitCodeOf(dlg.last_run());
+      PrintNotCopied(dlg.last_run(), progress, work_log);
     }
     progress.Clear();
     if (log && options.command != "status") {

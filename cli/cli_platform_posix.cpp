@@ -45,6 +45,17 @@ std::filesystem::path HostPathFromUtf8(std::string_view utf8) {
 
 std::string HostPathToUtf8(const std::filesystem::path& path) { return path.string(); }
 
+std::optional<std::filesystem::path> AbsoluteHostPath(const std::filesystem::path& path,
+                                                      std::string* error) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) {
+    *error = ec.message();
+    return std::nullopt;
+  }
+  return absolute.lexically_normal();
+}
+
 void RestrictNewFilesToOwner() { ::umask(077); }
 
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error) {

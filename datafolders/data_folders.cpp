@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "datafolders/data_path.h"
 #include "platform/text_encoding.h"
 
 namespace kdr {
@@ -38,6 +39,12 @@ std::optional<std::string> ReadPathValue(DataFolderContext& ctx, std::string_vie
     return std::nullopt;
   }
   data.resize(data.find('\0') == std::string::npos ? data.size() : data.find('\0'));
+  if (std::optional<std::string> problem = DataPathProblem(data)) {
+    ctx.log.Skipped(std::string(value_name) + " of " + Cp932ForDisplay(key_path) + " = " +
+                        Cp932ForDisplay(data),
+                    *problem);
+    return std::nullopt;
+  }
   ctx.log.Done(std::string(value_name) + " of " + Cp932ForDisplay(key_path) + " = " +
                Cp932ForDisplay(data));
   return data;
@@ -90,6 +97,23 @@ bool CollectOneValue(DataFolderContext& ctx, Edition edition, std::string_view k
   return true;
 }
 
+// Passes each item on, counting those not copied.
+class CountingObserver : public CopyObserver {
+ public:
+  explicit CountingObserver(CopyObserver* next) : next_(next) {}
+  void FileCopied(std::string_view path, uint64_t bytes) override {
+    if (next_) next_->FileCopied(path, bytes);
+  }
+  void CopyFailed(std::string_view path, const FileResult& error) override {
+    ++failures;
+    if (next_) next_->CopyFailed(path, error);
+  }
+  int failures = 0;
+
+ private:
+  CopyObserver* next_;
+};
+
 enum class OnMakeSureFailure { kCopyAnyway, kStop };
 
 // Make sure of each destination below `value`, then copy into it. False when a make-sure step
@@ -129,9 +153,27 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     ctx.log.Skipped(what, "a path is too long for the platform");
     return false;
   }
-  FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, ctx.copy_observer);
-  if (!result) {
-    ctx.log.Skipped(what, Describe(result));
+  CountingObserver observer(ctx.copy_observer);
+  auto refuse = [&](const FileResult& why) {
+    observer.CopyFailed(source, why);
+    ctx.log.Skipped(what, Describe(why));
+    return false;
+  };
+  // A copy into itself (the program placed inside a data folder) would grow without end.
+  if (FoldersOverlap(destination, source)) {
+    return refuse(
+        FileResult::Fail(kInvalidParam, "CopyFolder (one folder inside the other)", destination));
+  }
+  // The destination first, on every platform: Wine's shell copy of a single file into a
+  // missing folder fails with 1223 where Windows creates it.
+  if (!ctx.files.IsFolder(destination)) {
+    if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) return refuse(made);
+  }
+  FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, &observer);
+  // A failed copy that named no item still lost something: the folder counts as one.
+  if (!result && observer.failures == 0) return refuse(result);
+  if (!result || observer.failures != 0) {
+    ctx.log.Skipped(what, std::to_string(observer.failures) + " item(s) not copied");
     return false;
   }
   ctx.log.Done(what);

@@ -1,6 +1,5 @@
 #include "settings/settings_import.h"
 
-#include "platform/ascii_case.h"
 #include "platform/cp932.h"
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
@@ -35,7 +34,7 @@ bool MapKeyPath(std::string_view source, std::string* result) {
 }
 
 bool IsInNewProductBranch(std::string_view key_path) {
-  if (!AsciiStartsWithNoCase(key_path, kNewProductBranch)) return false;
+  if (!Cp932StartsWithNoCase(key_path, kNewProductBranch)) return false;
   std::string_view rest = key_path.substr(kNewProductBranch.size());
   if (rest.empty()) return true;
   if (rest.front() != '\\') return false;  // "KodrelSEX" is another key
@@ -114,6 +113,12 @@ int SettingsImporter::ImportEntry(std::string_view section_name, std::string_vie
     return 1;
   }
   what += Cp932ForDisplay(parsed.name);
+  // Where the new product keeps its data belongs to its installation: a settings file (which
+  // whoever can write the work folder can change) never picks where Migrate copies to.
+  if (Cp932EqualNoCase(parsed.name, "PRV_PATH") || Cp932EqualNoCase(parsed.name, "PUB_PATH")) {
+    log_.Skipped(what, "a data path of KodrelSE's installation; never imported");
+    return 1;
+  }
   std::string data;
   uint32_t type = 0;
   if (parsed.type == 1) {

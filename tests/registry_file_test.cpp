@@ -686,6 +686,11 @@ std::vector<Malformed> MalformedFiles() {
       {"no code page 932 form in a string", V5(h5 + k + "\"a\"=\"café\"\r\n"), 4},
       {"no code page 932 form in a name", V5(h5 + k + "\"😀\"=dword:1\r\n"), 4},
       {"no code page 932 form in a key", V5(h5 + "[HKEY_CURRENT_USER\\é]\r\n"), 3},
+      // A best-fit conversion would write "¥" as 0x5C: a separator inside a key name, or a
+      // second "Name\\" beside "Name\\" (both found by fuzzing).
+      {"yen sign in a key", V5(h5 + "[HKEY_CURRENT_USER\\Software\\K¥relSE]\r\n"), 3},
+      {"yen sign in a name", V5(h5 + k + "\"Name\\\\\"=\"a\"\r\n\"Name¥\"=\"b\"\r\n"), 5},
+      {"wave dash in a string", V5(h5 + k + "\"a\"=\"1〜2\"\r\n"), 4},
       {"lone surrogate", V5(h5 + k + "\"") + "\x00\xd8"s + Utf16("\"=dword:1\r\n"), 4},
       {"odd UTF-16 text data", V5(h5 + k + "\"a\"=hex(1):41,00,\\\r\n  42\r\n"), 4},
       {"bad UTF-16 text data", V5(h5 + k + "\"a\"=hex(2):00,d8,00,00\r\n"), 4},

@@ -61,6 +61,18 @@ TEST(TextEncodingTest, RefusesWhatCp932CannotHoldInsteadOfAGuess) {
   EXPECT_EQ(std::nullopt, Utf8ToCp932("\xf0\x9f\x98\x80"));  // an emoji
   EXPECT_EQ(std::nullopt, Utf8ToCp932("\xff"));              // not UTF-8
   EXPECT_EQ(std::nullopt, Utf8ToCp932("\xe8\xa1"));          // cut short
+  // Characters that a converter may write as the code of another one (best fit): each would
+  // read back as something else, "¥" even as a path or key separator.
+  const char* look_alikes[] = {
+      "a\xc2\xa5"
+      "b",             // ¥ U+00A5 (0x5C reads back as a backslash)
+      "\xe2\x80\xbe",  // ‾ U+203E (0x7E reads back as a tilde)
+      "\xe3\x80\x9c",  // 〜 U+301C (0x8160 reads back as U+FF5E)
+      "\xe2\x80\x94",  // — U+2014 (0x815C reads back as U+2015)
+      "\xe2\x88\x92",  // − U+2212 (0x817C reads back as U+FF0D)
+      "\xc2\xa2",      // ¢ U+00A2
+  };
+  for (const char* text : look_alikes) EXPECT_EQ(std::nullopt, Utf8ToCp932(text)) << text;
   // A '?' of its own is fine: only a substituted character fails.
   EXPECT_EQ(std::optional<std::string>("?"), Utf8ToCp932("?"));
 }

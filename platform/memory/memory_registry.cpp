@@ -1,8 +1,8 @@
 #include "platform/memory/memory_registry.h"
 
-#include "platform/cp932.h"
-
 #include <utility>
+
+#include "platform/cp932.h"
 
 namespace kdr {
 namespace {
@@ -60,7 +60,7 @@ class MemoryKey : public RegistryKey {
   // Enumeration cursor over the ordered children, so that walking a key is linear.
   bool cursor_valid_ = false;
   uint32_t cursor_index_ = 0;
-  std::map<std::string, std::unique_ptr<MemoryRegistry::Node>, AsciiNoCaseLess>::iterator cursor_;
+  std::map<std::string, std::unique_ptr<MemoryRegistry::Node>, Cp932NoCaseLess>::iterator cursor_;
 };
 
 constexpr uint32_t kAllAccess = kKeyQueryValue | kKeySetValue | kKeyEnumerateSubKeys;
@@ -85,7 +85,7 @@ MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_na
 const MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) const {
   if (values.size() <= kIndexedValues) {
     for (const Value& value : values) {
-      if (AsciiEqualNoCase(value.name, value_name)) return &value;
+      if (Cp932EqualNoCase(value.name, value_name)) return &value;
     }
     return nullptr;
   }
@@ -203,8 +203,7 @@ bool MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
   return true;
 }
 
-bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path,
-                                 std::string_view value_name) {
+bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path, std::string_view value_name) {
   Node* node = Find(root, path);
   return node && node->RemoveValue(value_name);
 }

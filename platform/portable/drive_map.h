@@ -34,9 +34,8 @@ class DriveMap {
 };
 
 // `relative` (UTF-8, '/'-separated) below `base`, with each name that does not exist as written
-// replaced by an entry of its folder that matches it without regard to ASCII case. UTF-8 keeps
-// every byte of a non-ASCII character at 0x80 or above, so folding ASCII bytes folds exactly
-// the single-byte letters, character by character. Names that match nothing stay as they are.
+// replaced by an entry of its folder that matches it as Windows matches names (cp932.h). Names
+// that match nothing stay as they are.
 std::filesystem::path ResolveCase(const std::filesystem::path& base, std::string_view relative);
 
 // True when `candidate` is `root` or lies below it (both absolute and normal).

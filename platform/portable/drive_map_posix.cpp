@@ -3,7 +3,7 @@
 #include <string>
 #include <system_error>
 
-#include "platform/ascii_case.h"
+#include "platform/cp932.h"
 #include "platform/portable/drive_map.h"
 #include "platform/text_encoding.h"
 
@@ -67,11 +67,14 @@ fs::path ResolveCase(const fs::path& base, std::string_view relative) {
     fs::path candidate = current / name;
     if (matching && ::lstat(candidate.c_str(), &st) != 0) {
       matching = false;
+      // Names compare in the tool's code page, where the letters that fold are known.
+      std::optional<std::string> wanted = Utf8ToCp932(name);
       std::error_code ec;
-      for (fs::directory_iterator it(current, ec), last; !ec && it != last; it.increment(ec)) {
-        std::string entry = it->path().filename().string();
-        if (AsciiEqualNoCase(entry, name)) {
-          candidate = current / entry;
+      for (fs::directory_iterator it(current, ec), last; wanted && !ec && it != last;
+           it.increment(ec)) {
+        std::optional<std::string> entry = Utf8ToCp932(it->path().filename().string());
+        if (entry && Cp932EqualNoCase(*entry, *wanted)) {
+          candidate = it->path();
           matching = true;
           break;
         }

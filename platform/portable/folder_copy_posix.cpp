@@ -8,8 +8,8 @@
 #include <memory>
 #include <system_error>
 
-#include "platform/ascii_case.h"
 #include "platform/atomic_file.h"
+#include "platform/cp932.h"
 #include "platform/portable/drive_map.h"
 #include "platform/portable/errno_codes.h"
 #include "platform/portable/folder_copy.h"
@@ -48,11 +48,12 @@ class Walk {
   // The destination's own name for `name`: the entry of that exact name, else one that matches
   // it without regard to ASCII case (which Windows would replace), else `name` itself.
   static std::string NameIn(const fs::path& destination,
-                            const std::map<std::string, std::string, AsciiNoCaseLess>& existing,
+                            const std::map<std::string, std::string, Cp932NoCaseLess>& existing,
                             const std::string& name) {
     struct stat st {};
     if (::lstat((destination / name).c_str(), &st) == 0) return name;
-    auto it = existing.find(name);
+    std::optional<std::string> key = Utf8ToCp932(name);
+    auto it = key ? existing.find(*key) : existing.end();
     return it == existing.end() ? name : it->second;
   }
 
@@ -83,7 +84,7 @@ class Walk {
       return;
     }
     bool destination_ready = false;
-    std::map<std::string, std::string, AsciiNoCaseLess> existing;
+    std::map<std::string, std::string, Cp932NoCaseLess> existing;
     auto prepare_destination = [&]() -> bool {
       if (destination_ready) return true;
       FileResult made = EnsureFolder(destination, tool_destination);
@@ -91,7 +92,8 @@ class Walk {
       RemoveStaleTempFiles(destination);
       for (fs::directory_iterator d(destination, ec), end; !ec && d != end; d.increment(ec)) {
         std::string name = d->path().filename().string();
-        existing.emplace(name, name);
+        // Keyed by the name in the tool's code page, where Windows' case rule applies.
+        if (std::optional<std::string> key = Utf8ToCp932(name)) existing.emplace(*key, name);
       }
       destination_ready = true;
       return true;

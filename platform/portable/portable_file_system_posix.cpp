@@ -17,13 +17,6 @@ namespace fs = std::filesystem;
 namespace kdr {
 namespace {
 
-// The position of the last backslash character of a code page 932 path, or npos. The second
-// byte of a double-byte character may be 0x5C (as in "表", 0x95 0x5C) and is not one.
-size_t LastBackslash(std::string_view path) {
-  std::vector<size_t> found = FindCp932Chars(path, '\\');
-  return found.empty() ? std::string_view::npos : found.back();
-}
-
 // Every folder of `host` exists afterwards, and none is reached through a link that leads out
 // of `drive_root` (when there is one).
 FileResult EnsureFolder(const HostLocation& host, std::string_view tool_path) {
@@ -65,7 +58,7 @@ FileResult PortableFileSystem::CreateFolder(std::string_view path) {
 }
 
 FileResult PortableFileSystem::MakeSurePathExists(std::string_view path) {
-  size_t last = LastBackslash(path);
+  size_t last = FindLastCp932Separator(path);
   // Nothing before the last backslash (or no backslash): nothing to create.
   if (last == std::string_view::npos) return FileResult::Ok();
   std::string_view folder = path.substr(0, last + 1);
@@ -91,11 +84,12 @@ bool PortableFileSystem::IsFolder(std::string_view path) {
 FileResult PortableFileSystem::CopyFolder(std::string_view destination, std::string_view source,
                                           void* /*owner*/, CopyObserver* observer) {
   std::string tool_source(source);
-  if (tool_source.empty() || LastBackslash(tool_source) + 1 != tool_source.size()) {
+  if (tool_source.empty() || FindLastCp932Separator(tool_source) + 1 != tool_source.size()) {
     tool_source.push_back('\\');
   }
   std::string tool_destination(destination);
-  if (tool_destination.empty() || LastBackslash(tool_destination) + 1 != tool_destination.size()) {
+  if (tool_destination.empty() ||
+      FindLastCp932Separator(tool_destination) + 1 != tool_destination.size()) {
     tool_destination.push_back('\\');
   }
   auto refuse = [&](FileResult why) {
@@ -161,7 +155,7 @@ std::optional<std::string> PortableFileSystem::ReadFile(std::string_view path) {
 FileResult PortableFileSystem::WriteFileAtomically(std::string_view path, std::string_view bytes) {
   HostLocation host;
   if (FileResult located = drives_.Locate(path, "CreateFile", &host); !located) return located;
-  if (LastBackslash(path) + 1 == path.size() || host.path.filename().empty()) {
+  if (FindLastCp932Separator(path) + 1 == path.size() || host.path.filename().empty()) {
     return FileResult::Fail(kAccessDenied, "CreateFile", path);
   }
   if (!host.drive_root.empty() && !ResolvesInside(host.path.parent_path(), host.drive_root)) {

@@ -70,7 +70,14 @@ std::optional<std::string> Cp932ToUtf8(std::string_view text) {
 
 std::optional<std::string> Utf8ToCp932(std::string_view text) {
   thread_local const Converter converter("CP932", "UTF-8");
-  return Convert(converter, text);
+  std::optional<std::string> cp932 = Convert(converter, text);
+  // glibc writes some characters as the code of a look-alike (U+00A5 as 0x5C, U+301C as 0x8160,
+  // ...): a best fit that Windows refuses here. Only a conversion that reads back as the same
+  // text is one.
+  if (!cp932 || IsAscii(text)) return cp932;
+  std::optional<std::string> back = Cp932ToUtf8(*cp932);
+  if (!back || *back != text) return std::nullopt;
+  return cp932;
 }
 
 }  // namespace kdr

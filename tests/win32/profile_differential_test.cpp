@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ascii_case.h"
+#include "platform/cp932.h"
 #include "platform/portable/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_profile_file.h"
@@ -101,7 +101,7 @@ class ProfileDifferential : public ::testing::Test {
     while (!trimmed.empty() && trimmed.back() == ' ') trimmed.remove_suffix(1);
     for (size_t at = 0; at < names.size() && names[at] != '\0';) {
       size_t end = names.find('\0', at);
-      if (AsciiEqualNoCase(std::string_view(names).substr(at, end - at), trimmed)) return true;
+      if (Cp932EqualNoCase(std::string_view(names).substr(at, end - at), trimmed)) return true;
       at = end + 1;
     }
     return false;
