@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "core/edition.h"
@@ -14,6 +15,15 @@ inline constexpr std::string_view kNotMigratedMessage =
 inline constexpr std::string_view kFolderTooLongMessage =
     "このプログラムを置いたフォルダのパスが長すぎるため、情報の収集と移行ができません。"
     "短いパスのフォルダ（例: C:\\kdr4tose）に移してから実行してください。";
+
+// Shown right after an edition's own message when some of its data files could not be copied.
+inline std::string NotCopiedMessage(size_t count) {
+  return "コピーできなかったファイルが" + std::to_string(count) +
+         "件あります。詳細はkdr4env\\kdr4tose.logを参照してください。";
+}
+
+// The work folder's log, which both programs append to (its name is in the message above).
+inline constexpr std::string_view kWorkLogName = "kdr4tose.log";
 
 constexpr std::string_view CollectedMessage(Edition edition) {
   switch (edition) {

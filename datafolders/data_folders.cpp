@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "datafolders/data_path.h"
 #include "platform/text_encoding.h"
 
 namespace kdr {
@@ -38,6 +39,12 @@ std::optional<std::string> ReadPathValue(DataFolderContext& ctx, std::string_vie
     return std::nullopt;
   }
   data.resize(data.find('\0') == std::string::npos ? data.size() : data.find('\0'));
+  if (std::optional<std::string> problem = DataPathProblem(data)) {
+    ctx.log.Skipped(std::string(value_name) + " of " + Cp932ForDisplay(key_path) + " = " +
+                        Cp932ForDisplay(data),
+                    *problem);
+    return std::nullopt;
+  }
   ctx.log.Done(std::string(value_name) + " of " + Cp932ForDisplay(key_path) + " = " +
                Cp932ForDisplay(data));
   return data;
@@ -62,9 +69,9 @@ bool ValueFits(DataFolderContext& ctx, std::string_view value, std::span<const C
                size_t extra, std::string_view value_name) {
   for (const CopyPair& pair : pairs) {
     if (InData(value, pair).size() + extra > ctx.max_path) {
-      ctx.log.Skipped(std::string(value_name) + " = " + Cp932ForDisplay(value),
-                      "too long for the platform's " + std::to_string(ctx.max_path) +
-                          "-character paths");
+      ctx.log.Skipped(
+          std::string(value_name) + " = " + Cp932ForDisplay(value),
+          "too long for the platform's " + std::to_string(ctx.max_path) + "-character paths");
       return false;
     }
   }
@@ -90,6 +97,23 @@ bool CollectOneValue(DataFolderContext& ctx, Edition edition, std::string_view k
   return true;
 }
 
+// Passes each item on, counting those not copied.
+class CountingObserver : public CopyObserver {
+ public:
+  explicit CountingObserver(CopyObserver* next) : next_(next) {}
+  void FileCopied(std::string_view path, uint64_t bytes) override {
+    if (next_) next_->FileCopied(path, bytes);
+  }
+  void CopyFailed(std::string_view path, const FileResult& error) override {
+    ++failures;
+    if (next_) next_->CopyFailed(path, error);
+  }
+  int failures = 0;
+
+ private:
+  CopyObserver* next_;
+};
+
 enum class OnMakeSureFailure { kCopyAnyway, kStop };
 
 // Make sure of each destination below `value`, then copy into it. False when a make-sure step
@@ -98,8 +122,8 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
                   std::span<const CopyPair> pairs, OnMakeSureFailure rule) {
   for (const CopyPair& pair : pairs) {
     std::string destination = InData(value, pair);
-    if (!ctx.files.MakeSurePathExists(destination)) {
-      ctx.log.Skipped("folder " + Cp932ForDisplay(destination), "could not be created");
+    if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) {
+      ctx.log.Skipped("folder " + Cp932ForDisplay(destination), Describe(made));
       if (rule == OnMakeSureFailure::kStop) return false;
     }
     CopyFolderContents(ctx, destination, InWork(ctx, edition, pair));
@@ -129,9 +153,27 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     ctx.log.Skipped(what, "a path is too long for the platform");
     return false;
   }
-  int result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, ctx.copy_observer);
-  if (result != 0) {
-    ctx.log.Skipped(what, "the copy failed (" + std::to_string(result) + ")");
+  CountingObserver observer(ctx.copy_observer);
+  auto refuse = [&](const FileResult& why) {
+    observer.CopyFailed(source, why);
+    ctx.log.Skipped(what, Describe(why));
+    return false;
+  };
+  // A copy into itself (the program placed inside a data folder) would grow without end.
+  if (FoldersOverlap(destination, source)) {
+    return refuse(
+        FileResult::Fail(kInvalidParam, "CopyFolder (one folder inside the other)", destination));
+  }
+  // The destination first, on every platform: Wine's shell copy of a single file into a
+  // missing folder fails with 1223 where Windows creates it.
+  if (!ctx.files.IsFolder(destination)) {
+    if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) return refuse(made);
+  }
+  FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, &observer);
+  // A failed copy that named no item still lost something: the folder counts as one.
+  if (!result && observer.failures == 0) return refuse(result);
+  if (!result || observer.failures != 0) {
+    ctx.log.Skipped(what, std::to_string(observer.failures) + " item(s) not copied");
     return false;
   }
   ctx.log.Done(what);
@@ -156,42 +198,41 @@ bool CollectPersonalData(DataFolderContext& ctx) {
 }
 
 bool CollectClientData(DataFolderContext& ctx) {
-  return CollectOneValue(ctx, Edition::kClient, "Software\\VTQ\\Kodrel\\Client\\Client",
-                         "PRV_PATH", kPrivatePairs);
+  return CollectOneValue(ctx, Edition::kClient, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+                         kPrivatePairs);
 }
 
 bool CollectServerData(DataFolderContext& ctx) {
   // The Server edition's value lies below the Client branch.
-  return CollectOneValue(ctx, Edition::kServer, "Software\\VTQ\\Kodrel\\Client\\Server",
-                         "PUB_PATH", kPublicPairs);
+  return CollectOneValue(ctx, Edition::kServer, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
+                         kPublicPairs);
 }
 
 bool MigratePersonalData(DataFolderContext& ctx) {
-  std::optional<std::string> private_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH", kPrivatePairs);
+  std::optional<std::string> private_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH", kPrivatePairs);
   if (!private_path) return false;
   MigratePairs(ctx, Edition::kPersonal, *private_path, kPrivatePairs,
                OnMakeSureFailure::kCopyAnyway);
   // The private folders stay copied even when the public value is missing.
-  std::optional<std::string> public_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH", kPublicPairs);
+  std::optional<std::string> public_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH", kPublicPairs);
   if (!public_path) return false;
-  MigratePairs(ctx, Edition::kPersonal, *public_path, kPublicPairs,
-               OnMakeSureFailure::kCopyAnyway);
+  MigratePairs(ctx, Edition::kPersonal, *public_path, kPublicPairs, OnMakeSureFailure::kCopyAnyway);
   return true;
 }
 
 bool MigrateClientData(DataFolderContext& ctx) {
-  std::optional<std::string> private_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH", kPrivatePairs);
+  std::optional<std::string> private_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH", kPrivatePairs);
   if (!private_path) return false;
   return MigratePairs(ctx, Edition::kClient, *private_path, kPrivatePairs,
                       OnMakeSureFailure::kStop);
 }
 
 bool MigrateServerData(DataFolderContext& ctx) {
-  std::optional<std::string> public_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH", kPublicPairs);
+  std::optional<std::string> public_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH", kPublicPairs);
   if (!public_path) return false;
   MigratePairs(ctx, Edition::kServer, *public_path, kPublicPairs, OnMakeSureFailure::kCopyAnyway);
   return true;

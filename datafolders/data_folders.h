@@ -18,7 +18,7 @@ struct DataFolderContext {
   FileSystem& files;
   const WorkPaths& paths;
   ActivityLog& log;
-  CopyObserver* copy_observer;  // may be null
+  CopyObserver* copy_observer;  // told of every item copied or not (may be null)
   void* copy_owner;             // the window that owns the platform copy's own messages
   std::function<void(std::string_view)> show_message;
   size_t max_path;  // the longest path, terminators included, that the file calls accept
@@ -38,9 +38,10 @@ bool MigratePersonalData(DataFolderContext& ctx);
 bool MigrateClientData(DataFolderContext& ctx);
 bool MigrateServerData(DataFolderContext& ctx);
 
-// Copies every entry of folder `source` into folder `destination` (both end with a backslash).
-// False when the source is not an existing folder, a path is too long for the platform, or the
-// copy fails.
+// Copies every entry of folder `source` into folder `destination` (both end with a backslash),
+// creating the destination first. False when the source is not an existing folder, a path is
+// too long for the platform, one folder lies inside the other, or the copy fails; each item
+// not copied is told to the copy observer (a folder whose copy was refused counts as one).
 bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
                         std::string_view source);
 

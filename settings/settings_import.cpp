@@ -130,6 +130,12 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
     return;
   }
   what += Cp932ForDisplay(parsed.name);
+  // Where the new product keeps its data belongs to its installation: a settings file (which
+  // whoever can write the work folder can change) never picks where Migrate copies to.
+  if (Cp932EqualNoCase(parsed.name, "PRV_PATH") || Cp932EqualNoCase(parsed.name, "PUB_PATH")) {
+    log_.Skipped(what, "a data path of KodrelSE's installation; never imported");
+    return;
+  }
   std::string data;
   uint32_t type = 0;
   if (parsed.type == 1) {

@@ -165,8 +165,18 @@ class World {
       dlg.OnMigrate();
     }
     EXPECT_TRUE(view.exit_enabled);
+    last_run = dlg.last_run();
     return view.messages;
   }
+
+  // The work folder's log, which each run appends to.
+  std::string WorkLog() {
+    std::ifstream in(host_ / "c" / "tool" / "kdr4env" / "kdr4tose.log", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  RunSummary last_run;
 
   std::string SettingsFile(Edition e) {
     const char* name = e == Edition::kPersonal ? "personal"
@@ -188,7 +198,12 @@ class World {
     return DumpTree(registry_, RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE");
   }
   std::map<std::string, std::string> OldData() { return Snapshot(host_ / "c" / "old"); }
-  std::map<std::string, std::string> WorkTree() { return Snapshot(host_ / "c" / "tool"); }
+  // The work tree without its log, which every run adds to.
+  std::map<std::string, std::string> WorkTree() {
+    auto tree = Snapshot(host_ / "c" / "tool");
+    tree.erase("kdr4env/kdr4tose.log");
+    return tree;
+  }
   std::map<std::string, std::string> NewData() { return Snapshot(host_ / "c" / "se"); }
 
  private:
@@ -204,6 +219,22 @@ bool InPhaseOf(const std::string& failed, const char* command, Edition e) {
 // The call after `failed` in the fault-free trace, or empty.
 std::string NextInTrace(const std::vector<std::string>& trace, uint64_t k) {
   return k < trace.size() ? trace[k] : std::string();
+}
+
+bool IsCopy(const std::string& call) { return call.find("|copy ") != std::string::npos; }
+
+// A copy that failed is visible: the edition failed (the console's exit code), its list of
+// files not copied names the folder (the console's standard error), and the log says so.
+void ExpectCopyFailureVisible(World& w, const std::string& failed, const char* command) {
+  if (!IsCopy(failed)) return;
+  for (Edition e : kEditions) {
+    if (!InPhaseOf(failed, command, e)) continue;
+    EXPECT_TRUE(HasEdition(w.last_run.failed, e)) << EditionName(e);
+    const auto& not_copied = w.last_run.Copies(e).not_copied;
+    ASSERT_EQ(1u, not_copied.size());
+    EXPECT_EQ(failed.substr(failed.find("|copy ") + 6), not_copied[0].source);
+    EXPECT_NE(std::string::npos, w.WorkLog().find("FAIL\t" + not_copied[0].source + "\t"));
+  }
 }
 
 // A failed read of a data path value: the query itself, or the open right before it.
@@ -276,8 +307,12 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
         want.emplace_back(kPathReadFailedMessage);
       }
       want.emplace_back(CollectedMessage(e));
+      if (!failed.empty() && InPhaseOf(failed, "collect", e) && IsCopy(failed)) {
+        want.push_back(NotCopiedMessage(1));
+      }
     }
     EXPECT_EQ(messages, want);
+    ExpectCopyFailureVisible(w, failed, "collect");
 
     EXPECT_EQ(w.OldBranch(), old_branch);
     EXPECT_EQ(w.OldData(), old_data);
@@ -352,18 +387,24 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
     // attempted decides whether a Server that is not there shows the not-migrated message.
     std::vector<std::string> want;
     bool flag = false;
+    auto copy_failed = [&](Edition e) {
+      return !failed.empty() && InPhaseOf(failed, "migrate", e) && IsCopy(failed);
+    };
     for (Edition e : {Edition::kPersonal, Edition::kClient}) {
       if (IsDecidingMarkerOpen(failed, NextInTrace(trace, k), NewMarkerKey(e))) continue;
       flag = ok[e];
       if (ok[e]) want.emplace_back(MigratedMessage(e));
+      if (copy_failed(e)) want.push_back(NotCopiedMessage(1));
     }
     if (!IsDecidingMarkerOpen(failed, NextInTrace(trace, k), NewMarkerKey(Edition::kServer))) {
       want.emplace_back(ok[Edition::kServer] ? MigratedMessage(Edition::kServer)
                                              : kNotMigratedMessage);
+      if (copy_failed(Edition::kServer)) want.push_back(NotCopiedMessage(1));
     } else if (!flag) {
       want.emplace_back(kNotMigratedMessage);
     }
     EXPECT_EQ(messages, want);
+    ExpectCopyFailureVisible(w, failed, "migrate");
 
     EXPECT_EQ(w.OldBranch(), old_branch);
     EXPECT_EQ(w.OldData(), old_data);
