@@ -36,8 +36,7 @@ void CMigrateDlg::RefreshButtons() {
   EditionCode collected = DetectCollectedEditions();
   // Without usable work paths neither command can do anything.
   view_.EnableControl(kCollectButton, paths_valid_ && old_code != 0);
-  view_.EnableControl(kMigrateButton, paths_valid_ && new_code != 0 && collected != 0 &&
-                                          (new_code & collected) != 0);
+  view_.EnableControl(kMigrateButton, paths_valid_ && SharesAnEdition(new_code, collected));
 }
 
 DataFolderContext CMigrateDlg::DataContext() {
@@ -57,21 +56,8 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   MakeEditionFolders(services_.files, paths_, edition);
   ExportContext exports{services_.registry, services_.profiles, log_};
   DataFolderContext data = DataContext();
-  bool ok = true;
-  switch (edition) {
-    case Edition::kPersonal:
-      ok = ExportPersonalSettings(exports, paths_);
-      ok = CollectPersonalData(data) && ok;
-      break;
-    case Edition::kClient:
-      ok = ExportClientSettings(exports, paths_);
-      ok = CollectClientData(data) && ok;
-      break;
-    case Edition::kServer:
-      ok = ExportServerSettings(exports, paths_);
-      ok = CollectServerData(data) && ok;
-      break;
-  }
+  bool ok = ExportEditionSettings(exports, paths_, edition);
+  ok = CollectEditionData(data, edition) && ok;
   if (!ok) last_run_.failed += EditionWeight(edition);
   ShowMessage(CollectedMessage(edition));
 }
@@ -93,20 +79,13 @@ void CMigrateDlg::EndCommand() {
 void CMigrateDlg::OnCollect() {
   if (BeginCommand()) {
     EditionCode code = DetectOldEditions();
-    bool shown = false;
-    if (HasEdition(code, Edition::kPersonal)) {
-      CollectEdition(Edition::kPersonal);
-      shown = true;
+    bool collected_any = false;
+    for (Edition edition : kAllEditions) {
+      if (!HasEdition(code, edition)) continue;
+      CollectEdition(edition);
+      collected_any = true;
     }
-    if (HasEdition(code, Edition::kClient)) {
-      CollectEdition(Edition::kClient);
-      shown = true;
-    }
-    if (HasEdition(code, Edition::kServer)) {
-      CollectEdition(Edition::kServer);
-    } else if (!shown) {
-      ShowMessage(kNothingToCollectMessage);
-    }
+    if (!collected_any) ShowMessage(kNothingToCollectMessage);
   }
   EndCommand();
 }
@@ -117,18 +96,7 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
   SettingsImporter importer(services_.registry, services_.profiles, log_);
   importer.ImportSettingsFile(paths_.SettingsFile(edition));
   DataFolderContext data = DataContext();
-  bool ok = false;
-  switch (edition) {
-    case Edition::kPersonal:
-      ok = MigratePersonalData(data);
-      break;
-    case Edition::kClient:
-      ok = MigrateClientData(data);
-      break;
-    case Edition::kServer:
-      ok = MigrateServerData(data);
-      break;
-  }
+  bool ok = MigrateEditionData(data, edition);
   if (!ok) last_run_.failed += EditionWeight(edition);
   return ok;
 }
@@ -137,26 +105,14 @@ void CMigrateDlg::OnMigrate() {
   if (BeginCommand()) {
     EditionCode new_code = DetectNewEditions();
     EditionCode collected = DetectCollectedEditions();
-    auto shared = [&](Edition e) { return HasEdition(new_code, e) && HasEdition(collected, e); };
-    // `flag` holds the outcome of the last of Personal and Client that was attempted.
-    bool flag = false;
-    if (shared(Edition::kPersonal)) {
-      flag = MigrateEdition(Edition::kPersonal);
-      if (flag) ShowMessage(MigratedMessage(Edition::kPersonal));
+    // Only the last edition migrated decides whether the failure message is shown.
+    bool last_ok = false;
+    for (Edition edition : kAllEditions) {
+      if (!HasEdition(new_code, edition) || !HasEdition(collected, edition)) continue;
+      last_ok = MigrateEdition(edition);
+      if (last_ok) ShowMessage(MigratedMessage(edition));
     }
-    if (shared(Edition::kClient)) {
-      flag = MigrateEdition(Edition::kClient);
-      if (flag) ShowMessage(MigratedMessage(Edition::kClient));
-    }
-    if (shared(Edition::kServer)) {
-      if (MigrateEdition(Edition::kServer)) {
-        ShowMessage(MigratedMessage(Edition::kServer));
-      } else {
-        ShowMessage(kNotMigratedMessage);
-      }
-    } else if (!flag) {
-      ShowMessage(kNotMigratedMessage);
-    }
+    if (!last_ok) ShowMessage(kNotMigratedMessage);
   }
   EndCommand();
 }

@@ -19,8 +19,8 @@ struct Services {
   Registry& registry;
   FileSystem& files;
   ProfileFile& profiles;
-  size_t max_path = 260;  // the longest path, terminators included, the file calls accept
-  ActivityLog* log = nullptr;            // optional
+  size_t max_path = 260;       // the longest path, terminators included, the file calls accept
+  ActivityLog* log = nullptr;  // optional
   CopyObserver* copy_observer = nullptr;  // optional
 };
 

@@ -20,6 +20,7 @@ struct ExportContext {
 
 // The edition's export list into its settings file, then the file written out. False when the
 // file could not be written (the window tool does not look at this).
+bool ExportEditionSettings(ExportContext& ctx, const WorkPaths& paths, Edition edition);
 bool ExportPersonalSettings(ExportContext& ctx, const WorkPaths& paths);
 bool ExportClientSettings(ExportContext& ctx, const WorkPaths& paths);
 bool ExportServerSettings(ExportContext& ctx, const WorkPaths& paths);
