@@ -63,7 +63,7 @@ bool SettingsImporter::MappedKeyFor(std::string_view section_name, std::string* 
   return true;
 }
 
-int SettingsImporter::ImportSettingsFile(std::string_view file) {
+void SettingsImporter::ImportSettingsFile(std::string_view file) {
   std::string names = profiles_.ReadSectionNames(file);
   std::string entries;
   std::optional<std::string_view> section = sections_.Start(names);
@@ -86,55 +86,53 @@ int SettingsImporter::ImportSettingsFile(std::string_view file) {
     }
     section = sections_.NextListItem();
   }
-  return 1;
 }
 
-int SettingsImporter::CreateMappedKey(std::string_view section_name) {
+void SettingsImporter::CreateMappedKey(std::string_view section_name) {
   std::string mapped;
-  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/true)) return 1;
+  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/true)) return;
   RegistryKeyPtr key;
   if (registry_.CreateKey(RootKey::kCurrentUser, mapped, &key) == kOk) {
     log_.Done("key " + Cp932ForDisplay(mapped));
   } else {
     log_.Skipped("key " + Cp932ForDisplay(mapped), "could not be created");
   }
-  return 1;
 }
 
-int SettingsImporter::ImportEntry(std::string_view section_name, std::string_view entry) {
+void SettingsImporter::ImportEntry(std::string_view section_name, std::string_view entry) {
   std::string mapped;
-  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) return 1;
+  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) return;
   ParsedEntry parsed;
   ParseResult result = ParseEntry(entry, &parsed);
   std::string what = "entry " + Cp932ForDisplay(mapped) + ": ";
   if (result != ParseResult::kOk) {
     // The entry may hold a credential in the clear; name only what precedes the "=".
     log_.Skipped(what + Cp932ForDisplay(entry.substr(0, entry.find('='))), ParseFailure(result));
-    return 1;
+    return;
   }
   what += Cp932ForDisplay(parsed.name);
   std::string data;
   uint32_t type = 0;
-  if (parsed.type == 1) {
+  if (parsed.type == kRegSz) {
     if (IsCredentialName(parsed.name) && !HexDecodeInPlace(parsed.data)) {
       log_.Skipped(what, "credential text is not hex-encoded");
-      return 1;
+      return;
     }
     type = kRegSz;
     // Stored with its terminator; a text ends at its first zero byte.
     data = parsed.data.substr(0, parsed.data.find('\0'));
     data.push_back('\0');
-  } else if (parsed.type == 4) {
+  } else if (parsed.type == kRegDword) {
     type = kRegDword;
     data = parsed.data;
   } else {
     log_.Skipped(what, "type " + std::to_string(parsed.type) + " is not imported");
-    return 1;
+    return;
   }
   RegistryKeyPtr key;
   if (registry_.OpenKey(RootKey::kCurrentUser, mapped, kKeySetValue, &key) != kOk) {
     log_.Skipped(what, "its key could not be opened");
-    return 1;
+    return;
   }
   if (key->SetValue(parsed.name, type, data) == kOk) {
     std::string shown = IsCredentialName(parsed.name) && type == kRegSz
@@ -144,7 +142,6 @@ int SettingsImporter::ImportEntry(std::string_view section_name, std::string_vie
   } else {
     log_.Skipped(what, "the registry refused the value");
   }
-  return 1;
 }
 
 }  // namespace kdr

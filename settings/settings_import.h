@@ -30,14 +30,14 @@ class SettingsImporter {
       : registry_(registry), profiles_(profiles), log_(log) {}
 
   // Imports one settings file: every section in file order, its key created, its entries of
-  // type 1 (text) and 4 (double word) written. Returns 1; nothing is reported to the user.
-  int ImportSettingsFile(std::string_view file);
+  // type 1 (text) and 4 (double word) written. Nothing is reported to the user.
+  void ImportSettingsFile(std::string_view file);
 
-  // Creates the mapped key of a section. Returns 1.
-  int CreateMappedKey(std::string_view section_name);
+  // Creates the mapped key of a section.
+  void CreateMappedKey(std::string_view section_name);
 
-  // Writes one "name=type:data" entry into the section's mapped key. Returns 1.
-  int ImportEntry(std::string_view section_name, std::string_view entry);
+  // Writes one "name=type:data" entry into the section's mapped key.
+  void ImportEntry(std::string_view section_name, std::string_view entry);
 
  private:
   // The mapped key of a section when it may be written, else empty (with the reason logged).

@@ -120,11 +120,11 @@ TEST_P(FlowTest, ClientRoadFromCollectToMigrate) {
   const std::string file = work + "\\kdr4reg.fil";
   const std::string k = "Software\\VTQ\\Kodrel\\Client";
   // Pre-order, subkeys in case-insensitive order, single values in their key's section.
-  EXPECT_EQ((Messages{k + "\\AppInfo", k + "\\AppInfo\\a", k + "\\AppInfo\\a\\C",
-                      k + "\\AppInfo\\B", k + "\\Client", k + "\\Client\\Current",
-                      k + "\\Client\\Info", k + "\\Client\\MAX", k + "\\Common",
-                      k + "\\Common\\MAX", k + "\\Common\\Rdb"}),
-            SectionNames(file));
+  EXPECT_EQ(
+      (Messages{k + "\\AppInfo", k + "\\AppInfo\\a", k + "\\AppInfo\\a\\C", k + "\\AppInfo\\B",
+                k + "\\Client", k + "\\Client\\Current", k + "\\Client\\Info", k + "\\Client\\MAX",
+                k + "\\Common", k + "\\Common\\MAX", k + "\\Common\\Rdb"}),
+      SectionNames(file));
   EXPECT_EQ(Messages{"DB_PASS=1:736563726574"}, Section(k + "\\AppInfo\\a\\C", file));
   EXPECT_EQ(Messages{"Host=1:srv:01"}, Section(k + "\\Client", file));
   EXPECT_EQ(Messages{"Mode=4:78563412"}, Section(k + "\\Client\\Current", file));
@@ -163,15 +163,16 @@ TEST_P(FlowTest, ClientRoadFromCollectToMigrate) {
       n + "\\Client\\Info|prvsave|1|6b65707400",
       n + "\\Client\\MAX",
       n + "\\Client|Host|1|7372763a303100",
-      n + "\\Client|PRV_PATH|1|" + [&] {
-        std::string hex;
-        char pair[3];
-        for (char c : base_ + "\\new\\prv\\") {
-          std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
-          hex += pair;
-        }
-        return hex + "00";
-      }(),
+      n + "\\Client|PRV_PATH|1|" +
+          [&] {
+            std::string hex;
+            char pair[3];
+            for (char c : base_ + "\\new\\prv\\") {
+              std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
+              hex += pair;
+            }
+            return hex + "00";
+          }(),
       n + "\\Common",
       n + "\\Common\\MAX",
       n + "\\Common\\Rdb",
@@ -198,7 +199,8 @@ TEST_P(FlowTest, CollectMessagesFollowTheInstalledEditions) {
             base_ + "\\p\\");
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
             base_ + "\\s\\");
-  Messages both = {"Kodrel4 Personalの情報を収集しました。", "Kodrel4 Serverの情報を収集しました。"};
+  Messages both = {"Kodrel4 Personalの情報を収集しました。",
+                   "Kodrel4 Serverの情報を収集しました。"};
   EXPECT_EQ(both, Collect());
   // A second run writes into the existing tree and says the same.
   EXPECT_EQ(both, Collect());
@@ -208,13 +210,13 @@ TEST_P(FlowTest, CollectMessagesFollowTheInstalledEditions) {
 TEST_P(FlowTest, CollectWithoutDataPathShowsPathMessageFirst) {
   InstallOld(Edition::kClient);
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "Host", "h");
-  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
-            Collect());
+  EXPECT_EQ(
+      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
+      Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
   // The settings were still collected.
-  EXPECT_EQ(Messages{"Host=1:h"},
-            Section("Software\\VTQ\\Kodrel\\Client\\Client",
-                    base_ + "\\tool\\kdr4env\\client\\kdr4reg.fil"));
+  EXPECT_EQ(Messages{"Host=1:h"}, Section("Software\\VTQ\\Kodrel\\Client\\Client",
+                                          base_ + "\\tool\\kdr4env\\client\\kdr4reg.fil"));
 }
 
 TEST_P(FlowTest, PersonalWithoutPublicPathCopiesNothing) {
@@ -222,9 +224,9 @@ TEST_P(FlowTest, PersonalWithoutPublicPathCopiesNothing) {
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\Client", "PRV_PATH",
             base_ + "\\p\\");
   Put(base_ + "\\p\\DDBVID\\a.dat", "A");
-  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。",
-                      "Kodrel4 Personalの情報を収集しました。"}),
-            Collect());
+  EXPECT_EQ(
+      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Personalの情報を収集しました。"}),
+      Collect());
   EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\personal\\DDBVID\\a.dat"));
   EXPECT_TRUE(fs().IsFolder(base_ + "\\tool\\kdr4env\\personal\\DDBVID"));
 }
@@ -262,8 +264,9 @@ TEST_P(FlowTest, TooLongDataPathIsReportedNotCut) {
   std::string long_path = base_ + "\\" + std::string(250 - base_.size(), 'a') + "\\";
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
             long_path);
-  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
-            Collect());
+  EXPECT_EQ(
+      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
+      Collect());
 }
 
 TEST_P(FlowTest, TooLongNewDataPathFailsTheEditionWithoutCopying) {
@@ -309,8 +312,8 @@ TEST_P(FlowTest, MigrateMessagesForEveryCombinationOfOutcomes) {
   for (Outcome p : all) {
     for (Outcome c : all) {
       for (Outcome s : all) {
-        SCOPED_TRACE(::testing::Message() << "personal " << int(p) << " client " << int(c)
-                                          << " server " << int(s));
+        SCOPED_TRACE(::testing::Message()
+                     << "personal " << int(p) << " client " << int(c) << " server " << int(s));
         // A fresh world for every combination.
         world_ = GetParam()();
         base_ = world_->Base();
@@ -322,8 +325,8 @@ TEST_P(FlowTest, MigrateMessagesForEveryCombinationOfOutcomes) {
         auto prepare = [&](Edition e, Outcome o) {
           if (o == Outcome::kNotShared) return;
           InstallNew(e);
-          ASSERT_TRUE(fs().MakeSurePathExists(root + "\\" + std::string(EditionFolderName(e)) +
-                                              "\\"));
+          ASSERT_TRUE(
+              fs().MakeSurePathExists(root + "\\" + std::string(EditionFolderName(e)) + "\\"));
           if (o == Outcome::kFails) return;  // no data path values: the data step fails
           const std::string dest = base_ + "\\new\\" + std::string(EditionFolderName(e)) + "\\";
           switch (e) {

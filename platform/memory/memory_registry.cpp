@@ -1,8 +1,8 @@
 #include "platform/memory/memory_registry.h"
 
-#include "platform/cp932.h"
-
 #include <utility>
+
+#include "platform/cp932.h"
 
 namespace kdr {
 namespace {
@@ -203,8 +203,7 @@ bool MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
   return true;
 }
 
-bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path,
-                                 std::string_view value_name) {
+bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path, std::string_view value_name) {
   Node* node = Find(root, path);
   return node && node->RemoveValue(value_name);
 }

@@ -27,7 +27,7 @@ class MemoryRegistry : public Registry {
     // Name -> position in values; built only for keys with many values, since most keys hold a
     // few and a map node per value would double the memory of a large store.
     std::map<std::string, size_t, Cp932NoCaseLess> value_index;
-    bool denied = false;        // opening fails with kAccessDenied (for tests)
+    bool denied = false;  // opening fails with kAccessDenied (for tests)
 
     Value* FindValue(std::string_view value_name);
     const Value* FindValue(std::string_view value_name) const;
@@ -39,8 +39,9 @@ class MemoryRegistry : public Registry {
 
   MemoryRegistry();
 
+  using Registry::OpenKey;
   Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                 RegistryView view = RegistryView::kDefault) override;
+                 RegistryView view) override;
   Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
 
   // Direct access for loading, saving and inspecting a store (not part of the interface).
