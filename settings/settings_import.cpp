@@ -63,45 +63,64 @@ bool SettingsImporter::MappedKeyFor(std::string_view section_name, std::string* 
   return true;
 }
 
-void SettingsImporter::ImportSettingsFile(std::string_view file) {
+int SettingsImporter::ImportSettingsFile(std::string_view file) {
+  // One look at the file on disk for the whole import, not one per section read.
+  ProfileFileHold hold(profiles_, file);
   std::string names = profiles_.ReadSectionNames(file);
   std::string entries;
   std::optional<std::string_view> section = sections_.Start(names);
   // An empty list (missing file, or no section) creates and writes nothing.
   if (section->empty()) section.reset();
+  std::string mapped;
   while (section) {
     std::string section_name(*section);
-    CreateMappedKey(section_name);
-    std::string mapped;
+    // The created key stays open for the section's entries rather than being opened by its
+    // path for each of them: the same values reach the same keys in the same order.
+    RegistryKeyPtr key;
+    CreateMappedKey(section_name, &key);
     // Entries of a section that may not be written are not even read.
     if (MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) {
       entries = profiles_.ReadSection(section_name, file);
       if (!entries.empty() && entries[0] != '\0') {
         std::optional<std::string_view> entry = entries_.Start(entries);
         while (entry) {
-          ImportEntry(section_name, *entry);
+          ImportEntryInto(mapped, key.get(), *entry);
           entry = entries_.NextListItem();
         }
       }
     }
     section = sections_.NextListItem();
   }
+  return 1;
 }
 
-void SettingsImporter::CreateMappedKey(std::string_view section_name) {
+int SettingsImporter::CreateMappedKey(std::string_view section_name) {
+  RegistryKeyPtr key;
+  CreateMappedKey(section_name, &key);
+  return 1;
+}
+
+void SettingsImporter::CreateMappedKey(std::string_view section_name, RegistryKeyPtr* created) {
   std::string mapped;
   if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/true)) return;
-  RegistryKeyPtr key;
-  if (registry_.CreateKey(RootKey::kCurrentUser, mapped, &key) == kOk) {
+  if (registry_.CreateKey(RootKey::kCurrentUser, mapped, created) == kOk) {
     log_.Done("key " + Cp932ForDisplay(mapped));
   } else {
+    created->reset();
     log_.Skipped("key " + Cp932ForDisplay(mapped), "could not be created");
   }
 }
 
-void SettingsImporter::ImportEntry(std::string_view section_name, std::string_view entry) {
+int SettingsImporter::ImportEntry(std::string_view section_name, std::string_view entry) {
   std::string mapped;
-  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) return;
+  if (MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) {
+    ImportEntryInto(mapped, nullptr, entry);
+  }
+  return 1;
+}
+
+void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* held,
+                                       std::string_view entry) {
   ParsedEntry parsed;
   ParseResult result = ParseEntry(entry, &parsed);
   std::string what = "entry " + Cp932ForDisplay(mapped) + ": ";
@@ -129,12 +148,18 @@ void SettingsImporter::ImportEntry(std::string_view section_name, std::string_vi
     log_.Skipped(what, "type " + std::to_string(parsed.type) + " is not imported");
     return;
   }
-  RegistryKeyPtr key;
-  if (registry_.OpenKey(RootKey::kCurrentUser, mapped, kKeySetValue, &key) != kOk) {
-    log_.Skipped(what, "its key could not be opened");
-    return;
+  // A refusal through the held key is not taken as final: the key opened by its path for
+  // setting values (which is what the held key stands in for) decides, and names the failure.
+  bool written = held != nullptr && held->SetValue(parsed.name, type, data) == kOk;
+  if (!written) {
+    RegistryKeyPtr key;
+    if (registry_.OpenKey(RootKey::kCurrentUser, mapped, kKeySetValue, &key) != kOk) {
+      log_.Skipped(what, "its key could not be opened");
+      return;
+    }
+    written = key->SetValue(parsed.name, type, data) == kOk;
   }
-  if (key->SetValue(parsed.name, type, data) == kOk) {
+  if (written) {
     std::string shown = IsCredentialName(parsed.name) && type == kRegSz
                             ? std::string("(credential, hidden)")
                             : Cp932ForDisplay(entry.substr(entry.find('=') + 1));

@@ -30,18 +30,23 @@ class SettingsImporter {
       : registry_(registry), profiles_(profiles), log_(log) {}
 
   // Imports one settings file: every section in file order, its key created, its entries of
-  // type 1 (text) and 4 (double word) written. Nothing is reported to the user.
-  void ImportSettingsFile(std::string_view file);
+  // type 1 (text) and 4 (double word) written. Returns 1; nothing is reported to the user.
+  int ImportSettingsFile(std::string_view file);
 
-  // Creates the mapped key of a section.
-  void CreateMappedKey(std::string_view section_name);
+  // Creates the mapped key of a section. Returns 1.
+  int CreateMappedKey(std::string_view section_name);
 
-  // Writes one "name=type:data" entry into the section's mapped key.
-  void ImportEntry(std::string_view section_name, std::string_view entry);
+  // Writes one "name=type:data" entry into the section's mapped key. Returns 1.
+  int ImportEntry(std::string_view section_name, std::string_view entry);
 
  private:
   // The mapped key of a section when it may be written, else empty (with the reason logged).
   bool MappedKeyFor(std::string_view section_name, std::string* mapped, bool log_reason);
+  // CreateMappedKey, handing back the created key (null when none was).
+  void CreateMappedKey(std::string_view section_name, RegistryKeyPtr* created);
+  // ImportEntry into the mapped key `mapped`, through `held` when it is open (else, or when
+  // it refuses the value, the key is opened by its path as ImportEntry does).
+  void ImportEntryInto(const std::string& mapped, RegistryKey* held, std::string_view entry);
 
   Registry& registry_;
   ProfileFile& profiles_;
