@@ -75,8 +75,7 @@ void CMigrateDlg::RefreshButtons() {
   EditionCode collected = DetectCollectedEditions();
   // Without usable work paths neither command can do anything.
   view_.EnableControl(kCollectButton, paths_valid_ && old_code != 0);
-  view_.EnableControl(kMigrateButton, paths_valid_ && new_code != 0 && collected != 0 &&
-                                          (new_code & collected) != 0);
+  view_.EnableControl(kMigrateButton, paths_valid_ && SharesAnEdition(new_code, collected));
 }
 
 DataFolderContext CMigrateDlg::DataContext(CopyObserver* recorder) {
@@ -97,21 +96,8 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   ExportContext exports{services_.registry, services_.profiles, log_};
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
   DataFolderContext data = DataContext(&recorder);
-  bool ok = true;
-  switch (edition) {
-    case Edition::kPersonal:
-      ok = ExportPersonalSettings(exports, paths_);
-      ok = CollectPersonalData(data) && ok;
-      break;
-    case Edition::kClient:
-      ok = ExportClientSettings(exports, paths_);
-      ok = CollectClientData(data) && ok;
-      break;
-    case Edition::kServer:
-      ok = ExportServerSettings(exports, paths_);
-      ok = CollectServerData(data) && ok;
-      break;
-  }
+  bool ok = ExportEditionSettings(exports, paths_, edition);
+  ok = CollectEditionData(data, edition) && ok;
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
   }
@@ -143,20 +129,13 @@ void CMigrateDlg::OnCollect() {
   if (BeginCommand()) {
     log_.Comment("collect, " + TimeNow());
     EditionCode code = DetectOldEditions();
-    bool shown = false;
-    if (HasEdition(code, Edition::kPersonal)) {
-      CollectEdition(Edition::kPersonal);
-      shown = true;
+    bool collected_any = false;
+    for (Edition edition : kAllEditions) {
+      if (!HasEdition(code, edition)) continue;
+      CollectEdition(edition);
+      collected_any = true;
     }
-    if (HasEdition(code, Edition::kClient)) {
-      CollectEdition(Edition::kClient);
-      shown = true;
-    }
-    if (HasEdition(code, Edition::kServer)) {
-      CollectEdition(Edition::kServer);
-    } else if (!shown) {
-      ShowMessage(kNothingToCollectMessage);
-    }
+    if (!collected_any) ShowMessage(kNothingToCollectMessage);
   }
   EndCommand();
 }
@@ -168,18 +147,7 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
   importer.ImportSettingsFile(paths_.SettingsFile(edition));
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
   DataFolderContext data = DataContext(&recorder);
-  bool ok = false;
-  switch (edition) {
-    case Edition::kPersonal:
-      ok = MigratePersonalData(data);
-      break;
-    case Edition::kClient:
-      ok = MigrateClientData(data);
-      break;
-    case Edition::kServer:
-      ok = MigrateServerData(data);
-      break;
-  }
+  bool ok = MigrateEditionData(data, edition);
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
   }

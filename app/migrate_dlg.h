@@ -45,6 +45,9 @@ struct RunSummary {
 class CMigrateDlg {
  public:
   CMigrateDlg(const Services& services, DialogView& view);
+  // log_ may refer to null_log_, a member: a copy would keep pointing at the original's.
+  CMigrateDlg(const CMigrateDlg&) = delete;
+  CMigrateDlg& operator=(const CMigrateDlg&) = delete;
 
   // Derives the work paths from the executable's full path (or from a folder). When the folder
   // is too long for the platform's paths, shows a message and returns false; the commands then

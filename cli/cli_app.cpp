@@ -163,7 +163,7 @@ void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& wo
   EditionCode old_code = dlg.DetectOldEditions();
   EditionCode new_code = dlg.DetectNewEditions();
   EditionCode collected = dlg.DetectCollectedEditions();
-  std::string work_root = HostPathToUtf8(HostPathFromUtf8(work.shown) / "kdr4env");
+  std::string work_root = HostPathToUtf8(HostPathFromUtf8(work.shown) / kWorkRootName);
   std::string out;
   if (json) {
     out = "{\"old_installed\":" + std::to_string(old_code) +

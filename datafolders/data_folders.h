@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/activity_log.h"
+#include "core/edition.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -28,12 +29,14 @@ struct DataFolderContext {
 inline constexpr std::string_view kPathReadFailedMessage = "ファイルパスの取得に失敗しました。";
 
 // Collect: each returns false when it showed the path message (nothing of the edition copied).
+bool CollectEditionData(DataFolderContext& ctx, Edition edition);
 bool CollectPersonalData(DataFolderContext& ctx);
 bool CollectClientData(DataFolderContext& ctx);
 bool CollectServerData(DataFolderContext& ctx);
 
 // Migrate: true when the edition's path values were read (and, for Client, its destination
 // folders made); the copies' own outcome does not enter the result.
+bool MigrateEditionData(DataFolderContext& ctx, Edition edition);
 bool MigratePersonalData(DataFolderContext& ctx);
 bool MigrateClientData(DataFolderContext& ctx);
 bool MigrateServerData(DataFolderContext& ctx);

@@ -138,7 +138,7 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
   }
   std::string data;
   uint32_t type = 0;
-  if (parsed.type == 1) {
+  if (parsed.type == kRegSz) {
     if (IsCredentialName(parsed.name) && !HexDecodeInPlace(parsed.data)) {
       log_.Skipped(what, "credential text is not hex-encoded");
       return;
@@ -147,7 +147,7 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
     // Stored with its terminator; a text ends at its first zero byte.
     data = parsed.data.substr(0, parsed.data.find('\0'));
     data.push_back('\0');
-  } else if (parsed.type == 4) {
+  } else if (parsed.type == kRegDword) {
     type = kRegDword;
     data = parsed.data;
   } else {

@@ -77,8 +77,9 @@ class FaultyRegistry : public Registry {
  public:
   FaultyRegistry(Registry& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
 
+  using Registry::OpenKey;
   Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                 RegistryView view = RegistryView::kDefault) override {
+                 RegistryView view) override {
     std::string label =
         std::string(root == RootKey::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
     if (plan_.Fail("open " + label + " " + std::to_string(access))) return kAccessDenied;
