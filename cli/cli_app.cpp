@@ -314,10 +314,6 @@ int Run(const Options& options) {
       PrintNotCopied(dlg.last_run(), progress, work_log);
     }
     progress.Clear();
-    if (log && options.command != "status") {
-      log->Comment("editions attempted: " + EditionList(dlg.last_run().attempted) +
-                   "; failed: " + EditionList(dlg.last_run().failed));
-    }
     if (!profiles.Flush()) {
       exit_code = Failure(kExitInternal, "a settings file could not be written");
     }
