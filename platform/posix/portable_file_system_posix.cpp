@@ -266,6 +266,16 @@ void CopyEntries(const fs::path& source, const fs::path& destination,
   }
 }
 
+// UTF-8 names without regard to ASCII case: the bytes of a multi-byte character are never
+// ASCII, so comparing byte by byte folds exactly the ASCII letters.
+bool Utf8EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  }
+  return true;
+}
+
 // `relative` (UTF-8, '/'-separated) below `base`, with each name that does not exist as written
 // replaced by an entry of its folder that matches it without regard to ASCII case, as Windows
 // file systems (and Wine over a POSIX one) match names. Names that match nothing stay as they
@@ -286,14 +296,10 @@ fs::path ResolveCase(const fs::path& base, const std::string& relative) {
     fs::path candidate = current / name;
     if (matching && ::lstat(candidate.c_str(), &st) != 0) {
       matching = false;
-      // Names compare in the tool's code page, where the letters that fold are known.
-      std::optional<std::string> wanted = Utf8ToCp932(name);
       std::error_code ec;
-      for (fs::directory_iterator it(current, ec), last; wanted && !ec && it != last;
-           it.increment(ec)) {
+      for (fs::directory_iterator it(current, ec), last; !ec && it != last; it.increment(ec)) {
         std::string entry = it->path().filename().string();
-        std::optional<std::string> entry_cp932 = Utf8ToCp932(entry);
-        if (entry_cp932 && Cp932EqualNoCase(*entry_cp932, *wanted)) {
+        if (Utf8EqualNoCase(entry, name)) {
           candidate = current / entry;
           matching = true;
           break;
