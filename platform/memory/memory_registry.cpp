@@ -188,9 +188,8 @@ Status MemoryRegistry::OpenKey(RootKey root, std::string_view path, uint32_t acc
                                RegistryKeyPtr* key, RegistryView view) {
   std::vector<std::string_view> names;
   if (!SplitKeyPath(path, &names)) return kNotFound;
-  // A store without WOW6432Node is a 32-bit system's, where both views are the one registry.
   if (view == RegistryView::k32Bit && root == RootKey::kLocalMachine && !names.empty() &&
-      Cp932EqualNoCase(names[0], "Software") && Find(root, "Software\\WOW6432Node")) {
+      Cp932EqualNoCase(names[0], "Software")) {
     names.insert(names.begin() + 1, "WOW6432Node");
   }
   Node* node = &Root(root);
