@@ -407,8 +407,9 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
   }
 
   std::vector<Edit> edits;
-  Chars appended;  // new keys, at the end of the file
-  Chars line, text;
+  // New keys, at the end of the file: as bytes at once, since characters take four bytes each.
+  std::string appended;
+  Chars line, text, block;
   auto encode = [format](const Chars& chars) {
     std::string bytes;
     AppendFileBytes(format, chars, &bytes);
@@ -446,10 +447,11 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
             return false;
           }
           // The blank line that ends a block is its own, so no other key's block gains one.
-          appended.insert(appended.end(), line.begin(), line.end());
-          appended.insert(appended.end(), added.begin(), added.end());
-          appended.insert(appended.end(), eol.begin(), eol.end());
-          appended.insert(appended.end(), eol.begin(), eol.end());
+          block.assign(line.begin(), line.end());
+          block.insert(block.end(), added.begin(), added.end());
+          block.insert(block.end(), eol.begin(), eol.end());
+          block.insert(block.end(), eol.begin(), eol.end());
+          AppendFileBytes(format, block, &appended);
         }
         return true;
       });
@@ -458,9 +460,9 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
     // At the end of the file; a last line without a line end gets one first.
     size_t last = lines.size() - 1;
     bool ends_with_eol = lines.size() > 1 && lines.Begin(last) == lines.End(last);
-    if (!ends_with_eol) appended.insert(appended.begin(), eol.begin(), eol.end());
+    if (!ends_with_eol) appended.insert(0, encode(eol));
     size_t at = lines.End(last);
-    edits.push_back(Edit{at, at, encode(appended), edits.size()});
+    edits.push_back(Edit{at, at, std::move(appended), edits.size()});
   }
   std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) {
     return a.begin != b.begin ? a.begin < b.begin : a.order < b.order;
