@@ -312,6 +312,24 @@ run toolong --registry "$reg" --work-dir "$deep" collect
 expect_code 70 "$code" "work folder too long"
 grep -q 'too long' "$err" || fail "work folder too long: stderr $(cat "$err")"
 
+# --- a write-back that fails at the end says no edition was migrated --------------------
+fresh writeback
+cli_on_sample collect collect
+# Another program's large value makes the file bigger than the run may write (ulimit -f), so
+# only the registry file's write-back fails, after the data were copied.
+printf '[HKEY_CURRENT_USER\\Software\\Other]\r\n"Big"="%s"\r\n' "$(head -c 600000 /dev/zero | tr '\0' x)" >>"$reg"
+cp -- "$reg" "$case_dir/before.reg"
+out=$case_dir/migrate.out
+err=$case_dir/migrate.err
+(trap '' XFSZ && ulimit -f 400 && exec "$cli" --registry "$reg" --drive "C=$case_dir/drive_c" \
+  --work-dir "$case_dir/work" migrate >"$out" 2>"$err")
+code=$?
+expect_code 70 "$code" "migrate whose write-back fails"
+expect_no_text "$out" "$msg_c_migrated" "migrate whose write-back fails"
+grep -q 'cannot write the registry file' "$err" || fail "failed write-back: stderr $(cat "$err")"
+cmp -s "$reg" "$case_dir/before.reg" || fail "failed write-back: the registry file was changed"
+ls -a "$case_dir" | grep -q 'kdr4tose-' && fail "failed write-back: a temporary file was left"
+
 # --- usage errors -----------------------------------------------------------------------
 fresh usage
 usage_error() {  # usage_error what args...
