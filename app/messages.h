@@ -23,6 +23,10 @@ inline std::string NotCopiedMessage(size_t count) {
          "件あります。詳細はkdr4env\\kdr4tose.logを参照してください。";
 }
 
+// Shown right after an edition's own message when its settings file could not be written.
+inline constexpr std::string_view kSettingsNotWrittenMessage =
+    "設定ファイルを保存できませんでした。詳細はkdr4env\\kdr4tose.logを参照してください。";
+
 // The work folder's log, which both programs append to (its name is in the message above).
 inline constexpr std::string_view kWorkLogName = "kdr4tose.log";
 // What Collect and Migrate say of each edition they did, by EditionIndex.

@@ -97,12 +97,15 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   ExportContext exports{services_.registry, services_.profiles, log_};
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
   DataFolderContext data = DataContext(&recorder);
-  bool ok = ExportEditionSettings(exports, paths_, edition);
-  ok = CollectEditionData(data, edition) && ok;
+  bool settings_written = ExportEditionSettings(exports, paths_, edition);
+  bool ok = CollectEditionData(data, edition) && settings_written;
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
   }
+  // The settings file is written out before the edition's message, so the message that it was
+  // not can follow it at once, before the data files' count.
   ShowMessage(CollectedMessage(edition));
+  if (!settings_written) ShowMessage(kSettingsNotWrittenMessage);
   ShowCopyFailures(edition);
 }
 

@@ -317,9 +317,10 @@ int Run(const Options& options) {
     }
     progress.Clear();
     bool saved = true;
-    if (!profiles.Flush()) {
+    if (FileResult flushed = profiles.Flush(); !flushed) {
       saved = false;
-      exit_code = Failure(kExitInternal, "a settings file could not be written");
+      exit_code =
+          Failure(kExitInternal, "a settings file could not be written: " + Describe(flushed));
     }
     // Only Migrate writes registry values, and only for an edition it worked on.
     if (file_registry && options.command == "migrate" && dlg.last_run().attempted != 0) {

@@ -586,8 +586,8 @@ uint32_t PortableProfileFile::GetSection(std::string_view section, std::span<cha
   return written;
 }
 
-bool PortableProfileFile::Flush() {
-  bool all = true;
+FileResult PortableProfileFile::Flush() {
+  FileResult first;
   for (auto it = files_.begin(); it != files_.end();) {
     CachedFile& cached = it->second;
     if (!cached.dirty) {
@@ -596,8 +596,9 @@ bool PortableProfileFile::Flush() {
     }
     // A file changed by someone else since we read it gets our writes on top of its content.
     if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
-    if (!fs_.WriteFileAtomically(cached.path, cached.document->Serialize())) {
-      all = false;
+    FileResult written = fs_.WriteFileAtomically(cached.path, cached.document->Serialize());
+    if (!written) {
+      if (first) first = std::move(written);
       ++it;
       continue;
     }
@@ -610,7 +611,7 @@ bool PortableProfileFile::Flush() {
     cached.stamp = fs_.Stamp(cached.path);
     ++it;
   }
-  return all;
+  return first;
 }
 
 PortableProfileFile::FileMap::iterator PortableProfileFile::Forget(FileMap::iterator it) {

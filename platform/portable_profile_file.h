@@ -65,7 +65,7 @@ class PortableProfileFile : public ProfileFile {
                       std::string_view file) override;
   // Writes every file changed since it was read or last written. False when a write failed;
   // that file then stays changed in memory and is tried again by the next Flush.
-  [[nodiscard]] bool Flush() override;
+  [[nodiscard]] FileResult Flush() override;
   // Looks at the file on disk now (reading it again when it changed) and then not until the
   // last Release.
   void Hold(std::string_view file) override;

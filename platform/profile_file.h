@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_result.h"
+
 // INI-format profile files, with the behaviour of the Windows private-profile functions:
 // section and key names match without regard to ASCII case, entries keep their order and
 // their place when replaced, an emptied section stays listed, bytes pass through unchanged.
@@ -35,8 +37,9 @@ class ProfileFile {
   virtual uint32_t GetSection(std::string_view section, std::span<char> buffer,
                               std::string_view file) = 0;
 
-  // Writes out what earlier writes keep in memory. True when every file was written.
-  [[nodiscard]] virtual bool Flush() = 0;
+  // Writes out what earlier writes keep in memory. Success when every file was written, else the
+  // first file that was not (or whose earlier write was refused), with the call and the error.
+  [[nodiscard]] virtual FileResult Flush() = 0;
 
   // Between Hold and the matching Release of `file`, an implementation that keeps files in
   // memory may look at the file on disk once, at Hold, instead of before every call: a change

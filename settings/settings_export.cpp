@@ -3,6 +3,7 @@
 #include <array>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
@@ -41,6 +42,7 @@ void WriteEntry(ExportContext& ctx, std::string_view key_path, std::string_view 
     ctx.log.Done("export " + Describe(key_path, value_name) + " = " +
                  LoggedEntry(value_name, entry, encode_credentials));
   } else {
+    ctx.refused = true;
     ctx.log.Skipped("value " + Describe(key_path, value_name), "the settings file refused it");
   }
 }
@@ -51,7 +53,9 @@ void ExportValues(ExportContext& ctx, std::string_view key_path, std::string_vie
                   RegistryKeyPtr* key) {
   // Emptied before the key is opened: a missing key still leaves its (empty) section, and
   // entries of an earlier Collect vanish.
-  ctx.profiles.WriteSection(key_path, std::string_view("\0", 1), settings_file);
+  if (!ctx.profiles.WriteSection(key_path, std::string_view("\0", 1), settings_file)) {
+    ctx.refused = true;
+  }
   ctx.log.Done("section " + Cp932ForDisplay(key_path));
   if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kQueryAndEnumerate, key) != kOk) {
     key->reset();
@@ -157,8 +161,10 @@ constexpr std::array<std::span<const ExportItem>, kEditionCount> kExportLists = 
     kPersonalExports, kClientExports, kServerExports};
 
 bool Finish(ExportContext& ctx, std::string_view settings_file) {
-  if (ctx.profiles.Flush()) return true;
-  ctx.log.Skipped("settings file " + Cp932ForDisplay(settings_file), "could not be written");
+  FileResult written = ctx.profiles.Flush();
+  if (written && !std::exchange(ctx.refused, false)) return true;
+  ctx.log.CopyFailed(Cp932ForDisplay(settings_file),
+                     written ? "a write to it was refused" : Describe(written));
   return false;
 }
 

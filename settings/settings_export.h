@@ -16,10 +16,11 @@ struct ExportContext {
   Registry& registry;
   ProfileFile& profiles;
   ActivityLog& log;
+  bool refused = false;  // a write the settings file refused: the file is not whole
 };
 
 // The edition's export list into its settings file, then the file written out. False when the
-// file could not be written (the window tool does not look at this).
+// file could not be written whole (logged with the platform's error): the edition failed.
 [[nodiscard]] bool ExportEditionSettings(ExportContext& ctx, const WorkPaths& paths,
                                          Edition edition);
 [[nodiscard]] bool ExportPersonalSettings(ExportContext& ctx, const WorkPaths& paths);

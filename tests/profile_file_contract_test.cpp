@@ -137,7 +137,7 @@ class ProfileFileContract : public ::testing::TestWithParam<Implementation> {
 
   // Replaces the file behind the implementation's back, as another program would.
   void PutFile(const std::string& bytes) {
-    pf().Flush();
+    ASSERT_TRUE(pf().Flush());
     WriteBytes(file_, bytes);
   }
 

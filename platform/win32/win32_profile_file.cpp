@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 
 namespace kdr {
 namespace {
@@ -25,15 +26,18 @@ bool Win32ProfileFile::WriteSection(std::string_view section, std::string_view e
   std::string list(entries);
   list.append(2, '\0');
   last_file_.assign(file);
-  return WritePrivateProfileSectionA(NulTerminated(section).c_str(), list.c_str(),
-                                     NulTerminated(file).c_str()) != 0;
+  return Note(WritePrivateProfileSectionA(NulTerminated(section).c_str(), list.c_str(),
+                                          NulTerminated(file).c_str()) != 0,
+              "WritePrivateProfileSection", file);
 }
 
 bool Win32ProfileFile::WriteString(std::string_view section, std::string_view key,
                                    std::string_view value, std::string_view file) {
   last_file_.assign(file);
-  return WritePrivateProfileStringA(NulTerminated(section).c_str(), NulTerminated(key).c_str(),
-                                    NulTerminated(value).c_str(), NulTerminated(file).c_str()) != 0;
+  return Note(
+      WritePrivateProfileStringA(NulTerminated(section).c_str(), NulTerminated(key).c_str(),
+                                 NulTerminated(value).c_str(), NulTerminated(file).c_str()) != 0,
+      "WritePrivateProfileString", file);
 }
 
 uint32_t Win32ProfileFile::GetSectionNames(std::span<char> buffer, std::string_view file) {
@@ -47,11 +51,18 @@ uint32_t Win32ProfileFile::GetSection(std::string_view section, std::span<char> 
                                    BufferSize(buffer), NulTerminated(file).c_str());
 }
 
-bool Win32ProfileFile::Flush() {
+bool Win32ProfileFile::Note(bool written, std::string_view call, std::string_view file) {
+  if (!written && refused_)
+    refused_ = FileResult::Fail(static_cast<Status>(GetLastError()), call, file);
+  return written;
+}
+
+FileResult Win32ProfileFile::Flush() {
   if (!last_file_.empty()) {
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, last_file_.c_str());
+    // Reports 0 whatever happens; nothing to look at.
+    (void)WritePrivateProfileStringA(nullptr, nullptr, nullptr, last_file_.c_str());
   }
-  return true;
+  return std::exchange(refused_, FileResult::Ok());
 }
 
 }  // namespace kdr

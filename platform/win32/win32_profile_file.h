@@ -21,12 +21,17 @@ class Win32ProfileFile : public ProfileFile {
   uint32_t GetSection(std::string_view section, std::span<char> buffer,
                       std::string_view file) override;
   // Flushes the platform's profile cache of the last file written through this object
-  // (WritePrivateProfileStringA with all names null). Always true: the platform writes on
-  // every call, and the flush call itself reports 0.
-  [[nodiscard]] bool Flush() override;
+  // (WritePrivateProfileStringA with all names null). The platform writes on every call, and
+  // the flush call itself reports 0: the outcome is that of the first write refused since the
+  // last Flush.
+  [[nodiscard]] FileResult Flush() override;
 
  private:
+  // Keeps the first refused write's error for Flush; passes `written` on.
+  bool Note(bool written, std::string_view call, std::string_view file);
+
   std::string last_file_;
+  FileResult refused_;
 };
 
 }  // namespace kdr

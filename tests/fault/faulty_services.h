@@ -180,8 +180,8 @@ class FaultyProfileFile : public ProfileFile {
     if (plan_.Fail("profile-read " + std::string(section))) return Empty(buffer);
     return inner_.GetSection(section, buffer, file);
   }
-  [[nodiscard]] bool Flush() override {
-    if (plan_.Fail("profile-flush")) return false;
+  [[nodiscard]] FileResult Flush() override {
+    if (plan_.Fail("profile-flush")) return FileResult::Fail(kDiskFull, "WriteFile", "");
     return inner_.Flush();
   }
   // Holds only change when the file is looked at; passed through uncounted.

@@ -307,6 +307,12 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
         want.emplace_back(kPathReadFailedMessage);
       }
       want.emplace_back(CollectedMessage(e));
+      if (!failed.empty() && InPhaseOf(failed, "collect", e) &&
+          (failed.find("|writefile ") != std::string::npos ||
+           failed.find("|profile-flush") != std::string::npos ||
+           failed.find("|profile-s") != std::string::npos)) {
+        want.emplace_back(kSettingsNotWrittenMessage);
+      }
       if (!failed.empty() && InPhaseOf(failed, "collect", e) && IsCopy(failed)) {
         want.push_back(NotCopiedMessage(1));
       }
