@@ -20,7 +20,7 @@ struct DataFolderContext {
   const WorkPaths& paths;
   ActivityLog& log;
   CopyObserver* copy_observer;  // told of every item copied or not (may be null)
-  void* copy_owner;             // the window that owns the platform copy's own messages
+  OwnerWindow* copy_owner;      // the window that owns the platform copy's own messages
   std::function<void(std::string_view)> show_message;
   size_t max_path;  // the longest path, terminators included, that the file calls accept
 };

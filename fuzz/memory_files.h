@@ -28,7 +28,8 @@ class MemoryFiles : public FileSystem {
   FileResult MakeSurePathExists(std::string_view) override { return FileResult::Ok(); }
   bool Exists(std::string_view path) override { return Get(path) != nullptr; }
   bool IsFolder(std::string_view) override { return false; }
-  FileResult CopyFolder(std::string_view, std::string_view source, void*, CopyObserver*) override {
+  FileResult CopyFolder(std::string_view, std::string_view source, OwnerWindow*,
+                        CopyObserver*) override {
     return FileResult::Fail(kNotSupported, "CopyFolder", source);
   }
   std::optional<std::string> ReadFile(std::string_view path) override {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/file_result.h"
+#include "platform/owner_window.h"
 
 // Folders and files as the tool sees them. Paths are Windows paths in 8-bit text (code page 932)
 // with backslashes: "C:\Tools\kdr4env\client". Each implementation maps them to its platform.
@@ -55,8 +56,8 @@ class FileSystem {
   // `owner` is the window that owns any message the platform shows (may be null).
   // Success when everything was copied; otherwise the first failure (after copying all it
   // could; each item not copied is also told to the observer).
-  virtual FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
-                                CopyObserver* observer) = 0;
+  virtual FileResult CopyFolder(std::string_view destination, std::string_view source,
+                                OwnerWindow* owner, CopyObserver* observer) = 0;
 
   // Reads a whole file. nullopt when it is missing or cannot be read.
   virtual std::optional<std::string> ReadFile(std::string_view path) = 0;

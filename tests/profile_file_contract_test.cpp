@@ -409,7 +409,8 @@ class CountingFileSystem : public FileSystem {
   FileResult MakeSurePathExists(std::string_view) override { return FileResult::Ok(); }
   bool Exists(std::string_view path) override { return files_.count(std::string(path)) > 0; }
   bool IsFolder(std::string_view) override { return false; }
-  FileResult CopyFolder(std::string_view, std::string_view source, void*, CopyObserver*) override {
+  FileResult CopyFolder(std::string_view, std::string_view source, OwnerWindow*,
+                        CopyObserver*) override {
     return Denied(source);
   }
   FileResult AppendToFile(std::string_view path, std::string_view) override { return Denied(path); }

@@ -84,7 +84,7 @@ bool PortableFileSystem::IsFolder(std::string_view path) {
 }
 
 FileResult PortableFileSystem::CopyFolder(std::string_view destination, std::string_view source,
-                                          void* /*owner*/, CopyObserver* observer) {
+                                          OwnerWindow* /*owner*/, CopyObserver* observer) {
   std::string tool_source(source);
   if (tool_source.empty() || FindLastCp932Separator(tool_source) + 1 != tool_source.size()) {
     tool_source.push_back('\\');

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/win32/owner_window_win32.h"
 #include "platform/win32/unique_handle.h"
 
 // imagehlp exports MakeSureDirectoryPathExists, but MinGW-w64's imagehlp.h does not declare it.
@@ -193,7 +194,7 @@ bool Win32FileSystem::IsFolder(std::string_view path) {
 }
 
 FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string_view source,
-                                       void* owner, CopyObserver* observer) {
+                                       OwnerWindow* owner, CopyObserver* observer) {
   auto c_source = CPath(source);
   auto c_destination = CPath(destination);
   if (!c_source || !c_destination) {
@@ -208,7 +209,7 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   std::string to = *c_destination;
   to.push_back('\0');
   SHFILEOPSTRUCTA operation{};
-  operation.hwnd = static_cast<HWND>(owner);
+  operation.hwnd = ToWindowHandle(owner);
   operation.wFunc = FO_COPY;
   operation.pFrom = from.c_str();
   operation.pTo = to.c_str();

@@ -20,11 +20,11 @@ class Win32FileSystem : public FileSystem {
   // PathIsDirectoryA.
   bool IsFolder(std::string_view path) override;
   // SHFileOperationA, FO_COPY of "<source>*.*" into the destination with FOF_SILENT,
-  // FOF_NOCONFIRMATION and FOF_NOCONFIRMMKDIR, owned by the window `owner` (an HWND or null).
+  // FOF_NOCONFIRMATION and FOF_NOCONFIRMMKDIR, owned by the window `owner` (or none).
   // Fails with SHFileOperationA's result. The shell copy says nothing about single files, so
   // with an observer the source tree is walked afterwards and each file reported as copied
   // when the destination holds a file of that name and size, and as failed otherwise.
-  FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+  FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   // The platform's atomic writer (atomic_file.h) on the path read in the ANSI code page.

@@ -124,7 +124,7 @@ class FaultyFileSystem : public FileSystem {
   bool IsFolder(std::string_view path) override { return inner_.IsFolder(path); }
   // A failed copy is a whole folder that could not be read, told to the observer as the
   // platform's copy tells each item it could not copy.
-  FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+  FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override {
     if (plan_.Fail("copy " + std::string(source))) {
       FileResult denied = Denied("FindFirstFile", source);
