@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <set>
@@ -255,14 +256,59 @@ bool IsDecidingMarkerOpen(const std::string& call, const std::string& next,
   return call.starts_with(open) && !next.starts_with(open);
 }
 
+// What a faulty run started from, and how it went.
+struct FaultyRun {
+  std::vector<std::string> old_branch;                // before the run
+  std::map<std::string, std::string> old_data, work;  // before the run
+  std::string failed;                                 // the call that failed, empty when none did
+  std::string next;                                   // the call after it in the fault-free trace
+  std::vector<std::string> messages;
+};
+
+// Runs Collect (or Migrate) once for each call of the fault-free `trace` failing in turn, and
+// once with none failing, each time in a world made by `prepare`. Whatever failed, the old
+// product's keys and data stay as they were, a failed copy is visible, and `check` holds.
+void SweepEveryFailingCall(const std::vector<std::string>& trace, bool collect,
+                           void (*prepare)(World&),
+                           const std::function<void(World&, const FaultyRun&)>& check) {
+  const char* command = collect ? "collect" : "migrate";
+  for (uint64_t k = 1; k <= trace.size() + 1; ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k) + ": " +
+                 (k <= trace.size() ? trace[k - 1] : std::string("none")));
+    World w;
+    prepare(w);
+    FaultyRun run{w.OldBranch(), w.OldData(), w.WorkTree(), {}, NextInTrace(trace, k), {}};
+    FaultPlan plan(k);
+    run.messages = w.Run(collect, plan);
+    run.failed = plan.failed();
+    if (k <= trace.size()) {
+      ASSERT_EQ(run.failed, trace[k - 1]) << "the run took another road";
+    }
+    ExpectCopyFailureVisible(w, run.failed, command);
+    EXPECT_EQ(w.OldBranch(), run.old_branch);
+    EXPECT_EQ(w.OldData(), run.old_data);
+    check(w, run);
+  }
+  std::cout << command << ": " << trace.size() << " fault points swept\n";
+}
+
+void CollectOnce(World& w) {
+  FaultPlan none;
+  w.Run(true, none);
+}
+
+void CollectThenChangeSettings(World& w) {
+  CollectOnce(w);
+  w.ChangeOldSettings();
+}
+
 TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
   // The fault-free runs: the previous and the new settings files, and the trace of calls.
   std::map<Edition, std::string> previous, fresh;
   std::vector<std::string> trace, expected_messages;
   {
     World w;
-    FaultPlan none;
-    w.Run(true, none);
+    CollectOnce(w);
     for (Edition e : kEditions) previous[e] = w.SettingsFile(e);
     w.ChangeOldSettings();
     FaultPlan counting;
@@ -277,65 +323,46 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
                                       std::string(CollectedMessage(Edition::kClient)),
                                       std::string(CollectedMessage(Edition::kServer))}));
 
-  for (uint64_t k = 1; k <= trace.size() + 1; ++k) {
-    SCOPED_TRACE("failing call " + std::to_string(k) + ": " +
-                 (k <= trace.size() ? trace[k - 1] : std::string("none")));
-    World w;
-    FaultPlan none;
-    w.Run(true, none);
-    w.ChangeOldSettings();
-    auto old_branch = w.OldBranch();
-    auto old_data = w.OldData();
-    FaultPlan plan(k);
-    std::vector<std::string> messages = w.Run(true, plan);
-    const std::string failed = plan.failed();
-    if (k <= trace.size()) {
-      ASSERT_EQ(failed, trace[k - 1]) << "the run took another road";
-    }
+  SweepEveryFailingCall(
+      trace, true, CollectThenChangeSettings, [&](World& w, const FaultyRun& run) {
+        const std::string& failed = run.failed;
+        // Messages: each edition's collected message, after the path message when its data path
+        // read was the failing call.
+        std::map<Edition, bool> detected;
+        for (Edition e : kEditions)
+          detected[e] = !IsDecidingMarkerOpen(failed, run.next, OldMarkerKey(e));
+        std::vector<std::string> want;
+        for (Edition e : kEditions) {
+          if (!detected[e]) continue;
+          if (!failed.empty() && InPhaseOf(failed, "collect", e) && IsPathRead(failed, run.next)) {
+            want.emplace_back(kPathReadFailedMessage);
+          }
+          want.emplace_back(CollectedMessage(e));
+          if (!failed.empty() && InPhaseOf(failed, "collect", e) && IsCopy(failed)) {
+            want.push_back(NotCopiedMessage(1));
+          }
+        }
+        EXPECT_EQ(run.messages, want);
 
-    // Messages: each edition's collected message, after the path message when its data path
-    // read was the failing call.
-    std::map<Edition, bool> detected;
-    for (Edition e : kEditions) {
-      detected[e] = !IsDecidingMarkerOpen(failed, NextInTrace(trace, k), OldMarkerKey(e));
-    }
-    std::vector<std::string> want;
-    for (Edition e : kEditions) {
-      if (!detected[e]) continue;
-      if (!failed.empty() && InPhaseOf(failed, "collect", e) &&
-          IsPathRead(failed, NextInTrace(trace, k))) {
-        want.emplace_back(kPathReadFailedMessage);
-      }
-      want.emplace_back(CollectedMessage(e));
-      if (!failed.empty() && InPhaseOf(failed, "collect", e) && IsCopy(failed)) {
-        want.push_back(NotCopiedMessage(1));
-      }
-    }
-    EXPECT_EQ(messages, want);
-    ExpectCopyFailureVisible(w, failed, "collect");
-
-    EXPECT_EQ(w.OldBranch(), old_branch);
-    EXPECT_EQ(w.OldData(), old_data);
-
-    for (Edition e : kEditions) {
-      std::string now = w.SettingsFile(e);
-      bool in_phase = !failed.empty() && InPhaseOf(failed, "collect", e);
-      bool write_failed = failed.find("|writefile ") != std::string::npos ||
-                          failed.find("|profile-flush") != std::string::npos;
-      if (now == fresh[e] || (write_failed && in_phase && now == previous[e])) continue;
-      if (!detected[e] && now == previous[e]) continue;
-      // A failed read or profile write during this edition's export: a whole file of this
-      // run, holding no line that neither version holds.
-      ASSERT_TRUE(in_phase && !write_failed) << EditionName(e) << " file is neither version:\n"
-                                             << now;
-      ASSERT_TRUE(now.ends_with("\r\n")) << now;
-      std::set<std::string> known;
-      for (const auto& l : Lines(previous[e])) known.insert(l);
-      for (const auto& l : Lines(fresh[e])) known.insert(l);
-      for (const auto& l : Lines(now)) EXPECT_TRUE(known.count(l)) << EditionName(e) << ": " << l;
-    }
-  }
-  std::cout << "collect: " << trace.size() << " fault points swept\n";
+        for (Edition e : kEditions) {
+          std::string now = w.SettingsFile(e);
+          bool in_phase = !failed.empty() && InPhaseOf(failed, "collect", e);
+          bool write_failed = failed.find("|writefile ") != std::string::npos ||
+                              failed.find("|profile-flush") != std::string::npos;
+          if (now == fresh[e] || (write_failed && in_phase && now == previous[e])) continue;
+          if (!detected[e] && now == previous[e]) continue;
+          // A failed read or profile write during this edition's export: a whole file of this
+          // run, holding no line that neither version holds.
+          ASSERT_TRUE(in_phase && !write_failed) << EditionName(e) << " file is neither version:\n"
+                                                 << now;
+          ASSERT_TRUE(now.ends_with("\r\n")) << now;
+          std::set<std::string> known;
+          for (const auto& l : Lines(previous[e])) known.insert(l);
+          for (const auto& l : Lines(fresh[e])) known.insert(l);
+          for (const auto& l : Lines(now))
+            EXPECT_TRUE(known.count(l)) << EditionName(e) << ": " << l;
+        }
+      });
 }
 
 TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
@@ -343,8 +370,7 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
   std::map<std::string, std::string> new_data;
   {
     World w;
-    FaultPlan none;
-    w.Run(true, none);
+    CollectOnce(w);
     FaultPlan counting;
     expected_messages = w.Run(false, counting);
     trace = counting.trace();
@@ -357,28 +383,14 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
                                       std::string(MigratedMessage(Edition::kClient)),
                                       std::string(MigratedMessage(Edition::kServer))}));
 
-  for (uint64_t k = 1; k <= trace.size() + 1; ++k) {
-    SCOPED_TRACE("failing call " + std::to_string(k) + ": " +
-                 (k <= trace.size() ? trace[k - 1] : std::string("none")));
-    World w;
-    FaultPlan none;
-    w.Run(true, none);
-    auto old_branch = w.OldBranch();
-    auto old_data = w.OldData();
-    auto work = w.WorkTree();
-    FaultPlan plan(k);
-    std::vector<std::string> messages = w.Run(false, plan);
-    const std::string failed = plan.failed();
-    if (k <= trace.size()) {
-      ASSERT_EQ(failed, trace[k - 1]) << "the run took another road";
-    }
-
+  SweepEveryFailingCall(trace, false, CollectOnce, [&](World& w, const FaultyRun& run) {
+    const std::string& failed = run.failed;
     // An edition's data step fails when its path read fails, or for Client when one of its
     // destination folders cannot be made.
     std::map<Edition, bool> ok;
     for (Edition e : kEditions) {
       bool hit = !failed.empty() && InPhaseOf(failed, "migrate", e);
-      bool path_read = hit && IsPathRead(failed, NextInTrace(trace, k));
+      bool path_read = hit && IsPathRead(failed, run.next);
       bool client_folder =
           hit && e == Edition::kClient && failed.find("|makesure ") != std::string::npos;
       ok[e] = !path_read && !client_folder;
@@ -391,30 +403,25 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
       return !failed.empty() && InPhaseOf(failed, "migrate", e) && IsCopy(failed);
     };
     for (Edition e : {Edition::kPersonal, Edition::kClient}) {
-      if (IsDecidingMarkerOpen(failed, NextInTrace(trace, k), NewMarkerKey(e))) continue;
+      if (IsDecidingMarkerOpen(failed, run.next, NewMarkerKey(e))) continue;
       flag = ok[e];
       if (ok[e]) want.emplace_back(MigratedMessage(e));
       if (copy_failed(e)) want.push_back(NotCopiedMessage(1));
     }
-    if (!IsDecidingMarkerOpen(failed, NextInTrace(trace, k), NewMarkerKey(Edition::kServer))) {
+    if (!IsDecidingMarkerOpen(failed, run.next, NewMarkerKey(Edition::kServer))) {
       want.emplace_back(ok[Edition::kServer] ? MigratedMessage(Edition::kServer)
                                              : kNotMigratedMessage);
       if (copy_failed(Edition::kServer)) want.push_back(NotCopiedMessage(1));
     } else if (!flag) {
       want.emplace_back(kNotMigratedMessage);
     }
-    EXPECT_EQ(messages, want);
-    ExpectCopyFailureVisible(w, failed, "migrate");
-
-    EXPECT_EQ(w.OldBranch(), old_branch);
-    EXPECT_EQ(w.OldData(), old_data);
-    EXPECT_EQ(w.WorkTree(), work) << "Migrate changed the work tree";
+    EXPECT_EQ(run.messages, want);
+    EXPECT_EQ(w.WorkTree(), run.work) << "Migrate changed the work tree";
     if (failed.empty()) {
       EXPECT_EQ(w.NewBranch(), new_branch);
       EXPECT_EQ(w.NewData(), new_data);
     }
-  }
-  std::cout << "migrate: " << trace.size() << " fault points swept\n";
+  });
 }
 
 // Collect and Migrate again and again in one process: the same files, keys and values each
