@@ -304,39 +304,47 @@ int Run(const Options& options) {
     } else if (options.command == "status") {
       dlg.RefreshButtons();
       PrintStatus(dlg, view, *work, options.json, options.quiet);
-    } else if (options.command == "collect") {
-      dlg.OnCollect();
-      exit_code = ExitCodeOf(dlg.last_run());
-      PrintNotCopied(dlg.last_run(), progress, work_log);
     } else {
-      dlg.OnMigrate();
+      // Nothing is said to have worked before the settings files and the registry file hold it.
+      view.HoldMessages();
+      if (options.command == "collect") {
+        dlg.OnCollect();
+      } else {
+        dlg.OnMigrate();
+      }
       exit_code = ExitCodeOf(dlg.last_run());
       PrintNotCopied(dlg.last_run(), progress, work_log);
     }
     progress.Clear();
-    if (log && options.command != "status") {
-      log->Comment("editions attempted: " + EditionList(dlg.last_run().attempted) +
-                   "; failed: " + EditionList(dlg.last_run().failed));
-    }
+    bool saved = true;
     if (!profiles.Flush()) {
+      saved = false;
       exit_code = Failure(kExitInternal, "a settings file could not be written");
     }
     // Only Migrate writes registry values, and only for an edition it worked on.
     if (file_registry && options.command == "migrate" && dlg.last_run().attempted != 0) {
-      RegistryFileSaveResult saved =
-          WriteBackRegistryFile(file_bytes, *file_registry, WrittenBranch());
       std::string write_error;
-      if (!saved.ok()) {
+      RegistryFileSaveResult written =
+          WriteBackRegistryFile(file_bytes, *file_registry, WrittenBranch());
+      bool written_back = false;
+      if (!written.ok()) {
+        write_error = written.error->reason;
+      } else {
+        written_back =
+            WriteHostFileAtomically(registry_path, written.bytes, registry_identity, &write_error);
+      }
+      if (!written_back) {
+        saved = false;
         exit_code = Failure(kExitInternal, "cannot write the registry file " +
-                                               options.registry_file + ": " + saved.error->reason);
-      } else if (!WriteHostFileAtomically(registry_path, saved.bytes, registry_identity,
-                                          &write_error)) {
-        exit_code = Failure(kExitInternal, "cannot write the registry file " +
-                                               options.registry_file + ": " + write_error);
-      } else if (log) {
-        log->Comment("registry file written back: " + options.registry_file);
+                                               options.registry_file + ": " + write_error +
+                                               "; the migrated settings were not saved");
+      }
+      if (log) {
+        log->Comment(written_back ? "registry file written back: " + options.registry_file
+                                  : "registry file not written back: " + write_error);
       }
     }
+    view.ReleaseMessages(saved);
   }
   if (log) {
     log->Comment("exit " + std::to_string(exit_code));
