@@ -61,24 +61,27 @@ class Win32Key : public RegistryKey {
   // `access` is what the key was opened with, 0 when not known for certain.
   Win32Key(Win32RegKey key, REGSAM access) : key_(std::move(key)), access_(access) {}
 
-  Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
+  [[nodiscard]] Status QueryValue(std::string_view name, uint32_t* type,
+                                  std::string* data) override {
     DWORD value_type = 0;
     LONG result = key_.ReadValue(name, &value_type, data);
     if (result == ERROR_SUCCESS) *type = value_type;
     return result;
   }
-  Status EnumKey(uint32_t index, std::string* name) override {
+  [[nodiscard]] Status EnumKey(uint32_t index, std::string* name) override {
     if (index >= Count(index, KEY_ENUMERATE_SUB_KEYS, &subkeys_)) return ERROR_NO_MORE_ITEMS;
     return key_.EnumKey(index, name);
   }
-  Status EnumValue(uint32_t index, std::string* name, uint32_t* type, std::string* data) override {
+  [[nodiscard]] Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
+                                 std::string* data) override {
     if (index >= Count(index, KEY_QUERY_VALUE, &values_)) return ERROR_NO_MORE_ITEMS;
     DWORD value_type = 0;
     LONG result = key_.EnumValue(index, name, &value_type, data);
     if (result == ERROR_SUCCESS) *type = value_type;
     return result;
   }
-  Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
+  [[nodiscard]] Status SetValue(std::string_view name, uint32_t type,
+                                std::string_view data) override {
     values_ = List{};  // one value more, perhaps: not counted until the next pass
     return key_.WriteValue(name, type, data);
   }
