@@ -10,13 +10,37 @@
 
 #include "platform/atomic_file.h"
 #include "platform/win32/owner_window_win32.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
-
-// imagehlp exports MakeSureDirectoryPathExists, but MinGW-w64's imagehlp.h does not declare it.
-extern "C" __declspec(dllimport) BOOL WINAPI MakeSureDirectoryPathExists(PCSTR dir_path);
 
 namespace kdr {
 namespace {
+
+// imagehlp, shlwapi and shell32 are loaded on first use (system_library.h): a run that only
+// reads and writes settings files never needs the shell.
+// imagehlp exports MakeSureDirectoryPathExists, but MinGW-w64's imagehlp.h does not declare it.
+using MakeSureDirectoryPathExistsFunction = BOOL WINAPI(PCSTR dir_path);
+
+SystemFunction<MakeSureDirectoryPathExistsFunction>& MakeSureDirectoryPathExistsCall() {
+  static SystemFunction<MakeSureDirectoryPathExistsFunction> function(
+      L"imagehlp.dll", "MakeSureDirectoryPathExists");
+  return function;
+}
+
+SystemFunction<decltype(PathFileExistsA)>& PathFileExistsCall() {
+  static SystemFunction<decltype(PathFileExistsA)> function(L"shlwapi.dll", "PathFileExistsA");
+  return function;
+}
+
+SystemFunction<decltype(PathIsDirectoryA)>& PathIsDirectoryCall() {
+  static SystemFunction<decltype(PathIsDirectoryA)> function(L"shlwapi.dll", "PathIsDirectoryA");
+  return function;
+}
+
+SystemFunction<decltype(SHFileOperationA)>& ShFileOperationCall() {
+  static SystemFunction<decltype(SHFileOperationA)> function(L"shell32.dll", "SHFileOperationA");
+  return function;
+}
 
 static_assert(FO_COPY == 2);
 constexpr FILEOP_FLAGS kCopyFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
@@ -177,7 +201,12 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
   // a file name ending in a character such as "表" (0x95 0x5C) would become a folder.
   size_t separator = LastSeparator(*c_path);
   if (separator != std::string::npos) c_path->resize(separator + 1);
-  if (!MakeSureDirectoryPathExists(c_path->c_str())) {
+  auto& make_sure = MakeSureDirectoryPathExistsCall();
+  if (!make_sure.get()) {
+    return FileResult::Fail(static_cast<Status>(make_sure.error()), "MakeSureDirectoryPathExists",
+                            *c_path);
+  }
+  if (!make_sure.get()(c_path->c_str())) {
     return LastError("MakeSureDirectoryPathExists", *c_path);
   }
   return FileResult::Ok();
@@ -185,12 +214,14 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
 
 bool Win32FileSystem::Exists(std::string_view path) {
   auto c_path = CPath(path);
-  return c_path && PathFileExistsA(c_path->c_str()) != 0;
+  auto& exists = PathFileExistsCall();
+  return c_path && exists.get() && exists.get()(c_path->c_str()) != 0;
 }
 
 bool Win32FileSystem::IsFolder(std::string_view path) {
   auto c_path = CPath(path);
-  return c_path && PathIsDirectoryA(c_path->c_str()) != 0;
+  auto& is_folder = PathIsDirectoryCall();
+  return c_path && is_folder.get() && is_folder.get()(c_path->c_str()) != 0;
 }
 
 FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string_view source,
@@ -208,6 +239,13 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   from.push_back('\0');
   std::string to = *c_destination;
   to.push_back('\0');
+  auto& shell_copy = ShFileOperationCall();
+  if (!shell_copy.get()) {
+    FileResult missing =
+        FileResult::Fail(static_cast<Status>(shell_copy.error()), "SHFileOperation", destination);
+    if (observer) observer->CopyFailed(source, missing);
+    return missing;
+  }
   SHFILEOPSTRUCTA operation{};
   operation.hwnd = ToWindowHandle(owner);
   operation.wFunc = FO_COPY;
@@ -216,7 +254,7 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   operation.fFlags = kCopyFlags;
   operation.hNameMappings = nullptr;
   operation.lpszProgressTitle = nullptr;
-  int result = SHFileOperationA(&operation);
+  int result = shell_copy.get()(&operation);
   // The shell copy may return 0 and still leave files out (Wine does, for a folder where a file
   // goes): the copy is only whole when every file arrived.
   FirstFailure first(observer);
