@@ -316,10 +316,6 @@ int Run(const Options& options) {
       PrintNotCopied(dlg.last_run(), progress, work_log);
     }
     progress.Clear();
-    if (log && options.command != "status") {
-      log->Comment("editions attempted: " + EditionList(dlg.last_run().attempted) +
-                   "; failed: " + EditionList(dlg.last_run().failed));
-    }
     bool saved = true;
     if (!profiles.Flush()) {
       saved = false;

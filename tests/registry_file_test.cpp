@@ -712,6 +712,21 @@ TEST(RegistryFileTest, RefusesMalformedFilesWithTheirLine) {
   }
 }
 
+// A branch path with an empty name must not widen into its parent: nothing is read or written.
+TEST(RegistryFileTest, RefusesBranchPathsWithAnEmptyName) {
+  const std::string file =
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"v\"=\"1\"\r\n";
+  MemoryRegistry filled;
+  ASSERT_TRUE(Load(file, &filled).ok());
+  for (std::string path : {"Software\\", "\\Software", "Software\\\\Other"}) {
+    SCOPED_TRACE(path);
+    MemoryRegistry reg;
+    EXPECT_FALSE(LoadRegistryFile(file, &reg, {{kHkcu, path}}).ok());
+    EXPECT_FALSE(reg.Root(kHkcu).FindChild("Software"));
+    EXPECT_FALSE(WriteBackRegistryFile(file, filled, {kHkcu, path}).ok());
+  }
+}
+
 TEST(RegistryFileTest, ReasonsNameTheProblem) {
   MemoryRegistry reg;
   RegistryFileLoadResult loaded = Load("REGEDIT4\r\n[HKEY_USERS\\x]\r\n", &reg);

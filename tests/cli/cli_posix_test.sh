@@ -23,6 +23,12 @@ expect_code() {
 expect_line() {
   grep -qxF -- "$2" "$1" || { fail "$3: no line '$2' in $1:"; head -n 8 "$1" | sed 's/^/    /' >&2; }
 }
+# expect_count FILE TEXT N what: TEXT occurs on exactly N lines of FILE
+expect_count() {
+  local n
+  n=$(grep -cF -- "$2" "$1")
+  [[ $n == "$3" ]] || fail "$4: '$2' on $n lines, expected $3"
+}
 expect_no_text() {
   if grep -qF -- "$2" "$1"; then fail "$3: '$2' found"; fi
 }
@@ -103,6 +109,8 @@ log=$case_dir/collect.log
 expect_line "$log" "COPY	C:\\Kodrel4\\Client\\prv\\DDBVID\\販売\\monthly.ddv	35" "collect log"
 expect_line "$log" "SKIP	value Software\\VTQ\\Kodrel\\Client\\Client\\Current: PRVSAVE	never exported (skip list)" "collect log"
 expect_line "$log" "SHOW	$msg_c_collected" "collect log"
+expect_line "$log" "#	editions attempted 110, failed 0" "collect log"
+expect_count "$log" "editions attempted" 1 "collect log"
 expect_no_text "$log" "S3cret!" "collect log shows a credential"
 expect_no_text "$log" "Tiger#2019" "collect log shows a credential"
 
@@ -132,6 +140,7 @@ cmp -s "$case_dir/drive_c/KodrelSE/Client/prv/log/kodrel.log" \
   "$examples/drive_c/Kodrel4/Client/prv/log/kodrel.log" || fail "plog not migrated into log"
 expect_no_text "$case_dir/migrate.log" "S3cret!" "migrate log shows a credential"
 expect_line "$case_dir/migrate.log" "#	exit 0" "migrate log"
+expect_count "$case_dir/migrate.log" "editions attempted" 1 "migrate log"
 
 # --- quiet: success lines are not printed -------------------------------------------------
 fresh quiet
