@@ -330,6 +330,7 @@ int Run(const Options& options) {
       if (!written.ok()) {
         write_error = written.error->reason;
       } else {
+        if (kReplaceNeedsFileClosed) registry_lock.reset();
         written_back =
             WriteHostFileAtomically(registry_path, written.bytes, registry_identity, &write_error);
       }
