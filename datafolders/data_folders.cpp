@@ -62,9 +62,9 @@ bool ValueFits(DataFolderContext& ctx, std::string_view value, std::span<const C
                size_t extra, std::string_view value_name) {
   for (const CopyPair& pair : pairs) {
     if (InData(value, pair).size() + extra > ctx.max_path) {
-      ctx.log.Skipped(std::string(value_name) + " = " + Cp932ForDisplay(value),
-                      "too long for the platform's " + std::to_string(ctx.max_path) +
-                          "-character paths");
+      ctx.log.Skipped(
+          std::string(value_name) + " = " + Cp932ForDisplay(value),
+          "too long for the platform's " + std::to_string(ctx.max_path) + "-character paths");
       return false;
     }
   }
@@ -134,6 +134,18 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     ctx.log.Skipped(what, "the copy failed (" + std::to_string(result) + ")");
     return false;
   }
+  // Read back: a copy that is not the same as its source counts as a file not copied.
+  if (ctx.verify_copies) {
+    size_t bad = VerifyFolderCopy(ctx.files, destination, source, ctx.digests,
+                                  [&](std::string_view path, std::string_view why) {
+                                    ctx.log.Skipped("copy " + Cp932ForDisplay(path), why);
+                                    if (ctx.copy_observer) ctx.copy_observer->CopyFailed(path, why);
+                                  });
+    if (bad != 0) {
+      ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
+      return false;
+    }
+  }
   ctx.log.Done(what);
   return true;
 }
@@ -156,45 +168,86 @@ bool CollectPersonalData(DataFolderContext& ctx) {
 }
 
 bool CollectClientData(DataFolderContext& ctx) {
-  return CollectOneValue(ctx, Edition::kClient, "Software\\VTQ\\Kodrel\\Client\\Client",
-                         "PRV_PATH", kPrivatePairs);
+  return CollectOneValue(ctx, Edition::kClient, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+                         kPrivatePairs);
 }
 
 bool CollectServerData(DataFolderContext& ctx) {
   // The Server edition's value lies below the Client branch.
-  return CollectOneValue(ctx, Edition::kServer, "Software\\VTQ\\Kodrel\\Client\\Server",
-                         "PUB_PATH", kPublicPairs);
+  return CollectOneValue(ctx, Edition::kServer, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
+                         kPublicPairs);
 }
 
 bool MigratePersonalData(DataFolderContext& ctx) {
-  std::optional<std::string> private_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH", kPrivatePairs);
+  std::optional<std::string> private_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH", kPrivatePairs);
   if (!private_path) return false;
   MigratePairs(ctx, Edition::kPersonal, *private_path, kPrivatePairs,
                OnMakeSureFailure::kCopyAnyway);
   // The private folders stay copied even when the public value is missing.
-  std::optional<std::string> public_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH", kPublicPairs);
+  std::optional<std::string> public_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH", kPublicPairs);
   if (!public_path) return false;
-  MigratePairs(ctx, Edition::kPersonal, *public_path, kPublicPairs,
-               OnMakeSureFailure::kCopyAnyway);
+  MigratePairs(ctx, Edition::kPersonal, *public_path, kPublicPairs, OnMakeSureFailure::kCopyAnyway);
   return true;
 }
 
 bool MigrateClientData(DataFolderContext& ctx) {
-  std::optional<std::string> private_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH", kPrivatePairs);
+  std::optional<std::string> private_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH", kPrivatePairs);
   if (!private_path) return false;
   return MigratePairs(ctx, Edition::kClient, *private_path, kPrivatePairs,
                       OnMakeSureFailure::kStop);
 }
 
 bool MigrateServerData(DataFolderContext& ctx) {
-  std::optional<std::string> public_path = ReadMigrateValue(
-      ctx, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH", kPublicPairs);
+  std::optional<std::string> public_path =
+      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH", kPublicPairs);
   if (!public_path) return false;
   MigratePairs(ctx, Edition::kServer, *public_path, kPublicPairs, OnMakeSureFailure::kCopyAnyway);
   return true;
+}
+
+std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, const WorkPaths& paths,
+                                      size_t max_path, Edition edition, bool migrate,
+                                      std::vector<std::string>* unreadable) {
+  NullActivityLog quiet;
+  DataFolderContext ctx{registry, files, paths, quiet, nullptr, nullptr, {}, max_path};
+  std::string_view product = migrate ? "Software\\VTQ\\KodrelSE\\" : "Software\\VTQ\\Kodrel\\";
+  struct Source {
+    std::string_view key;  // below the product's branch
+    std::string_view value_name;
+    std::span<const CopyPair> pairs;
+  };
+  std::vector<Source> sources;
+  switch (edition) {
+    case Edition::kPersonal:
+      sources = {{"Personal\\Client", "PRV_PATH", kPrivatePairs},
+                 {"Personal\\Server", "PUB_PATH", kPublicPairs}};
+      break;
+    case Edition::kClient:
+      sources = {{"Client\\Client", "PRV_PATH", kPrivatePairs}};
+      break;
+    case Edition::kServer:
+      sources = {{"Client\\Server", "PUB_PATH", kPublicPairs}};
+      break;
+  }
+  std::vector<FolderCopy> copies;
+  for (const Source& source : sources) {
+    std::string key = std::string(product) + std::string(source.key);
+    std::optional<std::string> value = ReadPathValue(ctx, key, source.value_name);
+    if (!value || !ValueFits(ctx, *value, source.pairs,
+                             migrate ? kTerminators : kPatternAndTerminators, source.value_name)) {
+      unreadable->push_back(std::string(source.value_name) + " of " + Cp932ForDisplay(key));
+      continue;
+    }
+    for (const CopyPair& pair : source.pairs) {
+      FolderCopy copy{InData(*value, pair), InWork(ctx, edition, pair)};
+      if (migrate) std::swap(copy.source, copy.destination);
+      copies.push_back(std::move(copy));
+    }
+  }
+  return copies;
 }
 
 }  // namespace kdr

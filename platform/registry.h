@@ -51,6 +51,10 @@ class RegistryKey {
   // Creates or replaces the value `name` (an existing value of another case keeps its name's
   // case), whatever type it had. kAccessDenied when the key was not opened for setting values.
   virtual Status SetValue(std::string_view name, uint32_t type, std::string_view data) = 0;
+
+  // Removes the value `name`: kOk, kNotFound when there is none, kAccessDenied without set
+  // rights.
+  virtual Status DeleteValue(std::string_view name) = 0;
 };
 
 using RegistryKeyPtr = std::unique_ptr<RegistryKey>;
@@ -68,6 +72,10 @@ class Registry {
 
   // Opens `path`, creating it and every missing key above it, with full access: kOk and *key.
   virtual Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) = 0;
+
+  // Removes the key `path`, which must have no subkeys (its values go with it): kOk, kNotFound
+  // when it does not exist, kAccessDenied when it has subkeys or the store refuses.
+  virtual Status DeleteKey(RootKey root, std::string_view path) = 0;
 };
 
 // Little-endian REG_DWORD data.

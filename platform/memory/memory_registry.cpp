@@ -1,8 +1,8 @@
 #include "platform/memory/memory_registry.h"
 
-#include "platform/cp932.h"
-
 #include <utility>
+
+#include "platform/cp932.h"
 
 namespace kdr {
 namespace {
@@ -52,6 +52,11 @@ class MemoryKey : public RegistryKey {
     node_->PutValue(name, type, data);
     cursor_valid_ = false;
     return kOk;
+  }
+
+  Status DeleteValue(std::string_view name) override {
+    if (!(access_ & kKeySetValue)) return kAccessDenied;
+    return node_->RemoveValue(name) ? kOk : kNotFound;
   }
 
  private:
@@ -189,7 +194,7 @@ Status MemoryRegistry::CreateKey(RootKey root, std::string_view path, RegistryKe
   return kOk;
 }
 
-bool MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
+bool MemoryRegistry::DeleteTree(RootKey root, std::string_view path) {
   std::vector<std::string_view> names;
   if (!SplitKeyPath(path, &names) || names.empty()) return false;
   Node* parent = &Root(root);
@@ -203,8 +208,14 @@ bool MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
   return true;
 }
 
-bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path,
-                                 std::string_view value_name) {
+Status MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
+  Node* node = Find(root, path);
+  if (!node || path.empty()) return kNotFound;
+  if (!node->children.empty() || node->denied) return kAccessDenied;
+  return DeleteTree(root, path) ? kOk : kNotFound;
+}
+
+bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path, std::string_view value_name) {
   Node* node = Find(root, path);
   return node && node->RemoveValue(value_name);
 }

@@ -27,7 +27,7 @@ class MemoryRegistry : public Registry {
     // Name -> position in values; built only for keys with many values, since most keys hold a
     // few and a map node per value would double the memory of a large store.
     std::map<std::string, size_t, AsciiNoCaseLess> value_index;
-    bool denied = false;        // opening fails with kAccessDenied (for tests)
+    bool denied = false;  // opening fails with kAccessDenied (for tests)
 
     Value* FindValue(std::string_view value_name);
     const Value* FindValue(std::string_view value_name) const;
@@ -42,6 +42,7 @@ class MemoryRegistry : public Registry {
   Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
                  RegistryView view = RegistryView::kDefault) override;
   Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
+  Status DeleteKey(RootKey root, std::string_view path) override;
 
   // Direct access for loading, saving and inspecting a store (not part of the interface).
   Node& Root(RootKey root) { return root == RootKey::kLocalMachine ? *machine_ : *user_; }
@@ -55,7 +56,7 @@ class MemoryRegistry : public Registry {
   Node* Create(RootKey root, std::string_view path);
   // Removes a key with its whole subtree; false when it does not exist. Handles that are open
   // on it must not be used afterwards.
-  bool DeleteKey(RootKey root, std::string_view path);
+  bool DeleteTree(RootKey root, std::string_view path);
   bool DeleteValue(RootKey root, std::string_view path, std::string_view value_name);
   // Convenience for tests and tools.
   void SetValue(RootKey root, std::string_view path, std::string_view name, uint32_t type,

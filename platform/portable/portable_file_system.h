@@ -33,6 +33,11 @@ class PortableFileSystem : public FileSystem {
   std::optional<std::string> ReadFile(std::string_view path) override;
   bool WriteFileAtomically(std::string_view path, std::string_view bytes) override;
   std::optional<FileStamp> Stamp(std::string_view path) override;
+  bool ReadFileInPieces(std::string_view path,
+                        const std::function<void(std::string_view)>& sink) override;
+  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  bool RemoveFile(std::string_view path) override;
+  bool RemoveFolder(std::string_view path) override;
 
  private:
   std::map<char, std::filesystem::path> drives_;

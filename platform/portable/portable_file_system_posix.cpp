@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -313,6 +314,27 @@ fs::path ResolveCase(const fs::path& base, const std::string& relative) {
   return current;
 }
 
+// Adds the regular files below `folder` to `files`, as `prefix` + their names.
+bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std::string>* files) {
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return false;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) return false;
+    fs::file_status status = it->symlink_status(ec);
+    if (ec) return false;
+    const fs::path name = it->path().filename();
+    if (IsStaleTempFile(name) || fs::is_symlink(status)) continue;
+    std::string tool_name = ToolName(name);
+    if (fs::is_directory(status)) {
+      if (!ListInto(it->path(), prefix + tool_name + "\\", files)) return false;
+    } else if (fs::is_regular_file(status)) {
+      files->push_back(prefix + tool_name);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 void PortableFileSystem::MapDrive(char letter, fs::path folder) {
@@ -433,6 +455,51 @@ std::optional<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
   stamp.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   stamp.file_id = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
   return stamp;
+}
+
+bool PortableFileSystem::ReadFileInPieces(std::string_view path,
+                                          const std::function<void(std::string_view)>& sink) {
+  auto host = HostPath(path);
+  if (!host) return false;
+  Fd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  constexpr size_t kPiece = 1 << 20;
+  std::unique_ptr<char[]> buffer(new char[kPiece]);
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer.get(), kPiece);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    sink(std::string_view(buffer.get(), static_cast<size_t>(n)));
+  }
+}
+
+bool PortableFileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
+  auto host = HostPath(folder);
+  std::error_code ec;
+  if (!host || !fs::is_directory(*host, ec)) return false;
+  files->clear();
+  if (!ListInto(*host, "", files)) return false;
+  std::sort(files->begin(), files->end());
+  return true;
+}
+
+bool PortableFileSystem::RemoveFile(std::string_view path) {
+  auto host = HostPath(path);
+  struct stat st {};
+  if (!host || ::lstat(host->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(host->c_str()) == 0;
+}
+
+bool PortableFileSystem::RemoveFolder(std::string_view path) {
+  auto host = HostPath(path);
+  if (!host) return false;
+  std::string p = host->string();
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return ::rmdir(p.c_str()) == 0;
 }
 
 }  // namespace kdr

@@ -43,6 +43,8 @@ class Win32RegKey {
   LONG EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data) const;
   // RegSetValueExA.
   LONG WriteValue(std::string_view name, DWORD type, std::string_view data) const;
+  // RegDeleteValueA.
+  LONG RemoveValue(std::string_view name) const;
 
  private:
   HKEY key_ = nullptr;
@@ -56,6 +58,8 @@ class Win32Registry : public Registry {
                  RegistryView view = RegistryView::kDefault) override;
   // RegCreateKeyA; an empty path opens the root itself with query, set and enumerate rights.
   Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
+  // RegDeleteKeyA, which refuses a key that has subkeys.
+  Status DeleteKey(RootKey root, std::string_view path) override;
 };
 
 }  // namespace kdr
