@@ -13,7 +13,9 @@
 #include "app/migrate_dlg.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
+#include "cli/json_text.h"
 #include "cli/run_log.h"
+#include "cli/store_commands.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
 #include "platform/portable/portable_profile_file.h"
@@ -28,7 +30,8 @@ namespace {
 
 constexpr std::string_view kProgram = "kdr4tose-cli";
 constexpr std::string_view kUsage =
-    "usage: kdr4tose-cli [options] status | collect | migrate   (--help for the options)\n";
+    "usage: kdr4tose-cli [options] status | collect | migrate | verify | undo   (--help for the "
+    "options)\n";
 
 struct Options {
   std::string command;
@@ -38,6 +41,8 @@ struct Options {
   std::string log_file;
   bool json = false;
   bool quiet = false;
+  bool dry_run = false;
+  StoreCommandOptions store;
 };
 
 int UsageError(std::string_view reason) {
@@ -58,25 +63,6 @@ std::string EditionList(EditionCode code) {
     list += EditionName(edition);
   }
   return list.empty() ? "none" : list;
-}
-
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x20) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  out.push_back('"');
-  return out;
 }
 
 // Parses "X=DIR".
@@ -164,9 +150,19 @@ int ExitCodeOf(const RunSummary& summary) {
 }
 
 int Run(const Options& options) {
-  if (options.json && options.command != "status") {
-    return UsageError("--json goes with the status command only");
+  if (options.dry_run && options.command != "collect" && options.command != "migrate") {
+    return UsageError("--dry-run goes with collect and migrate");
   }
+  if ((options.store.list || options.store.force || !options.store.backup.empty()) &&
+      options.command != "undo") {
+    return UsageError("--backup, --list and --force go with undo");
+  }
+  if (options.store.list && (options.store.force || !options.store.backup.empty())) {
+    return UsageError("undo --list shows the backups and takes no --backup or --force");
+  }
+  StoreCommandOptions store = options.store;
+  store.json = options.json;
+  store.quiet = options.quiet;
   std::vector<std::pair<char, std::filesystem::path>> drives;
   for (const std::string& drive : options.drives) {
     if (!kDriveMappingSupported) {
@@ -220,12 +216,15 @@ int Run(const Options& options) {
   RestrictNewFilesToOwner();
   std::unique_ptr<FileSystem> files = MakeFileSystem(drives);
   int exit_code = kExitOk;
+  // Only Migrate and undo write registry values.
+  bool registry_changed = false;
   {
     PortableProfileFile profiles(*files);
     Progress progress(!options.quiet && StderrIsTerminal());
     CopyReporter reporter(log.get(), progress);
     Services services{registry, *files, profiles, MaxPath(), log.get(), &reporter};
-    ConsoleView view(options.quiet, log.get(), progress);
+    // With --json the result is the one thing on standard output.
+    ConsoleView view(options.quiet || options.json, log.get(), progress);
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPathsFromFolder(work->cp932)) {
       exit_code = Failure(kExitInternal, "the work folder path " + work->shown +
@@ -234,23 +233,32 @@ int Run(const Options& options) {
     } else if (options.command == "status") {
       dlg.RefreshButtons();
       PrintStatus(dlg, view, *work, options.json, options.quiet);
+    } else if (options.command == "verify") {
+      exit_code = RunVerify(services, dlg.paths(), store);
+    } else if (options.command == "undo") {
+      exit_code = RunUndo(services, dlg.paths(), store, &registry_changed);
+    } else if (options.dry_run) {
+      exit_code = options.command == "collect" ? RunCollectPreview(dlg, services, store)
+                                               : RunMigratePreview(dlg, services, store);
     } else if (options.command == "collect") {
       dlg.OnCollect();
       exit_code = ExitCodeOf(dlg.last_run());
+      if (options.json) WriteStdout(RunSummaryJson("collect", dlg.last_run()));
     } else {
       dlg.OnMigrate();
       exit_code = ExitCodeOf(dlg.last_run());
+      registry_changed = dlg.last_run().attempted != 0;
+      if (options.json) WriteStdout(RunSummaryJson("migrate", dlg.last_run()));
     }
     progress.Clear();
-    if (log && options.command != "status") {
+    if (log && (options.command == "collect" || options.command == "migrate") && !options.dry_run) {
       log->Comment("editions attempted: " + EditionList(dlg.last_run().attempted) +
                    "; failed: " + EditionList(dlg.last_run().failed));
     }
     if (!profiles.Flush()) {
       exit_code = Failure(kExitInternal, "a settings file could not be written");
     }
-    // Only Migrate writes registry values, and only for an edition it worked on.
-    if (file_registry && options.command == "migrate" && dlg.last_run().attempted != 0) {
+    if (file_registry && registry_changed) {
       RegistryFileSaveResult saved = SaveRegistryFile(*file_registry, file_format);
       std::string write_error;
       if (!saved.ok()) {
@@ -278,9 +286,11 @@ int RunCli(int argc, const char* const* argv) {
   CLI::App app{"Carries the settings and data folders of Kodrel4 over to KodrelSE.",
                std::string(kProgram)};
   app.set_version_flag("--version", std::string(kProgram) + " " + KDR_VERSION);
-  app.add_option("command", options.command, "status | collect | migrate")
+  app.add_option("command", options.command,
+                 "status | collect | migrate | verify (check the store against its manifests) | "
+                 "undo (take the last Migrate back)")
       ->required()
-      ->check(CLI::IsMember({"status", "collect", "migrate"}));
+      ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo"}));
   app.add_option("--work-dir", options.work_dir,
                  "folder that holds kdr4env (default: the folder of the executable)");
   app.add_option("--registry", options.registry_file,
@@ -290,7 +300,14 @@ int RunCli(int argc, const char* const* argv) {
                  "X=DIR: map drive letter X: to a host folder (repeatable)");
   app.add_option("--log", options.log_file,
                  "write a detailed log of everything done and skipped, with the reason");
-  app.add_flag("--json", options.json, "(status) print the codes and states as one JSON object");
+  app.add_flag("--json", options.json, "print the result as one JSON object");
+  app.add_flag("--dry-run", options.dry_run,
+               "(collect, migrate) print what would be done, change nothing");
+  app.add_option("--backup", options.store.backup,
+                 "(undo) the backup to restore, as undo --list names it (default: the newest)");
+  app.add_flag("--list", options.store.list, "(undo) list the backups");
+  app.add_flag("--force", options.store.force,
+               "(undo) restore also what changed since the Migrate wrote it");
   app.add_flag("--quiet", options.quiet, "print only errors");
   try {
     app.parse(argc, argv);
