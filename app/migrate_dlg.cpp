@@ -6,7 +6,7 @@
 #include "platform/text_encoding.h"
 #include "settings/settings_export.h"
 #include "settings/settings_import.h"
-#include "store/migration_plan.h"
+#include "app/migration_plan.h"
 #include "store/store_check.h"
 #include "store/store_time.h"
 

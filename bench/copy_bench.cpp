@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -26,7 +26,7 @@
 #else
 #include <unistd.h>
 
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 #endif
 
 namespace kdr {

@@ -21,7 +21,7 @@
 
 #include "bench/synthetic_profile.h"
 #include "core/work_paths.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_profile_file.h"
 #include "settings/settings_export.h"

@@ -18,7 +18,7 @@
 #include "cli/store_commands.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "platform/text_encoding.h"
 
 #ifndef KDR_VERSION
@@ -92,12 +92,14 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
   } else {
     folder = HostPathFromUtf8(option);
   }
-  std::error_code ec;
-  folder = std::filesystem::absolute(folder, ec).lexically_normal();
-  if (ec) {
-    *error = "cannot resolve the work folder: " + ec.message();
+  std::string resolve_error;
+  std::optional<std::filesystem::path> absolute = AbsoluteHostPath(folder, &resolve_error);
+  if (!absolute) {
+    *error = "cannot resolve the work folder: " + resolve_error;
     return std::nullopt;
   }
+  folder = std::move(*absolute);
+  std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) {
     *error = "the work folder " + HostPathToUtf8(folder) + " is not an existing folder";
     return std::nullopt;
@@ -108,6 +110,13 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
   // The tool's paths separate names with backslashes; a host name holding one would be split.
   if (utf8.find('\\') != std::string::npos) {
     *error = "the work folder path holds a backslash, which the tool's paths cannot carry";
+    return std::nullopt;
+  }
+#else
+  // The shell's folder copy does not take \\?\ and \\.\ paths: its data folders would be left out.
+  if (utf8.starts_with("\\\\?\\") || utf8.starts_with("\\\\.\\")) {
+    *error = "give the work folder without the " + utf8.substr(0, 4) +
+             " prefix, as C:\\folder or \\\\server\\share\\folder";
     return std::nullopt;
   }
 #endif

@@ -30,6 +30,11 @@ std::optional<std::filesystem::path> ExecutableFolder();
 std::filesystem::path HostPathFromUtf8(std::string_view utf8);
 std::string HostPathToUtf8(const std::filesystem::path& path);
 
+// `path` made absolute against the current folder, with "." and ".." resolved; on Windows a
+// UNC path (\\server\share\...) keeps its server and share. Nullopt with *error on failure.
+std::optional<std::filesystem::path> AbsoluteHostPath(const std::filesystem::path& path,
+                                                      std::string* error);
+
 // Makes every file and folder the run creates private to the user (umask 077 on POSIX;
 // Windows gives new files the folder's inherited rights and nothing changes there).
 void RestrictNewFilesToOwner();

@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "cli/cli_platform.h"
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 
 namespace kdr::cli {
 namespace {
@@ -65,6 +65,17 @@ std::filesystem::path HostPathFromUtf8(std::string_view utf8) {
 }
 
 std::string HostPathToUtf8(const std::filesystem::path& path) { return path.string(); }
+
+std::optional<std::filesystem::path> AbsoluteHostPath(const std::filesystem::path& path,
+                                                      std::string* error) {
+  std::error_code ec;
+  std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  if (ec) {
+    *error = ec.message();
+    return std::nullopt;
+  }
+  return absolute.lexically_normal();
+}
 
 void RestrictNewFilesToOwner() { ::umask(077); }
 

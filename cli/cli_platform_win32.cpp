@@ -111,6 +111,27 @@ std::filesystem::path HostPathFromUtf8(std::string_view utf8) {
 
 std::string HostPathToUtf8(const std::filesystem::path& path) { return WideToUtf8(path.native()); }
 
+// The system's own resolution: MinGW's std::filesystem (GCC 12) reads \\server\share as a
+// root folder, so absolute() and lexically_normal() turn it into \server\share on the current
+// drive.
+std::optional<std::filesystem::path> AbsoluteHostPath(const std::filesystem::path& path,
+                                                      std::string* error) {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD size =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    if (size == 0) {
+      *error = LastErrorText(GetLastError());
+      return std::nullopt;
+    }
+    if (size < buffer.size()) {
+      buffer.resize(size);
+      return std::filesystem::path(buffer);
+    }
+    buffer.resize(size);  // the size needed, terminator included
+  }
+}
+
 void RestrictNewFilesToOwner() {}
 
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error) {

@@ -10,7 +10,7 @@
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
 #include "store/manifest.h"
-#include "store/migration_plan.h"
+#include "app/migration_plan.h"
 #include "store/store_check.h"
 #include "store/undo.h"
 

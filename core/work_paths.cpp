@@ -29,15 +29,7 @@ const std::string& WorkPaths::SettingsFile(Edition edition) const {
 }
 
 std::string ExecutableFolder(std::string_view executable_path) {
-  size_t last = std::string_view::npos;
-  for (size_t i = 0; i < executable_path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(executable_path[i]);
-    if (IsCp932LeadByte(c) && i + 1 < executable_path.size()) {
-      ++i;  // the trail byte may be 0x5C without being a separator
-    } else if (c == '\\') {
-      last = i;
-    }
-  }
+  size_t last = FindLastCp932Separator(executable_path);
   if (last == std::string_view::npos) return std::string();
   return std::string(executable_path.substr(0, last));
 }

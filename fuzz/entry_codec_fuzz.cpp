@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz/memory_files.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "settings/entry_codec.h"
 
 using namespace kdr;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/ascii_case.h"
+#include "platform/cp932.h"
 #include "platform/file_system.h"
 
 // A file system held in memory, for the fuzz targets: files only, no folders of their own. Each
@@ -66,7 +66,7 @@ class MemoryFiles : public FileSystem {
     std::string bytes;
     uint64_t serial = 0;
   };
-  std::map<std::string, File, AsciiNoCaseLess> files_;
+  std::map<std::string, File, Cp932NoCaseLess> files_;
   uint64_t serial_ = 0;
 };
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "fuzz/memory_files.h"
-#include "platform/ascii_case.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/cp932.h"
+#include "platform/portable_profile_file.h"
 
 using namespace kdr;
 
@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     PortableProfileFile reader(files);
     std::string entries = reader.ReadSection(sections.front(), kFile);
     // The key keeps the spelling of an entry the file already holds under another case.
-    entries = AsciiUpperCopy(entries);
+    entries = Cp932UpperCase(entries);
     std::string wanted("\0FUZZKEY=1:V\0", 13);
     if ((std::string(1, '\0') + entries).find(wanted) == std::string::npos)
       fuzz::Fail("written entry not read back");

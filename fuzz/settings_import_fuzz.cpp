@@ -9,8 +9,8 @@
 #include "core/activity_log.h"
 #include "fuzz/memory_files.h"
 #include "fuzz/registry_dump.h"
-#include "platform/ascii_case.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/cp932.h"
+#include "platform/portable_profile_file.h"
 #include "settings/settings_import.h"
 
 using namespace kdr;
@@ -21,7 +21,7 @@ const std::string kFile = "C:\\kdr4env\\client\\kdr4reg.fil";
 
 bool InBranch(std::string_view path) {
   constexpr std::string_view kBranch = "HKCU\\Software\\VTQ\\KodrelSE";
-  if (!AsciiStartsWithNoCase(path, kBranch)) return false;
+  if (!Cp932StartsWithNoCase(path, kBranch)) return false;
   return path.size() == kBranch.size() || path[kBranch.size()] == '\\';
 }
 

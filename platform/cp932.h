@@ -1,45 +1,62 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
-// Byte-level helpers for code page 932 text: a double-byte character's second byte may be
-// 0x5C ("\"), 0x5D ("]") or an ASCII letter without being one.
+// Code page 932 text, character by character. A double-byte character is a lead byte followed
+// by a trail byte; the trail byte may be 0x5C ("\"), 0x5D ("]") or an ASCII letter without being
+// one, so every scan for a separator or a letter steps over whole characters. A lead byte that is
+// not followed by a trail byte stands alone, and so does the byte after it.
+//
+// Names compare as Windows compares them: single-byte ASCII letters without regard to case,
+// every other byte (both bytes of a double-byte character included) as it is.
 namespace kdr {
 
-// True for the first byte of a double-byte character.
 inline bool IsCp932LeadByte(unsigned char c) {
   return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
 }
 
-// Positions of the single-byte occurrences of `ascii` in `text`.
-inline std::vector<size_t> FindCp932Chars(std::string_view text, char ascii) {
-  std::vector<size_t> found;
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (IsCp932LeadByte(c) && i + 1 < text.size()) {
-      ++i;
-    } else if (text[i] == ascii) {
-      found.push_back(i);
-    }
-  }
-  return found;
+inline bool IsCp932TrailByte(unsigned char c) {
+  return (c >= 0x40 && c <= 0x7e) || (c >= 0x80 && c <= 0xfc);
 }
+
+// A single-byte character upper-cased (ASCII letters only).
+inline char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Bytes of the character that starts at text[i] (i < text.size()): 2 or 1.
+inline size_t Cp932CharSize(std::string_view text, size_t i) {
+  return i + 1 < text.size() && IsCp932LeadByte(static_cast<unsigned char>(text[i])) &&
+                 IsCp932TrailByte(static_cast<unsigned char>(text[i + 1]))
+             ? 2
+             : 1;
+}
+
+// Positions of the single-byte characters `ascii` in `text`.
+std::vector<size_t> FindCp932Chars(std::string_view text, char ascii);
+
+// The position of the last single-byte character of `text` that is one of `separators`, or npos.
+size_t FindLastCp932Separator(std::string_view text, std::string_view separators = "\\");
 
 // Splits a backslash path into its names, never at the second byte of a character. False when
 // a name is empty (a doubled, leading or trailing backslash).
-inline bool SplitCp932Path(std::string_view path, std::vector<std::string_view>* names) {
-  names->clear();
-  if (path.empty()) return true;
-  size_t start = 0;
-  for (size_t separator : FindCp932Chars(path, '\\')) {
-    if (separator == start) return false;
-    names->push_back(path.substr(start, separator - start));
-    start = separator + 1;
-  }
-  if (start == path.size()) return false;
-  names->push_back(path.substr(start));
-  return true;
-}
+bool SplitCp932Path(std::string_view path, std::vector<std::string_view>* names);
+
+// `text` with its single-byte ASCII letters upper-cased; the same length as `text`.
+std::string Cp932UpperCase(std::string_view text);
+void Cp932UpperCase(std::string_view text, std::string* out);  // reuses *out's memory
+
+bool Cp932EqualNoCase(std::string_view a, std::string_view b);
+
+// `text` begins with whole characters that equal `prefix` without regard to case.
+bool Cp932StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+// Orders as the registry enumerates subkeys: by upper-cased bytes, unsigned.
+struct Cp932NoCaseLess {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const;
+};
 
 }  // namespace kdr

@@ -5,11 +5,6 @@
 #include "platform/cp932.h"
 
 namespace kdr {
-namespace {
-
-
-}  // namespace
-
 std::string Cp932ForDisplay(std::string_view text) {
   if (auto whole = Cp932ToUtf8(text)) return *whole;
   // Decode character by character so one bad byte does not hide the rest.
@@ -17,7 +12,7 @@ std::string Cp932ForDisplay(std::string_view text) {
   size_t i = 0;
   while (i < text.size()) {
     unsigned char c = static_cast<unsigned char>(text[i]);
-    size_t len = (IsCp932LeadByte(c) && i + 1 < text.size()) ? 2 : 1;
+    size_t len = Cp932CharSize(text, i);
     if (auto part = Cp932ToUtf8(text.substr(i, len))) {
       out += *part;
     } else {

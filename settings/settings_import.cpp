@@ -1,6 +1,5 @@
 #include "settings/settings_import.h"
 
-#include "platform/ascii_case.h"
 #include "platform/cp932.h"
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
@@ -35,7 +34,7 @@ bool MapKeyPath(std::string_view source, std::string* result) {
 }
 
 bool IsInNewProductBranch(std::string_view key_path) {
-  if (!AsciiStartsWithNoCase(key_path, kNewProductBranch)) return false;
+  if (!Cp932StartsWithNoCase(key_path, kNewProductBranch)) return false;
   std::string_view rest = key_path.substr(kNewProductBranch.size());
   if (rest.empty()) return true;
   if (rest.front() != '\\') return false;  // "KodrelSEX" is another key

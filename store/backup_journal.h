@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/migration_plan.h"
+#include "store/edition_plan.h"
 
 // The journal of one Migrate, kept in kdr4env\backup\<YYYYMMDD-HHMMSS>\kdr4tose.undo beside
 // copies of the files it replaced: for each edition what it was about to change, old and new.

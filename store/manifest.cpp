@@ -3,7 +3,6 @@
 #include <charconv>
 #include <set>
 
-#include "platform/ascii_case.h"
 #include "platform/cp932.h"
 #include "platform/text_encoding.h"
 
@@ -116,7 +115,7 @@ std::optional<std::string> FormatManifest(const Manifest& manifest) {
 ManifestParseResult ParseManifest(std::string_view text) {
   ManifestParseResult result;
   Manifest manifest;
-  std::set<std::string, AsciiNoCaseLess> seen;
+  std::set<std::string, Cp932NoCaseLess> seen;
   size_t line_number = 0;
   bool ended = false;
   auto fail = [&](std::string why) {

@@ -3,7 +3,7 @@
 #include <optional>
 #include <set>
 
-#include "platform/ascii_case.h"
+#include "platform/cp932.h"
 #include "store/manifest.h"
 
 namespace kdr {
@@ -44,7 +44,7 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
   manifest.tool_version = tool_version;
   manifest.time = time;
   for (const std::string& name : names) {
-    if (AsciiEqualNoCase(name, kManifestName)) continue;
+    if (Cp932EqualNoCase(name, kManifestName)) continue;
     std::string full = folder + name;
     std::optional<FileDigest> digest;
     if (known) {
@@ -88,7 +88,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
         "the manifest is damaged: line " + std::to_string(parsed.error_line) + ": " + parsed.error;
     return check;
   }
-  std::set<std::string, AsciiNoCaseLess> listed;
+  std::set<std::string, Cp932NoCaseLess> listed;
   for (const ManifestFile& file : parsed.manifest->files) {
     listed.insert(file.path);
     ++check.files_checked;
@@ -114,7 +114,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     return check;
   }
   for (const std::string& name : present) {
-    if (!AsciiEqualNoCase(name, kManifestName) && !listed.contains(name)) {
+    if (!Cp932EqualNoCase(name, kManifestName) && !listed.contains(name)) {
       check.problems.push_back({name, StoreProblemKind::kNotListed});
     }
   }

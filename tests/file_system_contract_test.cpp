@@ -28,7 +28,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 #include "platform/text_encoding.h"
 #endif
 

@@ -26,7 +26,8 @@ TEST(MemoryRegistryTest, DeniedKeyRefusesOpenAndCreate) {
   MemoryRegistry reg;
   reg.Deny(RootKey::kCurrentUser, "Software\\Locked");
   RegistryKeyPtr key;
-  EXPECT_EQ(kAccessDenied, reg.OpenKey(RootKey::kCurrentUser, "software\\locked", kKeyQueryValue, &key));
+  EXPECT_EQ(kAccessDenied,
+            reg.OpenKey(RootKey::kCurrentUser, "software\\locked", kKeyQueryValue, &key));
   EXPECT_EQ(kAccessDenied, reg.CreateKey(RootKey::kCurrentUser, "Software\\Locked", &key));
   EXPECT_EQ(nullptr, key);
 }
@@ -80,6 +81,31 @@ TEST(MemoryRegistryTest, ManyValuesFoundWithoutRegardToCaseBeforeAndAfterIndexin
   ASSERT_NE(nullptr, k->FindValue("value35"));
   EXPECT_EQ(DwordData(35), k->FindValue("VALUE35")->data);
   EXPECT_EQ("Value30", k->values[0].name);
+}
+
+}  // namespace
+}  // namespace kdr
+
+namespace kdr {
+namespace {
+
+TEST(MemoryRegistryTest, SecondBytesThatAreLettersDoNotFold) {
+  // "カード" and "ニード": 0x83 0x4A and 0x83 0x6A ("J" and "j" as second bytes).
+  const std::string card = "\x83\x4a\x81\x5b\x83\x68", need = "\x83\x6a\x81\x5b\x83\x68";
+  MemoryRegistry reg;
+  reg.SetString(RootKey::kCurrentUser, "Software\\" + card, card, "1");
+  reg.SetString(RootKey::kCurrentUser, "Software\\" + card, need, "2");
+  reg.SetString(RootKey::kCurrentUser, "Software\\" + need, "v", "3");
+  RegistryKeyPtr software, key;
+  ASSERT_EQ(kOk, reg.OpenKey(RootKey::kCurrentUser, "SOFTWARE", kKeyEnumerateSubKeys, &software));
+  std::string name, data;
+  uint32_t type = 0;
+  EXPECT_EQ(kOk, software->EnumKey(1, &name));
+  ASSERT_EQ(kOk, reg.OpenKey(RootKey::kCurrentUser, "software\\" + card, kKeyQueryValue, &key));
+  ASSERT_EQ(kOk, key->QueryValue(card, &type, &data));
+  EXPECT_EQ(std::string("1\0", 2), data);
+  ASSERT_EQ(kOk, key->QueryValue(need, &type, &data));
+  EXPECT_EQ(std::string("2\0", 2), data);
 }
 
 }  // namespace

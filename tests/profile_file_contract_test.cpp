@@ -10,11 +10,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "tests/file_bytes.h"
+#include "tests/seeded_random.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,7 +24,7 @@
 #else
 #include <unistd.h>
 
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 #endif
 
 namespace kdr {
@@ -370,7 +370,7 @@ TEST_P(ProfileFileContract, LongLinesAndValues) {
 }
 
 TEST_P(ProfileFileContract, ArbitraryBytesNeverBreakTheReader) {
-  std::mt19937 random(20240607);
+  testing::SeededRandom random(20240607);
   const std::string alphabet = "[]=;\r\n \t\v\0ab\x81\x5C\x83\xFF"s;
   for (int round = 0; round < 40; ++round) {
     std::string bytes;
@@ -597,7 +597,7 @@ TEST(PortableProfileFileTest, CommentsStayAndNewKeysGoBeforeThem) {
 // Whatever the calls, what the layer reads from memory is what it reads from the file it
 // writes: random calls with odd names and values over random starting files.
 TEST(PortableProfileFileTest, MemoryAgreesWithTheFileItWrites) {
-  std::mt19937 random(0x70726f66);
+  testing::SeededRandom random(0x70726f66);
   const std::string pieces[] = {"a",        "B",    "=",        ";",  "[",    "]",
                                 " ",        "\t",   "\v",       "\r", "\n",   "\r\n",
                                 "\x83\x5C", "\x83", "\x81\x40", "\0", "\xFF", "k"};

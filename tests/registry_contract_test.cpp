@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ascii_case.h"
+#include "platform/cp932.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/registry.h"
 
@@ -311,7 +311,7 @@ TEST_P(RegistryContractTest, ValuesAreEnumeratedWhole) {
   } else {
     // Wine lists values sorted by name; Windows keeps the order they were made in.
     std::sort(made.begin(), made.end(),
-              [](const Value& a, const Value& b) { return AsciiNoCaseLess()(a.name, b.name); });
+              [](const Value& a, const Value& b) { return Cp932NoCaseLess()(a.name, b.name); });
     EXPECT_EQ(made, listed);
   }
 }
@@ -441,7 +441,7 @@ TEST_P(RegistryContractTest, AnEmptyPathOpensTheRootItself) {
   ASSERT_NE(nullptr, root);
   std::vector<std::string> names = Subkeys(*root);
   EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const std::string& n) {
-    return AsciiEqualNoCase(n, "Software");
+    return Cp932EqualNoCase(n, "Software");
   })) << testing::PrintToString(names);
   // And the key below it is reached from there as from anywhere else.
   RegistryKeyPtr software;

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <random>
 #include <sstream>
 
 #include "platform/text_encoding.h"
+#include "tests/seeded_random.h"
 
 namespace kdr {
 namespace {
@@ -533,7 +533,7 @@ TEST(RegistryFileTest, TextThatAFormatCannotHold) {
 
 TEST(RegistryFileTest, ReadsContinuationCommentsBlankLinesAndLineEnds) {
   for (const char* eol : {"\r\n", "\n", "\r"}) {
-    SCOPED_TRACE(testing::PrintToString(std::string(eol)));
+    SCOPED_TRACE(::testing::PrintToString(std::string(eol)));
     const std::string n = eol;
     std::string text = "REGEDIT4" + n + n + "; a comment" + n +  //
                        "  [HKEY_CURRENT_USER\\K]  " + n + "\"bin\" = hex:01, 02,\t\\" +
@@ -752,7 +752,7 @@ void CheckArbitraryBytes(const std::string& bytes) {
 }
 
 TEST(RegistryFileTest, ArbitraryBytesNeverCrash) {
-  std::mt19937 random(20261208);
+  testing::SeededRandom random(20261208);
   std::vector<std::string> seeds;
   for (const char* file : {"wine_hkcu_v5.reg", "wine_hklm_v5.reg", "wine_ours_v5.reg",
                            "input_v5.reg", "input_regedit4.reg", "ours_regedit4.reg"}) {
@@ -764,7 +764,7 @@ TEST(RegistryFileTest, ArbitraryBytesNeverCrash) {
   for (const std::string& seed : seeds) {
     for (size_t size = 0; size <= seed.size(); ++size) {
       CheckArbitraryBytes(seed.substr(0, size));
-      if (testing::Test::HasFatalFailure()) return;
+      if (::testing::Test::HasFatalFailure()) return;
     }
   }
   // Random changes to the seeds: flipped bytes, syntax characters and lead bytes dropped in.
@@ -787,7 +787,7 @@ TEST(RegistryFileTest, ArbitraryBytesNeverCrash) {
       }
     }
     CheckArbitraryBytes(bytes);
-    if (testing::Test::HasFatalFailure()) return;
+    if (::testing::Test::HasFatalFailure()) return;
   }
   // Plain noise, with and without a header in front.
   for (int round = 0; round < 1000; ++round) {
@@ -796,7 +796,7 @@ TEST(RegistryFileTest, ArbitraryBytesNeverCrash) {
     if (round % 3 == 1) bytes = "REGEDIT4\r\n[HKCU\\K]\r\n" + bytes;
     if (round % 3 == 2) bytes = V5("Windows Registry Editor Version 5.00\r\n[HKCU\\K]\r\n") + bytes;
     CheckArbitraryBytes(bytes);
-    if (testing::Test::HasFatalFailure()) return;
+    if (::testing::Test::HasFatalFailure()) return;
   }
 }
 

@@ -4,7 +4,7 @@
 
 #include "app/migrate_dlg.h"
 #include "app/win32/migrate_dlg_window.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_registry.h"
 

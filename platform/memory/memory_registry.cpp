@@ -65,7 +65,7 @@ class MemoryKey : public RegistryKey {
   // Enumeration cursor over the ordered children, so that walking a key is linear.
   bool cursor_valid_ = false;
   uint32_t cursor_index_ = 0;
-  std::map<std::string, std::unique_ptr<MemoryRegistry::Node>, AsciiNoCaseLess>::iterator cursor_;
+  std::map<std::string, std::unique_ptr<MemoryRegistry::Node>, Cp932NoCaseLess>::iterator cursor_;
 };
 
 constexpr uint32_t kAllAccess = kKeyQueryValue | kKeySetValue | kKeyEnumerateSubKeys;
@@ -90,7 +90,7 @@ MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_na
 const MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) const {
   if (values.size() <= kIndexedValues) {
     for (const Value& value : values) {
-      if (AsciiEqualNoCase(value.name, value_name)) return &value;
+      if (Cp932EqualNoCase(value.name, value_name)) return &value;
     }
     return nullptr;
   }

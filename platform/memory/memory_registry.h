@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ascii_case.h"
+#include "platform/cp932.h"
 #include "platform/registry.h"
 
 // A registry held in memory, with the behaviour of the Windows registry that the tool relies
@@ -22,12 +22,12 @@ class MemoryRegistry : public Registry {
   };
   struct Node {
     std::string name;
-    std::map<std::string, std::unique_ptr<Node>, AsciiNoCaseLess> children;
+    std::map<std::string, std::unique_ptr<Node>, Cp932NoCaseLess> children;
     std::vector<Value> values;  // creation order
     // Name -> position in values; built only for keys with many values, since most keys hold a
     // few and a map node per value would double the memory of a large store.
-    std::map<std::string, size_t, AsciiNoCaseLess> value_index;
-    bool denied = false;  // opening fails with kAccessDenied (for tests)
+    std::map<std::string, size_t, Cp932NoCaseLess> value_index;
+    bool denied = false;        // opening fails with kAccessDenied (for tests)
 
     Value* FindValue(std::string_view value_name);
     const Value* FindValue(std::string_view value_name) const;

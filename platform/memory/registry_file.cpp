@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/ascii_case.h"
+#include "platform/cp932.h"
 #include "platform/text_encoding.h"
 
 namespace kdr {
@@ -29,8 +29,6 @@ constexpr size_t kHexWrapColumn = 77;
 using Chars = std::vector<uint32_t>;
 constexpr uint32_t kDoubleByte = 0x1000000;
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); }
-bool IsTrailByte(unsigned char c) { return c >= 0x40 && c <= 0xfc && c != 0x7f; }
 bool IsSurrogate(uint32_t c) { return c >= 0xd800 && c <= 0xdfff; }
 bool IsBlank(uint32_t c) { return c == ' ' || c == '\t'; }
 
@@ -44,14 +42,14 @@ int HexDigitValue(uint32_t c) {
 // --- Code page 932 bytes as characters (REGEDIT4) ---
 
 void AppendDbcsChars(std::string_view bytes, Chars* out) {
-  for (size_t i = 0; i < bytes.size(); ++i) {
+  for (size_t i = 0; i < bytes.size();) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (IsLeadByte(c) && i + 1 < bytes.size() &&
-        IsTrailByte(static_cast<unsigned char>(bytes[i + 1]))) {
+    if (Cp932CharSize(bytes, i) == 2) {
       out->push_back(kDoubleByte | uint32_t{c} << 8 | static_cast<unsigned char>(bytes[i + 1]));
-      ++i;
+      i += 2;
     } else {
       out->push_back(c);
+      ++i;
     }
   }
 }
@@ -275,10 +273,10 @@ bool ParseKeyPath(Format format, const uint32_t* begin, const uint32_t* end, Roo
     if (*p >= 0x80) ascii = false;
     root_name.push_back(static_cast<char>(*p & 0x7f));
   }
-  if (ascii && (AsciiEqualNoCase(root_name, kMachineName) || AsciiEqualNoCase(root_name, "HKLM"))) {
+  if (ascii && (Cp932EqualNoCase(root_name, kMachineName) || Cp932EqualNoCase(root_name, "HKLM"))) {
     *root = RootKey::kLocalMachine;
   } else if (ascii &&
-             (AsciiEqualNoCase(root_name, kUserName) || AsciiEqualNoCase(root_name, "HKCU"))) {
+             (Cp932EqualNoCase(root_name, kUserName) || Cp932EqualNoCase(root_name, "HKCU"))) {
     *root = RootKey::kCurrentUser;
   } else {
     *reason = "unsupported root key \"" + DisplayChars(format, parts[0].first, parts[0].second) +

@@ -79,6 +79,30 @@ query 'HKCU\Software\VTQ\KodrelSE\Client\Common\Rdb' RDB_PASS | grep -qE 'RDB_PA
 query 'HKCU\Software\VTQ\KodrelSE\Client\Client' Host | grep -qE 'Host +REG_SZ +dbsrv01' ||
   fail "Host not migrated"
 
+# A work folder on a network share, as an administrator gives one per user. Wine reaches
+# \\server\share through the prefix's dosdevices/unc/server/share.
+mkdir -p "$root/share/kdr4/tanaka" "$prefix/dosdevices/unc/server"
+ln -s "$root/share" "$prefix/dosdevices/unc/server/share"
+unc='\\server\share\kdr4\tanaka'
+run --work-dir "$unc" status --json
+[[ $code == 0 && $out == *'"work_folder":"\\\\server\\share\\kdr4\\tanaka\\kdr4env"'* ]] ||
+  fail "status of a UNC work folder: $code $out $err"
+run --work-dir "$unc" collect
+expect 0 'Kodrel4 Clientの情報を収集しました。' "collect into a UNC work folder"
+cmp -s "$root/share/kdr4/tanaka/kdr4env/client/DDBVID/sub/n.ddv" "$c/k4/prv/DDBVID/sub/n.ddv" ||
+  fail "nested folder not collected into the share"
+rm -rf -- "$c/kse"
+run --work-dir "$unc" migrate
+expect 0 'Kodrel Clientの情報を移行しました。' "migrate from a UNC work folder"
+cmp -s "$c/kse/prv/DDBVID/orders.ddv" "$c/k4/prv/DDBVID/orders.ddv" ||
+  fail "data not migrated from the share"
+# The shell's copy takes no \\?\ paths: such a Collect would leave the data folders out.
+run --work-dir '\\?\UNC\server\share\kdr4\tanaka' collect
+[[ $code == 64 && $err == *'without the \\?\ prefix'* ]] || fail '\\?\ work folder:'" $code $out $err"
+run --work-dir '\\server\share\kdr4\nobody' status
+[[ $code == 64 && $err == *'\\server\share\kdr4\nobody is not an existing folder'* ]] ||
+  fail "missing UNC work folder: $code $err"
+
 # A Migrate whose data step fails: the new product's PRV_PATH removed.
 KDR_WINEPREFIX=$prefix "$wine_run" reg.exe delete 'HKCU\Software\VTQ\KodrelSE\Client\Client' /v PRV_PATH /f >/dev/null 2>&1
 run migrate

@@ -17,8 +17,8 @@
 #include "app/migrate_dlg.h"
 #include "datafolders/data_folders.h"
 #include "platform/memory/memory_registry.h"
-#include "platform/portable/portable_file_system.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
+#include "platform/portable_profile_file.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
 

@@ -5,10 +5,21 @@
 # (".kdr4tose-*.tmp", which no run reads); the registry file is the previous or the new one;
 # and a following run completes and gives exactly what an uninterrupted run gives.
 #
+# The kill moments are drawn from a fixed seed (KDR_TEST_SEED to draw others) as fractions of an
+# uninterrupted run's length, so a run can be repeated; whether a run ends before its kill still
+# depends on the machine's speed.
+#
 #   kill_interrupt_test.sh path/to/kdr4tose-cli [ROUNDS]    (ROUNDS kills of each command, 15)
 set -u
 cli=$1
 rounds=${2:-${KDR_KILL_ROUNDS:-15}}
+seed=${KDR_TEST_SEED:-4711}
+if ! [[ $seed =~ ^[0-9]+$ ]]; then
+  echo "KDR_TEST_SEED must be a number" >&2
+  exit 2
+fi
+RANDOM=$seed
+echo "kill moments from seed $seed"
 root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-kill.XXXXXX")
 trap 'rm -rf -- "$root"' EXIT
 failures=0
@@ -83,10 +94,16 @@ cmp -s "$root/reg.prev" "$root/reg.new" && fail "the migrate changed nothing"
 grep -c '^"V' "$root/b.reg" | grep -qx 100000 || fail "the profile does not hold 100000 values"
 echo "collect ${collect_ms} ms, migrate ${migrate_ms} ms (uninterrupted)"
 
-# kill_during DIR REGFILE COMMAND MAX_MS: starts the command and kills it after a random delay
-# of up to MAX_MS; prints whether it was killed.
+# The next kill delay: a random fraction (in thousandths) of MAX_MS. Drawn here, in the main
+# shell: bash reseeds RANDOM in every subshell.
+next_delay() {  # next_delay MAX_MS
+  delay=$(($1 * (RANDOM % 1001) / 1000))
+}
+
+# kill_during DIR REGFILE COMMAND DELAY_MS: starts the command and kills it after DELAY_MS;
+# prints whether it was killed.
 kill_during() {
-  local delay=$((RANDOM % ($4 + 1)))
+  local delay=$4
   "$cli" --quiet --registry "$2" --drive "C=$1/c" --work-dir "$1/work" "$3" > /dev/null 2>&1 &
   local pid=$!
   sleep "$(printf '0.%03d' "$delay")" 2> /dev/null || sleep 0
@@ -100,17 +117,18 @@ setup_case "$case_dir"
 cp "$root/b.reg" "$case_dir/b.reg"
 for ((i = 1; i <= rounds; i++)); do
   rm -rf "$case_dir/work" && cp -a "$root/work.prev" "$case_dir/work"
-  max=$((collect_ms > 999 ? 999 : collect_ms))
-  [[ $(kill_during "$case_dir" "$case_dir/b.reg" collect "$max") == killed ]] && killed=$((killed + 1))
+  next_delay $((collect_ms > 999 ? 999 : collect_ms))
+  round="collect round $i (killed after $delay ms)"
+  [[ $(kill_during "$case_dir" "$case_dir/b.reg" collect "$delay") == killed ]] && killed=$((killed + 1))
   fil=$case_dir/work/kdr4env/client/kdr4reg.fil
   if ! cmp -s "$fil" "$root/fil.prev" && ! cmp -s "$fil" "$root/fil.new"; then
-    fail "collect round $i: the settings file is neither version ($(wc -c < "$fil") bytes)"
+    fail "$round: the settings file is neither version ($(wc -c < "$fil") bytes)"
   fi
-  check_tree "$case_dir" "collect round $i"
-  cli_run "$case_dir" "$case_dir/b.reg" collect || fail "collect round $i: the next run failed"
-  cmp -s "$fil" "$root/fil.new" || fail "collect round $i: the next run gave another file"
+  check_tree "$case_dir" "$round"
+  cli_run "$case_dir" "$case_dir/b.reg" collect || fail "$round: the next run failed"
+  cmp -s "$fil" "$root/fil.new" || fail "$round: the next run gave another file"
   diff -r "$case_dir/work/kdr4env/client/DDBVID" "$root/work.new/kdr4env/client/DDBVID" > /dev/null ||
-    fail "collect round $i: data folders differ after the next run"
+    fail "$round: data folders differ after the next run"
 done
 echo "collect: $killed of $rounds runs killed before they ended"
 
@@ -118,22 +136,24 @@ killed_m=0
 for ((i = 1; i <= rounds; i++)); do
   rm -rf "$case_dir/work" "$case_dir/c/se" && cp -a "$root/work.new" "$case_dir/work"
   cp "$root/reg.prev" "$case_dir/b.reg"
-  max=$((migrate_ms > 999 ? 999 : migrate_ms))
-  [[ $(kill_during "$case_dir" "$case_dir/b.reg" migrate "$max") == killed ]] && killed_m=$((killed_m + 1))
+  next_delay $((migrate_ms > 999 ? 999 : migrate_ms))
+  round="migrate round $i (killed after $delay ms)"
+  [[ $(kill_during "$case_dir" "$case_dir/b.reg" migrate "$delay") == killed ]] && killed_m=$((killed_m + 1))
   if ! cmp -s "$case_dir/b.reg" "$root/reg.prev" && ! cmp -s "$case_dir/b.reg" "$root/reg.new"; then
-    fail "migrate round $i: the registry file is neither version ($(wc -c < "$case_dir/b.reg") bytes)"
+    fail "$round: the registry file is neither version ($(wc -c < "$case_dir/b.reg") bytes)"
   fi
-  cli_run "$case_dir" "$case_dir/b.reg" migrate || fail "migrate round $i: the next run failed"
-  cmp -s "$case_dir/b.reg" "$root/reg.new" || fail "migrate round $i: the next run gave another registry"
-  diff -r "$case_dir/c/se" "$ref/c/se" > /dev/null || fail "migrate round $i: new data folders differ"
+  cli_run "$case_dir" "$case_dir/b.reg" migrate || fail "$round: the next run failed"
+  cmp -s "$case_dir/b.reg" "$root/reg.new" || fail "$round: the next run gave another registry"
+  diff -r "$case_dir/c/se" "$ref/c/se" > /dev/null || fail "$round: new data folders differ"
   diff -r -x '.kdr4tose-*.tmp' "$case_dir/work" "$root/work.new" > /dev/null ||
-    fail "migrate round $i: the work tree changed"
+    fail "$round: the work tree changed"
 done
 echo "migrate: $killed_m of $rounds runs killed before they ended"
 echo "temporary files left by killed runs: $(find "$case_dir" -name '.kdr4tose-*.tmp' | wc -l)"
 
 if ((failures > 0)); then
-  echo "$failures failure(s)" >&2
+  echo "$failures failure(s); the same kill moments again:" \
+    "KDR_TEST_SEED=$seed bash $0 $cli $rounds" >&2
   exit 1
 fi
 echo "kill test passed: $((killed + killed_m)) kills survived"

@@ -1,16 +1,18 @@
 // Settings files read back into the registry, including files that were tampered with.
+#include "settings/settings_import.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "platform/memory/memory_registry.h"
-#include "platform/portable/portable_file_system.h"
-#include "platform/portable/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
+#include "platform/portable_profile_file.h"
 #include "settings/settings_import.h"
 #include "tests/flow_world.h"
+#include "tests/seeded_random.h"
 
 namespace kdr::testing {
 namespace {
@@ -108,8 +110,8 @@ TEST_F(SettingsImportTest, ExistingValuesAreReplacedWhateverTheirType) {
       "[Software\\VTQ\\Kodrel\\Client\\Common]\r\nSRVPORT=4:02000000\r\nSRVNAME=1:new\r\n");
   Import();
   const std::string c = "Software\\VTQ\\KodrelSE\\Client\\Common";
-  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client", c,
-                                      c + "|Keep|1|6d6500", c + "|SRVPORT|4|02000000",
+  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client",
+                                      c, c + "|Keep|1|6d6500", c + "|SRVPORT|4|02000000",
                                       c + "|srvname|1|6e657700"}),
             Branch());
 }
@@ -124,8 +126,7 @@ TEST_F(SettingsImportTest, SectionsOutsideTheNewBranchAreSkippedWithTheirEntries
       "[Software\\VTQ\\Kodrel\\trailing\\]\r\nx=1:y\r\n"
       "[Software\\VTQ\\Kodrel\\Client\\Ok]\r\nx=1:y\r\n");
   Import();
-  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE",
-                                      "Software\\VTQ\\KodrelSE\\Client",
+  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client",
                                       "Software\\VTQ\\KodrelSE\\Client\\Ok",
                                       "Software\\VTQ\\KodrelSE\\Client\\Ok|x|1|7900"}),
             Branch());
@@ -146,8 +147,8 @@ TEST_F(SettingsImportTest, MalformedEntriesWriteNothing) {
       "OK=1:fine\r\n");
   Import();
   const std::string c = "Software\\VTQ\\KodrelSE\\Client\\Common";
-  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client", c,
-                                      c + "|OK|1|66696e6500"}),
+  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", "Software\\VTQ\\KodrelSE\\Client",
+                                      c, c + "|OK|1|66696e6500"}),
             Branch());
 }
 
@@ -165,8 +166,7 @@ TEST_F(SettingsImportTest, HugeLineAndManySectionsAreReadWhole) {
   std::string big(1 << 20, 'v');
   std::string file = "[Software\\VTQ\\Kodrel\\Client\\Big]\r\nBig=1:" + big + "\r\n";
   for (int i = 0; i < 50000; ++i) {
-    file += "[Software\\VTQ\\Kodrel\\Client\\S" + std::to_string(i) + "]\r\nv=4:" +
-            "01000000\r\n";
+    file += "[Software\\VTQ\\Kodrel\\Client\\S" + std::to_string(i) + "]\r\nv=4:" + "01000000\r\n";
   }
   WriteSettings(file);
   Import();
@@ -181,12 +181,12 @@ TEST_F(SettingsImportTest, HugeLineAndManySectionsAreReadWhole) {
       registry_.Find(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client");
   ASSERT_NE(nullptr, client);
   EXPECT_EQ(50001u, client->children.size());
-  EXPECT_NE(nullptr, registry_.Find(RootKey::kCurrentUser,
-                                    "Software\\VTQ\\KodrelSE\\Client\\S49999"));
+  EXPECT_NE(nullptr,
+            registry_.Find(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\S49999"));
 }
 
 TEST_F(SettingsImportTest, BinaryJunkNeverWritesOutsideTheBranch) {
-  std::mt19937 random(12345);
+  SeededRandom random(12345);
   for (int round = 0; round < 200; ++round) {
     std::string junk;
     size_t size = random() % 4096;

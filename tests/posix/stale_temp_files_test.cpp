@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/portable/portable_file_system.h"
+#include "platform/posix/portable_file_system.h"
 
 namespace kdr {
 namespace {

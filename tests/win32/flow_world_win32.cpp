@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_registry.h"
 #include "tests/flow_world.h"

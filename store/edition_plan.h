@@ -5,14 +5,10 @@
 #include <vector>
 
 #include "core/edition.h"
-#include "core/work_paths.h"
-#include "platform/file_system.h"
-#include "platform/profile_file.h"
-#include "platform/registry.h"
-#include "store/verified_copy.h"
+#include "store/content_hash.h"
 
-// What a Migrate of one edition would change, found before anything is written: for the
-// backup that undo restores from, and for the preview.
+// What a Migrate of one edition will change, found before anything is written: for the backup
+// that undo restores from, and for the preview.
 namespace kdr {
 
 struct PlannedValue {
@@ -41,19 +37,5 @@ struct EditionPlan {
   std::vector<PlannedFile> files;            // added or replaced
   std::vector<std::string> failures;         // what would fail, in words
 };
-
-struct PlanInputs {
-  Registry& registry;
-  FileSystem& files;
-  ProfileFile& profiles;
-  const WorkPaths& paths;
-  size_t max_path;
-  const DigestCache* known;  // digests of store files already read (may be null)
-};
-
-// Plans the edition's Migrate: the settings file imported into a copy of the new product's
-// branch held in memory, the data copies from the path values that copy then holds. Reads
-// only. False with *error when the branch or a folder could not be read.
-bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error);
 
 }  // namespace kdr

@@ -1,11 +1,10 @@
-#include "store/migration_plan.h"
+#include "app/migration_plan.h"
 
 #include <optional>
 #include <set>
 
 #include "core/activity_log.h"
 #include "datafolders/data_folders.h"
-#include "platform/ascii_case.h"
 #include "platform/cp932.h"
 #include "platform/memory/memory_registry.h"
 #include "settings/settings_import.h"

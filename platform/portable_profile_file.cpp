@@ -1,9 +1,9 @@
-#include "platform/portable/portable_profile_file.h"
+#include "platform/portable_profile_file.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/ascii_case.h"
+#include "platform/cp932.h"
 
 namespace kdr {
 namespace {
@@ -13,19 +13,6 @@ enum Eol : uint8_t { kNoEol, kLf, kCr, kCrLf };
 constexpr std::string_view kEolText[] = {"", "\n", "\r", "\r\n"};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
-
-// Code page 932: a lead byte followed by a byte of the trail range is one character.
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool IsTrailByte(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
-
-// Bytes of the two-byte character that starts at text[i]: 2, or 1 for a single-byte one.
-size_t CharSize(std::string_view text, size_t i) {
-  if (i + 1 < text.size() && IsLeadByte(static_cast<unsigned char>(text[i])) &&
-      IsTrailByte(static_cast<unsigned char>(text[i + 1]))) {
-    return 2;
-  }
-  return 1;
-}
 
 std::string_view TrimBlanks(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -41,25 +28,9 @@ std::string_view TrimSpaces(std::string_view s) {
   return s.substr(b, e - b);
 }
 
-// The lookup form of a name: ASCII letters upper-cased, two-byte characters left alone.
-void FoldInto(std::string_view name, std::string* out) {
-  out->assign(name);
-  for (size_t i = 0; i < out->size();) {
-    size_t n = CharSize(*out, i);
-    if (n == 1) (*out)[i] = AsciiUpper((*out)[i]);
-    i += n;
-  }
-}
-
-std::string Fold(std::string_view name) {
-  std::string out(name);
-  for (size_t i = 0; i < out.size();) {
-    size_t n = CharSize(out, i);
-    if (n == 1) out[i] = AsciiUpper(out[i]);
-    i += n;
-  }
-  return out;
-}
+// The lookup form of a name.
+std::string Fold(std::string_view name) { return Cp932UpperCase(name); }
+void FoldInto(std::string_view name, std::string* out) { Cp932UpperCase(name, out); }
 
 // What the lists show of a name or value: the bytes before its first NUL.
 std::string_view UpToNul(std::string_view s) {
@@ -93,7 +64,7 @@ Parsed ParseLine(std::string_view text) {
   if (t[0] == '[') {
     p.kind = Kind::kHeader;
     size_t i = 1;
-    while (i < t.size() && t[i] != ']') i += CharSize(t, i);
+    while (i < t.size() && t[i] != ']') i += Cp932CharSize(t, i);
     p.name = TrimBlanks(t.substr(1, std::min(i, t.size()) - 1));
     return p;
   }

@@ -10,8 +10,8 @@
 #include <memory>
 #include <system_error>
 
-#include "platform/ascii_case.h"
-#include "platform/portable/portable_file_system.h"
+#include "platform/cp932.h"
+#include "platform/posix/portable_file_system.h"
 #include "platform/text_encoding.h"
 
 namespace fs = std::filesystem;
@@ -259,25 +259,6 @@ void CopyEntries(const fs::path& source, const fs::path& destination,
   }
 }
 
-bool IsCp932LeadByte(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc);
-}
-
-// The position of the last backslash character of a code page 932 path, or npos. The second
-// byte of a double-byte character may be 0x5C (as in "表", 0x95 0x5C) and is not one.
-size_t LastBackslash(std::string_view path) {
-  size_t last = std::string_view::npos;
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (c == '\\') {
-      last = i;
-    } else if (IsCp932LeadByte(c) && i + 1 < path.size()) {
-      ++i;
-    }
-  }
-  return last;
-}
-
 // `relative` (UTF-8, '/'-separated) below `base`, with each name that does not exist as written
 // replaced by an entry of its folder that matches it without regard to ASCII case, as Windows
 // file systems (and Wine over a POSIX one) match names. Names that match nothing stay as they
@@ -298,10 +279,14 @@ fs::path ResolveCase(const fs::path& base, const std::string& relative) {
     fs::path candidate = current / name;
     if (matching && ::lstat(candidate.c_str(), &st) != 0) {
       matching = false;
+      // Names compare in the tool's code page, where the letters that fold are known.
+      std::optional<std::string> wanted = Utf8ToCp932(name);
       std::error_code ec;
-      for (fs::directory_iterator it(current, ec), last; !ec && it != last; it.increment(ec)) {
+      for (fs::directory_iterator it(current, ec), last; wanted && !ec && it != last;
+           it.increment(ec)) {
         std::string entry = it->path().filename().string();
-        if (AsciiEqualNoCase(entry, name)) {
+        std::optional<std::string> entry_cp932 = Utf8ToCp932(entry);
+        if (entry_cp932 && Cp932EqualNoCase(*entry_cp932, *wanted)) {
           candidate = current / entry;
           matching = true;
           break;
@@ -371,7 +356,7 @@ bool PortableFileSystem::CreateFolder(std::string_view path) {
 }
 
 bool PortableFileSystem::MakeSurePathExists(std::string_view path) {
-  size_t last = LastBackslash(path);
+  size_t last = FindLastCp932Separator(path);
   // Nothing before the last backslash (or no backslash): nothing to create.
   if (last == std::string_view::npos) return true;
   auto host = HostPath(path.substr(0, last + 1));

@@ -1,0 +1,3 @@
+// Stand-in seen only by portable code: a platform header belongs in platform/posix or
+// platform/win32.
+#error "platform header <windows.h> included from portable code"
