@@ -29,9 +29,24 @@ namespace kdr::cli {
 namespace {
 
 constexpr std::string_view kProgram = "kdr4tose-cli";
+// How long a run waits for another one that holds the registry file.
+constexpr int kLockWaitMs = 10000;
 constexpr std::string_view kUsage =
     "usage: kdr4tose-cli [options] status | collect | migrate | verify | undo   (--help for the "
     "options)\n";
+
+// The keys of a registry file that the tool reads: the installation markers (both views) and the
+// settings of both products. Only the new product's branch is ever written back.
+const std::vector<RegistryBranch>& ReadBranches() {
+  static const std::vector<RegistryBranch> branches = {
+      {RootKey::kLocalMachine, "Software\\VTQ"},
+      {RootKey::kLocalMachine, "Software\\WOW6432Node\\VTQ"},
+      {RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"},
+      {RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE"},
+  };
+  return branches;
+}
+const RegistryBranch& WrittenBranch() { return ReadBranches().back(); }
 
 struct Options {
   std::string command;
@@ -172,6 +187,8 @@ int Run(const Options& options) {
   StoreCommandOptions store = options.store;
   store.json = options.json;
   store.quiet = options.quiet;
+  // Every file of the run is private, the log included.
+  RestrictNewFilesToOwner();
   std::vector<std::pair<char, std::filesystem::path>> drives;
   for (const std::string& drive : options.drives) {
     if (!kDriveMappingSupported) {
@@ -184,8 +201,10 @@ int Run(const Options& options) {
 
   std::unique_ptr<Registry> system_registry;
   std::unique_ptr<MemoryRegistry> file_registry;
-  RegistryFileFormat file_format = RegistryFileFormat::kRegedit4;
+  std::string file_bytes;
   std::filesystem::path registry_path;
+  std::unique_ptr<HostFileLock> registry_lock;
+  HostFileIdentity registry_identity;
   if (options.registry_file.empty()) {
     system_registry = MakeSystemRegistry();
     if (!system_registry) {
@@ -194,17 +213,31 @@ int Run(const Options& options) {
   } else {
     registry_path = HostPathFromUtf8(options.registry_file);
     std::string error;
-    std::optional<std::string> bytes = ReadHostFile(registry_path, &error);
+    switch (LockHostFile(registry_path, options.command == "migrate", kLockWaitMs, &registry_lock,
+                         &error)) {
+      case LockResult::kLocked:
+        break;
+      case LockResult::kBusy:
+        return Failure(kExitBusy,
+                       "the registry file " + options.registry_file + " is in use: " + error);
+      case LockResult::kFailed:
+        return UsageError("cannot use the registry file " + options.registry_file + ": " + error);
+    }
+    std::optional<std::string> bytes = ReadHostFile(registry_path, &error, &registry_identity);
     if (!bytes) {
       return UsageError("cannot read the registry file " + options.registry_file + ": " + error);
     }
+    file_bytes = std::move(*bytes);
     file_registry = std::make_unique<MemoryRegistry>();
-    RegistryFileLoadResult loaded = LoadRegistryFile(*bytes, file_registry.get());
+    RegistryFileLoadResult loaded =
+        LoadRegistryFile(file_bytes, file_registry.get(), ReadBranches());
     if (!loaded.ok()) {
       return UsageError("the registry file " + options.registry_file + " is malformed: line " +
                         std::to_string(loaded.error->line) + ": " + loaded.error->reason);
     }
-    file_format = loaded.format;
+    // A value the file cannot hold is refused when it is set (and the import skips it), never
+    // found out when the file is written back.
+    file_registry->SetLimits(RegistryFileLimits(loaded.format));
   }
   Registry& registry = file_registry ? static_cast<Registry&>(*file_registry) : *system_registry;
 
@@ -222,7 +255,6 @@ int Run(const Options& options) {
                                                 : ", registry file " + options.registry_file));
   }
 
-  RestrictNewFilesToOwner();
   std::unique_ptr<FileSystem> files = MakeFileSystem(drives);
   int exit_code = kExitOk;
   // Only Migrate and undo write registry values.
@@ -268,12 +300,14 @@ int Run(const Options& options) {
       exit_code = Failure(kExitInternal, "a settings file could not be written");
     }
     if (file_registry && registry_changed) {
-      RegistryFileSaveResult saved = SaveRegistryFile(*file_registry, file_format);
+      RegistryFileSaveResult saved =
+          WriteBackRegistryFile(file_bytes, *file_registry, WrittenBranch());
       std::string write_error;
       if (!saved.ok()) {
         exit_code = Failure(kExitInternal, "cannot write the registry file " +
                                                options.registry_file + ": " + saved.error->reason);
-      } else if (!WriteHostFileAtomically(registry_path, saved.bytes, &write_error)) {
+      } else if (!WriteHostFileAtomically(registry_path, saved.bytes, registry_identity,
+                                          &write_error)) {
         exit_code = Failure(kExitInternal, "cannot write the registry file " +
                                                options.registry_file + ": " + write_error);
       } else if (log) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -39,14 +40,38 @@ std::optional<std::filesystem::path> AbsoluteHostPath(const std::filesystem::pat
 // Windows gives new files the folder's inherited rights and nothing changes there).
 void RestrictNewFilesToOwner();
 
-// Reads a whole host file; on failure nullopt and *error says why.
-std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error);
+// Which file a path named when it was read, to tell whether it was changed or replaced since.
+struct HostFileIdentity {
+  uint64_t id = 0;
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+  bool operator==(const HostFileIdentity&) const = default;
+};
 
-// Replaces a host file with `bytes` atomically (a temporary file in the same folder, written
-// out to the disk, then renamed over it), keeping the old file's permissions. False with
-// *error on failure; the old file is then unchanged.
+// An exclusive hold on a host file for the whole run (released when destroyed).
+class HostFileLock {
+ public:
+  virtual ~HostFileLock() = default;
+};
+enum class LockResult { kLocked, kBusy, kFailed };
+
+// Locks the file `path` names (through a symbolic link, its target), waiting at most
+// `wait_ms` for another run that holds it. With `for_writing`, a file that cannot be written
+// back as it is (read-only, another user's, hard-linked) is refused (kFailed) before anything
+// is done. *error says why on kBusy and kFailed.
+LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int wait_ms,
+                        std::unique_ptr<HostFileLock>* lock, std::string* error);
+
+// Reads a whole regular host file; on failure nullopt and *error says why (a folder is refused).
+std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
+                                        HostFileIdentity* identity);
+
+// Replaces the file `path` names (through a symbolic link, its target) with `bytes`
+// atomically (a temporary file in the same folder, written out to the disk, then renamed over
+// it), keeping its owner, group and permissions. Refused when the file is no longer the one
+// `read` describes. False with *error on failure; the old file is then unchanged.
 bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             std::string* error);
+                             const HostFileIdentity& read, std::string* error);
 
 // The platform's services.
 inline constexpr bool kDriveMappingSupported =

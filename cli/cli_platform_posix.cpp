@@ -1,11 +1,10 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "cli/cli_platform.h"
@@ -35,6 +34,11 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
   // Closes now and reports whether the close succeeded.
   bool Close() {
     int fd = fd_;
@@ -79,37 +83,135 @@ std::optional<std::filesystem::path> AbsoluteHostPath(const std::filesystem::pat
 
 void RestrictNewFilesToOwner() { ::umask(077); }
 
-std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+namespace {
+
+HostFileIdentity IdentityOf(const struct stat& st) {
+  HostFileIdentity identity;
+  identity.id = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+  identity.size = static_cast<uint64_t>(st.st_size);
+  identity.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return identity;
+}
+
+std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+// The file a path names, through symbolic links.
+std::filesystem::path Target(const std::filesystem::path& path) {
+  std::error_code ec;
+  std::filesystem::path target = std::filesystem::canonical(path, ec);
+  return ec ? path : target;
+}
+
+class PosixFileLock : public HostFileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+
+ private:
+  FileDescriptor fd_;  // the lock goes with the descriptor
+};
+
+}  // namespace
+
+LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int wait_ms,
+                        std::unique_ptr<HostFileLock>* lock, std::string* error) {
+  std::filesystem::path target = Target(path);
+  for (int waited = 0;;) {
+    FileDescriptor fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+      *error = ErrnoText("cannot open it");
+      return LockResult::kFailed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      *error = "it is not a regular file";
+      return LockResult::kFailed;
+    }
+    if (for_writing) {
+      // A file made read-only stays so, even for an administrator who could write it.
+      if ((st.st_mode & S_IWUSR) == 0 || ::access(target.c_str(), W_OK) != 0) {
+        *error = "it is read-only; the migrated settings could not be written back";
+        return LockResult::kFailed;
+      }
+      if (st.st_uid != ::geteuid() && ::geteuid() != 0) {
+        *error = "it belongs to another user, whose ownership a write-back would take";
+        return LockResult::kFailed;
+      }
+      if (st.st_nlink > 1) {
+        *error = "it has several hard links, which a write-back would break apart";
+        return LockResult::kFailed;
+      }
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+      // The run that held it may have replaced the file: hold the one the path names now.
+      struct stat now {};
+      if (::stat(target.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
+        *lock = std::make_unique<PosixFileLock>(fd.release());
+        return LockResult::kLocked;
+      }
+      continue;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+      *error = ErrnoText("cannot lock it");
+      return LockResult::kFailed;
+    }
+    if (waited >= wait_ms) {
+      *error = "another run is using it";
+      return LockResult::kBusy;
+    }
+    ::usleep(100 * 1000);
+    waited += 100;
+  }
+}
+
+std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
+                                        HostFileIdentity* identity) {
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
     *error = std::strerror(errno);
     return std::nullopt;
   }
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = "read error";
+  if (!S_ISREG(st.st_mode)) {
+    *error = "not a regular file";
     return std::nullopt;
   }
+  std::string bytes;
+  bytes.reserve(static_cast<size_t>(st.st_size));
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = std::strerror(errno);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  *identity = IdentityOf(st);
   return bytes;
 }
 
 bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             std::string* error) {
+                             const HostFileIdentity& read, std::string* error) {
+  std::filesystem::path target = Target(path);
   struct stat old_stat {};
-  mode_t mode = 0600;
-  if (::stat(path.c_str(), &old_stat) == 0) mode = old_stat.st_mode & 07777;
-  std::filesystem::path temp = path;
-  temp += ".kdr4tose-XXXXXX";
-  std::string temp_name = temp.string();
-  FileDescriptor fd(::mkstemp(temp_name.data()));
-  if (fd.get() < 0) {
-    *error = std::string("cannot create a temporary file beside it: ") + std::strerror(errno);
+  if (::stat(target.c_str(), &old_stat) != 0) {
+    *error = ErrnoText("stat");
     return false;
   }
-  auto fail = [&](const char* what) {
-    *error = std::string(what) + ": " + std::strerror(errno);
+  std::filesystem::path folder = target.parent_path();
+  RemoveStaleTempFiles(folder);
+  std::filesystem::path temp = TempPathIn(folder);
+  FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (fd.get() < 0) {
+    *error = ErrnoText("cannot create a temporary file beside it");
+    return false;
+  }
+  auto fail = [&](std::string why) {
+    *error = std::move(why);
     fd.Close();
-    ::unlink(temp_name.c_str());
+    ::unlink(temp.c_str());
     return false;
   };
   std::string_view rest = bytes;
@@ -117,20 +219,31 @@ bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view
     ssize_t written = ::write(fd.get(), rest.data(), rest.size());
     if (written < 0) {
       if (errno == EINTR) continue;
-      return fail("write");
+      return fail(ErrnoText("write"));
     }
     rest.remove_prefix(static_cast<size_t>(written));
   }
-  if (::fchmod(fd.get(), mode) != 0) return fail("chmod");
-  if (::fsync(fd.get()) != 0) return fail("fsync");
+  if ((old_stat.st_uid != ::geteuid() || old_stat.st_gid != ::getegid()) &&
+      ::fchown(fd.get(), old_stat.st_uid, old_stat.st_gid) != 0) {
+    return fail(ErrnoText("cannot keep its owner and group"));
+  }
+  if (::fchmod(fd.get(), old_stat.st_mode & 07777) != 0) return fail(ErrnoText("chmod"));
+  if (::fsync(fd.get()) != 0) return fail(ErrnoText("fsync"));
   if (!fd.Close()) {
-    *error = std::string("close: ") + std::strerror(errno);
-    ::unlink(temp_name.c_str());
+    *error = ErrnoText("close");
+    ::unlink(temp.c_str());
     return false;
   }
-  if (::rename(temp_name.c_str(), path.c_str()) != 0) {
-    *error = std::string("rename: ") + std::strerror(errno);
-    ::unlink(temp_name.c_str());
+  // Under the run's lock nothing of ours changes it; anything else that did would be lost.
+  struct stat now {};
+  if (::stat(target.c_str(), &now) != 0 || !(IdentityOf(now) == read)) {
+    ::unlink(temp.c_str());
+    *error = "it was changed by something else during the run; it was left as that made it";
+    return false;
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    *error = ErrnoText("rename");
+    ::unlink(temp.c_str());
     return false;
   }
   return true;

@@ -69,6 +69,11 @@ class FileHandle {
   FileHandle(const FileHandle&) = delete;
   FileHandle& operator=(const FileHandle&) = delete;
   HANDLE get() const { return handle_; }
+  HANDLE Release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   bool Close() {
     HANDLE handle = handle_;
@@ -134,13 +139,81 @@ std::optional<std::filesystem::path> AbsoluteHostPath(const std::filesystem::pat
 
 void RestrictNewFilesToOwner() {}
 
-std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error) {
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+namespace {
+
+HostFileIdentity IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  HostFileIdentity identity;
+  if (!GetFileInformationByHandle(file, &info)) return identity;
+  identity.id = (static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) ^
+                static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40;
+  identity.size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  identity.modified_ns =
+      static_cast<int64_t>(static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
+                           info.ftLastWriteTime.dwLowDateTime);
+  return identity;
+}
+
+// Holds a byte-range lock far past the end of the file, so that reading and replacing it stay
+// possible while another run's lock fails.
+class Win32FileLock : public HostFileLock {
+ public:
+  explicit Win32FileLock(HANDLE file) : file_(file) {}
+
+ private:
+  FileHandle file_;  // the lock goes with the handle
+};
+
+}  // namespace
+
+LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int wait_ms,
+                        std::unique_ptr<HostFileLock>* lock, std::string* error) {
+  for (int waited = 0;;) {
+    FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      *error = "cannot open it: " + LastErrorText(GetLastError());
+      return LockResult::kFailed;
+    }
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      *error = "it is not a regular file";
+      return LockResult::kFailed;
+    }
+    if (for_writing && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      *error = "it is read-only; the migrated settings could not be written back";
+      return LockResult::kFailed;
+    }
+    OVERLAPPED far_away{};
+    far_away.OffsetHigh = 0x7fffffff;
+    if (LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &far_away)) {
+      HANDLE held = file.get();
+      *lock = std::make_unique<Win32FileLock>(held);
+      // Owned by the lock now.
+      static_cast<void>(file.Release());
+      return LockResult::kLocked;
+    }
+    if (waited >= wait_ms) {
+      *error = "another run is using it";
+      return LockResult::kBusy;
+    }
+    Sleep(100);
+    waited += 100;
+  }
+}
+
+std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
+                                        HostFileIdentity* identity) {
+  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     *error = LastErrorText(GetLastError());
     return std::nullopt;
   }
+  *identity = IdentityOf(file.get());
   std::string bytes;
   char chunk[65536];
   for (;;) {
@@ -156,7 +229,16 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
 }
 
 bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             std::string* error) {
+                             const HostFileIdentity& read, std::string* error) {
+  {
+    FileHandle now(CreateFileW(path.c_str(), 0,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!now.valid() || !(IdentityOf(now.get()) == read)) {
+      *error = "it was changed by something else during the run; it was left as that made it";
+      return false;
+    }
+  }
   std::wstring temp = path.native() + L".kdr4tose-" + std::to_wstring(GetCurrentProcessId());
   FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -80,9 +80,10 @@ Parsed ParseLine(std::string_view text) {
   return p;
 }
 
-// Splits bytes into lines: CR LF, LF and a lone CR each end one.
-std::vector<Line> SplitLines(std::string_view bytes) {
-  std::vector<Line> lines;
+// Hands each line of `bytes` to `sink`, one after another (no list of them all is made): CR LF,
+// LF and a lone CR each end one.
+template <typename Sink>
+void ForEachLine(std::string_view bytes, Sink sink) {
   size_t start = 0;
   while (start < bytes.size()) {
     size_t end = start;
@@ -99,9 +100,8 @@ std::vector<Line> SplitLines(std::string_view bytes) {
       line.eol = bytes[end] == '\r' ? kCr : kLf;
       start = end + 1;
     }
-    lines.push_back(std::move(line));
+    sink(std::move(line));
   }
-  return lines;
 }
 
 }  // namespace
@@ -114,9 +114,29 @@ struct PortableProfileFile::Document {
     std::vector<Line> body;
     // Index just after the last entry of the body: where a new key goes.
     size_t entries_end = 0;
-    // Folded key -> body index of its first entry; built on the first write to the section.
+    // Folded key -> body index of its first entry; built on the first write to a section of
+    // kIndexFrom lines or more. Smaller ones are searched line by line: an index of their keys
+    // would cost more memory than the search costs time.
+    static constexpr size_t kIndexFrom = 32;
     std::unordered_map<std::string, size_t> keys;
     bool indexed = false;
+
+    // The body index of the first entry whose folded key is `folded`, or npos. `buffer` is
+    // scratch space.
+    size_t FindKey(const std::string& folded, std::string* buffer) {
+      if (indexed || body.size() >= kIndexFrom) {
+        if (!indexed) Index();
+        auto it = keys.find(folded);
+        return it == keys.end() ? std::string::npos : it->second;
+      }
+      for (size_t i = 0; i < body.size(); ++i) {
+        Parsed p = ParseLine(body[i].text);
+        if (p.kind != Kind::kEntry || !p.has_equals) continue;
+        FoldInto(p.name, buffer);
+        if (*buffer == folded) return i;
+      }
+      return std::string::npos;
+    }
 
     void Index() {
       keys.clear();
@@ -132,12 +152,13 @@ struct PortableProfileFile::Document {
   std::vector<std::unique_ptr<Section>> sections;
   std::unordered_map<std::string, std::vector<Section*>> by_name;  // file order
   std::string scratch;                                             // a folded name being looked up
+  std::string candidate;  // a folded name it is compared with
 
   void Parse(std::string_view bytes) {
     preamble.clear();
     sections.clear();
     by_name.clear();
-    for (Line& line : SplitLines(bytes)) AppendLine(std::move(line));
+    ForEachLine(bytes, [this](Line line) { AppendLine(std::move(line)); });
   }
 
   // Adds a line read from a file at the end of the document.
@@ -272,11 +293,10 @@ struct PortableProfileFile::Document {
     }
     Parsed wanted = ParseLine(line);
     if (wanted.kind == Kind::kEntry && wanted.has_equals && wanted.name == key) {
-      if (!s->indexed) s->Index();
       FoldInto(key, &scratch);
-      auto it = s->keys.find(scratch);
-      if (it != s->keys.end()) {
-        Line& existing = s->body[it->second];
+      size_t at = s->FindKey(scratch, &candidate);
+      if (at != std::string::npos) {
+        Line& existing = s->body[at];
         // The key keeps the spelling it has in the file.
         std::string_view old_key = ParseLine(existing.text).name;
         existing.text = std::string(old_key) + "=" + std::string(value);
@@ -329,29 +349,41 @@ void PortableProfileFile::Load(CachedFile& cached) {
   Replay(*cached.document, cached.pending);
 }
 
+PortableProfileFile::CachedFile* PortableProfileFile::Find(std::string_view file) {
+  if (last_ != nullptr && file == last_->path) return last_;  // call after call on one file
+  auto it = files_.find(Fold(file));
+  return it == files_.end() ? nullptr : &it->second;
+}
+
 PortableProfileFile::CachedFile& PortableProfileFile::Open(std::string_view file, bool writing) {
-  CachedFile* found = nullptr;
-  if (last_ != nullptr && file == last_->path) {
-    found = last_;  // the usual case: call after call on one file
-  } else {
-    std::string key = Fold(file);
-    auto it = files_.find(key);
-    if (it == files_.end()) {
-      CachedFile& cached = files_[key];
-      cached.path.assign(file);
-      Load(cached);
-      last_ = &cached;
-      return cached;
-    }
-    found = &it->second;
-    last_ = found;
+  CachedFile* found = Find(file);
+  if (found == nullptr) {
+    CachedFile& cached = files_[Fold(file)];
+    cached.path.assign(file);
+    Load(cached);
+    last_ = &cached;
+    return cached;
   }
+  last_ = found;
   CachedFile& cached = *found;
   // A write to a file that has writes pending need not look at the disk: all of them are
   // applied anew to whatever the next read or Flush finds there, with the same outcome.
   if (writing && cached.dirty) return cached;
+  // A held file was looked at when the hold began.
+  if (cached.holds > 0) return cached;
   if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
   return cached;
+}
+
+void PortableProfileFile::Hold(std::string_view file) {
+  // A read looks at the disk unless the file is held already.
+  ++Open(file, false).holds;
+}
+
+void PortableProfileFile::Release(std::string_view file) {
+  CachedFile* cached = Find(file);
+  if (cached == nullptr || cached->holds == 0) return;
+  if (--cached->holds == 0 && !cached->dirty) Forget(files_.find(Fold(cached->path)));
 }
 
 void PortableProfileFile::Apply(Document& document, const Operation& op) {
@@ -372,27 +404,66 @@ void PortableProfileFile::Apply(Document& document, const Operation& op) {
   }
 }
 
-// Each write is recorded as a kind byte and three fields, each a 4-byte length and its bytes.
-void PortableProfileFile::Record(std::string& log, const Operation& op) {
-  log.push_back(op.is_section ? 'S' : 'W');
-  for (std::string_view field : {op.section, op.key, op.value}) {
-    uint32_t size = static_cast<uint32_t>(field.size());
-    log.append(reinterpret_cast<const char*>(&size), sizeof size);
+namespace {
+
+// A length in 7-bit groups, low first; the high bit says another group follows.
+void PutLength(std::string& log, size_t size) {
+  for (; size >= 0x80; size >>= 7) log.push_back(static_cast<char>((size & 0x7f) | 0x80));
+  log.push_back(static_cast<char>(size));
+}
+
+size_t TakeLength(std::string_view& log) {
+  size_t size = 0;
+  for (int shift = 0; !log.empty(); shift += 7) {
+    unsigned char byte = static_cast<unsigned char>(log.front());
+    log.remove_prefix(1);
+    size |= static_cast<size_t>(byte & 0x7f) << shift;
+    if ((byte & 0x80) == 0) break;
+  }
+  return size;
+}
+
+constexpr char kSameSection = '\x80';  // added to the kind byte
+
+}  // namespace
+
+// Each write is recorded as a kind byte and its fields, each a length and its bytes. The
+// section is left out when it is the one of the write before: an export writes a section's
+// values one after another, and the section's path is often the longest field.
+void PortableProfileFile::Record(CachedFile& cached, const Operation& op) {
+  std::string& log = cached.pending;
+  bool same = !log.empty() &&
+              std::string_view(log).substr(cached.section_at, cached.section_size) == op.section;
+  log.push_back(static_cast<char>((op.is_section ? 'S' : 'W') | (same ? kSameSection : 0)));
+  if (!same) {
+    PutLength(log, op.section.size());
+    cached.section_at = log.size();
+    cached.section_size = op.section.size();
+    log.append(op.section);
+  }
+  for (std::string_view field : {op.key, op.value}) {
+    PutLength(log, field.size());
     log.append(field);
   }
 }
 
 void PortableProfileFile::Replay(Document& document, std::string_view log) {
+  std::string_view section;
   while (!log.empty()) {
     Operation op;
-    op.is_section = log.front() == 'S';
+    char kind = log.front();
     log.remove_prefix(1);
-    std::string_view* fields[] = {&op.section, &op.key, &op.value};
-    for (std::string_view* field : fields) {
-      uint32_t size = 0;
-      std::memcpy(&size, log.data(), sizeof size);
-      *field = log.substr(sizeof size, size);
-      log.remove_prefix(sizeof size + size);
+    op.is_section = (kind & ~kSameSection) == 'S';
+    if ((kind & kSameSection) == 0) {
+      size_t size = TakeLength(log);
+      section = log.substr(0, size);
+      log.remove_prefix(section.size());
+    }
+    op.section = section;
+    for (std::string_view* field : {&op.key, &op.value}) {
+      size_t size = TakeLength(log);
+      *field = log.substr(0, size);
+      log.remove_prefix(field->size());
     }
     Apply(document, op);
   }
@@ -401,7 +472,7 @@ void PortableProfileFile::Replay(Document& document, std::string_view log) {
 bool PortableProfileFile::Write(const Operation& op, std::string_view file) {
   CachedFile& cached = Open(file, true);
   Apply(*cached.document, op);
-  Record(cached.pending, op);
+  Record(cached, op);
   cached.dirty = true;
   return true;
 }
@@ -498,19 +569,34 @@ uint32_t PortableProfileFile::GetSection(std::string_view section, std::span<cha
 
 bool PortableProfileFile::Flush() {
   bool all = true;
-  for (auto& [key, cached] : files_) {
-    if (!cached.dirty) continue;
+  for (auto it = files_.begin(); it != files_.end();) {
+    CachedFile& cached = it->second;
+    if (!cached.dirty) {
+      ++it;
+      continue;
+    }
     // A file changed by someone else since we read it gets our writes on top of its content.
     if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
     if (!fs_.WriteFileAtomically(cached.path, cached.document->Serialize())) {
       all = false;
+      ++it;
+      continue;
+    }
+    if (cached.holds == 0) {
+      it = Forget(it);
       continue;
     }
     cached.dirty = false;
-    cached.pending.clear();
+    cached.pending = std::string();  // its memory too
     cached.stamp = fs_.Stamp(cached.path);
+    ++it;
   }
   return all;
+}
+
+PortableProfileFile::FileMap::iterator PortableProfileFile::Forget(FileMap::iterator it) {
+  if (last_ == &it->second) last_ = nullptr;
+  return files_.erase(it);
 }
 
 size_t PortableProfileFile::PendingFiles() const {

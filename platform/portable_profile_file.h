@@ -13,11 +13,14 @@
 //
 // A file is read once and kept in memory, as its lines, with an index of its sections and of
 // the keys of each section, so that a write costs about as much as the line it writes and an
-// export of n values O(n) in all. Writes change only the copy in memory; Flush() writes every
+// export of n values O(n) in all. A file is forgotten once it is written out (Flush) or its last
+// hold ends with nothing pending, and read again when next used: only the files being worked
+// on take memory. Writes change only the copy in memory; Flush() writes every
 // changed file whole, atomically, through FileSystem::WriteFileAtomically. Before each call the
 // file's FileSystem::Stamp is compared with the one it had when it was read or written: a file
 // changed by someone else is read again, and writes not yet flushed are applied to it anew, as
-// the platform, which reads the file on every call, would have applied them.
+// the platform, which reads the file on every call, would have applied them. While a file is
+// held (Hold), that comparison is made once, when the hold begins.
 //
 // What is written and what is read back follow Windows:
 // - Lines end with CR LF, LF or a lone CR; a new line is written with CR LF, and a last line
@@ -63,6 +66,10 @@ class PortableProfileFile : public ProfileFile {
   // Writes every file changed since it was read or last written. False when a write failed;
   // that file then stays changed in memory and is tried again by the next Flush.
   bool Flush() override;
+  // Looks at the file on disk now (reading it again when it changed) and then not until the
+  // last Release.
+  void Hold(std::string_view file) override;
+  void Release(std::string_view file) override;
 
   // Number of changed files not written yet.
   size_t PendingFiles() const;
@@ -81,22 +88,29 @@ class PortableProfileFile : public ProfileFile {
     std::unique_ptr<Document> document;
     std::optional<FileStamp> stamp;  // of the bytes the document was read from or written to
     bool dirty = false;
-    std::string pending;  // recorded writes not yet in the file
+    std::string pending;                      // recorded writes not yet in the file
+    size_t section_at = 0, section_size = 0;  // where the last recorded section is in pending
+    int holds = 0;                            // Hold calls not yet released
   };
 
   // The current document of `file`: read when new, read again (and the pending writes
-  // applied anew) when the file's stamp changed. A write to a file with writes pending skips
-  // that check: the next read or Flush makes it.
+  // applied anew) when the file's stamp changed. A write to a file with writes pending, and any
+  // call on a held file, skips that check: the next read or Flush (or Hold) makes it.
   CachedFile& Open(std::string_view file, bool writing);
+  CachedFile* Find(std::string_view file);
   void Load(CachedFile& cached);
   static void Apply(Document& document, const Operation& op);
-  static void Record(std::string& log, const Operation& op);
+  static void Record(CachedFile& cached, const Operation& op);
   static void Replay(Document& document, std::string_view log);
   bool Write(const Operation& op, std::string_view file);
 
+  using FileMap = std::unordered_map<std::string, CachedFile>;  // by path without regard to case
+  // Drops a file from memory; returns the next one.
+  FileMap::iterator Forget(FileMap::iterator it);
+
   FileSystem& fs_;
-  std::unordered_map<std::string, CachedFile> files_;  // by path without regard to case
-  CachedFile* last_ = nullptr;                         // the file of the last call
+  FileMap files_;
+  CachedFile* last_ = nullptr;  // the file of the last call
 };
 
 }  // namespace kdr

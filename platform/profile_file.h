@@ -38,10 +38,32 @@ class ProfileFile {
   // Writes out what earlier writes keep in memory. True when every file was written.
   virtual bool Flush() = 0;
 
+  // Between Hold and the matching Release of `file`, an implementation that keeps files in
+  // memory may look at the file on disk once, at Hold, instead of before every call: a change
+  // made by someone else meanwhile is seen by the first call after the last Release. Holds nest.
+  // The platform's functions read the file on every call and ignore this.
+  virtual void Hold(std::string_view file) { (void)file; }
+  virtual void Release(std::string_view file) { (void)file; }
+
   // The whole list of section names (NUL-separated, ended by an empty name), however long.
   std::string ReadSectionNames(std::string_view file);
   // The whole list of entries of `section`, however long.
   std::string ReadSection(std::string_view section, std::string_view file);
+};
+
+// Holds a file for the lifetime of the object.
+class ProfileFileHold {
+ public:
+  ProfileFileHold(ProfileFile& profiles, std::string_view file) : profiles_(profiles), file_(file) {
+    profiles_.Hold(file_);
+  }
+  ~ProfileFileHold() { profiles_.Release(file_); }
+  ProfileFileHold(const ProfileFileHold&) = delete;
+  ProfileFileHold& operator=(const ProfileFileHold&) = delete;
+
+ private:
+  ProfileFile& profiles_;
+  std::string file_;
 };
 
 }  // namespace kdr

@@ -43,6 +43,37 @@ void WriteEntry(ExportContext& ctx, std::string_view key_path, std::string_view 
   }
 }
 
+// ExportKeyValues, handing back the key it opened (null when it could not), so that a tree walk
+// enumerates the subkeys through the same handle.
+void ExportValues(ExportContext& ctx, std::string_view key_path, std::string_view settings_file,
+                  RegistryKeyPtr* key) {
+  // Emptied before the key is opened: a missing key still leaves its (empty) section, and
+  // entries of an earlier Collect vanish.
+  ctx.profiles.WriteSection(key_path, std::string_view("\0", 1), settings_file);
+  ctx.log.Done("section " + Cp932ForDisplay(key_path));
+  if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kQueryAndEnumerate, key) != kOk) {
+    key->reset();
+    return;
+  }
+  std::string name;
+  std::string data;
+  uint32_t type = 0;
+  for (uint32_t index = 0;; ++index) {
+    Status status = (*key)->EnumValue(index, &name, &type, &data);
+    if (status == kNoMoreItems) break;
+    if (status != kOk) {
+      ctx.log.Skipped("value " + std::to_string(index) + " of " + Cp932ForDisplay(key_path),
+                      "the registry could not read it");
+      continue;
+    }
+    if (name == "PRVSAVE" || name == "RSTFILE") {
+      ctx.log.Skipped("value " + Describe(key_path, name), "never exported (skip list)");
+      continue;
+    }
+    WriteEntry(ctx, key_path, name, type, data, /*encode_credentials=*/true, settings_file);
+  }
+}
+
 void ExportTree(ExportContext& ctx, const std::string& key_path, std::string_view settings_file,
                 int depth) {
   // A section the file cannot name would read back as another key; its subkeys share the name.
@@ -51,15 +82,13 @@ void ExportTree(ExportContext& ctx, const std::string& key_path, std::string_vie
     ctx.log.Skipped("key " + Cp932ForDisplay(key_path) + " and its subkeys", why);
     return;
   }
-  ExportKeyValues(ctx, key_path, settings_file);
+  RegistryKeyPtr key;
+  ExportValues(ctx, key_path, settings_file, &key);
   if (depth >= kMaxTreeDepth) {
     ctx.log.Skipped("subkeys of " + Cp932ForDisplay(key_path), "deeper than the registry allows");
     return;
   }
-  RegistryKeyPtr key;
-  if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kQueryAndEnumerate, &key) != kOk) {
-    return;
-  }
+  if (!key) return;
   std::string child_path;
   std::string name;
   for (uint32_t index = 0;; ++index) {
@@ -89,31 +118,8 @@ void ExportKeyTree(ExportContext& ctx, std::string_view key_path, std::string_vi
 
 void ExportKeyValues(ExportContext& ctx, std::string_view key_path,
                      std::string_view settings_file) {
-  // Emptied before the key is opened: a missing key still leaves its (empty) section, and
-  // entries of an earlier Collect vanish.
-  ctx.profiles.WriteSection(key_path, std::string_view("\0", 1), settings_file);
-  ctx.log.Done("section " + Cp932ForDisplay(key_path));
   RegistryKeyPtr key;
-  if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kQueryAndEnumerate, &key) != kOk) {
-    return;
-  }
-  std::string name;
-  std::string data;
-  uint32_t type = 0;
-  for (uint32_t index = 0;; ++index) {
-    Status status = key->EnumValue(index, &name, &type, &data);
-    if (status == kNoMoreItems) break;
-    if (status != kOk) {
-      ctx.log.Skipped("value " + std::to_string(index) + " of " + Cp932ForDisplay(key_path),
-                      "the registry could not read it");
-      continue;
-    }
-    if (name == "PRVSAVE" || name == "RSTFILE") {
-      ctx.log.Skipped("value " + Describe(key_path, name), "never exported (skip list)");
-      continue;
-    }
-    WriteEntry(ctx, key_path, name, type, data, /*encode_credentials=*/true, settings_file);
-  }
+  ExportValues(ctx, key_path, settings_file, &key);
 }
 
 void ExportSingleValue(ExportContext& ctx, std::string_view key_path, std::string_view value_name,

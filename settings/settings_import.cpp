@@ -64,22 +64,27 @@ bool SettingsImporter::MappedKeyFor(std::string_view section_name, std::string* 
 }
 
 int SettingsImporter::ImportSettingsFile(std::string_view file) {
+  // One look at the file on disk for the whole import, not one per section read.
+  ProfileFileHold hold(profiles_, file);
   std::string names = profiles_.ReadSectionNames(file);
   std::string entries;
   std::optional<std::string_view> section = sections_.Start(names);
   // An empty list (missing file, or no section) creates and writes nothing.
   if (section->empty()) section.reset();
+  std::string mapped;
   while (section) {
     std::string section_name(*section);
-    CreateMappedKey(section_name);
-    std::string mapped;
+    // The created key stays open for the section's entries rather than being opened by its
+    // path for each of them: the same values reach the same keys in the same order.
+    RegistryKeyPtr key;
+    CreateMappedKey(section_name, &key);
     // Entries of a section that may not be written are not even read.
     if (MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) {
       entries = profiles_.ReadSection(section_name, file);
       if (!entries.empty() && entries[0] != '\0') {
         std::optional<std::string_view> entry = entries_.Start(entries);
         while (entry) {
-          ImportEntry(section_name, *entry);
+          ImportEntryInto(mapped, key.get(), *entry);
           entry = entries_.NextListItem();
         }
       }
@@ -90,27 +95,39 @@ int SettingsImporter::ImportSettingsFile(std::string_view file) {
 }
 
 int SettingsImporter::CreateMappedKey(std::string_view section_name) {
-  std::string mapped;
-  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/true)) return 1;
   RegistryKeyPtr key;
-  if (registry_.CreateKey(RootKey::kCurrentUser, mapped, &key) == kOk) {
+  CreateMappedKey(section_name, &key);
+  return 1;
+}
+
+void SettingsImporter::CreateMappedKey(std::string_view section_name, RegistryKeyPtr* created) {
+  std::string mapped;
+  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/true)) return;
+  if (registry_.CreateKey(RootKey::kCurrentUser, mapped, created) == kOk) {
     log_.Done("key " + Cp932ForDisplay(mapped));
   } else {
+    created->reset();
     log_.Skipped("key " + Cp932ForDisplay(mapped), "could not be created");
   }
-  return 1;
 }
 
 int SettingsImporter::ImportEntry(std::string_view section_name, std::string_view entry) {
   std::string mapped;
-  if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) return 1;
+  if (MappedKeyFor(section_name, &mapped, /*log_reason=*/false)) {
+    ImportEntryInto(mapped, nullptr, entry);
+  }
+  return 1;
+}
+
+void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* held,
+                                       std::string_view entry) {
   ParsedEntry parsed;
   ParseResult result = ParseEntry(entry, &parsed);
   std::string what = "entry " + Cp932ForDisplay(mapped) + ": ";
   if (result != ParseResult::kOk) {
     // The entry may hold a credential in the clear; name only what precedes the "=".
     log_.Skipped(what + Cp932ForDisplay(entry.substr(0, entry.find('='))), ParseFailure(result));
-    return 1;
+    return;
   }
   what += Cp932ForDisplay(parsed.name);
   std::string data;
@@ -118,7 +135,7 @@ int SettingsImporter::ImportEntry(std::string_view section_name, std::string_vie
   if (parsed.type == 1) {
     if (IsCredentialName(parsed.name) && !HexDecodeInPlace(parsed.data)) {
       log_.Skipped(what, "credential text is not hex-encoded");
-      return 1;
+      return;
     }
     type = kRegSz;
     // Stored with its terminator; a text ends at its first zero byte.
@@ -129,14 +146,20 @@ int SettingsImporter::ImportEntry(std::string_view section_name, std::string_vie
     data = parsed.data;
   } else {
     log_.Skipped(what, "type " + std::to_string(parsed.type) + " is not imported");
-    return 1;
+    return;
   }
-  RegistryKeyPtr key;
-  if (registry_.OpenKey(RootKey::kCurrentUser, mapped, kKeySetValue, &key) != kOk) {
-    log_.Skipped(what, "its key could not be opened");
-    return 1;
+  // A refusal through the held key is not taken as final: the key opened by its path for
+  // setting values (which is what the held key stands in for) decides, and names the failure.
+  bool written = held != nullptr && held->SetValue(parsed.name, type, data) == kOk;
+  if (!written) {
+    RegistryKeyPtr key;
+    if (registry_.OpenKey(RootKey::kCurrentUser, mapped, kKeySetValue, &key) != kOk) {
+      log_.Skipped(what, "its key could not be opened");
+      return;
+    }
+    written = key->SetValue(parsed.name, type, data) == kOk;
   }
-  if (key->SetValue(parsed.name, type, data) == kOk) {
+  if (written) {
     std::string shown = IsCredentialName(parsed.name) && type == kRegSz
                             ? std::string("(credential, hidden)")
                             : Cp932ForDisplay(entry.substr(entry.find('=') + 1));
@@ -144,7 +167,6 @@ int SettingsImporter::ImportEntry(std::string_view section_name, std::string_vie
   } else {
     log_.Skipped(what, "the registry refused the value");
   }
-  return 1;
 }
 
 }  // namespace kdr

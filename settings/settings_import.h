@@ -42,6 +42,11 @@ class SettingsImporter {
  private:
   // The mapped key of a section when it may be written, else empty (with the reason logged).
   bool MappedKeyFor(std::string_view section_name, std::string* mapped, bool log_reason);
+  // CreateMappedKey, handing back the created key (null when none was).
+  void CreateMappedKey(std::string_view section_name, RegistryKeyPtr* created);
+  // ImportEntry into the mapped key `mapped`, through `held` when it is open (else, or when
+  // it refuses the value, the key is opened by its path as ImportEntry does).
+  void ImportEntryInto(const std::string& mapped, RegistryKey* held, std::string_view entry);
 
   Registry& registry_;
   ProfileFile& profiles_;

@@ -77,6 +77,7 @@ TEST(MemoryRegistryTest, ManyValuesFoundWithoutRegardToCaseBeforeAndAfterIndexin
   EXPECT_EQ("Value3", k->values[3].name);
   EXPECT_EQ(40u, k->values.size());
   for (int i = 0; i < 30; ++i) ASSERT_TRUE(k->RemoveValue("value" + std::to_string(i)));
+  k->Compact();
   EXPECT_EQ(nullptr, k->FindValue("Value3"));
   ASSERT_NE(nullptr, k->FindValue("value35"));
   EXPECT_EQ(DwordData(35), k->FindValue("VALUE35")->data);

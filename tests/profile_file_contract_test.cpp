@@ -423,6 +423,7 @@ class CountingFileSystem : public FileSystem {
     return true;
   }
   std::optional<FileStamp> Stamp(std::string_view path) override {
+    ++stamps;
     auto it = files_.find(std::string(path));
     if (it == files_.end()) return std::nullopt;
     FileStamp stamp;
@@ -462,6 +463,7 @@ class CountingFileSystem : public FileSystem {
 
   int reads = 0;
   int writes = 0;
+  int stamps = 0;
   bool fail_writes = false;
 
  private:
@@ -533,6 +535,48 @@ TEST(PortableProfileFileTest, PendingWritesAreAppliedToAFileChangedMeanwhile) {
   EXPECT_EQ("old=4\0mine=2\0\0"s, pf.ReadSection("A", "f"));
   EXPECT_TRUE(pf.Flush());
   EXPECT_EQ("[Z]\r\ntheirs=3\r\n[A]\r\nold=4\r\nmine=2\r\n", fs.Get("f"));
+}
+
+TEST(PortableProfileFileTest, AHeldFileIsLookedAtOnceWhenTheHoldBegins) {
+  CountingFileSystem fs;
+  fs.Put("f", "[A]\r\nx=1\r\n");
+  PortableProfileFile pf(fs);
+  EXPECT_EQ("x=1\0\0"s, pf.ReadSection("A", "f"));
+  fs.Put("f", "[A]\r\nx=2\r\n");
+  {
+    ProfileFileHold outer(pf, "F");  // another spelling of the same file
+    EXPECT_EQ("x=2\0\0"s, pf.ReadSection("A", "f")) << "the hold begins with a look";
+    int stamps = fs.stamps;
+    fs.Put("f", "[A]\r\nx=3\r\n");
+    {
+      ProfileFileHold inner(pf, "f");
+      for (int i = 0; i < 10; ++i) EXPECT_EQ("x=2\0\0"s, pf.ReadSection("A", "f"));
+    }
+    EXPECT_EQ("x=2\0\0"s, pf.ReadSection("A", "f")) << "the outer hold still stands";
+    EXPECT_EQ(stamps, fs.stamps);
+  }
+  EXPECT_EQ("x=3\0\0"s, pf.ReadSection("A", "f"));
+}
+
+TEST(PortableProfileFileTest, ManyPendingWritesAreAppliedAnewInTheirOrder) {
+  // Sections that come back after another one, an emptied section, and fields long enough to
+  // need more than one byte for their length.
+  CountingFileSystem fs;
+  fs.Put("f", "[A]\r\nold=1\r\n");
+  PortableProfileFile pf(fs);
+  std::string long_value(300, 'v');
+  std::string long_section = "S" + std::string(200, 's');
+  pf.WriteString("A", "k1", "1", "f");
+  pf.WriteString("A", "k2", long_value, "f");
+  pf.WriteString(long_section, "k", "2", "f");
+  pf.WriteString("A", "k1", "3", "f");
+  pf.WriteSection("B", ""s, "f");
+  pf.WriteString("B", "k", "4", "f");
+  pf.WriteSection("A", ""s, "f");
+  pf.WriteString("a", "K5", "5", "f");
+  fs.Put("f", "[Z]\r\n[A]\r\ntheirs=6\r\n");
+  EXPECT_TRUE(pf.Flush());
+  EXPECT_EQ("[Z]\r\n[A]\r\nK5=5\r\n[" + long_section + "]\r\nk=2\r\n[B]\r\nk=4\r\n", fs.Get("f"));
 }
 
 TEST(PortableProfileFileTest, DestructionFlushes) {

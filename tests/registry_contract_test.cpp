@@ -407,6 +407,24 @@ TEST_P(RegistryContractTest, LongNamesAndDataAreReadWhole) {
   EXPECT_NE(nullptr, Open("long\\" + long_key));
 }
 
+TEST_P(RegistryContractTest, ValuesGrownAfterTheFirstEnumerationAreReadWhole) {
+  // The reader sizes its buffers by what the key held when it first enumerated it; larger
+  // values set afterwards through another handle must still be read whole.
+  std::string long_name = "b" + std::string(299, 'n');
+  std::string big(70 * 1024, 'd');
+  RegistryKeyPtr reader = Create("growing");
+  ASSERT_EQ(kOk, reader->SetValue("a", kRegSz, Sz("s")));
+  EXPECT_EQ((std::vector<Value>{{"a", kRegSz, Sz("s")}}), Values(*reader));
+  ASSERT_EQ(kOk, Open("growing", kKeySetValue)->SetValue(long_name, kRegBinary, big));
+  ASSERT_EQ(kOk, Open("growing", kKeySetValue)->SetValue("c", kRegSz, Sz(std::string(600, 'x'))));
+  std::vector<Value> listed = Values(*reader);
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ((std::vector<Value>{{"a", kRegSz, Sz("s")},
+                                {long_name, kRegBinary, big},
+                                {"c", kRegSz, Sz(std::string(600, 'x'))}}),
+            listed);
+}
+
 TEST_P(RegistryContractTest, Cp932NamesAndHighBytesPassThrough) {
   std::string all_bytes;
   for (int i = 0; i < 256; ++i) all_bytes.push_back(static_cast<char>(i));

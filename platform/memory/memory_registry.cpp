@@ -9,7 +9,8 @@ namespace {
 
 class MemoryKey : public RegistryKey {
  public:
-  MemoryKey(MemoryRegistry::Node* node, uint32_t access) : node_(node), access_(access) {}
+  MemoryKey(MemoryRegistry::Node* node, uint32_t access, const MemoryRegistry::Limits* limits)
+      : node_(node), access_(access), limits_(limits) {}
 
   Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
@@ -49,6 +50,7 @@ class MemoryKey : public RegistryKey {
 
   Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
     if (!(access_ & kKeySetValue)) return kAccessDenied;
+    if (limits_->value && !limits_->value(name, type, data)) return kInvalidParam;
     node_->PutValue(name, type, data);
     cursor_valid_ = false;
     return kOk;
@@ -56,12 +58,15 @@ class MemoryKey : public RegistryKey {
 
   Status DeleteValue(std::string_view name) override {
     if (!(access_ & kKeySetValue)) return kAccessDenied;
-    return node_->RemoveValue(name) ? kOk : kNotFound;
+    if (!node_->RemoveValue(name)) return kNotFound;
+    node_->Compact();
+    return kOk;
   }
 
  private:
   MemoryRegistry::Node* node_;
   uint32_t access_;
+  const MemoryRegistry::Limits* limits_;
   // Enumeration cursor over the ordered children, so that walking a key is linear.
   bool cursor_valid_ = false;
   uint32_t cursor_index_ = 0;
@@ -90,7 +95,7 @@ MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_na
 const MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) const {
   if (values.size() <= kIndexedValues) {
     for (const Value& value : values) {
-      if (Cp932EqualNoCase(value.name, value_name)) return &value;
+      if (!value.removed && Cp932EqualNoCase(value.name, value_name)) return &value;
     }
     return nullptr;
   }
@@ -111,13 +116,18 @@ const MemoryRegistry::Node* MemoryRegistry::Node::FindChild(std::string_view chi
 MemoryRegistry::Value& MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
                                                       std::string_view data) {
   if (Value* existing = FindValue(value_name)) {
-    existing->type = type;
-    existing->data.assign(data);
+    if (existing->type != type || existing->data != data) {
+      existing->type = type;
+      existing->data.assign(data);
+      existing->changed = true;
+    }
     return *existing;
   }
   values.push_back(Value{std::string(value_name), type, std::string(data)});
   if (values.size() == kIndexedValues + 1) {
-    for (size_t i = 0; i < values.size(); ++i) value_index.emplace(values[i].name, i);
+    for (size_t i = 0; i < values.size(); ++i) {
+      if (!values[i].removed) value_index.emplace(values[i].name, i);
+    }
   } else if (values.size() > kIndexedValues + 1) {
     value_index.emplace(std::string(value_name), values.size() - 1);
   }
@@ -125,15 +135,25 @@ MemoryRegistry::Value& MemoryRegistry::Node::PutValue(std::string_view value_nam
 }
 
 bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
-  const Value* value = FindValue(value_name);
+  Value* value = FindValue(value_name);
   if (!value) return false;
-  values.erase(values.begin() + (value - values.data()));
-  // Rebuilt rather than patched: removals are rare (loading a file that deletes values).
+  if (auto it = value_index.find(value->name); it != value_index.end()) value_index.erase(it);
+  value->removed = true;
+  value->name.clear();
+  value->data.clear();
+  value->data.shrink_to_fit();
+  ++removed_values;
+  return true;
+}
+
+void MemoryRegistry::Node::Compact() {
+  if (removed_values == 0) return;
+  std::erase_if(values, [](const Value& value) { return value.removed; });
+  removed_values = 0;
   value_index.clear();
   if (values.size() > kIndexedValues) {
     for (size_t i = 0; i < values.size(); ++i) value_index.emplace(values[i].name, i);
   }
-  return true;
 }
 
 MemoryRegistry::MemoryRegistry()
@@ -172,25 +192,36 @@ MemoryRegistry::Node* MemoryRegistry::Create(RootKey root, std::string_view path
 }
 
 Status MemoryRegistry::OpenKey(RootKey root, std::string_view path, uint32_t access,
-                               RegistryKeyPtr* key, RegistryView /*view*/) {
+                               RegistryKeyPtr* key, RegistryView view) {
   std::vector<std::string_view> names;
   if (!SplitKeyPath(path, &names)) return kNotFound;
+  if (view == RegistryView::k32Bit && root == RootKey::kLocalMachine && !names.empty() &&
+      Cp932EqualNoCase(names[0], "Software")) {
+    names.insert(names.begin() + 1, "WOW6432Node");
+  }
   Node* node = &Root(root);
   for (std::string_view name : names) {
     node = node->FindChild(name);
     if (!node) return kNotFound;
   }
   if (node->denied) return kAccessDenied;
-  *key = std::make_unique<MemoryKey>(node, access);
+  *key = std::make_unique<MemoryKey>(node, access, &limits_);
   return kOk;
 }
 
 Status MemoryRegistry::CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) {
   Node* existing = Find(root, path);
   if (existing && existing->denied) return kAccessDenied;
+  if (!existing && limits_.key_name) {
+    std::vector<std::string_view> names;
+    if (!SplitKeyPath(path, &names)) return kInvalidParam;
+    for (std::string_view name : names) {
+      if (!limits_.key_name(name)) return kInvalidParam;
+    }
+  }
   Node* node = existing ? existing : Create(root, path);
   if (!node) return kInvalidParam;
-  *key = std::make_unique<MemoryKey>(node, kAllAccess);
+  *key = std::make_unique<MemoryKey>(node, kAllAccess, &limits_);
   return kOk;
 }
 
@@ -217,7 +248,9 @@ Status MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
 
 bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path, std::string_view value_name) {
   Node* node = Find(root, path);
-  return node && node->RemoveValue(value_name);
+  if (!node || !node->RemoveValue(value_name)) return false;
+  node->Compact();
+  return true;
 }
 
 void MemoryRegistry::SetValue(RootKey root, std::string_view path, std::string_view name,
@@ -243,7 +276,7 @@ void MemoryRegistry::Deny(RootKey root, std::string_view path) {
 
 namespace {
 void Count(const MemoryRegistry::Node& node, size_t* keys, size_t* values) {
-  *values += node.values.size();
+  *values += node.values.size() - node.removed_values;
   for (const auto& child : node.children) {
     ++*keys;
     Count(*child.second, keys, values);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -15,10 +16,19 @@ namespace kdr {
 
 class MemoryRegistry : public Registry {
  public:
+  // No line: a key or value that did not come from a file.
+  static constexpr size_t kNoLine = static_cast<size_t>(-1);
+
   struct Value {
     std::string name;
     uint32_t type = kRegNone;
     std::string data;
+    // The lines of the file that set it (a hex value may go on over several), and whether it
+    // has changed since: what a write-back replaces.
+    size_t first_line = kNoLine;
+    size_t last_line = kNoLine;
+    bool changed = true;
+    bool removed = false;  // a gap left by RemoveValue until the next Compact
   };
   struct Node {
     std::string name;
@@ -27,18 +37,37 @@ class MemoryRegistry : public Registry {
     // Name -> position in values; built only for keys with many values, since most keys hold a
     // few and a map node per value would double the memory of a large store.
     std::map<std::string, size_t, Cp932NoCaseLess> value_index;
+    size_t removed_values = 0;  // gaps in values
     bool denied = false;        // opening fails with kAccessDenied (for tests)
+    // Read from a file: whether the key existed once it was read, and the last line of the last
+    // block of the file that opened it (where a write-back adds its new values).
+    bool from_file = false;
+    size_t block_line = kNoLine;
 
     Value* FindValue(std::string_view value_name);
     const Value* FindValue(std::string_view value_name) const;
     Node* FindChild(std::string_view child_name);
     const Node* FindChild(std::string_view child_name) const;
+    // Sets a value; one set to the type and data it holds already stays unchanged.
     Value& PutValue(std::string_view value_name, uint32_t type, std::string_view data);
+    // Leaves a gap, so that many removals stay linear; Compact closes the gaps.
     bool RemoveValue(std::string_view value_name);
+    void Compact();
   };
+
+  // What the store may take: a key name or value that the checks refuse is refused with
+  // kInvalidParam by CreateKey and SetValue, as a store that must be written out in a format
+  // that cannot hold it. Empty checks take everything.
+  struct Limits {
+    std::function<bool(std::string_view key_name)> key_name;
+    std::function<bool(std::string_view name, uint32_t type, std::string_view data)> value;
+  };
+  void SetLimits(Limits limits) { limits_ = std::move(limits); }
 
   MemoryRegistry();
 
+  // The 32-bit view of HKEY_LOCAL_MACHINE\Software is its WOW6432Node subkey, as on 64-bit
+  // Windows.
   Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
                  RegistryView view = RegistryView::kDefault) override;
   Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
@@ -74,6 +103,7 @@ class MemoryRegistry : public Registry {
  private:
   std::unique_ptr<Node> machine_;
   std::unique_ptr<Node> user_;
+  Limits limits_;
 };
 
 // Splits a backslash path into its names (never at the second byte of a double-byte

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/memory/memory_registry.h"
 
@@ -32,12 +33,23 @@ struct RegistryFileLoadResult {
   bool ok() const { return !error; }
 };
 
+// A key and everything below it; the path is below the root, in code page 932.
+struct RegistryBranch {
+  RootKey root = RootKey::kCurrentUser;
+  std::string path;
+};
+
 // Reads `bytes` and applies them to *registry as the registry editor imports a file: keys are
 // created with their parents, values set in file order, "[-key]" deletes a key with its subtree
-// and "name"=- a value. On a fresh registry the result is exactly the file's contents. Every
-// line is checked before anything is applied: when the file is malformed, the result holds the
-// line and the reason and *registry is left unchanged.
-RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* registry);
+// and "name"=- a value. On a fresh registry the result is exactly the file's contents.
+//
+// With `branches`, only the keys in them are read (and the deletions of their parents); every
+// other line is left alone, whatever it holds. Every line that is read is checked before
+// anything is applied: when one is malformed, or holds text with no exact code page 932 form,
+// the result holds the line and the reason and *registry is left unchanged. Each value keeps
+// the lines it came from, for WriteBackRegistryFile.
+RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* registry,
+                                        const std::vector<RegistryBranch>& branches = {});
 
 struct RegistryFileSaveResult {
   std::optional<RegistryFileError> error;  // set when the store cannot be written
@@ -55,5 +67,18 @@ struct RegistryFileSaveResult {
 // a name cannot be written in `format`, or when version 5 cannot hold a text unchanged (bytes
 // that are not code page 932, or that do not come back the same from UTF-16).
 RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, RegistryFileFormat format);
+
+// `original` (the file *registry was loaded from) with the changes the store holds below
+// `branch` written into it, in the file's format and line ends: a changed value's lines are
+// replaced where they are, a new value goes at the end of its key's last block, a new key gets
+// a block at the end of the file. Every other byte stays as it was. Refused (line 0) when a
+// changed name or value cannot be written, which RegistryFileLimits lets the store refuse
+// beforehand.
+RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
+                                             const MemoryRegistry& registry,
+                                             const RegistryBranch& branch);
+
+// The names and values a file of `format` can hold, as limits for the store.
+MemoryRegistry::Limits RegistryFileLimits(RegistryFileFormat format);
 
 }  // namespace kdr

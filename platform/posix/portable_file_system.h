@@ -43,4 +43,9 @@ class PortableFileSystem : public FileSystem {
   std::map<char, std::filesystem::path> drives_;
 };
 
+// The temporary files of atomic writes: a name in `folder` that no other writer uses, and the
+// removal of those whose writer is gone (a run killed between writing and renaming).
+std::filesystem::path TempPathIn(const std::filesystem::path& folder);
+void RemoveStaleTempFiles(const std::filesystem::path& folder);
+
 }  // namespace kdr

@@ -41,11 +41,15 @@ class Fd {
 
 std::atomic<unsigned> temp_counter{0};
 
+}  // namespace
+
 // A temporary name in `folder` that no other writer of this process or another one uses.
 fs::path TempPathIn(const fs::path& folder) {
   return folder / (".kdr4tose-" + std::to_string(::getpid()) + "-" +
                    std::to_string(temp_counter.fetch_add(1)) + ".tmp");
 }
+
+namespace {
 
 // True for a temporary file of ours whose writer is gone: a run that was killed between
 // writing a file and renaming it into place leaves one behind.
@@ -68,6 +72,8 @@ bool IsStaleTempFile(const fs::path& name) {
   return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
+}  // namespace
+
 // Removes what killed runs left behind in `folder`, so it neither piles up nor is copied on.
 void RemoveStaleTempFiles(const fs::path& folder) {
   std::error_code ec;
@@ -75,6 +81,8 @@ void RemoveStaleTempFiles(const fs::path& folder) {
     if (IsStaleTempFile(it->path().filename())) fs::remove(it->path(), ec);
   }
 }
+
+namespace {
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {

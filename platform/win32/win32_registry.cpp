@@ -87,6 +87,8 @@ class Win32Key : public RegistryKey {
 Win32RegKey& Win32RegKey::operator=(Win32RegKey&& other) noexcept {
   if (this != &other) {
     Close();
+    name_bytes_ = other.name_bytes_;
+    data_bytes_ = other.data_bytes_;
     key_ = other.Take();
   }
   return *this;
@@ -115,6 +117,8 @@ LONG Win32RegKey::Create(HKEY root, std::string_view path) {
 void Win32RegKey::Close() {
   if (key_) RegCloseKey(key_);
   key_ = nullptr;
+  name_bytes_ = kFirstNameBytes;
+  data_bytes_ = kFirstDataBytes;
 }
 
 HKEY Win32RegKey::Take() {
@@ -167,19 +171,12 @@ LONG Win32RegKey::EnumKey(DWORD index, std::string* name) const {
   }
 }
 
-LONG Win32RegKey::EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data) const {
-  // Start from the largest name and data the key holds, when it says.
-  DWORD max_name = 0;
-  DWORD max_data = 0;
-  if (RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       &max_name, &max_data, nullptr, nullptr) != ERROR_SUCCESS) {
-    max_name = 0;
-    max_data = 0;
-  }
-  // The name length is counted in characters, each of which may take two bytes here.
-  DWORD name_bytes = max_name < kMaxGrowth / 2 ? max_name * 2 + 1 : kMaxGrowth;
-  std::string name_buffer(std::max<DWORD>(name_bytes, 256), '\0');
-  std::string data_buffer(std::max<DWORD>(max_data, 256), '\0');
+LONG Win32RegKey::EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data) {
+  // Sized by what this key's values needed so far rather than by asking the key first
+  // (RegQueryInfoKeyA): one call to the registry per value, and a retry only when a value is
+  // larger than every one before it.
+  std::string name_buffer(name_bytes_, '\0');
+  std::string data_buffer(data_bytes_, '\0');
   for (;;) {
     DWORD name_length = static_cast<DWORD>(name_buffer.size());
     DWORD data_size = static_cast<DWORD>(data_buffer.size());
@@ -195,11 +192,14 @@ LONG Win32RegKey::EnumValue(DWORD index, std::string* name, DWORD* type, std::st
       return ERROR_SUCCESS;
     }
     if (result != ERROR_MORE_DATA) return result;
-    // Which of the two did not fit is not said for certain: grow both.
+    // Which of the two did not fit is not said for certain: grow both, and start the next
+    // value of this key from the grown sizes.
     if (name_buffer.size() >= kMaxGrowth && data_buffer.size() >= kMaxGrowth) return result;
     name_buffer.resize(Grown(static_cast<DWORD>(name_buffer.size())));
     DWORD wanted = data_size > data_buffer.size() ? data_size : 0;
     data_buffer.resize(std::max(wanted, Grown(static_cast<DWORD>(data_buffer.size()))));
+    name_bytes_ = static_cast<DWORD>(name_buffer.size());
+    data_bytes_ = static_cast<DWORD>(data_buffer.size());
   }
 }
 

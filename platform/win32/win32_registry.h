@@ -19,7 +19,8 @@ class Win32RegKey {
   Win32RegKey() = default;
   // Takes ownership of `key`.
   explicit Win32RegKey(HKEY key) : key_(key) {}
-  Win32RegKey(Win32RegKey&& other) noexcept : key_(other.Take()) {}
+  Win32RegKey(Win32RegKey&& other) noexcept
+      : key_(other.Take()), name_bytes_(other.name_bytes_), data_bytes_(other.data_bytes_) {}
   Win32RegKey& operator=(Win32RegKey&& other) noexcept;
   Win32RegKey(const Win32RegKey&) = delete;
   Win32RegKey& operator=(const Win32RegKey&) = delete;
@@ -39,15 +40,23 @@ class Win32RegKey {
   LONG ReadValue(std::string_view name, DWORD* type, std::string* data) const;
   // RegEnumKeyExA, grown until the name fits.
   LONG EnumKey(DWORD index, std::string* name) const;
-  // RegEnumValueA, grown until the name and the data fit.
-  LONG EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data) const;
+  // RegEnumValueA, grown until the name and the data fit. The buffers start from the sizes the
+  // key's values needed so far (at first kFirstNameBytes and kFirstDataBytes).
+  LONG EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data);
   // RegSetValueExA.
   LONG WriteValue(std::string_view name, DWORD type, std::string_view data) const;
   // RegDeleteValueA.
   LONG RemoveValue(std::string_view name) const;
 
  private:
+  // Most names and data of the tool's keys fit these.
+  static constexpr DWORD kFirstNameBytes = 256;
+  static constexpr DWORD kFirstDataBytes = 1024;
+
   HKEY key_ = nullptr;
+  // Buffer sizes for EnumValue.
+  DWORD name_bytes_ = kFirstNameBytes;
+  DWORD data_bytes_ = kFirstDataBytes;
 };
 
 // The Registry interface over the real registry. RegistryView::k32Bit and k64Bit open keys with

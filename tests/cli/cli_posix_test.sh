@@ -6,6 +6,7 @@
 set -u
 cli=$1
 examples=$2
+data=$(cd -- "$(dirname -- "$0")/../data/regedit" && pwd)
 root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-test.XXXXXX")
 trap 'rm -rf -- "$root"' EXIT
 failures=0
@@ -169,6 +170,113 @@ expect_code 0 "$code" "migrate on a version 5 file"
 [[ $(head -c 2 "$reg" | od -An -tx1 | tr -d ' ') == fffe ]] || fail "version 5 file not written back as UTF-16"
 iconv -f utf-16le -t utf-8 "$reg" | tr -d '\r' | grep -qxF '"Department"="営業部"' ||
   fail "version 5 file lacks the migrated values"
+
+# --- a full HKEY_CURRENT_USER export: only the new product's branch changes ---------------
+# Wine's `regedit /E HKEY_CURRENT_USER` (version 5, with text of another program that has no
+# code page 932 form), with the products' markers, comments and deletions added by hand.
+fresh fullhkcu
+python3 - "$data/full_hkcu_v5.reg" "$reg" <<'PY'
+import sys
+text = open(sys.argv[1], "rb").read().decode("utf-16")
+header, rest = text.split("\r\n", 1)
+markers = "".join("[HKEY_LOCAL_MACHINE\\Software\\VTQ\\%s]\r\n\"Version\"=\"1\"\r\n\r\n" % name
+                  for name in ("Kodrel Personal", "Kodrel Client", "Kodrel SE Client"))
+added = ("; exported by hand, © kept\r\n" + markers +
+         "[-HKEY_CURRENT_USER\\Software\\Gone]\r\n\r\n"
+         "[HKEY_CURRENT_USER\\Software\\OtherApp]\r\n\"Old\"=-\r\n; 〜 a comment\r\n\r\n"
+         "[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\Client\\Common]\r\n"
+         "; ours, kept too\r\n\"Gone\"=-\r\n\r\n")
+open(sys.argv[2], "wb").write(("\ufeff" + header + "\r\n\r\n" + added + rest).encode("utf-16-le"))
+PY
+cp -- "$reg" "$case_dir/before.reg"
+cli_on_sample status status
+expect_code 0 "$code" "status on a full export"
+expect_line "$out" "Kodrel4 installed:   Personal, Client" "status on a full export"
+cli_on_sample collect collect
+expect_code 0 "$code" "collect on a full export"
+cmp -s "$reg" "$case_dir/before.reg" || fail "collect changed a full export"
+cli_on_sample migrate migrate
+expect_code 0 "$code" "migrate on a full export: $(cat "$err")"
+python3 - "$case_dir/before.reg" "$reg" <<'PY' || fail "a full export changed outside the new product's branch"
+import difflib, sys
+def lines(path):
+    return open(path, "rb").read().decode("utf-16").split("\r\n")
+def in_branch(lines):
+    # For each line, whether the block it is in is a key of the new product's branch.
+    inside, out = False, []
+    for line in lines:
+        if line.startswith("["):
+            key = line.lstrip("[-").upper()
+            inside = key.startswith("HKEY_CURRENT_USER\\SOFTWARE\\VTQ\\KODRELSE\\") or \
+                     key.startswith("HKEY_CURRENT_USER\\SOFTWARE\\VTQ\\KODRELSE]")
+        out.append(inside)
+    return out
+a, b = lines(sys.argv[1]), lines(sys.argv[2])
+ia, ib = in_branch(a), in_branch(b)
+changed = 0
+for tag, i1, i2, j1, j2 in difflib.SequenceMatcher(None, a, b, autojunk=False).get_opcodes():
+    if tag == "equal":
+        continue
+    for i in range(i1, i2):
+        assert ia[i] and not a[i].startswith("["), ("removed outside", a[i])
+    for j in range(j1, j2):
+        assert ib[j] or b[j] == "", ("added outside", b[j])
+    changed += (i2 - i1) + (j2 - j1)
+assert changed > 0, "nothing was migrated"
+assert b[0] == a[0] and "; exported by hand, © kept" in b and "; ours, kept too" in b
+assert '"Gone"=-' in b and "[-HKEY_CURRENT_USER\\Software\\Gone]" in b
+assert '"Department"="営業部"' in b, "migrated values missing"
+PY
+
+# --- the registry file's setup: link, mode, read-only, folder, lock, log -----------------
+fresh setup
+cli_on_sample collect collect
+mv -- "$reg" "$case_dir/real.reg"
+ln -s real.reg "$reg"
+chmod 640 "$case_dir/real.reg"
+cli_on_sample migrate --log "$case_dir/migrate.log" migrate
+expect_code 0 "$code" "migrate through a symbolic link"
+[[ -L $reg ]] || fail "the symbolic link was replaced by a file"
+new_branch "$case_dir/real.reg" | grep -qxF '"Department"="営業部"' || fail "the link's target was not written"
+[[ $(stat -c %a "$case_dir/real.reg") == 640 ]] || fail "mode not kept: $(stat -c %a "$case_dir/real.reg")"
+[[ $(stat -c %a "$case_dir/migrate.log") == 600 ]] || fail "log is not owner-only: $(stat -c %a "$case_dir/migrate.log")"
+ls -a "$case_dir" | grep -q 'kdr4tose-' && fail "a temporary file was left beside the registry file"
+
+fresh readonly
+cli_on_sample collect collect
+chmod 444 "$reg"
+rm -rf -- "$case_dir/drive_c/KodrelSE/Client/prv/DDBVID"
+cli_on_sample migrate migrate
+expect_code 64 "$code" "migrate on a read-only registry file"
+grep -q 'read-only' "$err" || fail "read-only registry file: $(cat "$err")"
+[[ ! -e $case_dir/drive_c/KodrelSE/Client/prv/DDBVID ]] || fail "read-only registry file: data copied"
+cli_on_sample status status
+expect_code 0 "$code" "status on a read-only registry file"
+
+fresh folder
+run folder --registry "$case_dir" --work-dir "$case_dir/work" status
+expect_code 64 "$code" "--registry naming a folder"
+
+fresh busy
+flock "$reg" sleep 30 &
+holder=$!
+sleep 0.5
+cli_on_sample migrate migrate
+expect_code 75 "$code" "migrate while another run holds the registry file"
+grep -q 'in use' "$err" || fail "busy registry file: $(cat "$err")"
+kill "$holder" 2>/dev/null
+wait "$holder" 2>/dev/null
+
+# --- a 32-bit product's markers in a 64-bit export (WOW6432Node) -------------------------
+fresh wow
+python3 - "$reg" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+open(sys.argv[1], "wb").write(data.replace(b"[HKEY_LOCAL_MACHINE\\Software\\VTQ\\Kodrel Client]",
+                                           b"[HKEY_LOCAL_MACHINE\\Software\\WOW6432Node\\VTQ\\Kodrel Client]"))
+PY
+cli_on_sample status status
+expect_line "$out" "Kodrel4 installed:   Personal, Client" "markers in the 32-bit view"
 
 # --- a malformed registry file is refused and nothing is written ------------------------
 fresh malformed

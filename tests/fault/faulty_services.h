@@ -193,6 +193,9 @@ class FaultyProfileFile : public ProfileFile {
     if (plan_.Fail("profile-flush")) return false;
     return inner_.Flush();
   }
+  // Holds only change when the file is looked at; passed through uncounted.
+  void Hold(std::string_view file) override { inner_.Hold(file); }
+  void Release(std::string_view file) override { inner_.Release(file); }
 
  private:
   static uint32_t Empty(std::span<char> buffer) {

@@ -202,6 +202,38 @@ TEST_F(SettingsImportTest, BinaryJunkNeverWritesOutsideTheBranch) {
   ExpectNothingOutsideBranch();
 }
 
+// The store hands out created keys that refuse values (as a key created with fewer rights than
+// setting values needs would); each value must still reach its key, opened by its path.
+TEST_F(SettingsImportTest, AValueTheCreatedKeyRefusesIsWrittenThroughTheKeyOpenedByPath) {
+  class ReadOnlyCreatedKeys : public Registry {
+   public:
+    explicit ReadOnlyCreatedKeys(Registry& inner) : inner_(inner) {}
+    Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
+                   RegistryView view) override {
+      ++opened;
+      return inner_.OpenKey(root, path, access, key, view);
+    }
+    Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override {
+      RegistryKeyPtr created;
+      Status status = inner_.CreateKey(root, path, &created);
+      if (status != kOk) return status;
+      return inner_.OpenKey(root, path, kKeyQueryValue, key);
+    }
+    Registry& inner_;
+    int opened = 0;
+  };
+  WriteSettings("[Software\\VTQ\\Kodrel\\A]\r\nX=1:x\r\nN=4:02000000\r\n");
+  ReadOnlyCreatedKeys registry(registry_);
+  PortableProfileFile profiles(files_);
+  SettingsImporter(registry, profiles, log_).ImportSettingsFile("C:\\kdr4reg.fil");
+  const std::string a = "Software\\VTQ\\KodrelSE\\A";
+  EXPECT_EQ((std::vector<std::string>{"Software\\VTQ\\KodrelSE", a, a + "|N|4|02000000",
+                                      a + "|X|1|7800"}),
+            Branch());
+  EXPECT_EQ(2, registry.opened);
+  EXPECT_EQ(0, log_.skipped);
+}
+
 TEST(MapKeyPathTest, FirstKodrelBecomesKodrelSE) {
   std::string mapped;
   ASSERT_TRUE(MapKeyPath("Software\\VTQ\\Kodrel\\Client\\Common", &mapped));

@@ -1,0 +1,196 @@
+// The settings part of Collect and Migrate, and the data folder copy, on the real Win32 path
+// (advapi32's registry, our profile files over the Win32 file system, SHFileOperationA), one
+// step per process so that bench/run can time each step, count the Wine server requests it
+// makes and take its peak memory, alternating with reg.exe and xcopy.
+//
+//   kdr-bench-wine.exe seed VALUES [SEED]   the old product's branch of a synthetic profile
+//                                           into HKEY_CURRENT_USER (replacing what was there);
+//                                           prints values=, keys=, importable=, entries=
+//   kdr-bench-wine.exe clear                removes the new product's branch
+//   kdr-bench-wine.exe collect FOLDER       the three editions' settings export into the work
+//                                           folder FOLDER\kdr4env; prints seconds=, entries=
+//   kdr-bench-wine.exe migrate FOLDER       the three settings files imported; prints seconds=
+//   kdr-bench-wine.exe copy SOURCE DEST     Win32FileSystem::CopyFolder; prints seconds=
+//
+// Every line also holds peak_kb= (the peak working set of this process). Exits 1 on a failure.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "bench/synthetic_profile.h"
+#include "core/work_paths.h"
+#include "platform/portable_profile_file.h"
+#include "platform/win32/win32_file_system.h"
+#include "platform/win32/win32_registry.h"
+#include "settings/settings_export.h"
+#include "settings/settings_import.h"
+
+namespace kdr::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kOldBranch[] = "Software\\VTQ\\Kodrel";
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+unsigned long long PeakKilobytes() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 0;
+  return counters.PeakWorkingSetSize / 1024;
+}
+
+// Copies `node` (at `path`) and everything below it into the real registry.
+bool CopyTree(Registry& target, const MemoryRegistry::Node& node, const std::string& path) {
+  RegistryKeyPtr key;
+  if (target.CreateKey(RootKey::kCurrentUser, path, &key) != kOk) return false;
+  for (const MemoryRegistry::Value& value : node.values) {
+    if (key->SetValue(value.name, value.type, value.data) != kOk) return false;
+  }
+  key.reset();
+  for (const auto& [name, child] : node.children) {
+    if (!CopyTree(target, *child, path + "\\" + child->name)) return false;
+  }
+  return true;
+}
+
+size_t CountKeys(const MemoryRegistry::Node& node) {
+  size_t count = 1;
+  for (const auto& [name, child] : node.children) count += CountKeys(*child);
+  return count;
+}
+
+// Entries ("name=...") of a settings file.
+size_t CountEntries(Win32FileSystem& files, const std::string& path) {
+  std::optional<std::string> bytes = files.ReadFile(path);
+  if (!bytes) return 0;
+  size_t count = 0;
+  size_t start = 0;
+  while (start < bytes->size()) {
+    size_t end = bytes->find('\n', start);
+    if (end == std::string::npos) end = bytes->size();
+    if ((*bytes)[start] != '[' && bytes->find('=', start) < end) ++count;
+    start = end + 1;
+  }
+  return count;
+}
+
+bool Paths(const char* folder, WorkPaths* paths) {
+  if (!InitWorkPathsFromFolder(folder, MAX_PATH, paths)) {
+    std::fprintf(stderr, "work folder too long: %s\n", folder);
+    return false;
+  }
+  return true;
+}
+
+int Seed(size_t values, uint32_t seed) {
+  MemoryRegistry profile;
+  ProfileOptions options;
+  options.values = values;
+  options.seed = seed;
+  ProfileStats stats = GenerateProfile(options, &profile);
+  const MemoryRegistry::Node* old_branch = profile.Find(RootKey::kCurrentUser, kOldBranch);
+  if (old_branch == nullptr) return 1;
+  RegDeleteTreeA(HKEY_CURRENT_USER, kOldBranch);
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\VTQ\\KodrelSE");
+  Win32Registry registry;
+  if (!CopyTree(registry, *old_branch, kOldBranch)) {
+    std::fprintf(stderr, "could not write the profile into the registry\n");
+    return 1;
+  }
+  std::printf("values=%zu keys=%zu importable=%zu entries=%zu", stats.tree_values,
+              CountKeys(*old_branch), stats.importable_entries, stats.exported_entries);
+  return 0;
+}
+
+int Collect(const char* folder) {
+  WorkPaths paths;
+  if (!Paths(folder, &paths)) return 2;
+  Win32FileSystem files;
+  for (Edition edition : kAllEditions) {
+    DeleteFileA(paths.SettingsFile(edition).c_str());
+    files.MakeSurePathExists(paths.SettingsFile(edition));
+  }
+  Win32Registry registry;
+  PortableProfileFile profiles(files);
+  NullActivityLog log;
+  ExportContext ctx{registry, profiles, log};
+  Clock::time_point start = Clock::now();
+  bool ok = ExportPersonalSettings(ctx, paths);
+  ok = ExportClientSettings(ctx, paths) && ok;
+  ok = ExportServerSettings(ctx, paths) && ok;
+  double seconds = Seconds(start);
+  size_t entries = 0;
+  for (Edition edition : kAllEditions) entries += CountEntries(files, paths.SettingsFile(edition));
+  std::printf("seconds=%.6f entries=%zu", seconds, entries);
+  return ok ? 0 : 1;
+}
+
+int Migrate(const char* folder) {
+  WorkPaths paths;
+  if (!Paths(folder, &paths)) return 2;
+  Win32FileSystem files;
+  Win32Registry registry;
+  PortableProfileFile profiles(files);
+  NullActivityLog log;
+  Clock::time_point start = Clock::now();
+  // In the order Migrate takes the editions.
+  for (Edition edition : kAllEditions) {
+    SettingsImporter importer(registry, profiles, log);
+    importer.ImportSettingsFile(paths.SettingsFile(edition));
+  }
+  std::printf("seconds=%.6f", Seconds(start));
+  return 0;
+}
+
+int Copy(const char* source, const char* destination) {
+  Win32FileSystem files;
+  std::string from = std::string(source) + "\\";
+  std::string to = std::string(destination) + "\\";
+  // The tool makes the destination first (Wine's shell copy needs it).
+  if (!files.MakeSurePathExists(to)) return 1;
+  Clock::time_point start = Clock::now();
+  int result = files.CopyFolder(to, from, nullptr, nullptr);
+  std::printf("seconds=%.6f result=%d", Seconds(start), result);
+  return result == 0 ? 0 : 1;
+}
+
+int Run(int argc, char** argv) {
+  std::string command = argc > 1 ? argv[1] : "";
+  int status = 2;
+  if (command == "seed" && argc >= 3) {
+    uint32_t seed = argc > 3 ? static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)) : 1;
+    status = Seed(std::strtoull(argv[2], nullptr, 10), seed);
+  } else if (command == "clear") {
+    LONG result = RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\VTQ\\KodrelSE");
+    std::printf("cleared=%s", result == ERROR_SUCCESS ? "yes" : "nothing");
+    status = result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? 0 : 1;
+  } else if (command == "collect" && argc == 3) {
+    status = Collect(argv[2]);
+  } else if (command == "migrate" && argc == 3) {
+    status = Migrate(argv[2]);
+  } else if (command == "copy" && argc == 4) {
+    status = Copy(argv[2], argv[3]);
+  } else {
+    std::fprintf(stderr,
+                 "usage: %s seed VALUES [SEED] | clear | collect FOLDER | migrate FOLDER | "
+                 "copy SOURCE DEST\n",
+                 argv[0]);
+    return 2;
+  }
+  std::printf(" peak_kb=%llu\n", PeakKilobytes());
+  return status;
+}
+
+}  // namespace
+}  // namespace kdr::bench
+
+int main(int argc, char** argv) { return kdr::bench::Run(argc, argv); }

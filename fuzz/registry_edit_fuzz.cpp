@@ -1,0 +1,84 @@
+// Registry file write-back: whatever file is read, editing the KodrelSE branch (a changed value,
+// a new value, a new key) and writing it back changes no line outside that branch, and the
+// written file reads back with the edits.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz/memory_files.h"
+#include "platform/cp932.h"
+#include "platform/memory/registry_file.h"
+#include "platform/memory/registry_file_lines.h"
+
+using namespace kdr;
+
+namespace {
+
+const std::vector<RegistryBranch> kBranches = {
+    {RootKey::kLocalMachine, "Software\\VTQ"},
+    {RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"},
+    {RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE"},
+};
+constexpr std::string_view kBranchKey = "[HKEY_CURRENT_USER\\SOFTWARE\\VTQ\\KODRELSE";
+
+// The file's lines (as raw bytes) that are not in a block of the KodrelSE branch.
+std::vector<std::string> Outside(std::string_view bytes) {
+  registry_text::FileLines lines(bytes);
+  std::vector<std::string> out;
+  bool inside = false;
+  registry_text::Chars chars;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    // After a final line end there is no line, only the end of the file.
+    if (i + 1 == lines.size() && lines.Begin(i) == lines.End(i)) break;
+    lines.Decode(i, &chars);
+    size_t pos = 0;
+    while (pos < chars.size() && (chars[pos] == ' ' || chars[pos] == '\t')) ++pos;
+    if (pos < chars.size() && chars[pos] == '[') {
+      std::string key;
+      for (size_t k = pos; k < chars.size(); ++k) {
+        if (k == pos + 1 && chars[k] == '-') continue;
+        key.push_back(chars[k] < 0x80 ? AsciiUpper(static_cast<char>(chars[k])) : '\x7f');
+      }
+      inside = key.starts_with(kBranchKey) &&
+               (key.size() == kBranchKey.size() || key[kBranchKey.size()] == '\\' ||
+                key[kBranchKey.size()] == ']');
+    }
+    if (!inside) out.emplace_back(bytes.substr(lines.Begin(i), lines.End(i) - lines.Begin(i)));
+  }
+  return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  MemoryRegistry registry;
+  RegistryFileLoadResult loaded = LoadRegistryFile(bytes, &registry, kBranches);
+  if (!loaded.ok()) return 0;
+  registry.SetLimits(RegistryFileLimits(loaded.format));
+  RegistryKeyPtr key;
+  const std::string edited = "Software\\VTQ\\KodrelSE\\Client\\Common";
+  if (registry.CreateKey(RootKey::kCurrentUser, edited, &key) == kOk) {
+    key->SetValue("SRVPORT", kRegDword, DwordData(8080));
+    key->SetValue("Department", kRegSz, std::string("\x89\x63\x8b\xc6\x95\x94", 6) + '\0');
+  }
+  if (registry.CreateKey(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\New", &key) == kOk) {
+    key->SetValue("", kRegBinary, std::string(100, '\x5c'));
+  }
+  RegistryFileSaveResult saved =
+      WriteBackRegistryFile(bytes, registry, {RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE"});
+  if (!saved.ok()) fuzz::Fail("write-back refused what the limits let in");
+  if (Outside(bytes) != Outside(saved.bytes)) fuzz::Fail("a line outside the branch changed");
+  MemoryRegistry back;
+  if (!LoadRegistryFile(saved.bytes, &back, kBranches).ok()) fuzz::Fail("written file refused");
+  RegistryKeyPtr check;
+  uint32_t type = 0;
+  std::string value;
+  if (back.OpenKey(RootKey::kCurrentUser, edited, kKeyQueryValue, &check) != kOk ||
+      check->QueryValue("SRVPORT", &type, &value) != kOk || value != DwordData(8080)) {
+    fuzz::Fail("the edit did not read back");
+  }
+  return 0;
+}
