@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -16,28 +17,32 @@ inline constexpr std::string_view kFolderTooLongMessage =
     "このプログラムを置いたフォルダのパスが長すぎるため、情報の収集と移行ができません。"
     "短いパスのフォルダ（例: C:\\kdr4tose）に移してから実行してください。";
 
+// Shown right after an edition's own message when some of its data files could not be copied.
+inline std::string NotCopiedMessage(size_t count) {
+  return "コピーできなかったファイルが" + std::to_string(count) +
+         "件あります。詳細はkdr4env\\kdr4tose.logを参照してください。";
+}
+
+// The work folder's log, which both programs append to (its name is in the message above).
+inline constexpr std::string_view kWorkLogName = "kdr4tose.log";
+// What Collect and Migrate say of each edition they did, by EditionIndex.
+struct EditionMessages {
+  std::string_view collected;
+  std::string_view migrated;
+};
+
+inline constexpr std::array<EditionMessages, kEditionCount> kEditionMessages = {{
+    {"Kodrel4 Personalの情報を収集しました。", "Kodrel Personalの情報を移行しました。"},
+    {"Kodrel4 Clientの情報を収集しました。", "Kodrel Clientの情報を移行しました。"},
+    {"Kodrel4 Serverの情報を収集しました。", "Kodrel Serverの情報を移行しました。"},
+}};
+
 constexpr std::string_view CollectedMessage(Edition edition) {
-  switch (edition) {
-    case Edition::kPersonal:
-      return "Kodrel4 Personalの情報を収集しました。";
-    case Edition::kClient:
-      return "Kodrel4 Clientの情報を収集しました。";
-    case Edition::kServer:
-      break;
-  }
-  return "Kodrel4 Serverの情報を収集しました。";
+  return kEditionMessages[EditionIndex(edition)].collected;
 }
 
 constexpr std::string_view MigratedMessage(Edition edition) {
-  switch (edition) {
-    case Edition::kPersonal:
-      return "Kodrel Personalの情報を移行しました。";
-    case Edition::kClient:
-      return "Kodrel Clientの情報を移行しました。";
-    case Edition::kServer:
-      break;
-  }
-  return "Kodrel Serverの情報を移行しました。";
+  return kEditionMessages[EditionIndex(edition)].migrated;
 }
 
 // Shown, besides the usual outcome, when a collected edition's files are not as Collect left

@@ -1,5 +1,7 @@
 #include "app/migrate_dlg.h"
 
+#include <chrono>
+
 #include "app/messages.h"
 #include "core/edition_folders.h"
 #include "core/presence.h"
@@ -12,8 +14,45 @@
 
 namespace kdr {
 
+namespace {
+
+// "2026-12-09 00:30:05 UTC", to tell the runs apart in the work folder's log.
+std::string TimeNow() {
+  using namespace std::chrono;
+  auto now = floor<seconds>(system_clock::now());
+  auto day = floor<days>(now);
+  year_month_day date(day);
+  hh_mm_ss time(now - day);
+  auto two = [](long v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  return std::to_string(static_cast<int>(date.year())) + "-" +
+         two(static_cast<unsigned>(date.month())) + "-" + two(static_cast<unsigned>(date.day())) +
+         " " + two(time.hours().count()) + ":" + two(time.minutes().count()) + ":" +
+         two(time.seconds().count()) + " UTC";
+}
+
+}  // namespace
+
 CMigrateDlg::CMigrateDlg(const Services& services, DialogView& view)
-    : services_(services), view_(view), log_(services.log ? *services.log : null_log_) {}
+    : services_(services), view_(view), log_(services.log, &work_log_) {}
+
+void CMigrateDlg::ShowMessage(std::string_view text) {
+  log_.Shown(text);
+  // Written before the message waits for the user, who may end the program there.
+  FlushWorkLog();
+  view_.ShowMessage(text);
+}
+
+void CMigrateDlg::FlushWorkLog() {
+  if (work_log_.empty() || !paths_valid_ || !services_.files.IsFolder(paths_.root)) return;
+  std::string path = paths_.root + "\\" + std::string(kWorkLogName);
+  // A log that cannot be written loses only the log; the run's outcome is told all the same.
+  services_.files.AppendToFile(path, work_log_.Take());
+}
+
+void CMigrateDlg::ShowCopyFailures(Edition edition) {
+  size_t count = last_run_.Copies(edition).not_copied.size();
+  if (count != 0) ShowMessage(NotCopiedMessage(count));
+}
 
 bool CMigrateDlg::InitWorkPaths(std::string_view executable_path) {
   return InitWorkPathsFromFolder(ExecutableFolder(executable_path));
@@ -40,16 +79,15 @@ void CMigrateDlg::RefreshButtons() {
   EditionCode collected = DetectCollectedEditions();
   // Without usable work paths neither command can do anything.
   view_.EnableControl(kCollectButton, paths_valid_ && old_code != 0);
-  view_.EnableControl(kMigrateButton, paths_valid_ && new_code != 0 && collected != 0 &&
-                                          (new_code & collected) != 0);
+  view_.EnableControl(kMigrateButton, paths_valid_ && SharesAnEdition(new_code, collected));
 }
 
-DataFolderContext CMigrateDlg::DataContext() {
+DataFolderContext CMigrateDlg::DataContext(CopyObserver* recorder) {
   DataFolderContext ctx{services_.registry,
                         services_.files,
                         paths_,
                         log_,
-                        services_.copy_observer,
+                        recorder,
                         view_.CopyOwner(),
                         [this](std::string_view text) { ShowMessage(text); },
                         services_.max_path};
@@ -84,27 +122,18 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   last_run_.attempted += EditionWeight(edition);
   MakeEditionFolders(services_.files, paths_, edition);
   ExportContext exports{services_.registry, services_.profiles, log_};
-  DataFolderContext data = DataContext();
+  CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
+  DataFolderContext data = DataContext(&recorder);
   DigestCache digests;
   data.digests = &digests;
-  bool ok = true;
-  switch (edition) {
-    case Edition::kPersonal:
-      ok = ExportPersonalSettings(exports, paths_);
-      ok = CollectPersonalData(data) && ok;
-      break;
-    case Edition::kClient:
-      ok = ExportClientSettings(exports, paths_);
-      ok = CollectClientData(data) && ok;
-      break;
-    case Edition::kServer:
-      ok = ExportServerSettings(exports, paths_);
-      ok = CollectServerData(data) && ok;
-      break;
-  }
+  bool ok = ExportEditionSettings(exports, paths_, edition);
+  ok = CollectEditionData(data, edition) && ok;
   if (services_.safeguards) WriteManifest(edition, &digests, &ok);
-  if (!ok) last_run_.failed += EditionWeight(edition);
+  if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
+    last_run_.failed += EditionWeight(edition);
+  }
   ShowMessage(CollectedMessage(edition));
+  ShowCopyFailures(edition);
 }
 
 bool CMigrateDlg::BeginCommand() {
@@ -117,27 +146,27 @@ bool CMigrateDlg::BeginCommand() {
 }
 
 void CMigrateDlg::EndCommand() {
+  if (paths_valid_) {
+    log_.Comment("editions attempted " + std::to_string(last_run_.attempted) + ", failed " +
+                 std::to_string(last_run_.failed));
+  }
+  FlushWorkLog();
+  work_log_.Take();  // nothing kept for a later run when there was no work tree to write to
   RefreshButtons();
   view_.EnableControl(kExitButton, true);
 }
 
 void CMigrateDlg::OnCollect() {
   if (BeginCommand()) {
+    log_.Comment("collect, " + TimeNow());
     EditionCode code = DetectOldEditions();
-    bool shown = false;
-    if (HasEdition(code, Edition::kPersonal)) {
-      CollectEdition(Edition::kPersonal);
-      shown = true;
+    bool collected_any = false;
+    for (Edition edition : kAllEditions) {
+      if (!HasEdition(code, edition)) continue;
+      CollectEdition(edition);
+      collected_any = true;
     }
-    if (HasEdition(code, Edition::kClient)) {
-      CollectEdition(Edition::kClient);
-      shown = true;
-    }
-    if (HasEdition(code, Edition::kServer)) {
-      CollectEdition(Edition::kServer);
-    } else if (!shown) {
-      ShowMessage(kNothingToCollectMessage);
-    }
+    if (!collected_any) ShowMessage(kNothingToCollectMessage);
   }
   EndCommand();
 }
@@ -193,21 +222,13 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
   }
   SettingsImporter importer(services_.registry, services_.profiles, log_);
   importer.ImportSettingsFile(paths_.SettingsFile(edition));
-  DataFolderContext data = DataContext();
+  CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
+  DataFolderContext data = DataContext(&recorder);
   data.digests = &digests;
-  bool ok = false;
-  switch (edition) {
-    case Edition::kPersonal:
-      ok = MigratePersonalData(data);
-      break;
-    case Edition::kClient:
-      ok = MigrateClientData(data);
-      break;
-    case Edition::kServer:
-      ok = MigrateServerData(data);
-      break;
+  bool ok = MigrateEditionData(data, edition);
+  if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
+    last_run_.failed += EditionWeight(edition);
   }
-  if (!ok) last_run_.failed += EditionWeight(edition);
   return ok;
 }
 
@@ -216,6 +237,7 @@ void CMigrateDlg::OnMigrate() {
   BackupWriter backup(services_.files, paths_, now.folder_name, now.utc);
   backup_ = &backup;
   if (BeginCommand()) {
+    log_.Comment("migrate, " + TimeNow());
     EditionCode new_code = DetectNewEditions();
     EditionCode collected = DetectCollectedEditions();
     auto shared = [&](Edition e) { return HasEdition(new_code, e) && HasEdition(collected, e); };
@@ -224,10 +246,12 @@ void CMigrateDlg::OnMigrate() {
     if (shared(Edition::kPersonal)) {
       flag = MigrateEdition(Edition::kPersonal);
       if (flag) ShowMessage(MigratedMessage(Edition::kPersonal));
+      ShowCopyFailures(Edition::kPersonal);
     }
     if (shared(Edition::kClient)) {
       flag = MigrateEdition(Edition::kClient);
       if (flag) ShowMessage(MigratedMessage(Edition::kClient));
+      ShowCopyFailures(Edition::kClient);
     }
     if (shared(Edition::kServer)) {
       if (MigrateEdition(Edition::kServer)) {
@@ -235,6 +259,7 @@ void CMigrateDlg::OnMigrate() {
       } else {
         ShowMessage(kNotMigratedMessage);
       }
+      ShowCopyFailures(Edition::kServer);
     } else if (!flag) {
       ShowMessage(kNotMigratedMessage);
     }

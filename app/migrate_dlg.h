@@ -1,12 +1,15 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
 #include "app/dialog_view.h"
 #include "core/activity_log.h"
 #include "core/edition.h"
+#include "core/log_lines.h"
 #include "core/work_paths.h"
+#include "datafolders/copy_report.h"
 #include "datafolders/data_folders.h"
 #include "platform/file_system.h"
 #include "platform/profile_file.h"
@@ -28,13 +31,20 @@ struct Services {
   bool safeguards = true;
 };
 
-// What the last command did, per edition, for the console tool's exit code.
+// What the last command did, per edition: for the console tool's exit code and list of files
+// not copied, and for whatever checks a run afterwards.
 struct RunSummary {
-  EditionCode attempted = 0;   // editions the command worked on
-  EditionCode failed = 0;      // of those, the ones that reported a failure
+  EditionCode attempted = 0;                // editions the command worked on
+  EditionCode failed = 0;                   // of those, the ones that reported a failure
   EditionCode damaged = 0;     // Migrate: editions whose store did not match its manifest
   EditionCode unverified = 0;  // Migrate: editions collected without a manifest
   std::string backup_name;     // Migrate: the backup written, if any
+  std::array<EditionCopyReport, 3> copies;  // the data step of each edition, in kAllEditions order
+
+  EditionCopyReport& Copies(Edition edition) { return copies[static_cast<int>(edition) - 1]; }
+  const EditionCopyReport& Copies(Edition edition) const {
+    return copies[static_cast<int>(edition) - 1];
+  }
 };
 
 // The main dialog's state and logic: the work paths, the button rule and the two commands.
@@ -42,6 +52,9 @@ struct RunSummary {
 class CMigrateDlg {
  public:
   CMigrateDlg(const Services& services, DialogView& view);
+  // log_ may refer to null_log_, a member: a copy would keep pointing at the original's.
+  CMigrateDlg(const CMigrateDlg&) = delete;
+  CMigrateDlg& operator=(const CMigrateDlg&) = delete;
 
   // Derives the work paths from the executable's full path (or from a folder). When the folder
   // is too long for the platform's paths, shows a message and returns false; the commands then
@@ -57,7 +70,8 @@ class CMigrateDlg {
   void OnCollect();
   void OnMigrate();
 
-  void ShowMessage(std::string_view text) { view_.ShowMessage(text); }
+  // Shows a message and records it in the logs.
+  void ShowMessage(std::string_view text);
 
   EditionCode DetectOldEditions();
   EditionCode DetectNewEditions();
@@ -72,7 +86,7 @@ class CMigrateDlg {
   // and Exit enabled. BeginCommand is false when there are no usable work paths.
   bool BeginCommand();
   void EndCommand();
-  DataFolderContext DataContext();
+  DataFolderContext DataContext(CopyObserver* recorder);
   void CollectEdition(Edition edition);
   bool MigrateEdition(Edition edition);
   // Checks the edition's store and records what its Migrate will change. False (with the
@@ -80,11 +94,15 @@ class CMigrateDlg {
   bool PrepareMigrate(Edition edition, DigestCache* digests);
   void WriteManifest(Edition edition, DigestCache* digests, bool* ok);
   std::string LogPathForDisplay() const;
+  // The extra message after an edition's own when files of it were not copied.
+  void ShowCopyFailures(Edition edition);
+  // Appends what the run logged so far to kdr4env\kdr4tose.log, once the work tree exists.
+  void FlushWorkLog();
 
   Services services_;
   DialogView& view_;
-  NullActivityLog null_log_;
-  ActivityLog& log_;
+  LogLines work_log_;  // for kdr4env\kdr4tose.log
+  LogTee log_;         // the services' log (the console's --log) and the work folder's
   WorkPaths paths_;
   bool paths_valid_ = false;
   RunSummary last_run_;

@@ -18,10 +18,10 @@ class Counter : public kdr::CopyObserver {
     ++files;
     bytes += size;
   }
-  void CopyFailed(std::string_view path, std::string_view error) override {
+  void CopyFailed(std::string_view path, const kdr::FileResult& error) override {
     ++failures;
-    std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(path.size()), path.data(),
-                 static_cast<int>(error.size()), error.data());
+    std::string why = kdr::Describe(error);
+    std::fprintf(stderr, "%.*s: %s\n", static_cast<int>(path.size()), path.data(), why.c_str());
   }
   uint64_t files = 0;
   uint64_t bytes = 0;
@@ -41,11 +41,11 @@ int main(int argc, char** argv) {
   kdr::PortableFileSystem files;
   Counter counter;
   auto start = std::chrono::steady_clock::now();
-  int result = files.CopyFolder(destination, source, nullptr, &counter);
+  bool copied = files.CopyFolder(destination, source, nullptr, &counter).ok();
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("files=%llu bytes=%llu failures=%llu seconds=%.6f\n",
               static_cast<unsigned long long>(counter.files),
               static_cast<unsigned long long>(counter.bytes),
               static_cast<unsigned long long>(counter.failures), seconds);
-  return result == 0 ? 0 : 1;
+  return copied ? 0 : 1;
 }

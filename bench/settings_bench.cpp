@@ -20,8 +20,8 @@
 #include "app/migrate_dlg.h"
 #include "bench/synthetic_profile.h"
 #include "platform/memory/memory_registry.h"
-#include "platform/posix/portable_file_system.h"
 #include "platform/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
 
 namespace kdr::bench {
 namespace {

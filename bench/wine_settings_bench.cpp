@@ -158,9 +158,9 @@ int Copy(const char* source, const char* destination) {
   // The tool makes the destination first (Wine's shell copy needs it).
   if (!files.MakeSurePathExists(to)) return 1;
   Clock::time_point start = Clock::now();
-  int result = files.CopyFolder(to, from, nullptr, nullptr);
-  std::printf("seconds=%.6f result=%d", Seconds(start), result);
-  return result == 0 ? 0 : 1;
+  FileResult result = files.CopyFolder(to, from, nullptr, nullptr);
+  std::printf("seconds=%.6f result=%d", Seconds(start), static_cast<int>(result.code));
+  return result.ok() ? 0 : 1;
 }
 
 int Run(int argc, char** argv) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/messages.h"
 #include "app/migrate_dlg.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
@@ -148,7 +149,7 @@ void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& wo
   EditionCode old_code = dlg.DetectOldEditions();
   EditionCode new_code = dlg.DetectNewEditions();
   EditionCode collected = dlg.DetectCollectedEditions();
-  std::string work_root = HostPathToUtf8(HostPathFromUtf8(work.shown) / "kdr4env");
+  std::string work_root = HostPathToUtf8(HostPathFromUtf8(work.shown) / kWorkRootName);
   std::string out;
   if (json) {
     out = "{\"old_installed\":" + std::to_string(old_code) +
@@ -165,6 +166,32 @@ void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& wo
           "Migrate:             " + (view.migrate_enabled() ? "enabled" : "disabled") + "\n";
   }
   WriteStdout(out);
+}
+
+// Each file not copied, one line on standard error, up to a limit; then how many more.
+void PrintNotCopied(const RunSummary& summary, Progress& progress, const std::string& log_path) {
+  constexpr size_t kLimit = 20;
+  size_t shown = 0;
+  size_t total = 0;
+  std::string out;
+  for (Edition edition : kAllEditions) {
+    for (const FailedItem& item : summary.Copies(edition).not_copied) {
+      ++total;
+      if (shown == kLimit) continue;
+      ++shown;
+      out += std::string(kProgram) + ": not copied: " + Cp932ForDisplay(item.source) + ": " +
+             Describe(item.error) + "\n";
+    }
+  }
+  if (total == 0) return;
+  if (total > shown) {
+    out +=
+        std::string(kProgram) + ": ... and " + std::to_string(total - shown) + " more not copied\n";
+  }
+  out += std::string(kProgram) + ": " + std::to_string(total) +
+         " file(s) not copied; every one is in " + log_path + "\n";
+  progress.Clear();
+  WriteStderr(out);
 }
 
 int ExitCodeOf(const RunSummary& summary) {
@@ -262,10 +289,12 @@ int Run(const Options& options) {
   {
     PortableProfileFile profiles(*files);
     Progress progress(!options.quiet && StderrIsTerminal());
-    CopyReporter reporter(log.get(), progress);
+    CopyReporter reporter(progress);
+    const std::string work_log =
+        HostPathToUtf8(HostPathFromUtf8(work->shown) / "kdr4env" / std::string(kWorkLogName));
     Services services{registry, *files, profiles, MaxPath(), log.get(), &reporter};
     // With --json the result is the one thing on standard output.
-    ConsoleView view(options.quiet || options.json, log.get(), progress);
+    ConsoleView view(options.quiet || options.json, progress);
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPathsFromFolder(work->cp932)) {
       exit_code = Failure(kExitInternal, "the work folder path " + work->shown +
@@ -285,11 +314,13 @@ int Run(const Options& options) {
       dlg.OnCollect();
       exit_code = ExitCodeOf(dlg.last_run());
       if (options.json) WriteStdout(RunSummaryJson("collect", dlg.last_run()));
+      PrintNotCopied(dlg.last_run(), progress, work_log);
     } else {
       dlg.OnMigrate();
       exit_code = ExitCodeOf(dlg.last_run());
       registry_changed = dlg.last_run().attempted != 0;
       if (options.json) WriteStdout(RunSummaryJson("migrate", dlg.last_run()));
+      PrintNotCopied(dlg.last_run(), progress, work_log);
     }
     progress.Clear();
     if (log && (options.command == "collect" || options.command == "migrate") && !options.dry_run) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
 

@@ -8,6 +8,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_registry.h"

@@ -31,7 +31,6 @@ void ConsoleView::EnableControl(int control_id, bool enable) {
 }
 
 void ConsoleView::ShowMessage(std::string_view text) {
-  if (log_ != nullptr) log_->Shown(text);
   if (quiet_ && IsSuccessMessage(text)) return;
   progress_.Clear();
   std::string line(text);

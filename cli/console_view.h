@@ -13,8 +13,7 @@ namespace kdr::cli {
 // "... migrated").
 class ConsoleView : public DialogView {
  public:
-  ConsoleView(bool quiet, RunLog* log, Progress& progress)
-      : quiet_(quiet), log_(log), progress_(progress) {}
+  ConsoleView(bool quiet, Progress& progress) : quiet_(quiet), progress_(progress) {}
 
   void EnableControl(int control_id, bool enable) override;
   void ShowMessage(std::string_view text) override;
@@ -26,7 +25,6 @@ class ConsoleView : public DialogView {
 
  private:
   bool quiet_;
-  RunLog* log_;
   Progress& progress_;
   bool collect_enabled_ = false;
   bool migrate_enabled_ = false;

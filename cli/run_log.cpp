@@ -4,61 +4,38 @@
 #include "platform/text_encoding.h"
 
 namespace kdr::cli {
-namespace {
-
-std::string Escaped(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      out += "\\x";
-      out.push_back(kHex[byte >> 4]);
-      out.push_back(kHex[byte & 15]);
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
-}
-
-}  // namespace
 
 RunLog::RunLog(const std::filesystem::path& path)
     : out_(path, std::ios::binary | std::ios::trunc) {}
 
-void RunLog::Line(std::string_view tag, std::string_view first, std::string_view second,
-                  bool has_second) {
-  if (!out_) return;
-  std::string line(tag);
-  line.push_back('\t');
-  line += Escaped(first);
-  if (has_second) {
-    line.push_back('\t');
-    line += Escaped(second);
-  }
-  line.push_back('\n');
-  out_ << line;
+void RunLog::Write() {
+  if (out_) out_ << Take();
 }
 
-void RunLog::Done(std::string_view text) { Line("DONE", text); }
-
+void RunLog::Done(std::string_view text) {
+  LogLines::Done(text);
+  Write();
+}
 void RunLog::Skipped(std::string_view text, std::string_view reason) {
-  Line("SKIP", text, reason, true);
+  LogLines::Skipped(text, reason);
+  Write();
 }
-
-void RunLog::Copied(std::string_view source_utf8, uint64_t bytes) {
-  Line("COPY", source_utf8, std::to_string(bytes), true);
+void RunLog::Copied(std::string_view source, uint64_t bytes) {
+  LogLines::Copied(source, bytes);
+  Write();
 }
-
-void RunLog::CopyFailed(std::string_view source_utf8, std::string_view error) {
-  Line("FAIL", source_utf8, error, true);
+void RunLog::CopyFailed(std::string_view source, std::string_view error) {
+  LogLines::CopyFailed(source, error);
+  Write();
 }
-
-void RunLog::Shown(std::string_view text) { Line("SHOW", text); }
-
-void RunLog::Comment(std::string_view text) { Line("#", text); }
+void RunLog::Shown(std::string_view text) {
+  LogLines::Shown(text);
+  Write();
+}
+void RunLog::Comment(std::string_view text) {
+  LogLines::Comment(text);
+  Write();
+}
 
 bool RunLog::Close() {
   if (!out_) return false;
@@ -93,15 +70,6 @@ void Progress::Clear() {
   blank.back() = '\r';
   WriteStderr(blank);
   width_ = 0;
-}
-
-void CopyReporter::FileCopied(std::string_view source_path, uint64_t bytes) {
-  if (log_ != nullptr) log_->Copied(Cp932ForDisplay(source_path), bytes);
-  progress_.FileCopied(bytes);
-}
-
-void CopyReporter::CopyFailed(std::string_view source_path, std::string_view error) {
-  if (log_ != nullptr) log_->CopyFailed(Cp932ForDisplay(source_path), error);
 }
 
 }  // namespace kdr::cli

@@ -7,21 +7,15 @@
 #include <string>
 #include <string_view>
 
-#include "core/activity_log.h"
+#include "core/log_lines.h"
 #include "platform/file_system.h"
 
 // The detailed log of one run (--log FILE) and the copy progress on a terminal.
 namespace kdr::cli {
 
-// Writes one line per event, UTF-8, fields separated by tabs; a control character inside a
-// field (a tab, a line break) is written as \xNN so that every event stays one line:
-//   DONE <text>               something done
-//   SKIP <text> <reason>      something passed over, and why
-//   COPY <source> <bytes>     one file copied
-//   FAIL <source> <error>     one item that could not be copied, with the platform's error
-//   SHOW <text>               a message the tool showed
-//   #    <comment>            the run's start and result
-class RunLog : public ActivityLog {
+// The --log file: the run's events in the log's one format (core/log_lines.h), written as
+// they happen.
+class RunLog : public LogLines {
  public:
   // Opens (and truncates) the file; check ok().
   explicit RunLog(const std::filesystem::path& path);
@@ -29,16 +23,15 @@ class RunLog : public ActivityLog {
 
   void Done(std::string_view text) override;
   void Skipped(std::string_view text, std::string_view reason) override;
-  void Copied(std::string_view source_utf8, uint64_t bytes);
-  void CopyFailed(std::string_view source_utf8, std::string_view error);
-  void Shown(std::string_view text);
-  void Comment(std::string_view text);
+  void Copied(std::string_view source, uint64_t bytes) override;
+  void CopyFailed(std::string_view source, std::string_view error) override;
+  void Shown(std::string_view text) override;
+  void Comment(std::string_view text) override;
   // Writes out what is buffered; false when anything could not be written.
   bool Close();
 
  private:
-  void Line(std::string_view tag, std::string_view first, std::string_view second = {},
-            bool has_second = false);
+  void Write();
   std::ofstream out_;
 };
 
@@ -60,15 +53,15 @@ class Progress {
   std::chrono::steady_clock::time_point last_draw_{};
 };
 
-// The copy observer of the run: each item goes to the log (when there is one) and the progress.
+// The copy observer of the run: each file copied moves the progress on. (The log hears of
+// every item through the dialog logic.)
 class CopyReporter : public CopyObserver {
  public:
-  CopyReporter(RunLog* log, Progress& progress) : log_(log), progress_(progress) {}
-  void FileCopied(std::string_view source_path, uint64_t bytes) override;
-  void CopyFailed(std::string_view source_path, std::string_view error) override;
+  explicit CopyReporter(Progress& progress) : progress_(progress) {}
+  void FileCopied(std::string_view, uint64_t bytes) override { progress_.FileCopied(bytes); }
+  void CopyFailed(std::string_view, const FileResult&) override {}
 
  private:
-  RunLog* log_;
   Progress& progress_;
 };
 

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
-// A record of what a run did and what it passed over, for the console tool's log. The window
-// tool keeps none and passes NullActivityLog. Texts are UTF-8.
+// A record of what a run did and what it passed over: the console tool's --log and the work
+// folder's kdr4tose.log, which both programs keep. Texts are UTF-8.
 namespace kdr {
 
 class ActivityLog {
@@ -13,12 +14,54 @@ class ActivityLog {
   virtual void Done(std::string_view text) = 0;
   // Something passed over, and why.
   virtual void Skipped(std::string_view text, std::string_view reason) = 0;
+  // One file copied, by its source path.
+  virtual void Copied(std::string_view /*source*/, uint64_t /*bytes*/) {}
+  // One item not copied (or not whole), with the call, path and error that say why.
+  virtual void CopyFailed(std::string_view /*source*/, std::string_view /*error*/) {}
+  // A message the tool showed.
+  virtual void Shown(std::string_view /*text*/) {}
+  // The run's start and result.
+  virtual void Comment(std::string_view /*text*/) {}
 };
 
 class NullActivityLog : public ActivityLog {
  public:
   void Done(std::string_view) override {}
   void Skipped(std::string_view, std::string_view) override {}
+};
+
+// Passes every event to two logs (either may be null).
+class LogTee : public ActivityLog {
+ public:
+  LogTee(ActivityLog* first, ActivityLog* second) : first_(first), second_(second) {}
+  void Done(std::string_view text) override {
+    if (first_) first_->Done(text);
+    if (second_) second_->Done(text);
+  }
+  void Skipped(std::string_view text, std::string_view reason) override {
+    if (first_) first_->Skipped(text, reason);
+    if (second_) second_->Skipped(text, reason);
+  }
+  void Copied(std::string_view source, uint64_t bytes) override {
+    if (first_) first_->Copied(source, bytes);
+    if (second_) second_->Copied(source, bytes);
+  }
+  void CopyFailed(std::string_view source, std::string_view error) override {
+    if (first_) first_->CopyFailed(source, error);
+    if (second_) second_->CopyFailed(source, error);
+  }
+  void Shown(std::string_view text) override {
+    if (first_) first_->Shown(text);
+    if (second_) second_->Shown(text);
+  }
+  void Comment(std::string_view text) override {
+    if (first_) first_->Comment(text);
+    if (second_) second_->Comment(text);
+  }
+
+ private:
+  ActivityLog* first_;
+  ActivityLog* second_;
 };
 
 }  // namespace kdr

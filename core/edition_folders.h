@@ -6,9 +6,8 @@
 
 namespace kdr {
 
-// Creates the work root, the edition's folder and its data subfolders. Returns 1, or 0 when
-// the edition folder could not be created (it exists already, say): its subfolders are then
-// left alone.
-int MakeEditionFolders(FileSystem& files, const WorkPaths& paths, Edition edition);
+// Creates the work root, the edition's folder and its data subfolders. When the edition folder
+// cannot be created (it exists already, say), its subfolders are left alone.
+void MakeEditionFolders(FileSystem& files, const WorkPaths& paths, Edition edition);
 
 }  // namespace kdr

@@ -4,30 +4,6 @@
 
 namespace kdr {
 
-const std::string& WorkPaths::Folder(Edition edition) const {
-  switch (edition) {
-    case Edition::kPersonal:
-      return personal_folder;
-    case Edition::kClient:
-      return client_folder;
-    case Edition::kServer:
-      break;
-  }
-  return server_folder;
-}
-
-const std::string& WorkPaths::SettingsFile(Edition edition) const {
-  switch (edition) {
-    case Edition::kPersonal:
-      return personal_file;
-    case Edition::kClient:
-      return client_file;
-    case Edition::kServer:
-      break;
-  }
-  return server_file;
-}
-
 std::string ExecutableFolder(std::string_view executable_path) {
   size_t last = FindLastCp932Separator(executable_path);
   if (last == std::string_view::npos) return std::string();
@@ -42,13 +18,12 @@ bool InitWorkPathsFromFolder(std::string_view folder, size_t max_path, WorkPaths
   *paths = WorkPaths{};
   if (folder.empty() || folder.size() + kLongestSuffix > max_path) return false;
   paths->executable_folder.assign(folder);
-  paths->root = paths->executable_folder + "\\kdr4env";
-  paths->personal_folder = paths->root + "\\personal";
-  paths->personal_file = paths->personal_folder + "\\kdr4reg.fil";
-  paths->client_folder = paths->root + "\\client";
-  paths->client_file = paths->client_folder + "\\kdr4reg.fil";
-  paths->server_folder = paths->root + "\\server";
-  paths->server_file = paths->server_folder + "\\kdr4reg.fil";
+  paths->root = paths->executable_folder + "\\" + std::string(kWorkRootName);
+  for (Edition edition : kAllEditions) {
+    EditionPaths& edition_paths = paths->editions[EditionIndex(edition)];
+    edition_paths.folder = paths->root + "\\" + std::string(EditionFolderName(edition));
+    edition_paths.settings_file = edition_paths.folder + "\\kdr4reg.fil";
+  }
   return true;
 }
 

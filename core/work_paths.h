@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -9,23 +10,43 @@
 // edition. Paths are Windows paths in code page 932.
 namespace kdr {
 
-struct WorkPaths {
-  std::string root;  // <executable folder>\kdr4env
-  std::string personal_folder;
-  std::string personal_file;
-  std::string client_folder;
-  std::string client_file;
-  std::string server_folder;
-  std::string server_file;
-  std::string executable_folder;  // without a trailing backslash
-
-  const std::string& Folder(Edition edition) const;
-  const std::string& SettingsFile(Edition edition) const;
+// An edition's folder in the work tree and its settings file.
+struct EditionPaths {
+  std::string folder;         // <root>\<edition folder name>
+  std::string settings_file;  // <folder>\kdr4reg.fil
 };
+
+struct WorkPaths {
+  std::string root;                                  // <executable folder>\kdr4env
+  std::array<EditionPaths, kEditionCount> editions;  // by EditionIndex
+  std::string executable_folder;                     // without a trailing backslash
+
+  const std::string& Folder(Edition edition) const {
+    return editions[EditionIndex(edition)].folder;
+  }
+  const std::string& SettingsFile(Edition edition) const {
+    return editions[EditionIndex(edition)].settings_file;
+  }
+};
+
+// The work root's name, beside the executable.
+inline constexpr std::string_view kWorkRootName = "kdr4env";
 
 // The longest path the tool composes below the executable folder: an edition data folder with
 // the copy pattern and two terminators ("\kdr4env\personal\DDBVID\*.*" and two NULs).
-inline constexpr size_t kLongestSuffix = 30;
+constexpr size_t LongestWorkSuffix() {
+  constexpr size_t kPatternAndTerminators = std::string_view("\\*.*").size() + 2;
+  size_t longest = 0;
+  for (const EditionTraits& edition : kEditionTraits) {
+    for (std::string_view subfolder : edition.data_subfolders) {
+      size_t size = 1 + kWorkRootName.size() + 1 + edition.folder_name.size() + 1 +
+                    subfolder.size() + kPatternAndTerminators;
+      if (size > longest) longest = size;
+    }
+  }
+  return longest;
+}
+inline constexpr size_t kLongestSuffix = LongestWorkSuffix();
 
 // The folder of `executable_path`: everything before its last backslash, where a backslash that
 // is the second byte of a double-byte character does not count. Empty when there is none.
@@ -38,6 +59,5 @@ bool InitWorkPaths(std::string_view executable_path, size_t max_path, WorkPaths*
 
 // The same from the folder itself (a folder given on a command line).
 bool InitWorkPathsFromFolder(std::string_view folder, size_t max_path, WorkPaths* paths);
-
 
 }  // namespace kdr

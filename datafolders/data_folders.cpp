@@ -1,9 +1,11 @@
 #include "datafolders/data_folders.h"
 
+#include <array>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "datafolders/data_path.h"
 #include "platform/text_encoding.h"
 
 namespace kdr {
@@ -38,6 +40,12 @@ std::optional<std::string> ReadPathValue(DataFolderContext& ctx, std::string_vie
     return std::nullopt;
   }
   data.resize(data.find('\0') == std::string::npos ? data.size() : data.find('\0'));
+  if (std::optional<std::string> problem = DataPathProblem(data)) {
+    ctx.log.Skipped(std::string(value_name) + " of " + Cp932ForDisplay(key_path) + " = " +
+                        Cp932ForDisplay(data),
+                    *problem);
+    return std::nullopt;
+  }
   ctx.log.Done(std::string(value_name) + " of " + Cp932ForDisplay(key_path) + " = " +
                Cp932ForDisplay(data));
   return data;
@@ -78,17 +86,22 @@ void CollectPairs(DataFolderContext& ctx, Edition edition, std::string_view valu
   }
 }
 
-// Collects an edition whose folders come from one key and value.
-bool CollectOneValue(DataFolderContext& ctx, Edition edition, std::string_view key_path,
-                     std::string_view value_name, std::span<const CopyPair> pairs) {
-  std::optional<std::string> value = ReadPathValue(ctx, key_path, value_name);
-  if (!value || !ValueFits(ctx, *value, pairs, kPatternAndTerminators, value_name)) {
-    ctx.show_message(kPathReadFailedMessage);
-    return false;
+// Passes each item on, counting those not copied.
+class CountingObserver : public CopyObserver {
+ public:
+  explicit CountingObserver(CopyObserver* next) : next_(next) {}
+  void FileCopied(std::string_view path, uint64_t bytes) override {
+    if (next_) next_->FileCopied(path, bytes);
   }
-  CollectPairs(ctx, edition, *value, pairs);
-  return true;
-}
+  void CopyFailed(std::string_view path, const FileResult& error) override {
+    ++failures;
+    if (next_) next_->CopyFailed(path, error);
+  }
+  int failures = 0;
+
+ private:
+  CopyObserver* next_;
+};
 
 enum class OnMakeSureFailure { kCopyAnyway, kStop };
 
@@ -98,8 +111,8 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
                   std::span<const CopyPair> pairs, OnMakeSureFailure rule) {
   for (const CopyPair& pair : pairs) {
     std::string destination = InData(value, pair);
-    if (!ctx.files.MakeSurePathExists(destination)) {
-      ctx.log.Skipped("folder " + Cp932ForDisplay(destination), "could not be created");
+    if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) {
+      ctx.log.Skipped("folder " + Cp932ForDisplay(destination), Describe(made));
       if (rule == OnMakeSureFailure::kStop) return false;
     }
     CopyFolderContents(ctx, destination, InWork(ctx, edition, pair));
@@ -115,6 +128,45 @@ std::optional<std::string> ReadMigrateValue(DataFolderContext& ctx, std::string_
   return value;
 }
 
+// A data path value and the folders below it.
+struct DataPath {
+  std::string_view key_path;  // under HKEY_CURRENT_USER
+  std::string_view value_name;
+  std::span<const CopyPair> pairs;
+};
+
+// What each edition copies: from the old product's paths on Collect, into the new product's on
+// Migrate. On Collect every value is read before anything is copied, and any one missing stops
+// the edition; on Migrate each value is read and its folders copied in turn.
+struct EditionData {
+  std::span<const DataPath> collect_from;
+  std::span<const DataPath> migrate_to;
+  OnMakeSureFailure migrate_rule;
+};
+
+constexpr DataPath kPersonalCollect[] = {
+    {"Software\\VTQ\\Kodrel\\Personal\\Client", "PRV_PATH", kPrivatePairs},
+    {"Software\\VTQ\\Kodrel\\Personal\\Server", "PUB_PATH", kPublicPairs}};
+constexpr DataPath kPersonalMigrate[] = {
+    {"Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH", kPrivatePairs},
+    {"Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH", kPublicPairs}};
+constexpr DataPath kClientCollect[] = {
+    {"Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH", kPrivatePairs}};
+constexpr DataPath kClientMigrate[] = {
+    {"Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH", kPrivatePairs}};
+// The Server edition's values lie below the Client branch.
+constexpr DataPath kServerCollect[] = {
+    {"Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH", kPublicPairs}};
+constexpr DataPath kServerMigrate[] = {
+    {"Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH", kPublicPairs}};
+
+// By EditionIndex. Only Client stops when a destination folder cannot be made.
+constexpr std::array<EditionData, kEditionCount> kEditionData = {{
+    {kPersonalCollect, kPersonalMigrate, OnMakeSureFailure::kCopyAnyway},
+    {kClientCollect, kClientMigrate, OnMakeSureFailure::kStop},
+    {kServerCollect, kServerMigrate, OnMakeSureFailure::kCopyAnyway},
+}};
+
 }  // namespace
 
 bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
@@ -129,17 +181,38 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     ctx.log.Skipped(what, "a path is too long for the platform");
     return false;
   }
-  int result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, ctx.copy_observer);
-  if (result != 0) {
-    ctx.log.Skipped(what, "the copy failed (" + std::to_string(result) + ")");
+  CountingObserver observer(ctx.copy_observer);
+  auto refuse = [&](const FileResult& why) {
+    observer.CopyFailed(source, why);
+    ctx.log.Skipped(what, Describe(why));
+    return false;
+  };
+  // A copy into itself (the program placed inside a data folder) would grow without end.
+  if (FoldersOverlap(destination, source)) {
+    return refuse(
+        FileResult::Fail(kInvalidParam, "CopyFolder (one folder inside the other)", destination));
+  }
+  // The destination first, on every platform: Wine's shell copy of a single file into a
+  // missing folder fails with 1223 where Windows creates it.
+  if (!ctx.files.IsFolder(destination)) {
+    if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) return refuse(made);
+  }
+  FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, &observer);
+  // A failed copy that named no item still lost something: the folder counts as one.
+  if (!result && observer.failures == 0) return refuse(result);
+  if (!result || observer.failures != 0) {
+    ctx.log.Skipped(what, std::to_string(observer.failures) + " item(s) not copied");
     return false;
   }
   // Read back: a copy that is not the same as its source counts as a file not copied.
   if (ctx.verify_copies) {
     size_t bad = VerifyFolderCopy(ctx.files, destination, source, ctx.digests,
                                   [&](std::string_view path, std::string_view why) {
-                                    ctx.log.Skipped("copy " + Cp932ForDisplay(path), why);
-                                    if (ctx.copy_observer) ctx.copy_observer->CopyFailed(path, why);
+                                    // Counted and logged as a file not copied.
+                                    observer.CopyFailed(
+                                        path, FileResult::Fail(kIoDevice,
+                                                               "ReadBack (" + std::string(why) + ")",
+                                                               path));
                                   });
     if (bad != 0) {
       ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
@@ -150,91 +223,65 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   return true;
 }
 
-bool CollectPersonalData(DataFolderContext& ctx) {
-  // Both values are read before anything is copied; either missing stops the edition.
-  std::optional<std::string> private_path =
-      ReadPathValue(ctx, "Software\\VTQ\\Kodrel\\Personal\\Client", "PRV_PATH");
-  std::optional<std::string> public_path =
-      ReadPathValue(ctx, "Software\\VTQ\\Kodrel\\Personal\\Server", "PUB_PATH");
-  if (!private_path || !public_path ||
-      !ValueFits(ctx, *private_path, kPrivatePairs, kPatternAndTerminators, "PRV_PATH") ||
-      !ValueFits(ctx, *public_path, kPublicPairs, kPatternAndTerminators, "PUB_PATH")) {
+bool CollectEditionData(DataFolderContext& ctx, Edition edition) {
+  std::span<const DataPath> paths = kEditionData[EditionIndex(edition)].collect_from;
+  std::vector<std::optional<std::string>> values;
+  for (const DataPath& path : paths) {
+    values.push_back(ReadPathValue(ctx, path.key_path, path.value_name));
+  }
+  auto unusable = [&] {
     ctx.show_message(kPathReadFailedMessage);
     return false;
+  };
+  for (const std::optional<std::string>& value : values) {
+    if (!value) return unusable();
   }
-  CollectPairs(ctx, Edition::kPersonal, *private_path, kPrivatePairs);
-  CollectPairs(ctx, Edition::kPersonal, *public_path, kPublicPairs);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    if (!ValueFits(ctx, *values[i], paths[i].pairs, kPatternAndTerminators, paths[i].value_name)) {
+      return unusable();
+    }
+  }
+  for (size_t i = 0; i < paths.size(); ++i) CollectPairs(ctx, edition, *values[i], paths[i].pairs);
   return true;
 }
 
-bool CollectClientData(DataFolderContext& ctx) {
-  return CollectOneValue(ctx, Edition::kClient, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
-                         kPrivatePairs);
+bool MigrateEditionData(DataFolderContext& ctx, Edition edition) {
+  const EditionData& data = kEditionData[EditionIndex(edition)];
+  // Folders copied from one value stay copied when a later value is missing.
+  for (const DataPath& path : data.migrate_to) {
+    std::optional<std::string> value =
+        ReadMigrateValue(ctx, path.key_path, path.value_name, path.pairs);
+    if (!value) return false;
+    if (!MigratePairs(ctx, edition, *value, path.pairs, data.migrate_rule)) return false;
+  }
+  return true;
 }
 
-bool CollectServerData(DataFolderContext& ctx) {
-  // The Server edition's value lies below the Client branch.
-  return CollectOneValue(ctx, Edition::kServer, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
-                         kPublicPairs);
+bool CollectPersonalData(DataFolderContext& ctx) {
+  return CollectEditionData(ctx, Edition::kPersonal);
 }
+
+bool CollectClientData(DataFolderContext& ctx) { return CollectEditionData(ctx, Edition::kClient); }
+
+bool CollectServerData(DataFolderContext& ctx) { return CollectEditionData(ctx, Edition::kServer); }
 
 bool MigratePersonalData(DataFolderContext& ctx) {
-  std::optional<std::string> private_path =
-      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Personal\\Client", "PRV_PATH", kPrivatePairs);
-  if (!private_path) return false;
-  MigratePairs(ctx, Edition::kPersonal, *private_path, kPrivatePairs,
-               OnMakeSureFailure::kCopyAnyway);
-  // The private folders stay copied even when the public value is missing.
-  std::optional<std::string> public_path =
-      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH", kPublicPairs);
-  if (!public_path) return false;
-  MigratePairs(ctx, Edition::kPersonal, *public_path, kPublicPairs, OnMakeSureFailure::kCopyAnyway);
-  return true;
+  return MigrateEditionData(ctx, Edition::kPersonal);
 }
 
-bool MigrateClientData(DataFolderContext& ctx) {
-  std::optional<std::string> private_path =
-      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH", kPrivatePairs);
-  if (!private_path) return false;
-  return MigratePairs(ctx, Edition::kClient, *private_path, kPrivatePairs,
-                      OnMakeSureFailure::kStop);
-}
+bool MigrateClientData(DataFolderContext& ctx) { return MigrateEditionData(ctx, Edition::kClient); }
 
-bool MigrateServerData(DataFolderContext& ctx) {
-  std::optional<std::string> public_path =
-      ReadMigrateValue(ctx, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH", kPublicPairs);
-  if (!public_path) return false;
-  MigratePairs(ctx, Edition::kServer, *public_path, kPublicPairs, OnMakeSureFailure::kCopyAnyway);
-  return true;
-}
+bool MigrateServerData(DataFolderContext& ctx) { return MigrateEditionData(ctx, Edition::kServer); }
 
 std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, const WorkPaths& paths,
                                       size_t max_path, Edition edition, bool migrate,
                                       std::vector<std::string>* unreadable) {
   NullActivityLog quiet;
   DataFolderContext ctx{registry, files, paths, quiet, nullptr, nullptr, {}, max_path};
-  std::string_view product = migrate ? "Software\\VTQ\\KodrelSE\\" : "Software\\VTQ\\Kodrel\\";
-  struct Source {
-    std::string_view key;  // below the product's branch
-    std::string_view value_name;
-    std::span<const CopyPair> pairs;
-  };
-  std::vector<Source> sources;
-  switch (edition) {
-    case Edition::kPersonal:
-      sources = {{"Personal\\Client", "PRV_PATH", kPrivatePairs},
-                 {"Personal\\Server", "PUB_PATH", kPublicPairs}};
-      break;
-    case Edition::kClient:
-      sources = {{"Client\\Client", "PRV_PATH", kPrivatePairs}};
-      break;
-    case Edition::kServer:
-      sources = {{"Client\\Server", "PUB_PATH", kPublicPairs}};
-      break;
-  }
+  const EditionData& data = kEditionData[EditionIndex(edition)];
   std::vector<FolderCopy> copies;
-  for (const Source& source : sources) {
-    std::string key = std::string(product) + std::string(source.key);
+  for (const DataPath& source : migrate ? data.migrate_to : data.collect_from) {
+    std::string_view key = source.key_path;
     std::optional<std::string> value = ReadPathValue(ctx, key, source.value_name);
     if (!value || !ValueFits(ctx, *value, source.pairs,
                              migrate ? kTerminators : kPatternAndTerminators, source.value_name)) {

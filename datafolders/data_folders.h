@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/activity_log.h"
+#include "core/edition.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -20,7 +21,7 @@ struct DataFolderContext {
   FileSystem& files;
   const WorkPaths& paths;
   ActivityLog& log;
-  CopyObserver* copy_observer;  // may be null
+  CopyObserver* copy_observer;  // told of every item copied or not (may be null)
   void* copy_owner;             // the window that owns the platform copy's own messages
   std::function<void(std::string_view)> show_message;
   size_t max_path;  // the longest path, terminators included, that the file calls accept
@@ -47,19 +48,22 @@ std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, con
 inline constexpr std::string_view kPathReadFailedMessage = "ファイルパスの取得に失敗しました。";
 
 // Collect: each returns false when it showed the path message (nothing of the edition copied).
+bool CollectEditionData(DataFolderContext& ctx, Edition edition);
 bool CollectPersonalData(DataFolderContext& ctx);
 bool CollectClientData(DataFolderContext& ctx);
 bool CollectServerData(DataFolderContext& ctx);
 
 // Migrate: true when the edition's path values were read (and, for Client, its destination
 // folders made); the copies' own outcome does not enter the result.
+bool MigrateEditionData(DataFolderContext& ctx, Edition edition);
 bool MigratePersonalData(DataFolderContext& ctx);
 bool MigrateClientData(DataFolderContext& ctx);
 bool MigrateServerData(DataFolderContext& ctx);
 
-// Copies every entry of folder `source` into folder `destination` (both end with a backslash).
-// False when the source is not an existing folder, a path is too long for the platform, or the
-// copy fails.
+// Copies every entry of folder `source` into folder `destination` (both end with a backslash),
+// creating the destination first. False when the source is not an existing folder, a path is
+// too long for the platform, one folder lies inside the other, or the copy fails; each item
+// not copied is told to the copy observer (a folder whose copy was refused counts as one).
 bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
                         std::string_view source);
 

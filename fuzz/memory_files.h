@@ -22,19 +22,28 @@ class MemoryFiles : public FileSystem {
     return it == files_.end() ? nullptr : &it->second.bytes;
   }
 
-  bool CreateFolder(std::string_view) override { return false; }
-  bool MakeSurePathExists(std::string_view) override { return true; }
+  FileResult CreateFolder(std::string_view path) override {
+    return FileResult::Fail(kAccessDenied, "CreateDirectory", path);
+  }
+  FileResult MakeSurePathExists(std::string_view) override { return FileResult::Ok(); }
   bool Exists(std::string_view path) override { return Get(path) != nullptr; }
   bool IsFolder(std::string_view) override { return false; }
-  int CopyFolder(std::string_view, std::string_view, void*, CopyObserver*) override { return 1; }
+  FileResult CopyFolder(std::string_view, std::string_view source, void*, CopyObserver*) override {
+    return FileResult::Fail(kNotSupported, "CopyFolder", source);
+  }
   std::optional<std::string> ReadFile(std::string_view path) override {
     const std::string* bytes = Get(path);
     if (!bytes) return std::nullopt;
     return *bytes;
   }
-  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override {
+  FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
     Put(path, bytes);
-    return true;
+    return FileResult::Ok();
+  }
+  FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
+    const std::string* old = Get(path);
+    Put(path, (old ? *old : std::string()) + std::string(bytes));
+    return FileResult::Ok();
   }
   std::optional<FileStamp> Stamp(std::string_view path) override {
     auto it = files_.find(std::string(path));

@@ -7,8 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_result.h"
+
 // Folders and files as the tool sees them. Paths are Windows paths in 8-bit text (code page 932)
 // with backslashes: "C:\Tools\kdr4env\client". Each implementation maps them to its platform.
+// A call that can fail returns a FileResult: the Win32 error number, the call and the path.
 namespace kdr {
 
 // Told about each item of a folder copy, for logs and progress. Paths are the copied source
@@ -17,8 +20,9 @@ class CopyObserver {
  public:
   virtual ~CopyObserver() = default;
   virtual void FileCopied(std::string_view source_path, uint64_t bytes) = 0;
-  // `error` is the platform's description of why the item could not be copied.
-  virtual void CopyFailed(std::string_view source_path, std::string_view error) = 0;
+  // An item (a file, or a folder that could not be listed or made) that was not copied, or not
+  // whole; `error` is the call that failed, its path and the platform's error.
+  virtual void CopyFailed(std::string_view source_path, const FileResult& error) = 0;
 };
 
 // Identity of a file's current content, to tell whether a cached copy is still current.
@@ -33,13 +37,13 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Creates exactly one folder whose parent exists (`path` has no trailing backslash). True
-  // only when it created the folder; false when it exists already or cannot be created.
-  virtual bool CreateFolder(std::string_view path) = 0;
+  // Creates exactly one folder whose parent exists (`path` has no trailing backslash). Success
+  // only when it created the folder; already existing is a failure (183).
+  virtual FileResult CreateFolder(std::string_view path) = 0;
 
   // Creates every missing folder of `path` up to its last backslash; what follows the last
-  // backslash is a file name and is not created. True when all of them exist afterwards.
-  virtual bool MakeSurePathExists(std::string_view path) = 0;
+  // backslash is a file name and is not created. Success when all of them exist afterwards.
+  virtual FileResult MakeSurePathExists(std::string_view path) = 0;
 
   // True when a file or folder of that name exists.
   virtual bool Exists(std::string_view path) = 0;
@@ -51,16 +55,21 @@ class FileSystem {
   // subtree into folder `destination` (ends with a backslash): a missing destination is
   // created, same-named files are replaced, folders merged, nothing deleted, no prompt.
   // `owner` is the window that owns any message the platform shows (may be null).
-  // Returns 0 when everything was copied, nonzero otherwise (after copying all it could).
-  virtual int CopyFolder(std::string_view destination, std::string_view source, void* owner,
-                         CopyObserver* observer) = 0;
+  // Success when everything was copied; otherwise the first failure (after copying all it
+  // could; each item not copied is also told to the observer).
+  virtual FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+                                CopyObserver* observer) = 0;
 
   // Reads a whole file. nullopt when it is missing or cannot be read.
   virtual std::optional<std::string> ReadFile(std::string_view path) = 0;
 
   // Replaces (or creates) a file with `bytes` so that readers see either the old or the new
   // content, never a part: a temporary file in the same folder, then a rename over the old one.
-  virtual bool WriteFileAtomically(std::string_view path, std::string_view bytes) = 0;
+  virtual FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) = 0;
+
+  // Appends `bytes` to a file, creating it when missing (readable by its owner only where the
+  // platform has owners). For logs: never used for data that must be whole.
+  virtual FileResult AppendToFile(std::string_view path, std::string_view bytes) = 0;
 
   // The stamp of an existing file; nullopt when it is missing.
   virtual std::optional<FileStamp> Stamp(std::string_view path) = 0;

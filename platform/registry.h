@@ -68,7 +68,11 @@ class Registry {
   // kOk and *key when it exists and grants the access; kNotFound when it does not exist;
   // kAccessDenied when the store refuses the access.
   virtual Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                         RegistryView view = RegistryView::kDefault) = 0;
+                         RegistryView view) = 0;
+  // The same in the default view. Implementations bring it in with `using Registry::OpenKey`.
+  Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key) {
+    return OpenKey(root, path, access, key, RegistryView::kDefault);
+  }
 
   // Opens `path`, creating it and every missing key above it, with full access: kOk and *key.
   virtual Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) = 0;

@@ -69,7 +69,7 @@ std::string FormatEntry(std::string_view value_name, uint32_t type, std::string_
                         bool encode_credentials) {
   std::string entry = std::to_string(type);
   entry.push_back(':');
-  if (type == 3 || type == 4) {
+  if (type == kRegBinary || type == kRegDword) {
     AppendHex(&entry, data);
     return entry;
   }
@@ -95,7 +95,7 @@ ParseResult ParseEntry(std::string_view entry, ParsedEntry* parsed) {
   }
   if (type > 0xffffffffu) return ParseResult::kBadType;
   std::string_view data = entry.substr(colon + 1);
-  if (type == 4) {
+  if (type == kRegDword) {
     if (data.size() != 8) return ParseResult::kBadDword;
     std::string bytes(data);
     if (!HexDecodeInPlace(bytes)) return ParseResult::kBadDword;

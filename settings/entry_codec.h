@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/registry.h"
+
 // One registry value as an entry of the collected settings file: the entry's key is the value
 // name, its text "<type>:<data>". Types 3 and 4 carry their bytes as lowercase hex pairs; other
 // types their text up to the first zero byte, hex-encoded for credential names when asked.
@@ -27,7 +29,7 @@ std::string FormatEntry(std::string_view value_name, uint32_t type, std::string_
 // An entry as a profile read gives it, "name=type:data", split up.
 struct ParsedEntry {
   std::string name;
-  uint32_t type = 1;
+  uint32_t type = kRegSz;
   std::string data;  // type 1: the text; type 4: the four bytes; other types: the data text
 };
 

@@ -1,5 +1,7 @@
 #include "settings/settings_export.h"
 
+#include <array>
+#include <span>
 #include <string>
 
 #include "platform/text_encoding.h"
@@ -104,6 +106,56 @@ void ExportTree(ExportContext& ctx, const std::string& key_path, std::string_vie
   }
 }
 
+// One step of an edition's export list: a key tree, or one named value of a key.
+struct ExportItem {
+  bool whole_tree;
+  std::string_view key_path;
+  std::string_view value_name;  // of a single value
+};
+
+constexpr ExportItem Tree(std::string_view key_path) { return {true, key_path, {}}; }
+
+constexpr ExportItem Value(std::string_view key_path, std::string_view value_name) {
+  return {false, key_path, value_name};
+}
+
+constexpr ExportItem kPersonalExports[] = {
+    Tree("Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App1"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App2"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App3"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\AppInfo\\DataNature"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\Client\\Current"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\Client\\Info"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\Client\\MAX"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\Common\\MAX"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\Common\\Rdb"),
+    Tree("Software\\VTQ\\Kodrel\\Personal\\Server\\Usr"),
+};
+
+constexpr ExportItem kClientExports[] = {
+    Tree("Software\\VTQ\\Kodrel\\Client\\AppInfo"),
+    Value("Software\\VTQ\\Kodrel\\Client\\Client", "Host"),
+    Tree("Software\\VTQ\\Kodrel\\Client\\Client\\Current"),
+    Tree("Software\\VTQ\\Kodrel\\Client\\Client\\Info"),
+    Tree("Software\\VTQ\\Kodrel\\Client\\Client\\MAX"),
+    Value("Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT"),
+    Value("Software\\VTQ\\Kodrel\\Client\\Common", "USER_LEVEL_"),
+    Tree("Software\\VTQ\\Kodrel\\Client\\Common\\MAX"),
+    Tree("Software\\VTQ\\Kodrel\\Client\\Common\\Rdb"),
+};
+
+// The Server edition keeps its settings below the Client branch.
+constexpr ExportItem kServerExports[] = {
+    Value("Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT"),
+    Value("Software\\VTQ\\Kodrel\\Client\\Common", "USER_LEVEL_"),
+    Value("Software\\VTQ\\Kodrel\\Client\\Server", "TBL_LEVEL"),
+    Tree("Software\\VTQ\\Kodrel\\Client\\Server\\User"),
+};
+
+// Each edition's export list, by EditionIndex.
+constexpr std::array<std::span<const ExportItem>, kEditionCount> kExportLists = {
+    kPersonalExports, kClientExports, kServerExports};
+
 bool Finish(ExportContext& ctx, std::string_view settings_file) {
   if (ctx.profiles.Flush()) return true;
   ctx.log.Skipped("settings file " + Cp932ForDisplay(settings_file), "could not be written");
@@ -138,46 +190,28 @@ void ExportSingleValue(ExportContext& ctx, std::string_view key_path, std::strin
   WriteEntry(ctx, key_path, value_name, type, data, /*encode_credentials=*/false, settings_file);
 }
 
-bool ExportPersonalSettings(ExportContext& ctx, const WorkPaths& paths) {
-  static constexpr const char* kTrees[] = {
-      "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App1",
-      "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App2",
-      "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App3",
-      "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\DataNature",
-      "Software\\VTQ\\Kodrel\\Personal\\Client\\Current",
-      "Software\\VTQ\\Kodrel\\Personal\\Client\\Info",
-      "Software\\VTQ\\Kodrel\\Personal\\Client\\MAX",
-      "Software\\VTQ\\Kodrel\\Personal\\Common\\MAX",
-      "Software\\VTQ\\Kodrel\\Personal\\Common\\Rdb",
-      "Software\\VTQ\\Kodrel\\Personal\\Server\\Usr",
-  };
-  const std::string& file = paths.personal_file;
-  for (const char* tree : kTrees) ExportKeyTree(ctx, tree, file);
+bool ExportEditionSettings(ExportContext& ctx, const WorkPaths& paths, Edition edition) {
+  const std::string& file = paths.SettingsFile(edition);
+  for (const ExportItem& item : kExportLists[EditionIndex(edition)]) {
+    if (item.whole_tree) {
+      ExportKeyTree(ctx, item.key_path, file);
+    } else {
+      ExportSingleValue(ctx, item.key_path, item.value_name, file);
+    }
+  }
   return Finish(ctx, file);
+}
+
+bool ExportPersonalSettings(ExportContext& ctx, const WorkPaths& paths) {
+  return ExportEditionSettings(ctx, paths, Edition::kPersonal);
 }
 
 bool ExportClientSettings(ExportContext& ctx, const WorkPaths& paths) {
-  const std::string& file = paths.client_file;
-  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\AppInfo", file);
-  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Client", "Host", file);
-  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Client\\Current", file);
-  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Client\\Info", file);
-  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Client\\MAX", file);
-  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT", file);
-  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Common", "USER_LEVEL_", file);
-  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Common\\MAX", file);
-  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Common\\Rdb", file);
-  return Finish(ctx, file);
+  return ExportEditionSettings(ctx, paths, Edition::kClient);
 }
 
 bool ExportServerSettings(ExportContext& ctx, const WorkPaths& paths) {
-  const std::string& file = paths.server_file;
-  // The Server edition keeps its settings below the Client branch.
-  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT", file);
-  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Common", "USER_LEVEL_", file);
-  ExportSingleValue(ctx, "Software\\VTQ\\Kodrel\\Client\\Server", "TBL_LEVEL", file);
-  ExportKeyTree(ctx, "Software\\VTQ\\Kodrel\\Client\\Server\\User", file);
-  return Finish(ctx, file);
+  return ExportEditionSettings(ctx, paths, Edition::kServer);
 }
 
 }  // namespace kdr

@@ -20,6 +20,7 @@ struct ExportContext {
 
 // The edition's export list into its settings file, then the file written out. False when the
 // file could not be written (the window tool does not look at this).
+bool ExportEditionSettings(ExportContext& ctx, const WorkPaths& paths, Edition edition);
 bool ExportPersonalSettings(ExportContext& ctx, const WorkPaths& paths);
 bool ExportClientSettings(ExportContext& ctx, const WorkPaths& paths);
 bool ExportServerSettings(ExportContext& ctx, const WorkPaths& paths);
@@ -30,8 +31,7 @@ void ExportKeyTree(ExportContext& ctx, std::string_view key_path, std::string_vi
 // The values of one key into its section, which is emptied first (and so exists afterwards even
 // when the key does not). "PRVSAVE" and "RSTFILE" are never exported; credential texts are
 // hex-encoded.
-void ExportKeyValues(ExportContext& ctx, std::string_view key_path,
-                     std::string_view settings_file);
+void ExportKeyValues(ExportContext& ctx, std::string_view key_path, std::string_view settings_file);
 
 // One named value, as it is: no emptying, no skip list, no encoding. Nothing is written when the
 // key or the value cannot be read.

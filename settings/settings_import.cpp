@@ -130,9 +130,15 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
     return;
   }
   what += Cp932ForDisplay(parsed.name);
+  // Where the new product keeps its data belongs to its installation: a settings file (which
+  // whoever can write the work folder can change) never picks where Migrate copies to.
+  if (Cp932EqualNoCase(parsed.name, "PRV_PATH") || Cp932EqualNoCase(parsed.name, "PUB_PATH")) {
+    log_.Skipped(what, "a data path of KodrelSE's installation; never imported");
+    return;
+  }
   std::string data;
   uint32_t type = 0;
-  if (parsed.type == 1) {
+  if (parsed.type == kRegSz) {
     if (IsCredentialName(parsed.name) && !HexDecodeInPlace(parsed.data)) {
       log_.Skipped(what, "credential text is not hex-encoded");
       return;
@@ -141,7 +147,7 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
     // Stored with its terminator; a text ends at its first zero byte.
     data = parsed.data.substr(0, parsed.data.find('\0'));
     data.push_back('\0');
-  } else if (parsed.type == 4) {
+  } else if (parsed.type == kRegDword) {
     type = kRegDword;
     data = parsed.data;
   } else {

@@ -29,8 +29,8 @@
 #include <iterator>
 
 #include "platform/posix/portable_file_system.h"
-#include "platform/text_encoding.h"
 #endif
+#include "platform/text_encoding.h"
 
 namespace kdr {
 namespace {
@@ -277,8 +277,8 @@ class RecordingObserver : public CopyObserver {
   void FileCopied(std::string_view source_path, uint64_t bytes) override {
     copied.emplace_back(std::string(source_path), bytes);
   }
-  void CopyFailed(std::string_view source_path, std::string_view error) override {
-    failed.emplace_back(std::string(source_path), std::string(error));
+  void CopyFailed(std::string_view source_path, const FileResult& error) override {
+    failed.emplace_back(std::string(source_path), Describe(error));
   }
   std::vector<std::pair<std::string, uint64_t>> copied;
   std::vector<std::pair<std::string, std::string>> failed;
@@ -416,7 +416,7 @@ TEST_P(FileSystemContractTest, CopyFolderCopiesWholeSubtrees) {
   std::string src = MakeSourceTree();
   std::string dst = root() + "dst\\";
   ASSERT_TRUE(h().MakeFolder(dst));
-  EXPECT_EQ(0, fs().CopyFolder(dst, src, nullptr, nullptr));
+  EXPECT_TRUE(fs().CopyFolder(dst, src, nullptr, nullptr));
   EXPECT_EQ((std::vector<std::string>{"a.dat", "b.txt", "empty", "sub"}), h().List(dst));
   EXPECT_EQ("alpha", h().Get(dst + "a.dat"));
   EXPECT_EQ(std::string("b\0b\r\n", 5), h().Get(dst + "b.txt"));
@@ -432,7 +432,7 @@ TEST_P(FileSystemContractTest, CopyFolderCopiesWholeSubtrees) {
 TEST_P(FileSystemContractTest, CopyFolderCreatesAMissingDestinationWithItsParents) {
   std::string src = MakeSourceTree();
   std::string dst = root() + "x\\y\\dst\\";
-  EXPECT_EQ(0, fs().CopyFolder(dst, src, nullptr, nullptr));
+  EXPECT_TRUE(fs().CopyFolder(dst, src, nullptr, nullptr));
   EXPECT_EQ((std::vector<std::string>{"a.dat", "b.txt", "empty", "sub"}), h().List(dst));
   EXPECT_EQ("charlie", h().Get(dst + "sub\\c.dat"));
 }
@@ -448,7 +448,7 @@ TEST_P(FileSystemContractTest, CopyFolderReplacesFilesMergesFoldersAndDeletesNot
   ASSERT_TRUE(h().Put(dst + "sub\\old.dat", "old"));
   ASSERT_TRUE(h().MakeFolder(dst + "other"));
 
-  EXPECT_EQ(0, fs().CopyFolder(dst, src, nullptr, nullptr));
+  EXPECT_TRUE(fs().CopyFolder(dst, src, nullptr, nullptr));
   EXPECT_EQ((std::vector<std::string>{"a.dat", "b.txt", "empty", "kept.dat", "other", "sub"}),
             h().List(dst));
   EXPECT_EQ("alpha", h().Get(dst + "a.dat"));
@@ -461,18 +461,18 @@ TEST_P(FileSystemContractTest, CopyFolderReplacesFilesMergesFoldersAndDeletesNot
 
 TEST_P(FileSystemContractTest, CopyFolderOfAnEmptySourceSucceedsWithoutCreatingTheDestination) {
   ASSERT_TRUE(h().MakeFolder(root() + "empty"));
-  EXPECT_EQ(0, fs().CopyFolder(root() + "dst\\", root() + "empty\\", nullptr, nullptr));
+  EXPECT_TRUE(fs().CopyFolder(root() + "dst\\", root() + "empty\\", nullptr, nullptr));
   EXPECT_FALSE(fs().Exists(root() + "dst"));
 }
 
 TEST_P(FileSystemContractTest, CopyFolderOfAMissingSourceCopiesNothing) {
-  int result = fs().CopyFolder(root() + "dst\\", root() + "missing\\", nullptr, nullptr);
+  FileResult result = fs().CopyFolder(root() + "dst\\", root() + "missing\\", nullptr, nullptr);
   EXPECT_FALSE(fs().Exists(root() + "dst"));
   EXPECT_EQ((std::vector<std::string>{}), h().List(root()));
   // The tool asks IsFolder before it copies, so it never meets this result. Wine's shell copy
   // finds nothing to copy and reports success.
   if (!h().IsWine()) {
-    EXPECT_NE(0, result);
+    EXPECT_FALSE(result.ok());
   }
 }
 
@@ -481,7 +481,7 @@ TEST_P(FileSystemContractTest, CopyFolderKeepsFileTimes) {
   ASSERT_TRUE(h().SetModified(src + "a.dat", kOldTime));
   ASSERT_TRUE(h().SetModified(src + "sub\\c.dat", kOldTime + 3600));
   std::string dst = root() + "dst\\";
-  ASSERT_EQ(0, fs().CopyFolder(dst, src, nullptr, nullptr));
+  ASSERT_TRUE(fs().CopyFolder(dst, src, nullptr, nullptr));
   auto a = fs().Stamp(dst + "a.dat");
   auto c = fs().Stamp(dst + "sub\\c.dat");
   ASSERT_TRUE(a && c);
@@ -499,7 +499,7 @@ TEST_P(FileSystemContractTest, CopyFolderKeepsCp932Names) {
   std::string dst = root() + "dst" + kSo + "\\";
 
   RecordingObserver observer;
-  EXPECT_EQ(0, fs().CopyFolder(dst, src, nullptr, &observer));
+  EXPECT_TRUE(fs().CopyFolder(dst, src, nullptr, &observer));
   EXPECT_EQ((std::vector<std::string>{"dst" + kSo, kHyo}), h().List(root()));
   EXPECT_EQ((std::vector<std::string>{kSo + ".txt", kNo}), h().List(dst));
   EXPECT_EQ("so", h().Get(dst + kSo + ".txt"));
@@ -515,7 +515,7 @@ TEST_P(FileSystemContractTest, CopyFolderKeepsCp932Names) {
 TEST_P(FileSystemContractTest, CopyFolderTellsTheObserverEachFileCopied) {
   std::string src = MakeSourceTree();
   RecordingObserver observer;
-  EXPECT_EQ(0, fs().CopyFolder(root() + "dst\\", src, nullptr, &observer));
+  EXPECT_TRUE(fs().CopyFolder(root() + "dst\\", src, nullptr, &observer));
   std::sort(observer.copied.begin(), observer.copied.end());
   using Copied = std::vector<std::pair<std::string, uint64_t>>;
   EXPECT_EQ((Copied{{src + "a.dat", 5},
@@ -530,12 +530,12 @@ TEST_P(FileSystemContractTest, CopyFolderOntoAFileFails) {
   std::string src = MakeSourceTree();
   ASSERT_TRUE(h().Put(root() + "dst", "a file"));
   RecordingObserver observer;
-  int result = fs().CopyFolder(root() + "dst\\", src, nullptr, &observer);
+  FileResult result = fs().CopyFolder(root() + "dst\\", src, nullptr, &observer);
   EXPECT_EQ("a file", h().Get(root() + "dst"));
   // Windows says DE_FLDDESTISFILE (ERROR_CANCELLED before Vista); Wine 8 returns 0 when the
   // source holds folders.
   if (!h().IsWine()) {
-    EXPECT_NE(0, result);
+    EXPECT_FALSE(result.ok());
   }
   EXPECT_TRUE(observer.copied.empty());
   EXPECT_FALSE(observer.failed.empty());
@@ -544,13 +544,38 @@ TEST_P(FileSystemContractTest, CopyFolderOntoAFileFails) {
 TEST_P(FileSystemContractTest, CopyFolderToAMissingDriveCopiesNothingAndSaysSo) {
   std::string src = MakeSourceTree();
   RecordingObserver observer;
-  int result = fs().CopyFolder(h().MissingDrive() + "kdr4tose\\", src, nullptr, &observer);
+  FileResult result = fs().CopyFolder(h().MissingDrive() + "kdr4tose\\", src, nullptr, &observer);
   EXPECT_TRUE(observer.copied.empty());
   EXPECT_FALSE(observer.failed.empty());
   // Wine's shell copy returns 0 here, without a message; Windows reports the bad path.
   if (!h().IsWine()) {
-    EXPECT_NE(0, result);
+    EXPECT_FALSE(result.ok());
   }
+}
+
+TEST_P(FileSystemContractTest, FailuresKeepTheCallThePathAndTheWin32Error) {
+  ASSERT_TRUE(h().MakeFolder(root() + "one"));
+  FileResult exists = fs().CreateFolder(root() + "one");
+  EXPECT_EQ(kAlreadyExists, exists.code);
+  EXPECT_EQ("CreateDirectory", exists.call);
+  EXPECT_EQ(root() + "one", exists.path);
+  EXPECT_EQ("CreateDirectory " + Cp932ForDisplay(root()) + "one: 183 already exists",
+            Describe(exists));
+
+  FileResult missing = fs().WriteFileAtomically(root() + "missing\\f.txt", "x");
+  EXPECT_TRUE(missing.code == kNotFound || missing.code == kPathNotFound) << Describe(missing);
+  EXPECT_EQ(root() + "missing\\f.txt", missing.path);
+
+  // A folder where a file goes: that one file is reported, with the call that found it out.
+  std::string src = MakeSourceTree();
+  ASSERT_TRUE(h().MakeFolder(root() + "dst") && h().MakeFolder(root() + "dst\\a.dat"));
+  RecordingObserver observer;
+  EXPECT_FALSE(fs().CopyFolder(root() + "dst\\", src, nullptr, &observer).ok());
+  ASSERT_EQ(1u, observer.failed.size());
+  EXPECT_EQ(src + "a.dat", observer.failed[0].first);
+  EXPECT_EQ("CopyFile " + Cp932ForDisplay(root()) + "dst\\a.dat: 5 access denied",
+            observer.failed[0].second);
+  EXPECT_EQ("charlie", h().Get(root() + "dst\\sub\\c.dat"));
 }
 
 // --- ReadFile, WriteFileAtomically, Stamp ---------------------------------------------------

@@ -120,11 +120,11 @@ TEST_P(FlowTest, ClientRoadFromCollectToMigrate) {
   const std::string file = work + "\\kdr4reg.fil";
   const std::string k = "Software\\VTQ\\Kodrel\\Client";
   // Pre-order, subkeys in case-insensitive order, single values in their key's section.
-  EXPECT_EQ((Messages{k + "\\AppInfo", k + "\\AppInfo\\a", k + "\\AppInfo\\a\\C",
-                      k + "\\AppInfo\\B", k + "\\Client", k + "\\Client\\Current",
-                      k + "\\Client\\Info", k + "\\Client\\MAX", k + "\\Common",
-                      k + "\\Common\\MAX", k + "\\Common\\Rdb"}),
-            SectionNames(file));
+  EXPECT_EQ(
+      (Messages{k + "\\AppInfo", k + "\\AppInfo\\a", k + "\\AppInfo\\a\\C", k + "\\AppInfo\\B",
+                k + "\\Client", k + "\\Client\\Current", k + "\\Client\\Info", k + "\\Client\\MAX",
+                k + "\\Common", k + "\\Common\\MAX", k + "\\Common\\Rdb"}),
+      SectionNames(file));
   EXPECT_EQ(Messages{"DB_PASS=1:736563726574"}, Section(k + "\\AppInfo\\a\\C", file));
   EXPECT_EQ(Messages{"Host=1:srv:01"}, Section(k + "\\Client", file));
   EXPECT_EQ(Messages{"Mode=4:78563412"}, Section(k + "\\Client\\Current", file));
@@ -163,15 +163,16 @@ TEST_P(FlowTest, ClientRoadFromCollectToMigrate) {
       n + "\\Client\\Info|prvsave|1|6b65707400",
       n + "\\Client\\MAX",
       n + "\\Client|Host|1|7372763a303100",
-      n + "\\Client|PRV_PATH|1|" + [&] {
-        std::string hex;
-        char pair[3];
-        for (char c : base_ + "\\new\\prv\\") {
-          std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
-          hex += pair;
-        }
-        return hex + "00";
-      }(),
+      n + "\\Client|PRV_PATH|1|" +
+          [&] {
+            std::string hex;
+            char pair[3];
+            for (char c : base_ + "\\new\\prv\\") {
+              std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(c));
+              hex += pair;
+            }
+            return hex + "00";
+          }(),
       n + "\\Common",
       n + "\\Common\\MAX",
       n + "\\Common\\Rdb",
@@ -198,7 +199,8 @@ TEST_P(FlowTest, CollectMessagesFollowTheInstalledEditions) {
             base_ + "\\p\\");
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
             base_ + "\\s\\");
-  Messages both = {"Kodrel4 Personalの情報を収集しました。", "Kodrel4 Serverの情報を収集しました。"};
+  Messages both = {"Kodrel4 Personalの情報を収集しました。",
+                   "Kodrel4 Serverの情報を収集しました。"};
   EXPECT_EQ(both, Collect());
   // A second run writes into the existing tree and says the same.
   EXPECT_EQ(both, Collect());
@@ -208,13 +210,13 @@ TEST_P(FlowTest, CollectMessagesFollowTheInstalledEditions) {
 TEST_P(FlowTest, CollectWithoutDataPathShowsPathMessageFirst) {
   InstallOld(Edition::kClient);
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "Host", "h");
-  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
-            Collect());
+  EXPECT_EQ(
+      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
+      Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
   // The settings were still collected.
-  EXPECT_EQ(Messages{"Host=1:h"},
-            Section("Software\\VTQ\\Kodrel\\Client\\Client",
-                    base_ + "\\tool\\kdr4env\\client\\kdr4reg.fil"));
+  EXPECT_EQ(Messages{"Host=1:h"}, Section("Software\\VTQ\\Kodrel\\Client\\Client",
+                                          base_ + "\\tool\\kdr4env\\client\\kdr4reg.fil"));
 }
 
 TEST_P(FlowTest, PersonalWithoutPublicPathCopiesNothing) {
@@ -222,9 +224,9 @@ TEST_P(FlowTest, PersonalWithoutPublicPathCopiesNothing) {
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\Client", "PRV_PATH",
             base_ + "\\p\\");
   Put(base_ + "\\p\\DDBVID\\a.dat", "A");
-  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。",
-                      "Kodrel4 Personalの情報を収集しました。"}),
-            Collect());
+  EXPECT_EQ(
+      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Personalの情報を収集しました。"}),
+      Collect());
   EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\personal\\DDBVID\\a.dat"));
   EXPECT_TRUE(fs().IsFolder(base_ + "\\tool\\kdr4env\\personal\\DDBVID"));
 }
@@ -262,8 +264,9 @@ TEST_P(FlowTest, TooLongDataPathIsReportedNotCut) {
   std::string long_path = base_ + "\\" + std::string(250 - base_.size(), 'a') + "\\";
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
             long_path);
-  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
-            Collect());
+  EXPECT_EQ(
+      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
+      Collect());
 }
 
 TEST_P(FlowTest, TooLongNewDataPathFailsTheEditionWithoutCopying) {
@@ -293,10 +296,105 @@ TEST_P(FlowTest, UnwritableWorkFolderStillEndsWithTheMessages) {
             base_ + "\\prv\\");
   Put(base_ + "\\prv\\DDBVID\\a.dat", "A");
   ASSERT_TRUE(dlg_->InitWorkPaths(world_->MissingDrivePath() + "\\tool\\kdr4tose.exe"));
-  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  // The data folder that could not be copied is told right after the edition's message.
+  EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。", NotCopiedMessage(1)}), Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);  // the settings file could not be written
   EXPECT_EQ(0, dlg_->DetectCollectedEditions());
   EXPECT_FALSE(view_.migrate_enabled);
+}
+
+TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
+  SeedOldClient();
+  const std::string work = base_ + "\\tool\\kdr4env";
+  // A folder where a file goes: that one file cannot be copied, the others are.
+  ASSERT_TRUE(fs().MakeSurePathExists(work + "\\client\\DDBVID\\a.dat\\"));
+  EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。", NotCopiedMessage(1)}), Collect());
+  EXPECT_EQ(10, dlg_->last_run().failed);
+  const auto& not_copied = dlg_->last_run().Copies(Edition::kClient).not_copied;
+  ASSERT_EQ(1u, not_copied.size());
+  EXPECT_EQ(base_ + "\\old\\prv\\DDBVID\\a.dat", not_copied[0].source);
+  EXPECT_EQ(kAccessDenied, not_copied[0].error.code);
+  EXPECT_EQ("B", Read(work + "\\client\\DDBVID\\sub\\b.dat"));
+  std::string log = Read(work + "\\kdr4tose.log");
+  EXPECT_NE(std::string::npos, log.find("FAIL\t" + base_ + "\\old\\prv\\DDBVID\\a.dat\t")) << log;
+  EXPECT_NE(std::string::npos, log.find("SHOW\t" + NotCopiedMessage(1) + "\n")) << log;
+  EXPECT_EQ(std::string::npos, log.find("secret")) << "credentials are hidden";
+
+  // Migrate: the edition's message, then the same kind of message for what did not arrive.
+  InstallNew(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+            base_ + "\\new\\prv\\");
+  ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\new\\prv\\log\\x.log\\"));
+  EXPECT_EQ((Messages{"Kodrel Clientの情報を移行しました。", NotCopiedMessage(1)}), Migrate());
+  EXPECT_EQ(10, dlg_->last_run().failed);
+  // Both runs are in the log, one after the other.
+  log = Read(work + "\\kdr4tose.log");
+  EXPECT_LT(log.find("#\tcollect, "), log.rfind("#\tmigrate, ")) << log;
+  EXPECT_NE(std::string::npos, log.rfind("#\tmigrate, ")) << log;
+}
+
+TEST_P(FlowTest, DataPathsMustNameADriveAndStayInIt) {
+  InstallOld(Edition::kClient);
+  InstallNew(Edition::kServer);
+  Put(base_ + "\\tool\\kdr4env\\server\\DDBDAT\\d.dat", "D");
+  Put(base_ + "\\x\\DDBVID\\a.dat", "A");
+  for (std::string value : {base_ + "\\..\\..\\x\\", base_.substr(2) + "\\x\\", std::string(),
+                            base_.substr(0, 2) + "x\\"}) {
+    SCOPED_TRACE(value);
+    SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+              value);
+    SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH",
+              value);
+    EXPECT_EQ(
+        (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
+        Collect());
+    EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
+    EXPECT_EQ(Messages{"KodrelSEがインストールされていません、或いは、情報が収集されていません。"},
+              Migrate());
+    EXPECT_FALSE(fs().Exists(base_ + "\\tool\\DDBDAT"));
+    EXPECT_FALSE(fs().Exists(base_ + "\\x\\DDBDAT"));
+  }
+}
+
+TEST_P(FlowTest, ASettingsFileNeverPicksWhereMigrateCopies) {
+  InstallNew(Edition::kClient);
+  const std::string work = base_ + "\\tool\\kdr4env\\client";
+  Put(work + "\\DDBVID\\a.dat", "A");
+  Put(work + "\\kdr4reg.fil", "[Software\\VTQ\\Kodrel\\Client\\Client]\r\nPRV_PATH=1:" + base_ +
+                                  "\\evil\\\r\nprv_path=1:" + base_ + "\\evil\\\r\nHost=1:h\r\n");
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+            base_ + "\\se\\");
+  EXPECT_EQ(Messages{"Kodrel Clientの情報を移行しました。"}, Migrate());
+  EXPECT_EQ("A", Read(base_ + "\\se\\DDBVID\\a.dat"));
+  EXPECT_FALSE(fs().Exists(base_ + "\\evil"));
+  EXPECT_NE(std::string::npos,
+            Read(base_ + "\\tool\\kdr4env\\kdr4tose.log").find("never imported"));
+}
+
+TEST_P(FlowTest, WorkFolderInsideADataFolderIsRefusedNotCopiedIntoItself) {
+  InstallOld(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+            base_ + "\\old\\prv\\");
+  Put(base_ + "\\old\\prv\\DDBVID\\a.dat", "A");
+  Put(base_ + "\\old\\prv\\log\\x.log", "X");
+  // The program placed inside DDBVID, in another letter case.
+  ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\old\\PRV\\ddbvid\\tool\\kdr4tose.exe"));
+  EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。", NotCopiedMessage(1)}), Collect());
+  EXPECT_EQ(10, dlg_->last_run().failed);
+  EXPECT_FALSE(fs().Exists(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
+  EXPECT_EQ("X", Read(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\plog\\x.log"));
+}
+
+TEST_P(FlowTest, MissingWorkSubfolderIsMadeBeforeTheCopy) {
+  InstallOld(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+            base_ + "\\prv\\");
+  Put(base_ + "\\prv\\DDBVID\\only.dat", "O");
+  // An edition folder from an earlier Collect whose DDBVID was deleted: it is not made again
+  // with the edition's folders, and the source holds a single file.
+  ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\tool\\kdr4env\\client\\"));
+  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  EXPECT_EQ("O", Read(base_ + "\\tool\\kdr4env\\client\\DDBVID\\only.dat"));
 }
 
 // Migrate of all combinations: each edition not shared, shared with a data step that succeeds,
@@ -309,8 +407,8 @@ TEST_P(FlowTest, MigrateMessagesForEveryCombinationOfOutcomes) {
   for (Outcome p : all) {
     for (Outcome c : all) {
       for (Outcome s : all) {
-        SCOPED_TRACE(::testing::Message() << "personal " << int(p) << " client " << int(c)
-                                          << " server " << int(s));
+        SCOPED_TRACE(::testing::Message()
+                     << "personal " << int(p) << " client " << int(c) << " server " << int(s));
         // A fresh world for every combination.
         world_ = GetParam()();
         base_ = world_->Base();
@@ -322,8 +420,8 @@ TEST_P(FlowTest, MigrateMessagesForEveryCombinationOfOutcomes) {
         auto prepare = [&](Edition e, Outcome o) {
           if (o == Outcome::kNotShared) return;
           InstallNew(e);
-          ASSERT_TRUE(fs().MakeSurePathExists(root + "\\" + std::string(EditionFolderName(e)) +
-                                              "\\"));
+          ASSERT_TRUE(
+              fs().MakeSurePathExists(root + "\\" + std::string(EditionFolderName(e)) + "\\"));
           if (o == Outcome::kFails) return;  // no data path values: the data step fails
           const std::string dest = base_ + "\\new\\" + std::string(EditionFolderName(e)) + "\\";
           switch (e) {

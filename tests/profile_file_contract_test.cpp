@@ -405,22 +405,28 @@ TEST_P(ProfileFileContract, ArbitraryBytesNeverBreakTheReader) {
 // A file system in memory that counts what the profile layer asks of it and can refuse writes.
 class CountingFileSystem : public FileSystem {
  public:
-  bool CreateFolder(std::string_view) override { return false; }
-  bool MakeSurePathExists(std::string_view) override { return true; }
+  FileResult CreateFolder(std::string_view path) override { return Denied(path); }
+  FileResult MakeSurePathExists(std::string_view) override { return FileResult::Ok(); }
   bool Exists(std::string_view path) override { return files_.count(std::string(path)) > 0; }
   bool IsFolder(std::string_view) override { return false; }
-  int CopyFolder(std::string_view, std::string_view, void*, CopyObserver*) override { return 1; }
+  FileResult CopyFolder(std::string_view, std::string_view source, void*, CopyObserver*) override {
+    return Denied(source);
+  }
+  FileResult AppendToFile(std::string_view path, std::string_view) override { return Denied(path); }
   std::optional<std::string> ReadFile(std::string_view path) override {
     ++reads;
     auto it = files_.find(std::string(path));
     if (it == files_.end()) return std::nullopt;
     return it->second.bytes;
   }
-  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override {
+  FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
     ++writes;
-    if (fail_writes) return false;
+    if (fail_writes) return Denied(path);
     Put(path, bytes);
-    return true;
+    return FileResult::Ok();
+  }
+  static FileResult Denied(std::string_view path) {
+    return FileResult::Fail(kAccessDenied, "CreateFile", path);
   }
   std::optional<FileStamp> Stamp(std::string_view path) override {
     ++stamps;

@@ -107,7 +107,7 @@ const Messages kAllMigrated = {std::string(MigratedMessage(Edition::kPersonal)),
 
 TEST_P(StoreFlowTest, OneChangedByteKeepsThatEditionOutAndTheOthersMigrate) {
   Run(true);
-  const std::string stored = paths().client_folder + "\\DDBVID\\sub\\e.dat";
+  const std::string stored = paths().Folder(Edition::kClient) + "\\DDBVID\\sub\\e.dat";
   std::string bytes = fs().ReadFile(stored).value();
   bytes[3] ^= 1;
   ASSERT_TRUE(fs().WriteFileAtomically(stored, bytes));
@@ -132,9 +132,9 @@ TEST_P(StoreFlowTest, OneChangedByteKeepsThatEditionOutAndTheOthersMigrate) {
 
 TEST_P(StoreFlowTest, MissingOrExtraFilesAndADamagedManifestAreFound) {
   Run(true);
-  ASSERT_TRUE(fs().RemoveFile(paths().personal_folder + "\\DDBVID\\a.dat"));
-  Put(paths().server_folder + "\\DDBDAT\\added.dat", "x");
-  std::string manifest = paths().client_folder + "\\" + std::string(kManifestName);
+  ASSERT_TRUE(fs().RemoveFile(paths().Folder(Edition::kPersonal) + "\\DDBVID\\a.dat"));
+  Put(paths().Folder(Edition::kServer) + "\\DDBDAT\\added.dat", "x");
+  std::string manifest = paths().Folder(Edition::kClient) + "\\" + std::string(kManifestName);
   std::string text = fs().ReadFile(manifest).value();
   ASSERT_TRUE(fs().WriteFileAtomically(manifest, text.substr(0, text.size() - 3)));
   EXPECT_EQ((Messages{StoreDamagedMessage(Edition::kPersonal, 1, LogPath()),

@@ -12,12 +12,12 @@ TEST(WorkPathsTest, DerivedFromExecutableFolder) {
   ASSERT_TRUE(InitWorkPaths("C:\\Tools\\x.exe", 260, &p));
   EXPECT_EQ("C:\\Tools", p.executable_folder);
   EXPECT_EQ("C:\\Tools\\kdr4env", p.root);
-  EXPECT_EQ("C:\\Tools\\kdr4env\\personal", p.personal_folder);
-  EXPECT_EQ("C:\\Tools\\kdr4env\\personal\\kdr4reg.fil", p.personal_file);
-  EXPECT_EQ("C:\\Tools\\kdr4env\\client\\kdr4reg.fil", p.client_file);
-  EXPECT_EQ("C:\\Tools\\kdr4env\\server\\kdr4reg.fil", p.server_file);
-  EXPECT_EQ(&p.client_folder, &p.Folder(Edition::kClient));
-  EXPECT_EQ(&p.server_file, &p.SettingsFile(Edition::kServer));
+  EXPECT_EQ("C:\\Tools\\kdr4env\\personal", p.Folder(Edition::kPersonal));
+  EXPECT_EQ("C:\\Tools\\kdr4env\\client", p.Folder(Edition::kClient));
+  EXPECT_EQ("C:\\Tools\\kdr4env\\server", p.Folder(Edition::kServer));
+  EXPECT_EQ("C:\\Tools\\kdr4env\\personal\\kdr4reg.fil", p.SettingsFile(Edition::kPersonal));
+  EXPECT_EQ("C:\\Tools\\kdr4env\\client\\kdr4reg.fil", p.SettingsFile(Edition::kClient));
+  EXPECT_EQ("C:\\Tools\\kdr4env\\server\\kdr4reg.fil", p.SettingsFile(Edition::kServer));
 }
 
 TEST(WorkPathsTest, DoubleByteCharacterWithBackslashTrailByteIsNotCut) {
@@ -34,7 +34,7 @@ TEST(WorkPathsTest, FolderTooLongIsRefusedNotCut) {
   std::string folder = "C:\\" + std::string(227, 'a');  // 230 characters: the longest that fits
   ASSERT_TRUE(InitWorkPathsFromFolder(folder, 260, &p));
   // The longest composed path: a data folder with the copy pattern and two terminators.
-  EXPECT_EQ(260u, (p.personal_folder + "\\DDBVID\\*.*").size() + 2);
+  EXPECT_EQ(260u, (p.Folder(Edition::kPersonal) + "\\DDBVID\\*.*").size() + 2);
   std::string longer = "C:\\" + std::string(297, 'a');  // 300 characters
   EXPECT_FALSE(InitWorkPathsFromFolder(longer, 260, &p));
   EXPECT_TRUE(p.root.empty());
@@ -51,6 +51,27 @@ TEST(EditionCodeTest, DigitsSayWhichEditionsArePresent) {
   EXPECT_FALSE(HasEdition(0, Edition::kServer));
   EXPECT_EQ(111, EditionWeight(Edition::kPersonal) + EditionWeight(Edition::kClient) +
                      EditionWeight(Edition::kServer));
+}
+
+// The Migrate button's rule over every pair of codes, against sets of editions; the rule it
+// replaced, a bitwise AND of the decimal codes, gave the same answer for all 64 pairs.
+TEST(EditionCodeTest, SharesAnEditionForAllPairsOfCodes) {
+  auto code_of = [](unsigned set) {  // bit i: kAllEditions[i] present
+    EditionCode code = 0;
+    for (size_t i = 0; i < kEditionCount; ++i) {
+      if (set & (1u << i)) code += EditionWeight(kAllEditions[i]);
+    }
+    return code;
+  };
+  int pairs = 0;
+  for (unsigned a = 0; a < 8; ++a) {
+    for (unsigned b = 0; b < 8; ++b, ++pairs) {
+      bool expected = (a & b) != 0;
+      EXPECT_EQ(expected, SharesAnEdition(code_of(a), code_of(b))) << a << " " << b;
+      EXPECT_EQ(expected, (code_of(a) & code_of(b)) != 0) << a << " " << b;
+    }
+  }
+  EXPECT_EQ(64, pairs);
 }
 
 }  // namespace

@@ -8,6 +8,11 @@
 #include "platform/win32/wide_text.h"
 #include "res/resource.h"
 
+// The dialog logic names the buttons by the ids the resource script gives them.
+static_assert(kdr::kCollectButton == IDC_COLLECT);
+static_assert(kdr::kMigrateButton == IDC_MIGRATE);
+static_assert(kdr::kExitButton == IDOK);
+
 namespace kdr::win {
 
 namespace {

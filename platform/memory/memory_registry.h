@@ -66,10 +66,11 @@ class MemoryRegistry : public Registry {
 
   MemoryRegistry();
 
+  using Registry::OpenKey;
   // The 32-bit view of HKEY_LOCAL_MACHINE\Software is its WOW6432Node subkey, as on 64-bit
   // Windows.
   Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                 RegistryView view = RegistryView::kDefault) override;
+                 RegistryView view) override;
   Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
   Status DeleteKey(RootKey root, std::string_view path) override;
 

@@ -1,18 +1,15 @@
 #pragma once
 
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/posix/drive_map.h"
 
-// The file system on a POSIX host, reached with the tool's Windows paths: backslashes become
-// slashes, code page 932 names become UTF-8, and a drive "X:" is mapped to a host folder through
-// a drive table, as Wine's dosdevices links do. A path on an unmapped drive does not exist. A
-// path without a drive letter is a host path. On a drive, names match without regard to ASCII
-// case as on Windows: a name that does not exist as written reaches an entry that differs from
-// it only in case.
+// The file system on a POSIX host, reached with the tool's Windows paths through a drive table
+// (drive_map.h); folder copies by the copy engine (folder_copy.h), whole-file writes by the
+// atomic writer (atomic_file.h).
 namespace kdr {
 
 class PortableFileSystem : public FileSystem {
@@ -20,18 +17,19 @@ class PortableFileSystem : public FileSystem {
   // Maps drive `letter` (A-Z, either case) to the host folder `folder`.
   void MapDrive(char letter, std::filesystem::path folder);
 
-  // The host path for a tool path; nullopt for an unmapped drive or a name that is not valid
-  // code page 932.
+  // The host path for a tool path; nullopt for an unmapped drive, a name that is not valid code
+  // page 932, or a ".." component.
   std::optional<std::filesystem::path> HostPath(std::string_view path) const;
 
-  bool CreateFolder(std::string_view path) override;
-  bool MakeSurePathExists(std::string_view path) override;
+  FileResult CreateFolder(std::string_view path) override;
+  FileResult MakeSurePathExists(std::string_view path) override;
   bool Exists(std::string_view path) override;
   bool IsFolder(std::string_view path) override;
-  int CopyFolder(std::string_view destination, std::string_view source, void* owner,
-                 CopyObserver* observer) override;
+  FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+                        CopyObserver* observer) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
-  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override;
+  FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
+  FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   std::optional<FileStamp> Stamp(std::string_view path) override;
   bool ReadFileInPieces(std::string_view path,
                         const std::function<void(std::string_view)>& sink) override;
@@ -40,12 +38,7 @@ class PortableFileSystem : public FileSystem {
   bool RemoveFolder(std::string_view path) override;
 
  private:
-  std::map<char, std::filesystem::path> drives_;
+  DriveMap drives_;
 };
-
-// The temporary files of atomic writes: a name in `folder` that no other writer uses, and the
-// removal of those whose writer is gone (a run killed between writing and renaming).
-std::filesystem::path TempPathIn(const std::filesystem::path& folder);
-void RemoveStaleTempFiles(const std::filesystem::path& folder);
 
 }  // namespace kdr

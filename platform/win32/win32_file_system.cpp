@@ -6,9 +6,13 @@
 #include <shlwapi.h>
 
 #include <algorithm>
-#include <atomic>
+#include <climits>
 #include <memory>
 #include <string>
+
+#include "platform/atomic_file.h"
+#include "platform/temp_file_name.h"
+#include "platform/win32/unique_handle.h"
 
 // imagehlp exports MakeSureDirectoryPathExists, but MinGW-w64's imagehlp.h does not declare it.
 extern "C" __declspec(dllimport) BOOL WINAPI MakeSureDirectoryPathExists(PCSTR dir_path);
@@ -19,53 +23,41 @@ namespace {
 static_assert(FO_COPY == 2);
 constexpr FILEOP_FLAGS kCopyFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
 static_assert(kCopyFlags == 0x214);
+static_assert(kPathNotFound == ERROR_PATH_NOT_FOUND &&
+              kTooManyOpenFiles == ERROR_TOO_MANY_OPEN_FILES);
+static_assert(kNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY && kInvalidDrive == ERROR_INVALID_DRIVE);
+static_assert(kNotSameDevice == ERROR_NOT_SAME_DEVICE && kWriteProtect == ERROR_WRITE_PROTECT);
+static_assert(kGeneralFailure == ERROR_GEN_FAILURE && kSharingViolation == ERROR_SHARING_VIOLATION);
+static_assert(kHandleDiskFull == ERROR_HANDLE_DISK_FULL && kNotSupported == ERROR_NOT_SUPPORTED);
+static_assert(kFileExists == ERROR_FILE_EXISTS && kDiskFull == ERROR_DISK_FULL);
+static_assert(kInvalidName == ERROR_INVALID_NAME && kDirNotEmpty == ERROR_DIR_NOT_EMPTY);
+static_assert(kAlreadyExists == ERROR_ALREADY_EXISTS &&
+              kFilenameTooLong == ERROR_FILENAME_EXCED_RANGE);
+static_assert(kFileTooLarge == ERROR_FILE_TOO_LARGE && kDirectoryName == ERROR_DIRECTORY);
+static_assert(kIoDevice == ERROR_IO_DEVICE && kCancelled == ERROR_CANCELLED);
+static_assert(kCantAccessFile == ERROR_CANT_ACCESS_FILE);
+static_assert(kCantResolveFilename == ERROR_CANT_RESOLVE_FILENAME);
 
-// Owns one kernel32 handle; `Close` is CloseHandle or FindClose.
-template <BOOL(WINAPI* Close)(HANDLE)>
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() { Reset(INVALID_HANDLE_VALUE); }
-  HANDLE get() const { return handle_; }
-  bool ok() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  // Closes the handle held (false when that fails) and takes `handle`.
-  bool Reset(HANDLE handle) {
-    bool closed = true;
-    if (ok()) closed = Close(handle_) != 0;
-    handle_ = handle;
-    return closed;
-  }
+FileResult LastError(std::string_view call, std::string_view path) {
+  return FileResult::Fail(static_cast<Status>(GetLastError()), call, path);
+}
 
- private:
-  HANDLE handle_;
-};
-
-using FileHandle = ScopedHandle<CloseHandle>;
-using FindHandle = ScopedHandle<FindClose>;
+// The ANSI code page path as UTF-16, the way the A functions read it.
+std::wstring AnsiToWide(const std::string& path) {
+  if (path.empty() || path.size() > static_cast<size_t>(INT_MAX)) return std::wstring();
+  int in_size = static_cast<int>(path.size());
+  int size = MultiByteToWideChar(CP_ACP, 0, path.data(), in_size, nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, path.data(), in_size, wide.data(), size);
+  return wide;
+}
 
 // The path as a NUL-terminated string for the A functions; nullopt when it holds a NUL, which
 // would silently cut it short.
 std::optional<std::string> CPath(std::string_view path) {
   if (path.find('\0') != std::string_view::npos) return std::nullopt;
   return std::string(path);
-}
-
-// The system's text for a Win32 error code, in the ANSI code page, without the line end.
-std::string ErrorText(DWORD code) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string message;
-  if (length > 0 && text) message.assign(text, length);
-  if (text) LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return "error " + std::to_string(code) + (message.empty() ? "" : ": " + message);
 }
 
 // Where the folder part of `path` ends: the position of its last backslash, or npos. The
@@ -97,7 +89,8 @@ void ReportCopy(const std::string& destination, const std::string& source, CopyO
   if (!find.ok()) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
-      observer->CopyFailed(source, "cannot list the folder: " + ErrorText(error));
+      observer->CopyFailed(source,
+                           FileResult::Fail(static_cast<Status>(error), "FindFirstFile", source));
     }
     return;
   }
@@ -116,27 +109,18 @@ void ReportCopy(const std::string& destination, const std::string& source, CopyO
     }
     uint64_t size = MakeU64(entry.nFileSizeHigh, entry.nFileSizeLow);
     WIN32_FILE_ATTRIBUTE_DATA copied;
+    // The shell copy tells nothing per file: what is not there, or not whole, is reported
+    // with the call that finds it out.
     if (!GetFileAttributesExA(to.c_str(), GetFileExInfoStandard, &copied)) {
-      observer->CopyFailed(from,
-                           "not in the destination after the copy: " + ErrorText(GetLastError()));
+      observer->CopyFailed(from, LastError("CopyFile", to));
     } else if (copied.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      observer->CopyFailed(from, "the destination holds a folder of that name");
+      observer->CopyFailed(from, FileResult::Fail(ERROR_ACCESS_DENIED, "CopyFile", to));
     } else if (MakeU64(copied.nFileSizeHigh, copied.nFileSizeLow) != size) {
-      observer->CopyFailed(from,
-                           "the copy in the destination has " +
-                               std::to_string(MakeU64(copied.nFileSizeHigh, copied.nFileSizeLow)) +
-                               " bytes instead of " + std::to_string(size));
+      observer->CopyFailed(from, FileResult::Fail(ERROR_HANDLE_DISK_FULL, "CopyFile", to));
     } else {
       observer->FileCopied(from, size);
     }
   } while (FindNextFileA(find.get(), &entry));
-}
-
-std::atomic<unsigned> temp_counter{0};
-
-// True for the name of a temporary file the tool's atomic writer makes.
-bool IsTempFileName(std::string_view name) {
-  return name.starts_with(".kdr4tose-") && name.ends_with(".tmp");
 }
 
 // Adds the files below `folder` (ending with a backslash) to `files`, as `prefix` + their names.
@@ -161,24 +145,28 @@ bool ListInto(const std::string& folder, const std::string& prefix,
 
 }  // namespace
 
-bool Win32FileSystem::CreateFolder(std::string_view path) {
+FileResult Win32FileSystem::CreateFolder(std::string_view path) {
   auto c_path = CPath(path);
-  if (!c_path) return false;
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateDirectory", path);
   SECURITY_ATTRIBUTES attributes{};
   attributes.nLength = sizeof attributes;
   attributes.lpSecurityDescriptor = nullptr;
   attributes.bInheritHandle = TRUE;
-  return CreateDirectoryA(c_path->c_str(), &attributes) != 0;
+  if (!CreateDirectoryA(c_path->c_str(), &attributes)) return LastError("CreateDirectory", path);
+  return FileResult::Ok();
 }
 
-bool Win32FileSystem::MakeSurePathExists(std::string_view path) {
+FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
   auto c_path = CPath(path);
-  if (!c_path) return false;
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "MakeSureDirectoryPathExists", path);
   // Only the folders are passed on. MakeSureDirectoryPathExists looks for 0x5C byte by byte, so
   // a file name ending in a character such as "表" (0x95 0x5C) would become a folder.
   size_t separator = LastSeparator(*c_path);
   if (separator != std::string::npos) c_path->resize(separator + 1);
-  return MakeSureDirectoryPathExists(c_path->c_str()) != 0;
+  if (!MakeSureDirectoryPathExists(c_path->c_str())) {
+    return LastError("MakeSureDirectoryPathExists", *c_path);
+  }
+  return FileResult::Ok();
 }
 
 bool Win32FileSystem::Exists(std::string_view path) {
@@ -191,11 +179,15 @@ bool Win32FileSystem::IsFolder(std::string_view path) {
   return c_path && PathIsDirectoryA(c_path->c_str()) != 0;
 }
 
-int Win32FileSystem::CopyFolder(std::string_view destination, std::string_view source, void* owner,
-                                CopyObserver* observer) {
+FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string_view source,
+                                       void* owner, CopyObserver* observer) {
   auto c_source = CPath(source);
   auto c_destination = CPath(destination);
-  if (!c_source || !c_destination) return ERROR_INVALID_PARAMETER;
+  if (!c_source || !c_destination) {
+    FileResult bad = FileResult::Fail(ERROR_INVALID_NAME, "SHFileOperation", source);
+    if (observer) observer->CopyFailed(source, bad);
+    return bad;
+  }
   // Both fields are lists of names ended by an empty name: the NUL pushed here ends the name,
   // and the one c_str() keeps after it ends the list.
   std::string from = *c_source + "*.*";
@@ -220,7 +212,9 @@ int Win32FileSystem::CopyFolder(std::string_view destination, std::string_view s
     }
     ReportCopy(destination_folder, source_folder, observer);
   }
-  return result;
+  // SHFileOperationA's result is its own number (a DE_ code or a Win32 error), kept as it is.
+  if (result != 0) return FileResult::Fail(result, "SHFileOperation", destination);
+  return FileResult::Ok();
 }
 
 std::optional<std::string> Win32FileSystem::ReadFile(std::string_view path) {
@@ -250,38 +244,24 @@ std::optional<std::string> Win32FileSystem::ReadFile(std::string_view path) {
   }
 }
 
-bool Win32FileSystem::WriteFileAtomically(std::string_view path, std::string_view bytes) {
+FileResult Win32FileSystem::WriteFileAtomically(std::string_view path, std::string_view bytes) {
   auto c_path = CPath(path);
-  if (!c_path) return false;
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
   size_t separator = LastSeparator(*c_path);
-  if (separator + 1 == c_path->size()) return false;  // names a folder, not a file
-  std::string folder =
-      separator == std::string::npos ? std::string() : c_path->substr(0, separator + 1);
-  // A name no other writer uses; CREATE_NEW makes sure of it.
-  std::string temp;
-  FileHandle file;
-  for (int attempt = 0; attempt < 100 && !file.ok(); ++attempt) {
-    temp = folder + ".kdr4tose-" + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(temp_counter.fetch_add(1)) + ".tmp";
-    file.Reset(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.ok() && GetLastError() != ERROR_FILE_EXISTS) return false;
-  }
-  if (!file.ok()) return false;
-  bool ok = true;
-  while (ok && !bytes.empty()) {
-    DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
-    DWORD written = 0;
-    ok = ::WriteFile(file.get(), bytes.data(), chunk, &written, nullptr) != 0 && written > 0;
-    bytes.remove_prefix(written);
-  }
-  ok = ok && FlushFileBuffers(file.get()) != 0;
-  ok = file.Reset(INVALID_HANDLE_VALUE) && ok;
-  // The move is the moment the new content appears, whole.
-  ok = ok && MoveFileExA(temp.c_str(), c_path->c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok) DeleteFileA(temp.c_str());
-  return ok;
+  // Names a folder, not a file.
+  if (separator + 1 == c_path->size())
+    return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", path);
+  FileResult written = kdr::WriteFileAtomically(std::filesystem::path(AnsiToWide(*c_path)), bytes);
+  if (!written) written.path = *c_path;
+  return written;
+}
+
+FileResult Win32FileSystem::AppendToFile(std::string_view path, std::string_view bytes) {
+  auto c_path = CPath(path);
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  FileResult appended = kdr::AppendToFile(std::filesystem::path(AnsiToWide(*c_path)), bytes);
+  if (!appended) appended.path = *c_path;
+  return appended;
 }
 
 std::optional<FileStamp> Win32FileSystem::Stamp(std::string_view path) {

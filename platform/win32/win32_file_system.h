@@ -12,23 +12,24 @@ namespace kdr {
 class Win32FileSystem : public FileSystem {
  public:
   // CreateDirectoryA with an inheritable handle flag and the default security descriptor.
-  bool CreateFolder(std::string_view path) override;
+  FileResult CreateFolder(std::string_view path) override;
   // MakeSureDirectoryPathExists.
-  bool MakeSurePathExists(std::string_view path) override;
+  FileResult MakeSurePathExists(std::string_view path) override;
   // PathFileExistsA.
   bool Exists(std::string_view path) override;
   // PathIsDirectoryA.
   bool IsFolder(std::string_view path) override;
   // SHFileOperationA, FO_COPY of "<source>*.*" into the destination with FOF_SILENT,
   // FOF_NOCONFIRMATION and FOF_NOCONFIRMMKDIR, owned by the window `owner` (an HWND or null).
-  // Returns SHFileOperationA's result. The shell copy says nothing about single files, so with
-  // an observer the source tree is walked afterwards and each file reported as copied when the
-  // destination holds a file of that name and size, and as failed otherwise.
-  int CopyFolder(std::string_view destination, std::string_view source, void* owner,
-                 CopyObserver* observer) override;
+  // Fails with SHFileOperationA's result. The shell copy says nothing about single files, so
+  // with an observer the source tree is walked afterwards and each file reported as copied
+  // when the destination holds a file of that name and size, and as failed otherwise.
+  FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+                        CopyObserver* observer) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
-  // A temporary file in the same folder, flushed, then MoveFileExA over the old one.
-  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override;
+  // The platform's atomic writer (atomic_file.h) on the path read in the ANSI code page.
+  FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
+  FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   // Size, last-write time (nanoseconds since 1970) and the volume's file index.
   std::optional<FileStamp> Stamp(std::string_view path) override;
   bool ReadFileInPieces(std::string_view path,

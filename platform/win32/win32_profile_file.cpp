@@ -9,7 +9,7 @@ namespace kdr {
 namespace {
 
 // The A functions take NUL-terminated strings; a view is copied so that it ends there.
-std::string Z(std::string_view s) { return std::string(s); }
+std::string NulTerminated(std::string_view s) { return std::string(s); }
 
 DWORD BufferSize(std::span<char> buffer) {
   return buffer.size() > static_cast<size_t>(UINT_MAX) ? UINT_MAX
@@ -25,24 +25,26 @@ bool Win32ProfileFile::WriteSection(std::string_view section, std::string_view e
   std::string list(entries);
   list.append(2, '\0');
   last_file_.assign(file);
-  return WritePrivateProfileSectionA(Z(section).c_str(), list.c_str(), Z(file).c_str()) != 0;
+  return WritePrivateProfileSectionA(NulTerminated(section).c_str(), list.c_str(),
+                                     NulTerminated(file).c_str()) != 0;
 }
 
 bool Win32ProfileFile::WriteString(std::string_view section, std::string_view key,
                                    std::string_view value, std::string_view file) {
   last_file_.assign(file);
-  return WritePrivateProfileStringA(Z(section).c_str(), Z(key).c_str(), Z(value).c_str(),
-                                    Z(file).c_str()) != 0;
+  return WritePrivateProfileStringA(NulTerminated(section).c_str(), NulTerminated(key).c_str(),
+                                    NulTerminated(value).c_str(), NulTerminated(file).c_str()) != 0;
 }
 
 uint32_t Win32ProfileFile::GetSectionNames(std::span<char> buffer, std::string_view file) {
-  return GetPrivateProfileSectionNamesA(buffer.data(), BufferSize(buffer), Z(file).c_str());
+  return GetPrivateProfileSectionNamesA(buffer.data(), BufferSize(buffer),
+                                        NulTerminated(file).c_str());
 }
 
 uint32_t Win32ProfileFile::GetSection(std::string_view section, std::span<char> buffer,
                                       std::string_view file) {
-  return GetPrivateProfileSectionA(Z(section).c_str(), buffer.data(), BufferSize(buffer),
-                                   Z(file).c_str());
+  return GetPrivateProfileSectionA(NulTerminated(section).c_str(), buffer.data(),
+                                   BufferSize(buffer), NulTerminated(file).c_str());
 }
 
 bool Win32ProfileFile::Flush() {

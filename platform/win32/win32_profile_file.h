@@ -20,7 +20,7 @@ class Win32ProfileFile : public ProfileFile {
   // GetPrivateProfileSectionA.
   uint32_t GetSection(std::string_view section, std::span<char> buffer,
                       std::string_view file) override;
-  // Flushes the platform's profile cache of every file written through this object
+  // Flushes the platform's profile cache of the last file written through this object
   // (WritePrivateProfileStringA with all names null). Always true: the platform writes on
   // every call, and the flush call itself reports 0.
   bool Flush() override;

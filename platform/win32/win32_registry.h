@@ -63,8 +63,9 @@ class Win32RegKey {
 // KEY_WOW64_32KEY and KEY_WOW64_64KEY.
 class Win32Registry : public Registry {
  public:
+  using Registry::OpenKey;
   Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                 RegistryView view = RegistryView::kDefault) override;
+                 RegistryView view) override;
   // RegCreateKeyA; an empty path opens the root itself with query, set and enumerate rights.
   Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
   // RegDeleteKeyA, which refuses a key that has subkeys.

@@ -81,8 +81,9 @@ class FaultyRegistry : public Registry {
  public:
   FaultyRegistry(Registry& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
 
+  using Registry::OpenKey;
   Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                 RegistryView view = RegistryView::kDefault) override {
+                 RegistryView view) override {
     std::string label =
         std::string(root == RootKey::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
     if (plan_.Fail("open " + label + " " + std::to_string(access))) return kAccessDenied;
@@ -117,28 +118,38 @@ class FaultyFileSystem : public FileSystem {
  public:
   FaultyFileSystem(FileSystem& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
 
-  bool CreateFolder(std::string_view path) override {
-    if (plan_.Fail("mkdir " + std::string(path))) return false;
+  FileResult CreateFolder(std::string_view path) override {
+    if (plan_.Fail("mkdir " + std::string(path))) return Denied("CreateDirectory", path);
     return inner_.CreateFolder(path);
   }
-  bool MakeSurePathExists(std::string_view path) override {
-    if (plan_.Fail("makesure " + std::string(path))) return false;
+  FileResult MakeSurePathExists(std::string_view path) override {
+    if (plan_.Fail("makesure " + std::string(path))) return Denied("CreateDirectory", path);
     return inner_.MakeSurePathExists(path);
   }
   bool Exists(std::string_view path) override { return inner_.Exists(path); }
   bool IsFolder(std::string_view path) override { return inner_.IsFolder(path); }
-  int CopyFolder(std::string_view destination, std::string_view source, void* owner,
-                 CopyObserver* observer) override {
-    if (plan_.Fail("copy " + std::string(source))) return 1;
+  // A failed copy is a whole folder that could not be read, told to the observer as the
+  // platform's copy tells each item it could not copy.
+  FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+                        CopyObserver* observer) override {
+    if (plan_.Fail("copy " + std::string(source))) {
+      FileResult denied = Denied("FindFirstFile", source);
+      if (observer) observer->CopyFailed(source, denied);
+      return denied;
+    }
     return inner_.CopyFolder(destination, source, owner, observer);
   }
   std::optional<std::string> ReadFile(std::string_view path) override {
     if (plan_.Fail("readfile " + std::string(path))) return std::nullopt;
     return inner_.ReadFile(path);
   }
-  bool WriteFileAtomically(std::string_view path, std::string_view bytes) override {
-    if (plan_.Fail("writefile " + std::string(path))) return false;
+  FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
+    if (plan_.Fail("writefile " + std::string(path))) return Denied("CreateFile", path);
     return inner_.WriteFileAtomically(path, bytes);
+  }
+  // The run log's appends are not counted: a log that cannot be written loses only the log.
+  FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
+    return inner_.AppendToFile(path, bytes);
   }
   std::optional<FileStamp> Stamp(std::string_view path) override { return inner_.Stamp(path); }
   bool ReadFileInPieces(std::string_view path,
@@ -160,6 +171,9 @@ class FaultyFileSystem : public FileSystem {
   }
 
  private:
+  static FileResult Denied(std::string_view call, std::string_view path) {
+    return FileResult::Fail(kAccessDenied, call, path);
+  }
   FileSystem& inner_;
   FaultPlan& plan_;
 };

@@ -15,10 +15,11 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
+#include "core/presence.h"
 #include "datafolders/data_folders.h"
 #include "platform/memory/memory_registry.h"
-#include "platform/posix/portable_file_system.h"
 #include "platform/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
 
@@ -172,8 +173,18 @@ class World {
       dlg.OnMigrate();
     }
     EXPECT_TRUE(view.exit_enabled);
+    last_run = dlg.last_run();
     return view.messages;
   }
+
+  // The work folder's log, which each run appends to.
+  std::string WorkLog() {
+    std::ifstream in(host_ / "c" / "tool" / "kdr4env" / "kdr4tose.log", std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  RunSummary last_run;
 
   std::string SettingsFile(Edition e) {
     const char* name = e == Edition::kPersonal ? "personal"
@@ -195,9 +206,11 @@ class World {
     return DumpTree(registry_, RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE");
   }
   std::map<std::string, std::string> OldData() { return Snapshot(host_ / "c" / "old"); }
-  // The work tree without the backups Migrate adds and the manifests' times.
+  // The work tree without its log, which every run adds to, the backups Migrate adds and the
+  // manifests' times.
   std::map<std::string, std::string> WorkTree() {
     std::map<std::string, std::string> tree = Snapshot(host_ / "c" / "tool");
+    tree.erase("kdr4env/kdr4tose.log");
     std::erase_if(tree, [](const auto& item) { return item.first.starts_with("kdr4env/backup/"); });
     for (auto& [path, content] : tree) {
       if (!path.ends_with("kdr4tose.manifest")) continue;
@@ -241,6 +254,22 @@ std::string NextInTrace(const std::vector<std::string>& trace, uint64_t k) {
   return k < trace.size() ? trace[k] : std::string();
 }
 
+bool IsCopy(const std::string& call) { return call.find("|copy ") != std::string::npos; }
+
+// A copy that failed is visible: the edition failed (the console's exit code), its list of
+// files not copied names the folder (the console's standard error), and the log says so.
+void ExpectCopyFailureVisible(World& w, const std::string& failed, const char* command) {
+  if (!IsCopy(failed)) return;
+  for (Edition e : kEditions) {
+    if (!InPhaseOf(failed, command, e)) continue;
+    EXPECT_TRUE(HasEdition(w.last_run.failed, e)) << EditionName(e);
+    const auto& not_copied = w.last_run.Copies(e).not_copied;
+    ASSERT_EQ(1u, not_copied.size());
+    EXPECT_EQ(failed.substr(failed.find("|copy ") + 6), not_copied[0].source);
+    EXPECT_NE(std::string::npos, w.WorkLog().find("FAIL\t" + not_copied[0].source + "\t"));
+  }
+}
+
 // A failed read of a data path value: the query itself, or the open right before it.
 bool IsPathRead(const std::string& call, const std::string& next) {
   auto is_query = [](const std::string& c) {
@@ -249,6 +278,14 @@ bool IsPathRead(const std::string& call, const std::string& next) {
   };
   if (is_query(call)) return true;
   return call.find("|open HKCU\\") != std::string::npos && call.ends_with(" 1") && is_query(next);
+}
+
+// A failed open of an edition's installation marker in the last view asked (the 32-bit view
+// holds no marker here, so the 64-bit one decides): the edition is not seen as installed.
+bool IsDecidingMarkerOpen(const std::string& call, const std::string& next,
+                          std::string_view marker) {
+  const std::string open = "start|open HKLM\\" + std::string(marker) + " ";
+  return call.starts_with(open) && !next.starts_with(open);
 }
 
 TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
@@ -291,15 +328,24 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
 
     // Messages: each edition's collected message, after the path message when its data path
     // read was the failing call.
+    std::map<Edition, bool> detected;
+    for (Edition e : kEditions) {
+      detected[e] = !IsDecidingMarkerOpen(failed, NextInTrace(trace, k), OldMarkerKey(e));
+    }
     std::vector<std::string> want;
     for (Edition e : kEditions) {
+      if (!detected[e]) continue;
       if (!failed.empty() && InPhaseOf(failed, "collect", e) &&
           IsPathRead(failed, NextInTrace(trace, k))) {
         want.emplace_back(kPathReadFailedMessage);
       }
       want.emplace_back(CollectedMessage(e));
+      if (!failed.empty() && InPhaseOf(failed, "collect", e) && IsCopy(failed)) {
+        want.push_back(NotCopiedMessage(1));
+      }
     }
     EXPECT_EQ(messages, want);
+    ExpectCopyFailureVisible(w, failed, "collect");
 
     EXPECT_EQ(w.OldBranch(), old_branch);
     EXPECT_EQ(w.OldData(), old_data);
@@ -310,6 +356,7 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
       bool write_failed = failed.find("|writefile ") != std::string::npos ||
                           failed.find("|profile-flush") != std::string::npos;
       if (now == fresh[e] || (write_failed && in_phase && now == previous[e])) continue;
+      if (!detected[e] && now == previous[e]) continue;
       // A failed read or profile write during this edition's export: a whole file of this
       // run, holding no line that neither version holds.
       ASSERT_TRUE(in_phase && !write_failed) << EditionName(e) << " file is neither version:\n"
@@ -388,15 +435,30 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
       }
       if (guard.count(e)) ok[e] = false;
     }
+    // The messages as the dialog gives them: the outcome of the last of Personal and Client
+    // attempted decides whether a Server that is not there shows the not-migrated message.
     std::vector<std::string> want;
+    bool flag = false;
+    auto copy_failed = [&](Edition e) {
+      return !failed.empty() && InPhaseOf(failed, "migrate", e) && IsCopy(failed);
+    };
     for (Edition e : {Edition::kPersonal, Edition::kClient}) {
+      if (IsDecidingMarkerOpen(failed, NextInTrace(trace, k), NewMarkerKey(e))) continue;
+      flag = ok[e];
       if (guard.count(e)) want.push_back(guard[e]);
       if (ok[e]) want.emplace_back(MigratedMessage(e));
+      if (copy_failed(e)) want.push_back(NotCopiedMessage(1));
     }
-    if (guard.count(Edition::kServer)) want.push_back(guard[Edition::kServer]);
-    want.emplace_back(ok[Edition::kServer] ? MigratedMessage(Edition::kServer)
-                                           : kNotMigratedMessage);
+    if (!IsDecidingMarkerOpen(failed, NextInTrace(trace, k), NewMarkerKey(Edition::kServer))) {
+      if (guard.count(Edition::kServer)) want.push_back(guard[Edition::kServer]);
+      want.emplace_back(ok[Edition::kServer] ? MigratedMessage(Edition::kServer)
+                                             : kNotMigratedMessage);
+      if (copy_failed(Edition::kServer)) want.push_back(NotCopiedMessage(1));
+    } else if (!flag) {
+      want.emplace_back(kNotMigratedMessage);
+    }
     EXPECT_EQ(messages, want);
+    ExpectCopyFailureVisible(w, failed, "migrate");
 
     EXPECT_EQ(w.OldBranch(), old_branch);
     EXPECT_EQ(w.OldData(), old_data);

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "platform/memory/memory_registry.h"
-#include "platform/posix/portable_file_system.h"
 #include "platform/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {

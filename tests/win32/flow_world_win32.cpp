@@ -28,8 +28,8 @@ class Win32World : public FlowWorld {
       DeleteTree(HKEY_CURRENT_USER, "VTQ", view);
     }
     static int counter = 0;
-    base_ = "C:\\kdr4test\\" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++counter);
+    base_ =
+        "C:\\kdr4test\\" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
     files_.MakeSurePathExists(base_ + "\\");
   }
   Registry& registry() override { return registry_; }

@@ -1,8 +1,7 @@
 // Installation markers of 32-bit products live in the 32-bit registry view on 64-bit Windows;
 // the detection asks that view first and lets the first view where a marker opens decide.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "core/presence.h"
 #include "platform/win32/win32_registry.h"

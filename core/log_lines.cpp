@@ -1,0 +1,51 @@
+#include "core/log_lines.h"
+
+#include <utility>
+
+namespace kdr {
+namespace {
+
+void AppendEscaped(std::string_view text, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      *out += "\\x";
+      out->push_back(kHex[byte >> 4]);
+      out->push_back(kHex[byte & 15]);
+    } else {
+      out->push_back(c);
+    }
+  }
+}
+
+}  // namespace
+
+void LogLines::Line(std::string_view tag, std::string_view first, std::string_view second,
+                    bool has_second) {
+  pending_ += tag;
+  pending_.push_back('\t');
+  AppendEscaped(first, &pending_);
+  if (has_second) {
+    pending_.push_back('\t');
+    AppendEscaped(second, &pending_);
+  }
+  pending_.push_back('\n');
+}
+
+void LogLines::Done(std::string_view text) { Line("DONE", text); }
+void LogLines::Skipped(std::string_view text, std::string_view reason) {
+  Line("SKIP", text, reason, true);
+}
+void LogLines::Copied(std::string_view source, uint64_t bytes) {
+  Line("COPY", source, std::to_string(bytes), true);
+}
+void LogLines::CopyFailed(std::string_view source, std::string_view error) {
+  Line("FAIL", source, error, true);
+}
+void LogLines::Shown(std::string_view text) { Line("SHOW", text); }
+void LogLines::Comment(std::string_view text) { Line("#", text); }
+
+std::string LogLines::Take() { return std::exchange(pending_, std::string()); }
+
+}  // namespace kdr

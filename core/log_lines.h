@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/activity_log.h"
+
+// The one format of the run's log, for --log and for kdr4env\kdr4tose.log: UTF-8, one event a
+// line, fields separated by tabs, a control character inside a field (a tab, a line break)
+// written as \xNN so that every event stays one line:
+//   DONE <text>               something done
+//   SKIP <text> <reason>      something passed over, and why
+//   COPY <source> <bytes>     one file copied
+//   FAIL <source> <error>     one item that could not be copied, with the platform's error
+//   SHOW <text>               a message the tool showed
+//   #    <comment>            the run's start and result
+namespace kdr {
+
+// Formats the events as lines and keeps them until they are taken.
+class LogLines : public ActivityLog {
+ public:
+  void Done(std::string_view text) override;
+  void Skipped(std::string_view text, std::string_view reason) override;
+  void Copied(std::string_view source, uint64_t bytes) override;
+  void CopyFailed(std::string_view source, std::string_view error) override;
+  void Shown(std::string_view text) override;
+  void Comment(std::string_view text) override;
+
+  // The lines written since the last call.
+  std::string Take();
+  bool empty() const { return pending_.empty(); }
+
+ private:
+  void Line(std::string_view tag, std::string_view first, std::string_view second = {},
+            bool has_second = false);
+  std::string pending_;
+};
+
+}  // namespace kdr

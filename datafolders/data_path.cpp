@@ -1,0 +1,56 @@
+#include "datafolders/data_path.h"
+
+#include <vector>
+
+#include "platform/cp932.h"
+
+namespace kdr {
+namespace {
+
+// The names of a path, split at "\" and "/" (never at a second byte), empty names dropped.
+std::vector<std::string> Names(std::string_view path) {
+  std::vector<std::string> names;
+  std::string current;
+  for (size_t i = 0; i < path.size();) {
+    size_t size = Cp932CharSize(path, i);
+    if (size == 1 && (path[i] == '\\' || path[i] == '/')) {
+      if (!current.empty()) names.push_back(std::move(current));
+      current.clear();
+    } else {
+      current.append(path.substr(i, size));
+    }
+    i += size;
+  }
+  if (!current.empty()) names.push_back(std::move(current));
+  return names;
+}
+
+}  // namespace
+
+std::optional<std::string> DataPathProblem(std::string_view value) {
+  if (value.empty()) return "the value is empty";
+  bool drive = value.size() >= 3 && AsciiUpper(value[0]) >= 'A' && AsciiUpper(value[0]) <= 'Z' &&
+               value[1] == ':' && (value[2] == '\\' || value[2] == '/');
+  bool share = false;
+  if (!drive && value.starts_with("\\\\")) {
+    std::vector<std::string> names = Names(value);
+    share = names.size() >= 2 && names[0] != "." && names[0] != "?";
+  }
+  if (!drive && !share) return "names no drive (X:\\) and no share (\\\\server\\share\\)";
+  for (const std::string& name : Names(value)) {
+    if (name == "..") return "holds a \"..\" component, which would leave its drive";
+  }
+  return std::nullopt;
+}
+
+bool FoldersOverlap(std::string_view a, std::string_view b) {
+  std::vector<std::string> x = Names(a);
+  std::vector<std::string> y = Names(b);
+  size_t common = x.size() < y.size() ? x.size() : y.size();
+  for (size_t i = 0; i < common; ++i) {
+    if (!Cp932EqualNoCase(x[i], y[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace kdr

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "platform/file_result.h"
+
+// The one atomic file writer of each platform, shared by the file-system services and the
+// console tool. Paths are host paths.
+namespace kdr {
+
+// Replaces (or creates) `path` with `bytes` so that readers see the old or the new content,
+// never a part: a temporary file (see temp_file_name.h) in the same folder, written out to the
+// disk, then renamed over the old one. An existing file keeps its permissions; a new one gets
+// the process's defaults. Temporary files of writers that are gone are removed first. On
+// failure the old file is unchanged and no temporary file is left; the result names the call
+// that failed (its path is left for the caller to fill in).
+FileResult WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// A temporary-file name in `folder` that no other writer of this process or another one uses,
+// for writers that must do more than this one between writing and renaming.
+std::filesystem::path TempPathIn(const std::filesystem::path& folder);
+
+// Removes from `folder` the temporary files whose writer process no longer runs.
+void RemoveStaleTempFiles(const std::filesystem::path& folder);
+
+// Appends `bytes` to `path`, creating it when missing (owner-only on POSIX). The log's writer.
+FileResult AppendToFile(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace kdr

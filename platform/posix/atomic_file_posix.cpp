@@ -1,0 +1,94 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <system_error>
+
+#include "platform/atomic_file.h"
+#include "platform/posix/errno_codes.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/temp_file_name.h"
+
+namespace fs = std::filesystem;
+
+namespace kdr {
+namespace {
+
+std::atomic<uint64_t> temp_serial{0};
+
+bool WriterIsGone(uint64_t pid) {
+  if (pid == static_cast<uint64_t>(::getpid()) || pid > 0x7fffffff) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+FileResult WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return FailFromErrno("WriteFile", "");
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return FileResult::Ok();
+}
+
+}  // namespace
+
+fs::path TempPathIn(const fs::path& folder) {
+  return folder / TempFileName(static_cast<uint64_t>(::getpid()), temp_serial.fetch_add(1));
+}
+
+void RemoveStaleTempFiles(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::optional<uint64_t> writer = TempFileWriter(it->path().filename().string());
+    if (writer && WriterIsGone(*writer)) fs::remove(it->path(), ec);
+  }
+}
+
+FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
+  if (path.filename().empty()) return FileResult::Fail(kAccessDenied, "CreateFile", "");
+  fs::path folder = path.parent_path();
+  if (folder.empty()) folder = ".";
+  RemoveStaleTempFiles(folder);
+  struct stat old {};
+  bool keep_mode = ::stat(path.c_str(), &old) == 0;
+  if (keep_mode && S_ISDIR(old.st_mode)) return FileResult::Fail(kAccessDenied, "CreateFile", "");
+  fs::path temp;
+  UniqueFd fd;
+  for (int attempt = 0; attempt < 100 && !fd.ok(); ++attempt) {
+    temp = TempPathIn(folder);
+    fd = UniqueFd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd.ok() && errno != EEXIST) return FailFromErrno("CreateFile", "");
+  }
+  if (!fd.ok()) return FileResult::Fail(kAlreadyExists, "CreateFile", "");
+  FileResult result = WriteAll(fd.get(), bytes);
+  if (result && keep_mode && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
+    result = FailFromErrno("SetFileSecurity", "");
+  }
+  if (result && ::fsync(fd.get()) != 0) result = FailFromErrno("FlushFileBuffers", "");
+  if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");
+  // The rename is the moment the new content appears, whole.
+  if (result && ::rename(temp.c_str(), path.c_str()) != 0) result = FailFromErrno("MoveFileEx", "");
+  if (!result) {
+    ::unlink(temp.c_str());
+    return result;
+  }
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.ok()) ::fsync(dir.get());  // the rename itself on the disk; best effort
+  return result;
+}
+
+FileResult AppendToFile(const fs::path& path, std::string_view bytes) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.ok()) return FailFromErrno("CreateFile", "");
+  FileResult result = WriteAll(fd.get(), bytes);
+  if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");
+  return result;
+}
+
+}  // namespace kdr

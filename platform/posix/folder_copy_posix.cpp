@@ -1,0 +1,287 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <system_error>
+
+#include "platform/atomic_file.h"
+#include "platform/cp932.h"
+#include "platform/posix/drive_map.h"
+#include "platform/posix/errno_codes.h"
+#include "platform/posix/folder_copy.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/temp_file_name.h"
+#include "platform/text_encoding.h"
+
+namespace fs = std::filesystem;
+
+namespace kdr {
+namespace {
+
+std::atomic<uint64_t> copy_serial{0};
+
+std::string ToolName(const fs::path& name) {
+  std::string utf8 = name.string();
+  if (auto cp = Utf8ToCp932(utf8)) return *cp;
+  return utf8;
+}
+
+class Walk {
+ public:
+  explicit Walk(const FolderCopyJob& job) : job_(job) {}
+
+  FileResult Run() {
+    CopyEntries(job_.source, job_.destination, job_.tool_source, job_.tool_destination);
+    return first_failure_;
+  }
+
+ private:
+  void Fail(const std::string& tool_source, FileResult why) {
+    if (first_failure_.ok()) first_failure_ = why;
+    if (job_.observer) job_.observer->CopyFailed(tool_source, why);
+  }
+
+  // The destination's own name for `name`: the entry of that exact name, else one that matches
+  // it without regard to ASCII case (which Windows would replace), else `name` itself.
+  static std::string NameIn(const fs::path& destination,
+                            const std::map<std::string, std::string, Cp932NoCaseLess>& existing,
+                            const std::string& name) {
+    struct stat st {};
+    if (::lstat((destination / name).c_str(), &st) == 0) return name;
+    std::optional<std::string> key = Utf8ToCp932(name);
+    auto it = key ? existing.find(*key) : existing.end();
+    return it == existing.end() ? name : it->second;
+  }
+
+  // The folder exists (as a folder, reached through no link that leads out of bounds).
+  FileResult EnsureFolder(const fs::path& folder, const std::string& tool_folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      if (!ResolvesInside(folder, job_.destination_limit)) {
+        return FileResult::Fail(kCantAccessFile, "CreateDirectory", tool_folder);
+      }
+      return FileResult::Ok();
+    }
+    // The top destination may lack its parents too; the caller checked they stay in bounds.
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FileResult::Ok();
+    if (!ec) return FileResult::Fail(kAlreadyExists, "CreateDirectory", tool_folder);
+    return FileResult::Fail(Win32CodeFromErrno(ec.value()), "CreateDirectory", tool_folder);
+  }
+
+  void CopyEntries(const fs::path& source, const fs::path& destination,
+                   const std::string& tool_source, const std::string& tool_destination) {
+    std::error_code ec;
+    fs::directory_iterator it(source, ec);
+    if (ec) {
+      errno = ec.value();
+      Fail(tool_source, FailFromErrno("FindFirstFile", tool_source));
+      return;
+    }
+    bool destination_ready = false;
+    std::map<std::string, std::string, Cp932NoCaseLess> existing;
+    auto prepare_destination = [&]() -> bool {
+      if (destination_ready) return true;
+      FileResult made = EnsureFolder(destination, tool_destination);
+      if (!made) return false;
+      RemoveStaleTempFiles(destination);
+      for (fs::directory_iterator d(destination, ec), end; !ec && d != end; d.increment(ec)) {
+        std::string name = d->path().filename().string();
+        // Keyed by the name in the tool's code page, where Windows' case rule applies.
+        if (std::optional<std::string> key = Utf8ToCp932(name)) existing.emplace(*key, name);
+      }
+      destination_ready = true;
+      return true;
+    };
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+      if (ec) {
+        errno = ec.value();
+        Fail(tool_source, FailFromErrno("FindNextFile", tool_source));
+        return;
+      }
+      const fs::path& from = it->path();
+      std::string name = from.filename().string();
+      // Someone's half-written file: never carried on, whoever writes it.
+      if (IsTempFileName(name)) continue;
+      std::string tool_from = tool_source + ToolName(from.filename());
+      struct stat st {};
+      if (::lstat(from.c_str(), &st) != 0) {
+        Fail(tool_from, FailFromErrno("GetFileAttributes", tool_from));
+        continue;
+      }
+      if (!prepare_destination()) {
+        Fail(tool_from, EnsureFolder(destination, tool_destination));
+        continue;
+      }
+      std::string target_name = NameIn(destination, existing, name);
+      fs::path to = destination / target_name;
+      std::string tool_to = tool_destination + ToolName(target_name);
+      if (S_ISLNK(st.st_mode)) {
+        CopyLink(from, to, tool_from, tool_to);
+      } else if (S_ISDIR(st.st_mode)) {
+        FileResult made = EnsureFolder(to, tool_to);
+        if (!made) {
+          Fail(tool_from, made);
+          continue;
+        }
+        CopyEntries(from, to, tool_from + "\\", tool_to + "\\");
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        ::utimensat(AT_FDCWD, to.c_str(), times, 0);
+      } else if (S_ISREG(st.st_mode)) {
+        uint64_t bytes = 0;
+        FileResult copied = CopyOneFile(from, to, tool_from, tool_to, &bytes);
+        if (!copied) {
+          Fail(tool_from, copied);
+        } else if (job_.observer) {
+          job_.observer->FileCopied(tool_from, bytes);
+        }
+      } else {
+        Fail(tool_from, FileResult::Fail(kNotSupported, "CopyFile", tool_from));
+      }
+    }
+  }
+
+  // A link that stays inside the source is copied as a relative link to the same place, so it
+  // still holds once the original is gone; one that leads out is not followed.
+  void CopyLink(const fs::path& from, const fs::path& to, const std::string& tool_from,
+                const std::string& tool_to) {
+    std::error_code ec;
+    fs::path real_limit = fs::canonical(job_.source_limit, ec);
+    fs::path resolved = ec ? fs::path() : fs::weakly_canonical(from, ec);
+    if (ec || !IsInside(resolved, real_limit) || !fs::exists(resolved, ec)) {
+      Fail(tool_from, FileResult::Fail(kCantAccessFile, "CreateSymbolicLink", tool_from));
+      return;
+    }
+    fs::path link_target = resolved.lexically_relative(fs::canonical(from.parent_path(), ec));
+    if (ec || link_target.empty()) {
+      Fail(tool_from, FileResult::Fail(kCantResolveFilename, "CreateSymbolicLink", tool_from));
+      return;
+    }
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      Fail(tool_from, FileResult::Fail(kAccessDenied, "CreateSymbolicLink", tool_to));
+      return;
+    }
+    fs::path temp = to.parent_path() /
+                    TempFileName(static_cast<uint64_t>(::getpid()), copy_serial.fetch_add(1));
+    if (::symlink(link_target.c_str(), temp.c_str()) != 0) {
+      Fail(tool_from, FailFromErrno("CreateSymbolicLink", tool_to));
+      return;
+    }
+    if (::rename(temp.c_str(), to.c_str()) != 0) {
+      Fail(tool_from, FailFromErrno("MoveFileEx", tool_to));
+      ::unlink(temp.c_str());
+    }
+  }
+
+  // Replaces `to` by a copy of the regular file `from`, keeping its times, mode and holes.
+  FileResult CopyOneFile(const fs::path& from, const fs::path& to, const std::string& tool_from,
+                         const std::string& tool_to, uint64_t* bytes) {
+    UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat st {};
+    if (!in.ok() || ::fstat(in.get(), &st) != 0) return FailFromErrno("CreateFile", tool_from);
+    struct stat old {};
+    if (::lstat(to.c_str(), &old) == 0 && S_ISDIR(old.st_mode)) {
+      // A folder where the file goes: Windows refuses, and so do we.
+      return FileResult::Fail(kAccessDenied, "CopyFile", tool_to);
+    }
+    fs::path temp = to.parent_path() /
+                    TempFileName(static_cast<uint64_t>(::getpid()), copy_serial.fetch_add(1));
+    // The source's mode, less what the process's umask takes away (the console tool keeps its
+    // copies private).
+    UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
+    if (!out.ok()) return FailFromErrno("CreateFile", tool_to);
+    FileResult result =
+        CopyBytes(in.get(), out.get(), static_cast<uint64_t>(st.st_size), tool_from, tool_to);
+    if (result) {
+      struct timespec times[2] = {st.st_atim, st.st_mtim};
+      ::futimens(out.get(), times);
+    }
+    if (!out.Close() && result) result = FailFromErrno("CloseHandle", tool_to);
+    if (result && ::rename(temp.c_str(), to.c_str()) != 0) {
+      result = FailFromErrno("MoveFileEx", tool_to);
+    }
+    if (!result) ::unlink(temp.c_str());
+    *bytes = static_cast<uint64_t>(st.st_size);
+    return result;
+  }
+
+  // Copies `length` bytes at `offset`: in the kernel when it can, else through a buffer.
+  static FileResult CopyRange(int in, int out, off_t offset, uint64_t length,
+                              const std::string& tool_from, const std::string& tool_to) {
+    off_t in_at = offset;
+    off_t out_at = offset;
+    bool kernel = true;
+    std::unique_ptr<char[]> buffer;
+    constexpr size_t kBufferSize = 1 << 20;
+    while (length > 0) {
+      if (kernel) {
+        ssize_t n = ::copy_file_range(in, &in_at, out, &out_at, length, 0);
+        if (n > 0) {
+          length -= static_cast<uint64_t>(n);
+          continue;
+        }
+        if (n == 0) return FileResult::Fail(kSharingViolation, "ReadFile", tool_from);
+        if (errno == EINTR) continue;
+        if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
+          return FailFromErrno("WriteFile", tool_to);
+        }
+        kernel = false;
+      }
+      if (!buffer) buffer.reset(new char[kBufferSize]);
+      size_t want = length < kBufferSize ? static_cast<size_t>(length) : kBufferSize;
+      ssize_t n = ::pread(in, buffer.get(), want, in_at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return FailFromErrno("ReadFile", tool_from);
+      // The file shrank while it was copied: what there is would not be the whole file.
+      if (n == 0) return FileResult::Fail(kSharingViolation, "ReadFile", tool_from);
+      for (ssize_t done = 0; done < n;) {
+        ssize_t w = ::pwrite(out, buffer.get() + done, static_cast<size_t>(n - done), out_at);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) return FailFromErrno("WriteFile", tool_to);
+        done += w;
+        out_at += w;
+      }
+      in_at += n;
+      length -= static_cast<uint64_t>(n);
+    }
+    return FileResult::Ok();
+  }
+
+  // The data of the file, region by region, so that its holes stay holes in the copy.
+  static FileResult CopyBytes(int in, int out, uint64_t size, const std::string& tool_from,
+                              const std::string& tool_to) {
+    off_t end = static_cast<off_t>(size);
+    off_t at = 0;
+    while (at < end) {
+      off_t data = ::lseek(in, at, SEEK_DATA);
+      if (data < 0) {
+        if (errno == ENXIO) break;  // only a hole is left
+        data = at;                  // no hole support: copy the rest as it is
+      }
+      if (data >= end) break;
+      off_t hole = ::lseek(in, data, SEEK_HOLE);
+      if (hole < 0 || hole > end) hole = end;
+      FileResult copied =
+          CopyRange(in, out, data, static_cast<uint64_t>(hole - data), tool_from, tool_to);
+      if (!copied) return copied;
+      at = hole;
+    }
+    if (::ftruncate(out, end) != 0) return FailFromErrno("SetEndOfFile", tool_to);
+    return FileResult::Ok();
+  }
+
+  const FolderCopyJob& job_;
+  FileResult first_failure_;
+};
+
+}  // namespace
+
+FileResult CopyFolderTree(const FolderCopyJob& job) { return Walk(job).Run(); }
+
+}  // namespace kdr

@@ -1,0 +1,95 @@
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform/atomic_file.h"
+#include "platform/temp_file_name.h"
+#include "platform/win32/unique_handle.h"
+
+namespace fs = std::filesystem;
+
+namespace kdr {
+namespace {
+
+std::atomic<uint64_t> temp_serial{0};
+
+FileResult LastError(std::string_view call) {
+  return FileResult::Fail(static_cast<Status>(GetLastError()), call, "");
+}
+
+bool WriterIsGone(uint64_t pid) {
+  if (pid == GetCurrentProcessId() || pid > 0xffffffffu) return false;
+  FileHandle process(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid)));
+  if (!process.ok()) return GetLastError() == ERROR_INVALID_PARAMETER;
+  return WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0;
+}
+
+FileResult WriteAll(HANDLE file, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD chunk = bytes.size() > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes.size());
+    DWORD written = 0;
+    if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr)) return LastError("WriteFile");
+    if (written == 0) return FileResult::Fail(ERROR_HANDLE_DISK_FULL, "WriteFile", "");
+    bytes.remove_prefix(written);
+  }
+  return FileResult::Ok();
+}
+
+}  // namespace
+
+void RemoveStaleTempFiles(const fs::path& folder) {
+  WIN32_FIND_DATAW entry;
+  FindHandle find(FindFirstFileW((folder / L"*").c_str(), &entry));
+  if (!find.ok()) return;
+  do {
+    std::wstring name = entry.cFileName;
+    // The names are ASCII: a narrowing copy reads them.
+    std::string ascii;
+    for (wchar_t c : name) ascii.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+    std::optional<uint64_t> writer = TempFileWriter(ascii);
+    if (writer && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && WriterIsGone(*writer)) {
+      DeleteFileW((folder / name).c_str());
+    }
+  } while (FindNextFileW(find.get(), &entry));
+}
+
+FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
+  if (!path.has_filename()) return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", "");
+  fs::path folder = path.parent_path();
+  RemoveStaleTempFiles(folder.empty() ? fs::path(L".") : folder);
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", "");
+  }
+  // A name no other writer uses; CREATE_NEW makes sure of it.
+  fs::path temp;
+  FileHandle file;
+  for (int attempt = 0; attempt < 100 && !file.ok(); ++attempt) {
+    temp = folder / TempFileName(GetCurrentProcessId(), temp_serial.fetch_add(1));
+    file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.ok() && GetLastError() != ERROR_FILE_EXISTS) return LastError("CreateFile");
+  }
+  if (!file.ok()) return FileResult::Fail(ERROR_FILE_EXISTS, "CreateFile", "");
+  FileResult result = WriteAll(file.get(), bytes);
+  if (result && !FlushFileBuffers(file.get())) result = LastError("FlushFileBuffers");
+  if (!file.Reset() && result) result = LastError("CloseHandle");
+  // The move is the moment the new content appears, whole.
+  if (result && !MoveFileExW(temp.c_str(), path.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    result = LastError("MoveFileEx");
+  }
+  if (!result) DeleteFileW(temp.c_str());
+  return result;
+}
+
+FileResult AppendToFile(const fs::path& path, std::string_view bytes) {
+  FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.ok()) return LastError("CreateFile");
+  FileResult result = WriteAll(file.get(), bytes);
+  if (!file.Reset() && result) result = LastError("CloseHandle");
+  return result;
+}
+
+}  // namespace kdr

@@ -1,0 +1,104 @@
+// What the portable copy does beyond the shell copy's contract: links, names in another case,
+// sparse files, other writers' temporary files, and links that lead off the drive.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/posix/portable_file_system.h"
+
+namespace kdr {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PortableCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kdr-copy-XXXXXX").string();
+    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+    host_ = pattern;
+    fs::create_directories(host_ / "c");
+    fs::create_directories(host_ / "outside");
+    files_.MapDrive('C', host_ / "c");
+  }
+  void TearDown() override { fs::remove_all(host_); }
+  void Put(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  }
+  std::string Get(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  fs::path host_;
+  PortableFileSystem files_;
+};
+
+TEST_F(PortableCopyTest, AbsoluteLinkInsideTheTreeIsRepointedIntoTheCopy) {
+  Put(host_ / "c/src/data/a.dat", "A");
+  fs::create_symlink(host_ / "c/src/data/a.dat", host_ / "c/src/link.dat");
+  ASSERT_TRUE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, nullptr));
+  fs::remove_all(host_ / "c/src");  // the old product removed
+  EXPECT_EQ("A", Get(host_ / "c/dst/link.dat"));
+  EXPECT_TRUE(fs::read_symlink(host_ / "c/dst/link.dat").is_relative());
+}
+
+TEST_F(PortableCopyTest, NameInAnotherCaseIsReplacedAsWindowsWould) {
+  Put(host_ / "c/src/Orders.DDV", "new");
+  Put(host_ / "c/dst/orders.ddv", "old");
+  ASSERT_TRUE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, nullptr));
+  EXPECT_EQ("new", Get(host_ / "c/dst/orders.ddv"));
+  EXPECT_FALSE(fs::exists(host_ / "c/dst/Orders.DDV"));
+}
+
+TEST_F(PortableCopyTest, SparseFileKeepsItsHoles) {
+  fs::create_directories(host_ / "c/src");
+  {
+    int fd = ::open((host_ / "c/src/sparse.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(1, ::pwrite(fd, "x", 1, 256 << 20));
+    ::close(fd);
+  }
+  struct stat original {};
+  ASSERT_EQ(0, ::stat((host_ / "c/src/sparse.bin").c_str(), &original));
+  if (original.st_blocks * 512 > (1 << 20)) GTEST_SKIP() << "this file system keeps no holes";
+  ASSERT_TRUE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, nullptr));
+  struct stat copy {};
+  ASSERT_EQ(0, ::stat((host_ / "c/dst/sparse.bin").c_str(), &copy));
+  EXPECT_EQ(original.st_size, copy.st_size);
+  EXPECT_LT(copy.st_blocks * 512, 1 << 20) << "the holes were written out";
+}
+
+TEST_F(PortableCopyTest, NobodysTemporaryFileIsCarriedOn) {
+  Put(host_ / "c/src/a.dat", "A");
+  // A running writer's (this process's parent is alive) half-written file.
+  Put(host_ / "c/src" / (".kdr4tose-" + std::to_string(getppid()) + "-3.tmp"), "half");
+  ASSERT_TRUE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, nullptr));
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(host_ / "c/dst"), fs::directory_iterator()));
+}
+
+TEST_F(PortableCopyTest, LinkOffTheDriveIsNeverWrittenThrough) {
+  Put(host_ / "c/src/a.dat", "A");
+  // KodrelSE's data folder, or a folder inside it, is a link to somewhere off drive C:.
+  fs::create_directories(host_ / "c/se");
+  fs::create_directory_symlink(host_ / "outside", host_ / "c/se/DDBVID");
+  EXPECT_FALSE(files_.CopyFolder("C:\\se\\DDBVID\\", "C:\\src\\", nullptr, nullptr));
+  EXPECT_FALSE(files_.MakeSurePathExists("C:\\se\\DDBVID\\sub\\"));
+  fs::create_directories(host_ / "c/dst");
+  fs::create_directory_symlink(host_ / "outside", host_ / "c/dst/sub");
+  Put(host_ / "c/src/sub/b.dat", "B");
+  EXPECT_FALSE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, nullptr));
+  EXPECT_TRUE(fs::is_empty(host_ / "outside"));
+  EXPECT_EQ("A", Get(host_ / "c/dst/a.dat"));
+  // Nor is a source read through one, nor a path with "..".
+  EXPECT_FALSE(files_.CopyFolder("C:\\dst2\\", "C:\\se\\DDBVID\\", nullptr, nullptr));
+  EXPECT_FALSE(files_.HostPath("C:\\..\\outside\\"));
+}
+
+}  // namespace
+}  // namespace kdr
