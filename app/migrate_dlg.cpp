@@ -3,12 +3,12 @@
 #include <chrono>
 
 #include "app/messages.h"
+#include "app/migration_plan.h"
 #include "core/edition_folders.h"
 #include "core/presence.h"
 #include "platform/text_encoding.h"
 #include "settings/settings_export.h"
 #include "settings/settings_import.h"
-#include "app/migration_plan.h"
 #include "store/store_check.h"
 #include "store/store_time.h"
 

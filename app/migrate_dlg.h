@@ -34,8 +34,8 @@ struct Services {
 // What the last command did, per edition: for the console tool's exit code and list of files
 // not copied, and for whatever checks a run afterwards.
 struct RunSummary {
-  EditionCode attempted = 0;                // editions the command worked on
-  EditionCode failed = 0;                   // of those, the ones that reported a failure
+  EditionCode attempted = 0;   // editions the command worked on
+  EditionCode failed = 0;      // of those, the ones that reported a failure
   EditionCode damaged = 0;     // Migrate: editions whose store did not match its manifest
   EditionCode unverified = 0;  // Migrate: editions collected without a manifest
   std::string backup_name;     // Migrate: the backup written, if any

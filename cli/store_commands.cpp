@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "app/migration_plan.h"
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
 #include "cli/json_text.h"
@@ -10,7 +11,6 @@
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
 #include "store/manifest.h"
-#include "app/migration_plan.h"
 #include "store/store_check.h"
 #include "store/undo.h"
 

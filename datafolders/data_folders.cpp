@@ -206,14 +206,13 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   }
   // Read back: a copy that is not the same as its source counts as a file not copied.
   if (ctx.verify_copies) {
-    size_t bad = VerifyFolderCopy(ctx.files, destination, source, ctx.digests,
-                                  [&](std::string_view path, std::string_view why) {
-                                    // Counted and logged as a file not copied.
-                                    observer.CopyFailed(
-                                        path, FileResult::Fail(kIoDevice,
-                                                               "ReadBack (" + std::string(why) + ")",
-                                                               path));
-                                  });
+    size_t bad = VerifyFolderCopy(
+        ctx.files, destination, source, ctx.digests,
+        [&](std::string_view path, std::string_view why) {
+          // Counted and logged as a file not copied.
+          observer.CopyFailed(
+              path, FileResult::Fail(kIoDevice, "ReadBack (" + std::string(why) + ")", path));
+        });
     if (bad != 0) {
       ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
       return false;

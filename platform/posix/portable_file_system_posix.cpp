@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
 #include <cerrno>
+#include <memory>
 #include <system_error>
 
 #include "platform/atomic_file.h"
