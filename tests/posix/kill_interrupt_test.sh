@@ -58,12 +58,13 @@ cli_run() {  # cli_run DIR REGFILE COMMAND
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-# Only the settings file and leftover temporary files in the work tree's edition folder.
+# Only the settings file, the manifest and leftover temporary files in the work tree's edition
+# folder.
 check_tree() {  # check_tree DIR what
   local f
   while IFS= read -r f; do
     case "$(basename "$f")" in
-      kdr4reg.fil | .kdr4tose-*.tmp) ;;
+      kdr4reg.fil | kdr4tose.manifest | .kdr4tose-*.tmp) ;;
       *) fail "$2: unexpected file $f" ;;
     esac
   done < <(find "$1/work/kdr4env/client" -maxdepth 1 -type f)
