@@ -257,9 +257,12 @@ std::string NextInTrace(const std::vector<std::string>& trace, uint64_t k) {
 bool IsCopy(const std::string& call) { return call.find("|copy ") != std::string::npos; }
 
 // A copy read back for comparison: a failed read makes the copy count as not copied.
-// The settings file is read only for the manifest, which is not a copy.
+// The settings file and the whole edition folder are read only for the manifest, not a copy.
 bool IsReadBack(const std::string& call) {
   if (call.ends_with("kdr4reg.fil")) return false;
+  for (const char* folder : {"personal\\", "client\\", "server\\"}) {
+    if (call.ends_with(std::string("\\kdr4env\\") + folder)) return false;
+  }
   return call.find("|list ") != std::string::npos || call.find("|readpieces ") != std::string::npos;
 }
 
