@@ -143,6 +143,23 @@ bool ListInto(const std::string& folder, const std::string& prefix,
   return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
+// Passes each item on, keeping the first failure.
+class FirstFailure : public CopyObserver {
+ public:
+  explicit FirstFailure(CopyObserver* next) : next_(next) {}
+  void FileCopied(std::string_view path, uint64_t bytes) override {
+    if (next_) next_->FileCopied(path, bytes);
+  }
+  void CopyFailed(std::string_view path, const FileResult& error) override {
+    if (result.ok()) result = error;
+    if (next_) next_->CopyFailed(path, error);
+  }
+  FileResult result;
+
+ private:
+  CopyObserver* next_;
+};
+
 }  // namespace
 
 FileResult Win32FileSystem::CreateFolder(std::string_view path) {
@@ -203,18 +220,19 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   operation.hNameMappings = nullptr;
   operation.lpszProgressTitle = nullptr;
   int result = SHFileOperationA(&operation);
-  if (observer) {
-    std::string source_folder = *c_source;
-    std::string destination_folder = *c_destination;
-    if (LastSeparator(source_folder) + 1 != source_folder.size()) source_folder.push_back('\\');
-    if (LastSeparator(destination_folder) + 1 != destination_folder.size()) {
-      destination_folder.push_back('\\');
-    }
-    ReportCopy(destination_folder, source_folder, observer);
+  // The shell copy may return 0 and still leave files out (Wine does, for a folder where a file
+  // goes): the copy is only whole when every file arrived.
+  FirstFailure first(observer);
+  std::string source_folder = *c_source;
+  std::string destination_folder = *c_destination;
+  if (LastSeparator(source_folder) + 1 != source_folder.size()) source_folder.push_back('\\');
+  if (LastSeparator(destination_folder) + 1 != destination_folder.size()) {
+    destination_folder.push_back('\\');
   }
+  ReportCopy(destination_folder, source_folder, &first);
   // SHFileOperationA's result is its own number (a DE_ code or a Win32 error), kept as it is.
   if (result != 0) return FileResult::Fail(result, "SHFileOperation", destination);
-  return FileResult::Ok();
+  return first.result;
 }
 
 std::optional<std::string> Win32FileSystem::ReadFile(std::string_view path) {
