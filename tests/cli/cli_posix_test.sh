@@ -380,6 +380,7 @@ expect_code 0 "$code" "undo"
 json_ok "$out" "undo --json"
 [[ $(reg_state "$reg") == "$before_keys" ]] ||
   fail "undo did not give the registry back as it was: $(diff <(echo "$before_keys") <(reg_state "$reg") | head -5)"
+[[ $(sha256sum <"$reg") == "$before_reg" ]] || fail "undo did not give the registry file back byte for byte"
 [[ $(tree_state "$case_dir/drive_c") == "$before_drive" ]] || fail "undo did not give the drive back as it was"
 # One changed byte in the store: verify says so, Migrate leaves that edition out.
 printf 'X' | dd of="$case_dir/work/kdr4env/client/DDBVID/orders.ddv" bs=1 seek=0 conv=notrunc 2>/dev/null
