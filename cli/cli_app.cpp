@@ -17,6 +17,7 @@
 #include "cli/json_text.h"
 #include "cli/run_log.h"
 #include "cli/store_commands.h"
+#include "cli/work_folder_lock.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
@@ -95,6 +96,20 @@ struct WorkFolder {
   std::string cp932;
   std::string shown;  // UTF-8
 };
+
+// Exit code kExitOk once the run holds the work folder.
+int LockWork(const WorkFolder& work, std::unique_ptr<HostFileLock>* lock) {
+  std::string error;
+  switch (LockWorkFolder(HostPathFromUtf8(work.shown), kLockWaitMs, lock, &error)) {
+    case LockResult::kLocked:
+      return kExitOk;
+    case LockResult::kBusy:
+      return Failure(kExitBusy, "the work folder " + work.shown + " is in use: " + error);
+    case LockResult::kFailed:
+      break;
+  }
+  return Failure(kExitInternal, "cannot lock the work folder: " + error);
+}
 
 std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::string* error) {
   std::filesystem::path folder;
@@ -271,6 +286,11 @@ int Run(const Options& options) {
   std::string error;
   std::optional<WorkFolder> work = ResolveWorkFolder(options.work_dir, &error);
   if (!work) return UsageError(error);
+  // Taken after the registry file's lock, as every run does, so two runs never wait on each other.
+  std::unique_ptr<HostFileLock> work_lock;
+  bool writes_work_folder =
+      !options.dry_run && (options.command == "collect" || options.command == "migrate" ||
+                           (options.command == "undo" && !options.store.list));
 
   std::unique_ptr<RunLog> log;
   if (!options.log_file.empty()) {
@@ -300,6 +320,8 @@ int Run(const Options& options) {
       exit_code = Failure(kExitInternal, "the work folder path " + work->shown +
                                              " is too long for this platform's " +
                                              std::to_string(MaxPath()) + "-character paths");
+    } else if (writes_work_folder && (exit_code = LockWork(*work, &work_lock)) != kExitOk) {
+      // Nothing done.
     } else if (options.command == "status") {
       dlg.RefreshButtons();
       PrintStatus(dlg, view, *work, options.json, options.quiet);

@@ -146,6 +146,10 @@ for ((i = 1; i <= rounds; i++)); do
   cli_run "$case_dir" "$case_dir/b.reg" migrate || fail "$round: the next run failed"
   cmp -s "$case_dir/b.reg" "$root/reg.new" || fail "$round: the next run gave another registry"
   diff -r "$case_dir/c/se" "$ref/c/se" > /dev/null || fail "$round: new data folders differ"
+  # The backups are Migrate's own output (the next run's at least); the rest is as collected.
+  compgen -G "$case_dir/work/kdr4env/backup/*/kdr4tose.undo" > /dev/null ||
+    fail "$round: the next run left no backup"
+  rm -rf "$case_dir/work/kdr4env/backup"
   diff -r -x '.kdr4tose-*.tmp' -x kdr4tose.log "$case_dir/work" "$root/work.new" > /dev/null ||
     fail "$round: the work tree changed"
 done
