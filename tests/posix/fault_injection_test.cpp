@@ -18,8 +18,10 @@
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
 #include "platform/memory/memory_registry.h"
+#include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
 #include "platform/posix/portable_file_system.h"
+#include "store/undo.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
 
@@ -175,6 +177,33 @@ class World {
     EXPECT_TRUE(view.exit_enabled);
     last_run = dlg.last_run();
     return view.messages;
+  }
+
+  // Takes the registry and the files of `other` (cheaper than running its commands again).
+  void CopyFrom(const World& other) {
+    RegistryFileSaveResult saved = SaveRegistryFile(other.registry_, RegistryFileFormat::kRegedit4);
+    ASSERT_TRUE(saved.ok());
+    for (RootKey root : {RootKey::kLocalMachine, RootKey::kCurrentUser}) {
+      registry_.Root(root).children.clear();
+      registry_.Root(root).values.clear();
+      registry_.Root(root).value_index.clear();
+    }
+    ASSERT_TRUE(LoadRegistryFile(saved.bytes, &registry_).ok());
+    fs::remove_all(host_ / "c");
+    fs::copy(other.host_ / "c", host_ / "c", fs::copy_options::recursive);
+  }
+
+  // Undoes the newest Migrate through services that fail as `plan` says.
+  UndoResult Undo(FaultPlan& plan) {
+    FaultyRegistry registry(registry_, plan);
+    FaultyFileSystem files(files_, plan);
+    PortableProfileFile profiles(files_);
+    Services services{registry, files, profiles, 4096, nullptr, nullptr};
+    RecordingView view;
+    CMigrateDlg dlg(services, view);
+    if (!dlg.InitWorkPaths("C:\\tool\\kdr4tose.exe")) ADD_FAILURE() << "work paths";
+    plan.SetPhase("undo");
+    return UndoMigrate(registry, files, dlg.paths(), "", false);
   }
 
   // The work folder's log, which each run appends to.
@@ -488,6 +517,54 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
     }
   }
   std::cout << "migrate: " << trace.size() << " fault points swept\n";
+}
+
+// A failing call during undo: either undo says it is not complete, or the branch and the data
+// folders are as before the Migrate; and a second undo then finishes the job.
+TEST(FaultInjectionTest, EveryFailingCallDuringUndoIsToldOrHarmless) {
+  World migrated;
+  FaultPlan none;
+  migrated.Run(true, none);
+  const auto branch = migrated.NewBranch();
+  const auto data = migrated.NewData();
+  const auto old_branch = migrated.OldBranch();
+  const auto old_data = migrated.OldData();
+  migrated.Run(false, none);
+  ASSERT_NE(migrated.NewBranch(), branch);
+  std::vector<std::string> trace;
+  {
+    World w;
+    w.CopyFrom(migrated);
+    FaultPlan counting;
+    ASSERT_TRUE(w.Undo(counting).complete());
+    trace = counting.trace();
+    ASSERT_EQ(w.NewBranch(), branch);
+  }
+  ASSERT_GT(trace.size(), 20u);
+  size_t told = 0;
+  for (uint64_t k = 1; k <= trace.size(); ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k) + ": " + trace[k - 1]);
+    World w;
+    w.CopyFrom(migrated);
+    FaultPlan plan(k);
+    UndoResult first = w.Undo(plan);
+    ASSERT_EQ(Untimed(plan.failed()), Untimed(trace[k - 1])) << "the undo took another road";
+    if (first.complete()) {
+      EXPECT_EQ(w.NewBranch(), branch) << "undo said it was complete";
+      EXPECT_EQ(w.NewData(), data) << "undo said it was complete";
+    } else {
+      ++told;
+      FaultPlan again;
+      UndoResult second = w.Undo(again);
+      EXPECT_TRUE(second.complete()) << second.error;
+      EXPECT_EQ(w.NewBranch(), branch) << "after a second undo";
+      EXPECT_EQ(w.NewData(), data) << "after a second undo";
+    }
+    EXPECT_EQ(w.OldBranch(), old_branch);
+    EXPECT_EQ(w.OldData(), old_data);
+  }
+  std::cout << "undo: " << trace.size() << " fault points swept, " << told << " told\n";
+  EXPECT_GT(told, trace.size() / 2);
 }
 
 // Collect and Migrate again and again in one process: the same files, keys and values each
