@@ -361,11 +361,17 @@ cli_on_sample preview migrate --dry-run
 expect_code 0 "$code" "migrate --dry-run"
 grep -qF 'Client\Common\Rdb\RDB_PASS = (credential, hidden)' "$out" ||
   fail "migrate --dry-run does not hide the credential: $(head -5 "$out")"
-expect_no_text "$out" "secret" "migrate --dry-run"
+no_credentials() {  # no_credentials FILE what: the sample's two credential values are not in FILE
+  expect_no_text "$1" "S3cret!" "$2"
+  expect_no_text "$1" "Tiger#2019" "$2"
+}
+no_credentials "$out" "migrate --dry-run"
 cli_on_sample preview-json migrate --dry-run --json
 json_ok "$out" "migrate --dry-run --json"
+no_credentials "$out" "migrate --dry-run --json"
 cli_on_sample collect-preview collect --dry-run --json
 json_ok "$out" "collect --dry-run --json"
+no_credentials "$out" "collect --dry-run --json"
 [[ $(sha256sum <"$reg") == "$before_reg" ]] || fail "a dry run changed the registry file"
 [[ $(tree_state "$case_dir/drive_c") == "$before_drive" ]] || fail "a dry run changed the drive"
 [[ $(tree_state "$case_dir/work") == "$before_work" ]] || fail "a dry run changed the work folder"
