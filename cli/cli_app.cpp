@@ -306,6 +306,7 @@ int Run(const Options& options) {
   int exit_code = kExitOk;
   // Only Migrate and undo write registry values.
   bool registry_changed = false;
+  bool run_summary = false;  // a Collect or Migrate ran, whose result --json prints
   {
     PortableProfileFile profiles(*files);
     Progress progress(!options.quiet && StderrIsTerminal());
@@ -332,40 +333,52 @@ int Run(const Options& options) {
     } else if (options.dry_run) {
       exit_code = options.command == "collect" ? RunCollectPreview(dlg, services, store)
                                                : RunMigratePreview(dlg, services, store);
-    } else if (options.command == "collect") {
-      dlg.OnCollect();
-      exit_code = ExitCodeOf(dlg.last_run());
-      if (options.json) WriteStdout(RunSummaryJson("collect", dlg.last_run()));
-      PrintNotCopied(dlg.last_run(), progress, work_log);
     } else {
-      dlg.OnMigrate();
+      // Nothing is said to have worked before the settings files and the registry file hold it.
+      view.HoldMessages();
+      if (options.command == "collect") {
+        dlg.OnCollect();
+      } else {
+        dlg.OnMigrate();
+      }
       exit_code = ExitCodeOf(dlg.last_run());
-      registry_changed = dlg.last_run().attempted != 0;
-      if (options.json) WriteStdout(RunSummaryJson("migrate", dlg.last_run()));
+      registry_changed = options.command == "migrate" && dlg.last_run().attempted != 0;
+      run_summary = true;
       PrintNotCopied(dlg.last_run(), progress, work_log);
     }
     progress.Clear();
-    if (log && (options.command == "collect" || options.command == "migrate") && !options.dry_run) {
-      log->Comment("editions attempted: " + EditionList(dlg.last_run().attempted) +
-                   "; failed: " + EditionList(dlg.last_run().failed));
-    }
+    bool saved = true;
     if (!profiles.Flush()) {
+      saved = false;
       exit_code = Failure(kExitInternal, "a settings file could not be written");
     }
+    // Only Migrate (for an edition it worked on) and undo write registry values.
     if (file_registry && registry_changed) {
-      RegistryFileSaveResult saved =
-          WriteBackRegistryFile(file_bytes, *file_registry, WrittenBranch());
       std::string write_error;
-      if (!saved.ok()) {
-        exit_code = Failure(kExitInternal, "cannot write the registry file " +
-                                               options.registry_file + ": " + saved.error->reason);
-      } else if (!WriteHostFileAtomically(registry_path, saved.bytes, registry_identity,
-                                          &write_error)) {
-        exit_code = Failure(kExitInternal, "cannot write the registry file " +
-                                               options.registry_file + ": " + write_error);
-      } else if (log) {
-        log->Comment("registry file written back: " + options.registry_file);
+      RegistryFileSaveResult written =
+          WriteBackRegistryFile(file_bytes, *file_registry, WrittenBranch());
+      bool written_back = false;
+      if (!written.ok()) {
+        write_error = written.error->reason;
+      } else {
+        written_back =
+            WriteHostFileAtomically(registry_path, written.bytes, registry_identity, &write_error);
       }
+      if (!written_back) {
+        saved = false;
+        exit_code = Failure(kExitInternal, "cannot write the registry file " +
+                                               options.registry_file + ": " + write_error +
+                                               "; the migrated settings were not saved");
+      }
+      if (log) {
+        log->Comment(written_back ? "registry file written back: " + options.registry_file
+                                  : "registry file not written back: " + write_error);
+      }
+    }
+    view.ReleaseMessages(saved);
+    // A run whose results could not be saved is told by its error alone.
+    if (options.json && run_summary && saved) {
+      WriteStdout(RunSummaryJson(options.command.c_str(), dlg.last_run()));
     }
   }
   if (log) {

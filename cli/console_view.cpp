@@ -32,10 +32,23 @@ void ConsoleView::EnableControl(int control_id, bool enable) {
 
 void ConsoleView::ShowMessage(std::string_view text) {
   if (quiet_ && IsSuccessMessage(text)) return;
+  if (holding_) {
+    held_.emplace_back(text);
+    return;
+  }
   progress_.Clear();
   std::string line(text);
   line.push_back('\n');
   WriteStdout(line);
+}
+
+void ConsoleView::ReleaseMessages(bool saved) {
+  holding_ = false;
+  std::vector<std::string> held = std::move(held_);
+  held_.clear();
+  for (const std::string& text : held) {
+    if (saved || !IsSuccessMessage(text)) ShowMessage(text);
+  }
 }
 
 }  // namespace kdr::cli

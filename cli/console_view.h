@@ -1,6 +1,8 @@
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/dialog_view.h"
 #include "cli/run_log.h"
@@ -19,6 +21,13 @@ class ConsoleView : public DialogView {
   void ShowMessage(std::string_view text) override;
   void* CopyOwner() override { return nullptr; }
 
+  // Keeps the messages from here on until ReleaseMessages: a run whose results are saved only
+  // at its end says an edition worked only once they are.
+  void HoldMessages() { holding_ = true; }
+  // Prints the kept messages in order; without `saved`, those that report a success are left
+  // out, since what they report was not saved.
+  void ReleaseMessages(bool saved);
+
   bool collect_enabled() const { return collect_enabled_; }
   bool migrate_enabled() const { return migrate_enabled_; }
   bool exit_enabled() const { return exit_enabled_; }
@@ -29,6 +38,8 @@ class ConsoleView : public DialogView {
   bool collect_enabled_ = false;
   bool migrate_enabled_ = false;
   bool exit_enabled_ = true;
+  bool holding_ = false;
+  std::vector<std::string> held_;
 };
 
 // True for the texts that say an edition was collected or migrated.

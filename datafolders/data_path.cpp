@@ -39,6 +39,16 @@ std::optional<std::string> DataPathProblem(std::string_view value) {
   if (!drive && !share) return "names no drive (X:\\) and no share (\\\\server\\share\\)";
   for (const std::string& name : Names(value)) {
     if (name == "..") return "holds a \"..\" component, which would leave its drive";
+    // No Windows name holds these. "?" is also what the registry's 8-bit text makes of a
+    // character outside code page 932: the folder meant is not the one named.
+    for (size_t i = 0; i < name.size(); i += Cp932CharSize(name, i)) {
+      if (Cp932CharSize(name, i) == 1 &&
+          std::string_view("?*\"<>|").find(name[i]) != std::string_view::npos) {
+        return "holds \"" + name.substr(i, 1) +
+               "\", which no Windows name holds (a character lost in the conversion to code "
+               "page 932, or a pattern)";
+      }
+    }
   }
   return std::nullopt;
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <iterator>
 
 #include "platform/cp932.h"
 
@@ -111,9 +113,10 @@ struct PortableProfileFile::Document {
     Line header;
     std::string name;    // as the header spells it
     std::string folded;  // Fold(name)
+    // The lines up to the last entry, where a new key goes, and the comments and blank lines
+    // after it: apart, so that adding keys in front of many such lines costs nothing per line.
     std::vector<Line> body;
-    // Index just after the last entry of the body: where a new key goes.
-    size_t entries_end = 0;
+    std::deque<Line> trailer;
     // Folded key -> body index of its first entry; built on the first write to a section of
     // kIndexFrom lines or more. Smaller ones are searched line by line: an index of their keys
     // would cost more memory than the search costs time.
@@ -178,8 +181,14 @@ struct PortableProfileFile::Document {
       return;
     }
     Section& s = *sections.back();
+    if (p.kind != Kind::kEntry) {
+      s.trailer.push_back(std::move(line));
+      return;
+    }
+    s.body.insert(s.body.end(), std::make_move_iterator(s.trailer.begin()),
+                  std::make_move_iterator(s.trailer.end()));
+    s.trailer.clear();
     s.body.push_back(std::move(line));
-    if (p.kind == Kind::kEntry) s.entries_end = s.body.size();
   }
 
   Section* Find(const std::string& folded) {
@@ -191,6 +200,7 @@ struct PortableProfileFile::Document {
   Line* LastLine() {
     if (!sections.empty()) {
       Section& s = *sections.back();
+      if (!s.trailer.empty()) return &s.trailer.back();
       return s.body.empty() ? &s.header : &s.body.back();
     }
     return preamble.empty() ? nullptr : &preamble.back();
@@ -203,6 +213,7 @@ struct PortableProfileFile::Document {
     for (const auto& s : sections) {
       measure(s->header);
       for (const Line& l : s->body) measure(l);
+      for (const Line& l : s->trailer) measure(l);
     }
     std::string out;
     out.reserve(size);
@@ -214,6 +225,7 @@ struct PortableProfileFile::Document {
     for (const auto& s : sections) {
       put(s->header);
       for (const Line& l : s->body) put(l);
+      for (const Line& l : s->trailer) put(l);
     }
     return out;
   }
@@ -230,9 +242,14 @@ struct PortableProfileFile::Document {
     for (const Line& l : preamble) put(l);
     for (const auto& s : sections) {
       put(s->header);
-      for (size_t i = 0; i <= s->body.size(); ++i) {
+      size_t lines = s->body.size() + s->trailer.size();
+      for (size_t i = 0; i <= lines; ++i) {
         if (s.get() == section && i == index) out += text;
-        if (i < s->body.size()) put(s->body[i]);
+        if (i < s->body.size()) {
+          put(s->body[i]);
+        } else if (i < lines) {
+          put(s->trailer[i - s->body.size()]);
+        }
       }
     }
     if (section == nullptr) out += text;
@@ -265,19 +282,18 @@ struct PortableProfileFile::Document {
 
   // Inserts the line `entry` after the last entry of `s`.
   void InsertEntry(Section& s, std::string entry) {
-    Line* before = s.entries_end == 0 ? &s.header : &s.body[s.entries_end - 1];
-    EndLine(before);
+    EndLine(s.body.empty() ? &s.header : &s.body.back());
     Parsed p = ParseLine(entry);
     if (HasLineBreak(entry) || p.kind == Kind::kHeader) {
-      SpliceAndReparse(&s, s.entries_end, entry + "\r\n");
+      SpliceAndReparse(&s, s.body.size(), entry + "\r\n");
       return;
     }
-    size_t at = s.entries_end;
-    if (p.kind == Kind::kEntry) {
-      s.entries_end = at + 1;
-      if (s.indexed && p.has_equals) s.keys.try_emplace(Fold(p.name), at);
+    if (p.kind != Kind::kEntry) {  // a comment: before the others, after the last entry
+      s.trailer.push_front(Line{std::move(entry), kCrLf});
+      return;
     }
-    s.body.insert(s.body.begin() + static_cast<ptrdiff_t>(at), Line{std::move(entry), kCrLf});
+    if (s.indexed && p.has_equals) s.keys.try_emplace(Fold(p.name), s.body.size());
+    s.body.push_back(Line{std::move(entry), kCrLf});
   }
 
   void WriteString(std::string_view section_param, std::string_view key_param,
@@ -316,12 +332,13 @@ struct PortableProfileFile::Document {
       return;
     }
     for (Section* s : it->second) {
-      std::vector<Line> kept;
+      std::deque<Line> kept;
       for (Line& l : s->body) {
         if (ParseLine(l.text).kind != Kind::kEntry) kept.push_back(std::move(l));
       }
-      s->body = std::move(kept);
-      s->entries_end = 0;
+      std::move(s->trailer.begin(), s->trailer.end(), std::back_inserter(kept));
+      s->body.clear();
+      s->trailer = std::move(kept);
       s->keys.clear();
       s->indexed = false;
       // A last line without its line end that followed an entry still needs none.

@@ -343,8 +343,10 @@ TEST_P(FlowTest, DataPathsMustNameADriveAndStayInIt) {
   InstallNew(Edition::kServer);
   Put(base_ + "\\tool\\kdr4env\\server\\DDBDAT\\d.dat", "D");
   Put(base_ + "\\x\\DDBVID\\a.dat", "A");
+  // "?" is what the registry's 8-bit text makes of a character outside code page 932; "*"
+  // would make the platform copy pick folders by pattern.
   for (std::string value : {base_ + "\\..\\..\\x\\", base_.substr(2) + "\\x\\", std::string(),
-                            base_.substr(0, 2) + "x\\"}) {
+                            base_.substr(0, 2) + "x\\", base_ + "\\?\\", base_ + "\\x*\\"}) {
     SCOPED_TRACE(value);
     SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
               value);

@@ -86,21 +86,39 @@ namespace {
 // Keys with more values than this keep an index of their names.
 constexpr size_t kIndexedValues = 16;
 
-}  // namespace
-
-MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) {
-  return const_cast<Value*>(std::as_const(*this).FindValue(value_name));
+// The node at `path` below `node` (const or not), or null.
+template <typename NodeType>
+NodeType* FindBelow(NodeType* node, std::string_view path) {
+  std::vector<std::string_view> names;
+  if (!SplitKeyPath(path, &names)) return nullptr;
+  for (std::string_view name : names) {
+    node = node->FindChild(name);
+    if (!node) return nullptr;
+  }
+  return node;
 }
 
-const MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) const {
-  if (values.size() <= kIndexedValues) {
-    for (const Value& value : values) {
+// The first value of `node` (const or not) named `value_name`, or null.
+template <typename NodeType>
+auto FindValueOf(NodeType& node, std::string_view value_name) -> decltype(&node.values[0]) {
+  if (node.values.size() <= kIndexedValues) {
+    for (auto& value : node.values) {
       if (!value.removed && Cp932EqualNoCase(value.name, value_name)) return &value;
     }
     return nullptr;
   }
-  auto it = value_index.find(value_name);
-  return it == value_index.end() ? nullptr : &values[it->second];
+  auto it = node.value_index.find(value_name);
+  return it == node.value_index.end() ? nullptr : &node.values[it->second];
+}
+
+}  // namespace
+
+MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) {
+  return FindValueOf(*this, value_name);
+}
+
+const MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) const {
+  return FindValueOf(*this, value_name);
 }
 
 MemoryRegistry::Node* MemoryRegistry::Node::FindChild(std::string_view child_name) {
@@ -160,18 +178,11 @@ MemoryRegistry::MemoryRegistry()
     : machine_(std::make_unique<Node>()), user_(std::make_unique<Node>()) {}
 
 MemoryRegistry::Node* MemoryRegistry::Find(RootKey root, std::string_view path) {
-  std::vector<std::string_view> names;
-  if (!SplitKeyPath(path, &names)) return nullptr;
-  Node* node = &Root(root);
-  for (std::string_view name : names) {
-    node = node->FindChild(name);
-    if (!node) return nullptr;
-  }
-  return node;
+  return FindBelow(&Root(root), path);
 }
 
 const MemoryRegistry::Node* MemoryRegistry::Find(RootKey root, std::string_view path) const {
-  return const_cast<MemoryRegistry*>(this)->Find(root, path);
+  return FindBelow(&Root(root), path);
 }
 
 MemoryRegistry::Node* MemoryRegistry::Create(RootKey root, std::string_view path) {

@@ -50,6 +50,16 @@ void FileLines::Decode(size_t i, Chars* out) const {
   }
 }
 
+uint32_t FileLines::FirstChar(size_t i) const {
+  size_t unit = Unit();
+  for (size_t at = Begin(i), end = End(i); at + unit <= end; at += unit) {
+    uint32_t c = static_cast<unsigned char>(bytes_[at]);
+    if (unit == 2) c |= static_cast<uint32_t>(static_cast<unsigned char>(bytes_[at + 1])) << 8;
+    if (!IsBlank(c)) return c;
+  }
+  return kNoChar;
+}
+
 std::string FileLines::Eol() const {
   std::string eol = size() > 1 ? std::string(bytes_.substr(End(0), Next(0) - End(0))) : "";
   if (!eol.empty()) return eol;

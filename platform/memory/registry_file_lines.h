@@ -27,6 +27,10 @@ class FileLines {
 
   // The text of line `i` as characters (replacing *out).
   void Decode(size_t i, Chars* out) const;
+  // The first character of line `i` that is not a blank (its first unit for a two-unit
+  // character), or kNoChar for a blank line; without decoding the line.
+  static constexpr uint32_t kNoChar = 0xffffffff;
+  uint32_t FirstChar(size_t i) const;
 
   // The file's line end in its own encoding (that of the first line; CR LF when there is none).
   std::string Eol() const;

@@ -60,6 +60,35 @@ QuoteResult ReadQuoted(const Chars& text, size_t* pos, size_t end, Chars* out) {
   return QuoteResult::kUnterminated;
 }
 
+// ReadQuoted with the text written over its own quoted form from where it starts, which
+// unescaping never outgrows; *out_end is where the text ends.
+QuoteResult ReadQuotedInPlace(Chars* text, size_t* pos, size_t end, size_t* out_end) {
+  Chars& chars = *text;
+  size_t out = *pos;
+  while (*pos < end) {
+    uint32_t c = chars[(*pos)++];
+    if (c == '"') {
+      *out_end = out;
+      return QuoteResult::kOk;
+    }
+    if (c == '\\') {
+      if (*pos >= end) return QuoteResult::kUnterminated;
+      uint32_t escaped = chars[(*pos)++];
+      if (escaped == '\\' || escaped == '"') {
+        c = escaped;
+      } else if (escaped == 'n') {
+        c = '\n';
+      } else if (escaped == 'r') {
+        c = '\r';
+      } else {
+        return QuoteResult::kBadEscape;
+      }
+    }
+    chars[out++] = c;
+  }
+  return QuoteResult::kUnterminated;
+}
+
 // How a key line's path stands to the branches that are read.
 enum class Relation { kOutside, kAncestor, kInside };
 
@@ -78,6 +107,10 @@ class Parser {
   bool Run(std::vector<Operation>* operations, RegistryFileError* error) {
     operations_ = operations;
     for (index_ = 1; index_ < lines_.size(); ++index_) {
+      // The lines of a key that is not read are passed over undecoded, however long.
+      if (!decode_ && lines_.FirstChar(index_) != '[') continue;
+      // A very long line gives its room back rather than holding it for the rest of the file.
+      if (line_.capacity() > kKeptLineChars) Chars().swap(line_);
       lines_.Decode(index_, &line_);
       size_t pos = SkipBlanks(0, line_.size());
       bool ok = true;
@@ -264,12 +297,15 @@ class Parser {
       op.kind = Operation::Kind::kDeleteValue;
     } else if (line_[pos] == '"') {
       ++pos;
-      Chars value;
-      QuoteResult quoted = ReadQuoted(line_, &pos, end, &value);
+      // Unescaped where it stands: a long string needs no second copy as characters.
+      size_t text_begin = pos;
+      size_t text_end = pos;
+      QuoteResult quoted = ReadQuotedInPlace(&line_, &pos, end, &text_end);
       if (quoted == QuoteResult::kUnterminated) return Fail("unterminated string");
       if (quoted == QuoteResult::kBadEscape) return Fail("unknown escape sequence in the string");
       if (!RestIsEmpty(pos)) return Fail("text after the closing quote of the string");
-      if (!CharsToStore(format_, value.data(), value.data() + value.size(), &op.data)) {
+      op.data.reserve(text_end - text_begin + 1);
+      if (!CharsToStore(format_, line_.data() + text_begin, line_.data() + text_end, &op.data)) {
         return Fail("the string has a character with no exact code page 932 form");
       }
       op.data.push_back('\0');
@@ -374,6 +410,7 @@ class Parser {
   const std::vector<RegistryBranch>& branches_;
   std::vector<std::vector<std::string>> branch_names_;
   std::vector<Operation>* operations_ = nullptr;
+  static constexpr size_t kKeptLineChars = 1 << 16;
   Chars line_;
   size_t index_ = 0;
   bool decode_;          // the lines that follow belong to a key that is read

@@ -56,20 +56,6 @@ class Renderer {
     return true;
   }
 
-  // "[root\name\...]"; false when a name cannot be written.
-  bool KeyLine(std::string_view root_name, const std::vector<std::string_view>& path,
-               Chars* line) const {
-    line->clear();
-    line->push_back('[');
-    line->insert(line->end(), root_name.begin(), root_name.end());
-    for (std::string_view name : path) {
-      line->push_back('\\');
-      if (!KeyName(name, line)) return false;
-    }
-    line->push_back(']');
-    return true;
-  }
-
   // The value's line (or lines, for long hex data), without a final line end. False when the
   // name cannot be written; *text_problem is set instead when only the data cannot.
   bool ValueLines(const Value& value, Chars* line, bool* text_problem) const {
@@ -206,6 +192,52 @@ class Renderer {
   Chars eol_;
 };
 
+// Key lines along a walk: the "[root\a\b" of a key's parents is kept, so that each name is
+// converted and checked once, not once for every key below it (a deep branch would otherwise
+// cost its depth squared in conversions).
+class KeyLines {
+ public:
+  explicit KeyLines(const Renderer& renderer) : renderer_(renderer) {}
+
+  // Like Renderer::KeyLine; the names of `path` must stay where they are during the walk.
+  bool Line(std::string_view root_name, const std::vector<std::string_view>& path, Chars* line) {
+    if (root_name != root_) {
+      root_ = root_name;
+      prefix_.assign(1, '[');
+      prefix_.insert(prefix_.end(), root_name.begin(), root_name.end());
+      names_.clear();
+      ends_.assign(1, prefix_.size());
+    }
+    size_t same = 0;
+    while (same < names_.size() && same < path.size() && names_[same].data() == path[same].data() &&
+           names_[same].size() == path[same].size()) {
+      ++same;
+    }
+    names_.resize(same);
+    ends_.resize(same + 1);
+    prefix_.resize(ends_.back());
+    for (size_t i = same; i < path.size(); ++i) {
+      prefix_.push_back('\\');
+      if (!renderer_.KeyName(path[i], &prefix_)) {
+        prefix_.resize(ends_.back());
+        return false;
+      }
+      names_.push_back(path[i]);
+      ends_.push_back(prefix_.size());
+    }
+    line->assign(prefix_.begin(), prefix_.end());
+    line->push_back(']');
+    return true;
+  }
+
+ private:
+  const Renderer& renderer_;
+  std::string_view root_;
+  Chars prefix_;
+  std::vector<std::string_view> names_;  // the names in prefix_
+  std::vector<size_t> ends_;             // prefix_'s size after 0, 1, ... of them
+};
+
 std::string DisplayPath(std::string_view root_name, const std::vector<std::string_view>& path) {
   std::string shown(root_name);
   for (std::string_view name : path) {
@@ -323,6 +355,7 @@ std::string Apply(std::string_view original, std::vector<Edit>* edits) {
 RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, RegistryFileFormat format) {
   RegistryFileSaveResult result;
   Renderer renderer(format, CrLf());
+  KeyLines key_lines(renderer);
   std::string& bytes = result.bytes;
   // Room for the whole file at once: growing by doubling would hold up to twice its size.
   size_t estimate = EstimatedBytes(registry.Root(RootKey::kLocalMachine)) +
@@ -340,7 +373,7 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
     bool ok = WalkBranch(
         registry.Root(root), {}, [&](const Node& node, const std::vector<std::string_view>& path) {
           if (path.empty() && node.values.empty()) return true;
-          if (!renderer.KeyLine(root_name, path, &line)) {
+          if (!key_lines.Line(root_name, path, &line)) {
             result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
             return false;
           }
@@ -379,6 +412,7 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
   FileLines lines(original);
   Format format = lines.format();
   Renderer renderer(format, EolChars(lines));
+  KeyLines key_lines(renderer);
   const Chars& eol = renderer.eol();
   std::string_view root_name = RootName(branch.root);
   // The branch's path as the store spells it.
@@ -424,8 +458,9 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
     result.bytes = Apply(original, &edits);
     return result;
   }
-  Chars appended;  // new keys, at the end of the file
-  Chars line, text;
+  // New keys, at the end of the file: as bytes at once, since characters take four bytes each.
+  std::string appended;
+  Chars line, text, block;
   auto encode = [format](const Chars& chars) {
     std::string bytes;
     AppendFileBytes(format, chars, &bytes);
@@ -458,15 +493,16 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
             edits.push_back(Edit{at, at, encode(added), edits.size()});
           }
         } else if (!node.from_file || !added.empty()) {
-          if (!renderer.KeyLine(root_name, path, &line)) {
+          if (!key_lines.Line(root_name, path, &line)) {
             result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
             return false;
           }
           // The blank line that ends a block is its own, so no other key's block gains one.
-          appended.insert(appended.end(), line.begin(), line.end());
-          appended.insert(appended.end(), added.begin(), added.end());
-          appended.insert(appended.end(), eol.begin(), eol.end());
-          appended.insert(appended.end(), eol.begin(), eol.end());
+          block.assign(line.begin(), line.end());
+          block.insert(block.end(), added.begin(), added.end());
+          block.insert(block.end(), eol.begin(), eol.end());
+          block.insert(block.end(), eol.begin(), eol.end());
+          AppendFileBytes(format, block, &appended);
         }
         return true;
       });
@@ -475,9 +511,9 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
     // At the end of the file; a last line without a line end gets one first.
     size_t last = lines.size() - 1;
     bool ends_with_eol = lines.size() > 1 && lines.Begin(last) == lines.End(last);
-    if (!ends_with_eol) appended.insert(appended.begin(), eol.begin(), eol.end());
+    if (!ends_with_eol) appended.insert(0, encode(eol));
     size_t at = lines.End(last);
-    edits.push_back(Edit{at, at, encode(appended), edits.size()});
+    edits.push_back(Edit{at, at, std::move(appended), edits.size()});
   }
   result.bytes = Apply(original, &edits);
   return result;

@@ -30,7 +30,9 @@ FileResult EnsureFolder(const HostLocation& host, std::string_view tool_path) {
   }
   if (fs::is_directory(host.path, ec)) return FileResult::Ok();
   fs::create_directories(host.path, ec);
-  if (fs::is_directory(host.path, ec)) return FileResult::Ok();
+  // The check has its own error code: the creation's (a read-only drive, say) is the cause.
+  std::error_code check;
+  if (fs::is_directory(host.path, check)) return FileResult::Ok();
   return FileResult::Fail(ec ? Win32CodeFromErrno(ec.value()) : kAlreadyExists, "CreateDirectory",
                           tool_path);
 }

@@ -80,30 +80,49 @@ uint64_t MakeU64(DWORD high, DWORD low) {
   return (static_cast<uint64_t>(high) << 32) | static_cast<uint64_t>(low);
 }
 
+// A name as the tool's 8-bit text, for the observer and the log: a character that the ANSI
+// code page cannot hold becomes "?" (never a look-alike, which could name another file).
+std::string AnsiName(const std::wstring& name) {
+  int in_size = static_cast<int>(name.size());
+  int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), in_size, nullptr, 0,
+                                 "?", nullptr);
+  if (size <= 0) return std::string();
+  std::string ansi(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.data(), in_size, ansi.data(), size, "?",
+                      nullptr);
+  return ansi;
+}
+
 // Walks `source` (ending with a backslash) and tells the observer, for each file, whether the
-// same relative path in `destination` now holds a file of the same size.
-void ReportCopy(const std::string& destination, const std::string& source, CopyObserver* observer) {
-  WIN32_FIND_DATAA entry;
-  std::string pattern = source + "*";
-  FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+// same relative path in `destination` now holds a file of the same size. The walk goes by the
+// UTF-16 names, as the shell copy does: a name the ANSI code page cannot hold is still found
+// (its 8-bit form, with "?", only names it in the report).
+void ReportCopy(const std::wstring& destination, const std::wstring& source,
+                const std::string& ansi_destination, const std::string& ansi_source,
+                CopyObserver* observer) {
+  WIN32_FIND_DATAW entry;
+  std::wstring pattern = source + L"*";
+  FindHandle find(FindFirstFileW(pattern.c_str(), &entry));
   if (!find.ok()) {
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
-      observer->CopyFailed(source,
-                           FileResult::Fail(static_cast<Status>(error), "FindFirstFile", source));
+      observer->CopyFailed(
+          ansi_source, FileResult::Fail(static_cast<Status>(error), "FindFirstFile", ansi_source));
     }
     return;
   }
   do {
-    std::string name = entry.cFileName;
-    if (name == "." || name == "..") continue;
-    std::string from = source + name;
-    std::string to = destination + name;
+    std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    std::string ansi_name = AnsiName(name);
+    std::string from = ansi_source + ansi_name;
+    std::string to = ansi_destination + ansi_name;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       // A junction or link may lead back up the tree; the shell copy does not walk into them
       // either.
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        ReportCopy(to + "\\", from + "\\", observer);
+        ReportCopy(destination + name + L"\\", source + name + L"\\", to + "\\", from + "\\",
+                   observer);
       }
       continue;
     }
@@ -111,7 +130,7 @@ void ReportCopy(const std::string& destination, const std::string& source, CopyO
     WIN32_FILE_ATTRIBUTE_DATA copied;
     // The shell copy tells nothing per file: what is not there, or not whole, is reported
     // with the call that finds it out.
-    if (!GetFileAttributesExA(to.c_str(), GetFileExInfoStandard, &copied)) {
+    if (!GetFileAttributesExW((destination + name).c_str(), GetFileExInfoStandard, &copied)) {
       observer->CopyFailed(from, LastError("CopyFile", to));
     } else if (copied.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       observer->CopyFailed(from, FileResult::Fail(ERROR_ACCESS_DENIED, "CopyFile", to));
@@ -120,7 +139,7 @@ void ReportCopy(const std::string& destination, const std::string& source, CopyO
     } else {
       observer->FileCopied(from, size);
     }
-  } while (FindNextFileA(find.get(), &entry));
+  } while (FindNextFileW(find.get(), &entry));
 }
 
 // Adds the files below `folder` (ending with a backslash) to `files`, as `prefix` + their names.
@@ -229,7 +248,8 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   if (LastSeparator(destination_folder) + 1 != destination_folder.size()) {
     destination_folder.push_back('\\');
   }
-  ReportCopy(destination_folder, source_folder, &first);
+  ReportCopy(AnsiToWide(destination_folder), AnsiToWide(source_folder), destination_folder,
+             source_folder, &first);
   // SHFileOperationA's result is its own number (a DE_ code or a Win32 error), kept as it is.
   if (result != 0) return FileResult::Fail(result, "SHFileOperation", destination);
   return first.result;

@@ -23,6 +23,12 @@ expect_code() {
 expect_line() {
   grep -qxF -- "$2" "$1" || { fail "$3: no line '$2' in $1:"; head -n 8 "$1" | sed 's/^/    /' >&2; }
 }
+# expect_count FILE TEXT N what: TEXT occurs on exactly N lines of FILE
+expect_count() {
+  local n
+  n=$(grep -cF -- "$2" "$1")
+  [[ $n == "$3" ]] || fail "$4: '$2' on $n lines, expected $3"
+}
 expect_no_text() {
   if grep -qF -- "$2" "$1"; then fail "$3: '$2' found"; fi
 }
@@ -103,6 +109,8 @@ log=$case_dir/collect.log
 expect_line "$log" "COPY	C:\\Kodrel4\\Client\\prv\\DDBVID\\販売\\monthly.ddv	35" "collect log"
 expect_line "$log" "SKIP	value Software\\VTQ\\Kodrel\\Client\\Client\\Current: PRVSAVE	never exported (skip list)" "collect log"
 expect_line "$log" "SHOW	$msg_c_collected" "collect log"
+expect_line "$log" "#	editions attempted 110, failed 0" "collect log"
+expect_count "$log" "editions attempted" 1 "collect log"
 expect_no_text "$log" "S3cret!" "collect log shows a credential"
 expect_no_text "$log" "Tiger#2019" "collect log shows a credential"
 
@@ -132,6 +140,7 @@ cmp -s "$case_dir/drive_c/KodrelSE/Client/prv/log/kodrel.log" \
   "$examples/drive_c/Kodrel4/Client/prv/log/kodrel.log" || fail "plog not migrated into log"
 expect_no_text "$case_dir/migrate.log" "S3cret!" "migrate log shows a credential"
 expect_line "$case_dir/migrate.log" "#	exit 0" "migrate log"
+expect_count "$case_dir/migrate.log" "editions attempted" 1 "migrate log"
 
 # --- quiet: success lines are not printed -------------------------------------------------
 fresh quiet
@@ -302,6 +311,24 @@ mkdir -p -- "$deep"
 run toolong --registry "$reg" --work-dir "$deep" collect
 expect_code 70 "$code" "work folder too long"
 grep -q 'too long' "$err" || fail "work folder too long: stderr $(cat "$err")"
+
+# --- a write-back that fails at the end says no edition was migrated --------------------
+fresh writeback
+cli_on_sample collect collect
+# Another program's large value makes the file bigger than the run may write (ulimit -f), so
+# only the registry file's write-back fails, after the data were copied.
+printf '[HKEY_CURRENT_USER\\Software\\Other]\r\n"Big"="%s"\r\n' "$(head -c 600000 /dev/zero | tr '\0' x)" >>"$reg"
+cp -- "$reg" "$case_dir/before.reg"
+out=$case_dir/migrate.out
+err=$case_dir/migrate.err
+(trap '' XFSZ && ulimit -f 400 && exec "$cli" --registry "$reg" --drive "C=$case_dir/drive_c" \
+  --work-dir "$case_dir/work" migrate >"$out" 2>"$err")
+code=$?
+expect_code 70 "$code" "migrate whose write-back fails"
+expect_no_text "$out" "$msg_c_migrated" "migrate whose write-back fails"
+grep -q 'cannot write the registry file' "$err" || fail "failed write-back: stderr $(cat "$err")"
+cmp -s "$reg" "$case_dir/before.reg" || fail "failed write-back: the registry file was changed"
+ls -a "$case_dir" | grep -q 'kdr4tose-' && fail "failed write-back: a temporary file was left"
 
 # --- usage errors -----------------------------------------------------------------------
 fresh usage

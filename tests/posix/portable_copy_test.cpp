@@ -6,8 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "platform/posix/portable_file_system.h"
 
@@ -98,6 +101,27 @@ TEST_F(PortableCopyTest, LinkOffTheDriveIsNeverWrittenThrough) {
   // Nor is a source read through one, nor a path with "..".
   EXPECT_FALSE(files_.CopyFolder("C:\\dst2\\", "C:\\se\\DDBVID\\", nullptr, nullptr));
   EXPECT_FALSE(files_.HostPath("C:\\..\\outside\\"));
+}
+
+// Collects the paths the copy reports.
+struct ReportedPaths : CopyObserver {
+  void FileCopied(std::string_view path, uint64_t) override { copied.emplace_back(path); }
+  void CopyFailed(std::string_view path, const FileResult&) override { failed.emplace_back(path); }
+  std::vector<std::string> copied;
+  std::vector<std::string> failed;
+};
+
+TEST_F(PortableCopyTest, NameOutsideCodePage932IsCopiedAndReportedWithQuestionMarks) {
+  Put(host_ / "c/src/M\xc3\xbcller.ddv", "u");     // "ü": no code page 932 form
+  Put(host_ / "c/src/\xe8\xa1\xa8\xff.ddv", "b");  // "表" and a byte that is not UTF-8
+  ReportedPaths reported;
+  ASSERT_TRUE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, &reported));
+  EXPECT_EQ("u", Get(host_ / "c/dst/M\xc3\xbcller.ddv"));
+  EXPECT_EQ("b", Get(host_ / "c/dst/\xe8\xa1\xa8\xff.ddv"));
+  std::sort(reported.copied.begin(), reported.copied.end());
+  EXPECT_EQ((std::vector<std::string>{"C:\\src\\M?ller.ddv", "C:\\src\\\x95\x5c?.ddv"}),
+            reported.copied);
+  EXPECT_TRUE(reported.failed.empty());
 }
 
 }  // namespace

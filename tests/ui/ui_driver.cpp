@@ -33,7 +33,7 @@ const wchar_t kAboutTitle[] = L"kdr4toseのﾊﾞｰｼﾞｮﾝ情報";
 
 int failures = 0;
 
-void Print(std::wstring_view text) {
+std::string Utf8(std::wstring_view text) {
   int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
                                  nullptr, nullptr);
   std::string utf8(static_cast<size_t>(size > 0 ? size : 0), '\0');
@@ -41,7 +41,11 @@ void Print(std::wstring_view text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), size,
                         nullptr, nullptr);
   }
-  utf8 += '\n';
+  return utf8;
+}
+
+void Print(std::wstring_view text) {
+  std::string utf8 = Utf8(text) + '\n';
   std::fwrite(utf8.data(), 1, utf8.size(), stdout);
   std::fflush(stdout);
 }
@@ -448,6 +452,30 @@ void RefreshAfterRemoval(const std::wstring& exe) {
   EndProgramBy(program, 0);
 }
 
+// A file that cannot be copied (a folder stands where it goes): the edition's message, then how
+// many files were not copied and where to read why; the log names the file.
+void CollectNotCopied(const std::wstring& exe) {
+  std::wstring root = Folder(exe) + L"\\kdr4env";
+  std::error_code error;
+  std::filesystem::create_directories(root + L"\\client\\DDBVID\\a.dat", error);
+  if (!Check(!error, L"a folder stands where a.dat goes")) return;
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  Click(dialog, kCollect);
+  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
+  const std::wstring not_copied =
+      L"コピーできなかったファイルが1件あります。詳細はkdr4env\\kdr4tose.logを参照してください。";
+  ExpectMessage(dialog, not_copied);
+  ExpectNoMoreMessages(dialog);
+  ExpectFile(root + L"\\client\\plog\\x.log", "client log");
+  // The log is UTF-8: the file's line, with the call and the Win32 error that stopped it.
+  ExpectFile(root + L"\\kdr4tose.log", "FAIL\tC:\\old\\cprv\\DDBVID\\a.dat\tCopyFile ");
+  ExpectFile(root + L"\\kdr4tose.log", "SHOW\t" + Utf8(not_copied) + "\n");
+  ExitProgram(program);
+}
+
 // An executable folder too long for the work paths: the message, then no command.
 void FolderTooLong(const std::wstring& exe) {
   Program program;
@@ -470,7 +498,9 @@ void FolderTooLong(const std::wstring& exe) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
-    Print(L"usage: ui_driver nothing|collect|damaged|migrate|refresh|longpath <kdr4tose.exe>");
+    Print(
+        L"usage: ui_driver nothing|collect|damaged|migrate|refresh|notcopied|longpath "
+        L"<kdr4tose.exe>");
     return 2;
   }
   std::wstring scenario = argv[1];
@@ -486,6 +516,8 @@ int wmain(int argc, wchar_t** argv) {
     MigrateClient(exe);
   } else if (scenario == L"refresh") {
     RefreshAfterRemoval(exe);
+  } else if (scenario == L"notcopied") {
+    CollectNotCopied(exe);
   } else if (scenario == L"longpath") {
     FolderTooLong(exe);
   } else {
