@@ -157,6 +157,15 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
     }
     MissingFolders(in.files, WithoutTrailingSlash(copy.destination), &folders_seen,
                    &plan->folders_created);
+    // Folders that hold no file are copied too, and undo must know them.
+    std::vector<std::string> subfolders;
+    if (!in.files.ListFolders(copy.source, &subfolders)) {
+      *error = "cannot list " + copy.source;
+      return false;
+    }
+    for (const std::string& subfolder : subfolders) {
+      MissingFolders(in.files, copy.destination + subfolder, &folders_seen, &plan->folders_created);
+    }
     for (const std::string& name : names) {
       PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}};
       std::optional<FileDigest> digest;

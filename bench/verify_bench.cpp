@@ -94,7 +94,10 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, bool 
     Clock::time_point start = Clock::now();
     dlg.OnCollect();
     times->collect = Seconds(start);
-    if (dlg.last_run().failed != 0) return false;
+    if (dlg.last_run().failed != 0) {
+      std::fprintf(stderr, "collect failed: %d\n", dlg.last_run().failed);
+      return false;
+    }
     // The big tree must have been copied, or there is nothing to measure.
     if (!fs::exists(base / "work" / "kdr4env" / "client" / "DDBVID" / "f.ddv") &&
         fs::is_empty(base / "work" / "kdr4env" / "client" / "DDBVID", ec)) {
@@ -109,12 +112,26 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, bool 
   Clock::time_point start = Clock::now();
   dlg.OnMigrate();
   times->migrate = Seconds(start);
-  if (dlg.last_run().failed != 0 || dlg.last_run().attempted == 0) return false;
+  if (dlg.last_run().failed != 0 || dlg.last_run().attempted == 0) {
+    std::fprintf(stderr, "migrate failed: %d of %d\n", dlg.last_run().failed,
+                 dlg.last_run().attempted);
+    return false;
+  }
   if (!safeguards) return true;
   start = Clock::now();
   UndoResult undone = UndoMigrate(registry, files, dlg.paths(), "", false);
   times->undo = Seconds(start);
-  return undone.complete();
+  if (!undone.complete()) {
+    std::fprintf(stderr, "undo not complete: %s, %zu refused, %zu failed\n", undone.error.c_str(),
+                 undone.Count(UndoOutcome::kRefused), undone.Count(UndoOutcome::kFailed));
+    for (const UndoItem& item : undone.items) {
+      if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed) {
+        std::fprintf(stderr, "  %s: %s\n", item.what.c_str(), item.reason.c_str());
+      }
+    }
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

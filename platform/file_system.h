@@ -84,6 +84,11 @@ class FileSystem {
   // False when the folder or one of its subfolders cannot be listed.
   virtual bool ListFiles(std::string_view folder, std::vector<std::string>* files) = 0;
 
+  // Every folder below folder `folder` (ends with a backslash), as ListFiles gives files:
+  // relative, without a trailing backslash, in byte order (so a parent comes before its
+  // subfolders). Links are left out.
+  virtual bool ListFolders(std::string_view folder, std::vector<std::string>* folders) = 0;
+
   // Removes one file (not a folder). True when it was removed.
   virtual bool RemoveFile(std::string_view path) = 0;
 

@@ -454,6 +454,11 @@ class CountingFileSystem : public FileSystem {
     }
     return true;
   }
+  // Folders are not held apart from their files.
+  bool ListFolders(std::string_view, std::vector<std::string>* folders) override {
+    folders->clear();
+    return true;
+  }
   bool RemoveFile(std::string_view path) override { return files_.erase(std::string(path)) > 0; }
   bool RemoveFolder(std::string_view) override { return false; }
   // Another program replaces the file.

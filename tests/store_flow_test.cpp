@@ -156,6 +156,9 @@ TEST_P(StoreFlowTest, AStoreWithoutManifestStillMigrates) {
 }
 
 TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
+  // Folders that hold no file are copied as well, and must go with the rest.
+  ASSERT_TRUE(fs().CreateFolder(base_ + "\\old\\cp\\DDBVID\\sub\\empty").ok());
+  ASSERT_TRUE(fs().CreateFolder(base_ + "\\old\\cp\\DDBVID\\sub\\empty\\deeper").ok());
   const auto branch = Branch();
   const auto data = Data();
   Run(true);

@@ -34,6 +34,7 @@ class PortableFileSystem : public FileSystem {
   bool ReadFileInPieces(std::string_view path,
                         const std::function<void(std::string_view)>& sink) override;
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   bool RemoveFile(std::string_view path) override;
   bool RemoveFolder(std::string_view path) override;
 

@@ -38,7 +38,10 @@ FileResult EnsureFolder(const HostLocation& host, std::string_view tool_path) {
 }
 
 // Adds the regular files below `folder` to `files`, as `prefix` + their names.
-bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std::string>* files) {
+// Adds the files below `folder` to `files` and, when `folders` is given, its subfolders there,
+// as `prefix` + their names.
+bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std::string>* files,
+              std::vector<std::string>* folders) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
   if (ec) return false;
@@ -51,7 +54,8 @@ bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std
     std::optional<std::string> cp932 = Utf8ToCp932(name.string());
     std::string tool_name = cp932 ? *cp932 : name.string();
     if (fs::is_directory(status)) {
-      if (!ListInto(it->path(), prefix + tool_name + "\\", files)) return false;
+      if (folders) folders->push_back(prefix + tool_name);
+      if (!ListInto(it->path(), prefix + tool_name + "\\", files, folders)) return false;
     } else if (fs::is_regular_file(status)) {
       files->push_back(prefix + tool_name);
     }
@@ -238,8 +242,19 @@ bool PortableFileSystem::ListFiles(std::string_view folder, std::vector<std::str
   std::error_code ec;
   if (!host || !fs::is_directory(*host, ec)) return false;
   files->clear();
-  if (!ListInto(*host, "", files)) return false;
+  if (!ListInto(*host, "", files, nullptr)) return false;
   std::sort(files->begin(), files->end());
+  return true;
+}
+
+bool PortableFileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {
+  auto host = HostPath(folder);
+  std::error_code ec;
+  if (!host || !fs::is_directory(*host, ec)) return false;
+  folders->clear();
+  std::vector<std::string> files;
+  if (!ListInto(*host, "", &files, folders)) return false;
+  std::sort(folders->begin(), folders->end());
   return true;
 }
 

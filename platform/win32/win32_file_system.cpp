@@ -142,9 +142,10 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
   } while (FindNextFileW(find.get(), &entry));
 }
 
-// Adds the files below `folder` (ending with a backslash) to `files`, as `prefix` + their names.
-bool ListInto(const std::string& folder, const std::string& prefix,
-              std::vector<std::string>* files) {
+// Adds the files below `folder` (ending with a backslash) to `files` and, when `folders` is
+// given, its subfolders there, as `prefix` + their names.
+bool ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>* files,
+              std::vector<std::string>* folders) {
   WIN32_FIND_DATAA entry;
   std::string pattern = folder + "*";
   FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
@@ -154,7 +155,8 @@ bool ListInto(const std::string& folder, const std::string& prefix,
     if (name == "." || name == ".." || IsTempFileName(name)) continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (!ListInto(folder + name + "\\", prefix + name + "\\", files)) return false;
+      if (folders) folders->push_back(prefix + name);
+      if (!ListInto(folder + name + "\\", prefix + name + "\\", files, folders)) return false;
     } else {
       files->push_back(prefix + name);
     }
@@ -348,8 +350,19 @@ bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string
   if (!c_folder || !PathIsDirectoryA(c_folder->c_str())) return false;
   if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
   files->clear();
-  if (!ListInto(*c_folder, "", files)) return false;
+  if (!ListInto(*c_folder, "", files, nullptr)) return false;
   std::sort(files->begin(), files->end());
+  return true;
+}
+
+bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {
+  auto c_folder = CPath(folder);
+  if (!c_folder || !PathIsDirectoryA(c_folder->c_str())) return false;
+  if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
+  folders->clear();
+  std::vector<std::string> files;
+  if (!ListInto(*c_folder, "", &files, folders)) return false;
+  std::sort(folders->begin(), folders->end());
   return true;
 }
 

@@ -36,6 +36,7 @@ class Win32FileSystem : public FileSystem {
                         const std::function<void(std::string_view)>& sink) override;
   // FindFirstFileA / FindNextFileA; reparse points are left out.
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   // DeleteFileA and RemoveDirectoryA.
   bool RemoveFile(std::string_view path) override;
   bool RemoveFolder(std::string_view path) override;

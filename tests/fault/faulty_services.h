@@ -161,6 +161,10 @@ class FaultyFileSystem : public FileSystem {
     if (plan_.Fail("list " + std::string(folder))) return false;
     return inner_.ListFiles(folder, files);
   }
+  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override {
+    if (plan_.Fail("listfolders " + std::string(folder))) return false;
+    return inner_.ListFolders(folder, folders);
+  }
   bool RemoveFile(std::string_view path) override {
     if (plan_.Fail("removefile " + std::string(path))) return false;
     return inner_.RemoveFile(path);
