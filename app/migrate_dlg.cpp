@@ -45,8 +45,9 @@ void CMigrateDlg::ShowMessage(std::string_view text) {
 void CMigrateDlg::FlushWorkLog() {
   if (work_log_.empty() || !paths_valid_ || !services_.files.IsFolder(paths_.root)) return;
   std::string path = paths_.root + "\\" + std::string(kWorkLogName);
-  // A log that cannot be written loses only the log; the run's outcome is told all the same.
-  services_.files.AppendToFile(path, work_log_.Take());
+  // A log that cannot be written loses only the log, and there is nowhere left to say so; the
+  // run's outcome is told all the same.
+  (void)services_.files.AppendToFile(path, work_log_.Take());
 }
 
 void CMigrateDlg::ShowCopyFailures(Edition edition) {

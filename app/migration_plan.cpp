@@ -64,7 +64,7 @@ bool SnapshotBranch(Registry& registry, MemoryRegistry* copy, std::string* error
   std::vector<SnapshotKey> keys;
   if (!ReadBranch(registry, std::string(kNewProductBranch), &keys, error)) return false;
   std::vector<std::string_view> names;
-  SplitCp932Path(kNewProductBranch, &names);
+  if (!SplitCp932Path(kNewProductBranch, &names)) return false;
   std::string above;
   for (size_t i = 0; i + 1 < names.size(); ++i) {
     above += (i ? "\\" : "") + std::string(names[i]);

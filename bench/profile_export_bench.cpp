@@ -44,22 +44,31 @@ Timing Summarize(std::vector<double> seconds) {
   return t;
 }
 
+// A run that failed would time nothing: the benchmark stops instead.
+void Require(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "failed: %s\n", what);
+  std::exit(1);
+}
+
 // Exports the three editions into a fresh work folder below `base`; returns the seconds taken.
 double Export(Registry& registry, ProfileFile& profiles, Win32FileSystem& files,
               const std::string& folder, WorkPaths* paths) {
-  InitWorkPathsFromFolder(folder, MAX_PATH, paths);
+  Require(InitWorkPathsFromFolder(folder, MAX_PATH, paths), "work paths");
   for (Edition edition : kAllEditions) {
     const std::string& file = paths->SettingsFile(edition);
     DeleteFileA(file.c_str());
-    files.MakeSurePathExists(file);
+    Require(files.MakeSurePathExists(file).ok(), "settings folder");
   }
   NullActivityLog log;
   ExportContext ctx{registry, profiles, log};
   auto start = std::chrono::steady_clock::now();
-  ExportPersonalSettings(ctx, *paths);
-  ExportClientSettings(ctx, *paths);
-  ExportServerSettings(ctx, *paths);
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  bool exported = ExportPersonalSettings(ctx, *paths);
+  exported = ExportClientSettings(ctx, *paths) && exported;
+  exported = ExportServerSettings(ctx, *paths) && exported;
+  auto stop = std::chrono::steady_clock::now();
+  Require(exported, "export");
+  return std::chrono::duration<double>(stop - start).count();
 }
 
 // `text` without the header lines of empty sections (a header followed by another header or by

@@ -117,7 +117,10 @@ int Collect(const char* folder) {
   Win32FileSystem files;
   for (Edition edition : kAllEditions) {
     DeleteFileA(paths.SettingsFile(edition).c_str());
-    files.MakeSurePathExists(paths.SettingsFile(edition));
+    if (FileResult made = files.MakeSurePathExists(paths.SettingsFile(edition)); !made) {
+      std::fprintf(stderr, "%s\n", Describe(made).c_str());
+      return 2;
+    }
   }
   Win32Registry registry;
   PortableProfileFile profiles(files);

@@ -55,9 +55,11 @@ std::string ExecutableFolder(std::string_view executable_path);
 // Fills `paths` from the executable's full path. Returns false, leaving `paths` empty, when the
 // folder is so long that a composed path would not fit in `max_path` bytes (260 for the Win32
 // calls); nothing is cut short.
-bool InitWorkPaths(std::string_view executable_path, size_t max_path, WorkPaths* paths);
+[[nodiscard]] bool InitWorkPaths(std::string_view executable_path, size_t max_path,
+                                 WorkPaths* paths);
 
 // The same from the folder itself (a folder given on a command line).
-bool InitWorkPathsFromFolder(std::string_view folder, size_t max_path, WorkPaths* paths);
+[[nodiscard]] bool InitWorkPathsFromFolder(std::string_view folder, size_t max_path,
+                                           WorkPaths* paths);
 
 }  // namespace kdr

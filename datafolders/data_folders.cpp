@@ -82,7 +82,9 @@ bool ValueFits(DataFolderContext& ctx, std::string_view value, std::span<const C
 void CollectPairs(DataFolderContext& ctx, Edition edition, std::string_view value,
                   std::span<const CopyPair> pairs) {
   for (const CopyPair& pair : pairs) {
-    CopyFolderContents(ctx, InWork(ctx, edition, pair), InData(value, pair));
+    // A folder that is not copied is logged and told to the copy observer, which is how the
+    // user hears of it; the edition goes on with its other folders.
+    (void)CopyFolderContents(ctx, InWork(ctx, edition, pair), InData(value, pair));
   }
 }
 
@@ -115,7 +117,8 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
       ctx.log.Skipped("folder " + Cp932ForDisplay(destination), Describe(made));
       if (rule == OnMakeSureFailure::kStop) return false;
     }
-    CopyFolderContents(ctx, destination, InWork(ctx, edition, pair));
+    // As on Collect: logged and told to the observer, and the edition goes on.
+    (void)CopyFolderContents(ctx, destination, InWork(ctx, edition, pair));
   }
   return true;
 }

@@ -48,23 +48,23 @@ std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, con
 inline constexpr std::string_view kPathReadFailedMessage = "ファイルパスの取得に失敗しました。";
 
 // Collect: each returns false when it showed the path message (nothing of the edition copied).
-bool CollectEditionData(DataFolderContext& ctx, Edition edition);
-bool CollectPersonalData(DataFolderContext& ctx);
-bool CollectClientData(DataFolderContext& ctx);
-bool CollectServerData(DataFolderContext& ctx);
+[[nodiscard]] bool CollectEditionData(DataFolderContext& ctx, Edition edition);
+[[nodiscard]] bool CollectPersonalData(DataFolderContext& ctx);
+[[nodiscard]] bool CollectClientData(DataFolderContext& ctx);
+[[nodiscard]] bool CollectServerData(DataFolderContext& ctx);
 
 // Migrate: true when the edition's path values were read (and, for Client, its destination
 // folders made); the copies' own outcome does not enter the result.
-bool MigrateEditionData(DataFolderContext& ctx, Edition edition);
-bool MigratePersonalData(DataFolderContext& ctx);
-bool MigrateClientData(DataFolderContext& ctx);
-bool MigrateServerData(DataFolderContext& ctx);
+[[nodiscard]] bool MigrateEditionData(DataFolderContext& ctx, Edition edition);
+[[nodiscard]] bool MigratePersonalData(DataFolderContext& ctx);
+[[nodiscard]] bool MigrateClientData(DataFolderContext& ctx);
+[[nodiscard]] bool MigrateServerData(DataFolderContext& ctx);
 
 // Copies every entry of folder `source` into folder `destination` (both end with a backslash),
 // creating the destination first. False when the source is not an existing folder, a path is
 // too long for the platform, one folder lies inside the other, or the copy fails; each item
 // not copied is told to the copy observer (a folder whose copy was refused counts as one).
-bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
-                        std::string_view source);
+[[nodiscard]] bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
+                                      std::string_view source);
 
 }  // namespace kdr

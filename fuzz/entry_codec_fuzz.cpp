@@ -58,8 +58,8 @@ void CheckThroughProfile(std::string_view name, uint32_t type, std::string_view 
   fuzz::MemoryFiles files;
   {
     PortableProfileFile writer(files);
-    writer.WriteSection(section, "", file);
-    writer.WriteString(section, name, entry, file);
+    if (!writer.WriteSection(section, "", file)) fuzz::Fail("write section");
+    if (!writer.WriteString(section, name, entry, file)) fuzz::Fail("write string");
     if (!writer.Flush()) fuzz::Fail("flush");
   }
   PortableProfileFile reader(files);

@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                  std::string_view::npos;
   if (!has_nul && !sections.empty() && !sections.front().empty() &&
       sections.front().find_first_of(" \t\v") == std::string::npos) {
-    profiles.WriteString(sections.front(), "FuzzKey", "1:v", kFile);
+    if (!profiles.WriteString(sections.front(), "FuzzKey", "1:v", kFile)) fuzz::Fail("write");
     if (!profiles.Flush()) fuzz::Fail("flush");
     PortableProfileFile reader(files);
     std::string entries = reader.ReadSection(sections.front(), kFile);

@@ -42,7 +42,7 @@ size_t FindLastCp932Separator(std::string_view text, std::string_view separators
 
 // Splits a backslash path into its names, never at the second byte of a character. False when
 // a name is empty (a doubled, leading or trailing backslash).
-bool SplitCp932Path(std::string_view path, std::vector<std::string_view>* names);
+[[nodiscard]] bool SplitCp932Path(std::string_view path, std::vector<std::string_view>* names);
 
 // `text` with its single-byte ASCII letters upper-cased; the same length as `text`.
 std::string Cp932UpperCase(std::string_view text);

@@ -10,7 +10,7 @@
 // denied" instead of "could not be created".
 namespace kdr {
 
-struct FileResult {
+struct [[nodiscard]] FileResult {
   Status code = kOk;
   std::string call;  // the platform call that failed: "CreateDirectory", "CopyFile", ...
   std::string path;  // the path it was given, as the caller named it (code page 932 or host)

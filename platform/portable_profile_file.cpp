@@ -348,7 +348,9 @@ struct PortableProfileFile::Document {
 
 PortableProfileFile::PortableProfileFile(FileSystem& fs) : fs_(fs) {}
 
-PortableProfileFile::~PortableProfileFile() { Flush(); }
+// Writes that nobody flushed get one more try. A caller that must know whether its files were
+// written flushes before this (the export does), so a failure here has no one left to tell.
+PortableProfileFile::~PortableProfileFile() { (void)Flush(); }
 
 void PortableProfileFile::Load(CachedFile& cached) {
   // Stamp before and after reading: a file that changed meanwhile is read again.

@@ -56,16 +56,16 @@ class PortableProfileFile : public ProfileFile {
   PortableProfileFile(const PortableProfileFile&) = delete;
   PortableProfileFile& operator=(const PortableProfileFile&) = delete;
 
-  bool WriteSection(std::string_view section, std::string_view entries,
-                    std::string_view file) override;
-  bool WriteString(std::string_view section, std::string_view key, std::string_view value,
-                   std::string_view file) override;
+  [[nodiscard]] bool WriteSection(std::string_view section, std::string_view entries,
+                                  std::string_view file) override;
+  [[nodiscard]] bool WriteString(std::string_view section, std::string_view key,
+                                 std::string_view value, std::string_view file) override;
   uint32_t GetSectionNames(std::span<char> buffer, std::string_view file) override;
   uint32_t GetSection(std::string_view section, std::span<char> buffer,
                       std::string_view file) override;
   // Writes every file changed since it was read or last written. False when a write failed;
   // that file then stays changed in memory and is tried again by the next Flush.
-  bool Flush() override;
+  [[nodiscard]] bool Flush() override;
   // Looks at the file on disk now (reading it again when it changed) and then not until the
   // last Release.
   void Hold(std::string_view file) override;
@@ -102,7 +102,7 @@ class PortableProfileFile : public ProfileFile {
   static void Apply(Document& document, const Operation& op);
   static void Record(CachedFile& cached, const Operation& op);
   static void Replay(Document& document, std::string_view log);
-  bool Write(const Operation& op, std::string_view file);
+  [[nodiscard]] bool Write(const Operation& op, std::string_view file);
 
   using FileMap = std::unordered_map<std::string, CachedFile>;  // by path without regard to case
   // Drops a file from memory; returns the next one.

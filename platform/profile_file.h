@@ -16,13 +16,13 @@ class ProfileFile {
 
   // Removes all entries of `section` and leaves it (empty) in its place, creating the file
   // and the section when missing (`entries` is an empty list: only that is used).
-  virtual bool WriteSection(std::string_view section, std::string_view entries,
-                            std::string_view file) = 0;
+  [[nodiscard]] virtual bool WriteSection(std::string_view section, std::string_view entries,
+                                          std::string_view file) = 0;
 
   // Replaces the value of the entry `key` of `section`, or adds it at the end of the section;
   // creates the file and the section when missing.
-  virtual bool WriteString(std::string_view section, std::string_view key, std::string_view value,
-                           std::string_view file) = 0;
+  [[nodiscard]] virtual bool WriteString(std::string_view section, std::string_view key,
+                                         std::string_view value, std::string_view file) = 0;
 
   // Fills `buffer` with the section names in file order, each ended by a NUL, the list ended
   // by an empty name, cut to fit as Windows cuts it. Returns the characters written without
@@ -36,7 +36,7 @@ class ProfileFile {
                               std::string_view file) = 0;
 
   // Writes out what earlier writes keep in memory. True when every file was written.
-  virtual bool Flush() = 0;
+  [[nodiscard]] virtual bool Flush() = 0;
 
   // Between Hold and the matching Release of `file`, an implementation that keeps files in
   // memory may look at the file on disk once, at Hold, instead of before every call: a change

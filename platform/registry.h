@@ -37,24 +37,26 @@ class RegistryKey {
 
   // Reads the value `name` whole, whatever its size: kOk with its type and data, kNotFound when
   // there is no such value, kAccessDenied when the key was not opened for querying.
-  virtual Status QueryValue(std::string_view name, uint32_t* type, std::string* data) = 0;
+  [[nodiscard]] virtual Status QueryValue(std::string_view name, uint32_t* type,
+                                          std::string* data) = 0;
 
   // The subkey at `index` (0 upwards, ascending case-insensitive name order): kOk with its name,
   // kNoMoreItems past the last one, kAccessDenied without enumerate rights.
-  virtual Status EnumKey(uint32_t index, std::string* name) = 0;
+  [[nodiscard]] virtual Status EnumKey(uint32_t index, std::string* name) = 0;
 
   // The value at `index` (0 upwards, in the store's order): kOk with its whole name, type and
   // data, kNoMoreItems past the last one, kAccessDenied without query rights.
-  virtual Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
-                           std::string* data) = 0;
+  [[nodiscard]] virtual Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
+                                         std::string* data) = 0;
 
   // Creates or replaces the value `name` (an existing value of another case keeps its name's
   // case), whatever type it had. kAccessDenied when the key was not opened for setting values.
-  virtual Status SetValue(std::string_view name, uint32_t type, std::string_view data) = 0;
+  [[nodiscard]] virtual Status SetValue(std::string_view name, uint32_t type,
+                                        std::string_view data) = 0;
 
   // Removes the value `name`: kOk, kNotFound when there is none, kAccessDenied without set
   // rights.
-  virtual Status DeleteValue(std::string_view name) = 0;
+  [[nodiscard]] virtual Status DeleteValue(std::string_view name) = 0;
 };
 
 using RegistryKeyPtr = std::unique_ptr<RegistryKey>;
@@ -67,19 +69,21 @@ class Registry {
   // Opens the existing key `path` (backslash-separated, relative to `root`) with `access`.
   // kOk and *key when it exists and grants the access; kNotFound when it does not exist;
   // kAccessDenied when the store refuses the access.
-  virtual Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                         RegistryView view) = 0;
+  [[nodiscard]] virtual Status OpenKey(RootKey root, std::string_view path, uint32_t access,
+                                       RegistryKeyPtr* key, RegistryView view) = 0;
   // The same in the default view. Implementations bring it in with `using Registry::OpenKey`.
-  Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key) {
+  [[nodiscard]] Status OpenKey(RootKey root, std::string_view path, uint32_t access,
+                               RegistryKeyPtr* key) {
     return OpenKey(root, path, access, key, RegistryView::kDefault);
   }
 
   // Opens `path`, creating it and every missing key above it, with full access: kOk and *key.
-  virtual Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) = 0;
+  [[nodiscard]] virtual Status CreateKey(RootKey root, std::string_view path,
+                                         RegistryKeyPtr* key) = 0;
 
   // Removes the key `path`, which must have no subkeys (its values go with it): kOk, kNotFound
   // when it does not exist, kAccessDenied when it has subkeys or the store refuses.
-  virtual Status DeleteKey(RootKey root, std::string_view path) = 0;
+  [[nodiscard]] virtual Status DeleteKey(RootKey root, std::string_view path) = 0;
 };
 
 // Little-endian REG_DWORD data.

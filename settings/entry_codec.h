@@ -20,7 +20,7 @@ void HexEncodeInPlace(std::string& text);
 // Replaces a text of hex pairs by the bytes they denote; a last, odd character is ignored. The
 // result ends at its first zero byte, as a stored text would. Returns false, leaving `text`
 // unchanged, when a pair is not two hex digits.
-bool HexDecodeInPlace(std::string& text);
+[[nodiscard]] bool HexDecodeInPlace(std::string& text);
 
 // The entry text of a value: the type in decimal, ":" and the data text.
 std::string FormatEntry(std::string_view value_name, uint32_t type, std::string_view data,

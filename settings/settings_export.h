@@ -20,10 +20,11 @@ struct ExportContext {
 
 // The edition's export list into its settings file, then the file written out. False when the
 // file could not be written (the window tool does not look at this).
-bool ExportEditionSettings(ExportContext& ctx, const WorkPaths& paths, Edition edition);
-bool ExportPersonalSettings(ExportContext& ctx, const WorkPaths& paths);
-bool ExportClientSettings(ExportContext& ctx, const WorkPaths& paths);
-bool ExportServerSettings(ExportContext& ctx, const WorkPaths& paths);
+[[nodiscard]] bool ExportEditionSettings(ExportContext& ctx, const WorkPaths& paths,
+                                         Edition edition);
+[[nodiscard]] bool ExportPersonalSettings(ExportContext& ctx, const WorkPaths& paths);
+[[nodiscard]] bool ExportClientSettings(ExportContext& ctx, const WorkPaths& paths);
+[[nodiscard]] bool ExportServerSettings(ExportContext& ctx, const WorkPaths& paths);
 
 // A key with its values and all its subkeys, in pre-order, one section per key.
 void ExportKeyTree(ExportContext& ctx, std::string_view key_path, std::string_view settings_file);

@@ -18,7 +18,7 @@ inline constexpr std::string_view kNewProductBranch = "Software\\VTQ\\KodrelSE";
 
 // Replaces the first "Kodrel" (case-sensitive) of `source` by "KodrelSE". False, with an empty
 // result, when there is none.
-bool MapKeyPath(std::string_view source, std::string* result);
+[[nodiscard]] bool MapKeyPath(std::string_view source, std::string* result);
 
 // True when `key_path` is the new product's branch or lies below it (ASCII case ignored, as the
 // registry resolves names) and is a well-formed path.
@@ -41,7 +41,8 @@ class SettingsImporter {
 
  private:
   // The mapped key of a section when it may be written, else empty (with the reason logged).
-  bool MappedKeyFor(std::string_view section_name, std::string* mapped, bool log_reason);
+  [[nodiscard]] bool MappedKeyFor(std::string_view section_name, std::string* mapped,
+                                  bool log_reason);
   // CreateMappedKey, handing back the created key (null when none was).
   void CreateMappedKey(std::string_view section_name, RegistryKeyPtr* created);
   // ImportEntry into the mapped key `mapped`, through `held` when it is open (else, or when

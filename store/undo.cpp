@@ -248,8 +248,10 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
   }
   if (result.complete()) {
     // Only a whole undo is marked; one with refusals can be run again (with --force).
-    files.WriteFileAtomically(folder + "\\" + std::string(kUndoneMarkerName),
-                              CurrentStoreTime().utc + "\n" + ResultSummary(result));
+    // The marker only tells undo --list; a failed write leaves the backup as not yet undone.
+    static_cast<void>(
+        files.WriteFileAtomically(folder + "\\" + std::string(kUndoneMarkerName),
+                                  CurrentStoreTime().utc + "\n" + ResultSummary(result)));
   }
   return result;
 }

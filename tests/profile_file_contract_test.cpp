@@ -489,8 +489,8 @@ class CountingFileSystem : public FileSystem {
 TEST(PortableProfileFileTest, WritesOnlyOnFlushAndReadsSeePendingWrites) {
   CountingFileSystem fs;
   PortableProfileFile pf(fs);
-  pf.WriteSection("A", "", "C:\\w\\f.fil");
-  pf.WriteString("A", "k", "1:v", "C:\\w\\f.fil");
+  EXPECT_TRUE(pf.WriteSection("A", "", "C:\\w\\f.fil"));
+  EXPECT_TRUE(pf.WriteString("A", "k", "1:v", "C:\\w\\f.fil"));
   EXPECT_EQ("<missing>", fs.Get("C:\\w\\f.fil"));
   EXPECT_EQ(0, fs.writes);
   EXPECT_EQ("A\0\0"s, pf.ReadSectionNames("C:\\w\\f.fil"));
@@ -509,12 +509,12 @@ TEST(PortableProfileFileTest, ReadsTheFileOnceForManyCalls) {
   fs.Put("f", "[A]\r\nx=1\r\n");
   PortableProfileFile pf(fs);
   for (int i = 0; i < 100; ++i) {
-    pf.WriteString("A", "k" + std::to_string(i), "v", "f");
+    EXPECT_TRUE(pf.WriteString("A", "k" + std::to_string(i), "v", "f"));
     pf.ReadSection("A", "f");
   }
   EXPECT_EQ(1, fs.reads);
   fs.Put("f", "[B]\r\n");
-  pf.Flush();  // the other program's file is read again and our writes applied to it
+  EXPECT_TRUE(pf.Flush());  // the other program's file is read again and our writes applied to it
   EXPECT_EQ(2, fs.reads);
   EXPECT_EQ(0, fs.Get("f").find("[B]\r\n[A]\r\nk0=v\r\n"));
 }
@@ -522,8 +522,8 @@ TEST(PortableProfileFileTest, ReadsTheFileOnceForManyCalls) {
 TEST(PortableProfileFileTest, FailedFlushKeepsTheWritesAndRetries) {
   CountingFileSystem fs;
   PortableProfileFile pf(fs);
-  pf.WriteString("A", "k", "1", "one");
-  pf.WriteString("B", "k", "2", "two");
+  EXPECT_TRUE(pf.WriteString("A", "k", "1", "one"));
+  EXPECT_TRUE(pf.WriteString("B", "k", "2", "two"));
   fs.fail_writes = true;
   EXPECT_FALSE(pf.Flush());
   EXPECT_EQ(2u, pf.PendingFiles());
@@ -539,7 +539,7 @@ TEST(PortableProfileFileTest, PendingWritesAreAppliedToAFileChangedMeanwhile) {
   CountingFileSystem fs;
   fs.Put("f", "[A]\r\nold=1\r\n");
   PortableProfileFile pf(fs);
-  pf.WriteString("A", "mine", "2", "f");
+  EXPECT_TRUE(pf.WriteString("A", "mine", "2", "f"));
   fs.Put("f", "[Z]\r\ntheirs=3\r\n[A]\r\nold=4\r\n");
   // As if each write had gone to the file at once: theirs first, then mine on top of it.
   EXPECT_EQ("Z\0A\0\0"s, pf.ReadSectionNames("f"));
@@ -577,14 +577,14 @@ TEST(PortableProfileFileTest, ManyPendingWritesAreAppliedAnewInTheirOrder) {
   PortableProfileFile pf(fs);
   std::string long_value(300, 'v');
   std::string long_section = "S" + std::string(200, 's');
-  pf.WriteString("A", "k1", "1", "f");
-  pf.WriteString("A", "k2", long_value, "f");
-  pf.WriteString(long_section, "k", "2", "f");
-  pf.WriteString("A", "k1", "3", "f");
-  pf.WriteSection("B", ""s, "f");
-  pf.WriteString("B", "k", "4", "f");
-  pf.WriteSection("A", ""s, "f");
-  pf.WriteString("a", "K5", "5", "f");
+  EXPECT_TRUE(pf.WriteString("A", "k1", "1", "f"));
+  EXPECT_TRUE(pf.WriteString("A", "k2", long_value, "f"));
+  EXPECT_TRUE(pf.WriteString(long_section, "k", "2", "f"));
+  EXPECT_TRUE(pf.WriteString("A", "k1", "3", "f"));
+  EXPECT_TRUE(pf.WriteSection("B", ""s, "f"));
+  EXPECT_TRUE(pf.WriteString("B", "k", "4", "f"));
+  EXPECT_TRUE(pf.WriteSection("A", ""s, "f"));
+  EXPECT_TRUE(pf.WriteString("a", "K5", "5", "f"));
   fs.Put("f", "[Z]\r\n[A]\r\ntheirs=6\r\n");
   EXPECT_TRUE(pf.Flush());
   EXPECT_EQ("[Z]\r\n[A]\r\nK5=5\r\n[" + long_section + "]\r\nk=2\r\n[B]\r\nk=4\r\n", fs.Get("f"));
@@ -594,7 +594,7 @@ TEST(PortableProfileFileTest, DestructionFlushes) {
   CountingFileSystem fs;
   {
     PortableProfileFile pf(fs);
-    pf.WriteString("A", "k", "1", "f");
+    EXPECT_TRUE(pf.WriteString("A", "k", "1", "f"));
   }
   EXPECT_EQ("[A]\r\nk=1\r\n", fs.Get("f"));
 }
@@ -605,11 +605,11 @@ TEST(PortableProfileFileTest, FiftyThousandSections) {
   std::string expected;
   for (int i = 0; i < 50000; ++i) {
     std::string section = "Software\\S" + std::to_string(i);
-    pf.WriteSection(section, "", "f");
-    pf.WriteString(section, "v", std::to_string(i), "f");
+    EXPECT_TRUE(pf.WriteSection(section, "", "f"));
+    EXPECT_TRUE(pf.WriteString(section, "v", std::to_string(i), "f"));
     expected += "[" + section + "]\r\nv=" + std::to_string(i) + "\r\n";
   }
-  pf.WriteString("software\\s123", "V", "again", "f");
+  EXPECT_TRUE(pf.WriteString("software\\s123", "V", "again", "f"));
   std::string names = pf.ReadSectionNames("f");
   EXPECT_EQ(50000, std::count(names.begin(), names.end(), '\0') - 1);
   EXPECT_EQ("v=again\0\0"s, pf.ReadSection("SOFTWARE\\S123", "f"));
@@ -622,11 +622,12 @@ TEST(PortableProfileFileTest, FiftyThousandSections) {
 TEST(PortableProfileFileTest, LineBreaksInNamesAndValuesReadAsTheFileWould) {
   CountingFileSystem fs;
   PortableProfileFile pf(fs);
-  pf.WriteString("A", "k", "one\r\nnext=2", "f");
-  pf.WriteString("A", "[B", "x", "f");  // reads as a header: the name runs to the line's end
+  EXPECT_TRUE(pf.WriteString("A", "k", "one\r\nnext=2", "f"));
+  EXPECT_TRUE(
+      pf.WriteString("A", "[B", "x", "f"));  // reads as a header: the name runs to the line's end
   EXPECT_EQ("A\0B=x\0\0"s, pf.ReadSectionNames("f"));
   EXPECT_EQ("k=one\0next=2\0\0"s, pf.ReadSection("A", "f"));
-  pf.Flush();
+  EXPECT_TRUE(pf.Flush());
   PortableProfileFile fresh(fs);
   EXPECT_EQ(pf.ReadSectionNames("f"), fresh.ReadSectionNames("f"));
   EXPECT_EQ(pf.ReadSection("A", "f"), fresh.ReadSection("A", "f"));
@@ -638,14 +639,14 @@ TEST(PortableProfileFileTest, CommentsStayAndNewKeysGoBeforeThem) {
   CountingFileSystem fs;
   fs.Put("f", ";top\r\n[A]\r\n;c1\r\nb=v\r\n;c2\r\na=v\r\n");
   PortableProfileFile pf(fs);
-  pf.WriteString("A", "z", "", "f");
-  pf.WriteString("A", ";x", "", "f");  // a comment: never a key, goes to the end
-  pf.WriteString("A", "y", "", "f");
-  pf.WriteString("A", "a", "", "f");
+  EXPECT_TRUE(pf.WriteString("A", "z", "", "f"));
+  EXPECT_TRUE(pf.WriteString("A", ";x", "", "f"));  // a comment: never a key, goes to the end
+  EXPECT_TRUE(pf.WriteString("A", "y", "", "f"));
+  EXPECT_TRUE(pf.WriteString("A", "a", "", "f"));
   EXPECT_EQ("b=v\0a=\0z=\0y=\0\0"s, pf.ReadSection("A", "f"));
-  pf.WriteSection("A", "", "f");
-  pf.WriteString("A", "n", "1", "f");
-  pf.Flush();
+  EXPECT_TRUE(pf.WriteSection("A", "", "f"));
+  EXPECT_TRUE(pf.WriteString("A", "n", "1", "f"));
+  EXPECT_TRUE(pf.Flush());
   EXPECT_EQ(";top\r\n[A]\r\nn=1\r\n;c1\r\n;c2\r\n;x=\r\n", fs.Get("f"));
 }
 
@@ -679,9 +680,9 @@ TEST(PortableProfileFileTest, MemoryAgreesWithTheFileItWrites) {
     for (int step = 0; step < 12; ++step) {
       const std::string& section = sections[random() % sections.size()];
       if (random() % 4 == 0) {
-        pf.WriteSection(section, "", "f");
+        EXPECT_TRUE(pf.WriteSection(section, "", "f"));
       } else {
-        pf.WriteString(section, text(3), text(4), "f");
+        EXPECT_TRUE(pf.WriteString(section, text(3), text(4), "f"));
       }
       std::string names = pf.ReadSectionNames("f");
       std::vector<std::string> listed = names_of(names);

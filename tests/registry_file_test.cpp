@@ -713,6 +713,21 @@ TEST(RegistryFileTest, RefusesMalformedFilesWithTheirLine) {
   }
 }
 
+// A branch path with an empty name must not widen into its parent: nothing is read or written.
+TEST(RegistryFileTest, RefusesBranchPathsWithAnEmptyName) {
+  const std::string file =
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n\"v\"=\"1\"\r\n";
+  MemoryRegistry filled;
+  ASSERT_TRUE(Load(file, &filled).ok());
+  for (std::string path : {"Software\\", "\\Software", "Software\\\\Other"}) {
+    SCOPED_TRACE(path);
+    MemoryRegistry reg;
+    EXPECT_FALSE(LoadRegistryFile(file, &reg, {{kHkcu, path}}).ok());
+    EXPECT_FALSE(reg.Root(kHkcu).FindChild("Software"));
+    EXPECT_FALSE(WriteBackRegistryFile(file, filled, {kHkcu, path}).ok());
+  }
+}
+
 TEST(RegistryFileTest, ReasonsNameTheProblem) {
   MemoryRegistry reg;
   RegistryFileLoadResult loaded = Load("REGEDIT4\r\n[HKEY_USERS\\x]\r\n", &reg);
@@ -828,16 +843,18 @@ TEST(RegistryFileTest, WriteBackDropsWhatTheStoreNoLongerHolds) {
     std::string expected;
   };
   const Case cases[] = {
-      {"a key with its subkey", [&](MemoryRegistry* r) { r->DeleteTree(kHkcu, kse + "\\A"); },
-       head + tail},
-      {"a subkey", [&](MemoryRegistry* r) { r->DeleteTree(kHkcu, kse + "\\A\\B"); },
+      {"a key with its subkey",
+       [&](MemoryRegistry* r) { EXPECT_TRUE(r->DeleteTree(kHkcu, kse + "\\A")); }, head + tail},
+      {"a subkey", [&](MemoryRegistry* r) { EXPECT_TRUE(r->DeleteTree(kHkcu, kse + "\\A\\B")); },
        head + key_a + a1 + a2 + "\r\n" + tail},
-      {"the whole branch", [&](MemoryRegistry* r) { r->DeleteTree(kHkcu, kse); }, head + tail},
-      {"the first value", [&](MemoryRegistry* r) { r->DeleteValue(kHkcu, kse + "\\A", "A1"); },
+      {"the whole branch", [&](MemoryRegistry* r) { EXPECT_TRUE(r->DeleteTree(kHkcu, kse)); },
+       head + tail},
+      {"the first value",
+       [&](MemoryRegistry* r) { EXPECT_TRUE(r->DeleteValue(kHkcu, kse + "\\A", "A1")); },
        head + key_a + a2 + "\r\n" + b + tail},
       {"the last value, while one is added",
        [&](MemoryRegistry* r) {
-         r->DeleteValue(kHkcu, kse + "\\A", "a2");
+         EXPECT_TRUE(r->DeleteValue(kHkcu, kse + "\\A", "a2"));
          r->SetString(kHkcu, kse + "\\A", "n", "new");
        },
        head + key_a + a1 + "\"n\"=\"new\"\r\n\r\n" + b + tail},
@@ -874,8 +891,8 @@ TEST(RegistryFileTest, WriteBackOfAnEditTakenBackIsTheOriginal) {
     ASSERT_EQ(Typed(kRegDword, DwordData(7)),
               ValueOf(again, kHkcu, {"Software", "VTQ", "KodrelSE", "New", "Sub"}, "n"));
     again.SetString(kHkcu, kse + "\\A", "a1", "1");
-    again.DeleteValue(kHkcu, kse + "\\A", "a2");
-    again.DeleteTree(kHkcu, kse + "\\New");
+    EXPECT_TRUE(again.DeleteValue(kHkcu, kse + "\\A", "a2"));
+    EXPECT_TRUE(again.DeleteTree(kHkcu, kse + "\\New"));
     RegistryFileSaveResult undone = WriteBackRegistryFile(migrated.bytes, again, branch);
     ASSERT_TRUE(undone.ok());
     EXPECT_EQ(original, undone.bytes);

@@ -12,7 +12,8 @@ class MemoryKey : public RegistryKey {
   MemoryKey(MemoryRegistry::Node* node, uint32_t access, const MemoryRegistry::Limits* limits)
       : node_(node), access_(access), limits_(limits) {}
 
-  Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
+  [[nodiscard]] Status QueryValue(std::string_view name, uint32_t* type,
+                                  std::string* data) override {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
     const MemoryRegistry::Value* value = node_->FindValue(name);
     if (!value) return kNotFound;
@@ -21,7 +22,7 @@ class MemoryKey : public RegistryKey {
     return kOk;
   }
 
-  Status EnumKey(uint32_t index, std::string* name) override {
+  [[nodiscard]] Status EnumKey(uint32_t index, std::string* name) override {
     if (!(access_ & kKeyEnumerateSubKeys)) return kAccessDenied;
     if (index >= node_->children.size()) return kNoMoreItems;
     // Walks from the start; callers enumerate in index order, so remember the last position.
@@ -38,7 +39,8 @@ class MemoryKey : public RegistryKey {
     return kOk;
   }
 
-  Status EnumValue(uint32_t index, std::string* name, uint32_t* type, std::string* data) override {
+  [[nodiscard]] Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
+                                 std::string* data) override {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
     if (index >= node_->values.size()) return kNoMoreItems;
     const MemoryRegistry::Value& value = node_->values[index];
@@ -48,7 +50,8 @@ class MemoryKey : public RegistryKey {
     return kOk;
   }
 
-  Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
+  [[nodiscard]] Status SetValue(std::string_view name, uint32_t type,
+                                std::string_view data) override {
     if (!(access_ & kKeySetValue)) return kAccessDenied;
     if (limits_->value && !limits_->value(name, type, data)) return kInvalidParam;
     node_->PutValue(name, type, data);

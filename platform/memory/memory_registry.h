@@ -51,7 +51,7 @@ class MemoryRegistry : public Registry {
     // Sets a value; one set to the type and data it holds already stays unchanged.
     Value& PutValue(std::string_view value_name, uint32_t type, std::string_view data);
     // Leaves a gap, so that many removals stay linear; Compact closes the gaps.
-    bool RemoveValue(std::string_view value_name);
+    [[nodiscard]] bool RemoveValue(std::string_view value_name);
     void Compact();
   };
 
@@ -69,10 +69,10 @@ class MemoryRegistry : public Registry {
   using Registry::OpenKey;
   // The 32-bit view of HKEY_LOCAL_MACHINE\Software is its WOW6432Node subkey, as on 64-bit
   // Windows.
-  Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                 RegistryView view) override;
-  Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
-  Status DeleteKey(RootKey root, std::string_view path) override;
+  [[nodiscard]] Status OpenKey(RootKey root, std::string_view path, uint32_t access,
+                               RegistryKeyPtr* key, RegistryView view) override;
+  [[nodiscard]] Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
+  [[nodiscard]] Status DeleteKey(RootKey root, std::string_view path) override;
 
   // Direct access for loading, saving and inspecting a store (not part of the interface).
   Node& Root(RootKey root) { return root == RootKey::kLocalMachine ? *machine_ : *user_; }
@@ -86,8 +86,8 @@ class MemoryRegistry : public Registry {
   Node* Create(RootKey root, std::string_view path);
   // Removes a key with its whole subtree; false when it does not exist. Handles that are open
   // on it must not be used afterwards.
-  bool DeleteTree(RootKey root, std::string_view path);
-  bool DeleteValue(RootKey root, std::string_view path, std::string_view value_name);
+  [[nodiscard]] bool DeleteTree(RootKey root, std::string_view path);
+  [[nodiscard]] bool DeleteValue(RootKey root, std::string_view path, std::string_view value_name);
   // Convenience for tests and tools.
   void SetValue(RootKey root, std::string_view path, std::string_view name, uint32_t type,
                 std::string_view data);
@@ -110,6 +110,6 @@ class MemoryRegistry : public Registry {
 // Splits a backslash path into its names (never at the second byte of a double-byte
 // character). False when a name is empty (a doubled, leading or
 // trailing backslash), which the registry refuses.
-bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names);
+[[nodiscard]] bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names);
 
 }  // namespace kdr

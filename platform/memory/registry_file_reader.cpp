@@ -98,13 +98,18 @@ class Parser {
       : format_(lines.format()), lines_(lines), branches_(branches), decode_(branches.empty()) {
     for (const RegistryBranch& branch : branches_) {
       std::vector<std::string_view> names;
-      SplitCp932Path(branch.path, &names);
+      // A path with an empty name would read a wider branch than the one asked for.
+      if (!SplitCp932Path(branch.path, &names)) branches_valid_ = false;
       branch_names_.emplace_back(names.begin(), names.end());
     }
   }
 
   // Checks every line after the header; the operations in file order, or false with *error.
   bool Run(std::vector<Operation>* operations, RegistryFileError* error) {
+    if (!branches_valid_) {
+      *error = RegistryFileError{0, "a branch to read is not a key path"};
+      return false;
+    }
     operations_ = operations;
     for (index_ = 1; index_ < lines_.size(); ++index_) {
       // The lines of a key that is not read are passed over undecoded, however long.
@@ -409,6 +414,7 @@ class Parser {
   const FileLines& lines_;
   const std::vector<RegistryBranch>& branches_;
   std::vector<std::vector<std::string>> branch_names_;
+  bool branches_valid_ = true;
   std::vector<Operation>* operations_ = nullptr;
   static constexpr size_t kKeptLineChars = 1 << 16;
   Chars line_;
@@ -480,7 +486,8 @@ void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
         }
         break;
       case Operation::Kind::kDeleteValue:
-        if (current) current->RemoveValue(op.name);
+        // Deleting a value that is not there is no error, as for the registry editor.
+        if (current) (void)current->RemoveValue(op.name);
         break;
     }
     // Applied operations give their memory back at once.

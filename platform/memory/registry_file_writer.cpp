@@ -417,7 +417,10 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
   std::string_view root_name = RootName(branch.root);
   // The branch's path as the store spells it.
   std::vector<std::string_view> wanted, branch_path;
-  SplitCp932Path(branch.path, &wanted);
+  if (!SplitCp932Path(branch.path, &wanted)) {
+    result.error = RegistryFileError{0, "the branch to write is not a key path"};
+    return result;
+  }
   const Node* top = &registry.Root(branch.root);
   for (std::string_view name : wanted) {
     top = top->FindChild(name);

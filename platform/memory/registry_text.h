@@ -38,11 +38,12 @@ void AppendUtf16Bytes(uint32_t c, std::string* out);
 void AppendFileBytes(Format format, const Chars& chars, std::string* out);
 
 // File characters to store bytes. False when a character has no exact code page 932 form.
-bool CharsToStore(Format format, const uint32_t* begin, const uint32_t* end, std::string* out);
+[[nodiscard]] bool CharsToStore(Format format, const uint32_t* begin, const uint32_t* end,
+                                std::string* out);
 
 // Store bytes to file characters, only when reading them back gives the same bytes (version 5
 // cannot hold bytes that are not code page 932, nor the second code of a doubly coded one).
-bool StoreToChars(Format format, std::string_view bytes, Chars* out);
+[[nodiscard]] bool StoreToChars(Format format, std::string_view bytes, Chars* out);
 
 // Text as the user should see it in a message (UTF-8).
 std::string DisplayChars(Format format, const uint32_t* begin, const uint32_t* end);

@@ -73,7 +73,7 @@ FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
   if (!file.ok()) return FileResult::Fail(ERROR_FILE_EXISTS, "CreateFile", "");
   FileResult result = WriteAll(file.get(), bytes);
   if (result && !FlushFileBuffers(file.get())) result = LastError("FlushFileBuffers");
-  if (!file.Reset() && result) result = LastError("CloseHandle");
+  if (!file.Close() && result) result = LastError("CloseHandle");
   // The move is the moment the new content appears, whole.
   if (result && !MoveFileExW(temp.c_str(), path.c_str(),
                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
@@ -88,7 +88,7 @@ FileResult AppendToFile(const fs::path& path, std::string_view bytes) {
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return LastError("CreateFile");
   FileResult result = WriteAll(file.get(), bytes);
-  if (!file.Reset() && result) result = LastError("CloseHandle");
+  if (!file.Close() && result) result = LastError("CloseHandle");
   return result;
 }
 

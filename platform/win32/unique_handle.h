@@ -21,16 +21,21 @@ class UniqueHandle {
   }
   UniqueHandle(const UniqueHandle&) = delete;
   UniqueHandle& operator=(const UniqueHandle&) = delete;
-  ~UniqueHandle() { Reset(INVALID_HANDLE_VALUE); }
+  // A destructor cannot report; whoever wrote through the handle calls Close() and checks.
+  ~UniqueHandle() { (void)Close(); }
 
   HANDLE get() const { return handle_; }
   bool ok() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  // Closes the handle held (false when that fails) and takes `handle`.
-  bool Reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-    bool closed = true;
-    if (ok()) closed = Closer(handle_) != 0;
+  // Closes now; false when the close failed (a write that did not reach the disk).
+  [[nodiscard]] bool Close() {
+    bool held = ok();
+    HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
+    return !held || Closer(handle) != 0;
+  }
+  // Takes `handle` after closing the one held, as the destructor does.
+  void Reset(HANDLE handle) {
+    (void)Close();
     handle_ = handle;
-    return closed;
   }
 
  private:

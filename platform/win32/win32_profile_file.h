@@ -10,11 +10,11 @@ namespace kdr {
 class Win32ProfileFile : public ProfileFile {
  public:
   // WritePrivateProfileSectionA(section, entries, file); `entries` is an empty list.
-  bool WriteSection(std::string_view section, std::string_view entries,
-                    std::string_view file) override;
+  [[nodiscard]] bool WriteSection(std::string_view section, std::string_view entries,
+                                  std::string_view file) override;
   // WritePrivateProfileStringA(section, key, value, file).
-  bool WriteString(std::string_view section, std::string_view key, std::string_view value,
-                   std::string_view file) override;
+  [[nodiscard]] bool WriteString(std::string_view section, std::string_view key,
+                                 std::string_view value, std::string_view file) override;
   // GetPrivateProfileSectionNamesA.
   uint32_t GetSectionNames(std::span<char> buffer, std::string_view file) override;
   // GetPrivateProfileSectionA.
@@ -23,7 +23,7 @@ class Win32ProfileFile : public ProfileFile {
   // Flushes the platform's profile cache of the last file written through this object
   // (WritePrivateProfileStringA with all names null). Always true: the platform writes on
   // every call, and the flush call itself reports 0.
-  bool Flush() override;
+  [[nodiscard]] bool Flush() override;
 
  private:
   std::string last_file_;

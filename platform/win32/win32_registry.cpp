@@ -60,20 +60,25 @@ class Win32Key : public RegistryKey {
  public:
   explicit Win32Key(Win32RegKey key) : key_(std::move(key)) {}
 
-  Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
+  [[nodiscard]] Status QueryValue(std::string_view name, uint32_t* type,
+                                  std::string* data) override {
     DWORD value_type = 0;
     LONG result = key_.ReadValue(name, &value_type, data);
     if (result == ERROR_SUCCESS) *type = value_type;
     return result;
   }
-  Status EnumKey(uint32_t index, std::string* name) override { return key_.EnumKey(index, name); }
-  Status EnumValue(uint32_t index, std::string* name, uint32_t* type, std::string* data) override {
+  [[nodiscard]] Status EnumKey(uint32_t index, std::string* name) override {
+    return key_.EnumKey(index, name);
+  }
+  [[nodiscard]] Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
+                                 std::string* data) override {
     DWORD value_type = 0;
     LONG result = key_.EnumValue(index, name, &value_type, data);
     if (result == ERROR_SUCCESS) *type = value_type;
     return result;
   }
-  Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
+  [[nodiscard]] Status SetValue(std::string_view name, uint32_t type,
+                                std::string_view data) override {
     return key_.WriteValue(name, type, data);
   }
   Status DeleteValue(std::string_view name) override { return key_.RemoveValue(name); }

@@ -27,9 +27,9 @@ class Win32RegKey {
   ~Win32RegKey() { Close(); }
 
   // RegOpenKeyExA(root, path, 0, access). Closes the key held before, whatever the result.
-  LONG Open(HKEY root, std::string_view path, REGSAM access);
+  [[nodiscard]] LONG Open(HKEY root, std::string_view path, REGSAM access);
   // RegCreateKeyA(root, path): opens the key, creating it and every missing key above it.
-  LONG Create(HKEY root, std::string_view path);
+  [[nodiscard]] LONG Create(HKEY root, std::string_view path);
   void Close();
   // Gives up ownership without closing.
   HKEY Take();
@@ -37,16 +37,16 @@ class Win32RegKey {
   bool valid() const { return key_ != nullptr; }
 
   // RegQueryValueExA, grown until the data fits.
-  LONG ReadValue(std::string_view name, DWORD* type, std::string* data) const;
+  [[nodiscard]] LONG ReadValue(std::string_view name, DWORD* type, std::string* data) const;
   // RegEnumKeyExA, grown until the name fits.
-  LONG EnumKey(DWORD index, std::string* name) const;
+  [[nodiscard]] LONG EnumKey(DWORD index, std::string* name) const;
   // RegEnumValueA, grown until the name and the data fit. The buffers start from the sizes the
   // key's values needed so far (at first kFirstNameBytes and kFirstDataBytes).
-  LONG EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data);
+  [[nodiscard]] LONG EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data);
   // RegSetValueExA.
-  LONG WriteValue(std::string_view name, DWORD type, std::string_view data) const;
+  [[nodiscard]] LONG WriteValue(std::string_view name, DWORD type, std::string_view data) const;
   // RegDeleteValueA.
-  LONG RemoveValue(std::string_view name) const;
+  [[nodiscard]] LONG RemoveValue(std::string_view name) const;
 
  private:
   // Most names and data of the tool's keys fit these.
@@ -64,12 +64,12 @@ class Win32RegKey {
 class Win32Registry : public Registry {
  public:
   using Registry::OpenKey;
-  Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                 RegistryView view) override;
+  [[nodiscard]] Status OpenKey(RootKey root, std::string_view path, uint32_t access,
+                               RegistryKeyPtr* key, RegistryView view) override;
   // RegCreateKeyA; an empty path opens the root itself with query, set and enumerate rights.
-  Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
+  [[nodiscard]] Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
   // RegDeleteKeyA, which refuses a key that has subkeys.
-  Status DeleteKey(RootKey root, std::string_view path) override;
+  [[nodiscard]] Status DeleteKey(RootKey root, std::string_view path) override;
 };
 
 }  // namespace kdr

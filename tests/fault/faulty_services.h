@@ -50,19 +50,22 @@ class FaultyRegistryKey : public RegistryKey {
   FaultyRegistryKey(RegistryKeyPtr inner, FaultPlan& plan, std::string path)
       : inner_(std::move(inner)), plan_(plan), path_(std::move(path)) {}
 
-  Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
+  [[nodiscard]] Status QueryValue(std::string_view name, uint32_t* type,
+                                  std::string* data) override {
     if (plan_.Fail("query " + path_ + " " + std::string(name))) return kAccessDenied;
     return inner_->QueryValue(name, type, data);
   }
-  Status EnumKey(uint32_t index, std::string* name) override {
+  [[nodiscard]] Status EnumKey(uint32_t index, std::string* name) override {
     if (plan_.Fail("enumkey " + path_ + " " + std::to_string(index))) return kAccessDenied;
     return inner_->EnumKey(index, name);
   }
-  Status EnumValue(uint32_t index, std::string* name, uint32_t* type, std::string* data) override {
+  [[nodiscard]] Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
+                                 std::string* data) override {
     if (plan_.Fail("enumvalue " + path_ + " " + std::to_string(index))) return kAccessDenied;
     return inner_->EnumValue(index, name, type, data);
   }
-  Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
+  [[nodiscard]] Status SetValue(std::string_view name, uint32_t type,
+                                std::string_view data) override {
     if (plan_.Fail("set " + path_ + " " + std::string(name))) return kAccessDenied;
     return inner_->SetValue(name, type, data);
   }
@@ -82,8 +85,8 @@ class FaultyRegistry : public Registry {
   FaultyRegistry(Registry& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
 
   using Registry::OpenKey;
-  Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                 RegistryView view) override {
+  [[nodiscard]] Status OpenKey(RootKey root, std::string_view path, uint32_t access,
+                               RegistryKeyPtr* key, RegistryView view) override {
     std::string label =
         std::string(root == RootKey::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
     if (plan_.Fail("open " + label + " " + std::to_string(access))) return kAccessDenied;
@@ -92,7 +95,8 @@ class FaultyRegistry : public Registry {
     if (status == kOk) *key = std::make_unique<FaultyRegistryKey>(std::move(inner), plan_, label);
     return status;
   }
-  Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override {
+  [[nodiscard]] Status CreateKey(RootKey root, std::string_view path,
+                                 RegistryKeyPtr* key) override {
     std::string label =
         std::string(root == RootKey::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
     if (plan_.Fail("create " + label)) return kAccessDenied;
@@ -186,13 +190,13 @@ class FaultyProfileFile : public ProfileFile {
  public:
   FaultyProfileFile(ProfileFile& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
 
-  bool WriteSection(std::string_view section, std::string_view entries,
-                    std::string_view file) override {
+  [[nodiscard]] bool WriteSection(std::string_view section, std::string_view entries,
+                                  std::string_view file) override {
     if (plan_.Fail("profile-section " + std::string(section))) return false;
     return inner_.WriteSection(section, entries, file);
   }
-  bool WriteString(std::string_view section, std::string_view key, std::string_view value,
-                   std::string_view file) override {
+  [[nodiscard]] bool WriteString(std::string_view section, std::string_view key,
+                                 std::string_view value, std::string_view file) override {
     if (plan_.Fail("profile-string " + std::string(section) + " " + std::string(key))) {
       return false;
     }
@@ -207,7 +211,7 @@ class FaultyProfileFile : public ProfileFile {
     if (plan_.Fail("profile-read " + std::string(section))) return Empty(buffer);
     return inner_.GetSection(section, buffer, file);
   }
-  bool Flush() override {
+  [[nodiscard]] bool Flush() override {
     if (plan_.Fail("profile-flush")) return false;
     return inner_.Flush();
   }

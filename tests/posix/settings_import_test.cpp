@@ -208,12 +208,13 @@ TEST_F(SettingsImportTest, AValueTheCreatedKeyRefusesIsWrittenThroughTheKeyOpene
   class ReadOnlyCreatedKeys : public Registry {
    public:
     explicit ReadOnlyCreatedKeys(Registry& inner) : inner_(inner) {}
-    Status OpenKey(RootKey root, std::string_view path, uint32_t access, RegistryKeyPtr* key,
-                   RegistryView view) override {
+    [[nodiscard]] Status OpenKey(RootKey root, std::string_view path, uint32_t access,
+                                 RegistryKeyPtr* key, RegistryView view) override {
       ++opened;
       return inner_.OpenKey(root, path, access, key, view);
     }
-    Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override {
+    [[nodiscard]] Status CreateKey(RootKey root, std::string_view path,
+                                   RegistryKeyPtr* key) override {
       RegistryKeyPtr created;
       Status status = inner_.CreateKey(root, path, &created);
       if (status != kOk) return status;

@@ -1,5 +1,6 @@
 // The flows against the Win32 services under Wine: the prefix's real registry, real folders on
 // drive C:, the shell copy, and our profile files over the Win32 file calls.
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -30,7 +31,9 @@ class Win32World : public FlowWorld {
     static int counter = 0;
     base_ =
         "C:\\kdr4test\\" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    files_.MakeSurePathExists(base_ + "\\");
+    if (FileResult made = files_.MakeSurePathExists(base_ + "\\"); !made) {
+      ADD_FAILURE() << Describe(made);
+    }
   }
   Registry& registry() override { return registry_; }
   FileSystem& files() override { return files_; }

@@ -73,8 +73,8 @@ class ProfileDifferential : public ::testing::Test {
     DeleteFileA(theirs_file_.c_str());
   }
   void TearDown() override {
-    ours_.Flush();
-    theirs_.Flush();
+    EXPECT_TRUE(ours_.Flush());
+    EXPECT_TRUE(theirs_.Flush());
     std::error_code ec;
     std::filesystem::remove_all(folder_, ec);
   }
@@ -84,9 +84,9 @@ class ProfileDifferential : public ::testing::Test {
   void WriteSection(const std::string& section) {
     EXPECT_TRUE(ours_.WriteSection(section, "", ours_file_));
     if (wine_ && !TheirsHasSection(section)) {
-      theirs_.WriteString(section, "kdr-probe", "x", theirs_file_);
+      EXPECT_TRUE(theirs_.WriteString(section, "kdr-probe", "x", theirs_file_));
     }
-    theirs_.WriteSection(section, "", theirs_file_);
+    EXPECT_TRUE(theirs_.WriteSection(section, "", theirs_file_));
   }
 
   void WriteString(const std::string& section, const std::string& key, const std::string& value) {
@@ -110,7 +110,7 @@ class ProfileDifferential : public ::testing::Test {
   // Both files, once every write reached them.
   void ExpectSameFiles(const char* where) {
     ASSERT_TRUE(ours_.Flush());
-    theirs_.Flush();
+    EXPECT_TRUE(theirs_.Flush());
     std::string ours = ReadBytes(ours_file_);
     std::string theirs = ReadBytes(theirs_file_);
     EXPECT_EQ(Show(theirs), Show(ours)) << where;
@@ -152,8 +152,8 @@ class ProfileDifferential : public ::testing::Test {
 
   // Every read, at full size and cut at every size up to `cut_limit`.
   void ExpectSameReads(const char* where, size_t cut_limit = 0) {
-    ours_.Flush();
-    theirs_.Flush();  // Wine then reads its file again, as Windows does on every call
+    EXPECT_TRUE(ours_.Flush());
+    EXPECT_TRUE(theirs_.Flush());  // Wine then reads its file again, as Windows does on every call
     std::string names = ours_.ReadSectionNames(ours_file_);
     EXPECT_EQ(Show(theirs_.ReadSectionNames(theirs_file_)), Show(names)) << where;
     std::vector<std::string> sections;
@@ -336,7 +336,7 @@ TEST_F(ProfileDifferential, OddExistingFiles) {
     WriteString("A", "added", "1");
     WriteString("New", "n", "1");
     ExpectSameReads((where + " after writes").c_str());
-    ours_.Flush();
+    EXPECT_TRUE(ours_.Flush());
   }
 }
 
@@ -345,23 +345,23 @@ TEST_F(ProfileDifferential, OddExistingFiles) {
 TEST_F(ProfileDifferential, KnownWineDifferences) {
   if (!wine_) GTEST_SKIP() << "these are Wine's differences";
   // 1. An emptied missing section: Windows creates it, Wine does not.
-  ours_.WriteSection("Empty", "", ours_file_);
-  theirs_.WriteSection("Empty", "", theirs_file_);
+  EXPECT_TRUE(ours_.WriteSection("Empty", "", ours_file_));
+  EXPECT_TRUE(theirs_.WriteSection("Empty", "", theirs_file_));
   EXPECT_EQ("Empty\0\0"s, ours_.ReadSectionNames(ours_file_));
   EXPECT_EQ("\0\0"s, theirs_.ReadSectionNames(theirs_file_));
   // 2. A value's leading blanks: Windows writes them, Wine drops them.
-  ours_.WriteString("V", "k", "  lead", ours_file_);
-  theirs_.WriteString("V", "k", "  lead", theirs_file_);
-  ours_.Flush();
-  theirs_.Flush();
+  EXPECT_TRUE(ours_.WriteString("V", "k", "  lead", ours_file_));
+  EXPECT_TRUE(theirs_.WriteString("V", "k", "  lead", theirs_file_));
+  EXPECT_TRUE(ours_.Flush());
+  EXPECT_TRUE(theirs_.Flush());
   EXPECT_EQ("[Empty]\r\n[V]\r\nk=  lead\r\n", ReadBytes(ours_file_));
   EXPECT_EQ("[V]\r\nk=lead\r\n", ReadBytes(theirs_file_));
   // 3. Spaces around a section or key name: Windows drops them on both sides, Wine only
   //    before the name.
-  ours_.WriteString(" S ", " k ", "v", ours_file_);
-  theirs_.WriteString(" S ", " k ", "v", theirs_file_);
-  ours_.Flush();
-  theirs_.Flush();
+  EXPECT_TRUE(ours_.WriteString(" S ", " k ", "v", ours_file_));
+  EXPECT_TRUE(theirs_.WriteString(" S ", " k ", "v", theirs_file_));
+  EXPECT_TRUE(ours_.Flush());
+  EXPECT_TRUE(theirs_.Flush());
   EXPECT_NE(std::string::npos, ReadBytes(ours_file_).find("[S]\r\nk=v\r\n"));
   EXPECT_NE(std::string::npos, ReadBytes(theirs_file_).find("[S ]\r\nk =v\r\n"));
   // 4. A section header without ']' and one with two: Windows ends the name at the first
@@ -369,7 +369,7 @@ TEST_F(ProfileDifferential, KnownWineDifferences) {
   const std::string brackets = "[a\r\nk=1\r\n[b]c]\r\nm=2\r\n";
   WriteBytes(ours_file_, brackets);
   WriteBytes(theirs_file_, brackets);
-  theirs_.Flush();
+  EXPECT_TRUE(theirs_.Flush());
   EXPECT_EQ("a\0b\0\0"s, ours_.ReadSectionNames(ours_file_));
   EXPECT_EQ("b]c\0\0"s, theirs_.ReadSectionNames(theirs_file_));
   // 5. A UTF-8 byte order mark: Windows reads it as bytes (the first line is no header),
@@ -377,14 +377,14 @@ TEST_F(ProfileDifferential, KnownWineDifferences) {
   const std::string bom = "\xEF\xBB\xBF[a]\r\nk=1\r\n[b]\r\nm=2\r\n";
   WriteBytes(ours_file_, bom);
   WriteBytes(theirs_file_, bom);
-  theirs_.Flush();
+  EXPECT_TRUE(theirs_.Flush());
   EXPECT_EQ("b\0\0"s, ours_.ReadSectionNames(ours_file_));
   EXPECT_EQ("a\0b\0\0"s, theirs_.ReadSectionNames(theirs_file_));
   // 6. A list cut to the buffer: Windows ends it with two NULs (and reports a list that fills
   //    the buffer exactly as cut), Wine's A function with one.
   WriteBytes(ours_file_, "[section1]\r\n[section2]\r\n[section3]\r\n");
   WriteBytes(theirs_file_, "[section1]\r\n[section2]\r\n[section3]\r\n");
-  theirs_.Flush();
+  EXPECT_TRUE(theirs_.Flush());
   List ours = Names(ours_, ours_file_, 28);
   List theirs = Names(theirs_, theirs_file_, 28);
   EXPECT_EQ(26u, ours.returned);
@@ -395,11 +395,11 @@ TEST_F(ProfileDifferential, KnownWineDifferences) {
   //    rest of that line when it writes the file.
   WriteBytes(ours_file_, "[a]\r\nk=v\0x\r\n"s);
   WriteBytes(theirs_file_, "[a]\r\nk=v\0x\r\n"s);
-  theirs_.Flush();
-  ours_.WriteString("a", "m", "1", ours_file_);
-  theirs_.WriteString("a", "m", "1", theirs_file_);
-  ours_.Flush();
-  theirs_.Flush();
+  EXPECT_TRUE(theirs_.Flush());
+  EXPECT_TRUE(ours_.WriteString("a", "m", "1", ours_file_));
+  EXPECT_TRUE(theirs_.WriteString("a", "m", "1", theirs_file_));
+  EXPECT_TRUE(ours_.Flush());
+  EXPECT_TRUE(theirs_.Flush());
   EXPECT_EQ("[a]\r\nk=v\0x\r\nm=1\r\n"s, ReadBytes(ours_file_));
   EXPECT_EQ("[a]\r\nk=v\r\nm=1\r\n"s, ReadBytes(theirs_file_));
   EXPECT_EQ(ours_.ReadSection("a", ours_file_), theirs_.ReadSection("a", theirs_file_));
