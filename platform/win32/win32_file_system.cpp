@@ -5,10 +5,13 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/temp_file_name.h"
 #include "platform/win32/owner_window_win32.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
@@ -162,6 +165,28 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
       observer->FileCopied(from, size);
     }
   } while (FindNextFileW(find.get(), &entry));
+}
+
+// Adds the files below `folder` (ending with a backslash) to `files` and, when `folders` is
+// given, its subfolders there, as `prefix` + their names.
+bool ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>* files,
+              std::vector<std::string>* folders) {
+  WIN32_FIND_DATAA entry;
+  std::string pattern = folder + "*";
+  FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+  if (!find.ok()) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    std::string name = entry.cFileName;
+    if (name == "." || name == ".." || IsTempFileName(name)) continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (folders) folders->push_back(prefix + name);
+      if (!ListInto(folder + name + "\\", prefix + name + "\\", files, folders)) return false;
+    } else {
+      files->push_back(prefix + name);
+    }
+  } while (FindNextFileA(find.get(), &entry));
+  return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 // Passes each item on, keeping the first failure.
@@ -339,6 +364,55 @@ std::optional<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   stamp.file_id = MakeU64(info.nFileIndexHigh, info.nFileIndexLow) ^
                   (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
   return stamp;
+}
+
+bool Win32FileSystem::ReadFileInPieces(std::string_view path,
+                                       const std::function<void(std::string_view)>& sink) {
+  auto c_path = CPath(path);
+  if (!c_path) return false;
+  FileHandle file(CreateFileA(c_path->c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.ok()) return false;
+  constexpr DWORD kPiece = 1 << 20;
+  std::unique_ptr<char[]> buffer(new char[kPiece]);
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), buffer.get(), kPiece, &read, nullptr)) return false;
+    if (read == 0) return true;
+    sink(std::string_view(buffer.get(), read));
+  }
+}
+
+bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
+  auto c_folder = CPath(folder);
+  if (!c_folder || !PathIsDirectoryA(c_folder->c_str())) return false;
+  if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
+  files->clear();
+  if (!ListInto(*c_folder, "", files, nullptr)) return false;
+  std::sort(files->begin(), files->end());
+  return true;
+}
+
+bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {
+  auto c_folder = CPath(folder);
+  if (!c_folder || !PathIsDirectoryA(c_folder->c_str())) return false;
+  if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
+  folders->clear();
+  std::vector<std::string> files;
+  if (!ListInto(*c_folder, "", &files, folders)) return false;
+  std::sort(folders->begin(), folders->end());
+  return true;
+}
+
+bool Win32FileSystem::RemoveFile(std::string_view path) {
+  auto c_path = CPath(path);
+  return c_path && DeleteFileA(c_path->c_str()) != 0;
+}
+
+bool Win32FileSystem::RemoveFolder(std::string_view path) {
+  auto c_path = CPath(path);
+  return c_path && RemoveDirectoryA(c_path->c_str()) != 0;
 }
 
 }  // namespace kdr

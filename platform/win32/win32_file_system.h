@@ -32,6 +32,14 @@ class Win32FileSystem : public FileSystem {
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   // Size, last-write time (nanoseconds since 1970) and the volume's file index.
   std::optional<FileStamp> Stamp(std::string_view path) override;
+  bool ReadFileInPieces(std::string_view path,
+                        const std::function<void(std::string_view)>& sink) override;
+  // FindFirstFileA / FindNextFileA; reparse points are left out.
+  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
+  // DeleteFileA and RemoveDirectoryA.
+  bool RemoveFile(std::string_view path) override;
+  bool RemoveFolder(std::string_view path) override;
 };
 
 }  // namespace kdr

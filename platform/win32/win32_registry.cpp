@@ -85,6 +85,7 @@ class Win32Key : public RegistryKey {
     values_ = List{};  // one value more, perhaps: not counted until the next pass
     return key_.WriteValue(name, type, data);
   }
+  Status DeleteValue(std::string_view name) override { return key_.RemoveValue(name); }
 
  private:
   // What is known of the length of one list of the key, its subkeys or its values.
@@ -252,6 +253,12 @@ LONG Win32RegKey::WriteValue(std::string_view name, DWORD type, std::string_view
                         static_cast<DWORD>(data.size()));
 }
 
+LONG Win32RegKey::RemoveValue(std::string_view name) const {
+  auto c_name = CName(name);
+  if (!c_name) return ERROR_INVALID_PARAMETER;
+  return RegDeleteValueA(key_, c_name->c_str());
+}
+
 Status Win32Registry::OpenKey(RootKey root, std::string_view path, uint32_t access,
                               RegistryKeyPtr* key, RegistryView view) {
   Win32RegKey opened;
@@ -272,6 +279,20 @@ Status Win32Registry::CreateKey(RootKey root, std::string_view path, RegistryKey
   // RegCreateKeyA asks for what the caller may have, which is not said.
   *key = std::make_unique<Win32Key>(std::move(created), path.empty() ? kOwnAccess : 0);
   return kOk;
+}
+
+Status Win32Registry::DeleteKey(RootKey root, std::string_view path) {
+  auto c_path = CName(path);
+  if (!c_path || c_path->empty()) return ERROR_INVALID_PARAMETER;
+  // RegDeleteKeyA on Windows 9x removed a whole subtree; the NT family refuses one with subkeys.
+  // Check first so both behave as the interface says.
+  Win32RegKey key;
+  LONG result = key.Open(RootHandle(root), path, KEY_ENUMERATE_SUB_KEYS);
+  if (result != ERROR_SUCCESS) return result;
+  std::string first;
+  if (key.EnumKey(0, &first) == ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+  key.Close();
+  return RegDeleteKeyA(RootHandle(root), c_path->c_str());
 }
 
 }  // namespace kdr

@@ -19,8 +19,10 @@
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
 #include "platform/memory/memory_registry.h"
+#include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
 #include "platform/posix/portable_file_system.h"
+#include "store/undo.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
 
@@ -70,9 +72,17 @@ std::vector<std::string> Lines(const std::string& text) {
 class PhaseLog : public ActivityLog {
  public:
   explicit PhaseLog(FaultPlan& plan) : plan_(plan) {}
+  // A Migrate first checks the store ("check <edition>"), then plans and saves its backup
+  // ("backup <edition>"); only after the backup is written does it change anything.
   void Done(std::string_view text) override {
-    if (text.starts_with("collect ") || text.starts_with("migrate "))
-      plan_.SetPhase(std::string(text));
+    if (text.starts_with("collect ")) plan_.SetPhase(std::string(text));
+    if (text.starts_with("migrate ")) plan_.SetPhase("check " + std::string(text.substr(8)));
+    if (text.starts_with("store of ")) {
+      plan_.SetPhase("backup " + std::string(text.substr(9, text.find(' ', 9) - 9)));
+    }
+    if (text.starts_with("backup of ")) {
+      plan_.SetPhase("migrate " + std::string(text.substr(10, text.find(' ', 10) - 10)));
+    }
   }
   void Skipped(std::string_view, std::string_view) override {}
 
@@ -170,6 +180,33 @@ class World {
     return view.messages;
   }
 
+  // Takes the registry and the files of `other` (cheaper than running its commands again).
+  void CopyFrom(const World& other) {
+    RegistryFileSaveResult saved = SaveRegistryFile(other.registry_, RegistryFileFormat::kRegedit4);
+    ASSERT_TRUE(saved.ok());
+    for (RootKey root : {RootKey::kLocalMachine, RootKey::kCurrentUser}) {
+      registry_.Root(root).children.clear();
+      registry_.Root(root).values.clear();
+      registry_.Root(root).value_index.clear();
+    }
+    ASSERT_TRUE(LoadRegistryFile(saved.bytes, &registry_).ok());
+    fs::remove_all(host_ / "c");
+    fs::copy(other.host_ / "c", host_ / "c", fs::copy_options::recursive);
+  }
+
+  // Undoes the newest Migrate through services that fail as `plan` says.
+  UndoResult Undo(FaultPlan& plan) {
+    FaultyRegistry registry(registry_, plan);
+    FaultyFileSystem files(files_, plan);
+    PortableProfileFile profiles(files_);
+    Services services{registry, files, profiles, 4096, nullptr, nullptr};
+    RecordingView view;
+    CMigrateDlg dlg(services, view);
+    if (!dlg.InitWorkPaths("C:\\tool\\kdr4tose.exe")) ADD_FAILURE() << "work paths";
+    plan.SetPhase("undo");
+    return UndoMigrate(registry, files, dlg.paths(), "", false);
+  }
+
   // The work folder's log, which each run appends to.
   std::string WorkLog() {
     std::ifstream in(host_ / "c" / "tool" / "kdr4env" / "kdr4tose.log", std::ios::binary);
@@ -199,11 +236,27 @@ class World {
     return DumpTree(registry_, RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE");
   }
   std::map<std::string, std::string> OldData() { return Snapshot(host_ / "c" / "old"); }
-  // The work tree without its log, which every run adds to.
+  // The work tree without its log, which every run adds to, the backups Migrate adds and the
+  // manifests' times.
   std::map<std::string, std::string> WorkTree() {
-    auto tree = Snapshot(host_ / "c" / "tool");
+    std::map<std::string, std::string> tree = Snapshot(host_ / "c" / "tool");
     tree.erase("kdr4env/kdr4tose.log");
+    std::erase_if(tree, [](const auto& item) { return item.first.starts_with("kdr4env/backup/"); });
+    for (auto& [path, content] : tree) {
+      if (!path.ends_with("kdr4tose.manifest")) continue;
+      size_t time = content.find("\ntime\t");
+      if (time != std::string::npos) content.erase(time, content.find('\n', time + 1) - time);
+    }
     return tree;
+  }
+  size_t Backups() {
+    std::error_code ec;
+    size_t n = 0;
+    for (fs::directory_iterator it(host_ / "c" / "tool" / "kdr4env" / "backup", ec), end;
+         !ec && it != end; it.increment(ec)) {
+      ++n;
+    }
+    return n;
   }
   std::map<std::string, std::string> NewData() { return Snapshot(host_ / "c" / "se"); }
 
@@ -212,6 +265,15 @@ class World {
   MemoryRegistry registry_;
   PortableFileSystem files_;
 };
+
+// A call's label without the time in a backup folder's name, which differs between runs.
+std::string Untimed(std::string label) {
+  size_t at = label.find("\\backup\\");
+  for (size_t i = at == std::string::npos ? label.size() : at; i < label.size(); ++i) {
+    if (label[i] >= '0' && label[i] <= '9') label[i] = '#';
+  }
+  return label;
+}
 
 bool InPhaseOf(const std::string& failed, const char* command, Edition e) {
   return failed.starts_with(std::string(command) + " " + std::string(EditionName(e)) + "|");
@@ -223,6 +285,30 @@ std::string NextInTrace(const std::vector<std::string>& trace, uint64_t k) {
 }
 
 bool IsCopy(const std::string& call) { return call.find("|copy ") != std::string::npos; }
+
+// A copy read back for comparison: a failed read makes the copy count as not copied.
+// The settings file and the whole edition folder are read only for the manifest, not a copy.
+bool IsReadBack(const std::string& call) {
+  if (call.ends_with("kdr4reg.fil")) return false;
+  for (const char* folder : {"personal\\", "client\\", "server\\"}) {
+    if (call.ends_with(std::string("\\kdr4env\\") + folder)) return false;
+  }
+  return call.find("|list ") != std::string::npos || call.find("|readpieces ") != std::string::npos;
+}
+
+// The message for the files not copied that a failed call left, as the edition counted them.
+void ExpectNotCopied(World& w, const std::string& failed, const char* command, Edition e,
+                     std::vector<std::string>* want) {
+  if (failed.empty() || !InPhaseOf(failed, command, e)) return;
+  if (IsCopy(failed)) {
+    want->push_back(NotCopiedMessage(1));
+  } else if (IsReadBack(failed)) {
+    const size_t n = w.last_run.Copies(e).not_copied.size();
+    EXPECT_NE(0u, n) << failed;
+    EXPECT_TRUE(HasEdition(w.last_run.failed, e)) << failed;
+    if (n != 0) want->push_back(NotCopiedMessage(n));
+  }
+}
 
 // A copy that failed is visible: the edition failed (the console's exit code), its list of
 // files not copied names the folder (the console's standard error), and the log says so.
@@ -282,7 +368,7 @@ void SweepEveryFailingCall(const std::vector<std::string>& trace, bool collect,
     run.messages = w.Run(collect, plan);
     run.failed = plan.failed();
     if (k <= trace.size()) {
-      ASSERT_EQ(run.failed, trace[k - 1]) << "the run took another road";
+      ASSERT_EQ(Untimed(run.failed), Untimed(trace[k - 1])) << "the run took another road";
     }
     ExpectCopyFailureVisible(w, run.failed, command);
     EXPECT_EQ(w.OldBranch(), run.old_branch);
@@ -338,9 +424,7 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
             want.emplace_back(kPathReadFailedMessage);
           }
           want.emplace_back(CollectedMessage(e));
-          if (!failed.empty() && InPhaseOf(failed, "collect", e) && IsCopy(failed)) {
-            want.push_back(NotCopiedMessage(1));
-          }
+          ExpectNotCopied(w, failed, "collect", e, &want);
         }
         EXPECT_EQ(run.messages, want);
 
@@ -395,23 +479,41 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
           hit && e == Edition::kClient && failed.find("|makesure ") != std::string::npos;
       ok[e] = !path_read && !client_folder;
     }
+    // A failure while the store is checked, or while the backup is planned and saved, stops
+    // the edition before it writes anything, with one message naming the problem. A failed
+    // backup folder is replaced by the next name, and a failed settings read only leaves the
+    // preview short.
+    std::map<Edition, std::string> guard;
+    const std::string log = "C:\\tool\\kdr4env\\kdr4tose.log";
+    for (Edition e : kEditions) {
+      if (failed.empty()) continue;
+      if (failed.starts_with("check " + std::string(EditionName(e)) + "|")) {
+        guard[e] = StoreDamagedMessage(e, 1, log);
+      } else if (failed.starts_with("backup " + std::string(EditionName(e)) + "|") &&
+                 failed.find("|profile-") == std::string::npos &&
+                 !(failed.find("|readfile ") != std::string::npos &&
+                   failed.ends_with("kdr4reg.fil")) &&
+                 failed.find("|mkdir ") == std::string::npos) {
+        guard[e] = BackupFailedMessage(e, log);
+      }
+      if (guard.count(e)) ok[e] = false;
+    }
     // The messages as the dialog gives them: the outcome of the last of Personal and Client
     // attempted decides whether a Server that is not there shows the not-migrated message.
     std::vector<std::string> want;
     bool flag = false;
-    auto copy_failed = [&](Edition e) {
-      return !failed.empty() && InPhaseOf(failed, "migrate", e) && IsCopy(failed);
-    };
     for (Edition e : {Edition::kPersonal, Edition::kClient}) {
       if (IsDecidingMarkerOpen(failed, run.next, NewMarkerKey(e))) continue;
+      if (guard.count(e)) want.push_back(guard[e]);
       flag = ok[e];
       if (ok[e]) want.emplace_back(MigratedMessage(e));
-      if (copy_failed(e)) want.push_back(NotCopiedMessage(1));
+      ExpectNotCopied(w, failed, "migrate", e, &want);
     }
     if (!IsDecidingMarkerOpen(failed, run.next, NewMarkerKey(Edition::kServer))) {
+      if (guard.count(Edition::kServer)) want.push_back(guard[Edition::kServer]);
       want.emplace_back(ok[Edition::kServer] ? MigratedMessage(Edition::kServer)
                                              : kNotMigratedMessage);
-      if (copy_failed(Edition::kServer)) want.push_back(NotCopiedMessage(1));
+      ExpectNotCopied(w, failed, "migrate", Edition::kServer, &want);
     } else if (!flag) {
       want.emplace_back(kNotMigratedMessage);
     }
@@ -422,6 +524,54 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
       EXPECT_EQ(w.NewData(), new_data);
     }
   });
+}
+
+// A failing call during undo: either undo says it is not complete, or the branch and the data
+// folders are as before the Migrate; and a second undo then finishes the job.
+TEST(FaultInjectionTest, EveryFailingCallDuringUndoIsToldOrHarmless) {
+  World migrated;
+  FaultPlan none;
+  migrated.Run(true, none);
+  const auto branch = migrated.NewBranch();
+  const auto data = migrated.NewData();
+  const auto old_branch = migrated.OldBranch();
+  const auto old_data = migrated.OldData();
+  migrated.Run(false, none);
+  ASSERT_NE(migrated.NewBranch(), branch);
+  std::vector<std::string> trace;
+  {
+    World w;
+    w.CopyFrom(migrated);
+    FaultPlan counting;
+    ASSERT_TRUE(w.Undo(counting).complete());
+    trace = counting.trace();
+    ASSERT_EQ(w.NewBranch(), branch);
+  }
+  ASSERT_GT(trace.size(), 20u);
+  size_t told = 0;
+  for (uint64_t k = 1; k <= trace.size(); ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k) + ": " + trace[k - 1]);
+    World w;
+    w.CopyFrom(migrated);
+    FaultPlan plan(k);
+    UndoResult first = w.Undo(plan);
+    ASSERT_EQ(Untimed(plan.failed()), Untimed(trace[k - 1])) << "the undo took another road";
+    if (first.complete()) {
+      EXPECT_EQ(w.NewBranch(), branch) << "undo said it was complete";
+      EXPECT_EQ(w.NewData(), data) << "undo said it was complete";
+    } else {
+      ++told;
+      FaultPlan again;
+      UndoResult second = w.Undo(again);
+      EXPECT_TRUE(second.complete()) << second.error;
+      EXPECT_EQ(w.NewBranch(), branch) << "after a second undo";
+      EXPECT_EQ(w.NewData(), data) << "after a second undo";
+    }
+    EXPECT_EQ(w.OldBranch(), old_branch);
+    EXPECT_EQ(w.OldData(), old_data);
+  }
+  std::cout << "undo: " << trace.size() << " fault points swept, " << told << " told\n";
+  EXPECT_GT(told, trace.size() / 2);
 }
 
 // Collect and Migrate again and again in one process: the same files, keys and values each
@@ -447,6 +597,8 @@ TEST(RepeatedRunsTest, HundredCyclesGiveTheSameResult) {
     for (Edition e : kEditions) ASSERT_EQ(w.SettingsFile(e), files[e]);
     ASSERT_EQ(w.NewBranch(), new_branch);
     ASSERT_EQ(w.WorkTree(), work);
+    // Each Migrate keeps its own backup, and nothing else grows.
+    ASSERT_EQ(w.Backups(), static_cast<size_t>(cycle));
     ASSERT_EQ(w.NewData(), data);
   }
 }
