@@ -34,7 +34,7 @@ class QuietView : public DialogView {
  public:
   void EnableControl(int, bool) override {}
   void ShowMessage(std::string_view) override {}
-  void* CopyOwner() override { return nullptr; }
+  OwnerWindow* CopyOwner() override { return nullptr; }
 };
 
 double Seconds(Clock::time_point start) {

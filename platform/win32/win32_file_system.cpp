@@ -386,7 +386,7 @@ bool Win32FileSystem::ReadFileInPieces(std::string_view path,
 
 bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
   auto c_folder = CPath(folder);
-  if (!c_folder || !PathIsDirectoryA(c_folder->c_str())) return false;
+  if (!c_folder || !IsFolder(*c_folder)) return false;
   if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
   files->clear();
   if (!ListInto(*c_folder, "", files, nullptr)) return false;
@@ -396,7 +396,7 @@ bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string
 
 bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {
   auto c_folder = CPath(folder);
-  if (!c_folder || !PathIsDirectoryA(c_folder->c_str())) return false;
+  if (!c_folder || !IsFolder(*c_folder)) return false;
   if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
   folders->clear();
   std::vector<std::string> files;
