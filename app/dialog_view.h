@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "platform/owner_window.h"
+
 // What the dialog logic needs of whatever shows it: the Windows dialog, the console, a test.
 namespace kdr {
 
@@ -19,7 +21,7 @@ class DialogView {
   // box with one OK button on Windows).
   virtual void ShowMessage(std::string_view text) = 0;
   // The window that owns the platform copy's own messages (null when there is none).
-  virtual void* CopyOwner() = 0;
+  virtual OwnerWindow* CopyOwner() = 0;
 };
 
 }  // namespace kdr

@@ -49,4 +49,21 @@ constexpr std::string_view MigratedMessage(Edition edition) {
   return kEditionMessages[EditionIndex(edition)].migrated;
 }
 
+// Shown, besides the usual outcome, when a collected edition's files are not as Collect left
+// them: the edition is not migrated.
+inline std::string StoreDamagedMessage(Edition edition, size_t bad_files,
+                                       std::string_view log_path) {
+  return "収集したKodrel4 " + std::string(EditionName(edition)) + "の情報のうち" +
+         std::to_string(bad_files) +
+         "個のファイルが、収集した時と一致しません（無くなったか、内容が変わっています）。"
+         "このため、この情報は移行しませんでした。詳細は" +
+         std::string(log_path) + "に記録しました。";
+}
+
+// Shown when the backup that undo needs could not be written: the edition is not migrated.
+inline std::string BackupFailedMessage(Edition edition, std::string_view log_path) {
+  return "移行前のバックアップを作成できなかったため、Kodrel " + std::string(EditionName(edition)) +
+         "の情報は移行しませんでした。詳細は" + std::string(log_path) + "に記録しました。";
+}
+
 }  // namespace kdr

@@ -3,10 +3,14 @@
 #include <chrono>
 
 #include "app/messages.h"
+#include "app/migration_plan.h"
 #include "core/edition_folders.h"
 #include "core/presence.h"
+#include "platform/text_encoding.h"
 #include "settings/settings_export.h"
 #include "settings/settings_import.h"
+#include "store/store_check.h"
+#include "store/store_time.h"
 
 namespace kdr {
 
@@ -80,14 +84,38 @@ void CMigrateDlg::RefreshButtons() {
 }
 
 DataFolderContext CMigrateDlg::DataContext(CopyObserver* recorder) {
-  return DataFolderContext{services_.registry,
-                           services_.files,
-                           paths_,
-                           log_,
-                           recorder,
-                           view_.CopyOwner(),
-                           [this](std::string_view text) { ShowMessage(text); },
-                           services_.max_path};
+  DataFolderContext ctx{services_.registry,
+                        services_.files,
+                        paths_,
+                        log_,
+                        recorder,
+                        view_.CopyOwner(),
+                        [this](std::string_view text) { ShowMessage(text); },
+                        services_.max_path};
+  ctx.verify_copies = services_.safeguards;
+  return ctx;
+}
+
+std::string CMigrateDlg::LogPathForDisplay() const {
+  return Cp932ForDisplay(paths_.root + "\\kdr4tose.log");
+}
+
+void CMigrateDlg::WriteManifest(Edition edition, DigestCache* digests, bool* ok) {
+  // The settings file must be on disk before it is hashed.
+  if (!services_.profiles.Flush()) {
+    log_.Skipped("manifest of " + std::string(EditionName(edition)),
+                 "the settings file could not be written");
+    *ok = false;
+    return;
+  }
+  std::string error;
+  if (!WriteEditionManifest(services_.files, paths_, edition, ToolVersion(), CurrentStoreTime().utc,
+                            digests, &error)) {
+    log_.Skipped("manifest of " + std::string(EditionName(edition)), error);
+    *ok = false;
+    return;
+  }
+  log_.Done("manifest of " + std::string(EditionName(edition)) + " written");
 }
 
 void CMigrateDlg::CollectEdition(Edition edition) {
@@ -97,8 +125,11 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   ExportContext exports{services_.registry, services_.profiles, log_};
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
   DataFolderContext data = DataContext(&recorder);
+  DigestCache digests;
+  data.digests = &digests;
   bool settings_written = ExportEditionSettings(exports, paths_, edition);
   bool ok = CollectEditionData(data, edition) && settings_written;
+  if (services_.safeguards) WriteManifest(edition, &digests, &ok);
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
   }
@@ -144,13 +175,60 @@ void CMigrateDlg::OnCollect() {
   EndCommand();
 }
 
+bool CMigrateDlg::PrepareMigrate(Edition edition, DigestCache* digests) {
+  std::string name(EditionName(edition));
+  EditionCheck check = CheckEdition(services_.files, paths_, edition, digests);
+  if (!check.usable()) {
+    if (!check.manifest_error.empty()) log_.Skipped("store of " + name, check.manifest_error);
+    for (const StoreProblem& problem : check.problems) {
+      log_.Skipped("store of " + name + ": " + Cp932ForDisplay(problem.path),
+                   ProblemText(problem.kind));
+    }
+    log_.Skipped("migrate " + name, std::to_string(check.bad_count()) +
+                                        " file(s) of the store are not as collected; "
+                                        "nothing of the edition written");
+    last_run_.damaged += EditionWeight(edition);
+    ShowMessage(StoreDamagedMessage(edition, check.bad_count(), LogPathForDisplay()));
+    return false;
+  }
+  if (!check.has_manifest) {
+    last_run_.unverified += EditionWeight(edition);
+    log_.Skipped("check of the store of " + name,
+                 "it has no manifest (collected by an older version); migrated unverified");
+  } else {
+    log_.Done("store of " + name + " checked: " + std::to_string(check.files_checked) +
+              " file(s) as collected");
+  }
+  EditionPlan plan;
+  std::string error;
+  PlanInputs inputs{services_.registry, services_.files, services_.profiles, paths_,
+                    services_.max_path, digests};
+  if (!PlanMigrate(inputs, edition, &plan, &error) || !backup_->Add(plan, &error)) {
+    log_.Skipped("backup before migrating " + name, error + "; nothing of the edition written");
+    ShowMessage(BackupFailedMessage(edition, LogPathForDisplay()));
+    return false;
+  }
+  last_run_.backup_name = backup_->name();
+  log_.Done("backup of " + name + " in " + Cp932ForDisplay(backup_->folder()) + ": " +
+            std::to_string(plan.values.size()) + " value(s), " +
+            std::to_string(plan.keys_created.size()) + " new key(s), " +
+            std::to_string(plan.files.size()) + " file(s)");
+  return true;
+}
+
 bool CMigrateDlg::MigrateEdition(Edition edition) {
   log_.Done("migrate " + std::string(EditionName(edition)));
   last_run_.attempted += EditionWeight(edition);
+  DigestCache digests;
+  if (services_.safeguards && !PrepareMigrate(edition, &digests)) {
+    last_run_.failed += EditionWeight(edition);
+    return false;
+  }
   SettingsImporter importer(services_.registry, services_.profiles, log_);
   importer.ImportSettingsFile(paths_.SettingsFile(edition));
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
   DataFolderContext data = DataContext(&recorder);
+  data.digests = &digests;
   bool ok = MigrateEditionData(data, edition);
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
@@ -159,6 +237,9 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
 }
 
 void CMigrateDlg::OnMigrate() {
+  StoreTime now = CurrentStoreTime();
+  BackupWriter backup(services_.files, paths_, now.folder_name, now.utc);
+  backup_ = &backup;
   if (BeginCommand()) {
     log_.Comment("migrate, " + TimeNow());
     EditionCode new_code = DetectNewEditions();
@@ -187,6 +268,7 @@ void CMigrateDlg::OnMigrate() {
       ShowMessage(kNotMigratedMessage);
     }
   }
+  backup_ = nullptr;
   EndCommand();
 }
 

@@ -14,6 +14,7 @@
 #include "platform/file_system.h"
 #include "platform/profile_file.h"
 #include "platform/registry.h"
+#include "store/backup.h"
 
 namespace kdr {
 
@@ -25,13 +26,19 @@ struct Services {
   size_t max_path = 260;       // the longest path, terminators included, the file calls accept
   ActivityLog* log = nullptr;  // optional
   CopyObserver* copy_observer = nullptr;  // optional
+  // Manifests on Collect, copies read back, the store checked and a backup made on Migrate.
+  // Off only to measure what they cost.
+  bool safeguards = true;
 };
 
 // What the last command did, per edition: for the console tool's exit code and list of files
 // not copied, and for whatever checks a run afterwards.
 struct RunSummary {
-  EditionCode attempted = 0;                // editions the command worked on
-  EditionCode failed = 0;                   // of those, the ones that reported a failure
+  EditionCode attempted = 0;   // editions the command worked on
+  EditionCode failed = 0;      // of those, the ones that reported a failure
+  EditionCode damaged = 0;     // Migrate: editions whose store did not match its manifest
+  EditionCode unverified = 0;  // Migrate: editions collected without a manifest
+  std::string backup_name;     // Migrate: the backup written, if any
   std::array<EditionCopyReport, 3> copies;  // the data step of each edition, in kAllEditions order
 
   EditionCopyReport& Copies(Edition edition) { return copies[static_cast<int>(edition) - 1]; }
@@ -82,6 +89,11 @@ class CMigrateDlg {
   DataFolderContext DataContext(CopyObserver* recorder);
   void CollectEdition(Edition edition);
   bool MigrateEdition(Edition edition);
+  // Checks the edition's store and records what its Migrate will change. False (with the
+  // user told) when the edition must not be migrated.
+  bool PrepareMigrate(Edition edition, DigestCache* digests);
+  void WriteManifest(Edition edition, DigestCache* digests, bool* ok);
+  std::string LogPathForDisplay() const;
   // The extra message after an edition's own when files of it were not copied.
   void ShowCopyFailures(Edition edition);
   // Appends what the run logged so far to kdr4env\kdr4tose.log, once the work tree exists.
@@ -94,6 +106,7 @@ class CMigrateDlg {
   WorkPaths paths_;
   bool paths_valid_ = false;
   RunSummary last_run_;
+  BackupWriter* backup_ = nullptr;  // during OnMigrate
 };
 
 }  // namespace kdr

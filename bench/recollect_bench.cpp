@@ -52,9 +52,9 @@ double Recollect(const fs::path& folder, const std::string& text, size_t keys, b
   double start = CpuSeconds();
   {
     PortableProfileFile profiles(files);
-    profiles.WriteSection("Target", std::string_view("\0\0", 2), path);
+    if (!profiles.WriteSection("Target", std::string_view("\0\0", 2), path)) *ok = false;
     for (size_t i = 0; i < keys; ++i) {
-      profiles.WriteString("Target", "k" + std::to_string(i), "new", path);
+      if (!profiles.WriteString("Target", "k" + std::to_string(i), "new", path)) *ok = false;
     }
     if (!profiles.Flush()) *ok = false;
   }

@@ -33,7 +33,7 @@ class QuietView : public DialogView {
  public:
   void EnableControl(int, bool) override {}
   void ShowMessage(std::string_view) override { ++messages; }
-  void* CopyOwner() override { return nullptr; }
+  OwnerWindow* CopyOwner() override { return nullptr; }
   int messages = 0;
 };
 

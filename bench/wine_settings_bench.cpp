@@ -7,8 +7,9 @@
 //                                           into HKEY_CURRENT_USER (replacing what was there);
 //                                           prints values=, keys=, importable=, entries=
 //   kdr-bench-wine.exe clear                removes the new product's branch
-//   kdr-bench-wine.exe collect FOLDER       the three editions' settings export into the work
-//                                           folder FOLDER\kdr4env; prints seconds=, entries=
+//   kdr-bench-wine.exe collect FOLDER       the three editions' folders and settings export into
+//                                           the work folder FOLDER\kdr4env (which should hold
+//                                           no settings files yet); prints seconds=
 //   kdr-bench-wine.exe migrate FOLDER       the three settings files imported; prints seconds=
 //   kdr-bench-wine.exe copy SOURCE DEST     Win32FileSystem::CopyFolder; prints seconds=
 //
@@ -23,6 +24,7 @@
 #include <string>
 
 #include "bench/synthetic_profile.h"
+#include "core/edition_folders.h"
 #include "core/work_paths.h"
 #include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
@@ -68,21 +70,6 @@ size_t CountKeys(const MemoryRegistry::Node& node) {
   return count;
 }
 
-// Entries ("name=...") of a settings file.
-size_t CountEntries(Win32FileSystem& files, const std::string& path) {
-  std::optional<std::string> bytes = files.ReadFile(path);
-  if (!bytes) return 0;
-  size_t count = 0;
-  size_t start = 0;
-  while (start < bytes->size()) {
-    size_t end = bytes->find('\n', start);
-    if (end == std::string::npos) end = bytes->size();
-    if ((*bytes)[start] != '[' && bytes->find('=', start) < end) ++count;
-    start = end + 1;
-  }
-  return count;
-}
-
 bool Paths(const char* folder, WorkPaths* paths) {
   if (!InitWorkPathsFromFolder(folder, MAX_PATH, paths)) {
     std::fprintf(stderr, "work folder too long: %s\n", folder);
@@ -115,25 +102,18 @@ int Collect(const char* folder) {
   WorkPaths paths;
   if (!Paths(folder, &paths)) return 2;
   Win32FileSystem files;
-  for (Edition edition : kAllEditions) {
-    DeleteFileA(paths.SettingsFile(edition).c_str());
-    if (FileResult made = files.MakeSurePathExists(paths.SettingsFile(edition)); !made) {
-      std::fprintf(stderr, "%s\n", Describe(made).c_str());
-      return 2;
-    }
-  }
   Win32Registry registry;
   PortableProfileFile profiles(files);
   NullActivityLog log;
   ExportContext ctx{registry, profiles, log};
   Clock::time_point start = Clock::now();
-  bool ok = ExportPersonalSettings(ctx, paths);
-  ok = ExportClientSettings(ctx, paths) && ok;
-  ok = ExportServerSettings(ctx, paths) && ok;
-  double seconds = Seconds(start);
-  size_t entries = 0;
-  for (Edition edition : kAllEditions) entries += CountEntries(files, paths.SettingsFile(edition));
-  std::printf("seconds=%.6f entries=%zu", seconds, entries);
+  // As the tool's Collect does it: each edition's folders, then its settings.
+  bool ok = true;
+  for (Edition edition : kAllEditions) {
+    MakeEditionFolders(files, paths, edition);
+    ok = ExportEditionSettings(ctx, paths, edition) && ok;
+  }
+  std::printf("seconds=%.6f", Seconds(start));
   return ok ? 0 : 1;
 }
 

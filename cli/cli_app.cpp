@@ -14,7 +14,10 @@
 #include "app/migrate_dlg.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
+#include "cli/json_text.h"
 #include "cli/run_log.h"
+#include "cli/store_commands.h"
+#include "cli/work_folder_lock.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
@@ -31,7 +34,8 @@ constexpr std::string_view kProgram = "kdr4tose-cli";
 // How long a run waits for another one that holds the registry file.
 constexpr int kLockWaitMs = 10000;
 constexpr std::string_view kUsage =
-    "usage: kdr4tose-cli [options] status | collect | migrate   (--help for the options)\n";
+    "usage: kdr4tose-cli [options] status | collect | migrate | verify | undo   (--help for the "
+    "options)\n";
 
 // The keys of a registry file that the tool reads: the installation markers (both views) and the
 // settings of both products. Only the new product's branch is ever written back.
@@ -54,6 +58,8 @@ struct Options {
   std::string log_file;
   bool json = false;
   bool quiet = false;
+  bool dry_run = false;
+  StoreCommandOptions store;
 };
 
 int UsageError(std::string_view reason) {
@@ -76,25 +82,6 @@ std::string EditionList(EditionCode code) {
   return list.empty() ? "none" : list;
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x20) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      out += "\\u00";
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  out.push_back('"');
-  return out;
-}
-
 // Parses "X=DIR".
 std::optional<std::pair<char, std::filesystem::path>> ParseDrive(std::string_view text) {
   if (text.size() < 3 || text[1] != '=') return std::nullopt;
@@ -109,6 +96,20 @@ struct WorkFolder {
   std::string cp932;
   std::string shown;  // UTF-8
 };
+
+// Exit code kExitOk once the run holds the work folder.
+int LockWork(const WorkFolder& work, std::unique_ptr<HostFileLock>* lock) {
+  std::string error;
+  switch (LockWorkFolder(HostPathFromUtf8(work.shown), kLockWaitMs, lock, &error)) {
+    case LockResult::kLocked:
+      return kExitOk;
+    case LockResult::kBusy:
+      return Failure(kExitBusy, "the work folder " + work.shown + " is in use: " + error);
+    case LockResult::kFailed:
+      break;
+  }
+  return Failure(kExitInternal, "cannot lock the work folder: " + error);
+}
 
 std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::string* error) {
   std::filesystem::path folder;
@@ -215,9 +216,19 @@ int ExitCodeOf(const RunSummary& summary) {
 }
 
 int Run(const Options& options) {
-  if (options.json && options.command != "status") {
-    return UsageError("--json goes with the status command only");
+  if (options.dry_run && options.command != "collect" && options.command != "migrate") {
+    return UsageError("--dry-run goes with collect and migrate");
   }
+  if ((options.store.list || options.store.force || !options.store.backup.empty()) &&
+      options.command != "undo") {
+    return UsageError("--backup, --list and --force go with undo");
+  }
+  if (options.store.list && (options.store.force || !options.store.backup.empty())) {
+    return UsageError("undo --list shows the backups and takes no --backup or --force");
+  }
+  StoreCommandOptions store = options.store;
+  store.json = options.json;
+  store.quiet = options.quiet;
   // Every file of the run is private, the log included.
   RestrictNewFilesToOwner();
   std::vector<std::pair<char, std::filesystem::path>> drives;
@@ -275,6 +286,11 @@ int Run(const Options& options) {
   std::string error;
   std::optional<WorkFolder> work = ResolveWorkFolder(options.work_dir, &error);
   if (!work) return UsageError(error);
+  // Taken after the registry file's lock, as every run does, so two runs never wait on each other.
+  std::unique_ptr<HostFileLock> work_lock;
+  bool writes_work_folder =
+      !options.dry_run && (options.command == "collect" || options.command == "migrate" ||
+                           (options.command == "undo" && !options.store.list));
 
   std::unique_ptr<RunLog> log;
   if (!options.log_file.empty()) {
@@ -288,6 +304,9 @@ int Run(const Options& options) {
 
   std::unique_ptr<FileSystem> files = MakeFileSystem(drives);
   int exit_code = kExitOk;
+  // Only Migrate and undo write registry values.
+  bool registry_changed = false;
+  bool run_summary = false;  // a Collect or Migrate ran, whose result --json prints
   {
     PortableProfileFile profiles(*files);
     Progress progress(!options.quiet && StderrIsTerminal());
@@ -295,15 +314,25 @@ int Run(const Options& options) {
     const std::string work_log =
         HostPathToUtf8(HostPathFromUtf8(work->shown) / "kdr4env" / std::string(kWorkLogName));
     Services services{registry, *files, profiles, MaxPath(), log.get(), &reporter};
-    ConsoleView view(options.quiet, progress);
+    // With --json the result is the one thing on standard output.
+    ConsoleView view(options.quiet || options.json, progress);
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPathsFromFolder(work->cp932)) {
       exit_code = Failure(kExitInternal, "the work folder path " + work->shown +
                                              " is too long for this platform's " +
                                              std::to_string(MaxPath()) + "-character paths");
+    } else if (writes_work_folder && (exit_code = LockWork(*work, &work_lock)) != kExitOk) {
+      // Nothing done.
     } else if (options.command == "status") {
       dlg.RefreshButtons();
       PrintStatus(dlg, view, *work, options.json, options.quiet);
+    } else if (options.command == "verify") {
+      exit_code = RunVerify(services, dlg.paths(), store);
+    } else if (options.command == "undo") {
+      exit_code = RunUndo(services, dlg.paths(), store, &registry_changed);
+    } else if (options.dry_run) {
+      exit_code = options.command == "collect" ? RunCollectPreview(dlg, services, store)
+                                               : RunMigratePreview(dlg, services, store);
     } else {
       // Nothing is said to have worked before the settings files and the registry file hold it.
       view.HoldMessages();
@@ -313,6 +342,8 @@ int Run(const Options& options) {
         dlg.OnMigrate();
       }
       exit_code = ExitCodeOf(dlg.last_run());
+      registry_changed = options.command == "migrate" && dlg.last_run().attempted != 0;
+      run_summary = true;
       PrintNotCopied(dlg.last_run(), progress, work_log);
     }
     progress.Clear();
@@ -322,8 +353,8 @@ int Run(const Options& options) {
       exit_code =
           Failure(kExitInternal, "a settings file could not be written: " + Describe(flushed));
     }
-    // Only Migrate writes registry values, and only for an edition it worked on.
-    if (file_registry && options.command == "migrate" && dlg.last_run().attempted != 0) {
+    // Only Migrate (for an edition it worked on) and undo write registry values.
+    if (file_registry && registry_changed) {
       std::string write_error;
       RegistryFileSaveResult written =
           WriteBackRegistryFile(file_bytes, *file_registry, WrittenBranch());
@@ -331,6 +362,7 @@ int Run(const Options& options) {
       if (!written.ok()) {
         write_error = written.error->reason;
       } else {
+        if (kReplaceNeedsFileClosed) registry_lock.reset();
         written_back =
             WriteHostFileAtomically(registry_path, written.bytes, registry_identity, &write_error);
       }
@@ -346,6 +378,10 @@ int Run(const Options& options) {
       }
     }
     view.ReleaseMessages(saved);
+    // A run whose results could not be saved is told by its error alone.
+    if (options.json && run_summary && saved) {
+      WriteStdout(RunSummaryJson(options.command.c_str(), dlg.last_run()));
+    }
   }
   if (log) {
     log->Comment("exit " + std::to_string(exit_code));
@@ -361,9 +397,11 @@ int RunCli(int argc, const char* const* argv) {
   CLI::App app{"Carries the settings and data folders of Kodrel4 over to KodrelSE.",
                std::string(kProgram)};
   app.set_version_flag("--version", std::string(kProgram) + " " + KDR_VERSION);
-  app.add_option("command", options.command, "status | collect | migrate")
+  app.add_option("command", options.command,
+                 "status | collect | migrate | verify (check the store against its manifests) | "
+                 "undo (take the last Migrate back)")
       ->required()
-      ->check(CLI::IsMember({"status", "collect", "migrate"}));
+      ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo"}));
   app.add_option("--work-dir", options.work_dir,
                  "folder that holds kdr4env (default: the folder of the executable)");
   app.add_option("--registry", options.registry_file,
@@ -373,7 +411,14 @@ int RunCli(int argc, const char* const* argv) {
                  "X=DIR: map drive letter X: to a host folder (repeatable)");
   app.add_option("--log", options.log_file,
                  "write a detailed log of everything done and skipped, with the reason");
-  app.add_flag("--json", options.json, "(status) print the codes and states as one JSON object");
+  app.add_flag("--json", options.json, "print the result as one JSON object");
+  app.add_flag("--dry-run", options.dry_run,
+               "(collect, migrate) print what would be done, change nothing");
+  app.add_option("--backup", options.store.backup,
+                 "(undo) the backup to restore, as undo --list names it (default: the newest)");
+  app.add_flag("--list", options.store.list, "(undo) list the backups");
+  app.add_flag("--force", options.store.force,
+               "(undo) restore also what changed since the Migrate wrote it");
   app.add_flag("--quiet", options.quiet, "print only errors");
   try {
     app.parse(argc, argv);

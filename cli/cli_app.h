@@ -9,7 +9,7 @@ inline constexpr int kExitEditionFailed = 1;
 inline constexpr int kExitNothingToDo = 2;
 inline constexpr int kExitUsage = 64;
 inline constexpr int kExitInternal = 70;
-inline constexpr int kExitBusy = 75;  // another run holds the registry file
+inline constexpr int kExitBusy = 75;  // another run holds the registry file or the work folder
 
 int RunCli(int argc, const char* const* argv);
 

@@ -74,6 +74,17 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
 bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                              const HostFileIdentity& read, std::string* error);
 
+// Whether a file must be closed everywhere, the run's own lock included, before it can be
+// replaced (Windows refuses to rename over an open file). The lock is then given up just before
+// the rename; a run that takes it meanwhile read the old file, and its own check before its
+// rename refuses to write over this run's file.
+inline constexpr bool kReplaceNeedsFileClosed =
+#ifdef _WIN32
+    true;
+#else
+    false;
+#endif
+
 // The platform's services.
 inline constexpr bool kDriveMappingSupported =
 #ifdef _WIN32

@@ -264,13 +264,22 @@ bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view
   }
   if (!FlushFileBuffers(file.get())) return fail("flush");
   if (!file.Close()) return fail("close");
-  if (!MoveFileExW(temp.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    *error = "rename: " + LastErrorText(GetLastError());
+  // A run that waits for the lock opens the file for a moment every 100 ms, and a file open
+  // anywhere cannot be replaced: such a refusal is tried again for a while.
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(temp.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return true;
+    }
+    DWORD code = GetLastError();
+    if (attempt < 50 && (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)) {
+      Sleep(20);
+      continue;
+    }
+    *error = "rename: " + LastErrorText(code);
     DeleteFileW(temp.c_str());
     return false;
   }
-  return true;
 }
 
 size_t MaxPath() { return MAX_PATH; }

@@ -19,7 +19,7 @@ class ConsoleView : public DialogView {
 
   void EnableControl(int control_id, bool enable) override;
   void ShowMessage(std::string_view text) override;
-  void* CopyOwner() override { return nullptr; }
+  OwnerWindow* CopyOwner() override { return nullptr; }
 
   // Keeps the messages from here on until ReleaseMessages: a run whose results are saved only
   // at its end says an edition worked only once they are.

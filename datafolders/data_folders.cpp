@@ -207,6 +207,20 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     ctx.log.Skipped(what, std::to_string(observer.failures) + " item(s) not copied");
     return false;
   }
+  // Read back: a copy that is not the same as its source counts as a file not copied.
+  if (ctx.verify_copies) {
+    size_t bad = VerifyFolderCopy(
+        ctx.files, destination, source, ctx.digests,
+        [&](std::string_view path, std::string_view why) {
+          // Counted and logged as a file not copied.
+          observer.CopyFailed(
+              path, FileResult::Fail(kIoDevice, "ReadBack (" + std::string(why) + ")", path));
+        });
+    if (bad != 0) {
+      ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
+      return false;
+    }
+  }
   ctx.log.Done(what);
   return true;
 }
@@ -260,5 +274,29 @@ bool MigratePersonalData(DataFolderContext& ctx) {
 bool MigrateClientData(DataFolderContext& ctx) { return MigrateEditionData(ctx, Edition::kClient); }
 
 bool MigrateServerData(DataFolderContext& ctx) { return MigrateEditionData(ctx, Edition::kServer); }
+
+std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, const WorkPaths& paths,
+                                      size_t max_path, Edition edition, bool migrate,
+                                      std::vector<std::string>* unreadable) {
+  NullActivityLog quiet;
+  DataFolderContext ctx{registry, files, paths, quiet, nullptr, nullptr, {}, max_path};
+  const EditionData& data = kEditionData[EditionIndex(edition)];
+  std::vector<FolderCopy> copies;
+  for (const DataPath& source : migrate ? data.migrate_to : data.collect_from) {
+    std::string_view key = source.key_path;
+    std::optional<std::string> value = ReadPathValue(ctx, key, source.value_name);
+    if (!value || !ValueFits(ctx, *value, source.pairs,
+                             migrate ? kTerminators : kPatternAndTerminators, source.value_name)) {
+      unreadable->push_back(std::string(source.value_name) + " of " + Cp932ForDisplay(key));
+      continue;
+    }
+    for (const CopyPair& pair : source.pairs) {
+      FolderCopy copy{InData(*value, pair), InWork(ctx, edition, pair)};
+      if (migrate) std::swap(copy.source, copy.destination);
+      copies.push_back(std::move(copy));
+    }
+  }
+  return copies;
+}
 
 }  // namespace kdr

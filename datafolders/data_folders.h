@@ -3,12 +3,14 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/activity_log.h"
 #include "core/edition.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
+#include "store/verified_copy.h"
 
 // The data folders of the products (found through their PRV_PATH and PUB_PATH values) copied
 // into the work tree on Collect and from there into the new product's folders on Migrate.
@@ -20,10 +22,27 @@ struct DataFolderContext {
   const WorkPaths& paths;
   ActivityLog& log;
   CopyObserver* copy_observer;  // told of every item copied or not (may be null)
-  void* copy_owner;             // the window that owns the platform copy's own messages
+  OwnerWindow* copy_owner;      // the window that owns the platform copy's own messages
   std::function<void(std::string_view)> show_message;
   size_t max_path;  // the longest path, terminators included, that the file calls accept
+  // Each copy is read back and compared with its source; the good copies' digests are kept
+  // here (may be null).
+  bool verify_copies = true;
+  DigestCache* digests = nullptr;
 };
+
+// A folder a command copies whole, and where to.
+struct FolderCopy {
+  std::string source;       // ends with a backslash
+  std::string destination;  // ends with a backslash
+};
+
+// The copies an edition's Collect or Migrate would make, with the path values as `registry`
+// holds them now. Values that cannot be read (or would not fit) are named in *unreadable and
+// their folders left out.
+std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, const WorkPaths& paths,
+                                      size_t max_path, Edition edition, bool migrate,
+                                      std::vector<std::string>* unreadable);
 
 // Shown when a data path value could not be read.
 inline constexpr std::string_view kPathReadFailedMessage = "ファイルパスの取得に失敗しました。";

@@ -28,7 +28,8 @@ class MemoryFiles : public FileSystem {
   FileResult MakeSurePathExists(std::string_view) override { return FileResult::Ok(); }
   bool Exists(std::string_view path) override { return Get(path) != nullptr; }
   bool IsFolder(std::string_view) override { return false; }
-  FileResult CopyFolder(std::string_view, std::string_view source, void*, CopyObserver*) override {
+  FileResult CopyFolder(std::string_view, std::string_view source, OwnerWindow*,
+                        CopyObserver*) override {
     return FileResult::Fail(kNotSupported, "CopyFolder", source);
   }
   std::optional<std::string> ReadFile(std::string_view path) override {
@@ -50,6 +51,30 @@ class MemoryFiles : public FileSystem {
     if (it == files_.end()) return std::nullopt;
     return FileStamp{it->second.bytes.size(), static_cast<int64_t>(it->second.serial), 1};
   }
+  bool ReadFileInPieces(std::string_view path,
+                        const std::function<void(std::string_view)>& sink) override {
+    auto it = files_.find(std::string(path));
+    if (it == files_.end()) return false;
+    sink(it->second.bytes);
+    return true;
+  }
+  // Names are whole paths here; a folder is every name that starts with it.
+  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override {
+    files->clear();
+    for (const auto& [name, file] : files_) {
+      if (name.size() > folder.size() && name.compare(0, folder.size(), folder) == 0) {
+        files->push_back(name.substr(folder.size()));
+      }
+    }
+    return true;
+  }
+  // Folders are not held apart from their files.
+  bool ListFolders(std::string_view, std::vector<std::string>* folders) override {
+    folders->clear();
+    return true;
+  }
+  bool RemoveFile(std::string_view path) override { return files_.erase(std::string(path)) > 0; }
+  bool RemoveFolder(std::string_view) override { return false; }
 
  private:
   struct File {

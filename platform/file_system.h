@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/file_result.h"
+#include "platform/owner_window.h"
 
 // Folders and files as the tool sees them. Paths are Windows paths in 8-bit text (code page 932)
 // with backslashes: "C:\Tools\kdr4env\client". Each implementation maps them to its platform.
@@ -55,8 +58,8 @@ class FileSystem {
   // `owner` is the window that owns any message the platform shows (may be null).
   // Success when everything was copied; otherwise the first failure (after copying all it
   // could; each item not copied is also told to the observer).
-  virtual FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
-                                CopyObserver* observer) = 0;
+  virtual FileResult CopyFolder(std::string_view destination, std::string_view source,
+                                OwnerWindow* owner, CopyObserver* observer) = 0;
 
   // Reads a whole file. nullopt when it is missing or cannot be read.
   virtual std::optional<std::string> ReadFile(std::string_view path) = 0;
@@ -71,6 +74,27 @@ class FileSystem {
 
   // The stamp of an existing file; nullopt when it is missing.
   virtual std::optional<FileStamp> Stamp(std::string_view path) = 0;
+
+  // Reads a file from start to end, handing each piece to `sink` in order, without holding it
+  // whole. False when it is missing or a read fails (pieces already handed stay handed).
+  virtual bool ReadFileInPieces(std::string_view path,
+                                const std::function<void(std::string_view)>& sink) = 0;
+
+  // Every regular file below folder `folder` (ends with a backslash) as a path relative to it,
+  // with backslashes, in byte order. Links and the tool's own temporary files are left out.
+  // False when the folder or one of its subfolders cannot be listed.
+  virtual bool ListFiles(std::string_view folder, std::vector<std::string>* files) = 0;
+
+  // Every folder below folder `folder` (ends with a backslash), as ListFiles gives files:
+  // relative, without a trailing backslash, in byte order (so a parent comes before its
+  // subfolders). Links are left out.
+  virtual bool ListFolders(std::string_view folder, std::vector<std::string>* folders) = 0;
+
+  // Removes one file (not a folder). True when it was removed.
+  virtual bool RemoveFile(std::string_view path) = 0;
+
+  // Removes one empty folder (no trailing backslash). True when it was removed.
+  virtual bool RemoveFolder(std::string_view path) = 0;
 };
 
 }  // namespace kdr

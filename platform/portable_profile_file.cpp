@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <iterator>
+#include <list>
 
 #include "platform/cp932.h"
 
@@ -115,8 +115,10 @@ struct PortableProfileFile::Document {
     std::string folded;  // Fold(name)
     // The lines up to the last entry, where a new key goes, and the comments and blank lines
     // after it: apart, so that adding keys in front of many such lines costs nothing per line.
+    // A list, not a deque: an empty deque already holds a block of lines, and most sections
+    // have no such lines.
     std::vector<Line> body;
-    std::deque<Line> trailer;
+    std::list<Line> trailer;
     // Folded key -> body index of its first entry; built on the first write to a section of
     // kIndexFrom lines or more. Smaller ones are searched line by line: an index of their keys
     // would cost more memory than the search costs time.
@@ -242,15 +244,20 @@ struct PortableProfileFile::Document {
     for (const Line& l : preamble) put(l);
     for (const auto& s : sections) {
       put(s->header);
-      size_t lines = s->body.size() + s->trailer.size();
-      for (size_t i = 0; i <= lines; ++i) {
+      size_t i = 0;
+      auto splice_here = [&] {
         if (s.get() == section && i == index) out += text;
-        if (i < s->body.size()) {
-          put(s->body[i]);
-        } else if (i < lines) {
-          put(s->trailer[i - s->body.size()]);
-        }
+        ++i;
+      };
+      for (const Line& l : s->body) {
+        splice_here();
+        put(l);
       }
+      for (const Line& l : s->trailer) {
+        splice_here();
+        put(l);
+      }
+      splice_here();
     }
     if (section == nullptr) out += text;
     Parse(out);
@@ -332,7 +339,7 @@ struct PortableProfileFile::Document {
       return;
     }
     for (Section* s : it->second) {
-      std::deque<Line> kept;
+      std::list<Line> kept;
       for (Line& l : s->body) {
         if (ParseLine(l.text).kind != Kind::kEntry) kept.push_back(std::move(l));
       }

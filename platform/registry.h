@@ -53,6 +53,10 @@ class RegistryKey {
   // case), whatever type it had. kAccessDenied when the key was not opened for setting values.
   [[nodiscard]] virtual Status SetValue(std::string_view name, uint32_t type,
                                         std::string_view data) = 0;
+
+  // Removes the value `name`: kOk, kNotFound when there is none, kAccessDenied without set
+  // rights.
+  [[nodiscard]] virtual Status DeleteValue(std::string_view name) = 0;
 };
 
 using RegistryKeyPtr = std::unique_ptr<RegistryKey>;
@@ -76,6 +80,10 @@ class Registry {
   // Opens `path`, creating it and every missing key above it, with full access: kOk and *key.
   [[nodiscard]] virtual Status CreateKey(RootKey root, std::string_view path,
                                          RegistryKeyPtr* key) = 0;
+
+  // Removes the key `path`, which must have no subkeys (its values go with it): kOk, kNotFound
+  // when it does not exist, kAccessDenied when it has subkeys or the store refuses.
+  [[nodiscard]] virtual Status DeleteKey(RootKey root, std::string_view path) = 0;
 };
 
 // Little-endian REG_DWORD data.

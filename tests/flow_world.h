@@ -45,7 +45,7 @@ class RecordingView : public DialogView {
     if (id == kExitButton) exit_enabled = enable;
   }
   void ShowMessage(std::string_view text) override { messages.emplace_back(text); }
-  void* CopyOwner() override { return nullptr; }
+  OwnerWindow* CopyOwner() override { return nullptr; }
 
   std::vector<std::string> messages;
   bool collect_enabled = false;

@@ -335,6 +335,8 @@ TEST_P(RegistryContractTest, AccessRightsAreCheckedPerHandle) {
   EXPECT_EQ(kAccessDenied, query_only->EnumKey(0, &name));
   EXPECT_EQ(kOk, query_only->QueryValue("v", &type, &data));
   EXPECT_EQ(Sz("y"), data);
+  // Also where there is nothing to list.
+  EXPECT_EQ(kAccessDenied, Open("guarded\\child", kKeyQueryValue)->EnumKey(0, &name));
 
   RegistryKeyPtr enum_only = Open("guarded", kKeyEnumerateSubKeys);
   ASSERT_NE(nullptr, enum_only);
@@ -423,6 +425,17 @@ TEST_P(RegistryContractTest, ValuesGrownAfterTheFirstEnumerationAreReadWhole) {
                                 {long_name, kRegBinary, big},
                                 {"c", kRegSz, Sz(std::string(600, 'x'))}}),
             listed);
+}
+
+TEST_P(RegistryContractTest, ValuesSetThroughTheKeyAreListedByItsNextPass) {
+  Create("passes");
+  RegistryKeyPtr key = Open("passes", kQueryEnum | kKeySetValue);
+  ASSERT_EQ(kOk, key->SetValue("a", kRegSz, Sz("1")));
+  EXPECT_EQ(std::vector<std::string>{}, Subkeys(*key));
+  ASSERT_EQ(kOk, key->SetValue("b", kRegSz, Sz("2")));
+  std::vector<Value> listed = Values(*key);
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ((std::vector<Value>{{"a", kRegSz, Sz("1")}, {"b", kRegSz, Sz("2")}}), listed);
 }
 
 TEST_P(RegistryContractTest, Cp932NamesAndHighBytesPassThrough) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <sstream>
@@ -822,6 +823,80 @@ TEST(RegistryFileTest, DeepPathsAreRefusedNotRecursedInto) {
   RegistryFileLoadResult loaded = Load("REGEDIT4\r\n[" + path + "]\r\n", &reg);
   ASSERT_FALSE(loaded.ok());
   EXPECT_EQ(2, loaded.error->line);
+}
+
+// A write-back after the store lost keys or values drops their lines; every other byte stays,
+// line ends outside the branch included.
+TEST(RegistryFileTest, WriteBackDropsWhatTheStoreNoLongerHolds) {
+  const RegistryBranch branch{kHkcu, "Software\\VTQ\\KodrelSE"};
+  const std::string head = "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\n\"o\"=\"1\"\n\n";
+  const std::string key_a = "[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\A]\r\n";
+  const std::string a1 = "\"a1\"=\"1\"\r\n", a2 = "\"a2\"=dword:00000002\r\n";
+  const std::string b =
+      "[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\A\\B]\r\n\"b\"=hex:01,02\r\n\r\n";
+  const std::string tail = "[HKEY_CURRENT_USER\\Software\\Other2]\r\n; note\r\n\"t\"=\"1\"";
+  const std::string original = head + key_a + a1 + a2 + "\r\n" + b + tail;
+  const std::string kse = "Software\\VTQ\\KodrelSE";
+  struct Case {
+    const char* what;
+    std::function<void(MemoryRegistry*)> edit;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"a key with its subkey",
+       [&](MemoryRegistry* r) { EXPECT_TRUE(r->DeleteTree(kHkcu, kse + "\\A")); }, head + tail},
+      {"a subkey", [&](MemoryRegistry* r) { EXPECT_TRUE(r->DeleteTree(kHkcu, kse + "\\A\\B")); },
+       head + key_a + a1 + a2 + "\r\n" + tail},
+      {"the whole branch", [&](MemoryRegistry* r) { EXPECT_TRUE(r->DeleteTree(kHkcu, kse)); },
+       head + tail},
+      {"the first value",
+       [&](MemoryRegistry* r) { EXPECT_TRUE(r->DeleteValue(kHkcu, kse + "\\A", "A1")); },
+       head + key_a + a2 + "\r\n" + b + tail},
+      {"the last value, while one is added",
+       [&](MemoryRegistry* r) {
+         EXPECT_TRUE(r->DeleteValue(kHkcu, kse + "\\A", "a2"));
+         r->SetString(kHkcu, kse + "\\A", "n", "new");
+       },
+       head + key_a + a1 + "\"n\"=\"new\"\r\n\r\n" + b + tail},
+  };
+  for (const Case& c : cases) {
+    MemoryRegistry reg;
+    ASSERT_TRUE(LoadRegistryFile(original, &reg, {branch}).ok());
+    c.edit(&reg);
+    RegistryFileSaveResult saved = WriteBackRegistryFile(original, reg, branch);
+    ASSERT_TRUE(saved.ok()) << c.what;
+    EXPECT_EQ(c.expected, saved.bytes) << c.what;
+  }
+}
+
+// What a Migrate adds and changes, taken back, gives the file back byte for byte.
+TEST(RegistryFileTest, WriteBackOfAnEditTakenBackIsTheOriginal) {
+  const RegistryBranch branch{kHkcu, "Software\\VTQ\\KodrelSE"};
+  const std::string kse = "Software\\VTQ\\KodrelSE";
+  const std::string text =
+      "\r\n[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\A]\r\n\"a1\"=\"1\"\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"o\"=\"1\"\r\n\r\n";
+  for (const std::string& original :
+       {"REGEDIT4\r\n" + text,
+        "\xff\xfe" + Utf16("Windows Registry Editor Version 5.00\r\n" + text)}) {
+    MemoryRegistry reg;
+    ASSERT_TRUE(LoadRegistryFile(original, &reg, {branch}).ok());
+    reg.SetString(kHkcu, kse + "\\A", "a1", "2");
+    reg.SetString(kHkcu, kse + "\\A", "a2", "added");
+    reg.SetDword(kHkcu, kse + "\\New\\Sub", "n", 7);
+    RegistryFileSaveResult migrated = WriteBackRegistryFile(original, reg, branch);
+    ASSERT_TRUE(migrated.ok());
+    MemoryRegistry again;
+    ASSERT_TRUE(LoadRegistryFile(migrated.bytes, &again, {branch}).ok());
+    ASSERT_EQ(Typed(kRegDword, DwordData(7)),
+              ValueOf(again, kHkcu, {"Software", "VTQ", "KodrelSE", "New", "Sub"}, "n"));
+    again.SetString(kHkcu, kse + "\\A", "a1", "1");
+    EXPECT_TRUE(again.DeleteValue(kHkcu, kse + "\\A", "a2"));
+    EXPECT_TRUE(again.DeleteTree(kHkcu, kse + "\\New"));
+    RegistryFileSaveResult undone = WriteBackRegistryFile(migrated.bytes, again, branch);
+    ASSERT_TRUE(undone.ok());
+    EXPECT_EQ(original, undone.bytes);
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "app/migrate_dlg.h"
 #include "app/win32/dialog.h"
 #include "app/win32/win32_handles.h"
+#include "platform/win32/owner_window_win32.h"
 
 namespace kdr::win {
 
@@ -24,7 +25,7 @@ class CMigrateDlgWindow : public CDialog, public DialogView {
   // DialogView.
   void EnableControl(int control_id, bool enable) override;
   void ShowMessage(std::string_view text) override;
-  void* CopyOwner() override { return window(); }
+  OwnerWindow* CopyOwner() override { return ToOwnerWindow(window()); }
 
  protected:
   bool OnInit() override;

@@ -59,6 +59,13 @@ class MemoryKey : public RegistryKey {
     return kOk;
   }
 
+  Status DeleteValue(std::string_view name) override {
+    if (!(access_ & kKeySetValue)) return kAccessDenied;
+    if (!node_->RemoveValue(name)) return kNotFound;
+    node_->Compact();
+    return kOk;
+  }
+
  private:
   MemoryRegistry::Node* node_;
   uint32_t access_;
@@ -232,7 +239,7 @@ Status MemoryRegistry::CreateKey(RootKey root, std::string_view path, RegistryKe
   return kOk;
 }
 
-bool MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
+bool MemoryRegistry::DeleteTree(RootKey root, std::string_view path) {
   std::vector<std::string_view> names;
   if (!SplitKeyPath(path, &names) || names.empty()) return false;
   Node* parent = &Root(root);
@@ -244,6 +251,13 @@ bool MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
   if (it == parent->children.end()) return false;
   parent->children.erase(it);
   return true;
+}
+
+Status MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
+  Node* node = Find(root, path);
+  if (!node || path.empty()) return kNotFound;
+  if (!node->children.empty() || node->denied) return kAccessDenied;
+  return DeleteTree(root, path) ? kOk : kNotFound;
 }
 
 bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path, std::string_view value_name) {

@@ -72,6 +72,7 @@ class MemoryRegistry : public Registry {
   [[nodiscard]] Status OpenKey(RootKey root, std::string_view path, uint32_t access,
                                RegistryKeyPtr* key, RegistryView view) override;
   [[nodiscard]] Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
+  [[nodiscard]] Status DeleteKey(RootKey root, std::string_view path) override;
 
   // Direct access for loading, saving and inspecting a store (not part of the interface).
   Node& Root(RootKey root) { return root == RootKey::kLocalMachine ? *machine_ : *user_; }
@@ -85,7 +86,7 @@ class MemoryRegistry : public Registry {
   Node* Create(RootKey root, std::string_view path);
   // Removes a key with its whole subtree; false when it does not exist. Handles that are open
   // on it must not be used afterwards.
-  [[nodiscard]] bool DeleteKey(RootKey root, std::string_view path);
+  [[nodiscard]] bool DeleteTree(RootKey root, std::string_view path);
   [[nodiscard]] bool DeleteValue(RootKey root, std::string_view path, std::string_view value_name);
   // Convenience for tests and tools.
   void SetValue(RootKey root, std::string_view path, std::string_view name, uint32_t type,

@@ -71,7 +71,8 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
 // `original` (the file *registry was loaded from) with the changes the store holds below
 // `branch` written into it, in the file's format and line ends: a changed value's lines are
 // replaced where they are, a new value goes at the end of its key's last block, a new key gets
-// a block at the end of the file. Every other byte stays as it was. Refused (line 0) when a
+// a block at the end of the file, and the lines of values and the blocks of keys that the store
+// no longer holds are dropped. Every other byte stays as it was. Refused (line 0) when a
 // changed name or value cannot be written, which RegistryFileLimits lets the store refuse
 // beforehand.
 RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,

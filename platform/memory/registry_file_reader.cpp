@@ -3,6 +3,7 @@
 
 #include "platform/cp932.h"
 #include "platform/memory/registry_file.h"
+#include "platform/memory/registry_file_items.h"
 #include "platform/memory/registry_file_lines.h"
 #include "platform/memory/registry_text.h"
 
@@ -535,6 +536,28 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
   }
   Apply(&operations, registry);
   return result;
+}
+
+bool ListRegistryFileItems(std::string_view bytes, const RegistryBranch& branch,
+                           std::vector<RegistryFileItem>* items) {
+  items->clear();
+  FileLines lines(bytes);
+  if (lines.cut_off() || lines.size() == 0) return false;
+  std::vector<Operation> operations;
+  RegistryFileError error;
+  std::vector<RegistryBranch> branches{branch};
+  Parser parser(lines, branches);
+  if (!parser.Run(&operations, &error)) return false;
+  for (Operation& op : operations) {
+    if (op.kind == Operation::Kind::kOpenKey) {
+      items->push_back(
+          RegistryFileItem{false, std::move(op.path), {}, op.first_line, op.last_line});
+    } else if (op.kind == Operation::Kind::kSetValue) {
+      items->push_back(RegistryFileItem{true, {}, std::move(op.name), op.first_line, op.last_line});
+    }
+    std::string().swap(op.data);
+  }
+  return true;
 }
 
 }  // namespace kdr

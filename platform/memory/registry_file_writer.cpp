@@ -6,6 +6,7 @@
 
 #include "platform/cp932.h"
 #include "platform/memory/registry_file.h"
+#include "platform/memory/registry_file_items.h"
 #include "platform/memory/registry_file_lines.h"
 #include "platform/memory/registry_text.h"
 #include "platform/text_encoding.h"
@@ -328,6 +329,27 @@ struct Edit {
   size_t order;  // insertions at one place stay in the order they were made
 };
 
+// `original` with `edits` made; insertions at a place come before a removal that starts there.
+std::string Apply(std::string_view original, std::vector<Edit>* edits) {
+  std::sort(edits->begin(), edits->end(), [](const Edit& a, const Edit& b) {
+    if (a.begin != b.begin) return a.begin < b.begin;
+    if (a.end != b.end) return a.end < b.end;
+    return a.order < b.order;
+  });
+  size_t size = original.size();
+  for (const Edit& edit : *edits) size += edit.text.size();
+  std::string bytes;
+  bytes.reserve(size);
+  size_t at = 0;
+  for (const Edit& edit : *edits) {
+    bytes.append(original.substr(at, edit.begin - at));
+    bytes.append(edit.text);
+    at = edit.end;
+  }
+  bytes.append(original.substr(at));
+  return bytes;
+}
+
 }  // namespace
 
 RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, RegistryFileFormat format) {
@@ -402,14 +424,43 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
   const Node* top = &registry.Root(branch.root);
   for (std::string_view name : wanted) {
     top = top->FindChild(name);
-    if (!top) {
-      result.bytes.assign(original);
-      return result;
-    }
+    if (!top) break;
     branch_path.push_back(top->name);
   }
 
   std::vector<Edit> edits;
+  // The blocks of keys and the lines of values that the store no longer holds go. A value's
+  // line goes with the line end before it (of a line of its own block), so that new values put
+  // at the end of that line stay in the file.
+  std::vector<RegistryFileItem> items;
+  if (!ListRegistryFileItems(original, branch, &items)) {
+    result.error = RegistryFileError{0, "the registry file can no longer be read"};
+    return result;
+  }
+  const Node* block_node = nullptr;
+  for (const RegistryFileItem& item : items) {
+    if (item.is_value) {
+      if (block_node && !block_node->FindValue(item.name)) {
+        edits.push_back(
+            Edit{lines.End(item.first_line - 1), lines.End(item.last_line), {}, edits.size()});
+      }
+      continue;
+    }
+    block_node = &registry.Root(branch.root);
+    for (const std::string& name : item.path) {
+      block_node = block_node->FindChild(name);
+      if (!block_node) break;
+    }
+    if (block_node) continue;
+    // A removed block takes the blank line that ends it, as a new block brings its own.
+    size_t last = item.last_line;
+    if (last + 2 < lines.size() && lines.Begin(last + 1) == lines.End(last + 1)) ++last;
+    edits.push_back(Edit{lines.Begin(item.first_line), lines.Next(last), {}, edits.size()});
+  }
+  if (!top) {
+    result.bytes = Apply(original, &edits);
+    return result;
+  }
   // New keys, at the end of the file: as bytes at once, since characters take four bytes each.
   std::string appended;
   Chars line, text, block;
@@ -467,19 +518,7 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
     size_t at = lines.End(last);
     edits.push_back(Edit{at, at, std::move(appended), edits.size()});
   }
-  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) {
-    return a.begin != b.begin ? a.begin < b.begin : a.order < b.order;
-  });
-  size_t size = original.size();
-  for (const Edit& edit : edits) size += edit.text.size();
-  result.bytes.reserve(size);
-  size_t at = 0;
-  for (const Edit& edit : edits) {
-    result.bytes.append(original.substr(at, edit.begin - at));
-    result.bytes.append(edit.text);
-    at = edit.end;
-  }
-  result.bytes.append(original.substr(at));
+  result.bytes = Apply(original, &edits);
   return result;
 }
 

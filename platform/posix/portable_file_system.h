@@ -25,12 +25,18 @@ class PortableFileSystem : public FileSystem {
   FileResult MakeSurePathExists(std::string_view path) override;
   bool Exists(std::string_view path) override;
   bool IsFolder(std::string_view path) override;
-  FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+  FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   std::optional<FileStamp> Stamp(std::string_view path) override;
+  bool ReadFileInPieces(std::string_view path,
+                        const std::function<void(std::string_view)>& sink) override;
+  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
+  bool RemoveFile(std::string_view path) override;
+  bool RemoveFolder(std::string_view path) override;
 
  private:
   DriveMap drives_;

@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <system_error>
 
 #include "platform/atomic_file.h"
@@ -11,6 +13,8 @@
 #include "platform/posix/folder_copy.h"
 #include "platform/posix/portable_file_system.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/temp_file_name.h"
+#include "platform/text_encoding.h"
 
 namespace fs = std::filesystem;
 
@@ -31,6 +35,32 @@ FileResult EnsureFolder(const HostLocation& host, std::string_view tool_path) {
   if (fs::is_directory(host.path, check)) return FileResult::Ok();
   return FileResult::Fail(ec ? Win32CodeFromErrno(ec.value()) : kAlreadyExists, "CreateDirectory",
                           tool_path);
+}
+
+// Adds the regular files below `folder` to `files`, as `prefix` + their names.
+// Adds the files below `folder` to `files` and, when `folders` is given, its subfolders there,
+// as `prefix` + their names.
+bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std::string>* files,
+              std::vector<std::string>* folders) {
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return false;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) return false;
+    fs::file_status status = it->symlink_status(ec);
+    if (ec) return false;
+    const fs::path name = it->path().filename();
+    if (IsTempFileName(name.string()) || fs::is_symlink(status)) continue;
+    std::optional<std::string> cp932 = Utf8ToCp932(name.string());
+    std::string tool_name = cp932 ? *cp932 : name.string();
+    if (fs::is_directory(status)) {
+      if (folders) folders->push_back(prefix + tool_name);
+      if (!ListInto(it->path(), prefix + tool_name + "\\", files, folders)) return false;
+    } else if (fs::is_regular_file(status)) {
+      files->push_back(prefix + tool_name);
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -84,7 +114,7 @@ bool PortableFileSystem::IsFolder(std::string_view path) {
 }
 
 FileResult PortableFileSystem::CopyFolder(std::string_view destination, std::string_view source,
-                                          void* /*owner*/, CopyObserver* observer) {
+                                          OwnerWindow* /*owner*/, CopyObserver* observer) {
   std::string tool_source(source);
   if (tool_source.empty() || FindLastCp932Separator(tool_source) + 1 != tool_source.size()) {
     tool_source.push_back('\\');
@@ -185,6 +215,62 @@ std::optional<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
   stamp.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   stamp.file_id = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
   return stamp;
+}
+
+bool PortableFileSystem::ReadFileInPieces(std::string_view path,
+                                          const std::function<void(std::string_view)>& sink) {
+  auto host = HostPath(path);
+  if (!host) return false;
+  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  constexpr size_t kPiece = 1 << 20;
+  std::unique_ptr<char[]> buffer(new char[kPiece]);
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buffer.get(), kPiece);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    sink(std::string_view(buffer.get(), static_cast<size_t>(n)));
+  }
+}
+
+bool PortableFileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
+  auto host = HostPath(folder);
+  std::error_code ec;
+  if (!host || !fs::is_directory(*host, ec)) return false;
+  files->clear();
+  if (!ListInto(*host, "", files, nullptr)) return false;
+  std::sort(files->begin(), files->end());
+  return true;
+}
+
+bool PortableFileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {
+  auto host = HostPath(folder);
+  std::error_code ec;
+  if (!host || !fs::is_directory(*host, ec)) return false;
+  folders->clear();
+  std::vector<std::string> files;
+  if (!ListInto(*host, "", &files, folders)) return false;
+  std::sort(folders->begin(), folders->end());
+  return true;
+}
+
+bool PortableFileSystem::RemoveFile(std::string_view path) {
+  auto host = HostPath(path);
+  struct stat st {};
+  if (!host || ::lstat(host->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(host->c_str()) == 0;
+}
+
+bool PortableFileSystem::RemoveFolder(std::string_view path) {
+  auto host = HostPath(path);
+  if (!host) return false;
+  std::string p = host->string();
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  return ::rmdir(p.c_str()) == 0;
 }
 
 }  // namespace kdr

@@ -5,17 +5,45 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/temp_file_name.h"
+#include "platform/win32/owner_window_win32.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
-
-// imagehlp exports MakeSureDirectoryPathExists, but MinGW-w64's imagehlp.h does not declare it.
-extern "C" __declspec(dllimport) BOOL WINAPI MakeSureDirectoryPathExists(PCSTR dir_path);
 
 namespace kdr {
 namespace {
+
+// imagehlp, shlwapi and shell32 are loaded on first use (system_library.h): a run that only
+// reads and writes settings files never needs the shell.
+// imagehlp exports MakeSureDirectoryPathExists, but MinGW-w64's imagehlp.h does not declare it.
+using MakeSureDirectoryPathExistsFunction = BOOL WINAPI(PCSTR dir_path);
+
+SystemFunction<MakeSureDirectoryPathExistsFunction>& MakeSureDirectoryPathExistsCall() {
+  static SystemFunction<MakeSureDirectoryPathExistsFunction> function(
+      L"imagehlp.dll", "MakeSureDirectoryPathExists");
+  return function;
+}
+
+SystemFunction<decltype(PathFileExistsA)>& PathFileExistsCall() {
+  static SystemFunction<decltype(PathFileExistsA)> function(L"shlwapi.dll", "PathFileExistsA");
+  return function;
+}
+
+SystemFunction<decltype(PathIsDirectoryA)>& PathIsDirectoryCall() {
+  static SystemFunction<decltype(PathIsDirectoryA)> function(L"shlwapi.dll", "PathIsDirectoryA");
+  return function;
+}
+
+SystemFunction<decltype(SHFileOperationA)>& ShFileOperationCall() {
+  static SystemFunction<decltype(SHFileOperationA)> function(L"shell32.dll", "SHFileOperationA");
+  return function;
+}
 
 static_assert(FO_COPY == 2);
 constexpr FILEOP_FLAGS kCopyFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
@@ -139,6 +167,28 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
   } while (FindNextFileW(find.get(), &entry));
 }
 
+// Adds the files below `folder` (ending with a backslash) to `files` and, when `folders` is
+// given, its subfolders there, as `prefix` + their names.
+bool ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>* files,
+              std::vector<std::string>* folders) {
+  WIN32_FIND_DATAA entry;
+  std::string pattern = folder + "*";
+  FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+  if (!find.ok()) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    std::string name = entry.cFileName;
+    if (name == "." || name == ".." || IsTempFileName(name)) continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (folders) folders->push_back(prefix + name);
+      if (!ListInto(folder + name + "\\", prefix + name + "\\", files, folders)) return false;
+    } else {
+      files->push_back(prefix + name);
+    }
+  } while (FindNextFileA(find.get(), &entry));
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
 // Passes each item on, keeping the first failure.
 class FirstFailure : public CopyObserver {
  public:
@@ -176,7 +226,12 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
   // a file name ending in a character such as "表" (0x95 0x5C) would become a folder.
   size_t separator = LastSeparator(*c_path);
   if (separator != std::string::npos) c_path->resize(separator + 1);
-  if (!MakeSureDirectoryPathExists(c_path->c_str())) {
+  auto& make_sure = MakeSureDirectoryPathExistsCall();
+  if (!make_sure.get()) {
+    return FileResult::Fail(static_cast<Status>(make_sure.error()), "MakeSureDirectoryPathExists",
+                            *c_path);
+  }
+  if (!make_sure.get()(c_path->c_str())) {
     return LastError("MakeSureDirectoryPathExists", *c_path);
   }
   return FileResult::Ok();
@@ -184,16 +239,18 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
 
 bool Win32FileSystem::Exists(std::string_view path) {
   auto c_path = CPath(path);
-  return c_path && PathFileExistsA(c_path->c_str()) != 0;
+  auto& exists = PathFileExistsCall();
+  return c_path && exists.get() && exists.get()(c_path->c_str()) != 0;
 }
 
 bool Win32FileSystem::IsFolder(std::string_view path) {
   auto c_path = CPath(path);
-  return c_path && PathIsDirectoryA(c_path->c_str()) != 0;
+  auto& is_folder = PathIsDirectoryCall();
+  return c_path && is_folder.get() && is_folder.get()(c_path->c_str()) != 0;
 }
 
 FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string_view source,
-                                       void* owner, CopyObserver* observer) {
+                                       OwnerWindow* owner, CopyObserver* observer) {
   auto c_source = CPath(source);
   auto c_destination = CPath(destination);
   if (!c_source || !c_destination) {
@@ -207,15 +264,22 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   from.push_back('\0');
   std::string to = *c_destination;
   to.push_back('\0');
+  auto& shell_copy = ShFileOperationCall();
+  if (!shell_copy.get()) {
+    FileResult missing =
+        FileResult::Fail(static_cast<Status>(shell_copy.error()), "SHFileOperation", destination);
+    if (observer) observer->CopyFailed(source, missing);
+    return missing;
+  }
   SHFILEOPSTRUCTA operation{};
-  operation.hwnd = static_cast<HWND>(owner);
+  operation.hwnd = ToWindowHandle(owner);
   operation.wFunc = FO_COPY;
   operation.pFrom = from.c_str();
   operation.pTo = to.c_str();
   operation.fFlags = kCopyFlags;
   operation.hNameMappings = nullptr;
   operation.lpszProgressTitle = nullptr;
-  int result = SHFileOperationA(&operation);
+  int result = shell_copy.get()(&operation);
   // The shell copy may return 0 and still leave files out (Wine does, for a folder where a file
   // goes): the copy is only whole when every file arrived.
   FirstFailure first(observer);
@@ -300,6 +364,55 @@ std::optional<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   stamp.file_id = MakeU64(info.nFileIndexHigh, info.nFileIndexLow) ^
                   (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
   return stamp;
+}
+
+bool Win32FileSystem::ReadFileInPieces(std::string_view path,
+                                       const std::function<void(std::string_view)>& sink) {
+  auto c_path = CPath(path);
+  if (!c_path) return false;
+  FileHandle file(CreateFileA(c_path->c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file.ok()) return false;
+  constexpr DWORD kPiece = 1 << 20;
+  std::unique_ptr<char[]> buffer(new char[kPiece]);
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), buffer.get(), kPiece, &read, nullptr)) return false;
+    if (read == 0) return true;
+    sink(std::string_view(buffer.get(), read));
+  }
+}
+
+bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
+  auto c_folder = CPath(folder);
+  if (!c_folder || !IsFolder(*c_folder)) return false;
+  if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
+  files->clear();
+  if (!ListInto(*c_folder, "", files, nullptr)) return false;
+  std::sort(files->begin(), files->end());
+  return true;
+}
+
+bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {
+  auto c_folder = CPath(folder);
+  if (!c_folder || !IsFolder(*c_folder)) return false;
+  if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
+  folders->clear();
+  std::vector<std::string> files;
+  if (!ListInto(*c_folder, "", &files, folders)) return false;
+  std::sort(folders->begin(), folders->end());
+  return true;
+}
+
+bool Win32FileSystem::RemoveFile(std::string_view path) {
+  auto c_path = CPath(path);
+  return c_path && DeleteFileA(c_path->c_str()) != 0;
+}
+
+bool Win32FileSystem::RemoveFolder(std::string_view path) {
+  auto c_path = CPath(path);
+  return c_path && RemoveDirectoryA(c_path->c_str()) != 0;
 }
 
 }  // namespace kdr

@@ -20,11 +20,11 @@ class Win32FileSystem : public FileSystem {
   // PathIsDirectoryA.
   bool IsFolder(std::string_view path) override;
   // SHFileOperationA, FO_COPY of "<source>*.*" into the destination with FOF_SILENT,
-  // FOF_NOCONFIRMATION and FOF_NOCONFIRMMKDIR, owned by the window `owner` (an HWND or null).
+  // FOF_NOCONFIRMATION and FOF_NOCONFIRMMKDIR, owned by the window `owner` (or none).
   // Fails with SHFileOperationA's result. The shell copy says nothing about single files, so
   // with an observer the source tree is walked afterwards and each file reported as copied
   // when the destination holds a file of that name and size, and as failed otherwise.
-  FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+  FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   // The platform's atomic writer (atomic_file.h) on the path read in the ANSI code page.
@@ -32,6 +32,14 @@ class Win32FileSystem : public FileSystem {
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   // Size, last-write time (nanoseconds since 1970) and the volume's file index.
   std::optional<FileStamp> Stamp(std::string_view path) override;
+  bool ReadFileInPieces(std::string_view path,
+                        const std::function<void(std::string_view)>& sink) override;
+  // FindFirstFileA / FindNextFileA; reparse points are left out.
+  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
+  // DeleteFileA and RemoveDirectoryA.
+  bool RemoveFile(std::string_view path) override;
+  bool RemoveFolder(std::string_view path) override;
 };
 
 }  // namespace kdr

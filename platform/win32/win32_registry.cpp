@@ -58,7 +58,8 @@ DWORD Grown(DWORD size) {
 // The RegistryKey interface over one owned key.
 class Win32Key : public RegistryKey {
  public:
-  explicit Win32Key(Win32RegKey key) : key_(std::move(key)) {}
+  // `access` is what the key was opened with, 0 when not known for certain.
+  Win32Key(Win32RegKey key, REGSAM access) : key_(std::move(key)), access_(access) {}
 
   [[nodiscard]] Status QueryValue(std::string_view name, uint32_t* type,
                                   std::string* data) override {
@@ -68,10 +69,12 @@ class Win32Key : public RegistryKey {
     return result;
   }
   [[nodiscard]] Status EnumKey(uint32_t index, std::string* name) override {
+    if (index >= Count(index, KEY_ENUMERATE_SUB_KEYS, &subkeys_)) return ERROR_NO_MORE_ITEMS;
     return key_.EnumKey(index, name);
   }
   [[nodiscard]] Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
                                  std::string* data) override {
+    if (index >= Count(index, KEY_QUERY_VALUE, &values_)) return ERROR_NO_MORE_ITEMS;
     DWORD value_type = 0;
     LONG result = key_.EnumValue(index, name, &value_type, data);
     if (result == ERROR_SUCCESS) *type = value_type;
@@ -79,11 +82,47 @@ class Win32Key : public RegistryKey {
   }
   [[nodiscard]] Status SetValue(std::string_view name, uint32_t type,
                                 std::string_view data) override {
+    values_ = List{};  // one value more, perhaps: not counted until the next pass
     return key_.WriteValue(name, type, data);
   }
+  Status DeleteValue(std::string_view name) override { return key_.RemoveValue(name); }
 
  private:
+  // What is known of the length of one list of the key, its subkeys or its values.
+  struct List {
+    DWORD count = MAXDWORD;  // MAXDWORD: not known, enumerate until the registry says the end
+    bool unused = false;     // counted for a pass over this list that has not begun yet
+  };
+
+  // The length of `list` for an enumeration at `index`. A pass over a list begins at index 0
+  // and ends at the count taken then, instead of asking the registry for one item more to hear
+  // that there is none. One RegQueryInfoKeyA counts both lists, for one pass over each: a
+  // tree walk lists a key's values and then its subkeys with one call to the registry fewer.
+  // Without the right to enumerate the list, the registry itself answers (access denied).
+  DWORD Count(uint32_t index, REGSAM right, List* list) {
+    if ((access_ & right) != right) return MAXDWORD;
+    if (index == 0) {
+      if (!list->unused) CountBoth();
+      list->unused = false;
+    }
+    return list->count;
+  }
+
+  void CountBoth() {
+    DWORD subkeys = 0;
+    DWORD values = 0;
+    bool counted =
+        (access_ & KEY_QUERY_VALUE) &&
+        RegQueryInfoKeyA(key_.handle(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                         &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    subkeys_ = List{counted ? subkeys : MAXDWORD, true};
+    values_ = List{counted ? values : MAXDWORD, true};
+  }
+
   Win32RegKey key_;
+  REGSAM access_;
+  List subkeys_;
+  List values_;
 };
 
 }  // namespace
@@ -134,17 +173,17 @@ HKEY Win32RegKey::Take() {
 LONG Win32RegKey::ReadValue(std::string_view name, DWORD* type, std::string* data) const {
   auto c_name = CName(name);
   if (!c_name) return ERROR_INVALID_PARAMETER;
-  // Ask for the size first; the value may grow between the calls, so go on until it fits.
+  // Read straight into a buffer of the first size, which most values fit: one call to the
+  // registry. A larger value says its size and is read again; it may grow between the calls,
+  // so go on until it fits.
   DWORD value_type = 0;
-  DWORD size = 0;
-  LONG result = RegQueryValueExA(key_, c_name->c_str(), nullptr, &value_type, nullptr, &size);
-  if (result != ERROR_SUCCESS) return result;
+  DWORD size = kFirstDataBytes;
   std::string buffer;
   for (;;) {
     buffer.resize(size);
     DWORD used = size;
-    result = RegQueryValueExA(key_, c_name->c_str(), nullptr, &value_type,
-                              reinterpret_cast<BYTE*>(buffer.data()), &used);
+    LONG result = RegQueryValueExA(key_, c_name->c_str(), nullptr, &value_type,
+                                   reinterpret_cast<BYTE*>(buffer.data()), &used);
     if (result == ERROR_SUCCESS) {
       buffer.resize(std::min(used, size));
       break;
@@ -214,12 +253,18 @@ LONG Win32RegKey::WriteValue(std::string_view name, DWORD type, std::string_view
                         static_cast<DWORD>(data.size()));
 }
 
+LONG Win32RegKey::RemoveValue(std::string_view name) const {
+  auto c_name = CName(name);
+  if (!c_name) return ERROR_INVALID_PARAMETER;
+  return RegDeleteValueA(key_, c_name->c_str());
+}
+
 Status Win32Registry::OpenKey(RootKey root, std::string_view path, uint32_t access,
                               RegistryKeyPtr* key, RegistryView view) {
   Win32RegKey opened;
   LONG result = opened.Open(RootHandle(root), path, access | ViewFlag(view));
   if (result != ERROR_SUCCESS) return result;
-  *key = std::make_unique<Win32Key>(std::move(opened));
+  *key = std::make_unique<Win32Key>(std::move(opened), access);
   return kOk;
 }
 
@@ -227,13 +272,27 @@ Status Win32Registry::CreateKey(RootKey root, std::string_view path, RegistryKey
   Win32RegKey created;
   // With an empty path RegCreateKeyA hands back the root's own predefined handle, which is not
   // ours to close; open a handle of our own instead.
-  LONG result = path.empty()
-                    ? created.Open(RootHandle(root), path,
-                                   KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS)
-                    : created.Create(RootHandle(root), path);
+  constexpr REGSAM kOwnAccess = KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_ENUMERATE_SUB_KEYS;
+  LONG result = path.empty() ? created.Open(RootHandle(root), path, kOwnAccess)
+                             : created.Create(RootHandle(root), path);
   if (result != ERROR_SUCCESS) return result;
-  *key = std::make_unique<Win32Key>(std::move(created));
+  // RegCreateKeyA asks for what the caller may have, which is not said.
+  *key = std::make_unique<Win32Key>(std::move(created), path.empty() ? kOwnAccess : 0);
   return kOk;
+}
+
+Status Win32Registry::DeleteKey(RootKey root, std::string_view path) {
+  auto c_path = CName(path);
+  if (!c_path || c_path->empty()) return ERROR_INVALID_PARAMETER;
+  // RegDeleteKeyA on Windows 9x removed a whole subtree; the NT family refuses one with subkeys.
+  // Check first so both behave as the interface says.
+  Win32RegKey key;
+  LONG result = key.Open(RootHandle(root), path, KEY_ENUMERATE_SUB_KEYS);
+  if (result != ERROR_SUCCESS) return result;
+  std::string first;
+  if (key.EnumKey(0, &first) == ERROR_SUCCESS) return ERROR_ACCESS_DENIED;
+  key.Close();
+  return RegDeleteKeyA(RootHandle(root), c_path->c_str());
 }
 
 }  // namespace kdr

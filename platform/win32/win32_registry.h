@@ -45,6 +45,8 @@ class Win32RegKey {
   [[nodiscard]] LONG EnumValue(DWORD index, std::string* name, DWORD* type, std::string* data);
   // RegSetValueExA.
   [[nodiscard]] LONG WriteValue(std::string_view name, DWORD type, std::string_view data) const;
+  // RegDeleteValueA.
+  [[nodiscard]] LONG RemoveValue(std::string_view name) const;
 
  private:
   // Most names and data of the tool's keys fit these.
@@ -66,6 +68,8 @@ class Win32Registry : public Registry {
                                RegistryKeyPtr* key, RegistryView view) override;
   // RegCreateKeyA; an empty path opens the root itself with query, set and enumerate rights.
   [[nodiscard]] Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
+  // RegDeleteKeyA, which refuses a key that has subkeys.
+  [[nodiscard]] Status DeleteKey(RootKey root, std::string_view path) override;
 };
 
 }  // namespace kdr

@@ -346,10 +346,86 @@ usage_error "unknown option" --registry "$reg" --bogus status
 usage_error "two commands" --registry "$reg" status collect
 usage_error "no registry on Linux" --work-dir "$case_dir/work" status
 grep -q -- '--registry' "$err" || fail "missing --registry: reason does not name it"
-usage_error "--json with collect" --registry "$reg" --work-dir "$case_dir/work" --json collect
 usage_error "bad --drive" --registry "$reg" --drive C /tmp --work-dir "$case_dir/work" status
 usage_error "missing registry file" --registry "$case_dir/none.reg" status
 usage_error "missing work folder" --registry "$reg" --work-dir "$case_dir/none" status
+
+# --- verify, preview and undo ---------------------------------------------------------
+# Every file below a folder with its hash, and the registry file itself.
+tree_state() { (cd "$1" && find . -printf '%y %p\n' | sort && find . -type f -exec sha256sum {} + | sort); }
+# A registry file's keys (each with every key above it) and values, one sorted line each, so
+# that two files holding the same registry compare equal however they are laid out.
+reg_state() {
+  python3 - "$1" <<'PY'
+import re, sys
+keys, lines, key = set(), [], None
+text = open(sys.argv[1], "rb").read().decode("cp932").replace("\r", "")
+text = re.sub(r"\\\n\s*", "", text)  # continued lines joined
+for raw in text.split("\n"):
+    if raw.startswith("[") and raw.endswith("]"):
+        key = raw[1:-1].lower()
+        parts = key.split("\\")
+        for i in range(1, len(parts) + 1):
+            keys.add("\\".join(parts[:i]))
+    elif raw and key and not raw.startswith(("REGEDIT", "Windows Registry")):
+        lines.append(key + "|" + raw)
+print("\n".join(sorted(keys) + sorted(lines)))
+PY
+}
+json_ok() { python3 -c 'import json,sys; json.load(open(sys.argv[1]))' "$1" || fail "$2: not one JSON object"; }
+fresh store
+cli_on_sample collect collect --json
+expect_code 0 "$code" "collect --json"
+json_ok "$out" "collect --json"
+cli_on_sample verify verify
+expect_code 0 "$code" "verify of a fresh store"
+expect_line "$out" "Client: whole (4 file(s) checked)" "verify"
+before_reg=$(sha256sum <"$reg")
+before_keys=$(reg_state "$reg")
+before_drive=$(tree_state "$case_dir/drive_c")
+before_work=$(tree_state "$case_dir/work")
+cli_on_sample preview migrate --dry-run
+expect_code 0 "$code" "migrate --dry-run"
+grep -qF 'Client\Common\Rdb\RDB_PASS = (credential, hidden)' "$out" ||
+  fail "migrate --dry-run does not hide the credential: $(head -5 "$out")"
+no_credentials() {  # no_credentials FILE what: the sample's two credential values are not in FILE
+  expect_no_text "$1" "S3cret!" "$2"
+  expect_no_text "$1" "Tiger#2019" "$2"
+}
+no_credentials "$out" "migrate --dry-run"
+cli_on_sample preview-json migrate --dry-run --json
+json_ok "$out" "migrate --dry-run --json"
+no_credentials "$out" "migrate --dry-run --json"
+cli_on_sample collect-preview collect --dry-run --json
+json_ok "$out" "collect --dry-run --json"
+no_credentials "$out" "collect --dry-run --json"
+[[ $(sha256sum <"$reg") == "$before_reg" ]] || fail "a dry run changed the registry file"
+[[ $(tree_state "$case_dir/drive_c") == "$before_drive" ]] || fail "a dry run changed the drive"
+[[ $(tree_state "$case_dir/work") == "$before_work" ]] || fail "a dry run changed the work folder"
+cli_on_sample migrate migrate --json
+expect_code 0 "$code" "migrate --json"
+json_ok "$out" "migrate --json"
+grep -q '"backup":"2' "$out" || fail "migrate --json names no backup: $(cat "$out")"
+cli_on_sample list undo --list
+expect_code 0 "$code" "undo --list"
+cli_on_sample undo undo --json
+expect_code 0 "$code" "undo"
+json_ok "$out" "undo --json"
+[[ $(reg_state "$reg") == "$before_keys" ]] ||
+  fail "undo did not give the registry back as it was: $(diff <(echo "$before_keys") <(reg_state "$reg") | head -5)"
+[[ $(sha256sum <"$reg") == "$before_reg" ]] || fail "undo did not give the registry file back byte for byte"
+[[ $(tree_state "$case_dir/drive_c") == "$before_drive" ]] || fail "undo did not give the drive back as it was"
+# One changed byte in the store: verify says so, Migrate leaves that edition out.
+printf 'X' | dd of="$case_dir/work/kdr4env/client/DDBVID/orders.ddv" bs=1 seek=0 conv=notrunc 2>/dev/null
+cli_on_sample verify-bad verify --json
+expect_code 1 "$code" "verify of a damaged store"
+json_ok "$out" "verify --json"
+grep -q '"problem":"content changed since collected"' "$out" || fail "verify --json: $(cat "$out")"
+cli_on_sample migrate-bad migrate
+expect_code 1 "$code" "migrate of a damaged store"
+grep -qF '個のファイルが、収集した時と一致しません' "$out" || fail "no damaged-store message: $(cat "$out")"
+usage_error "--dry-run with verify" --registry "$reg" --work-dir "$case_dir/work" verify --dry-run
+usage_error "--force without undo" --registry "$reg" --work-dir "$case_dir/work" migrate --force
 
 run help --help
 expect_code 0 "$code" "--help"

@@ -108,6 +108,18 @@ KDR_WINEPREFIX=$prefix "$wine_run" reg.exe delete 'HKCU\Software\VTQ\KodrelSE\Cl
 run migrate
 expect 1 'KodrelSEがインストールされていません、或いは、情報が収集されていません。' "migrate whose data step fails"
 
+# A registry file instead of Wine's registry: the migrate writes it back (the run's own lock
+# on it must not stand in the way of the rename), and only the new product's branch changes.
+mkdir -p "$c/regrun"
+cp -- "$c/seed.reg" "$c/regrun/file.reg"
+run --registry 'C:\regrun\file.reg' --work-dir 'C:\regrun' collect
+[[ $code == 0 ]] || fail "collect on a registry file: $code $err"
+run --registry 'C:\regrun\file.reg' --work-dir 'C:\regrun' migrate
+[[ $code != 70 && $err != *'cannot write the registry file'* ]] ||
+  fail "migrate on a registry file: $code $err"
+grep -q '"Host"="dbsrv01"' <(sed -n '/KodrelSE\\Client\\Client\]/,/^\r*$/p' "$c/regrun/file.reg") ||
+  fail "migrate on a registry file: the migrated value is not in the file"
+
 run --bogus status
 [[ $code == 64 && $err == *'usage: kdr4tose-cli'* ]] || fail "unknown option: $code $err"
 run --drive 'C=/tmp' status

@@ -69,6 +69,10 @@ class FaultyRegistryKey : public RegistryKey {
     if (plan_.Fail("set " + path_ + " " + std::string(name))) return kAccessDenied;
     return inner_->SetValue(name, type, data);
   }
+  Status DeleteValue(std::string_view name) override {
+    if (plan_.Fail("delete " + path_ + " " + std::string(name))) return kAccessDenied;
+    return inner_->DeleteValue(name);
+  }
 
  private:
   RegistryKeyPtr inner_;
@@ -101,6 +105,12 @@ class FaultyRegistry : public Registry {
     if (status == kOk) *key = std::make_unique<FaultyRegistryKey>(std::move(inner), plan_, label);
     return status;
   }
+  Status DeleteKey(RootKey root, std::string_view path) override {
+    std::string label =
+        std::string(root == RootKey::kLocalMachine ? "HKLM\\" : "HKCU\\") + std::string(path);
+    if (plan_.Fail("deletekey " + label)) return kAccessDenied;
+    return inner_.DeleteKey(root, path);
+  }
 
  private:
   Registry& inner_;
@@ -124,7 +134,7 @@ class FaultyFileSystem : public FileSystem {
   bool IsFolder(std::string_view path) override { return inner_.IsFolder(path); }
   // A failed copy is a whole folder that could not be read, told to the observer as the
   // platform's copy tells each item it could not copy.
-  FileResult CopyFolder(std::string_view destination, std::string_view source, void* owner,
+  FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override {
     if (plan_.Fail("copy " + std::string(source))) {
       FileResult denied = Denied("FindFirstFile", source);
@@ -146,6 +156,27 @@ class FaultyFileSystem : public FileSystem {
     return inner_.AppendToFile(path, bytes);
   }
   std::optional<FileStamp> Stamp(std::string_view path) override { return inner_.Stamp(path); }
+  bool ReadFileInPieces(std::string_view path,
+                        const std::function<void(std::string_view)>& sink) override {
+    if (plan_.Fail("readpieces " + std::string(path))) return false;
+    return inner_.ReadFileInPieces(path, sink);
+  }
+  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override {
+    if (plan_.Fail("list " + std::string(folder))) return false;
+    return inner_.ListFiles(folder, files);
+  }
+  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override {
+    if (plan_.Fail("listfolders " + std::string(folder))) return false;
+    return inner_.ListFolders(folder, folders);
+  }
+  bool RemoveFile(std::string_view path) override {
+    if (plan_.Fail("removefile " + std::string(path))) return false;
+    return inner_.RemoveFile(path);
+  }
+  bool RemoveFolder(std::string_view path) override {
+    if (plan_.Fail("rmdir " + std::string(path))) return false;
+    return inner_.RemoveFolder(path);
+  }
 
  private:
   static FileResult Denied(std::string_view call, std::string_view path) {

@@ -58,12 +58,13 @@ cli_run() {  # cli_run DIR REGFILE COMMAND
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
-# Only the settings file and leftover temporary files in the work tree's edition folder.
+# Only the settings file, the manifest and leftover temporary files in the work tree's edition
+# folder.
 check_tree() {  # check_tree DIR what
   local f
   while IFS= read -r f; do
     case "$(basename "$f")" in
-      kdr4reg.fil | .kdr4tose-*.tmp) ;;
+      kdr4reg.fil | kdr4tose.manifest | .kdr4tose-*.tmp) ;;
       *) fail "$2: unexpected file $f" ;;
     esac
   done < <(find "$1/work/kdr4env/client" -maxdepth 1 -type f)
@@ -145,6 +146,10 @@ for ((i = 1; i <= rounds; i++)); do
   cli_run "$case_dir" "$case_dir/b.reg" migrate || fail "$round: the next run failed"
   cmp -s "$case_dir/b.reg" "$root/reg.new" || fail "$round: the next run gave another registry"
   diff -r "$case_dir/c/se" "$ref/c/se" > /dev/null || fail "$round: new data folders differ"
+  # The backups are Migrate's own output (the next run's at least); the rest is as collected.
+  compgen -G "$case_dir/work/kdr4env/backup/*/kdr4tose.undo" > /dev/null ||
+    fail "$round: the next run left no backup"
+  rm -rf "$case_dir/work/kdr4env/backup"
   diff -r -x '.kdr4tose-*.tmp' -x kdr4tose.log "$case_dir/work" "$root/work.new" > /dev/null ||
     fail "$round: the work tree changed"
 done

@@ -4,7 +4,8 @@
 #    tree and copied folders every time (nothing grows); built with the sanitizers, every run
 #    is also checked for leaks;
 #  - two processes started at once on the same work folder (the same registry, or two different
-#    ones) leave each settings file whole: one run's version or the other's;
+#    ones) take turns: each settings file is one run's version or the other's and the store
+#    verifies; a run that cannot have the work folder within the wait gives up with exit 75;
 #  - the work tree is created owner-only, whatever the umask;
 #  - a link inside a data folder that points out of it is not followed by the copy.
 #
@@ -41,8 +42,10 @@ first=
 for ((i = 1; i <= cycles; i++)); do
   cli_run "$dir" "$dir/sample.reg" collect || fail "cycle $i: collect exit $?"
   cli_run "$dir" "$dir/sample.reg" migrate || fail "cycle $i: migrate exit $?"
-  # The work folder's log grows with every run; everything else stays the same.
-  now=$(state "$dir" | grep -v -e ' ./stderr' -e 'kdr4env/kdr4tose.log')
+  # The work folder's log and backups grow with every run and a manifest holds its time;
+  # everything else stays the same.
+  now=$(state "$dir" | grep -v -e ' ./stderr' -e 'kdr4env/kdr4tose.log' -e 'kdr4env/backup/' \
+    -e '  ./.*/kdr4tose.manifest$')
   if [[ -z $first ]]; then
     first=$now
   elif [[ $now != "$first" ]]; then
@@ -98,7 +101,18 @@ for ((i = 1; i <= rounds; i++)); do
     cmp -s "$f" "$dir/sample.$e.fil" || cmp -s "$f" "$dir/other.$e.fil" ||
       fail "concurrent round $i: $e settings file is neither run's version"
   done
+  cli_run "$dir" "$dir/sample.reg" verify || fail "concurrent round $i: the store does not verify"
 done
+# A run that cannot have the work folder within the wait gives up (exit 75) with nothing done.
+before=$(state "$dir/work")
+flock "$dir/work/kdr4env/kdr4tose.lock" sleep 12 &
+holder=$!
+sleep 0.5
+cli_run "$dir" "$dir/sample.reg" collect
+code=$?
+[[ $code == 75 ]] || fail "a collect into a work folder in use: exit $code, not 75"
+[[ $(state "$dir/work") == "$before" ]] || fail "a collect that gave up changed the work folder"
+wait "$holder"
 cp "$dir/sample.reg" "$dir/before.reg"
 for ((i = 1; i <= rounds; i++)); do
   cp "$dir/before.reg" "$dir/sample.reg"

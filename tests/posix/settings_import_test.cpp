@@ -220,6 +220,9 @@ TEST_F(SettingsImportTest, AValueTheCreatedKeyRefusesIsWrittenThroughTheKeyOpene
       if (status != kOk) return status;
       return inner_.OpenKey(root, path, kKeyQueryValue, key);
     }
+    Status DeleteKey(RootKey root, std::string_view path) override {
+      return inner_.DeleteKey(root, path);
+    }
     Registry& inner_;
     int opened = 0;
   };

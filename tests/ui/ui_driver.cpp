@@ -382,7 +382,57 @@ void MigrateClient(const std::wstring& exe) {
   ExpectFile(L"C:\\new\\cprv\\log\\x.log", "client log");
   ExpectFile(L"C:\\new\\cprv\\log\\keep.log", "already there");
   ExpectButtons(dialog, true, true, L"after Migrate");
+  bool journal = false;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(Folder(exe) + L"\\kdr4env\\backup", error)) {
+    journal = journal || std::filesystem::exists(entry.path() / L"kdr4tose.undo");
+  }
+  Check(journal, L"the Migrate left a backup with its journal");
   EndProgramBy(program, VK_RETURN);
+}
+
+// One changed byte in a collected data file: Migrate leaves the Client out, says how many files
+// and where the log is, and writes nothing; the byte put back, the store is whole again.
+void MigrateDamagedStore(const std::wstring& exe) {
+  const std::wstring env = Folder(exe) + L"\\kdr4env";
+  const std::filesystem::path data = env + L"\\client\\DDBVID\\a.dat";
+  std::string bytes;
+  {
+    std::ifstream in(data, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  if (!Check(!bytes.empty(), L"the collected a.dat is there")) return;
+  auto write = [&](const std::string& content) {
+    std::ofstream out(data, std::ios::binary | std::ios::trunc);
+    out << content;
+    return static_cast<bool>(out);
+  };
+  std::string damaged = bytes;
+  damaged[0] ^= 0x20;
+  if (!Check(write(damaged), L"one byte of a.dat is changed")) return;
+  {
+    Program program;
+    if (!Start(exe, &program)) return;
+    HWND dialog = program.dialog;
+    Click(dialog, kMigrate);
+    ExpectMessage(
+        dialog,
+        L"収集したKodrel4 Clientの情報のうち1個のファイルが、収集した時と一致しません"
+        L"（無くなったか、内容が変わっています）。このため、この情報は移行しませんでした。"
+        L"詳細は" +
+            env + L"\\kdr4tose.logに記録しました。");
+    ExpectMessage(dialog,
+                  L"KodrelSEがインストールされていません、或いは、情報が収集されていません。");
+    ExpectNoMoreMessages(dialog);
+    bool found = false;
+    ReadString(HKEY_CURRENT_USER, L"Software\\VTQ\\KodrelSE\\Client\\AppInfo", L"Title", &found);
+    Check(!found, L"nothing of the damaged Client is migrated");
+    Check(!std::filesystem::exists(L"C:\\new\\cprv\\DDBVID\\a.dat"), L"no data file is copied");
+    ExpectFile(env + L"\\kdr4tose.log", "DDBVID\\a.dat");
+    EndProgramBy(program, VK_RETURN);
+  }
+  Check(write(bytes), L"a.dat is put back");
 }
 
 // The once-a-second refresh: removing the work folder tree disables Migrate.
@@ -448,7 +498,9 @@ void FolderTooLong(const std::wstring& exe) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
-    Print(L"usage: ui_driver nothing|collect|migrate|refresh|notcopied|longpath <kdr4tose.exe>");
+    Print(
+        L"usage: ui_driver nothing|collect|damaged|migrate|refresh|notcopied|longpath "
+        L"<kdr4tose.exe>");
     return 2;
   }
   std::wstring scenario = argv[1];
@@ -458,6 +510,8 @@ int wmain(int argc, wchar_t** argv) {
     NothingInstalled(exe);
   } else if (scenario == L"collect") {
     CollectTwo(exe);
+  } else if (scenario == L"damaged") {
+    MigrateDamagedStore(exe);
   } else if (scenario == L"migrate") {
     MigrateClient(exe);
   } else if (scenario == L"refresh") {

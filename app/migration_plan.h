@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/edition.h"
+#include "core/work_paths.h"
+#include "platform/file_system.h"
+#include "platform/profile_file.h"
+#include "platform/registry.h"
+#include "store/edition_plan.h"
+#include "store/verified_copy.h"
+
+// Planning a Migrate of one edition without writing anything.
+namespace kdr {
+
+struct PlanInputs {
+  Registry& registry;
+  FileSystem& files;
+  ProfileFile& profiles;
+  const WorkPaths& paths;
+  size_t max_path;
+  const DigestCache* known;  // digests of store files already read (may be null)
+};
+
+// Plans the edition's Migrate: the settings file imported into a copy of the new product's
+// branch held in memory, the data copies from the path values that copy then holds. Reads
+// only. False with *error when the branch or a folder could not be read.
+bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error);
+
+}  // namespace kdr

@@ -1,0 +1,181 @@
+// What the safeguards cost: Collect and Migrate of a synthetic profile with a large data tree,
+// with the manifest, the read-back of every copy, the check before Migrate and the backup
+// (safeguards on) and without them (off), alternating in one process; and the undo of each
+// Migrate made with them. Prints one line per run and the medians with their ratios.
+//
+//   kdr-bench-verify VALUES TREE_BYTES WORK_DIR [RUNS]
+//
+// WORK_DIR is made; the tree lies in the Client's data folder of the old product (drive D:).
+// Exits 1 when a run reports a failure or an undo is not complete.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/migrate_dlg.h"
+#include "bench/synthetic_profile.h"
+#include "platform/memory/memory_registry.h"
+#include "platform/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
+#include "store/undo.h"
+
+namespace kdr::bench {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+class QuietView : public DialogView {
+ public:
+  void EnableControl(int, bool) override {}
+  void ShowMessage(std::string_view) override {}
+  OwnerWindow* CopyOwner() override { return nullptr; }
+};
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Small files in every data folder Collect copies besides the Client's big one.
+bool MakeSmallFolders(const fs::path& drive_d) {
+  static constexpr const char* kFolders[] = {
+      "Kodrel4/personal/prv/DDBVID", "Kodrel4/personal/prv/log", "Kodrel4/personal/pub/DDBDAT",
+      "Kodrel4/personal/pub/log",    "Kodrel4/client/prv/log",   "Kodrel4/server/pub/DDBDAT",
+      "Kodrel4/server/pub/log"};
+  std::error_code ec;
+  for (const char* folder : kFolders) {
+    fs::create_directories(drive_d / folder, ec);
+    if (ec) return false;
+    FILE* file = std::fopen((drive_d / folder / "f.ddv").c_str(), "wb");
+    if (!file) return false;
+    bool ok = std::fputs(folder, file) >= 0;
+    if (std::fclose(file) != 0 || !ok) return false;
+  }
+  return true;
+}
+
+struct Times {
+  double collect = 0, migrate = 0, undo = 0;
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// One Collect and Migrate into empty work and new-data folders; with the safeguards, an undo.
+bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, bool safeguards,
+             Times* times) {
+  std::error_code ec;
+  fs::remove_all(base / "work", ec);
+  fs::remove_all(base / "e", ec);
+  fs::create_directories(base / "work", ec);
+  fs::create_directories(base / "e", ec);
+  MemoryRegistry registry;
+  ProfileOptions options;
+  options.values = values;
+  GenerateProfile(options, &registry);
+  PortableFileSystem files;
+  files.MapDrive('D', drive_d);
+  files.MapDrive('E', base / "e");
+  std::string work = fs::absolute(base / "work").lexically_normal().string();
+  QuietView view;
+  {
+    PortableProfileFile profiles(files);
+    Services services{registry, files, profiles, 4096};
+    services.safeguards = safeguards;
+    CMigrateDlg dlg(services, view);
+    if (!dlg.InitWorkPathsFromFolder(work)) return false;
+    Clock::time_point start = Clock::now();
+    dlg.OnCollect();
+    times->collect = Seconds(start);
+    if (dlg.last_run().failed != 0) {
+      std::fprintf(stderr, "collect failed: %d\n", dlg.last_run().failed);
+      return false;
+    }
+    // The big tree must have been copied, or there is nothing to measure.
+    if (!fs::exists(base / "work" / "kdr4env" / "client" / "DDBVID" / "f.ddv") &&
+        fs::is_empty(base / "work" / "kdr4env" / "client" / "DDBVID", ec)) {
+      return false;
+    }
+  }
+  PortableProfileFile profiles(files);
+  Services services{registry, files, profiles, 4096};
+  services.safeguards = safeguards;
+  CMigrateDlg dlg(services, view);
+  if (!dlg.InitWorkPathsFromFolder(work)) return false;
+  Clock::time_point start = Clock::now();
+  dlg.OnMigrate();
+  times->migrate = Seconds(start);
+  if (dlg.last_run().failed != 0 || dlg.last_run().attempted == 0) {
+    std::fprintf(stderr, "migrate failed: %d of %d\n", dlg.last_run().failed,
+                 dlg.last_run().attempted);
+    return false;
+  }
+  if (!safeguards) return true;
+  start = Clock::now();
+  UndoResult undone = UndoMigrate(registry, files, dlg.paths(), "", false);
+  times->undo = Seconds(start);
+  if (!undone.complete()) {
+    std::fprintf(stderr, "undo not complete: %s, %zu refused, %zu failed\n", undone.error.c_str(),
+                 undone.Count(UndoOutcome::kRefused), undone.Count(UndoOutcome::kFailed));
+    for (const UndoItem& item : undone.items) {
+      if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed) {
+        std::fprintf(stderr, "  %s: %s\n", item.what.c_str(), item.reason.c_str());
+      }
+    }
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace kdr::bench
+
+int main(int argc, char** argv) {
+  using namespace kdr::bench;
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s VALUES TREE_BYTES WORK_DIR [RUNS]\n", argv[0]);
+    return 2;
+  }
+  size_t values = std::strtoull(argv[1], nullptr, 10);
+  uint64_t tree_bytes = std::strtoull(argv[2], nullptr, 10);
+  fs::path base = argv[3];
+  int runs = argc > 4 ? std::atoi(argv[4]) : 3;
+  std::string error;
+  if (!MakeSmallFolders(base / "d") ||
+      GenerateDataTree(base / "d" / "Kodrel4" / "client" / "prv" / "DDBVID", tree_bytes, 7,
+                       &error) == 0) {
+    std::fprintf(stderr, "cannot make the data tree: %s\n", error.c_str());
+    return 2;
+  }
+  std::vector<double> collect_on, collect_off, migrate_on, migrate_off, undo;
+  for (int r = 0; r < runs; ++r) {
+    // Alternating which goes first, so that neither always finds the cache warmer.
+    for (bool safeguards : {r % 2 == 0, r % 2 != 0}) {
+      Times t;
+      if (!RunOnce(values, base / "d", base / "run", safeguards, &t)) {
+        std::fprintf(stderr, "run %d (safeguards %s) failed\n", r, safeguards ? "on" : "off");
+        return 1;
+      }
+      std::printf("run=%d safeguards=%s collect_s=%.3f migrate_s=%.3f undo_s=%.3f\n", r,
+                  safeguards ? "on" : "off", t.collect, t.migrate, t.undo);
+      std::fflush(stdout);
+      (safeguards ? collect_on : collect_off).push_back(t.collect);
+      (safeguards ? migrate_on : migrate_off).push_back(t.migrate);
+      if (safeguards) undo.push_back(t.undo);
+    }
+  }
+  double con = Median(collect_on), coff = Median(collect_off);
+  double mon = Median(migrate_on), moff = Median(migrate_off), u = Median(undo);
+  std::printf(
+      "median collect_on_s=%.3f collect_off_s=%.3f collect_ratio=%.3f migrate_on_s=%.3f "
+      "migrate_off_s=%.3f migrate_ratio=%.3f undo_s=%.3f undo_to_migrate=%.3f\n",
+      con, coff, con / coff, mon, moff, mon / moff, u, u / mon);
+  return 0;
+}

@@ -1,0 +1,71 @@
+#include "store/backup.h"
+
+#include <optional>
+
+namespace kdr {
+
+std::string BackupRoot(const WorkPaths& paths) {
+  return paths.root + "\\" + std::string(kBackupFolderName);
+}
+
+BackupWriter::BackupWriter(FileSystem& files, const WorkPaths& paths, std::string name,
+                           std::string time)
+    : files_(files), paths_(paths), name_(std::move(name)) {
+  journal_.time = std::move(time);
+}
+
+bool BackupWriter::Open(std::string* error) {
+  if (!folder_.empty()) return true;
+  std::string root = BackupRoot(paths_);
+  if (!files_.MakeSurePathExists(root + "\\")) {
+    *error = "cannot create " + root;
+    return false;
+  }
+  // CreateFolder succeeds only for a folder it made, so two runs never share one. The suffix
+  // has three digits so that names sort by age.
+  for (int n = 1; n < 1000; ++n) {
+    std::string suffix = std::to_string(1000 + n).substr(1);
+    std::string name = n == 1 ? name_ : name_ + "-" + suffix;
+    if (files_.CreateFolder(root + "\\" + name)) {
+      name_ = name;
+      folder_ = root + "\\" + name;
+      return true;
+    }
+  }
+  *error = "cannot create a backup folder in " + root;
+  return false;
+}
+
+bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
+  if (!Open(error)) return false;
+  JournalEdition edition{plan.edition, plan.keys_created, plan.values, plan.folders_created, {}};
+  for (const PlannedFile& file : plan.files) {
+    JournalFile entry{file, {}, {}};
+    if (file.replaces) {
+      std::optional<std::string> old = files_.ReadFile(file.destination);
+      if (!old) {
+        *error = "cannot read " + file.destination + " to save it";
+        return false;
+      }
+      entry.old_digest = FileDigest{old->size(), HashBytes(*old)};
+      entry.saved_copy = std::to_string(++saved_);
+      std::string copy = folder_ + "\\files\\" + entry.saved_copy;
+      if (!files_.MakeSurePathExists(copy) || !files_.WriteFileAtomically(copy, *old) ||
+          DigestFile(files_, copy) != entry.old_digest) {
+        *error = "cannot save " + file.destination + " to " + copy;
+        return false;
+      }
+    }
+    edition.files.push_back(std::move(entry));
+  }
+  journal_.editions.push_back(std::move(edition));
+  if (!files_.WriteFileAtomically(folder_ + "\\" + std::string(kJournalName),
+                                  FormatJournal(journal_))) {
+    journal_.editions.pop_back();
+    *error = "cannot write the journal in " + folder_;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kdr

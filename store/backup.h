@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/work_paths.h"
+#include "platform/file_system.h"
+#include "store/backup_journal.h"
+
+// The backup one Migrate makes before it writes: a folder kdr4env\backup\<YYYYMMDD-HHMMSS>
+// with the journal and the old content of every file the Migrate replaces.
+namespace kdr {
+
+class BackupWriter {
+ public:
+  // Nothing is written until the first Add. `name` is the wanted folder name; a taken one
+  // gets "-002", "-003", ... appended.
+  BackupWriter(FileSystem& files, const WorkPaths& paths, std::string name, std::string time);
+
+  // Saves the old content of the files `plan` replaces (each read back and compared) and
+  // rewrites the journal with the edition added. False with *error when anything could not be
+  // saved: the edition must then not be migrated.
+  bool Add(const EditionPlan& plan, std::string* error);
+
+  // The backup folder (empty before the first Add).
+  const std::string& folder() const { return folder_; }
+  const std::string& name() const { return name_; }
+
+ private:
+  bool Open(std::string* error);
+
+  FileSystem& files_;
+  const WorkPaths& paths_;
+  std::string name_;
+  std::string folder_;
+  Journal journal_;
+  size_t saved_ = 0;
+};
+
+// kdr4env\backup
+std::string BackupRoot(const WorkPaths& paths);
+
+}  // namespace kdr

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/edition.h"
+#include "store/content_hash.h"
+
+// What a Migrate of one edition will change, found before anything is written: for the backup
+// that undo restores from, and for the preview.
+namespace kdr {
+
+struct PlannedValue {
+  std::string key;  // below HKEY_CURRENT_USER
+  std::string name;
+  bool existed = false;
+  uint32_t old_type = 0;
+  std::string old_data;
+  uint32_t new_type = 0;
+  std::string new_data;
+};
+
+struct PlannedFile {
+  std::string source;       // in the store
+  std::string destination;  // in the new product's data folder
+  bool replaces = false;
+  uint64_t old_size = 0;
+  FileDigest new_digest;  // the source's
+};
+
+struct EditionPlan {
+  Edition edition = Edition::kPersonal;
+  std::vector<std::string> keys_created;     // parents first
+  std::vector<PlannedValue> values;          // created or replaced
+  std::vector<std::string> folders_created;  // parents first, no trailing backslash
+  std::vector<PlannedFile> files;            // added or replaced
+  std::vector<std::string> failures;         // what would fail, in words
+};
+
+}  // namespace kdr

@@ -1,0 +1,176 @@
+#include "store/manifest.h"
+
+#include <charconv>
+#include <set>
+
+#include "platform/cp932.h"
+#include "platform/text_encoding.h"
+
+namespace kdr {
+namespace {
+
+constexpr std::string_view kMagic = "kdr4tose-manifest";
+
+std::string EscapePath(std::string_view utf8) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : utf8) {
+    if (c == '\t' || c == '\n' || c == '\r' || c == '%') {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 15]);
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::optional<std::string> UnescapePath(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      out.push_back(text[i]);
+      continue;
+    }
+    if (i + 2 >= text.size()) return std::nullopt;
+    int high = HexDigit(text[i + 1]);
+    int low = HexDigit(text[i + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  return out;
+}
+
+std::vector<std::string_view> SplitTabs(std::string_view line) {
+  std::vector<std::string_view> fields;
+  size_t start = 0;
+  for (;;) {
+    size_t tab = line.find('\t', start);
+    fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+    if (tab == std::string_view::npos) return fields;
+    start = tab + 1;
+  }
+}
+
+std::optional<uint64_t> ParseNumber(std::string_view text) {
+  uint64_t value = 0;
+  if (text.empty() || (text.size() > 1 && text[0] == '0')) return std::nullopt;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// Printable text without controls, for the header fields.
+bool IsPlainField(std::string_view text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsSafeRelativePath(std::string_view path) {
+  std::vector<std::string_view> names;
+  if (path.empty() || !SplitCp932Path(path, &names)) return false;
+  for (std::string_view name : names) {
+    if (name == "." || name == ".." || name.find(':') != std::string_view::npos ||
+        name.find('/') != std::string_view::npos) {
+      return false;
+    }
+    if (name.find('\0') != std::string_view::npos) return false;
+  }
+  return true;
+}
+
+std::optional<std::string> FormatManifest(const Manifest& manifest) {
+  std::string out;
+  out.append(kMagic).append("\t").append(std::to_string(manifest.format)).append("\n");
+  out.append("tool\t").append(manifest.tool_version).append("\n");
+  out.append("time\t").append(manifest.time).append("\n");
+  for (const ManifestFile& file : manifest.files) {
+    std::optional<std::string> utf8 = Cp932ToUtf8(file.path);
+    if (!utf8) return std::nullopt;
+    out.append("file\t")
+        .append(std::to_string(file.digest.size))
+        .append("\t")
+        .append(HashToHex(file.digest.hash))
+        .append("\t")
+        .append(EscapePath(*utf8))
+        .append("\n");
+  }
+  out.append("end\t").append(std::to_string(manifest.files.size())).append("\n");
+  return out;
+}
+
+ManifestParseResult ParseManifest(std::string_view text) {
+  ManifestParseResult result;
+  Manifest manifest;
+  std::set<std::string, Cp932NoCaseLess> seen;
+  size_t line_number = 0;
+  bool ended = false;
+  auto fail = [&](std::string why) {
+    result.error_line = line_number;
+    result.error = std::move(why);
+    return result;
+  };
+  while (!text.empty()) {
+    ++line_number;
+    size_t end = text.find('\n');
+    if (end == std::string_view::npos) return fail("the last line has no line end");
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    if (ended) return fail("text after the end line");
+    std::vector<std::string_view> f = SplitTabs(line);
+    if (line_number == 1) {
+      if (f.size() != 2 || f[0] != kMagic) return fail("not a kdr4tose manifest");
+      if (f[1] != std::to_string(kManifestFormat)) {
+        return fail("format " + std::string(f[1]) + " is not one this version reads");
+      }
+    } else if (line_number == 2) {
+      if (f.size() != 2 || f[0] != "tool" || !IsPlainField(f[1])) return fail("no tool line");
+      manifest.tool_version = f[1];
+    } else if (line_number == 3) {
+      if (f.size() != 2 || f[0] != "time" || !IsPlainField(f[1])) return fail("no time line");
+      manifest.time = f[1];
+    } else if (f[0] == "file") {
+      if (f.size() != 4) return fail("a file line has 4 fields");
+      std::optional<uint64_t> size = ParseNumber(f[1]);
+      std::optional<ContentHash> hash = HashFromHex(f[2]);
+      std::optional<std::string> utf8 = UnescapePath(f[3]);
+      std::optional<std::string> path = utf8 ? Utf8ToCp932(*utf8) : std::nullopt;
+      if (!size) return fail("the size is not a number");
+      if (!hash) return fail("the hash is not 32 lowercase hex digits");
+      if (!path || !IsSafeRelativePath(*path)) {
+        return fail("the path is not a relative path inside the edition folder");
+      }
+      if (!seen.insert(*path).second) return fail("the path is listed twice");
+      manifest.files.push_back(ManifestFile{*path, FileDigest{*size, *hash}});
+    } else if (f[0] == "end") {
+      std::optional<uint64_t> count = f.size() == 2 ? ParseNumber(f[1]) : std::nullopt;
+      if (!count || *count != manifest.files.size()) {
+        return fail("the end line does not count the file lines");
+      }
+      ended = true;
+    } else {
+      return fail("unknown line");
+    }
+  }
+  if (!ended) {
+    ++line_number;
+    return fail("the end line is missing (the manifest is cut short)");
+  }
+  result.manifest = std::move(manifest);
+  return result;
+}
+
+}  // namespace kdr

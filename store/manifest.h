@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/content_hash.h"
+
+// The manifest of one edition folder of the store (kdr4tose.manifest): which files Collect left
+// there, with their sizes and content hashes. Text, one item a line, tab-separated, paths in
+// UTF-8 relative to the edition folder, so that two manifests can be compared with diff:
+//
+//   kdr4tose-manifest <TAB> 1
+//   tool <TAB> 1.0.0.1
+//   time <TAB> 2026-12-08T23:50:00Z
+//   file <TAB> 1234 <TAB> <32 hex digits> <TAB> DDBVID\sub\a.dat
+//   end <TAB> <number of file lines>
+//
+// A tab, line end or "%" in a path is written as %XX.
+namespace kdr {
+
+inline constexpr std::string_view kManifestName = "kdr4tose.manifest";
+inline constexpr int kManifestFormat = 1;
+
+struct ManifestFile {
+  std::string path;  // code page 932, backslashes, relative to the edition folder
+  FileDigest digest;
+};
+
+struct Manifest {
+  int format = kManifestFormat;
+  std::string tool_version;
+  std::string time;  // UTC, ISO 8601
+  std::vector<ManifestFile> files;
+};
+
+// nullopt when a path is not valid code page 932 (it could not be written as UTF-8).
+std::optional<std::string> FormatManifest(const Manifest& manifest);
+
+struct ManifestParseResult {
+  std::optional<Manifest> manifest;
+  size_t error_line = 0;  // 1 upwards when manifest is empty
+  std::string error;
+};
+
+// Accepts only a whole, well-formed manifest: every line as above, paths relative without ".."
+// or empty names, no path twice, the end line present with the right count.
+ManifestParseResult ParseManifest(std::string_view text);
+
+// A relative path that stays inside the folder it is relative to (code page 932).
+bool IsSafeRelativePath(std::string_view path);
+
+}  // namespace kdr

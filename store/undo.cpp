@@ -1,0 +1,259 @@
+#include "store/undo.h"
+
+#include <algorithm>
+#include <optional>
+#include <set>
+
+#include "platform/text_encoding.h"
+#include "store/backup.h"
+#include "store/backup_journal.h"
+#include "store/store_time.h"
+
+namespace kdr {
+namespace {
+
+class Undoer {
+ public:
+  Undoer(Registry& registry, FileSystem& files, std::string folder, bool force, UndoResult* result)
+      : registry_(registry),
+        files_(files),
+        folder_(std::move(folder)),
+        force_(force),
+        result_(result) {}
+
+  void Edition(const JournalEdition& e) {
+    for (auto it = e.files.rbegin(); it != e.files.rend(); ++it) File(*it);
+    for (auto it = e.folders_created.rbegin(); it != e.folders_created.rend(); ++it) Folder(*it);
+    for (auto it = e.values.rbegin(); it != e.values.rend(); ++it) Value(*it);
+    // Deepest first: a created key's created subkeys go before it.
+    std::vector<std::string> keys = e.keys_created;
+    std::sort(keys.begin(), keys.end(),
+              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& key : keys) Key(key);
+  }
+
+ private:
+  void Add(std::string what, UndoOutcome outcome, std::string reason = {}) {
+    result_->items.push_back(UndoItem{std::move(what), outcome, std::move(reason)});
+  }
+
+  void File(const JournalFile& f) {
+    const std::string& path = f.planned.destination;
+    std::string what = "file " + Cp932ForDisplay(path);
+    bool exists = files_.Exists(path);
+    FileDigest now;
+    if (exists) {
+      std::optional<FileDigest> digest = DigestFile(files_, path);
+      if (!digest) return Add(what, UndoOutcome::kFailed, "cannot be read");
+      now = *digest;
+    }
+    bool as_before = f.planned.replaces ? exists && now == f.old_digest : !exists;
+    if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
+    bool as_written = exists && now == f.planned.new_digest;
+    if (!as_written && !force_) {
+      return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
+    }
+    if (!f.planned.replaces) {
+      if (!files_.RemoveFile(path)) return Add(what, UndoOutcome::kFailed, "cannot be removed");
+      return Add(what, UndoOutcome::kRemoved);
+    }
+    std::string saved = folder_ + "\\files\\" + f.saved_copy;
+    std::optional<std::string> old = files_.ReadFile(saved);
+    if (!old || FileDigest{old->size(), HashBytes(*old)} != f.old_digest) {
+      return Add(what, UndoOutcome::kFailed, "its saved copy is missing or damaged");
+    }
+    if (!files_.WriteFileAtomically(path, *old) || DigestFile(files_, path) != f.old_digest) {
+      return Add(what, UndoOutcome::kFailed, "cannot be written back");
+    }
+    Add(what, UndoOutcome::kRestored);
+  }
+
+  void Folder(const std::string& path) {
+    std::string what = "folder " + Cp932ForDisplay(path);
+    if (!files_.IsFolder(path)) return Add(what, UndoOutcome::kAlreadyAsBefore);
+    if (!files_.RemoveFolder(path)) {
+      return Add(what, UndoOutcome::kRefused, "not empty: it holds files the Migrate did not add");
+    }
+    Add(what, UndoOutcome::kRemoved);
+  }
+
+  void Value(const PlannedValue& v) {
+    std::string what = "value HKCU\\" + Cp932ForDisplay(v.key) + "\\" + Cp932ForDisplay(v.name);
+    RegistryKeyPtr key;
+    Status status =
+        registry_.OpenKey(RootKey::kCurrentUser, v.key, kKeyQueryValue | kKeySetValue, &key);
+    if (status == kNotFound) {
+      if (!v.existed) return Add(what, UndoOutcome::kAlreadyAsBefore);
+      return Add(what, UndoOutcome::kRefused, "its key was removed since the Migrate");
+    }
+    if (status != kOk) {
+      return Add(what, UndoOutcome::kFailed,
+                 "its key cannot be opened (" + std::to_string(status) + ")");
+    }
+    uint32_t type = 0;
+    std::string data;
+    status = key->QueryValue(v.name, &type, &data);
+    if (status != kOk && status != kNotFound) {
+      return Add(what, UndoOutcome::kFailed, "cannot be read (" + std::to_string(status) + ")");
+    }
+    bool present = status == kOk;
+    bool as_before = v.existed ? (present && type == v.old_type && data == v.old_data) : !present;
+    if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
+    bool as_written = present && type == v.new_type && data == v.new_data;
+    if (!as_written && !force_) {
+      return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
+    }
+    status = v.existed ? key->SetValue(v.name, v.old_type, v.old_data) : key->DeleteValue(v.name);
+    if (status != kOk) {
+      return Add(what, UndoOutcome::kFailed,
+                 "the registry refused (" + std::to_string(status) + ")");
+    }
+    Add(what, v.existed ? UndoOutcome::kRestored : UndoOutcome::kRemoved);
+  }
+
+  void Key(const std::string& path) {
+    std::string what = "key HKCU\\" + Cp932ForDisplay(path);
+    RegistryKeyPtr key;
+    Status status = registry_.OpenKey(RootKey::kCurrentUser, path,
+                                      kKeyQueryValue | kKeySetValue | kKeyEnumerateSubKeys, &key);
+    if (status == kNotFound) return Add(what, UndoOutcome::kAlreadyAsBefore);
+    if (status != kOk) {
+      return Add(what, UndoOutcome::kFailed, "cannot be opened (" + std::to_string(status) + ")");
+    }
+    std::string name;
+    uint32_t type = 0;
+    std::string data;
+    if (key->EnumKey(0, &name) == kOk) {
+      return Add(what, UndoOutcome::kRefused, "holds keys the Migrate did not create");
+    }
+    if (key->EnumValue(0, &name, &type, &data) == kOk) {
+      if (!force_)
+        return Add(what, UndoOutcome::kRefused, "holds values the Migrate did not write");
+      while (key->EnumValue(0, &name, &type, &data) == kOk) {
+        if (key->DeleteValue(name) != kOk) {
+          return Add(what, UndoOutcome::kFailed, "a value in it cannot be removed");
+        }
+      }
+    }
+    key.reset();
+    status = registry_.DeleteKey(RootKey::kCurrentUser, path);
+    if (status != kOk) {
+      return Add(what, UndoOutcome::kFailed, "cannot be removed (" + std::to_string(status) + ")");
+    }
+    Add(what, UndoOutcome::kRemoved);
+  }
+
+  Registry& registry_;
+  FileSystem& files_;
+  std::string folder_;
+  bool force_;
+  UndoResult* result_;
+};
+
+std::string ResultSummary(const UndoResult& result) {
+  std::string text;
+  for (UndoOutcome o :
+       {UndoOutcome::kRestored, UndoOutcome::kRemoved, UndoOutcome::kAlreadyAsBefore,
+        UndoOutcome::kRefused, UndoOutcome::kFailed}) {
+    text += std::string(UndoOutcomeText(o)) + "\t" + std::to_string(result.Count(o)) + "\n";
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string_view UndoOutcomeText(UndoOutcome outcome) {
+  switch (outcome) {
+    case UndoOutcome::kRestored:
+      return "restored";
+    case UndoOutcome::kRemoved:
+      return "removed";
+    case UndoOutcome::kAlreadyAsBefore:
+      return "already as before";
+    case UndoOutcome::kRefused:
+      return "refused";
+    case UndoOutcome::kFailed:
+      break;
+  }
+  return "failed";
+}
+
+size_t UndoResult::Count(UndoOutcome outcome) const {
+  return static_cast<size_t>(std::count_if(
+      items.begin(), items.end(), [&](const UndoItem& i) { return i.outcome == outcome; }));
+}
+
+std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths) {
+  std::string root = BackupRoot(paths) + "\\";
+  std::vector<std::string> names;
+  std::vector<BackupInfo> backups;
+  if (!files.IsFolder(root) || !files.ListFiles(root, &names)) return backups;
+  const std::string suffix = "\\" + std::string(kJournalName);
+  for (const std::string& name : names) {
+    if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
+    BackupInfo info;
+    info.name = name.substr(0, name.size() - suffix.size());
+    if (info.name.find('\\') != std::string::npos) continue;
+    std::optional<std::string> text = files.ReadFile(root + name);
+    std::optional<Journal> journal;
+    if (!text) {
+      info.error = "the journal cannot be read";
+    } else if (!(journal = ParseJournal(*text, &info.error))) {
+      info.error = "the journal is damaged: " + info.error;
+    } else {
+      info.time = journal->time;
+      for (const JournalEdition& e : journal->editions) {
+        info.editions.emplace_back(EditionName(e.edition));
+      }
+    }
+    info.undone = files.Exists(root + info.name + "\\" + std::string(kUndoneMarkerName));
+    backups.push_back(std::move(info));
+  }
+  // Names are times, so byte order is age order ("-2" sorts after its first).
+  std::sort(backups.begin(), backups.end(),
+            [](const BackupInfo& a, const BackupInfo& b) { return a.name < b.name; });
+  return backups;
+}
+
+UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
+                       std::string_view name, bool force) {
+  UndoResult result;
+  std::vector<BackupInfo> backups = ListBackups(files, paths);
+  if (name.empty()) {
+    if (backups.empty()) {
+      result.error = "there is no backup in " + Cp932ForDisplay(BackupRoot(paths));
+      return result;
+    }
+    result.backup = backups.back().name;
+  } else {
+    result.backup = name;
+    if (std::none_of(backups.begin(), backups.end(),
+                     [&](const BackupInfo& b) { return b.name == name; })) {
+      result.error = "there is no backup " + Cp932ForDisplay(name) + " in " +
+                     Cp932ForDisplay(BackupRoot(paths));
+      return result;
+    }
+  }
+  std::string folder = BackupRoot(paths) + "\\" + result.backup;
+  std::optional<std::string> text = files.ReadFile(folder + "\\" + std::string(kJournalName));
+  std::string error;
+  std::optional<Journal> journal = text ? ParseJournal(*text, &error) : std::nullopt;
+  if (!journal) {
+    result.error = text ? "the journal is damaged: " + error : "the journal cannot be read";
+    return result;
+  }
+  Undoer undoer(registry, files, folder, force, &result);
+  for (auto it = journal->editions.rbegin(); it != journal->editions.rend(); ++it) {
+    undoer.Edition(*it);
+  }
+  if (result.complete()) {
+    // Only a whole undo is marked; one with refusals can be run again (with --force).
+    // The marker only tells undo --list; a failed write leaves the backup as not yet undone.
+    static_cast<void>(
+        files.WriteFileAtomically(folder + "\\" + std::string(kUndoneMarkerName),
+                                  CurrentStoreTime().utc + "\n" + ResultSummary(result)));
+  }
+  return result;
+}
+
+}  // namespace kdr

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/work_paths.h"
+#include "platform/file_system.h"
+#include "platform/registry.h"
+
+// Taking a Migrate back from its backup: replaced values and files restored, created values,
+// keys, files and folders removed. An item that no longer holds what Migrate wrote is refused
+// (and named) unless forced; the rest goes on.
+namespace kdr {
+
+enum class UndoOutcome { kRestored, kRemoved, kAlreadyAsBefore, kRefused, kFailed };
+
+std::string_view UndoOutcomeText(UndoOutcome outcome);
+
+struct UndoItem {
+  std::string what;  // UTF-8: "value HKCU\...\Host", "file C:\...\a.dat"
+  UndoOutcome outcome;
+  std::string reason;  // for kRefused and kFailed
+};
+
+struct UndoResult {
+  std::string backup;  // the backup's folder name
+  std::string error;   // set when the backup could not be used at all
+  std::vector<UndoItem> items;
+  size_t Count(UndoOutcome outcome) const;
+  // Everything is as it was before the Migrate.
+  bool complete() const {
+    return error.empty() && Count(UndoOutcome::kRefused) == 0 && Count(UndoOutcome::kFailed) == 0;
+  }
+};
+
+struct BackupInfo {
+  std::string name;
+  std::string time;
+  std::vector<std::string> editions;  // names
+  bool undone = false;
+  std::string error;  // the journal cannot be read
+};
+
+// The backups in kdr4env\backup, oldest first.
+std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths);
+
+// Undoes the backup `name` (the newest when empty). With `force`, items changed since the
+// Migrate are restored too.
+UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
+                       std::string_view name, bool force);
+
+}  // namespace kdr

@@ -1,0 +1,232 @@
+// The verified store, the backup and undo, end to end against each platform's services.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/messages.h"
+#include "app/migrate_dlg.h"
+#include "store/manifest.h"
+#include "store/undo.h"
+#include "tests/flow_world.h"
+
+namespace kdr::testing {
+namespace {
+
+using Messages = std::vector<std::string>;
+
+class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
+ protected:
+  void SetUp() override {
+    world_ = GetParam()();
+    base_ = world_->Base();
+    dlg_ = std::make_unique<CMigrateDlg>(
+        Services{world_->registry(), world_->files(), world_->profiles(), 260}, view_);
+    ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\tool\\kdr4tose.exe"));
+    ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+    SeedAllEditions();
+  }
+
+  Registry& reg() { return world_->registry(); }
+  FileSystem& fs() { return world_->files(); }
+  const WorkPaths& paths() { return dlg_->paths(); }
+
+  void Put(const std::string& path, std::string_view content) {
+    ASSERT_TRUE(fs().MakeSurePathExists(path));
+    ASSERT_TRUE(fs().WriteFileAtomically(path, content));
+  }
+
+  // All three editions of both products, with data folders on both sides; the new product
+  // already holds a value and a data file that Migrate replaces.
+  void SeedAllEditions() {
+    for (Edition e : kAllEditions) {
+      MakeKey(reg(), RootKey::kLocalMachine, Traits(e).old_marker);
+      MakeKey(reg(), RootKey::kLocalMachine, Traits(e).new_marker);
+    }
+    const std::string old = "Software\\VTQ\\Kodrel\\";
+    const std::string se = "Software\\VTQ\\KodrelSE\\";
+    const struct {
+      std::string key, value, folder;
+    } paths[] = {{"Personal\\Client", "PRV_PATH", "pp"},
+                 {"Personal\\Server", "PUB_PATH", "pb"},
+                 {"Client\\Client", "PRV_PATH", "cp"},
+                 {"Client\\Server", "PUB_PATH", "sp"}};
+    for (const auto& p : paths) {
+      SetString(reg(), RootKey::kCurrentUser, old + p.key, p.value,
+                base_ + "\\old\\" + p.folder + "\\");
+      SetString(reg(), RootKey::kCurrentUser, se + p.key, p.value,
+                base_ + "\\se\\" + p.folder + "\\");
+    }
+    SetString(reg(), RootKey::kCurrentUser, old + "Personal\\AppInfo\\App1", "Name", "one");
+    SetString(reg(), RootKey::kCurrentUser, old + "Personal\\Common\\Rdb", "RDB_USER", "scott");
+    SetString(reg(), RootKey::kCurrentUser, old + "Client\\AppInfo", "Name", "app");
+    SetString(reg(), RootKey::kCurrentUser, old + "Client\\Client", "Host", "srv:01");
+    SetDword(reg(), RootKey::kCurrentUser, old + "Client\\Common", "SRVPORT", 7);
+    SetString(reg(), RootKey::kCurrentUser, old + "Client\\Server", "TBL_LEVEL", "2");
+    SetString(reg(), RootKey::kCurrentUser, se + "Client\\Client", "Host", "before");
+    Put(base_ + "\\old\\pp\\DDBVID\\a.dat", "personal a");
+    Put(base_ + "\\old\\pp\\log\\p.log", "personal log");
+    Put(base_ + "\\old\\pb\\DDBDAT\\d.dat", "personal d");
+    Put(base_ + "\\old\\cp\\DDBVID\\c.dat", "client c");
+    Put(base_ + "\\old\\cp\\DDBVID\\sub\\e.dat", "client e");
+    Put(base_ + "\\old\\sp\\DDBDAT\\s.dat", "server s");
+    Put(base_ + "\\se\\cp\\DDBVID\\c.dat", "the new product's own c");
+    Put(base_ + "\\se\\cp\\DDBVID\\keep.dat", "untouched");
+  }
+
+  // The new product's branch, and every file below its data folders with its content.
+  std::vector<std::string> Branch() {
+    return DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE");
+  }
+  std::map<std::string, std::string> Data() {
+    std::map<std::string, std::string> out;
+    std::vector<std::string> names;
+    if (!fs().ListFiles(base_ + "\\se\\", &names)) return out;
+    for (const std::string& name : names) {
+      out[name] = fs().ReadFile(base_ + "\\se\\" + name).value_or("<unreadable>");
+    }
+    return out;
+  }
+
+  Messages Run(bool collect) {
+    view_.messages.clear();
+    collect ? dlg_->OnCollect() : dlg_->OnMigrate();
+    return view_.messages;
+  }
+
+  std::string LogPath() { return paths().root + "\\kdr4tose.log"; }
+
+  std::unique_ptr<FlowWorld> world_;
+  std::string base_;
+  RecordingView view_;
+  std::unique_ptr<CMigrateDlg> dlg_;
+};
+
+const Messages kAllMigrated = {std::string(MigratedMessage(Edition::kPersonal)),
+                               std::string(MigratedMessage(Edition::kClient)),
+                               std::string(MigratedMessage(Edition::kServer))};
+
+TEST_P(StoreFlowTest, OneChangedByteKeepsThatEditionOutAndTheOthersMigrate) {
+  Run(true);
+  const std::string stored = paths().Folder(Edition::kClient) + "\\DDBVID\\sub\\e.dat";
+  std::string bytes = fs().ReadFile(stored).value();
+  bytes[3] ^= 1;
+  ASSERT_TRUE(fs().WriteFileAtomically(stored, bytes));
+
+  EXPECT_EQ((Messages{std::string(MigratedMessage(Edition::kPersonal)),
+                      StoreDamagedMessage(Edition::kClient, 1, LogPath()),
+                      std::string(MigratedMessage(Edition::kServer))}),
+            Run(false));
+  EXPECT_EQ(EditionWeight(Edition::kClient), dlg_->last_run().damaged);
+  // Nothing of Client was written: neither its data nor its settings.
+  EXPECT_EQ("the new product's own c", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
+  EXPECT_FALSE(fs().Exists(base_ + "\\se\\cp\\DDBVID\\sub"));
+  RegistryKeyPtr key;
+  ASSERT_EQ(kOk, reg().OpenKey(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client",
+                               kKeyQueryValue, &key));
+  uint32_t type = 0;
+  std::string data;
+  ASSERT_EQ(kOk, key->QueryValue("Host", &type, &data));
+  EXPECT_EQ(std::string("before\0", 7), data);
+  EXPECT_EQ("personal a", fs().ReadFile(base_ + "\\se\\pp\\DDBVID\\a.dat"));
+}
+
+TEST_P(StoreFlowTest, MissingOrExtraFilesAndADamagedManifestAreFound) {
+  Run(true);
+  ASSERT_TRUE(fs().RemoveFile(paths().Folder(Edition::kPersonal) + "\\DDBVID\\a.dat"));
+  Put(paths().Folder(Edition::kServer) + "\\DDBDAT\\added.dat", "x");
+  std::string manifest = paths().Folder(Edition::kClient) + "\\" + std::string(kManifestName);
+  std::string text = fs().ReadFile(manifest).value();
+  ASSERT_TRUE(fs().WriteFileAtomically(manifest, text.substr(0, text.size() - 3)));
+  EXPECT_EQ((Messages{StoreDamagedMessage(Edition::kPersonal, 1, LogPath()),
+                      StoreDamagedMessage(Edition::kClient, 1, LogPath()),
+                      StoreDamagedMessage(Edition::kServer, 1, LogPath()),
+                      std::string(kNotMigratedMessage)}),
+            Run(false));
+  EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
+}
+
+TEST_P(StoreFlowTest, AStoreWithoutManifestStillMigrates) {
+  Run(true);
+  for (Edition e : kAllEditions) {
+    ASSERT_TRUE(fs().RemoveFile(paths().Folder(e) + "\\" + std::string(kManifestName)));
+  }
+  EXPECT_EQ(kAllMigrated, Run(false));
+  EXPECT_EQ(111, dlg_->last_run().unverified);
+  EXPECT_EQ("client e", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\sub\\e.dat"));
+}
+
+TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
+  // Folders that hold no file are copied as well, and must go with the rest.
+  ASSERT_TRUE(fs().CreateFolder(base_ + "\\old\\cp\\DDBVID\\sub\\empty").ok());
+  ASSERT_TRUE(fs().CreateFolder(base_ + "\\old\\cp\\DDBVID\\sub\\empty\\deeper").ok());
+  const auto branch = Branch();
+  const auto data = Data();
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  ASSERT_NE(branch, Branch());
+  ASSERT_NE(data, Data());
+  ASSERT_FALSE(dlg_->last_run().backup_name.empty());
+  EXPECT_TRUE(fs().IsFolder(paths().root + "\\backup\\" + dlg_->last_run().backup_name));
+
+  UndoResult result = UndoMigrate(reg(), fs(), paths(), "", false);
+  for (const UndoItem& item : result.items) {
+    EXPECT_TRUE(item.outcome != UndoOutcome::kRefused && item.outcome != UndoOutcome::kFailed)
+        << item.what << ": " << item.reason;
+  }
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(dlg_->last_run().backup_name, result.backup);
+  EXPECT_EQ(branch, Branch());
+  EXPECT_EQ(data, Data());
+  // Folders Migrate made are gone too.
+  EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
+  EXPECT_FALSE(fs().Exists(base_ + "\\se\\cp\\DDBVID\\sub"));
+  EXPECT_TRUE(fs().Exists(base_ + "\\se\\cp\\DDBVID"));
+  std::vector<BackupInfo> backups = ListBackups(fs(), paths());
+  ASSERT_EQ(1u, backups.size());
+  EXPECT_TRUE(backups[0].undone);
+  EXPECT_EQ((std::vector<std::string>{"Personal", "Client", "Server"}), backups[0].editions);
+}
+
+TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
+  const auto branch = Branch();
+  const auto data = Data();
+  Run(true);
+  Run(false);
+  const std::string key = "Software\\VTQ\\KodrelSE\\Client\\Client";
+  SetString(reg(), RootKey::kCurrentUser, key, "Host", "changed by the user");
+  ASSERT_TRUE(fs().WriteFileAtomically(base_ + "\\se\\cp\\DDBVID\\c.dat", "edited later"));
+
+  UndoResult result = UndoMigrate(reg(), fs(), paths(), "", false);
+  EXPECT_FALSE(result.complete());
+  std::vector<std::string> refused;
+  for (const UndoItem& item : result.items) {
+    if (item.outcome == UndoOutcome::kRefused) refused.push_back(item.what);
+    EXPECT_NE(UndoOutcome::kFailed, item.outcome) << item.what << ": " << item.reason;
+  }
+  EXPECT_EQ((std::vector<std::string>{"file " + base_ + "\\se\\cp\\DDBVID\\c.dat",
+                                      "value HKCU\\" + key + "\\Host"}),
+            refused);
+  EXPECT_EQ("edited later", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
+  EXPECT_FALSE(ListBackups(fs(), paths())[0].undone);
+
+  result = UndoMigrate(reg(), fs(), paths(), result.backup, true);
+  EXPECT_TRUE(result.complete());
+  EXPECT_EQ(branch, Branch());
+  EXPECT_EQ(data, Data());
+}
+
+TEST_P(StoreFlowTest, UndoOfAnUnknownBackupSaysSo) {
+  UndoResult none = UndoMigrate(reg(), fs(), paths(), "", false);
+  EXPECT_FALSE(none.complete());
+  EXPECT_NE(std::string::npos, none.error.find("no backup"));
+  Run(true);
+  Run(false);
+  UndoResult wrong = UndoMigrate(reg(), fs(), paths(), "19990101-000000", false);
+  EXPECT_NE(std::string::npos, wrong.error.find("no backup 19990101-000000"));
+  EXPECT_TRUE(wrong.items.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Worlds, StoreFlowTest, ::testing::ValuesIn(FlowWorldFactories()));
+
+}  // namespace
+}  // namespace kdr::testing
