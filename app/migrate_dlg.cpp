@@ -100,12 +100,14 @@ std::string CMigrateDlg::LogPathForDisplay() const {
   return Cp932ForDisplay(paths_.root + "\\kdr4tose.log");
 }
 
-void CMigrateDlg::WriteManifest(Edition edition, DigestCache* digests, bool* ok) {
+void CMigrateDlg::WriteManifest(Edition edition, DigestCache* digests, bool* ok,
+                                bool* settings_written) {
   // The settings file must be on disk before it is hashed.
   if (!services_.profiles.Flush()) {
     log_.Skipped("manifest of " + std::string(EditionName(edition)),
                  "the settings file could not be written");
     *ok = false;
+    *settings_written = false;
     return;
   }
   std::string error;
@@ -129,7 +131,7 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   data.digests = &digests;
   bool settings_written = ExportEditionSettings(exports, paths_, edition);
   bool ok = CollectEditionData(data, edition) && settings_written;
-  if (services_.safeguards) WriteManifest(edition, &digests, &ok);
+  if (services_.safeguards) WriteManifest(edition, &digests, &ok, &settings_written);
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
   }

@@ -92,7 +92,8 @@ class CMigrateDlg {
   // Checks the edition's store and records what its Migrate will change. False (with the
   // user told) when the edition must not be migrated.
   bool PrepareMigrate(Edition edition, DigestCache* digests);
-  void WriteManifest(Edition edition, DigestCache* digests, bool* ok);
+  // Clears *settings_written when the settings file cannot be put on disk for hashing.
+  void WriteManifest(Edition edition, DigestCache* digests, bool* ok, bool* settings_written);
   std::string LogPathForDisplay() const;
   // The extra message after an edition's own when files of it were not copied.
   void ShowCopyFailures(Edition edition);
