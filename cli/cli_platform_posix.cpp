@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #include "cli/cli_platform.h"
 #include "platform/posix/portable_file_system.h"
+#include "platform/posix/unique_fd.h"
 
 namespace kdr::cli {
 namespace {
@@ -23,32 +25,6 @@ void WriteAll(int fd, std::string_view text) {
     text.remove_prefix(static_cast<size_t>(written));
   }
 }
-
-// Closes a descriptor when it goes out of scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-  // Closes now and reports whether the close succeeded.
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd < 0 || ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
@@ -104,10 +80,10 @@ std::filesystem::path Target(const std::filesystem::path& path) {
 
 class PosixFileLock : public HostFileLock {
  public:
-  explicit PosixFileLock(int fd) : fd_(fd) {}
+  explicit PosixFileLock(UniqueFd fd) : fd_(std::move(fd)) {}
 
  private:
-  FileDescriptor fd_;  // the lock goes with the descriptor
+  UniqueFd fd_;  // the lock goes with the descriptor
 };
 
 }  // namespace
@@ -116,7 +92,7 @@ LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int
                         std::unique_ptr<HostFileLock>* lock, std::string* error) {
   std::filesystem::path target = Target(path);
   for (int waited = 0;;) {
-    FileDescriptor fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
       *error = ErrnoText("cannot open it");
@@ -145,7 +121,7 @@ LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int
       // The run that held it may have replaced the file: hold the one the path names now.
       struct stat now {};
       if (::stat(target.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
-        *lock = std::make_unique<PosixFileLock>(fd.release());
+        *lock = std::make_unique<PosixFileLock>(std::move(fd));
         return LockResult::kLocked;
       }
       continue;
@@ -165,7 +141,7 @@ LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int
 
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
                                         HostFileIdentity* identity) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
     *error = std::strerror(errno);
@@ -203,14 +179,14 @@ bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view
   std::filesystem::path folder = target.parent_path();
   RemoveStaleTempFiles(folder);
   std::filesystem::path temp = TempPathIn(folder);
-  FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (fd.get() < 0) {
     *error = ErrnoText("cannot create a temporary file beside it");
     return false;
   }
   auto fail = [&](std::string why) {
     *error = std::move(why);
-    fd.Close();
+    (void)fd.Close();  // the write already failed, and the temporary file goes next
     ::unlink(temp.c_str());
     return false;
   };

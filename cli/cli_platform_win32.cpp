@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <system_error>
+#include <utility>
 
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
@@ -61,30 +62,6 @@ std::string LastErrorText(DWORD code) {
   if (buffer != nullptr) LocalFree(buffer);
   return text;
 }
-
-// Closes a file handle when it goes out of scope.
-class FileHandle {
- public:
-  explicit FileHandle(HANDLE handle) : handle_(handle) {}
-  ~FileHandle() { Close(); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  HANDLE get() const { return handle_; }
-  HANDLE Release() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle;
-  }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return handle == INVALID_HANDLE_VALUE || CloseHandle(handle);
-  }
-
- private:
-  HANDLE handle_;
-};
 
 }  // namespace
 
@@ -159,7 +136,7 @@ HostFileIdentity IdentityOf(HANDLE file) {
 // possible while another run's lock fails.
 class Win32FileLock : public HostFileLock {
  public:
-  explicit Win32FileLock(HANDLE file) : file_(file) {}
+  explicit Win32FileLock(FileHandle file) : file_(std::move(file)) {}
 
  private:
   FileHandle file_;  // the lock goes with the handle
@@ -173,7 +150,7 @@ LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int
     FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
+    if (!file.ok()) {
       *error = "cannot open it: " + LastErrorText(GetLastError());
       return LockResult::kFailed;
     }
@@ -190,10 +167,7 @@ LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int
     far_away.OffsetHigh = 0x7fffffff;
     if (LockFileEx(file.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &far_away)) {
-      HANDLE held = file.get();
-      *lock = std::make_unique<Win32FileLock>(held);
-      // Owned by the lock now.
-      static_cast<void>(file.Release());
+      *lock = std::make_unique<Win32FileLock>(std::move(file));
       return LockResult::kLocked;
     }
     if (waited >= wait_ms) {
@@ -210,7 +184,7 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+  if (!file.ok()) {
     *error = LastErrorText(GetLastError());
     return std::nullopt;
   }
@@ -235,7 +209,7 @@ bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view
     FileHandle now(CreateFileW(path.c_str(), 0,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!now.valid() || !(IdentityOf(now.get()) == read)) {
+    if (!now.ok() || !(IdentityOf(now.get()) == read)) {
       *error = "it was changed by something else during the run; it was left as that made it";
       return false;
     }
@@ -243,13 +217,13 @@ bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view
   std::wstring temp = path.native() + L".kdr4tose-" + std::to_wstring(GetCurrentProcessId());
   FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
+  if (!file.ok()) {
     *error = "cannot create a temporary file beside it: " + LastErrorText(GetLastError());
     return false;
   }
   auto fail = [&](const char* what) {
     *error = std::string(what) + ": " + LastErrorText(GetLastError());
-    file.Close();
+    (void)file.Close();  // the write already failed, and the temporary file goes next
     DeleteFileW(temp.c_str());
     return false;
   };
