@@ -1,6 +1,7 @@
 // The settings import end to end on the in-memory registry, with the fuzz input as the settings
 // file: whatever the file holds, nothing outside Software\VTQ\KodrelSE is created or changed
 // (the keys above it may be created), and only text and double-word values are written there.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,17 +20,32 @@ namespace {
 
 const std::string kFile = "C:\\kdr4env\\client\\kdr4reg.fil";
 
-bool InBranch(std::string_view path) {
-  constexpr std::string_view kBranch = "HKCU\\Software\\VTQ\\KodrelSE";
-  if (!Cp932StartsWithNoCase(path, kBranch)) return false;
-  return path.size() == kBranch.size() || path[kBranch.size()] == '\\';
+// Whether each item of a dump lies in HKCU\Software\VTQ\KodrelSE (the key itself included).
+std::vector<bool> InBranch(const std::vector<fuzz::DumpItem>& items) {
+  static const std::vector<std::string_view> kBranch = {"Software", "VTQ", "KodrelSE"};
+  std::vector<bool> in(items.size());
+  size_t matched = 0;  // names of the branch matched by the current key's path
+  for (size_t i = 0; i < items.size(); ++i) {
+    const fuzz::DumpItem& item = items[i];
+    if (!item.is_value) {
+      matched = std::min(matched, item.depth == 0 ? 0 : item.depth - 1);
+      if (item.depth > 0 && matched == item.depth - 1 && matched < kBranch.size() &&
+          Cp932EqualNoCase(item.name, kBranch[matched])) {
+        ++matched;
+      }
+    }
+    in[i] = item.root == RootKey::kCurrentUser && matched == kBranch.size() &&
+            item.depth >= kBranch.size();
+  }
+  return in;
 }
 
 // The keys and values outside the branch.
 std::vector<fuzz::DumpItem> Outside(const std::vector<fuzz::DumpItem>& items) {
+  std::vector<bool> in = InBranch(items);
   std::vector<fuzz::DumpItem> out;
-  for (const fuzz::DumpItem& item : items) {
-    if (!InBranch(item.path)) out.push_back(item);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!in[i]) out.push_back(items[i]);
   }
   return out;
 }
@@ -67,8 +83,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // exist already, so nothing at all may differ.
   if (!(Outside(before) == Outside(after))) fuzz::Fail("written outside Software\\VTQ\\KodrelSE");
   // Inside, every value that is new or changed is a terminated text or a four-byte double word.
-  for (const fuzz::DumpItem& item : after) {
-    if (!item.is_value || !InBranch(item.path)) continue;
+  std::vector<bool> in = InBranch(after);
+  for (size_t i = 0; i < after.size(); ++i) {
+    const fuzz::DumpItem& item = after[i];
+    if (!item.is_value || !in[i]) continue;
     bool old = false;
     for (const fuzz::DumpItem& b : before) old = old || b == item;
     if (old) continue;

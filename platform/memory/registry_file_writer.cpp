@@ -296,7 +296,8 @@ size_t EstimatedBytes(const Node& top) {
   while (!stack.empty()) {
     auto [node, path_size] = stack.back();
     stack.pop_back();
-    total += path_size + 32;
+    // Only keys with values and those without subkeys get a line (see SaveRegistryFile).
+    if (!node->values.empty() || node->children.empty()) total += path_size + 32;
     for (const Value& value : node->values) {
       total += value.name.size() * 2 + value.data.size() * 3 + value.data.size() / 25 * 5 + 32;
     }
@@ -372,7 +373,10 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
     std::string_view root_name = RootName(root);
     bool ok = WalkBranch(
         registry.Root(root), {}, [&](const Node& node, const std::vector<std::string_view>& path) {
-          if (path.empty() && node.values.empty()) return true;
+          // A key without values that has subkeys needs no line of its own: importing its
+          // subkeys' lines creates it. Writing it anyway would repeat its path once per level
+          // below it, so that a deep key alone would grow the file with the square of its depth.
+          if (node.values.empty() && (path.empty() || !node.children.empty())) return true;
           if (!key_lines.Line(root_name, path, &line)) {
             result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
             return false;
