@@ -92,7 +92,7 @@ void Diff(const MemoryRegistry& before, const MemoryRegistry::Node& after, const
   const MemoryRegistry::Node* old_node =
       path.empty() ? &before.Root(RootKey::kCurrentUser) : before.Find(RootKey::kCurrentUser, path);
   if (!old_node) plan->keys_created.push_back(path);
-  for (const MemoryRegistry::Value& value : after.values) {
+  for (const MemoryRegistry::Value& value : after.values()) {
     const MemoryRegistry::Value* old_value = old_node ? old_node->FindValue(value.name) : nullptr;
     if (old_value && old_value->type == value.type && old_value->data == value.data) continue;
     PlannedValue planned{path, value.name, old_value != nullptr, 0, {}, value.type, value.data};
@@ -102,8 +102,8 @@ void Diff(const MemoryRegistry& before, const MemoryRegistry::Node& after, const
     }
     plan->values.push_back(std::move(planned));
   }
-  for (const auto& [name, child] : after.children) {
-    Diff(before, *child, path.empty() ? child->name : path + "\\" + child->name, plan);
+  for (const auto& [name, child] : after.children()) {
+    Diff(before, *child, path.empty() ? child->name() : path + "\\" + child->name(), plan);
   }
 }
 

@@ -75,8 +75,8 @@ void CountFile(FileSystem& files, const std::string& path, size_t* entries, size
 }
 
 size_t CountValuesBelow(const MemoryRegistry::Node& node) {
-  size_t count = node.values.size();
-  for (const auto& [name, child] : node.children) count += CountValuesBelow(*child);
+  size_t count = node.values().size();
+  for (const auto& [name, child] : node.children()) count += CountValuesBelow(*child);
   return count;
 }
 

@@ -54,19 +54,19 @@ unsigned long long PeakKilobytes() {
 bool CopyTree(Registry& target, const MemoryRegistry::Node& node, const std::string& path) {
   RegistryKeyPtr key;
   if (target.CreateKey(RootKey::kCurrentUser, path, &key) != kOk) return false;
-  for (const MemoryRegistry::Value& value : node.values) {
+  for (const MemoryRegistry::Value& value : node.values()) {
     if (key->SetValue(value.name, value.type, value.data) != kOk) return false;
   }
   key.reset();
-  for (const auto& [name, child] : node.children) {
-    if (!CopyTree(target, *child, path + "\\" + child->name)) return false;
+  for (const auto& [name, child] : node.children()) {
+    if (!CopyTree(target, *child, path + "\\" + child->name())) return false;
   }
   return true;
 }
 
 size_t CountKeys(const MemoryRegistry::Node& node) {
   size_t count = 1;
-  for (const auto& [name, child] : node.children) count += CountKeys(*child);
+  for (const auto& [name, child] : node.children()) count += CountKeys(*child);
   return count;
 }
 

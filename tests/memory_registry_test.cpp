@@ -74,14 +74,14 @@ TEST(MemoryRegistryTest, ManyValuesFoundWithoutRegardToCaseBeforeAndAfterIndexin
   // Replacing keeps the first spelling and the position; removing keeps the rest reachable.
   reg.SetDword(RootKey::kCurrentUser, "K", "value3", 99);
   MemoryRegistry::Node* k = reg.Find(RootKey::kCurrentUser, "K");
-  EXPECT_EQ("Value3", k->values[3].name);
-  EXPECT_EQ(40u, k->values.size());
+  EXPECT_EQ("Value3", k->values()[3].name);
+  EXPECT_EQ(40u, k->values().size());
   for (int i = 0; i < 30; ++i) ASSERT_TRUE(k->RemoveValue("value" + std::to_string(i)));
   k->Compact();
   EXPECT_EQ(nullptr, k->FindValue("Value3"));
   ASSERT_NE(nullptr, k->FindValue("value35"));
   EXPECT_EQ(DwordData(35), k->FindValue("VALUE35")->data);
-  EXPECT_EQ("Value30", k->values[0].name);
+  EXPECT_EQ("Value30", k->values()[0].name);
 }
 
 }  // namespace

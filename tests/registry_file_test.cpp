@@ -112,7 +112,7 @@ std::string Typed(uint32_t type, std::string_view data) {
 // The whole tree as text: key paths with their values in order, subkeys in order.
 void Describe(const Node& node, const std::string& path, bool sort_values, std::string* out) {
   std::vector<std::string> values;
-  for (const MemoryRegistry::Value& value : node.values) {
+  for (const MemoryRegistry::Value& value : node.values()) {
     std::ostringstream line;
     line << "  [" << value.name << "] type " << value.type << " =";
     for (unsigned char c : value.data) line << ' ' << std::hex << static_cast<int>(c);
@@ -121,8 +121,8 @@ void Describe(const Node& node, const std::string& path, bool sort_values, std::
   if (sort_values) std::sort(values.begin(), values.end());
   *out += path + "\n";
   for (const std::string& value : values) *out += value + "\n";
-  for (const auto& child : node.children) {
-    Describe(*child.second, path + "\\" + child.second->name, sort_values, out);
+  for (const auto& child : node.children()) {
+    Describe(*child.second, path + "\\" + child.second->name(), sort_values, out);
   }
 }
 std::string Describe(const Node& node, bool sort_values = false) {
@@ -201,8 +201,8 @@ TEST(RegistryFileTest, ReadsWineExportOfEveryValueKind) {
 
   const Node* empty = FindNode(reg, kHkcu, {"Software", "VTQ", "KodrelSE", "Empty Sub"});
   ASSERT_NE(nullptr, empty);
-  EXPECT_TRUE(empty->values.empty());
-  EXPECT_TRUE(empty->children.empty());
+  EXPECT_TRUE(empty->values().empty());
+  EXPECT_TRUE(empty->children().empty());
   EXPECT_NE(nullptr, FindNode(reg, kHkcu, {"Software", "VTQ", "KodrelSE", "ab]c"}));
   EXPECT_EQ(Typed(kRegSz, Sz("a]b[")),
             ValueOf(reg, kHkcu, {"Software", "VTQ", "KodrelSE", kSoft + Cp932("設定")}, "x]y"));
@@ -222,10 +222,10 @@ TEST(RegistryFileTest, ReadsWineExportOfEveryValueKind) {
   // Values keep the file's order (Wine's export sorts them by name).
   const Node* se_node = FindNode(reg, kHkcu, se);
   ASSERT_NE(nullptr, se_node);
-  ASSERT_GE(se_node->values.size(), 3u);
-  EXPECT_EQ("", se_node->values[0].name);
-  EXPECT_EQ("Count", se_node->values[1].name);
-  EXPECT_EQ("Custom", se_node->values[2].name);
+  ASSERT_GE(se_node->values().size(), 3u);
+  EXPECT_EQ("", se_node->values()[0].name);
+  EXPECT_EQ("Count", se_node->values()[1].name);
+  EXPECT_EQ("Custom", se_node->values()[2].name);
 }
 
 // Our writer produces what Wine's regedit wrote for the same keys, byte for byte: wrapping,
@@ -373,12 +373,7 @@ TEST(RegistryFileTest, SavesRegedit4AsTheEditorWritesIt) {
   reg.SetValue(kHkcu, "Software\\VTQ", "Exp", kRegExpandSz, Sz("%A%\\" + kSoft));
   reg.Create(kHkcu, "Software\\VTQ\\Empty");
   // A key named in code page 932 whose trail byte is '\': written raw, never split or escaped.
-  MemoryRegistry::Node* vtq = reg.Find(kHkcu, "Software\\VTQ");
-  ASSERT_NE(nullptr, vtq);
-  auto soft = std::make_unique<MemoryRegistry::Node>();
-  soft->name = kSoft;
-  soft->PutValue(kHyouji, kRegSz, Sz(kSoft + "\\"));
-  vtq->children.emplace(kSoft, std::move(soft));
+  reg.SetString(kHkcu, "Software\\VTQ\\" + kSoft, kHyouji, kSoft + "\\");
   reg.SetString(kHklm, "Software\\VTQ", "InstallPath", "C:\\VTQ");
 
   const std::string expected =
@@ -626,11 +621,11 @@ TEST(RegistryFileTest, DeletionsApplyToWhatIsThereAlready) {
   EXPECT_EQ(nullptr, FindNode(reg, kHkcu, {"Software", "Old"}));
   const Node* keep = FindNode(reg, kHkcu, {"Software", "Keep"});
   ASSERT_NE(nullptr, keep);
-  ASSERT_EQ(1u, keep->values.size());
-  EXPECT_EQ("stays", keep->values[0].name);
+  ASSERT_EQ(1u, keep->values().size());
+  EXPECT_EQ("stays", keep->values()[0].name);
   const Node* again = FindNode(reg, kHkcu, {"Software", "Again"});
   ASSERT_NE(nullptr, again);
-  EXPECT_TRUE(again->children.empty());
+  EXPECT_TRUE(again->children().empty());
 }
 
 TEST(RegistryFileTest, ReadsCodePage932TextInBothFormats) {
@@ -641,7 +636,7 @@ TEST(RegistryFileTest, ReadsCodePage932TextInBothFormats) {
   RegistryFileLoadResult loaded = Load(v4, &reg4);
   ASSERT_TRUE(loaded.ok()) << loaded.error->line << ": " << loaded.error->reason;
   EXPECT_EQ(Typed(kRegSz, Sz(kHyouji + kDash)), ValueOf(reg4, kHkcu, {kSoft, kHyouji}, kSoft));
-  EXPECT_EQ(1u, reg4.Root(kHkcu).children.size());
+  EXPECT_EQ(1u, reg4.Root(kHkcu).children().size());
   // Bytes that are not valid code page 932 pass through too.
   MemoryRegistry raw;
   ASSERT_TRUE(Load("REGEDIT4\r\n[HKCU\\K]\r\n\"\xa0\xfd\"=\"\xff\x80\"\r\n", &raw).ok());

@@ -5,17 +5,16 @@
 #include "platform/cp932.h"
 
 namespace kdr {
-namespace {
 
-class MemoryKey : public RegistryKey {
+class MemoryRegistry::Key : public RegistryKey {
  public:
-  MemoryKey(MemoryRegistry::Node* node, uint32_t access, const MemoryRegistry::Limits* limits)
+  Key(Node* node, uint32_t access, const Limits* limits)
       : node_(node), access_(access), limits_(limits) {}
 
   [[nodiscard]] Status QueryValue(std::string_view name, uint32_t* type,
                                   std::string* data) override {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
-    const MemoryRegistry::Value* value = node_->FindValue(name);
+    const Value* value = node_->FindValue(name);
     if (!value) return kNotFound;
     *type = value->type;
     *data = value->data;
@@ -24,10 +23,10 @@ class MemoryKey : public RegistryKey {
 
   [[nodiscard]] Status EnumKey(uint32_t index, std::string* name) override {
     if (!(access_ & kKeyEnumerateSubKeys)) return kAccessDenied;
-    if (index >= node_->children.size()) return kNoMoreItems;
+    if (index >= node_->children_.size()) return kNoMoreItems;
     // Walks from the start; callers enumerate in index order, so remember the last position.
     if (!cursor_valid_ || index < cursor_index_) {
-      cursor_ = node_->children.begin();
+      cursor_ = node_->children_.begin();
       cursor_index_ = 0;
       cursor_valid_ = true;
     }
@@ -35,15 +34,15 @@ class MemoryKey : public RegistryKey {
       ++cursor_;
       ++cursor_index_;
     }
-    *name = cursor_->second->name;
+    *name = cursor_->second->name_;
     return kOk;
   }
 
   [[nodiscard]] Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
                                  std::string* data) override {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
-    if (index >= node_->values.size()) return kNoMoreItems;
-    const MemoryRegistry::Value& value = node_->values[index];
+    if (index >= node_->values_.size()) return kNoMoreItems;
+    const Value& value = node_->values_[index];
     *name = value.name;
     *type = value.type;
     *data = value.data;
@@ -67,14 +66,16 @@ class MemoryKey : public RegistryKey {
   }
 
  private:
-  MemoryRegistry::Node* node_;
+  Node* node_;
   uint32_t access_;
-  const MemoryRegistry::Limits* limits_;
+  const Limits* limits_;
   // Enumeration cursor over the ordered children, so that walking a key is linear.
   bool cursor_valid_ = false;
   uint32_t cursor_index_ = 0;
-  std::map<std::string, std::unique_ptr<MemoryRegistry::Node>, Cp932NoCaseLess>::iterator cursor_;
+  Node::Children::iterator cursor_;
 };
+
+namespace {
 
 constexpr uint32_t kAllAccess = kKeyQueryValue | kKeySetValue | kKeyEnumerateSubKeys;
 
@@ -101,22 +102,23 @@ NodeType* FindBelow(NodeType* node, std::string_view path) {
   return node;
 }
 
+}  // namespace
+
 // The first value of `node` (const or not) named `value_name`, or null.
-template <typename NodeType>
-auto FindValueOf(NodeType& node, std::string_view value_name) -> decltype(&node.values[0]) {
-  if (node.values.size() <= kIndexedValues) {
-    for (auto& value : node.values) {
+template <typename Self>
+auto MemoryRegistry::Node::FindValueOf(Self& node, std::string_view value_name)
+    -> decltype(&node.values_[0]) {
+  if (node.values_.size() <= kIndexedValues) {
+    for (auto& value : node.values_) {
       if (!value.removed && Cp932EqualNoCase(value.name, value_name)) return &value;
     }
     return nullptr;
   }
-  auto it = node.value_index.find(value_name);
-  return it == node.value_index.end() ? nullptr : &node.values[it->second];
+  auto it = node.value_index_.find(value_name);
+  return it == node.value_index_.end() ? nullptr : &node.values_[it->second];
 }
 
-}  // namespace
-
-MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view value_name) {
+MemoryRegistry::Value* MemoryRegistry::Node::MutableValue(std::string_view value_name) {
   return FindValueOf(*this, value_name);
 }
 
@@ -125,56 +127,94 @@ const MemoryRegistry::Value* MemoryRegistry::Node::FindValue(std::string_view va
 }
 
 MemoryRegistry::Node* MemoryRegistry::Node::FindChild(std::string_view child_name) {
-  auto it = children.find(child_name);
-  return it == children.end() ? nullptr : it->second.get();
+  auto it = children_.find(child_name);
+  return it == children_.end() ? nullptr : it->second.get();
 }
 
 const MemoryRegistry::Node* MemoryRegistry::Node::FindChild(std::string_view child_name) const {
-  auto it = children.find(child_name);
-  return it == children.end() ? nullptr : it->second.get();
+  auto it = children_.find(child_name);
+  return it == children_.end() ? nullptr : it->second.get();
 }
 
-MemoryRegistry::Value& MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
-                                                      std::string_view data) {
-  if (Value* existing = FindValue(value_name)) {
+MemoryRegistry::Node* MemoryRegistry::Node::AddChild(std::string_view child_name, bool from_file) {
+  if (Node* existing = FindChild(child_name)) return existing;
+  auto created = std::make_unique<Node>();
+  created->name_.assign(child_name);
+  created->from_file_ = from_file;
+  Node* child = created.get();
+  children_.emplace(std::string(child_name), std::move(created));
+  return child;
+}
+
+bool MemoryRegistry::Node::RemoveChild(std::string_view child_name) {
+  auto it = children_.find(child_name);
+  if (it == children_.end()) return false;
+  children_.erase(it);
+  return true;
+}
+
+void MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
+                                    std::string_view data) {
+  if (Value* existing = MutableValue(value_name)) {
     if (existing->type != type || existing->data != data) {
       existing->type = type;
       existing->data.assign(data);
       existing->changed = true;
     }
-    return *existing;
+    return;
   }
-  values.push_back(Value{std::string(value_name), type, std::string(data)});
-  if (values.size() == kIndexedValues + 1) {
-    for (size_t i = 0; i < values.size(); ++i) {
-      if (!values[i].removed) value_index.emplace(values[i].name, i);
+  values_.push_back(Value{std::string(value_name), type, std::string(data)});
+  if (values_.size() == kIndexedValues + 1) {
+    for (size_t i = 0; i < values_.size(); ++i) {
+      if (!values_[i].removed) value_index_.emplace(values_[i].name, i);
     }
-  } else if (values.size() > kIndexedValues + 1) {
-    value_index.emplace(std::string(value_name), values.size() - 1);
+  } else if (values_.size() > kIndexedValues + 1) {
+    value_index_.emplace(std::string(value_name), values_.size() - 1);
   }
-  return values.back();
+}
+
+void MemoryRegistry::Node::PutValueFromFile(std::string_view value_name, uint32_t type,
+                                            std::string_view data, size_t first_line,
+                                            size_t last_line) {
+  PutValue(value_name, type, data);
+  Value* value = MutableValue(value_name);
+  value->first_line = first_line;
+  value->last_line = last_line;
+  value->changed = false;
 }
 
 bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
-  Value* value = FindValue(value_name);
+  Value* value = MutableValue(value_name);
   if (!value) return false;
-  if (auto it = value_index.find(value->name); it != value_index.end()) value_index.erase(it);
+  if (auto it = value_index_.find(value->name); it != value_index_.end()) value_index_.erase(it);
   value->removed = true;
   value->name.clear();
   value->data.clear();
   value->data.shrink_to_fit();
-  ++removed_values;
+  ++removed_values_;
   return true;
 }
 
 void MemoryRegistry::Node::Compact() {
-  if (removed_values == 0) return;
-  std::erase_if(values, [](const Value& value) { return value.removed; });
-  removed_values = 0;
-  value_index.clear();
-  if (values.size() > kIndexedValues) {
-    for (size_t i = 0; i < values.size(); ++i) value_index.emplace(values[i].name, i);
+  if (removed_values_ == 0) return;
+  std::erase_if(values_, [](const Value& value) { return value.removed; });
+  removed_values_ = 0;
+  value_index_.clear();
+  if (values_.size() > kIndexedValues) {
+    for (size_t i = 0; i < values_.size(); ++i) value_index_.emplace(values_[i].name, i);
   }
+}
+
+void MemoryRegistry::Node::SetFromFile(size_t block_line) {
+  from_file_ = true;
+  if (block_line != kNoLine) block_line_ = block_line;
+}
+
+void MemoryRegistry::Node::Clear() {
+  children_.clear();
+  values_.clear();
+  value_index_.clear();
+  removed_values_ = 0;
 }
 
 MemoryRegistry::MemoryRegistry()
@@ -192,16 +232,7 @@ MemoryRegistry::Node* MemoryRegistry::Create(RootKey root, std::string_view path
   std::vector<std::string_view> names;
   if (!SplitKeyPath(path, &names)) return nullptr;
   Node* node = &Root(root);
-  for (std::string_view name : names) {
-    Node* child = node->FindChild(name);
-    if (!child) {
-      auto created = std::make_unique<Node>();
-      created->name.assign(name);
-      child = created.get();
-      node->children.emplace(std::string(name), std::move(created));
-    }
-    node = child;
-  }
+  for (std::string_view name : names) node = node->AddChild(name);
   return node;
 }
 
@@ -218,14 +249,14 @@ Status MemoryRegistry::OpenKey(RootKey root, std::string_view path, uint32_t acc
     node = node->FindChild(name);
     if (!node) return kNotFound;
   }
-  if (node->denied) return kAccessDenied;
-  *key = std::make_unique<MemoryKey>(node, access, &limits_);
+  if (node->denied_) return kAccessDenied;
+  *key = std::make_unique<Key>(node, access, &limits_);
   return kOk;
 }
 
 Status MemoryRegistry::CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) {
   Node* existing = Find(root, path);
-  if (existing && existing->denied) return kAccessDenied;
+  if (existing && existing->denied_) return kAccessDenied;
   if (!existing && limits_.key_name) {
     std::vector<std::string_view> names;
     if (!SplitKeyPath(path, &names)) return kInvalidParam;
@@ -235,7 +266,7 @@ Status MemoryRegistry::CreateKey(RootKey root, std::string_view path, RegistryKe
   }
   Node* node = existing ? existing : Create(root, path);
   if (!node) return kInvalidParam;
-  *key = std::make_unique<MemoryKey>(node, kAllAccess, &limits_);
+  *key = std::make_unique<Key>(node, kAllAccess, &limits_);
   return kOk;
 }
 
@@ -247,16 +278,13 @@ bool MemoryRegistry::DeleteTree(RootKey root, std::string_view path) {
     parent = parent->FindChild(names[i]);
     if (!parent) return false;
   }
-  auto it = parent->children.find(names.back());
-  if (it == parent->children.end()) return false;
-  parent->children.erase(it);
-  return true;
+  return parent->RemoveChild(names.back());
 }
 
 Status MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
   Node* node = Find(root, path);
   if (!node || path.empty()) return kNotFound;
-  if (!node->children.empty() || node->denied) return kAccessDenied;
+  if (!node->children_.empty() || node->denied_) return kAccessDenied;
   return DeleteTree(root, path) ? kOk : kNotFound;
 }
 
@@ -285,13 +313,14 @@ void MemoryRegistry::SetDword(RootKey root, std::string_view path, std::string_v
 }
 
 void MemoryRegistry::Deny(RootKey root, std::string_view path) {
-  if (Node* node = Create(root, path)) node->denied = true;
+  if (Node* node = Create(root, path)) node->denied_ = true;
 }
 
 namespace {
 void Count(const MemoryRegistry::Node& node, size_t* keys, size_t* values) {
-  *values += node.values.size() - node.removed_values;
-  for (const auto& child : node.children) {
+  *values += node.values().size();
+  for (const MemoryRegistry::Value& value : node.values()) *values -= value.removed;
+  for (const auto& child : node.children()) {
     ++*keys;
     Count(*child.second, keys, values);
   }

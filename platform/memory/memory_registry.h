@@ -30,29 +30,61 @@ class MemoryRegistry : public Registry {
     bool changed = true;
     bool removed = false;  // a gap left by RemoveValue until the next Compact
   };
-  struct Node {
-    std::string name;
-    std::map<std::string, std::unique_ptr<Node>, Cp932NoCaseLess> children;
-    std::vector<Value> values;  // creation order
-    // Name -> position in values; built only for keys with many values, since most keys hold a
-    // few and a map node per value would double the memory of a large store.
-    std::map<std::string, size_t, Cp932NoCaseLess> value_index;
-    size_t removed_values = 0;  // gaps in values
-    bool denied = false;        // opening fails with kAccessDenied (for tests)
+  class Key;
+  // A key of the store. Its fields change only through its own calls, which keep the value
+  // index, the gaps and the file lines consistent.
+  class Node {
+   public:
+    using Children = std::map<std::string, std::unique_ptr<Node>, Cp932NoCaseLess>;
+
+    const std::string& name() const { return name_; }
+    // Subkeys in ascending case-insensitive order.
+    const Children& children() const { return children_; }
+    // Values in creation order; a value removed by RemoveValue stays as a gap (marked removed)
+    // until Compact.
+    const std::vector<Value>& values() const { return values_; }
     // Read from a file: whether the key existed once it was read, and the last line of the last
     // block of the file that opened it (where a write-back adds its new values).
-    bool from_file = false;
-    size_t block_line = kNoLine;
+    bool from_file() const { return from_file_; }
+    size_t block_line() const { return block_line_; }
 
-    Value* FindValue(std::string_view value_name);
     const Value* FindValue(std::string_view value_name) const;
     Node* FindChild(std::string_view child_name);
     const Node* FindChild(std::string_view child_name) const;
+    // The subkey `child_name`, created when missing (marked as read from a file if `from_file`).
+    Node* AddChild(std::string_view child_name, bool from_file = false);
+    // Removes a subkey with its whole subtree; false when there is none.
+    bool RemoveChild(std::string_view child_name);
     // Sets a value; one set to the type and data it holds already stays unchanged.
-    Value& PutValue(std::string_view value_name, uint32_t type, std::string_view data);
+    void PutValue(std::string_view value_name, uint32_t type, std::string_view data);
+    // Sets a value as read from lines first_line...last_line of a file: unchanged since.
+    void PutValueFromFile(std::string_view value_name, uint32_t type, std::string_view data,
+                          size_t first_line, size_t last_line);
     // Leaves a gap, so that many removals stay linear; Compact closes the gaps.
     [[nodiscard]] bool RemoveValue(std::string_view value_name);
     void Compact();
+    // Marks the key as read from a file; `block_line`, when given, ends its last block there.
+    void SetFromFile(size_t block_line = kNoLine);
+    // Drops every subkey and value.
+    void Clear();
+
+   private:
+    friend class MemoryRegistry;
+    friend class Key;
+    Value* MutableValue(std::string_view value_name);
+    template <typename Self>
+    static auto FindValueOf(Self& node, std::string_view value_name) -> decltype(&node.values_[0]);
+
+    std::string name_;
+    Children children_;
+    std::vector<Value> values_;  // creation order
+    // Name -> position in values; built only for keys with many values, since most keys hold a
+    // few and a map node per value would double the memory of a large store.
+    std::map<std::string, size_t, Cp932NoCaseLess> value_index_;
+    size_t removed_values_ = 0;  // gaps in values
+    bool denied_ = false;        // opening fails with kAccessDenied (for tests)
+    bool from_file_ = false;
+    size_t block_line_ = kNoLine;
   };
 
   // What the store may take: a key name or value that the checks refuse is refused with

@@ -441,7 +441,7 @@ std::string Header(const FileLines& lines) {
 
 void CompactAll(Node* node) {
   node->Compact();
-  for (auto& child : node->children) CompactAll(child.second.get());
+  for (const auto& child : node->children()) CompactAll(child.second.get());
 }
 
 void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
@@ -450,18 +450,8 @@ void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
     switch (op.kind) {
       case Operation::Kind::kOpenKey: {
         Node* node = &registry->Root(op.root);
-        for (const std::string& name : op.path) {
-          Node* child = node->FindChild(name);
-          if (!child) {
-            auto created = std::make_unique<Node>();
-            created->name = name;
-            created->from_file = true;
-            child = created.get();
-            node->children.emplace(name, std::move(created));
-          }
-          node = child;
-        }
-        node->block_line = op.last_line;
+        for (const std::string& name : op.path) node = node->AddChild(name, true);
+        node->SetFromFile(op.last_line);
         current = node;
         break;
       }
@@ -471,18 +461,12 @@ void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
         for (size_t i = 0; parent && i + 1 < op.path.size(); ++i) {
           parent = parent->FindChild(op.path[i]);
         }
-        if (parent) {
-          auto it = parent->children.find(op.path.back());
-          if (it != parent->children.end()) parent->children.erase(it);
-        }
+        if (parent) (void)parent->RemoveChild(op.path.back());
         break;
       }
       case Operation::Kind::kSetValue:
         if (current) {
-          MemoryRegistry::Value& value = current->PutValue(op.name, op.type, op.data);
-          value.first_line = op.first_line;
-          value.last_line = op.last_line;
-          value.changed = false;
+          current->PutValueFromFile(op.name, op.type, op.data, op.first_line, op.last_line);
         }
         break;
       case Operation::Kind::kDeleteValue:
@@ -493,8 +477,8 @@ void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
     // Applied operations give their memory back at once.
     std::string().swap(op.data);
   }
-  registry->Root(RootKey::kLocalMachine).from_file = true;
-  registry->Root(RootKey::kCurrentUser).from_file = true;
+  registry->Root(RootKey::kLocalMachine).SetFromFile();
+  registry->Root(RootKey::kCurrentUser).SetFromFile();
   CompactAll(&registry->Root(RootKey::kLocalMachine));
   CompactAll(&registry->Root(RootKey::kCurrentUser));
 }

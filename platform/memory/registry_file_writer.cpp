@@ -278,9 +278,9 @@ bool WalkBranch(const Node& top, std::vector<std::string_view> path, Visit visit
     Pending pending = stack.back();
     stack.pop_back();
     path.resize(pending.depth);
-    if (pending.depth > base) path.back() = pending.node->name;
+    if (pending.depth > base) path.back() = pending.node->name();
     if (!visit(*pending.node, path)) return false;
-    const auto& children = pending.node->children;
+    const auto& children = pending.node->children();
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
       stack.push_back(Pending{it->second.get(), pending.depth + 1});
     }
@@ -297,12 +297,12 @@ size_t EstimatedBytes(const Node& top) {
     auto [node, path_size] = stack.back();
     stack.pop_back();
     // Only keys with values and those without subkeys get a line (see SaveRegistryFile).
-    if (!node->values.empty() || node->children.empty()) total += path_size + 32;
-    for (const Value& value : node->values) {
+    if (!node->values().empty() || node->children().empty()) total += path_size + 32;
+    for (const Value& value : node->values()) {
       total += value.name.size() * 2 + value.data.size() * 3 + value.data.size() / 25 * 5 + 32;
     }
-    for (const auto& child : node->children) {
-      stack.emplace_back(child.second.get(), path_size + child.second->name.size() + 1);
+    for (const auto& child : node->children()) {
+      stack.emplace_back(child.second.get(), path_size + child.second->name().size() + 1);
     }
   }
   return total;
@@ -376,7 +376,7 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
           // A key without values that has subkeys needs no line of its own: importing its
           // subkeys' lines creates it. Writing it anyway would repeat its path once per level
           // below it, so that a deep key alone would grow the file with the square of its depth.
-          if (node.values.empty() && (path.empty() || !node.children.empty())) return true;
+          if (node.values().empty() && (path.empty() || !node.children().empty())) return true;
           if (!key_lines.Line(root_name, path, &line)) {
             result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
             return false;
@@ -384,7 +384,7 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
           put({'\r', '\n'});
           text.insert(text.end(), line.begin(), line.end());
           put({'\r', '\n'});
-          for (const Value& value : node.values) {
+          for (const Value& value : node.values()) {
             bool text_problem = false;
             if (!renderer.ValueLines(value, &line, &text_problem)) {
               result.error =
@@ -429,7 +429,7 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
   for (std::string_view name : wanted) {
     top = top->FindChild(name);
     if (!top) break;
-    branch_path.push_back(top->name);
+    branch_path.push_back(top->name());
   }
 
   std::vector<Edit> edits;
@@ -475,10 +475,10 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
   };
   bool ok = WalkBranch(
       *top, branch_path, [&](const Node& node, const std::vector<std::string_view>& path) {
-        bool has_block = node.block_line != MemoryRegistry::kNoLine;
+        bool has_block = node.block_line() != MemoryRegistry::kNoLine;
         // New values of a key with a block go at its end; those of any other key, with a new block.
         Chars added;
-        for (const Value& value : node.values) {
+        for (const Value& value : node.values()) {
           if (!value.changed) continue;
           bool text_problem = false;
           if (!renderer.ValueLines(value, &line, &text_problem)) {
@@ -496,10 +496,10 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
         }
         if (has_block) {
           if (!added.empty()) {
-            size_t at = lines.End(node.block_line);
+            size_t at = lines.End(node.block_line());
             edits.push_back(Edit{at, at, encode(added), edits.size()});
           }
-        } else if (!node.from_file || !added.empty()) {
+        } else if (!node.from_file() || !added.empty()) {
           if (!key_lines.Line(root_name, path, &line)) {
             result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
             return false;

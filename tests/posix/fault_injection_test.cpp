@@ -185,9 +185,7 @@ class World {
     RegistryFileSaveResult saved = SaveRegistryFile(other.registry_, RegistryFileFormat::kRegedit4);
     ASSERT_TRUE(saved.ok());
     for (RootKey root : {RootKey::kLocalMachine, RootKey::kCurrentUser}) {
-      registry_.Root(root).children.clear();
-      registry_.Root(root).values.clear();
-      registry_.Root(root).value_index.clear();
+      registry_.Root(root).Clear();
     }
     ASSERT_TRUE(LoadRegistryFile(saved.bytes, &registry_).ok());
     fs::remove_all(host_ / "c");

@@ -180,7 +180,7 @@ TEST_F(SettingsImportTest, HugeLineAndManySectionsAreReadWhole) {
   const MemoryRegistry::Node* client =
       registry_.Find(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client");
   ASSERT_NE(nullptr, client);
-  EXPECT_EQ(50001u, client->children.size());
+  EXPECT_EQ(50001u, client->children().size());
   EXPECT_NE(nullptr,
             registry_.Find(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\S49999"));
 }
