@@ -57,15 +57,17 @@ struct RegistryFileSaveResult {
   bool ok() const { return !error; }
 };
 
-// Writes every key of both roots (empty ones too; a root only when it holds values), each
-// key's values in store order, in `format`, as the registry editor exports: a key's subkeys in
-// ascending case-insensitive order after it, REG_SZ as a quoted string when it is terminated and
-// holds no other NUL (otherwise hex(1)), REG_DWORD as dword: when it has exactly 4 bytes, other
-// data as hex: (REG_BINARY) or hex(N):, hex lines wrapped with "\" to 80 columns, CRLF line
-// ends. Version 5 is UTF-16LE with a byte order mark. Reading the bytes back gives the same
-// keys, values, types and data. Refused (with line 0 and a reason naming the key or value) when
-// a name cannot be written in `format`, or when version 5 cannot hold a text unchanged (bytes
-// that are not code page 932, or that do not come back the same from UTF-16).
+// Writes every key of both roots that holds values or has no subkeys (a key without values
+// that has subkeys is created by its subkeys' lines, and would otherwise repeat its path once per
+// level below it), each key's values in store order, in `format`, in the registry editor's
+// format: a key's subkeys in ascending case-insensitive order after it, REG_SZ as a quoted
+// string when it is terminated and holds no other NUL (otherwise hex(1)), REG_DWORD as dword:
+// when it has exactly 4 bytes, other data as hex: (REG_BINARY) or hex(N):, hex lines wrapped
+// with "\" to 80 columns, CRLF line ends. Version 5 is UTF-16LE with a byte order mark. Reading
+// the bytes back gives the same keys, values, types and data. Refused (with line 0 and a reason
+// naming the key or value) when a name cannot be written in `format`, or when version 5 cannot
+// hold a text unchanged (bytes that are not code page 932, or that do not come back the same
+// from UTF-16).
 RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, RegistryFileFormat format);
 
 // `original` (the file *registry was loaded from) with the changes the store holds below
