@@ -50,6 +50,14 @@ void CMigrateDlg::FlushWorkLog() {
   (void)services_.files.AppendToFile(path, work_log_.Take());
 }
 
+void CMigrateDlg::WorkLog::LineAdded() {
+  if (size() < next_flush_) return;
+  owner_.FlushWorkLog();
+  // Before the work tree exists nothing can be written: try again only once as much again has
+  // gathered, so that each line does not ask the file system.
+  next_flush_ = empty() ? kFlushBytes : 2 * size();
+}
+
 void CMigrateDlg::ShowCopyFailures(Edition edition) {
   size_t count = last_run_.Copies(edition).not_copied.size();
   if (count != 0) ShowMessage(NotCopiedMessage(count));

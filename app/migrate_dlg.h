@@ -100,10 +100,23 @@ class CMigrateDlg {
   // Appends what the run logged so far to kdr4env\kdr4tose.log, once the work tree exists.
   void FlushWorkLog();
 
+  // kdr4env\kdr4tose.log: written out whenever enough has gathered, so that a long run's log
+  // is not held in memory to its end.
+  class WorkLog : public LogLines {
+   public:
+    explicit WorkLog(CMigrateDlg& owner) : owner_(owner) {}
+
+   private:
+    void LineAdded() override;
+    CMigrateDlg& owner_;
+    size_t next_flush_ = kFlushBytes;
+    static constexpr size_t kFlushBytes = 64 * 1024;
+  };
+
   Services services_;
   DialogView& view_;
-  LogLines work_log_;  // for kdr4env\kdr4tose.log
-  LogTee log_;         // the services' log (the console's --log) and the work folder's
+  WorkLog work_log_{*this};
+  LogTee log_;  // the services' log (the console's --log) and the work folder's
   WorkPaths paths_;
   bool paths_valid_ = false;
   RunSummary last_run_;

@@ -8,33 +8,8 @@ namespace kdr::cli {
 RunLog::RunLog(const std::filesystem::path& path)
     : out_(path, std::ios::binary | std::ios::trunc) {}
 
-void RunLog::Write() {
+void RunLog::LineAdded() {
   if (out_) out_ << Take();
-}
-
-void RunLog::Done(std::string_view text) {
-  LogLines::Done(text);
-  Write();
-}
-void RunLog::Skipped(std::string_view text, std::string_view reason) {
-  LogLines::Skipped(text, reason);
-  Write();
-}
-void RunLog::Copied(std::string_view source, uint64_t bytes) {
-  LogLines::Copied(source, bytes);
-  Write();
-}
-void RunLog::CopyFailed(std::string_view source, std::string_view error) {
-  LogLines::CopyFailed(source, error);
-  Write();
-}
-void RunLog::Shown(std::string_view text) {
-  LogLines::Shown(text);
-  Write();
-}
-void RunLog::Comment(std::string_view text) {
-  LogLines::Comment(text);
-  Write();
 }
 
 bool RunLog::Close() {

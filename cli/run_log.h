@@ -21,17 +21,11 @@ class RunLog : public LogLines {
   explicit RunLog(const std::filesystem::path& path);
   bool ok() const { return static_cast<bool>(out_); }
 
-  void Done(std::string_view text) override;
-  void Skipped(std::string_view text, std::string_view reason) override;
-  void Copied(std::string_view source, uint64_t bytes) override;
-  void CopyFailed(std::string_view source, std::string_view error) override;
-  void Shown(std::string_view text) override;
-  void Comment(std::string_view text) override;
   // Writes out what is buffered; false when anything could not be written.
   bool Close();
 
  private:
-  void Write();
+  void LineAdded() override;
   std::ofstream out_;
 };
 

@@ -31,6 +31,7 @@ void LogLines::Line(std::string_view tag, std::string_view first, std::string_vi
     AppendEscaped(second, &pending_);
   }
   pending_.push_back('\n');
+  LineAdded();
 }
 
 void LogLines::Done(std::string_view text) { Line("DONE", text); }

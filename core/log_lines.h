@@ -29,6 +29,11 @@ class LogLines : public ActivityLog {
   // The lines written since the last call.
   std::string Take();
   bool empty() const { return pending_.empty(); }
+  size_t size() const { return pending_.size(); }
+
+ protected:
+  // After each line: a log that writes as it goes takes the lines here.
+  virtual void LineAdded() {}
 
  private:
   void Line(std::string_view tag, std::string_view first, std::string_view second = {},
