@@ -1,7 +1,9 @@
 #include "cli/cli_app.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -378,6 +380,14 @@ CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLoc
   return outcome;
 }
 
+// With KDR_TEST_CHANGE_REGISTRY_FILE set, stands for another program that changes the registry
+// file between the run's read and its rename: the tests cannot time that from outside, since
+// the run holds the file locked until just before.
+void ChangeRegistryFileForTest(const std::filesystem::path& path) {
+  if (!std::getenv("KDR_TEST_CHANGE_REGISTRY_FILE")) return;
+  std::ofstream(path, std::ios::binary | std::ios::app) << "; changed meanwhile\r\n";
+}
+
 // Writes the registry file back when the command changed registry values; false (with the
 // error told) when it could not be.
 bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log, int* exit_code) {
@@ -389,6 +399,7 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log,
     write_error = written.error->reason;
   } else {
     if (kReplaceNeedsFileClosed) opened.lock.reset();
+    ChangeRegistryFileForTest(opened.path);
     written_back =
         WriteHostFileAtomically(opened.path, written.bytes, opened.identity, &write_error);
   }

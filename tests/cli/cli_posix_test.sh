@@ -330,6 +330,17 @@ grep -q 'cannot write the registry file' "$err" || fail "failed write-back: stde
 cmp -s "$reg" "$case_dir/before.reg" || fail "failed write-back: the registry file was changed"
 ls -a "$case_dir" | grep -q 'kdr4tose-' && fail "failed write-back: a temporary file was left"
 
+# --- the registry file changed by something else between the run's read and its rename ----
+fresh changed
+cli_on_sample collect collect
+cp -- "$reg" "$case_dir/before.reg"
+printf '; changed meanwhile\r\n' >>"$case_dir/before.reg"
+KDR_TEST_CHANGE_REGISTRY_FILE=1 "$cli" --registry "$reg" --drive "C=$case_dir/drive_c" \
+  --work-dir "$case_dir/work" migrate >"$case_dir/out" 2>"$case_dir/err"
+expect_code 70 $? "migrate over a registry file changed meanwhile"
+grep -q 'changed by something else' "$case_dir/err" || fail "changed registry file: $(cat "$case_dir/err")"
+cmp -s "$reg" "$case_dir/before.reg" || fail "changed registry file: not left as the other program made it"
+
 # --- usage errors -----------------------------------------------------------------------
 fresh usage
 usage_error() {  # usage_error what args...

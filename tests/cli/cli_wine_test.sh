@@ -120,6 +120,22 @@ run --registry 'C:\regrun\file.reg' --work-dir 'C:\regrun' migrate
 grep -q '"Host"="dbsrv01"' <(sed -n '/KodrelSE\\Client\\Client\]/,/^\r*$/p' "$c/regrun/file.reg") ||
   fail "migrate on a registry file: the migrated value is not in the file"
 
+# The file changed by something else between the run's read and its rename (the lock is given
+# up just before the rename on Windows): refused, and left as the other program made it.
+mkdir -p "$c/regrun/changed"
+cp -- "$c/seed.reg" "$c/regrun/changed.reg"
+run --registry 'C:\regrun\changed.reg' --work-dir 'C:\regrun\changed' collect
+cp -- "$c/regrun/changed.reg" "$c/regrun/changed.before"
+printf '; changed meanwhile\r\n' >>"$c/regrun/changed.before"
+export KDR_TEST_CHANGE_REGISTRY_FILE=1
+run --registry 'C:\regrun\changed.reg' --work-dir 'C:\regrun\changed' migrate
+unset KDR_TEST_CHANGE_REGISTRY_FILE
+[[ $code == 70 && $err == *'changed by something else'* ]] ||
+  fail "registry file changed during the run: $code $err"
+cmp -s "$c/regrun/changed.reg" "$c/regrun/changed.before" ||
+  fail "registry file changed during the run: not left as the other program made it"
+ls "$c/regrun" | grep -q 'kdr4tose-' && fail "registry file changed during the run: a temporary file was left"
+
 run --bogus status
 [[ $code == 64 && $err == *'usage: kdr4tose-cli'* ]] || fail "unknown option: $code $err"
 run --drive 'C=/tmp' status
