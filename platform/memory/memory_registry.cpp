@@ -163,7 +163,8 @@ void MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
     }
     return;
   }
-  values_.push_back(Value{std::string(value_name), type, std::string(data)});
+  values_.push_back(
+      Value{.name = std::string(value_name), .type = type, .data = std::string(data)});
   if (values_.size() == kIndexedValues + 1) {
     for (size_t i = 0; i < values_.size(); ++i) {
       if (!values_[i].removed) value_index_.emplace(values_[i].name, i);
@@ -196,9 +197,13 @@ bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
 }
 
 void MemoryRegistry::Node::Compact() {
-  if (removed_values_ == 0) return;
+  if (removed_values_ == 0) {
+    values_.shrink_to_fit();
+    return;
+  }
   std::erase_if(values_, [](const Value& value) { return value.removed; });
   removed_values_ = 0;
+  values_.shrink_to_fit();
   value_index_.clear();
   if (values_.size() > kIndexedValues) {
     for (size_t i = 0; i < values_.size(); ++i) value_index_.emplace(values_[i].name, i);

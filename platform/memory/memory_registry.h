@@ -19,16 +19,17 @@ class MemoryRegistry : public Registry {
   // No line: a key or value that did not come from a file.
   static constexpr size_t kNoLine = static_cast<size_t>(-1);
 
+  // The small fields share one word (a large store holds one of these per value).
   struct Value {
     std::string name;
     uint32_t type = kRegNone;
-    std::string data;
-    // The lines of the file that set it (a hex value may go on over several), and whether it
-    // has changed since: what a write-back replaces.
-    size_t first_line = kNoLine;
-    size_t last_line = kNoLine;
+    // Whether it has changed since it was read from a file: what a write-back replaces.
     bool changed = true;
     bool removed = false;  // a gap left by RemoveValue until the next Compact
+    std::string data;
+    // The lines of the file that set it (a hex value may go on over several).
+    size_t first_line = kNoLine;
+    size_t last_line = kNoLine;
   };
   class Key;
   // A key of the store. Its fields change only through its own calls, which keep the value
@@ -60,7 +61,8 @@ class MemoryRegistry : public Registry {
     // Sets a value as read from lines first_line...last_line of a file: unchanged since.
     void PutValueFromFile(std::string_view value_name, uint32_t type, std::string_view data,
                           size_t first_line, size_t last_line);
-    // Leaves a gap, so that many removals stay linear; Compact closes the gaps.
+    // Leaves a gap, so that many removals stay linear; Compact closes the gaps and gives back
+    // the room the values grew into.
     [[nodiscard]] bool RemoveValue(std::string_view value_name);
     void Compact();
     // Marks the key as read from a file; `block_line`, when given, ends its last block there.

@@ -534,7 +534,7 @@ MemoryRegistry::Limits RegistryFileLimits(RegistryFileFormat format) {
     return renderer->KeyName(name, &chars);
   };
   limits.value = [renderer](std::string_view name, uint32_t type, std::string_view data) {
-    Value value{std::string(name), type, std::string(data)};
+    Value value{.name = std::string(name), .type = type, .data = std::string(data)};
     Chars line;
     bool text_problem = false;
     return renderer->ValueLines(value, &line, &text_problem);
