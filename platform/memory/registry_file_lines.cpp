@@ -43,6 +43,9 @@ size_t FileLines::End(size_t i) const {
 void FileLines::Decode(size_t i, Chars* out) const {
   out->clear();
   std::string_view text = bytes_.substr(Begin(i), End(i) - Begin(i));
+  // At most one character per code unit: room for all at once, since growing by doubling would
+  // hold a long line twice over while it moves.
+  out->reserve(text.size() / Unit());
   if (format_ == Format::kRegedit4) {
     AppendDbcsChars(text, out);
   } else {
