@@ -72,6 +72,11 @@ int Failure(int code, std::string_view reason) {
   return code;
 }
 
+// Another run holds a file this run needs: a busy exit, which a caller may try again later.
+int InUse(const std::string& what, const std::string& error) {
+  return Failure(kExitBusy, what + " is in use: " + error);
+}
+
 std::string EditionList(EditionCode code) {
   std::string list;
   for (Edition edition : kAllEditions) {
@@ -104,7 +109,7 @@ int LockWork(const WorkFolder& work, std::unique_ptr<HostFileLock>* lock) {
     case LockResult::kLocked:
       return kExitOk;
     case LockResult::kBusy:
-      return Failure(kExitBusy, "the work folder " + work.shown + " is in use: " + error);
+      return InUse("the work folder " + work.shown, error);
     case LockResult::kFailed:
       break;
   }
@@ -266,8 +271,7 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
     case LockResult::kLocked:
       break;
     case LockResult::kBusy:
-      return Failure(kExitBusy,
-                     "the registry file " + options.registry_file + " is in use: " + error);
+      return InUse("the registry file " + options.registry_file, error);
     case LockResult::kFailed:
       return UsageError("cannot use the registry file " + options.registry_file + ": " + error);
   }
