@@ -1,7 +1,7 @@
 // One contract for every ProfileFile: the behaviour of the Windows private-profile functions
-// that the settings export and import rely on. Runs against PortableProfileFile natively, and
-// in the Windows build also against the platform's own functions and against PortableProfileFile
-// over the Win32 file system.
+// that the settings export and import rely on. Runs against every implementation the platform's
+// folder registers: PortableProfileFile natively, and in the Windows build also the platform's
+// own functions and PortableProfileFile over the Win32 file system.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,85 +14,16 @@
 
 #include "platform/portable_profile_file.h"
 #include "tests/file_bytes.h"
+#include "tests/profile_file_harness.h"
 #include "tests/seeded_random.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_profile_file.h"
-#else
-#include <unistd.h>
-
-#include "platform/posix/portable_file_system.h"
-#endif
 
 namespace kdr {
 namespace {
 
 using namespace std::string_literals;
 
-std::string MakeTempFolder() {
-#ifdef _WIN32
-  char base[MAX_PATH + 1] = {};
-  GetTempPathA(MAX_PATH, base);
-  static unsigned counter = 0;
-  for (;;) {
-    std::string folder = std::string(base) + "kdr-profile-" +
-                         std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    if (CreateDirectoryA(folder.c_str(), nullptr)) return folder + "\\";
-  }
-#else
-  std::string pattern = (std::filesystem::temp_directory_path() / "kdr-profile-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return std::string();
-  return pattern + "/";
-#endif
-}
-
-std::unique_ptr<FileSystem> MakeHostFileSystem() {
-#ifdef _WIN32
-  return std::make_unique<Win32FileSystem>();
-#else
-  return std::make_unique<PortableFileSystem>();
-#endif
-}
-
-#ifdef _WIN32
-// The profile functions of the platform, running under Wine rather than Windows.
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-#endif
-
-struct Subject {
-  std::unique_ptr<FileSystem> fs;
-  std::unique_ptr<ProfileFile> profile;
-  bool is_wine = false;  // the platform's functions, under Wine (not Windows)
-};
-
-struct Implementation {
-  const char* name;
-  std::function<Subject()> make;
-};
-
-void PrintTo(const Implementation& impl, std::ostream* os) { *os << impl.name; }
-
-Subject MakePortable() {
-  Subject s;
-  s.fs = MakeHostFileSystem();
-  s.profile = std::make_unique<PortableProfileFile>(*s.fs);
-  return s;
-}
-
-#ifdef _WIN32
-Subject MakeWin32() {
-  Subject s;
-  s.profile = std::make_unique<Win32ProfileFile>();
-  s.is_wine = RunningUnderWine();
-  return s;
-}
-#endif
+using contract::ProfileImplementation;
+using contract::ProfileSubject;
 
 using testing::ReadBytes;
 using testing::WriteBytes;
@@ -112,10 +43,10 @@ struct ListResult {
   std::string bytes;
 };
 
-class ProfileFileContract : public ::testing::TestWithParam<Implementation> {
+class ProfileFileContract : public ::testing::TestWithParam<ProfileImplementation> {
  protected:
   void SetUp() override {
-    folder_ = MakeTempFolder();
+    folder_ = contract::MakeTempFolder();
     ASSERT_FALSE(folder_.empty());
     subject_ = GetParam().make();
     file_ = folder_ + "settings.fil";
@@ -167,7 +98,7 @@ class ProfileFileContract : public ::testing::TestWithParam<Implementation> {
 
   std::string folder_;
   std::string file_;
-  Subject subject_;
+  ProfileSubject subject_;
 };
 
 TEST_P(ProfileFileContract, FirstWriteCreatesFileWithSectionAndEntry) {
@@ -701,16 +632,9 @@ TEST(PortableProfileFileTest, MemoryAgreesWithTheFileItWrites) {
   }
 }
 
-std::vector<Implementation> Implementations() {
-  std::vector<Implementation> list = {{"Portable", MakePortable}};
-#ifdef _WIN32
-  list.push_back({"Win32", MakeWin32});
-#endif
-  return list;
-}
-
-INSTANTIATE_TEST_SUITE_P(All, ProfileFileContract, ::testing::ValuesIn(Implementations()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(All, ProfileFileContract,
+                         ::testing::ValuesIn(contract::Implementations<ProfileSubject>()),
+                         contract::ImplementationName<ProfileSubject>);
 
 }  // namespace
 }  // namespace kdr

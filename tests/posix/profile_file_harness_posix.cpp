@@ -1,0 +1,30 @@
+// The ProfileFile contract against our profile files over the portable file system.
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "platform/portable_profile_file.h"
+#include "platform/posix/portable_file_system.h"
+#include "tests/profile_file_harness.h"
+
+namespace kdr::contract {
+
+std::string MakeTempFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "kdr-profile-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) return std::string();
+  return pattern + "/";
+}
+
+namespace {
+
+ProfileSubject MakePortable() {
+  ProfileSubject s;
+  s.fs = std::make_unique<PortableFileSystem>();
+  s.profile = std::make_unique<PortableProfileFile>(*s.fs);
+  return s;
+}
+
+const bool registered = RegisterImplementation("Portable", &MakePortable);
+
+}  // namespace
+}  // namespace kdr::contract
