@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/portable_profile_file.h"
 #include "platform/profile_file.h"
 #include "tests/contract_implementations.h"
 
@@ -17,6 +18,15 @@ struct ProfileSubject {
 };
 
 using ProfileImplementation = Implementation<ProfileSubject>;
+
+// Our profile files over the host's file system `HostFiles`.
+template <typename HostFiles>
+ProfileSubject MakePortableOver() {
+  ProfileSubject s;
+  s.fs = std::make_unique<HostFiles>();
+  s.profile = std::make_unique<PortableProfileFile>(*s.fs);
+  return s;
+}
 
 // A fresh, empty host folder for one test, as a path ending with its separator; empty when it
 // cannot be made.

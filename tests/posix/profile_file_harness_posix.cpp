@@ -3,7 +3,6 @@
 
 #include <filesystem>
 
-#include "platform/portable_profile_file.h"
 #include "platform/posix/portable_file_system.h"
 #include "tests/profile_file_harness.h"
 
@@ -17,14 +16,7 @@ std::string MakeTempFolder() {
 
 namespace {
 
-ProfileSubject MakePortable() {
-  ProfileSubject s;
-  s.fs = std::make_unique<PortableFileSystem>();
-  s.profile = std::make_unique<PortableProfileFile>(*s.fs);
-  return s;
-}
-
-const bool registered = RegisterImplementation("Portable", &MakePortable);
+const bool registered = RegisterImplementation("Portable", &MakePortableOver<PortableFileSystem>);
 
 }  // namespace
 }  // namespace kdr::contract

@@ -2,7 +2,6 @@
 // files over the Win32 file system.
 #include <windows.h>
 
-#include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_profile_file.h"
 #include "tests/profile_file_harness.h"
@@ -23,13 +22,6 @@ std::string MakeTempFolder() {
 
 namespace {
 
-ProfileSubject MakePortable() {
-  ProfileSubject s;
-  s.fs = std::make_unique<Win32FileSystem>();
-  s.profile = std::make_unique<PortableProfileFile>(*s.fs);
-  return s;
-}
-
 ProfileSubject MakeWin32() {
   ProfileSubject s;
   s.profile = std::make_unique<Win32ProfileFile>();
@@ -37,7 +29,7 @@ ProfileSubject MakeWin32() {
   return s;
 }
 
-const bool registered = RegisterImplementation("Portable", &MakePortable) &&
+const bool registered = RegisterImplementation("Portable", &MakePortableOver<Win32FileSystem>) &&
                         RegisterImplementation("Win32", &MakeWin32);
 
 }  // namespace
