@@ -12,99 +12,69 @@
 namespace kdr {
 namespace {
 
-struct SnapshotKey {
-  std::string path;
-  std::vector<MemoryRegistry::Value> values;
-};
-
-// Every key and value at and below `path` of HKEY_CURRENT_USER, parents first. True also when
-// the key does not exist (nothing added).
-bool ReadBranch(Registry& registry, const std::string& path, std::vector<SnapshotKey>* out,
-                std::string* error) {
+// Compares what the import writes (`node`, at `path`) with the registry, key by key: each key
+// opened once and each value the import writes read once. `parent_exists` is false below a key
+// the Migrate creates, where nothing can exist yet.
+bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::string& path,
+             bool parent_exists, EditionPlan* plan, std::string* error) {
   RegistryKeyPtr key;
-  Status status =
-      registry.OpenKey(RootKey::kCurrentUser, path, kKeyQueryValue | kKeyEnumerateSubKeys, &key);
-  if (status == kNotFound) return true;
-  if (status != kOk) {
-    *error = "cannot open " + path + " (" + std::to_string(status) + ")";
-    return false;
-  }
-  SnapshotKey snap{path, {}};
-  for (uint32_t i = 0;; ++i) {
-    MemoryRegistry::Value value;
-    status = key->EnumValue(i, &value.name, &value.type, &value.data);
-    if (status == kNoMoreItems) break;
-    if (status != kOk) {
-      *error = "cannot read the values of " + path + " (" + std::to_string(status) + ")";
+  bool exists = path.empty();  // the root
+  if (!exists && parent_exists) {
+    Status status = registry.OpenKey(RootKey::kCurrentUser, path, kKeyQueryValue, &key);
+    if (status != kOk && status != kNotFound) {
+      *error = "cannot open " + path + " (" + std::to_string(status) + ")";
       return false;
     }
-    snap.values.push_back(std::move(value));
+    exists = status == kOk;
   }
-  out->push_back(std::move(snap));
-  std::vector<std::string> children;
-  for (uint32_t i = 0;; ++i) {
-    std::string name;
-    status = key->EnumKey(i, &name);
-    if (status == kNoMoreItems) break;
-    if (status != kOk) {
-      *error = "cannot list the keys of " + path + " (" + std::to_string(status) + ")";
-      return false;
-    }
-    children.push_back(std::move(name));
-  }
-  key.reset();
-  for (const std::string& child : children) {
-    if (!ReadBranch(registry, path + "\\" + child, out, error)) return false;
-  }
-  return true;
-}
-
-// The new product's branch and the keys above it, as they are now.
-bool SnapshotBranch(Registry& registry, MemoryRegistry* copy, std::string* error) {
-  std::vector<SnapshotKey> keys;
-  if (!ReadBranch(registry, std::string(kNewProductBranch), &keys, error)) return false;
-  std::vector<std::string_view> names;
-  if (!SplitCp932Path(kNewProductBranch, &names)) return false;
-  std::string above;
-  for (size_t i = 0; i + 1 < names.size(); ++i) {
-    above += (i ? "\\" : "") + std::string(names[i]);
-    RegistryKeyPtr key;
-    Status status = registry.OpenKey(RootKey::kCurrentUser, above, kKeyQueryValue, &key);
-    if (status == kOk) {
-      copy->Create(RootKey::kCurrentUser, above);
-    } else if (status != kNotFound) {
-      *error = "cannot open " + above + " (" + std::to_string(status) + ")";
-      return false;
-    }
-  }
-  for (const SnapshotKey& key : keys) {
-    MemoryRegistry::Node* node = copy->Create(RootKey::kCurrentUser, key.path);
-    if (!node) continue;
-    for (const MemoryRegistry::Value& value : key.values) {
-      node->PutValue(value.name, value.type, value.data);
-    }
-  }
-  return true;
-}
-
-void Diff(const MemoryRegistry& before, const MemoryRegistry::Node& after, const std::string& path,
-          EditionPlan* plan) {
-  const MemoryRegistry::Node* old_node =
-      path.empty() ? &before.Root(RootKey::kCurrentUser) : before.Find(RootKey::kCurrentUser, path);
-  if (!old_node) plan->keys_created.push_back(path);
-  for (const MemoryRegistry::Value& value : after.values) {
-    const MemoryRegistry::Value* old_value = old_node ? old_node->FindValue(value.name) : nullptr;
-    if (old_value && old_value->type == value.type && old_value->data == value.data) continue;
-    PlannedValue planned{path, value.name, old_value != nullptr, 0, {}, value.type, value.data};
-    if (old_value) {
-      planned.old_type = old_value->type;
-      planned.old_data = old_value->data;
+  if (!exists) plan->keys_created.push_back(path);
+  for (const MemoryRegistry::Value& value : node.values) {
+    if (value.removed) continue;
+    PlannedValue planned{path, value.name, false, 0, {}, value.type, value.data};
+    if (key) {
+      Status status = key->QueryValue(value.name, &planned.old_type, &planned.old_data);
+      if (status == kOk && planned.old_type == value.type && planned.old_data == value.data) {
+        continue;
+      }
+      if (status != kOk && status != kNotFound) {
+        *error = "cannot read " + path + "\\" + value.name + " (" + std::to_string(status) + ")";
+        return false;
+      }
+      planned.existed = status == kOk;
     }
     plan->values.push_back(std::move(planned));
   }
-  for (const auto& [name, child] : after.children) {
-    Diff(before, *child, path.empty() ? child->name : path + "\\" + child->name, plan);
+  key.reset();
+  for (const auto& [name, child] : node.children) {
+    std::string child_path = path.empty() ? child->name : path + "\\" + child->name;
+    if (!Compare(registry, *child, child_path, exists, plan, error)) return false;
   }
+  return true;
+}
+
+// Puts the data path values the import does not write into `incoming` as the registry holds
+// them, so that the data step can be planned from it. A value that cannot be read for another
+// reason than its absence fails the plan: the Migrate might read it and copy what the plan left
+// out.
+bool AddDataPathValues(Registry& registry, Edition edition, MemoryRegistry* incoming,
+                       std::string* error) {
+  for (const DataPathValue& path : DataPathValues(edition, /*migrate=*/true)) {
+    const MemoryRegistry::Node* node = incoming->Find(RootKey::kCurrentUser, path.key_path);
+    if (node && node->FindValue(path.value_name)) continue;
+    RegistryKeyPtr key;
+    uint32_t type = 0;
+    std::string data;
+    Status status = registry.OpenKey(RootKey::kCurrentUser, path.key_path, kKeyQueryValue, &key);
+    if (status == kOk) status = key->QueryValue(path.value_name, &type, &data);
+    if (status == kOk) {
+      incoming->SetValue(RootKey::kCurrentUser, path.key_path, path.value_name, type, data);
+    } else if (status != kNotFound) {
+      *error = "cannot read " + std::string(path.key_path) + "\\" + std::string(path.value_name) +
+               " (" + std::to_string(status) + ")";
+      return false;
+    }
+  }
+  return true;
 }
 
 // The folders of `folder` (no trailing backslash) that do not exist yet, parents first.
@@ -133,19 +103,19 @@ std::string WithoutTrailingSlash(std::string path) {
 bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error) {
   *plan = EditionPlan{};
   plan->edition = edition;
-  MemoryRegistry before;
-  MemoryRegistry after;
-  if (!SnapshotBranch(in.registry, &before, error) || !SnapshotBranch(in.registry, &after, error)) {
+  // What the import writes, found by importing into an empty store.
+  MemoryRegistry incoming;
+  NullActivityLog quiet;
+  SettingsImporter importer(incoming, in.profiles, quiet);
+  importer.ImportSettingsFile(in.paths.SettingsFile(edition));
+  if (!Compare(in.registry, incoming.Root(RootKey::kCurrentUser), "", true, plan, error) ||
+      !AddDataPathValues(in.registry, edition, &incoming, error)) {
     return false;
   }
-  NullActivityLog quiet;
-  SettingsImporter importer(after, in.profiles, quiet);
-  importer.ImportSettingsFile(in.paths.SettingsFile(edition));
-  Diff(before, after.Root(RootKey::kCurrentUser), "", plan);
 
   std::vector<std::string> unreadable;
-  std::vector<FolderCopy> copies =
-      PlannedCopies(after, in.files, in.paths, in.max_path, edition, /*migrate=*/true, &unreadable);
+  std::vector<FolderCopy> copies = PlannedCopies(incoming, in.files, in.paths, in.max_path, edition,
+                                                 /*migrate=*/true, &unreadable);
   for (const std::string& what : unreadable) plan->failures.push_back(what + " cannot be read");
   std::set<std::string> folders_seen;
   for (const FolderCopy& copy : copies) {

@@ -88,6 +88,7 @@ FileResult AppendToFile(const fs::path& path, std::string_view bytes) {
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) return LastError("CreateFile");
   FileResult result = WriteAll(file.get(), bytes);
+  if (result && !FlushFileBuffers(file.get())) result = LastError("FlushFileBuffers");
   if (!file.Close() && result) result = LastError("CloseHandle");
   return result;
 }
