@@ -1,7 +1,7 @@
 #include "app/migration_plan.h"
 
+#include <map>
 #include <optional>
-#include <set>
 
 #include "core/activity_log.h"
 #include "datafolders/data_folders.h"
@@ -77,20 +77,30 @@ bool AddDataPathValues(Registry& registry, Edition edition, MemoryRegistry* inco
   return true;
 }
 
-// The folders of `folder` (no trailing backslash) that do not exist yet, parents first.
-void MissingFolders(FileSystem& files, std::string folder, std::set<std::string>* seen,
-                    std::vector<std::string>* out) {
+// Folders already looked at, by path (no trailing backslash): true when it exists.
+using FolderStates = std::map<std::string, bool>;
+
+// Adds the folders of `folder` (no trailing backslash) that do not exist yet to *created,
+// parents first, asking the file system only about folders not looked at before. True when
+// `folder` exists.
+bool NoteFolder(FileSystem& files, const std::string& folder, FolderStates* known,
+                std::vector<std::string>* created) {
   std::vector<std::string> missing;
-  while (!folder.empty() && !files.IsFolder(folder)) {
-    missing.push_back(folder);
-    std::vector<size_t> separators = FindCp932Chars(folder, '\\');
+  std::string at = folder;
+  while (!at.empty()) {
+    auto it = known->find(at);
+    if (it != known->end()) break;
+    bool exists = files.IsFolder(at);
+    known->emplace(at, exists);
+    if (exists) break;
+    missing.push_back(at);
+    std::vector<size_t> separators = FindCp932Chars(at, '\\');
     if (separators.empty()) break;
-    folder.resize(separators.back());
-    if (folder.size() == 2 && folder[1] == ':') break;  // a drive's root
+    at.resize(separators.back());
+    if (at.size() == 2 && at[1] == ':') break;  // a drive's root
   }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (seen->insert(*it).second) out->push_back(*it);
-  }
+  created->insert(created->end(), missing.rbegin(), missing.rend());
+  return known->at(folder);
 }
 
 std::string WithoutTrailingSlash(std::string path) {
@@ -117,7 +127,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
   std::vector<FolderCopy> copies = PlannedCopies(incoming, in.files, in.paths, in.max_path, edition,
                                                  /*migrate=*/true, &unreadable);
   for (const std::string& what : unreadable) plan->failures.push_back(what + " cannot be read");
-  std::set<std::string> folders_seen;
+  FolderStates folders;
   for (const FolderCopy& copy : copies) {
     if (!in.files.IsFolder(copy.source)) continue;
     std::vector<std::string> names;
@@ -125,8 +135,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
       *error = "cannot list " + copy.source;
       return false;
     }
-    MissingFolders(in.files, WithoutTrailingSlash(copy.destination), &folders_seen,
-                   &plan->folders_created);
+    NoteFolder(in.files, WithoutTrailingSlash(copy.destination), &folders, &plan->folders_created);
     // Folders that hold no file are copied too, and undo must know them.
     std::vector<std::string> subfolders;
     if (!in.files.ListFolders(copy.source, &subfolders)) {
@@ -134,7 +143,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
       return false;
     }
     for (const std::string& subfolder : subfolders) {
-      MissingFolders(in.files, copy.destination + subfolder, &folders_seen, &plan->folders_created);
+      NoteFolder(in.files, copy.destination + subfolder, &folders, &plan->folders_created);
     }
     for (const std::string& name : names) {
       PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}};
@@ -150,8 +159,12 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
       }
       file.new_digest = *digest;
       std::vector<size_t> separators = FindCp932Chars(file.destination, '\\');
-      MissingFolders(in.files, file.destination.substr(0, separators.back()), &folders_seen,
-                     &plan->folders_created);
+      // In a folder the Migrate creates, nothing is there to replace.
+      if (!NoteFolder(in.files, file.destination.substr(0, separators.back()), &folders,
+                      &plan->folders_created)) {
+        plan->files.push_back(std::move(file));
+        continue;
+      }
       if (in.files.IsFolder(file.destination)) {
         plan->failures.push_back(file.destination + " is a folder; the file cannot replace it");
         continue;
