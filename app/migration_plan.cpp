@@ -1,7 +1,7 @@
 #include "app/migration_plan.h"
 
+#include <map>
 #include <optional>
-#include <set>
 
 #include "core/activity_log.h"
 #include "datafolders/data_folders.h"
@@ -12,115 +12,95 @@
 namespace kdr {
 namespace {
 
-struct SnapshotKey {
-  std::string path;
-  std::vector<MemoryRegistry::Value> values;
-};
-
-// Every key and value at and below `path` of HKEY_CURRENT_USER, parents first. True also when
-// the key does not exist (nothing added).
-bool ReadBranch(Registry& registry, const std::string& path, std::vector<SnapshotKey>* out,
-                std::string* error) {
+// Compares what the import writes (`node`, at `path`) with the registry, key by key: each key
+// opened once and each value the import writes read once. `parent_exists` is false below a key
+// the Migrate creates, where nothing can exist yet.
+bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::string& path,
+             bool parent_exists, EditionPlan* plan, std::string* error) {
   RegistryKeyPtr key;
-  Status status =
-      registry.OpenKey(RootKey::kCurrentUser, path, kKeyQueryValue | kKeyEnumerateSubKeys, &key);
-  if (status == kNotFound) return true;
-  if (status != kOk) {
-    *error = "cannot open " + path + " (" + std::to_string(status) + ")";
-    return false;
-  }
-  SnapshotKey snap{path, {}};
-  for (uint32_t i = 0;; ++i) {
-    MemoryRegistry::Value value;
-    status = key->EnumValue(i, &value.name, &value.type, &value.data);
-    if (status == kNoMoreItems) break;
-    if (status != kOk) {
-      *error = "cannot read the values of " + path + " (" + std::to_string(status) + ")";
+  bool exists = path.empty();  // the root
+  if (!exists && parent_exists) {
+    Status status = registry.OpenKey(RootKey::kCurrentUser, path, kKeyQueryValue, &key);
+    if (status != kOk && status != kNotFound) {
+      *error = "cannot open " + path + " (" + std::to_string(status) + ")";
       return false;
     }
-    snap.values.push_back(std::move(value));
+    exists = status == kOk;
   }
-  out->push_back(std::move(snap));
-  std::vector<std::string> children;
-  for (uint32_t i = 0;; ++i) {
-    std::string name;
-    status = key->EnumKey(i, &name);
-    if (status == kNoMoreItems) break;
-    if (status != kOk) {
-      *error = "cannot list the keys of " + path + " (" + std::to_string(status) + ")";
-      return false;
-    }
-    children.push_back(std::move(name));
-  }
-  key.reset();
-  for (const std::string& child : children) {
-    if (!ReadBranch(registry, path + "\\" + child, out, error)) return false;
-  }
-  return true;
-}
-
-// The new product's branch and the keys above it, as they are now.
-bool SnapshotBranch(Registry& registry, MemoryRegistry* copy, std::string* error) {
-  std::vector<SnapshotKey> keys;
-  if (!ReadBranch(registry, std::string(kNewProductBranch), &keys, error)) return false;
-  std::vector<std::string_view> names;
-  if (!SplitCp932Path(kNewProductBranch, &names)) return false;
-  std::string above;
-  for (size_t i = 0; i + 1 < names.size(); ++i) {
-    above += (i ? "\\" : "") + std::string(names[i]);
-    RegistryKeyPtr key;
-    Status status = registry.OpenKey(RootKey::kCurrentUser, above, kKeyQueryValue, &key);
-    if (status == kOk) {
-      copy->Create(RootKey::kCurrentUser, above);
-    } else if (status != kNotFound) {
-      *error = "cannot open " + above + " (" + std::to_string(status) + ")";
-      return false;
-    }
-  }
-  for (const SnapshotKey& key : keys) {
-    MemoryRegistry::Node* node = copy->Create(RootKey::kCurrentUser, key.path);
-    if (!node) continue;
-    for (const MemoryRegistry::Value& value : key.values) {
-      node->PutValue(value.name, value.type, value.data);
-    }
-  }
-  return true;
-}
-
-void Diff(const MemoryRegistry& before, const MemoryRegistry::Node& after, const std::string& path,
-          EditionPlan* plan) {
-  const MemoryRegistry::Node* old_node =
-      path.empty() ? &before.Root(RootKey::kCurrentUser) : before.Find(RootKey::kCurrentUser, path);
-  if (!old_node) plan->keys_created.push_back(path);
-  for (const MemoryRegistry::Value& value : after.values()) {
-    const MemoryRegistry::Value* old_value = old_node ? old_node->FindValue(value.name) : nullptr;
-    if (old_value && old_value->type == value.type && old_value->data == value.data) continue;
-    PlannedValue planned{path, value.name, old_value != nullptr, 0, {}, value.type, value.data};
-    if (old_value) {
-      planned.old_type = old_value->type;
-      planned.old_data = old_value->data;
+  if (!exists) plan->keys_created.push_back(path);
+  for (const MemoryRegistry::Value& value : node.values()) {
+    if (value.removed) continue;
+    PlannedValue planned{path, value.name, false, 0, {}, value.type, value.data};
+    if (key) {
+      Status status = key->QueryValue(value.name, &planned.old_type, &planned.old_data);
+      if (status == kOk && planned.old_type == value.type && planned.old_data == value.data) {
+        continue;
+      }
+      if (status != kOk && status != kNotFound) {
+        *error = "cannot read " + path + "\\" + value.name + " (" + std::to_string(status) + ")";
+        return false;
+      }
+      planned.existed = status == kOk;
     }
     plan->values.push_back(std::move(planned));
   }
-  for (const auto& [name, child] : after.children()) {
-    Diff(before, *child, path.empty() ? child->name() : path + "\\" + child->name(), plan);
+  key.reset();
+  for (const auto& [name, child] : node.children()) {
+    std::string child_path = path.empty() ? child->name() : path + "\\" + child->name();
+    if (!Compare(registry, *child, child_path, exists, plan, error)) return false;
   }
+  return true;
 }
 
-// The folders of `folder` (no trailing backslash) that do not exist yet, parents first.
-void MissingFolders(FileSystem& files, std::string folder, std::set<std::string>* seen,
-                    std::vector<std::string>* out) {
+// Puts the data path values the import does not write into `incoming` as the registry holds
+// them, so that the data step can be planned from it. A value that cannot be read for another
+// reason than its absence fails the plan: the Migrate might read it and copy what the plan left
+// out.
+bool AddDataPathValues(Registry& registry, Edition edition, MemoryRegistry* incoming,
+                       std::string* error) {
+  for (const DataPathValue& path : DataPathValues(edition, /*migrate=*/true)) {
+    const MemoryRegistry::Node* node = incoming->Find(RootKey::kCurrentUser, path.key_path);
+    if (node && node->FindValue(path.value_name)) continue;
+    RegistryKeyPtr key;
+    uint32_t type = 0;
+    std::string data;
+    Status status = registry.OpenKey(RootKey::kCurrentUser, path.key_path, kKeyQueryValue, &key);
+    if (status == kOk) status = key->QueryValue(path.value_name, &type, &data);
+    if (status == kOk) {
+      incoming->SetValue(RootKey::kCurrentUser, path.key_path, path.value_name, type, data);
+    } else if (status != kNotFound) {
+      *error = "cannot read " + std::string(path.key_path) + "\\" + std::string(path.value_name) +
+               " (" + std::to_string(status) + ")";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Folders already looked at, by path (no trailing backslash): true when it exists.
+using FolderStates = std::map<std::string, bool>;
+
+// Adds the folders of `folder` (no trailing backslash) that do not exist yet to *created,
+// parents first, asking the file system only about folders not looked at before. True when
+// `folder` exists.
+bool NoteFolder(FileSystem& files, const std::string& folder, FolderStates* known,
+                std::vector<std::string>* created) {
   std::vector<std::string> missing;
-  while (!folder.empty() && !files.IsFolder(folder)) {
-    missing.push_back(folder);
-    std::vector<size_t> separators = FindCp932Chars(folder, '\\');
+  std::string at = folder;
+  while (!at.empty()) {
+    auto it = known->find(at);
+    if (it != known->end()) break;
+    bool exists = files.IsFolder(at);
+    known->emplace(at, exists);
+    if (exists) break;
+    missing.push_back(at);
+    std::vector<size_t> separators = FindCp932Chars(at, '\\');
     if (separators.empty()) break;
-    folder.resize(separators.back());
-    if (folder.size() == 2 && folder[1] == ':') break;  // a drive's root
+    at.resize(separators.back());
+    if (at.size() == 2 && at[1] == ':') break;  // a drive's root
   }
-  for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-    if (seen->insert(*it).second) out->push_back(*it);
-  }
+  created->insert(created->end(), missing.rbegin(), missing.rend());
+  return known->at(folder);
 }
 
 std::string WithoutTrailingSlash(std::string path) {
@@ -133,21 +113,21 @@ std::string WithoutTrailingSlash(std::string path) {
 bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error) {
   *plan = EditionPlan{};
   plan->edition = edition;
-  MemoryRegistry before;
-  MemoryRegistry after;
-  if (!SnapshotBranch(in.registry, &before, error) || !SnapshotBranch(in.registry, &after, error)) {
+  // What the import writes, found by importing into an empty store.
+  MemoryRegistry incoming;
+  NullActivityLog quiet;
+  SettingsImporter importer(incoming, in.profiles, quiet);
+  importer.ImportSettingsFile(in.paths.SettingsFile(edition));
+  if (!Compare(in.registry, incoming.Root(RootKey::kCurrentUser), "", true, plan, error) ||
+      !AddDataPathValues(in.registry, edition, &incoming, error)) {
     return false;
   }
-  NullActivityLog quiet;
-  SettingsImporter importer(after, in.profiles, quiet);
-  importer.ImportSettingsFile(in.paths.SettingsFile(edition));
-  Diff(before, after.Root(RootKey::kCurrentUser), "", plan);
 
   std::vector<std::string> unreadable;
-  std::vector<FolderCopy> copies =
-      PlannedCopies(after, in.files, in.paths, in.max_path, edition, /*migrate=*/true, &unreadable);
+  std::vector<FolderCopy> copies = PlannedCopies(incoming, in.files, in.paths, in.max_path, edition,
+                                                 /*migrate=*/true, &unreadable);
   for (const std::string& what : unreadable) plan->failures.push_back(what + " cannot be read");
-  std::set<std::string> folders_seen;
+  FolderStates folders;
   for (const FolderCopy& copy : copies) {
     if (!in.files.IsFolder(copy.source)) continue;
     std::vector<std::string> names;
@@ -155,8 +135,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
       *error = "cannot list " + copy.source;
       return false;
     }
-    MissingFolders(in.files, WithoutTrailingSlash(copy.destination), &folders_seen,
-                   &plan->folders_created);
+    NoteFolder(in.files, WithoutTrailingSlash(copy.destination), &folders, &plan->folders_created);
     // Folders that hold no file are copied too, and undo must know them.
     std::vector<std::string> subfolders;
     if (!in.files.ListFolders(copy.source, &subfolders)) {
@@ -164,7 +143,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
       return false;
     }
     for (const std::string& subfolder : subfolders) {
-      MissingFolders(in.files, copy.destination + subfolder, &folders_seen, &plan->folders_created);
+      NoteFolder(in.files, copy.destination + subfolder, &folders, &plan->folders_created);
     }
     for (const std::string& name : names) {
       PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}};
@@ -180,8 +159,12 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
       }
       file.new_digest = *digest;
       std::vector<size_t> separators = FindCp932Chars(file.destination, '\\');
-      MissingFolders(in.files, file.destination.substr(0, separators.back()), &folders_seen,
-                     &plan->folders_created);
+      // In a folder the Migrate creates, nothing is there to replace.
+      if (!NoteFolder(in.files, file.destination.substr(0, separators.back()), &folders,
+                      &plan->folders_created)) {
+        plan->files.push_back(std::move(file));
+        continue;
+      }
       if (in.files.IsFolder(file.destination)) {
         plan->failures.push_back(file.destination + " is a folder; the file cannot replace it");
         continue;

@@ -24,9 +24,9 @@ struct PlanInputs {
   const DigestCache* known;  // digests of store files already read (may be null)
 };
 
-// Plans the edition's Migrate: the settings file imported into a copy of the new product's
-// branch held in memory, the data copies from the path values that copy then holds. Reads
-// only. False with *error when the branch or a folder could not be read.
+// Plans the edition's Migrate: the settings file imported into an empty store held in memory
+// and compared with the registry, the data copies from the path values as the import leaves
+// them. Reads only. False with *error when a key, a value or a folder could not be read.
 bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error);
 
 }  // namespace kdr

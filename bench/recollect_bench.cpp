@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench/in_process.h"
 #include "platform/portable_profile_file.h"
 #include "platform/posix/portable_file_system.h"
 
@@ -24,13 +25,6 @@ namespace kdr::bench {
 namespace {
 
 namespace fs = std::filesystem;
-
-double CpuSeconds() {
-  struct rusage usage {};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // A file with [Target] holding `keys` entries and, in [Target] or in [Other], `kept` lines.
 std::string MakeFile(size_t keys, size_t kept, std::string_view kept_line, bool kept_in_target) {

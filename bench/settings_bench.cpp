@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/migrate_dlg.h"
+#include "bench/in_process.h"
 #include "bench/synthetic_profile.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/portable_profile_file.h"
@@ -27,28 +28,6 @@ namespace kdr::bench {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-class QuietView : public DialogView {
- public:
-  void EnableControl(int, bool) override {}
-  void ShowMessage(std::string_view) override { ++messages; }
-  OwnerWindow* CopyOwner() override { return nullptr; }
-  int messages = 0;
-};
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Processor time of this process (user and system), which other processes on the machine do
-// not inflate as they do the elapsed time.
-double CpuSeconds() {
-  struct rusage usage {};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 long PeakKilobytes() {
   struct rusage usage {};

@@ -7,10 +7,7 @@
 //
 // WORK_DIR is made; the tree lies in the Client's data folder of the old product (drive D:).
 // Exits 1 when a run reports a failure or an undo is not complete.
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +15,7 @@
 #include <vector>
 
 #include "app/migrate_dlg.h"
+#include "bench/in_process.h"
 #include "bench/synthetic_profile.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/portable_profile_file.h"
@@ -28,19 +26,6 @@ namespace kdr::bench {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-class QuietView : public DialogView {
- public:
-  void EnableControl(int, bool) override {}
-  void ShowMessage(std::string_view) override {}
-  OwnerWindow* CopyOwner() override { return nullptr; }
-};
-
-double Seconds(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // Small files in every data folder Collect copies besides the Client's big one.
 bool MakeSmallFolders(const fs::path& drive_d) {
   static constexpr const char* kFolders[] = {
@@ -61,11 +46,37 @@ bool MakeSmallFolders(const fs::path& drive_d) {
 
 struct Times {
   double collect = 0, migrate = 0, undo = 0;
+  double collect_cpu = 0, migrate_cpu = 0;
 };
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];
+}
+
+// Runs Collect or Migrate with a fresh dialog and profile-file cache, as a new start of the
+// program would; false when the dialog counts a failed edition (or, for Migrate, none at all).
+bool RunCommand(Registry& registry, PortableFileSystem& files, const std::string& work,
+                bool safeguards, bool collect, double* seconds, double* cpu_seconds,
+                WorkPaths* paths) {
+  QuietView view;
+  PortableProfileFile profiles(files);
+  Services services{registry, files, profiles, 4096};
+  services.safeguards = safeguards;
+  CMigrateDlg dlg(services, view);
+  if (!dlg.InitWorkPathsFromFolder(work)) return false;
+  double cpu = CpuSeconds();
+  Clock::time_point start = Clock::now();
+  collect ? dlg.OnCollect() : dlg.OnMigrate();
+  *seconds = Seconds(start);
+  *cpu_seconds = CpuSeconds() - cpu;
+  *paths = dlg.paths();
+  if (dlg.last_run().failed != 0 || (!collect && dlg.last_run().attempted == 0)) {
+    std::fprintf(stderr, "%s failed: %d of %d\n", collect ? "collect" : "migrate",
+                 dlg.last_run().failed, dlg.last_run().attempted);
+    return false;
+  }
+  return true;
 }
 
 // One Collect and Migrate into empty work and new-data folders; with the safeguards, an undo.
@@ -84,42 +95,23 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, bool 
   files.MapDrive('D', drive_d);
   files.MapDrive('E', base / "e");
   std::string work = fs::absolute(base / "work").lexically_normal().string();
-  QuietView view;
-  {
-    PortableProfileFile profiles(files);
-    Services services{registry, files, profiles, 4096};
-    services.safeguards = safeguards;
-    CMigrateDlg dlg(services, view);
-    if (!dlg.InitWorkPathsFromFolder(work)) return false;
-    Clock::time_point start = Clock::now();
-    dlg.OnCollect();
-    times->collect = Seconds(start);
-    if (dlg.last_run().failed != 0) {
-      std::fprintf(stderr, "collect failed: %d\n", dlg.last_run().failed);
-      return false;
-    }
-    // The big tree must have been copied, or there is nothing to measure.
-    if (!fs::exists(base / "work" / "kdr4env" / "client" / "DDBVID" / "f.ddv") &&
-        fs::is_empty(base / "work" / "kdr4env" / "client" / "DDBVID", ec)) {
-      return false;
-    }
+  WorkPaths paths;
+  if (!RunCommand(registry, files, work, safeguards, true, &times->collect, &times->collect_cpu,
+                  &paths)) {
+    return false;
   }
-  PortableProfileFile profiles(files);
-  Services services{registry, files, profiles, 4096};
-  services.safeguards = safeguards;
-  CMigrateDlg dlg(services, view);
-  if (!dlg.InitWorkPathsFromFolder(work)) return false;
-  Clock::time_point start = Clock::now();
-  dlg.OnMigrate();
-  times->migrate = Seconds(start);
-  if (dlg.last_run().failed != 0 || dlg.last_run().attempted == 0) {
-    std::fprintf(stderr, "migrate failed: %d of %d\n", dlg.last_run().failed,
-                 dlg.last_run().attempted);
+  // The big tree must have been copied, or there is nothing to measure.
+  if (!fs::exists(base / "work" / "kdr4env" / "client" / "DDBVID" / "f.ddv") &&
+      fs::is_empty(base / "work" / "kdr4env" / "client" / "DDBVID", ec)) {
+    return false;
+  }
+  if (!RunCommand(registry, files, work, safeguards, false, &times->migrate, &times->migrate_cpu,
+                  &paths)) {
     return false;
   }
   if (!safeguards) return true;
-  start = Clock::now();
-  UndoResult undone = UndoMigrate(registry, files, dlg.paths(), "", false);
+  Clock::time_point start = Clock::now();
+  UndoResult undone = UndoMigrate(registry, files, paths, "", false);
   times->undo = Seconds(start);
   if (!undone.complete()) {
     std::fprintf(stderr, "undo not complete: %s, %zu refused, %zu failed\n", undone.error.c_str(),
@@ -154,7 +146,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot make the data tree: %s\n", error.c_str());
     return 2;
   }
-  std::vector<double> collect_on, collect_off, migrate_on, migrate_off, undo;
+  // Elapsed and processor seconds of each command, with the safeguards (on) and without.
+  struct Series {
+    std::vector<double> on, off;
+    double Ratio() const { return Median(on) / Median(off); }
+  } collect, migrate, collect_cpu, migrate_cpu;
+  std::vector<double> undo;
   for (int r = 0; r < runs; ++r) {
     // Alternating which goes first, so that neither always finds the cache warmer.
     for (bool safeguards : {r % 2 == 0, r % 2 != 0}) {
@@ -163,19 +160,27 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "run %d (safeguards %s) failed\n", r, safeguards ? "on" : "off");
         return 1;
       }
-      std::printf("run=%d safeguards=%s collect_s=%.3f migrate_s=%.3f undo_s=%.3f\n", r,
-                  safeguards ? "on" : "off", t.collect, t.migrate, t.undo);
+      std::printf(
+          "run=%d safeguards=%s collect_s=%.3f migrate_s=%.3f undo_s=%.3f collect_cpu_s=%.3f "
+          "migrate_cpu_s=%.3f\n",
+          r, safeguards ? "on" : "off", t.collect, t.migrate, t.undo, t.collect_cpu, t.migrate_cpu);
       std::fflush(stdout);
-      (safeguards ? collect_on : collect_off).push_back(t.collect);
-      (safeguards ? migrate_on : migrate_off).push_back(t.migrate);
+      auto add = [&](Series& series, double value) {
+        (safeguards ? series.on : series.off).push_back(value);
+      };
+      add(collect, t.collect);
+      add(migrate, t.migrate);
+      add(collect_cpu, t.collect_cpu);
+      add(migrate_cpu, t.migrate_cpu);
       if (safeguards) undo.push_back(t.undo);
     }
   }
-  double con = Median(collect_on), coff = Median(collect_off);
-  double mon = Median(migrate_on), moff = Median(migrate_off), u = Median(undo);
   std::printf(
       "median collect_on_s=%.3f collect_off_s=%.3f collect_ratio=%.3f migrate_on_s=%.3f "
-      "migrate_off_s=%.3f migrate_ratio=%.3f undo_s=%.3f undo_to_migrate=%.3f\n",
-      con, coff, con / coff, mon, moff, mon / moff, u, u / mon);
+      "migrate_off_s=%.3f migrate_ratio=%.3f undo_s=%.3f undo_to_migrate=%.3f "
+      "collect_cpu_ratio=%.3f migrate_cpu_ratio=%.3f\n",
+      Median(collect.on), Median(collect.off), collect.Ratio(), Median(migrate.on),
+      Median(migrate.off), migrate.Ratio(), Median(undo), Median(undo) / Median(migrate.on),
+      collect_cpu.Ratio(), migrate_cpu.Ratio());
   return 0;
 }

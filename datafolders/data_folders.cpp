@@ -275,6 +275,15 @@ bool MigrateClientData(DataFolderContext& ctx) { return MigrateEditionData(ctx, 
 
 bool MigrateServerData(DataFolderContext& ctx) { return MigrateEditionData(ctx, Edition::kServer); }
 
+std::vector<DataPathValue> DataPathValues(Edition edition, bool migrate) {
+  const EditionData& data = kEditionData[EditionIndex(edition)];
+  std::vector<DataPathValue> values;
+  for (const DataPath& path : migrate ? data.migrate_to : data.collect_from) {
+    values.push_back(DataPathValue{path.key_path, path.value_name});
+  }
+  return values;
+}
+
 std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, const WorkPaths& paths,
                                       size_t max_path, Edition edition, bool migrate,
                                       std::vector<std::string>* unreadable) {

@@ -44,6 +44,15 @@ std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, con
                                       size_t max_path, Edition edition, bool migrate,
                                       std::vector<std::string>* unreadable);
 
+// A data path value: the registry value (below HKEY_CURRENT_USER) that names a data folder.
+struct DataPathValue {
+  std::string_view key_path;
+  std::string_view value_name;
+};
+
+// The data path values an edition's Collect or Migrate reads, in the order it reads them.
+std::vector<DataPathValue> DataPathValues(Edition edition, bool migrate);
+
 // Shown when a data path value could not be read.
 inline constexpr std::string_view kPathReadFailedMessage = "ファイルパスの取得に失敗しました。";
 

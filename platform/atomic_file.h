@@ -24,7 +24,8 @@ std::filesystem::path TempPathIn(const std::filesystem::path& folder);
 // Removes from `folder` the temporary files whose writer process no longer runs.
 void RemoveStaleTempFiles(const std::filesystem::path& folder);
 
-// Appends `bytes` to `path`, creating it when missing (owner-only on POSIX). The log's writer.
+// Appends `bytes` to `path`, creating it when missing (owner-only on POSIX), and writes them out
+// to the disk before it returns. A process stopped meanwhile may leave a part of them.
 FileResult AppendToFile(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace kdr

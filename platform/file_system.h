@@ -69,7 +69,8 @@ class FileSystem {
   virtual FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) = 0;
 
   // Appends `bytes` to a file, creating it when missing (readable by its owner only where the
-  // platform has owners). For logs: never used for data that must be whole.
+  // platform has owners), on the disk when it returns. A program stopped meanwhile may leave a
+  // part of them: the reader must tell a record cut short (the log, the backup journal).
   virtual FileResult AppendToFile(std::string_view path, std::string_view bytes) = 0;
 
   // The stamp of an existing file; nullopt when it is missing.

@@ -10,9 +10,7 @@ std::string BackupRoot(const WorkPaths& paths) {
 
 BackupWriter::BackupWriter(FileSystem& files, const WorkPaths& paths, std::string name,
                            std::string time)
-    : files_(files), paths_(paths), name_(std::move(name)) {
-  journal_.time = std::move(time);
-}
+    : files_(files), paths_(paths), name_(std::move(name)), time_(std::move(time)) {}
 
 bool BackupWriter::Open(std::string* error) {
   if (!folder_.empty()) return true;
@@ -37,8 +35,13 @@ bool BackupWriter::Open(std::string* error) {
 }
 
 bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
+  if (journal_broken_) {
+    *error = "the journal in " + folder_ + " could not be written for an earlier edition";
+    return false;
+  }
   if (!Open(error)) return false;
-  JournalEdition edition{plan.edition, plan.keys_created, plan.values, plan.folders_created, {}};
+  std::vector<JournalFile> saved_files;
+  saved_files.reserve(plan.files.size());
   for (const PlannedFile& file : plan.files) {
     JournalFile entry{file, {}, {}};
     if (file.replaces) {
@@ -56,15 +59,17 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
         return false;
       }
     }
-    edition.files.push_back(std::move(entry));
+    saved_files.push_back(std::move(entry));
   }
-  journal_.editions.push_back(std::move(edition));
-  if (!files_.WriteFileAtomically(folder_ + "\\" + std::string(kJournalName),
-                                  FormatJournal(journal_))) {
-    journal_.editions.pop_back();
+  size_t lines = journal_lines_;
+  std::string text = lines == 0 ? FormatJournalStart(time_, &lines) : std::string();
+  AppendJournalEdition(plan, saved_files, &lines, &text);
+  if (!files_.AppendToFile(folder_ + "\\" + std::string(kJournalName), text)) {
+    journal_broken_ = true;
     *error = "cannot write the journal in " + folder_;
     return false;
   }
+  journal_lines_ = lines;
   return true;
 }
 

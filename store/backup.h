@@ -18,8 +18,9 @@ class BackupWriter {
   BackupWriter(FileSystem& files, const WorkPaths& paths, std::string name, std::string time);
 
   // Saves the old content of the files `plan` replaces (each read back and compared) and
-  // rewrites the journal with the edition added. False with *error when anything could not be
-  // saved: the edition must then not be migrated.
+  // appends the edition to the journal, on the disk when it returns. False with *error when
+  // anything could not be saved: the edition must then not be migrated. After a failed append
+  // the journal may end in a part of a block, so no later edition is added to it.
   bool Add(const EditionPlan& plan, std::string* error);
 
   // The backup folder (empty before the first Add).
@@ -33,7 +34,9 @@ class BackupWriter {
   const WorkPaths& paths_;
   std::string name_;
   std::string folder_;
-  Journal journal_;
+  std::string time_;
+  size_t journal_lines_ = 0;  // 0 before the journal's first lines are written
+  bool journal_broken_ = false;
   size_t saved_ = 0;
 };
 

@@ -2,23 +2,51 @@
 
 #include <charconv>
 
+#include "store/text_fields.h"
+
 namespace kdr {
 namespace {
 
 constexpr std::string_view kMagic = "kdr4tose-backup";
 constexpr int kFormat = 1;
 
-std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2 + 1);
-  for (unsigned char c : bytes) {
-    out.push_back(kDigits[c >> 4]);
-    out.push_back(kDigits[c & 15]);
+// Appends the pieces as one line's fields: tabs between them, a line end after the last.
+class Line {
+ public:
+  Line(std::string* out, std::string_view tag) : out_(out) { out_->append(tag); }
+  ~Line() { out_->push_back('\n'); }
+  Line(const Line&) = delete;
+  Line& operator=(const Line&) = delete;
+
+  Line& Text(std::string_view text) {
+    out_->push_back('\t');
+    out_->append(text);
+    return *this;
   }
-  // An empty field would look like a missing one.
-  return out.empty() ? "-" : out;
-}
+  Line& Number(uint64_t value) {
+    char digits[24];
+    auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
+    return Text(std::string_view(digits, static_cast<size_t>(end - digits)));
+  }
+  Line& Flag(bool value) { return Text(value ? "1" : "0"); }
+  // An empty field would look like a missing one, so no bytes are written as "-".
+  Line& Hex(std::string_view bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    if (bytes.empty()) return Text("-");
+    out_->push_back('\t');
+    size_t at = out_->size();
+    out_->resize(at + bytes.size() * 2);
+    for (unsigned char c : bytes) {
+      (*out_)[at++] = kDigits[c >> 4];
+      (*out_)[at++] = kDigits[c & 15];
+    }
+    return *this;
+  }
+  Line& Digest(const FileDigest& d) { return Number(d.size).Text(HashToHex(d.hash)); }
+
+ private:
+  std::string* out_;
+};
 
 std::optional<std::string> Unhex(std::string_view text) {
   if (text == "-") return std::string();
@@ -26,78 +54,94 @@ std::optional<std::string> Unhex(std::string_view text) {
   std::string out;
   out.reserve(text.size() / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
-    unsigned value = 0;
-    auto [end, ec] = std::from_chars(text.data() + i, text.data() + i + 2, value, 16);
-    if (ec != std::errc() || end != text.data() + i + 2) return std::nullopt;
-    out.push_back(static_cast<char>(value));
+    int high = HexDigitValue(text[i]);
+    int low = HexDigitValue(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out.push_back(static_cast<char>(high * 16 + low));
   }
   return out;
 }
 
-std::optional<uint64_t> Number(std::string_view text) {
-  uint64_t value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  size_t start = 0;
-  for (;;) {
-    size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-    if (tab == std::string_view::npos) return fields;
-    start = tab + 1;
+// The length of the journal up to and including its last whole end line: what follows is a
+// block that was still being appended.
+size_t CountedPart(std::string_view text) {
+  for (size_t before = text.size(); before > 0;) {
+    size_t found = text.rfind("\nend\t", before - 1);
+    if (found == std::string_view::npos) return 0;
+    size_t line_end = text.find('\n', found + 1);
+    if (line_end != std::string_view::npos) return line_end + 1;
+    before = found;
   }
-}
-
-std::string Digest(const FileDigest& d) {
-  return std::to_string(d.size) + "\t" + HashToHex(d.hash);
+  return 0;
 }
 
 }  // namespace
 
-std::string FormatJournal(const Journal& journal) {
-  std::string out = std::string(kMagic) + "\t" + std::to_string(kFormat) + "\n";
-  out += "time\t" + journal.time + "\n";
-  size_t lines = 2;
-  for (const JournalEdition& e : journal.editions) {
-    out += "edition\t" + std::to_string(static_cast<int>(e.edition)) + "\n";
-    for (const std::string& key : e.keys_created) out += "key\t" + Hex(key) + "\n";
-    for (const PlannedValue& v : e.values) {
-      out += "value\t" + Hex(v.key) + "\t" + Hex(v.name) + "\t" + (v.existed ? "1" : "0") + "\t" +
-             std::to_string(v.old_type) + "\t" + Hex(v.old_data) + "\t" +
-             std::to_string(v.new_type) + "\t" + Hex(v.new_data) + "\n";
-    }
-    for (const std::string& folder : e.folders_created) out += "folder\t" + Hex(folder) + "\n";
-    for (const JournalFile& f : e.files) {
-      out += "file\t" + Hex(f.planned.destination) + "\t" + Hex(f.planned.source) + "\t" +
-             (f.planned.replaces ? "1" : "0") + "\t" + Hex(f.saved_copy) + "\t" +
-             Digest(f.old_digest) + "\t" + Digest(f.planned.new_digest) + "\n";
-    }
-    lines +=
-        1 + e.keys_created.size() + e.values.size() + e.folders_created.size() + e.files.size();
-  }
-  out += "end\t" + std::to_string(lines) + "\n";
+std::string FormatJournalStart(std::string_view time, size_t* lines) {
+  std::string out;
+  Line(&out, kMagic).Number(kFormat);
+  Line(&out, "time").Text(time);
+  *lines = 2;
   return out;
+}
+
+void AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile>& files,
+                          size_t* lines, std::string* out) {
+  size_t bytes = 64;
+  for (const PlannedValue& v : plan.values) {
+    bytes += 2 * (v.key.size() + v.name.size() + v.old_data.size() + v.new_data.size()) + 40;
+  }
+  out->reserve(out->size() + bytes);
+  Line(out, "edition").Number(static_cast<uint64_t>(plan.edition));
+  for (const std::string& key : plan.keys_created) Line(out, "key").Hex(key);
+  for (const PlannedValue& v : plan.values) {
+    Line(out, "value")
+        .Hex(v.key)
+        .Hex(v.name)
+        .Flag(v.existed)
+        .Number(v.old_type)
+        .Hex(v.old_data)
+        .Number(v.new_type)
+        .Hex(v.new_data);
+  }
+  for (const std::string& folder : plan.folders_created) Line(out, "folder").Hex(folder);
+  for (const JournalFile& f : files) {
+    Line(out, "file")
+        .Hex(f.planned.destination)
+        .Hex(f.planned.source)
+        .Flag(f.planned.replaces)
+        .Hex(f.saved_copy)
+        .Digest(f.old_digest)
+        .Digest(f.planned.new_digest);
+  }
+  *lines += 1 + plan.keys_created.size() + plan.values.size() + plan.folders_created.size() +
+            files.size();
+  Line(out, "end").Number(*lines);
+  ++*lines;
 }
 
 std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
   Journal journal;
+  size_t counted = CountedPart(text);
+  journal.cut_short = counted < text.size();
+  if (counted == 0) {
+    // Stopped before its first block was whole: a journal of nothing.
+    std::string start = std::string(kMagic) + "\t";
+    if (text.starts_with(start) || std::string_view(start).starts_with(text)) return journal;
+    *error = "line 1: not a backup journal";
+    return std::nullopt;
+  }
+  text = text.substr(0, counted);
   size_t number = 0;
-  bool ended = false;
+  bool ended = false;  // the last line was an end line
   auto fail = [&](std::string_view why) {
     *error = "line " + std::to_string(number) + ": " + std::string(why);
     return std::nullopt;
   };
-  while (!text.empty()) {
+  std::string_view line;
+  while (TakeLine(&text, &line)) {
     ++number;
-    size_t end = text.find('\n');
-    if (end == std::string_view::npos) return fail("no line end");
-    std::vector<std::string_view> f = Fields(text.substr(0, end));
-    text.remove_prefix(end + 1);
-    if (ended) return fail("text after the end line");
+    std::vector<std::string_view> f = SplitTabs(line);
     if (number == 1) {
       if (f.size() != 2 || f[0] != kMagic || f[1] != std::to_string(kFormat)) {
         return fail("not a backup journal of this version");
@@ -110,18 +154,21 @@ std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
       continue;
     }
     if (f[0] == "end") {
-      std::optional<uint64_t> count = f.size() == 2 ? Number(f[1]) : std::nullopt;
+      std::optional<uint64_t> count = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
+      if (ended || journal.editions.empty()) return fail("an end line with no edition before it");
       if (!count || *count != number - 1) return fail("the end line does not count the lines");
       ended = true;
       continue;
     }
     if (f[0] == "edition") {
-      std::optional<uint64_t> e = f.size() == 2 ? Number(f[1]) : std::nullopt;
+      std::optional<uint64_t> e = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
       if (!e || *e < 1 || *e > 3) return fail("unknown edition");
       journal.editions.push_back(JournalEdition{static_cast<Edition>(*e), {}, {}, {}, {}});
+      ended = false;
       continue;
     }
     if (journal.editions.empty()) return fail("an item before any edition");
+    if (ended) return fail("an item after the end line");
     JournalEdition& e = journal.editions.back();
     if (f[0] == "key" || f[0] == "folder") {
       std::optional<std::string> path = f.size() == 2 ? Unhex(f[1]) : std::nullopt;
@@ -131,7 +178,7 @@ std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
       if (f.size() != 8) return fail("a value line has 8 fields");
       std::optional<std::string> key = Unhex(f[1]), name = Unhex(f[2]), old_data = Unhex(f[5]),
                                  new_data = Unhex(f[7]);
-      std::optional<uint64_t> old_type = Number(f[4]), new_type = Number(f[6]);
+      std::optional<uint64_t> old_type = ParseDecimal(f[4]), new_type = ParseDecimal(f[6]);
       if (!key || !name || !old_data || !new_data || !old_type || !new_type ||
           (f[3] != "0" && f[3] != "1") || *old_type > 0xffffffff || *new_type > 0xffffffff) {
         return fail("bad value line");
@@ -142,7 +189,7 @@ std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
       if (f.size() != 9) return fail("a file line has 9 fields");
       std::optional<std::string> destination = Unhex(f[1]), source = Unhex(f[2]),
                                  saved = Unhex(f[4]);
-      std::optional<uint64_t> old_size = Number(f[5]), new_size = Number(f[7]);
+      std::optional<uint64_t> old_size = ParseDecimal(f[5]), new_size = ParseDecimal(f[7]);
       std::optional<ContentHash> old_hash = HashFromHex(f[6]), new_hash = HashFromHex(f[8]);
       if (!destination || destination->empty() || !source || !saved || !old_size || !new_size ||
           !old_hash || !new_hash || (f[3] != "0" && f[3] != "1")) {
@@ -161,10 +208,6 @@ std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
     } else {
       return fail("unknown line");
     }
-  }
-  if (!ended) {
-    ++number;
-    return fail("the end line is missing (the journal is cut short)");
   }
   return journal;
 }

@@ -9,8 +9,10 @@
 
 // The journal of one Migrate, kept in kdr4env\backup\<YYYYMMDD-HHMMSS>\kdr4tose.undo beside
 // copies of the files it replaced: for each edition what it was about to change, old and new.
-// Written whole before the edition's first write. Text, one item a line, tab-separated, names
-// and data in hex (values may hold any bytes, credentials among them).
+// Each edition's block is appended, ending with an end line, and put on the disk before the
+// edition's first write: a block without its end line is one a Migrate was still writing when it
+// stopped, so nothing of that edition was changed. Text, one item a line, tab-separated, names and
+// data in hex (values may hold any bytes, credentials among them).
 namespace kdr {
 
 inline constexpr std::string_view kBackupFolderName = "backup";
@@ -34,11 +36,20 @@ struct JournalEdition {
 struct Journal {
   std::string time;
   std::vector<JournalEdition> editions;
+  // The journal ends in a block without its end line (left out of `editions`).
+  bool cut_short = false;
 };
 
-std::string FormatJournal(const Journal& journal);
+// The journal's first lines; *lines is set to their number.
+std::string FormatJournalStart(std::string_view time, size_t* lines);
 
-// The journal, or nullopt with *error naming the first malformed line.
+// Appends one edition's block, with the end line that makes it count, to *out. *lines is the
+// number of lines in the journal before the block, and grows by the block's.
+void AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile>& files,
+                          size_t* lines, std::string* out);
+
+// The journal without a block that was cut short, or nullopt with *error naming the first
+// malformed line of the rest.
 std::optional<Journal> ParseJournal(std::string_view text, std::string* error);
 
 }  // namespace kdr

@@ -1,10 +1,10 @@
 #include "store/manifest.h"
 
-#include <charconv>
 #include <set>
 
 #include "platform/cp932.h"
 #include "platform/text_encoding.h"
+#include "store/text_fields.h"
 
 namespace kdr {
 namespace {
@@ -26,12 +26,6 @@ std::string EscapePath(std::string_view utf8) {
   return out;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::optional<std::string> UnescapePath(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -40,32 +34,13 @@ std::optional<std::string> UnescapePath(std::string_view text) {
       continue;
     }
     if (i + 2 >= text.size()) return std::nullopt;
-    int high = HexDigit(text[i + 1]);
-    int low = HexDigit(text[i + 2]);
+    int high = HexDigitValue(text[i + 1]);
+    int low = HexDigitValue(text[i + 2]);
     if (high < 0 || low < 0) return std::nullopt;
     out.push_back(static_cast<char>(high * 16 + low));
     i += 2;
   }
   return out;
-}
-
-std::vector<std::string_view> SplitTabs(std::string_view line) {
-  std::vector<std::string_view> fields;
-  size_t start = 0;
-  for (;;) {
-    size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-    if (tab == std::string_view::npos) return fields;
-    start = tab + 1;
-  }
-}
-
-std::optional<uint64_t> ParseNumber(std::string_view text) {
-  uint64_t value = 0;
-  if (text.empty() || (text.size() > 1 && text[0] == '0')) return std::nullopt;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
 }
 
 // Printable text without controls, for the header fields.
@@ -125,10 +100,8 @@ ManifestParseResult ParseManifest(std::string_view text) {
   };
   while (!text.empty()) {
     ++line_number;
-    size_t end = text.find('\n');
-    if (end == std::string_view::npos) return fail("the last line has no line end");
-    std::string_view line = text.substr(0, end);
-    text.remove_prefix(end + 1);
+    std::string_view line;
+    if (!TakeLine(&text, &line)) return fail("the last line has no line end");
     if (ended) return fail("text after the end line");
     std::vector<std::string_view> f = SplitTabs(line);
     if (line_number == 1) {
@@ -144,7 +117,7 @@ ManifestParseResult ParseManifest(std::string_view text) {
       manifest.time = f[1];
     } else if (f[0] == "file") {
       if (f.size() != 4) return fail("a file line has 4 fields");
-      std::optional<uint64_t> size = ParseNumber(f[1]);
+      std::optional<uint64_t> size = ParseDecimal(f[1]);
       std::optional<ContentHash> hash = HashFromHex(f[2]);
       std::optional<std::string> utf8 = UnescapePath(f[3]);
       std::optional<std::string> path = utf8 ? Utf8ToCp932(*utf8) : std::nullopt;
@@ -156,7 +129,7 @@ ManifestParseResult ParseManifest(std::string_view text) {
       if (!seen.insert(*path).second) return fail("the path is listed twice");
       manifest.files.push_back(ManifestFile{*path, FileDigest{*size, *hash}});
     } else if (f[0] == "end") {
-      std::optional<uint64_t> count = f.size() == 2 ? ParseNumber(f[1]) : std::nullopt;
+      std::optional<uint64_t> count = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
       if (!count || *count != manifest.files.size()) {
         return fail("the end line does not count the file lines");
       }

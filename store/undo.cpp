@@ -224,7 +224,16 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
       result.error = "there is no backup in " + Cp932ForDisplay(BackupRoot(paths));
       return result;
     }
-    result.backup = backups.back().name;
+    // The newest Migrate not yet taken back: after one undo the next takes back the Migrate
+    // before it.
+    auto newest = std::find_if(backups.rbegin(), backups.rend(),
+                               [](const BackupInfo& b) { return !b.undone; });
+    if (newest == backups.rend()) {
+      result.error = "every backup in " + Cp932ForDisplay(BackupRoot(paths)) +
+                     " has been undone already (name one to undo it again)";
+      return result;
+    }
+    result.backup = newest->name;
   } else {
     result.backup = name;
     if (std::none_of(backups.begin(), backups.end(),

@@ -45,8 +45,8 @@ struct BackupInfo {
 // The backups in kdr4env\backup, oldest first.
 std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths);
 
-// Undoes the backup `name` (the newest when empty). With `force`, items changed since the
-// Migrate are restored too.
+// Undoes the backup `name` (when empty, the newest that has not been undone). With `force`, items
+// changed since the Migrate are restored too.
 UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
                        std::string_view name, bool force);
 

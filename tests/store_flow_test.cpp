@@ -215,6 +215,31 @@ TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
   EXPECT_EQ(data, Data());
 }
 
+TEST_P(StoreFlowTest, UndoAfterASecondMigrateTakesBackOneMigrateEachTime) {
+  const auto branch = Branch();
+  const auto data = Data();
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  const auto first_branch = Branch();
+  const auto first_data = Data();
+  EXPECT_EQ(kAllMigrated, Run(false));
+  ASSERT_EQ(2u, ListBackups(fs(), paths()).size());
+
+  // The second Migrate found everything as the first left it; undoing it changes nothing, and
+  // the next undo takes back the first.
+  UndoResult second = UndoMigrate(reg(), fs(), paths(), "", false);
+  EXPECT_TRUE(second.complete()) << second.error;
+  EXPECT_EQ(first_branch, Branch());
+  EXPECT_EQ(first_data, Data());
+  UndoResult first = UndoMigrate(reg(), fs(), paths(), "", false);
+  EXPECT_TRUE(first.complete()) << first.error;
+  EXPECT_NE(second.backup, first.backup);
+  EXPECT_EQ(branch, Branch());
+  EXPECT_EQ(data, Data());
+  // With every backup undone there is nothing left to take back by default.
+  EXPECT_NE(std::string::npos, UndoMigrate(reg(), fs(), paths(), "", false).error.find("undone"));
+}
+
 TEST_P(StoreFlowTest, UndoOfAnUnknownBackupSaysSo) {
   UndoResult none = UndoMigrate(reg(), fs(), paths(), "", false);
   EXPECT_FALSE(none.complete());

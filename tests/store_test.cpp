@@ -1,6 +1,9 @@
-// Content hashes and the store's manifest.
+// Content hashes, the store's manifest and the backup journal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "store/backup_journal.h"
 #include "store/content_hash.h"
 #include "store/manifest.h"
 
@@ -78,6 +81,103 @@ TEST(Manifest, RefusesAnythingMalformedNamingTheLine) {
     EXPECT_FALSE(r.error.empty());
   }
   EXPECT_TRUE(ParseManifest(head + good + "end\t1\n").manifest);
+}
+
+// A journal of two editions, as a Migrate appends it, with the end of each block.
+std::string TwoEditionJournal(std::vector<size_t>* block_ends) {
+  size_t lines = 0;
+  std::string text = FormatJournalStart("2026-12-09T01:02:03Z", &lines);
+  EditionPlan personal;
+  personal.edition = Edition::kPersonal;
+  personal.keys_created = {"Software\\VTQ\\KodrelSE\\\x95\x5c"};
+  personal.values = {{"Software\\VTQ\\KodrelSE", "A\tB", true, 1, std::string("old\0\n", 5), 4,
+                      std::string(4, '\0')},
+                     {"Software\\VTQ\\KodrelSE", "", false, 0, "", 1, "new"}};
+  personal.folders_created = {"E:\\se\\pp"};
+  JournalFile file{
+      {"C:\\s\\a", "E:\\se\\pp\\a", true, 3, {1, HashBytes("x")}}, "1", {3, HashBytes("old")}};
+  AppendJournalEdition(personal, {file}, &lines, &text);
+  block_ends->push_back(text.size());
+  EditionPlan client;
+  client.edition = Edition::kClient;
+  AppendJournalEdition(client, {}, &lines, &text);
+  block_ends->push_back(text.size());
+  return text;
+}
+
+TEST(BackupJournal, ReadsBackWhatWasAppendedAndLeavesOutABlockCutShort) {
+  std::vector<size_t> block_ends;
+  const std::string text = TwoEditionJournal(&block_ends);
+  std::string error;
+  std::optional<Journal> whole = ParseJournal(text, &error);
+  ASSERT_TRUE(whole) << error;
+  ASSERT_EQ(2u, whole->editions.size());
+  EXPECT_FALSE(whole->cut_short);
+  EXPECT_EQ("2026-12-09T01:02:03Z", whole->time);
+  const JournalEdition& p = whole->editions[0];
+  EXPECT_EQ("Software\\VTQ\\KodrelSE\\\x95\x5c", p.keys_created.at(0));
+  ASSERT_EQ(2u, p.values.size());
+  EXPECT_EQ("A\tB", p.values[0].name);
+  EXPECT_EQ(std::string("old\0\n", 5), p.values[0].old_data);
+  EXPECT_EQ(std::string(4, '\0'), p.values[0].new_data);
+  EXPECT_TRUE(p.values[0].existed);
+  EXPECT_EQ("", p.values[1].name);
+  EXPECT_FALSE(p.values[1].existed);
+  ASSERT_EQ(1u, p.files.size());
+  EXPECT_EQ((FileDigest{3, HashBytes("old")}), p.files[0].old_digest);
+  EXPECT_EQ((FileDigest{1, HashBytes("x")}), p.files[0].planned.new_digest);
+  EXPECT_EQ(Edition::kClient, whole->editions[1].edition);
+
+  // A Migrate stopped at any byte of an append: the blocks whose end line was written, and
+  // nothing of the one cut short.
+  for (size_t cut = 0; cut < text.size(); ++cut) {
+    std::optional<Journal> part = ParseJournal(text.substr(0, cut), &error);
+    ASSERT_TRUE(part) << cut << ": " << error;
+    size_t whole_blocks = static_cast<size_t>(std::count_if(
+        block_ends.begin(), block_ends.end(), [&](size_t end) { return end <= cut; }));
+    EXPECT_EQ(whole_blocks, part->editions.size()) << cut;
+    EXPECT_EQ(cut != 0 && std::find(block_ends.begin(), block_ends.end(), cut) == block_ends.end(),
+              part->cut_short)
+        << cut;
+  }
+}
+
+TEST(BackupJournal, RefusesADamagedCountedPartNamingTheLine) {
+  std::vector<size_t> block_ends;
+  const std::string text = TwoEditionJournal(&block_ends);
+  auto replace = [&](std::string from, std::string to) {
+    std::string out = text;
+    size_t at = out.find(from);
+    EXPECT_NE(std::string::npos, at) << from;
+    return at == std::string::npos ? out : out.replace(at, from.size(), to);
+  };
+  struct Case {
+    std::string text;
+    std::string line;
+  };
+  const Case cases[] = {
+      {replace("folder\t", "folder\t\t"), "line 7:"},          // a torn line
+      {replace("\nvalue\t", "\nvalue\tx"), "line 5:"},         // a field that is not hex
+      {replace("\t1\t1\t", "\t1\t01\t"), "line 5:"},           // a number not as written
+      {replace("end\t8\n", "end\t7\n"), "line 9:"},            // a count that does not match
+      {replace("end\t8\n", "end\t8\nkey\t61\n"), "line 10:"},  // an item after the end
+      {replace("edition\t2", "edition\t4"), "line 10:"},
+      {replace("kdr4tose-backup\t1", "kdr4tose-backup\t2"), "line 1:"},
+      {"garbage with no end", "line 1:"},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseJournal(c.text, &error)) << c.text;
+    EXPECT_TRUE(error.starts_with(c.line)) << c.line << " -> " << error;
+  }
+  // A journal of the first version, counted once at its end, still reads.
+  std::string single = text;
+  single.erase(block_ends[0] - std::string("end\t8\n").size(), std::string("end\t8\n").size());
+  single.replace(single.rfind("end\t10\n"), 8, "end\t9\n");
+  std::string error;
+  std::optional<Journal> old = ParseJournal(single, &error);
+  ASSERT_TRUE(old) << error;
+  EXPECT_EQ(2u, old->editions.size());
 }
 
 }  // namespace

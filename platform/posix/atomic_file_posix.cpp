@@ -87,6 +87,7 @@ FileResult AppendToFile(const fs::path& path, std::string_view bytes) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
   if (!fd.ok()) return FailFromErrno("CreateFile", "");
   FileResult result = WriteAll(fd.get(), bytes);
+  if (result && ::fsync(fd.get()) != 0) result = FailFromErrno("FlushFileBuffers", "");
   if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");
   return result;
 }

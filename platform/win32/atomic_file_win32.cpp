@@ -84,8 +84,10 @@ FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
 }
 
 FileResult AppendToFile(const fs::path& path, std::string_view bytes) {
+  // Written through to the disk: FlushFileBuffers would need write access beyond appending,
+  // and with it each write would go where the file pointer is rather than at the end.
   FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
   if (!file.ok()) return LastError("CreateFile");
   FileResult result = WriteAll(file.get(), bytes);
   if (!file.Close() && result) result = LastError("CloseHandle");

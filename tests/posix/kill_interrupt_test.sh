@@ -134,6 +134,7 @@ done
 echo "collect: $killed of $rounds runs killed before they ended"
 
 killed_m=0
+undone=0
 for ((i = 1; i <= rounds; i++)); do
   rm -rf "$case_dir/work" "$case_dir/c/se" && cp -a "$root/work.new" "$case_dir/work"
   cp "$root/reg.prev" "$case_dir/b.reg"
@@ -142,6 +143,14 @@ for ((i = 1; i <= rounds; i++)); do
   [[ $(kill_during "$case_dir" "$case_dir/b.reg" migrate "$delay") == killed ]] && killed_m=$((killed_m + 1))
   if ! cmp -s "$case_dir/b.reg" "$root/reg.prev" && ! cmp -s "$case_dir/b.reg" "$root/reg.new"; then
     fail "$round: the registry file is neither version ($(wc -c < "$case_dir/b.reg") bytes)"
+  fi
+  # Undo takes back what the killed run recorded, whatever it had written by then (a run
+  # killed before its first record leaves nothing to take back).
+  if compgen -G "$case_dir/work/kdr4env/backup/*/kdr4tose.undo" > /dev/null; then
+    cli_run "$case_dir" "$case_dir/b.reg" undo || fail "$round: undo after the kill failed"
+    cmp -s "$case_dir/b.reg" "$root/reg.prev" || fail "$round: undo left another registry"
+    [[ -z $(find "$case_dir/c/se" -type f 2> /dev/null) ]] || fail "$round: undo left data files"
+    undone=$((undone + 1))
   fi
   cli_run "$case_dir" "$case_dir/b.reg" migrate || fail "$round: the next run failed"
   cmp -s "$case_dir/b.reg" "$root/reg.new" || fail "$round: the next run gave another registry"
@@ -153,7 +162,7 @@ for ((i = 1; i <= rounds; i++)); do
   diff -r -x '.kdr4tose-*.tmp' -x kdr4tose.log "$case_dir/work" "$root/work.new" > /dev/null ||
     fail "$round: the work tree changed"
 done
-echo "migrate: $killed_m of $rounds runs killed before they ended"
+echo "migrate: $killed_m of $rounds runs killed before they ended, $undone undone after the kill"
 echo "temporary files left by killed runs: $(find "$case_dir" -name '.kdr4tose-*.tmp' | wc -l)"
 
 if ((failures > 0)); then
