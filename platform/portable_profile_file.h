@@ -47,6 +47,8 @@
 //   the list was cut). A NUL inside a name or value ends that name or value in the lists.
 namespace kdr {
 
+class ProfileDocument;
+
 class PortableProfileFile : public ProfileFile {
  public:
   // Uses only fs.ReadFile, fs.WriteFileAtomically and fs.Stamp. `fs` must outlive this object.
@@ -74,8 +76,6 @@ class PortableProfileFile : public ProfileFile {
   // Number of changed files not written yet.
   size_t PendingFiles() const;
 
-  struct Document;  // one file's lines and indexes (defined in the .cpp)
-
  private:
   // One write. The writes since a file was last written are kept, one after another in one
   // string (see Record), so they can be applied again to a file that changed under them.
@@ -85,7 +85,7 @@ class PortableProfileFile : public ProfileFile {
   };
   struct CachedFile {
     std::string path;  // as the caller first gave it
-    std::unique_ptr<Document> document;
+    std::unique_ptr<ProfileDocument> document;
     std::optional<FileStamp> stamp;  // of the bytes the document was read from or written to
     bool dirty = false;
     std::string pending;                      // recorded writes not yet in the file
@@ -99,9 +99,9 @@ class PortableProfileFile : public ProfileFile {
   CachedFile& Open(std::string_view file, bool writing);
   CachedFile* Find(std::string_view file);
   void Load(CachedFile& cached);
-  static void Apply(Document& document, const Operation& op);
+  static void Apply(ProfileDocument& document, const Operation& op);
   static void Record(CachedFile& cached, const Operation& op);
-  static void Replay(Document& document, std::string_view log);
+  static void Replay(ProfileDocument& document, std::string_view log);
   [[nodiscard]] bool Write(const Operation& op, std::string_view file);
 
   using FileMap = std::unordered_map<std::string, CachedFile>;  // by path without regard to case
