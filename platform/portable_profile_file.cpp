@@ -34,7 +34,10 @@ void PortableProfileFile::Load(CachedFile& cached) {
         before ? fs_.ReadFile(cached.path) : std::optional<std::string>();
     std::optional<FileStamp> after = fs_.Stamp(cached.path);
     if (before != after && attempt < 3) continue;
-    if (!cached.document) cached.document = std::make_unique<ProfileDocument>();
+    // Without pending writes, nothing points into the old document's text.
+    if (!cached.document || cached.pending.empty()) {
+      cached.document = std::make_unique<ProfileDocument>();
+    }
     cached.document->Parse(bytes ? std::move(*bytes) : std::string());
     cached.stamp = after;
     break;
@@ -79,12 +82,12 @@ void PortableProfileFile::Release(std::string_view file) {
   if (--cached->holds == 0 && !cached->dirty) Forget(files_.find(Fold(cached->path)));
 }
 
-void PortableProfileFile::Apply(ProfileDocument& document, const Operation& op) {
+std::string_view PortableProfileFile::Apply(ProfileDocument& document, const Operation& op) {
   if (op.is_section) {
     document.WriteSection(op.section, op.value);
-  } else {
-    document.WriteString(op.section, op.key, op.value);
+    return {};
   }
+  return document.WriteString(op.section, op.key, op.value);
 }
 
 namespace {
@@ -108,21 +111,46 @@ size_t TakeLength(std::string_view& log) {
 
 constexpr char kSameSection = '\x80';  // added to the kind byte
 
+// A signed distance as a length: zigzag, so that a small one takes one byte either way.
+void PutDistance(std::string& log, uintptr_t from, uintptr_t to) {
+  auto d = static_cast<intptr_t>(to - from);
+  PutLength(log,
+            (static_cast<uintptr_t>(d) << 1) ^ static_cast<uintptr_t>(d >> (sizeof d * 8 - 1)));
+}
+
+uintptr_t TakeDistance(std::string_view& log, uintptr_t from) {
+  uintptr_t z = TakeLength(log);
+  return from + ((z >> 1) ^ (0 - (z & 1)));
+}
+
 }  // namespace
 
 // Each write is recorded as a kind byte and its fields, each a length and its bytes. The
 // section is left out when it is the one of the write before: an export writes a section's
-// values one after another, and the section's path is often the longest field.
-void PortableProfileFile::Record(CachedFile& cached, const Operation& op) {
+// values one after another, and the section's path is often the longest field. A write that
+// added a line (most of them) points to that line in the document instead of holding its key
+// and value again: the document keeps the text it added as long as it lives, and lines added
+// one after another lie one after another, so the pointer is a distance of 0 in one byte.
+void PortableProfileFile::Record(CachedFile& cached, const Operation& op, std::string_view line) {
   std::string& log = cached.pending;
   bool same = !log.empty() &&
               std::string_view(log).substr(cached.section_at, cached.section_size) == op.section;
-  log.push_back(static_cast<char>((op.is_section ? 'S' : 'W') | (same ? kSameSection : 0)));
+  bool by_line = !op.is_section && line.size() >= op.value.size() + 3;
+  char kind = op.is_section ? 'S' : by_line ? 'L' : 'W';
+  log.push_back(static_cast<char>(kind | (same ? kSameSection : 0)));
   if (!same) {
     PutLength(log, op.section.size());
     cached.section_at = log.size();
     cached.section_size = op.section.size();
     log.append(op.section);
+  }
+  if (by_line) {
+    auto at = reinterpret_cast<uintptr_t>(line.data());
+    PutDistance(log, cached.line_end, at);
+    PutLength(log, line.size());
+    PutLength(log, op.value.size());
+    cached.line_end = at + line.size();
+    return;
   }
   for (std::string_view field : {op.key, op.value}) {
     PutLength(log, field.size());
@@ -132,6 +160,7 @@ void PortableProfileFile::Record(CachedFile& cached, const Operation& op) {
 
 void PortableProfileFile::Replay(ProfileDocument& document, std::string_view log) {
   std::string_view section;
+  uintptr_t line_end = 0;
   while (!log.empty()) {
     Operation op;
     char kind = log.front();
@@ -143,10 +172,21 @@ void PortableProfileFile::Replay(ProfileDocument& document, std::string_view log
       log.remove_prefix(section.size());
     }
     op.section = section;
-    for (std::string_view* field : {&op.key, &op.value}) {
+    if ((kind & ~kSameSection) == 'L') {
+      // "key=value" and CR LF, as the document added it.
+      uintptr_t at = TakeDistance(log, line_end);
       size_t size = TakeLength(log);
-      *field = log.substr(0, size);
-      log.remove_prefix(field->size());
+      size_t value_size = TakeLength(log);
+      std::string_view line(reinterpret_cast<const char*>(at), size);
+      line_end = at + size;
+      op.key = line.substr(0, size - value_size - 3);
+      op.value = line.substr(op.key.size() + 1, value_size);
+    } else {
+      for (std::string_view* field : {&op.key, &op.value}) {
+        size_t size = TakeLength(log);
+        *field = log.substr(0, size);
+        log.remove_prefix(field->size());
+      }
     }
     Apply(document, op);
   }
@@ -154,8 +194,7 @@ void PortableProfileFile::Replay(ProfileDocument& document, std::string_view log
 
 bool PortableProfileFile::Write(const Operation& op, std::string_view file) {
   CachedFile& cached = Open(file, true);
-  Apply(*cached.document, op);
-  Record(cached, op);
+  Record(cached, op, Apply(*cached.document, op));
   cached.dirty = true;
   return true;
 }
@@ -274,6 +313,7 @@ FileResult PortableProfileFile::Flush() {
     }
     cached.dirty = false;
     cached.pending = std::string();  // its memory too
+    cached.line_end = 0;
     cached.stamp = fs_.Stamp(cached.path);
     ++it;
   }

@@ -102,8 +102,8 @@ bool Adjacent(std::string_view a, std::string_view b) { return a.data() + a.size
 
 }  // namespace
 
-// Text added by writes: blocks that never move, so that views into them stay valid until the
-// document is parsed anew.
+// Text added by writes: blocks that never move, so that views into them stay valid as long as
+// the document lives.
 class ProfileDocument::TextBlocks {
  public:
   std::string_view Add(std::initializer_list<std::string_view> pieces) {
@@ -132,12 +132,6 @@ class ProfileDocument::TextBlocks {
     return {at, size};
   }
 
-  void Clear() {
-    blocks_.clear();
-    next_ = nullptr;
-    left_ = 0;
-  }
-
  private:
   static constexpr size_t kBlock = 64 << 10;
   std::vector<std::unique_ptr<char[]>> blocks_;
@@ -150,7 +144,6 @@ ProfileDocument::~ProfileDocument() = default;
 
 void ProfileDocument::Parse(std::string bytes) {
   bytes_ = std::move(bytes);
-  added_->Clear();
   preamble_.clear();
   sections_.clear();
   by_name_.clear();
@@ -277,7 +270,7 @@ void ProfileDocument::EndLine(std::vector<std::string_view>& runs, size_t index)
   run = added_->Add({run, "\r\n"});
 }
 
-void ProfileDocument::AppendSection(std::string_view name, const std::string* entry) {
+std::string_view ProfileDocument::AppendSection(std::string_view name, const std::string* entry) {
   std::vector<std::string_view>& last = sections_.empty() ? preamble_ : sections_.back().runs;
   if (!last.empty()) EndLine(last, last.size() - 1);
   std::string header = "[" + std::string(name) + "]";
@@ -286,30 +279,32 @@ void ProfileDocument::AppendSection(std::string_view name, const std::string* en
     std::string text = header + "\r\n";
     if (entry != nullptr) text += *entry + "\r\n";
     Parse(TextWith(nullptr, text));
-    return;
+    return {};
   }
   AddSection(added_->Add({header, "\r\n"}));
-  if (entry == nullptr) return;
+  if (entry == nullptr) return {};
   Section& s = sections_.back();
-  s.runs.push_back(added_->Add({*entry, "\r\n"}));
+  std::string_view line = added_->Add({*entry, "\r\n"});
+  s.runs.push_back(line);
   if (ParseLine(*entry).kind == Kind::kEntry) {
     s.trailer_at = 2;
     s.body_lines = 1;
   }
+  return line;
 }
 
-void ProfileDocument::InsertEntry(size_t index, std::string_view entry) {
+std::string_view ProfileDocument::InsertEntry(size_t index, std::string_view entry) {
   Section& s = sections_[index];
   EndLine(s.runs, s.trailer_at - 1);
   Parsed p = ParseLine(entry);
   if (HasLineBreak(entry) || p.kind == Kind::kHeader) {
     Parse(TextWith(&s, std::string(entry) + "\r\n"));
-    return;
+    return {};
   }
   std::string_view line = added_->Add({entry, "\r\n"});
   if (p.kind != Kind::kEntry) {  // a comment: before the others, after the last entry
     s.runs.insert(s.runs.begin() + s.trailer_at, line);
-    return;
+    return line;
   }
   if (s.keys && p.has_equals) {
     FoldInto(p.name, &candidate_);
@@ -323,19 +318,17 @@ void ProfileDocument::InsertEntry(size_t index, std::string_view entry) {
     ++s.trailer_at;
   }
   ++s.body_lines;
+  return line;
 }
 
-void ProfileDocument::WriteString(std::string_view section_param, std::string_view key_param,
-                                  std::string_view value) {
+std::string_view ProfileDocument::WriteString(std::string_view section_param,
+                                              std::string_view key_param, std::string_view value) {
   std::string_view section_name = TrimSpaces(section_param);
   std::string_view key = TrimSpaces(key_param);
   std::string line = std::string(key) + "=" + std::string(value);
   FoldInto(section_name, &scratch_);
   Section* s = Find(scratch_);
-  if (s == nullptr) {
-    AppendSection(section_name, &line);
-    return;
-  }
+  if (s == nullptr) return AppendSection(section_name, &line);
   Parsed wanted = ParseLine(line);
   if (wanted.kind == Kind::kEntry && wanted.has_equals && wanted.name == key) {
     FoldInto(key, &scratch_);
@@ -358,10 +351,10 @@ void ProfileDocument::WriteString(std::string_view section_param, std::string_vi
       s->trailer_at += static_cast<uint32_t>(pieces.size() - 1);
       // A value holding a line break makes more lines than one: the file reads them so.
       if (HasLineBreak(value)) Parse(Text());
-      return;
+      return {};
     }
   }
-  InsertEntry(static_cast<size_t>(s - sections_.data()), line);
+  return InsertEntry(static_cast<size_t>(s - sections_.data()), line);
 }
 
 void ProfileDocument::EmptySection(std::string_view name) {

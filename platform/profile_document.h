@@ -25,14 +25,19 @@ class ProfileDocument {
   ProfileDocument(const ProfileDocument&) = delete;
   ProfileDocument& operator=(const ProfileDocument&) = delete;
 
-  // Replaces the document with the file `bytes`.
+  // Replaces the document with the file `bytes`. Text added by earlier writes stays in memory
+  // (the lines WriteString returned) until the document is dropped.
   void Parse(std::string bytes);
   // The file's bytes as they now are.
   std::string Text() const;
 
   // The writes, with the platform's outcome. `entries` is a list of lines, each ended by a NUL
   // and the list by an empty one; an empty list empties the sections of that name.
-  void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // WriteString returns the line it added for a new key ("key=value" and CR LF, the key without
+  // the spaces around it), which stays where it is as long as the document lives; empty when it
+  // replaced a value or the document was read anew.
+  std::string_view WriteString(std::string_view section, std::string_view key,
+                               std::string_view value);
   void WriteSection(std::string_view section, std::string_view entries);
 
   // Hands each section name to `sink` in file order, until it returns false.
@@ -72,8 +77,9 @@ class ProfileDocument {
   bool FindKey(Section& s, const std::string& folded, LinePlace* place);
   void IndexKeys(Section& s);
   void AddSection(std::string_view header_line);
-  void AppendSection(std::string_view name, const std::string* entry);
-  void InsertEntry(size_t section, std::string_view entry);
+  // Both return the entry's line as added, or empty when the document was read anew.
+  std::string_view AppendSection(std::string_view name, const std::string* entry);
+  std::string_view InsertEntry(size_t section, std::string_view entry);
   void EmptySection(std::string_view name);
   // Gives the line that ends `runs[index]` a line end when it has none (the file's last line).
   void EndLine(std::vector<std::string_view>& runs, size_t index);
