@@ -215,7 +215,8 @@ int ExitCodeOf(const RunSummary& summary) {
   return kExitOk;
 }
 
-int Run(const Options& options) {
+// Refuses options that do not go with the command; kExitOk when they all do.
+int CheckOptionCombinations(const Options& options) {
   if (options.dry_run && options.command != "collect" && options.command != "migrate") {
     return UsageError("--dry-run goes with collect and migrate");
   }
@@ -226,168 +227,250 @@ int Run(const Options& options) {
   if (options.store.list && (options.store.force || !options.store.backup.empty())) {
     return UsageError("undo --list shows the backups and takes no --backup or --force");
   }
-  StoreCommandOptions store = options.store;
-  store.json = options.json;
-  store.quiet = options.quiet;
-  // Every file of the run is private, the log included.
-  RestrictNewFilesToOwner();
-  std::vector<std::pair<char, std::filesystem::path>> drives;
+  return kExitOk;
+}
+
+using DriveMap = std::vector<std::pair<char, std::filesystem::path>>;
+
+// The --drive options as letters and host folders; kExitOk when every one is good.
+int ParseDrives(const Options& options, DriveMap* drives) {
   for (const std::string& drive : options.drives) {
     if (!kDriveMappingSupported) {
       return UsageError("--drive is not available here: Windows has its own drive letters");
     }
     std::optional<std::pair<char, std::filesystem::path>> parsed = ParseDrive(drive);
     if (!parsed) return UsageError("--drive wants a letter and a folder, as C=/srv/c: " + drive);
-    drives.push_back(std::move(*parsed));
+    drives->push_back(std::move(*parsed));
   }
+  return kExitOk;
+}
 
-  std::unique_ptr<Registry> system_registry;
-  std::unique_ptr<MemoryRegistry> file_registry;
-  std::string file_bytes;
-  std::filesystem::path registry_path;
-  std::unique_ptr<HostFileLock> registry_lock;
-  HostFileIdentity registry_identity;
-  if (options.registry_file.empty()) {
-    system_registry = MakeSystemRegistry();
-    if (!system_registry) {
-      return UsageError("there is no system registry here: give --registry FILE (a .reg file)");
-    }
+// The registry the run reads and writes: the system's, or a registry file held locked for the
+// whole run and written back at its end.
+struct RunRegistry {
+  std::unique_ptr<Registry> system;
+  std::unique_ptr<MemoryRegistry> file;
+  std::string file_bytes;  // as read, for the write-back to keep what it does not change
+  std::filesystem::path path;
+  std::unique_ptr<HostFileLock> lock;
+  HostFileIdentity identity;
+
+  Registry& registry() { return file ? static_cast<Registry&>(*file) : *system; }
+};
+
+int OpenRegistryFile(const Options& options, RunRegistry* opened) {
+  opened->path = HostPathFromUtf8(options.registry_file);
+  std::string error;
+  switch (LockHostFile(opened->path, options.command == "migrate", kLockWaitMs, &opened->lock,
+                       &error)) {
+    case LockResult::kLocked:
+      break;
+    case LockResult::kBusy:
+      return Failure(kExitBusy,
+                     "the registry file " + options.registry_file + " is in use: " + error);
+    case LockResult::kFailed:
+      return UsageError("cannot use the registry file " + options.registry_file + ": " + error);
+  }
+  std::optional<std::string> bytes = ReadHostFile(opened->path, &error, &opened->identity);
+  if (!bytes) {
+    return UsageError("cannot read the registry file " + options.registry_file + ": " + error);
+  }
+  opened->file_bytes = std::move(*bytes);
+  opened->file = std::make_unique<MemoryRegistry>();
+  RegistryFileLoadResult loaded =
+      LoadRegistryFile(opened->file_bytes, opened->file.get(), ReadBranches());
+  if (!loaded.ok()) {
+    return UsageError("the registry file " + options.registry_file + " is malformed: line " +
+                      std::to_string(loaded.error->line) + ": " + loaded.error->reason);
+  }
+  // A value the file cannot hold is refused when it is set (and the import skips it), never
+  // found out when the file is written back.
+  opened->file->SetLimits(RegistryFileLimits(loaded.format));
+  return kExitOk;
+}
+
+int OpenRegistry(const Options& options, RunRegistry* opened) {
+  if (!options.registry_file.empty()) return OpenRegistryFile(options, opened);
+  opened->system = MakeSystemRegistry();
+  if (!opened->system) {
+    return UsageError("there is no system registry here: give --registry FILE (a .reg file)");
+  }
+  return kExitOk;
+}
+
+// The --log file, opened with a first line that says what the run is; kExitOk also without one.
+int OpenLog(const Options& options, const WorkFolder& work, std::unique_ptr<RunLog>* log) {
+  if (options.log_file.empty()) return kExitOk;
+  *log = std::make_unique<RunLog>(HostPathFromUtf8(options.log_file));
+  if (!(*log)->ok()) return UsageError("cannot open the log file " + options.log_file);
+  (*log)->Comment(std::string(kProgram) + " " + KDR_VERSION + " " + options.command +
+                  ", work folder " + work.shown +
+                  (options.registry_file.empty() ? ", system registry"
+                                                 : ", registry file " + options.registry_file));
+  return kExitOk;
+}
+
+bool WritesWorkFolder(const Options& options) {
+  return !options.dry_run && (options.command == "collect" || options.command == "migrate" ||
+                              (options.command == "undo" && !options.store.list));
+}
+
+// What the command did, for the steps after it.
+struct CommandOutcome {
+  int exit_code = kExitOk;
+  bool registry_changed = false;  // only Migrate and undo write registry values
+  bool run_summary = false;       // a Collect or Migrate ran, whose result --json prints
+};
+
+// The parts of the run the command works with.
+struct CommandContext {
+  const Options& options;
+  const StoreCommandOptions& store;
+  const WorkFolder& work;
+  const Services& services;
+  CMigrateDlg& dlg;
+  ConsoleView& view;
+  Progress& progress;
+};
+
+// Collect or Migrate as the window runs them.
+CommandOutcome RunDialogCommand(const CommandContext& run) {
+  // Nothing is said to have worked before the settings files and the registry file hold it.
+  run.view.HoldMessages();
+  bool migrate = run.options.command == "migrate";
+  if (migrate) {
+    run.dlg.OnMigrate();
   } else {
-    registry_path = HostPathFromUtf8(options.registry_file);
-    std::string error;
-    switch (LockHostFile(registry_path, options.command == "migrate", kLockWaitMs, &registry_lock,
-                         &error)) {
-      case LockResult::kLocked:
-        break;
-      case LockResult::kBusy:
-        return Failure(kExitBusy,
-                       "the registry file " + options.registry_file + " is in use: " + error);
-      case LockResult::kFailed:
-        return UsageError("cannot use the registry file " + options.registry_file + ": " + error);
-    }
-    std::optional<std::string> bytes = ReadHostFile(registry_path, &error, &registry_identity);
-    if (!bytes) {
-      return UsageError("cannot read the registry file " + options.registry_file + ": " + error);
-    }
-    file_bytes = std::move(*bytes);
-    file_registry = std::make_unique<MemoryRegistry>();
-    RegistryFileLoadResult loaded =
-        LoadRegistryFile(file_bytes, file_registry.get(), ReadBranches());
-    if (!loaded.ok()) {
-      return UsageError("the registry file " + options.registry_file + " is malformed: line " +
-                        std::to_string(loaded.error->line) + ": " + loaded.error->reason);
-    }
-    // A value the file cannot hold is refused when it is set (and the import skips it), never
-    // found out when the file is written back.
-    file_registry->SetLimits(RegistryFileLimits(loaded.format));
+    run.dlg.OnCollect();
   }
-  Registry& registry = file_registry ? static_cast<Registry&>(*file_registry) : *system_registry;
+  const RunSummary& summary = run.dlg.last_run();
+  const std::string work_log =
+      HostPathToUtf8(HostPathFromUtf8(run.work.shown) / "kdr4env" / std::string(kWorkLogName));
+  PrintNotCopied(summary, run.progress, work_log);
+  return {ExitCodeOf(summary), migrate && summary.attempted != 0, true};
+}
 
+CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLock>* work_lock) {
+  const Options& options = run.options;
+  CommandOutcome outcome;
+  if (!run.dlg.InitWorkPathsFromFolder(run.work.cp932)) {
+    outcome.exit_code = Failure(kExitInternal, "the work folder path " + run.work.shown +
+                                                   " is too long for this platform's " +
+                                                   std::to_string(MaxPath()) + "-character paths");
+  } else if (WritesWorkFolder(options) &&
+             (outcome.exit_code = LockWork(run.work, work_lock)) != kExitOk) {
+    // Nothing done.
+  } else if (options.command == "status") {
+    run.dlg.RefreshButtons();
+    PrintStatus(run.dlg, run.view, run.work, options.json, options.quiet);
+  } else if (options.command == "verify") {
+    outcome.exit_code = RunVerify(run.services, run.dlg.paths(), run.store);
+  } else if (options.command == "undo") {
+    outcome.exit_code =
+        RunUndo(run.services, run.dlg.paths(), run.store, &outcome.registry_changed);
+  } else if (options.dry_run) {
+    outcome.exit_code = options.command == "collect"
+                            ? RunCollectPreview(run.dlg, run.services, run.store)
+                            : RunMigratePreview(run.dlg, run.services, run.store);
+  } else {
+    outcome = RunDialogCommand(run);
+  }
+  return outcome;
+}
+
+// Writes the registry file back when the command changed registry values; false (with the
+// error told) when it could not be.
+bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log, int* exit_code) {
+  std::string write_error;
+  RegistryFileSaveResult written =
+      WriteBackRegistryFile(opened.file_bytes, *opened.file, WrittenBranch());
+  bool written_back = false;
+  if (!written.ok()) {
+    write_error = written.error->reason;
+  } else {
+    if (kReplaceNeedsFileClosed) opened.lock.reset();
+    written_back =
+        WriteHostFileAtomically(opened.path, written.bytes, opened.identity, &write_error);
+  }
+  if (!written_back) {
+    *exit_code =
+        Failure(kExitInternal, "cannot write the registry file " + options.registry_file + ": " +
+                                   write_error + "; the migrated settings were not saved");
+  }
+  if (log) {
+    log->Comment(written_back ? "registry file written back: " + options.registry_file
+                              : "registry file not written back: " + write_error);
+  }
+  return written_back;
+}
+
+// Puts the settings files and the registry file on disk; false when either could not be.
+bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegistry& opened,
+                 const CommandOutcome& outcome, RunLog* log, int* exit_code) {
+  bool saved = true;
+  if (FileResult flushed = profiles.Flush(); !flushed) {
+    saved = false;
+    *exit_code =
+        Failure(kExitInternal, "a settings file could not be written: " + Describe(flushed));
+  }
+  if (opened.file && outcome.registry_changed &&
+      !WriteBackRegistry(options, opened, log, exit_code)) {
+    saved = false;
+  }
+  return saved;
+}
+
+// Runs the command with the platform's services, saves what it changed and tells the result.
+int RunWithServices(const Options& options, const StoreCommandOptions& store,
+                    const WorkFolder& work, const DriveMap& drives, RunRegistry& opened,
+                    RunLog* log, std::unique_ptr<HostFileLock>* work_lock) {
+  std::unique_ptr<FileSystem> files = MakeFileSystem(drives);
+  PortableProfileFile profiles(*files);
+  Progress progress(!options.quiet && StderrIsTerminal());
+  CopyReporter reporter(progress);
+  Services services{opened.registry(), *files, profiles, MaxPath(), log, &reporter};
+  // With --json the result is the one thing on standard output.
+  ConsoleView view(options.quiet || options.json, progress);
+  CMigrateDlg dlg(services, view);
+  CommandOutcome outcome =
+      RunCommand({options, store, work, services, dlg, view, progress}, work_lock);
+  progress.Clear();
+  bool saved = SaveResults(options, profiles, opened, outcome, log, &outcome.exit_code);
+  view.ReleaseMessages(saved);
+  // A run whose results could not be saved is told by its error alone.
+  if (options.json && outcome.run_summary && saved) {
+    WriteStdout(RunSummaryJson(options.command.c_str(), dlg.last_run()));
+  }
+  return outcome.exit_code;
+}
+
+int CloseLog(RunLog* log, int exit_code) {
+  if (!log) return exit_code;
+  log->Comment("exit " + std::to_string(exit_code));
+  if (!log->Close()) return Failure(kExitInternal, "the log file could not be written");
+  return exit_code;
+}
+
+int Run(const Options& options) {
+  if (int code = CheckOptionCombinations(options); code != kExitOk) return code;
+  StoreCommandOptions store = options.store;
+  store.json = options.json;
+  store.quiet = options.quiet;
+  // Every file of the run is private, the log included.
+  RestrictNewFilesToOwner();
+  DriveMap drives;
+  if (int code = ParseDrives(options, &drives); code != kExitOk) return code;
+  RunRegistry opened;
+  if (int code = OpenRegistry(options, &opened); code != kExitOk) return code;
   std::string error;
   std::optional<WorkFolder> work = ResolveWorkFolder(options.work_dir, &error);
   if (!work) return UsageError(error);
   // Taken after the registry file's lock, as every run does, so two runs never wait on each other.
   std::unique_ptr<HostFileLock> work_lock;
-  bool writes_work_folder =
-      !options.dry_run && (options.command == "collect" || options.command == "migrate" ||
-                           (options.command == "undo" && !options.store.list));
-
   std::unique_ptr<RunLog> log;
-  if (!options.log_file.empty()) {
-    log = std::make_unique<RunLog>(HostPathFromUtf8(options.log_file));
-    if (!log->ok()) return UsageError("cannot open the log file " + options.log_file);
-    log->Comment(std::string(kProgram) + " " + KDR_VERSION + " " + options.command +
-                 ", work folder " + work->shown +
-                 (options.registry_file.empty() ? ", system registry"
-                                                : ", registry file " + options.registry_file));
-  }
-
-  std::unique_ptr<FileSystem> files = MakeFileSystem(drives);
-  int exit_code = kExitOk;
-  // Only Migrate and undo write registry values.
-  bool registry_changed = false;
-  bool run_summary = false;  // a Collect or Migrate ran, whose result --json prints
-  {
-    PortableProfileFile profiles(*files);
-    Progress progress(!options.quiet && StderrIsTerminal());
-    CopyReporter reporter(progress);
-    const std::string work_log =
-        HostPathToUtf8(HostPathFromUtf8(work->shown) / "kdr4env" / std::string(kWorkLogName));
-    Services services{registry, *files, profiles, MaxPath(), log.get(), &reporter};
-    // With --json the result is the one thing on standard output.
-    ConsoleView view(options.quiet || options.json, progress);
-    CMigrateDlg dlg(services, view);
-    if (!dlg.InitWorkPathsFromFolder(work->cp932)) {
-      exit_code = Failure(kExitInternal, "the work folder path " + work->shown +
-                                             " is too long for this platform's " +
-                                             std::to_string(MaxPath()) + "-character paths");
-    } else if (writes_work_folder && (exit_code = LockWork(*work, &work_lock)) != kExitOk) {
-      // Nothing done.
-    } else if (options.command == "status") {
-      dlg.RefreshButtons();
-      PrintStatus(dlg, view, *work, options.json, options.quiet);
-    } else if (options.command == "verify") {
-      exit_code = RunVerify(services, dlg.paths(), store);
-    } else if (options.command == "undo") {
-      exit_code = RunUndo(services, dlg.paths(), store, &registry_changed);
-    } else if (options.dry_run) {
-      exit_code = options.command == "collect" ? RunCollectPreview(dlg, services, store)
-                                               : RunMigratePreview(dlg, services, store);
-    } else {
-      // Nothing is said to have worked before the settings files and the registry file hold it.
-      view.HoldMessages();
-      if (options.command == "collect") {
-        dlg.OnCollect();
-      } else {
-        dlg.OnMigrate();
-      }
-      exit_code = ExitCodeOf(dlg.last_run());
-      registry_changed = options.command == "migrate" && dlg.last_run().attempted != 0;
-      run_summary = true;
-      PrintNotCopied(dlg.last_run(), progress, work_log);
-    }
-    progress.Clear();
-    bool saved = true;
-    if (FileResult flushed = profiles.Flush(); !flushed) {
-      saved = false;
-      exit_code =
-          Failure(kExitInternal, "a settings file could not be written: " + Describe(flushed));
-    }
-    // Only Migrate (for an edition it worked on) and undo write registry values.
-    if (file_registry && registry_changed) {
-      std::string write_error;
-      RegistryFileSaveResult written =
-          WriteBackRegistryFile(file_bytes, *file_registry, WrittenBranch());
-      bool written_back = false;
-      if (!written.ok()) {
-        write_error = written.error->reason;
-      } else {
-        if (kReplaceNeedsFileClosed) registry_lock.reset();
-        written_back =
-            WriteHostFileAtomically(registry_path, written.bytes, registry_identity, &write_error);
-      }
-      if (!written_back) {
-        saved = false;
-        exit_code = Failure(kExitInternal, "cannot write the registry file " +
-                                               options.registry_file + ": " + write_error +
-                                               "; the migrated settings were not saved");
-      }
-      if (log) {
-        log->Comment(written_back ? "registry file written back: " + options.registry_file
-                                  : "registry file not written back: " + write_error);
-      }
-    }
-    view.ReleaseMessages(saved);
-    // A run whose results could not be saved is told by its error alone.
-    if (options.json && run_summary && saved) {
-      WriteStdout(RunSummaryJson(options.command.c_str(), dlg.last_run()));
-    }
-  }
-  if (log) {
-    log->Comment("exit " + std::to_string(exit_code));
-    if (!log->Close()) exit_code = Failure(kExitInternal, "the log file could not be written");
-  }
-  return exit_code;
+  if (int code = OpenLog(options, *work, &log); code != kExitOk) return code;
+  int exit_code = RunWithServices(options, store, *work, drives, opened, log.get(), &work_lock);
+  return CloseLog(log.get(), exit_code);
 }
 
 }  // namespace
