@@ -72,6 +72,11 @@ int Failure(int code, std::string_view reason) {
   return code;
 }
 
+// Another run holds a file this run needs: a busy exit, which a caller may try again later.
+int InUse(const std::string& what, const std::string& error) {
+  return Failure(kExitBusy, what + " is in use: " + error);
+}
+
 std::string EditionList(EditionCode code) {
   std::string list;
   for (Edition edition : kAllEditions) {
@@ -104,7 +109,7 @@ int LockWork(const WorkFolder& work, std::unique_ptr<HostFileLock>* lock) {
     case LockResult::kLocked:
       return kExitOk;
     case LockResult::kBusy:
-      return Failure(kExitBusy, "the work folder " + work.shown + " is in use: " + error);
+      return InUse("the work folder " + work.shown, error);
     case LockResult::kFailed:
       break;
   }
@@ -266,8 +271,7 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
     case LockResult::kLocked:
       break;
     case LockResult::kBusy:
-      return Failure(kExitBusy,
-                     "the registry file " + options.registry_file + " is in use: " + error);
+      return InUse("the registry file " + options.registry_file, error);
     case LockResult::kFailed:
       return UsageError("cannot use the registry file " + options.registry_file + ": " + error);
   }
@@ -350,32 +354,35 @@ CommandOutcome RunDialogCommand(const CommandContext& run) {
   return {ExitCodeOf(summary), migrate && summary.attempted != 0, true};
 }
 
+// The command itself, once the work folder's paths are set and, for a command that writes the
+// work folder, its lock is held.
 CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLock>* work_lock) {
   const Options& options = run.options;
-  CommandOutcome outcome;
   if (!run.dlg.InitWorkPathsFromFolder(run.work.cp932)) {
-    outcome.exit_code = Failure(kExitInternal, "the work folder path " + run.work.shown +
-                                                   " is too long for this platform's " +
-                                                   std::to_string(MaxPath()) + "-character paths");
-  } else if (WritesWorkFolder(options) &&
-             (outcome.exit_code = LockWork(run.work, work_lock)) != kExitOk) {
-    // Nothing done.
-  } else if (options.command == "status") {
+    return {Failure(kExitInternal, "the work folder path " + run.work.shown +
+                                       " is too long for this platform's " +
+                                       std::to_string(MaxPath()) + "-character paths")};
+  }
+  if (WritesWorkFolder(options)) {
+    if (int code = LockWork(run.work, work_lock); code != kExitOk) return {code};
+  }
+  if (options.command == "status") {
     run.dlg.RefreshButtons();
     PrintStatus(run.dlg, run.view, run.work, options.json, options.quiet);
-  } else if (options.command == "verify") {
-    outcome.exit_code = RunVerify(run.services, run.dlg.paths(), run.store);
-  } else if (options.command == "undo") {
+    return {};
+  }
+  if (options.command == "verify") return {RunVerify(run.services, run.dlg.paths(), run.store)};
+  if (options.command == "undo") {
+    CommandOutcome outcome;
     outcome.exit_code =
         RunUndo(run.services, run.dlg.paths(), run.store, &outcome.registry_changed);
-  } else if (options.dry_run) {
-    outcome.exit_code = options.command == "collect"
-                            ? RunCollectPreview(run.dlg, run.services, run.store)
-                            : RunMigratePreview(run.dlg, run.services, run.store);
-  } else {
-    outcome = RunDialogCommand(run);
+    return outcome;
   }
-  return outcome;
+  if (options.dry_run) {
+    return {options.command == "collect" ? RunCollectPreview(run.dlg, run.services, run.store)
+                                         : RunMigratePreview(run.dlg, run.services, run.store)};
+  }
+  return RunDialogCommand(run);
 }
 
 // Writes the registry file back when the command changed registry values; false (with the

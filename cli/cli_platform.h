@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/host_file_lock.h"
 #include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -49,19 +50,10 @@ struct HostFileIdentity {
   bool operator==(const HostFileIdentity&) const = default;
 };
 
-// An exclusive hold on a host file for the whole run (released when destroyed).
-class HostFileLock {
- public:
-  virtual ~HostFileLock() = default;
-};
-enum class LockResult { kLocked, kBusy, kFailed };
-
-// Locks the file `path` names (through a symbolic link, its target), waiting at most
-// `wait_ms` for another run that holds it. With `for_writing`, a file that cannot be written
-// back as it is (read-only, another user's, hard-linked) is refused (kFailed) before anything
-// is done. *error says why on kBusy and kFailed.
-LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int wait_ms,
-                        std::unique_ptr<HostFileLock>* lock, std::string* error);
+// One try at locking the file `path` names, as LockHostFile does: kBusy, without an error, when
+// another run holds it now.
+LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
+                           std::unique_ptr<HostFileLock>* lock, std::string* error);
 
 // Reads a whole regular host file; on failure nullopt and *error says why (a folder is refused).
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,

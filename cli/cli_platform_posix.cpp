@@ -78,20 +78,12 @@ std::filesystem::path Target(const std::filesystem::path& path) {
   return ec ? path : target;
 }
 
-class PosixFileLock : public HostFileLock {
- public:
-  explicit PosixFileLock(UniqueFd fd) : fd_(std::move(fd)) {}
-
- private:
-  UniqueFd fd_;  // the lock goes with the descriptor
-};
-
 }  // namespace
 
-LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int wait_ms,
-                        std::unique_ptr<HostFileLock>* lock, std::string* error) {
+LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
+                           std::unique_ptr<HostFileLock>* lock, std::string* error) {
   std::filesystem::path target = Target(path);
-  for (int waited = 0;;) {
+  for (;;) {
     UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
@@ -117,25 +109,17 @@ LockResult LockHostFile(const std::filesystem::path& path, bool for_writing, int
         return LockResult::kFailed;
       }
     }
-    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
-      // The run that held it may have replaced the file: hold the one the path names now.
-      struct stat now {};
-      if (::stat(target.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
-        *lock = std::make_unique<PosixFileLock>(std::move(fd));
-        return LockResult::kLocked;
-      }
-      continue;
-    }
-    if (errno != EWOULDBLOCK && errno != EINTR) {
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EWOULDBLOCK || errno == EINTR) return LockResult::kBusy;
       *error = ErrnoText("cannot lock it");
       return LockResult::kFailed;
     }
-    if (waited >= wait_ms) {
-      *error = "another run is using it";
-      return LockResult::kBusy;
+    // The run that held it may have replaced the file: hold the one the path names now.
+    struct stat now {};
+    if (::stat(target.c_str(), &now) == 0 && now.st_ino == st.st_ino && now.st_dev == st.st_dev) {
+      *lock = std::make_unique<HandleLock<UniqueFd>>(std::move(fd));
+      return LockResult::kLocked;
     }
-    ::usleep(100 * 1000);
-    waited += 100;
   }
 }
 

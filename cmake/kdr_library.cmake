@@ -26,14 +26,16 @@ function(kdr_expose_headers target scope)
   target_include_directories(${target} ${scope} ${root})
 endfunction()
 
-# kdr_expose_folder(<target> <folder>): a whole folder (tests, benchmarks, fuzz targets) at its
-# path from the top of the source tree, for that target only.
-function(kdr_expose_folder target folder)
+# kdr_expose_folder(<target> <folder>...): whole folders (tests, benchmarks, fuzz targets) at
+# their paths from the top of the source tree, for that target only.
+function(kdr_expose_folder target)
   set(root ${PROJECT_BINARY_DIR}/include/${target})
   file(REMOVE_RECURSE ${root})
-  get_filename_component(parent ${root}/${folder} DIRECTORY)
-  file(MAKE_DIRECTORY ${parent})
-  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  foreach(folder ${ARGN})
+    get_filename_component(parent ${root}/${folder} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${folder} SYMBOLIC)
+  endforeach()
   target_include_directories(${target} PRIVATE ${root})
 endfunction()
 

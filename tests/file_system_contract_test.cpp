@@ -1,12 +1,10 @@
-// The FileSystem contract, run against every implementation this build has: the portable one on
-// a POSIX host (a drive table over a scratch folder), the Win32 one on Windows or under Wine (a
-// scratch folder in the temporary folder). Each implementation's harness seeds and inspects
-// files by its platform's own means, not through the interface under test.
+// The FileSystem contract, run against every implementation this build has (each platform's
+// folder registers its own): the portable one on a POSIX host, the Win32 one on Windows or
+// under Wine.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,23 +12,8 @@
 #include <vector>
 
 #include "platform/file_system.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/win32/win32_file_system.h"
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-#include "platform/posix/portable_file_system.h"
-#endif
 #include "platform/text_encoding.h"
+#include "tests/file_system_harness.h"
 
 namespace kdr {
 namespace {
@@ -43,233 +26,8 @@ const std::string kNo = "\x94\x5c";   // 能
 // 2001-02-03 04:05:06 UTC, a whole second that every file system keeps exactly.
 constexpr int64_t kOldTime = 981173106;
 
-class Harness {
- public:
-  virtual ~Harness() = default;
-  virtual FileSystem& fs() = 0;
-  // An empty scratch folder, as a tool path ending with a backslash.
-  virtual const std::string& root() const = 0;
-  // The root of a drive that does not exist, such as "Q:\".
-  virtual std::string MissingDrive() const = 0;
-  // The names in a folder, sorted; empty when it is missing.
-  virtual std::vector<std::string> List(const std::string& folder) = 0;
-  // Creates or replaces a file.
-  virtual bool Put(const std::string& path, const std::string& bytes) = 0;
-  // Reads a file back; "<missing>" when it cannot be read.
-  virtual std::string Get(const std::string& path) = 0;
-  virtual bool MakeFolder(const std::string& path) = 0;
-  virtual bool SetModified(const std::string& path, int64_t unix_seconds) = 0;
-  // Empty when the platform reads 8-bit names as code page 932; otherwise why not.
-  virtual std::string Cp932Problem() const = 0;
-  // Wine, where it differs from Windows (each use says how).
-  virtual bool IsWine() const { return false; }
-};
-
-#ifdef _WIN32
-
-// Whether `path` ends with a backslash character, not with a double-byte character whose second
-// byte happens to be 0x5C.
-bool EndsWithBackslash(const std::string& path) {
-  bool last_was_backslash = false;
-  for (size_t i = 0; i < path.size(); ++i) {
-    last_was_backslash = path[i] == '\\';
-    if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < path.size()) ++i;
-  }
-  return last_was_backslash;
-}
-
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-// Removes a folder with everything in it.
-void RemoveTree(const std::string& folder) {
-  WIN32_FIND_DATAA entry;
-  std::string pattern = folder + "\\*";
-  HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = entry.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string path = folder + "\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
-      }
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-  }
-  RemoveDirectoryA(folder.c_str());
-}
-
-class Win32Harness : public Harness {
- public:
-  Win32Harness() {
-    std::string temp(MAX_PATH + 1, '\0');
-    for (;;) {
-      DWORD n = GetTempPathA(static_cast<DWORD>(temp.size()), temp.data());
-      if (n < temp.size()) {
-        temp.resize(n);
-        break;
-      }
-      temp.resize(n + 1);
-    }
-    static std::atomic<int> counter{0};
-    root_ = temp + "kdr4tose-fs-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(counter++) + "\\";
-    CreateDirectoryA(root_.c_str(), nullptr);
-  }
-  ~Win32Harness() override { RemoveTree(root_.substr(0, root_.size() - 1)); }
-
-  FileSystem& fs() override { return fs_; }
-  const std::string& root() const override { return root_; }
-  std::string MissingDrive() const override {
-    for (char letter = 'Q'; letter != 'P'; letter = letter == 'Z' ? 'D' : letter + 1) {
-      std::string drive = std::string(1, letter) + ":\\";
-      if (GetDriveTypeA(drive.c_str()) == DRIVE_NO_ROOT_DIR) return drive;
-    }
-    return "Q:\\";
-  }
-  std::vector<std::string> List(const std::string& folder) override {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    std::string pattern = folder + (EndsWithBackslash(folder) ? "*" : "\\*");
-    HANDLE find = FindFirstFileA(pattern.c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-      std::string name = entry.cFileName;
-      if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(find, &entry));
-    FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  bool Put(const std::string& path, const std::string& bytes) override {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
-    return CloseHandle(file) && ok;
-  }
-  std::string Get(const std::string& path) override {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return "<missing>";
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0) {
-      bytes.append(chunk, read);
-    }
-    CloseHandle(file);
-    return bytes;
-  }
-  bool MakeFolder(const std::string& path) override {
-    return CreateDirectoryA(path.c_str(), nullptr) != 0;
-  }
-  bool SetModified(const std::string& path, int64_t unix_seconds) override {
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    uint64_t ticks = static_cast<uint64_t>(unix_seconds) * 10000000 + 116444736000000000ull;
-    FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    bool ok = SetFileTime(file, nullptr, &time, &time) != 0;
-    return CloseHandle(file) && ok;
-  }
-  std::string Cp932Problem() const override {
-    if (GetACP() == 932) return "";
-    return "the ANSI code page is " + std::to_string(GetACP()) +
-           ", not 932 (under Wine run with LC_ALL=ja_JP.UTF-8, as tools/wine-run does)";
-  }
-  bool IsWine() const override { return RunningUnderWine(); }
-
- private:
-  Win32FileSystem fs_;
-  std::string root_;
-};
-
-std::unique_ptr<Harness> MakeWin32() { return std::make_unique<Win32Harness>(); }
-
-#else
-
-namespace stdfs = std::filesystem;
-
-class PortableHarness : public Harness {
- public:
-  PortableHarness() {
-    char pattern[] = "/tmp/kdr4tose-fs-XXXXXX";
-    host_ = ::mkdtemp(pattern) ? stdfs::path(pattern) : stdfs::path();
-    fs_.MapDrive('C', host_);
-    root_ = "C:\\";
-  }
-  ~PortableHarness() override {
-    std::error_code ec;
-    if (!host_.empty()) stdfs::remove_all(host_, ec);
-  }
-
-  FileSystem& fs() override { return fs_; }
-  const std::string& root() const override { return root_; }
-  std::string MissingDrive() const override { return "Q:\\"; }
-  std::vector<std::string> List(const std::string& folder) override {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (stdfs::directory_iterator it(Host(folder), ec), end; !ec && it != end; it.increment(ec)) {
-      std::string utf8 = it->path().filename().string();
-      auto cp932 = Utf8ToCp932(utf8);
-      names.push_back(cp932 ? *cp932 : utf8);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  bool Put(const std::string& path, const std::string& bytes) override {
-    std::ofstream out(Host(path), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return static_cast<bool>(out);
-  }
-  std::string Get(const std::string& path) override {
-    std::ifstream in(Host(path), std::ios::binary);
-    if (!in) return "<missing>";
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  bool MakeFolder(const std::string& path) override {
-    return ::mkdir(Host(path).c_str(), 0777) == 0;
-  }
-  bool SetModified(const std::string& path, int64_t unix_seconds) override {
-    struct timespec times[2] = {{static_cast<time_t>(unix_seconds), 0},
-                                {static_cast<time_t>(unix_seconds), 0}};
-    return ::utimensat(AT_FDCWD, Host(path).c_str(), times, 0) == 0;
-  }
-  std::string Cp932Problem() const override { return ""; }
-
- private:
-  // Found independently of the file system under test: the drive is the scratch folder, names
-  // are UTF-8 on the host.
-  stdfs::path Host(const std::string& path) const {
-    std::string rest = path.substr(root_.size());
-    auto utf8 = Cp932ToUtf8(rest);
-    std::string text = utf8 ? *utf8 : rest;
-    std::replace(text.begin(), text.end(), '\\', '/');
-    return host_ / text;
-  }
-
-  PortableFileSystem fs_;
-  stdfs::path host_;
-  std::string root_;
-};
-
-std::unique_ptr<Harness> MakePortable() { return std::make_unique<PortableHarness>(); }
-
-#endif
-
-struct Implementation {
-  const char* name;
-  std::unique_ptr<Harness> (*make)();
-};
+using contract::FileSystemHarness;
+using contract::FileSystemImplementation;
 
 // Records what a copy reports.
 class RecordingObserver : public CopyObserver {
@@ -284,7 +42,7 @@ class RecordingObserver : public CopyObserver {
   std::vector<std::pair<std::string, std::string>> failed;
 };
 
-class FileSystemContractTest : public testing::TestWithParam<Implementation> {
+class FileSystemContractTest : public testing::TestWithParam<FileSystemImplementation> {
  protected:
   void SetUp() override {
     harness_ = GetParam().make();
@@ -293,7 +51,7 @@ class FileSystemContractTest : public testing::TestWithParam<Implementation> {
   }
   FileSystem& fs() { return harness_->fs(); }
   const std::string& root() const { return harness_->root(); }
-  Harness& h() { return *harness_; }
+  FileSystemHarness& h() { return *harness_; }
 
   // root\src\ with two files at the top, a subtree two levels deep and an empty folder.
   std::string MakeSourceTree() {
@@ -309,7 +67,7 @@ class FileSystemContractTest : public testing::TestWithParam<Implementation> {
     return src;
   }
 
-  std::unique_ptr<Harness> harness_;
+  std::unique_ptr<FileSystemHarness> harness_;
 };
 
 // --- CreateFolder ---------------------------------------------------------------------------
@@ -657,19 +415,10 @@ TEST_P(FileSystemContractTest, StampDescribesTheFileAndChangesWhenItIsRewritten)
   EXPECT_EQ(std::nullopt, fs().Stamp(root() + "folder"));
 }
 
-const Implementation kImplementations[] = {
-#ifdef _WIN32
-    {"Win32", MakeWin32},
-#else
-    {"Portable", MakePortable},
-#endif
-};
-
-INSTANTIATE_TEST_SUITE_P(AllFileSystems, FileSystemContractTest,
-                         testing::ValuesIn(kImplementations),
-                         [](const testing::TestParamInfo<Implementation>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    AllFileSystems, FileSystemContractTest,
+    testing::ValuesIn(contract::Implementations<std::unique_ptr<FileSystemHarness>>()),
+    contract::ImplementationName<std::unique_ptr<FileSystemHarness>>);
 
 }  // namespace
 }  // namespace kdr

@@ -1,7 +1,7 @@
 // One contract for every ProfileFile: the behaviour of the Windows private-profile functions
-// that the settings export and import rely on. Runs against PortableProfileFile natively, and
-// in the Windows build also against the platform's own functions and against PortableProfileFile
-// over the Win32 file system.
+// that the settings export and import rely on. Runs against every implementation the platform's
+// folder registers: PortableProfileFile natively, and in the Windows build also the platform's
+// own functions and PortableProfileFile over the Win32 file system.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,87 +12,19 @@
 #include <memory>
 #include <string>
 
+#include "fuzz/memory_files.h"
 #include "platform/portable_profile_file.h"
 #include "tests/file_bytes.h"
+#include "tests/profile_file_harness.h"
 #include "tests/seeded_random.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/win32/win32_file_system.h"
-#include "platform/win32/win32_profile_file.h"
-#else
-#include <unistd.h>
-
-#include "platform/posix/portable_file_system.h"
-#endif
 
 namespace kdr {
 namespace {
 
 using namespace std::string_literals;
 
-std::string MakeTempFolder() {
-#ifdef _WIN32
-  char base[MAX_PATH + 1] = {};
-  GetTempPathA(MAX_PATH, base);
-  static unsigned counter = 0;
-  for (;;) {
-    std::string folder = std::string(base) + "kdr-profile-" +
-                         std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    if (CreateDirectoryA(folder.c_str(), nullptr)) return folder + "\\";
-  }
-#else
-  std::string pattern = (std::filesystem::temp_directory_path() / "kdr-profile-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) return std::string();
-  return pattern + "/";
-#endif
-}
-
-std::unique_ptr<FileSystem> MakeHostFileSystem() {
-#ifdef _WIN32
-  return std::make_unique<Win32FileSystem>();
-#else
-  return std::make_unique<PortableFileSystem>();
-#endif
-}
-
-#ifdef _WIN32
-// The profile functions of the platform, running under Wine rather than Windows.
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-#endif
-
-struct Subject {
-  std::unique_ptr<FileSystem> fs;
-  std::unique_ptr<ProfileFile> profile;
-  bool is_wine = false;  // the platform's functions, under Wine (not Windows)
-};
-
-struct Implementation {
-  const char* name;
-  std::function<Subject()> make;
-};
-
-void PrintTo(const Implementation& impl, std::ostream* os) { *os << impl.name; }
-
-Subject MakePortable() {
-  Subject s;
-  s.fs = MakeHostFileSystem();
-  s.profile = std::make_unique<PortableProfileFile>(*s.fs);
-  return s;
-}
-
-#ifdef _WIN32
-Subject MakeWin32() {
-  Subject s;
-  s.profile = std::make_unique<Win32ProfileFile>();
-  s.is_wine = RunningUnderWine();
-  return s;
-}
-#endif
+using contract::ProfileImplementation;
+using contract::ProfileSubject;
 
 using testing::ReadBytes;
 using testing::WriteBytes;
@@ -112,10 +44,10 @@ struct ListResult {
   std::string bytes;
 };
 
-class ProfileFileContract : public ::testing::TestWithParam<Implementation> {
+class ProfileFileContract : public ::testing::TestWithParam<ProfileImplementation> {
  protected:
   void SetUp() override {
-    folder_ = MakeTempFolder();
+    folder_ = contract::MakeTempFolder();
     ASSERT_FALSE(folder_.empty());
     subject_ = GetParam().make();
     file_ = folder_ + "settings.fil";
@@ -167,7 +99,7 @@ class ProfileFileContract : public ::testing::TestWithParam<Implementation> {
 
   std::string folder_;
   std::string file_;
-  Subject subject_;
+  ProfileSubject subject_;
 };
 
 TEST_P(ProfileFileContract, FirstWriteCreatesFileWithSectionAndEntry) {
@@ -402,89 +334,33 @@ TEST_P(ProfileFileContract, ArbitraryBytesNeverBreakTheReader) {
   }
 }
 
-// A file system in memory that counts what the profile layer asks of it and can refuse writes.
-class CountingFileSystem : public FileSystem {
+// The file system in memory of the fuzz targets, counting what the profile layer asks of it and
+// able to refuse writes.
+class CountingFileSystem : public fuzz::MemoryFiles {
  public:
-  FileResult CreateFolder(std::string_view path) override { return Denied(path); }
-  FileResult MakeSurePathExists(std::string_view) override { return FileResult::Ok(); }
-  bool Exists(std::string_view path) override { return files_.count(std::string(path)) > 0; }
-  bool IsFolder(std::string_view) override { return false; }
-  FileResult CopyFolder(std::string_view, std::string_view source, OwnerWindow*,
-                        CopyObserver*) override {
-    return Denied(source);
-  }
-  FileResult AppendToFile(std::string_view path, std::string_view) override { return Denied(path); }
   std::optional<std::string> ReadFile(std::string_view path) override {
     ++reads;
-    auto it = files_.find(std::string(path));
-    if (it == files_.end()) return std::nullopt;
-    return it->second.bytes;
+    return MemoryFiles::ReadFile(path);
   }
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
     ++writes;
-    if (fail_writes) return Denied(path);
-    Put(path, bytes);
-    return FileResult::Ok();
-  }
-  static FileResult Denied(std::string_view path) {
-    return FileResult::Fail(kAccessDenied, "CreateFile", path);
+    if (fail_writes) return FileResult::Fail(kAccessDenied, "CreateFile", path);
+    return MemoryFiles::WriteFileAtomically(path, bytes);
   }
   std::optional<FileStamp> Stamp(std::string_view path) override {
     ++stamps;
-    auto it = files_.find(std::string(path));
-    if (it == files_.end()) return std::nullopt;
-    FileStamp stamp;
-    stamp.size = it->second.bytes.size();
-    stamp.modified_ns = it->second.version;
-    return stamp;
+    return MemoryFiles::Stamp(path);
   }
-  bool ReadFileInPieces(std::string_view path,
-                        const std::function<void(std::string_view)>& sink) override {
-    auto it = files_.find(std::string(path));
-    if (it == files_.end()) return false;
-    sink(it->second.bytes);
-    return true;
-  }
-  // Names are whole paths here; a folder is every name that starts with it.
-  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override {
-    files->clear();
-    for (const auto& [name, file] : files_) {
-      if (name.size() > folder.size() && name.compare(0, folder.size(), folder) == 0) {
-        files->push_back(name.substr(folder.size()));
-      }
-    }
-    return true;
-  }
-  // Folders are not held apart from their files.
-  bool ListFolders(std::string_view, std::vector<std::string>* folders) override {
-    folders->clear();
-    return true;
-  }
-  bool RemoveFile(std::string_view path) override { return files_.erase(std::string(path)) > 0; }
-  bool RemoveFolder(std::string_view) override { return false; }
-  // Another program replaces the file.
-  void Put(std::string_view path, std::string_view bytes) {
-    File& f = files_[std::string(path)];
-    f.bytes.assign(bytes);
-    f.version = ++clock_;
-  }
-  std::string Get(std::string_view path) const {
-    auto it = files_.find(std::string(path));
-    return it == files_.end() ? "<missing>" : it->second.bytes;
+  // The file's bytes; "<missing>" when there is none.
+  std::string Text(std::string_view path) const {
+    const std::string* bytes = Get(path);
+    return bytes ? *bytes : "<missing>";
   }
 
   int reads = 0;
   int writes = 0;
   int stamps = 0;
   bool fail_writes = false;
-
- private:
-  struct File {
-    std::string bytes;
-    int64_t version = 0;
-  };
-  std::map<std::string, File> files_;
-  int64_t clock_ = 0;
 };
 
 TEST(PortableProfileFileTest, WritesOnlyOnFlushAndReadsSeePendingWrites) {
@@ -492,14 +368,14 @@ TEST(PortableProfileFileTest, WritesOnlyOnFlushAndReadsSeePendingWrites) {
   PortableProfileFile pf(fs);
   EXPECT_TRUE(pf.WriteSection("A", "", "C:\\w\\f.fil"));
   EXPECT_TRUE(pf.WriteString("A", "k", "1:v", "C:\\w\\f.fil"));
-  EXPECT_EQ("<missing>", fs.Get("C:\\w\\f.fil"));
+  EXPECT_EQ("<missing>", fs.Text("C:\\w\\f.fil"));
   EXPECT_EQ(0, fs.writes);
   EXPECT_EQ("A\0\0"s, pf.ReadSectionNames("C:\\w\\f.fil"));
   EXPECT_EQ("k=1:v\0\0"s, pf.ReadSection("a", "c:\\W\\F.fil"));  // same file, other case
   EXPECT_EQ(1u, pf.PendingFiles());
   EXPECT_TRUE(pf.Flush());
   EXPECT_EQ(1, fs.writes);
-  EXPECT_EQ("[A]\r\nk=1:v\r\n", fs.Get("C:\\w\\f.fil"));
+  EXPECT_EQ("[A]\r\nk=1:v\r\n", fs.Text("C:\\w\\f.fil"));
   EXPECT_EQ(0u, pf.PendingFiles());
   EXPECT_TRUE(pf.Flush());
   EXPECT_EQ(1, fs.writes) << "nothing changed, nothing written";
@@ -517,7 +393,7 @@ TEST(PortableProfileFileTest, ReadsTheFileOnceForManyCalls) {
   fs.Put("f", "[B]\r\n");
   EXPECT_TRUE(pf.Flush());  // the other program's file is read again and our writes applied to it
   EXPECT_EQ(2, fs.reads);
-  EXPECT_EQ(0, fs.Get("f").find("[B]\r\n[A]\r\nk0=v\r\n"));
+  EXPECT_EQ(0, fs.Text("f").find("[B]\r\n[A]\r\nk0=v\r\n"));
 }
 
 TEST(PortableProfileFileTest, FailedFlushKeepsTheWritesAndRetries) {
@@ -532,8 +408,8 @@ TEST(PortableProfileFileTest, FailedFlushKeepsTheWritesAndRetries) {
   fs.fail_writes = false;
   EXPECT_TRUE(pf.Flush());
   EXPECT_EQ(0u, pf.PendingFiles());
-  EXPECT_EQ("[A]\r\nk=1\r\n", fs.Get("one"));
-  EXPECT_EQ("[B]\r\nk=2\r\n", fs.Get("two"));
+  EXPECT_EQ("[A]\r\nk=1\r\n", fs.Text("one"));
+  EXPECT_EQ("[B]\r\nk=2\r\n", fs.Text("two"));
 }
 
 TEST(PortableProfileFileTest, PendingWritesAreAppliedToAFileChangedMeanwhile) {
@@ -546,7 +422,7 @@ TEST(PortableProfileFileTest, PendingWritesAreAppliedToAFileChangedMeanwhile) {
   EXPECT_EQ("Z\0A\0\0"s, pf.ReadSectionNames("f"));
   EXPECT_EQ("old=4\0mine=2\0\0"s, pf.ReadSection("A", "f"));
   EXPECT_TRUE(pf.Flush());
-  EXPECT_EQ("[Z]\r\ntheirs=3\r\n[A]\r\nold=4\r\nmine=2\r\n", fs.Get("f"));
+  EXPECT_EQ("[Z]\r\ntheirs=3\r\n[A]\r\nold=4\r\nmine=2\r\n", fs.Text("f"));
 }
 
 TEST(PortableProfileFileTest, AHeldFileIsLookedAtOnceWhenTheHoldBegins) {
@@ -588,7 +464,7 @@ TEST(PortableProfileFileTest, ManyPendingWritesAreAppliedAnewInTheirOrder) {
   EXPECT_TRUE(pf.WriteString("a", "K5", "5", "f"));
   fs.Put("f", "[Z]\r\n[A]\r\ntheirs=6\r\n");
   EXPECT_TRUE(pf.Flush());
-  EXPECT_EQ("[Z]\r\n[A]\r\nK5=5\r\n[" + long_section + "]\r\nk=2\r\n[B]\r\nk=4\r\n", fs.Get("f"));
+  EXPECT_EQ("[Z]\r\n[A]\r\nK5=5\r\n[" + long_section + "]\r\nk=2\r\n[B]\r\nk=4\r\n", fs.Text("f"));
 }
 
 TEST(PortableProfileFileTest, DestructionFlushes) {
@@ -597,7 +473,7 @@ TEST(PortableProfileFileTest, DestructionFlushes) {
     PortableProfileFile pf(fs);
     EXPECT_TRUE(pf.WriteString("A", "k", "1", "f"));
   }
-  EXPECT_EQ("[A]\r\nk=1\r\n", fs.Get("f"));
+  EXPECT_EQ("[A]\r\nk=1\r\n", fs.Text("f"));
 }
 
 TEST(PortableProfileFileTest, FiftyThousandSections) {
@@ -617,7 +493,7 @@ TEST(PortableProfileFileTest, FiftyThousandSections) {
   EXPECT_TRUE(pf.Flush());
   size_t at = expected.find("v=123\r\n");
   expected.replace(at, 7, "v=again\r\n");
-  EXPECT_TRUE(SameBytes(expected, fs.Get("f")));
+  EXPECT_TRUE(SameBytes(expected, fs.Text("f")));
 }
 
 TEST(PortableProfileFileTest, AKeyOfALongSectionIsReplacedWhereItStands) {
@@ -652,7 +528,7 @@ TEST(PortableProfileFileTest, LineBreaksInNamesAndValuesReadAsTheFileWould) {
   EXPECT_EQ(pf.ReadSectionNames("f"), fresh.ReadSectionNames("f"));
   EXPECT_EQ(pf.ReadSection("A", "f"), fresh.ReadSection("A", "f"));
   EXPECT_EQ(pf.ReadSection("B=x", "f"), fresh.ReadSection("B=x", "f"));
-  EXPECT_EQ("[A]\r\nk=one\r\nnext=2\r\n[B=x\r\n", fs.Get("f"));
+  EXPECT_EQ("[A]\r\nk=one\r\nnext=2\r\n[B=x\r\n", fs.Text("f"));
 }
 
 TEST(PortableProfileFileTest, CommentsStayAndNewKeysGoBeforeThem) {
@@ -667,7 +543,7 @@ TEST(PortableProfileFileTest, CommentsStayAndNewKeysGoBeforeThem) {
   EXPECT_TRUE(pf.WriteSection("A", "", "f"));
   EXPECT_TRUE(pf.WriteString("A", "n", "1", "f"));
   EXPECT_TRUE(pf.Flush());
-  EXPECT_EQ(";top\r\n[A]\r\nn=1\r\n;c1\r\n;c2\r\n;x=\r\n", fs.Get("f"));
+  EXPECT_EQ(";top\r\n[A]\r\nn=1\r\n;c1\r\n;c2\r\n;x=\r\n", fs.Text("f"));
 }
 
 // Whatever the calls, what the layer reads from memory is what it reads from the file it
@@ -720,16 +596,9 @@ TEST(PortableProfileFileTest, MemoryAgreesWithTheFileItWrites) {
   }
 }
 
-std::vector<Implementation> Implementations() {
-  std::vector<Implementation> list = {{"Portable", MakePortable}};
-#ifdef _WIN32
-  list.push_back({"Win32", MakeWin32});
-#endif
-  return list;
-}
-
-INSTANTIATE_TEST_SUITE_P(All, ProfileFileContract, ::testing::ValuesIn(Implementations()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(All, ProfileFileContract,
+                         ::testing::ValuesIn(contract::Implementations<ProfileSubject>()),
+                         contract::ImplementationName<ProfileSubject>);
 
 }  // namespace
 }  // namespace kdr

@@ -1,11 +1,9 @@
 // The Registry contract, run against every implementation this build has: the in-memory
-// registry always, and on Windows (or under Wine) the real one, isolated below a scratch key
-// HKEY_CURRENT_USER\Software\kdr4tose-contract-<pid>-<n> that is deleted afterwards.
+// registry always, and those its platform's folder registers.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,12 +12,7 @@
 #include "platform/cp932.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/registry.h"
-
-#ifdef _WIN32
-#include <windows.h>
-
-#include "platform/win32/win32_registry.h"
-#endif
+#include "tests/registry_harness.h"
 
 namespace kdr {
 namespace {
@@ -34,22 +27,10 @@ const std::string kCp932Text = "\x83\x5c\x83\x74\x83\x67\xb1";
 
 std::string Sz(const std::string& text) { return text + std::string(1, '\0'); }
 
-class Harness {
- public:
-  virtual ~Harness() = default;
-  virtual Registry& registry() = 0;
-  // An existing, empty key below HKEY_CURRENT_USER\Software that the test may fill.
-  virtual const std::string& base() const = 0;
-  // A DWORD read by the platform's own means, not through the interface under test.
-  virtual std::optional<uint32_t> DirectDword(const std::string& path, const std::string& name) = 0;
-  // Whether values are enumerated in the order they were created (as Windows does); Wine sorts
-  // them by name.
-  virtual bool ValuesInCreationOrder() const { return !IsWine(); }
-  // Wine, where it differs from Windows (each use says how).
-  virtual bool IsWine() const { return false; }
-};
+using contract::RegistryHarness;
+using contract::RegistryImplementation;
 
-class MemoryHarness : public Harness {
+class MemoryHarness : public RegistryHarness {
  public:
   MemoryHarness() { registry_.Create(kUser, base_); }
   Registry& registry() override { return registry_; }
@@ -69,56 +50,9 @@ class MemoryHarness : public Harness {
   std::string base_ = "Software\\kdr4tose-contract";
 };
 
-std::unique_ptr<Harness> MakeMemory() { return std::make_unique<MemoryHarness>(); }
+std::unique_ptr<RegistryHarness> MakeMemory() { return std::make_unique<MemoryHarness>(); }
 
-#ifdef _WIN32
-
-bool RunningUnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-class Win32Harness : public Harness {
- public:
-  Win32Harness() {
-    static std::atomic<int> counter{0};
-    base_ = "Software\\kdr4tose-contract-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(counter++);
-    RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str());
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, base_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) == ERROR_SUCCESS) {
-      RegCloseKey(key);
-    }
-  }
-  ~Win32Harness() override { RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str()); }
-
-  Registry& registry() override { return registry_; }
-  const std::string& base() const override { return base_; }
-  std::optional<uint32_t> DirectDword(const std::string& path, const std::string& name) override {
-    DWORD number = 0;
-    DWORD size = sizeof number;
-    if (RegGetValueA(HKEY_CURRENT_USER, path.c_str(), name.c_str(), RRF_RT_REG_DWORD, nullptr,
-                     &number, &size) != ERROR_SUCCESS) {
-      return std::nullopt;
-    }
-    return number;
-  }
-  bool IsWine() const override { return RunningUnderWine(); }
-
- private:
-  Win32Registry registry_;
-  std::string base_;
-};
-
-std::unique_ptr<Harness> MakeWin32() { return std::make_unique<Win32Harness>(); }
-
-#endif
-
-struct Implementation {
-  const char* name;
-  std::unique_ptr<Harness> (*make)();
-};
+const bool memory_registered = contract::RegisterImplementation("Memory", &MakeMemory);
 
 struct Value {
   std::string name;
@@ -133,7 +67,7 @@ void PrintTo(const Value& value, std::ostream* os) {
       << testing::PrintToString(value.data) << "}";
 }
 
-class RegistryContractTest : public testing::TestWithParam<Implementation> {
+class RegistryContractTest : public testing::TestWithParam<RegistryImplementation> {
  protected:
   void SetUp() override {
     harness_ = GetParam().make();
@@ -186,7 +120,7 @@ class RegistryContractTest : public testing::TestWithParam<Implementation> {
     return values;
   }
 
-  std::unique_ptr<Harness> harness_;
+  std::unique_ptr<RegistryHarness> harness_;
 };
 
 TEST_P(RegistryContractTest, MissingKeysAndValuesAreNotFound) {
@@ -492,17 +426,10 @@ TEST_P(RegistryContractTest, KeysOpenInEitherViewBelowTheUsersSoftware) {
   }
 }
 
-const Implementation kImplementations[] = {
-    {"Memory", MakeMemory},
-#ifdef _WIN32
-    {"Win32", MakeWin32},
-#endif
-};
-
-INSTANTIATE_TEST_SUITE_P(AllRegistries, RegistryContractTest, testing::ValuesIn(kImplementations),
-                         [](const testing::TestParamInfo<Implementation>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    AllRegistries, RegistryContractTest,
+    testing::ValuesIn(contract::Implementations<std::unique_ptr<RegistryHarness>>()),
+    contract::ImplementationName<std::unique_ptr<RegistryHarness>>);
 
 }  // namespace
 }  // namespace kdr

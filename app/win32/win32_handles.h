@@ -8,54 +8,43 @@
 // once, and can be moved but not copied.
 namespace kdr::win {
 
-// An icon loaded with LoadImageW (not shared), destroyed with DestroyIcon.
-class UniqueIcon {
+// The owner of one handle of type `Handle`, given back with `Release` (never called on null).
+template <typename Handle, void (*Release)(Handle)>
+class UniqueUserHandle {
  public:
-  UniqueIcon() = default;
-  explicit UniqueIcon(HICON icon) : icon_(icon) {}
-  ~UniqueIcon() { reset(); }
-  UniqueIcon(UniqueIcon&& other) noexcept : icon_(std::exchange(other.icon_, nullptr)) {}
-  UniqueIcon& operator=(UniqueIcon&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.icon_, nullptr));
+  UniqueUserHandle() = default;
+  explicit UniqueUserHandle(Handle handle) : handle_(handle) {}
+  ~UniqueUserHandle() { reset(); }
+  UniqueUserHandle(UniqueUserHandle&& other) noexcept
+      : handle_(std::exchange(other.handle_, nullptr)) {}
+  UniqueUserHandle& operator=(UniqueUserHandle&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.handle_, nullptr));
     return *this;
   }
-  UniqueIcon(const UniqueIcon&) = delete;
-  UniqueIcon& operator=(const UniqueIcon&) = delete;
+  UniqueUserHandle(const UniqueUserHandle&) = delete;
+  UniqueUserHandle& operator=(const UniqueUserHandle&) = delete;
 
-  HICON get() const { return icon_; }
-  void reset(HICON icon = nullptr) {
-    if (icon_) DestroyIcon(icon_);
-    icon_ = icon;
+  Handle get() const { return handle_; }
+  void reset(Handle handle = nullptr) {
+    if (handle_) Release(handle_);
+    handle_ = handle;
   }
 
  private:
-  HICON icon_ = nullptr;
+  Handle handle_ = nullptr;
 };
+
+inline void DestroyLoadedIcon(HICON icon) { DestroyIcon(icon); }
+inline void DestroyWindowIfAlive(HWND window) {
+  if (IsWindow(window)) DestroyWindow(window);
+}
+
+// An icon loaded with LoadImageW (not shared), destroyed with DestroyIcon.
+using UniqueIcon = UniqueUserHandle<HICON, DestroyLoadedIcon>;
 
 // A window this program created and must destroy (the tooltip control), destroyed with
 // DestroyWindow unless it is already gone.
-class UniqueWindow {
- public:
-  UniqueWindow() = default;
-  explicit UniqueWindow(HWND window) : window_(window) {}
-  ~UniqueWindow() { reset(); }
-  UniqueWindow(UniqueWindow&& other) noexcept : window_(std::exchange(other.window_, nullptr)) {}
-  UniqueWindow& operator=(UniqueWindow&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.window_, nullptr));
-    return *this;
-  }
-  UniqueWindow(const UniqueWindow&) = delete;
-  UniqueWindow& operator=(const UniqueWindow&) = delete;
-
-  HWND get() const { return window_; }
-  void reset(HWND window = nullptr) {
-    if (window_ && IsWindow(window_)) DestroyWindow(window_);
-    window_ = window;
-  }
-
- private:
-  HWND window_ = nullptr;
-};
+using UniqueWindow = UniqueUserHandle<HWND, DestroyWindowIfAlive>;
 
 // A window timer, stopped with KillTimer.
 class ScopedTimer {

@@ -17,6 +17,7 @@
 #include "platform/win32/win32_profile_file.h"
 #include "tests/file_bytes.h"
 #include "tests/seeded_random.h"
+#include "tests/win32/running_under_wine.h"
 
 namespace kdr {
 namespace {
@@ -40,11 +41,6 @@ std::string Show(std::string_view bytes) {
 
 using testing::ReadBytes;
 using testing::WriteBytes;
-
-bool UnderWine() {
-  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 // What one list call gave: its result and the buffer, with guard bytes after it.
 struct List {
@@ -191,7 +187,7 @@ class ProfileDifferential : public ::testing::Test {
   PortableProfileFile ours_{fs_};
   Win32ProfileFile theirs_;
   std::string folder_, ours_file_, theirs_file_;
-  bool wine_ = UnderWine();
+  bool wine_ = contract::RunningUnderWine();
 };
 
 TEST_F(ProfileDifferential, ExportOfKeyTreesAndSingleValues) {
