@@ -511,7 +511,7 @@ TEST(PortableProfileFileTest, AKeyOfALongSectionIsReplacedWhereItStands) {
     EXPECT_TRUE(pf.WriteString("A", "k40", "40", "f"));
     EXPECT_TRUE(pf.Flush());
     file.replace(file.find("k7=7"), 4, "k7=new");
-    EXPECT_TRUE(SameBytes(file + "k40=40\r\n", fs.Get("f"))) << from_file;
+    EXPECT_TRUE(SameBytes(file + "k40=40\r\n", fs.Text("f"))) << from_file;
   }
 }
 
