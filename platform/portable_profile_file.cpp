@@ -2,37 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
-#include <list>
 
 #include "platform/cp932.h"
+#include "platform/profile_document.h"
 
 namespace kdr {
 namespace {
 
-enum Eol : uint8_t { kNoEol, kLf, kCr, kCrLf };
-
-constexpr std::string_view kEolText[] = {"", "\n", "\r", "\r\n"};
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
-
-std::string_view TrimBlanks(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-std::string_view TrimSpaces(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && s[b] == ' ') ++b;
-  while (e > b && s[e - 1] == ' ') --e;
-  return s.substr(b, e - b);
-}
-
-// The lookup form of a name.
+// The lookup form of a file name.
 std::string Fold(std::string_view name) { return Cp932UpperCase(name); }
-void FoldInto(std::string_view name, std::string* out) { Cp932UpperCase(name, out); }
 
 // What the lists show of a name or value: the bytes before its first NUL.
 std::string_view UpToNul(std::string_view s) {
@@ -40,318 +18,7 @@ std::string_view UpToNul(std::string_view s) {
   return nul == std::string_view::npos ? s : s.substr(0, nul);
 }
 
-struct Line {
-  std::string text;  // without its line end
-  Eol eol = kCrLf;
-};
-
-enum class Kind { kBlank, kComment, kHeader, kEntry };
-
-// How one line reads.
-struct Parsed {
-  Kind kind = Kind::kBlank;
-  std::string_view name;  // section name of a header; key of an entry
-  std::string_view value;
-  bool has_equals = false;
-};
-
-Parsed ParseLine(std::string_view text) {
-  Parsed p;
-  std::string_view t = TrimBlanks(text);
-  if (t.empty()) return p;
-  if (t[0] == ';') {
-    p.kind = Kind::kComment;
-    return p;
-  }
-  if (t[0] == '[') {
-    p.kind = Kind::kHeader;
-    size_t i = 1;
-    while (i < t.size() && t[i] != ']') i += Cp932CharSize(t, i);
-    p.name = TrimBlanks(t.substr(1, std::min(i, t.size()) - 1));
-    return p;
-  }
-  p.kind = Kind::kEntry;
-  size_t eq = t.find('=');  // '=' is never the second byte of a two-byte character
-  if (eq == std::string_view::npos) {
-    p.name = t;
-    return p;
-  }
-  p.has_equals = true;
-  p.name = TrimBlanks(t.substr(0, eq));
-  p.value = TrimBlanks(t.substr(eq + 1));
-  return p;
-}
-
-// Hands each line of `bytes` to `sink`, one after another (no list of them all is made): CR LF,
-// LF and a lone CR each end one.
-template <typename Sink>
-void ForEachLine(std::string_view bytes, Sink sink) {
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = start;
-    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n') ++end;
-    Line line;
-    line.text.assign(bytes.substr(start, end - start));
-    if (end == bytes.size()) {
-      line.eol = kNoEol;
-      start = end;
-    } else if (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n') {
-      line.eol = kCrLf;
-      start = end + 2;
-    } else {
-      line.eol = bytes[end] == '\r' ? kCr : kLf;
-      start = end + 1;
-    }
-    sink(std::move(line));
-  }
-}
-
 }  // namespace
-
-struct PortableProfileFile::Document {
-  struct Section {
-    Line header;
-    std::string name;    // as the header spells it
-    std::string folded;  // Fold(name)
-    // The lines up to the last entry, where a new key goes, and the comments and blank lines
-    // after it: apart, so that adding keys in front of many such lines costs nothing per line.
-    // A list, not a deque: an empty deque already holds a block of lines, and most sections
-    // have no such lines.
-    std::vector<Line> body;
-    std::list<Line> trailer;
-    // Folded key -> body index of its first entry; built on the first write to a section of
-    // kIndexFrom lines or more. Smaller ones are searched line by line: an index of their keys
-    // would cost more memory than the search costs time.
-    static constexpr size_t kIndexFrom = 32;
-    std::unordered_map<std::string, size_t> keys;
-    bool indexed = false;
-
-    // The body index of the first entry whose folded key is `folded`, or npos. `buffer` is
-    // scratch space.
-    size_t FindKey(const std::string& folded, std::string* buffer) {
-      if (indexed || body.size() >= kIndexFrom) {
-        if (!indexed) Index();
-        auto it = keys.find(folded);
-        return it == keys.end() ? std::string::npos : it->second;
-      }
-      for (size_t i = 0; i < body.size(); ++i) {
-        Parsed p = ParseLine(body[i].text);
-        if (p.kind != Kind::kEntry || !p.has_equals) continue;
-        FoldInto(p.name, buffer);
-        if (*buffer == folded) return i;
-      }
-      return std::string::npos;
-    }
-
-    void Index() {
-      keys.clear();
-      for (size_t i = 0; i < body.size(); ++i) {
-        Parsed p = ParseLine(body[i].text);
-        if (p.kind == Kind::kEntry && p.has_equals) keys.try_emplace(Fold(p.name), i);
-      }
-      indexed = true;
-    }
-  };
-
-  std::vector<Line> preamble;  // lines before the first section
-  std::vector<std::unique_ptr<Section>> sections;
-  std::unordered_map<std::string, std::vector<Section*>> by_name;  // file order
-  std::string scratch;                                             // a folded name being looked up
-  std::string candidate;  // a folded name it is compared with
-
-  void Parse(std::string_view bytes) {
-    preamble.clear();
-    sections.clear();
-    by_name.clear();
-    ForEachLine(bytes, [this](Line line) { AppendLine(std::move(line)); });
-  }
-
-  // Adds a line read from a file at the end of the document.
-  void AppendLine(Line line) {
-    Parsed p = ParseLine(line.text);
-    if (p.kind == Kind::kHeader) {
-      auto section = std::make_unique<Section>();
-      section->name.assign(p.name);
-      section->folded = Fold(section->name);
-      section->header = std::move(line);
-      by_name[section->folded].push_back(section.get());
-      sections.push_back(std::move(section));
-      return;
-    }
-    if (sections.empty()) {
-      preamble.push_back(std::move(line));
-      return;
-    }
-    Section& s = *sections.back();
-    if (p.kind != Kind::kEntry) {
-      s.trailer.push_back(std::move(line));
-      return;
-    }
-    s.body.insert(s.body.end(), std::make_move_iterator(s.trailer.begin()),
-                  std::make_move_iterator(s.trailer.end()));
-    s.trailer.clear();
-    s.body.push_back(std::move(line));
-  }
-
-  Section* Find(const std::string& folded) {
-    auto it = by_name.find(folded);
-    return it == by_name.end() ? nullptr : it->second.front();
-  }
-
-  // The line that is last in the file, or null for an empty file.
-  Line* LastLine() {
-    if (!sections.empty()) {
-      Section& s = *sections.back();
-      if (!s.trailer.empty()) return &s.trailer.back();
-      return s.body.empty() ? &s.header : &s.body.back();
-    }
-    return preamble.empty() ? nullptr : &preamble.back();
-  }
-
-  std::string Serialize() const {
-    size_t size = 0;
-    auto measure = [&](const Line& l) { size += l.text.size() + 2; };
-    for (const Line& l : preamble) measure(l);
-    for (const auto& s : sections) {
-      measure(s->header);
-      for (const Line& l : s->body) measure(l);
-      for (const Line& l : s->trailer) measure(l);
-    }
-    std::string out;
-    out.reserve(size);
-    auto put = [&](const Line& l) {
-      out += l.text;
-      out += kEolText[l.eol];
-    };
-    for (const Line& l : preamble) put(l);
-    for (const auto& s : sections) {
-      put(s->header);
-      for (const Line& l : s->body) put(l);
-      for (const Line& l : s->trailer) put(l);
-    }
-    return out;
-  }
-
-  // Lines that need more than one line of the file (a name or value holding a line break)
-  // or that read as a section header are added by writing the document out with them and
-  // reading it back, so the document is always what reading the file would give.
-  void SpliceAndReparse(const Section* section, size_t index, std::string_view text) {
-    std::string out;
-    auto put = [&](const Line& l) {
-      out += l.text;
-      out += kEolText[l.eol];
-    };
-    for (const Line& l : preamble) put(l);
-    for (const auto& s : sections) {
-      put(s->header);
-      size_t i = 0;
-      auto splice_here = [&] {
-        if (s.get() == section && i == index) out += text;
-        ++i;
-      };
-      for (const Line& l : s->body) {
-        splice_here();
-        put(l);
-      }
-      for (const Line& l : s->trailer) {
-        splice_here();
-        put(l);
-      }
-      splice_here();
-    }
-    if (section == nullptr) out += text;
-    Parse(out);
-  }
-
-  static bool HasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-  }
-
-  // Makes sure the line before an insertion ends, as the platform does before adding text.
-  static void EndLine(Line* line) {
-    if (line != nullptr && line->eol == kNoEol) line->eol = kCrLf;
-  }
-
-  // Appends "[name]" and, when `entry` is given, that line after it.
-  void AppendSection(std::string_view name, const std::string* entry) {
-    EndLine(LastLine());
-    std::string header = "[" + std::string(name) + "]";
-    if (HasLineBreak(name) ||
-        (entry != nullptr && (HasLineBreak(*entry) || ParseLine(*entry).kind == Kind::kHeader))) {
-      std::string text = header + "\r\n";
-      if (entry != nullptr) text += *entry + "\r\n";
-      SpliceAndReparse(nullptr, 0, text);
-      return;
-    }
-    AppendLine(Line{std::move(header), kCrLf});
-    if (entry != nullptr) AppendLine(Line{*entry, kCrLf});
-  }
-
-  // Inserts the line `entry` after the last entry of `s`.
-  void InsertEntry(Section& s, std::string entry) {
-    EndLine(s.body.empty() ? &s.header : &s.body.back());
-    Parsed p = ParseLine(entry);
-    if (HasLineBreak(entry) || p.kind == Kind::kHeader) {
-      SpliceAndReparse(&s, s.body.size(), entry + "\r\n");
-      return;
-    }
-    if (p.kind != Kind::kEntry) {  // a comment: before the others, after the last entry
-      s.trailer.push_front(Line{std::move(entry), kCrLf});
-      return;
-    }
-    if (s.indexed && p.has_equals) s.keys.try_emplace(Fold(p.name), s.body.size());
-    s.body.push_back(Line{std::move(entry), kCrLf});
-  }
-
-  void WriteString(std::string_view section_param, std::string_view key_param,
-                   std::string_view value) {
-    std::string_view section_name = TrimSpaces(section_param);
-    std::string_view key = TrimSpaces(key_param);
-    std::string line = std::string(key) + "=" + std::string(value);
-    FoldInto(section_name, &scratch);
-    Section* s = Find(scratch);
-    if (s == nullptr) {
-      AppendSection(section_name, &line);
-      return;
-    }
-    Parsed wanted = ParseLine(line);
-    if (wanted.kind == Kind::kEntry && wanted.has_equals && wanted.name == key) {
-      FoldInto(key, &scratch);
-      size_t at = s->FindKey(scratch, &candidate);
-      if (at != std::string::npos) {
-        Line& existing = s->body[at];
-        // The key keeps the spelling it has in the file.
-        std::string_view old_key = ParseLine(existing.text).name;
-        existing.text = std::string(old_key) + "=" + std::string(value);
-        if (HasLineBreak(value)) Parse(Serialize());
-        return;
-      }
-    }
-    InsertEntry(*s, std::move(line));
-  }
-
-  void EmptySection(std::string_view section_param) {
-    std::string_view section_name = TrimSpaces(section_param);
-    FoldInto(section_name, &scratch);
-    auto it = by_name.find(scratch);
-    if (it == by_name.end()) {
-      AppendSection(section_name, nullptr);
-      return;
-    }
-    for (Section* s : it->second) {
-      std::list<Line> kept;
-      for (Line& l : s->body) {
-        if (ParseLine(l.text).kind != Kind::kEntry) kept.push_back(std::move(l));
-      }
-      std::move(s->trailer.begin(), s->trailer.end(), std::back_inserter(kept));
-      s->body.clear();
-      s->trailer = std::move(kept);
-      s->keys.clear();
-      s->indexed = false;
-      // A last line without its line end that followed an entry still needs none.
-    }
-  }
-};
 
 PortableProfileFile::PortableProfileFile(FileSystem& fs) : fs_(fs) {}
 
@@ -367,8 +34,11 @@ void PortableProfileFile::Load(CachedFile& cached) {
         before ? fs_.ReadFile(cached.path) : std::optional<std::string>();
     std::optional<FileStamp> after = fs_.Stamp(cached.path);
     if (before != after && attempt < 3) continue;
-    if (!cached.document) cached.document = std::make_unique<Document>();
-    cached.document->Parse(bytes ? std::string_view(*bytes) : std::string_view());
+    // Without pending writes, nothing points into the old document's text.
+    if (!cached.document || cached.pending.empty()) {
+      cached.document = std::make_unique<ProfileDocument>();
+    }
+    cached.document->Parse(bytes ? std::move(*bytes) : std::string());
     cached.stamp = after;
     break;
   }
@@ -412,22 +82,12 @@ void PortableProfileFile::Release(std::string_view file) {
   if (--cached->holds == 0 && !cached->dirty) Forget(files_.find(Fold(cached->path)));
 }
 
-void PortableProfileFile::Apply(Document& document, const Operation& op) {
+std::string_view PortableProfileFile::Apply(ProfileDocument& document, const Operation& op) {
   if (op.is_section) {
-    document.EmptySection(op.section);
-    // Entries of a non-empty list are added as lines, each after the last entry.
-    std::string_view list = op.value;
-    Document::Section* s = document.Find(Fold(TrimSpaces(op.section)));
-    while (s != nullptr && !list.empty() && list.front() != '\0') {
-      size_t nul = list.find('\0');
-      std::string_view entry = list.substr(0, nul);
-      document.InsertEntry(*s, std::string(entry));
-      s = document.Find(Fold(TrimSpaces(op.section)));
-      list = nul == std::string_view::npos ? std::string_view() : list.substr(nul + 1);
-    }
-  } else {
-    document.WriteString(op.section, op.key, op.value);
+    document.WriteSection(op.section, op.value);
+    return {};
   }
+  return document.WriteString(op.section, op.key, op.value);
 }
 
 namespace {
@@ -451,21 +111,46 @@ size_t TakeLength(std::string_view& log) {
 
 constexpr char kSameSection = '\x80';  // added to the kind byte
 
+// A signed distance as a length: zigzag, so that a small one takes one byte either way.
+void PutDistance(std::string& log, uintptr_t from, uintptr_t to) {
+  auto d = static_cast<intptr_t>(to - from);
+  PutLength(log,
+            (static_cast<uintptr_t>(d) << 1) ^ static_cast<uintptr_t>(d >> (sizeof d * 8 - 1)));
+}
+
+uintptr_t TakeDistance(std::string_view& log, uintptr_t from) {
+  uintptr_t z = TakeLength(log);
+  return from + ((z >> 1) ^ (0 - (z & 1)));
+}
+
 }  // namespace
 
 // Each write is recorded as a kind byte and its fields, each a length and its bytes. The
 // section is left out when it is the one of the write before: an export writes a section's
-// values one after another, and the section's path is often the longest field.
-void PortableProfileFile::Record(CachedFile& cached, const Operation& op) {
+// values one after another, and the section's path is often the longest field. A write that
+// added a line (most of them) points to that line in the document instead of holding its key
+// and value again: the document keeps the text it added as long as it lives, and lines added
+// one after another lie one after another, so the pointer is a distance of 0 in one byte.
+void PortableProfileFile::Record(CachedFile& cached, const Operation& op, std::string_view line) {
   std::string& log = cached.pending;
   bool same = !log.empty() &&
               std::string_view(log).substr(cached.section_at, cached.section_size) == op.section;
-  log.push_back(static_cast<char>((op.is_section ? 'S' : 'W') | (same ? kSameSection : 0)));
+  bool by_line = !op.is_section && line.size() >= op.value.size() + 3;
+  char kind = op.is_section ? 'S' : by_line ? 'L' : 'W';
+  log.push_back(static_cast<char>(kind | (same ? kSameSection : 0)));
   if (!same) {
     PutLength(log, op.section.size());
     cached.section_at = log.size();
     cached.section_size = op.section.size();
     log.append(op.section);
+  }
+  if (by_line) {
+    auto at = reinterpret_cast<uintptr_t>(line.data());
+    PutDistance(log, cached.line_end, at);
+    PutLength(log, line.size());
+    PutLength(log, op.value.size());
+    cached.line_end = at + line.size();
+    return;
   }
   for (std::string_view field : {op.key, op.value}) {
     PutLength(log, field.size());
@@ -473,8 +158,9 @@ void PortableProfileFile::Record(CachedFile& cached, const Operation& op) {
   }
 }
 
-void PortableProfileFile::Replay(Document& document, std::string_view log) {
+void PortableProfileFile::Replay(ProfileDocument& document, std::string_view log) {
   std::string_view section;
+  uintptr_t line_end = 0;
   while (!log.empty()) {
     Operation op;
     char kind = log.front();
@@ -486,10 +172,21 @@ void PortableProfileFile::Replay(Document& document, std::string_view log) {
       log.remove_prefix(section.size());
     }
     op.section = section;
-    for (std::string_view* field : {&op.key, &op.value}) {
+    if ((kind & ~kSameSection) == 'L') {
+      // "key=value" and CR LF, as the document added it.
+      uintptr_t at = TakeDistance(log, line_end);
       size_t size = TakeLength(log);
-      *field = log.substr(0, size);
-      log.remove_prefix(field->size());
+      size_t value_size = TakeLength(log);
+      std::string_view line(reinterpret_cast<const char*>(at), size);
+      line_end = at + size;
+      op.key = line.substr(0, size - value_size - 3);
+      op.value = line.substr(op.key.size() + 1, value_size);
+    } else {
+      for (std::string_view* field : {&op.key, &op.value}) {
+        size_t size = TakeLength(log);
+        *field = log.substr(0, size);
+        log.remove_prefix(field->size());
+      }
     }
     Apply(document, op);
   }
@@ -497,8 +194,7 @@ void PortableProfileFile::Replay(Document& document, std::string_view log) {
 
 bool PortableProfileFile::Write(const Operation& op, std::string_view file) {
   CachedFile& cached = Open(file, true);
-  Apply(*cached.document, op);
-  Record(cached, op);
+  Record(cached, op, Apply(*cached.document, op));
   cached.dirty = true;
   return true;
 }
@@ -520,13 +216,14 @@ uint32_t PortableProfileFile::GetSectionNames(std::span<char> buffer, std::strin
     buffer[0] = '\0';
     return 0;
   }
-  Document& doc = *Open(file, false).document;
+  ProfileDocument& doc = *Open(file, false).document;
   char* out = buffer.data();
   size_t room = size - 1;  // what a name and its NUL may take, keeping one for the list's end
   size_t pos = 0;
-  for (const auto& s : doc.sections) {
-    std::string_view name = UpToNul(s->name);
-    if (name.empty()) continue;
+  bool cut = false;
+  doc.ForEachSectionName([&](std::string_view whole) {
+    std::string_view name = UpToNul(whole);
+    if (name.empty()) return true;
     size_t need = name.size() + 1;
     if (need >= room) {
       // Cut: as much of this name as fits, its NUL and the list's NUL.
@@ -535,15 +232,17 @@ uint32_t PortableProfileFile::GetSectionNames(std::span<char> buffer, std::strin
         pos += room - 1;
         out[pos++] = '\0';
       }
-      out[pos] = '\0';
-      return static_cast<uint32_t>(size - 2);
+      cut = true;
+      return false;
     }
     std::memcpy(out + pos, name.data(), name.size());
     pos += name.size();
     out[pos++] = '\0';
     room -= need;
-  }
+    return true;
+  });
   out[pos] = '\0';
+  if (cut) return static_cast<uint32_t>(size - 2);
   return static_cast<uint32_t>(pos);
 }
 
@@ -556,12 +255,7 @@ uint32_t PortableProfileFile::GetSection(std::string_view section, std::span<cha
     out[0] = '\0';
     return 0;
   }
-  Document& doc = *Open(file, false).document;
-  Document::Section* s = doc.Find(Fold(TrimSpaces(section)));
-  if (s == nullptr) {
-    out[0] = out[1] = '\0';
-    return 0;
-  }
+  ProfileDocument& doc = *Open(file, false).document;
   size_t left = size;  // room left, as the platform counts it
   size_t pos = 0;
   // Copies at most left - 2 bytes of `text` and a NUL.
@@ -572,16 +266,20 @@ uint32_t PortableProfileFile::GetSection(std::string_view section, std::span<cha
     pos += n + 1;
     left -= n + 1;
   };
-  for (const Line& line : s->body) {
-    if (left <= 2) break;
-    Parsed p = ParseLine(line.text);
-    if (p.kind != Kind::kEntry) continue;
-    copy(UpToNul(p.name));
-    if (left < 2) break;
-    if (p.has_equals) {
-      out[pos - 1] = '=';  // the key's NUL becomes the '=' before its value
-      copy(UpToNul(p.value));
-    }
+  bool found =
+      doc.ForEachEntry(section, [&](std::string_view key, bool has_equals, std::string_view value) {
+        if (left <= 2) return false;
+        copy(UpToNul(key));
+        if (left < 2) return false;
+        if (has_equals) {
+          out[pos - 1] = '=';  // the key's NUL becomes the '=' before its value
+          copy(UpToNul(value));
+        }
+        return true;
+      });
+  if (!found) {
+    out[0] = out[1] = '\0';
+    return 0;
   }
   out[pos] = '\0';
   if (left <= 1) {
@@ -603,7 +301,7 @@ FileResult PortableProfileFile::Flush() {
     }
     // A file changed by someone else since we read it gets our writes on top of its content.
     if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
-    FileResult written = fs_.WriteFileAtomically(cached.path, cached.document->Serialize());
+    FileResult written = fs_.WriteFileAtomically(cached.path, cached.document->Text());
     if (!written) {
       if (first) first = std::move(written);
       ++it;
@@ -615,6 +313,7 @@ FileResult PortableProfileFile::Flush() {
     }
     cached.dirty = false;
     cached.pending = std::string();  // its memory too
+    cached.line_end = 0;
     cached.stamp = fs_.Stamp(cached.path);
     ++it;
   }

@@ -11,8 +11,8 @@
 
 // The Windows private-profile functions, our own implementation, the same on every platform.
 //
-// A file is read once and kept in memory, as its lines, with an index of its sections and of
-// the keys of each section, so that a write costs about as much as the line it writes and an
+// A file is read once and kept in memory, as its bytes with an index of its sections
+// (profile_document.h), so that a write costs about as much as the line it writes and an
 // export of n values O(n) in all. A file is forgotten once it is written out (Flush) or its last
 // hold ends with nothing pending, and read again when next used: only the files being worked
 // on take memory. Writes change only the copy in memory; Flush() writes every
@@ -47,6 +47,8 @@
 //   the list was cut). A NUL inside a name or value ends that name or value in the lists.
 namespace kdr {
 
+class ProfileDocument;
+
 class PortableProfileFile : public ProfileFile {
  public:
   // Uses only fs.ReadFile, fs.WriteFileAtomically and fs.Stamp. `fs` must outlive this object.
@@ -74,8 +76,6 @@ class PortableProfileFile : public ProfileFile {
   // Number of changed files not written yet.
   size_t PendingFiles() const;
 
-  struct Document;  // one file's lines and indexes (defined in the .cpp)
-
  private:
   // One write. The writes since a file was last written are kept, one after another in one
   // string (see Record), so they can be applied again to a file that changed under them.
@@ -85,12 +85,13 @@ class PortableProfileFile : public ProfileFile {
   };
   struct CachedFile {
     std::string path;  // as the caller first gave it
-    std::unique_ptr<Document> document;
+    std::unique_ptr<ProfileDocument> document;
     std::optional<FileStamp> stamp;  // of the bytes the document was read from or written to
     bool dirty = false;
     std::string pending;                      // recorded writes not yet in the file
     size_t section_at = 0, section_size = 0;  // where the last recorded section is in pending
-    int holds = 0;                            // Hold calls not yet released
+    uintptr_t line_end = 0;  // where the line of the last write recorded by its line ends
+    int holds = 0;           // Hold calls not yet released
   };
 
   // The current document of `file`: read when new, read again (and the pending writes
@@ -99,9 +100,10 @@ class PortableProfileFile : public ProfileFile {
   CachedFile& Open(std::string_view file, bool writing);
   CachedFile* Find(std::string_view file);
   void Load(CachedFile& cached);
-  static void Apply(Document& document, const Operation& op);
-  static void Record(CachedFile& cached, const Operation& op);
-  static void Replay(Document& document, std::string_view log);
+  // Returns the line the write added, as ProfileDocument::WriteString does.
+  static std::string_view Apply(ProfileDocument& document, const Operation& op);
+  static void Record(CachedFile& cached, const Operation& op, std::string_view line);
+  static void Replay(ProfileDocument& document, std::string_view log);
   [[nodiscard]] bool Write(const Operation& op, std::string_view file);
 
   using FileMap = std::unordered_map<std::string, CachedFile>;  // by path without regard to case

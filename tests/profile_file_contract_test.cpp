@@ -496,6 +496,25 @@ TEST(PortableProfileFileTest, FiftyThousandSections) {
   EXPECT_TRUE(SameBytes(expected, fs.Text("f")));
 }
 
+TEST(PortableProfileFileTest, AKeyOfALongSectionIsReplacedWhereItStands) {
+  // Long sections keep an index of their keys; a file read with one and a section grown to one.
+  for (bool from_file : {true, false}) {
+    CountingFileSystem fs;
+    std::string file = "[A]\r\n";
+    for (int i = 0; i < 40; ++i) file += "k" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+    if (from_file) fs.Put("f", file);
+    PortableProfileFile pf(fs);
+    for (int i = 0; !from_file && i < 40; ++i) {
+      EXPECT_TRUE(pf.WriteString("A", "k" + std::to_string(i), std::to_string(i), "f"));
+    }
+    EXPECT_TRUE(pf.WriteString("A", "K7", "new", "f"));
+    EXPECT_TRUE(pf.WriteString("A", "k40", "40", "f"));
+    EXPECT_TRUE(pf.Flush());
+    file.replace(file.find("k7=7"), 4, "k7=new");
+    EXPECT_TRUE(SameBytes(file + "k40=40\r\n", fs.Text("f"))) << from_file;
+  }
+}
+
 TEST(PortableProfileFileTest, LineBreaksInNamesAndValuesReadAsTheFileWould) {
   CountingFileSystem fs;
   PortableProfileFile pf(fs);

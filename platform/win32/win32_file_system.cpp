@@ -309,13 +309,24 @@ std::optional<std::string> Win32FileSystem::ReadFile(std::string_view path) {
       static_cast<uint64_t>(size.QuadPart) < bytes.max_size()) {
     bytes.reserve(static_cast<size_t>(size.QuadPart));
   }
-  // Reads until the end, whatever the size said: the file may grow while it is read.
+  // Reads until the end, whatever the size said: the file may grow while it is read. Into the
+  // room reserved while there is some, so that a file of the size said takes that much memory.
+  // The end is found with a small read, not by growing the string to twice its size.
   constexpr DWORD kChunk = 1 << 20;
+  char probe[4096];
   for (;;) {
     size_t used = bytes.size();
-    bytes.resize(used + kChunk);
+    size_t room = bytes.capacity() - used;
     DWORD read = 0;
-    if (!::ReadFile(file.get(), bytes.data() + used, kChunk, &read, nullptr)) {
+    if (room < sizeof probe) {
+      if (!::ReadFile(file.get(), probe, sizeof probe, &read, nullptr)) return std::nullopt;
+      if (read == 0) return bytes;
+      bytes.append(probe, read);
+      continue;
+    }
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(room, kChunk));
+    bytes.resize(used + chunk);
+    if (!::ReadFile(file.get(), bytes.data() + used, chunk, &read, nullptr)) {
       return std::nullopt;
     }
     bytes.resize(used + read);
