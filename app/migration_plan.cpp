@@ -118,6 +118,9 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
   NullActivityLog quiet;
   SettingsImporter importer(incoming, in.profiles, quiet);
   importer.ImportSettingsFile(in.paths.SettingsFile(edition));
+  // Room for every value at once: grown step by step, a large edition's plan would for a moment
+  // be held twice.
+  plan->values.reserve(incoming.CountValues());
   if (!Compare(in.registry, incoming.Root(RootKey::kCurrentUser), "", true, plan, error) ||
       !AddDataPathValues(in.registry, edition, &incoming, error)) {
     return false;

@@ -63,8 +63,13 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
   }
   size_t lines = journal_lines_;
   std::string text = lines == 0 ? FormatJournalStart(time_, &lines) : std::string();
-  AppendJournalEdition(plan, saved_files, &lines, &text);
-  if (!files_.AppendToFile(folder_ + "\\" + std::string(kJournalName), text)) {
+  const std::string journal = folder_ + "\\" + std::string(kJournalName);
+  auto write = [&](std::string* part) {
+    if (!files_.AppendToFile(journal, *part)) return false;
+    part->clear();
+    return true;
+  };
+  if (!AppendJournalEdition(plan, saved_files, &lines, &text, write) || !write(&text)) {
     journal_broken_ = true;
     *error = "cannot write the journal in " + folder_;
     return false;

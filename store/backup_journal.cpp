@@ -1,5 +1,6 @@
 #include "store/backup_journal.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "store/text_fields.h"
@@ -85,15 +86,25 @@ std::string FormatJournalStart(std::string_view time, size_t* lines) {
   return out;
 }
 
-void AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile>& files,
-                          size_t* lines, std::string* out) {
+bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile>& files,
+                          size_t* lines, std::string* out,
+                          const std::function<bool(std::string*)>& spill) {
+  bool spilled_ok = true;
+  // Called after each whole line.
+  auto maybe_spill = [&] {
+    if (spill && spilled_ok && out->size() >= kJournalSpillBytes) spilled_ok = spill(out);
+    return spilled_ok;
+  };
   size_t bytes = 64;
   for (const PlannedValue& v : plan.values) {
     bytes += 2 * (v.key.size() + v.name.size() + v.old_data.size() + v.new_data.size()) + 40;
   }
-  out->reserve(out->size() + bytes);
+  out->reserve(out->size() + (spill ? std::min(bytes, kJournalSpillBytes * 2) : bytes));
   Line(out, "edition").Number(static_cast<uint64_t>(plan.edition));
-  for (const std::string& key : plan.keys_created) Line(out, "key").Hex(key);
+  for (const std::string& key : plan.keys_created) {
+    Line(out, "key").Hex(key);
+    if (!maybe_spill()) return false;
+  }
   for (const PlannedValue& v : plan.values) {
     Line(out, "value")
         .Hex(v.key)
@@ -103,8 +114,12 @@ void AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
         .Hex(v.old_data)
         .Number(v.new_type)
         .Hex(v.new_data);
+    if (!maybe_spill()) return false;
   }
-  for (const std::string& folder : plan.folders_created) Line(out, "folder").Hex(folder);
+  for (const std::string& folder : plan.folders_created) {
+    Line(out, "folder").Hex(folder);
+    if (!maybe_spill()) return false;
+  }
   for (const JournalFile& f : files) {
     Line(out, "file")
         .Hex(f.planned.destination)
@@ -113,11 +128,13 @@ void AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
         .Hex(f.saved_copy)
         .Digest(f.old_digest)
         .Digest(f.planned.new_digest);
+    if (!maybe_spill()) return false;
   }
   *lines += 1 + plan.keys_created.size() + plan.values.size() + plan.folders_created.size() +
             files.size();
   Line(out, "end").Number(*lines);
   ++*lines;
+  return true;
 }
 
 std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {

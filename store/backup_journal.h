@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,9 +45,15 @@ struct Journal {
 std::string FormatJournalStart(std::string_view time, size_t* lines);
 
 // Appends one edition's block, with the end line that makes it count, to *out. *lines is the
-// number of lines in the journal before the block, and grows by the block's.
-void AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile>& files,
-                          size_t* lines, std::string* out);
+// number of lines in the journal before the block, and grows by the block's. A block can hold
+// the old and new data of every value of an edition: with `spill`, *out is handed to it whenever
+// it has grown past kJournalSpillBytes, to be written out and emptied, so that the block is
+// never held whole. False when `spill` failed (the block is then incomplete).
+inline constexpr size_t kJournalSpillBytes = 1 << 20;
+[[nodiscard]] bool AppendJournalEdition(const EditionPlan& plan,
+                                        const std::vector<JournalFile>& files, size_t* lines,
+                                        std::string* out,
+                                        const std::function<bool(std::string*)>& spill = {});
 
 // The journal without a block that was cut short, or nullopt with *error naming the first
 // malformed line of the rest.

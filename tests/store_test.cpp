@@ -96,11 +96,11 @@ std::string TwoEditionJournal(std::vector<size_t>* block_ends) {
   personal.folders_created = {"E:\\se\\pp"};
   JournalFile file{
       {"C:\\s\\a", "E:\\se\\pp\\a", true, 3, {1, HashBytes("x")}}, "1", {3, HashBytes("old")}};
-  AppendJournalEdition(personal, {file}, &lines, &text);
+  EXPECT_TRUE(AppendJournalEdition(personal, {file}, &lines, &text));
   block_ends->push_back(text.size());
   EditionPlan client;
   client.edition = Edition::kClient;
-  AppendJournalEdition(client, {}, &lines, &text);
+  EXPECT_TRUE(AppendJournalEdition(client, {}, &lines, &text));
   block_ends->push_back(text.size());
   return text;
 }
@@ -140,6 +140,42 @@ TEST(BackupJournal, ReadsBackWhatWasAppendedAndLeavesOutABlockCutShort) {
               part->cut_short)
         << cut;
   }
+}
+
+// A large edition is written out in parts while its block is made: the parts make the same
+// journal, none much larger than the spill size, and a part that cannot be written stops the
+// block before its end line.
+TEST(BackupJournal, ALargeBlockIsWrittenInPartsThatMakeTheSameJournal) {
+  EditionPlan plan;
+  plan.edition = Edition::kPersonal;
+  for (int i = 0; i < 3000; ++i) {
+    plan.values.push_back({"Software\\VTQ\\KodrelSE", "v" + std::to_string(i), true, 1,
+                           std::string(300, 'o'), 1, std::string(300, 'n')});
+  }
+  size_t lines = 0;
+  std::string whole = FormatJournalStart("t", &lines);
+  size_t whole_lines = lines;
+  ASSERT_TRUE(AppendJournalEdition(plan, {}, &whole_lines, &whole));
+
+  std::string written;
+  size_t parts = 0;
+  std::string text = FormatJournalStart("t", &lines);
+  ASSERT_TRUE(AppendJournalEdition(plan, {}, &lines, &text, [&](std::string* part) {
+    EXPECT_LT(part->size(), kJournalSpillBytes + 4096);
+    written += *part;
+    part->clear();
+    return ++parts < 100;
+  }));
+  EXPECT_GT(parts, 1u);
+  EXPECT_EQ(whole, written + text);
+  EXPECT_EQ(whole_lines, lines);
+
+  text = FormatJournalStart("t", &lines);
+  EXPECT_FALSE(AppendJournalEdition(plan, {}, &lines, &text, [](std::string*) { return false; }));
+  std::string error;
+  std::optional<Journal> cut = ParseJournal(text, &error);
+  ASSERT_TRUE(cut) << error;
+  EXPECT_TRUE(cut->editions.empty());
 }
 
 TEST(BackupJournal, RefusesADamagedCountedPartNamingTheLine) {
