@@ -159,6 +159,15 @@ bool CMigrateDlg::BeginCommand() {
   return paths_valid_;
 }
 
+bool CMigrateDlg::LockWork(bool will_write, std::unique_ptr<HostFileLock>* lock) {
+  if (services_.work_locks == nullptr || !paths_valid_ || !will_write) return true;
+  std::string error;
+  if (services_.work_locks->TryLock(paths_.root, lock, &error) != LockResult::kBusy) return true;
+  // Not logged: the log is the other run's to write now.
+  view_.ShowMessage(kWorkFolderBusyMessage);
+  return false;
+}
+
 void CMigrateDlg::EndCommand() {
   if (paths_valid_) {
     log_.Comment("editions attempted " + std::to_string(last_run_.attempted) + ", failed " +
@@ -171,6 +180,8 @@ void CMigrateDlg::EndCommand() {
 }
 
 void CMigrateDlg::OnCollect() {
+  std::unique_ptr<HostFileLock> lock;
+  if (!LockWork(DetectOldEditions() != 0, &lock)) return;
   if (BeginCommand()) {
     log_.Comment("collect, " + TimeNow());
     EditionCode code = DetectOldEditions();
@@ -247,6 +258,9 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
 }
 
 void CMigrateDlg::OnMigrate() {
+  std::unique_ptr<HostFileLock> lock;
+  // Without a work tree there is no store to migrate and no log to append to.
+  if (!LockWork(services_.files.Exists(paths_.root), &lock)) return;
   StoreTime now = CurrentStoreTime();
   BackupWriter backup(services_.files, paths_, now.folder_name, now.utc);
   backup_ = &backup;
