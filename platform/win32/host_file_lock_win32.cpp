@@ -13,7 +13,7 @@ LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) {
-    *error = "cannot open it: " + "error " + std::to_string(GetLastError());
+    *error = "cannot open it: error " + std::to_string(GetLastError());
     return LockResult::kFailed;
   }
   DWORD attributes = GetFileAttributesW(path.c_str());
