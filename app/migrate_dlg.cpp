@@ -181,7 +181,9 @@ void CMigrateDlg::EndCommand() {
 
 void CMigrateDlg::OnCollect() {
   std::unique_ptr<HostFileLock> lock;
-  if (!LockWork(DetectOldEditions() != 0, &lock)) return;
+  // Asked only for the window, so that the console's runs make the same calls as before.
+  bool will_write = services_.work_locks != nullptr && DetectOldEditions() != 0;
+  if (!LockWork(will_write, &lock)) return;
   if (BeginCommand()) {
     log_.Comment("collect, " + TimeNow());
     EditionCode code = DetectOldEditions();
@@ -260,7 +262,8 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
 void CMigrateDlg::OnMigrate() {
   std::unique_ptr<HostFileLock> lock;
   // Without a work tree there is no store to migrate and no log to append to.
-  if (!LockWork(services_.files.Exists(paths_.root), &lock)) return;
+  bool will_write = services_.work_locks != nullptr && services_.files.Exists(paths_.root);
+  if (!LockWork(will_write, &lock)) return;
   StoreTime now = CurrentStoreTime();
   BackupWriter backup(services_.files, paths_, now.folder_name, now.utc);
   backup_ = &backup;
