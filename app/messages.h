@@ -17,6 +17,10 @@ inline constexpr std::string_view kFolderTooLongMessage =
     "このプログラムを置いたフォルダのパスが長すぎるため、情報の収集と移行ができません。"
     "短いパスのフォルダ（例: C:\\kdr4tose）に移してから実行してください。";
 
+// Shown instead of doing anything when another run of either program is using the work folder.
+inline constexpr std::string_view kWorkFolderBusyMessage =
+    "別のkdr4toseが作業フォルダを使用中です。そちらが終了してからもう一度実行してください。";
+
 // Shown right after an edition's own message when some of its data files could not be copied.
 inline std::string NotCopiedMessage(size_t count) {
   return "コピーできなかったファイルが" + std::to_string(count) +

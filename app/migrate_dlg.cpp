@@ -159,6 +159,15 @@ bool CMigrateDlg::BeginCommand() {
   return paths_valid_;
 }
 
+bool CMigrateDlg::LockWork(bool will_write, std::unique_ptr<HostFileLock>* lock) {
+  if (services_.work_locks == nullptr || !paths_valid_ || !will_write) return true;
+  std::string error;
+  if (services_.work_locks->TryLock(paths_.root, lock, &error) != LockResult::kBusy) return true;
+  // Not logged: the log is the other run's to write now.
+  view_.ShowMessage(kWorkFolderBusyMessage);
+  return false;
+}
+
 void CMigrateDlg::EndCommand() {
   if (paths_valid_) {
     log_.Comment("editions attempted " + std::to_string(last_run_.attempted) + ", failed " +
@@ -171,6 +180,10 @@ void CMigrateDlg::EndCommand() {
 }
 
 void CMigrateDlg::OnCollect() {
+  std::unique_ptr<HostFileLock> lock;
+  // Asked only for the window, so that the console's runs make the same calls as before.
+  bool will_write = services_.work_locks != nullptr && DetectOldEditions() != 0;
+  if (!LockWork(will_write, &lock)) return;
   if (BeginCommand()) {
     log_.Comment("collect, " + TimeNow());
     EditionCode code = DetectOldEditions();
@@ -247,6 +260,10 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
 }
 
 void CMigrateDlg::OnMigrate() {
+  std::unique_ptr<HostFileLock> lock;
+  // Without a work tree there is no store to migrate and no log to append to.
+  bool will_write = services_.work_locks != nullptr && services_.files.Exists(paths_.root);
+  if (!LockWork(will_write, &lock)) return;
   StoreTime now = CurrentStoreTime();
   BackupWriter backup(services_.files, paths_, now.folder_name, now.utc);
   backup_ = &backup;

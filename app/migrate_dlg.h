@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,7 @@
 #include "platform/file_system.h"
 #include "platform/profile_file.h"
 #include "platform/registry.h"
+#include "platform/work_folder_lock.h"
 #include "store/backup.h"
 
 namespace kdr {
@@ -29,6 +31,9 @@ struct Services {
   // Manifests on Collect, copies read back, the store checked and a backup made on Migrate.
   // Off only to measure what they cost.
   bool safeguards = true;
+  // The window's hold on the work folder for each command; the console tool takes it itself,
+  // waiting for it, before it runs one. Null: no lock taken.
+  WorkFolderLocks* work_locks = nullptr;
 };
 
 // What the last command did, per edition: for the console tool's exit code and list of files
@@ -85,6 +90,10 @@ class CMigrateDlg {
   // Every command starts with all three buttons disabled and ends with the button rule applied
   // and Exit enabled. BeginCommand is false when there are no usable work paths.
   bool BeginCommand();
+  // False, with the user told, when another run holds the work folder. A lock that cannot be
+  // taken for any other reason stops nothing: the command then fails or not on its own. Without
+  // `will_write` no lock is taken, so that a command with nothing to do leaves no work tree.
+  bool LockWork(bool will_write, std::unique_ptr<HostFileLock>* lock);
   void EndCommand();
   DataFolderContext DataContext(CopyObserver* recorder);
   void CollectEdition(Edition edition);

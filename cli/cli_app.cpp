@@ -19,11 +19,11 @@
 #include "cli/json_text.h"
 #include "cli/run_log.h"
 #include "cli/store_commands.h"
-#include "cli/work_folder_lock.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
 #include "platform/text_encoding.h"
+#include "platform/work_folder_lock.h"
 
 #ifndef KDR_VERSION
 #define KDR_VERSION "0"

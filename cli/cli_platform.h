@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "cli/host_file_lock.h"
 #include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -49,11 +48,6 @@ struct HostFileIdentity {
   int64_t modified_ns = 0;
   bool operator==(const HostFileIdentity&) const = default;
 };
-
-// One try at locking the file `path` names, as LockHostFile does: kBusy, without an error, when
-// another run holds it now.
-LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
-                           std::unique_ptr<HostFileLock>* lock, std::string* error);
 
 // Reads a whole regular host file; on failure nullopt and *error says why (a folder is refused).
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,

@@ -13,13 +13,18 @@ class FlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
   void SetUp() override {
     world_ = GetParam()();
     base_ = world_->Base();
-    dlg_ = std::make_unique<CMigrateDlg>(
-        Services{world_->registry(), world_->files(), world_->profiles(), 260}, view_);
+    dlg_ = std::make_unique<CMigrateDlg>(WorldServices(), view_);
     // The program's own folder exists; the work tree beside it is made by Collect.
     ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\tool\\kdr4tose.exe"));
     ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
   }
 
+  // The window's services: each command takes the work folder's lock.
+  Services WorldServices() {
+    Services services{world_->registry(), world_->files(), world_->profiles(), 260};
+    services.work_locks = &world_->work_locks();
+    return services;
+  }
   Registry& reg() { return world_->registry(); }
   FileSystem& fs() { return world_->files(); }
 
@@ -185,6 +190,35 @@ TEST_P(FlowTest, ClientRoadFromCollectToMigrate) {
   EXPECT_EQ(expected, DumpTree(reg(), RootKey::kCurrentUser, n));
   // The old branch is read, never written.
   EXPECT_EQ(old_branch, DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"));
+}
+
+TEST_P(FlowTest, WorkFolderHeldByAnotherRunIsToldAndNothingIsDone) {
+  SeedOldClient();
+  InstallNew(Edition::kClient);
+  const std::string env = dlg_->paths().root;
+  const std::string new_branch = "Software\\VTQ\\KodrelSE";
+  const std::vector<std::string> busy{std::string(kWorkFolderBusyMessage)};
+  std::unique_ptr<HostFileLock> other;
+  std::string error;
+  ASSERT_EQ(world_->work_locks().TryLock(env, &other, &error), LockResult::kLocked) << error;
+  EXPECT_EQ(busy, Collect());
+  EXPECT_EQ(0, dlg_->DetectCollectedEditions());
+  EXPECT_EQ("<missing>", Read(env + "\\kdr4tose.log"));
+
+  other.reset();
+  Collect();
+  ASSERT_NE(0, dlg_->DetectCollectedEditions());
+  const std::string log = Read(env + "\\kdr4tose.log");
+  const auto before = DumpTree(reg(), RootKey::kCurrentUser, new_branch);
+  ASSERT_EQ(world_->work_locks().TryLock(env, &other, &error), LockResult::kLocked) << error;
+  EXPECT_EQ(busy, Migrate());
+  EXPECT_EQ(before, DumpTree(reg(), RootKey::kCurrentUser, new_branch));
+  EXPECT_EQ(log, Read(env + "\\kdr4tose.log"));
+  EXPECT_FALSE(fs().Exists(env + "\\backup"));
+
+  // The window's own commands gave the lock back when they ended.
+  other.reset();
+  EXPECT_NE(busy, Migrate());
 }
 
 TEST_P(FlowTest, CollectMessagesFollowTheInstalledEditions) {
@@ -444,8 +478,7 @@ TEST_P(FlowTest, MigrateMessagesForEveryCombinationOfOutcomes) {
         // A fresh world for every combination.
         world_ = GetParam()();
         base_ = world_->Base();
-        dlg_ = std::make_unique<CMigrateDlg>(
-            Services{world_->registry(), world_->files(), world_->profiles(), 260}, view_);
+        dlg_ = std::make_unique<CMigrateDlg>(WorldServices(), view_);
         ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
         ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\tool\\kdr4tose.exe"));
         const std::string root = base_ + "\\tool\\kdr4env";

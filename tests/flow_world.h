@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/profile_file.h"
 #include "platform/registry.h"
+#include "platform/work_folder_lock.h"
 
 // A complete set of services for the Collect and Migrate flows, so that one set of scenarios
 // runs against the portable services natively and against the Win32 services under Wine.
@@ -21,6 +22,7 @@ class FlowWorld {
   virtual Registry& registry() = 0;
   virtual FileSystem& files() = 0;
   virtual ProfileFile& profiles() = 0;
+  virtual WorkFolderLocks& work_locks() = 0;
   // A fresh, empty folder for this test (a Windows path without a trailing backslash).
   virtual std::string Base() = 0;
   // A Windows path on a drive that does not exist.

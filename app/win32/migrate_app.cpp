@@ -7,6 +7,7 @@
 #include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_work_folder_locks.h"
 
 namespace kdr::win {
 
@@ -21,6 +22,9 @@ int CMigrateApp::Run(HINSTANCE instance) {
   PortableProfileFile profiles(files);
   Services services{registry, files, profiles};
   services.max_path = MAX_PATH;
+  // Collect and Migrate exclude a console run and another window on the same work folder.
+  Win32WorkFolderLocks work_locks;
+  services.work_locks = &work_locks;
 
   CMigrateDlgWindow dialog(services);
   // Exit and the close box both simply end the program.

@@ -8,6 +8,7 @@
 #include "platform/memory/memory_registry.h"
 #include "platform/portable_profile_file.h"
 #include "platform/posix/portable_file_system.h"
+#include "platform/posix/portable_work_folder_locks.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {
@@ -28,6 +29,7 @@ class PortableWorld : public FlowWorld {
   Registry& registry() override { return registry_; }
   FileSystem& files() override { return files_; }
   ProfileFile& profiles() override { return profiles_; }
+  WorkFolderLocks& work_locks() override { return work_locks_; }
   std::string Base() override { return "C:\\t"; }
   std::string MissingDrivePath() override { return "Q:"; }
 
@@ -36,6 +38,7 @@ class PortableWorld : public FlowWorld {
   MemoryRegistry registry_;
   PortableFileSystem files_;
   PortableProfileFile profiles_{files_};
+  PortableWorkFolderLocks work_locks_{files_};
 };
 
 std::unique_ptr<FlowWorld> MakePortableWorld() { return std::make_unique<PortableWorld>(); }

@@ -8,6 +8,7 @@
 #include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_work_folder_locks.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {
@@ -38,6 +39,7 @@ class Win32World : public FlowWorld {
   Registry& registry() override { return registry_; }
   FileSystem& files() override { return files_; }
   ProfileFile& profiles() override { return profiles_; }
+  WorkFolderLocks& work_locks() override { return work_locks_; }
   std::string Base() override { return base_; }
   std::string MissingDrivePath() override { return "Q:"; }
 
@@ -46,6 +48,7 @@ class Win32World : public FlowWorld {
   Win32Registry registry_;
   Win32FileSystem files_;
   PortableProfileFile profiles_{files_};
+  Win32WorkFolderLocks work_locks_;
 };
 
 std::unique_ptr<FlowWorld> MakeWin32World() { return std::make_unique<Win32World>(); }
