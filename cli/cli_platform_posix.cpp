@@ -10,6 +10,7 @@
 
 #include "cli/cli_platform.h"
 #include "platform/posix/portable_file_system.h"
+#include "platform/posix/resolved_path.h"
 #include "platform/posix/unique_fd.h"
 
 namespace kdr::cli {
@@ -71,13 +72,6 @@ HostFileIdentity IdentityOf(const struct stat& st) {
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-// The file a path names, through symbolic links.
-std::filesystem::path Target(const std::filesystem::path& path) {
-  std::error_code ec;
-  std::filesystem::path target = std::filesystem::canonical(path, ec);
-  return ec ? path : target;
-}
-
 }  // namespace
 
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
@@ -111,7 +105,7 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
 
 bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
                              const HostFileIdentity& read, std::string* error) {
-  std::filesystem::path target = Target(path);
+  std::filesystem::path target = ResolvedPath(path);
   struct stat old_stat {};
   if (::stat(target.c_str(), &old_stat) != 0) {
     *error = ErrnoText("stat");

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/host_file_lock.h"
+#include "platform/posix/resolved_path.h"
 #include "platform/posix/unique_fd.h"
 
 namespace kdr {
@@ -15,18 +16,11 @@ namespace {
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-// The file a path names, through symbolic links.
-std::filesystem::path Target(const std::filesystem::path& path) {
-  std::error_code ec;
-  std::filesystem::path target = std::filesystem::canonical(path, ec);
-  return ec ? path : target;
-}
-
 }  // namespace
 
 LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
                            std::unique_ptr<HostFileLock>* lock, std::string* error) {
-  std::filesystem::path target = Target(path);
+  std::filesystem::path target = ResolvedPath(path);
   for (;;) {
     UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
