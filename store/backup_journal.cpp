@@ -96,7 +96,7 @@ bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
     return spilled_ok;
   };
   size_t bytes = 64;
-  for (const PlannedValue& v : plan.values) {
+  for (const PlannedValueRef& v : plan.values) {
     bytes += 2 * (v.key.size() + v.name.size() + v.old_data.size() + v.new_data.size()) + 40;
   }
   out->reserve(out->size() + (spill ? std::min(bytes, kJournalSpillBytes * 2) : bytes));
@@ -105,7 +105,7 @@ bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
     Line(out, "key").Hex(key);
     if (!maybe_spill()) return false;
   }
-  for (const PlannedValue& v : plan.values) {
+  for (const PlannedValueRef& v : plan.values) {
     Line(out, "value")
         .Hex(v.key)
         .Hex(v.name)

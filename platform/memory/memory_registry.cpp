@@ -1,5 +1,7 @@
 #include "platform/memory/memory_registry.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "platform/cp932.h"
@@ -16,8 +18,8 @@ class MemoryRegistry::Key : public RegistryKey {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
     const Value* value = node_->FindValue(name);
     if (!value) return kNotFound;
-    *type = value->type;
-    *data = value->data;
+    *type = value->type();
+    data->assign(value->data());
     return kOk;
   }
 
@@ -43,9 +45,9 @@ class MemoryRegistry::Key : public RegistryKey {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
     if (index >= node_->values_.size()) return kNoMoreItems;
     const Value& value = node_->values_[index];
-    *name = value.name;
-    *type = value.type;
-    *data = value.data;
+    name->assign(value.name());
+    *type = value.type();
+    data->assign(value.data());
     return kOk;
   }
 
@@ -110,12 +112,63 @@ auto MemoryRegistry::Node::FindValueOf(Self& node, std::string_view value_name)
     -> decltype(&node.values_[0]) {
   if (node.values_.size() <= kIndexedValues) {
     for (auto& value : node.values_) {
-      if (!value.removed && Cp932EqualNoCase(value.name, value_name)) return &value;
+      if (!value.removed_ && Cp932EqualNoCase(value.name(), value_name)) return &value;
     }
     return nullptr;
   }
   auto it = node.value_index_.find(value_name);
-  return it == node.value_index_.end() ? nullptr : &node.values_[it->second];
+  return it == node.value_index_.end() ? nullptr : &node.values_[*it];
+}
+
+MemoryRegistry::Value& MemoryRegistry::Value::operator=(const Value& other) {
+  if (this == &other) return *this;
+  Assign(other.name(), other.type_, other.data());
+  first_line_ = other.first_line_;
+  last_line_ = other.last_line_;
+  changed_ = other.changed_;
+  removed_ = other.removed_;
+  return *this;
+}
+
+MemoryRegistry::Value& MemoryRegistry::Value::operator=(Value&& other) noexcept {
+  bytes_ = std::move(other.bytes_);
+  name_size_ = std::exchange(other.name_size_, 0);
+  data_size_ = std::exchange(other.data_size_, 0);
+  first_line_ = other.first_line_;
+  last_line_ = other.last_line_;
+  type_ = other.type_;
+  changed_ = other.changed_;
+  removed_ = other.removed_;
+  return *this;
+}
+
+void MemoryRegistry::Value::Assign(std::string_view name, uint32_t type, std::string_view data) {
+  std::unique_ptr<char[]> bytes;
+  if (!name.empty() || !data.empty()) {
+    bytes = std::make_unique_for_overwrite<char[]>(name.size() + data.size());
+    std::copy(name.begin(), name.end(), bytes.get());
+    std::copy(data.begin(), data.end(), bytes.get() + name.size());
+  }
+  bytes_ = std::move(bytes);
+  name_size_ = name.size();
+  data_size_ = data.size();
+  type_ = type;
+}
+
+void MemoryRegistry::Value::SetData(uint32_t type, std::string_view data) {
+  if (data.size() == data_size_) {
+    // memmove: the data may be this value's own.
+    if (!data.empty()) std::memmove(bytes_.get() + name_size_, data.data(), data.size());
+    type_ = type;
+    return;
+  }
+  // The data may be a view into this value's own bytes: copy before they are freed.
+  std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(name_size_ + data.size());
+  std::copy(bytes_.get(), bytes_.get() + name_size_, bytes.get());
+  std::copy(data.begin(), data.end(), bytes.get() + name_size_);
+  bytes_ = std::move(bytes);
+  data_size_ = data.size();
+  type_ = type;
 }
 
 MemoryRegistry::Value* MemoryRegistry::Node::MutableValue(std::string_view value_name) {
@@ -156,21 +209,19 @@ bool MemoryRegistry::Node::RemoveChild(std::string_view child_name) {
 void MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
                                     std::string_view data) {
   if (Value* existing = MutableValue(value_name)) {
-    if (existing->type != type || existing->data != data) {
-      existing->type = type;
-      existing->data.assign(data);
-      existing->changed = true;
+    if (existing->type_ != type || existing->data() != data) {
+      existing->SetData(type, data);
+      existing->changed_ = true;
     }
     return;
   }
-  values_.push_back(
-      Value{.name = std::string(value_name), .type = type, .data = std::string(data)});
+  values_.emplace_back(value_name, type, data);
   if (values_.size() == kIndexedValues + 1) {
     for (size_t i = 0; i < values_.size(); ++i) {
-      if (!values_[i].removed) value_index_.emplace(values_[i].name, i);
+      if (!values_[i].removed_) value_index_.insert(i);
     }
   } else if (values_.size() > kIndexedValues + 1) {
-    value_index_.emplace(std::string(value_name), values_.size() - 1);
+    value_index_.insert(values_.size() - 1);
   }
 }
 
@@ -179,19 +230,17 @@ void MemoryRegistry::Node::PutValueFromFile(std::string_view value_name, uint32_
                                             size_t last_line) {
   PutValue(value_name, type, data);
   Value* value = MutableValue(value_name);
-  value->first_line = first_line;
-  value->last_line = last_line;
-  value->changed = false;
+  value->first_line_ = first_line;
+  value->last_line_ = last_line;
+  value->changed_ = false;
 }
 
 bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
   Value* value = MutableValue(value_name);
   if (!value) return false;
-  if (auto it = value_index_.find(value->name); it != value_index_.end()) value_index_.erase(it);
-  value->removed = true;
-  value->name.clear();
-  value->data.clear();
-  value->data.shrink_to_fit();
+  if (!value_index_.empty()) value_index_.erase(static_cast<size_t>(value - values_.data()));
+  value->removed_ = true;
+  value->Assign({}, value->type_, {});
   ++removed_values_;
   return true;
 }
@@ -201,12 +250,12 @@ void MemoryRegistry::Node::Compact() {
     values_.shrink_to_fit();
     return;
   }
-  std::erase_if(values_, [](const Value& value) { return value.removed; });
+  value_index_.clear();
+  std::erase_if(values_, [](const Value& value) { return value.removed_; });
   removed_values_ = 0;
   values_.shrink_to_fit();
-  value_index_.clear();
   if (values_.size() > kIndexedValues) {
-    for (size_t i = 0; i < values_.size(); ++i) value_index_.emplace(values_[i].name, i);
+    for (size_t i = 0; i < values_.size(); ++i) value_index_.insert(i);
   }
 }
 
@@ -324,7 +373,7 @@ void MemoryRegistry::Deny(RootKey root, std::string_view path) {
 namespace {
 void Count(const MemoryRegistry::Node& node, size_t* keys, size_t* values) {
   *values += node.values().size();
-  for (const MemoryRegistry::Value& value : node.values()) *values -= value.removed;
+  for (const MemoryRegistry::Value& value : node.values()) *values -= value.removed();
   for (const auto& child : node.children()) {
     ++*keys;
     Count(*child.second, keys, values);

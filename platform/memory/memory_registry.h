@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,17 +20,41 @@ class MemoryRegistry : public Registry {
   // No line: a key or value that did not come from a file.
   static constexpr size_t kNoLine = static_cast<size_t>(-1);
 
-  // The small fields share one word (a large store holds one of these per value).
-  struct Value {
-    std::string name;
-    uint32_t type = kRegNone;
+  class Node;
+  // A value keeps its name and data in one allocation and its small fields together: a large
+  // store holds one of these per value.
+  class Value {
+   public:
+    Value() = default;
+    Value(std::string_view name, uint32_t type, std::string_view data) { Assign(name, type, data); }
+    Value(const Value& other) { *this = other; }
+    Value& operator=(const Value& other);
+    Value(Value&& other) noexcept { *this = std::move(other); }
+    Value& operator=(Value&& other) noexcept;
+
+    std::string_view name() const { return {bytes_.get(), name_size_}; }
+    std::string_view data() const { return {bytes_.get() + name_size_, data_size_}; }
+    uint32_t type() const { return type_; }
     // Whether it has changed since it was read from a file: what a write-back replaces.
-    bool changed = true;
-    bool removed = false;  // a gap left by RemoveValue until the next Compact
-    std::string data;
+    bool changed() const { return changed_; }
+    bool removed() const { return removed_; }  // a gap left by RemoveValue until the next Compact
     // The lines of the file that set it (a hex value may go on over several).
-    size_t first_line = kNoLine;
-    size_t last_line = kNoLine;
+    size_t first_line() const { return first_line_; }
+    size_t last_line() const { return last_line_; }
+
+   private:
+    friend class Node;
+    void Assign(std::string_view name, uint32_t type, std::string_view data);
+    void SetData(uint32_t type, std::string_view data);
+
+    std::unique_ptr<char[]> bytes_;  // the name, then the data
+    size_t name_size_ = 0;
+    size_t data_size_ = 0;
+    size_t first_line_ = kNoLine;
+    size_t last_line_ = kNoLine;
+    uint32_t type_ = kRegNone;
+    bool changed_ = true;
+    bool removed_ = false;
   };
   class Key;
   // A key of the store. Its fields change only through its own calls, which keep the value
@@ -37,6 +62,11 @@ class MemoryRegistry : public Registry {
   class Node {
    public:
     using Children = std::map<std::string, std::unique_ptr<Node>, Cp932NoCaseLess>;
+
+    Node() = default;
+    // The value index points back at its node.
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
 
     const std::string& name() const { return name_; }
     // Subkeys in ascending case-insensitive order.
@@ -80,9 +110,21 @@ class MemoryRegistry : public Registry {
     std::string name_;
     Children children_;
     std::vector<Value> values_;  // creation order
-    // Name -> position in values; built only for keys with many values, since most keys hold a
-    // few and a map node per value would double the memory of a large store.
-    std::map<std::string, size_t, Cp932NoCaseLess> value_index_;
+    // Positions in values ordered by name; built only for keys with many values, since most keys
+    // hold a few. It holds no copy of the names: they are read from the values.
+    struct ByValueName {
+      using is_transparent = void;
+      const Node* node;
+      std::string_view NameAt(size_t at) const { return node->values_[at].name(); }
+      bool operator()(size_t a, size_t b) const { return Cp932NoCaseLess()(NameAt(a), NameAt(b)); }
+      bool operator()(size_t a, std::string_view b) const {
+        return Cp932NoCaseLess()(NameAt(a), b);
+      }
+      bool operator()(std::string_view a, size_t b) const {
+        return Cp932NoCaseLess()(a, NameAt(b));
+      }
+    };
+    std::set<size_t, ByValueName> value_index_{ByValueName{this}};
     size_t removed_values_ = 0;  // gaps in values
     bool denied_ = false;        // opening fails with kAccessDenied (for tests)
     bool from_file_ = false;

@@ -61,20 +61,20 @@ class Renderer {
   bool ValueLines(const Value& value, Chars* line, bool* text_problem) const {
     *text_problem = false;
     line->clear();
-    if (value.name.empty()) {
+    if (value.name().empty()) {
       line->push_back('@');
     } else {
       Chars name;
       // A name cannot fall back to hex, so line breaks in it are written as Wine writes them.
-      if (!StoreToChars(format_, value.name, &name) || !Quote(name, true, line) ||
+      if (!StoreToChars(format_, value.name(), &name) || !Quote(name, true, line) ||
           !StableAsBytes(*line, 0)) {
         return false;
       }
     }
     line->push_back('=');
 
-    const std::string& data = value.data;
-    if (value.type == kRegSz && !data.empty() && data.find('\0') == data.size() - 1) {
+    std::string_view data = value.data();
+    if (value.type() == kRegSz && !data.empty() && data.find('\0') == data.size() - 1) {
       Chars text, quoted;
       if (StoreToChars(format_, std::string_view(data).substr(0, data.size() - 1), &text) &&
           Quote(text, false, &quoted) && StableAsBytes(quoted, 0)) {
@@ -83,7 +83,7 @@ class Renderer {
       }
       // Otherwise as hex(1), which holds any bytes.
     }
-    if (value.type == kRegDword && data.size() == 4) {
+    if (value.type() == kRegDword && data.size() == 4) {
       uint32_t number = static_cast<unsigned char>(data[0]) |
                         static_cast<uint32_t>(static_cast<unsigned char>(data[1])) << 8 |
                         static_cast<uint32_t>(static_cast<unsigned char>(data[2])) << 16 |
@@ -96,7 +96,7 @@ class Renderer {
     std::string converted;
     std::string_view bytes = data;
     if (format_ == Format::kVersion5 &&
-        (value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz)) {
+        (value.type() == kRegSz || value.type() == kRegExpandSz || value.type() == kRegMultiSz)) {
       Chars text;
       if (!StoreToChars(format_, data, &text)) {
         *text_problem = true;
@@ -105,11 +105,11 @@ class Renderer {
       for (uint32_t c : text) AppendUtf16Bytes(c, &converted);
       bytes = converted;
     }
-    if (value.type == kRegBinary) {
+    if (value.type() == kRegBinary) {
       line->insert(line->end(), {'h', 'e', 'x', ':'});
     } else {
       line->insert(line->end(), {'h', 'e', 'x', '('});
-      AppendHexNumber(value.type, 0, line);
+      AppendHexNumber(value.type(), 0, line);
       line->insert(line->end(), {')', ':'});
     }
     // Wrapped as the registry editor does: after the comma that takes a line to the wrap
@@ -257,10 +257,11 @@ std::string ValueError(const Renderer& renderer, std::string_view root_name,
                        const std::vector<std::string_view>& path, const Value& value,
                        bool text_problem) {
   if (text_problem) {
-    return "value \"" + Cp932ForDisplay(value.name) + "\" in key " + DisplayPath(root_name, path) +
-           " holds text that " + renderer.FormatName() + " cannot hold unchanged";
+    return "value \"" + Cp932ForDisplay(value.name()) + "\" in key " +
+           DisplayPath(root_name, path) + " holds text that " + renderer.FormatName() +
+           " cannot hold unchanged";
   }
-  return "the name of value \"" + Cp932ForDisplay(value.name) + "\" in key " +
+  return "the name of value \"" + Cp932ForDisplay(value.name()) + "\" in key " +
          DisplayPath(root_name, path) + " cannot be written in " + renderer.FormatName();
 }
 
@@ -299,7 +300,8 @@ size_t EstimatedBytes(const Node& top) {
     // Only keys with values and those without subkeys get a line (see SaveRegistryFile).
     if (!node->values().empty() || node->children().empty()) total += path_size + 32;
     for (const Value& value : node->values()) {
-      total += value.name.size() * 2 + value.data.size() * 3 + value.data.size() / 25 * 5 + 32;
+      total +=
+          value.name().size() * 2 + value.data().size() * 3 + value.data().size() / 25 * 5 + 32;
     }
     for (const auto& child : node->children()) {
       stack.emplace_back(child.second.get(), path_size + child.second->name().size() + 1);
@@ -479,15 +481,15 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
         // New values of a key with a block go at its end; those of any other key, with a new block.
         Chars added;
         for (const Value& value : node.values()) {
-          if (!value.changed) continue;
+          if (!value.changed()) continue;
           bool text_problem = false;
           if (!renderer.ValueLines(value, &line, &text_problem)) {
             result.error =
                 RegistryFileError{0, ValueError(renderer, root_name, path, value, text_problem)};
             return false;
           }
-          if (value.first_line != MemoryRegistry::kNoLine) {
-            edits.push_back(Edit{lines.Begin(value.first_line), lines.End(value.last_line),
+          if (value.first_line() != MemoryRegistry::kNoLine) {
+            edits.push_back(Edit{lines.Begin(value.first_line()), lines.End(value.last_line()),
                                  encode(line), edits.size()});
           } else {
             added.insert(added.end(), eol.begin(), eol.end());
@@ -534,7 +536,7 @@ MemoryRegistry::Limits RegistryFileLimits(RegistryFileFormat format) {
     return renderer->KeyName(name, &chars);
   };
   limits.value = [renderer](std::string_view name, uint32_t type, std::string_view data) {
-    Value value{.name = std::string(name), .type = type, .data = std::string(data)};
+    Value value(name, type, data);
     Chars line;
     bool text_problem = false;
     return renderer->ValueLines(value, &line, &text_problem);
