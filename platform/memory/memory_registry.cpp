@@ -110,21 +110,21 @@ NodeType* FindBelow(NodeType* node, std::string_view path) {
 template <typename Self>
 auto MemoryRegistry::Node::FindValueOf(Self& node, std::string_view value_name)
     -> decltype(&node.values_[0]) {
-  if (node.values_.size() <= kIndexedValues) {
+  if (!node.value_index_) {
     for (auto& value : node.values_) {
       if (!value.removed_ && Cp932EqualNoCase(value.name(), value_name)) return &value;
     }
     return nullptr;
   }
-  auto it = node.value_index_.find(value_name);
-  return it == node.value_index_.end() ? nullptr : &node.values_[*it];
+  auto it = node.value_index_->find(value_name);
+  return it == node.value_index_->end() ? nullptr : &node.values_[*it];
 }
 
 MemoryRegistry::Value& MemoryRegistry::Value::operator=(const Value& other) {
   if (this == &other) return *this;
-  Assign(other.name(), other.type_, other.data());
-  first_line_ = other.first_line_;
-  last_line_ = other.last_line_;
+  Lines lines = other.has_lines_ ? other.GetLines() : Lines{};
+  Rebuild(other.name(), other.data(), other.has_lines_ ? &lines : nullptr);
+  type_ = other.type_;
   changed_ = other.changed_;
   removed_ = other.removed_;
   return *this;
@@ -134,41 +134,56 @@ MemoryRegistry::Value& MemoryRegistry::Value::operator=(Value&& other) noexcept 
   bytes_ = std::move(other.bytes_);
   name_size_ = std::exchange(other.name_size_, 0);
   data_size_ = std::exchange(other.data_size_, 0);
-  first_line_ = other.first_line_;
-  last_line_ = other.last_line_;
+  has_lines_ = std::exchange(other.has_lines_, false);
   type_ = other.type_;
   changed_ = other.changed_;
   removed_ = other.removed_;
   return *this;
 }
 
-void MemoryRegistry::Value::Assign(std::string_view name, uint32_t type, std::string_view data) {
+MemoryRegistry::Value::Lines MemoryRegistry::Value::GetLines() const {
+  Lines lines;
+  std::memcpy(&lines, bytes_.get(), sizeof lines);
+  return lines;
+}
+
+void MemoryRegistry::Value::Rebuild(std::string_view name, std::string_view data,
+                                    const Lines* lines) {
+  size_t lines_size = lines ? sizeof(Lines) : 0;
+  size_t size = lines_size + name.size() + data.size();
   std::unique_ptr<char[]> bytes;
-  if (!name.empty() || !data.empty()) {
-    bytes = std::make_unique_for_overwrite<char[]>(name.size() + data.size());
-    std::copy(name.begin(), name.end(), bytes.get());
-    std::copy(data.begin(), data.end(), bytes.get() + name.size());
+  if (size != 0) {
+    bytes = std::make_unique_for_overwrite<char[]>(size);
+    if (lines) std::memcpy(bytes.get(), lines, sizeof(Lines));
+    std::copy(name.begin(), name.end(), bytes.get() + lines_size);
+    std::copy(data.begin(), data.end(), bytes.get() + lines_size + name.size());
   }
   bytes_ = std::move(bytes);
   name_size_ = name.size();
   data_size_ = data.size();
-  type_ = type;
+  has_lines_ = lines != nullptr;
 }
 
 void MemoryRegistry::Value::SetData(uint32_t type, std::string_view data) {
+  type_ = type;
   if (data.size() == data_size_) {
     // memmove: the data may be this value's own.
-    if (!data.empty()) std::memmove(bytes_.get() + name_size_, data.data(), data.size());
-    type_ = type;
+    if (!data.empty()) {
+      std::memmove(bytes_.get() + LinesSize() + name_size_, data.data(), data.size());
+    }
     return;
   }
-  // The data may be a view into this value's own bytes: copy before they are freed.
-  std::unique_ptr<char[]> bytes = std::make_unique_for_overwrite<char[]>(name_size_ + data.size());
-  std::copy(bytes_.get(), bytes_.get() + name_size_, bytes.get());
-  std::copy(data.begin(), data.end(), bytes.get() + name_size_);
-  bytes_ = std::move(bytes);
-  data_size_ = data.size();
-  type_ = type;
+  Lines lines = has_lines_ ? GetLines() : Lines{};
+  Rebuild(name(), data, has_lines_ ? &lines : nullptr);
+}
+
+void MemoryRegistry::Value::SetLines(size_t first, size_t last) {
+  Lines lines{first, last};
+  if (has_lines_) {
+    std::memcpy(bytes_.get(), &lines, sizeof lines);
+  } else {
+    Rebuild(name(), data(), &lines);
+  }
 }
 
 MemoryRegistry::Value* MemoryRegistry::Node::MutableValue(std::string_view value_name) {
@@ -215,13 +230,22 @@ void MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
     }
     return;
   }
+  // Grown by a quarter rather than doubled: most keys hold a few values, and the room a
+  // doubling leaves unused would be a third of a large store.
+  if (values_.size() == values_.capacity())
+    values_.reserve(values_.size() + values_.size() / 4 + 2);
   values_.emplace_back(value_name, type, data);
-  if (values_.size() == kIndexedValues + 1) {
-    for (size_t i = 0; i < values_.size(); ++i) {
-      if (!values_[i].removed_) value_index_.insert(i);
-    }
-  } else if (values_.size() > kIndexedValues + 1) {
-    value_index_.insert(values_.size() - 1);
+  if (value_index_) {
+    value_index_->insert(values_.size() - 1);
+  } else if (values_.size() > kIndexedValues) {
+    IndexValues();
+  }
+}
+
+void MemoryRegistry::Node::IndexValues() {
+  value_index_ = std::make_unique<std::set<size_t, ByValueName>>(ByValueName{this});
+  for (size_t i = 0; i < values_.size(); ++i) {
+    if (!values_[i].removed_) value_index_->insert(i);
   }
 }
 
@@ -230,17 +254,18 @@ void MemoryRegistry::Node::PutValueFromFile(std::string_view value_name, uint32_
                                             size_t last_line) {
   PutValue(value_name, type, data);
   Value* value = MutableValue(value_name);
-  value->first_line_ = first_line;
-  value->last_line_ = last_line;
+  value->SetLines(first_line, last_line);
   value->changed_ = false;
 }
 
 bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
   Value* value = MutableValue(value_name);
   if (!value) return false;
-  if (!value_index_.empty()) value_index_.erase(static_cast<size_t>(value - values_.data()));
+  if (value_index_) value_index_->erase(static_cast<size_t>(value - values_.data()));
   value->removed_ = true;
-  value->Assign({}, value->type_, {});
+  // Its lines stay: a write-back still finds where it was.
+  Value::Lines lines = value->has_lines_ ? value->GetLines() : Value::Lines{};
+  value->Rebuild({}, {}, value->has_lines_ ? &lines : nullptr);
   ++removed_values_;
   return true;
 }
@@ -250,13 +275,11 @@ void MemoryRegistry::Node::Compact() {
     values_.shrink_to_fit();
     return;
   }
-  value_index_.clear();
+  value_index_.reset();
   std::erase_if(values_, [](const Value& value) { return value.removed_; });
   removed_values_ = 0;
   values_.shrink_to_fit();
-  if (values_.size() > kIndexedValues) {
-    for (size_t i = 0; i < values_.size(); ++i) value_index_.insert(i);
-  }
+  if (values_.size() > kIndexedValues) IndexValues();
 }
 
 void MemoryRegistry::Node::SetFromFile(size_t block_line) {
@@ -267,7 +290,7 @@ void MemoryRegistry::Node::SetFromFile(size_t block_line) {
 void MemoryRegistry::Node::Clear() {
   children_.clear();
   values_.clear();
-  value_index_.clear();
+  value_index_.reset();
   removed_values_ = 0;
 }
 

@@ -21,40 +21,50 @@ class MemoryRegistry : public Registry {
   static constexpr size_t kNoLine = static_cast<size_t>(-1);
 
   class Node;
-  // A value keeps its name and data in one allocation and its small fields together: a large
-  // store holds one of these per value.
+  // A value keeps its name and data in one allocation, with the lines of a value read from a
+  // file in front of them, and its small fields together: a large store holds one of these per
+  // value.
   class Value {
    public:
     Value() = default;
-    Value(std::string_view name, uint32_t type, std::string_view data) { Assign(name, type, data); }
+    Value(std::string_view name, uint32_t type, std::string_view data) : type_(type) {
+      Rebuild(name, data, nullptr);
+    }
     Value(const Value& other) { *this = other; }
     Value& operator=(const Value& other);
     Value(Value&& other) noexcept { *this = std::move(other); }
     Value& operator=(Value&& other) noexcept;
 
-    std::string_view name() const { return {bytes_.get(), name_size_}; }
-    std::string_view data() const { return {bytes_.get() + name_size_, data_size_}; }
+    std::string_view name() const { return {bytes_.get() + LinesSize(), name_size_}; }
+    std::string_view data() const { return {bytes_.get() + LinesSize() + name_size_, data_size_}; }
     uint32_t type() const { return type_; }
     // Whether it has changed since it was read from a file: what a write-back replaces.
     bool changed() const { return changed_; }
     bool removed() const { return removed_; }  // a gap left by RemoveValue until the next Compact
     // The lines of the file that set it (a hex value may go on over several).
-    size_t first_line() const { return first_line_; }
-    size_t last_line() const { return last_line_; }
+    size_t first_line() const { return has_lines_ ? GetLines().first : kNoLine; }
+    size_t last_line() const { return has_lines_ ? GetLines().last : kNoLine; }
 
    private:
     friend class Node;
-    void Assign(std::string_view name, uint32_t type, std::string_view data);
+    struct Lines {
+      size_t first;
+      size_t last;
+    };
+    size_t LinesSize() const { return has_lines_ ? sizeof(Lines) : 0; }
+    Lines GetLines() const;
+    // Makes the bytes anew from `name` and `data`, which may be views into the old ones.
+    void Rebuild(std::string_view name, std::string_view data, const Lines* lines);
     void SetData(uint32_t type, std::string_view data);
+    void SetLines(size_t first, size_t last);
 
-    std::unique_ptr<char[]> bytes_;  // the name, then the data
+    std::unique_ptr<char[]> bytes_;  // the lines (when read from a file), the name, the data
     size_t name_size_ = 0;
     size_t data_size_ = 0;
-    size_t first_line_ = kNoLine;
-    size_t last_line_ = kNoLine;
     uint32_t type_ = kRegNone;
     bool changed_ = true;
     bool removed_ = false;
+    bool has_lines_ = false;
   };
   class Key;
   // A key of the store. Its fields change only through its own calls, which keep the value
@@ -124,7 +134,8 @@ class MemoryRegistry : public Registry {
         return Cp932NoCaseLess()(a, NameAt(b));
       }
     };
-    std::set<size_t, ByValueName> value_index_{ByValueName{this}};
+    std::unique_ptr<std::set<size_t, ByValueName>> value_index_;  // null below kIndexedValues
+    void IndexValues();
     size_t removed_values_ = 0;  // gaps in values
     bool denied_ = false;        // opening fails with kAccessDenied (for tests)
     bool from_file_ = false;
