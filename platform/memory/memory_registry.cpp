@@ -223,23 +223,33 @@ bool MemoryRegistry::Node::RemoveChild(std::string_view child_name) {
 
 void MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
                                     std::string_view data) {
+  Put(value_name, type, data, nullptr);
+}
+
+MemoryRegistry::Value* MemoryRegistry::Node::Put(std::string_view value_name, uint32_t type,
+                                                 std::string_view data, const Value::Lines* lines) {
   if (Value* existing = MutableValue(value_name)) {
     if (existing->type_ != type || existing->data() != data) {
       existing->SetData(type, data);
       existing->changed_ = true;
     }
-    return;
+    if (lines) existing->SetLines(lines->first, lines->last);
+    return existing;
   }
   // Grown by a quarter rather than doubled: most keys hold a few values, and the room a
   // doubling leaves unused would be a third of a large store.
-  if (values_.size() == values_.capacity())
+  if (values_.size() == values_.capacity()) {
     values_.reserve(values_.size() + values_.size() / 4 + 2);
-  values_.emplace_back(value_name, type, data);
+  }
+  Value& value = values_.emplace_back();
+  value.type_ = type;
+  value.Rebuild(value_name, data, lines);
   if (value_index_) {
     value_index_->insert(values_.size() - 1);
   } else if (values_.size() > kIndexedValues) {
     IndexValues();
   }
+  return &value;
 }
 
 void MemoryRegistry::Node::IndexValues() {
@@ -252,10 +262,8 @@ void MemoryRegistry::Node::IndexValues() {
 void MemoryRegistry::Node::PutValueFromFile(std::string_view value_name, uint32_t type,
                                             std::string_view data, size_t first_line,
                                             size_t last_line) {
-  PutValue(value_name, type, data);
-  Value* value = MutableValue(value_name);
-  value->SetLines(first_line, last_line);
-  value->changed_ = false;
+  const Value::Lines lines{first_line, last_line};
+  Put(value_name, type, data, &lines)->changed_ = false;
 }
 
 bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {

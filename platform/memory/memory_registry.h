@@ -114,6 +114,8 @@ class MemoryRegistry : public Registry {
     friend class MemoryRegistry;
     friend class Key;
     Value* MutableValue(std::string_view value_name);
+    Value* Put(std::string_view value_name, uint32_t type, std::string_view data,
+               const Value::Lines* lines);
     template <typename Self>
     static auto FindValueOf(Self& node, std::string_view value_name) -> decltype(&node.values_[0]);
 
