@@ -143,8 +143,8 @@ TEST(BackupJournal, ReadsBackWhatWasAppendedAndLeavesOutABlockCutShort) {
 }
 
 // A large edition is written out in parts while its block is made: the parts make the same
-// journal, none much larger than the spill size, and a part that cannot be written stops the
-// block before its end line.
+// journal, none much larger than the spill size (a value of several megabytes too), and a part
+// that cannot be written stops the block before its end line.
 TEST(BackupJournal, ALargeBlockIsWrittenInPartsThatMakeTheSameJournal) {
   EditionPlan plan;
   plan.edition = Edition::kPersonal;
@@ -152,6 +152,10 @@ TEST(BackupJournal, ALargeBlockIsWrittenInPartsThatMakeTheSameJournal) {
     std::string name = "v" + std::to_string(i);
     plan.values.Add({"Software\\VTQ\\KodrelSE", name, true, 1, std::string(300, 'o'), 1,
                      std::string(300, 'n')});
+    if (i == 1500) {
+      plan.values.Add({"Software\\VTQ\\KodrelSE", "large", true, 3, std::string(3 << 20, 'O'), 3,
+                       std::string(3 << 20, 'N')});
+    }
   }
   size_t lines = 0;
   std::string whole = FormatJournalStart("t", &lines);
