@@ -116,6 +116,7 @@ class MemoryRegistry : public Registry {
     Value* MutableValue(std::string_view value_name);
     Value* Put(std::string_view value_name, uint32_t type, std::string_view data,
                const Value::Lines* lines);
+    void IndexValues();
     template <typename Self>
     static auto FindValueOf(Self& node, std::string_view value_name) -> decltype(&node.values_[0]);
 
@@ -137,9 +138,8 @@ class MemoryRegistry : public Registry {
       }
     };
     std::unique_ptr<std::set<size_t, ByValueName>> value_index_;  // null below kIndexedValues
-    void IndexValues();
-    size_t removed_values_ = 0;  // gaps in values
-    bool denied_ = false;        // opening fails with kAccessDenied (for tests)
+    size_t removed_values_ = 0;                                   // gaps in values
+    bool denied_ = false;  // opening fails with kAccessDenied (for tests)
     bool from_file_ = false;
     size_t block_line_ = kNoLine;
   };
