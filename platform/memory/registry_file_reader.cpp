@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -20,16 +21,17 @@ constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 // Windows refuses keys nested deeper than this; it also keeps our tree walks shallow.
 constexpr size_t kMaxKeyDepth = 512;
 
-// One change a file makes, applied in order once the whole file has been checked.
+// One change a file makes, handed on in file order as it is read.
 struct Operation {
-  enum class Kind { kOpenKey, kDeleteKey, kSetValue, kDeleteValue };
+  // kEndBlock: the block of the key opened last ends at last_line (its last value line).
+  enum class Kind { kOpenKey, kDeleteKey, kSetValue, kDeleteValue, kEndBlock };
   Kind kind = Kind::kOpenKey;
   RootKey root = RootKey::kCurrentUser;
   std::vector<std::string> path;  // key operations
   std::string name;               // value operations
   uint32_t type = 0;
   std::string data;
-  size_t first_line = kNoLine;  // the lines it was read from; for kOpenKey, the block's last
+  size_t first_line = kNoLine;  // the lines it was read from
   size_t last_line = kNoLine;
 };
 
@@ -42,14 +44,12 @@ enum class Relation { kOutside, kAncestor, kInside };
 // file: a long line is never copied, let alone held as 4-byte characters.
 class Parser {
  public:
-  // With !keep_data, each value's data is checked and then dropped (only the lines are wanted).
   Parser(std::string_view bytes, const FileLines& lines,
-         const std::vector<RegistryBranch>& branches, bool keep_data = true)
+         const std::vector<RegistryBranch>& branches)
       : format_(lines.format()),
         bytes_(bytes),
         lines_(lines),
         branches_(branches),
-        keep_data_(keep_data),
         decode_(branches.empty()) {
     for (const RegistryBranch& branch : branches_) {
       std::vector<std::string_view> names;
@@ -59,13 +59,16 @@ class Parser {
     }
   }
 
-  // Checks every line after the header; the operations in file order, or false with *error.
-  bool Run(std::vector<Operation>* operations, RegistryFileError* error) {
+  using Emit = std::function<void(Operation&)>;
+
+  // Checks every line after the header, handing each operation to `emit` in file order; false
+  // with *error at the first line that is refused.
+  bool Run(const Emit& emit, RegistryFileError* error) {
     if (!branches_valid_) {
       *error = RegistryFileError{0, "a branch to read is not a key path"};
       return false;
     }
-    operations_ = operations;
+    emit_ = &emit;
     for (index_ = 1; index_ < lines_.size(); ++index_) {
       // The lines of a key that is not read are passed over undecoded, however long.
       if (!decode_ && lines_.FirstChar(index_) != '[') continue;
@@ -87,6 +90,7 @@ class Parser {
         return false;
       }
     }
+    EndBlock();
     return true;
   }
 
@@ -238,6 +242,7 @@ class Parser {
 
   // `pos` is just after "[".
   bool KeyLine(size_t pos) {
+    EndBlock();
     bool deletion = pos < line_end_ && At(pos) == '-';
     if (deletion) pos = After(pos);
     decode_ = false;
@@ -285,14 +290,24 @@ class Parser {
     op.first_line = op.last_line = index_;
     decode_ = true;
     in_key_ = !deletion;
-    open_op_ = deletion ? kNoLine : operations_->size();
-    operations_->push_back(std::move(op));
+    block_last_ = deletion ? kNoLine : index_;
+    (*emit_)(op);
     return true;
   }
 
   // The block of the key that is open ends at least at the current line.
   void ExtendBlock() {
-    if (open_op_ != kNoLine) (*operations_)[open_op_].last_line = index_;
+    if (block_last_ != kNoLine) block_last_ = index_;
+  }
+
+  // The block of the key that is open (if any) ends.
+  void EndBlock() {
+    if (block_last_ == kNoLine) return;
+    Operation op;
+    op.kind = Operation::Kind::kEndBlock;
+    op.last_line = block_last_;
+    block_last_ = kNoLine;
+    (*emit_)(op);
   }
 
   // `pos` is at "@" or at the opening quote of the name.
@@ -382,8 +397,7 @@ class Parser {
     }
     op.last_line = index_;
     ExtendBlock();
-    if (!keep_data_) std::string().swap(op.data);
-    operations_->push_back(std::move(op));
+    (*emit_)(op);
     return true;
   }
 
@@ -424,15 +438,14 @@ class Parser {
   const FileLines& lines_;
   const std::vector<RegistryBranch>& branches_;
   std::vector<std::vector<std::string>> branch_names_;
-  bool keep_data_;
   bool branches_valid_ = true;
-  std::vector<Operation>* operations_ = nullptr;
+  const Emit* emit_ = nullptr;
   size_t index_ = 0;
   size_t line_begin_ = 0, line_end_ = 0;
-  std::string_view line_;  // the file up to the current line's end
-  bool decode_;            // the lines that follow belong to a key that is read
-  bool in_key_ = false;    // ... and it is opened, not deleted
-  size_t open_op_ = kNoLine;
+  std::string_view line_;        // the file up to the current line's end
+  bool decode_;                  // the lines that follow belong to a key that is read
+  bool in_key_ = false;          // ... and it is opened, not deleted
+  size_t block_last_ = kNoLine;  // the last line so far of the block of the key that is open
   RegistryFileError error_;
 };
 
@@ -459,20 +472,26 @@ void CompactAll(Node* node) {
   for (const auto& child : node->children()) CompactAll(child.second.get());
 }
 
-void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
-  Node* current = nullptr;
-  for (Operation& op : *operations) {
+// Applies the operations of a file, in order, to a store.
+class Applier {
+ public:
+  explicit Applier(MemoryRegistry* registry) : registry_(registry) {}
+
+  void operator()(Operation& op) {
     switch (op.kind) {
       case Operation::Kind::kOpenKey: {
-        Node* node = &registry->Root(op.root);
+        Node* node = &registry_->Root(op.root);
         for (const std::string& name : op.path) node = node->AddChild(name, true);
-        node->SetFromFile(op.last_line);
-        current = node;
+        node->SetFromFile(op.first_line);
+        current_ = node;
         break;
       }
+      case Operation::Kind::kEndBlock:
+        if (current_) current_->SetFromFile(op.last_line);
+        break;
       case Operation::Kind::kDeleteKey: {
-        current = nullptr;
-        Node* parent = &registry->Root(op.root);
+        current_ = nullptr;
+        Node* parent = &registry_->Root(op.root);
         for (size_t i = 0; parent && i + 1 < op.path.size(); ++i) {
           parent = parent->FindChild(op.path[i]);
         }
@@ -480,23 +499,28 @@ void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
         break;
       }
       case Operation::Kind::kSetValue:
-        if (current) {
-          current->PutValueFromFile(op.name, op.type, op.data, op.first_line, op.last_line);
+        if (current_) {
+          current_->PutValueFromFile(op.name, op.type, op.data, op.first_line, op.last_line);
         }
         break;
       case Operation::Kind::kDeleteValue:
         // Deleting a value that is not there is no error, as for the registry editor.
-        if (current) (void)current->RemoveValue(op.name);
+        if (current_) (void)current_->RemoveValue(op.name);
         break;
     }
-    // Applied operations give their memory back at once.
-    std::string().swap(op.data);
   }
-  registry->Root(RootKey::kLocalMachine).SetFromFile();
-  registry->Root(RootKey::kCurrentUser).SetFromFile();
-  CompactAll(&registry->Root(RootKey::kLocalMachine));
-  CompactAll(&registry->Root(RootKey::kCurrentUser));
-}
+
+  void Finish() {
+    registry_->Root(RootKey::kLocalMachine).SetFromFile();
+    registry_->Root(RootKey::kCurrentUser).SetFromFile();
+    CompactAll(&registry_->Root(RootKey::kLocalMachine));
+    CompactAll(&registry_->Root(RootKey::kCurrentUser));
+  }
+
+ private:
+  MemoryRegistry* registry_;
+  Node* current_ = nullptr;
+};
 
 }  // namespace
 
@@ -526,36 +550,53 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
     return result;
   }
 
-  std::vector<Operation> operations;
+  // Read twice: once to check every line, and once to apply them, so that a refused file
+  // leaves the store as it was without holding the whole file's operations meanwhile.
   RegistryFileError error;
   Parser parser(bytes, lines, branches);
-  if (!parser.Run(&operations, &error)) {
+  if (!parser.Run([](Operation&) {}, &error)) {
     result.error = error;
     return result;
   }
-  Apply(&operations, registry);
+  Applier applier(registry);
+  if (!Parser(bytes, lines, branches).Run(std::ref(applier), &error)) {
+    result.error = error;  // cannot be: the same lines were accepted above
+    return result;
+  }
+  applier.Finish();
   return result;
 }
 
-bool ListRegistryFileItems(std::string_view bytes, const RegistryBranch& branch,
-                           std::vector<RegistryFileItem>* items) {
-  items->clear();
+bool EachRegistryFileItem(std::string_view bytes, const RegistryBranch& branch,
+                          const std::function<void(RegistryFileItem&)>& each) {
   FileLines lines(bytes);
   if (lines.cut_off() || lines.size() == 0) return false;
-  std::vector<Operation> operations;
   RegistryFileError error;
   std::vector<RegistryBranch> branches{branch};
-  Parser parser(bytes, lines, branches, false);
-  if (!parser.Run(&operations, &error)) return false;
-  for (Operation& op : operations) {
-    if (op.kind == Operation::Kind::kOpenKey) {
-      items->push_back(
-          RegistryFileItem{false, std::move(op.path), {}, op.first_line, op.last_line});
-    } else if (op.kind == Operation::Kind::kSetValue) {
-      items->push_back(RegistryFileItem{true, {}, std::move(op.name), op.first_line, op.last_line});
-    }
-  }
-  return true;
+  RegistryFileItem item;
+  return Parser(bytes, lines, branches)
+      .Run(
+          [&](Operation& op) {
+            switch (op.kind) {
+              case Operation::Kind::kOpenKey:
+                item.kind = RegistryFileItem::Kind::kKey;
+                item.path = std::move(op.path);
+                break;
+              case Operation::Kind::kSetValue:
+                item.kind = RegistryFileItem::Kind::kValue;
+                item.name = std::move(op.name);
+                break;
+              case Operation::Kind::kEndBlock:
+                item.kind = RegistryFileItem::Kind::kBlockEnd;
+                break;
+              default:
+                return;
+            }
+            item.first_line = op.first_line;
+            item.last_line = op.last_line;
+            each(item);
+          },
+          &error);
 }
 
 }  // namespace kdr

@@ -521,30 +521,42 @@ class WriteBack {
   // line goes with the line end before it (of a line of its own block), so that new values put
   // at the end of that line stay in the file.
   bool PlanRemovals(RegistryFileError* error) {
-    std::vector<RegistryFileItem> items;
-    if (!ListRegistryFileItems(original_, branch_, &items)) {
+    const Node* block_node = nullptr;
+    bool block_goes = false;
+    size_t block_first = 0;
+    if (!EachRegistryFileItem(original_, branch_, [&](RegistryFileItem& item) {
+          switch (item.kind) {
+            case RegistryFileItem::Kind::kValue:
+              if (block_node && !block_node->FindValue(item.name)) {
+                Add(lines_.End(item.first_line - 1), lines_.End(item.last_line),
+                    Edit::Kind::kRemove, nullptr, nullptr);
+              }
+              break;
+            case RegistryFileItem::Kind::kKey:
+              block_node = &registry_.Root(branch_.root);
+              for (const std::string& name : item.path) {
+                block_node = block_node->FindChild(name);
+                if (!block_node) break;
+              }
+              block_goes = !block_node;
+              block_first = item.first_line;
+              break;
+            case RegistryFileItem::Kind::kBlockEnd: {
+              if (!block_goes) break;
+              block_goes = false;
+              // A removed block takes the blank line that ends it, as a new block brings its own.
+              size_t last = item.last_line;
+              if (last + 2 < lines_.size() && lines_.Begin(last + 1) == lines_.End(last + 1)) {
+                ++last;
+              }
+              Add(lines_.Begin(block_first), lines_.Next(last), Edit::Kind::kRemove, nullptr,
+                  nullptr);
+              break;
+            }
+          }
+        })) {
       *error = RegistryFileError{0, "the registry file can no longer be read"};
       return false;
-    }
-    const Node* block_node = nullptr;
-    for (const RegistryFileItem& item : items) {
-      if (item.is_value) {
-        if (block_node && !block_node->FindValue(item.name)) {
-          Add(lines_.End(item.first_line - 1), lines_.End(item.last_line), Edit::Kind::kRemove,
-              nullptr, nullptr);
-        }
-        continue;
-      }
-      block_node = &registry_.Root(branch_.root);
-      for (const std::string& name : item.path) {
-        block_node = block_node->FindChild(name);
-        if (!block_node) break;
-      }
-      if (block_node) continue;
-      // A removed block takes the blank line that ends it, as a new block brings its own.
-      size_t last = item.last_line;
-      if (last + 2 < lines_.size() && lines_.Begin(last + 1) == lines_.End(last + 1)) ++last;
-      Add(lines_.Begin(item.first_line), lines_.Next(last), Edit::Kind::kRemove, nullptr, nullptr);
     }
     return true;
   }
