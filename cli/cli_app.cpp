@@ -293,6 +293,10 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   // A value the file cannot hold is refused when it is set (and the import skips it), never
   // found out when the file is written back.
   opened->file->SetLimits(RegistryFileLimits(loaded.format));
+  // Only a command that may write the file back needs its text for the rest of the run.
+  if (options.command != "migrate" && options.command != "undo") {
+    std::string().swap(opened->file_bytes);
+  }
   return kExitOk;
 }
 
