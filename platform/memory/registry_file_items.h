@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/memory/registry_file.h"
+#include "platform/memory/registry_file_lines.h"
 
 // The key blocks and value lines a registry editor file holds below one branch, with the lines
 // they take, so that a write-back can drop those of keys and values the store no longer holds.
@@ -20,10 +21,12 @@ struct RegistryFileItem {
   size_t last_line = 0;           // kValue: its last line; kBlockEnd: the block's last line
 };
 
-// Hands the items of `bytes` below `branch` to `each`, in file order (a key's block ends before
-// the next key line); false when the file cannot be read there (LoadRegistryFile refuses it
-// too). Only one item is held at a time.
-bool EachRegistryFileItem(std::string_view bytes, const RegistryBranch& branch,
+// Hands the items of `bytes` (whose lines are `lines`, the caller's index, so that a large file
+// is not indexed twice at once) below `branch` to `each`, in file order (a key's block ends
+// before the next key line); false when the file cannot be read there (LoadRegistryFile refuses
+// it too). Only one item is held at a time.
+bool EachRegistryFileItem(std::string_view bytes, const registry_text::FileLines& lines,
+                          const RegistryBranch& branch,
                           const std::function<void(RegistryFileItem&)>& each);
 
 }  // namespace kdr

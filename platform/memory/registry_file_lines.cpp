@@ -14,14 +14,23 @@ FileLines::FileLines(std::string_view bytes) : bytes_(bytes) {
   }
   limit_ = bytes.size() - (cut_off_ ? 1 : 0);
   // A REGEDIT4 file can be split by bytes: CR and LF are never the second byte of a character.
-  size_t unit = Unit();
+  // Counted first, so that a large file's index takes exactly the room it needs.
+  size_t count = 1;
+  EachLineStart(start, [&count](size_t) { ++count; });
+  begins_.reserve(count);
   begins_.push_back(start);
+  EachLineStart(start, [this](size_t at) { begins_.push_back(at); });
+}
+
+template <typename Found>
+void FileLines::EachLineStart(size_t start, Found found) const {
+  size_t unit = Unit();
   for (size_t i = start; i < limit_; i += unit) {
     if (IsChar(i, '\r')) {
       if (i + unit < limit_ && IsChar(i + unit, '\n')) i += unit;
-      begins_.push_back(i + unit);
+      found(i + unit);
     } else if (IsChar(i, '\n')) {
-      begins_.push_back(i + unit);
+      found(i + unit);
     }
   }
 }

@@ -38,6 +38,9 @@ class FileLines {
  private:
   size_t Unit() const { return UnitSize(format_); }
   bool IsChar(size_t at, char c) const;
+  // Calls `found` with the offset of each line that follows a line end, in order.
+  template <typename Found>
+  void EachLineStart(size_t start, Found found) const;
 
   std::string_view bytes_;
   Format format_;

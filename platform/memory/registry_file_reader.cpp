@@ -567,9 +567,9 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
   return result;
 }
 
-bool EachRegistryFileItem(std::string_view bytes, const RegistryBranch& branch,
+bool EachRegistryFileItem(std::string_view bytes, const FileLines& lines,
+                          const RegistryBranch& branch,
                           const std::function<void(RegistryFileItem&)>& each) {
-  FileLines lines(bytes);
   if (lines.cut_off() || lines.size() == 0) return false;
   RegistryFileError error;
   std::vector<RegistryBranch> branches{branch};

@@ -525,7 +525,7 @@ class WriteBack {
     const Node* block_node = nullptr;
     bool block_goes = false;
     size_t block_first = 0;
-    if (!EachRegistryFileItem(original_, branch_, [&](RegistryFileItem& item) {
+    if (!EachRegistryFileItem(original_, lines_, branch_, [&](RegistryFileItem& item) {
           switch (item.kind) {
             case RegistryFileItem::Kind::kValue:
               if (block_node && !block_node->FindValue(item.name)) {
