@@ -22,6 +22,38 @@ TEST(MemoryRegistryTest, DeleteValueKeepsOrderOfTheRest) {
   EXPECT_EQ(kNoMoreItems, key->EnumValue(2, &name, &type, &data));
 }
 
+// A value's name size is stored in front of its name in one to three bytes here.
+TEST(MemoryRegistryTest, NamesAndDataOfEverySizeKeepTheirBytes) {
+  for (size_t name_size : {size_t{0}, size_t{1}, size_t{127}, size_t{128}, size_t{16384}}) {
+    SCOPED_TRACE(name_size);
+    for (bool from_file : {false, true}) {
+      MemoryRegistry::Node node;
+      std::string name(name_size, 'n'), data = "\x80\x81" + std::string(name_size, 'd');
+      if (from_file) {
+        node.PutValueFromFile(name, kRegBinary, data, 7, 9);
+      } else {
+        node.PutValue(name, kRegBinary, data);
+      }
+      std::string same_size = "\x01\x02" + std::string(name_size, 'e');
+      node.PutValue(name, kRegSz, same_size);  // rewritten in place
+      node.PutValue("other", kRegBinary, "x");
+      ASSERT_EQ(2u, node.values().size());
+      const MemoryRegistry::Value& value = node.values()[0];
+      EXPECT_EQ(name, value.name());
+      EXPECT_EQ(same_size, value.data());
+      EXPECT_EQ(kRegSz, value.type());
+      EXPECT_TRUE(value.changed());
+      EXPECT_EQ(from_file ? 7u : MemoryRegistry::kNoLine, value.first_line());
+      node.PutValue(name, kRegSz, "");
+      EXPECT_EQ(name, node.FindValue(name)->name());
+      EXPECT_EQ("", node.FindValue(name)->data());
+      ASSERT_TRUE(node.RemoveValue(name));
+      EXPECT_EQ(from_file ? 9u : MemoryRegistry::kNoLine, node.values()[0].last_line());
+      EXPECT_EQ("x", node.FindValue("OTHER")->data());
+    }
+  }
+}
+
 TEST(MemoryRegistryTest, DeniedKeyRefusesOpenAndCreate) {
   MemoryRegistry reg;
   reg.Deny(RootKey::kCurrentUser, "Software\\Locked");

@@ -132,13 +132,55 @@ MemoryRegistry::Value& MemoryRegistry::Value::operator=(const Value& other) {
 
 MemoryRegistry::Value& MemoryRegistry::Value::operator=(Value&& other) noexcept {
   bytes_ = std::move(other.bytes_);
-  name_size_ = std::exchange(other.name_size_, 0);
-  data_size_ = std::exchange(other.data_size_, 0);
-  has_lines_ = std::exchange(other.has_lines_, false);
+  data_size_ = other.data_size_;
+  has_lines_ = other.has_lines_;
   type_ = other.type_;
   changed_ = other.changed_;
   removed_ = other.removed_;
+  other.data_size_ = 0;
+  other.has_lines_ = 0;
   return *this;
+}
+
+// A large store holds one value per value of the file.
+static_assert(sizeof(MemoryRegistry::Value) <= 3 * sizeof(void*));
+
+namespace {
+
+// The size of a name as it is stored in front of it: 7 bits a byte, low bits first.
+size_t NameSizeBytes(size_t size) {
+  size_t bytes = 1;
+  for (; size >= 0x80; size >>= 7) ++bytes;
+  return bytes;
+}
+
+// Reads the size stored at `at`; the bytes it took go to *taken.
+size_t ReadNameSize(const char* at, size_t* taken) {
+  size_t size = 0;
+  size_t i = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    auto byte = static_cast<unsigned char>(at[i++]);
+    size |= static_cast<size_t>(byte & 0x7f) << shift;
+    if (!(byte & 0x80)) break;
+  }
+  *taken = i;
+  return size;
+}
+
+}  // namespace
+
+std::string_view MemoryRegistry::Value::name() const {
+  if (!bytes_) return {};
+  size_t taken = 0;
+  const char* at = bytes_.get() + LinesSize();
+  size_t size = ReadNameSize(at, &taken);
+  return {at + taken, size};
+}
+
+size_t MemoryRegistry::Value::DataOffset() const {
+  size_t taken = 0;
+  size_t size = ReadNameSize(bytes_.get() + LinesSize(), &taken);
+  return LinesSize() + taken + size;
 }
 
 MemoryRegistry::Value::Lines MemoryRegistry::Value::GetLines() const {
@@ -150,16 +192,20 @@ MemoryRegistry::Value::Lines MemoryRegistry::Value::GetLines() const {
 void MemoryRegistry::Value::Rebuild(std::string_view name, std::string_view data,
                                     const Lines* lines) {
   size_t lines_size = lines ? sizeof(Lines) : 0;
-  size_t size = lines_size + name.size() + data.size();
   std::unique_ptr<char[]> bytes;
-  if (size != 0) {
-    bytes = std::make_unique_for_overwrite<char[]>(size);
+  if (lines || !name.empty() || !data.empty()) {
+    size_t prefix = NameSizeBytes(name.size());
+    bytes = std::make_unique_for_overwrite<char[]>(lines_size + prefix + name.size() + data.size());
     if (lines) std::memcpy(bytes.get(), lines, sizeof(Lines));
-    std::copy(name.begin(), name.end(), bytes.get() + lines_size);
-    std::copy(data.begin(), data.end(), bytes.get() + lines_size + name.size());
+    char* at = bytes.get() + lines_size;
+    for (size_t size = name.size();; size >>= 7) {
+      *at++ = static_cast<char>((size & 0x7f) | (size >= 0x80 ? 0x80 : 0));
+      if (size < 0x80) break;
+    }
+    at = std::copy(name.begin(), name.end(), at);
+    std::copy(data.begin(), data.end(), at);
   }
   bytes_ = std::move(bytes);
-  name_size_ = name.size();
   data_size_ = data.size();
   has_lines_ = lines != nullptr;
 }
@@ -168,9 +214,7 @@ void MemoryRegistry::Value::SetData(uint32_t type, std::string_view data) {
   type_ = type;
   if (data.size() == data_size_) {
     // memmove: the data may be this value's own.
-    if (!data.empty()) {
-      std::memmove(bytes_.get() + LinesSize() + name_size_, data.data(), data.size());
-    }
+    if (!data.empty()) std::memmove(bytes_.get() + DataOffset(), data.data(), data.size());
     return;
   }
   Lines lines = has_lines_ ? GetLines() : Lines{};

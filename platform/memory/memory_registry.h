@@ -22,8 +22,8 @@ class MemoryRegistry : public Registry {
 
   class Node;
   // A value keeps its name and data in one allocation, with the lines of a value read from a
-  // file in front of them, and its small fields together: a large store holds one of these per
-  // value.
+  // file and the name's size in front of them, and its small fields together: a large store
+  // holds one of these per value.
   class Value {
    public:
     Value() = default;
@@ -35,12 +35,14 @@ class MemoryRegistry : public Registry {
     Value(Value&& other) noexcept { *this = std::move(other); }
     Value& operator=(Value&& other) noexcept;
 
-    std::string_view name() const { return {bytes_.get() + LinesSize(), name_size_}; }
-    std::string_view data() const { return {bytes_.get() + LinesSize() + name_size_, data_size_}; }
+    std::string_view name() const;
+    std::string_view data() const {
+      return {bytes_.get() + (bytes_ ? DataOffset() : 0), static_cast<size_t>(data_size_)};
+    }
     uint32_t type() const { return type_; }
     // Whether it has changed since it was read from a file: what a write-back replaces.
     bool changed() const { return changed_; }
-    bool removed() const { return removed_; }  // a gap left by RemoveValue until the next Compact
+    bool removed() const { return removed_; }
     // The lines of the file that set it (a hex value may go on over several).
     size_t first_line() const { return has_lines_ ? GetLines().first : kNoLine; }
     size_t last_line() const { return has_lines_ ? GetLines().last : kNoLine; }
@@ -52,19 +54,23 @@ class MemoryRegistry : public Registry {
       size_t last;
     };
     size_t LinesSize() const { return has_lines_ ? sizeof(Lines) : 0; }
+    // Where the data start in bytes_ (which must be there).
+    size_t DataOffset() const;
     Lines GetLines() const;
     // Makes the bytes anew from `name` and `data`, which may be views into the old ones.
     void Rebuild(std::string_view name, std::string_view data, const Lines* lines);
     void SetData(uint32_t type, std::string_view data);
     void SetLines(size_t first, size_t last);
 
-    std::unique_ptr<char[]> bytes_;  // the lines (when read from a file), the name, the data
-    size_t name_size_ = 0;
-    size_t data_size_ = 0;
+    // The lines (when read from a file), the name's size (7 bits a byte, low bits first, the
+    // high bit set on every byte but the last), the name, the data; null when all are empty.
+    std::unique_ptr<char[]> bytes_;
+    // All of one type, so that they share one word on every compiler.
+    uint64_t data_size_ : 61 = 0;
+    uint64_t changed_ : 1 = 1;
+    uint64_t removed_ : 1 = 0;  // a gap left by RemoveValue until the next Compact
+    uint64_t has_lines_ : 1 = 0;
     uint32_t type_ = kRegNone;
-    bool changed_ = true;
-    bool removed_ = false;
-    bool has_lines_ = false;
   };
   class Key;
   // A key of the store. Its fields change only through its own calls, which keep the value
