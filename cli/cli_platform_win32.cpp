@@ -9,6 +9,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
+#include "platform/win32/last_error_text.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_file_system.h"
@@ -44,23 +45,6 @@ void WriteTo(DWORD which, std::string_view text) {
     data += written;
     left -= written;
   }
-}
-
-std::string LastErrorText(DWORD code) {
-  wchar_t* buffer = nullptr;
-  DWORD size = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  std::string text = "error " + std::to_string(code);
-  if (size > 0 && buffer != nullptr) {
-    std::wstring message(buffer, size);
-    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n')) {
-      message.pop_back();
-    }
-    text += " (" + WideToUtf8(message) + ")";
-  }
-  if (buffer != nullptr) LocalFree(buffer);
-  return text;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "platform/host_file_lock.h"
+#include "platform/win32/last_error_text.h"
 #include "platform/win32/unique_handle.h"
 
 namespace kdr {
@@ -13,7 +14,7 @@ LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) {
-    *error = "cannot open it: error " + std::to_string(GetLastError());
+    *error = "cannot open it: " + LastErrorText(GetLastError());
     return LockResult::kFailed;
   }
   DWORD attributes = GetFileAttributesW(path.c_str());
