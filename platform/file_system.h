@@ -26,9 +26,10 @@ class CopyObserver {
   virtual void CopyFailed(std::string_view source_path, const FileResult& error) = 0;
   // Whether the observer wants the bytes of this file (FileBytes). Asked before it is copied.
   virtual bool WantsFileBytes(std::string_view /*source_path*/) { return false; }
-  // A copy that passes a wanted file's bytes through the tool hands them here as it reads them:
-  // first an empty piece, then every byte in order (holes as zeros), then FileCopied, or
-  // CopyFailed when it stopped midway. The platform's own copy hands nothing.
+  // A copy hands a wanted file's bytes here as they pass through the tool: first an empty
+  // piece, then the bytes in order (holes as zeros), then FileCopied, or CopyFailed when it
+  // stopped midway. Bytes the platform copies on its own are not handed: only a file whose
+  // pieces add up to the size FileCopied reports was handed whole.
   virtual void FileBytes(std::string_view /*source_path*/, std::string_view /*piece*/) {}
 };
 

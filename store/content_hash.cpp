@@ -6,6 +6,8 @@
 // AVX2 spills on the stack there.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(_WIN32)
 #define KDR_HASH_AVX2 1
+// As xxHash's own dispatcher: among other things, aligns the accumulators for AVX2's loads.
+#define XXH_X86DISPATCH 1
 #define XXH_DISPATCH_AVX2 1
 #define XXH_TARGET_AVX2 __attribute__((target("avx2")))
 #include <immintrin.h>

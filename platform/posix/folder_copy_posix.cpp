@@ -253,8 +253,9 @@ class Walk {
 
   // Copies `length` bytes at `offset`: in the kernel when it can, else through a buffer, whose
   // bytes are handed to `tap` as well. (The kernel's copy is preferred even when the bytes are
-  // wanted: here it costs less than a copy through a buffer saves.)
-  static FileResult CopyRange(int in, int out, off_t offset, uint64_t length, const Tap& tap,
+  // wanted: here it costs less than a copy through a buffer saves.) Once the kernel has copied
+  // any, the file cannot be handed whole, and `tap` is dropped.
+  static FileResult CopyRange(int in, int out, off_t offset, uint64_t length, Tap& tap,
                               const std::string& tool_from, const std::string& tool_to) {
     off_t in_at = offset;
     off_t out_at = offset;
@@ -265,6 +266,7 @@ class Walk {
       if (kernel) {
         ssize_t n = ::copy_file_range(in, &in_at, out, &out_at, length, 0);
         if (n > 0) {
+          tap = nullptr;
           length -= static_cast<uint64_t>(n);
           continue;
         }
@@ -305,7 +307,7 @@ class Walk {
   }
 
   // The data of the file, region by region, so that its holes stay holes in the copy.
-  static FileResult CopyBytes(int in, int out, uint64_t size, const Tap& tap,
+  static FileResult CopyBytes(int in, int out, uint64_t size, Tap& tap,
                               const std::string& tool_from, const std::string& tool_to) {
     off_t end = static_cast<off_t>(size);
     off_t at = 0;
