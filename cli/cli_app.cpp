@@ -19,6 +19,7 @@
 #include "cli/json_text.h"
 #include "cli/run_log.h"
 #include "cli/store_commands.h"
+#include "platform/atomic_file.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
@@ -292,6 +293,10 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   // A value the file cannot hold is refused when it is set (and the import skips it), never
   // found out when the file is written back.
   opened->file->SetLimits(RegistryFileLimits(loaded.format));
+  // Only a command that may write the file back needs its text for the rest of the run.
+  if (options.command != "migrate" && options.command != "undo") {
+    std::string().swap(opened->file_bytes);
+  }
   return kExitOk;
 }
 
@@ -396,20 +401,44 @@ void ChangeRegistryFileForTest(const std::filesystem::path& path) {
 }
 
 // Writes the registry file back when the command changed registry values; false (with the
-// error told) when it could not be.
+// error told) when it could not be. The file is written as it is made, never held whole.
 bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log, int* exit_code) {
+  if (kReplaceNeedsFileClosed) opened.lock.reset();
+  std::optional<RegistryFileError> refused;
+  bool changed = false;
+  AtomicWriteOptions keep;
+  keep.through_links = true;
+  keep.keep_owner = true;
+  keep.wait_while_open = true;
+  // Under the run's lock nothing of ours changes it; anything else that did would be lost.
+  keep.unchanged = [&](const std::filesystem::path& target) {
+    changed = !HostFileUnchanged(target, opened.identity);
+    return !changed;
+  };
+  FileResult written = WriteFileAtomically(
+      opened.path,
+      [&](const PutBytes& put) {
+        ChangeRegistryFileForTest(opened.path);
+        bool put_failed = false;
+        RegistryFileSaveResult result = WriteBackRegistryFile(
+            opened.file_bytes, *opened.file, WrittenBranch(), [&](std::string_view piece) {
+              put_failed = put_failed || !put(piece);
+              return !put_failed;
+            });
+        // A refusal of our own; one of `put`'s is told by the writer.
+        if (!result.ok() && !put_failed) refused = result.error;
+        return result.ok();
+      },
+      keep);
   std::string write_error;
-  RegistryFileSaveResult written =
-      WriteBackRegistryFile(opened.file_bytes, *opened.file, WrittenBranch());
-  bool written_back = false;
-  if (!written.ok()) {
-    write_error = written.error->reason;
-  } else {
-    if (kReplaceNeedsFileClosed) opened.lock.reset();
-    ChangeRegistryFileForTest(opened.path);
-    written_back =
-        WriteHostFileAtomically(opened.path, written.bytes, opened.identity, &write_error);
+  if (changed) {
+    write_error = "it was changed by something else during the run; it was left as that made it";
+  } else if (refused) {
+    write_error = refused->reason;
+  } else if (!written) {
+    write_error = written.call + ": " + DescribeCode(written.code);
   }
+  bool written_back = write_error.empty();
   if (!written_back) {
     *exit_code =
         Failure(kExitInternal, "cannot write the registry file " + options.registry_file + ": " +

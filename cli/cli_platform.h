@@ -53,12 +53,9 @@ struct HostFileIdentity {
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
                                         HostFileIdentity* identity);
 
-// Replaces the file `path` names (through a symbolic link, its target) with `bytes`
-// atomically (a temporary file in the same folder, written out to the disk, then renamed over
-// it), keeping its owner, group and permissions. Refused when the file is no longer the one
-// `read` describes. False with *error on failure; the old file is then unchanged.
-bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             const HostFileIdentity& read, std::string* error);
+// Whether `path` (through a symbolic link, its target) still names the file `read` describes,
+// unchanged.
+bool HostFileUnchanged(const std::filesystem::path& path, const HostFileIdentity& read);
 
 // Whether a file must be closed everywhere, the run's own lock included, before it can be
 // replaced (Windows refuses to rename over an open file). The lock is then given up just before

@@ -10,7 +10,6 @@
 
 #include "cli/cli_platform.h"
 #include "platform/posix/portable_file_system.h"
-#include "platform/posix/resolved_path.h"
 #include "platform/posix/unique_fd.h"
 
 namespace kdr::cli {
@@ -70,8 +69,6 @@ HostFileIdentity IdentityOf(const struct stat& st) {
   return identity;
 }
 
-std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
-
 }  // namespace
 
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
@@ -103,61 +100,9 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
   return bytes;
 }
 
-bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             const HostFileIdentity& read, std::string* error) {
-  std::filesystem::path target = ResolvedPath(path);
-  struct stat old_stat {};
-  if (::stat(target.c_str(), &old_stat) != 0) {
-    *error = ErrnoText("stat");
-    return false;
-  }
-  std::filesystem::path folder = target.parent_path();
-  RemoveStaleTempFiles(folder);
-  std::filesystem::path temp = TempPathIn(folder);
-  UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (fd.get() < 0) {
-    *error = ErrnoText("cannot create a temporary file beside it");
-    return false;
-  }
-  auto fail = [&](std::string why) {
-    *error = std::move(why);
-    (void)fd.Close();  // the write already failed, and the temporary file goes next
-    ::unlink(temp.c_str());
-    return false;
-  };
-  std::string_view rest = bytes;
-  while (!rest.empty()) {
-    ssize_t written = ::write(fd.get(), rest.data(), rest.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return fail(ErrnoText("write"));
-    }
-    rest.remove_prefix(static_cast<size_t>(written));
-  }
-  if ((old_stat.st_uid != ::geteuid() || old_stat.st_gid != ::getegid()) &&
-      ::fchown(fd.get(), old_stat.st_uid, old_stat.st_gid) != 0) {
-    return fail(ErrnoText("cannot keep its owner and group"));
-  }
-  if (::fchmod(fd.get(), old_stat.st_mode & 07777) != 0) return fail(ErrnoText("chmod"));
-  if (::fsync(fd.get()) != 0) return fail(ErrnoText("fsync"));
-  if (!fd.Close()) {
-    *error = ErrnoText("close");
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // Under the run's lock nothing of ours changes it; anything else that did would be lost.
+bool HostFileUnchanged(const std::filesystem::path& path, const HostFileIdentity& read) {
   struct stat now {};
-  if (::stat(target.c_str(), &now) != 0 || !(IdentityOf(now) == read)) {
-    ::unlink(temp.c_str());
-    *error = "it was changed by something else during the run; it was left as that made it";
-    return false;
-  }
-  if (::rename(temp.c_str(), target.c_str()) != 0) {
-    *error = ErrnoText("rename");
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
+  return ::stat(path.c_str(), &now) == 0 && IdentityOf(now) == read;
 }
 
 size_t MaxPath() { return 4096; }

@@ -142,57 +142,11 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
   return bytes;
 }
 
-bool WriteHostFileAtomically(const std::filesystem::path& path, std::string_view bytes,
-                             const HostFileIdentity& read, std::string* error) {
-  {
-    FileHandle now(CreateFileW(path.c_str(), 0,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!now.ok() || !(IdentityOf(now.get()) == read)) {
-      *error = "it was changed by something else during the run; it was left as that made it";
-      return false;
-    }
-  }
-  std::wstring temp = path.native() + L".kdr4tose-" + std::to_wstring(GetCurrentProcessId());
-  FileHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok()) {
-    *error = "cannot create a temporary file beside it: " + LastErrorText(GetLastError());
-    return false;
-  }
-  auto fail = [&](const char* what) {
-    *error = std::string(what) + ": " + LastErrorText(GetLastError());
-    (void)file.Close();  // the write already failed, and the temporary file goes next
-    DeleteFileW(temp.c_str());
-    return false;
-  };
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    DWORD chunk = left > (1u << 20) ? (1u << 20) : static_cast<DWORD>(left);
-    DWORD written = 0;
-    if (!::WriteFile(file.get(), data, chunk, &written, nullptr)) return fail("write");
-    data += written;
-    left -= written;
-  }
-  if (!FlushFileBuffers(file.get())) return fail("flush");
-  if (!file.Close()) return fail("close");
-  // A run that waits for the lock opens the file for a moment every 100 ms, and a file open
-  // anywhere cannot be replaced: such a refusal is tried again for a while.
-  for (int attempt = 0;; ++attempt) {
-    if (MoveFileExW(temp.c_str(), path.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return true;
-    }
-    DWORD code = GetLastError();
-    if (attempt < 50 && (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)) {
-      Sleep(20);
-      continue;
-    }
-    *error = "rename: " + LastErrorText(code);
-    DeleteFileW(temp.c_str());
-    return false;
-  }
+bool HostFileUnchanged(const std::filesystem::path& path, const HostFileIdentity& read) {
+  FileHandle now(CreateFileW(path.c_str(), 0,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return now.ok() && IdentityOf(now.get()) == read;
 }
 
 size_t MaxPath() { return MAX_PATH; }

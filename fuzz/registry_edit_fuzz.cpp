@@ -11,6 +11,7 @@
 #include "platform/cp932.h"
 #include "platform/memory/registry_file.h"
 #include "platform/memory/registry_file_lines.h"
+#include "platform/memory/registry_text.h"
 
 using namespace kdr;
 
@@ -28,11 +29,14 @@ std::vector<std::string> Outside(std::string_view bytes) {
   registry_text::FileLines lines(bytes);
   std::vector<std::string> out;
   bool inside = false;
-  registry_text::Chars chars;
   for (size_t i = 0; i < lines.size(); ++i) {
     // After a final line end there is no line, only the end of the file.
     if (i + 1 == lines.size() && lines.Begin(i) == lines.End(i)) break;
-    lines.Decode(i, &chars);
+    std::string_view text = lines.Text(i);
+    std::vector<uint32_t> chars;
+    for (size_t at = 0; at < text.size();) {
+      chars.push_back(registry_text::CharAt(lines.format(), text, at, &at));
+    }
     size_t pos = 0;
     while (pos < chars.size() && (chars[pos] == ' ' || chars[pos] == '\t')) ++pos;
     if (pos < chars.size() && chars[pos] == '[') {
@@ -45,7 +49,7 @@ std::vector<std::string> Outside(std::string_view bytes) {
                (key.size() == kBranchKey.size() || key[kBranchKey.size()] == '\\' ||
                 key[kBranchKey.size()] == ']');
     }
-    if (!inside) out.emplace_back(bytes.substr(lines.Begin(i), lines.End(i) - lines.Begin(i)));
+    if (!inside) out.emplace_back(text);
   }
   return out;
 }

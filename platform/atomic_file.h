@@ -1,9 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string_view>
 
 #include "platform/file_result.h"
+#include "platform/put_bytes.h"
 
 // The one atomic file writer of each platform, shared by the file-system services and the
 // console tool. Paths are host paths.
@@ -16,6 +18,29 @@ namespace kdr {
 // failure the old file is unchanged and no temporary file is left; the result names the call
 // that failed (its path is left for the caller to fill in).
 FileResult WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+// Hands a new file's content to `put` in pieces, in order; false gives the write up.
+using ProduceBytes = std::function<bool(const PutBytes& put)>;
+
+// What a replacement keeps of the file it replaces beyond its permissions, for files that are
+// not the tool's own.
+struct AtomicWriteOptions {
+  // Replace the file a symbolic link names, and keep the link (POSIX).
+  bool through_links = false;
+  // Keep the old file's owner and group (POSIX; refused when they cannot be kept).
+  bool keep_owner = false;
+  // Try the rename again for a moment while another program has the file open (Windows).
+  bool wait_while_open = false;
+  // Asked with the file's path just before the rename: false leaves the old file as it is and
+  // fails the write (kCancelled, "MoveFileEx").
+  std::function<bool(const std::filesystem::path&)> unchanged;
+};
+
+// The same with the content produced piece by piece, so that a large file is never held whole.
+// When `produce` gives up or a piece cannot be written, the old file is unchanged and no
+// temporary file is left; a producer that gave up gets kCancelled ("WriteFile").
+FileResult WriteFileAtomically(const std::filesystem::path& path, const ProduceBytes& produce,
+                               const AtomicWriteOptions& options = {});
 
 // A temporary-file name in `folder` that no other writer of this process or another one uses,
 // for writers that must do more than this one between writing and renaming.

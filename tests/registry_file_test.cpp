@@ -919,5 +919,58 @@ TEST(RegistryFileTest, WriteBackOfAnEditTakenBackIsTheOriginal) {
   }
 }
 
+// Texts far longer than the pieces they are converted and written in (double-byte characters,
+// escapes and hex line wraps falling across every boundary) read, write back and read again
+// as they are, and the write-back keeps the long line it does not change byte for byte.
+TEST(RegistryFileTest, LongTextsCrossConversionPieces) {
+  const RegistryBranch branch{kHkcu, "Software\\VTQ\\KodrelSE"};
+  const std::string key = "Software\\VTQ\\KodrelSE\\A";
+  std::string utf8, escaped;
+  for (int i = 0; i < 120000; ++i) {  // over 1 MB, more than one piece written
+    utf8 += "日本\\\"x" + std::to_string(i % 7);
+    escaped += "日本\\\\\\\"x" + std::to_string(i % 7);
+  }
+  const std::string text = Cp932(utf8);
+  const std::string long_line = "\"long\"=\"" + escaped + "\"\r\n";
+  const std::string head = "\r\n[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\A]\r\n";
+  for (RegistryFileFormat format : {k4, k5}) {
+    SCOPED_TRACE(format == k4 ? "REGEDIT4" : "version 5");
+    auto file = [&](const std::string& a1) {
+      std::string utf8_file = head + long_line + "\"a1\"=\"" + a1 + "\"\r\n";
+      return format == k4 ? "REGEDIT4\r\n" + Cp932(utf8_file)
+                          : V5("Windows Registry Editor Version 5.00\r\n" + utf8_file);
+    };
+    const std::string original = file("1");
+    MemoryRegistry reg;
+    ASSERT_TRUE(LoadRegistryFile(original, &reg, {branch}).ok());
+    EXPECT_EQ(Typed(kRegSz, Sz(text)),
+              ValueOf(reg, kHkcu, {"Software", "VTQ", "KodrelSE", "A"}, "long"));
+    reg.SetString(kHkcu, key, "a1", "2");
+    std::string pieces;
+    size_t count = 0;
+    ASSERT_TRUE(WriteBackRegistryFile(original, reg, branch, [&](std::string_view piece) {
+                  pieces.append(piece);
+                  ++count;
+                  return true;
+                }).ok());
+    EXPECT_EQ(file("2"), pieces);
+    EXPECT_GT(count, 1u);
+
+    // Rewritten whole: as a string, and as text data (hex, wrapped) of another type.
+    reg.SetString(kHkcu, key, "long", text + "!");
+    RegistryKeyPtr opened;
+    ASSERT_EQ(kOk, reg.OpenKey(kHkcu, key, kKeySetValue, &opened));
+    ASSERT_EQ(kOk, opened->SetValue("expand", kRegExpandSz, Sz(text)));
+    RegistryFileSaveResult written = WriteBackRegistryFile(original, reg, branch);
+    ASSERT_TRUE(written.ok());
+    MemoryRegistry back;
+    ASSERT_TRUE(LoadRegistryFile(written.bytes, &back, {branch}).ok());
+    EXPECT_EQ(Typed(kRegSz, Sz(text + "!")),
+              ValueOf(back, kHkcu, {"Software", "VTQ", "KodrelSE", "A"}, "long"));
+    EXPECT_EQ(Typed(kRegExpandSz, Sz(text)),
+              ValueOf(back, kHkcu, {"Software", "VTQ", "KodrelSE", "A"}, "expand"));
+  }
+}
+
 }  // namespace
 }  // namespace kdr

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/memory/memory_registry.h"
+#include "platform/put_bytes.h"
 
 // Registry editor export files (".reg"), read into and written from a MemoryRegistry, so that the
 // console front end can work on such a file instead of the system registry.
@@ -77,6 +78,15 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
 // no longer holds are dropped. Every other byte stays as it was. Refused (line 0) when a
 // changed name or value cannot be written, which RegistryFileLimits lets the store refuse
 // beforehand.
+//
+// The file is handed to `put` in pieces, in order, once every change has been checked; nothing
+// is put when the write-back is refused. A refusal from `put` ends it (result refused too).
+// A long value is rendered as it is put, never held a second time.
+RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
+                                             const MemoryRegistry& registry,
+                                             const RegistryBranch& branch, const PutBytes& put);
+
+// The same, with the whole file in the result.
 RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
                                              const MemoryRegistry& registry,
                                              const RegistryBranch& branch);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,16 +12,18 @@
 namespace kdr {
 
 struct RegistryFileItem {
-  bool is_value = false;
-  std::vector<std::string> path;  // a key block: the key below the root, in code page 932
-  std::string name;               // a value line: its name, in the key of the block before it
-  size_t first_line = 0;          // a key block: its key line; a value: its first line
-  size_t last_line = 0;           // the block's or the value's last line
+  enum class Kind { kKey, kValue, kBlockEnd };
+  Kind kind = Kind::kKey;
+  std::vector<std::string> path;  // kKey: the key below the root, in code page 932
+  std::string name;               // kValue: its name, in the key of the block before it
+  size_t first_line = 0;          // kKey: its key line; kValue: its first line
+  size_t last_line = 0;           // kValue: its last line; kBlockEnd: the block's last line
 };
 
-// The items of `bytes` below `branch`, in file order; false when the file cannot be read there
-// (LoadRegistryFile refuses it too).
-bool ListRegistryFileItems(std::string_view bytes, const RegistryBranch& branch,
-                           std::vector<RegistryFileItem>* items);
+// Hands the items of `bytes` below `branch` to `each`, in file order (a key's block ends before
+// the next key line); false when the file cannot be read there (LoadRegistryFile refuses it
+// too). Only one item is held at a time.
+bool EachRegistryFileItem(std::string_view bytes, const RegistryBranch& branch,
+                          const std::function<void(RegistryFileItem&)>& each);
 
 }  // namespace kdr

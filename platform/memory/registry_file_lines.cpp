@@ -40,19 +40,6 @@ size_t FileLines::End(size_t i) const {
   return end;
 }
 
-void FileLines::Decode(size_t i, Chars* out) const {
-  out->clear();
-  std::string_view text = bytes_.substr(Begin(i), End(i) - Begin(i));
-  // At most one character per code unit: room for all at once, since growing by doubling would
-  // hold a long line twice over while it moves.
-  out->reserve(text.size() / Unit());
-  if (format_ == Format::kRegedit4) {
-    AppendDbcsChars(text, out);
-  } else {
-    AppendUtf16Chars(text, out);
-  }
-}
-
 uint32_t FileLines::FirstChar(size_t i) const {
   size_t unit = Unit();
   for (size_t at = Begin(i), end = End(i); at + unit <= end; at += unit) {

@@ -25,8 +25,8 @@ class FileLines {
   size_t End(size_t i) const;
   size_t Next(size_t i) const { return i + 1 < begins_.size() ? begins_[i + 1] : limit_; }
 
-  // The text of line `i` as characters (replacing *out).
-  void Decode(size_t i, Chars* out) const;
+  // The text of line `i`, as it stands in the file.
+  std::string_view Text(size_t i) const { return bytes_.substr(Begin(i), End(i) - Begin(i)); }
   // The first character of line `i` that is not a blank (its first unit for a two-unit
   // character), or kNoChar for a blank line; without decoding the line.
   static constexpr uint32_t kNoChar = 0xffffffff;
@@ -36,7 +36,7 @@ class FileLines {
   std::string Eol() const;
 
  private:
-  size_t Unit() const { return format_ == Format::kVersion5 ? 2 : 1; }
+  size_t Unit() const { return UnitSize(format_); }
   bool IsChar(size_t at, char c) const;
 
   std::string_view bytes_;

@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -19,83 +21,36 @@ constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
 // Windows refuses keys nested deeper than this; it also keeps our tree walks shallow.
 constexpr size_t kMaxKeyDepth = 512;
 
-// One change a file makes, applied in order once the whole file has been checked.
+// One change a file makes, handed on in file order as it is read.
 struct Operation {
-  enum class Kind { kOpenKey, kDeleteKey, kSetValue, kDeleteValue };
+  // kEndBlock: the block of the key opened last ends at last_line (its last value line).
+  enum class Kind { kOpenKey, kDeleteKey, kSetValue, kDeleteValue, kEndBlock };
   Kind kind = Kind::kOpenKey;
   RootKey root = RootKey::kCurrentUser;
   std::vector<std::string> path;  // key operations
   std::string name;               // value operations
   uint32_t type = 0;
   std::string data;
-  size_t first_line = kNoLine;  // the lines it was read from; for kOpenKey, the block's last
+  size_t first_line = kNoLine;  // the lines it was read from
   size_t last_line = kNoLine;
 };
 
 enum class QuoteResult { kOk, kUnterminated, kBadEscape };
 
-// Reads a quoted text whose opening quote is before *pos, up to the closing quote on the same
-// line; *pos ends after it. The escapes are \\ and \" (as the registry editor writes them) and
-// \n and \r (as Wine's registry editor writes line breaks).
-QuoteResult ReadQuoted(const Chars& text, size_t* pos, size_t end, Chars* out) {
-  while (*pos < end) {
-    uint32_t c = text[(*pos)++];
-    if (c == '"') return QuoteResult::kOk;
-    if (c == '\\') {
-      if (*pos >= end) return QuoteResult::kUnterminated;
-      uint32_t escaped = text[(*pos)++];
-      if (escaped == '\\' || escaped == '"') {
-        out->push_back(escaped);
-      } else if (escaped == 'n') {
-        out->push_back('\n');
-      } else if (escaped == 'r') {
-        out->push_back('\r');
-      } else {
-        return QuoteResult::kBadEscape;
-      }
-      continue;
-    }
-    out->push_back(c);
-  }
-  return QuoteResult::kUnterminated;
-}
-
-// ReadQuoted with the text written over its own quoted form from where it starts, which
-// unescaping never outgrows; *out_end is where the text ends.
-QuoteResult ReadQuotedInPlace(Chars* text, size_t* pos, size_t end, size_t* out_end) {
-  Chars& chars = *text;
-  size_t out = *pos;
-  while (*pos < end) {
-    uint32_t c = chars[(*pos)++];
-    if (c == '"') {
-      *out_end = out;
-      return QuoteResult::kOk;
-    }
-    if (c == '\\') {
-      if (*pos >= end) return QuoteResult::kUnterminated;
-      uint32_t escaped = chars[(*pos)++];
-      if (escaped == '\\' || escaped == '"') {
-        c = escaped;
-      } else if (escaped == 'n') {
-        c = '\n';
-      } else if (escaped == 'r') {
-        c = '\r';
-      } else {
-        return QuoteResult::kBadEscape;
-      }
-    }
-    chars[out++] = c;
-  }
-  return QuoteResult::kUnterminated;
-}
-
 // How a key line's path stands to the branches that are read.
 enum class Relation { kOutside, kAncestor, kInside };
 
+// Reads the file one line at a time and one character at a time, where the line stands in the
+// file: a long line is never copied, let alone held as 4-byte characters.
 class Parser {
  public:
-  Parser(const FileLines& lines, const std::vector<RegistryBranch>& branches)
-      : format_(lines.format()), lines_(lines), branches_(branches), decode_(branches.empty()) {
+  Parser(std::string_view bytes, const FileLines& lines,
+         const std::vector<RegistryBranch>& branches)
+      : format_(lines.format()),
+        bytes_(bytes),
+        lines_(lines),
+        branches_(branches),
+        decode_(branches.empty()) {
     for (const RegistryBranch& branch : branches_) {
       std::vector<std::string_view> names;
       // A path with an empty name would read a wider branch than the one asked for.
@@ -104,26 +59,28 @@ class Parser {
     }
   }
 
-  // Checks every line after the header; the operations in file order, or false with *error.
-  bool Run(std::vector<Operation>* operations, RegistryFileError* error) {
+  using Emit = std::function<void(Operation&)>;
+
+  // Checks every line after the header, handing each operation to `emit` in file order; false
+  // with *error at the first line that is refused.
+  bool Run(const Emit& emit, RegistryFileError* error) {
     if (!branches_valid_) {
       *error = RegistryFileError{0, "a branch to read is not a key path"};
       return false;
     }
-    operations_ = operations;
+    emit_ = &emit;
     for (index_ = 1; index_ < lines_.size(); ++index_) {
       // The lines of a key that is not read are passed over undecoded, however long.
       if (!decode_ && lines_.FirstChar(index_) != '[') continue;
-      // A very long line gives its room back rather than holding it for the rest of the file.
-      if (line_.capacity() > kKeptLineChars) Chars().swap(line_);
-      lines_.Decode(index_, &line_);
-      size_t pos = SkipBlanks(0, line_.size());
+      SetLine(index_);
+      size_t pos = SkipBlanks(line_begin_);
+      uint32_t first = pos < line_end_ ? At(pos) : 0;
       bool ok = true;
-      if (pos < line_.size() && line_[pos] == '[') {
-        ok = CheckNul() && KeyLine(pos + 1);
-      } else if (!decode_ || pos == line_.size() || line_[pos] == ';') {
+      if (pos < line_end_ && first == '[') {
+        ok = CheckNul() && KeyLine(After(pos));
+      } else if (!decode_ || pos == line_end_ || first == ';') {
         continue;  // a line of a key that is not read, a blank line or a comment
-      } else if (line_[pos] == '@' || line_[pos] == '"') {
+      } else if (first == '@' || first == '"') {
         ok = CheckNul() && ValueLine(pos);
       } else {
         ok = Fail("the line is not a key, a value or a comment");
@@ -133,10 +90,30 @@ class Parser {
         return false;
       }
     }
+    EndBlock();
     return true;
   }
 
  private:
+  void SetLine(size_t index) {
+    index_ = index;
+    line_begin_ = lines_.Begin(index);
+    line_end_ = lines_.End(index);
+    line_ = bytes_.substr(0, line_end_);
+  }
+
+  // The character at `pos` (< line_end_), and where the next one starts.
+  uint32_t At(size_t pos, size_t* next) const { return CharAt(format_, line_, pos, next); }
+  uint32_t At(size_t pos) const {
+    size_t next;
+    return At(pos, &next);
+  }
+  size_t After(size_t pos) const {
+    size_t next;
+    At(pos, &next);
+    return next;
+  }
+
   bool Fail(std::string reason) { return FailAt(index_, std::move(reason)); }
   bool FailAt(size_t index, std::string reason) {
     error_.line = static_cast<int>(index + 1);
@@ -144,39 +121,93 @@ class Parser {
     return false;
   }
 
+  // NUL is never the trail byte of a character nor a part of a surrogate pair, so the code
+  // units tell.
   bool CheckNul() {
-    for (uint32_t c : line_) {
-      if (c == 0) return Fail("NUL character in the text");
+    size_t unit = UnitSize(format_);
+    for (size_t at = line_begin_; at < line_end_; at += unit) {
+      if (bytes_[at] == '\0' && (unit == 1 || bytes_[at + 1] == '\0')) {
+        return Fail("NUL character in the text");
+      }
     }
     return true;
   }
 
-  size_t SkipBlanks(size_t pos, size_t end) const {
-    while (pos < end && IsBlank(line_[pos])) ++pos;
+  size_t SkipBlanks(size_t pos) const {
+    while (pos < line_end_) {
+      size_t next;
+      if (!IsBlank(At(pos, &next))) break;
+      pos = next;
+    }
     return pos;
   }
 
   // Only blanks and perhaps a comment from `pos` to the end of the line.
   bool RestIsEmpty(size_t pos) const {
-    pos = SkipBlanks(pos, line_.size());
-    return pos == line_.size() || line_[pos] == ';';
+    pos = SkipBlanks(pos);
+    return pos == line_end_ || At(pos) == ';';
   }
 
-  bool MatchesNoCase(size_t pos, std::string_view word) const {
-    if (line_.size() - pos < word.size()) return false;
-    for (size_t i = 0; i < word.size(); ++i) {
-      uint32_t c = line_[pos + i];
-      if (c >= 0x80 || AsciiUpper(static_cast<char>(c)) != AsciiUpper(word[i])) return false;
+  // The word (ASCII) at `pos` without regard to case; *end is after it.
+  bool MatchesNoCase(size_t pos, std::string_view word, size_t* end) const {
+    for (char expected : word) {
+      if (pos == line_end_) return false;
+      size_t next;
+      uint32_t c = At(pos, &next);
+      if (c >= 0x80 || AsciiUpper(static_cast<char>(c)) != AsciiUpper(expected)) return false;
+      pos = next;
     }
+    *end = pos;
     return true;
   }
 
+  // Up to `max` hex digits from *pos (more than that fail); their value, and how many.
+  size_t HexNumber(size_t* pos, size_t max, uint32_t* value) const {
+    size_t digits = 0;
+    *value = 0;
+    while (*pos < line_end_ && digits <= max) {
+      size_t next;
+      int digit = HexDigitValue(At(*pos, &next));
+      if (digit < 0) break;
+      *value = *value << 4 | static_cast<uint32_t>(digit);
+      ++digits;
+      *pos = next;
+    }
+    return digits;
+  }
+
+  // Reads a quoted text whose opening quote is before *pos, up to the closing quote on the same
+  // line; *pos ends after it. The escapes are \\ and \" (as the registry editor writes them) and
+  // \n and \r (as Wine's registry editor writes line breaks).
+  QuoteResult ReadQuoted(size_t* pos, StoreText* out) const {
+    while (*pos < line_end_) {
+      uint32_t c = At(*pos, pos);
+      if (c == '"') return QuoteResult::kOk;
+      if (c == '\\') {
+        if (*pos >= line_end_) return QuoteResult::kUnterminated;
+        uint32_t escaped = At(*pos, pos);
+        if (escaped == 'n') {
+          c = '\n';
+        } else if (escaped == 'r') {
+          c = '\r';
+        } else if (escaped == '\\' || escaped == '"') {
+          c = escaped;
+        } else {
+          return QuoteResult::kBadEscape;
+        }
+      }
+      out->Add(c);
+    }
+    return QuoteResult::kUnterminated;
+  }
+
   // The root of a key path, from its first name; false when it is not one we hold.
-  static bool ParseRoot(const uint32_t* begin, const uint32_t* end, RootKey* root) {
+  bool ParseRoot(std::string_view text, RootKey* root) const {
     std::string name;
-    for (const uint32_t* p = begin; p != end; ++p) {
-      if (*p >= 0x80) return false;
-      name.push_back(static_cast<char>(*p));
+    for (size_t at = 0; at < text.size();) {
+      uint32_t c = CharAt(format_, text, at, &at);
+      if (c >= 0x80) return false;
+      name.push_back(static_cast<char>(c));
     }
     if (Cp932EqualNoCase(name, "HKEY_LOCAL_MACHINE") || Cp932EqualNoCase(name, "HKLM")) {
       *root = RootKey::kLocalMachine;
@@ -188,11 +219,9 @@ class Parser {
     return true;
   }
 
-  using Part = std::pair<const uint32_t*, const uint32_t*>;
-
   // How the names below the root stand to the branches that are read (all of them are when
-  // there are none).
-  Relation RelationOf(RootKey root, const std::vector<Part>& parts) const {
+  // there are none). parts[0] is the root.
+  Relation RelationOf(RootKey root, const std::vector<std::string_view>& parts) const {
     if (branches_.empty()) return Relation::kInside;
     Relation best = Relation::kOutside;
     for (size_t b = 0; b < branches_.size(); ++b) {
@@ -202,8 +231,7 @@ class Parser {
       bool same = true;
       for (size_t i = 0; same && i < common; ++i) {
         std::string name;
-        same = CharsToStore(format_, parts[i + 1].first, parts[i + 1].second, &name) &&
-               Cp932EqualNoCase(name, names[i]);
+        same = FileTextToStore(format_, parts[i + 1], &name) && Cp932EqualNoCase(name, names[i]);
       }
       if (!same) continue;
       if (parts.size() - 1 >= names.size()) return Relation::kInside;
@@ -214,30 +242,32 @@ class Parser {
 
   // `pos` is just after "[".
   bool KeyLine(size_t pos) {
-    size_t end = line_.size();
-    while (end > pos && IsBlank(line_[end - 1])) --end;
-    bool deletion = pos < end && line_[pos] == '-';
-    if (deletion) ++pos;
+    EndBlock();
+    bool deletion = pos < line_end_ && At(pos) == '-';
+    if (deletion) pos = After(pos);
     decode_ = false;
-    if (end == pos || line_[end - 1] != ']') {
+    // The names, split at each "\", up to the last character that is not a blank.
+    std::vector<std::string_view> parts;
+    size_t start = pos, last = line_end_;
+    for (size_t at = pos; at < line_end_;) {
+      size_t next;
+      uint32_t c = At(at, &next);
+      if (c == '\\') {
+        parts.push_back(bytes_.substr(start, at - start));
+        start = next;
+      }
+      if (!IsBlank(c)) last = at;
+      at = next;
+    }
+    if (last == line_end_ || At(last) != ']' || last < start) {
       return branches_.empty() ? Fail("the key line does not end with \"]\"") : true;
     }
-    --end;
-    std::vector<Part> parts;
-    const uint32_t* start = line_.data() + pos;
-    for (const uint32_t* p = start;; ++p) {
-      if (p == line_.data() + end || *p == '\\') {
-        parts.emplace_back(start, p);
-        if (p == line_.data() + end) break;
-        start = p + 1;
-      }
-    }
+    parts.push_back(bytes_.substr(start, last - start));
     Operation op;
     op.kind = deletion ? Operation::Kind::kDeleteKey : Operation::Kind::kOpenKey;
-    if (!ParseRoot(parts[0].first, parts[0].second, &op.root)) {
+    if (!ParseRoot(parts[0], &op.root)) {
       if (!branches_.empty()) return true;
-      return Fail("unsupported root key \"" +
-                  DisplayChars(format_, parts[0].first, parts[0].second) +
+      return Fail("unsupported root key \"" + DisplayFileText(format_, parts[0]) +
                   "\" (only HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER)");
     }
     if (parts.size() - 1 > kMaxKeyDepth) {
@@ -249,9 +279,9 @@ class Parser {
       return true;  // kept as it is, never read
     }
     for (size_t i = 1; i < parts.size(); ++i) {
-      if (parts[i].first == parts[i].second) return Fail("empty key name in the path");
+      if (parts[i].empty()) return Fail("empty key name in the path");
       std::string name;
-      if (!CharsToStore(format_, parts[i].first, parts[i].second, &name)) {
+      if (!FileTextToStore(format_, parts[i], &name)) {
         return Fail("a key name has a character with no exact code page 932 form");
       }
       op.path.push_back(std::move(name));
@@ -260,14 +290,24 @@ class Parser {
     op.first_line = op.last_line = index_;
     decode_ = true;
     in_key_ = !deletion;
-    open_op_ = deletion ? kNoLine : operations_->size();
-    operations_->push_back(std::move(op));
+    block_last_ = deletion ? kNoLine : index_;
+    (*emit_)(op);
     return true;
   }
 
   // The block of the key that is open ends at least at the current line.
   void ExtendBlock() {
-    if (open_op_ != kNoLine) (*operations_)[open_op_].last_line = index_;
+    if (block_last_ != kNoLine) block_last_ = index_;
+  }
+
+  // The block of the key that is open (if any) ends.
+  void EndBlock() {
+    if (block_last_ == kNoLine) return;
+    Operation op;
+    op.kind = Operation::Kind::kEndBlock;
+    op.last_line = block_last_;
+    block_last_ = kNoLine;
+    (*emit_)(op);
   }
 
   // `pos` is at "@" or at the opening quote of the name.
@@ -275,88 +315,77 @@ class Parser {
     if (!in_key_) {
       return Fail("a value line outside a key (before any key, or after a deleted one)");
     }
-    size_t end = line_.size();
     Operation op;
     op.first_line = index_;
-    if (line_[pos] == '@') {
-      ++pos;
-    } else {
-      ++pos;
-      Chars name;
-      QuoteResult quoted = ReadQuoted(line_, &pos, end, &name);
+    if (At(pos, &pos) == '"') {
+      StoreText name(format_, &op.name);
+      QuoteResult quoted = ReadQuoted(&pos, &name);
       if (quoted == QuoteResult::kUnterminated) return Fail("unterminated value name");
       if (quoted == QuoteResult::kBadEscape) {
         return Fail("unknown escape sequence in the value name");
       }
-      if (!CharsToStore(format_, name.data(), name.data() + name.size(), &op.name)) {
+      if (!name.Finish()) {
         return Fail("the value name has a character with no exact code page 932 form");
       }
     }
-    pos = SkipBlanks(pos, end);
-    if (pos == end || line_[pos] != '=') return Fail("missing \"=\" after the value name");
-    pos = SkipBlanks(pos + 1, end);
-    if (pos == end) return Fail("missing value data after \"=\"");
+    pos = SkipBlanks(pos);
+    if (pos == line_end_ || At(pos) != '=') return Fail("missing \"=\" after the value name");
+    pos = SkipBlanks(After(pos));
+    if (pos == line_end_) return Fail("missing value data after \"=\"");
 
-    if (line_[pos] == '-') {
-      if (!RestIsEmpty(pos + 1)) return Fail("text after \"-\"");
+    uint32_t first = At(pos);
+    size_t after = pos;
+    if (first == '-') {
+      if (!RestIsEmpty(After(pos))) return Fail("text after \"-\"");
       op.kind = Operation::Kind::kDeleteValue;
-    } else if (line_[pos] == '"') {
-      ++pos;
-      // Unescaped where it stands: a long string needs no second copy as characters.
-      size_t text_begin = pos;
-      size_t text_end = pos;
-      QuoteResult quoted = ReadQuotedInPlace(&line_, &pos, end, &text_end);
+    } else if (first == '"') {
+      pos = After(pos);
+      // Room for the text at once: growing by doubling would hold a long one twice over.
+      op.data.reserve((line_end_ - pos) / UnitSize(format_) + 1);
+      StoreText text(format_, &op.data);
+      QuoteResult quoted = ReadQuoted(&pos, &text);
       if (quoted == QuoteResult::kUnterminated) return Fail("unterminated string");
       if (quoted == QuoteResult::kBadEscape) return Fail("unknown escape sequence in the string");
       if (!RestIsEmpty(pos)) return Fail("text after the closing quote of the string");
-      op.data.reserve(text_end - text_begin + 1);
-      if (!CharsToStore(format_, line_.data() + text_begin, line_.data() + text_end, &op.data)) {
+      if (!text.Finish())
         return Fail("the string has a character with no exact code page 932 form");
-      }
       op.data.push_back('\0');
       op.kind = Operation::Kind::kSetValue;
       op.type = kRegSz;
-    } else if (MatchesNoCase(pos, "dword:")) {
-      pos += 6;
+    } else if (MatchesNoCase(pos, "dword:", &after)) {
+      pos = after;
       uint32_t value = 0;
-      size_t digits = 0;
-      for (; pos < end && HexDigitValue(line_[pos]) >= 0; ++pos, ++digits) {
-        value = value << 4 | static_cast<uint32_t>(HexDigitValue(line_[pos]));
-      }
+      size_t digits = HexNumber(&pos, 8, &value);
       if (digits == 0 || digits > 8 || !RestIsEmpty(pos)) {
         return Fail("bad dword value (one to eight hex digits)");
       }
       op.kind = Operation::Kind::kSetValue;
       op.type = kRegDword;
       op.data = DwordData(value);
-    } else if (MatchesNoCase(pos, "hex")) {
-      pos += 3;
+    } else if (MatchesNoCase(pos, "hex", &after)) {
+      pos = after;
       op.type = kRegBinary;
-      if (pos < end && line_[pos] == '(') {
-        ++pos;
+      if (pos < line_end_ && At(pos) == '(') {
+        pos = After(pos);
         uint32_t type = 0;
-        size_t digits = 0;
-        for (; pos < end && HexDigitValue(line_[pos]) >= 0; ++pos, ++digits) {
-          type = type << 4 | static_cast<uint32_t>(HexDigitValue(line_[pos]));
-        }
-        if (digits == 0 || digits > 8 || pos == end || line_[pos] != ')') {
+        size_t digits = HexNumber(&pos, 8, &type);
+        if (digits == 0 || digits > 8 || pos == line_end_ || At(pos) != ')') {
           return Fail("bad value type in hex(...) (one to eight hex digits)");
         }
-        ++pos;
+        pos = After(pos);
         op.type = type;
       }
-      if (pos == end || line_[pos] != ':') return Fail("missing \":\" after hex");
-      if (!ReadHexBytes(pos + 1, &op.data)) return false;
+      if (pos == line_end_ || At(pos) != ':') return Fail("missing \":\" after hex");
+      if (!ReadHexBytes(After(pos), &op.data)) return false;
       if (format_ == Format::kVersion5 &&
           (op.type == kRegSz || op.type == kRegExpandSz || op.type == kRegMultiSz)) {
         // The file holds these as UTF-16LE; the store holds them in code page 932.
         if (op.data.size() % 2 != 0) {
           return FailAt(op.first_line, "text data of an odd number of bytes");
         }
-        Chars chars;
-        AppendUtf16Chars(op.data, &chars);
         std::string converted;
-        if (!CharsToStore(format_, chars.data(), chars.data() + chars.size(), &converted)) {
+        converted.reserve(op.data.size() / 2);
+        if (!Utf16ToStore(op.data, &converted)) {
           return FailAt(op.first_line,
                         "text data with a character with no exact code page 932 form");
         }
@@ -368,73 +397,72 @@ class Parser {
     }
     op.last_line = index_;
     ExtendBlock();
-    operations_->push_back(std::move(op));
+    (*emit_)(op);
     return true;
   }
 
   // Reads comma-separated hex bytes from `pos`, going on to the next line after a "\" at the
-  // end of one. Leaves index_ (and line_) at the last line read.
+  // end of one. Leaves index_ (and the line) at the last line read.
   bool ReadHexBytes(size_t pos, std::string* data) {
     bool expect_byte = true;  // at the start or after a comma
     for (;;) {
-      size_t end = line_.size();
-      pos = SkipBlanks(pos, end);
-      if (pos == end || line_[pos] == ';') return true;
-      if (expect_byte && line_[pos] == '\\' && SkipBlanks(pos + 1, end) == end) {
+      pos = SkipBlanks(pos);
+      if (pos == line_end_) return true;
+      size_t next;
+      uint32_t c = At(pos, &next);
+      if (c == ';') return true;
+      if (expect_byte && c == '\\' && SkipBlanks(next) == line_end_) {
         if (index_ + 1 >= lines_.size()) return Fail("the file ends inside continued hex data");
-        ++index_;
-        lines_.Decode(index_, &line_);
+        SetLine(index_ + 1);
         if (!CheckNul()) return false;
-        pos = 0;
+        pos = line_begin_;
         continue;
       }
       if (!expect_byte) {
-        if (line_[pos] != ',') return Fail("bad hex data (bytes must be separated by commas)");
-        ++pos;
+        if (c != ',') return Fail("bad hex data (bytes must be separated by commas)");
+        pos = next;
         expect_byte = true;
         continue;
       }
-      int high = HexDigitValue(line_[pos]);
-      if (high < 0) return Fail("bad hex byte");
-      ++pos;
-      int value = high;
-      if (pos < end && HexDigitValue(line_[pos]) >= 0) {
-        value = value << 4 | HexDigitValue(line_[pos]);
-        ++pos;
-        if (pos < end && HexDigitValue(line_[pos]) >= 0) {
-          return Fail("bad hex byte (too many digits)");
-        }
-      }
+      uint32_t value = 0;
+      size_t digits = HexNumber(&pos, 2, &value);
+      if (digits == 0) return Fail("bad hex byte");
+      if (digits > 2) return Fail("bad hex byte (too many digits)");
       data->push_back(static_cast<char>(value));
       expect_byte = false;
     }
   }
 
   Format format_;
+  std::string_view bytes_;
   const FileLines& lines_;
   const std::vector<RegistryBranch>& branches_;
   std::vector<std::vector<std::string>> branch_names_;
   bool branches_valid_ = true;
-  std::vector<Operation>* operations_ = nullptr;
-  static constexpr size_t kKeptLineChars = 1 << 16;
-  Chars line_;
+  const Emit* emit_ = nullptr;
   size_t index_ = 0;
-  bool decode_;          // the lines that follow belong to a key that is read
-  bool in_key_ = false;  // ... and it is opened, not deleted
-  size_t open_op_ = kNoLine;
+  size_t line_begin_ = 0, line_end_ = 0;
+  std::string_view line_;        // the file up to the current line's end
+  bool decode_;                  // the lines that follow belong to a key that is read
+  bool in_key_ = false;          // ... and it is opened, not deleted
+  size_t block_last_ = kNoLine;  // the last line so far of the block of the key that is open
   RegistryFileError error_;
 };
 
-// The first line, trimmed, with characters outside ASCII as 0x7F.
-std::string Header(const FileLines& lines) {
-  Chars chars;
-  lines.Decode(0, &chars);
-  size_t begin = 0, end = chars.size();
-  while (begin < end && IsBlank(chars[begin])) ++begin;
-  while (end > begin && IsBlank(chars[end - 1])) --end;
+// The first line, trimmed, with characters outside ASCII as 0x7F; enough of it to tell.
+std::string Header(std::string_view bytes, const FileLines& lines) {
+  std::string_view text = bytes.substr(0, lines.End(0));
   std::string header;
-  for (size_t i = begin; i < end; ++i) {
-    header.push_back(chars[i] < 0x80 ? static_cast<char>(chars[i]) : '\x7f');
+  size_t blanks = 0;  // blanks not yet known to be inside the text
+  for (size_t at = lines.Begin(0); at < text.size() && header.size() < 256;) {
+    uint32_t c = CharAt(lines.format(), text, at, &at);
+    if (IsBlank(c)) {
+      if (!header.empty()) ++blanks;
+      continue;
+    }
+    header.append(blanks, ' ');
+    blanks = 0;
+    header.push_back(c < 0x80 ? static_cast<char>(c) : '\x7f');
   }
   return header;
 }
@@ -444,20 +472,26 @@ void CompactAll(Node* node) {
   for (const auto& child : node->children()) CompactAll(child.second.get());
 }
 
-void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
-  Node* current = nullptr;
-  for (Operation& op : *operations) {
+// Applies the operations of a file, in order, to a store.
+class Applier {
+ public:
+  explicit Applier(MemoryRegistry* registry) : registry_(registry) {}
+
+  void operator()(Operation& op) {
     switch (op.kind) {
       case Operation::Kind::kOpenKey: {
-        Node* node = &registry->Root(op.root);
+        Node* node = &registry_->Root(op.root);
         for (const std::string& name : op.path) node = node->AddChild(name, true);
-        node->SetFromFile(op.last_line);
-        current = node;
+        node->SetFromFile(op.first_line);
+        current_ = node;
         break;
       }
+      case Operation::Kind::kEndBlock:
+        if (current_) current_->SetFromFile(op.last_line);
+        break;
       case Operation::Kind::kDeleteKey: {
-        current = nullptr;
-        Node* parent = &registry->Root(op.root);
+        current_ = nullptr;
+        Node* parent = &registry_->Root(op.root);
         for (size_t i = 0; parent && i + 1 < op.path.size(); ++i) {
           parent = parent->FindChild(op.path[i]);
         }
@@ -465,23 +499,28 @@ void Apply(std::vector<Operation>* operations, MemoryRegistry* registry) {
         break;
       }
       case Operation::Kind::kSetValue:
-        if (current) {
-          current->PutValueFromFile(op.name, op.type, op.data, op.first_line, op.last_line);
+        if (current_) {
+          current_->PutValueFromFile(op.name, op.type, op.data, op.first_line, op.last_line);
         }
         break;
       case Operation::Kind::kDeleteValue:
         // Deleting a value that is not there is no error, as for the registry editor.
-        if (current) (void)current->RemoveValue(op.name);
+        if (current_) (void)current_->RemoveValue(op.name);
         break;
     }
-    // Applied operations give their memory back at once.
-    std::string().swap(op.data);
   }
-  registry->Root(RootKey::kLocalMachine).SetFromFile();
-  registry->Root(RootKey::kCurrentUser).SetFromFile();
-  CompactAll(&registry->Root(RootKey::kLocalMachine));
-  CompactAll(&registry->Root(RootKey::kCurrentUser));
-}
+
+  void Finish() {
+    registry_->Root(RootKey::kLocalMachine).SetFromFile();
+    registry_->Root(RootKey::kCurrentUser).SetFromFile();
+    CompactAll(&registry_->Root(RootKey::kLocalMachine));
+    CompactAll(&registry_->Root(RootKey::kCurrentUser));
+  }
+
+ private:
+  MemoryRegistry* registry_;
+  Node* current_ = nullptr;
+};
 
 }  // namespace
 
@@ -495,7 +534,7 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
                                      "the UTF-16 text ends in the middle of a character"};
     return result;
   }
-  std::string first = Header(lines);
+  std::string first = Header(bytes, lines);
   std::string_view expected = result.format == Format::kRegedit4 ? kHeader4 : kHeader5;
   if (first != expected) {
     std::string reason;
@@ -511,37 +550,53 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
     return result;
   }
 
-  std::vector<Operation> operations;
+  // Read twice: once to check every line, and once to apply them, so that a refused file
+  // leaves the store as it was without holding the whole file's operations meanwhile.
   RegistryFileError error;
-  Parser parser(lines, branches);
-  if (!parser.Run(&operations, &error)) {
+  Parser parser(bytes, lines, branches);
+  if (!parser.Run([](Operation&) {}, &error)) {
     result.error = error;
     return result;
   }
-  Apply(&operations, registry);
+  Applier applier(registry);
+  if (!Parser(bytes, lines, branches).Run(std::ref(applier), &error)) {
+    result.error = error;  // cannot be: the same lines were accepted above
+    return result;
+  }
+  applier.Finish();
   return result;
 }
 
-bool ListRegistryFileItems(std::string_view bytes, const RegistryBranch& branch,
-                           std::vector<RegistryFileItem>* items) {
-  items->clear();
+bool EachRegistryFileItem(std::string_view bytes, const RegistryBranch& branch,
+                          const std::function<void(RegistryFileItem&)>& each) {
   FileLines lines(bytes);
   if (lines.cut_off() || lines.size() == 0) return false;
-  std::vector<Operation> operations;
   RegistryFileError error;
   std::vector<RegistryBranch> branches{branch};
-  Parser parser(lines, branches);
-  if (!parser.Run(&operations, &error)) return false;
-  for (Operation& op : operations) {
-    if (op.kind == Operation::Kind::kOpenKey) {
-      items->push_back(
-          RegistryFileItem{false, std::move(op.path), {}, op.first_line, op.last_line});
-    } else if (op.kind == Operation::Kind::kSetValue) {
-      items->push_back(RegistryFileItem{true, {}, std::move(op.name), op.first_line, op.last_line});
-    }
-    std::string().swap(op.data);
-  }
-  return true;
+  RegistryFileItem item;
+  return Parser(bytes, lines, branches)
+      .Run(
+          [&](Operation& op) {
+            switch (op.kind) {
+              case Operation::Kind::kOpenKey:
+                item.kind = RegistryFileItem::Kind::kKey;
+                item.path = std::move(op.path);
+                break;
+              case Operation::Kind::kSetValue:
+                item.kind = RegistryFileItem::Kind::kValue;
+                item.name = std::move(op.name);
+                break;
+              case Operation::Kind::kEndBlock:
+                item.kind = RegistryFileItem::Kind::kBlockEnd;
+                break;
+              default:
+                return;
+            }
+            item.first_line = op.first_line;
+            item.last_line = op.last_line;
+            each(item);
+          },
+          &error);
 }
 
 }  // namespace kdr

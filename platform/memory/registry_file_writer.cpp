@@ -29,154 +29,235 @@ std::string_view RootName(RootKey root) {
   return root == RootKey::kLocalMachine ? kMachineName : kUserName;
 }
 
+// The bytes of a file being written, handed to `put` in pieces of about kPiece bytes; with no
+// `put` they are only counted (a check that writes nothing).
+class Output {
+ public:
+  static constexpr size_t kPiece = 1 << 20;
+
+  Output(Format format, const PutBytes* put) : format_(format), put_(put) {}
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  Format format() const { return format_; }
+  bool ok() const { return ok_; }
+
+  // One character of the file's text, or ASCII text, in the file's encoding.
+  void Char(uint32_t c) { AppendFileChar(format_, c, &text_); }
+  void Ascii(std::string_view text) {
+    for (char c : text) Char(static_cast<unsigned char>(c));
+  }
+  // Bytes already in the file's encoding.
+  void Raw(std::string_view bytes) {
+    if (bytes.size() < kPiece) {
+      text_.append(bytes);
+      Spill();
+      return;
+    }
+    Flush();
+    Hand(bytes);
+  }
+  // Hands the bytes on once there are enough of them.
+  void Spill() {
+    if (text_.size() >= kPiece) Flush();
+  }
+  bool Flush() {
+    Hand(text_);
+    text_.clear();
+    return ok_;
+  }
+
+ private:
+  void Hand(std::string_view bytes) {
+    if (ok_ && put_ && !bytes.empty()) ok_ = (*put_)(bytes);
+  }
+
+  Format format_;
+  const PutBytes* put_;
+  std::string text_;
+  bool ok_ = true;
+};
+
 // Key and value lines as the registry editor writes them, in one format and with one line end
 // (used inside the hex data of a value that goes on over several lines).
 class Renderer {
  public:
-  Renderer(Format format, Chars eol) : format_(format), eol_(std::move(eol)) {}
+  Renderer(Format format, std::string eol) : format_(format), eol_(std::move(eol)) {}
 
   Format format() const { return format_; }
-  const Chars& eol() const { return eol_; }
+  const std::string& eol() const { return eol_; }
 
   const char* FormatName() const {
     return format_ == Format::kRegedit4 ? "a REGEDIT4 file" : "a version 5 file";
   }
 
-  // A key name that can stand between backslashes.
-  bool KeyName(std::string_view name, Chars* out) const {
-    Chars chars;
-    if (name.empty() || !StoreToChars(format_, name, &chars)) return false;
-    for (uint32_t c : chars) {
-      if (c == '\\' || c == '\r' || c == '\n' || c == 0) return false;
+  // Appends a key name that can stand between backslashes, in the file's encoding.
+  bool KeyName(std::string_view name, std::string* out) const {
+    if (name.empty()) return false;
+    std::string bytes;
+    bool ok = true;
+    Stability stability;
+    if (!StoreToChars(format_, name, [&](uint32_t c) {
+          if (c == '\\' || c == '\r' || c == '\n' || c == 0) ok = false;
+          ok = ok && stability.Next(format_, c);
+          AppendFileChar(format_, c, &bytes);
+        })) {
+      return false;
     }
     // Followed by "\" or "]", which a lone lead byte at its end would swallow.
-    chars.push_back(']');
-    if (!StableAsBytes(chars, 0)) return false;
-    out->insert(out->end(), chars.begin(), chars.end() - 1);
+    if (!ok || !stability.Next(format_, ']')) return false;
+    out->append(bytes);
     return true;
   }
 
-  // The value's line (or lines, for long hex data), without a final line end. False when the
-  // name cannot be written; *text_problem is set instead when only the data cannot.
-  bool ValueLines(const Value& value, Chars* line, bool* text_problem) const {
+  // Writes the value's line (or lines, for long hex data), without a final line end. False,
+  // with nothing written, when the name cannot be written; *text_problem is set instead when
+  // only the data cannot. Everything is checked before the first byte is written.
+  bool ValueLines(const Value& value, Output* out, bool* text_problem) const {
+    return ValueLines(value.name, value.type, value.data, out, text_problem);
+  }
+  bool ValueLines(std::string_view value_name, uint32_t type, std::string_view data, Output* out,
+                  bool* text_problem) const {
     *text_problem = false;
-    line->clear();
-    if (value.name.empty()) {
-      line->push_back('@');
+    std::string name;
+    if (value_name.empty()) {
+      AppendFileChar(format_, '@', &name);
     } else {
-      Chars name;
       // A name cannot fall back to hex, so line breaks in it are written as Wine writes them.
-      if (!StoreToChars(format_, value.name, &name) || !Quote(name, true, line) ||
-          !StableAsBytes(*line, 0)) {
-        return false;
-      }
+      Output quoted(format_, nullptr);
+      if (!Quote(value_name, true, &quoted, &name)) return false;
     }
-    line->push_back('=');
+    std::string_view text = data.substr(0, data.empty() ? 0 : data.size() - 1);
+    Output check(format_, nullptr);
+    bool as_string = type == kRegSz && !data.empty() && data.find('\0') == data.size() - 1 &&
+                     Quote(text, false, &check, nullptr);
+    bool as_dword = type == kRegDword && data.size() == 4;
+    // The file holds these as UTF-16LE; the store holds them in code page 932.
+    bool utf16 = format_ == Format::kVersion5 &&
+                 (type == kRegSz || type == kRegExpandSz || type == kRegMultiSz);
+    if (!as_string && !as_dword && utf16 && !StoreToChars(format_, data, nullptr)) {
+      *text_problem = true;
+      return false;
+    }
 
-    const std::string& data = value.data;
-    if (value.type == kRegSz && !data.empty() && data.find('\0') == data.size() - 1) {
-      Chars text, quoted;
-      if (StoreToChars(format_, std::string_view(data).substr(0, data.size() - 1), &text) &&
-          Quote(text, false, &quoted) && StableAsBytes(quoted, 0)) {
-        line->insert(line->end(), quoted.begin(), quoted.end());
-        return true;
-      }
-      // Otherwise as hex(1), which holds any bytes.
+    out->Raw(name);
+    out->Char('=');
+    if (as_string) {
+      (void)Quote(text, false, out, nullptr);
+      return true;
     }
-    if (value.type == kRegDword && data.size() == 4) {
+    if (as_dword) {
       uint32_t number = static_cast<unsigned char>(data[0]) |
                         static_cast<uint32_t>(static_cast<unsigned char>(data[1])) << 8 |
                         static_cast<uint32_t>(static_cast<unsigned char>(data[2])) << 16 |
                         static_cast<uint32_t>(static_cast<unsigned char>(data[3])) << 24;
-      line->insert(line->end(), {'d', 'w', 'o', 'r', 'd', ':'});
-      AppendHexNumber(number, 8, line);
+      out->Ascii("dword:");
+      AppendHexNumber(number, 8, out);
       return true;
     }
-
-    std::string converted;
-    std::string_view bytes = data;
-    if (format_ == Format::kVersion5 &&
-        (value.type == kRegSz || value.type == kRegExpandSz || value.type == kRegMultiSz)) {
-      Chars text;
-      if (!StoreToChars(format_, data, &text)) {
-        *text_problem = true;
-        return false;
-      }
-      for (uint32_t c : text) AppendUtf16Bytes(c, &converted);
-      bytes = converted;
-    }
-    if (value.type == kRegBinary) {
-      line->insert(line->end(), {'h', 'e', 'x', ':'});
+    size_t columns = name.size() / UnitSize(format_) + 1;
+    if (type == kRegBinary) {
+      out->Ascii("hex:");
+      columns += 4;
     } else {
-      line->insert(line->end(), {'h', 'e', 'x', '('});
-      AppendHexNumber(value.type, 0, line);
-      line->insert(line->end(), {')', ':'});
+      out->Ascii("hex(");
+      columns += 6 + AppendHexNumber(type, 0, out);
+      out->Ascii("):");
     }
-    // Wrapped as the registry editor does: after the comma that takes a line to the wrap
-    // column, a "\" and a new line indented by two spaces.
-    size_t columns = Columns(*line);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-      AppendHexNumber(static_cast<unsigned char>(bytes[i]), 2, line);
-      if (i + 1 == bytes.size()) break;
-      line->push_back(',');
-      columns += 3;
-      if (columns >= kHexWrapColumn) {
-        line->push_back('\\');
-        line->insert(line->end(), eol_.begin(), eol_.end());
-        line->insert(line->end(), {' ', ' '});
-        columns = 2;
+    HexLines hex{this, out, columns};
+    if (!utf16) {
+      hex.Bytes(data);
+      return true;
+    }
+    std::string units;
+    (void)StoreToChars(format_, data, [&](uint32_t c) {
+      AppendFileChar(format_, c, &units);
+      if (units.size() >= Output::kPiece) {
+        hex.Bytes(units);
+        units.clear();
       }
-    }
+    });
+    hex.Bytes(units);
     return true;
   }
 
  private:
-  // The bytes of chars[from...] in a REGEDIT4 file read back as the same characters (a lone
-  // lead byte would otherwise pair with a following "\", "]" or quote-escape).
-  bool StableAsBytes(const Chars& chars, size_t from) const {
-    if (format_ != Format::kRegedit4) return true;
-    std::string bytes;
-    AppendDbcsBytes(chars.data() + from, chars.data() + chars.size(), &bytes);
-    Chars back;
-    AppendDbcsChars(bytes, &back);
-    return std::equal(back.begin(), back.end(), chars.begin() + static_cast<ptrdiff_t>(from),
-                      chars.end());
-  }
+  // Whether the bytes of REGEDIT4 characters read back as the same characters: a lone lead byte
+  // would pair with a following "\", "]" or escape.
+  struct Stability {
+    bool lone_lead = false;
+    bool Next(Format format, uint32_t c) {
+      if (format != Format::kRegedit4) return true;
+      unsigned char first = static_cast<unsigned char>((c & kDoubleByte) ? c >> 8 : c);
+      bool ok = !(lone_lead && IsCp932TrailByte(first));
+      lone_lead = !(c & kDoubleByte) && IsCp932LeadByte(first);
+      return ok;
+    }
+  };
 
-  // `text` quoted, with escapes. False when it holds a NUL, or a line break and !allow_breaks.
-  static bool Quote(const Chars& text, bool allow_breaks, Chars* out) {
-    out->push_back('"');
-    for (uint32_t c : text) {
-      if (c == 0) return false;
-      if (c == '\\' || c == '"') {
-        out->push_back('\\');
-        out->push_back(c);
-      } else if (c == '\n' || c == '\r') {
-        if (!allow_breaks) return false;
-        out->push_back('\\');
-        out->push_back(c == '\n' ? 'n' : 'r');
-      } else {
-        out->push_back(c);
+  // Hex data wrapped as the registry editor does: after the comma that takes a line to the
+  // wrap column, a "\" and a new line indented by two spaces.
+  struct HexLines {
+    const Renderer* renderer;
+    Output* out;
+    size_t columns;
+    bool first = true;
+    void Bytes(std::string_view bytes) {
+      for (char byte : bytes) {
+        if (!first) {
+          out->Char(',');
+          columns += 3;
+          if (columns >= kHexWrapColumn) {
+            out->Char('\\');
+            out->Raw(renderer->eol_);
+            out->Ascii("  ");
+            columns = 2;
+          }
+        }
+        first = false;
+        AppendHexNumber(static_cast<unsigned char>(byte), 2, out);
+        out->Spill();
       }
     }
-    out->push_back('"');
-    return true;
-  }
+  };
 
-  size_t Columns(const Chars& chars) const {
-    size_t columns = 0;
-    for (uint32_t c : chars) {
-      if (format_ == Format::kRegedit4) {
-        columns += (c & kDoubleByte) ? 2 : 1;
-      } else {
-        columns += c >= 0x10000 ? 2 : 1;  // UTF-16 code units
-      }
+  // Writes `text` quoted, with escapes, to *out (and, when given, appends its bytes to *kept).
+  // False when it holds a NUL, a line break and !allow_breaks, or text the format cannot hold;
+  // the part before is then written already.
+  bool Quote(std::string_view text, bool allow_breaks, Output* out, std::string* kept) const {
+    bool ok = true;
+    Stability stability;
+    size_t start = 0;
+    auto put = [&](uint32_t c) {
+      ok = ok && stability.Next(format_, c);
+      if (kept) AppendFileChar(format_, c, kept);
+      out->Char(c);
+    };
+    put('"');
+    if (!StoreToChars(format_, text, [&](uint32_t c) {
+          if (!ok) return;
+          if (c == 0) {
+            ok = false;
+          } else if (c == '\\' || c == '"') {
+            put('\\');
+            put(c);
+          } else if (c == '\n' || c == '\r') {
+            ok = allow_breaks;
+            put('\\');
+            put(c == '\n' ? 'n' : 'r');
+          } else {
+            put(c);
+          }
+          if (++start % 4096 == 0) out->Spill();
+        })) {
+      return false;
     }
-    return columns;
+    put('"');
+    return ok;
   }
 
-  // Lower-case hex digits, at least `width` of them.
-  static void AppendHexNumber(uint32_t number, int width, Chars* out) {
+  // Lower-case hex digits, at least `width` of them; returns how many.
+  static size_t AppendHexNumber(uint32_t number, int width, Output* out) {
     static constexpr char kDigits[] = "0123456789abcdef";
     char digits[8];
     int count = 0;
@@ -185,11 +266,13 @@ class Renderer {
       number >>= 4;
     } while (number != 0);
     while (count < width && count < 8) digits[count++] = '0';
-    while (count > 0) out->push_back(static_cast<unsigned char>(digits[--count]));
+    size_t written = static_cast<size_t>(count);
+    while (count > 0) out->Char(static_cast<unsigned char>(digits[--count]));
+    return written;
   }
 
   Format format_;
-  Chars eol_;
+  std::string eol_;
 };
 
 // Key lines along a walk: the "[root\a\b" of a key's parents is kept, so that each name is
@@ -199,12 +282,16 @@ class KeyLines {
  public:
   explicit KeyLines(const Renderer& renderer) : renderer_(renderer) {}
 
-  // Like Renderer::KeyLine; the names of `path` must stay where they are during the walk.
-  bool Line(std::string_view root_name, const std::vector<std::string_view>& path, Chars* line) {
+  // The key's line in the file's encoding, without a line end; the names of `path` must stay
+  // where they are during the walk.
+  bool Line(std::string_view root_name, const std::vector<std::string_view>& path,
+            std::string* line) {
+    Format format = renderer_.format();
     if (root_name != root_) {
       root_ = root_name;
-      prefix_.assign(1, '[');
-      prefix_.insert(prefix_.end(), root_name.begin(), root_name.end());
+      prefix_.clear();
+      AppendFileChar(format, '[', &prefix_);
+      for (char c : root_name) AppendFileChar(format, static_cast<unsigned char>(c), &prefix_);
       names_.clear();
       ends_.assign(1, prefix_.size());
     }
@@ -217,7 +304,7 @@ class KeyLines {
     ends_.resize(same + 1);
     prefix_.resize(ends_.back());
     for (size_t i = same; i < path.size(); ++i) {
-      prefix_.push_back('\\');
+      AppendFileChar(format, '\\', &prefix_);
       if (!renderer_.KeyName(path[i], &prefix_)) {
         prefix_.resize(ends_.back());
         return false;
@@ -225,15 +312,15 @@ class KeyLines {
       names_.push_back(path[i]);
       ends_.push_back(prefix_.size());
     }
-    line->assign(prefix_.begin(), prefix_.end());
-    line->push_back(']');
+    *line = prefix_;
+    AppendFileChar(format, ']', line);
     return true;
   }
 
  private:
   const Renderer& renderer_;
   std::string_view root_;
-  Chars prefix_;
+  std::string prefix_;
   std::vector<std::string_view> names_;  // the names in prefix_
   std::vector<size_t> ends_;             // prefix_'s size after 0, 1, ... of them
 };
@@ -288,87 +375,250 @@ bool WalkBranch(const Node& top, std::vector<std::string_view> path, Visit visit
   return true;
 }
 
-// A generous guess of a branch's size as REGEDIT4 bytes: paths, names, and data as hex with
-// line continuations (the longest form).
-size_t EstimatedBytes(const Node& top) {
-  size_t total = 64;
-  std::vector<std::pair<const Node*, size_t>> stack{{&top, 0}};
-  while (!stack.empty()) {
-    auto [node, path_size] = stack.back();
-    stack.pop_back();
-    // Only keys with values and those without subkeys get a line (see SaveRegistryFile).
-    if (!node->values().empty() || node->children().empty()) total += path_size + 32;
-    for (const Value& value : node->values()) {
-      total += value.name.size() * 2 + value.data.size() * 3 + value.data.size() / 25 * 5 + 32;
-    }
-    for (const auto& child : node->children()) {
-      stack.emplace_back(child.second.get(), path_size + child.second->name().size() + 1);
-    }
-  }
-  return total;
+std::string CrLf(Format format) {
+  std::string eol;
+  AppendFileChar(format, '\r', &eol);
+  AppendFileChar(format, '\n', &eol);
+  return eol;
 }
 
-Chars CrLf() { return Chars{'\r', '\n'}; }
+// A value a write-back writes anew: changed since it was read, and not a gap.
+bool Rewritten(const Value& value) { return value.changed && !value.removed; }
 
-// The file's line end as characters.
-Chars EolChars(const FileLines& lines) {
-  std::string eol = lines.Eol();
-  Chars chars;
-  if (lines.format() == Format::kRegedit4) {
-    AppendDbcsChars(eol, &chars);
-  } else {
-    AppendUtf16Chars(eol, &chars);
-  }
-  return chars;
+// A value a write-back adds (it has no lines in the file yet).
+bool Added(const Value& value) {
+  return Rewritten(value) && value.first_line == MemoryRegistry::kNoLine;
 }
 
-// One change to the original bytes: [begin, end) replaced by `text` (empty for an insertion).
+// One change to the original bytes: [begin, end) replaced by what `kind` writes (nothing for a
+// removal). What is written is only rendered when the file is written, so that no long value
+// is held a second time.
 struct Edit {
+  enum class Kind { kRemove, kValue, kAddedValues, kNewBlocks };
   size_t begin;
   size_t end;
-  std::string text;
-  size_t order;  // insertions at one place stay in the order they were made
+  Kind kind;
+  const Node* node = nullptr;    // kAddedValues: the key whose block gets them
+  const Value* value = nullptr;  // kValue
+  size_t order = 0;              // insertions at one place stay in the order they were made
 };
 
-// `original` with `edits` made; insertions at a place come before a removal that starts there.
-std::string Apply(std::string_view original, std::vector<Edit>* edits) {
-  std::sort(edits->begin(), edits->end(), [](const Edit& a, const Edit& b) {
-    if (a.begin != b.begin) return a.begin < b.begin;
-    if (a.end != b.end) return a.end < b.end;
-    return a.order < b.order;
-  });
-  size_t size = original.size();
-  for (const Edit& edit : *edits) size += edit.text.size();
-  std::string bytes;
-  bytes.reserve(size);
-  size_t at = 0;
-  for (const Edit& edit : *edits) {
-    bytes.append(original.substr(at, edit.begin - at));
-    bytes.append(edit.text);
-    at = edit.end;
+// The write-back of one branch: what to change is found and checked first, and only then is
+// anything written.
+class WriteBack {
+ public:
+  WriteBack(std::string_view original, const MemoryRegistry& registry, const RegistryBranch& branch)
+      : original_(original),
+        lines_(original),
+        registry_(registry),
+        branch_(branch),
+        renderer_(lines_.format(), lines_.Eol()),
+        root_name_(RootName(branch.root)) {}
+
+  // The edits, every one checked; false with *error when one cannot be written.
+  bool Plan(RegistryFileError* error) {
+    // The branch's path as the store spells it.
+    std::vector<std::string_view> wanted;
+    if (!SplitCp932Path(branch_.path, &wanted)) {
+      *error = RegistryFileError{0, "the branch to write is not a key path"};
+      return false;
+    }
+    top_ = &registry_.Root(branch_.root);
+    for (std::string_view name : wanted) {
+      top_ = top_->FindChild(name);
+      if (!top_) break;
+      branch_path_.push_back(top_->name());
+    }
+    if (!PlanRemovals(error)) return false;
+    if (!top_) return true;
+    KeyLines key_lines(renderer_);
+    Output check(renderer_.format(), nullptr);
+    std::string line;
+    bool new_blocks = false;
+    bool ok = WalkBranch(*top_, branch_path_,
+                         [&](const Node& node, const std::vector<std::string_view>& path) {
+                           bool any_added = false;
+                           for (const Value& value : node.values()) {
+                             if (!Rewritten(value)) continue;
+                             bool text_problem = false;
+                             if (!renderer_.ValueLines(value, &check, &text_problem)) {
+                               *error = RegistryFileError{
+                                   0, ValueError(renderer_, root_name_, path, value, text_problem)};
+                               return false;
+                             }
+                             if (value.first_line == MemoryRegistry::kNoLine) {
+                               any_added = true;
+                             } else {
+                               Add(lines_.Begin(value.first_line), lines_.End(value.last_line),
+                                   Edit::Kind::kValue, &node, &value);
+                             }
+                           }
+                           if (HasBlock(node)) {
+                             if (any_added) {
+                               size_t at = lines_.End(node.block_line());
+                               Add(at, at, Edit::Kind::kAddedValues, &node, nullptr);
+                             }
+                           } else if (GetsBlock(node, any_added)) {
+                             if (!key_lines.Line(root_name_, path, &line)) {
+                               *error = RegistryFileError{0, KeyError(renderer_, root_name_, path)};
+                               return false;
+                             }
+                             new_blocks = true;
+                           }
+                           return true;
+                         });
+    if (!ok) return false;
+    if (new_blocks) {
+      size_t at = lines_.End(lines_.size() - 1);
+      Add(at, at, Edit::Kind::kNewBlocks, nullptr, nullptr);
+    }
+    return true;
   }
-  bytes.append(original.substr(at));
-  return bytes;
-}
+
+  // The file with the edits made, handed to `put` in pieces; false when `put` refused one.
+  bool Write(const PutBytes& put) {
+    // Insertions at a place come before a removal that starts there.
+    std::sort(edits_.begin(), edits_.end(), [](const Edit& a, const Edit& b) {
+      if (a.begin != b.begin) return a.begin < b.begin;
+      if (a.end != b.end) return a.end < b.end;
+      return a.order < b.order;
+    });
+    Output out(renderer_.format(), &put);
+    size_t at = 0;
+    bool text_problem = false;
+    for (const Edit& edit : edits_) {
+      out.Raw(original_.substr(at, edit.begin - at));
+      at = edit.end;
+      switch (edit.kind) {
+        case Edit::Kind::kRemove:
+          break;
+        case Edit::Kind::kValue:
+          (void)renderer_.ValueLines(*edit.value, &out, &text_problem);
+          break;
+        case Edit::Kind::kAddedValues:
+          AddedValues(*edit.node, &out);
+          break;
+        case Edit::Kind::kNewBlocks:
+          NewBlocks(&out);
+          break;
+      }
+      if (!out.ok()) return false;
+    }
+    out.Raw(original_.substr(at));
+    return out.Flush();
+  }
+
+ private:
+  static bool HasBlock(const Node& node) { return node.block_line() != MemoryRegistry::kNoLine; }
+  // A key without a block gets one when it is new or has new values.
+  static bool GetsBlock(const Node& node, bool any_added) { return !node.from_file() || any_added; }
+
+  void Add(size_t begin, size_t end, Edit::Kind kind, const Node* node, const Value* value) {
+    edits_.push_back(Edit{begin, end, kind, node, value, edits_.size()});
+  }
+
+  // The blocks of keys and the lines of values that the store no longer holds go. A value's
+  // line goes with the line end before it (of a line of its own block), so that new values put
+  // at the end of that line stay in the file.
+  bool PlanRemovals(RegistryFileError* error) {
+    const Node* block_node = nullptr;
+    bool block_goes = false;
+    size_t block_first = 0;
+    if (!EachRegistryFileItem(original_, branch_, [&](RegistryFileItem& item) {
+          switch (item.kind) {
+            case RegistryFileItem::Kind::kValue:
+              if (block_node && !block_node->FindValue(item.name)) {
+                Add(lines_.End(item.first_line - 1), lines_.End(item.last_line),
+                    Edit::Kind::kRemove, nullptr, nullptr);
+              }
+              break;
+            case RegistryFileItem::Kind::kKey:
+              block_node = &registry_.Root(branch_.root);
+              for (const std::string& name : item.path) {
+                block_node = block_node->FindChild(name);
+                if (!block_node) break;
+              }
+              block_goes = !block_node;
+              block_first = item.first_line;
+              break;
+            case RegistryFileItem::Kind::kBlockEnd: {
+              if (!block_goes) break;
+              block_goes = false;
+              // A removed block takes the blank line that ends it, as a new block brings its own.
+              size_t last = item.last_line;
+              if (last + 2 < lines_.size() && lines_.Begin(last + 1) == lines_.End(last + 1)) {
+                ++last;
+              }
+              Add(lines_.Begin(block_first), lines_.Next(last), Edit::Kind::kRemove, nullptr,
+                  nullptr);
+              break;
+            }
+          }
+        })) {
+      *error = RegistryFileError{0, "the registry file can no longer be read"};
+      return false;
+    }
+    return true;
+  }
+
+  // New values at the end of a key's block, each on a line of its own.
+  void AddedValues(const Node& node, Output* out) const {
+    bool text_problem = false;
+    for (const Value& value : node.values()) {
+      if (!Added(value)) continue;
+      out->Raw(renderer_.eol());
+      (void)renderer_.ValueLines(value, out, &text_problem);
+    }
+  }
+
+  // The keys without a block, at the end of the file; a last line without a line end gets one
+  // first. The blank line that ends a block is its own, so no other key's block gains one.
+  void NewBlocks(Output* out) const {
+    size_t last = lines_.size() - 1;
+    if (lines_.size() < 2 || lines_.Begin(last) != lines_.End(last)) out->Raw(renderer_.eol());
+    KeyLines key_lines(renderer_);
+    std::string line;
+    (void)WalkBranch(*top_, branch_path_,
+                     [&](const Node& node, const std::vector<std::string_view>& path) {
+                       bool any_added = std::any_of(node.values().begin(), node.values().end(),
+                                                    [](const Value& v) { return Added(v); });
+                       if (HasBlock(node) || !GetsBlock(node, any_added)) return true;
+                       if (!key_lines.Line(root_name_, path, &line)) return true;
+                       out->Raw(line);
+                       AddedValues(node, out);
+                       out->Raw(renderer_.eol());
+                       out->Raw(renderer_.eol());
+                       return out->ok();
+                     });
+  }
+
+  std::string_view original_;
+  FileLines lines_;
+  const MemoryRegistry& registry_;
+  const RegistryBranch& branch_;
+  Renderer renderer_;
+  std::string_view root_name_;
+  const Node* top_ = nullptr;
+  std::vector<std::string_view> branch_path_;
+  std::vector<Edit> edits_;
+};
 
 }  // namespace
 
 RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, RegistryFileFormat format) {
   RegistryFileSaveResult result;
-  Renderer renderer(format, CrLf());
-  KeyLines key_lines(renderer);
   std::string& bytes = result.bytes;
-  // Room for the whole file at once: growing by doubling would hold up to twice its size.
-  size_t estimate = EstimatedBytes(registry.Root(RootKey::kLocalMachine)) +
-                    EstimatedBytes(registry.Root(RootKey::kCurrentUser));
-  bytes.reserve(format == Format::kVersion5 ? 2 * estimate : estimate);
-  Chars text;
-  auto put = [&](std::initializer_list<uint32_t> chars) { text.insert(text.end(), chars); };
-  if (format == Format::kVersion5) bytes.append("\xff\xfe", 2);
-  std::string_view header = format == Format::kRegedit4 ? kHeader4 : kHeader5;
-  text.assign(header.begin(), header.end());
-  put({'\r', '\n'});
-  Chars line;
+  PutBytes put = [&bytes](std::string_view piece) {
+    bytes.append(piece);
+    return true;
+  };
+  Renderer renderer(format, CrLf(format));
+  KeyLines key_lines(renderer);
+  Output out(format, &put);
+  if (format == Format::kVersion5) out.Raw("\xff\xfe");
+  out.Ascii(format == Format::kRegedit4 ? kHeader4 : kHeader5);
+  out.Raw(renderer.eol());
+  std::string line;
   for (RootKey root : {RootKey::kLocalMachine, RootKey::kCurrentUser}) {
     std::string_view root_name = RootName(root);
     bool ok = WalkBranch(
@@ -376,27 +626,26 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
           // A key without values that has subkeys needs no line of its own: importing its
           // subkeys' lines creates it. Writing it anyway would repeat its path once per level
           // below it, so that a deep key alone would grow the file with the square of its depth.
-          if (node.values().empty() && (path.empty() || !node.children().empty())) return true;
+          bool any = std::any_of(node.values().begin(), node.values().end(),
+                                 [](const Value& v) { return !v.removed; });
+          if (!any && (path.empty() || !node.children().empty())) return true;
           if (!key_lines.Line(root_name, path, &line)) {
             result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
             return false;
           }
-          put({'\r', '\n'});
-          text.insert(text.end(), line.begin(), line.end());
-          put({'\r', '\n'});
+          out.Raw(renderer.eol());
+          out.Raw(line);
+          out.Raw(renderer.eol());
           for (const Value& value : node.values()) {
+            if (value.removed) continue;
             bool text_problem = false;
-            if (!renderer.ValueLines(value, &line, &text_problem)) {
+            if (!renderer.ValueLines(value, &out, &text_problem)) {
               result.error =
                   RegistryFileError{0, ValueError(renderer, root_name, path, value, text_problem)};
               return false;
             }
-            text.insert(text.end(), line.begin(), line.end());
-            put({'\r', '\n'});
+            out.Raw(renderer.eol());
           }
-          // Only one key's text is ever held as characters (four bytes each) at a time.
-          AppendFileBytes(format, text, &bytes);
-          text.clear();
           return true;
         });
     if (!ok) {
@@ -404,140 +653,50 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
       return result;
     }
   }
-  put({'\r', '\n'});
-  AppendFileBytes(format, text, &bytes);
+  out.Raw(renderer.eol());
+  (void)out.Flush();
+  return result;
+}
+
+RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
+                                             const MemoryRegistry& registry,
+                                             const RegistryBranch& branch, const PutBytes& put) {
+  RegistryFileSaveResult result;
+  WriteBack write_back(original, registry, branch);
+  RegistryFileError error;
+  if (!write_back.Plan(&error)) {
+    result.error = error;
+  } else if (!write_back.Write(put)) {
+    result.error = RegistryFileError{0, "the file could not be written"};
+  }
   return result;
 }
 
 RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
                                              const MemoryRegistry& registry,
                                              const RegistryBranch& branch) {
-  RegistryFileSaveResult result;
-  FileLines lines(original);
-  Format format = lines.format();
-  Renderer renderer(format, EolChars(lines));
-  KeyLines key_lines(renderer);
-  const Chars& eol = renderer.eol();
-  std::string_view root_name = RootName(branch.root);
-  // The branch's path as the store spells it.
-  std::vector<std::string_view> wanted, branch_path;
-  if (!SplitCp932Path(branch.path, &wanted)) {
-    result.error = RegistryFileError{0, "the branch to write is not a key path"};
-    return result;
-  }
-  const Node* top = &registry.Root(branch.root);
-  for (std::string_view name : wanted) {
-    top = top->FindChild(name);
-    if (!top) break;
-    branch_path.push_back(top->name());
-  }
-
-  std::vector<Edit> edits;
-  // The blocks of keys and the lines of values that the store no longer holds go. A value's
-  // line goes with the line end before it (of a line of its own block), so that new values put
-  // at the end of that line stay in the file.
-  std::vector<RegistryFileItem> items;
-  if (!ListRegistryFileItems(original, branch, &items)) {
-    result.error = RegistryFileError{0, "the registry file can no longer be read"};
-    return result;
-  }
-  const Node* block_node = nullptr;
-  for (const RegistryFileItem& item : items) {
-    if (item.is_value) {
-      if (block_node && !block_node->FindValue(item.name)) {
-        edits.push_back(
-            Edit{lines.End(item.first_line - 1), lines.End(item.last_line), {}, edits.size()});
-      }
-      continue;
-    }
-    block_node = &registry.Root(branch.root);
-    for (const std::string& name : item.path) {
-      block_node = block_node->FindChild(name);
-      if (!block_node) break;
-    }
-    if (block_node) continue;
-    // A removed block takes the blank line that ends it, as a new block brings its own.
-    size_t last = item.last_line;
-    if (last + 2 < lines.size() && lines.Begin(last + 1) == lines.End(last + 1)) ++last;
-    edits.push_back(Edit{lines.Begin(item.first_line), lines.Next(last), {}, edits.size()});
-  }
-  if (!top) {
-    result.bytes = Apply(original, &edits);
-    return result;
-  }
-  // New keys, at the end of the file: as bytes at once, since characters take four bytes each.
-  std::string appended;
-  Chars line, text, block;
-  auto encode = [format](const Chars& chars) {
-    std::string bytes;
-    AppendFileBytes(format, chars, &bytes);
-    return bytes;
-  };
-  bool ok = WalkBranch(
-      *top, branch_path, [&](const Node& node, const std::vector<std::string_view>& path) {
-        bool has_block = node.block_line() != MemoryRegistry::kNoLine;
-        // New values of a key with a block go at its end; those of any other key, with a new block.
-        Chars added;
-        for (const Value& value : node.values()) {
-          if (!value.changed) continue;
-          bool text_problem = false;
-          if (!renderer.ValueLines(value, &line, &text_problem)) {
-            result.error =
-                RegistryFileError{0, ValueError(renderer, root_name, path, value, text_problem)};
-            return false;
-          }
-          if (value.first_line != MemoryRegistry::kNoLine) {
-            edits.push_back(Edit{lines.Begin(value.first_line), lines.End(value.last_line),
-                                 encode(line), edits.size()});
-          } else {
-            added.insert(added.end(), eol.begin(), eol.end());
-            added.insert(added.end(), line.begin(), line.end());
-          }
-        }
-        if (has_block) {
-          if (!added.empty()) {
-            size_t at = lines.End(node.block_line());
-            edits.push_back(Edit{at, at, encode(added), edits.size()});
-          }
-        } else if (!node.from_file() || !added.empty()) {
-          if (!key_lines.Line(root_name, path, &line)) {
-            result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
-            return false;
-          }
-          // The blank line that ends a block is its own, so no other key's block gains one.
-          block.assign(line.begin(), line.end());
-          block.insert(block.end(), added.begin(), added.end());
-          block.insert(block.end(), eol.begin(), eol.end());
-          block.insert(block.end(), eol.begin(), eol.end());
-          AppendFileBytes(format, block, &appended);
-        }
+  std::string bytes;
+  bytes.reserve(original.size());
+  RegistryFileSaveResult result =
+      WriteBackRegistryFile(original, registry, branch, [&bytes](std::string_view piece) {
+        bytes.append(piece);
         return true;
       });
-  if (!ok) return result;
-  if (!appended.empty()) {
-    // At the end of the file; a last line without a line end gets one first.
-    size_t last = lines.size() - 1;
-    bool ends_with_eol = lines.size() > 1 && lines.Begin(last) == lines.End(last);
-    if (!ends_with_eol) appended.insert(0, encode(eol));
-    size_t at = lines.End(last);
-    edits.push_back(Edit{at, at, std::move(appended), edits.size()});
-  }
-  result.bytes = Apply(original, &edits);
+  if (result.ok()) result.bytes = std::move(bytes);
   return result;
 }
 
 MemoryRegistry::Limits RegistryFileLimits(RegistryFileFormat format) {
-  auto renderer = std::make_shared<Renderer>(format, CrLf());
+  auto renderer = std::make_shared<Renderer>(format, CrLf(format));
   MemoryRegistry::Limits limits;
   limits.key_name = [renderer](std::string_view name) {
-    Chars chars;
-    return renderer->KeyName(name, &chars);
+    std::string bytes;
+    return renderer->KeyName(name, &bytes);
   };
   limits.value = [renderer](std::string_view name, uint32_t type, std::string_view data) {
-    Value value{.name = std::string(name), .type = type, .data = std::string(data)};
-    Chars line;
+    Output check(renderer->format(), nullptr);
     bool text_problem = false;
-    return renderer->ValueLines(value, &line, &text_problem);
+    return renderer->ValueLines(name, type, data, &check, &text_problem);
   };
   return limits;
 }

@@ -9,6 +9,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/posix/errno_codes.h"
+#include "platform/posix/resolved_path.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/temp_file_name.h"
 
@@ -51,13 +52,19 @@ void RemoveStaleTempFiles(const fs::path& folder) {
 }
 
 FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
+  return WriteFileAtomically(path, [bytes](const PutBytes& put) { return put(bytes); });
+}
+
+FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce,
+                               const AtomicWriteOptions& options) {
   if (path.filename().empty()) return FileResult::Fail(kAccessDenied, "CreateFile", "");
-  fs::path folder = path.parent_path();
+  fs::path target = options.through_links ? ResolvedPath(path) : path;
+  fs::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
   RemoveStaleTempFiles(folder);
   struct stat old {};
-  bool keep_mode = ::stat(path.c_str(), &old) == 0;
-  if (keep_mode && S_ISDIR(old.st_mode)) return FileResult::Fail(kAccessDenied, "CreateFile", "");
+  bool existed = ::stat(target.c_str(), &old) == 0;
+  if (existed && S_ISDIR(old.st_mode)) return FileResult::Fail(kAccessDenied, "CreateFile", "");
   fs::path temp;
   UniqueFd fd;
   for (int attempt = 0; attempt < 100 && !fd.ok(); ++attempt) {
@@ -66,14 +73,29 @@ FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
     if (!fd.ok() && errno != EEXIST) return FailFromErrno("CreateFile", "");
   }
   if (!fd.ok()) return FileResult::Fail(kAlreadyExists, "CreateFile", "");
-  FileResult result = WriteAll(fd.get(), bytes);
-  if (result && keep_mode && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
+  FileResult result = FileResult::Ok();
+  bool produced = produce([&](std::string_view piece) {
+    if (result) result = WriteAll(fd.get(), piece);
+    return result.ok();
+  });
+  if (result && !produced) result = FileResult::Fail(kCancelled, "WriteFile", "");
+  if (result && existed && options.keep_owner &&
+      (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
+      ::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
+    result = FailFromErrno("SetFileSecurity", "");
+  }
+  if (result && existed && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
     result = FailFromErrno("SetFileSecurity", "");
   }
   if (result && ::fsync(fd.get()) != 0) result = FailFromErrno("FlushFileBuffers", "");
   if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");
+  if (result && options.unchanged && !options.unchanged(target)) {
+    result = FileResult::Fail(kCancelled, "MoveFileEx", "");
+  }
   // The rename is the moment the new content appears, whole.
-  if (result && ::rename(temp.c_str(), path.c_str()) != 0) result = FailFromErrno("MoveFileEx", "");
+  if (result && ::rename(temp.c_str(), target.c_str()) != 0) {
+    result = FailFromErrno("MoveFileEx", "");
+  }
   if (!result) {
     ::unlink(temp.c_str());
     return result;

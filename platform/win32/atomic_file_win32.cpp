@@ -54,6 +54,11 @@ void RemoveStaleTempFiles(const fs::path& folder) {
 }
 
 FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
+  return WriteFileAtomically(path, [bytes](const PutBytes& put) { return put(bytes); });
+}
+
+FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce,
+                               const AtomicWriteOptions& options) {
   if (!path.has_filename()) return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", "");
   fs::path folder = path.parent_path();
   RemoveStaleTempFiles(folder.empty() ? fs::path(L".") : folder);
@@ -71,13 +76,31 @@ FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
     if (!file.ok() && GetLastError() != ERROR_FILE_EXISTS) return LastError("CreateFile");
   }
   if (!file.ok()) return FileResult::Fail(ERROR_FILE_EXISTS, "CreateFile", "");
-  FileResult result = WriteAll(file.get(), bytes);
+  FileResult result = FileResult::Ok();
+  bool produced = produce([&](std::string_view piece) {
+    if (result) result = WriteAll(file.get(), piece);
+    return result.ok();
+  });
+  if (result && !produced) result = FileResult::Fail(ERROR_CANCELLED, "WriteFile", "");
   if (result && !FlushFileBuffers(file.get())) result = LastError("FlushFileBuffers");
   if (!file.Close() && result) result = LastError("CloseHandle");
-  // The move is the moment the new content appears, whole.
-  if (result && !MoveFileExW(temp.c_str(), path.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    result = LastError("MoveFileEx");
+  if (result && options.unchanged && !options.unchanged(path)) {
+    result = FileResult::Fail(ERROR_CANCELLED, "MoveFileEx", "");
+  }
+  // The move is the moment the new content appears, whole. A file open elsewhere cannot be
+  // replaced: with wait_while_open such a refusal is tried again for about a second.
+  for (int attempt = 0; result; ++attempt) {
+    if (MoveFileExW(temp.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      break;
+    }
+    DWORD code = GetLastError();
+    if (options.wait_while_open && attempt < 50 &&
+        (code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION)) {
+      Sleep(20);
+      continue;
+    }
+    result = FileResult::Fail(static_cast<Status>(code), "MoveFileEx", "");
   }
   if (!result) DeleteFileW(temp.c_str());
   return result;

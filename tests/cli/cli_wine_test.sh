@@ -114,9 +114,13 @@ mkdir -p "$c/regrun"
 cp -- "$c/seed.reg" "$c/regrun/file.reg"
 run --registry 'C:\regrun\file.reg' --work-dir 'C:\regrun' collect
 [[ $code == 0 ]] || fail "collect on a registry file: $code $err"
+# A killed run's temporary file beside it (its writer no longer runs) is cleared away.
+stale=".kdr4tose-2147483632-1.tmp"
+printf 'half a registry\r\n' >"$c/regrun/$stale"
 run --registry 'C:\regrun\file.reg' --work-dir 'C:\regrun' migrate
 [[ $code != 70 && $err != *'cannot write the registry file'* ]] ||
   fail "migrate on a registry file: $code $err"
+[[ ! -e $c/regrun/$stale ]] || fail "migrate on a registry file: a killed run's temporary file was left"
 grep -q '"Host"="dbsrv01"' <(sed -n '/KodrelSE\\Client\\Client\]/,/^\r*$/p' "$c/regrun/file.reg") ||
   fail "migrate on a registry file: the migrated value is not in the file"
 
