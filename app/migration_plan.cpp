@@ -28,21 +28,26 @@ bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::st
     exists = status == kOk;
   }
   if (!exists) plan->keys_created.push_back(path);
+  uint32_t old_type = 0;
+  std::string old_data;  // one buffer for the key's reads
   for (const MemoryRegistry::Value& value : node.values()) {
-    if (value.removed) continue;
-    PlannedValue planned{path, value.name, false, 0, {}, value.type, value.data};
+    if (value.removed()) continue;
+    bool existed = false;
     if (key) {
-      Status status = key->QueryValue(value.name, &planned.old_type, &planned.old_data);
-      if (status == kOk && planned.old_type == value.type && planned.old_data == value.data) {
-        continue;
-      }
+      Status status = key->QueryValue(value.name(), &old_type, &old_data);
+      if (status == kOk && old_type == value.type() && old_data == value.data()) continue;
       if (status != kOk && status != kNotFound) {
-        *error = "cannot read " + path + "\\" + value.name + " (" + std::to_string(status) + ")";
+        *error = "cannot read " + path + "\\" + std::string(value.name()) + " (" +
+                 std::to_string(status) + ")";
         return false;
       }
-      planned.existed = status == kOk;
+      existed = status == kOk;
     }
-    plan->values.push_back(std::move(planned));
+    if (!existed) {
+      old_type = 0;
+      old_data.clear();
+    }
+    plan->values.Add({path, value.name(), existed, old_type, old_data, value.type(), value.data()});
   }
   key.reset();
   for (const auto& [name, child] : node.children()) {
@@ -118,9 +123,6 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
   NullActivityLog quiet;
   SettingsImporter importer(incoming, in.profiles, quiet);
   importer.ImportSettingsFile(in.paths.SettingsFile(edition));
-  // Room for every value at once: grown step by step, a large edition's plan would for a moment
-  // be held twice.
-  plan->values.reserve(incoming.CountValues());
   if (!Compare(in.registry, incoming.Root(RootKey::kCurrentUser), "", true, plan, error) ||
       !AddDataPathValues(in.registry, edition, &incoming, error)) {
     return false;

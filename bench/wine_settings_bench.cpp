@@ -55,7 +55,7 @@ bool CopyTree(Registry& target, const MemoryRegistry::Node& node, const std::str
   RegistryKeyPtr key;
   if (target.CreateKey(RootKey::kCurrentUser, path, &key) != kOk) return false;
   for (const MemoryRegistry::Value& value : node.values()) {
-    if (key->SetValue(value.name, value.type, value.data) != kOk) return false;
+    if (key->SetValue(value.name(), value.type(), value.data()) != kOk) return false;
   }
   key.reset();
   for (const auto& [name, child] : node.children()) {

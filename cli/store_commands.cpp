@@ -261,7 +261,7 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
       text += "  create key   HKCU\\" + Shown(key) + "\n";
       keys.push_back(JsonString("HKCU\\" + Shown(key)));
     }
-    for (const PlannedValue& v : plan.values) {
+    for (const PlannedValueRef& v : plan.values) {
       std::string where = "HKCU\\" + Shown(v.key) + "\\" + Shown(v.name);
       std::string now = ValueText(v.name, v.new_type, v.new_data);
       std::string old = v.existed ? ValueText(v.name, v.old_type, v.old_data) : "";

@@ -25,7 +25,7 @@ inline void DumpNode(const MemoryRegistry::Node& node, RootKey root, size_t dept
                      std::vector<DumpItem>* items) {
   items->push_back({false, root, depth, node.name(), 0, {}});
   for (const MemoryRegistry::Value& v : node.values()) {
-    items->push_back({true, root, depth, v.name, v.type, v.data});
+    items->push_back({true, root, depth, std::string(v.name()), v.type(), std::string(v.data())});
   }
   for (const auto& entry : node.children()) DumpNode(*entry.second, root, depth + 1, items);
 }

@@ -1,5 +1,7 @@
 #include "settings/settings_import.h"
 
+#include <algorithm>
+
 #include "platform/cp932.h"
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
@@ -136,7 +138,8 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
     log_.Skipped(what, "a data path of KodrelSE's installation; never imported");
     return;
   }
-  std::string data;
+  // In place: a value may be as large as the settings file.
+  std::string& data = parsed.data;
   uint32_t type = 0;
   if (parsed.type == kRegSz) {
     if (IsCredentialName(parsed.name) && !HexDecodeInPlace(parsed.data)) {
@@ -145,11 +148,10 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
     }
     type = kRegSz;
     // Stored with its terminator; a text ends at its first zero byte.
-    data = parsed.data.substr(0, parsed.data.find('\0'));
+    data.resize(std::min(data.find('\0'), data.size()));
     data.push_back('\0');
   } else if (parsed.type == kRegDword) {
     type = kRegDword;
-    data = parsed.data;
   } else {
     log_.Skipped(what, "type " + std::to_string(parsed.type) + " is not imported");
     return;

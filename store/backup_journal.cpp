@@ -14,7 +14,12 @@ constexpr int kFormat = 1;
 // Appends the pieces as one line's fields: tabs between them, a line end after the last.
 class Line {
  public:
-  Line(std::string* out, std::string_view tag) : out_(out) { out_->append(tag); }
+  // `grown`, when given, is called as a long hex field grows, so that the caller can write out
+  // what the line holds so far: a value of many megabytes is not held whole as text.
+  Line(std::string* out, std::string_view tag, const std::function<void()>* grown = nullptr)
+      : out_(out), grown_(grown) {
+    out_->append(tag);
+  }
   ~Line() { out_->push_back('\n'); }
   Line(const Line&) = delete;
   Line& operator=(const Line&) = delete;
@@ -33,13 +38,18 @@ class Line {
   // An empty field would look like a missing one, so no bytes are written as "-".
   Line& Hex(std::string_view bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
+    static constexpr size_t kPiece = 1024;
     if (bytes.empty()) return Text("-");
     out_->push_back('\t');
-    size_t at = out_->size();
-    out_->resize(at + bytes.size() * 2);
-    for (unsigned char c : bytes) {
-      (*out_)[at++] = kDigits[c >> 4];
-      (*out_)[at++] = kDigits[c & 15];
+    for (size_t from = 0; from < bytes.size(); from += kPiece) {
+      std::string_view piece = bytes.substr(from, kPiece);
+      size_t at = out_->size();
+      out_->resize(at + piece.size() * 2);
+      for (unsigned char c : piece) {
+        (*out_)[at++] = kDigits[c >> 4];
+        (*out_)[at++] = kDigits[c & 15];
+      }
+      if (grown_ && *grown_) (*grown_)();
     }
     return *this;
   }
@@ -47,6 +57,7 @@ class Line {
 
  private:
   std::string* out_;
+  const std::function<void()>* grown_;
 };
 
 std::optional<std::string> Unhex(std::string_view text) {
@@ -90,13 +101,13 @@ bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
                           size_t* lines, std::string* out,
                           const std::function<bool(std::string*)>& spill) {
   bool spilled_ok = true;
-  // Called after each whole line.
+  // Called after each whole line, and as a long value line grows.
   auto maybe_spill = [&] {
     if (spill && spilled_ok && out->size() >= kJournalSpillBytes) spilled_ok = spill(out);
     return spilled_ok;
   };
   size_t bytes = 64;
-  for (const PlannedValue& v : plan.values) {
+  for (const PlannedValueRef& v : plan.values) {
     bytes += 2 * (v.key.size() + v.name.size() + v.old_data.size() + v.new_data.size()) + 40;
   }
   out->reserve(out->size() + (spill ? std::min(bytes, kJournalSpillBytes * 2) : bytes));
@@ -105,8 +116,9 @@ bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
     Line(out, "key").Hex(key);
     if (!maybe_spill()) return false;
   }
-  for (const PlannedValue& v : plan.values) {
-    Line(out, "value")
+  const std::function<void()> grown = [&] { maybe_spill(); };
+  for (const PlannedValueRef& v : plan.values) {
+    Line(out, "value", &grown)
         .Hex(v.key)
         .Hex(v.name)
         .Flag(v.existed)

@@ -6,11 +6,13 @@
 
 #include "core/edition.h"
 #include "store/content_hash.h"
+#include "store/planned_values.h"
 
 // What a Migrate of one edition will change, found before anything is written: for the backup
 // that undo restores from, and for the preview.
 namespace kdr {
 
+// A planned value as read back from a backup journal.
 struct PlannedValue {
   std::string key;  // below HKEY_CURRENT_USER
   std::string name;
@@ -32,7 +34,7 @@ struct PlannedFile {
 struct EditionPlan {
   Edition edition = Edition::kPersonal;
   std::vector<std::string> keys_created;     // parents first
-  std::vector<PlannedValue> values;          // created or replaced
+  PlannedValues values;                      // created or replaced
   std::vector<std::string> folders_created;  // parents first, no trailing backslash
   std::vector<PlannedFile> files;            // added or replaced
   std::vector<std::string> failures;         // what would fail, in words

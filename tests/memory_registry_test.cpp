@@ -68,20 +68,20 @@ TEST(MemoryRegistryTest, ManyValuesFoundWithoutRegardToCaseBeforeAndAfterIndexin
       const MemoryRegistry::Value* v =
           reg.Find(RootKey::kCurrentUser, "K")->FindValue("VALUE" + std::to_string(j));
       ASSERT_NE(nullptr, v) << i << " " << j;
-      ASSERT_EQ(DwordData(j), v->data);
+      ASSERT_EQ(DwordData(j), v->data());
     }
   }
   // Replacing keeps the first spelling and the position; removing keeps the rest reachable.
   reg.SetDword(RootKey::kCurrentUser, "K", "value3", 99);
   MemoryRegistry::Node* k = reg.Find(RootKey::kCurrentUser, "K");
-  EXPECT_EQ("Value3", k->values()[3].name);
+  EXPECT_EQ("Value3", k->values()[3].name());
   EXPECT_EQ(40u, k->values().size());
   for (int i = 0; i < 30; ++i) ASSERT_TRUE(k->RemoveValue("value" + std::to_string(i)));
   k->Compact();
   EXPECT_EQ(nullptr, k->FindValue("Value3"));
   ASSERT_NE(nullptr, k->FindValue("value35"));
-  EXPECT_EQ(DwordData(35), k->FindValue("VALUE35")->data);
-  EXPECT_EQ("Value30", k->values()[0].name);
+  EXPECT_EQ(DwordData(35), k->FindValue("VALUE35")->data());
+  EXPECT_EQ("Value30", k->values()[0].name());
 }
 
 }  // namespace
@@ -107,6 +107,50 @@ TEST(MemoryRegistryTest, SecondBytesThatAreLettersDoNotFold) {
   EXPECT_EQ(std::string("1\0", 2), data);
   ASSERT_EQ(kOk, key->QueryValue(need, &type, &data));
   EXPECT_EQ(std::string("2\0", 2), data);
+}
+
+}  // namespace
+}  // namespace kdr
+
+namespace kdr {
+namespace {
+
+// A value set from its own bytes (a caller holding the view it read) keeps them, whether the
+// data keeps its size or not, and in a key with an index of names as in one without.
+TEST(MemoryRegistryTest, ValueSetFromItsOwnBytes) {
+  for (int values : {1, 20}) {
+    MemoryRegistry reg;
+    MemoryRegistry::Node* k = reg.Create(RootKey::kCurrentUser, "K");
+    for (int i = 0; i < values; ++i) k->PutValue("v" + std::to_string(i), kRegBinary, "abcdef");
+    const MemoryRegistry::Value* v = k->FindValue("V0");
+    k->PutValue(v->name(), kRegSz, v->data().substr(1));  // shorter
+    EXPECT_EQ("bcdef", k->FindValue("v0")->data()) << values;
+    k->PutValue(v->name(), kRegSz, v->data().substr(2, 3));  // other bytes, shorter
+    EXPECT_EQ("def", k->FindValue("v0")->data()) << values;
+    k->PutValue(v->name(), kRegBinary, v->data());  // same size, same bytes
+    EXPECT_EQ("def", k->FindValue("v0")->data()) << values;
+    EXPECT_EQ(kRegBinary, k->FindValue("v0")->type()) << values;
+    EXPECT_EQ("v0", k->FindValue("V0")->name()) << values;
+  }
+}
+
+// In a key with many values, names that differ only in a double-byte character's second byte
+// (0x5C, or a letter) stay apart, and ASCII letters still fold.
+TEST(MemoryRegistryTest, IndexedNamesFoldOnlyAsciiLetters) {
+  const std::string so = "\x83\x5c", card = "\x83\x4a", need = "\x83\x6a";
+  MemoryRegistry reg;
+  MemoryRegistry::Node* k = reg.Create(RootKey::kCurrentUser, "K");
+  for (int i = 0; i < 20; ++i) k->PutValue("filler" + std::to_string(i), kRegDword, "0000");
+  k->PutValue(card + "a", kRegSz, "1");
+  k->PutValue(need + "a", kRegSz, "2");
+  k->PutValue(so + "a", kRegSz, "3");
+  EXPECT_EQ(23u, k->values().size());
+  EXPECT_EQ("1", k->FindValue(card + "A")->data());
+  EXPECT_EQ("2", k->FindValue(need + "A")->data());
+  EXPECT_EQ("3", k->FindValue(so + "A")->data());
+  ASSERT_TRUE(k->RemoveValue(so + "A"));
+  EXPECT_EQ(nullptr, k->FindValue(so + "a"));
+  EXPECT_EQ("2", k->FindValue(need + "a")->data());
 }
 
 }  // namespace

@@ -38,10 +38,10 @@ class MemoryHarness : public RegistryHarness {
   std::optional<uint32_t> DirectDword(const std::string& path, const std::string& name) override {
     const MemoryRegistry::Node* node = registry_.Find(kUser, path);
     const MemoryRegistry::Value* value = node ? node->FindValue(name) : nullptr;
-    if (!value || value->type != kRegDword || value->data.size() != 4) return std::nullopt;
+    if (!value || value->type() != kRegDword || value->data().size() != 4) return std::nullopt;
     uint32_t number = 0;
     for (int i = 3; i >= 0; --i)
-      number = (number << 8) | static_cast<unsigned char>(value->data[i]);
+      number = (number << 8) | static_cast<unsigned char>(value->data()[i]);
     return number;
   }
 

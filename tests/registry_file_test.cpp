@@ -103,7 +103,7 @@ std::string ValueOf(const MemoryRegistry& reg, RootKey root, std::vector<std::st
   if (!node) return "missing key";
   const MemoryRegistry::Value* value = node->FindValue(name);
   if (!value) return "missing";
-  return std::to_string(value->type) + ":" + value->data;
+  return std::to_string(value->type()) + ":" + std::string(value->data());
 }
 std::string Typed(uint32_t type, std::string_view data) {
   return std::to_string(type) + ":" + std::string(data);
@@ -114,8 +114,8 @@ void Describe(const Node& node, const std::string& path, bool sort_values, std::
   std::vector<std::string> values;
   for (const MemoryRegistry::Value& value : node.values()) {
     std::ostringstream line;
-    line << "  [" << value.name << "] type " << value.type << " =";
-    for (unsigned char c : value.data) line << ' ' << std::hex << static_cast<int>(c);
+    line << "  [" << value.name() << "] type " << value.type() << " =";
+    for (unsigned char c : value.data()) line << ' ' << std::hex << static_cast<int>(c);
     values.push_back(line.str());
   }
   if (sort_values) std::sort(values.begin(), values.end());
@@ -223,9 +223,9 @@ TEST(RegistryFileTest, ReadsWineExportOfEveryValueKind) {
   const Node* se_node = FindNode(reg, kHkcu, se);
   ASSERT_NE(nullptr, se_node);
   ASSERT_GE(se_node->values().size(), 3u);
-  EXPECT_EQ("", se_node->values()[0].name);
-  EXPECT_EQ("Count", se_node->values()[1].name);
-  EXPECT_EQ("Custom", se_node->values()[2].name);
+  EXPECT_EQ("", se_node->values()[0].name());
+  EXPECT_EQ("Count", se_node->values()[1].name());
+  EXPECT_EQ("Custom", se_node->values()[2].name());
 }
 
 // Our writer produces what Wine's regedit wrote for the same keys, byte for byte: wrapping,
@@ -622,7 +622,7 @@ TEST(RegistryFileTest, DeletionsApplyToWhatIsThereAlready) {
   const Node* keep = FindNode(reg, kHkcu, {"Software", "Keep"});
   ASSERT_NE(nullptr, keep);
   ASSERT_EQ(1u, keep->values().size());
-  EXPECT_EQ("stays", keep->values()[0].name);
+  EXPECT_EQ("stays", keep->values()[0].name());
   const Node* again = FindNode(reg, kHkcu, {"Software", "Again"});
   ASSERT_NE(nullptr, again);
   EXPECT_TRUE(again->children().empty());

@@ -126,9 +126,9 @@ std::string TwoEditionJournal(std::vector<size_t>* block_ends) {
   EditionPlan personal;
   personal.edition = Edition::kPersonal;
   personal.keys_created = {"Software\\VTQ\\KodrelSE\\\x95\x5c"};
-  personal.values = {{"Software\\VTQ\\KodrelSE", "A\tB", true, 1, std::string("old\0\n", 5), 4,
-                      std::string(4, '\0')},
-                     {"Software\\VTQ\\KodrelSE", "", false, 0, "", 1, "new"}};
+  personal.values.Add({"Software\\VTQ\\KodrelSE", "A\tB", true, 1, std::string_view("old\0\n", 5),
+                       4, std::string_view("\0\0\0\0", 4)});
+  personal.values.Add({"Software\\VTQ\\KodrelSE", "", false, 0, "", 1, "new"});
   personal.folders_created = {"E:\\se\\pp"};
   JournalFile file{
       {"C:\\s\\a", "E:\\se\\pp\\a", true, 3, {1, HashBytes("x")}}, "1", {3, HashBytes("old")}};
@@ -179,14 +179,19 @@ TEST(BackupJournal, ReadsBackWhatWasAppendedAndLeavesOutABlockCutShort) {
 }
 
 // A large edition is written out in parts while its block is made: the parts make the same
-// journal, none much larger than the spill size, and a part that cannot be written stops the
-// block before its end line.
+// journal, none much larger than the spill size (a value of several megabytes too), and a part
+// that cannot be written stops the block before its end line.
 TEST(BackupJournal, ALargeBlockIsWrittenInPartsThatMakeTheSameJournal) {
   EditionPlan plan;
   plan.edition = Edition::kPersonal;
   for (int i = 0; i < 3000; ++i) {
-    plan.values.push_back({"Software\\VTQ\\KodrelSE", "v" + std::to_string(i), true, 1,
-                           std::string(300, 'o'), 1, std::string(300, 'n')});
+    std::string name = "v" + std::to_string(i);
+    plan.values.Add({"Software\\VTQ\\KodrelSE", name, true, 1, std::string(300, 'o'), 1,
+                     std::string(300, 'n')});
+    if (i == 1500) {
+      plan.values.Add({"Software\\VTQ\\KodrelSE", "large", true, 3, std::string(3 << 20, 'O'), 3,
+                       std::string(3 << 20, 'N')});
+    }
   }
   size_t lines = 0;
   std::string whole = FormatJournalStart("t", &lines);

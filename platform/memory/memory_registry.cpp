@@ -1,5 +1,7 @@
 #include "platform/memory/memory_registry.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "platform/cp932.h"
@@ -16,8 +18,8 @@ class MemoryRegistry::Key : public RegistryKey {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
     const Value* value = node_->FindValue(name);
     if (!value) return kNotFound;
-    *type = value->type;
-    *data = value->data;
+    *type = value->type();
+    data->assign(value->data());
     return kOk;
   }
 
@@ -43,9 +45,9 @@ class MemoryRegistry::Key : public RegistryKey {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
     if (index >= node_->values_.size()) return kNoMoreItems;
     const Value& value = node_->values_[index];
-    *name = value.name;
-    *type = value.type;
-    *data = value.data;
+    name->assign(value.name());
+    *type = value.type();
+    data->assign(value.data());
     return kOk;
   }
 
@@ -108,14 +110,80 @@ NodeType* FindBelow(NodeType* node, std::string_view path) {
 template <typename Self>
 auto MemoryRegistry::Node::FindValueOf(Self& node, std::string_view value_name)
     -> decltype(&node.values_[0]) {
-  if (node.values_.size() <= kIndexedValues) {
+  if (!node.value_index_) {
     for (auto& value : node.values_) {
-      if (!value.removed && Cp932EqualNoCase(value.name, value_name)) return &value;
+      if (!value.removed_ && Cp932EqualNoCase(value.name(), value_name)) return &value;
     }
     return nullptr;
   }
-  auto it = node.value_index_.find(value_name);
-  return it == node.value_index_.end() ? nullptr : &node.values_[it->second];
+  auto it = node.value_index_->find(value_name);
+  return it == node.value_index_->end() ? nullptr : &node.values_[*it];
+}
+
+MemoryRegistry::Value& MemoryRegistry::Value::operator=(const Value& other) {
+  if (this == &other) return *this;
+  Lines lines = other.has_lines_ ? other.GetLines() : Lines{};
+  Rebuild(other.name(), other.data(), other.has_lines_ ? &lines : nullptr);
+  type_ = other.type_;
+  changed_ = other.changed_;
+  removed_ = other.removed_;
+  return *this;
+}
+
+MemoryRegistry::Value& MemoryRegistry::Value::operator=(Value&& other) noexcept {
+  bytes_ = std::move(other.bytes_);
+  name_size_ = std::exchange(other.name_size_, 0);
+  data_size_ = std::exchange(other.data_size_, 0);
+  has_lines_ = std::exchange(other.has_lines_, false);
+  type_ = other.type_;
+  changed_ = other.changed_;
+  removed_ = other.removed_;
+  return *this;
+}
+
+MemoryRegistry::Value::Lines MemoryRegistry::Value::GetLines() const {
+  Lines lines;
+  std::memcpy(&lines, bytes_.get(), sizeof lines);
+  return lines;
+}
+
+void MemoryRegistry::Value::Rebuild(std::string_view name, std::string_view data,
+                                    const Lines* lines) {
+  size_t lines_size = lines ? sizeof(Lines) : 0;
+  size_t size = lines_size + name.size() + data.size();
+  std::unique_ptr<char[]> bytes;
+  if (size != 0) {
+    bytes = std::make_unique_for_overwrite<char[]>(size);
+    if (lines) std::memcpy(bytes.get(), lines, sizeof(Lines));
+    std::copy(name.begin(), name.end(), bytes.get() + lines_size);
+    std::copy(data.begin(), data.end(), bytes.get() + lines_size + name.size());
+  }
+  bytes_ = std::move(bytes);
+  name_size_ = name.size();
+  data_size_ = data.size();
+  has_lines_ = lines != nullptr;
+}
+
+void MemoryRegistry::Value::SetData(uint32_t type, std::string_view data) {
+  type_ = type;
+  if (data.size() == data_size_) {
+    // memmove: the data may be this value's own.
+    if (!data.empty()) {
+      std::memmove(bytes_.get() + LinesSize() + name_size_, data.data(), data.size());
+    }
+    return;
+  }
+  Lines lines = has_lines_ ? GetLines() : Lines{};
+  Rebuild(name(), data, has_lines_ ? &lines : nullptr);
+}
+
+void MemoryRegistry::Value::SetLines(size_t first, size_t last) {
+  Lines lines{first, last};
+  if (has_lines_) {
+    std::memcpy(bytes_.get(), &lines, sizeof lines);
+  } else {
+    Rebuild(name(), data(), &lines);
+  }
 }
 
 MemoryRegistry::Value* MemoryRegistry::Node::MutableValue(std::string_view value_name) {
@@ -155,43 +223,57 @@ bool MemoryRegistry::Node::RemoveChild(std::string_view child_name) {
 
 void MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
                                     std::string_view data) {
+  Put(value_name, type, data, nullptr);
+}
+
+MemoryRegistry::Value* MemoryRegistry::Node::Put(std::string_view value_name, uint32_t type,
+                                                 std::string_view data, const Value::Lines* lines) {
   if (Value* existing = MutableValue(value_name)) {
-    if (existing->type != type || existing->data != data) {
-      existing->type = type;
-      existing->data.assign(data);
-      existing->changed = true;
+    if (existing->type_ != type || existing->data() != data) {
+      existing->SetData(type, data);
+      existing->changed_ = true;
     }
-    return;
+    if (lines) existing->SetLines(lines->first, lines->last);
+    return existing;
   }
-  values_.push_back(
-      Value{.name = std::string(value_name), .type = type, .data = std::string(data)});
-  if (values_.size() == kIndexedValues + 1) {
-    for (size_t i = 0; i < values_.size(); ++i) {
-      if (!values_[i].removed) value_index_.emplace(values_[i].name, i);
-    }
-  } else if (values_.size() > kIndexedValues + 1) {
-    value_index_.emplace(std::string(value_name), values_.size() - 1);
+  // Grown by a quarter rather than doubled: most keys hold a few values, and the room a
+  // doubling leaves unused would be a third of a large store.
+  if (values_.size() == values_.capacity()) {
+    values_.reserve(values_.size() + values_.size() / 4 + 2);
+  }
+  Value& value = values_.emplace_back();
+  value.type_ = type;
+  value.Rebuild(value_name, data, lines);
+  if (value_index_) {
+    value_index_->insert(values_.size() - 1);
+  } else if (values_.size() > kIndexedValues) {
+    IndexValues();
+  }
+  return &value;
+}
+
+void MemoryRegistry::Node::IndexValues() {
+  value_index_ = std::make_unique<std::set<size_t, ByValueName>>(ByValueName{this});
+  for (size_t i = 0; i < values_.size(); ++i) {
+    if (!values_[i].removed_) value_index_->insert(i);
   }
 }
 
 void MemoryRegistry::Node::PutValueFromFile(std::string_view value_name, uint32_t type,
                                             std::string_view data, size_t first_line,
                                             size_t last_line) {
-  PutValue(value_name, type, data);
-  Value* value = MutableValue(value_name);
-  value->first_line = first_line;
-  value->last_line = last_line;
-  value->changed = false;
+  const Value::Lines lines{first_line, last_line};
+  Put(value_name, type, data, &lines)->changed_ = false;
 }
 
 bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
   Value* value = MutableValue(value_name);
   if (!value) return false;
-  if (auto it = value_index_.find(value->name); it != value_index_.end()) value_index_.erase(it);
-  value->removed = true;
-  value->name.clear();
-  value->data.clear();
-  value->data.shrink_to_fit();
+  if (value_index_) value_index_->erase(static_cast<size_t>(value - values_.data()));
+  value->removed_ = true;
+  // Its lines stay: a write-back still finds where it was.
+  Value::Lines lines = value->has_lines_ ? value->GetLines() : Value::Lines{};
+  value->Rebuild({}, {}, value->has_lines_ ? &lines : nullptr);
   ++removed_values_;
   return true;
 }
@@ -201,13 +283,11 @@ void MemoryRegistry::Node::Compact() {
     values_.shrink_to_fit();
     return;
   }
-  std::erase_if(values_, [](const Value& value) { return value.removed; });
+  value_index_.reset();
+  std::erase_if(values_, [](const Value& value) { return value.removed_; });
   removed_values_ = 0;
   values_.shrink_to_fit();
-  value_index_.clear();
-  if (values_.size() > kIndexedValues) {
-    for (size_t i = 0; i < values_.size(); ++i) value_index_.emplace(values_[i].name, i);
-  }
+  if (values_.size() > kIndexedValues) IndexValues();
 }
 
 void MemoryRegistry::Node::SetFromFile(size_t block_line) {
@@ -218,7 +298,7 @@ void MemoryRegistry::Node::SetFromFile(size_t block_line) {
 void MemoryRegistry::Node::Clear() {
   children_.clear();
   values_.clear();
-  value_index_.clear();
+  value_index_.reset();
   removed_values_ = 0;
 }
 
@@ -324,7 +404,7 @@ void MemoryRegistry::Deny(RootKey root, std::string_view path) {
 namespace {
 void Count(const MemoryRegistry::Node& node, size_t* keys, size_t* values) {
   *values += node.values().size();
-  for (const MemoryRegistry::Value& value : node.values()) *values -= value.removed;
+  for (const MemoryRegistry::Value& value : node.values()) *values -= value.removed();
   for (const auto& child : node.children()) {
     ++*keys;
     Count(*child.second, keys, values);

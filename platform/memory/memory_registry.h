@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,17 +20,51 @@ class MemoryRegistry : public Registry {
   // No line: a key or value that did not come from a file.
   static constexpr size_t kNoLine = static_cast<size_t>(-1);
 
-  // The small fields share one word (a large store holds one of these per value).
-  struct Value {
-    std::string name;
-    uint32_t type = kRegNone;
+  class Node;
+  // A value keeps its name and data in one allocation, with the lines of a value read from a
+  // file in front of them, and its small fields together: a large store holds one of these per
+  // value.
+  class Value {
+   public:
+    Value() = default;
+    Value(std::string_view name, uint32_t type, std::string_view data) : type_(type) {
+      Rebuild(name, data, nullptr);
+    }
+    Value(const Value& other) { *this = other; }
+    Value& operator=(const Value& other);
+    Value(Value&& other) noexcept { *this = std::move(other); }
+    Value& operator=(Value&& other) noexcept;
+
+    std::string_view name() const { return {bytes_.get() + LinesSize(), name_size_}; }
+    std::string_view data() const { return {bytes_.get() + LinesSize() + name_size_, data_size_}; }
+    uint32_t type() const { return type_; }
     // Whether it has changed since it was read from a file: what a write-back replaces.
-    bool changed = true;
-    bool removed = false;  // a gap left by RemoveValue until the next Compact
-    std::string data;
+    bool changed() const { return changed_; }
+    bool removed() const { return removed_; }  // a gap left by RemoveValue until the next Compact
     // The lines of the file that set it (a hex value may go on over several).
-    size_t first_line = kNoLine;
-    size_t last_line = kNoLine;
+    size_t first_line() const { return has_lines_ ? GetLines().first : kNoLine; }
+    size_t last_line() const { return has_lines_ ? GetLines().last : kNoLine; }
+
+   private:
+    friend class Node;
+    struct Lines {
+      size_t first;
+      size_t last;
+    };
+    size_t LinesSize() const { return has_lines_ ? sizeof(Lines) : 0; }
+    Lines GetLines() const;
+    // Makes the bytes anew from `name` and `data`, which may be views into the old ones.
+    void Rebuild(std::string_view name, std::string_view data, const Lines* lines);
+    void SetData(uint32_t type, std::string_view data);
+    void SetLines(size_t first, size_t last);
+
+    std::unique_ptr<char[]> bytes_;  // the lines (when read from a file), the name, the data
+    size_t name_size_ = 0;
+    size_t data_size_ = 0;
+    uint32_t type_ = kRegNone;
+    bool changed_ = true;
+    bool removed_ = false;
+    bool has_lines_ = false;
   };
   class Key;
   // A key of the store. Its fields change only through its own calls, which keep the value
@@ -37,6 +72,11 @@ class MemoryRegistry : public Registry {
   class Node {
    public:
     using Children = std::map<std::string, std::unique_ptr<Node>, Cp932NoCaseLess>;
+
+    Node() = default;
+    // The value index points back at its node.
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
 
     const std::string& name() const { return name_; }
     // Subkeys in ascending case-insensitive order.
@@ -74,17 +114,32 @@ class MemoryRegistry : public Registry {
     friend class MemoryRegistry;
     friend class Key;
     Value* MutableValue(std::string_view value_name);
+    Value* Put(std::string_view value_name, uint32_t type, std::string_view data,
+               const Value::Lines* lines);
+    void IndexValues();
     template <typename Self>
     static auto FindValueOf(Self& node, std::string_view value_name) -> decltype(&node.values_[0]);
 
     std::string name_;
     Children children_;
     std::vector<Value> values_;  // creation order
-    // Name -> position in values; built only for keys with many values, since most keys hold a
-    // few and a map node per value would double the memory of a large store.
-    std::map<std::string, size_t, Cp932NoCaseLess> value_index_;
-    size_t removed_values_ = 0;  // gaps in values
-    bool denied_ = false;        // opening fails with kAccessDenied (for tests)
+    // Positions in values ordered by name; built only for keys with many values, since most keys
+    // hold a few. It holds no copy of the names: they are read from the values.
+    struct ByValueName {
+      using is_transparent = void;
+      const Node* node;
+      std::string_view NameAt(size_t at) const { return node->values_[at].name(); }
+      bool operator()(size_t a, size_t b) const { return Cp932NoCaseLess()(NameAt(a), NameAt(b)); }
+      bool operator()(size_t a, std::string_view b) const {
+        return Cp932NoCaseLess()(NameAt(a), b);
+      }
+      bool operator()(std::string_view a, size_t b) const {
+        return Cp932NoCaseLess()(a, NameAt(b));
+      }
+    };
+    std::unique_ptr<std::set<size_t, ByValueName>> value_index_;  // null below kIndexedValues
+    size_t removed_values_ = 0;                                   // gaps in values
+    bool denied_ = false;  // opening fails with kAccessDenied (for tests)
     bool from_file_ = false;
     size_t block_line_ = kNoLine;
   };

@@ -114,7 +114,7 @@ class Renderer {
   // with nothing written, when the name cannot be written; *text_problem is set instead when
   // only the data cannot. Everything is checked before the first byte is written.
   bool ValueLines(const Value& value, Output* out, bool* text_problem) const {
-    return ValueLines(value.name, value.type, value.data, out, text_problem);
+    return ValueLines(value.name(), value.type(), value.data(), out, text_problem);
   }
   bool ValueLines(std::string_view value_name, uint32_t type, std::string_view data, Output* out,
                   bool* text_problem) const {
@@ -344,10 +344,11 @@ std::string ValueError(const Renderer& renderer, std::string_view root_name,
                        const std::vector<std::string_view>& path, const Value& value,
                        bool text_problem) {
   if (text_problem) {
-    return "value \"" + Cp932ForDisplay(value.name) + "\" in key " + DisplayPath(root_name, path) +
-           " holds text that " + renderer.FormatName() + " cannot hold unchanged";
+    return "value \"" + Cp932ForDisplay(value.name()) + "\" in key " +
+           DisplayPath(root_name, path) + " holds text that " + renderer.FormatName() +
+           " cannot hold unchanged";
   }
-  return "the name of value \"" + Cp932ForDisplay(value.name) + "\" in key " +
+  return "the name of value \"" + Cp932ForDisplay(value.name()) + "\" in key " +
          DisplayPath(root_name, path) + " cannot be written in " + renderer.FormatName();
 }
 
@@ -383,11 +384,11 @@ std::string CrLf(Format format) {
 }
 
 // A value a write-back writes anew: changed since it was read, and not a gap.
-bool Rewritten(const Value& value) { return value.changed && !value.removed; }
+bool Rewritten(const Value& value) { return value.changed() && !value.removed(); }
 
 // A value a write-back adds (it has no lines in the file yet).
 bool Added(const Value& value) {
-  return Rewritten(value) && value.first_line == MemoryRegistry::kNoLine;
+  return Rewritten(value) && value.first_line() == MemoryRegistry::kNoLine;
 }
 
 // One change to the original bytes: [begin, end) replaced by what `kind` writes (nothing for a
@@ -446,10 +447,10 @@ class WriteBack {
                                    0, ValueError(renderer_, root_name_, path, value, text_problem)};
                                return false;
                              }
-                             if (value.first_line == MemoryRegistry::kNoLine) {
+                             if (value.first_line() == MemoryRegistry::kNoLine) {
                                any_added = true;
                              } else {
-                               Add(lines_.Begin(value.first_line), lines_.End(value.last_line),
+                               Add(lines_.Begin(value.first_line()), lines_.End(value.last_line()),
                                    Edit::Kind::kValue, &node, &value);
                              }
                            }
@@ -627,7 +628,7 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
           // subkeys' lines creates it. Writing it anyway would repeat its path once per level
           // below it, so that a deep key alone would grow the file with the square of its depth.
           bool any = std::any_of(node.values().begin(), node.values().end(),
-                                 [](const Value& v) { return !v.removed; });
+                                 [](const Value& v) { return !v.removed(); });
           if (!any && (path.empty() || !node.children().empty())) return true;
           if (!key_lines.Line(root_name, path, &line)) {
             result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
@@ -637,7 +638,7 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
           out.Raw(line);
           out.Raw(renderer.eol());
           for (const Value& value : node.values()) {
-            if (value.removed) continue;
+            if (value.removed()) continue;
             bool text_problem = false;
             if (!renderer.ValueLines(value, &out, &text_problem)) {
               result.error =
