@@ -7,6 +7,8 @@
 //
 // WORK_DIR is made; the tree lies in the Client's data folder of the old product (drive D:).
 // Exits 1 when a run reports a failure or an undo is not complete.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +67,9 @@ bool RunCommand(Registry& registry, PortableFileSystem& files, const std::string
   services.safeguards = safeguards;
   CMigrateDlg dlg(services, view);
   if (!dlg.InitWorkPathsFromFolder(work)) return false;
+  // The previous command's gigabyte goes to the disk first, or whichever command follows it
+  // would pay for that.
+  ::sync();
   double cpu = CpuSeconds();
   Clock::time_point start = Clock::now();
   collect ? dlg.OnCollect() : dlg.OnMigrate();

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
 // A record of what a run did and what it passed over: the console tool's --log and the work
 // folder's kdr4tose.log, which both programs keep. Texts are UTF-8.
 namespace kdr {
+
+// How much of a value's text a log line shows; the rest is summed up as its size.
+inline constexpr size_t kLoggedValueBytes = 256;
 
 class ActivityLog {
  public:

@@ -200,7 +200,13 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   if (!ctx.files.IsFolder(destination)) {
     if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) return refuse(made);
   }
-  FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, &observer);
+  // With the copies checked, the source's digest is taken while the copy reads it, where the
+  // platform's copy hands its bytes over; otherwise the check reads the source once more.
+  std::optional<SourceHasher> hasher;
+  if (ctx.verify_copies && ctx.digests) hasher.emplace(*ctx.digests, &observer);
+  FileResult result =
+      ctx.files.CopyFolder(destination, source, ctx.copy_owner,
+                           hasher ? static_cast<CopyObserver*>(&*hasher) : &observer);
   // A failed copy that named no item still lost something: the folder counts as one.
   if (!result && observer.failures == 0) return refuse(result);
   if (!result || observer.failures != 0) {

@@ -24,6 +24,13 @@ class CopyObserver {
   // An item (a file, or a folder that could not be listed or made) that was not copied, or not
   // whole; `error` is the call that failed, its path and the platform's error.
   virtual void CopyFailed(std::string_view source_path, const FileResult& error) = 0;
+  // Whether the observer wants the bytes of this file (FileBytes). Asked before it is copied.
+  virtual bool WantsFileBytes(std::string_view /*source_path*/) { return false; }
+  // A copy hands a wanted file's bytes here as they pass through the tool: first an empty
+  // piece, then the bytes in order (holes as zeros), then FileCopied, or CopyFailed when it
+  // stopped midway. Bytes the platform copies on its own are not handed: only a file whose
+  // pieces add up to the size FileCopied reports was handed whole.
+  virtual void FileBytes(std::string_view /*source_path*/, std::string_view /*piece*/) {}
 };
 
 // Identity of a file's current content, to tell whether a cached copy is still current.

@@ -325,7 +325,10 @@ std::string_view ProfileDocument::WriteString(std::string_view section_param,
                                               std::string_view key_param, std::string_view value) {
   std::string_view section_name = TrimSpaces(section_param);
   std::string_view key = TrimSpaces(key_param);
-  std::string line = std::string(key) + "=" + std::string(value);
+  // Made in one allocation: a value may be many megabytes.
+  std::string line;
+  line.reserve(key.size() + 1 + value.size());
+  line.append(key).append("=").append(value);
   FoldInto(section_name, &scratch_);
   Section* s = Find(scratch_);
   if (s == nullptr) return AppendSection(section_name, &line);

@@ -1,6 +1,7 @@
 #include "platform/text_encoding.h"
 
 #include <cstdio>
+#include <string>
 
 #include "platform/cp932.h"
 
@@ -24,6 +25,17 @@ std::string Cp932ForDisplay(std::string_view text) {
     i += len;
   }
   return out;
+}
+
+std::string Cp932ExcerptForDisplay(std::string_view text, size_t max_bytes) {
+  if (text.size() <= max_bytes) return Cp932ForDisplay(text);
+  size_t cut = 0;
+  while (cut < text.size()) {
+    size_t len = Cp932CharSize(text, cut);
+    if (cut + len > max_bytes) break;
+    cut += len;
+  }
+  return Cp932ForDisplay(text.substr(0, cut)) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 }  // namespace kdr

@@ -17,4 +17,9 @@ std::optional<std::string> Utf8ToCp932(std::string_view text);
 // For logs and messages: code page 932 shown as UTF-8, any byte that does not decode as \xNN.
 std::string Cp932ForDisplay(std::string_view text);
 
+// For a log line: at most `max_bytes` of `text`, cut between characters, shown as
+// Cp932ForDisplay does; a longer text ends with "... (N bytes)". A value of many megabytes
+// would otherwise be copied into the log whole, several times over.
+std::string Cp932ExcerptForDisplay(std::string_view text, size_t max_bytes);
+
 }  // namespace kdr

@@ -26,7 +26,7 @@ std::string LoggedEntry(std::string_view value_name, std::string_view entry_text
   if (encoded && IsCredentialName(value_name)) {
     return Cp932ForDisplay(entry_text.substr(0, entry_text.find(':') + 1)) + "(credential, hidden)";
   }
-  return Cp932ForDisplay(entry_text);
+  return Cp932ExcerptForDisplay(entry_text, kLoggedValueBytes);
 }
 
 void WriteEntry(ExportContext& ctx, std::string_view key_path, std::string_view value_name,

@@ -168,9 +168,10 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
     written = key->SetValue(parsed.name, type, data) == kOk;
   }
   if (written) {
-    std::string shown = IsCredentialName(parsed.name) && type == kRegSz
-                            ? std::string("(credential, hidden)")
-                            : Cp932ForDisplay(entry.substr(entry.find('=') + 1));
+    std::string shown =
+        IsCredentialName(parsed.name) && type == kRegSz
+            ? std::string("(credential, hidden)")
+            : Cp932ExcerptForDisplay(entry.substr(entry.find('=') + 1), kLoggedValueBytes);
     log_.Done("import " + what + " = " + shown);
   } else {
     log_.Skipped(what, "the registry refused the value");

@@ -5,6 +5,34 @@
 
 namespace kdr {
 
+bool SourceHasher::WantsFileBytes(std::string_view source_path) {
+  return !cache_.contains(std::string(source_path));
+}
+
+void SourceHasher::FileBytes(std::string_view source_path, std::string_view piece) {
+  if (current_ != source_path) {
+    current_ = source_path;
+    hasher_ = std::make_unique<ContentHasher>();
+  }
+  hasher_->Add(piece);
+}
+
+void SourceHasher::FileCopied(std::string_view source_path, uint64_t bytes) {
+  // Only a file whose every byte was seen; any other is read when its copy is checked.
+  if (hasher_ && current_ == source_path && hasher_->size() == bytes) {
+    cache_[current_] = FileDigest{bytes, hasher_->Finish()};
+  }
+  current_.clear();
+  hasher_.reset();
+  if (next_) next_->FileCopied(source_path, bytes);
+}
+
+void SourceHasher::CopyFailed(std::string_view source_path, const FileResult& error) {
+  current_.clear();
+  hasher_.reset();
+  if (next_) next_->CopyFailed(source_path, error);
+}
+
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
                         DigestCache* cache, const CopyMismatch& mismatch) {
   std::vector<std::string> names;

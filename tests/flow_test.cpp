@@ -192,6 +192,29 @@ TEST_P(FlowTest, ClientRoadFromCollectToMigrate) {
   EXPECT_EQ(old_branch, DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"));
 }
 
+// The log shows the start of a long value and its size, not the value: a value of many
+// megabytes was copied into the log whole.
+TEST_P(FlowTest, LogShowsALongValueCutShort) {
+  SeedOldClient();
+  std::string long_text;
+  for (int i = 0; i < 32768; ++i) long_text += "\x83\x5c";
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\AppInfo", "Name",
+            long_text);
+  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  const std::string work = base_ + "\\tool\\kdr4env";
+  EXPECT_NE(std::string::npos,
+            Read(work + "\\client\\kdr4reg.fil").find("Name=1:" + long_text + "\r\n"));
+  const std::string log = Read(work + "\\kdr4tose.log");
+  EXPECT_NE(std::string::npos, log.find("... (65538 bytes)"));
+  size_t longest = 0;
+  for (size_t at = 0; at < log.size();) {
+    size_t end = std::min(log.find('\n', at), log.size());
+    longest = std::max(longest, end - at);
+    at = end + 1;
+  }
+  EXPECT_LT(longest, 2 * kLoggedValueBytes);
+}
+
 TEST_P(FlowTest, WorkFolderHeldByAnotherRunIsToldAndNothingIsDone) {
   SeedOldClient();
   InstallNew(Edition::kClient);

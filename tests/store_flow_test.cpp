@@ -1,12 +1,14 @@
 // The verified store, the backup and undo, end to end against each platform's services.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
 #include "store/manifest.h"
 #include "store/undo.h"
+#include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {
@@ -143,6 +145,62 @@ TEST_P(StoreFlowTest, MissingOrExtraFilesAndADamagedManifestAreFound) {
                       std::string(kNotMigratedMessage)}),
             Run(false));
   EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
+}
+
+// Calls `hook` with the source folder just before each folder copy (false) and after it (true).
+class CopyHook : public FaultyFileSystem {
+ public:
+  CopyHook(FileSystem& inner, std::function<void(std::string_view, bool)> hook)
+      : FaultyFileSystem(inner, plan_), hook_(std::move(hook)) {}
+  FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
+                        CopyObserver* observer) override {
+    hook_(source, false);
+    FileResult result = FaultyFileSystem::CopyFolder(destination, source, owner, observer);
+    hook_(source, true);
+    return result;
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+  std::function<void(std::string_view, bool)> hook_;
+};
+
+TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
+  const std::string store = paths().Folder(Edition::kClient) + "\\DDBVID\\";
+  const std::string old = base_ + "\\old\\cp\\DDBVID\\";
+  const struct {
+    const char* what;
+    bool collect;
+    std::string folder;   // at the copy of this source folder,
+    bool after_copy;      // before or after it,
+    std::string changed;  // one byte of this file is changed;
+    std::string source;   // the source path reported not copied
+  } kCases[] = {
+      {"store changed between the check and the copy", false, store, false, store + "c.dat",
+       store + "c.dat"},
+      {"copy differs from its source", true, old, true, store + "c.dat", old + "c.dat"},
+  };
+  Run(true);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    CopyHook hooked(fs(), [&](std::string_view source, bool after) {
+      if (after != c.after_copy || source != c.folder) return;
+      std::string bytes = fs().ReadFile(c.changed).value_or("");
+      ASSERT_FALSE(bytes.empty());
+      bytes[0] ^= 1;
+      ASSERT_TRUE(fs().WriteFileAtomically(c.changed, bytes));
+    });
+    RecordingView view;
+    CMigrateDlg dlg(Services{reg(), hooked, world_->profiles(), 260}, view);
+    ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+    c.collect ? dlg.OnCollect() : dlg.OnMigrate();
+    std::vector<std::string> not_copied;
+    for (const FailedItem& item : dlg.last_run().Copies(Edition::kClient).not_copied) {
+      not_copied.push_back(item.source);
+    }
+    EXPECT_EQ(std::vector<std::string>{c.source}, not_copied);
+    EXPECT_EQ(EditionWeight(Edition::kClient), dlg.last_run().failed);
+  }
 }
 
 TEST_P(StoreFlowTest, AStoreWithoutManifestStillMigrates) {

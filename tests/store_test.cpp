@@ -6,6 +6,7 @@
 #include "store/backup_journal.h"
 #include "store/content_hash.h"
 #include "store/manifest.h"
+#include "store/verified_copy.h"
 
 namespace kdr {
 namespace {
@@ -22,6 +23,41 @@ TEST(ContentHash, MatchesTheReferenceAndIgnoresHowBytesAreCut) {
   text[77777] = 'x';
   EXPECT_NE(HashBytes(text), hasher.Finish());
   EXPECT_EQ(HashBytes(text), HashFromHex(HashToHex(HashBytes(text))));
+}
+
+TEST(SourceHasher, KeepsADigestOnlyForAFileWhoseEveryByteWasHandedOver) {
+  const struct {
+    const char* what;
+    std::vector<std::string> pieces;  // handed for "a" before it is reported
+    uint64_t copied;                  // the size reported copied; 0 with `failed`
+    bool failed;
+    bool kept;
+  } kCases[] = {
+      {"whole, in pieces", {"", "ab", "c"}, 3, false, true},
+      {"empty file", {""}, 0, false, true},
+      {"nothing handed (the platform's copy)", {}, 0, false, false},
+      {"a part handed", {"", "ab"}, 3, false, false},
+      {"failed midway", {"", "ab", "c"}, 0, true, false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    DigestCache cache;
+    SourceHasher hasher(cache, nullptr);
+    EXPECT_TRUE(hasher.WantsFileBytes("a"));
+    std::string all;
+    for (const std::string& piece : c.pieces) {
+      hasher.FileBytes("a", piece);
+      all += piece;
+    }
+    c.failed ? hasher.CopyFailed("a", FileResult::Fail(5, "ReadFile", "a"))
+             : hasher.FileCopied("a", c.copied);
+    if (c.kept) {
+      EXPECT_EQ((DigestCache{{"a", {c.copied, HashBytes(all)}}}), cache);
+      EXPECT_FALSE(hasher.WantsFileBytes("a"));
+    } else {
+      EXPECT_TRUE(cache.empty());
+    }
+  }
 }
 
 TEST(Manifest, RoundTripsNamesWithTabsPercentAndDoubleByteCharacters) {

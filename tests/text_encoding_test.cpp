@@ -96,5 +96,20 @@ TEST(TextEncodingTest, DisplayShowsUndecodableBytesAsEscapes) {
   EXPECT_EQ("\xe8\xa1\xa8\\x85", Cp932ForDisplay("\x95\x5c\x85"));
 }
 
+TEST(TextEncodingTest, ExcerptCutsBetweenCharactersAndTellsTheSize) {
+  const struct {
+    std::string_view text;
+    size_t max;
+    std::string shown;
+  } cases[] = {
+      {"abc", 3, "abc"},
+      {"abcd", 3, "abc... (4 bytes)"},
+      // ソ is 0x83 0x5C: its second byte is never cut off and shown as a backslash.
+      {"a\x83\x5c\x83\x5c", 4, "a\xe3\x82\xbd... (5 bytes)"},
+      {"\x83\x5c\x83\x5c", 1, "... (4 bytes)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.shown, Cp932ExcerptForDisplay(c.text, c.max)) << c.text;
+}
+
 }  // namespace
 }  // namespace kdr

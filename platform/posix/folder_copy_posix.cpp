@@ -2,8 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <map>
 #include <memory>
 #include <system_error>
@@ -45,6 +47,13 @@ std::string ToolName(const fs::path& name) {
     i += size;
   }
   return tool;
+}
+
+// Where a copy hands the bytes it reads; empty when nobody wants them.
+using Tap = std::function<void(std::string_view)>;
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
 class Walk {
@@ -213,8 +222,22 @@ class Walk {
     // copies private).
     UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
     if (!out.ok()) return FailFromErrno("CreateFile", tool_to);
+    // Bytes that pass through our buffer are handed to an observer that wants them (to hash the
+    // source as it is read rather than read it again); the kernel's copy hands none.
+    Tap tap;
+    if (job_.observer && job_.observer->WantsFileBytes(tool_from)) {
+      tap = [&](std::string_view piece) { job_.observer->FileBytes(tool_from, piece); };
+      tap(std::string_view());
+    }
     FileResult result =
-        CopyBytes(in.get(), out.get(), static_cast<uint64_t>(st.st_size), tool_from, tool_to);
+        CopyBytes(in.get(), out.get(), static_cast<uint64_t>(st.st_size), tap, tool_from, tool_to);
+    // A file written meanwhile (the old product still running) would leave a copy that mixes old
+    // and new bytes, which no later read of either file can tell: it is not copied.
+    struct stat after {};
+    if (result && (::fstat(in.get(), &after) != 0 || after.st_size != st.st_size ||
+                   !SameTime(after.st_mtim, st.st_mtim) || !SameTime(after.st_ctim, st.st_ctim))) {
+      result = FileResult::Fail(kSharingViolation, "ReadFile", tool_from);
+    }
     if (result) {
       struct timespec times[2] = {st.st_atim, st.st_mtim};
       ::futimens(out.get(), times);
@@ -228,8 +251,11 @@ class Walk {
     return result;
   }
 
-  // Copies `length` bytes at `offset`: in the kernel when it can, else through a buffer.
-  static FileResult CopyRange(int in, int out, off_t offset, uint64_t length,
+  // Copies `length` bytes at `offset`: in the kernel when it can, else through a buffer, whose
+  // bytes are handed to `tap` as well. (The kernel's copy is preferred even when the bytes are
+  // wanted: here it costs less than a copy through a buffer saves.) Once the kernel has copied
+  // any, the file cannot be handed whole, and `tap` is dropped.
+  static FileResult CopyRange(int in, int out, off_t offset, uint64_t length, Tap& tap,
                               const std::string& tool_from, const std::string& tool_to) {
     off_t in_at = offset;
     off_t out_at = offset;
@@ -240,6 +266,7 @@ class Walk {
       if (kernel) {
         ssize_t n = ::copy_file_range(in, &in_at, out, &out_at, length, 0);
         if (n > 0) {
+          tap = nullptr;
           length -= static_cast<uint64_t>(n);
           continue;
         }
@@ -257,6 +284,7 @@ class Walk {
       if (n < 0) return FailFromErrno("ReadFile", tool_from);
       // The file shrank while it was copied: what there is would not be the whole file.
       if (n == 0) return FileResult::Fail(kSharingViolation, "ReadFile", tool_from);
+      if (tap) tap(std::string_view(buffer.get(), static_cast<size_t>(n)));
       for (ssize_t done = 0; done < n;) {
         ssize_t w = ::pwrite(out, buffer.get() + done, static_cast<size_t>(n - done), out_at);
         if (w < 0 && errno == EINTR) continue;
@@ -270,9 +298,17 @@ class Walk {
     return FileResult::Ok();
   }
 
+  // A hole, as its reader sees it: zeros.
+  static void TapZeros(const Tap& tap, uint64_t length) {
+    static constexpr char kZeros[1 << 16] = {};
+    for (; length > 0; length -= std::min<uint64_t>(length, sizeof kZeros)) {
+      tap(std::string_view(kZeros, std::min<uint64_t>(length, sizeof kZeros)));
+    }
+  }
+
   // The data of the file, region by region, so that its holes stay holes in the copy.
-  static FileResult CopyBytes(int in, int out, uint64_t size, const std::string& tool_from,
-                              const std::string& tool_to) {
+  static FileResult CopyBytes(int in, int out, uint64_t size, Tap& tap,
+                              const std::string& tool_from, const std::string& tool_to) {
     off_t end = static_cast<off_t>(size);
     off_t at = 0;
     while (at < end) {
@@ -282,13 +318,15 @@ class Walk {
         data = at;                  // no hole support: copy the rest as it is
       }
       if (data >= end) break;
+      if (tap) TapZeros(tap, static_cast<uint64_t>(data - at));
       off_t hole = ::lseek(in, data, SEEK_HOLE);
       if (hole < 0 || hole > end) hole = end;
       FileResult copied =
-          CopyRange(in, out, data, static_cast<uint64_t>(hole - data), tool_from, tool_to);
+          CopyRange(in, out, data, static_cast<uint64_t>(hole - data), tap, tool_from, tool_to);
       if (!copied) return copied;
       at = hole;
     }
+    if (tap && at < end) TapZeros(tap, static_cast<uint64_t>(end - at));
     if (::ftruncate(out, end) != 0) return FailFromErrno("SetEndOfFile", tool_to);
     return FileResult::Ok();
   }

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -122,6 +125,84 @@ TEST_F(PortableCopyTest, NameOutsideCodePage932IsCopiedAndReportedWithQuestionMa
   EXPECT_EQ((std::vector<std::string>{"C:\\src\\M?ller.ddv", "C:\\src\\\x95\x5c?.ddv"}),
             reported.copied);
   EXPECT_TRUE(reported.failed.empty());
+}
+
+// Collects the bytes the copy hands over, and runs `during` at the first of each file's.
+struct TappedBytes : ReportedPaths {
+  bool WantsFileBytes(std::string_view) override { return true; }
+  void FileBytes(std::string_view path, std::string_view piece) override {
+    auto [it, first] = bytes.try_emplace(std::string(path));
+    if (first && during) during(path);
+    it->second.append(piece);
+  }
+  std::map<std::string, std::string> bytes;
+  std::function<void(std::string_view)> during;
+};
+
+TEST_F(PortableCopyTest, FileChangedWhileItIsCopiedIsNotCopied) {
+  const struct {
+    const char* what;
+    std::function<void(const fs::path&)> change;
+  } kCases[] = {
+      {"grown", [](const fs::path& p) { std::ofstream(p, std::ios::app) << "more"; }},
+      {"truncated", [](const fs::path& p) { fs::resize_file(p, 1); }},
+      {"same size", [](const fs::path& p) { std::ofstream(p, std::ios::in) << "Z"; }},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(host_ / "c");
+    Put(host_ / "c/src/a.dat", std::string(3 << 20, 'a'));
+    Put(host_ / "c/src/b.dat", "B");
+    // An old time, so that the change shows in the file's time whatever the clock's step.
+    struct timeval old[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(0, ::utimes((host_ / "c/src/a.dat").c_str(), old));
+    TappedBytes observer;
+    observer.during = [&](std::string_view path) {
+      if (path == "C:\\src\\a.dat") c.change(host_ / "c/src/a.dat");
+    };
+    EXPECT_FALSE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, &observer));
+    EXPECT_EQ(std::vector<std::string>{"C:\\src\\a.dat"}, observer.failed);
+    EXPECT_EQ(std::vector<std::string>{"C:\\src\\b.dat"}, observer.copied);
+    EXPECT_FALSE(fs::exists(host_ / "c/dst/a.dat"));
+  }
+}
+
+// Through a buffer (the kernel does not copy between these two file systems), every byte is
+// handed over, a hole as zeros.
+TEST_F(PortableCopyTest, BytesCopiedThroughTheBufferAreHandedOverWhole) {
+  std::string pattern = "/dev/shm/kdr-copy-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) GTEST_SKIP() << "no second file system";
+  fs::path shm = pattern;
+  struct stat a {
+  }, b{};
+  ::stat(shm.c_str(), &a);
+  ::stat(host_.c_str(), &b);
+  if (a.st_dev == b.st_dev) {
+    fs::remove_all(shm);
+    GTEST_SKIP() << "no second file system";
+  }
+  files_.MapDrive('D', shm);
+  std::string big(3 << 20, 'b');
+  big[(2 << 20) + 5] = 'x';
+  Put(shm / "src/big.dat", big);
+  Put(shm / "src/empty.dat", "");
+  {
+    int fd = ::open((shm / "src/sparse.bin").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(1, ::pwrite(fd, "y", 1, 5 << 20));
+    ASSERT_EQ(0, ::ftruncate(fd, 7 << 20));
+    ::close(fd);
+  }
+  TappedBytes observer;
+  bool copied = files_.CopyFolder("C:\\dst\\", "D:\\src\\", nullptr, &observer).ok();
+  std::string sparse = Get(shm / "src/sparse.bin");
+  fs::remove_all(shm);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(
+      (std::map<std::string, std::string>{
+          {"D:\\src\\big.dat", big}, {"D:\\src\\empty.dat", ""}, {"D:\\src\\sparse.bin", sparse}}),
+      observer.bytes);
+  EXPECT_EQ(big, Get(host_ / "c/dst/big.dat"));
 }
 
 }  // namespace
