@@ -42,16 +42,26 @@ constexpr std::string_view kUsage =
 
 // The keys of a registry file that the tool reads: the installation markers (both views) and the
 // settings of both products. Only the new product's branch is ever written back.
-const std::vector<RegistryBranch>& ReadBranches() {
-  static const std::vector<RegistryBranch> branches = {
-      {RootKey::kLocalMachine, "Software\\VTQ"},
-      {RootKey::kLocalMachine, "Software\\WOW6432Node\\VTQ"},
-      {RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"},
-      {RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE"},
-  };
-  return branches;
+const RegistryBranch kMarkerBranch{RootKey::kLocalMachine, "Software\\VTQ"};
+const RegistryBranch kMarkerBranch32{RootKey::kLocalMachine, "Software\\WOW6432Node\\VTQ"};
+const RegistryBranch kOldBranch{RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"};
+const RegistryBranch kNewBranch{RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE"};
+const RegistryBranch& WrittenBranch() { return kNewBranch; }
+
+// The branches `command` reads, held as values; the old product's settings only for Collect,
+// the one command that reads them. The store refuses a key outside them (HoldOnly), which ends
+// the run before anything is written back.
+std::vector<RegistryBranch> HeldBranches(std::string_view command) {
+  std::vector<RegistryBranch> held{kMarkerBranch, kMarkerBranch32, kNewBranch};
+  if (command == "collect") held.push_back(kOldBranch);
+  return held;
 }
-const RegistryBranch& WrittenBranch() { return ReadBranches().back(); }
+// What is read and not held is still checked, so that whether a file is accepted does not
+// depend on the command.
+std::vector<RegistryBranch> CheckedOnlyBranches(std::string_view command) {
+  if (command == "collect") return {};
+  return {kOldBranch};
+}
 
 struct Options {
   std::string command;
@@ -285,7 +295,8 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   opened->file_bytes = std::move(*bytes);
   opened->file = std::make_unique<MemoryRegistry>();
   RegistryFileLoadResult loaded =
-      LoadRegistryFile(opened->file_bytes, opened->file.get(), ReadBranches());
+      LoadRegistryFile(opened->file_bytes, opened->file.get(), HeldBranches(options.command),
+                       CheckedOnlyBranches(options.command));
   if (!loaded.ok()) {
     return UsageError("the registry file " + options.registry_file + " is malformed: line " +
                       std::to_string(loaded.error->line) + ": " + loaded.error->reason);
@@ -454,6 +465,15 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log,
 // Puts the settings files and the registry file on disk; false when either could not be.
 bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegistry& opened,
                  const CommandOutcome& outcome, RunLog* log, int* exit_code) {
+  // A key the file was not read for answered nothing; what the command made of it is not saved.
+  if (opened.file && !opened.file->unheld_request().empty()) {
+    std::string key = Cp932ForDisplay(opened.file->unheld_request());
+    *exit_code = Failure(kExitInternal, "internal error: the run asked for " + key +
+                                            ", which this command does not read from the "
+                                            "registry file; nothing was saved");
+    if (log) log->Comment("not saved: the run asked for " + key);
+    return false;
+  }
   bool saved = true;
   if (FileResult flushed = profiles.Flush(); !flushed) {
     saved = false;

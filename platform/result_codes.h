@@ -12,6 +12,7 @@ inline constexpr Status kAccessDenied = 5;   // ERROR_ACCESS_DENIED
 inline constexpr Status kInvalidParam = 87;  // ERROR_INVALID_PARAMETER
 inline constexpr Status kMoreData = 234;     // ERROR_MORE_DATA
 inline constexpr Status kNoMoreItems = 259;  // ERROR_NO_MORE_ITEMS
+inline constexpr Status kCantRead = 1012;    // ERROR_CANTREAD
 
 // File-system results, with the numbers Win32 gives them; the portable layer maps errno to them.
 inline constexpr Status kPathNotFound = 3;            // ERROR_PATH_NOT_FOUND

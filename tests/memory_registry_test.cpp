@@ -185,5 +185,70 @@ TEST(MemoryRegistryTest, IndexedNamesFoldOnlyAsciiLetters) {
   EXPECT_EQ("2", k->FindValue(need + "a")->data());
 }
 
+// A store that holds part of a registry never answers "not found" for the rest: a key outside
+// its branches, or the values and subkeys of a key above one, are refused, and the first such
+// request is kept.
+TEST(MemoryRegistryTest, HoldsOnlyItsBranches) {
+  constexpr auto kHkcu = RootKey::kCurrentUser;
+  constexpr auto kHklm = RootKey::kLocalMachine;
+  struct Case {
+    RootKey root;
+    std::string path;
+    RegistryView view;
+    Status open;    // OpenKey
+    Status values;  // QueryValue through the handle, when it opened
+  };
+  const Case cases[] = {
+      {kHkcu, "Software\\VTQ\\KodrelSE\\A", RegistryView::kDefault, kOk, kNotFound},
+      {kHkcu, "software\\vtq\\kodrelse", RegistryView::kDefault, kOk, kOk},
+      {kHkcu, "Software\\VTQ\\KodrelSE\\Missing", RegistryView::kDefault, kNotFound, kOk},
+      {kHkcu, "Software\\VTQ", RegistryView::kDefault, kOk, kCantRead},
+      {kHkcu, "Software\\VTQ\\Kodrel", RegistryView::kDefault, kCantRead, kOk},
+      {kHkcu, "Software\\VTQ\\Kodrel\\A", RegistryView::kDefault, kCantRead, kOk},
+      {kHkcu, "Software\\VTQ\\KodrelSEX", RegistryView::kDefault, kCantRead, kOk},
+      {kHkcu, "Software\\Other", RegistryView::kDefault, kCantRead, kOk},
+      {kHklm, "Software\\VTQ\\KodrelSE", RegistryView::kDefault, kCantRead, kOk},
+      {kHklm, "Software\\VTQ", RegistryView::k32Bit, kOk, kNotFound},
+      {kHklm, "Software\\VTQ", RegistryView::kDefault, kCantRead, kOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    MemoryRegistry reg;
+    reg.SetString(kHkcu, "Software\\VTQ\\KodrelSE", "v", "1");
+    reg.SetString(kHkcu, "Software\\VTQ\\KodrelSE\\A", "a", "1");
+    reg.SetString(kHkcu, "Software\\VTQ", "top", "1");
+    reg.SetString(kHkcu, "Software\\VTQ\\Kodrel\\A", "a", "1");
+    reg.SetString(kHklm, "Software\\WOW6432Node\\VTQ", "w", "1");
+    reg.HoldOnly({{kHkcu, "Software\\VTQ\\KodrelSE"}, {kHklm, "Software\\WOW6432Node\\VTQ"}});
+    RegistryKeyPtr key;
+    ASSERT_EQ(c.open, reg.OpenKey(c.root, c.path, kKeyQueryValue | kKeySetValue, &key, c.view));
+    uint32_t type = 0;
+    std::string data;
+    if (key) {
+      EXPECT_EQ(c.values, key->QueryValue("v", &type, &data));
+      if (c.values == kCantRead) {
+        EXPECT_EQ(kCantRead, key->SetValue("v", kRegSz, "x"));
+        EXPECT_EQ(kCantRead, key->EnumValue(0, &data, &type, &data));
+      }
+    }
+    bool refused = c.open == kCantRead || (key && c.values == kCantRead);
+    EXPECT_EQ(refused, !reg.unheld_request().empty()) << reg.unheld_request();
+    // Creating and deleting are refused where opening is.
+    if (c.open == kCantRead) {
+      EXPECT_EQ(kCantRead, reg.CreateKey(c.root, c.path + "\\New", &key));
+      EXPECT_EQ(kCantRead, reg.DeleteKey(c.root, c.path));
+    }
+  }
+  // The first request refused is the one kept; holding every key again refuses nothing.
+  MemoryRegistry reg;
+  reg.HoldOnly({{kHkcu, "Software\\VTQ\\KodrelSE"}});
+  RegistryKeyPtr key;
+  EXPECT_EQ(kCantRead, reg.OpenKey(kHkcu, "Software\\Other", kKeyQueryValue, &key));
+  EXPECT_EQ(kCantRead, reg.OpenKey(kHkcu, "Software\\Else", kKeyQueryValue, &key));
+  EXPECT_EQ("HKEY_CURRENT_USER\\Software\\Other", reg.unheld_request());
+  reg.HoldOnly({});
+  EXPECT_EQ(kNotFound, reg.OpenKey(kHkcu, "Software\\Else", kKeyQueryValue, &key));
+}
+
 }  // namespace
 }  // namespace kdr

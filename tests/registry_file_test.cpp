@@ -748,6 +748,35 @@ TEST(RegistryFileTest, RefusesBranchPathsWithAnEmptyName) {
   }
 }
 
+// A branch that is only checked refuses the file as a held one does, and holds nothing but
+// the keys above a held branch (whether they exist is known); the write-back keeps its lines.
+TEST(RegistryFileTest, BranchesOnlyCheckedAreRefusedAlikeAndNotHeld) {
+  const RegistryBranch held{kHkcu, "Software\\VTQ\\KodrelSE"};
+  const RegistryBranch checked{kHkcu, "Software\\VTQ\\Kodrel"};
+  const std::string old_key = "[HKEY_CURRENT_USER\\Software\\VTQ\\Kodrel\\Client]\r\n";
+  const std::string file = "REGEDIT4\r\n\r\n" + old_key + "\"a\"=\"\x83\x5c\"\r\n";
+  for (const std::string& bad : {std::string("\"a\"=dword:1x\r\n"), std::string("junk\r\n")}) {
+    SCOPED_TRACE(bad);
+    MemoryRegistry reg, all;
+    RegistryFileLoadResult loaded = LoadRegistryFile(file + bad, &reg, {held}, {checked});
+    ASSERT_FALSE(loaded.ok());
+    EXPECT_EQ(5, loaded.error->line);
+    EXPECT_FALSE(LoadRegistryFile(file + bad, &all, {held, checked}).ok());
+    EXPECT_TRUE(LoadRegistryFile(file + bad, &all, {held}).ok());  // not read at all
+  }
+  MemoryRegistry reg;
+  ASSERT_TRUE(LoadRegistryFile(file, &reg, {held}, {checked}).ok());
+  EXPECT_TRUE(reg.Find(kHkcu, "Software\\VTQ"));
+  EXPECT_FALSE(reg.Find(kHkcu, "Software\\VTQ\\Kodrel"));
+  RegistryKeyPtr key;
+  EXPECT_EQ(kCantRead, reg.OpenKey(kHkcu, "Software\\VTQ\\Kodrel\\Client", kKeyQueryValue, &key));
+  reg.SetString(kHkcu, held.path + "\\A", "n", "1");
+  RegistryFileSaveResult saved = WriteBackRegistryFile(file, reg, held);
+  ASSERT_TRUE(saved.ok());
+  EXPECT_TRUE(saved.bytes.starts_with(file)) << saved.bytes;
+  EXPECT_NE(std::string::npos, saved.bytes.find("KodrelSE\\A]\r\n\"n\"=\"1\"")) << saved.bytes;
+}
+
 TEST(RegistryFileTest, ReasonsNameTheProblem) {
   MemoryRegistry reg;
   RegistryFileLoadResult loaded = Load("REGEDIT4\r\n[HKEY_USERS\\x]\r\n", &reg);

@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@
 // on: case-insensitive names that keep their created case, subkeys enumerated in ascending
 // case-insensitive order, values in creation order, access rights checked per handle.
 namespace kdr {
+
+// A key and everything below it; the path is below the root, in code page 932.
+struct RegistryBranch {
+  RootKey root = RootKey::kCurrentUser;
+  std::string path;
+};
 
 class MemoryRegistry : public Registry {
  public:
@@ -159,6 +166,20 @@ class MemoryRegistry : public Registry {
   };
   void SetLimits(Limits limits) { limits_ = std::move(limits); }
 
+  // Holds only `branches`, as a store read from part of a file. A key outside them is unknown
+  // here, not absent: opening, creating or deleting it fails with kCantRead rather than
+  // kNotFound. A key above one is known to exist, but not its values nor all of its subkeys:
+  // reading, setting or enumerating those through its handle fails with kCantRead. The first
+  // such request is kept, for the caller to refuse what was made of the answer. An empty list
+  // holds every key again.
+  void HoldOnly(const std::vector<RegistryBranch>& branches);
+  // How the key `names` below `root` stands to the branches held.
+  enum class Holding { kWhole, kAbove, kNone };
+  Holding HoldingOf(RootKey root, const std::vector<std::string_view>& names) const;
+  // The first request refused for a key not held whole, as "HKEY_CURRENT_USER\path"; empty
+  // when there was none.
+  const std::string& unheld_request() const { return unheld_request_; }
+
   MemoryRegistry();
 
   using Registry::OpenKey;
@@ -197,9 +218,22 @@ class MemoryRegistry : public Registry {
   size_t CountValues() const;
 
  private:
+  struct HeldBranch {
+    RootKey root;
+    std::vector<std::string> names;
+  };
+  // HoldingOf, keeping the request when the key is not held at all.
+  Holding Check(RootKey root, const std::vector<std::string_view>& names);
+  // Keeps the first request refused, for a key at `names` below `root`.
+  void Refused(RootKey root, const std::vector<std::string_view>& names);
+  RegistryKeyPtr MakeKey(Node* node, uint32_t access, Holding holding, RootKey root,
+                         const std::vector<std::string_view>& names);
+
   std::unique_ptr<Node> machine_;
   std::unique_ptr<Node> user_;
   Limits limits_;
+  std::optional<std::vector<HeldBranch>> held_;  // none: every key
+  std::string unheld_request_;
 };
 
 // Splits a backslash path into its names (never at the second byte of a double-byte

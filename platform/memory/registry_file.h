@@ -34,23 +34,20 @@ struct RegistryFileLoadResult {
   bool ok() const { return !error; }
 };
 
-// A key and everything below it; the path is below the root, in code page 932.
-struct RegistryBranch {
-  RootKey root = RootKey::kCurrentUser;
-  std::string path;
-};
-
 // Reads `bytes` and applies them to *registry as the registry editor imports a file: keys are
 // created with their parents, values set in file order, "[-key]" deletes a key with its subtree
 // and "name"=- a value. On a fresh registry the result is exactly the file's contents.
 //
 // With `branches`, only the keys in them are read (and the deletions of their parents); every
-// other line is left alone, whatever it holds. Every line that is read is checked before
-// anything is applied: when one is malformed, or holds text with no exact code page 932 form,
-// the result holds the line and the reason and *registry is left unchanged. Each value keeps
-// the lines it came from, for WriteBackRegistryFile.
+// other line is left alone, whatever it holds, and the store then holds only those branches
+// (MemoryRegistry::HoldOnly). The keys of `checked_only` (with `branches`) are checked as if
+// they were read, but not held. Every line that is read or checked is checked before anything
+// is applied: when one is malformed, or holds text with no exact code page 932 form, the
+// result holds the line and the reason and *registry is left unchanged. Each value keeps the
+// lines it came from, for WriteBackRegistryFile.
 RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* registry,
-                                        const std::vector<RegistryBranch>& branches = {});
+                                        const std::vector<RegistryBranch>& branches = {},
+                                        const std::vector<RegistryBranch>& checked_only = {});
 
 struct RegistryFileSaveResult {
   std::optional<RegistryFileError> error;  // set when the store cannot be written

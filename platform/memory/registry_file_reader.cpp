@@ -481,9 +481,25 @@ class Applier {
     switch (op.kind) {
       case Operation::Kind::kOpenKey: {
         Node* node = &registry_->Root(op.root);
-        for (const std::string& name : op.path) node = node->AddChild(name, true);
-        node->SetFromFile(op.first_line);
+        std::vector<std::string_view> names;
+        for (const std::string& name : op.path) {
+          names.push_back(name);
+          // A key that is only checked is not held; the keys above a held branch are, so that
+          // whether they exist is known.
+          using Holding = MemoryRegistry::Holding;
+          if (registry_->HoldingOf(op.root, names) == Holding::kNone) {
+            current_ = nullptr;
+            return;
+          }
+          node = node->AddChild(name, true);
+        }
         current_ = node;
+        // A key above a held branch is held without its values.
+        if (registry_->HoldingOf(op.root, names) != MemoryRegistry::Holding::kWhole) {
+          current_ = nullptr;
+          return;
+        }
+        node->SetFromFile(op.first_line);
         break;
       }
       case Operation::Kind::kEndBlock:
@@ -525,7 +541,8 @@ class Applier {
 }  // namespace
 
 RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* registry,
-                                        const std::vector<RegistryBranch>& branches) {
+                                        const std::vector<RegistryBranch>& branches,
+                                        const std::vector<RegistryBranch>& checked_only) {
   RegistryFileLoadResult result;
   FileLines lines(bytes);
   result.format = lines.format();
@@ -552,14 +569,18 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
 
   // Read twice: once to check every line, and once to apply them, so that a refused file
   // leaves the store as it was without holding the whole file's operations meanwhile.
+  // Both passes read the branches that are held and those only checked; the store takes only
+  // what it holds (HoldOnly, before anything is applied).
   RegistryFileError error;
-  Parser parser(bytes, lines, branches);
-  if (!parser.Run([](Operation&) {}, &error)) {
+  std::vector<RegistryBranch> checked = branches;
+  if (!branches.empty()) checked.insert(checked.end(), checked_only.begin(), checked_only.end());
+  if (!Parser(bytes, lines, checked).Run([](Operation&) {}, &error)) {
     result.error = error;
     return result;
   }
+  registry->HoldOnly(branches);
   Applier applier(registry);
-  if (!Parser(bytes, lines, branches).Run(std::ref(applier), &error)) {
+  if (!Parser(bytes, lines, checked).Run(std::ref(applier), &error)) {
     result.error = error;  // cannot be: the same lines were accepted above
     return result;
   }
