@@ -25,6 +25,7 @@
 #include "platform/portable_profile_file.h"
 #include "platform/text_encoding.h"
 #include "platform/work_folder_lock.h"
+#include "store/content_hash.h"
 
 #ifndef KDR_VERSION
 #define KDR_VERSION "0"
@@ -268,10 +269,12 @@ int ParseDrives(const Options& options, DriveMap* drives) {
 struct RunRegistry {
   std::unique_ptr<Registry> system;
   std::unique_ptr<MemoryRegistry> file;
-  std::string file_bytes;  // as read, for the write-back to keep what it does not change
   std::filesystem::path path;
   std::unique_ptr<HostFileLock> lock;
+  // The file as it was read: its text is read again for the write-back (rather than held
+  // through the run), and must be the same.
   HostFileIdentity identity;
+  ContentHash hash;
 
   Registry& registry() { return file ? static_cast<Registry&>(*file) : *system; }
 };
@@ -292,10 +295,9 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   if (!bytes) {
     return UsageError("cannot read the registry file " + options.registry_file + ": " + error);
   }
-  opened->file_bytes = std::move(*bytes);
   opened->file = std::make_unique<MemoryRegistry>();
   RegistryFileLoadResult loaded =
-      LoadRegistryFile(opened->file_bytes, opened->file.get(), HeldBranches(options.command),
+      LoadRegistryFile(*bytes, opened->file.get(), HeldBranches(options.command),
                        CheckedOnlyBranches(options.command));
   if (!loaded.ok()) {
     return UsageError("the registry file " + options.registry_file + " is malformed: line " +
@@ -304,10 +306,7 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   // A value the file cannot hold is refused when it is set (and the import skips it), never
   // found out when the file is written back.
   opened->file->SetLimits(RegistryFileLimits(loaded.format));
-  // Only a command that may write the file back needs its text for the rest of the run.
-  if (options.command != "migrate" && options.command != "undo") {
-    std::string().swap(opened->file_bytes);
-  }
+  if (options.command == "migrate" || options.command == "undo") opened->hash = HashBytes(*bytes);
   return kExitOk;
 }
 
@@ -404,19 +403,52 @@ CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLoc
 }
 
 // With KDR_TEST_CHANGE_REGISTRY_FILE set, stands for another program that changes the registry
-// file between the run's read and its rename: the tests cannot time that from outside, since
-// the run holds the file locked until just before.
-void ChangeRegistryFileForTest(const std::filesystem::path& path) {
-  if (!std::getenv("KDR_TEST_CHANGE_REGISTRY_FILE")) return;
-  std::ofstream(path, std::ios::binary | std::ios::app) << "; changed meanwhile\r\n";
+// file during the run: the tests cannot time that from outside, since the run holds the file
+// locked until just before its rename. "in-place" changes its last byte before it is read
+// again, keeping its size and modification time; any other value adds a line before the rename.
+void ChangeRegistryFileForTest(const std::filesystem::path& path, bool in_place) {
+  const char* how = std::getenv("KDR_TEST_CHANGE_REGISTRY_FILE");
+  if (!how || (std::string_view(how) == "in-place") != in_place) return;
+  if (!in_place) {
+    std::ofstream(path, std::ios::binary | std::ios::app) << "; changed meanwhile\r\n";
+    return;
+  }
+  std::error_code ec;
+  auto modified = std::filesystem::last_write_time(path, ec);
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekg(-1, std::ios::end);
+  char last = static_cast<char>(file.get() ^ 0x20);
+  file.seekp(-1, std::ios::end);
+  file.put(last);
+  file.close();
+  if (!ec) std::filesystem::last_write_time(path, modified, ec);
+}
+
+// The registry file's text read again for the write-back; nullopt with *error when it cannot be
+// read, and with *changed when it is not the text the run read first.
+std::optional<std::string> ReadRegistryFileAgain(const RunRegistry& opened, bool* changed,
+                                                 std::string* error) {
+  ChangeRegistryFileForTest(opened.path, /*in_place=*/true);
+  HostFileIdentity identity;
+  std::optional<std::string> bytes = ReadHostFile(opened.path, error, &identity);
+  if (!bytes) {
+    *error = "cannot read it again: " + *error;
+    return std::nullopt;
+  }
+  *changed = identity != opened.identity || HashBytes(*bytes) != opened.hash;
+  if (*changed) return std::nullopt;
+  return bytes;
 }
 
 // Writes the registry file back when the command changed registry values; false (with the
 // error told) when it could not be. The file is written as it is made, never held whole.
 bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log, int* exit_code) {
-  if (kReplaceNeedsFileClosed) opened.lock.reset();
   std::optional<RegistryFileError> refused;
   bool changed = false;
+  std::string read_error;
+  // Read while the run still holds the file.
+  std::optional<std::string> text = ReadRegistryFileAgain(opened, &changed, &read_error);
+  if (kReplaceNeedsFileClosed) opened.lock.reset();
   AtomicWriteOptions keep;
   keep.through_links = true;
   keep.keep_owner = true;
@@ -426,24 +458,29 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log,
     changed = !HostFileUnchanged(target, opened.identity);
     return !changed;
   };
-  FileResult written = WriteFileAtomically(
-      opened.path,
-      [&](const PutBytes& put) {
-        ChangeRegistryFileForTest(opened.path);
-        bool put_failed = false;
-        RegistryFileSaveResult result = WriteBackRegistryFile(
-            opened.file_bytes, *opened.file, WrittenBranch(), [&](std::string_view piece) {
-              put_failed = put_failed || !put(piece);
-              return !put_failed;
-            });
-        // A refusal of our own; one of `put`'s is told by the writer.
-        if (!result.ok() && !put_failed) refused = result.error;
-        return result.ok();
-      },
-      keep);
+  FileResult written = FileResult::Ok();
+  if (text) {
+    written = WriteFileAtomically(
+        opened.path,
+        [&](const PutBytes& put) {
+          ChangeRegistryFileForTest(opened.path, /*in_place=*/false);
+          bool put_failed = false;
+          RegistryFileSaveResult result = WriteBackRegistryFile(
+              *text, *opened.file, WrittenBranch(), [&](std::string_view piece) {
+                put_failed = put_failed || !put(piece);
+                return !put_failed;
+              });
+          // A refusal of our own; one of `put`'s is told by the writer.
+          if (!result.ok() && !put_failed) refused = result.error;
+          return result.ok();
+        },
+        keep);
+  }
   std::string write_error;
   if (changed) {
     write_error = "it was changed by something else during the run; it was left as that made it";
+  } else if (!text) {
+    write_error = read_error;
   } else if (refused) {
     write_error = refused->reason;
   } else if (!written) {

@@ -340,6 +340,15 @@ KDR_TEST_CHANGE_REGISTRY_FILE=1 "$cli" --registry "$reg" --drive "C=$case_dir/dr
 expect_code 70 $? "migrate over a registry file changed meanwhile"
 grep -q 'changed by something else' "$case_dir/err" || fail "changed registry file: $(cat "$case_dir/err")"
 cmp -s "$reg" "$case_dir/before.reg" || fail "changed registry file: not left as the other program made it"
+# ... and changed in place before the write-back reads it again, with its size and time kept.
+fresh changed-in-place
+cli_on_sample collect collect
+python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[-1] ^= 0x20; open(sys.argv[2], "wb").write(b)' \
+  "$reg" "$case_dir/before.reg"
+KDR_TEST_CHANGE_REGISTRY_FILE=in-place cli_on_sample migrate migrate
+expect_code 70 "$code" "migrate over a registry file changed in place"
+grep -q 'changed by something else' "$err" || fail "registry file changed in place: $(cat "$err")"
+cmp -s "$reg" "$case_dir/before.reg" || fail "registry file changed in place: not left as it was made"
 
 # --- usage errors -----------------------------------------------------------------------
 fresh usage
