@@ -129,6 +129,8 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
   }
   *identity = IdentityOf(file.get());
   std::string bytes;
+  // Room for it at once: growing by doubling would hold a large file up to twice over.
+  bytes.reserve(static_cast<size_t>(identity->size));
   char chunk[65536];
   for (;;) {
     DWORD read = 0;
