@@ -4,7 +4,6 @@
 // folders and (on Migrate) the work tree exactly as they were, and every settings file is its
 // previous or its new version, written whole.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -25,6 +24,7 @@
 #include "store/undo.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
+#include "tests/posix/temp_folder.h"
 
 namespace kdr::testing {
 namespace {
@@ -94,15 +94,9 @@ class PhaseLog : public ActivityLog {
 class World {
  public:
   World() {
-    std::string pattern = (fs::temp_directory_path() / "kdr-fault-XXXXXX").string();
-    host_ = mkdtemp(pattern.data()) ? pattern : std::string();
     fs::create_directories(host_ / "c" / "tool");
     files_.MapDrive('C', host_ / "c");
     Seed();
-  }
-  ~World() {
-    std::error_code ec;
-    if (!host_.empty()) fs::remove_all(host_, ec);
   }
 
   void Seed() {
@@ -259,7 +253,8 @@ class World {
   std::map<std::string, std::string> NewData() { return Snapshot(host_ / "c" / "se"); }
 
  private:
-  fs::path host_;
+  TempFolder temp_{"kdr-fault"};
+  const fs::path& host_ = temp_.path();
   MemoryRegistry registry_;
   PortableFileSystem files_;
 };
