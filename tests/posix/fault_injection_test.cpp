@@ -15,6 +15,7 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
+#include "app/undo_scope.h"
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
 #include "platform/memory/memory_registry.h"
@@ -196,7 +197,8 @@ class World {
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPaths("C:\\tool\\kdr4tose.exe")) ADD_FAILURE() << "work paths";
     plan.SetPhase("undo");
-    return UndoMigrate(registry, files, dlg.paths(), "", false);
+    return UndoMigrate(registry, files, dlg.paths(), "", false,
+                       MigrateUndoScope(registry, files, dlg.paths(), 4096));
   }
 
   // The work folder's log, which each run appends to.
