@@ -60,6 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   MemoryRegistry registry;
   RegistryFileLoadResult loaded = LoadRegistryFile(bytes, &registry, kBranches);
+  // With the old product's branch only checked, not held (as a Migrate loads the file), the
+  // file is accepted or refused alike, and that branch's values are not held.
+  MemoryRegistry part;
+  RegistryFileLoadResult checked =
+      LoadRegistryFile(bytes, &part, {kBranches[0], kBranches[2]}, {kBranches[1]});
+  if (checked.ok() != loaded.ok()) fuzz::Fail("a branch only checked is read otherwise");
+  if (part.Find(RootKey::kCurrentUser, kBranches[1].path)) fuzz::Fail("a checked branch held");
   if (!loaded.ok()) return 0;
   registry.SetLimits(RegistryFileLimits(loaded.format));
   RegistryKeyPtr key;
