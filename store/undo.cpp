@@ -301,6 +301,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
     result.error = text ? "the journal is damaged: " + error : "the journal cannot be read";
     return result;
   }
+  text.reset();  // read whole into the journal: not held beside it through the undo
   Undoer undoer(registry, files, folder, force, scope, &result);
   for (auto it = journal->editions.rbegin(); it != journal->editions.rend(); ++it) {
     undoer.Edition(*it);
