@@ -147,7 +147,8 @@ TEST_P(StoreFlowTest, MissingOrExtraFilesAndADamagedManifestAreFound) {
   EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
 }
 
-// Calls `hook` with the source folder just before each folder copy (false) and after it (true).
+// Calls `hook` with the source folder just before each folder copy (false), and with each
+// copied file's source path as the copy tells it is done (true), before anyone else hears it.
 class CopyHook : public FaultyFileSystem {
  public:
   CopyHook(FileSystem& inner, std::function<void(std::string_view, bool)> hook)
@@ -155,12 +156,30 @@ class CopyHook : public FaultyFileSystem {
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override {
     hook_(source, false);
-    FileResult result = FaultyFileSystem::CopyFolder(destination, source, owner, observer);
-    hook_(source, true);
-    return result;
+    Told told(hook_, observer);
+    return FaultyFileSystem::CopyFolder(destination, source, owner, &told);
   }
 
  private:
+  struct Told : CopyObserver {
+    Told(std::function<void(std::string_view, bool)>& hook, CopyObserver* next)
+        : hook(hook), next(next) {}
+    void FileCopied(std::string_view path, uint64_t bytes) override {
+      hook(path, true);
+      if (next) next->FileCopied(path, bytes);
+    }
+    void CopyFailed(std::string_view path, const FileResult& error) override {
+      if (next) next->CopyFailed(path, error);
+    }
+    bool WantsFileBytes(std::string_view path) override {
+      return next && next->WantsFileBytes(path);
+    }
+    void FileBytes(std::string_view path, std::string_view piece) override {
+      if (next) next->FileBytes(path, piece);
+    }
+    std::function<void(std::string_view, bool)>& hook;
+    CopyObserver* next;
+  };
   FaultPlan plan_;  // fails nothing
   std::function<void(std::string_view, bool)> hook_;
 };
@@ -171,23 +190,27 @@ TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
   const struct {
     const char* what;
     bool collect;
-    std::string folder;   // at the copy of this source folder,
-    bool after_copy;      // before or after it,
-    std::string changed;  // one byte of this file is changed;
-    std::string source;   // the source path reported not copied
+    bool after_copy;  // before the copy of this source folder, or as this file's is done,
+    std::string at;
+    std::string changed;  // one byte of this file is changed (or it is cut to one byte);
+    bool cut;
+    std::string source;  // the source path reported not copied
   } kCases[] = {
-      {"store changed between the check and the copy", false, store, false, store + "c.dat",
+      {"store changed between the check and the copy", false, false, store, store + "c.dat", false,
        store + "c.dat"},
-      {"copy differs from its source", true, old, true, store + "c.dat", old + "c.dat"},
+      {"copy differs from its source", true, true, old + "c.dat", store + "c.dat", false,
+       old + "c.dat"},
+      {"copy cut short", true, true, old + "c.dat", store + "c.dat", true, old + "c.dat"},
   };
   Run(true);
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     CopyHook hooked(fs(), [&](std::string_view source, bool after) {
-      if (after != c.after_copy || source != c.folder) return;
+      if (after != c.after_copy || source != c.at) return;
       std::string bytes = fs().ReadFile(c.changed).value_or("");
       ASSERT_FALSE(bytes.empty());
       bytes[0] ^= 1;
+      if (c.cut) bytes.resize(1);
       ASSERT_TRUE(fs().WriteFileAtomically(c.changed, bytes));
     });
     RecordingView view;
