@@ -198,11 +198,6 @@ void CMigrateDlg::OnCollect() {
   EndCommand();
 }
 
-bool CMigrateDlg::PrepareMigrate(Edition edition, DigestCache* digests) {
-  if (services_.verification && !CheckStore(edition, digests)) return false;
-  return !services_.backup || WriteBackup(edition, digests);
-}
-
 bool CMigrateDlg::CheckStore(Edition edition, DigestCache* digests) {
   std::string name(EditionName(edition));
   EditionCheck check = CheckEdition(services_.files, paths_, edition, digests);
@@ -252,11 +247,16 @@ bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests) {
 bool CMigrateDlg::MigrateEdition(Edition edition) {
   log_.Done("migrate " + std::string(EditionName(edition)));
   last_run_.attempted += EditionWeight(edition);
-  DigestCache digests;
-  if (!PrepareMigrate(edition, &digests)) {
+  auto refused = [&] {
     last_run_.failed += EditionWeight(edition);
     return false;
-  }
+  };
+  DigestCache digests;
+  if (services_.verification && !CheckStore(edition, &digests)) return refused();
+  // Once checked, the settings file is read once for both the plan and the import, which thus
+  // see the same content.
+  ProfileFileHold hold(services_.profiles, paths_.SettingsFile(edition));
+  if (services_.backup && !WriteBackup(edition, &digests)) return refused();
   SettingsImporter importer(services_.registry, services_.profiles, log_);
   importer.ImportSettingsFile(paths_.SettingsFile(edition));
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);

@@ -100,9 +100,8 @@ class CMigrateDlg {
   DataFolderContext DataContext(CopyObserver* recorder);
   void CollectEdition(Edition edition);
   bool MigrateEdition(Edition edition);
-  // Checks the edition's store and records what its Migrate will change (each as the services
-  // ask). False (with the user told) when the edition must not be migrated.
-  bool PrepareMigrate(Edition edition, DigestCache* digests);
+  // Checks the edition's store; records what its Migrate will change. False (with the user
+  // told) when the edition must not be migrated.
   bool CheckStore(Edition edition, DigestCache* digests);
   bool WriteBackup(Edition edition, const DigestCache* digests);
   // Clears *settings_written when the settings file cannot be put on disk for hashing.
