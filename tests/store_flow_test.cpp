@@ -70,6 +70,7 @@ class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
     Put(base_ + "\\old\\pb\\DDBDAT\\d.dat", "personal d");
     Put(base_ + "\\old\\cp\\DDBVID\\c.dat", "client c");
     Put(base_ + "\\old\\cp\\DDBVID\\sub\\e.dat", "client e");
+    Put(base_ + "\\old\\cp\\DDBVID\\zero.dat", "");
     Put(base_ + "\\old\\sp\\DDBDAT\\s.dat", "server s");
     Put(base_ + "\\se\\cp\\DDBVID\\c.dat", "the new product's own c");
     Put(base_ + "\\se\\cp\\DDBVID\\keep.dat", "untouched");
@@ -187,20 +188,24 @@ class CopyHook : public FaultyFileSystem {
 TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
   const std::string store = paths().Folder(Edition::kClient) + "\\DDBVID\\";
   const std::string old = base_ + "\\old\\cp\\DDBVID\\";
+  enum Change { kOneByte, kCut, kFolderInstead };
   const struct {
     const char* what;
     bool collect;
     bool after_copy;  // before the copy of this source folder, or as this file's is done,
     std::string at;
-    std::string changed;  // one byte of this file is changed (or it is cut to one byte);
-    bool cut;
+    std::string changed;  // this file is changed so
+    Change change;
     std::string source;  // the source path reported not copied
   } kCases[] = {
-      {"store changed between the check and the copy", false, false, store, store + "c.dat", false,
-       store + "c.dat"},
-      {"copy differs from its source", true, true, old + "c.dat", store + "c.dat", false,
+      {"store changed between the check and the copy", false, false, store, store + "c.dat",
+       kOneByte, store + "c.dat"},
+      {"copy differs from its source", true, true, old + "c.dat", store + "c.dat", kOneByte,
        old + "c.dat"},
-      {"copy cut short", true, true, old + "c.dat", store + "c.dat", true, old + "c.dat"},
+      {"copy cut short", true, true, old + "c.dat", store + "c.dat", kCut, old + "c.dat"},
+      // Last: the folder stays.
+      {"a copy that fails midway", true, false, old, store + "sub\\e.dat", kFolderInstead,
+       old + "sub\\e.dat"},
   };
   Run(true);
   for (const auto& c : kCases) {
@@ -209,8 +214,13 @@ TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
       if (after != c.after_copy || source != c.at) return;
       std::string bytes = fs().ReadFile(c.changed).value_or("");
       ASSERT_FALSE(bytes.empty());
+      if (c.change == kFolderInstead) {
+        ASSERT_TRUE(fs().RemoveFile(c.changed));
+        ASSERT_TRUE(fs().CreateFolder(c.changed).ok());
+        return;
+      }
       bytes[0] ^= 1;
-      if (c.cut) bytes.resize(1);
+      if (c.change == kCut) bytes.resize(1);
       ASSERT_TRUE(fs().WriteFileAtomically(c.changed, bytes));
     });
     RecordingView view;
