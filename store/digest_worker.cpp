@@ -32,11 +32,15 @@ DigestWorker::~DigestWorker() {
   thread_.join();
 }
 
-void DigestWorker::Add(const std::string& key, std::unique_ptr<FileReader> reader) {
+void DigestWorker::Add(const std::string& key, std::optional<FileStamp> stamp,
+                       std::unique_ptr<FileReader> reader) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (!results_.try_emplace(key).second) return;
+  auto [it, added] = results_.try_emplace(key);
+  if (!added) return;
+  it->second.stamp = stamp;
   if (!reader || !thread_.joinable()) {
-    results_[key] = reader ? Digest(*reader) : std::nullopt;
+    if (reader) it->second.digest = Digest(*reader);
+    it->second.done = true;
     changed_.notify_all();
     return;
   }
@@ -45,12 +49,14 @@ void DigestWorker::Add(const std::string& key, std::unique_ptr<FileReader> reade
   changed_.notify_all();
 }
 
-bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* digest) {
+bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* digest,
+                        std::optional<FileStamp>* stamp) {
   std::unique_lock<std::mutex> lock(mutex_);
   auto it = results_.find(key);
   if (it == results_.end()) return false;
-  changed_.wait(lock, [&] { return it->second.has_value(); });
-  *digest = *it->second;
+  changed_.wait(lock, [&] { return it->second.done; });
+  *digest = it->second.digest;
+  *stamp = it->second.stamp;
   results_.erase(it);
   return true;
 }
@@ -67,7 +73,9 @@ void DigestWorker::Run() {
     std::optional<FileDigest> digest = Digest(*reader);
     reader.reset();
     lock.lock();
-    results_[key] = digest;
+    Result& result = results_[key];
+    result.digest = digest;
+    result.done = true;
     changed_.notify_all();
   }
 }

@@ -28,12 +28,15 @@ class DigestWorker {
   DigestWorker(const DigestWorker&) = delete;
   DigestWorker& operator=(const DigestWorker&) = delete;
 
-  // Reads `reader` under `key` (a null reader: a file that could not be opened). A key already
-  // added keeps its first file.
-  void Add(const std::string& key, std::unique_ptr<FileReader> reader);
+  // Reads `reader` under `key` (a null reader: a file that could not be opened), keeping
+  // `stamp` (the file's, taken before it was opened) with its digest. A key already added keeps
+  // its first file.
+  void Add(const std::string& key, std::optional<FileStamp> stamp,
+           std::unique_ptr<FileReader> reader);
   // False when nothing was added under `key`; else waits for the file and sets *digest
-  // (nullopt when it could not be opened or read whole).
-  bool Take(const std::string& key, std::optional<FileDigest>* digest);
+  // (nullopt when it could not be opened or read whole) and *stamp.
+  bool Take(const std::string& key, std::optional<FileDigest>* digest,
+            std::optional<FileStamp>* stamp);
 
  private:
   void Run();
@@ -41,8 +44,12 @@ class DigestWorker {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::pair<std::string, std::unique_ptr<FileReader>>> queue_;
-  // Every key added: its digest once read, nothing while it waits.
-  std::map<std::string, std::optional<std::optional<FileDigest>>> results_;
+  struct Result {
+    std::optional<FileStamp> stamp;
+    bool done = false;
+    std::optional<FileDigest> digest;
+  };
+  std::map<std::string, Result> results_;  // every key added and not taken
   size_t max_queued_;
   bool stopping_ = false;
   std::thread thread_;  // last: it starts once the rest is made

@@ -36,10 +36,14 @@ void SourceHasher::CopyFailed(std::string_view source_path, const FileResult& er
 void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
   if (next_) next_->FileCopied(source_path, bytes);
   if (source_path.substr(0, source_.size()) != source_) return;
+  // Each stamp before its open: a file replaced in between is then read again, not missed.
+  auto start = [&](const std::string& path) {
+    std::optional<FileStamp> stamp = files_.Stamp(path);
+    worker_.Add(path, stamp, files_.OpenForReading(path));
+  };
   std::string from(source_path);
-  if (!cache_ || !cache_->contains(from)) worker_.Add(from, files_.OpenForReading(from));
-  std::string to = destination_ + from.substr(source_.size());
-  worker_.Add(to, files_.OpenForReading(to));
+  if (!cache_ || !cache_->contains(from)) start(from);
+  start(destination_ + from.substr(source_.size()));
 }
 
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
@@ -47,7 +51,11 @@ size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::st
                         DigestWorker* read_ahead) {
   auto digest = [&](const std::string& path) {
     std::optional<FileDigest> taken;
-    if (read_ahead && read_ahead->Take(path, &taken)) return taken;
+    std::optional<FileStamp> stamp;
+    // A file replaced since it was read ahead (by a later copy over it, or anyone) is read anew.
+    if (read_ahead && read_ahead->Take(path, &taken, &stamp) && stamp == files.Stamp(path)) {
+      return taken;
+    }
     return DigestFile(files, path);
   };
   std::vector<std::string> names;

@@ -76,7 +76,7 @@ class ReadBackStarter : public CopyObserver {
 // could not be read. A source whose digest `cache` (may be null) holds is not read again (its
 // content was checked earlier, and the copy must match that); digests of good copies go into
 // `cache` under their destination path. Files `read_ahead` (may be null) holds are taken from
-// there rather than read here.
+// there rather than read here, unless their stamp changed since.
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
                         DigestCache* cache, const CopyMismatch& mismatch,
                         DigestWorker* read_ahead = nullptr);

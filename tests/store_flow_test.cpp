@@ -154,25 +154,28 @@ TEST_P(StoreFlowTest, MissingOrExtraFilesAndADamagedManifestAreFound) {
   EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
 }
 
-// Calls `hook` with the source folder just before each folder copy (false), and with each
-// copied file's source path as the copy tells it is done (true), before anyone else hears it.
+// Calls `hook` with the source folder just before and after each folder copy, and with each
+// copied file's source path as the copy tells it is done, before anyone else hears it.
+enum class CopyMoment { kBefore, kFileDone, kAfter };
 class CopyHook : public FaultyFileSystem {
  public:
-  CopyHook(FileSystem& inner, std::function<void(std::string_view, bool)> hook)
+  CopyHook(FileSystem& inner, std::function<void(std::string_view, CopyMoment)> hook)
       : FaultyFileSystem(inner, plan_), hook_(std::move(hook)) {}
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override {
-    hook_(source, false);
+    hook_(source, CopyMoment::kBefore);
     Told told(hook_, observer);
-    return FaultyFileSystem::CopyFolder(destination, source, owner, &told);
+    FileResult result = FaultyFileSystem::CopyFolder(destination, source, owner, &told);
+    hook_(source, CopyMoment::kAfter);
+    return result;
   }
 
  private:
   struct Told : CopyObserver {
-    Told(std::function<void(std::string_view, bool)>& hook, CopyObserver* next)
+    Told(std::function<void(std::string_view, CopyMoment)>& hook, CopyObserver* next)
         : hook(hook), next(next) {}
     void FileCopied(std::string_view path, uint64_t bytes) override {
-      hook(path, true);
+      hook(path, CopyMoment::kFileDone);
       if (next) next->FileCopied(path, bytes);
     }
     void CopyFailed(std::string_view path, const FileResult& error) override {
@@ -184,11 +187,11 @@ class CopyHook : public FaultyFileSystem {
     void FileBytes(std::string_view path, std::string_view piece) override {
       if (next) next->FileBytes(path, piece);
     }
-    std::function<void(std::string_view, bool)>& hook;
+    std::function<void(std::string_view, CopyMoment)>& hook;
     CopyObserver* next;
   };
   FaultPlan plan_;  // fails nothing
-  std::function<void(std::string_view, bool)> hook_;
+  std::function<void(std::string_view, CopyMoment)> hook_;
 };
 
 TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
@@ -198,26 +201,29 @@ TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
   const struct {
     const char* what;
     bool collect;
-    bool after_copy;  // before the copy of this source folder, or as this file's is done,
-    std::string at;
+    CopyMoment when;      // at this moment of the copy of
+    std::string at;       // this source folder or file,
     std::string changed;  // this file is changed so
     Change change;
     std::string source;  // the source path reported not copied
   } kCases[] = {
-      {"store changed between the check and the copy", false, false, store, store + "c.dat",
-       kOneByte, store + "c.dat"},
-      {"copy differs from its source", true, true, old + "c.dat", store + "c.dat", kOneByte,
+      {"store changed between the check and the copy", false, CopyMoment::kBefore, store,
+       store + "c.dat", kOneByte, store + "c.dat"},
+      {"copy changed once the copy is done", true, CopyMoment::kAfter, old, store + "c.dat",
+       kOneByte, old + "c.dat"},
+      {"copy changed as its file is done", true, CopyMoment::kFileDone, old + "c.dat",
+       store + "c.dat", kOneByte, old + "c.dat"},
+      {"copy cut short", true, CopyMoment::kFileDone, old + "c.dat", store + "c.dat", kCut,
        old + "c.dat"},
-      {"copy cut short", true, true, old + "c.dat", store + "c.dat", kCut, old + "c.dat"},
       // Last: the folder stays.
-      {"a copy that fails midway", true, false, old, store + "sub\\e.dat", kFolderInstead,
-       old + "sub\\e.dat"},
+      {"a copy that fails midway", true, CopyMoment::kBefore, old, store + "sub\\e.dat",
+       kFolderInstead, old + "sub\\e.dat"},
   };
   Run(true);
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
-    CopyHook hooked(fs(), [&](std::string_view source, bool after) {
-      if (after != c.after_copy || source != c.at) return;
+    CopyHook hooked(fs(), [&](std::string_view source, CopyMoment when) {
+      if (when != c.when || source != c.at) return;
       std::string bytes = fs().ReadFile(c.changed).value_or("");
       ASSERT_FALSE(bytes.empty());
       if (c.change == kFolderInstead) {

@@ -89,13 +89,17 @@ TEST(DigestWorker, GivesEachFileItsOwnDigestWhateverTheOrderTakenIn) {
   // One file queued at a time: Add waits for the thread again and again.
   DigestWorker worker(1);
   for (const auto& f : kFiles) {
-    worker.Add(f.key, f.opened ? std::make_unique<PiecesReader>(f.pieces, f.fails) : nullptr);
+    worker.Add(f.key, FileStamp{f.pieces.size(), 0, 0},
+               f.opened ? std::make_unique<PiecesReader>(f.pieces, f.fails) : nullptr);
   }
-  worker.Add("a", std::make_unique<PiecesReader>(std::vector<std::string>{"other"}, false));
+  worker.Add("a", std::nullopt,
+             std::make_unique<PiecesReader>(std::vector<std::string>{"other"}, false));
   for (auto f = std::rbegin(kFiles); f != std::rend(kFiles); ++f) {
     SCOPED_TRACE(f->key);
     std::optional<FileDigest> digest;
-    ASSERT_TRUE(worker.Take(f->key, &digest));
+    std::optional<FileStamp> stamp;
+    ASSERT_TRUE(worker.Take(f->key, &digest, &stamp));
+    EXPECT_EQ((FileStamp{f->pieces.size(), 0, 0}), stamp);
     std::string all;
     for (const std::string& piece : f->pieces) all += piece;
     if (f->opened && !f->fails) {
@@ -103,13 +107,14 @@ TEST(DigestWorker, GivesEachFileItsOwnDigestWhateverTheOrderTakenIn) {
     } else {
       EXPECT_EQ(std::nullopt, digest);
     }
-    EXPECT_FALSE(worker.Take(f->key, &digest)) << "taken twice";
+    EXPECT_FALSE(worker.Take(f->key, &digest, &stamp)) << "taken twice";
   }
   std::optional<FileDigest> digest;
-  EXPECT_FALSE(worker.Take("never added", &digest));
+  std::optional<FileStamp> stamp;
+  EXPECT_FALSE(worker.Take("never added", &digest, &stamp));
   // Files left unread when it goes are closed unread.
   for (int i = 0; i < 100; ++i) {
-    worker.Add(std::to_string(i),
+    worker.Add(std::to_string(i), std::nullopt,
                std::make_unique<PiecesReader>(std::vector<std::string>{"x"}, false));
   }
 }
