@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
@@ -288,6 +289,51 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   ASSERT_EQ(1u, backups.size());
   EXPECT_TRUE(backups[0].undone);
   EXPECT_EQ((std::vector<std::string>{"Personal", "Client", "Server"}), backups[0].editions);
+}
+
+// Calls `hook` once, as a backup journal is first written after `file` was read whole (after
+// that edition's check and plan, before its import).
+class JournalHook : public FaultyFileSystem {
+ public:
+  JournalHook(FileSystem& inner, std::string file, std::function<void()> hook)
+      : FaultyFileSystem(inner, plan_), file_(std::move(file)), hook_(std::move(hook)) {}
+  bool ReadFileInPieces(std::string_view path,
+                        const std::function<void(std::string_view)>& sink) override {
+    armed_ = armed_ || path == file_;
+    return FaultyFileSystem::ReadFileInPieces(path, sink);
+  }
+  FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
+    if (armed_ && hook_ && path.find("\\backup\\") != std::string_view::npos) {
+      std::exchange(hook_, {})();
+    }
+    return FaultyFileSystem::AppendToFile(path, bytes);
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+  std::string file_;
+  bool armed_ = false;
+  std::function<void()> hook_;
+};
+
+TEST_P(StoreFlowTest, ASettingsFileChangedAfterThePlanIsNotImportedUnrecorded) {
+  const auto branch = Branch();
+  Run(true);
+  const std::string settings = paths().SettingsFile(Edition::kClient);
+  JournalHook hooked(fs(), settings, [&] {
+    std::string text = fs().ReadFile(settings).value_or("");
+    size_t host = text.find("Host=");
+    ASSERT_NE(std::string::npos, host);
+    ASSERT_TRUE(fs().WriteFileAtomically(settings, text.insert(host, "Slipped=1:in\r\n")));
+  });
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), hooked, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ(kAllMigrated, view.messages);
+  UndoResult result = Undo("", false);
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(branch, Branch());
 }
 
 TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
