@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/migrate_dlg.h"
+#include "app/undo_scope.h"
 #include "bench/in_process.h"
 #include "bench/synthetic_profile.h"
 #include "platform/memory/memory_registry.h"
@@ -116,7 +117,8 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, bool 
   }
   if (!safeguards) return true;
   Clock::time_point start = Clock::now();
-  UndoResult undone = UndoMigrate(registry, files, paths, "", false);
+  UndoResult undone = UndoMigrate(registry, files, paths, "", false,
+                                  MigrateUndoScope(registry, files, paths, 4096));
   times->undo = Seconds(start);
   if (!undone.complete()) {
     std::fprintf(stderr, "undo not complete: %s, %zu refused, %zu failed\n", undone.error.c_str(),

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "app/migration_plan.h"
+#include "app/undo_scope.h"
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
 #include "cli/json_text.h"
@@ -127,7 +128,9 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
     WriteStderr("kdr4tose-cli: the backup name has characters outside code page 932\n");
     return kExitUsage;
   }
-  UndoResult result = UndoMigrate(services.registry, services.files, paths, *name, options.force);
+  UndoResult result =
+      UndoMigrate(services.registry, services.files, paths, *name, options.force,
+                  MigrateUndoScope(services.registry, services.files, paths, services.max_path));
   *changed = !result.items.empty();
   std::vector<std::string> json;
   std::string text;

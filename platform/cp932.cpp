@@ -60,6 +60,15 @@ bool SplitCp932Path(std::string_view path, std::vector<std::string_view>* names)
   return true;
 }
 
+bool Cp932PathAtOrBelow(std::string_view path, std::string_view base) {
+  if (!Cp932StartsWithNoCase(path, base)) return false;
+  std::string_view rest = path.substr(base.size());
+  if (rest.empty()) return true;
+  if (rest.front() != '\\') return false;
+  std::vector<std::string_view> names;
+  return rest.size() > 1 && SplitCp932Path(rest.substr(1), &names);
+}
+
 std::string Cp932UpperCase(std::string_view text) {
   std::string out;
   Cp932UpperCase(text, &out);

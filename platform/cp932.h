@@ -44,6 +44,10 @@ size_t FindLastCp932Separator(std::string_view text, std::string_view separators
 // a name is empty (a doubled, leading or trailing backslash).
 [[nodiscard]] bool SplitCp932Path(std::string_view path, std::vector<std::string_view>* names);
 
+// True when backslash path `path` is `base` or lies below it: `base`'s names without regard to
+// case, then only non-empty names ("KodrelSEX" is not below "KodrelSE", nor "a\\b" below "a").
+bool Cp932PathAtOrBelow(std::string_view path, std::string_view base);
+
 // `text` with its single-byte ASCII letters upper-cased; the same length as `text`.
 std::string Cp932UpperCase(std::string_view text);
 void Cp932UpperCase(std::string_view text, std::string* out);  // reuses *out's memory

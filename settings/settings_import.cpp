@@ -36,13 +36,7 @@ bool MapKeyPath(std::string_view source, std::string* result) {
 }
 
 bool IsInNewProductBranch(std::string_view key_path) {
-  if (!Cp932StartsWithNoCase(key_path, kNewProductBranch)) return false;
-  std::string_view rest = key_path.substr(kNewProductBranch.size());
-  if (rest.empty()) return true;
-  if (rest.front() != '\\') return false;  // "KodrelSEX" is another key
-  // Every name below the branch must be non-empty: no doubled or trailing separators.
-  std::vector<std::string_view> names;
-  return rest.size() > 1 && SplitCp932Path(rest.substr(1), &names);
+  return Cp932PathAtOrBelow(key_path, kNewProductBranch);
 }
 
 bool SettingsImporter::MappedKeyFor(std::string_view section_name, std::string* mapped,

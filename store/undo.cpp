@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/cp932.h"
 #include "platform/text_encoding.h"
 #include "store/backup.h"
 #include "store/backup_journal.h"
@@ -12,16 +13,40 @@
 namespace kdr {
 namespace {
 
+constexpr std::string_view kOutsideScope =
+    "outside what a Migrate writes; the journal is damaged or was altered";
+
+// A file path as Windows reads it, from the start to the last name: no "/" (another separator),
+// no "." or ".." name, no empty name, no trailing separator.
+bool PlainFilePath(std::string_view path) {
+  if (!FindCp932Chars(path, '/').empty()) return false;
+  std::string_view names = path.starts_with("\\\\") ? path.substr(2) : path;
+  std::vector<std::string_view> parts;
+  if (!SplitCp932Path(names, &parts)) return false;
+  return std::none_of(parts.begin(), parts.end(),
+                      [](std::string_view name) { return name == "." || name == ".."; });
+}
+
+// `folder` without the backslash it ends with.
+std::string_view WithoutLastSeparator(std::string_view folder) {
+  size_t last = FindLastCp932Separator(folder);
+  return last != std::string_view::npos && last + 1 == folder.size() ? folder.substr(0, last)
+                                                                     : folder;
+}
+
 class Undoer {
  public:
-  Undoer(Registry& registry, FileSystem& files, std::string folder, bool force, UndoResult* result)
+  Undoer(Registry& registry, FileSystem& files, std::string folder, bool force,
+         const UndoScope& scope, UndoResult* result)
       : registry_(registry),
         files_(files),
         folder_(std::move(folder)),
         force_(force),
+        scope_(scope),
         result_(result) {}
 
   void Edition(const JournalEdition& e) {
+    folders_ = &scope_.folders[EditionIndex(e.edition)];
     for (auto it = e.files.rbegin(); it != e.files.rend(); ++it) File(*it);
     for (auto it = e.folders_created.rbegin(); it != e.folders_created.rend(); ++it) Folder(*it);
     for (auto it = e.values.rbegin(); it != e.values.rend(); ++it) Value(*it);
@@ -33,6 +58,25 @@ class Undoer {
   }
 
  private:
+  // A file Migrate copied lies inside one of the edition's destination folders.
+  bool FileInScope(std::string_view path) const {
+    return PlainFilePath(path) &&
+           std::any_of(folders_->begin(), folders_->end(), [&](const std::string& folder) {
+             std::string_view base = WithoutLastSeparator(folder);
+             return path.size() > base.size() && Cp932PathAtOrBelow(path, base);
+           });
+  }
+  // A folder Migrate made is a destination folder, one above it or one inside it.
+  bool FolderInScope(std::string_view path) const {
+    std::string_view plain = WithoutLastSeparator(path);
+    return PlainFilePath(plain) &&
+           std::any_of(folders_->begin(), folders_->end(), [&](const std::string& folder) {
+             std::string_view base = WithoutLastSeparator(folder);
+             return Cp932PathAtOrBelow(plain, base) || Cp932PathAtOrBelow(base, plain);
+           });
+  }
+  bool KeyInScope(std::string_view key) const { return Cp932PathAtOrBelow(key, scope_.branch); }
+
   void Add(std::string what, UndoOutcome outcome, std::string reason = {}) {
     result_->items.push_back(UndoItem{std::move(what), outcome, std::move(reason)});
   }
@@ -40,6 +84,7 @@ class Undoer {
   void File(const JournalFile& f) {
     const std::string& path = f.planned.destination;
     std::string what = "file " + Cp932ForDisplay(path);
+    if (!FileInScope(path)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
     bool exists = files_.Exists(path);
     FileDigest now;
     if (exists) {
@@ -70,6 +115,7 @@ class Undoer {
 
   void Folder(const std::string& path) {
     std::string what = "folder " + Cp932ForDisplay(path);
+    if (!FolderInScope(path)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
     if (!files_.IsFolder(path)) return Add(what, UndoOutcome::kAlreadyAsBefore);
     if (!files_.RemoveFolder(path)) {
       return Add(what, UndoOutcome::kRefused, "not empty: it holds files the Migrate did not add");
@@ -79,6 +125,7 @@ class Undoer {
 
   void Value(const PlannedValue& v) {
     std::string what = "value HKCU\\" + Cp932ForDisplay(v.key) + "\\" + Cp932ForDisplay(v.name);
+    if (!KeyInScope(v.key)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
     RegistryKeyPtr key;
     Status status =
         registry_.OpenKey(RootKey::kCurrentUser, v.key, kKeyQueryValue | kKeySetValue, &key);
@@ -113,6 +160,7 @@ class Undoer {
 
   void Key(const std::string& path) {
     std::string what = "key HKCU\\" + Cp932ForDisplay(path);
+    if (!KeyInScope(path)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
     RegistryKeyPtr key;
     Status status = registry_.OpenKey(RootKey::kCurrentUser, path,
                                       kKeyQueryValue | kKeySetValue | kKeyEnumerateSubKeys, &key);
@@ -147,6 +195,8 @@ class Undoer {
   FileSystem& files_;
   std::string folder_;
   bool force_;
+  const UndoScope& scope_;
+  const std::vector<std::string>* folders_ = nullptr;
   UndoResult* result_;
 };
 
@@ -216,7 +266,7 @@ std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths) {
 }
 
 UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
-                       std::string_view name, bool force) {
+                       std::string_view name, bool force, const UndoScope& scope) {
   UndoResult result;
   std::vector<BackupInfo> backups = ListBackups(files, paths);
   if (name.empty()) {
@@ -251,7 +301,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
     result.error = text ? "the journal is damaged: " + error : "the journal cannot be read";
     return result;
   }
-  Undoer undoer(registry, files, folder, force, &result);
+  Undoer undoer(registry, files, folder, force, scope, &result);
   for (auto it = journal->editions.rbegin(); it != journal->editions.rend(); ++it) {
     undoer.Edition(*it);
   }

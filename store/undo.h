@@ -1,9 +1,11 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/edition.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -34,6 +36,15 @@ struct UndoResult {
   }
 };
 
+// Where a Migrate writes: the new product's branch below HKEY_CURRENT_USER and each edition's
+// destination folders (ending with a backslash). The journal lies in the work folder, which
+// travels on USB sticks: an item it names outside these was not written by a Migrate, and undo
+// refuses it, even when forced, rather than remove or overwrite something the tool does not own.
+struct UndoScope {
+  std::string branch;
+  std::array<std::vector<std::string>, kEditionCount> folders;
+};
+
 struct BackupInfo {
   std::string name;
   std::string time;
@@ -46,8 +57,8 @@ struct BackupInfo {
 std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths);
 
 // Undoes the backup `name` (when empty, the newest that has not been undone). With `force`, items
-// changed since the Migrate are restored too.
+// changed since the Migrate are restored too; items outside `scope` never are.
 UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
-                       std::string_view name, bool force);
+                       std::string_view name, bool force, const UndoScope& scope);
 
 }  // namespace kdr

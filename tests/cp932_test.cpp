@@ -84,5 +84,23 @@ TEST(Cp932Test, PathsSplitAtRealBackslashesOnly) {
   EXPECT_FALSE(SplitCp932Path("A\\", &names));
 }
 
+TEST(Cp932Test, PathAtOrBelowComparesWholeNames) {
+  const std::string so_folder = "C:\\" + kSo;  // ends in a second byte 0x5C
+  const struct {
+    std::string path, base;
+    bool below;
+  } cases[] = {
+      {"c:\\kodrelse\\Client", "C:\\KodrelSE", true},
+      {"C:\\KodrelSE", "C:\\KodrelSE", true},
+      {"C:\\KodrelSEX\\a", "C:\\KodrelSE", false},
+      {"C:\\KodrelSE\\\\a", "C:\\KodrelSE", false},
+      {"C:\\KodrelSE\\", "C:\\KodrelSE", false},
+      {so_folder + "\\a", so_folder, true},
+      {so_folder + "a", so_folder, false},
+      {"C:\\" + kKa + "\\a", "C:\\" + kNi, false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.below, Cp932PathAtOrBelow(c.path, c.base)) << c.path;
+}
+
 }  // namespace
 }  // namespace kdr

@@ -6,6 +6,8 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
+#include "app/undo_scope.h"
+#include "store/backup_journal.h"
 #include "store/manifest.h"
 #include "store/undo.h"
 #include "tests/fault/faulty_services.h"
@@ -31,6 +33,10 @@ class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
   Registry& reg() { return world_->registry(); }
   FileSystem& fs() { return world_->files(); }
   const WorkPaths& paths() { return dlg_->paths(); }
+  UndoResult Undo(std::string_view name, bool force) {
+    return UndoMigrate(reg(), fs(), paths(), name, force,
+                       MigrateUndoScope(reg(), fs(), paths(), 260));
+  }
 
   void Put(const std::string& path, std::string_view content) {
     ASSERT_TRUE(fs().MakeSurePathExists(path));
@@ -226,7 +232,7 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   ASSERT_FALSE(dlg_->last_run().backup_name.empty());
   EXPECT_TRUE(fs().IsFolder(paths().root + "\\backup\\" + dlg_->last_run().backup_name));
 
-  UndoResult result = UndoMigrate(reg(), fs(), paths(), "", false);
+  UndoResult result = Undo("", false);
   for (const UndoItem& item : result.items) {
     EXPECT_TRUE(item.outcome != UndoOutcome::kRefused && item.outcome != UndoOutcome::kFailed)
         << item.what << ": " << item.reason;
@@ -254,7 +260,7 @@ TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
   SetString(reg(), RootKey::kCurrentUser, key, "Host", "changed by the user");
   ASSERT_TRUE(fs().WriteFileAtomically(base_ + "\\se\\cp\\DDBVID\\c.dat", "edited later"));
 
-  UndoResult result = UndoMigrate(reg(), fs(), paths(), "", false);
+  UndoResult result = Undo("", false);
   EXPECT_FALSE(result.complete());
   std::vector<std::string> refused;
   for (const UndoItem& item : result.items) {
@@ -267,7 +273,7 @@ TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
   EXPECT_EQ("edited later", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
   EXPECT_FALSE(ListBackups(fs(), paths())[0].undone);
 
-  result = UndoMigrate(reg(), fs(), paths(), result.backup, true);
+  result = Undo(result.backup, true);
   EXPECT_TRUE(result.complete());
   EXPECT_EQ(branch, Branch());
   EXPECT_EQ(data, Data());
@@ -285,28 +291,71 @@ TEST_P(StoreFlowTest, UndoAfterASecondMigrateTakesBackOneMigrateEachTime) {
 
   // The second Migrate found everything as the first left it; undoing it changes nothing, and
   // the next undo takes back the first.
-  UndoResult second = UndoMigrate(reg(), fs(), paths(), "", false);
+  UndoResult second = Undo("", false);
   EXPECT_TRUE(second.complete()) << second.error;
   EXPECT_EQ(first_branch, Branch());
   EXPECT_EQ(first_data, Data());
-  UndoResult first = UndoMigrate(reg(), fs(), paths(), "", false);
+  UndoResult first = Undo("", false);
   EXPECT_TRUE(first.complete()) << first.error;
   EXPECT_NE(second.backup, first.backup);
   EXPECT_EQ(branch, Branch());
   EXPECT_EQ(data, Data());
   // With every backup undone there is nothing left to take back by default.
-  EXPECT_NE(std::string::npos, UndoMigrate(reg(), fs(), paths(), "", false).error.find("undone"));
+  EXPECT_NE(std::string::npos, Undo("", false).error.find("undone"));
 }
 
 TEST_P(StoreFlowTest, UndoOfAnUnknownBackupSaysSo) {
-  UndoResult none = UndoMigrate(reg(), fs(), paths(), "", false);
+  UndoResult none = Undo("", false);
   EXPECT_FALSE(none.complete());
   EXPECT_NE(std::string::npos, none.error.find("no backup"));
   Run(true);
   Run(false);
-  UndoResult wrong = UndoMigrate(reg(), fs(), paths(), "19990101-000000", false);
+  UndoResult wrong = Undo("19990101-000000", false);
   EXPECT_NE(std::string::npos, wrong.error.find("no backup 19990101-000000"));
   EXPECT_TRUE(wrong.items.empty());
+}
+
+// The journal lies in the work folder, which travels on USB sticks: whatever it names outside the
+// new product's branch and data folders is never touched, not even when forced.
+TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
+  Run(true);
+  Run(false);
+  const std::string old_file = base_ + "\\old\\cp\\DDBVID\\c.dat";
+  const std::string se_data = base_ + "\\se\\cp\\DDBVID";
+  ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\old\\empty\\"));
+  MakeKey(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Empty");
+  const auto old_branch = DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel");
+
+  EditionPlan plan;
+  plan.edition = Edition::kClient;
+  plan.keys_created = {"Software\\VTQ\\Kodrel\\Client\\Empty", "Software\\VTQ\\KodrelSEX"};
+  plan.values.Add(
+      PlannedValueRef{"Software\\VTQ\\Kodrel\\Client\\Client", "Host", false, 0, "", 1, "srv:01"});
+  plan.folders_created = {base_ + "\\old\\empty"};
+  std::vector<JournalFile> files;
+  for (const std::string& path :
+       {old_file, se_data + "\\..\\..\\..\\old\\cp\\DDBVID\\c.dat",
+        se_data + "\\x/../../../../old/cp/DDBVID/c.dat", se_data + "X\\c.dat", se_data}) {
+    files.push_back(JournalFile{PlannedFile{"s", path, false, 0, {8, HashBytes("client c")}}, "",
+                                FileDigest{}});
+  }
+  size_t lines = 0;
+  std::string journal = FormatJournalStart("2099-01-01T00:00:00Z", &lines);
+  ASSERT_TRUE(AppendJournalEdition(plan, files, &lines, &journal));
+  Put(paths().root + "\\backup\\20990101-000000\\kdr4tose.undo", journal);
+
+  UndoResult result = Undo("", /*force=*/true);
+  EXPECT_EQ("20990101-000000", result.backup);
+  EXPECT_EQ(9u, result.items.size());
+  for (const UndoItem& item : result.items) {
+    EXPECT_EQ(UndoOutcome::kRefused, item.outcome) << item.what;
+    EXPECT_NE(std::string::npos, item.reason.find("outside what a Migrate writes")) << item.what;
+  }
+  EXPECT_EQ("client c", fs().ReadFile(old_file));
+  EXPECT_TRUE(fs().IsFolder(base_ + "\\old\\empty\\"));
+  EXPECT_EQ(old_branch, DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"));
+  // The real backup still undoes whole.
+  EXPECT_TRUE(Undo(dlg_->last_run().backup_name, false).complete());
 }
 
 INSTANTIATE_TEST_SUITE_P(Worlds, StoreFlowTest, ::testing::ValuesIn(FlowWorldFactories()));

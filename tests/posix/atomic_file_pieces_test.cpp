@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "tests/posix/temp_folder.h"
 
 namespace kdr {
 namespace {
@@ -24,13 +25,11 @@ namespace fs = std::filesystem;
 class AtomicFilePiecesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kdr-pieces-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    dir_ = pattern;
+    ASSERT_FALSE(temp_.path().empty());
+    dir_ = temp_.path();
     file_ = dir_ / "profile.reg";
     std::ofstream(file_, std::ios::binary) << "old";
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   std::string Text(const fs::path& path) const {
     std::ifstream in(path, std::ios::binary);
@@ -42,6 +41,7 @@ class AtomicFilePiecesTest : public ::testing::Test {
     return static_cast<size_t>(std::distance(fs::directory_iterator(dir_), {}));
   }
 
+  testing::TempFolder temp_{"kdr-pieces"};
   fs::path dir_;
   fs::path file_;
 };

@@ -4,7 +4,6 @@
 // folders and (on Migrate) the work tree exactly as they were, and every settings file is its
 // previous or its new version, written whole.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
+#include "app/undo_scope.h"
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
 #include "platform/memory/memory_registry.h"
@@ -25,6 +25,7 @@
 #include "store/undo.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
+#include "tests/posix/temp_folder.h"
 
 namespace kdr::testing {
 namespace {
@@ -94,15 +95,9 @@ class PhaseLog : public ActivityLog {
 class World {
  public:
   World() {
-    std::string pattern = (fs::temp_directory_path() / "kdr-fault-XXXXXX").string();
-    host_ = mkdtemp(pattern.data()) ? pattern : std::string();
     fs::create_directories(host_ / "c" / "tool");
     files_.MapDrive('C', host_ / "c");
     Seed();
-  }
-  ~World() {
-    std::error_code ec;
-    if (!host_.empty()) fs::remove_all(host_, ec);
   }
 
   void Seed() {
@@ -202,7 +197,8 @@ class World {
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPaths("C:\\tool\\kdr4tose.exe")) ADD_FAILURE() << "work paths";
     plan.SetPhase("undo");
-    return UndoMigrate(registry, files, dlg.paths(), "", false);
+    return UndoMigrate(registry, files, dlg.paths(), "", false,
+                       MigrateUndoScope(registry, files, dlg.paths(), 4096));
   }
 
   // The work folder's log, which each run appends to.
@@ -259,7 +255,8 @@ class World {
   std::map<std::string, std::string> NewData() { return Snapshot(host_ / "c" / "se"); }
 
  private:
-  fs::path host_;
+  TempFolder temp_{"kdr-fault"};
+  const fs::path& host_ = temp_.path();
   MemoryRegistry registry_;
   PortableFileSystem files_;
 };

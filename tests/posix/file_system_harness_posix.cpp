@@ -12,6 +12,7 @@
 #include "platform/posix/portable_file_system.h"
 #include "platform/text_encoding.h"
 #include "tests/file_system_harness.h"
+#include "tests/posix/temp_folder.h"
 
 namespace kdr::contract {
 namespace {
@@ -21,14 +22,8 @@ namespace stdfs = std::filesystem;
 class PortableHarness : public FileSystemHarness {
  public:
   PortableHarness() {
-    char pattern[] = "/tmp/kdr4tose-fs-XXXXXX";
-    host_ = ::mkdtemp(pattern) ? stdfs::path(pattern) : stdfs::path();
     fs_.MapDrive('C', host_);
     root_ = "C:\\";
-  }
-  ~PortableHarness() override {
-    std::error_code ec;
-    if (!host_.empty()) stdfs::remove_all(host_, ec);
   }
 
   FileSystem& fs() override { return fs_; }
@@ -78,7 +73,8 @@ class PortableHarness : public FileSystemHarness {
   }
 
   PortableFileSystem fs_;
-  stdfs::path host_;
+  testing::TempFolder temp_{"kdr4tose-fs"};
+  const stdfs::path& host_ = temp_.path();
   std::string root_;
 };
 

@@ -1,7 +1,6 @@
 // The flows against the portable services: the in-memory registry, the host file system with
 // drive C: mapped to a temporary folder, and our profile files.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 
@@ -10,6 +9,7 @@
 #include "platform/posix/portable_file_system.h"
 #include "platform/posix/portable_work_folder_locks.h"
 #include "tests/flow_world.h"
+#include "tests/posix/temp_folder.h"
 
 namespace kdr::testing {
 namespace {
@@ -17,14 +17,8 @@ namespace {
 class PortableWorld : public FlowWorld {
  public:
   PortableWorld() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kdr-flow-XXXXXX").string();
-    host_ = mkdtemp(pattern.data()) ? pattern : std::string();
-    std::filesystem::create_directories(host_ / "c");
-    files_.MapDrive('C', host_ / "c");
-  }
-  ~PortableWorld() override {
-    std::error_code ec;
-    if (!host_.empty()) std::filesystem::remove_all(host_, ec);
+    std::filesystem::create_directories(temp_.path() / "c");
+    files_.MapDrive('C', temp_.path() / "c");
   }
   Registry& registry() override { return registry_; }
   FileSystem& files() override { return files_; }
@@ -34,7 +28,7 @@ class PortableWorld : public FlowWorld {
   std::string MissingDrivePath() override { return "Q:"; }
 
  private:
-  std::filesystem::path host_;
+  TempFolder temp_{"kdr-flow"};
   MemoryRegistry registry_;
   PortableFileSystem files_;
   PortableProfileFile profiles_{files_};

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/posix/portable_file_system.h"
+#include "tests/posix/temp_folder.h"
 
 namespace kdr {
 namespace {
@@ -25,14 +26,12 @@ namespace fs = std::filesystem;
 class PortableCopyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kdr-copy-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    host_ = pattern;
+    ASSERT_FALSE(temp_.path().empty());
+    host_ = temp_.path();
     fs::create_directories(host_ / "c");
     fs::create_directories(host_ / "outside");
     files_.MapDrive('C', host_ / "c");
   }
-  void TearDown() override { fs::remove_all(host_); }
   void Put(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
@@ -41,6 +40,7 @@ class PortableCopyTest : public ::testing::Test {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
+  testing::TempFolder temp_{"kdr-copy"};
   fs::path host_;
   PortableFileSystem files_;
 };

@@ -2,7 +2,6 @@
 #include "settings/settings_import.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include "platform/posix/portable_file_system.h"
 #include "settings/settings_import.h"
 #include "tests/flow_world.h"
+#include "tests/posix/temp_folder.h"
 #include "tests/seeded_random.h"
 
 namespace kdr::testing {
@@ -20,12 +20,10 @@ namespace {
 class SettingsImportTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kdr-import-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    host_ = pattern;
+    ASSERT_FALSE(temp_.path().empty());
+    host_ = temp_.path();
     files_.MapDrive('C', host_);
   }
-  void TearDown() override { std::filesystem::remove_all(host_); }
 
   void WriteSettings(std::string_view bytes) {
     std::ofstream(host_ / "kdr4reg.fil", std::ios::binary) << bytes;
@@ -65,6 +63,7 @@ class SettingsImportTest : public ::testing::Test {
     std::vector<std::string> reasons;
   };
 
+  TempFolder temp_{"kdr-import"};
   std::filesystem::path host_;
   MemoryRegistry registry_;
   PortableFileSystem files_;

@@ -2,7 +2,6 @@
 // this process alone (skipped where the process may not mount).
 #include <gtest/gtest.h>
 #include <sched.h>
-#include <stdlib.h>
 #include <sys/mount.h>
 
 #include <filesystem>
@@ -11,6 +10,7 @@
 
 #include "platform/posix/portable_file_system.h"
 #include "platform/result_codes.h"
+#include "tests/posix/temp_folder.h"
 
 namespace kdr {
 namespace {
@@ -29,16 +29,14 @@ class SmallDiskTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!OwnMountNamespace()) GTEST_SKIP() << "this process may not mount file systems";
-    std::string pattern = (fs::temp_directory_path() / "kdr-disk-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    host_ = pattern;
+    ASSERT_FALSE(temp_.path().empty());
+    host_ = temp_.path();
     fs::create_directories(host_ / "c/src");
     fs::create_directories(host_ / "c/disk");
     files_.MapDrive('C', host_ / "c");
   }
   void TearDown() override {
     if (mounted_) ::umount2((host_ / "c/disk").c_str(), MNT_DETACH);
-    if (!host_.empty()) fs::remove_all(host_);
   }
   // Mounts a tmpfs of `kilobytes` at C:\disk, read-only when asked.
   void Mount(int kilobytes, bool read_only) {
@@ -51,6 +49,7 @@ class SmallDiskTest : public ::testing::Test {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
   }
+  testing::TempFolder temp_{"kdr-disk"};
   fs::path host_;
   bool mounted_ = false;
   PortableFileSystem files_;

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/posix/portable_file_system.h"
+#include "tests/posix/temp_folder.h"
 
 namespace kdr {
 namespace {
@@ -18,12 +19,10 @@ namespace fs = std::filesystem;
 class StaleTempFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kdr-stale-XXXXXX").string();
-    ASSERT_NE(nullptr, mkdtemp(pattern.data()));
-    host_ = pattern;
+    ASSERT_FALSE(temp_.path().empty());
+    host_ = temp_.path();
     files_.MapDrive('C', host_);
   }
-  void TearDown() override { fs::remove_all(host_); }
   void Put(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
@@ -38,6 +37,7 @@ class StaleTempFilesTest : public ::testing::Test {
     return child;
   }
 
+  testing::TempFolder temp_{"kdr-stale"};
   fs::path host_;
   PortableFileSystem files_;
 };
