@@ -124,11 +124,24 @@ TEST_P(ProfileFileContract, ValueInTwoPartsIsWrittenAsOne) {
        "1:", "\x83\x5c\x83\x5c", "[S]\nKey=1:\x83\x5c\x83\x5c\n[T]\n"},
       {"empty tail", "[S]\r\n", "S", "k", "1:x", "", "[S]\r\nk=1:x\r\n"},
   };
-  for (const auto& c : cases) {
-    if (!c.before.empty()) PutFile(c.before);
-    EXPECT_TRUE(pf().WriteJoinedString(c.section, c.key, c.head, c.tail, file_)) << c.name;
-    EXPECT_EQ(c.after, FileBytes()) << c.name;
+  // Each case against the same value written whole; Wine's functions differ from Windows in
+  // where a new key goes and in line ends, so there only the two are compared.
+  auto start = [&](const std::string& before) {
+    ASSERT_TRUE(pf().Flush());
     std::remove(file_.c_str());
+    if (!before.empty()) WriteBytes(file_, before);
+  };
+  for (const auto& c : cases) {
+    start(c.before);
+    std::string whole = std::string(c.head) + std::string(c.tail);
+    EXPECT_TRUE(pf().WriteString(c.section, c.key, whole, file_)) << c.name;
+    std::string expected = FileBytes();
+    start(c.before);
+    EXPECT_TRUE(pf().WriteJoinedString(c.section, c.key, c.head, c.tail, file_)) << c.name;
+    EXPECT_EQ(expected, FileBytes()) << c.name;
+    if (!wine()) {
+      EXPECT_EQ(c.after, expected) << c.name;
+    }
   }
 }
 
