@@ -100,7 +100,7 @@ DataFolderContext CMigrateDlg::DataContext(CopyObserver* recorder) {
                         view_.CopyOwner(),
                         [this](std::string_view text) { ShowMessage(text); },
                         services_.max_path};
-  ctx.verify_copies = services_.safeguards;
+  ctx.verify_copies = services_.verification;
   return ctx;
 }
 
@@ -139,7 +139,7 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   data.digests = &digests;
   bool settings_written = ExportEditionSettings(exports, paths_, edition);
   bool ok = CollectEditionData(data, edition) && settings_written;
-  if (services_.safeguards) WriteManifest(edition, &digests, &ok, &settings_written);
+  if (services_.verification) WriteManifest(edition, &digests, &ok, &settings_written);
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
   }
@@ -198,7 +198,7 @@ void CMigrateDlg::OnCollect() {
   EndCommand();
 }
 
-bool CMigrateDlg::PrepareMigrate(Edition edition, DigestCache* digests) {
+bool CMigrateDlg::CheckStore(Edition edition, DigestCache* digests) {
   std::string name(EditionName(edition));
   EditionCheck check = CheckEdition(services_.files, paths_, edition, digests);
   if (!check.usable()) {
@@ -222,6 +222,11 @@ bool CMigrateDlg::PrepareMigrate(Edition edition, DigestCache* digests) {
     log_.Done("store of " + name + " checked: " + std::to_string(check.files_checked) +
               " file(s) as collected");
   }
+  return true;
+}
+
+bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests) {
+  std::string name(EditionName(edition));
   EditionPlan plan;
   std::string error;
   PlanInputs inputs{services_.registry, services_.files, services_.profiles, paths_,
@@ -242,11 +247,16 @@ bool CMigrateDlg::PrepareMigrate(Edition edition, DigestCache* digests) {
 bool CMigrateDlg::MigrateEdition(Edition edition) {
   log_.Done("migrate " + std::string(EditionName(edition)));
   last_run_.attempted += EditionWeight(edition);
-  DigestCache digests;
-  if (services_.safeguards && !PrepareMigrate(edition, &digests)) {
+  auto refused = [&] {
     last_run_.failed += EditionWeight(edition);
     return false;
-  }
+  };
+  DigestCache digests;
+  if (services_.verification && !CheckStore(edition, &digests)) return refused();
+  // Once checked, the settings file is read once for both the plan and the import, which thus
+  // see the same content.
+  ProfileFileHold hold(services_.profiles, paths_.SettingsFile(edition));
+  if (services_.backup && !WriteBackup(edition, &digests)) return refused();
   SettingsImporter importer(services_.registry, services_.profiles, log_);
   importer.ImportSettingsFile(paths_.SettingsFile(edition));
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);

@@ -28,9 +28,11 @@ struct Services {
   size_t max_path = 260;       // the longest path, terminators included, the file calls accept
   ActivityLog* log = nullptr;  // optional
   CopyObserver* copy_observer = nullptr;  // optional
-  // Manifests on Collect, copies read back, the store checked and a backup made on Migrate.
-  // Off only to measure what they cost.
-  bool safeguards = true;
+  // Manifests on Collect, copies read back and the store checked before Migrate. Off only to
+  // measure what they cost.
+  bool verification = true;
+  // The backup a Migrate writes before it changes anything, for undo. Off only to measure.
+  bool backup = true;
   // The window's hold on the work folder for each command; the console tool takes it itself,
   // waiting for it, before it runs one. Null: no lock taken.
   WorkFolderLocks* work_locks = nullptr;
@@ -98,9 +100,10 @@ class CMigrateDlg {
   DataFolderContext DataContext(CopyObserver* recorder);
   void CollectEdition(Edition edition);
   bool MigrateEdition(Edition edition);
-  // Checks the edition's store and records what its Migrate will change. False (with the
-  // user told) when the edition must not be migrated.
-  bool PrepareMigrate(Edition edition, DigestCache* digests);
+  // Checks the edition's store; records what its Migrate will change. False (with the user
+  // told) when the edition must not be migrated.
+  bool CheckStore(Edition edition, DigestCache* digests);
+  bool WriteBackup(Edition edition, const DigestCache* digests);
   // Clears *settings_written when the settings file cannot be put on disk for hashing.
   void WriteManifest(Edition edition, DigestCache* digests, bool* ok, bool* settings_written);
   std::string LogPathForDisplay() const;

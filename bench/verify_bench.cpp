@@ -1,7 +1,9 @@
 // What the safeguards cost: Collect and Migrate of a synthetic profile with a large data tree,
-// with the manifest, the read-back of every copy, the check before Migrate and the backup
-// (safeguards on) and without them (off), alternating in one process; and the undo of each
-// Migrate made with them. Prints one line per run and the medians with their ratios.
+// in three modes taking turns in one process: everything on (the manifest, the read-back of
+// every copy, the check before Migrate, and the backup), the backup alone (what undo needs, no
+// verification), and everything off; and the undo of each Migrate made with a backup. Prints
+// one line per run and the medians with two ratios: verification alone (on / backup) and all
+// the safeguards (on / off).
 //
 //   kdr-bench-verify VALUES TREE_BYTES WORK_DIR [RUNS]
 //
@@ -59,13 +61,16 @@ double Median(std::vector<double> v) {
 
 // Runs Collect or Migrate with a fresh dialog and profile-file cache, as a new start of the
 // program would; false when the dialog counts a failed edition (or, for Migrate, none at all).
-bool RunCommand(Registry& registry, PortableFileSystem& files, const std::string& work,
-                bool safeguards, bool collect, double* seconds, double* cpu_seconds,
-                WorkPaths* paths) {
+enum class Mode { kOn, kBackup, kOff };
+constexpr const char* kModeNames[] = {"on", "backup", "off"};
+
+bool RunCommand(Registry& registry, PortableFileSystem& files, const std::string& work, Mode mode,
+                bool collect, double* seconds, double* cpu_seconds, WorkPaths* paths) {
   QuietView view;
   PortableProfileFile profiles(files);
   Services services{registry, files, profiles, 4096};
-  services.safeguards = safeguards;
+  services.verification = mode == Mode::kOn;
+  services.backup = mode != Mode::kOff;
   CMigrateDlg dlg(services, view);
   if (!dlg.InitWorkPathsFromFolder(work)) return false;
   // The previous command's gigabyte goes to the disk first, or whichever command follows it
@@ -85,8 +90,8 @@ bool RunCommand(Registry& registry, PortableFileSystem& files, const std::string
   return true;
 }
 
-// One Collect and Migrate into empty work and new-data folders; with the safeguards, an undo.
-bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, bool safeguards,
+// One Collect and Migrate into empty work and new-data folders; with a backup, an undo.
+bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, Mode mode,
              Times* times) {
   std::error_code ec;
   fs::remove_all(base / "work", ec);
@@ -102,7 +107,7 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, bool 
   files.MapDrive('E', base / "e");
   std::string work = fs::absolute(base / "work").lexically_normal().string();
   WorkPaths paths;
-  if (!RunCommand(registry, files, work, safeguards, true, &times->collect, &times->collect_cpu,
+  if (!RunCommand(registry, files, work, mode, true, &times->collect, &times->collect_cpu,
                   &paths)) {
     return false;
   }
@@ -111,11 +116,11 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, bool 
       fs::is_empty(base / "work" / "kdr4env" / "client" / "DDBVID", ec)) {
     return false;
   }
-  if (!RunCommand(registry, files, work, safeguards, false, &times->migrate, &times->migrate_cpu,
+  if (!RunCommand(registry, files, work, mode, false, &times->migrate, &times->migrate_cpu,
                   &paths)) {
     return false;
   }
-  if (!safeguards) return true;
+  if (mode == Mode::kOff) return true;
   Clock::time_point start = Clock::now();
   UndoResult undone = UndoMigrate(registry, files, paths, "", false,
                                   MigrateUndoScope(registry, files, paths, 4096));
@@ -153,41 +158,54 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot make the data tree: %s\n", error.c_str());
     return 2;
   }
-  // Elapsed and processor seconds of each command, with the safeguards (on) and without.
+  // Elapsed and processor seconds of each command, per mode.
   struct Series {
-    std::vector<double> on, off;
-    double Ratio() const { return Median(on) / Median(off); }
+    std::vector<double> by_mode[3];
+    double Median(Mode mode) const { return kdr::bench::Median(by_mode[static_cast<int>(mode)]); }
+    double Ratio(Mode over) const { return Median(Mode::kOn) / Median(over); }
   } collect, migrate, collect_cpu, migrate_cpu;
   std::vector<double> undo;
   for (int r = 0; r < runs; ++r) {
-    // Alternating which goes first, so that neither always finds the cache warmer.
-    for (bool safeguards : {r % 2 == 0, r % 2 != 0}) {
+    // Each mode takes each place in turn, so that none always finds the cache warmer.
+    for (int place = 0; place < 3; ++place) {
+      Mode mode = static_cast<Mode>((r + place) % 3);
+      const char* name = kModeNames[static_cast<int>(mode)];
       Times t;
-      if (!RunOnce(values, base / "d", base / "run", safeguards, &t)) {
-        std::fprintf(stderr, "run %d (safeguards %s) failed\n", r, safeguards ? "on" : "off");
+      if (!RunOnce(values, base / "d", base / "run", mode, &t)) {
+        std::fprintf(stderr, "run %d (%s) failed\n", r, name);
         return 1;
       }
       std::printf(
-          "run=%d safeguards=%s collect_s=%.3f migrate_s=%.3f undo_s=%.3f collect_cpu_s=%.3f "
+          "run=%d mode=%s collect_s=%.3f migrate_s=%.3f undo_s=%.3f collect_cpu_s=%.3f "
           "migrate_cpu_s=%.3f\n",
-          r, safeguards ? "on" : "off", t.collect, t.migrate, t.undo, t.collect_cpu, t.migrate_cpu);
+          r, name, t.collect, t.migrate, t.undo, t.collect_cpu, t.migrate_cpu);
       std::fflush(stdout);
       auto add = [&](Series& series, double value) {
-        (safeguards ? series.on : series.off).push_back(value);
+        series.by_mode[static_cast<int>(mode)].push_back(value);
       };
       add(collect, t.collect);
       add(migrate, t.migrate);
       add(collect_cpu, t.collect_cpu);
       add(migrate_cpu, t.migrate_cpu);
-      if (safeguards) undo.push_back(t.undo);
+      if (mode == Mode::kOn) undo.push_back(t.undo);
     }
   }
   std::printf(
-      "median collect_on_s=%.3f collect_off_s=%.3f collect_ratio=%.3f migrate_on_s=%.3f "
-      "migrate_off_s=%.3f migrate_ratio=%.3f undo_s=%.3f undo_to_migrate=%.3f "
-      "collect_cpu_ratio=%.3f migrate_cpu_ratio=%.3f\n",
-      Median(collect.on), Median(collect.off), collect.Ratio(), Median(migrate.on),
-      Median(migrate.off), migrate.Ratio(), Median(undo), Median(undo) / Median(migrate.on),
-      collect_cpu.Ratio(), migrate_cpu.Ratio());
+      "median collect_on_s=%.3f collect_backup_s=%.3f collect_off_s=%.3f migrate_on_s=%.3f "
+      "migrate_backup_s=%.3f migrate_off_s=%.3f undo_s=%.3f undo_to_migrate=%.3f\n",
+      collect.Median(Mode::kOn), collect.Median(Mode::kBackup), collect.Median(Mode::kOff),
+      migrate.Median(Mode::kOn), migrate.Median(Mode::kBackup), migrate.Median(Mode::kOff),
+      Median(undo), Median(undo) / migrate.Median(Mode::kOn));
+  // Verification alone: everything on against the backup alone; all safeguards: against none.
+  std::printf(
+      "verification collect_ratio=%.3f migrate_ratio=%.3f collect_cpu_ratio=%.3f "
+      "migrate_cpu_ratio=%.3f\n",
+      collect.Ratio(Mode::kBackup), migrate.Ratio(Mode::kBackup), collect_cpu.Ratio(Mode::kBackup),
+      migrate_cpu.Ratio(Mode::kBackup));
+  std::printf(
+      "all_safeguards collect_ratio=%.3f migrate_ratio=%.3f collect_cpu_ratio=%.3f "
+      "migrate_cpu_ratio=%.3f\n",
+      collect.Ratio(Mode::kOff), migrate.Ratio(Mode::kOff), collect_cpu.Ratio(Mode::kOff),
+      migrate_cpu.Ratio(Mode::kOff));
   return 0;
 }

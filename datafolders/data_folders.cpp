@@ -204,9 +204,15 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // platform's copy hands its bytes over; otherwise the check reads the source once more.
   std::optional<SourceHasher> hasher;
   if (ctx.verify_copies && ctx.digests) hasher.emplace(*ctx.digests, &observer);
-  FileResult result =
-      ctx.files.CopyFolder(destination, source, ctx.copy_owner,
-                           hasher ? static_cast<CopyObserver*>(&*hasher) : &observer);
+  CopyObserver* told = hasher ? static_cast<CopyObserver*>(&*hasher) : &observer;
+  // Each copy is read back in a second thread while the next files are copied.
+  std::optional<DigestWorker> read_ahead;
+  std::optional<ReadBackStarter> starter;
+  if (ctx.verify_copies) {
+    read_ahead.emplace();
+    told = &starter.emplace(ctx.files, destination, source, ctx.digests, *read_ahead, told);
+  }
+  FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, told);
   // A failed copy that named no item still lost something: the folder counts as one.
   if (!result && observer.failures == 0) return refuse(result);
   if (!result || observer.failures != 0) {
@@ -221,7 +227,8 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
           // Counted and logged as a file not copied.
           observer.CopyFailed(
               path, FileResult::Fail(kIoDevice, "ReadBack (" + std::string(why) + ")", path));
-        });
+        },
+        read_ahead ? &*read_ahead : nullptr);
     if (bad != 0) {
       ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
       return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,18 @@
 // A file system held in memory, for the fuzz targets: files only, no folders of their own. Each
 // write gives the file a new stamp, so the profile reader sees every change.
 namespace kdr::fuzz {
+
+class BytesReader : public FileReader {
+ public:
+  explicit BytesReader(std::string bytes) : bytes_(std::move(bytes)) {}
+  bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
+    sink(bytes_);
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+};
 
 class MemoryFiles : public FileSystem {
  public:
@@ -57,6 +70,12 @@ class MemoryFiles : public FileSystem {
     if (it == files_.end()) return false;
     sink(it->second.bytes);
     return true;
+  }
+  // The reader holds its own copy, so that it reads what the file held when it was opened.
+  std::unique_ptr<FileReader> OpenForReading(std::string_view path) override {
+    auto it = files_.find(std::string(path));
+    if (it == files_.end()) return nullptr;
+    return std::make_unique<BytesReader>(it->second.bytes);
   }
   // Names are whole paths here; a folder is every name that starts with it.
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override {

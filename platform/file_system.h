@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,6 +42,16 @@ struct FileStamp {
   int64_t modified_ns = 0;
   uint64_t file_id = 0;
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// A file opened for reading from start to end. Reading it makes no call on the file system that
+// opened it, so it may go on in another thread while that one makes other calls.
+class FileReader {
+ public:
+  virtual ~FileReader() = default;
+  // Hands each piece to `sink` in order, without holding the file whole. False when a read
+  // fails (pieces already handed stay handed). Called once.
+  virtual bool ReadPieces(const std::function<void(std::string_view)>& sink) = 0;
 };
 
 class FileSystem {
@@ -103,6 +114,10 @@ class FileSystem {
   // whole. False when it is missing or a read fails (pieces already handed stay handed).
   virtual bool ReadFileInPieces(std::string_view path,
                                 const std::function<void(std::string_view)>& sink) = 0;
+
+  // ReadFileInPieces in two steps: the file opened here (null when it is missing or cannot be
+  // opened), its reading left to the reader.
+  virtual std::unique_ptr<FileReader> OpenForReading(std::string_view path) = 0;
 
   // Every regular file below folder `folder` (ends with a backslash) as a path relative to it,
   // with backslashes, in byte order. Links and the tool's own temporary files are left out.

@@ -33,8 +33,31 @@ void SourceHasher::CopyFailed(std::string_view source_path, const FileResult& er
   if (next_) next_->CopyFailed(source_path, error);
 }
 
+void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
+  if (next_) next_->FileCopied(source_path, bytes);
+  if (source_path.substr(0, source_.size()) != source_) return;
+  // Each stamp before its open: a file replaced in between is then read again, not missed.
+  auto start = [&](const std::string& path) {
+    std::optional<FileStamp> stamp = files_.Stamp(path);
+    worker_.Add(path, stamp, files_.OpenForReading(path));
+  };
+  std::string from(source_path);
+  if (!cache_ || !cache_->contains(from)) start(from);
+  start(destination_ + from.substr(source_.size()));
+}
+
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
-                        DigestCache* cache, const CopyMismatch& mismatch) {
+                        DigestCache* cache, const CopyMismatch& mismatch,
+                        DigestWorker* read_ahead) {
+  auto digest = [&](const std::string& path) {
+    std::optional<FileDigest> taken;
+    std::optional<FileStamp> stamp;
+    // A file replaced since it was read ahead (by a later copy over it, or anyone) is read anew.
+    if (read_ahead && read_ahead->Take(path, &taken, &stamp) && stamp == files.Stamp(path)) {
+      return taken;
+    }
+    return DigestFile(files, path);
+  };
   std::vector<std::string> names;
   if (!files.ListFiles(source, &names)) {
     mismatch(source, "the source folder could not be listed to check the copy");
@@ -49,13 +72,13 @@ size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::st
       auto known = cache->find(from);
       if (known != cache->end()) original = known->second;
     }
-    if (!original) original = DigestFile(files, from);
+    if (!original) original = digest(from);
     if (!original) {
       ++bad;
       mismatch(from, "the source could not be read to check the copy");
       continue;
     }
-    std::optional<FileDigest> copy = DigestFile(files, to);
+    std::optional<FileDigest> copy = digest(to);
     if (!copy) {
       ++bad;
       mismatch(from, "the copy is missing or cannot be read");

@@ -8,6 +8,7 @@
 
 #include "platform/file_system.h"
 #include "store/content_hash.h"
+#include "store/digest_worker.h"
 
 // Reading a folder copy back: every file of the source compared by content with its copy.
 namespace kdr {
@@ -37,12 +38,47 @@ class SourceHasher : public CopyObserver {
   std::unique_ptr<ContentHasher> hasher_;
 };
 
+// Starts reading each copied file back as soon as the copy tells it is done: opens the copy
+// (and the source, when `cache` lacks its digest) and hands them to `worker` under their full
+// paths, for VerifyFolderCopy to take. Passes each item on to `next` first.
+class ReadBackStarter : public CopyObserver {
+ public:
+  ReadBackStarter(FileSystem& files, std::string_view destination, std::string_view source,
+                  const DigestCache* cache, DigestWorker& worker, CopyObserver* next)
+      : files_(files),
+        destination_(destination),
+        source_(source),
+        cache_(cache),
+        worker_(worker),
+        next_(next) {}
+  void FileCopied(std::string_view source_path, uint64_t bytes) override;
+  void CopyFailed(std::string_view source_path, const FileResult& error) override {
+    if (next_) next_->CopyFailed(source_path, error);
+  }
+  bool WantsFileBytes(std::string_view source_path) override {
+    return next_ && next_->WantsFileBytes(source_path);
+  }
+  void FileBytes(std::string_view source_path, std::string_view piece) override {
+    if (next_) next_->FileBytes(source_path, piece);
+  }
+
+ private:
+  FileSystem& files_;
+  std::string destination_;
+  std::string source_;
+  const DigestCache* cache_;
+  DigestWorker& worker_;
+  CopyObserver* next_;
+};
+
 // Compares each file below folder `source` with the same relative path below `destination`
 // (both end with a backslash). Returns the number of files whose copy differs, is missing or
 // could not be read. A source whose digest `cache` (may be null) holds is not read again (its
 // content was checked earlier, and the copy must match that); digests of good copies go into
-// `cache` under their destination path.
+// `cache` under their destination path. Files `read_ahead` (may be null) holds are taken from
+// there rather than read here, unless their stamp changed since.
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
-                        DigestCache* cache, const CopyMismatch& mismatch);
+                        DigestCache* cache, const CopyMismatch& mismatch,
+                        DigestWorker* read_ahead = nullptr);
 
 }  // namespace kdr

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -352,6 +353,23 @@ TEST_P(FileSystemContractTest, ReadFileReadsWholeFilesAndNothingElse) {
   EXPECT_EQ(std::nullopt, fs().ReadFile(root() + "missing.bin"));
   EXPECT_EQ(std::nullopt, fs().ReadFile(root() + "folder"));
   EXPECT_EQ(std::nullopt, fs().ReadFile(h().MissingDrive() + "x.bin"));
+
+  // The same through a reader, read in another thread as a copy's read-back is.
+  for (std::string name : {"big.bin", "empty.bin"}) {
+    std::unique_ptr<FileReader> reader = fs().OpenForReading(root() + name);
+    ASSERT_NE(nullptr, reader) << name;
+    std::string pieces;
+    bool read_whole = false;
+    std::thread([&] {
+      read_whole = reader->ReadPieces([&](std::string_view piece) { pieces.append(piece); });
+    }).join();
+    EXPECT_TRUE(read_whole) << name;
+    EXPECT_TRUE(pieces == fs().ReadFile(root() + name)) << name;
+  }
+  for (const std::string& path :
+       {root() + "missing.bin", root() + "folder", h().MissingDrive() + "x.bin"}) {
+    EXPECT_EQ(nullptr, fs().OpenForReading(path)) << path;
+  }
 }
 
 TEST_P(FileSystemContractTest, WriteFileAtomicallyCreatesAndReplacesLeavingNoTemporaryFile) {

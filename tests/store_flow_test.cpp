@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <map>
+#include <utility>
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
@@ -76,6 +77,7 @@ class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
     Put(base_ + "\\old\\pb\\DDBDAT\\d.dat", "personal d");
     Put(base_ + "\\old\\cp\\DDBVID\\c.dat", "client c");
     Put(base_ + "\\old\\cp\\DDBVID\\sub\\e.dat", "client e");
+    Put(base_ + "\\old\\cp\\DDBVID\\zero.dat", "");
     Put(base_ + "\\old\\sp\\DDBDAT\\s.dat", "server s");
     Put(base_ + "\\se\\cp\\DDBVID\\c.dat", "the new product's own c");
     Put(base_ + "\\se\\cp\\DDBVID\\keep.dat", "untouched");
@@ -153,47 +155,85 @@ TEST_P(StoreFlowTest, MissingOrExtraFilesAndADamagedManifestAreFound) {
   EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
 }
 
-// Calls `hook` with the source folder just before each folder copy (false) and after it (true).
+// Calls `hook` with the source folder just before and after each folder copy, and with each
+// copied file's source path as the copy tells it is done, before anyone else hears it.
+enum class CopyMoment { kBefore, kFileDone, kAfter };
 class CopyHook : public FaultyFileSystem {
  public:
-  CopyHook(FileSystem& inner, std::function<void(std::string_view, bool)> hook)
+  CopyHook(FileSystem& inner, std::function<void(std::string_view, CopyMoment)> hook)
       : FaultyFileSystem(inner, plan_), hook_(std::move(hook)) {}
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override {
-    hook_(source, false);
-    FileResult result = FaultyFileSystem::CopyFolder(destination, source, owner, observer);
-    hook_(source, true);
+    hook_(source, CopyMoment::kBefore);
+    Told told(hook_, observer);
+    FileResult result = FaultyFileSystem::CopyFolder(destination, source, owner, &told);
+    hook_(source, CopyMoment::kAfter);
     return result;
   }
 
  private:
+  struct Told : CopyObserver {
+    Told(std::function<void(std::string_view, CopyMoment)>& hook, CopyObserver* next)
+        : hook(hook), next(next) {}
+    void FileCopied(std::string_view path, uint64_t bytes) override {
+      hook(path, CopyMoment::kFileDone);
+      if (next) next->FileCopied(path, bytes);
+    }
+    void CopyFailed(std::string_view path, const FileResult& error) override {
+      if (next) next->CopyFailed(path, error);
+    }
+    bool WantsFileBytes(std::string_view path) override {
+      return next && next->WantsFileBytes(path);
+    }
+    void FileBytes(std::string_view path, std::string_view piece) override {
+      if (next) next->FileBytes(path, piece);
+    }
+    std::function<void(std::string_view, CopyMoment)>& hook;
+    CopyObserver* next;
+  };
   FaultPlan plan_;  // fails nothing
-  std::function<void(std::string_view, bool)> hook_;
+  std::function<void(std::string_view, CopyMoment)> hook_;
 };
 
 TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
   const std::string store = paths().Folder(Edition::kClient) + "\\DDBVID\\";
   const std::string old = base_ + "\\old\\cp\\DDBVID\\";
+  enum Change { kOneByte, kCut, kFolderInstead };
   const struct {
     const char* what;
     bool collect;
-    std::string folder;   // at the copy of this source folder,
-    bool after_copy;      // before or after it,
-    std::string changed;  // one byte of this file is changed;
-    std::string source;   // the source path reported not copied
+    CopyMoment when;      // at this moment of the copy of
+    std::string at;       // this source folder or file,
+    std::string changed;  // this file is changed so
+    Change change;
+    std::string source;  // the source path reported not copied
   } kCases[] = {
-      {"store changed between the check and the copy", false, store, false, store + "c.dat",
-       store + "c.dat"},
-      {"copy differs from its source", true, old, true, store + "c.dat", old + "c.dat"},
+      {"store changed between the check and the copy", false, CopyMoment::kBefore, store,
+       store + "c.dat", kOneByte, store + "c.dat"},
+      {"copy changed once the copy is done", true, CopyMoment::kAfter, old, store + "c.dat",
+       kOneByte, old + "c.dat"},
+      {"copy changed as its file is done", true, CopyMoment::kFileDone, old + "c.dat",
+       store + "c.dat", kOneByte, old + "c.dat"},
+      {"copy cut short", true, CopyMoment::kFileDone, old + "c.dat", store + "c.dat", kCut,
+       old + "c.dat"},
+      // Last: the folder stays.
+      {"a copy that fails midway", true, CopyMoment::kBefore, old, store + "sub\\e.dat",
+       kFolderInstead, old + "sub\\e.dat"},
   };
   Run(true);
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
-    CopyHook hooked(fs(), [&](std::string_view source, bool after) {
-      if (after != c.after_copy || source != c.folder) return;
+    CopyHook hooked(fs(), [&](std::string_view source, CopyMoment when) {
+      if (when != c.when || source != c.at) return;
       std::string bytes = fs().ReadFile(c.changed).value_or("");
       ASSERT_FALSE(bytes.empty());
+      if (c.change == kFolderInstead) {
+        ASSERT_TRUE(fs().RemoveFile(c.changed));
+        ASSERT_TRUE(fs().CreateFolder(c.changed).ok());
+        return;
+      }
       bytes[0] ^= 1;
+      if (c.change == kCut) bytes.resize(1);
       ASSERT_TRUE(fs().WriteFileAtomically(c.changed, bytes));
     });
     RecordingView view;
@@ -249,6 +289,51 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   ASSERT_EQ(1u, backups.size());
   EXPECT_TRUE(backups[0].undone);
   EXPECT_EQ((std::vector<std::string>{"Personal", "Client", "Server"}), backups[0].editions);
+}
+
+// Calls `hook` once, as a backup journal is first written after `file` was read whole (after
+// that edition's check and plan, before its import).
+class JournalHook : public FaultyFileSystem {
+ public:
+  JournalHook(FileSystem& inner, std::string file, std::function<void()> hook)
+      : FaultyFileSystem(inner, plan_), file_(std::move(file)), hook_(std::move(hook)) {}
+  bool ReadFileInPieces(std::string_view path,
+                        const std::function<void(std::string_view)>& sink) override {
+    armed_ = armed_ || path == file_;
+    return FaultyFileSystem::ReadFileInPieces(path, sink);
+  }
+  FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
+    if (armed_ && hook_ && path.find("\\backup\\") != std::string_view::npos) {
+      std::exchange(hook_, {})();
+    }
+    return FaultyFileSystem::AppendToFile(path, bytes);
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+  std::string file_;
+  bool armed_ = false;
+  std::function<void()> hook_;
+};
+
+TEST_P(StoreFlowTest, ASettingsFileChangedAfterThePlanIsNotImportedUnrecorded) {
+  const auto branch = Branch();
+  Run(true);
+  const std::string settings = paths().SettingsFile(Edition::kClient);
+  JournalHook hooked(fs(), settings, [&] {
+    std::string text = fs().ReadFile(settings).value_or("");
+    size_t host = text.find("Host=");
+    ASSERT_NE(std::string::npos, host);
+    ASSERT_TRUE(fs().WriteFileAtomically(settings, text.insert(host, "Slipped=1:in\r\n")));
+  });
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), hooked, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ(kAllMigrated, view.messages);
+  UndoResult result = Undo("", false);
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(branch, Branch());
 }
 
 TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {

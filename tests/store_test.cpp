@@ -5,6 +5,7 @@
 
 #include "store/backup_journal.h"
 #include "store/content_hash.h"
+#include "store/digest_worker.h"
 #include "store/manifest.h"
 #include "store/verified_copy.h"
 
@@ -57,6 +58,64 @@ TEST(SourceHasher, KeepsADigestOnlyForAFileWhoseEveryByteWasHandedOver) {
     } else {
       EXPECT_TRUE(cache.empty());
     }
+  }
+}
+
+// Hands its pieces, then fails when `fails`.
+class PiecesReader : public FileReader {
+ public:
+  PiecesReader(std::vector<std::string> pieces, bool fails)
+      : pieces_(std::move(pieces)), fails_(fails) {}
+  bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
+    for (const std::string& piece : pieces_) sink(piece);
+    return !fails_;
+  }
+
+ private:
+  std::vector<std::string> pieces_;
+  bool fails_;
+};
+
+TEST(DigestWorker, GivesEachFileItsOwnDigestWhateverTheOrderTakenIn) {
+  const struct {
+    std::string key;
+    std::vector<std::string> pieces;
+    bool opened;
+    bool fails;
+  } kFiles[] = {
+      {"a", {"ab", "c"}, true, false}, {"empty", {}, true, false},  {"gone", {}, false, false},
+      {"cut", {"ab"}, true, true},     {"b", {"xyz"}, true, false},
+  };
+  // One file queued at a time: Add waits for the thread again and again.
+  DigestWorker worker(1);
+  for (const auto& f : kFiles) {
+    worker.Add(f.key, FileStamp{f.pieces.size(), 0, 0},
+               f.opened ? std::make_unique<PiecesReader>(f.pieces, f.fails) : nullptr);
+  }
+  worker.Add("a", std::nullopt,
+             std::make_unique<PiecesReader>(std::vector<std::string>{"other"}, false));
+  for (auto f = std::rbegin(kFiles); f != std::rend(kFiles); ++f) {
+    SCOPED_TRACE(f->key);
+    std::optional<FileDigest> digest;
+    std::optional<FileStamp> stamp;
+    ASSERT_TRUE(worker.Take(f->key, &digest, &stamp));
+    EXPECT_EQ((FileStamp{f->pieces.size(), 0, 0}), stamp);
+    std::string all;
+    for (const std::string& piece : f->pieces) all += piece;
+    if (f->opened && !f->fails) {
+      EXPECT_EQ((FileDigest{all.size(), HashBytes(all)}), digest);
+    } else {
+      EXPECT_EQ(std::nullopt, digest);
+    }
+    EXPECT_FALSE(worker.Take(f->key, &digest, &stamp)) << "taken twice";
+  }
+  std::optional<FileDigest> digest;
+  std::optional<FileStamp> stamp;
+  EXPECT_FALSE(worker.Take("never added", &digest, &stamp));
+  // Files left unread when it goes are closed unread.
+  for (int i = 0; i < 100; ++i) {
+    worker.Add(std::to_string(i), std::nullopt,
+               std::make_unique<PiecesReader>(std::vector<std::string>{"x"}, false));
   }
 }
 

@@ -34,6 +34,7 @@ class PortableFileSystem : public FileSystem {
   std::optional<FileStamp> Stamp(std::string_view path) override;
   bool ReadFileInPieces(std::string_view path,
                         const std::function<void(std::string_view)>& sink) override;
+  std::unique_ptr<FileReader> OpenForReading(std::string_view path) override;
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   bool RemoveFile(std::string_view path) override;

@@ -222,24 +222,44 @@ std::optional<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
   return stamp;
 }
 
-bool PortableFileSystem::ReadFileInPieces(std::string_view path,
-                                          const std::function<void(std::string_view)>& sink) {
+namespace {
+
+class FdReader : public FileReader {
+ public:
+  explicit FdReader(UniqueFd fd) : fd_(std::move(fd)) {}
+  bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
+    constexpr size_t kPiece = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kPiece]);
+    for (;;) {
+      ssize_t n = ::read(fd_.get(), buffer.get(), kPiece);
+      if (n == 0) return true;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return false;
+      }
+      sink(std::string_view(buffer.get(), static_cast<size_t>(n)));
+    }
+  }
+
+ private:
+  UniqueFd fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileReader> PortableFileSystem::OpenForReading(std::string_view path) {
   auto host = HostPath(path);
-  if (!host) return false;
+  if (!host) return nullptr;
   UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
-  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  constexpr size_t kPiece = 1 << 20;
-  std::unique_ptr<char[]> buffer(new char[kPiece]);
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer.get(), kPiece);
-    if (n == 0) return true;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    sink(std::string_view(buffer.get(), static_cast<size_t>(n)));
-  }
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  return std::make_unique<FdReader>(std::move(fd));
+}
+
+bool PortableFileSystem::ReadFileInPieces(std::string_view path,
+                                          const std::function<void(std::string_view)>& sink) {
+  std::unique_ptr<FileReader> reader = OpenForReading(path);
+  return reader && reader->ReadPieces(sink);
 }
 
 bool PortableFileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {

@@ -382,22 +382,42 @@ std::optional<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   return stamp;
 }
 
-bool Win32FileSystem::ReadFileInPieces(std::string_view path,
-                                       const std::function<void(std::string_view)>& sink) {
+namespace {
+
+class HandleReader : public FileReader {
+ public:
+  explicit HandleReader(FileHandle file) : file_(std::move(file)) {}
+  bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
+    constexpr DWORD kPiece = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kPiece]);
+    for (;;) {
+      DWORD read = 0;
+      if (!::ReadFile(file_.get(), buffer.get(), kPiece, &read, nullptr)) return false;
+      if (read == 0) return true;
+      sink(std::string_view(buffer.get(), read));
+    }
+  }
+
+ private:
+  FileHandle file_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileReader> Win32FileSystem::OpenForReading(std::string_view path) {
   auto c_path = CPath(path);
-  if (!c_path) return false;
+  if (!c_path) return nullptr;
   FileHandle file(CreateFileA(c_path->c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.ok()) return false;
-  constexpr DWORD kPiece = 1 << 20;
-  std::unique_ptr<char[]> buffer(new char[kPiece]);
-  for (;;) {
-    DWORD read = 0;
-    if (!::ReadFile(file.get(), buffer.get(), kPiece, &read, nullptr)) return false;
-    if (read == 0) return true;
-    sink(std::string_view(buffer.get(), read));
-  }
+  if (!file.ok()) return nullptr;
+  return std::make_unique<HandleReader>(std::move(file));
+}
+
+bool Win32FileSystem::ReadFileInPieces(std::string_view path,
+                                       const std::function<void(std::string_view)>& sink) {
+  std::unique_ptr<FileReader> reader = OpenForReading(path);
+  return reader && reader->ReadPieces(sink);
 }
 
 bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {

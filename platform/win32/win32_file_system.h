@@ -35,6 +35,7 @@ class Win32FileSystem : public FileSystem {
   std::optional<FileStamp> Stamp(std::string_view path) override;
   bool ReadFileInPieces(std::string_view path,
                         const std::function<void(std::string_view)>& sink) override;
+  std::unique_ptr<FileReader> OpenForReading(std::string_view path) override;
   // FindFirstFileA / FindNextFileA; reparse points are left out.
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;

@@ -161,6 +161,11 @@ class FaultyFileSystem : public FileSystem {
     if (plan_.Fail("readpieces " + std::string(path))) return false;
     return inner_.ReadFileInPieces(path, sink);
   }
+  // The open is the counted call, made in the caller's thread; the reading is not counted.
+  std::unique_ptr<FileReader> OpenForReading(std::string_view path) override {
+    if (plan_.Fail("readpieces " + std::string(path))) return nullptr;
+    return inner_.OpenForReading(path);
+  }
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override {
     if (plan_.Fail("list " + std::string(folder))) return false;
     return inner_.ListFiles(folder, files);

@@ -1,0 +1,83 @@
+#include "store/digest_worker.h"
+
+#include <system_error>
+
+namespace kdr {
+
+namespace {
+
+std::optional<FileDigest> Digest(FileReader& reader) {
+  ContentHasher hasher;
+  if (!reader.ReadPieces([&](std::string_view piece) { hasher.Add(piece); })) return std::nullopt;
+  return FileDigest{hasher.size(), hasher.Finish()};
+}
+
+}  // namespace
+
+DigestWorker::DigestWorker(size_t max_queued) : max_queued_(max_queued == 0 ? 1 : max_queued) {
+  // Without a second thread each file is read as it is added: slower, never wrong.
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+  }
+}
+
+DigestWorker::~DigestWorker() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void DigestWorker::Add(const std::string& key, std::optional<FileStamp> stamp,
+                       std::unique_ptr<FileReader> reader) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  auto [it, added] = results_.try_emplace(key);
+  if (!added) return;
+  it->second.stamp = stamp;
+  if (!reader || !thread_.joinable()) {
+    if (reader) it->second.digest = Digest(*reader);
+    it->second.done = true;
+    changed_.notify_all();
+    return;
+  }
+  changed_.wait(lock, [&] { return queue_.size() < max_queued_; });
+  queue_.emplace_back(key, std::move(reader));
+  changed_.notify_all();
+}
+
+bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* digest,
+                        std::optional<FileStamp>* stamp) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  auto it = results_.find(key);
+  if (it == results_.end()) return false;
+  changed_.wait(lock, [&] { return it->second.done; });
+  *digest = it->second.digest;
+  *stamp = it->second.stamp;
+  results_.erase(it);
+  return true;
+}
+
+void DigestWorker::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    if (stopping_) return;
+    auto [key, reader] = std::move(queue_.front());
+    queue_.pop_front();
+    changed_.notify_all();  // room for Add
+    lock.unlock();
+    std::optional<FileDigest> digest = Digest(*reader);
+    reader.reset();
+    lock.lock();
+    Result& result = results_[key];
+    result.digest = digest;
+    result.done = true;
+    changed_.notify_all();
+  }
+}
+
+}  // namespace kdr

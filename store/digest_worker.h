@@ -1,0 +1,58 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "platform/file_system.h"
+#include "store/content_hash.h"
+
+// Files read and hashed in a second thread while the first goes on (a copy's read-back runs
+// beside the copy). The files are opened by the caller, in its own thread, so the calls on the
+// file system keep their order; only the reading and the hashing move.
+namespace kdr {
+
+class DigestWorker {
+ public:
+  // At most `max_queued` opened files wait to be read; Add waits for room beyond that.
+  explicit DigestWorker(size_t max_queued = 16);
+  // Stops the thread: files not read yet are closed unread.
+  ~DigestWorker();
+  DigestWorker(const DigestWorker&) = delete;
+  DigestWorker& operator=(const DigestWorker&) = delete;
+
+  // Reads `reader` under `key` (a null reader: a file that could not be opened), keeping
+  // `stamp` (the file's, taken before it was opened) with its digest. A key already added keeps
+  // its first file.
+  void Add(const std::string& key, std::optional<FileStamp> stamp,
+           std::unique_ptr<FileReader> reader);
+  // False when nothing was added under `key`; else waits for the file and sets *digest
+  // (nullopt when it could not be opened or read whole) and *stamp.
+  bool Take(const std::string& key, std::optional<FileDigest>* digest,
+            std::optional<FileStamp>* stamp);
+
+ private:
+  void Run();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::pair<std::string, std::unique_ptr<FileReader>>> queue_;
+  struct Result {
+    std::optional<FileStamp> stamp;
+    bool done = false;
+    std::optional<FileDigest> digest;
+  };
+  std::map<std::string, Result> results_;  // every key added and not taken
+  size_t max_queued_;
+  bool stopping_ = false;
+  std::thread thread_;  // last: it starts once the rest is made
+};
+
+}  // namespace kdr
