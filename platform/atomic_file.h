@@ -19,9 +19,6 @@ namespace kdr {
 // that failed (its path is left for the caller to fill in).
 FileResult WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
-// Hands a new file's content to `put` in pieces, in order; false gives the write up.
-using ProduceBytes = std::function<bool(const PutBytes& put)>;
-
 // What a replacement keeps of the file it replaces beyond its permissions, for files that are
 // not the tool's own.
 struct AtomicWriteOptions {

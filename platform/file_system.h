@@ -10,6 +10,8 @@
 
 #include "platform/file_result.h"
 #include "platform/owner_window.h"
+#include "platform/put_bytes.h"
+#include "platform/result_codes.h"
 
 // Folders and files as the tool sees them. Paths are Windows paths in 8-bit text (code page 932)
 // with backslashes: "C:\Tools\kdr4env\client". Each implementation maps them to its platform.
@@ -85,6 +87,20 @@ class FileSystem {
   // Replaces (or creates) a file with `bytes` so that readers see either the old or the new
   // content, never a part: a temporary file in the same folder, then a rename over the old one.
   virtual FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) = 0;
+
+  // The same with the content produced piece by piece (put_bytes.h), so that a large file need
+  // not be held whole; a producer that gives up fails the write and leaves the old file. This
+  // default joins the pieces and writes them with WriteFileAtomically.
+  virtual FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) {
+    std::string bytes;
+    if (!produce([&](std::string_view piece) {
+          bytes.append(piece);
+          return true;
+        })) {
+      return FileResult::Fail(kCancelled, "WriteFile", path);
+    }
+    return WriteFileAtomically(path, bytes);
+  }
 
   // Appends `bytes` to a file, creating it when missing (readable by its owner only where the
   // platform has owners), on the disk when it returns. A program stopped meanwhile may leave a

@@ -87,7 +87,7 @@ std::string_view PortableProfileFile::Apply(ProfileDocument& document, const Ope
     document.WriteSection(op.section, op.value);
     return {};
   }
-  return document.WriteString(op.section, op.key, op.value);
+  return document.WriteString(op.section, op.key, op.value, op.value_tail);
 }
 
 namespace {
@@ -135,7 +135,8 @@ void PortableProfileFile::Record(CachedFile& cached, const Operation& op, std::s
   std::string& log = cached.pending;
   bool same = !log.empty() &&
               std::string_view(log).substr(cached.section_at, cached.section_size) == op.section;
-  bool by_line = !op.is_section && line.size() >= op.value.size() + 3;
+  size_t value_size = op.value.size() + op.value_tail.size();
+  bool by_line = !op.is_section && line.size() >= value_size + 3;
   char kind = op.is_section ? 'S' : by_line ? 'L' : 'W';
   log.push_back(static_cast<char>(kind | (same ? kSameSection : 0)));
   if (!same) {
@@ -148,14 +149,14 @@ void PortableProfileFile::Record(CachedFile& cached, const Operation& op, std::s
     auto at = reinterpret_cast<uintptr_t>(line.data());
     PutDistance(log, cached.line_end, at);
     PutLength(log, line.size());
-    PutLength(log, op.value.size());
+    PutLength(log, value_size);
     cached.line_end = at + line.size();
     return;
   }
-  for (std::string_view field : {op.key, op.value}) {
-    PutLength(log, field.size());
-    log.append(field);
-  }
+  PutLength(log, op.key.size());
+  log.append(op.key);
+  PutLength(log, value_size);
+  log.append(op.value).append(op.value_tail);
 }
 
 void PortableProfileFile::Replay(ProfileDocument& document, std::string_view log) {
@@ -207,6 +208,12 @@ bool PortableProfileFile::WriteSection(std::string_view section, std::string_vie
 bool PortableProfileFile::WriteString(std::string_view section, std::string_view key,
                                       std::string_view value, std::string_view file) {
   return Write(Operation{false, section, key, value}, file);
+}
+
+bool PortableProfileFile::WriteJoinedString(std::string_view section, std::string_view key,
+                                            std::string_view value_head,
+                                            std::string_view value_tail, std::string_view file) {
+  return Write(Operation{false, section, key, value_head, value_tail}, file);
 }
 
 uint32_t PortableProfileFile::GetSectionNames(std::span<char> buffer, std::string_view file) {
@@ -301,7 +308,10 @@ FileResult PortableProfileFile::Flush() {
     }
     // A file changed by someone else since we read it gets our writes on top of its content.
     if (fs_.Stamp(cached.path) != cached.stamp) Load(cached);
-    FileResult written = fs_.WriteFileAtomically(cached.path, cached.document->Text());
+    // Handed on in pieces: a file with a large value is not held a second time, joined.
+    const ProfileDocument& document = *cached.document;
+    FileResult written = fs_.WriteFileInPieces(
+        cached.path, [&document](const PutBytes& put) { return document.WriteTo(put); });
     if (!written) {
       if (first) first = std::move(written);
       ++it;

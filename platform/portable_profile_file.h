@@ -16,7 +16,7 @@
 // export of n values O(n) in all. A file is forgotten once it is written out (Flush) or its last
 // hold ends with nothing pending, and read again when next used: only the files being worked
 // on take memory. Writes change only the copy in memory; Flush() writes every
-// changed file whole, atomically, through FileSystem::WriteFileAtomically. Before each call the
+// changed file whole, atomically, through FileSystem::WriteFileInPieces. Before each call the
 // file's FileSystem::Stamp is compared with the one it had when it was read or written: a file
 // changed by someone else is read again, and writes not yet flushed are applied to it anew, as
 // the platform, which reads the file on every call, would have applied them. While a file is
@@ -51,7 +51,7 @@ class ProfileDocument;
 
 class PortableProfileFile : public ProfileFile {
  public:
-  // Uses only fs.ReadFile, fs.WriteFileAtomically and fs.Stamp. `fs` must outlive this object.
+  // Uses only fs.ReadFile, fs.WriteFileInPieces and fs.Stamp. `fs` must outlive this object.
   explicit PortableProfileFile(FileSystem& fs);
   // Writes what is not written yet (as Flush does) and forgets the files.
   ~PortableProfileFile() override;
@@ -62,6 +62,10 @@ class PortableProfileFile : public ProfileFile {
                                   std::string_view file) override;
   [[nodiscard]] bool WriteString(std::string_view section, std::string_view key,
                                  std::string_view value, std::string_view file) override;
+  // The value is copied once, into the file's text.
+  [[nodiscard]] bool WriteJoinedString(std::string_view section, std::string_view key,
+                                       std::string_view value_head, std::string_view value_tail,
+                                       std::string_view file) override;
   uint32_t GetSectionNames(std::span<char> buffer, std::string_view file) override;
   uint32_t GetSection(std::string_view section, std::span<char> buffer,
                       std::string_view file) override;
@@ -82,6 +86,7 @@ class PortableProfileFile : public ProfileFile {
   struct Operation {
     bool is_section = false;
     std::string_view section, key, value;
+    std::string_view value_tail = {};  // what follows `value` in a write's value
   };
   struct CachedFile {
     std::string path;  // as the caller first gave it

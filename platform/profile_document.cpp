@@ -112,10 +112,12 @@ class ProfileDocument::TextBlocks {
     char* at;
     if (size > kBlock / 4) {  // a long line gets a block of its own
       blocks_.emplace_back(new char[size]);
+      held_ += size;
       at = blocks_.back().get();
     } else {
       if (size > left_) {
         blocks_.emplace_back(new char[kBlock]);
+        held_ += kBlock;
         next_ = blocks_.back().get();
         left_ = kBlock;
       }
@@ -132,18 +134,26 @@ class ProfileDocument::TextBlocks {
     return {at, size};
   }
 
+  size_t Held() const { return held_; }
+
  private:
   static constexpr size_t kBlock = 64 << 10;
   std::vector<std::unique_ptr<char[]>> blocks_;
   char* next_ = nullptr;
   size_t left_ = 0;
+  size_t held_ = 0;
 };
+
+bool ProfileDocument::NewLine::HasLineBreak() const {
+  return kdr::HasLineBreak(head) || kdr::HasLineBreak(value) || kdr::HasLineBreak(tail);
+}
 
 ProfileDocument::ProfileDocument() : added_(std::make_unique<TextBlocks>()) {}
 ProfileDocument::~ProfileDocument() = default;
 
 void ProfileDocument::Parse(std::string bytes) {
   bytes_ = std::move(bytes);
+  dropped_ = 0;
   preamble_.clear();
   sections_.clear();
   by_name_.clear();
@@ -184,6 +194,66 @@ void ProfileDocument::Parse(std::string bytes) {
 }
 
 std::string ProfileDocument::Text() const { return TextWith(nullptr, {}); }
+
+bool ProfileDocument::WriteTo(const std::function<bool(std::string_view)>& put) const {
+  std::string gathered;
+  auto hand = [&](std::string_view run) {
+    if (gathered.size() + run.size() > kPiece && !gathered.empty()) {
+      if (!put(gathered)) return false;
+      gathered.clear();
+    }
+    if (run.size() >= kPiece) return put(run);
+    if (gathered.capacity() < kPiece) gathered.reserve(kPiece);
+    gathered += run;
+    return true;
+  };
+  for (std::string_view run : preamble_) {
+    if (!hand(run)) return false;
+  }
+  for (const Section& s : sections_) {
+    for (std::string_view run : s.runs) {
+      if (!hand(run)) return false;
+    }
+  }
+  return gathered.empty() || put(gathered);
+}
+
+size_t ProfileDocument::HeldBytes() const { return bytes_.capacity() + added_->Held(); }
+
+bool ProfileDocument::InBytesRead(std::string_view view) const {
+  return !bytes_.empty() && view.data() >= bytes_.data() &&
+         view.data() + view.size() <= bytes_.data() + bytes_.size();
+}
+
+void ProfileDocument::Drop(std::string_view view) {
+  if (InBytesRead(view)) dropped_ += view.size();
+}
+
+void ProfileDocument::CompactIfMostlyDropped() {
+  if (dropped_ < kCompactFrom || dropped_ * 2 < bytes_.size()) return;
+  // Each byte copied here is one of fewer than those dropped since the last copy: linear.
+  std::vector<std::string_view*> shown;
+  size_t size = 0;
+  auto gather = [&](std::vector<std::string_view>& runs) {
+    for (std::string_view& run : runs) {
+      if (!InBytesRead(run)) continue;
+      shown.push_back(&run);
+      size += run.size();
+    }
+  };
+  gather(preamble_);
+  for (Section& s : sections_) gather(s.runs);
+  std::string kept;
+  kept.reserve(size);
+  for (std::string_view* run : shown) kept += *run;
+  bytes_ = std::move(kept);
+  dropped_ = 0;
+  size_t at = 0;
+  for (std::string_view* run : shown) {
+    *run = std::string_view(bytes_.data() + at, run->size());
+    at += run->size();
+  }
+}
 
 std::string ProfileDocument::TextWith(const Section* at, std::string_view text) const {
   size_t size = text.size();
@@ -267,41 +337,46 @@ void ProfileDocument::EndLine(std::vector<std::string_view>& runs, size_t index)
   std::string_view& run = runs[index];
   if (run.empty() || run.back() == '\n' || run.back() == '\r') return;
   // Only the file's last line can lack one; the view is copied once with it.
+  Drop(run);
   run = added_->Add({run, "\r\n"});
 }
 
-std::string_view ProfileDocument::AppendSection(std::string_view name, const std::string* entry) {
+std::string_view ProfileDocument::AppendSection(std::string_view name, const NewLine* entry) {
   std::vector<std::string_view>& last = sections_.empty() ? preamble_ : sections_.back().runs;
   if (!last.empty()) EndLine(last, last.size() - 1);
   std::string header = "[" + std::string(name) + "]";
+  Kind kind = entry != nullptr ? ParseLine(entry->head).kind : Kind::kBlank;
   if (HasLineBreak(name) ||
-      (entry != nullptr && (HasLineBreak(*entry) || ParseLine(*entry).kind == Kind::kHeader))) {
+      (entry != nullptr && (entry->HasLineBreak() || kind == Kind::kHeader))) {
     std::string text = header + "\r\n";
-    if (entry != nullptr) text += *entry + "\r\n";
+    if (entry != nullptr)
+      text.append(entry->head).append(entry->value).append(entry->tail).append("\r\n");
     Parse(TextWith(nullptr, text));
     return {};
   }
   AddSection(added_->Add({header, "\r\n"}));
   if (entry == nullptr) return {};
   Section& s = sections_.back();
-  std::string_view line = added_->Add({*entry, "\r\n"});
+  std::string_view line = added_->Add({entry->head, entry->value, entry->tail, "\r\n"});
   s.runs.push_back(line);
-  if (ParseLine(*entry).kind == Kind::kEntry) {
+  if (kind == Kind::kEntry) {
     s.trailer_at = 2;
     s.body_lines = 1;
   }
   return line;
 }
 
-std::string_view ProfileDocument::InsertEntry(size_t index, std::string_view entry) {
+std::string_view ProfileDocument::InsertEntry(size_t index, NewLine entry) {
   Section& s = sections_[index];
   EndLine(s.runs, s.trailer_at - 1);
-  Parsed p = ParseLine(entry);
-  if (HasLineBreak(entry) || p.kind == Kind::kHeader) {
-    Parse(TextWith(&s, std::string(entry) + "\r\n"));
+  Parsed p = ParseLine(entry.head);
+  if (entry.HasLineBreak() || p.kind == Kind::kHeader) {
+    std::string text;
+    text.append(entry.head).append(entry.value).append(entry.tail).append("\r\n");
+    Parse(TextWith(&s, text));
     return {};
   }
-  std::string_view line = added_->Add({entry, "\r\n"});
+  std::string_view line = added_->Add({entry.head, entry.value, entry.tail, "\r\n"});
   if (p.kind != Kind::kEntry) {  // a comment: before the others, after the last entry
     s.runs.insert(s.runs.begin() + s.trailer_at, line);
     return line;
@@ -322,25 +397,27 @@ std::string_view ProfileDocument::InsertEntry(size_t index, std::string_view ent
 }
 
 std::string_view ProfileDocument::WriteString(std::string_view section_param,
-                                              std::string_view key_param, std::string_view value) {
+                                              std::string_view key_param, std::string_view value,
+                                              std::string_view value_tail) {
   std::string_view section_name = TrimSpaces(section_param);
   std::string_view key = TrimSpaces(key_param);
-  // Made in one allocation: a value may be many megabytes.
-  std::string line;
-  line.reserve(key.size() + 1 + value.size());
-  line.append(key).append("=").append(value);
+  // A value may be many megabytes: it is copied once, into the document's text.
+  std::string head;
+  head.reserve(key.size() + 1);
+  head.append(key).append("=");
+  NewLine line{head, value, value_tail};
   FoldInto(section_name, &scratch_);
   Section* s = Find(scratch_);
   if (s == nullptr) return AppendSection(section_name, &line);
-  Parsed wanted = ParseLine(line);
+  Parsed wanted = ParseLine(head);
   if (wanted.kind == Kind::kEntry && wanted.has_equals && wanted.name == key) {
     FoldInto(key, &scratch_);
     LinePlace place;
     if (FindKey(*s, scratch_, &place)) {
       std::string_view text = TextOf(place.line);
       // The key keeps the spelling it has in the file, the line its line end.
-      std::string_view replaced =
-          added_->Add({ParseLine(text).name, "=", value, place.line.substr(text.size())});
+      std::string_view replaced = added_->Add(
+          {ParseLine(text).name, "=", value, value_tail, place.line.substr(text.size())});
       std::string_view run = s->runs[place.run];
       std::string_view before = run.substr(0, place.offset);
       std::string_view after = run.substr(place.offset + place.line.size());
@@ -352,8 +429,13 @@ std::string_view ProfileDocument::WriteString(std::string_view section_param,
       s->runs.insert(s->runs.begin() + static_cast<ptrdiff_t>(place.run) + 1, pieces.begin() + 1,
                      pieces.end());
       s->trailer_at += static_cast<uint32_t>(pieces.size() - 1);
+      Drop(place.line);
       // A value holding a line break makes more lines than one: the file reads them so.
-      if (HasLineBreak(value)) Parse(Text());
+      if (HasLineBreak(value) || HasLineBreak(value_tail)) {
+        Parse(Text());
+      } else {
+        CompactIfMostlyDropped();
+      }
       return {};
     }
   }
@@ -372,7 +454,10 @@ void ProfileDocument::EmptySection(std::string_view name) {
     std::vector<std::string_view> kept = {s.runs.front()};
     for (size_t i = 1; i < s.trailer_at; ++i) {
       ForEachLine(s.runs[i], [&](std::string_view line, size_t) {
-        if (ParseLine(TextOf(line)).kind == Kind::kEntry) return true;
+        if (ParseLine(TextOf(line)).kind == Kind::kEntry) {
+          Drop(line);
+          return true;
+        }
         if (kept.size() > 1 && Adjacent(kept.back(), line)) {
           kept.back() = std::string_view(kept.back().data(), kept.back().size() + line.size());
         } else {
@@ -389,6 +474,7 @@ void ProfileDocument::EmptySection(std::string_view name) {
     // A last line without its line end that followed an entry still needs none.
   }
   if (!found) AppendSection(name, nullptr);
+  CompactIfMostlyDropped();
 }
 
 void ProfileDocument::WriteSection(std::string_view section, std::string_view entries) {
@@ -401,7 +487,7 @@ void ProfileDocument::WriteSection(std::string_view section, std::string_view en
   Section* s = Find(folded);
   while (s != nullptr && !list.empty() && list.front() != '\0') {
     size_t nul = list.find('\0');
-    InsertEntry(static_cast<size_t>(s - sections_.data()), list.substr(0, nul));
+    InsertEntry(static_cast<size_t>(s - sections_.data()), NewLine{list.substr(0, nul), {}, {}});
     s = Find(folded);  // the document may have been read anew
     list = nul == std::string_view::npos ? std::string_view() : list.substr(nul + 1);
   }

@@ -15,7 +15,10 @@
 // writes add goes into blocks that never move. A section is a list of views into those bytes,
 // each one or more whole lines with their line ends, so a section read from the file and left
 // alone is three views however many lines it has, and entries added one after another
-// extend one view. Writing the document out is putting its views one after another.
+// extend one view. Writing the document out is putting its views one after another. Once more
+// than half of the bytes read are no longer shown (entries removed or replaced), the rest is
+// copied out and the bytes read are let go, so that a large value being replaced is not held
+// twice.
 namespace kdr {
 
 class ProfileDocument {
@@ -30,14 +33,22 @@ class ProfileDocument {
   void Parse(std::string bytes);
   // The file's bytes as they now are.
   std::string Text() const;
+  // Hands the file's bytes to `put` in pieces, in order, never joined whole: small views are
+  // gathered into pieces of at most kPiece bytes, longer ones handed as they are. False when
+  // `put` refused a piece.
+  bool WriteTo(const std::function<bool(std::string_view)>& put) const;
+  static constexpr size_t kPiece = 64 << 10;
+  // Bytes of memory holding the file's text: the bytes read and the text added.
+  size_t HeldBytes() const;
 
   // The writes, with the platform's outcome. `entries` is a list of lines, each ended by a NUL
   // and the list by an empty one; an empty list empties the sections of that name.
   // WriteString returns the line it added for a new key ("key=value" and CR LF, the key without
   // the spaces around it), which stays where it is as long as the document lives; empty when it
   // replaced a value or the document was read anew.
+  // The value is `value` followed by `value_tail`.
   std::string_view WriteString(std::string_view section, std::string_view key,
-                               std::string_view value);
+                               std::string_view value, std::string_view value_tail = {});
   void WriteSection(std::string_view section, std::string_view entries);
 
   // Hands each section name to `sink` in file order, until it returns false.
@@ -64,6 +75,13 @@ class ProfileDocument {
   };
   static constexpr size_t kIndexFrom = 32;
 
+  // A line being added in parts, so that a long value is copied once, into the document's
+  // text: how the line reads depends only on its part up to its first '=', in `head`.
+  struct NewLine {
+    std::string_view head, value, tail;
+    bool HasLineBreak() const;
+  };
+
   // Where one line is: its view's index in Section::runs and its offset in that view.
   struct LinePlace {
     size_t run = 0, offset = 0;
@@ -78,16 +96,24 @@ class ProfileDocument {
   void IndexKeys(Section& s);
   void AddSection(std::string_view header_line);
   // Both return the entry's line as added, or empty when the document was read anew.
-  std::string_view AppendSection(std::string_view name, const std::string* entry);
-  std::string_view InsertEntry(size_t section, std::string_view entry);
+  std::string_view AppendSection(std::string_view name, const NewLine* entry);
+  std::string_view InsertEntry(size_t section, NewLine entry);
   void EmptySection(std::string_view name);
   // Gives the line that ends `runs[index]` a line end when it has none (the file's last line).
   void EndLine(std::vector<std::string_view>& runs, size_t index);
   // The file's bytes with `text` inserted after the last entry of section `at`, or at the end
   // of the file when `at` is none.
   std::string TextWith(const Section* at, std::string_view text) const;
+  // Counts `view` as no longer shown when it lies in the bytes read; Compact() when more than
+  // half of them is.
+  void Drop(std::string_view view);
+  void CompactIfMostlyDropped();
+  bool InBytesRead(std::string_view view) const;
 
-  std::string bytes_;  // as read
+  static constexpr size_t kCompactFrom = 64 << 10;  // bytes dropped before a copy is worth it
+
+  std::string bytes_;   // as read
+  size_t dropped_ = 0;  // bytes of bytes_ no view shows any more
   std::unique_ptr<TextBlocks> added_;
   std::vector<std::string_view> preamble_;  // lines before the first section
   std::vector<Section> sections_;

@@ -26,6 +26,17 @@ class ProfileFile {
   [[nodiscard]] virtual bool WriteString(std::string_view section, std::string_view key,
                                          std::string_view value, std::string_view file) = 0;
 
+  // The same with the value `value_head` followed by `value_tail`, so that a caller need not
+  // join a long value to a prefix first. This default joins them.
+  [[nodiscard]] virtual bool WriteJoinedString(std::string_view section, std::string_view key,
+                                               std::string_view value_head,
+                                               std::string_view value_tail, std::string_view file) {
+    std::string value;
+    value.reserve(value_head.size() + value_tail.size());
+    value.append(value_head).append(value_tail);
+    return WriteString(section, key, value, file);
+  }
+
   // Fills `buffer` with the section names in file order, each ended by a NUL, the list ended
   // by an empty name, cut to fit as Windows cuts it. Returns the characters written without
   // the final NUL (buffer size - 2 when cut).

@@ -9,4 +9,8 @@ namespace kdr {
 // could not be taken (the writer may then stop).
 using PutBytes = std::function<bool(std::string_view)>;
 
+// Hands the content of something being written to `put` in pieces, in order; false gives the
+// write up.
+using ProduceBytes = std::function<bool(const PutBytes& put)>;
+
 }  // namespace kdr

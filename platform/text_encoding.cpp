@@ -28,14 +28,18 @@ std::string Cp932ForDisplay(std::string_view text) {
 }
 
 std::string Cp932ExcerptForDisplay(std::string_view text, size_t max_bytes) {
-  if (text.size() <= max_bytes) return Cp932ForDisplay(text);
+  return Cp932ExcerptForDisplay(text, max_bytes, text.size());
+}
+
+std::string Cp932ExcerptForDisplay(std::string_view text, size_t max_bytes, size_t whole_size) {
+  if (whole_size <= max_bytes) return Cp932ForDisplay(text);
   size_t cut = 0;
   while (cut < text.size()) {
     size_t len = Cp932CharSize(text, cut);
     if (cut + len > max_bytes) break;
     cut += len;
   }
-  return Cp932ForDisplay(text.substr(0, cut)) + "... (" + std::to_string(text.size()) + " bytes)";
+  return Cp932ForDisplay(text.substr(0, cut)) + "... (" + std::to_string(whole_size) + " bytes)";
 }
 
 }  // namespace kdr

@@ -21,5 +21,8 @@ std::string Cp932ForDisplay(std::string_view text);
 // Cp932ForDisplay does; a longer text ends with "... (N bytes)". A value of many megabytes
 // would otherwise be copied into the log whole, several times over.
 std::string Cp932ExcerptForDisplay(std::string_view text, size_t max_bytes);
+// The same for a text of `whole_size` bytes of which `start` is the beginning (at least
+// `max_bytes` of it, or all).
+std::string Cp932ExcerptForDisplay(std::string_view start, size_t max_bytes, size_t whole_size);
 
 }  // namespace kdr

@@ -67,16 +67,26 @@ bool HexDecodeInPlace(std::string& text) {
 
 std::string FormatEntry(std::string_view value_name, uint32_t type, std::string_view data,
                         bool encode_credentials) {
-  std::string entry = std::to_string(type);
-  entry.push_back(':');
-  if (type == kRegBinary || type == kRegDword) {
-    AppendHex(&entry, data);
-    return entry;
-  }
-  std::string text(UpToFirstZero(data));
-  if (encode_credentials && IsCredentialName(value_name)) HexEncodeInPlace(text);
+  std::string entry, hex;
+  std::string_view text =
+      FormatEntryParts(value_name, type, data, encode_credentials, &entry, &hex);
   entry += text;
   return entry;
+}
+
+std::string_view FormatEntryParts(std::string_view value_name, uint32_t type, std::string_view data,
+                                  bool encode_credentials, std::string* head, std::string* hex) {
+  *head = std::to_string(type);
+  head->push_back(':');
+  hex->clear();
+  if (type == kRegBinary || type == kRegDword) {
+    AppendHex(hex, data);
+    return *hex;
+  }
+  std::string_view text = UpToFirstZero(data);
+  if (!encode_credentials || !IsCredentialName(value_name)) return text;
+  AppendHex(hex, text);
+  return *hex;
 }
 
 ParseResult ParseEntry(std::string_view entry, ParsedEntry* parsed) {

@@ -26,6 +26,11 @@ void HexEncodeInPlace(std::string& text);
 std::string FormatEntry(std::string_view value_name, uint32_t type, std::string_view data,
                         bool encode_credentials);
 
+// The same in two parts, so that a long text is not copied to be written: the type and ":" go
+// into `*head`; the data text is returned, a view of `data` or, when hex-encoded, of `*hex`.
+std::string_view FormatEntryParts(std::string_view value_name, uint32_t type, std::string_view data,
+                                  bool encode_credentials, std::string* head, std::string* hex);
+
 // An entry as a profile read gives it, "name=type:data", split up.
 struct ParsedEntry {
   std::string name;

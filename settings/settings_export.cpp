@@ -21,26 +21,34 @@ std::string Describe(std::string_view key_path, std::string_view value_name) {
   return Cp932ForDisplay(key_path) + ": " + Cp932ForDisplay(value_name);
 }
 
-// What the log shows of an entry: credential texts never in clear.
-std::string LoggedEntry(std::string_view value_name, std::string_view entry_text, bool encoded) {
+// What the log shows of an entry (`head` and `text`): credential texts never in clear.
+std::string LoggedEntry(std::string_view value_name, std::string_view head, std::string_view text,
+                        bool encoded) {
   if (encoded && IsCredentialName(value_name)) {
-    return Cp932ForDisplay(entry_text.substr(0, entry_text.find(':') + 1)) + "(credential, hidden)";
+    return Cp932ForDisplay(head) + "(credential, hidden)";
   }
-  return Cp932ExcerptForDisplay(entry_text, kLoggedValueBytes);
+  std::string start(head);
+  start.append(text.substr(0, kLoggedValueBytes));
+  return Cp932ExcerptForDisplay(start, kLoggedValueBytes, head.size() + text.size());
 }
 
+// The entry is written from the value's bytes where they are, not joined to its type first:
+// a value of many megabytes is then held once by the store, once as read here and once in
+// the settings file's text, never more.
 void WriteEntry(ExportContext& ctx, std::string_view key_path, std::string_view value_name,
                 uint32_t type, std::string_view data, bool encode_credentials,
                 std::string_view settings_file) {
-  std::string entry = FormatEntry(value_name, type, data, encode_credentials);
-  std::string_view why = UnrepresentableReason(value_name, entry);
+  std::string head, hex;
+  std::string_view text = FormatEntryParts(value_name, type, data, encode_credentials, &head, &hex);
+  // The head is digits and ":": only the text can hold what the file cannot.
+  std::string_view why = UnrepresentableReason(value_name, text);
   if (!why.empty()) {
     ctx.log.Skipped("value " + Describe(key_path, value_name), why);
     return;
   }
-  if (ctx.profiles.WriteString(key_path, value_name, entry, settings_file)) {
+  if (ctx.profiles.WriteJoinedString(key_path, value_name, head, text, settings_file)) {
     ctx.log.Done("export " + Describe(key_path, value_name) + " = " +
-                 LoggedEntry(value_name, entry, encode_credentials));
+                 LoggedEntry(value_name, head, text, encode_credentials));
   } else {
     ctx.refused = true;
     ctx.log.Skipped("value " + Describe(key_path, value_name), "the settings file refused it");

@@ -14,6 +14,7 @@
 
 #include "fuzz/memory_files.h"
 #include "platform/portable_profile_file.h"
+#include "platform/profile_document.h"
 #include "tests/file_bytes.h"
 #include "tests/profile_file_harness.h"
 #include "tests/seeded_random.h"
@@ -105,6 +106,43 @@ class ProfileFileContract : public ::testing::TestWithParam<ProfileImplementatio
 TEST_P(ProfileFileContract, FirstWriteCreatesFileWithSectionAndEntry) {
   EXPECT_TRUE(pf().WriteString("Software\\VTQ\\Kodrel\\Client", "Host", "1:srv", file_));
   EXPECT_EQ("[Software\\VTQ\\Kodrel\\Client]\r\nHost=1:srv\r\n", FileBytes());
+}
+
+// A value given in two parts is written as the one value they make, in every place a write can
+// put it; the parts may split a double-byte character (ソ is 0x83 0x5C).
+TEST_P(ProfileFileContract, ValueInTwoPartsIsWrittenAsOne) {
+  const struct {
+    const char* name;
+    std::string before;  // the file first ("" for none)
+    std::string_view section, key, head, tail;
+    std::string after;
+  } cases[] = {
+      {"new file", "", "S", "k", "1:", "v", "[S]\r\nk=1:v\r\n"},
+      {"new key", "[S]\r\na=1\r\n;c\r\n", "s", " k ", "1:\x83", "\x5c",
+       "[S]\r\na=1\r\nk=1:\x83\x5c\r\n;c\r\n"},
+      {"replaced, keeps the key's spelling and line end", "[S]\nKey=old\n[T]\n", "S", "KEY",
+       "1:", "\x83\x5c\x83\x5c", "[S]\nKey=1:\x83\x5c\x83\x5c\n[T]\n"},
+      {"empty tail", "[S]\r\n", "S", "k", "1:x", "", "[S]\r\nk=1:x\r\n"},
+  };
+  // Each case against the same value written whole; Wine's functions differ from Windows in
+  // where a new key goes and in line ends, so there only the two are compared.
+  auto start = [&](const std::string& before) {
+    ASSERT_TRUE(pf().Flush());
+    std::remove(file_.c_str());
+    if (!before.empty()) WriteBytes(file_, before);
+  };
+  for (const auto& c : cases) {
+    start(c.before);
+    std::string whole = std::string(c.head) + std::string(c.tail);
+    EXPECT_TRUE(pf().WriteString(c.section, c.key, whole, file_)) << c.name;
+    std::string expected = FileBytes();
+    start(c.before);
+    EXPECT_TRUE(pf().WriteJoinedString(c.section, c.key, c.head, c.tail, file_)) << c.name;
+    EXPECT_EQ(expected, FileBytes()) << c.name;
+    if (!wine()) {
+      EXPECT_EQ(c.after, expected) << c.name;
+    }
+  }
 }
 
 TEST_P(ProfileFileContract, EmptiedMissingSectionIsCreatedAndListed) {
@@ -417,12 +455,14 @@ TEST(PortableProfileFileTest, PendingWritesAreAppliedToAFileChangedMeanwhile) {
   fs.Put("f", "[A]\r\nold=1\r\n");
   PortableProfileFile pf(fs);
   EXPECT_TRUE(pf.WriteString("A", "mine", "2", "f"));
+  EXPECT_TRUE(pf.WriteJoinedString("A", "two", "1:", "\x83\x5c", "f"));  // a line added
+  EXPECT_TRUE(pf.WriteJoinedString("A", "OLD", "3:", "ab", "f"));        // a value replaced
   fs.Put("f", "[Z]\r\ntheirs=3\r\n[A]\r\nold=4\r\n");
   // As if each write had gone to the file at once: theirs first, then mine on top of it.
   EXPECT_EQ("Z\0A\0\0"s, pf.ReadSectionNames("f"));
-  EXPECT_EQ("old=4\0mine=2\0\0"s, pf.ReadSection("A", "f"));
+  EXPECT_EQ("old=3:ab\0mine=2\0two=1:\x83\x5c\0\0"s, pf.ReadSection("A", "f"));
   EXPECT_TRUE(pf.Flush());
-  EXPECT_EQ("[Z]\r\ntheirs=3\r\n[A]\r\nold=4\r\nmine=2\r\n", fs.Text("f"));
+  EXPECT_EQ("[Z]\r\ntheirs=3\r\n[A]\r\nold=3:ab\r\nmine=2\r\ntwo=1:\x83\x5c\r\n", fs.Text("f"));
 }
 
 TEST(PortableProfileFileTest, AHeldFileIsLookedAtOnceWhenTheHoldBegins) {
@@ -593,6 +633,79 @@ TEST(PortableProfileFileTest, MemoryAgreesWithTheFileItWrites) {
             << "round " << round << " step " << step << " section " << i;
       }
     }
+  }
+}
+
+// Files the size of their largest value, not twice it: the file is handed to the writer in
+// pieces, never joined whole.
+TEST(PortableProfileFileTest, FlushHandsTheFileOnInPieces) {
+  class PieceCounting : public CountingFileSystem {
+   public:
+    FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) override {
+      return CountingFileSystem::WriteFileInPieces(path, [&](const PutBytes& put) {
+        return produce([&](std::string_view piece) {
+          largest = std::max(largest, piece.size());
+          return put(piece);
+        });
+      });
+    }
+    size_t largest = 0;
+  } fs;
+  PortableProfileFile pf(fs);
+  std::string big;
+  for (int i = 0; i < 100000; ++i) big += "\x83\x5c";
+  std::string expected;
+  for (int i = 0; i < 2000; ++i) {
+    std::string section = "Software\\Key" + std::to_string(i);
+    ASSERT_TRUE(pf.WriteString(section, "Name", "1:a value of some length", "f"));
+    expected += "[" + section + "]\r\nName=1:a value of some length\r\n";
+    if (i == 1000) {
+      ASSERT_TRUE(pf.WriteJoinedString(section, "Big", "1:", big, "f"));
+      expected += "Big=1:" + big + "\r\n";
+    }
+  }
+  ASSERT_TRUE(pf.Flush());
+  EXPECT_TRUE(SameBytes(expected, fs.Text("f")));
+  EXPECT_EQ(1, fs.writes);
+  EXPECT_GT(fs.largest, 0u);
+  EXPECT_LE(fs.largest, big.size() + 8) << "joined whole";
+}
+
+// A file read holds its bytes until a write lets most of them go: replacing or emptying a large
+// value must not keep the old one beside the new one.
+TEST(ProfileDocumentTest, BytesReadAreLetGoOnceMostlyReplaced) {
+  const std::string big(1 << 20, 'x');
+  const std::string file = "; top\r\n[A]\r\nk=" + big + "\r\n;after\r\n[B]\r\nx=1";
+  const struct {
+    const char* name;
+    std::function<void(ProfileDocument&)> write;
+    std::string text;
+  } cases[] = {
+      {"section emptied",
+       [](ProfileDocument& d) { d.WriteSection("a", std::string_view("\0", 1)); },
+       "; top\r\n[A]\r\n;after\r\n[B]\r\nx=1"},
+      {"value replaced", [](ProfileDocument& d) { d.WriteString("A", "K", "2"); },
+       "; top\r\n[A]\r\nk=2\r\n;after\r\n[B]\r\nx=1"},
+      {"emptied, then written",
+       [](ProfileDocument& d) {
+         d.WriteSection("A", std::string_view("\0", 1));
+         d.WriteString("A", "n", "3");
+         d.WriteString("B", "y", "4");
+       },
+       "; top\r\n[A]\r\nn=3\r\n;after\r\n[B]\r\nx=1\r\ny=4\r\n"},
+  };
+  for (const auto& c : cases) {
+    ProfileDocument document;
+    document.Parse(file);
+    c.write(document);
+    EXPECT_LT(document.HeldBytes(), big.size() / 4) << c.name;
+    EXPECT_EQ(c.text, document.Text()) << c.name;
+    std::string written;
+    EXPECT_TRUE(document.WriteTo([&](std::string_view piece) {
+      written += piece;
+      return true;
+    }));
+    EXPECT_EQ(c.text, written) << c.name;
   }
 }
 

@@ -29,6 +29,7 @@ class PortableFileSystem : public FileSystem {
                         CopyObserver* observer) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
+  FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) override;
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   std::optional<FileStamp> Stamp(std::string_view path) override;
   bool ReadFileInPieces(std::string_view path,

@@ -185,6 +185,11 @@ std::optional<std::string> PortableFileSystem::ReadFile(std::string_view path) {
 }
 
 FileResult PortableFileSystem::WriteFileAtomically(std::string_view path, std::string_view bytes) {
+  return WriteFileInPieces(path, [bytes](const PutBytes& put) { return put(bytes); });
+}
+
+FileResult PortableFileSystem::WriteFileInPieces(std::string_view path,
+                                                 const ProduceBytes& produce) {
   HostLocation host;
   if (FileResult located = drives_.Locate(path, "CreateFile", &host); !located) return located;
   if (FindLastCp932Separator(path) + 1 == path.size() || host.path.filename().empty()) {
@@ -193,7 +198,7 @@ FileResult PortableFileSystem::WriteFileAtomically(std::string_view path, std::s
   if (!host.drive_root.empty() && !ResolvesInside(host.path.parent_path(), host.drive_root)) {
     return FileResult::Fail(kCantAccessFile, "CreateFile", path);
   }
-  FileResult written = kdr::WriteFileAtomically(host.path, bytes);
+  FileResult written = kdr::WriteFileAtomically(host.path, produce);
   if (!written) written.path = std::string(path);
   return written;
 }

@@ -335,13 +335,18 @@ std::optional<std::string> Win32FileSystem::ReadFile(std::string_view path) {
 }
 
 FileResult Win32FileSystem::WriteFileAtomically(std::string_view path, std::string_view bytes) {
+  return WriteFileInPieces(path, [bytes](const PutBytes& put) { return put(bytes); });
+}
+
+FileResult Win32FileSystem::WriteFileInPieces(std::string_view path, const ProduceBytes& produce) {
   auto c_path = CPath(path);
   if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
   size_t separator = LastSeparator(*c_path);
   // Names a folder, not a file.
   if (separator + 1 == c_path->size())
     return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", path);
-  FileResult written = kdr::WriteFileAtomically(std::filesystem::path(AnsiToWide(*c_path)), bytes);
+  FileResult written =
+      kdr::WriteFileAtomically(std::filesystem::path(AnsiToWide(*c_path)), produce);
   if (!written) written.path = *c_path;
   return written;
 }

@@ -29,6 +29,7 @@ class Win32FileSystem : public FileSystem {
   std::optional<std::string> ReadFile(std::string_view path) override;
   // The platform's atomic writer (atomic_file.h) on the path read in the ANSI code page.
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
+  FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) override;
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   // Size, last-write time (nanoseconds since 1970) and the volume's file index.
   std::optional<FileStamp> Stamp(std::string_view path) override;
