@@ -314,6 +314,14 @@ FileResult PortableProfileFile::Flush() {
         cached.path, [&document](const PutBytes& put) { return document.WriteTo(put); });
     if (!written) {
       if (first) first = std::move(written);
+      cached.dirty = false;
+      cached.pending = std::string();
+      cached.line_end = 0;
+      if (cached.holds == 0) {
+        it = Forget(it);
+        continue;
+      }
+      Load(cached);  // a held file is not looked at again: read what the disk holds now
       ++it;
       continue;
     }

@@ -70,7 +70,8 @@ class PortableProfileFile : public ProfileFile {
   uint32_t GetSection(std::string_view section, std::span<char> buffer,
                       std::string_view file) override;
   // Writes every file changed since it was read or last written. False when a write failed;
-  // that file then stays changed in memory and is tried again by the next Flush.
+  // that file's writes are then dropped, as a platform write that fails is lost: its failure is
+  // told once, here, and never again as the failure of a later Flush that wrote its own files.
   [[nodiscard]] FileResult Flush() override;
   // Looks at the file on disk now (reading it again when it changed) and then not until the
   // last Release.
