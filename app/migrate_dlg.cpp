@@ -110,8 +110,9 @@ std::string CMigrateDlg::LogPathForDisplay() const {
 
 void CMigrateDlg::WriteManifest(Edition edition, DigestCache* digests, bool* ok,
                                 bool* settings_written) {
-  // The settings file must be on disk before it is hashed.
-  if (!services_.profiles.Flush()) {
+  // The settings file must be on disk before it is hashed; a store whose settings file was not
+  // written gets no manifest, which would call it whole.
+  if (!*settings_written || !services_.profiles.Flush()) {
     log_.Skipped("manifest of " + std::string(EditionName(edition)),
                  "the settings file could not be written");
     *ok = false;

@@ -368,18 +368,26 @@ TEST_P(FlowTest, UnwritableWorkFolderStillEndsWithTheMessages) {
 }
 
 TEST_P(FlowTest, SettingsFileNotWrittenFailsTheEditionAndIsTold) {
-  // Client with empty data folders: nothing else would tell the user.
+  // Client with empty data folders: nothing else would tell the user. Server after it is
+  // collected whole: Client's failure is not told again as Server's.
   InstallOld(Edition::kClient);
+  InstallOld(Edition::kServer);
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
             base_ + "\\prv\\");
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server", "PUB_PATH",
+            base_ + "\\pub\\");
   ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\prv\\DDBVID\\"));
+  ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\pub\\DDBDAT\\"));
   const std::string work = base_ + "\\tool\\kdr4env";
   // A folder where the settings file goes.
   ASSERT_TRUE(fs().MakeSurePathExists(work + "\\client\\kdr4reg.fil\\"));
   EXPECT_EQ(
-      (Messages{"Kodrel4 Clientの情報を収集しました。", std::string(kSettingsNotWrittenMessage)}),
+      (Messages{"Kodrel4 Clientの情報を収集しました。", std::string(kSettingsNotWrittenMessage),
+                "Kodrel4 Serverの情報を収集しました。"}),
       Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
+  EXPECT_FALSE(fs().Exists(work + "\\client\\kdr4tose.manifest"));
+  EXPECT_TRUE(fs().Exists(work + "\\server\\kdr4tose.manifest"));
   std::string log = Read(work + "\\kdr4tose.log");
   // The file, the call and the platform's error.
   EXPECT_NE(std::string::npos, log.find("FAIL\t" + work + "\\client\\kdr4reg.fil\t")) << log;
