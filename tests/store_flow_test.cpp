@@ -33,9 +33,13 @@ class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
   Registry& reg() { return world_->registry(); }
   FileSystem& fs() { return world_->files(); }
   const WorkPaths& paths() { return dlg_->paths(); }
+  // The items of the last Undo, as its observer got them.
+  std::vector<UndoItem> items_;
   UndoResult Undo(std::string_view name, bool force) {
+    items_.clear();
     return UndoMigrate(reg(), fs(), paths(), name, force,
-                       MigrateUndoScope(reg(), fs(), paths(), 260));
+                       MigrateUndoScope(reg(), fs(), paths(), 260),
+                       [&](const UndoItem& item) { items_.push_back(item); });
   }
 
   void Put(const std::string& path, std::string_view content) {
@@ -233,7 +237,7 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   EXPECT_TRUE(fs().IsFolder(paths().root + "\\backup\\" + dlg_->last_run().backup_name));
 
   UndoResult result = Undo("", false);
-  for (const UndoItem& item : result.items) {
+  for (const UndoItem& item : items_) {
     EXPECT_TRUE(item.outcome != UndoOutcome::kRefused && item.outcome != UndoOutcome::kFailed)
         << item.what << ": " << item.reason;
   }
@@ -263,13 +267,14 @@ TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
   UndoResult result = Undo("", false);
   EXPECT_FALSE(result.complete());
   std::vector<std::string> refused;
-  for (const UndoItem& item : result.items) {
+  for (const UndoItem& item : items_) {
     if (item.outcome == UndoOutcome::kRefused) refused.push_back(item.what);
     EXPECT_NE(UndoOutcome::kFailed, item.outcome) << item.what << ": " << item.reason;
   }
-  EXPECT_EQ((std::vector<std::string>{"file " + base_ + "\\se\\cp\\DDBVID\\c.dat",
-                                      "value HKCU\\" + key + "\\Host"}),
+  EXPECT_EQ((std::vector<std::string>{"value HKCU\\" + key + "\\Host",
+                                      "file " + base_ + "\\se\\cp\\DDBVID\\c.dat"}),
             refused);
+  EXPECT_EQ(2u, result.Count(UndoOutcome::kRefused));
   EXPECT_EQ("edited later", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
   EXPECT_FALSE(ListBackups(fs(), paths())[0].undone);
 
@@ -312,7 +317,8 @@ TEST_P(StoreFlowTest, UndoOfAnUnknownBackupSaysSo) {
   Run(false);
   UndoResult wrong = Undo("19990101-000000", false);
   EXPECT_NE(std::string::npos, wrong.error.find("no backup 19990101-000000"));
-  EXPECT_TRUE(wrong.items.empty());
+  EXPECT_TRUE(items_.empty());
+  EXPECT_EQ(0u, wrong.Total());
 }
 
 // The journal lies in the work folder, which travels on USB sticks: whatever it names outside the
@@ -346,8 +352,9 @@ TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
 
   UndoResult result = Undo("", /*force=*/true);
   EXPECT_EQ("20990101-000000", result.backup);
-  EXPECT_EQ(9u, result.items.size());
-  for (const UndoItem& item : result.items) {
+  EXPECT_EQ(9u, items_.size());
+  EXPECT_EQ(9u, result.Count(UndoOutcome::kRefused));
+  for (const UndoItem& item : items_) {
     EXPECT_EQ(UndoOutcome::kRefused, item.outcome) << item.what;
     EXPECT_NE(std::string::npos, item.reason.find("outside what a Migrate writes")) << item.what;
   }
