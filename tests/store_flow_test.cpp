@@ -321,6 +321,48 @@ TEST_P(StoreFlowTest, UndoOfAnUnknownBackupSaysSo) {
   EXPECT_EQ(0u, wrong.Total());
 }
 
+// A journal of megabytes is read in pieces and checked whole before anything is undone: one
+// malformed line near its end leaves even its first item alone; whole, every item of it is
+// handed over once, wherever the pieces were cut.
+TEST_P(StoreFlowTest, UndoChecksALargeJournalWholeBeforeUndoingAnyOfIt) {
+  Run(true);
+  Run(false);
+  const std::string key = "Software\\VTQ\\KodrelSE\\Client\\\x95\x5c";
+  EditionPlan plan;
+  plan.edition = Edition::kClient;
+  plan.keys_created = {key};
+  plan.values.Add(PlannedValueRef{key, "first", false, 0, "", 1, "written"});
+  const size_t kValues = 3000;  // about 4 MB of journal
+  for (size_t i = 1; i < kValues; ++i) {
+    plan.values.Add(PlannedValueRef{key, "v" + std::to_string(i), false, 0, "", 1,
+                                    std::string(600, static_cast<char>('a' + i % 26))});
+  }
+  size_t lines = 0;
+  std::string journal = FormatJournalStart("2099-01-01T00:00:00Z", &lines);
+  ASSERT_TRUE(AppendJournalEdition(plan, {}, &lines, &journal));
+  ASSERT_GT(journal.size(), 3u << 20);
+  const std::string path = paths().root + "\\backup\\20990101-000000\\kdr4tose.undo";
+  SetRaw(reg(), RootKey::kCurrentUser, key, "first", 1, "written");
+
+  std::string damaged = journal;
+  size_t last_value = damaged.rfind("\nvalue\t");
+  damaged.replace(last_value + 1, 5, "valuE");
+  Put(path, damaged);
+  UndoResult refused = Undo("20990101-000000", false);
+  EXPECT_NE(std::string::npos, refused.error.find("damaged: line " + std::to_string(kValues + 4)))
+      << refused.error;
+  EXPECT_TRUE(items_.empty());
+  EXPECT_EQ(2u, DumpTree(reg(), RootKey::kCurrentUser, key).size());  // the key and its value
+
+  Put(path, journal);
+  UndoResult result = Undo("20990101-000000", false);
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(2u, result.Count(UndoOutcome::kRemoved));  // the value, then its key
+  EXPECT_EQ(kValues - 1, result.Count(UndoOutcome::kAlreadyAsBefore));
+  EXPECT_EQ(kValues + 1, items_.size());
+  EXPECT_TRUE(DumpTree(reg(), RootKey::kCurrentUser, key).empty());
+}
+
 // The journal lies in the work folder, which travels on USB sticks: whatever it names outside the
 // new product's branch and data folders is never touched, not even when forced.
 TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
