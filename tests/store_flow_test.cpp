@@ -331,7 +331,7 @@ TEST_P(StoreFlowTest, UndoChecksALargeJournalWholeBeforeUndoingAnyOfIt) {
   EditionPlan plan;
   plan.edition = Edition::kClient;
   plan.keys_created = {key};
-  plan.values.Add(PlannedValueRef{key, "first", false, 0, "", 1, "written"});
+  plan.values.Add(PlannedValueRef{key, "first", false, 0, "", 3, "written"});
   const size_t kValues = 3000;  // about 4 MB of journal
   for (size_t i = 1; i < kValues; ++i) {
     plan.values.Add(PlannedValueRef{key, "v" + std::to_string(i), false, 0, "", 1,
@@ -342,7 +342,7 @@ TEST_P(StoreFlowTest, UndoChecksALargeJournalWholeBeforeUndoingAnyOfIt) {
   ASSERT_TRUE(AppendJournalEdition(plan, {}, &lines, &journal));
   ASSERT_GT(journal.size(), 3u << 20);
   const std::string path = paths().root + "\\backup\\20990101-000000\\kdr4tose.undo";
-  SetRaw(reg(), RootKey::kCurrentUser, key, "first", 1, "written");
+  SetRaw(reg(), RootKey::kCurrentUser, key, "first", 3, "written");
 
   std::string damaged = journal;
   size_t last_value = damaged.rfind("\nvalue\t");
