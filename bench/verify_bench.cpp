@@ -122,16 +122,20 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, Mode 
   }
   if (mode == Mode::kOff) return true;
   Clock::time_point start = Clock::now();
-  UndoResult undone = UndoMigrate(registry, files, paths, "", false,
-                                  MigrateUndoScope(registry, files, paths, 4096));
+  std::vector<UndoItem> not_undone;
+  UndoResult undone = UndoMigrate(
+      registry, files, paths, "", false, MigrateUndoScope(registry, files, paths, 4096),
+      [&](const UndoItem& item) {
+        if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed) {
+          not_undone.push_back(item);
+        }
+      });
   times->undo = Seconds(start);
   if (!undone.complete()) {
     std::fprintf(stderr, "undo not complete: %s, %zu refused, %zu failed\n", undone.error.c_str(),
                  undone.Count(UndoOutcome::kRefused), undone.Count(UndoOutcome::kFailed));
-    for (const UndoItem& item : undone.items) {
-      if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed) {
-        std::fprintf(stderr, "  %s: %s\n", item.what.c_str(), item.reason.c_str());
-      }
+    for (const UndoItem& item : not_undone) {
+      std::fprintf(stderr, "  %s: %s\n", item.what.c_str(), item.reason.c_str());
     }
     return false;
   }

@@ -128,27 +128,32 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
     WriteStderr("kdr4tose-cli: the backup name has characters outside code page 932\n");
     return kExitUsage;
   }
-  UndoResult result =
-      UndoMigrate(services.registry, services.files, paths, *name, options.force,
-                  MigrateUndoScope(services.registry, services.files, paths, services.max_path));
-  *changed = !result.items.empty();
-  std::vector<std::string> json;
-  std::string text;
-  std::string trouble;
-  for (const UndoItem& item : result.items) {
-    bool bad = item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed;
-    std::string line = std::string(UndoOutcomeText(item.outcome)) + ": " + item.what +
-                       (item.reason.empty() ? "" : " (" + item.reason + ")") + "\n";
-    if (bad) {
-      trouble += line;
-    } else if (item.outcome != UndoOutcome::kAlreadyAsBefore) {
-      text += line;
+  // Each item is printed as it is done: a million of them are never held. In JSON, what is
+  // known only at the end follows the items.
+  bool first = true;
+  if (options.json) Print(options, "{\"command\":\"undo\",\"items\":[");
+  auto observer = [&](const UndoItem& item) {
+    if (options.json) {
+      Print(options, std::string(first ? "" : ",") + "{\"item\":" + JsonString(item.what) +
+                         ",\"outcome\":" + JsonString(UndoOutcomeText(item.outcome)) +
+                         (item.reason.empty() ? "" : ",\"reason\":" + JsonString(item.reason)) +
+                         "}");
+    } else {
+      std::string line = std::string(UndoOutcomeText(item.outcome)) + ": " + item.what +
+                         (item.reason.empty() ? "" : " (" + item.reason + ")") + "\n";
+      // What was not undone is said on standard error, even with --quiet.
+      if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed) {
+        WriteStderr(line);
+      } else if (item.outcome != UndoOutcome::kAlreadyAsBefore) {
+        Print(options, line);
+      }
     }
-    json.push_back("{\"item\":" + JsonString(item.what) +
-                   ",\"outcome\":" + JsonString(UndoOutcomeText(item.outcome)) +
-                   (item.reason.empty() ? "" : ",\"reason\":" + JsonString(item.reason)) + "}");
-  }
-  if (!result.error.empty()) trouble += result.error + "\n";
+    first = false;
+  };
+  UndoResult result = UndoMigrate(
+      services.registry, services.files, paths, *name, options.force,
+      MigrateUndoScope(services.registry, services.files, paths, services.max_path), observer);
+  *changed = result.Total() > 0;
   std::string summary = "undo of backup " + Shown(result.backup) + ": " +
                         std::to_string(result.Count(UndoOutcome::kRestored)) + " restored, " +
                         std::to_string(result.Count(UndoOutcome::kRemoved)) + " removed, " +
@@ -157,16 +162,17 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
                         (result.complete() ? "; everything is as before the Migrate\n"
                                            : "; NOT everything is as before the Migrate\n");
   if (options.json) {
-    Print(options, "{\"command\":\"undo\",\"backup\":" + JsonString(Shown(result.backup)) +
+    Print(options, "],\"backup\":" + JsonString(Shown(result.backup)) +
                        ",\"complete\":" + Bool(result.complete()) +
                        (result.error.empty() ? "" : ",\"error\":" + JsonString(result.error)) +
-                       ",\"items\":" + JsonList(json) + "}\n");
+                       "}\n");
   } else {
-    Print(options, text);
-    if (result.error.empty()) Print(options, summary);
+    if (result.error.empty()) {
+      Print(options, summary);
+    } else {
+      WriteStderr(result.error + "\n");
+    }
   }
-  // What was not undone is said on standard error, even with --quiet.
-  if (!trouble.empty() && !options.json) WriteStderr(trouble);
   return result.complete() ? kExitOk : kExitEditionFailed;
 }
 

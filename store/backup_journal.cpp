@@ -74,18 +74,189 @@ std::optional<std::string> Unhex(std::string_view text) {
   return out;
 }
 
-// The length of the journal up to and including its last whole end line: what follows is a
-// block that was still being appended.
-size_t CountedPart(std::string_view text) {
-  for (size_t before = text.size(); before > 0;) {
-    size_t found = text.rfind("\nend\t", before - 1);
-    if (found == std::string_view::npos) return 0;
-    size_t line_end = text.find('\n', found + 1);
-    if (line_end != std::string_view::npos) return line_end + 1;
-    before = found;
+// Reads a journal one line at a time as pieces of it arrive. Every line is checked; the items
+// of block `wanted` (all blocks with kAllBlocks) are handed to `items`, and no line ending past
+// `limit` is looked at. A block is whole once its end line is: what follows the last whole end
+// line is a block that was still being appended, and a fault in it does not count.
+class JournalReader {
+ public:
+  static constexpr size_t kAllBlocks = static_cast<size_t>(-1);
+
+  JournalReader(JournalItems* items, size_t wanted, uint64_t limit)
+      : items_(items), wanted_(wanted), limit_(limit) {}
+
+  void Feed(std::string_view piece) {
+    if (head_.size() < kHeadBytes) head_.append(piece.substr(0, kHeadBytes - head_.size()));
+    while (!piece.empty()) {
+      size_t end = piece.find('\n');
+      if (end == std::string_view::npos) {
+        partial_.append(piece);
+        offset_ += piece.size();
+        return;
+      }
+      offset_ += end + 1;
+      if (partial_.empty()) {
+        Line(piece.substr(0, end));
+      } else {
+        partial_.append(piece.substr(0, end));
+        Line(partial_);
+        partial_.clear();
+      }
+      piece.remove_prefix(end + 1);
+    }
   }
-  return 0;
-}
+
+  // After the last piece: the outline, or nullopt with *error naming the first malformed line.
+  std::optional<JournalOutline> Finish(std::string* error) const {
+    JournalOutline outline;
+    outline.cut_short = counted_ < offset_;
+    if (counted_ == 0) {
+      // Stopped before its first block was whole: a journal of nothing.
+      std::string start = std::string(kMagic) + "\t";
+      if (std::string_view(head_).starts_with(start) ||
+          std::string_view(start).starts_with(head_)) {
+        return outline;
+      }
+      *error = "line 1: not a backup journal";
+      return std::nullopt;
+    }
+    if (!error_.empty() && error_end_ <= counted_) {
+      *error = error_;
+      return std::nullopt;
+    }
+    outline.time = time_;
+    outline.editions.assign(editions_.begin(), editions_.begin() + counted_editions_);
+    outline.counted_bytes = counted_;
+    return outline;
+  }
+
+ private:
+  static constexpr size_t kHeadBytes = kMagic.size() + 1;
+
+  void Line(std::string_view line) {
+    if (offset_ > limit_) return;
+    ++number_;
+    if (error_.empty()) Check(line);
+    if (number_ > 1 && line.starts_with("end\t")) {
+      counted_ = offset_;
+      counted_editions_ = editions_.size();
+    }
+  }
+
+  void Fail(std::string_view why) {
+    error_ = "line " + std::to_string(number_) + ": " + std::string(why);
+    error_end_ = offset_;
+  }
+
+  bool Wanted() const {
+    return items_ && (wanted_ == kAllBlocks || wanted_ + 1 == editions_.size());
+  }
+
+  void Check(std::string_view line) {
+    std::vector<std::string_view> f = SplitTabs(line);
+    if (number_ == 1) {
+      if (f.size() != 2 || f[0] != kMagic || f[1] != std::to_string(kFormat)) {
+        return Fail("not a backup journal of this version");
+      }
+      return;
+    }
+    if (number_ == 2) {
+      if (f.size() != 2 || f[0] != "time") return Fail("no time line");
+      time_ = f[1];
+      return;
+    }
+    if (f[0] == "end") {
+      std::optional<uint64_t> count = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
+      if (ended_ || editions_.empty()) return Fail("an end line with no edition before it");
+      if (!count || *count != number_ - 1) return Fail("the end line does not count the lines");
+      ended_ = true;
+      return;
+    }
+    if (f[0] == "edition") {
+      std::optional<uint64_t> e = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
+      if (!e || *e < 1 || *e > 3) return Fail("unknown edition");
+      editions_.push_back(static_cast<Edition>(*e));
+      ended_ = false;
+      return;
+    }
+    if (editions_.empty()) return Fail("an item before any edition");
+    if (ended_) return Fail("an item after the end line");
+    if (f[0] == "key" || f[0] == "folder") {
+      std::optional<std::string> path = f.size() == 2 ? Unhex(f[1]) : std::nullopt;
+      if (!path || path->empty()) return Fail("bad path");
+      if (!Wanted()) return;
+      if (f[0] == "key") {
+        items_->KeyCreated(std::move(*path));
+      } else {
+        items_->FolderCreated(std::move(*path));
+      }
+    } else if (f[0] == "value") {
+      if (f.size() != 8) return Fail("a value line has 8 fields");
+      std::optional<std::string> key = Unhex(f[1]), name = Unhex(f[2]), old_data = Unhex(f[5]),
+                                 new_data = Unhex(f[7]);
+      std::optional<uint64_t> old_type = ParseDecimal(f[4]), new_type = ParseDecimal(f[6]);
+      if (!key || !name || !old_data || !new_data || !old_type || !new_type ||
+          (f[3] != "0" && f[3] != "1") || *old_type > 0xffffffff || *new_type > 0xffffffff) {
+        return Fail("bad value line");
+      }
+      if (!Wanted()) return;
+      items_->Value(PlannedValue{std::move(*key), std::move(*name), f[3] == "1",
+                                 static_cast<uint32_t>(*old_type), std::move(*old_data),
+                                 static_cast<uint32_t>(*new_type), std::move(*new_data)});
+    } else if (f[0] == "file") {
+      if (f.size() != 9) return Fail("a file line has 9 fields");
+      std::optional<std::string> destination = Unhex(f[1]), source = Unhex(f[2]),
+                                 saved = Unhex(f[4]);
+      std::optional<uint64_t> old_size = ParseDecimal(f[5]), new_size = ParseDecimal(f[7]);
+      std::optional<ContentHash> old_hash = HashFromHex(f[6]), new_hash = HashFromHex(f[8]);
+      if (!destination || destination->empty() || !source || !saved || !old_size || !new_size ||
+          !old_hash || !new_hash || (f[3] != "0" && f[3] != "1")) {
+        return Fail("bad file line");
+      }
+      // A saved copy is a plain name inside the backup's own folder.
+      if (saved->find_first_of("\\/:") != std::string::npos || *saved == "." || *saved == "..") {
+        return Fail("bad saved copy name");
+      }
+      if (!Wanted()) return;
+      JournalFile file;
+      file.planned = PlannedFile{std::move(*source), std::move(*destination), f[3] == "1",
+                                 *old_size, FileDigest{*new_size, *new_hash}};
+      file.saved_copy = std::move(*saved);
+      file.old_digest = FileDigest{*old_size, *old_hash};
+      items_->File(std::move(file));
+    } else {
+      Fail("unknown line");
+    }
+  }
+
+  JournalItems* items_;
+  size_t wanted_;
+  uint64_t limit_;
+  std::string head_;     // the first bytes, to tell a journal stopped in its first line
+  std::string partial_;  // a line whose end has not arrived yet
+  uint64_t offset_ = 0;  // bytes fed
+  size_t number_ = 0;    // lines looked at
+  bool ended_ = false;   // the last line was an end line
+  std::string time_;
+  std::vector<Edition> editions_;
+  uint64_t counted_ = 0;  // bytes up to the last whole end line
+  size_t counted_editions_ = 0;
+  std::string error_;  // the first malformed line
+  uint64_t error_end_ = 0;
+};
+
+// Builds a whole Journal from its items.
+class JournalCollector : public JournalItems {
+ public:
+  explicit JournalCollector(JournalEdition* edition) : e_(edition) {}
+  void KeyCreated(std::string path) override { e_->keys_created.push_back(std::move(path)); }
+  void Value(PlannedValue value) override { e_->values.push_back(std::move(value)); }
+  void FolderCreated(std::string path) override { e_->folders_created.push_back(std::move(path)); }
+  void File(JournalFile file) override { e_->files.push_back(std::move(file)); }
+
+ private:
+  JournalEdition* e_;
+};
 
 }  // namespace
 
@@ -150,95 +321,46 @@ bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
 }
 
 std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
+  JournalReader check(nullptr, JournalReader::kAllBlocks, UINT64_MAX);
+  check.Feed(text);
+  std::optional<JournalOutline> outline = check.Finish(error);
+  if (!outline) return std::nullopt;
   Journal journal;
-  size_t counted = CountedPart(text);
-  journal.cut_short = counted < text.size();
-  if (counted == 0) {
-    // Stopped before its first block was whole: a journal of nothing.
-    std::string start = std::string(kMagic) + "\t";
-    if (text.starts_with(start) || std::string_view(start).starts_with(text)) return journal;
-    *error = "line 1: not a backup journal";
-    return std::nullopt;
-  }
-  text = text.substr(0, counted);
-  size_t number = 0;
-  bool ended = false;  // the last line was an end line
-  auto fail = [&](std::string_view why) {
-    *error = "line " + std::to_string(number) + ": " + std::string(why);
-    return std::nullopt;
-  };
-  std::string_view line;
-  while (TakeLine(&text, &line)) {
-    ++number;
-    std::vector<std::string_view> f = SplitTabs(line);
-    if (number == 1) {
-      if (f.size() != 2 || f[0] != kMagic || f[1] != std::to_string(kFormat)) {
-        return fail("not a backup journal of this version");
-      }
-      continue;
-    }
-    if (number == 2) {
-      if (f.size() != 2 || f[0] != "time") return fail("no time line");
-      journal.time = f[1];
-      continue;
-    }
-    if (f[0] == "end") {
-      std::optional<uint64_t> count = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
-      if (ended || journal.editions.empty()) return fail("an end line with no edition before it");
-      if (!count || *count != number - 1) return fail("the end line does not count the lines");
-      ended = true;
-      continue;
-    }
-    if (f[0] == "edition") {
-      std::optional<uint64_t> e = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
-      if (!e || *e < 1 || *e > 3) return fail("unknown edition");
-      journal.editions.push_back(JournalEdition{static_cast<Edition>(*e), {}, {}, {}, {}});
-      ended = false;
-      continue;
-    }
-    if (journal.editions.empty()) return fail("an item before any edition");
-    if (ended) return fail("an item after the end line");
-    JournalEdition& e = journal.editions.back();
-    if (f[0] == "key" || f[0] == "folder") {
-      std::optional<std::string> path = f.size() == 2 ? Unhex(f[1]) : std::nullopt;
-      if (!path || path->empty()) return fail("bad path");
-      (f[0] == "key" ? e.keys_created : e.folders_created).push_back(*path);
-    } else if (f[0] == "value") {
-      if (f.size() != 8) return fail("a value line has 8 fields");
-      std::optional<std::string> key = Unhex(f[1]), name = Unhex(f[2]), old_data = Unhex(f[5]),
-                                 new_data = Unhex(f[7]);
-      std::optional<uint64_t> old_type = ParseDecimal(f[4]), new_type = ParseDecimal(f[6]);
-      if (!key || !name || !old_data || !new_data || !old_type || !new_type ||
-          (f[3] != "0" && f[3] != "1") || *old_type > 0xffffffff || *new_type > 0xffffffff) {
-        return fail("bad value line");
-      }
-      e.values.push_back(PlannedValue{*key, *name, f[3] == "1", static_cast<uint32_t>(*old_type),
-                                      *old_data, static_cast<uint32_t>(*new_type), *new_data});
-    } else if (f[0] == "file") {
-      if (f.size() != 9) return fail("a file line has 9 fields");
-      std::optional<std::string> destination = Unhex(f[1]), source = Unhex(f[2]),
-                                 saved = Unhex(f[4]);
-      std::optional<uint64_t> old_size = ParseDecimal(f[5]), new_size = ParseDecimal(f[7]);
-      std::optional<ContentHash> old_hash = HashFromHex(f[6]), new_hash = HashFromHex(f[8]);
-      if (!destination || destination->empty() || !source || !saved || !old_size || !new_size ||
-          !old_hash || !new_hash || (f[3] != "0" && f[3] != "1")) {
-        return fail("bad file line");
-      }
-      // A saved copy is a plain name inside the backup's own folder.
-      if (saved->find_first_of("\\/:") != std::string::npos || *saved == "." || *saved == "..") {
-        return fail("bad saved copy name");
-      }
-      JournalFile file;
-      file.planned = PlannedFile{*source, *destination, f[3] == "1", *old_size,
-                                 FileDigest{*new_size, *new_hash}};
-      file.saved_copy = *saved;
-      file.old_digest = FileDigest{*old_size, *old_hash};
-      e.files.push_back(std::move(file));
-    } else {
-      return fail("unknown line");
-    }
+  journal.time = outline->time;
+  journal.cut_short = outline->cut_short;
+  for (size_t block = 0; block < outline->editions.size(); ++block) {
+    journal.editions.push_back(JournalEdition{outline->editions[block], {}, {}, {}, {}});
+    JournalCollector collector(&journal.editions.back());
+    JournalReader read(&collector, block, outline->counted_bytes);
+    read.Feed(text);
   }
   return journal;
+}
+
+std::optional<JournalOutline> CheckJournalFile(FileSystem& files, std::string_view path,
+                                               std::string* error, bool* unreadable) {
+  JournalReader check(nullptr, JournalReader::kAllBlocks, UINT64_MAX);
+  *unreadable = !files.ReadFileInPieces(path, [&](std::string_view piece) { check.Feed(piece); });
+  if (*unreadable) {
+    *error = "the journal cannot be read";
+    return std::nullopt;
+  }
+  return check.Finish(error);
+}
+
+bool ReadJournalBlock(FileSystem& files, std::string_view path, const JournalOutline& outline,
+                      size_t block, JournalItems* items, std::string* error) {
+  JournalReader read(items, block, outline.counted_bytes);
+  if (!files.ReadFileInPieces(path, [&](std::string_view piece) { read.Feed(piece); })) {
+    *error = "the journal cannot be read";
+    return false;
+  }
+  std::optional<JournalOutline> again = read.Finish(error);
+  if (!again || again->editions != outline.editions || again->time != outline.time) {
+    *error = "the journal changed while it was read";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace kdr

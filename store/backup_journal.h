@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "store/edition_plan.h"
 
 // The journal of one Migrate, kept in kdr4env\backup\<YYYYMMDD-HHMMSS>\kdr4tose.undo beside
@@ -58,5 +59,35 @@ inline constexpr size_t kJournalSpillBytes = 1 << 20;
 // The journal without a block that was cut short, or nullopt with *error naming the first
 // malformed line of the rest.
 std::optional<Journal> ParseJournal(std::string_view text, std::string* error);
+
+// A journal of a million values is hundreds of megabytes: it is read from its file in pieces,
+// first checked whole, then each block's items handed over one at a time.
+struct JournalOutline {
+  std::string time;
+  std::vector<Edition> editions;  // of the whole blocks
+  bool cut_short = false;
+  uint64_t counted_bytes = 0;  // up to the end of the last whole block
+};
+
+// The items of one block, in the journal's order.
+class JournalItems {
+ public:
+  virtual ~JournalItems() = default;
+  virtual void KeyCreated(std::string path) = 0;
+  virtual void Value(PlannedValue value) = 0;
+  virtual void FolderCreated(std::string path) = 0;
+  virtual void File(JournalFile file) = 0;
+};
+
+// The outline of the journal in file `path`, checked as ParseJournal checks; nullopt with *error
+// set when it cannot be read or is malformed (*unreadable tells which).
+std::optional<JournalOutline> CheckJournalFile(FileSystem& files, std::string_view path,
+                                               std::string* error, bool* unreadable);
+
+// Hands the items of whole block `block` (0 is the first) of the journal `outline` was checked
+// from to `items`. False with *error set when the file no longer reads as it did.
+[[nodiscard]] bool ReadJournalBlock(FileSystem& files, std::string_view path,
+                                    const JournalOutline& outline, size_t block,
+                                    JournalItems* items, std::string* error);
 
 }  // namespace kdr

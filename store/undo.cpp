@@ -34,27 +34,39 @@ std::string_view WithoutLastSeparator(std::string_view folder) {
                                                                      : folder;
 }
 
-class Undoer {
+// Undoes one edition's block as the journal hands it over: values and files at once, created
+// folders and keys (few and short) once the block is read, so that each is removed only after
+// everything in it.
+class Undoer : public JournalItems {
  public:
   Undoer(Registry& registry, FileSystem& files, std::string folder, bool force,
-         const UndoScope& scope, UndoResult* result)
+         const UndoScope& scope, const UndoObserver& observer, UndoResult* result)
       : registry_(registry),
         files_(files),
         folder_(std::move(folder)),
         force_(force),
         scope_(scope),
+        observer_(observer),
         result_(result) {}
 
-  void Edition(const JournalEdition& e) {
-    folders_ = &scope_.folders[EditionIndex(e.edition)];
-    for (auto it = e.files.rbegin(); it != e.files.rend(); ++it) File(*it);
-    for (auto it = e.folders_created.rbegin(); it != e.folders_created.rend(); ++it) Folder(*it);
-    for (auto it = e.values.rbegin(); it != e.values.rend(); ++it) Value(*it);
+  void StartEdition(kdr::Edition edition) {
+    folders_ = &scope_.folders[EditionIndex(edition)];
+    folders_created_.clear();
+    keys_created_.clear();
+  }
+  void KeyCreated(std::string path) override { keys_created_.push_back(std::move(path)); }
+  void Value(PlannedValue value) override { UndoValue(value); }
+  void FolderCreated(std::string path) override { folders_created_.push_back(std::move(path)); }
+  void File(JournalFile file) override { UndoFile(file); }
+
+  void EndEdition() {
+    // Parents were made first, so children go first.
+    for (auto it = folders_created_.rbegin(); it != folders_created_.rend(); ++it) Folder(*it);
     // Deepest first: a created key's created subkeys go before it.
-    std::vector<std::string> keys = e.keys_created;
-    std::sort(keys.begin(), keys.end(),
-              [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
-    for (const std::string& key : keys) Key(key);
+    std::stable_sort(
+        keys_created_.begin(), keys_created_.end(),
+        [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+    for (const std::string& key : keys_created_) Key(key);
   }
 
  private:
@@ -78,10 +90,11 @@ class Undoer {
   bool KeyInScope(std::string_view key) const { return Cp932PathAtOrBelow(key, scope_.branch); }
 
   void Add(std::string what, UndoOutcome outcome, std::string reason = {}) {
-    result_->items.push_back(UndoItem{std::move(what), outcome, std::move(reason)});
+    ++result_->counts[static_cast<size_t>(outcome)];
+    if (observer_) observer_(UndoItem{std::move(what), outcome, std::move(reason)});
   }
 
-  void File(const JournalFile& f) {
+  void UndoFile(const JournalFile& f) {
     const std::string& path = f.planned.destination;
     std::string what = "file " + Cp932ForDisplay(path);
     if (!FileInScope(path)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
@@ -123,7 +136,7 @@ class Undoer {
     Add(what, UndoOutcome::kRemoved);
   }
 
-  void Value(const PlannedValue& v) {
+  void UndoValue(const PlannedValue& v) {
     std::string what = "value HKCU\\" + Cp932ForDisplay(v.key) + "\\" + Cp932ForDisplay(v.name);
     if (!KeyInScope(v.key)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
     RegistryKeyPtr key;
@@ -196,8 +209,11 @@ class Undoer {
   std::string folder_;
   bool force_;
   const UndoScope& scope_;
+  const UndoObserver& observer_;
   const std::vector<std::string>* folders_ = nullptr;
   UndoResult* result_;
+  std::vector<std::string> folders_created_;
+  std::vector<std::string> keys_created_;
 };
 
 std::string ResultSummary(const UndoResult& result) {
@@ -228,9 +244,10 @@ std::string_view UndoOutcomeText(UndoOutcome outcome) {
   return "failed";
 }
 
-size_t UndoResult::Count(UndoOutcome outcome) const {
-  return static_cast<size_t>(std::count_if(
-      items.begin(), items.end(), [&](const UndoItem& i) { return i.outcome == outcome; }));
+size_t UndoResult::Total() const {
+  size_t total = 0;
+  for (size_t count : counts) total += count;
+  return total;
 }
 
 std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths) {
@@ -244,17 +261,14 @@ std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths) {
     BackupInfo info;
     info.name = name.substr(0, name.size() - suffix.size());
     if (info.name.find('\\') != std::string::npos) continue;
-    std::optional<std::string> text = files.ReadFile(root + name);
-    std::optional<Journal> journal;
-    if (!text) {
-      info.error = "the journal cannot be read";
-    } else if (!(journal = ParseJournal(*text, &info.error))) {
-      info.error = "the journal is damaged: " + info.error;
+    bool unreadable = false;
+    std::optional<JournalOutline> journal =
+        CheckJournalFile(files, root + name, &info.error, &unreadable);
+    if (!journal) {
+      if (!unreadable) info.error = "the journal is damaged: " + info.error;
     } else {
       info.time = journal->time;
-      for (const JournalEdition& e : journal->editions) {
-        info.editions.emplace_back(EditionName(e.edition));
-      }
+      for (Edition e : journal->editions) info.editions.emplace_back(EditionName(e));
     }
     info.undone = files.Exists(root + info.name + "\\" + std::string(kUndoneMarkerName));
     backups.push_back(std::move(info));
@@ -266,7 +280,8 @@ std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths) {
 }
 
 UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
-                       std::string_view name, bool force, const UndoScope& scope) {
+                       std::string_view name, bool force, const UndoScope& scope,
+                       const UndoObserver& observer) {
   UndoResult result;
   std::vector<BackupInfo> backups = ListBackups(files, paths);
   if (name.empty()) {
@@ -294,17 +309,25 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
     }
   }
   std::string folder = BackupRoot(paths) + "\\" + result.backup;
-  std::optional<std::string> text = files.ReadFile(folder + "\\" + std::string(kJournalName));
+  std::string journal_path = folder + "\\" + std::string(kJournalName);
   std::string error;
-  std::optional<Journal> journal = text ? ParseJournal(*text, &error) : std::nullopt;
+  bool unreadable = false;
+  // Checked whole before anything is undone: a damaged journal undoes nothing.
+  std::optional<JournalOutline> journal =
+      CheckJournalFile(files, journal_path, &error, &unreadable);
   if (!journal) {
-    result.error = text ? "the journal is damaged: " + error : "the journal cannot be read";
+    result.error = unreadable ? error : "the journal is damaged: " + error;
     return result;
   }
-  text.reset();  // read whole into the journal: not held beside it through the undo
-  Undoer undoer(registry, files, folder, force, scope, &result);
-  for (auto it = journal->editions.rbegin(); it != journal->editions.rend(); ++it) {
-    undoer.Edition(*it);
+  Undoer undoer(registry, files, folder, force, scope, observer, &result);
+  // The last edition first, as a Migrate went through them in order.
+  for (size_t block = journal->editions.size(); block-- > 0;) {
+    undoer.StartEdition(journal->editions[block]);
+    if (!ReadJournalBlock(files, journal_path, *journal, block, &undoer, &error)) {
+      result.error = error;
+      return result;
+    }
+    undoer.EndEdition();
   }
   if (result.complete()) {
     // Only a whole undo is marked; one with refusals can be run again (with --force).

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +29,10 @@ struct UndoItem {
 struct UndoResult {
   std::string backup;  // the backup's folder name
   std::string error;   // set when the backup could not be used at all
-  std::vector<UndoItem> items;
-  size_t Count(UndoOutcome outcome) const;
+  // Items by outcome: a Migrate of a million values is undone without holding its items.
+  std::array<size_t, 5> counts{};
+  size_t Count(UndoOutcome outcome) const { return counts[static_cast<size_t>(outcome)]; }
+  size_t Total() const;
   // Everything is as it was before the Migrate.
   bool complete() const {
     return error.empty() && Count(UndoOutcome::kRefused) == 0 && Count(UndoOutcome::kFailed) == 0;
@@ -57,8 +60,11 @@ struct BackupInfo {
 std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths);
 
 // Undoes the backup `name` (when empty, the newest that has not been undone). With `force`, items
-// changed since the Migrate are restored too; items outside `scope` never are.
+// changed since the Migrate are restored too; items outside `scope` never are. Each item is
+// handed to `observer` (when given) as soon as it is done.
+using UndoObserver = std::function<void(const UndoItem&)>;
 UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
-                       std::string_view name, bool force, const UndoScope& scope);
+                       std::string_view name, bool force, const UndoScope& scope,
+                       const UndoObserver& observer = {});
 
 }  // namespace kdr

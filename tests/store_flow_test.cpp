@@ -34,9 +34,13 @@ class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
   Registry& reg() { return world_->registry(); }
   FileSystem& fs() { return world_->files(); }
   const WorkPaths& paths() { return dlg_->paths(); }
+  // The items of the last Undo, as its observer got them.
+  std::vector<UndoItem> items_;
   UndoResult Undo(std::string_view name, bool force) {
+    items_.clear();
     return UndoMigrate(reg(), fs(), paths(), name, force,
-                       MigrateUndoScope(reg(), fs(), paths(), 260));
+                       MigrateUndoScope(reg(), fs(), paths(), 260),
+                       [&](const UndoItem& item) { items_.push_back(item); });
   }
 
   void Put(const std::string& path, std::string_view content) {
@@ -273,7 +277,7 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   EXPECT_TRUE(fs().IsFolder(paths().root + "\\backup\\" + dlg_->last_run().backup_name));
 
   UndoResult result = Undo("", false);
-  for (const UndoItem& item : result.items) {
+  for (const UndoItem& item : items_) {
     EXPECT_TRUE(item.outcome != UndoOutcome::kRefused && item.outcome != UndoOutcome::kFailed)
         << item.what << ": " << item.reason;
   }
@@ -348,13 +352,14 @@ TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
   UndoResult result = Undo("", false);
   EXPECT_FALSE(result.complete());
   std::vector<std::string> refused;
-  for (const UndoItem& item : result.items) {
+  for (const UndoItem& item : items_) {
     if (item.outcome == UndoOutcome::kRefused) refused.push_back(item.what);
     EXPECT_NE(UndoOutcome::kFailed, item.outcome) << item.what << ": " << item.reason;
   }
-  EXPECT_EQ((std::vector<std::string>{"file " + base_ + "\\se\\cp\\DDBVID\\c.dat",
-                                      "value HKCU\\" + key + "\\Host"}),
+  EXPECT_EQ((std::vector<std::string>{"value HKCU\\" + key + "\\Host",
+                                      "file " + base_ + "\\se\\cp\\DDBVID\\c.dat"}),
             refused);
+  EXPECT_EQ(2u, result.Count(UndoOutcome::kRefused));
   EXPECT_EQ("edited later", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
   EXPECT_FALSE(ListBackups(fs(), paths())[0].undone);
 
@@ -397,7 +402,50 @@ TEST_P(StoreFlowTest, UndoOfAnUnknownBackupSaysSo) {
   Run(false);
   UndoResult wrong = Undo("19990101-000000", false);
   EXPECT_NE(std::string::npos, wrong.error.find("no backup 19990101-000000"));
-  EXPECT_TRUE(wrong.items.empty());
+  EXPECT_TRUE(items_.empty());
+  EXPECT_EQ(0u, wrong.Total());
+}
+
+// A journal of megabytes is read in pieces and checked whole before anything is undone: one
+// malformed line near its end leaves even its first item alone; whole, every item of it is
+// handed over once, wherever the pieces were cut.
+TEST_P(StoreFlowTest, UndoChecksALargeJournalWholeBeforeUndoingAnyOfIt) {
+  Run(true);
+  Run(false);
+  const std::string key = "Software\\VTQ\\KodrelSE\\Client\\\x95\x5c";
+  EditionPlan plan;
+  plan.edition = Edition::kClient;
+  plan.keys_created = {key};
+  plan.values.Add(PlannedValueRef{key, "first", false, 0, "", 3, "written"});
+  const size_t kValues = 3000;  // about 4 MB of journal
+  for (size_t i = 1; i < kValues; ++i) {
+    plan.values.Add(PlannedValueRef{key, "v" + std::to_string(i), false, 0, "", 1,
+                                    std::string(600, static_cast<char>('a' + i % 26))});
+  }
+  size_t lines = 0;
+  std::string journal = FormatJournalStart("2099-01-01T00:00:00Z", &lines);
+  ASSERT_TRUE(AppendJournalEdition(plan, {}, &lines, &journal));
+  ASSERT_GT(journal.size(), 3u << 20);
+  const std::string path = paths().root + "\\backup\\20990101-000000\\kdr4tose.undo";
+  SetRaw(reg(), RootKey::kCurrentUser, key, "first", 3, "written");
+
+  std::string damaged = journal;
+  size_t last_value = damaged.rfind("\nvalue\t");
+  damaged.replace(last_value + 1, 5, "valuE");
+  Put(path, damaged);
+  UndoResult refused = Undo("20990101-000000", false);
+  EXPECT_NE(std::string::npos, refused.error.find("damaged: line " + std::to_string(kValues + 4)))
+      << refused.error;
+  EXPECT_TRUE(items_.empty());
+  EXPECT_EQ(2u, DumpTree(reg(), RootKey::kCurrentUser, key).size());  // the key and its value
+
+  Put(path, journal);
+  UndoResult result = Undo("20990101-000000", false);
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(2u, result.Count(UndoOutcome::kRemoved));  // the value, then its key
+  EXPECT_EQ(kValues - 1, result.Count(UndoOutcome::kAlreadyAsBefore));
+  EXPECT_EQ(kValues + 1, items_.size());
+  EXPECT_TRUE(DumpTree(reg(), RootKey::kCurrentUser, key).empty());
 }
 
 // The journal lies in the work folder, which travels on USB sticks: whatever it names outside the
@@ -431,8 +479,9 @@ TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
 
   UndoResult result = Undo("", /*force=*/true);
   EXPECT_EQ("20990101-000000", result.backup);
-  EXPECT_EQ(9u, result.items.size());
-  for (const UndoItem& item : result.items) {
+  EXPECT_EQ(9u, items_.size());
+  EXPECT_EQ(9u, result.Count(UndoOutcome::kRefused));
+  for (const UndoItem& item : items_) {
     EXPECT_EQ(UndoOutcome::kRefused, item.outcome) << item.what;
     EXPECT_NE(std::string::npos, item.reason.find("outside what a Migrate writes")) << item.what;
   }
