@@ -43,12 +43,40 @@ FileResult DriveMap::Locate(std::string_view path, std::string_view call, HostLo
     start = end + 1;
   }
   if (!on_drive) {
-    *out = HostLocation{fs::path(text), fs::path()};
+    // A host path is taken as written, but for a name the tool lists with "?" (ToolName).
+    fs::path host(text);
+    if (text.find('?') != std::string::npos) {
+      fs::path base = host.root_path();
+      host = ResolveCase(base.empty() ? fs::path(".") : base, host.relative_path().string());
+    }
+    *out = HostLocation{std::move(host), fs::path()};
     return FileResult::Ok();
   }
   while (!text.empty() && text.front() == '/') text.erase(0, 1);
   *out = HostLocation{ResolveCase(root, text), root};
   return FileResult::Ok();
+}
+
+// Left in UTF-8, a name without a code page 932 form would be read as code page 932 and show
+// (and be looked for) as other characters.
+std::string ToolName(const fs::path& name) {
+  std::string utf8 = name.string();
+  if (auto cp = Utf8ToCp932(utf8)) return *cp;
+  std::string tool;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    size_t size = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    bool whole = size != 0 && i + size <= utf8.size();
+    for (size_t k = 1; whole && k < size; ++k) {
+      whole = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
+    }
+    if (!whole) size = 1;
+    std::optional<std::string> one =
+        whole ? Utf8ToCp932(std::string_view(utf8).substr(i, size)) : std::nullopt;
+    tool += one ? *one : std::string("?");
+    i += size;
+  }
+  return tool;
 }
 
 fs::path ResolveCase(const fs::path& base, std::string_view relative) {
@@ -67,18 +95,22 @@ fs::path ResolveCase(const fs::path& base, std::string_view relative) {
     fs::path candidate = current / name;
     if (matching && ::lstat(candidate.c_str(), &st) != 0) {
       matching = false;
-      // Names compare in the tool's code page, where the letters that fold are known.
+      // Names compare in the tool's code page, where the letters that fold are known. A "?"
+      // stands for a character that code page lacks (ToolName): it must name one entry alone,
+      // or the file reached could be another than the one listed.
       std::optional<std::string> wanted = Utf8ToCp932(name);
+      bool placeholder = wanted && wanted->find('?') != std::string::npos;
+      int found = 0;
       std::error_code ec;
       for (fs::directory_iterator it(current, ec), last; wanted && !ec && it != last;
            it.increment(ec)) {
-        std::optional<std::string> entry = Utf8ToCp932(it->path().filename().string());
-        if (entry && Cp932EqualNoCase(*entry, *wanted)) {
-          candidate = it->path();
-          matching = true;
-          break;
+        if (Cp932EqualNoCase(ToolName(it->path().filename()), *wanted)) {
+          if (found++ == 0) candidate = it->path();
+          if (!placeholder) break;
         }
       }
+      matching = found == 1 || (found > 1 && !placeholder);
+      if (!matching) candidate = current / name;
     }
     current = std::move(candidate);
   }

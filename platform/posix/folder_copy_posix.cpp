@@ -26,29 +26,6 @@ namespace {
 
 std::atomic<uint64_t> copy_serial{0};
 
-// The name as the tool's 8-bit text, for the observer and the log. A character that code page
-// 932 cannot hold (or a byte that is not UTF-8) becomes "?", as Windows' 8-bit calls show it;
-// left in UTF-8 it would be read as code page 932 and show as other characters.
-std::string ToolName(const fs::path& name) {
-  std::string utf8 = name.string();
-  if (auto cp = Utf8ToCp932(utf8)) return *cp;
-  std::string tool;
-  for (size_t i = 0; i < utf8.size();) {
-    unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    size_t size = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    bool whole = size != 0 && i + size <= utf8.size();
-    for (size_t k = 1; whole && k < size; ++k) {
-      whole = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
-    }
-    if (!whole) size = 1;
-    std::optional<std::string> one =
-        whole ? Utf8ToCp932(std::string_view(utf8).substr(i, size)) : std::nullopt;
-    tool += one ? *one : std::string("?");
-    i += size;
-  }
-  return tool;
-}
-
 // Where a copy hands the bytes it reads; empty when nobody wants them.
 using Tap = std::function<void(std::string_view)>;
 

@@ -51,8 +51,7 @@ bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std
     if (ec) return false;
     const fs::path name = it->path().filename();
     if (IsTempFileName(name.string()) || fs::is_symlink(status)) continue;
-    std::optional<std::string> cp932 = Utf8ToCp932(name.string());
-    std::string tool_name = cp932 ? *cp932 : name.string();
+    std::string tool_name = ToolName(name);
     if (fs::is_directory(status)) {
       if (folders) folders->push_back(prefix + tool_name);
       if (!ListInto(it->path(), prefix + tool_name + "\\", files, folders)) return false;

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,30 @@ TEST_F(PortableCopyTest, NameOutsideCodePage932IsCopiedAndReportedWithQuestionMa
   EXPECT_EQ((std::vector<std::string>{"C:\\src\\M?ller.ddv", "C:\\src\\\x95\x5c?.ddv"}),
             reported.copied);
   EXPECT_TRUE(reported.failed.empty());
+}
+
+// The copy's read-back, the manifest and undo reach such a file by the name the copy reports,
+// on a drive and in the work folder (a host path); where "?" could stand for two names, for
+// neither.
+TEST_F(PortableCopyTest, NameOutsideCodePage932IsReachedByItsReportedName) {
+  Put(host_ / "c/src/M\xc3\xbcller.ddv", "u");
+  Put(host_ / "c/src/\xe8\xa1\xa8\xff.ddv", "b");
+  Put(host_ / "c/two/M\xc3\xbcller.ddv", "u");
+  Put(host_ / "c/two/M\xc3\xa4ller.ddv", "a");  // "a" with umlaut: also "M?ller.ddv"
+  std::vector<std::string> names;
+  ASSERT_TRUE(files_.ListFiles("C:\\src\\", &names));
+  EXPECT_EQ((std::vector<std::string>{"M?ller.ddv", "\x95\x5c?.ddv"}), names);
+  const std::string work = (host_ / "c").string();
+  const std::pair<std::string, std::optional<std::string>> cases[] = {
+      {"C:\\src\\M?ller.ddv", "u"},
+      {"C:\\SRC\\\x95\x5c?.ddv", "b"},
+      {work + "\\src\\M?ller.ddv", "u"},
+      {"C:\\two\\M?ller.ddv", std::nullopt},
+      {work + "\\two\\M?ller.ddv", std::nullopt},
+  };
+  for (const auto& [path, content] : cases) EXPECT_EQ(content, files_.ReadFile(path)) << path;
+  EXPECT_TRUE(files_.RemoveFile(work + "\\src\\M?ller.ddv"));
+  EXPECT_FALSE(fs::exists(host_ / "c/src/M\xc3\xbcller.ddv"));
 }
 
 // Collects the bytes the copy hands over, and runs `during` at the first of each file's.
