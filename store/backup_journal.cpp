@@ -161,7 +161,7 @@ class JournalReader {
       return;
     }
     if (number_ == 2) {
-      if (f.size() != 2 || f[0] != "time") return Fail("no time line");
+      if (f.size() != 2 || f[0] != "time" || !IsPlainField(f[1])) return Fail("no time line");
       time_ = f[1];
       return;
     }

@@ -43,15 +43,6 @@ std::optional<std::string> UnescapePath(std::string_view text) {
   return out;
 }
 
-// Printable text without controls, for the header fields.
-bool IsPlainField(std::string_view text) {
-  if (text.empty()) return false;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool IsSafeRelativePath(std::string_view path) {
@@ -107,7 +98,10 @@ ManifestParseResult ParseManifest(std::string_view text) {
     if (line_number == 1) {
       if (f.size() != 2 || f[0] != kMagic) return fail("not a kdr4tose manifest");
       if (f[1] != std::to_string(kManifestFormat)) {
-        return fail("format " + std::string(f[1]) + " is not one this version reads");
+        // Only a number is echoed: the error is shown, and the line could hold anything.
+        return fail(ParseDecimal(f[1])
+                        ? "format " + std::string(f[1]) + " is not one this version reads"
+                        : std::string("not a kdr4tose manifest"));
       }
     } else if (line_number == 2) {
       if (f.size() != 2 || f[0] != "tool" || !IsPlainField(f[1])) return fail("no tool line");

@@ -31,6 +31,14 @@ std::optional<uint64_t> ParseDecimal(std::string_view text) {
   return value;
 }
 
+bool IsPlainField(std::string_view text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7e) return false;
+  }
+  return true;
+}
+
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

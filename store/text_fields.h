@@ -19,6 +19,10 @@ std::vector<std::string_view> SplitTabs(std::string_view line);
 // A decimal number without sign, blanks or leading zeros, as the writers print it.
 std::optional<uint64_t> ParseDecimal(std::string_view text);
 
+// A header field (a time, a version) as the writers print it: printable ASCII, not empty. Such
+// a field is shown as it is, so a byte a person could have put there otherwise is refused.
+bool IsPlainField(std::string_view text);
+
 // 0 to 15 for a hex digit of either case, else -1.
 int HexDigitValue(char c);
 

@@ -428,6 +428,23 @@ json_ok "$out" "migrate --json"
 grep -q '"backup":"2' "$out" || fail "migrate --json names no backup: $(cat "$out")"
 cli_on_sample list undo --list
 expect_code 0 "$code" "undo --list"
+# What the store's files hold reaches the results only as valid UTF-8 JSON and without the
+# terminal's control characters: a journal's time and a manifest's format field, altered.
+journal=$(echo "$case_dir"/work/kdr4env/backup/*/kdr4tose.undo)
+manifest=$case_dir/work/kdr4env/client/kdr4tose.manifest
+cp -- "$journal" "$case_dir/journal.kept"
+cp -- "$manifest" "$case_dir/manifest.kept"
+sed -i $'2s/.*/time\t\xff\x1b[2J"/' "$journal"
+sed -i $'1s/.*/kdr4tose-manifest\t\x82\xa0\x1b[2J/' "$manifest"
+for command in "undo --list" verify; do
+  cli_on_sample altered $command --json
+  python3 -c 'import json,sys; json.loads(open(sys.argv[1], "rb").read().decode("utf-8"))' "$out" ||
+    fail "$command --json on an altered store: not valid JSON"
+  cli_on_sample altered $command
+  expect_no_text "$out" $'\x1b' "$command on an altered store prints a control character"
+done
+cp -- "$case_dir/journal.kept" "$journal"
+cp -- "$case_dir/manifest.kept" "$manifest"
 cli_on_sample undo undo --json
 expect_code 0 "$code" "undo"
 json_ok "$out" "undo --json"
