@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/cp932.h"
 #include "platform/temp_file_name.h"
 #include "platform/win32/owner_window_win32.h"
 #include "platform/win32/system_library.h"
@@ -168,25 +169,84 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
 }
 
 // Adds the files below `folder` (ending with a backslash) to `files` and, when `folders` is
-// given, its subfolders there, as `prefix` + their names.
-bool ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>* files,
-              std::vector<std::string>* folders) {
-  WIN32_FIND_DATAA entry;
-  std::string pattern = folder + "*";
-  FindHandle find(FindFirstFileA(pattern.c_str(), &entry));
+// given, its subfolders there, as `prefix` + their names. The walk goes by the UTF-16 names, and
+// a name the ANSI code page cannot hold is listed as AnsiName gives it, never as a look-alike
+// (as FindFirstFileA would give it), which could be another file of the folder.
+bool ListInto(const std::wstring& folder, const std::string& prefix,
+              std::vector<std::string>* files, std::vector<std::string>* folders) {
+  WIN32_FIND_DATAW entry;
+  std::wstring pattern = folder + L"*";
+  FindHandle find(FindFirstFileW(pattern.c_str(), &entry));
   if (!find.ok()) return GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
-    std::string name = entry.cFileName;
-    if (name == "." || name == ".." || IsTempFileName(name)) continue;
+    std::wstring wide = entry.cFileName;
+    if (wide == L"." || wide == L"..") continue;
+    std::string name = AnsiName(wide);
+    if (IsTempFileName(name)) continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       if (folders) folders->push_back(prefix + name);
-      if (!ListInto(folder + name + "\\", prefix + name + "\\", files, folders)) return false;
+      if (!ListInto(folder + wide + L"\\", prefix + name + "\\", files, folders)) return false;
     } else {
       files->push_back(prefix + name);
     }
-  } while (FindNextFileA(find.get(), &entry));
+  } while (FindNextFileW(find.get(), &entry));
   return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// A path with a name that ListInto gave with "?" (which no Windows name holds) as UTF-16, each
+// such name replaced by the one entry of its folder that reads so; nullopt when none or several
+// do. Any other path is read as the A functions read it.
+std::optional<std::wstring> WidePath(const std::string& path) {
+  if (path.find('?') == std::string::npos) return AnsiToWide(path);
+  std::wstring wide;
+  for (size_t start = 0;;) {
+    size_t end = start;
+    while (end < path.size() && path[end] != '\\') {
+      end += IsDBCSLeadByte(static_cast<BYTE>(path[end])) && end + 1 < path.size() ? 2 : 1;
+    }
+    std::string name = path.substr(start, end - start);
+    if (name.find('?') == std::string::npos) {
+      wide += AnsiToWide(name);
+    } else {
+      WIN32_FIND_DATAW entry;
+      FindHandle find(FindFirstFileW((wide + L"*").c_str(), &entry));
+      if (!find.ok()) return std::nullopt;
+      std::wstring match;
+      int found = 0;
+      do {
+        if (Cp932EqualNoCase(AnsiName(entry.cFileName), name)) {
+          match = entry.cFileName;
+          ++found;
+        }
+      } while (FindNextFileW(find.get(), &entry));
+      if (found != 1) return std::nullopt;
+      wide += match;
+    }
+    if (end >= path.size()) return wide;
+    wide += L'\\';
+    start = end + 1;
+  }
+}
+
+// CreateFileA, or for a path with a name ListInto gave with "?", CreateFileW on its own name.
+HANDLE OpenExisting(const std::string& path, DWORD access, DWORD flags) {
+  constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  if (path.find('?') == std::string::npos) {
+    return CreateFileA(path.c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr);
+  }
+  std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(wide->c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+// GetFileAttributesW for a path with a name ListInto gave with "?".
+DWORD WideAttributes(const std::string& path) {
+  std::optional<std::wstring> wide = WidePath(path);
+  return wide ? GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
 }
 
 // Passes each item on, keeping the first failure.
@@ -239,12 +299,19 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
 
 bool Win32FileSystem::Exists(std::string_view path) {
   auto c_path = CPath(path);
+  if (c_path && c_path->find('?') != std::string::npos) {
+    return WideAttributes(*c_path) != INVALID_FILE_ATTRIBUTES;
+  }
   auto& exists = PathFileExistsCall();
   return c_path && exists.get() && exists.get()(c_path->c_str()) != 0;
 }
 
 bool Win32FileSystem::IsFolder(std::string_view path) {
   auto c_path = CPath(path);
+  if (c_path && c_path->find('?') != std::string::npos) {
+    DWORD attributes = WideAttributes(*c_path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
   auto& is_folder = PathIsDirectoryCall();
   return c_path && is_folder.get() && is_folder.get()(c_path->c_str()) != 0;
 }
@@ -299,9 +366,7 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
 std::optional<std::string> Win32FileSystem::ReadFile(std::string_view path) {
   auto c_path = CPath(path);
   if (!c_path) return std::nullopt;
-  FileHandle file(CreateFileA(c_path->c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(OpenExisting(*c_path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL));
   if (!file.ok()) return std::nullopt;
   std::string bytes;
   LARGE_INTEGER size;
@@ -345,8 +410,9 @@ FileResult Win32FileSystem::WriteFileInPieces(std::string_view path, const Produ
   // Names a folder, not a file.
   if (separator + 1 == c_path->size())
     return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", path);
-  FileResult written =
-      kdr::WriteFileAtomically(std::filesystem::path(AnsiToWide(*c_path)), produce);
+  std::optional<std::wstring> wide = WidePath(*c_path);
+  if (!wide) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  FileResult written = kdr::WriteFileAtomically(std::filesystem::path(*wide), produce);
   if (!written) written.path = *c_path;
   return written;
 }
@@ -354,7 +420,9 @@ FileResult Win32FileSystem::WriteFileInPieces(std::string_view path, const Produ
 FileResult Win32FileSystem::AppendToFile(std::string_view path, std::string_view bytes) {
   auto c_path = CPath(path);
   if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
-  FileResult appended = kdr::AppendToFile(std::filesystem::path(AnsiToWide(*c_path)), bytes);
+  std::optional<std::wstring> wide = WidePath(*c_path);
+  if (!wide) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  FileResult appended = kdr::AppendToFile(std::filesystem::path(*wide), bytes);
   if (!appended) appended.path = *c_path;
   return appended;
 }
@@ -363,9 +431,7 @@ std::optional<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   auto c_path = CPath(path);
   if (!c_path) return std::nullopt;
   // No FILE_FLAG_BACKUP_SEMANTICS: a folder does not open, and has no stamp.
-  FileHandle file(CreateFileA(c_path->c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(OpenExisting(*c_path, FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL));
   if (!file.ok()) return std::nullopt;
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
@@ -407,9 +473,7 @@ class HandleReader : public FileReader {
 std::unique_ptr<FileReader> Win32FileSystem::OpenForReading(std::string_view path) {
   auto c_path = CPath(path);
   if (!c_path) return nullptr;
-  FileHandle file(CreateFileA(c_path->c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  FileHandle file(OpenExisting(*c_path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN));
   if (!file.ok()) return nullptr;
   return std::make_unique<HandleReader>(std::move(file));
 }
@@ -424,8 +488,9 @@ bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string
   auto c_folder = CPath(folder);
   if (!c_folder || !IsFolder(*c_folder)) return false;
   if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
+  std::optional<std::wstring> wide = WidePath(*c_folder);
   files->clear();
-  if (!ListInto(*c_folder, "", files, nullptr)) return false;
+  if (!wide || !ListInto(*wide, "", files, nullptr)) return false;
   std::sort(files->begin(), files->end());
   return true;
 }
@@ -435,19 +500,28 @@ bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::stri
   if (!c_folder || !IsFolder(*c_folder)) return false;
   if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
   folders->clear();
+  std::optional<std::wstring> wide = WidePath(*c_folder);
   std::vector<std::string> files;
-  if (!ListInto(*c_folder, "", &files, folders)) return false;
+  if (!wide || !ListInto(*wide, "", &files, folders)) return false;
   std::sort(folders->begin(), folders->end());
   return true;
 }
 
 bool Win32FileSystem::RemoveFile(std::string_view path) {
   auto c_path = CPath(path);
+  if (c_path && c_path->find('?') != std::string::npos) {
+    std::optional<std::wstring> wide = WidePath(*c_path);
+    return wide && DeleteFileW(wide->c_str()) != 0;
+  }
   return c_path && DeleteFileA(c_path->c_str()) != 0;
 }
 
 bool Win32FileSystem::RemoveFolder(std::string_view path) {
   auto c_path = CPath(path);
+  if (c_path && c_path->find('?') != std::string::npos) {
+    std::optional<std::wstring> wide = WidePath(*c_path);
+    return wide && RemoveDirectoryW(wide->c_str()) != 0;
+  }
   return c_path && RemoveDirectoryA(c_path->c_str()) != 0;
 }
 

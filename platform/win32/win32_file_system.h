@@ -36,7 +36,9 @@ class Win32FileSystem : public FileSystem {
   bool ReadFileInPieces(std::string_view path,
                         const std::function<void(std::string_view)>& sink) override;
   std::unique_ptr<FileReader> OpenForReading(std::string_view path) override;
-  // FindFirstFileA / FindNextFileA; reparse points are left out.
+  // FindFirstFileW / FindNextFileW, each name in the ANSI code page with "?" for a character it
+  // cannot hold; reparse points are left out. A path holding such a name reaches the file by its
+  // own name wherever no other name of its folder reads alike.
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   // DeleteFileA and RemoveDirectoryA.

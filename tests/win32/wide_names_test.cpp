@@ -61,5 +61,28 @@ TEST(WideNamesTest, NameOutsideTheAnsiCodePageIsCopiedAndCheckedByItsOwnName) {
   fs::remove_all(host, ec);
 }
 
+// The read-back, the manifest and undo list the file by the name the copy reports and reach it
+// by that name, never its look-alike; where "?" could stand for two names, for neither.
+TEST(WideNamesTest, NameOutsideTheAnsiCodePageIsListedAndReachedByItsReportedName) {
+  const std::string base = "C:\\kdr4test\\listed-" + std::to_string(GetCurrentProcessId());
+  const fs::path host(base);
+  Put(host / "one" / L"M\u00fcller.ddv", "umlaut");
+  Put(host / "one" / "Muller.ddv", "look-alike");
+  Put(host / "two" / L"M\u00fcller.ddv", "u");
+  Put(host / "two" / L"M\u00e4ller.ddv", "a");
+  Win32FileSystem files;
+  std::vector<std::string> names;
+  ASSERT_TRUE(files.ListFiles(base + "\\one\\", &names));
+  EXPECT_EQ((std::vector<std::string>{"M?ller.ddv", "Muller.ddv"}), names);
+  EXPECT_EQ("umlaut", files.ReadFile(base + "\\one\\m?ller.ddv").value_or("(none)"));
+  EXPECT_TRUE(files.Stamp(base + "\\one\\M?ller.ddv"));
+  EXPECT_FALSE(files.ReadFile(base + "\\two\\M?ller.ddv"));
+  EXPECT_TRUE(files.RemoveFile(base + "\\one\\M?ller.ddv"));
+  EXPECT_FALSE(fs::exists(host / "one" / L"M\u00fcller.ddv"));
+  EXPECT_EQ("look-alike", Get(host / "one" / "Muller.ddv"));
+  std::error_code ec;
+  fs::remove_all(host, ec);
+}
+
 }  // namespace
 }  // namespace kdr
