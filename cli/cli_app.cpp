@@ -601,9 +601,12 @@ int RunCli(int argc, const char* const* argv) {
   app.add_flag("--json", options.json, "print the result as one JSON object");
   app.add_flag("--dry-run", options.dry_run,
                "(collect, migrate) print what would be done, change nothing");
+  // An empty name (a script's unset variable) would otherwise undo the newest backup.
   app.add_option(
-      "--backup", options.store.backup,
-      "(undo) the backup to restore, as undo --list names it (default: the newest not yet undone)");
+         "--backup", options.store.backup,
+         "(undo) the backup to restore, as undo --list names it (default: the newest not yet "
+         "undone)")
+      ->check([](const std::string& name) { return name.empty() ? "the name is empty" : ""; });
   app.add_flag("--list", options.store.list, "(undo) list the backups");
   app.add_flag("--force", options.store.force,
                "(undo) restore also what changed since the Migrate wrote it");

@@ -463,6 +463,8 @@ expect_code 1 "$code" "migrate of a damaged store"
 grep -qF '個のファイルが、収集した時と一致しません' "$out" || fail "no damaged-store message: $(cat "$out")"
 usage_error "--dry-run with verify" --registry "$reg" --work-dir "$case_dir/work" verify --dry-run
 usage_error "--force without undo" --registry "$reg" --work-dir "$case_dir/work" migrate --force
+# An empty name (a script's unset variable) is not the newest backup.
+usage_error "--backup with an empty name" --registry "$reg" --work-dir "$case_dir/work" undo --backup ""
 
 run help --help
 expect_code 0 "$code" "--help"
