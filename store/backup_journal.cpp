@@ -106,6 +106,12 @@ class JournalReader {
     }
   }
 
+  // The edition of a block begun after the last whole one.
+  std::optional<Edition> Unfinished() const {
+    if (editions_.size() <= counted_editions_) return std::nullopt;
+    return editions_.back();
+  }
+
   // After the last piece: the outline, or nullopt with *error naming the first malformed line.
   std::optional<JournalOutline> Finish(std::string* error) const {
     JournalOutline outline;
@@ -360,6 +366,17 @@ bool ReadJournalBlock(FileSystem& files, std::string_view path, const JournalOut
     *error = "the journal changed while it was read";
     return false;
   }
+  return true;
+}
+
+bool ReadUnfinishedBlock(FileSystem& files, std::string_view path, const JournalOutline& outline,
+                         JournalItems* items, std::optional<Edition>* edition, std::string* error) {
+  JournalReader read(items, outline.editions.size(), UINT64_MAX);
+  if (!files.ReadFileInPieces(path, [&](std::string_view piece) { read.Feed(piece); })) {
+    *error = "the journal cannot be read";
+    return false;
+  }
+  *edition = read.Unfinished();
   return true;
 }
 

@@ -90,4 +90,11 @@ std::optional<JournalOutline> CheckJournalFile(FileSystem& files, std::string_vi
                                     const JournalOutline& outline, size_t block,
                                     JournalItems* items, std::string* error);
 
+// The edition of the block that follows the whole blocks of `outline` and lacks its end, and
+// its items as far as their lines are whole (to `items` when given). False with *error set when
+// the file cannot be read; *edition stays empty when no such block was begun.
+[[nodiscard]] bool ReadUnfinishedBlock(FileSystem& files, std::string_view path,
+                                       const JournalOutline& outline, JournalItems* items,
+                                       std::optional<Edition>* edition, std::string* error);
+
 }  // namespace kdr

@@ -39,9 +39,12 @@ std::string_view WithoutLastSeparator(std::string_view folder) {
 // everything in it.
 class Undoer : public JournalItems {
  public:
+  // With `probe`, nothing is changed: each item that is not as before is counted refused.
   Undoer(Registry& registry, FileSystem& files, std::string folder, bool force,
-         const UndoScope& scope, const UndoObserver& observer, UndoResult* result)
-      : registry_(registry),
+         const UndoScope& scope, const UndoObserver& observer, UndoResult* result,
+         bool probe = false)
+      : probe_(probe),
+        registry_(registry),
         files_(files),
         folder_(std::move(folder)),
         force_(force),
@@ -58,6 +61,19 @@ class Undoer : public JournalItems {
   void Value(PlannedValue value) override { UndoValue(value); }
   void FolderCreated(std::string path) override { folders_created_.push_back(std::move(path)); }
   void File(JournalFile file) override { UndoFile(file); }
+
+  // In probe mode: the created keys and folders that exist count as written.
+  void ProbeCreated() {
+    for (const std::string& path : folders_created_) {
+      if (files_.IsFolder(path)) Add("folder " + Cp932ForDisplay(path), UndoOutcome::kRefused);
+    }
+    for (const std::string& path : keys_created_) {
+      RegistryKeyPtr key;
+      if (registry_.OpenKey(RootKey::kCurrentUser, path, kKeyQueryValue, &key) != kNotFound) {
+        Add("key HKCU\\" + Cp932ForDisplay(path), UndoOutcome::kRefused);
+      }
+    }
+  }
 
   void EndEdition() {
     // Parents were made first, so children go first.
@@ -107,6 +123,7 @@ class Undoer : public JournalItems {
     }
     bool as_before = f.planned.replaces ? exists && now == f.old_digest : !exists;
     if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
+    if (probe_) return Add(what, UndoOutcome::kRefused);
     bool as_written = exists && now == f.planned.new_digest;
     if (!as_written && !force_) {
       return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
@@ -159,6 +176,7 @@ class Undoer : public JournalItems {
     bool present = status == kOk;
     bool as_before = v.existed ? (present && type == v.old_type && data == v.old_data) : !present;
     if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
+    if (probe_) return Add(what, UndoOutcome::kRefused);
     bool as_written = present && type == v.new_type && data == v.new_data;
     if (!as_written && !force_) {
       return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
@@ -204,6 +222,7 @@ class Undoer : public JournalItems {
     Add(what, UndoOutcome::kRemoved);
   }
 
+  bool probe_;
   Registry& registry_;
   FileSystem& files_;
   std::string folder_;
@@ -328,6 +347,32 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
       return result;
     }
     undoer.EndEdition();
+  }
+  if (journal->cut_short) {
+    // A stopped run leaves its last part unfinished only before that edition's first write (the
+    // part is written out first): then all of it is as before. A part cut afterwards (on the
+    // way, or by hand) names only some of what the Migrate wrote, so it is not taken back.
+    std::optional<Edition> edition;
+    if (!ReadUnfinishedBlock(files, journal_path, *journal, nullptr, &edition, &error)) {
+      result.error = error;
+      return result;
+    }
+    UndoResult written;
+    const UndoObserver unseen;
+    Undoer probe(registry, files, folder, false, scope, unseen, &written, true);
+    if (edition) {
+      probe.StartEdition(*edition);
+      if (!ReadUnfinishedBlock(files, journal_path, *journal, &probe, &edition, &error)) {
+        result.error = error;
+        return result;
+      }
+      probe.ProbeCreated();
+    }
+    if (edition && written.Total() != written.Count(UndoOutcome::kAlreadyAsBefore)) {
+      result.error = "the journal ends inside the part of " + std::string(EditionName(*edition)) +
+                     ", which the Migrate wrote: undo cannot know all of it, so that part was "
+                     "not taken back";
+    }
   }
   if (result.complete()) {
     // Only a whole undo is marked; one with refusals can be run again (with --force).

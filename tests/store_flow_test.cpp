@@ -294,6 +294,29 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   EXPECT_EQ((std::vector<std::string>{"Personal", "Client", "Server"}), backups[0].editions);
 }
 
+// A journal whose last part lost its end (cut on the way, not by a stopped run, since that
+// edition was written) cannot say undo took everything back.
+TEST_P(StoreFlowTest, UndoOfAJournalCutInsideAWrittenEditionSaysItIsNotAsBefore) {
+  Run(true);
+  const auto branch = Branch();
+  ASSERT_EQ(kAllMigrated, Run(false));
+  const std::string journal =
+      paths().root + "\\backup\\" + dlg_->last_run().backup_name + "\\" + std::string(kJournalName);
+  const std::optional<std::string> text = fs().ReadFile(journal);
+  ASSERT_TRUE(text);
+  const size_t last_end = text->rfind("\nend\t");
+  const size_t last_start = text->rfind("\nedition\t");
+  ASSERT_LT(last_start, last_end);
+  for (size_t cut : {last_end + 1, (last_start + last_end) / 2}) {
+    ASSERT_TRUE(fs().WriteFileAtomically(journal, text->substr(0, cut)).ok());
+    UndoResult result = Undo("", false);
+    EXPECT_FALSE(result.complete()) << cut;
+    EXPECT_NE(std::string::npos, result.error.find("Server")) << result.error;
+    EXPECT_FALSE(ListBackups(fs(), paths())[0].undone);
+    EXPECT_NE(branch, Branch());
+  }
+}
+
 // Calls `hook` once, as a backup journal is first written after `file` was read whole (after
 // that edition's check and plan, before its import).
 class JournalHook : public FaultyFileSystem {
