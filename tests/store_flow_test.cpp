@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -344,6 +345,55 @@ TEST_P(StoreFlowTest, ASettingsFileChangedAfterThePlanIsNotImportedUnrecorded) {
   ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
   dlg.OnMigrate();
   EXPECT_EQ(kAllMigrated, view.messages);
+  UndoResult result = Undo("", false);
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(branch, Branch());
+}
+
+// Settings files read anew on every call, whose first list of sections comes back empty: the
+// plan of the first edition sees nothing, its import everything.
+class FirstSectionListEmpty : public ProfileFile {
+ public:
+  explicit FirstSectionListEmpty(ProfileFile& inner) : inner_(inner) {}
+  bool WriteSection(std::string_view section, std::string_view entries,
+                    std::string_view file) override {
+    return inner_.WriteSection(section, entries, file);
+  }
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value,
+                   std::string_view file) override {
+    return inner_.WriteString(section, key, value, file);
+  }
+  uint32_t GetSectionNames(std::span<char> buffer, std::string_view file) override {
+    if (std::exchange(first_, false) && buffer.size() >= 2) {
+      buffer[0] = buffer[1] = '\0';
+      return 0;
+    }
+    return inner_.GetSectionNames(buffer, file);
+  }
+  uint32_t GetSection(std::string_view section, std::span<char> buffer,
+                      std::string_view file) override {
+    return inner_.GetSection(section, buffer, file);
+  }
+  FileResult Flush() override { return inner_.Flush(); }
+
+ private:
+  ProfileFile& inner_;
+  bool first_ = true;
+};
+
+TEST_P(StoreFlowTest, AnImportThatReadsMoreThanItsPlanWritesNothingUnrecorded) {
+  const auto branch = Branch();
+  Run(true);
+  FirstSectionListEmpty profiles(world_->profiles());
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), fs(), profiles, 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ((Messages{SettingsChangedMessage(Edition::kPersonal, LogPath()),
+                      std::string(MigratedMessage(Edition::kClient)),
+                      std::string(MigratedMessage(Edition::kServer))}),
+            view.messages);
+  EXPECT_EQ(EditionWeight(Edition::kPersonal), dlg.last_run().failed);
   UndoResult result = Undo("", false);
   EXPECT_TRUE(result.complete()) << result.error;
   EXPECT_EQ(branch, Branch());
