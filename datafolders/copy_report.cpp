@@ -8,13 +8,13 @@ void CopyRecorder::FileCopied(std::string_view source_path, uint64_t bytes) {
   ++report_.files_copied;
   report_.bytes_copied += bytes;
   log_.Copied(Cp932ForDisplay(source_path), bytes);
-  if (next_) next_->FileCopied(source_path, bytes);
+  ForwardingCopyObserver::FileCopied(source_path, bytes);
 }
 
 void CopyRecorder::CopyFailed(std::string_view source_path, const FileResult& error) {
   report_.not_copied.push_back(FailedItem{std::string(source_path), error});
   log_.CopyFailed(Cp932ForDisplay(source_path), Describe(error));
-  if (next_) next_->CopyFailed(source_path, error);
+  ForwardingCopyObserver::CopyFailed(source_path, error);
 }
 
 }  // namespace kdr

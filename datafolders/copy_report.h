@@ -25,10 +25,10 @@ struct EditionCopyReport {
 
 // The copy observer of one edition's data step: records each item in the report, logs it, and
 // passes it on to `next` (the console's progress; may be null).
-class CopyRecorder : public CopyObserver {
+class CopyRecorder : public ForwardingCopyObserver {
  public:
   CopyRecorder(EditionCopyReport& report, ActivityLog& log, CopyObserver* next)
-      : report_(report), log_(log), next_(next) {}
+      : ForwardingCopyObserver(next), report_(report), log_(log) {}
 
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
   void CopyFailed(std::string_view source_path, const FileResult& error) override;
@@ -36,7 +36,6 @@ class CopyRecorder : public CopyObserver {
  private:
   EditionCopyReport& report_;
   ActivityLog& log_;
-  CopyObserver* next_;
 };
 
 }  // namespace kdr

@@ -89,20 +89,14 @@ void CollectPairs(DataFolderContext& ctx, Edition edition, std::string_view valu
 }
 
 // Passes each item on, counting those not copied.
-class CountingObserver : public CopyObserver {
+class CountingObserver : public ForwardingCopyObserver {
  public:
-  explicit CountingObserver(CopyObserver* next) : next_(next) {}
-  void FileCopied(std::string_view path, uint64_t bytes) override {
-    if (next_) next_->FileCopied(path, bytes);
-  }
+  using ForwardingCopyObserver::ForwardingCopyObserver;
   void CopyFailed(std::string_view path, const FileResult& error) override {
     ++failures;
-    if (next_) next_->CopyFailed(path, error);
+    ForwardingCopyObserver::CopyFailed(path, error);
   }
   int failures = 0;
-
- private:
-  CopyObserver* next_;
 };
 
 enum class OnMakeSureFailure { kCopyAnyway, kStop };

@@ -36,6 +36,29 @@ class CopyObserver {
   virtual void FileBytes(std::string_view /*source_path*/, std::string_view /*piece*/) {}
 };
 
+// An observer that passes every call on to `next` (may be null): observers that act on a few
+// calls derive from it and call its methods to pass the calls on, so the bytes of a file reach
+// whoever wants them behind them in the chain.
+class ForwardingCopyObserver : public CopyObserver {
+ public:
+  explicit ForwardingCopyObserver(CopyObserver* next) : next_(next) {}
+  void FileCopied(std::string_view source_path, uint64_t bytes) override {
+    if (next_) next_->FileCopied(source_path, bytes);
+  }
+  void CopyFailed(std::string_view source_path, const FileResult& error) override {
+    if (next_) next_->CopyFailed(source_path, error);
+  }
+  bool WantsFileBytes(std::string_view source_path) override {
+    return next_ && next_->WantsFileBytes(source_path);
+  }
+  void FileBytes(std::string_view source_path, std::string_view piece) override {
+    if (next_) next_->FileBytes(source_path, piece);
+  }
+
+ private:
+  CopyObserver* next_;
+};
+
 // Identity of a file's current content, to tell whether a cached copy is still current.
 struct FileStamp {
   uint64_t size = 0;

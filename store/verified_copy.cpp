@@ -24,17 +24,17 @@ void SourceHasher::FileCopied(std::string_view source_path, uint64_t bytes) {
   }
   current_.clear();
   hasher_.reset();
-  if (next_) next_->FileCopied(source_path, bytes);
+  ForwardingCopyObserver::FileCopied(source_path, bytes);
 }
 
 void SourceHasher::CopyFailed(std::string_view source_path, const FileResult& error) {
   current_.clear();
   hasher_.reset();
-  if (next_) next_->CopyFailed(source_path, error);
+  ForwardingCopyObserver::CopyFailed(source_path, error);
 }
 
 void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
-  if (next_) next_->FileCopied(source_path, bytes);
+  ForwardingCopyObserver::FileCopied(source_path, bytes);
   if (source_path.substr(0, source_.size()) != source_) return;
   // Each stamp before its open: a file replaced in between is then read again, not missed.
   auto start = [&](const std::string& path) {

@@ -23,9 +23,10 @@ using CopyMismatch = std::function<void(std::string_view source_path, std::strin
 // Passes each item of a copy on to `next` (may be null), and asks for the bytes of each file
 // whose digest `cache` lacks, so that the source need not be read again to check its copy: the
 // digest of a file copied whole goes into `cache` under its source path.
-class SourceHasher : public CopyObserver {
+class SourceHasher : public ForwardingCopyObserver {
  public:
-  SourceHasher(DigestCache& cache, CopyObserver* next) : cache_(cache), next_(next) {}
+  SourceHasher(DigestCache& cache, CopyObserver* next)
+      : ForwardingCopyObserver(next), cache_(cache) {}
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
   void CopyFailed(std::string_view source_path, const FileResult& error) override;
   bool WantsFileBytes(std::string_view source_path) override;
@@ -33,7 +34,6 @@ class SourceHasher : public CopyObserver {
 
  private:
   DigestCache& cache_;
-  CopyObserver* next_;
   std::string current_;  // the file whose bytes `hasher_` holds; empty when none
   std::unique_ptr<ContentHasher> hasher_;
 };
@@ -41,26 +41,17 @@ class SourceHasher : public CopyObserver {
 // Starts reading each copied file back as soon as the copy tells it is done: opens the copy
 // (and the source, when `cache` lacks its digest) and hands them to `worker` under their full
 // paths, for VerifyFolderCopy to take. Passes each item on to `next` first.
-class ReadBackStarter : public CopyObserver {
+class ReadBackStarter : public ForwardingCopyObserver {
  public:
   ReadBackStarter(FileSystem& files, std::string_view destination, std::string_view source,
                   const DigestCache* cache, DigestWorker& worker, CopyObserver* next)
-      : files_(files),
+      : ForwardingCopyObserver(next),
+        files_(files),
         destination_(destination),
         source_(source),
         cache_(cache),
-        worker_(worker),
-        next_(next) {}
+        worker_(worker) {}
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
-  void CopyFailed(std::string_view source_path, const FileResult& error) override {
-    if (next_) next_->CopyFailed(source_path, error);
-  }
-  bool WantsFileBytes(std::string_view source_path) override {
-    return next_ && next_->WantsFileBytes(source_path);
-  }
-  void FileBytes(std::string_view source_path, std::string_view piece) override {
-    if (next_) next_->FileBytes(source_path, piece);
-  }
 
  private:
   FileSystem& files_;
@@ -68,7 +59,6 @@ class ReadBackStarter : public CopyObserver {
   std::string source_;
   const DigestCache* cache_;
   DigestWorker& worker_;
-  CopyObserver* next_;
 };
 
 // Compares each file below folder `source` with the same relative path below `destination`

@@ -179,24 +179,14 @@ class CopyHook : public FaultyFileSystem {
   }
 
  private:
-  struct Told : CopyObserver {
+  struct Told : ForwardingCopyObserver {
     Told(std::function<void(std::string_view, CopyMoment)>& hook, CopyObserver* next)
-        : hook(hook), next(next) {}
+        : ForwardingCopyObserver(next), hook(hook) {}
     void FileCopied(std::string_view path, uint64_t bytes) override {
       hook(path, CopyMoment::kFileDone);
-      if (next) next->FileCopied(path, bytes);
-    }
-    void CopyFailed(std::string_view path, const FileResult& error) override {
-      if (next) next->CopyFailed(path, error);
-    }
-    bool WantsFileBytes(std::string_view path) override {
-      return next && next->WantsFileBytes(path);
-    }
-    void FileBytes(std::string_view path, std::string_view piece) override {
-      if (next) next->FileBytes(path, piece);
+      ForwardingCopyObserver::FileCopied(path, bytes);
     }
     std::function<void(std::string_view, CopyMoment)>& hook;
-    CopyObserver* next;
   };
   FaultPlan plan_;  // fails nothing
   std::function<void(std::string_view, CopyMoment)> hook_;

@@ -190,20 +190,14 @@ bool ListInto(const std::string& folder, const std::string& prefix, std::vector<
 }
 
 // Passes each item on, keeping the first failure.
-class FirstFailure : public CopyObserver {
+class FirstFailure : public ForwardingCopyObserver {
  public:
-  explicit FirstFailure(CopyObserver* next) : next_(next) {}
-  void FileCopied(std::string_view path, uint64_t bytes) override {
-    if (next_) next_->FileCopied(path, bytes);
-  }
+  using ForwardingCopyObserver::ForwardingCopyObserver;
   void CopyFailed(std::string_view path, const FileResult& error) override {
     if (result.ok()) result = error;
-    if (next_) next_->CopyFailed(path, error);
+    ForwardingCopyObserver::CopyFailed(path, error);
   }
   FileResult result;
-
- private:
-  CopyObserver* next_;
 };
 
 }  // namespace
