@@ -1,6 +1,7 @@
 // The verified store, the backup and undo, end to end against each platform's services.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -387,6 +388,26 @@ TEST_P(StoreFlowTest, AnImportThatReadsMoreThanItsPlanWritesNothingUnrecorded) {
   UndoResult result = Undo("", false);
   EXPECT_TRUE(result.complete()) << result.error;
   EXPECT_EQ(branch, Branch());
+}
+
+// A value set twice by its settings file: the first write is as planned as the last, and a
+// value whose last data the new product already holds is still in the backup, since a run
+// stopped between the two writes would leave the first.
+TEST_P(StoreFlowTest, AValueSetTwiceIsMigratedAndBackedUpEvenWhenItEndsUnchanged) {
+  Run(true);
+  const std::string settings = paths().SettingsFile(Edition::kClient);
+  std::string text = fs().ReadFile(settings).value_or("");
+  size_t host = text.find("Host=1:srv:01\r\n");
+  ASSERT_NE(std::string::npos, host);
+  text.replace(host, 13, "Host=1:interim\r\nHost=1:before");
+  ASSERT_TRUE(fs().WriteFileAtomically(settings, text));
+  ASSERT_TRUE(
+      fs().RemoveFile(paths().Folder(Edition::kClient) + "\\" + std::string(kManifestName)));
+  EXPECT_EQ(kAllMigrated, Run(false));
+  Undo("", false);
+  EXPECT_EQ(1, std::count_if(items_.begin(), items_.end(), [](const UndoItem& item) {
+              return item.what.ends_with("\\Client\\Client\\Host");
+            }));
 }
 
 TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
