@@ -70,4 +70,12 @@ inline std::string BackupFailedMessage(Edition edition, std::string_view log_pat
          "の情報は移行しませんでした。詳細は" + std::string(log_path) + "に記録しました。";
 }
 
+// Shown when the settings file said more to the import than it did when the backup was made:
+// what the backup did not record was not written, so part of the edition is not migrated.
+inline std::string SettingsChangedMessage(Edition edition, std::string_view log_path) {
+  return "設定ファイルの内容がバックアップ作成時と異なっていたため、Kodrel " +
+         std::string(EditionName(edition)) + "の情報の一部は移行しませんでした。詳細は" +
+         std::string(log_path) + "に記録しました。";
+}
+
 }  // namespace kdr

@@ -226,13 +226,13 @@ bool CMigrateDlg::CheckStore(Edition edition, DigestCache* digests) {
   return true;
 }
 
-bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests) {
+bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes) {
   std::string name(EditionName(edition));
   EditionPlan plan;
   std::string error;
   PlanInputs inputs{services_.registry, services_.files, services_.profiles, paths_,
                     services_.max_path, digests};
-  if (!PlanMigrate(inputs, edition, &plan, &error) || !backup_->Add(plan, &error)) {
+  if (!PlanMigrate(inputs, edition, &plan, &error, writes) || !backup_->Add(plan, &error)) {
     log_.Skipped("backup before migrating " + name, error + "; nothing of the edition written");
     ShowMessage(BackupFailedMessage(edition, LogPathForDisplay()));
     return false;
@@ -256,17 +256,30 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
   if (services_.verification && !CheckStore(edition, &digests)) return refused();
   // Once checked, the settings file is read once for both the plan and the import, which thus
   // see the same content.
+  // A settings file read on every call may still say more to the import than it did to the
+  // plan: the import writes only what the backup recorded.
   ProfileFileHold hold(services_.profiles, paths_.SettingsFile(edition));
-  if (services_.backup && !WriteBackup(edition, &digests)) return refused();
-  SettingsImporter importer(services_.registry, services_.profiles, log_);
+  PlannedWrites planned;
+  if (services_.backup && !WriteBackup(edition, &digests, &planned)) return refused();
+  PlannedWritesRegistry guarded(services_.registry, planned, PlannedWritesRegistry::Mode::kGuard);
+  SettingsImporter importer(services_.backup ? guarded : services_.registry, services_.profiles,
+                            log_);
   importer.ImportSettingsFile(paths_.SettingsFile(edition));
+  size_t unrecorded = guarded.refused();
+  if (unrecorded != 0) {
+    log_.Skipped("migrate " + std::string(EditionName(edition)),
+                 std::to_string(unrecorded) +
+                     " key(s) or value(s) the backup had not recorded refused: the settings "
+                     "file differed from the one read for the backup");
+  }
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
   DataFolderContext data = DataContext(&recorder);
   data.digests = &digests;
-  bool ok = MigrateEditionData(data, edition);
+  bool ok = MigrateEditionData(data, edition) && unrecorded == 0;
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
   }
+  if (unrecorded != 0) ShowMessage(SettingsChangedMessage(edition, LogPathForDisplay()));
   return ok;
 }
 

@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "platform/work_folder_lock.h"
 #include "store/backup.h"
+#include "store/planned_writes.h"
 
 namespace kdr {
 
@@ -103,7 +104,8 @@ class CMigrateDlg {
   // Checks the edition's store; records what its Migrate will change. False (with the user
   // told) when the edition must not be migrated.
   bool CheckStore(Edition edition, DigestCache* digests);
-  bool WriteBackup(Edition edition, const DigestCache* digests);
+  // *writes receives what the plan saw the import write.
+  bool WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes);
   // Clears *settings_written when the settings file cannot be put on disk for hashing.
   void WriteManifest(Edition edition, DigestCache* digests, bool* ok, bool* settings_written);
   std::string LogPathForDisplay() const;

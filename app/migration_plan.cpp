@@ -16,7 +16,8 @@ namespace {
 // opened once and each value the import writes read once. `parent_exists` is false below a key
 // the Migrate creates, where nothing can exist yet.
 bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::string& path,
-             bool parent_exists, EditionPlan* plan, std::string* error) {
+             bool parent_exists, const PlannedWrites& writes, EditionPlan* plan,
+             std::string* error) {
   RegistryKeyPtr key;
   bool exists = path.empty();  // the root
   if (!exists && parent_exists) {
@@ -35,7 +36,10 @@ bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::st
     bool existed = false;
     if (key) {
       Status status = key->QueryValue(value.name(), &old_type, &old_data);
-      if (status == kOk && old_type == value.type() && old_data == value.data()) continue;
+      if (status == kOk && old_type == value.type() && old_data == value.data() &&
+          !writes.WasRewritten(path, value.name())) {
+        continue;
+      }
       if (status != kOk && status != kNotFound) {
         *error = "cannot read " + path + "\\" + std::string(value.name()) + " (" +
                  std::to_string(status) + ")";
@@ -52,7 +56,7 @@ bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::st
   key.reset();
   for (const auto& [name, child] : node.children()) {
     std::string child_path = path.empty() ? child->name() : path + "\\" + child->name();
-    if (!Compare(registry, *child, child_path, exists, plan, error)) return false;
+    if (!Compare(registry, *child, child_path, exists, writes, plan, error)) return false;
   }
   return true;
 }
@@ -115,15 +119,23 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
-bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error) {
+bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,
+                 PlannedWrites* writes) {
   *plan = EditionPlan{};
   plan->edition = edition;
+  PlannedWrites unused;
+  PlannedWrites& seen = writes ? *writes : unused;
+  seen = PlannedWrites{};
   // What the import writes, found by importing into an empty store.
   MemoryRegistry incoming;
-  NullActivityLog quiet;
-  SettingsImporter importer(incoming, in.profiles, quiet);
-  importer.ImportSettingsFile(in.paths.SettingsFile(edition));
-  if (!Compare(in.registry, incoming.Root(RootKey::kCurrentUser), "", true, plan, error) ||
+  {
+    PlannedWritesRegistry recorder(incoming, seen, PlannedWritesRegistry::Mode::kRecord);
+    NullActivityLog quiet;
+    SettingsImporter importer(recorder, in.profiles, quiet);
+    importer.ImportSettingsFile(in.paths.SettingsFile(edition));
+  }
+  seen.Seal();
+  if (!Compare(in.registry, incoming.Root(RootKey::kCurrentUser), "", true, seen, plan, error) ||
       !AddDataPathValues(in.registry, edition, &incoming, error)) {
     return false;
   }

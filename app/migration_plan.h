@@ -10,6 +10,7 @@
 #include "platform/profile_file.h"
 #include "platform/registry.h"
 #include "store/edition_plan.h"
+#include "store/planned_writes.h"
 #include "store/verified_copy.h"
 
 // Planning a Migrate of one edition without writing anything.
@@ -27,6 +28,10 @@ struct PlanInputs {
 // Plans the edition's Migrate: the settings file imported into an empty store held in memory
 // and compared with the registry, the data copies from the path values as the import leaves
 // them. Reads only. False with *error when a key, a value or a folder could not be read.
-bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error);
+// *writes (when given) receives every key and value the import was seen to write, to hold the
+// real import to them; a value the import writes more than once with other data is planned even
+// when its last data is what the registry holds.
+bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,
+                 PlannedWrites* writes = nullptr);
 
 }  // namespace kdr

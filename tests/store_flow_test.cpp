@@ -1,9 +1,11 @@
 // The verified store, the backup and undo, end to end against each platform's services.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -342,24 +344,114 @@ class JournalHook : public FaultyFileSystem {
   std::function<void()> hook_;
 };
 
+// Settings files read anew on every call (no hold), whose first list of sections may come back
+// empty: the plan of the first edition then sees nothing, its import everything.
+class UnheldProfiles : public ProfileFile {
+ public:
+  UnheldProfiles(ProfileFile& inner, bool first_list_empty)
+      : inner_(inner), first_(first_list_empty) {}
+  bool WriteSection(std::string_view section, std::string_view entries,
+                    std::string_view file) override {
+    return inner_.WriteSection(section, entries, file);
+  }
+  bool WriteString(std::string_view section, std::string_view key, std::string_view value,
+                   std::string_view file) override {
+    return inner_.WriteString(section, key, value, file);
+  }
+  uint32_t GetSectionNames(std::span<char> buffer, std::string_view file) override {
+    if (std::exchange(first_, false) && buffer.size() >= 2) {
+      buffer[0] = buffer[1] = '\0';
+      return 0;
+    }
+    return inner_.GetSectionNames(buffer, file);
+  }
+  uint32_t GetSection(std::string_view section, std::span<char> buffer,
+                      std::string_view file) override {
+    return inner_.GetSection(section, buffer, file);
+  }
+  FileResult Flush() override { return inner_.Flush(); }
+
+ private:
+  ProfileFile& inner_;
+  bool first_;
+};
+
+// Held, the settings file is read once for the plan and the import; read anew, the import sees
+// the change but may not write it.
 TEST_P(StoreFlowTest, ASettingsFileChangedAfterThePlanIsNotImportedUnrecorded) {
   const auto branch = Branch();
   Run(true);
   const std::string settings = paths().SettingsFile(Edition::kClient);
-  JournalHook hooked(fs(), settings, [&] {
+  const std::string log_path = LogPath();
+  for (bool held : {true, false}) {
+    SCOPED_TRACE(held ? "held" : "read anew");
+    JournalHook hooked(fs(), settings, [&] {
+      std::string text = fs().ReadFile(settings).value_or("");
+      size_t host = text.find("Host=");
+      ASSERT_NE(std::string::npos, host);
+      ASSERT_TRUE(fs().WriteFileAtomically(settings, text.insert(host, "Slipped=1:in\r\n")));
+    });
+    UnheldProfiles unheld(world_->profiles(), /*first_list_empty=*/false);
+    RecordingView view;
+    CMigrateDlg dlg(Services{reg(), hooked, held ? world_->profiles() : unheld, 260}, view);
+    ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+    dlg.OnMigrate();
+    const Messages want = held ? kAllMigrated
+                               : Messages{std::string(MigratedMessage(Edition::kPersonal)),
+                                          SettingsChangedMessage(Edition::kClient, log_path),
+                                          std::string(MigratedMessage(Edition::kServer))};
+    EXPECT_EQ(want, view.messages);
+    UndoResult result = Undo("", false);
+    EXPECT_TRUE(result.complete()) << result.error;
+    EXPECT_EQ(branch, Branch());
+    // The next round starts from the store as collected.
     std::string text = fs().ReadFile(settings).value_or("");
-    size_t host = text.find("Host=");
-    ASSERT_NE(std::string::npos, host);
-    ASSERT_TRUE(fs().WriteFileAtomically(settings, text.insert(host, "Slipped=1:in\r\n")));
-  });
+    text.erase(text.find("Slipped=1:in\r\n"), 14);
+    ASSERT_TRUE(fs().WriteFileAtomically(settings, text));
+  }
+}
+
+TEST_P(StoreFlowTest, AnImportThatReadsMoreThanItsPlanWritesNothingUnrecorded) {
+  const auto branch = Branch();
+  Run(true);
+  UnheldProfiles profiles(world_->profiles(), /*first_list_empty=*/true);
   RecordingView view;
-  CMigrateDlg dlg(Services{reg(), hooked, world_->profiles(), 260}, view);
+  CMigrateDlg dlg(Services{reg(), fs(), profiles, 260}, view);
   ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
   dlg.OnMigrate();
-  EXPECT_EQ(kAllMigrated, view.messages);
+  EXPECT_EQ((Messages{SettingsChangedMessage(Edition::kPersonal, LogPath()),
+                      std::string(MigratedMessage(Edition::kClient)),
+                      std::string(MigratedMessage(Edition::kServer))}),
+            view.messages);
+  EXPECT_EQ(EditionWeight(Edition::kPersonal), dlg.last_run().failed);
   UndoResult result = Undo("", false);
   EXPECT_TRUE(result.complete()) << result.error;
   EXPECT_EQ(branch, Branch());
+}
+
+// A value set twice by its settings file: the first write is as planned as the last, and a
+// value whose last data the new product already holds is still in the backup, since a run
+// stopped between the two writes would leave the first.
+TEST_P(StoreFlowTest, AValueSetTwiceIsMigratedAndBackedUpEvenWhenItEndsUnchanged) {
+  const auto branch = Branch();
+  Run(true);
+  const std::string settings = paths().SettingsFile(Edition::kClient);
+  std::string text = fs().ReadFile(settings).value_or("");
+  size_t host = text.find("Host=1:srv:01\r\n");
+  ASSERT_NE(std::string::npos, host);
+  text.replace(host, 13, "Host=1:interim\r\nHost=1:before");
+  // The same key again, named in other case.
+  text += "[Software\\VTQ\\Kodrel\\CLIENT\\client]\r\nExtra=1:e\r\n";
+  ASSERT_TRUE(fs().WriteFileAtomically(settings, text));
+  ASSERT_TRUE(
+      fs().RemoveFile(paths().Folder(Edition::kClient) + "\\" + std::string(kManifestName)));
+  EXPECT_EQ(kAllMigrated, Run(false));
+  UndoResult result = Undo("", false);
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(branch, Branch());
+  EXPECT_EQ(1, std::count_if(items_.begin(), items_.end(), [](const UndoItem& item) {
+              return item.what.ends_with("\\Client\\Client\\Host");
+            }));
 }
 
 TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {

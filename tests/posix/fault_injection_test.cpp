@@ -319,6 +319,18 @@ void ExpectCopyFailureVisible(World& w, const std::string& failed, const char* c
   }
 }
 
+// Whether the section of the old branch `section` holds a value that the import writes (every
+// value but the data paths) in the dump `old_branch`.
+bool HasImportedValue(const std::vector<std::string>& old_branch, const std::string& section) {
+  for (const std::string& line : old_branch) {
+    if (!line.starts_with(section + "|")) continue;
+    std::string name =
+        line.substr(section.size() + 1, line.find('|', section.size() + 1) - section.size() - 1);
+    if (name != "PRV_PATH" && name != "PUB_PATH") return true;
+  }
+  return false;
+}
+
 // A failed read of a data path value: the query itself, or the open right before it.
 bool IsPathRead(const std::string& call, const std::string& next) {
   auto is_query = [](const std::string& c) {
@@ -339,7 +351,7 @@ bool IsDecidingMarkerOpen(const std::string& call, const std::string& next,
 
 // What a faulty run started from, and how it went.
 struct FaultyRun {
-  std::vector<std::string> old_branch;                // before the run
+  std::vector<std::string> old_branch, new_branch;    // before the run
   std::map<std::string, std::string> old_data, work;  // before the run
   std::string failed;                                 // the call that failed, empty when none did
   std::string next;                                   // the call after it in the fault-free trace
@@ -358,7 +370,8 @@ void SweepEveryFailingCall(const std::vector<std::string>& trace, bool collect,
                  (k <= trace.size() ? trace[k - 1] : std::string("none")));
     World w;
     prepare(w);
-    FaultyRun run{w.OldBranch(), w.OldData(), w.WorkTree(), {}, NextInTrace(trace, k), {}};
+    FaultyRun run{
+        w.OldBranch(), w.NewBranch(), w.OldData(), w.WorkTree(), {}, NextInTrace(trace, k), {}};
     FaultPlan plan(k);
     run.messages = w.Run(collect, plan);
     run.failed = plan.failed();
@@ -483,16 +496,21 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
     }
     // A failure while the store is checked, or while the backup is planned and saved, stops
     // the edition before it writes anything, with one message naming the problem. A failed
-    // backup folder is replaced by the next name, and a failed settings read only leaves the
-    // preview short.
+    // backup folder is replaced by the next name. A failed settings read leaves the plan short
+    // of a section's values (of every section's when the list of sections was not read): the
+    // import may not write them, and says so.
     std::map<Edition, std::string> guard;
     const std::string log = "C:\\tool\\kdr4env\\kdr4tose.log";
     for (Edition e : kEditions) {
       if (failed.empty()) continue;
+      const std::string backup = "backup " + std::string(EditionName(e)) + "|";
       if (failed.starts_with("check " + std::string(EditionName(e)) + "|")) {
         guard[e] = StoreDamagedMessage(e, 1, log);
-      } else if (failed.starts_with("backup " + std::string(EditionName(e)) + "|") &&
-                 failed.find("|profile-") == std::string::npos &&
+      } else if (failed.starts_with(backup + "profile-names ") ||
+                 (failed.starts_with(backup + "profile-read ") &&
+                  HasImportedValue(run.old_branch, failed.substr(backup.size() + 13)))) {
+        guard[e] = SettingsChangedMessage(e, log);
+      } else if (failed.starts_with(backup) && failed.find("|profile-") == std::string::npos &&
                  !(failed.find("|readfile ") != std::string::npos &&
                    failed.ends_with("kdr4reg.fil")) &&
                  failed.find("|mkdir ") == std::string::npos) {
@@ -525,6 +543,10 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
       EXPECT_EQ(w.NewBranch(), new_branch);
       EXPECT_EQ(w.NewData(), new_data);
     }
+    // Whatever failed, the run wrote nothing that its backup did not record.
+    FaultPlan none;
+    w.Undo(none);
+    EXPECT_EQ(w.NewBranch(), run.new_branch) << "undo could not take back the run";
   });
 }
 
