@@ -534,7 +534,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   CopyReporter reporter(progress);
   Services services{opened.registry(), *files, profiles, MaxPath(), log, &reporter};
   // With --json the result is the one thing on standard output.
-  ConsoleView view(options.quiet || options.json, progress);
+  ConsoleView view(options.quiet, options.json, progress);
   CMigrateDlg dlg(services, view);
   CommandOutcome outcome =
       RunCommand({options, store, work, services, dlg, view, progress}, work_lock);

@@ -31,7 +31,7 @@ void ConsoleView::EnableControl(int control_id, bool enable) {
 }
 
 void ConsoleView::ShowMessage(std::string_view text) {
-  if (quiet_ && IsSuccessMessage(text)) return;
+  if (silent_ || (quiet_ && IsSuccessMessage(text))) return;
   if (holding_) {
     held_.emplace_back(text);
     return;

@@ -12,10 +12,12 @@ namespace kdr::cli {
 // The dialog shown on a console: each message the window would show in a message box is one
 // line on standard output, and the button states are kept for the status command. With
 // `quiet`, only messages that report a problem are printed (not "... collected" or
-// "... migrated").
+// "... migrated"); with `silent` (--json, whose result is the only thing on standard output),
+// none.
 class ConsoleView : public DialogView {
  public:
-  ConsoleView(bool quiet, Progress& progress) : quiet_(quiet), progress_(progress) {}
+  ConsoleView(bool quiet, bool silent, Progress& progress)
+      : quiet_(quiet), silent_(silent), progress_(progress) {}
 
   void EnableControl(int control_id, bool enable) override;
   void ShowMessage(std::string_view text) override;
@@ -34,6 +36,7 @@ class ConsoleView : public DialogView {
 
  private:
   bool quiet_;
+  bool silent_;
   Progress& progress_;
   bool collect_enabled_ = false;
   bool migrate_enabled_ = false;

@@ -461,6 +461,10 @@ grep -q '"problem":"content changed since collected"' "$out" || fail "verify --j
 cli_on_sample migrate-bad migrate
 expect_code 1 "$code" "migrate of a damaged store"
 grep -qF '個のファイルが、収集した時と一致しません' "$out" || fail "no damaged-store message: $(cat "$out")"
+# With --json the result is the only thing on standard output, also when an edition failed.
+cli_on_sample migrate-bad-json migrate --json
+expect_code 1 "$code" "migrate --json of a damaged store"
+json_ok "$out" "migrate --json of a damaged store"
 usage_error "--dry-run with verify" --registry "$reg" --work-dir "$case_dir/work" verify --dry-run
 usage_error "--force without undo" --registry "$reg" --work-dir "$case_dir/work" migrate --force
 # An empty name (a script's unset variable) is not the newest backup.
