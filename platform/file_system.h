@@ -155,7 +155,8 @@ class FileSystem {
   // Removes one file (not a folder). True when it was removed.
   virtual bool RemoveFile(std::string_view path) = 0;
 
-  // Removes one empty folder (no trailing backslash). True when it was removed.
+  // Removes one empty folder (no trailing backslash). True when it was removed. Temporary files
+  // of the tool's runs that have ended (killed during a copy) do not count: they go with it.
   virtual bool RemoveFolder(std::string_view path) = 0;
 };
 

@@ -294,6 +294,7 @@ bool PortableFileSystem::RemoveFolder(std::string_view path) {
   if (!host) return false;
   std::string p = host->string();
   while (p.size() > 1 && p.back() == '/') p.pop_back();
+  RemoveStaleTempFiles(p);
   return ::rmdir(p.c_str()) == 0;
 }
 

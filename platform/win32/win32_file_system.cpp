@@ -512,8 +512,9 @@ bool Win32FileSystem::RemoveFile(std::string_view path) {
 
 bool Win32FileSystem::RemoveFolder(std::string_view path) {
   auto c_path = CPath(path);
+  std::optional<std::wstring> wide = c_path ? WidePath(*c_path) : std::nullopt;
+  if (wide && !wide->empty()) RemoveStaleTempFiles(std::filesystem::path(*wide));
   if (c_path && c_path->find('?') != std::string::npos) {
-    std::optional<std::wstring> wide = WidePath(*c_path);
     return wide && RemoveDirectoryW(wide->c_str()) != 0;
   }
   return c_path && RemoveDirectoryA(c_path->c_str()) != 0;

@@ -62,5 +62,18 @@ TEST_F(StaleTempFilesTest, KilledRunsLeftoversGoOthersStay) {
   EXPECT_EQ(1, std::distance(fs::directory_iterator(host_ / "work"), fs::directory_iterator()));
 }
 
+// Undo removes a folder a killed Migrate made and left a copy's temporary file in; a folder
+// holding a running writer's is not removed.
+TEST_F(StaleTempFilesTest, AFolderHoldingOnlyAKilledRunsLeftoverIsRemoved) {
+  std::string dead = ".kdr4tose-" + std::to_string(DeadPid()) + "-3.tmp";
+  std::string alive = ".kdr4tose-" + std::to_string(getppid()) + "-1.tmp";
+  Put(host_ / "made" / dead, "half");
+  Put(host_ / "busy" / alive, "in use");
+  EXPECT_TRUE(files_.RemoveFolder("C:\\made"));
+  EXPECT_FALSE(fs::exists(host_ / "made"));
+  EXPECT_FALSE(files_.RemoveFolder("C:\\busy"));
+  EXPECT_TRUE(fs::exists(host_ / "busy" / alive));
+}
+
 }  // namespace
 }  // namespace kdr
