@@ -7,6 +7,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
 #include "cli/json_text.h"
+#include "core/log_lines.h"
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
 #include "platform/text_encoding.h"
@@ -18,7 +19,13 @@
 namespace kdr::cli {
 namespace {
 
-std::string Shown(std::string_view cp932) { return Cp932ForDisplay(cp932); }
+// A name or path as text for the console: a control character (a file name on a POSIX host may
+// hold an escape or a line break) as the log writes it, so that each problem stays one line.
+std::string Shown(std::string_view cp932) {
+  std::string out;
+  AppendEscaped(Cp932ForDisplay(cp932), &out);
+  return out;
+}
 
 std::string Bool(bool value) { return value ? "true" : "false"; }
 

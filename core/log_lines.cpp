@@ -3,7 +3,6 @@
 #include <utility>
 
 namespace kdr {
-namespace {
 
 void AppendEscaped(std::string_view text, std::string* out) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -18,8 +17,6 @@ void AppendEscaped(std::string_view text, std::string* out) {
     }
   }
 }
-
-}  // namespace
 
 void LogLines::Line(std::string_view tag, std::string_view first, std::string_view second,
                     bool has_second) {

@@ -16,6 +16,9 @@
 //   #    <comment>            the run's start and result
 namespace kdr {
 
+// Appends `text` to *out with each control character written as \xNN, as a log field is.
+void AppendEscaped(std::string_view text, std::string* out);
+
 // Formats the events as lines and keeps them until they are taken.
 class LogLines : public ActivityLog {
  public:

@@ -445,6 +445,10 @@ for command in "undo --list" verify; do
 done
 cp -- "$case_dir/journal.kept" "$journal"
 cp -- "$case_dir/manifest.kept" "$manifest"
+touch "$case_dir/work/kdr4env/client/"$'a\x1b[2J.ddv'  # a name in the store, not listed
+cli_on_sample altered verify
+expect_line "$out" '  a\x1b[2J.ddv: not in the manifest' "verify names a file with a control character"
+rm -- "$case_dir/work/kdr4env/client/"$'a\x1b[2J.ddv'
 cli_on_sample undo undo --json
 expect_code 0 "$code" "undo"
 json_ok "$out" "undo --json"
