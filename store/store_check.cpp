@@ -25,6 +25,8 @@ std::string_view ProblemText(StoreProblemKind kind) {
       return "content changed since collected";
     case StoreProblemKind::kUnreadable:
       return "cannot be read";
+    case StoreProblemKind::kNotAFile:
+      return "not a plain file (a link or a device): it would not be migrated as collected";
     case StoreProblemKind::kNotListed:
       break;
   }
@@ -88,6 +90,14 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
         "the manifest is damaged: line " + std::to_string(parsed.error_line) + ": " + parsed.error;
     return check;
   }
+  // The listing holds plain files only: a link put where a collected file was reads as that
+  // file's content, but Migrate's copy would not carry it as a file.
+  std::vector<std::string> present;
+  if (!files.ListFiles(folder, &present)) {
+    check.manifest_error = "the edition folder cannot be listed";
+    return check;
+  }
+  std::set<std::string, Cp932NoCaseLess> plain(present.begin(), present.end());
   std::set<std::string, Cp932NoCaseLess> listed;
   for (const ManifestFile& file : parsed.manifest->files) {
     listed.insert(file.path);
@@ -95,6 +105,10 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     std::string full = folder + file.path;
     if (!files.Exists(full)) {
       check.problems.push_back({file.path, StoreProblemKind::kMissing});
+      continue;
+    }
+    if (!plain.contains(file.path)) {
+      check.problems.push_back({file.path, StoreProblemKind::kNotAFile});
       continue;
     }
     std::optional<FileDigest> digest = DigestFile(files, full);
@@ -107,11 +121,6 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     } else if (digests) {
       (*digests)[full] = *digest;
     }
-  }
-  std::vector<std::string> present;
-  if (!files.ListFiles(folder, &present)) {
-    check.manifest_error = "the edition folder cannot be listed";
-    return check;
   }
   for (const std::string& name : present) {
     if (!Cp932EqualNoCase(name, kManifestName) && !listed.contains(name)) {

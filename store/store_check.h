@@ -20,7 +20,7 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
                           std::string_view tool_version, std::string_view time,
                           const DigestCache* known, std::string* error);
 
-enum class StoreProblemKind { kMissing, kTruncated, kChanged, kUnreadable, kNotListed };
+enum class StoreProblemKind { kMissing, kTruncated, kChanged, kUnreadable, kNotListed, kNotAFile };
 
 struct StoreProblem {
   std::string path;  // relative to the edition folder (code page 932)

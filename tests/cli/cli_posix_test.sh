@@ -449,6 +449,15 @@ touch "$case_dir/work/kdr4env/client/"$'a\x1b[2J.ddv'  # a name in the store, no
 cli_on_sample altered verify
 expect_line "$out" '  a\x1b[2J.ddv: not in the manifest' "verify names a file with a control character"
 rm -- "$case_dir/work/kdr4env/client/"$'a\x1b[2J.ddv'
+# A link where a collected file was reads as that file, but Migrate would not copy it as one.
+listed=$case_dir/work/kdr4env/client/DDBVID/orders.ddv
+mv -- "$listed" "$case_dir/orders.kept"
+ln -s -- "$case_dir/orders.kept" "$listed"
+cli_on_sample linked verify
+expect_code 1 "$code" "verify of a store with a link for a collected file"
+grep -qF 'orders.ddv: not a plain file' "$out" || fail "verify does not name the link: $(cat "$out")"
+rm -- "$listed"
+mv -- "$case_dir/orders.kept" "$listed"
 cli_on_sample undo undo --json
 expect_code 0 "$code" "undo"
 json_ok "$out" "undo --json"
