@@ -26,7 +26,8 @@ std::string_view ProblemText(StoreProblemKind kind) {
     case StoreProblemKind::kUnreadable:
       return "cannot be read";
     case StoreProblemKind::kNotAFile:
-      return "not a plain file (a link or a device): it would not be migrated as collected";
+      return "not a plain file (a folder, a link or a device): it would not be migrated as "
+             "collected";
     case StoreProblemKind::kNotListed:
       break;
   }

@@ -106,8 +106,14 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
 }
 
 FileResult AppendToFile(const fs::path& path, std::string_view bytes) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600));
+  // O_NONBLOCK and the check after it: a FIFO put where the file was is refused at once; a
+  // plain open would wait for a reader, and the run would hang.
+  UniqueFd fd(::open(path.c_str(),
+                     O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
   if (!fd.ok()) return FailFromErrno("CreateFile", "");
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0) return FailFromErrno("GetFileType", "");
+  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "CreateFile", "");
   FileResult result = WriteAll(fd.get(), bytes);
   if (result && ::fsync(fd.get()) != 0) result = FailFromErrno("FlushFileBuffers", "");
   if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");

@@ -22,7 +22,8 @@ LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
                            std::unique_ptr<HostFileLock>* lock, std::string* error) {
   std::filesystem::path target = ResolvedPath(path);
   for (;;) {
-    UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK a FIFO's open waits for a writer: it would hang before being refused.
+    UniqueFd fd(::open(target.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
       *error = ErrnoText("cannot open it");

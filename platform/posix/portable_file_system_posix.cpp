@@ -166,7 +166,9 @@ FileResult PortableFileSystem::CopyFolder(std::string_view destination, std::str
 std::optional<std::string> PortableFileSystem::ReadFile(std::string_view path) {
   auto host = HostPath(path);
   if (!host) return std::nullopt;
-  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO put where a file was is refused at once, not waited on for a writer
+  // (it changes nothing for the reads of a regular file).
+  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
   if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string bytes;
@@ -249,7 +251,9 @@ class FdReader : public FileReader {
 std::unique_ptr<FileReader> PortableFileSystem::OpenForReading(std::string_view path) {
   auto host = HostPath(path);
   if (!host) return nullptr;
-  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO put where a file was is refused at once, not waited on for a writer
+  // (it changes nothing for the reads of a regular file).
+  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
   if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
   return std::make_unique<FdReader>(std::move(fd));

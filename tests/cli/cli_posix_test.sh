@@ -368,6 +368,10 @@ usage_error "no registry on Linux" --work-dir "$case_dir/work" status
 grep -q -- '--registry' "$err" || fail "missing --registry: reason does not name it"
 usage_error "bad --drive" --registry "$reg" --drive C /tmp --work-dir "$case_dir/work" status
 usage_error "missing registry file" --registry "$case_dir/none.reg" status
+# A FIFO as the registry file is refused at once; its open used to wait for a writer forever.
+mkfifo "$case_dir/fifo.reg"
+timeout 20 "$cli" --registry "$case_dir/fifo.reg" status >/dev/null 2>"$case_dir/fifo.err"
+expect_code 64 "$?" "a FIFO as the registry file"
 usage_error "missing work folder" --registry "$reg" --work-dir "$case_dir/none" status
 
 # --- verify, preview and undo ---------------------------------------------------------
@@ -457,6 +461,11 @@ cli_on_sample linked verify
 expect_code 1 "$code" "verify of a store with a link for a collected file"
 grep -qF 'orders.ddv: not a plain file' "$out" || fail "verify does not name the link: $(cat "$out")"
 rm -- "$listed"
+mkfifo "$listed"  # read, it would wait for a writer
+timeout 20 "$cli" --registry "$reg" --drive "C=$case_dir/drive_c" --work-dir "$case_dir/work" \
+  verify >"$case_dir/fifo.out" 2>&1
+expect_code 1 "$?" "verify of a store with a FIFO for a collected file"
+rm -- "$listed"
 mv -- "$case_dir/orders.kept" "$listed"
 cli_on_sample undo undo --json
 expect_code 0 "$code" "undo"
@@ -489,6 +498,16 @@ grep -q -- '--registry' "$out" || fail "--help does not list --registry"
 run version --version
 expect_code 0 "$code" "--version"
 grep -q '1\.0\.0\.1' "$out" || fail "--version printed: $(cat "$out")"
+
+# A FIFO where the work folder's log goes is not written to (as any log that cannot be
+# written); the run goes on instead of waiting for a reader forever.
+fresh fifo-log
+mkdir -p "$case_dir/work/kdr4env"
+mkfifo "$case_dir/work/kdr4env/kdr4tose.log"
+timeout 20 "$cli" --registry "$reg" --drive "C=$case_dir/drive_c" --work-dir "$case_dir/work" \
+  collect >"$case_dir/fifo.out" 2>&1
+[[ $? != 124 ]] || fail "collect with a FIFO as the log waited for a reader"
+grep -qF "$msg_p_collected" "$case_dir/fifo.out" || fail "collect with a FIFO as the log: $(cat "$case_dir/fifo.out")"
 
 if ((failures > 0)); then
   echo "$failures check(s) failed" >&2
