@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/edition.h"
+#include "store/store_check.h"
 
 // The texts the tool shows, in UTF-8.
 namespace kdr {
@@ -53,15 +54,37 @@ constexpr std::string_view MigratedMessage(Edition edition) {
   return kEditionMessages[EditionIndex(edition)].migrated;
 }
 
-// Shown, besides the usual outcome, when a collected edition's files are not as Collect left
-// them: the edition is not migrated.
-inline std::string StoreDamagedMessage(Edition edition, size_t bad_files,
+// Shown instead of an edition's own message when its store is not as Collect sealed it: the
+// edition is not migrated. Names the cause and what to do.
+inline std::string StoreRefusedMessage(Edition edition, const EditionCheck& check,
                                        std::string_view log_path) {
-  return "収集したKodrel4 " + std::string(EditionName(edition)) + "の情報のうち" +
-         std::to_string(bad_files) +
-         "個のファイルが、収集した時と一致しません（無くなったか、内容が変わっています）。"
-         "このため、この情報は移行しませんでした。詳細は" +
-         std::string(log_path) + "に記録しました。";
+  const std::string name(EditionName(edition));
+  constexpr std::string_view kCollectAgain = "「情報収集開始」で収集し直してください。";
+  std::string text;
+  switch (check.state()) {
+    case StoreState::kUnfinished:
+      text = "Kodrel4 " + name + "の情報の収集が途中で終わっているため、移行しませんでした。";
+      break;
+    case StoreState::kIncomplete:
+      text = "Kodrel4 " + name + "の情報には収集できなかったファイルが" +
+             std::to_string(check.missed.size()) + "個有るため、移行しませんでした。";
+      break;
+    default: {
+      std::string counts;
+      auto add = [&](size_t count, std::string_view what) {
+        if (count == 0) return;
+        counts += (counts.empty() ? "" : "、") + std::string(what) + std::to_string(count) + "個";
+      };
+      add(check.missing(), "無くなったファイルが");
+      add(check.changed(), "内容が変わったファイルが");
+      add(check.added(), "追加されたファイルが");
+      text = "収集したKodrel4 " + name + "の情報に" + counts + "有るため、移行しませんでした。";
+      break;
+    }
+  }
+  text += kCollectAgain;
+  if (!log_path.empty()) text += "詳細は" + std::string(log_path) + "に記録しました。";
+  return text;
 }
 
 // Shown when the backup that undo needs could not be written: the edition is not migrated.

@@ -110,29 +110,51 @@ std::string CMigrateDlg::LogPathForDisplay() const {
 
 void CMigrateDlg::WriteManifest(Edition edition, DigestCache* digests, bool* ok,
                                 bool* settings_written) {
-  // The settings file must be on disk before it is hashed; a store whose settings file was not
-  // written gets no manifest, which would call it whole.
-  if (!*settings_written || !services_.profiles.Flush()) {
-    log_.Skipped("manifest of " + std::string(EditionName(edition)),
-                 "the settings file could not be written");
-    *ok = false;
-    *settings_written = false;
-    return;
+  const std::string what = "manifest of " + std::string(EditionName(edition));
+  // The settings file must be on disk before it is hashed.
+  if (*settings_written && !services_.profiles.Flush()) *settings_written = false;
+  std::vector<ManifestMiss> missed;
+  if (!*settings_written) {
+    missed.push_back({Cp932ForDisplay(paths_.SettingsFile(edition)), "could not be written"});
   }
+  for (const FailedItem& item : last_run_.Copies(edition).not_copied) {
+    missed.push_back({Cp932ForDisplay(item.source), Describe(item.error)});
+  }
+  // A data path that could not be read leaves whole folders out, with no file to name.
+  if (!*ok && missed.empty()) missed.push_back({"data folders", "not collected (see the log)"});
   std::string error;
   if (!WriteEditionManifest(services_.files, paths_, edition, ToolVersion(), CurrentStoreTime().utc,
-                            digests, &error)) {
-    log_.Skipped("manifest of " + std::string(EditionName(edition)), error);
+                            digests, missed, &error)) {
+    // The manifest that says Collect began stays: the store reads as unfinished.
+    log_.Skipped(what, error);
     *ok = false;
     return;
   }
-  log_.Done("manifest of " + std::string(EditionName(edition)) + " written");
+  if (missed.empty()) {
+    last_run_.sealed += EditionWeight(edition);
+    log_.Done(what + " written: the store is whole");
+  } else {
+    log_.Done(what + " written: the store is incomplete, " + std::to_string(missed.size()) +
+              " item(s) not collected");
+  }
 }
 
 void CMigrateDlg::CollectEdition(Edition edition) {
   log_.Done("collect " + std::string(EditionName(edition)));
   last_run_.attempted += EditionWeight(edition);
   MakeEditionFolders(services_.files, paths_, edition);
+  // Before anything of the edition is written, its store says Collect has begun, so that a
+  // Collect that never ends is never taken for one that did.
+  std::string begun_error;
+  if (services_.verification && !MarkEditionBegun(services_.files, paths_, edition, ToolVersion(),
+                                                  CurrentStoreTime().utc, &begun_error)) {
+    log_.Skipped("collect " + std::string(EditionName(edition)),
+                 begun_error + "; nothing of the edition written");
+    last_run_.failed += EditionWeight(edition);
+    ShowMessage(CollectedMessage(edition));
+    ShowMessage(kSettingsNotWrittenMessage);
+    return;
+  }
   ExportContext exports{services_.registry, services_.profiles, log_};
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
   DataFolderContext data = DataContext(&recorder);
@@ -202,17 +224,24 @@ void CMigrateDlg::OnCollect() {
 bool CMigrateDlg::CheckStore(Edition edition, DigestCache* digests) {
   std::string name(EditionName(edition));
   EditionCheck check = CheckEdition(services_.files, paths_, edition, digests);
+  last_run_.stores[EditionIndex(edition)] = check.state();
+  for (const std::string& folder : check.skipped_folders) {
+    log_.Skipped("store of " + name + ": " + Cp932ForDisplay(folder),
+                 "the folder was removed from the store; its copy is skipped");
+  }
   if (!check.usable()) {
+    const std::string state(StoreStateName(check.state()));
     if (!check.manifest_error.empty()) log_.Skipped("store of " + name, check.manifest_error);
+    for (const ManifestMiss& miss : check.missed) {
+      log_.Skipped("store of " + name + ": " + miss.what, "not collected: " + miss.why);
+    }
     for (const StoreProblem& problem : check.problems) {
       log_.Skipped("store of " + name + ": " + Cp932ForDisplay(problem.path),
                    ProblemText(problem.kind));
     }
-    log_.Skipped("migrate " + name, std::to_string(check.bad_count()) +
-                                        " file(s) of the store are not as collected; "
-                                        "nothing of the edition written");
+    log_.Skipped("migrate " + name, "the store is " + state + "; nothing of the edition written");
     last_run_.damaged += EditionWeight(edition);
-    ShowMessage(StoreDamagedMessage(edition, check.bad_count(), LogPathForDisplay()));
+    ShowMessage(StoreRefusedMessage(edition, check, LogPathForDisplay()));
     return false;
   }
   if (!check.has_manifest) {
@@ -220,7 +249,7 @@ bool CMigrateDlg::CheckStore(Edition edition, DigestCache* digests) {
     log_.Skipped("check of the store of " + name,
                  "it has no manifest (collected by an older version); migrated unverified");
   } else {
-    log_.Done("store of " + name + " checked: " + std::to_string(check.files_checked) +
+    log_.Done("store of " + name + " checked: whole, " + std::to_string(check.files_checked) +
               " file(s) as collected");
   }
   return true;
@@ -298,12 +327,16 @@ void CMigrateDlg::OnMigrate() {
     auto shared = [&](Edition e) { return HasEdition(new_code, e) && HasEdition(collected, e); };
     // `flag` holds the outcome of the last of Personal and Client that was attempted.
     bool flag = false;
+    Edition last_attempted = Edition::kPersonal;
+    auto refused_for_store = [&] { return HasEdition(last_run_.damaged, last_attempted); };
     if (shared(Edition::kPersonal)) {
+      last_attempted = Edition::kPersonal;
       flag = MigrateEdition(Edition::kPersonal);
       if (flag) ShowMessage(MigratedMessage(Edition::kPersonal));
       ShowCopyFailures(Edition::kPersonal);
     }
     if (shared(Edition::kClient)) {
+      last_attempted = Edition::kClient;
       flag = MigrateEdition(Edition::kClient);
       if (flag) ShowMessage(MigratedMessage(Edition::kClient));
       ShowCopyFailures(Edition::kClient);
@@ -311,11 +344,12 @@ void CMigrateDlg::OnMigrate() {
     if (shared(Edition::kServer)) {
       if (MigrateEdition(Edition::kServer)) {
         ShowMessage(MigratedMessage(Edition::kServer));
-      } else {
+      } else if (!HasEdition(last_run_.damaged, Edition::kServer)) {
         ShowMessage(kNotMigratedMessage);
       }
       ShowCopyFailures(Edition::kServer);
-    } else if (!flag) {
+    } else if (!flag && !refused_for_store()) {
+      // A refused store has told its own cause; this message would name another.
       ShowMessage(kNotMigratedMessage);
     }
   }

@@ -18,6 +18,7 @@
 #include "platform/work_folder_lock.h"
 #include "store/backup.h"
 #include "store/planned_writes.h"
+#include "store/store_check.h"
 
 namespace kdr {
 
@@ -44,15 +45,20 @@ struct Services {
 struct RunSummary {
   EditionCode attempted = 0;   // editions the command worked on
   EditionCode failed = 0;      // of those, the ones that reported a failure
-  EditionCode damaged = 0;     // Migrate: editions whose store did not match its manifest
+  EditionCode damaged = 0;     // Migrate: editions refused for their store's state
   EditionCode unverified = 0;  // Migrate: editions collected without a manifest
-  std::string backup_name;     // Migrate: the backup written, if any
+  EditionCode sealed = 0;      // Collect: editions whose store was sealed whole
+  // Migrate: each edition's store as checked, in kAllEditions order.
+  std::array<StoreState, 3> stores{StoreState::kNoManifest, StoreState::kNoManifest,
+                                   StoreState::kNoManifest};
+  std::string backup_name;                  // Migrate: the backup written, if any
   std::array<EditionCopyReport, 3> copies;  // the data step of each edition, in kAllEditions order
 
   EditionCopyReport& Copies(Edition edition) { return copies[static_cast<int>(edition) - 1]; }
   const EditionCopyReport& Copies(Edition edition) const {
     return copies[static_cast<int>(edition) - 1];
   }
+  StoreState Store(Edition edition) const { return stores[EditionIndex(edition)]; }
 };
 
 // The main dialog's state and logic: the work paths, the button rule and the two commands.
@@ -106,7 +112,8 @@ class CMigrateDlg {
   bool CheckStore(Edition edition, DigestCache* digests);
   // *writes receives what the plan saw the import write.
   bool WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes);
-  // Clears *settings_written when the settings file cannot be put on disk for hashing.
+  // Seals the edition's store, naming in it what Collect could not take. Clears
+  // *settings_written when the settings file cannot be put on disk for hashing.
   void WriteManifest(Edition edition, DigestCache* digests, bool* ok, bool* settings_written);
   std::string LogPathForDisplay() const;
   // The extra message after an edition's own when files of it were not copied.

@@ -243,6 +243,9 @@ int CheckOptionCombinations(const Options& options) {
       options.command != "undo") {
     return UsageError("--backup, --list and --force go with undo");
   }
+  if (!options.store.accept.empty() && options.command != "verify") {
+    return UsageError("--accept goes with verify");
+  }
   if (options.store.list && (options.store.force || !options.store.backup.empty())) {
     return UsageError("undo --list shows the backups and takes no --backup or --force");
   }
@@ -333,7 +336,8 @@ int OpenLog(const Options& options, const WorkFolder& work, std::unique_ptr<RunL
 
 bool WritesWorkFolder(const Options& options) {
   return !options.dry_run && (options.command == "collect" || options.command == "migrate" ||
-                              (options.command == "undo" && !options.store.list));
+                              (options.command == "undo" && !options.store.list) ||
+                              (options.command == "verify" && !options.store.accept.empty()));
 }
 
 // What the command did, for the steps after it.
@@ -608,6 +612,10 @@ int RunCli(int argc, const char* const* argv) {
          "undone)")
       ->check([](const std::string& name) { return name.empty() ? "the name is empty" : ""; });
   app.add_flag("--list", options.store.list, "(undo) list the backups");
+  app.add_option("--accept", options.store.accept,
+                 "(verify) EDITION: list the differences of that edition's store, then seal it "
+                 "as it now is (a deliberate change, or an unfinished or incomplete Collect)")
+      ->check([](const std::string& name) { return name.empty() ? "the name is empty" : ""; });
   app.add_flag("--force", options.store.force,
                "(undo) restore also what changed since the Migrate wrote it");
   app.add_flag("--quiet", options.quiet, "print only errors");

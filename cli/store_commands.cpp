@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "app/messages.h"
 #include "app/migration_plan.h"
 #include "app/undo_scope.h"
 #include "cli/cli_app.h"
@@ -10,10 +11,12 @@
 #include "core/log_lines.h"
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
+#include "platform/cp932.h"
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
 #include "store/manifest.h"
 #include "store/store_check.h"
+#include "store/store_time.h"
 #include "store/undo.h"
 
 namespace kdr::cli {
@@ -61,42 +64,154 @@ void Print(const StoreCommandOptions& options, const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// The state and its counts, as verify, the preview and --json name them.
+std::string StateText(const EditionCheck& check) {
+  std::string text(StoreStateName(check.state()));
+  switch (check.state()) {
+    case StoreState::kChanged:
+      text += " (" + std::to_string(check.missing()) + " missing, " +
+              std::to_string(check.changed()) + " changed, " + std::to_string(check.added()) +
+              " added)";
+      break;
+    case StoreState::kIncomplete:
+      text += " (" + std::to_string(check.missed.size()) + " not collected)";
+      break;
+    case StoreState::kUnfinished:
+      text += " (Collect did not finish)";
+      break;
+    default:
+      break;
+  }
+  return text;
+}
+
+std::string StateJson(const EditionCheck& check) {
+  std::vector<std::string> skipped;
+  for (const std::string& folder : check.skipped_folders)
+    skipped.push_back(JsonString(Shown(folder)));
+  return "\"state\":" + JsonString(StoreStateName(check.state())) +
+         ",\"missing\":" + std::to_string(check.missing()) +
+         ",\"changed\":" + std::to_string(check.changed()) +
+         ",\"added\":" + std::to_string(check.added()) +
+         ",\"not_collected\":" + std::to_string(check.missed.size()) +
+         ",\"skipped_folders\":" + JsonList(skipped);
+}
+
+// Each difference as a line of text and a JSON object.
+void ListDifferences(const EditionCheck& check, std::string* text, std::vector<std::string>* json) {
+  auto add = [&](const std::string& path, std::string_view problem) {
+    std::string shown;
+    AppendEscaped(problem, &shown);
+    *text += "  " + path + ": " + shown + "\n";
+    json->push_back("{\"path\":" + JsonString(path) + ",\"problem\":" + JsonString(problem) + "}");
+  };
+  if (!check.manifest_error.empty()) add(std::string(kManifestName), check.manifest_error);
+  for (const ManifestMiss& miss : check.missed) add(Shown(miss.what), "not collected: " + miss.why);
+  for (const StoreProblem& p : check.problems) add(Shown(p.path), ProblemText(p.kind));
+  for (const std::string& folder : check.skipped_folders) {
+    add(Shown(folder), "folder removed from the store: its copy is skipped");
+  }
+}
+
+std::optional<Edition> EditionNamed(std::string_view name) {
+  for (Edition e : kAllEditions) {
+    if (Cp932EqualNoCase(name, EditionName(e)) || Cp932EqualNoCase(name, EditionFolderName(e))) {
+      return e;
+    }
+  }
+  return std::nullopt;
+}
+
+// Seals the edition's store as it now is and says so in the work folder's log.
+int AcceptStore(const Services& services, const WorkPaths& paths,
+                const StoreCommandOptions& options, Edition edition) {
+  EditionCheck check = CheckEdition(services.files, paths, edition, nullptr);
+  std::string text = std::string(EditionName(edition)) + ": " + StateText(check) + "\n";
+  std::vector<std::string> differences;
+  ListDifferences(check, &text, &differences);
+  std::string error;
+  StoreTime now = CurrentStoreTime();
+  bool sealed = WriteEditionManifest(services.files, paths, edition, ToolVersion(), now.utc,
+                                     nullptr, {}, &error);
+  LogLines log;
+  log.Comment("verify --accept " + std::string(EditionName(edition)) + ", " + now.utc);
+  if (sealed) {
+    log.Done("store of " + std::string(EditionName(edition)) + " accepted as it is, it was " +
+             StateText(check));
+    for (const StoreProblem& p : check.problems) {
+      log.Skipped("accepted: " + Cp932ForDisplay(p.path), ProblemText(p.kind));
+    }
+    for (const ManifestMiss& miss : check.missed) {
+      log.Skipped("accepted as not collected: " + miss.what, miss.why);
+    }
+    text += "sealed as it is now: " + std::string(EditionName(edition)) + " is whole\n";
+  } else {
+    log.Skipped("store of " + std::string(EditionName(edition)) + " not accepted", error);
+    text += "not sealed: " + error + "\n";
+  }
+  // The log is the helpdesk's record of what was accepted; a store it cannot be written to has
+  // just been sealed all the same, and the output says so.
+  (void)services.files.AppendToFile(paths.root + "\\" + std::string(kWorkLogName), log.Take());
+  if (options.json) {
+    Print(options, "{\"command\":\"verify --accept\",\"edition\":" +
+                       JsonString(EditionName(edition)) + ",\"was\":{" + StateJson(check) +
+                       ",\"problems\":" + JsonList(differences) + "},\"sealed\":" + Bool(sealed) +
+                       (sealed ? "" : ",\"error\":" + JsonString(error)) + "}\n");
+  } else if (!sealed) {
+    WriteStderr(text);
+  } else {
+    Print(options, text);
+  }
+  return sealed ? kExitOk : kExitEditionFailed;
+}
+
+}  // namespace
+
 int RunVerify(const Services& services, const WorkPaths& paths,
               const StoreCommandOptions& options) {
   EditionCode collected = DetectCollectedEditions(services.files, paths);
+  if (!options.accept.empty()) {
+    std::optional<Edition> edition = EditionNamed(options.accept);
+    if (!edition) {
+      WriteStderr("kdr4tose-cli: --accept wants an edition: Personal, Client or Server\n");
+      return kExitUsage;
+    }
+    if (!HasEdition(collected, *edition)) {
+      WriteStderr("kdr4tose-cli: " + std::string(EditionName(*edition)) + " is not collected in " +
+                  Shown(paths.root) + "\n");
+      return kExitNothingToDo;
+    }
+    return AcceptStore(services, paths, options, *edition);
+  }
   std::vector<std::string> json;
   std::string text;
   bool all_whole = true;
   for (Edition e : kAllEditions) {
     if (!HasEdition(collected, e)) continue;
     EditionCheck check = CheckEdition(services.files, paths, e, nullptr);
-    std::string state = check.whole() ? "whole" : !check.has_manifest ? "no manifest" : "damaged";
     // A store from an older version cannot be checked: not "whole", but not damaged.
     if (!check.whole()) all_whole = false;
     std::vector<std::string> problems;
-    text += std::string(EditionName(e)) + ": " + state + " (" +
+    text += std::string(EditionName(e)) + ": " + StateText(check) + " (" +
             std::to_string(check.files_checked) + " file(s) checked)\n";
-    if (!check.manifest_error.empty()) {
-      text += "  " + check.manifest_error + "\n";
-      problems.push_back("{\"path\":" + JsonString(std::string(kManifestName)) +
-                         ",\"problem\":" + JsonString(check.manifest_error) + "}");
-    }
-    for (const StoreProblem& p : check.problems) {
-      text += "  " + Shown(p.path) + ": " + std::string(ProblemText(p.kind)) + "\n";
-      problems.push_back("{\"path\":" + JsonString(Shown(p.path)) +
-                         ",\"problem\":" + JsonString(ProblemText(p.kind)) + "}");
-    }
-    json.push_back("{\"edition\":" + JsonString(EditionName(e)) + ",\"state\":" +
-                   JsonString(state) + ",\"files_checked\":" + std::to_string(check.files_checked) +
+    ListDifferences(check, &text, &problems);
+    json.push_back("{\"edition\":" + JsonString(EditionName(e)) + "," + StateJson(check) +
+                   ",\"files_checked\":" + std::to_string(check.files_checked) +
                    ",\"problems\":" + JsonList(problems) + "}");
   }
   int code = collected == 0 ? kExitNothingToDo : all_whole ? kExitOk : kExitEditionFailed;
   if (options.json) {
     Print(options, "{\"command\":\"verify\",\"whole\":" + Bool(code == kExitOk) +
                        ",\"editions\":" + JsonList(json) + "}\n");
-  } else {
-    if (collected == 0) text = "nothing collected in " + Shown(paths.root) + "\n";
+  } else if (collected == 0) {
+    Print(options, "nothing collected in " + Shown(paths.root) + "\n");
+  } else if (code == kExitOk) {
     Print(options, text);
+  } else {
+    // A store that is not whole is a problem to report, also with --quiet.
+    WriteStdout(text);
   }
   return code;
 }
@@ -253,11 +368,10 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
     EditionCheck check = CheckEdition(services.files, paths, e, &digests);
     if (!check.usable()) {
       trouble = true;
-      text += "  would not be migrated: " + std::to_string(check.bad_count()) +
-              " file(s) of the store are not as collected (see verify)\n";
+      text += "  would not be migrated: the store is " + StateText(check) + " (see verify)\n";
       json.push_back("{\"edition\":" + JsonString(EditionName(e)) +
-                     ",\"outcome\":\"not migrated: store damaged\",\"bad_files\":" +
-                     std::to_string(check.bad_count()) + "}");
+                     ",\"outcome\":\"not migrated: store " +
+                     std::string(StoreStateName(check.state())) + "\"," + StateJson(check) + "}");
       continue;
     }
     if (!check.has_manifest) text += "  the store has no manifest: it cannot be verified\n";
@@ -320,12 +434,21 @@ std::string RunSummaryJson(const char* command, const RunSummary& summary) {
   std::vector<std::string> editions;
   for (Edition e : kAllEditions) {
     if (!HasEdition(summary.attempted, e)) continue;
-    std::string outcome = HasEdition(summary.damaged, e)  ? "not migrated: store damaged"
-                          : HasEdition(summary.failed, e) ? "failed"
-                                                          : "done";
+    bool refused = HasEdition(summary.damaged, e);
+    std::string outcome =
+        refused ? "not migrated: store " + std::string(StoreStateName(summary.Store(e)))
+        : HasEdition(summary.failed, e) ? "failed"
+                                        : "done";
+    // Collect: the store was sealed whole. Migrate: the store was checked whole and used.
+    bool verified = std::string_view(command) == "collect"
+                        ? HasEdition(summary.sealed, e)
+                        : !refused && !HasEdition(summary.unverified, e);
     editions.push_back("{\"edition\":" + JsonString(EditionName(e)) +
-                       ",\"outcome\":" + JsonString(outcome) +
-                       ",\"verified\":" + Bool(!HasEdition(summary.unverified, e)) + "}");
+                       ",\"outcome\":" + JsonString(outcome) + ",\"verified\":" + Bool(verified) +
+                       (std::string_view(command) == "migrate"
+                            ? ",\"store\":" + JsonString(StoreStateName(summary.Store(e)))
+                            : "") +
+                       "}");
   }
   return "{\"command\":" + JsonString(command) + ",\"editions\":" + JsonList(editions) +
          ",\"attempted\":" + std::to_string(summary.attempted) +

@@ -14,9 +14,12 @@ struct StoreCommandOptions {
   bool force = false;  // undo
   bool list = false;   // undo
   std::string backup;  // undo: the backup's name (UTF-8); empty for the newest
+  std::string accept;  // verify: the edition whose store is sealed as it now is (UTF-8)
 };
 
 // exit 0 when every collected edition is whole, 1 when one is not, 2 when nothing is collected.
+// With options.accept, lists that edition's differences and then seals its store as it now is
+// (exit 0 when sealed, 1 when it could not be).
 int RunVerify(const Services& services, const WorkPaths& paths, const StoreCommandOptions& options);
 
 // exit 0 when everything was restored, 1 when something was refused or failed. *changed is

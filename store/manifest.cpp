@@ -26,6 +26,9 @@ std::string EscapePath(std::string_view utf8) {
   return out;
 }
 
+constexpr std::string_view kBegun = "begun";
+constexpr std::string_view kSealed = "sealed";
+
 std::optional<std::string> UnescapePath(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -63,6 +66,7 @@ std::optional<std::string> FormatManifest(const Manifest& manifest) {
   out.append(kMagic).append("\t").append(std::to_string(manifest.format)).append("\n");
   out.append("tool\t").append(manifest.tool_version).append("\n");
   out.append("time\t").append(manifest.time).append("\n");
+  out.append("state\t").append(manifest.sealed ? kSealed : kBegun).append("\n");
   for (const ManifestFile& file : manifest.files) {
     std::optional<std::string> utf8 = Cp932ToUtf8(file.path);
     if (!utf8) return std::nullopt;
@@ -73,6 +77,10 @@ std::optional<std::string> FormatManifest(const Manifest& manifest) {
         .append("\t")
         .append(EscapePath(*utf8))
         .append("\n");
+  }
+  for (const ManifestMiss& miss : manifest.missed) {
+    out.append("missed\t").append(EscapePath(miss.what)).append("\t").append(EscapePath(miss.why));
+    out.append("\n");
   }
   out.append("end\t").append(std::to_string(manifest.files.size())).append("\n");
   return out;
@@ -97,7 +105,9 @@ ManifestParseResult ParseManifest(std::string_view text) {
     std::vector<std::string_view> f = SplitTabs(line);
     if (line_number == 1) {
       if (f.size() != 2 || f[0] != kMagic) return fail("not a kdr4tose manifest");
-      if (f[1] != std::to_string(kManifestFormat)) {
+      if (f[1] == "1") {
+        manifest.format = 1;
+      } else if (f[1] != std::to_string(kManifestFormat)) {
         // Only a number is echoed: the error is shown, and the line could hold anything.
         return fail(ParseDecimal(f[1])
                         ? "format " + std::string(f[1]) + " is not one this version reads"
@@ -109,6 +119,16 @@ ManifestParseResult ParseManifest(std::string_view text) {
     } else if (line_number == 3) {
       if (f.size() != 2 || f[0] != "time" || !IsPlainField(f[1])) return fail("no time line");
       manifest.time = f[1];
+    } else if (line_number == 4 && manifest.format >= 2) {
+      if (f.size() != 2 || f[0] != "state" || (f[1] != kBegun && f[1] != kSealed)) {
+        return fail("no state line");
+      }
+      manifest.sealed = f[1] == kSealed;
+    } else if (f[0] == "missed" && manifest.format >= 2) {
+      std::optional<std::string> what = f.size() == 3 ? UnescapePath(f[1]) : std::nullopt;
+      std::optional<std::string> why = f.size() == 3 ? UnescapePath(f[2]) : std::nullopt;
+      if (!what || !why || what->empty()) return fail("a missed line has a path and a reason");
+      manifest.missed.push_back(ManifestMiss{std::move(*what), std::move(*why)});
     } else if (f[0] == "file") {
       if (f.size() != 4) return fail("a file line has 4 fields");
       std::optional<uint64_t> size = ParseDecimal(f[1]);

@@ -12,28 +12,42 @@
 // there, with their sizes and content hashes. Text, one item a line, tab-separated, paths in
 // UTF-8 relative to the edition folder, so that two manifests can be compared with diff:
 //
-//   kdr4tose-manifest <TAB> 1
+//   kdr4tose-manifest <TAB> 2
 //   tool <TAB> 1.0.0.1
 //   time <TAB> 2026-12-08T23:50:00Z
+//   state <TAB> begun | sealed
 //   file <TAB> 1234 <TAB> <32 hex digits> <TAB> DDBVID\sub\a.dat
+//   missed <TAB> <what was not collected> <TAB> <why>
 //   end <TAB> <number of file lines>
 //
-// A tab, line end or "%" in a path is written as %XX.
+// Collect writes a begun manifest before it puts anything into the edition folder and replaces
+// it with the sealed one at its end, so an interrupted Collect is never taken for a finished
+// one. A "missed" line names a file (or a folder) Collect could not take, with the reason.
+// A tab, line end or "%" in a path or reason is written as %XX. Format 1 (from the first
+// versions with manifests) has no state or missed lines and reads as sealed.
 namespace kdr {
 
 inline constexpr std::string_view kManifestName = "kdr4tose.manifest";
-inline constexpr int kManifestFormat = 1;
+inline constexpr int kManifestFormat = 2;
 
 struct ManifestFile {
   std::string path;  // code page 932, backslashes, relative to the edition folder
   FileDigest digest;
 };
 
+// Something Collect could not put into the store, as the log tells it (UTF-8).
+struct ManifestMiss {
+  std::string what;  // the source path, or the item that failed
+  std::string why;
+};
+
 struct Manifest {
   int format = kManifestFormat;
   std::string tool_version;
-  std::string time;  // UTC, ISO 8601
+  std::string time;    // local time with its offset, ISO 8601 (UTC in older manifests)
+  bool sealed = true;  // false: Collect began and has not finished
   std::vector<ManifestFile> files;
+  std::vector<ManifestMiss> missed;
 };
 
 // nullopt when a path is not valid code page 932 (it could not be written as UTF-8).

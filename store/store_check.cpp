@@ -1,10 +1,12 @@
 #include "store/store_check.h"
 
+#include <algorithm>
 #include <optional>
 #include <set>
 
 #include "platform/cp932.h"
 #include "store/manifest.h"
+#include "store/system_clutter.h"
 
 namespace kdr {
 namespace {
@@ -28,26 +30,98 @@ std::string_view ProblemText(StoreProblemKind kind) {
     case StoreProblemKind::kNotAFile:
       return "not a plain file (a folder, a link or a device): it would not be migrated as "
              "collected";
-    case StoreProblemKind::kNotListed:
+    case StoreProblemKind::kAdded:
       break;
   }
-  return "not in the manifest";
+  return "added since collected (not in the manifest)";
+}
+
+std::string_view StoreStateName(StoreState state) {
+  switch (state) {
+    case StoreState::kWhole:
+      return "whole";
+    case StoreState::kIncomplete:
+      return "incomplete";
+    case StoreState::kUnfinished:
+      return "unfinished";
+    case StoreState::kChanged:
+      return "changed";
+    case StoreState::kNoManifest:
+      break;
+  }
+  return "no manifest";
+}
+
+StoreState EditionCheck::state() const {
+  if (!has_manifest) return StoreState::kNoManifest;
+  if (!manifest_error.empty()) return StoreState::kChanged;
+  if (!sealed) return StoreState::kUnfinished;
+  if (!problems.empty()) return StoreState::kChanged;
+  if (!missed.empty()) return StoreState::kIncomplete;
+  return StoreState::kWhole;
+}
+
+size_t EditionCheck::missing() const {
+  return std::count_if(problems.begin(), problems.end(),
+                       [](const StoreProblem& p) { return p.kind == StoreProblemKind::kMissing; });
+}
+
+size_t EditionCheck::added() const {
+  return std::count_if(problems.begin(), problems.end(),
+                       [](const StoreProblem& p) { return p.kind == StoreProblemKind::kAdded; });
+}
+
+size_t EditionCheck::changed() const {
+  // A manifest that cannot be used is itself a changed file.
+  return problems.size() - missing() - added() + (manifest_error.empty() ? 0 : 1);
+}
+
+namespace {
+
+bool WriteManifest(FileSystem& files, const std::string& folder, const Manifest& manifest,
+                   std::string* error) {
+  std::optional<std::string> text = FormatManifest(manifest);
+  if (!text) {
+    *error = "a file name is not valid code page 932";
+    return false;
+  }
+  if (!files.WriteFileAtomically(folder + std::string(kManifestName), *text)) {
+    *error = "the manifest could not be written";
+    return false;
+  }
+  return true;
+}
+
+using NameSet = std::set<std::string, Cp932NoCaseLess>;
+
+}  // namespace
+
+bool MarkEditionBegun(FileSystem& files, const WorkPaths& paths, Edition edition,
+                      std::string_view tool_version, std::string_view time, std::string* error) {
+  Manifest manifest;
+  manifest.tool_version = tool_version;
+  manifest.time = time;
+  manifest.sealed = false;
+  return WriteManifest(files, FolderWithSlash(paths, edition), manifest, error);
 }
 
 bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edition,
                           std::string_view tool_version, std::string_view time,
-                          const DigestCache* known, std::string* error) {
+                          const DigestCache* known, const std::vector<ManifestMiss>& missed,
+                          std::string* error) {
   std::string folder = FolderWithSlash(paths, edition);
   std::vector<std::string> names;
   if (!files.ListFiles(folder, &names)) {
     *error = "the edition folder could not be listed";
     return false;
   }
+  NameSet present(names.begin(), names.end());
   Manifest manifest;
   manifest.tool_version = tool_version;
   manifest.time = time;
+  manifest.missed = missed;
   for (const std::string& name : names) {
-    if (Cp932EqualNoCase(name, kManifestName)) continue;
+    if (Cp932EqualNoCase(name, kManifestName) || IsSystemClutter(name, present)) continue;
     std::string full = folder + name;
     std::optional<FileDigest> digest;
     if (known) {
@@ -61,16 +135,18 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
     }
     manifest.files.push_back(ManifestFile{name, *digest});
   }
-  std::optional<std::string> text = FormatManifest(manifest);
-  if (!text) {
-    *error = "a file name is not valid code page 932";
-    return false;
-  }
-  if (!files.WriteFileAtomically(folder + std::string(kManifestName), *text)) {
-    *error = "the manifest could not be written";
-    return false;
-  }
-  return true;
+  return WriteManifest(files, folder, manifest, error);
+}
+
+StoreState ManifestState(FileSystem& files, const WorkPaths& paths, Edition edition) {
+  std::string manifest_path = FolderWithSlash(paths, edition) + std::string(kManifestName);
+  if (!files.Exists(manifest_path)) return StoreState::kNoManifest;
+  std::optional<std::string> text = files.ReadFile(manifest_path);
+  ManifestParseResult parsed = text ? ParseManifest(*text) : ManifestParseResult{};
+  if (!parsed.manifest) return StoreState::kChanged;
+  if (!parsed.manifest->sealed) return StoreState::kUnfinished;
+  if (!parsed.manifest->missed.empty()) return StoreState::kIncomplete;
+  return StoreState::kWhole;
 }
 
 EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edition,
@@ -91,6 +167,10 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
         "the manifest is damaged: line " + std::to_string(parsed.error_line) + ": " + parsed.error;
     return check;
   }
+  check.sealed = parsed.manifest->sealed;
+  check.missed = parsed.manifest->missed;
+  // What an unfinished Collect left is not compared: it is not to be used as it is.
+  if (!check.sealed) return check;
   // The listing holds plain files only: a link put where a collected file was reads as that
   // file's content, but Migrate's copy would not carry it as a file.
   std::vector<std::string> present;
@@ -98,10 +178,25 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     check.manifest_error = "the edition folder cannot be listed";
     return check;
   }
-  std::set<std::string, Cp932NoCaseLess> plain(present.begin(), present.end());
-  std::set<std::string, Cp932NoCaseLess> listed;
+  NameSet plain(present.begin(), present.end());
+  // A work subfolder removed whole skips its copy, as one the user never had does.
+  std::vector<std::string> removed;
+  for (std::string_view subfolder : Traits(edition).data_subfolders) {
+    if (files.Exists(folder + std::string(subfolder))) continue;
+    removed.push_back(std::string(subfolder) + "\\");
+    check.skipped_folders.push_back(std::string(subfolder));
+  }
+  auto in_removed_folder = [&](const std::string& path) {
+    return std::any_of(removed.begin(), removed.end(), [&](const std::string& prefix) {
+      return Cp932StartsWithNoCase(path, prefix);
+    });
+  };
+  NameSet listed;
   for (const ManifestFile& file : parsed.manifest->files) {
     listed.insert(file.path);
+    if (in_removed_folder(file.path)) continue;
+    // Clutter listed by an older version may have been changed by the system since.
+    if (IsSystemClutter(file.path, plain)) continue;
     ++check.files_checked;
     std::string full = folder + file.path;
     if (!files.Exists(full)) {
@@ -124,9 +219,11 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     }
   }
   for (const std::string& name : present) {
-    if (!Cp932EqualNoCase(name, kManifestName) && !listed.contains(name)) {
-      check.problems.push_back({name, StoreProblemKind::kNotListed});
+    if (Cp932EqualNoCase(name, kManifestName) || listed.contains(name) ||
+        IsSystemClutter(name, plain)) {
+      continue;
     }
+    check.problems.push_back({name, StoreProblemKind::kAdded});
   }
   return check;
 }

@@ -7,20 +7,29 @@
 #include "core/edition.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
+#include "store/manifest.h"
 #include "store/verified_copy.h"
 
 // The store's own check: the manifest written at the end of an edition's Collect, and the
 // edition folder compared with it before Migrate uses it.
 namespace kdr {
 
-// Writes `<edition folder>\kdr4tose.manifest` atomically for every file of the edition folder
-// (settings file and data), taking digests from `known` where it has them. False with *error
-// when a file cannot be read or the manifest cannot be written.
+// The edition folder's manifest says that Collect has begun writing into it: written before
+// anything else, so that a Collect that never ends leaves an unfinished store. False with
+// *error when it cannot be written.
+bool MarkEditionBegun(FileSystem& files, const WorkPaths& paths, Edition edition,
+                      std::string_view tool_version, std::string_view time, std::string* error);
+
+// Seals the edition: writes `<edition folder>\kdr4tose.manifest` atomically for every file of
+// the edition folder (settings file and data), taking digests from `known` where it has them,
+// with what Collect could not take in `missed`. False with *error when a file cannot be read or
+// the manifest cannot be written.
 bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edition,
                           std::string_view tool_version, std::string_view time,
-                          const DigestCache* known, std::string* error);
+                          const DigestCache* known, const std::vector<ManifestMiss>& missed,
+                          std::string* error);
 
-enum class StoreProblemKind { kMissing, kTruncated, kChanged, kUnreadable, kNotListed, kNotAFile };
+enum class StoreProblemKind { kMissing, kTruncated, kChanged, kUnreadable, kAdded, kNotAFile };
 
 struct StoreProblem {
   std::string path;  // relative to the edition folder (code page 932)
@@ -29,23 +38,46 @@ struct StoreProblem {
 
 std::string_view ProblemText(StoreProblemKind kind);
 
+// What a store's edition is, as every command names it.
+enum class StoreState {
+  kWhole,       // exactly what Collect sealed
+  kIncomplete,  // Collect finished, but some files could not be collected
+  kUnfinished,  // Collect began and never finished (interrupted)
+  kChanged,     // files missing, changed or added since Collect sealed it
+  kNoManifest,  // collected by a version without manifests: cannot be checked
+};
+
+// "whole", "incomplete", "unfinished", "changed", "no manifest".
+std::string_view StoreStateName(StoreState state);
+
 struct EditionCheck {
   bool has_manifest = false;
-  std::string manifest_error;  // the manifest exists but cannot be used: why (and the line)
+  std::string manifest_error;        // the manifest exists but cannot be used: why (and the line)
+  bool sealed = true;                // false: Collect began and never finished
+  std::vector<ManifestMiss> missed;  // what Collect could not take
   size_t files_checked = 0;
   std::vector<StoreProblem> problems;
-  // The edition folder holds exactly what its manifest lists.
-  bool whole() const { return has_manifest && manifest_error.empty() && problems.empty(); }
+  // Work subfolders removed whole since Collect: their copies are skipped, as a folder the
+  // user never had is.
+  std::vector<std::string> skipped_folders;
+
+  StoreState state() const;
+  bool whole() const { return state() == StoreState::kWhole; }
   // Migrate may go on: whole, or a store from before manifests.
-  bool usable() const { return whole() || (!has_manifest && manifest_error.empty()); }
-  // Files that are not as listed (a manifest that cannot be used counts as one).
-  size_t bad_count() const { return problems.size() + (manifest_error.empty() ? 0 : 1); }
+  bool usable() const { return whole() || state() == StoreState::kNoManifest; }
+  size_t missing() const;
+  size_t changed() const;  // changed, cut short, unreadable or no longer a plain file
+  size_t added() const;
 };
 
 // Compares the edition folder with its manifest: every listed file present with its size and
-// hash, and nothing else but the manifest itself. The digests of files found as listed go into
-// `digests` (may be null) under their full paths.
+// hash, and nothing else but the manifest itself and system clutter. The digests of files found
+// as listed go into `digests` (may be null) under their full paths.
 EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edition,
                           DigestCache* digests);
+
+// Reads only the manifest's header: no manifest, unfinished, incomplete or (for a sealed one
+// without misses) whole, without looking at the files. For a quick status.
+StoreState ManifestState(FileSystem& files, const WorkPaths& paths, Edition edition);
 
 }  // namespace kdr

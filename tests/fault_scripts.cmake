@@ -5,7 +5,7 @@ if(TARGET kdr4tose-cli AND NOT WIN32)
   if(KDR_SANITIZE)
     set(kdr_kill_rounds 3)
   else()
-    set(kdr_kill_rounds 15)
+    set(kdr_kill_rounds 20)
   endif()
   add_test(NAME kdr4tose_cli_kill
            COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/posix/kill_interrupt_test.sh

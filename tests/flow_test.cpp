@@ -358,10 +358,11 @@ TEST_P(FlowTest, UnwritableWorkFolderStillEndsWithTheMessages) {
             base_ + "\\prv\\");
   Put(base_ + "\\prv\\DDBVID\\a.dat", "A");
   ASSERT_TRUE(dlg_->InitWorkPaths(world_->MissingDrivePath() + "\\tool\\kdr4tose.exe"));
-  // The data folder that could not be copied is told right after the edition's message.
-  EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。",
-                      std::string(kSettingsNotWrittenMessage), NotCopiedMessage(1)}),
-            Collect());
+  // The store cannot be marked as being collected: nothing of the edition is tried, and the
+  // user is told that its settings were not saved.
+  EXPECT_EQ(
+      (Messages{"Kodrel4 Clientの情報を収集しました。", std::string(kSettingsNotWrittenMessage)}),
+      Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
   EXPECT_EQ(0, dlg_->DetectCollectedEditions());
   EXPECT_FALSE(view_.migrate_enabled);
@@ -386,8 +387,9 @@ TEST_P(FlowTest, SettingsFileNotWrittenFailsTheEditionAndIsTold) {
                 "Kodrel4 Serverの情報を収集しました。"}),
       Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
-  EXPECT_FALSE(fs().Exists(work + "\\client\\kdr4tose.manifest"));
-  EXPECT_TRUE(fs().Exists(work + "\\server\\kdr4tose.manifest"));
+  // The store says what is missing from it; it is never sealed as whole.
+  EXPECT_EQ(StoreState::kIncomplete, ManifestState(fs(), dlg_->paths(), Edition::kClient));
+  EXPECT_EQ(StoreState::kWhole, ManifestState(fs(), dlg_->paths(), Edition::kServer));
   std::string log = Read(work + "\\kdr4tose.log");
   // The file, the call and the platform's error.
   EXPECT_NE(std::string::npos, log.find("FAIL\t" + work + "\\client\\kdr4reg.fil\t")) << log;
@@ -411,10 +413,23 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   EXPECT_NE(std::string::npos, log.find("SHOW\t" + NotCopiedMessage(1) + "\n")) << log;
   EXPECT_EQ(std::string::npos, log.find("secret")) << "credentials are hidden";
 
-  // Migrate: the edition's message, then the same kind of message for what did not arrive.
+  // The store is incomplete: Migrate refuses it, naming the file count.
   InstallNew(Edition::kClient);
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
             base_ + "\\new\\prv\\");
+  EXPECT_EQ(
+      Messages{"Kodrel4 Clientの情報には収集できなかったファイルが1個有るため、移行しませんでした。"
+               "「情報収集開始」で収集し直してください。詳細は" +
+               work + "\\kdr4tose.log" + "に記録しました。"},
+      Migrate());
+  EXPECT_FALSE(fs().Exists(base_ + "\\new\\prv\\DDBVID"));
+
+  // Sealed as it is (as verify --accept does), Migrate goes on: the edition's message, then the
+  // same kind of message for what did not arrive.
+  std::string error;
+  ASSERT_TRUE(
+      WriteEditionManifest(fs(), dlg_->paths(), Edition::kClient, "1", "t", nullptr, {}, &error))
+      << error;
   ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\new\\prv\\log\\x.log\\"));
   EXPECT_EQ((Messages{"Kodrel Clientの情報を移行しました。", NotCopiedMessage(1)}), Migrate());
   EXPECT_EQ(10, dlg_->last_run().failed);
@@ -474,12 +489,13 @@ TEST_P(FlowTest, WorkFolderInsideADataFolderIsRefusedNotCopiedIntoItself) {
   ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\old\\PRV\\ddbvid\\tool\\kdr4tose.exe"));
   // Here the settings file cannot be created (CreateFile: 3 path not found under Win32, 2 on the
   // portable writer); the user is told so instead of nothing.
-  EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。",
-                      std::string(kSettingsNotWrittenMessage), NotCopiedMessage(1)}),
-            Collect());
+  // Nor can the store be marked as being collected, so nothing of the edition is written.
+  EXPECT_EQ(
+      (Messages{"Kodrel4 Clientの情報を収集しました。", std::string(kSettingsNotWrittenMessage)}),
+      Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
   EXPECT_FALSE(fs().Exists(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
-  EXPECT_EQ("X", Read(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\plog\\x.log"));
+  EXPECT_FALSE(fs().Exists(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\plog\\x.log"));
 }
 
 TEST_P(FlowTest, MissingWorkSubfolderIsMadeBeforeTheCopy) {

@@ -14,6 +14,7 @@
 #include "app/undo_scope.h"
 #include "store/backup_journal.h"
 #include "store/manifest.h"
+#include "store/store_check.h"
 #include "store/undo.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
@@ -131,7 +132,9 @@ TEST_P(StoreFlowTest, OneChangedByteKeepsThatEditionOutAndTheOthersMigrate) {
   ASSERT_TRUE(fs().WriteFileAtomically(stored, bytes));
 
   EXPECT_EQ((Messages{std::string(MigratedMessage(Edition::kPersonal)),
-                      StoreDamagedMessage(Edition::kClient, 1, LogPath()),
+                      "収集したKodrel4 Clientの情報に内容が変わったファイルが1個有るため、移行し"
+                      "ませんでした。「情報収集開始」で収集し直してください。詳細は" +
+                          LogPath() + "に記録しました。",
                       std::string(MigratedMessage(Edition::kServer))}),
             Run(false));
   EXPECT_EQ(EditionWeight(Edition::kClient), dlg_->last_run().damaged);
@@ -155,10 +158,15 @@ TEST_P(StoreFlowTest, MissingOrExtraFilesAndADamagedManifestAreFound) {
   std::string manifest = paths().Folder(Edition::kClient) + "\\" + std::string(kManifestName);
   std::string text = fs().ReadFile(manifest).value();
   ASSERT_TRUE(fs().WriteFileAtomically(manifest, text.substr(0, text.size() - 3)));
-  EXPECT_EQ((Messages{StoreDamagedMessage(Edition::kPersonal, 1, LogPath()),
-                      StoreDamagedMessage(Edition::kClient, 1, LogPath()),
-                      StoreDamagedMessage(Edition::kServer, 1, LogPath()),
-                      std::string(kNotMigratedMessage)}),
+  auto refused = [&](std::string_view edition, std::string_view what) {
+    return "収集したKodrel4 " + std::string(edition) + "の情報に" + std::string(what) +
+           "が1個有るため、移行しませんでした。「情報収集開始」で収集し直してください。詳細は" +
+           LogPath() + "に記録しました。";
+  };
+  // Each names its own cause, and nothing follows that would name another.
+  EXPECT_EQ((Messages{refused("Personal", "無くなったファイル"),
+                      refused("Client", "内容が変わったファイル"),
+                      refused("Server", "追加されたファイル")}),
             Run(false));
   EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
 }
@@ -251,6 +259,103 @@ TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
     }
     EXPECT_EQ(std::vector<std::string>{c.source}, not_copied);
     EXPECT_EQ(EditionWeight(Edition::kClient), dlg.last_run().failed);
+    // A Collect that missed a file never seals the store as whole.
+    if (c.collect) {
+      EXPECT_EQ(StoreState::kIncomplete,
+                CheckEdition(fs(), paths(), Edition::kClient, nullptr).state());
+      EXPECT_EQ(0, dlg.last_run().sealed & EditionWeight(Edition::kClient));
+    }
+  }
+}
+
+void RemoveTree(FileSystem& files, const std::string& folder) {
+  std::vector<std::string> names;
+  ASSERT_TRUE(files.ListFiles(folder + "\\", &names));
+  for (const std::string& name : names) ASSERT_TRUE(files.RemoveFile(folder + "\\" + name));
+  std::vector<std::string> folders;
+  ASSERT_TRUE(files.ListFolders(folder + "\\", &folders));
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+    ASSERT_TRUE(files.RemoveFolder(folder + "\\" + *it));
+  }
+  ASSERT_TRUE(files.RemoveFolder(folder));
+}
+
+// Each way Client's store can be left after a Collect: what the check calls it and whether
+// Migrate takes it. A refused one is told by one message naming the cause, and nothing of the
+// edition is written.
+TEST_P(StoreFlowTest, EachStoreStateIsNamedAndOnlyWholeOrUnmanifestedStoresMigrate) {
+  const std::string store = paths().Folder(Edition::kClient);
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    StoreState state;
+    size_t missing, changed, added;
+    const char* told;  // part of the refusal; null when Client migrates
+  } kCases[] = {
+      {"as collected", [] {}, StoreState::kWhole, 0, 0, 0, nullptr},
+      {"system clutter",
+       [&] {
+         Put(store + "\\Thumbs.db", "");
+         Put(store + "\\DDBVID\\desktop.ini", "[x]");
+         Put(store + "\\DDBVID\\._c.dat", "mac");
+         Put(store + "\\System Volume Information\\x", "");
+         Put(store + "\\DDBVID\\.ds_store", "");
+       },
+       StoreState::kWhole, 0, 0, 0, nullptr},
+      {"a work subfolder removed", [&] { RemoveTree(fs(), store + "\\DDBVID"); },
+       StoreState::kWhole, 0, 0, 0, nullptr},
+      {"a file missing", [&] { ASSERT_TRUE(fs().RemoveFile(store + "\\DDBVID\\c.dat")); },
+       StoreState::kChanged, 1, 0, 0, "無くなったファイルが1個有るため"},
+      {"a file changed", [&] { Put(store + "\\DDBVID\\zero.dat", "now"); }, StoreState::kChanged, 0,
+       1, 0, "内容が変わったファイルが1個有るため"},
+      {"files added",
+       [&] {
+         Put(store + "\\other.dat", "");
+         Put(store + "\\DDBVID\\._nothing.dat", "");
+       },
+       StoreState::kChanged, 0, 0, 2, "追加されたファイルが2個有るため"},
+      {"unfinished",
+       [&] {
+         std::string error;
+         ASSERT_TRUE(MarkEditionBegun(fs(), paths(), Edition::kClient, "1", "t", &error));
+       },
+       StoreState::kUnfinished, 0, 0, 0, "収集が途中で終わっているため"},
+      {"incomplete",
+       [&] {
+         std::string error;
+         ASSERT_TRUE(WriteEditionManifest(fs(), paths(), Edition::kClient, "1", "t", nullptr,
+                                          {{"C:\\old\\x.dat", "access denied"}}, &error));
+       },
+       StoreState::kIncomplete, 0, 0, 0, "収集できなかったファイルが1個有るため"},
+      {"no manifest",
+       [&] { ASSERT_TRUE(fs().RemoveFile(store + "\\" + std::string(kManifestName))); },
+       StoreState::kNoManifest, 0, 0, 0, nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    Run(true);
+    Put(base_ + "\\se\\cp\\DDBVID\\c.dat", "the new product's own c");
+    c.change();
+    EditionCheck check = CheckEdition(fs(), paths(), Edition::kClient, nullptr);
+    EXPECT_EQ(c.state, check.state());
+    EXPECT_EQ(c.missing, check.missing());
+    EXPECT_EQ(c.changed, check.changed());
+    EXPECT_EQ(c.added, check.added());
+    Messages told = Run(false);
+    EXPECT_EQ(c.state, dlg_->last_run().Store(Edition::kClient));
+    ASSERT_EQ(3u, told.size());
+    EXPECT_EQ(MigratedMessage(Edition::kPersonal), told[0]);
+    EXPECT_EQ(MigratedMessage(Edition::kServer), told[2]);
+    if (!c.told) {
+      EXPECT_EQ(MigratedMessage(Edition::kClient), told[1]);
+      continue;
+    }
+    EXPECT_NE(std::string::npos, told[1].find(c.told)) << told[1];
+    EXPECT_EQ(EditionWeight(Edition::kClient), dlg_->last_run().damaged);
+    EXPECT_EQ("the new product's own c", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
+    // Collected again, the store is whole once more.
+    Run(true);
+    EXPECT_TRUE(CheckEdition(fs(), paths(), Edition::kClient, nullptr).whole());
   }
 }
 

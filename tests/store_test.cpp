@@ -138,6 +138,19 @@ TEST(Manifest, RoundTripsNamesWithTabsPercentAndDoubleByteCharacters) {
     EXPECT_EQ(m.files[i].digest, back.manifest->files[i].digest);
   }
   EXPECT_EQ(m.time, back.manifest->time);
+  EXPECT_TRUE(back.manifest->sealed);
+
+  // What Collect could not take, and an unfinished Collect, read back as written.
+  m.sealed = false;
+  m.missed = {{"C:\\old\\50%\tx.dat", "access denied\n(5)"}};
+  text = FormatManifest(m);
+  ASSERT_TRUE(text);
+  back = ParseManifest(*text);
+  ASSERT_TRUE(back.manifest) << back.error_line << ": " << back.error;
+  EXPECT_FALSE(back.manifest->sealed);
+  ASSERT_EQ(1u, back.manifest->missed.size());
+  EXPECT_EQ(m.missed[0].what, back.manifest->missed[0].what);
+  EXPECT_EQ(m.missed[0].why, back.manifest->missed[0].why);
 }
 
 TEST(Manifest, RefusesAnythingMalformedNamingTheLine) {
@@ -150,11 +163,15 @@ TEST(Manifest, RefusesAnythingMalformedNamingTheLine) {
   };
   const Case cases[] = {
       {"", 1},                                                  // empty
-      {"kdr4tose-manifest\t2\ntool\t1\ntime\tt\nend\t0\n", 1},  // a later format
-      {head + good, 5},                                         // cut before the end line
-      {head + good + "end\t1", 5},                              // last line without its end
-      {head + good + "end\t2\n", 5},                            // count does not match
-      {head + good + "end\t1\nfile\n", 6},                      // text after the end
+      {"kdr4tose-manifest\t3\ntool\t1\ntime\tt\nend\t0\n", 1},  // a later format
+      {"kdr4tose-manifest\t2\ntool\t1\ntime\tt\nend\t0\n", 4},  // no state line
+      {"kdr4tose-manifest\t2\ntool\t1\ntime\tt\nstate\tdone\nend\t0\n", 4},
+      {head + "missed\ta\tb\nend\t0\n", 4},  // format 1 has no missed lines
+      {"kdr4tose-manifest\t2\ntool\t1\ntime\tt\nstate\tsealed\nmissed\ta\nend\t0\n", 5},
+      {head + good, 5},                     // cut before the end line
+      {head + good + "end\t1", 5},          // last line without its end
+      {head + good + "end\t2\n", 5},        // count does not match
+      {head + good + "end\t1\nfile\n", 6},  // text after the end
       {head + "file\t1\t" + hash + "\ta.dat\textra\nend\t1\n", 4},
       {head + "file\t01\t" + hash + "\ta.dat\nend\t1\n", 4},
       {head + "file\t-1\t" + hash + "\ta.dat\nend\t1\n", 4},

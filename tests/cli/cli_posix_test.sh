@@ -451,7 +451,7 @@ cp -- "$case_dir/journal.kept" "$journal"
 cp -- "$case_dir/manifest.kept" "$manifest"
 touch "$case_dir/work/kdr4env/client/"$'a\x1b[2J.ddv'  # a name in the store, not listed
 cli_on_sample altered verify
-expect_line "$out" '  a\x1b[2J.ddv: not in the manifest' "verify names a file with a control character"
+expect_line "$out" '  a\x1b[2J.ddv: added since collected (not in the manifest)' "verify names a file with a control character"
 rm -- "$case_dir/work/kdr4env/client/"$'a\x1b[2J.ddv'
 # A link where a collected file was reads as that file, but Migrate would not copy it as one.
 listed=$case_dir/work/kdr4env/client/DDBVID/orders.ddv
@@ -482,7 +482,7 @@ json_ok "$out" "verify --json"
 grep -q '"problem":"content changed since collected"' "$out" || fail "verify --json: $(cat "$out")"
 cli_on_sample migrate-bad migrate
 expect_code 1 "$code" "migrate of a damaged store"
-grep -qF '個のファイルが、収集した時と一致しません' "$out" || fail "no damaged-store message: $(cat "$out")"
+grep -qF '内容が変わったファイルが1個有るため、移行しませんでした。' "$out" || fail "no changed-store message: $(cat "$out")"
 # With --json the result is the only thing on standard output, also when an edition failed.
 cli_on_sample migrate-bad-json migrate --json
 expect_code 1 "$code" "migrate --json of a damaged store"

@@ -22,6 +22,7 @@
 #include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
 #include "platform/posix/portable_file_system.h"
+#include "store/manifest.h"
 #include "store/undo.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
@@ -356,6 +357,7 @@ struct FaultyRun {
   std::string failed;                                 // the call that failed, empty when none did
   std::string next;                                   // the call after it in the fault-free trace
   std::vector<std::string> messages;
+  uint64_t k = 0;  // the number of the failing call (1 upwards), 0 for none
 };
 
 // Runs Collect (or Migrate) once for each call of the fault-free `trace` failing in turn, and
@@ -375,6 +377,7 @@ void SweepEveryFailingCall(const std::vector<std::string>& trace, bool collect,
     FaultPlan plan(k);
     run.messages = w.Run(collect, plan);
     run.failed = plan.failed();
+    if (!run.failed.empty()) run.k = k;
     if (k <= trace.size()) {
       ASSERT_EQ(Untimed(run.failed), Untimed(trace[k - 1])) << "the run took another road";
     }
@@ -417,6 +420,20 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
                                       std::string(CollectedMessage(Edition::kClient)),
                                       std::string(CollectedMessage(Edition::kServer))}));
 
+  // The first write of each edition's manifest says Collect has begun; a failed one stops the
+  // edition before anything of it is written.
+  std::set<uint64_t> begun_writes;
+  for (Edition e : kEditions) {
+    for (uint64_t k = 1; k <= trace.size(); ++k) {
+      const std::string& call = trace[k - 1];
+      if (InPhaseOf(call, "collect", e) && call.find("|writefile ") != std::string::npos &&
+          call.ends_with(std::string(kManifestName))) {
+        begun_writes.insert(k);
+        break;
+      }
+    }
+  }
+  ASSERT_EQ(std::size(kEditions), begun_writes.size());
   SweepEveryFailingCall(
       trace, true, CollectThenChangeSettings, [&](World& w, const FaultyRun& run) {
         const std::string& failed = run.failed;
@@ -435,6 +452,7 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
           if (!failed.empty() && InPhaseOf(failed, "collect", e) &&
               ((failed.find("|writefile ") != std::string::npos &&
                 failed.ends_with("kdr4reg.fil")) ||
+               begun_writes.count(run.k) != 0 ||
                failed.find("|profile-flush") != std::string::npos ||
                failed.find("|profile-s") != std::string::npos)) {
             want.emplace_back(kSettingsNotWrittenMessage);
@@ -500,12 +518,18 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
     // of a section's values (of every section's when the list of sections was not read): the
     // import may not write them, and says so.
     std::map<Edition, std::string> guard;
+    std::set<Edition> store_refused;
     const std::string log = "C:\\tool\\kdr4env\\kdr4tose.log";
     for (Edition e : kEditions) {
       if (failed.empty()) continue;
       const std::string backup = "backup " + std::string(EditionName(e)) + "|";
       if (failed.starts_with("check " + std::string(EditionName(e)) + "|")) {
-        guard[e] = StoreDamagedMessage(e, 1, log);
+        // Whatever call failed, one file (or the manifest) could not be checked.
+        EditionCheck check;
+        check.has_manifest = true;
+        check.problems = {{"x", StoreProblemKind::kUnreadable}};
+        guard[e] = StoreRefusedMessage(e, check, log);
+        store_refused.insert(e);
       } else if (failed.starts_with(backup + "profile-names ") ||
                  (failed.starts_with(backup + "profile-read ") &&
                   HasImportedValue(run.old_branch, failed.substr(backup.size() + 13)))) {
@@ -522,19 +546,25 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
     // attempted decides whether a Server that is not there shows the not-migrated message.
     std::vector<std::string> want;
     bool flag = false;
+    bool last_store_refused = false;
     for (Edition e : {Edition::kPersonal, Edition::kClient}) {
       if (IsDecidingMarkerOpen(failed, run.next, NewMarkerKey(e))) continue;
       if (guard.count(e)) want.push_back(guard[e]);
       flag = ok[e];
+      last_store_refused = store_refused.count(e) != 0;
       if (ok[e]) want.emplace_back(MigratedMessage(e));
       ExpectNotCopied(w, failed, "migrate", e, &want);
     }
     if (!IsDecidingMarkerOpen(failed, run.next, NewMarkerKey(Edition::kServer))) {
       if (guard.count(Edition::kServer)) want.push_back(guard[Edition::kServer]);
-      want.emplace_back(ok[Edition::kServer] ? MigratedMessage(Edition::kServer)
-                                             : kNotMigratedMessage);
+      // A refused store has told its own cause.
+      if (ok[Edition::kServer]) {
+        want.emplace_back(MigratedMessage(Edition::kServer));
+      } else if (!store_refused.count(Edition::kServer)) {
+        want.emplace_back(kNotMigratedMessage);
+      }
       ExpectNotCopied(w, failed, "migrate", Edition::kServer, &want);
-    } else if (!flag) {
+    } else if (!flag && !last_store_refused) {
       want.emplace_back(kNotMigratedMessage);
     }
     EXPECT_EQ(run.messages, want);

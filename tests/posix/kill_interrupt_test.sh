@@ -112,7 +112,18 @@ kill_during() {
   wait "$pid" 2> /dev/null
 }
 
+# The state verify gives the Client store.
+store_state() {  # store_state DIR
+  "$cli" --registry "$case_dir/b.reg" --drive "C=$1/c" --work-dir "$1/work" verify --json \
+    2> /dev/null | grep -o '"state":"[a-z ]*"' | head -1 | cut -d'"' -f4
+}
+
+same_data() {  # same_data DIR REFERENCE_WORK
+  diff -r "$1/work/kdr4env/client/DDBVID" "$2/kdr4env/client/DDBVID" > /dev/null
+}
+
 killed=0
+unfinished=0
 case_dir=$root/case
 setup_case "$case_dir"
 cp "$root/b.reg" "$case_dir/b.reg"
@@ -126,12 +137,34 @@ for ((i = 1; i <= rounds; i++)); do
     fail "$round: the settings file is neither version ($(wc -c < "$fil") bytes)"
   fi
   check_tree "$case_dir" "$round"
+  # The store tells whether the run finished: whole only as the previous or the new Collect
+  # left it; else unfinished, which Migrate refuses and verify --accept seals.
+  state=$(store_state "$case_dir")
+  if [[ $state == whole ]]; then
+    { cmp -s "$fil" "$root/fil.prev" && same_data "$case_dir" "$root/work.prev"; } ||
+      { cmp -s "$fil" "$root/fil.new" && same_data "$case_dir" "$root/work.new"; } ||
+      fail "$round: verify calls a store whole that neither Collect left"
+  else
+    [[ $state == unfinished ]] || fail "$round: verify says '$state', not unfinished"
+    cp "$case_dir/b.reg" "$case_dir/m.reg"
+    cli_run "$case_dir" "$case_dir/m.reg" migrate
+    [[ $? == 1 ]] || fail "$round: migrate of an unfinished store did not exit 1"
+    cmp -s "$case_dir/m.reg" "$case_dir/b.reg" || fail "$round: migrate of an unfinished store wrote"
+    unfinished=$((unfinished + 1))
+    if ((i % 2)); then
+      "$cli" --quiet --registry "$case_dir/b.reg" --drive "C=$case_dir/c" \
+        --work-dir "$case_dir/work" verify --accept client > /dev/null 2>&1 ||
+        fail "$round: verify --accept failed"
+      [[ $(store_state "$case_dir") == whole ]] || fail "$round: not whole after verify --accept"
+    fi
+  fi
   cli_run "$case_dir" "$case_dir/b.reg" collect || fail "$round: the next run failed"
+  [[ $(store_state "$case_dir") == whole ]] || fail "$round: not whole after the next run"
   cmp -s "$fil" "$root/fil.new" || fail "$round: the next run gave another file"
   diff -r "$case_dir/work/kdr4env/client/DDBVID" "$root/work.new/kdr4env/client/DDBVID" > /dev/null ||
     fail "$round: data folders differ after the next run"
 done
-echo "collect: $killed of $rounds runs killed before they ended"
+echo "collect: $killed of $rounds runs killed before they ended, $unfinished left unfinished"
 
 killed_m=0
 undone=0
