@@ -22,15 +22,31 @@ inline constexpr std::string_view kFolderTooLongMessage =
 inline constexpr std::string_view kWorkFolderBusyMessage =
     "別のkdr4toseが作業フォルダを使用中です。そちらが終了してからもう一度実行してください。";
 
+// The work folder's log as the messages below name it while it is there.
+inline constexpr std::string_view kWorkLogShown = "kdr4env\\kdr4tose.log";
+
+// "詳細は<log>を参照してください。", or nothing when no log could be written.
+inline std::string SeeLog(std::string_view log) {
+  return log.empty() ? std::string() : "詳細は" + std::string(log) + "を参照してください。";
+}
+
 // Shown right after an edition's own message when some of its data files could not be copied.
-inline std::string NotCopiedMessage(size_t count) {
-  return "コピーできなかったファイルが" + std::to_string(count) +
-         "件あります。詳細はkdr4env\\kdr4tose.logを参照してください。";
+inline std::string NotCopiedMessage(size_t count, std::string_view log = kWorkLogShown) {
+  return "コピーできなかったファイルが" + std::to_string(count) + "件あります。" + SeeLog(log);
 }
 
 // Shown right after an edition's own message when its settings file could not be written.
-inline constexpr std::string_view kSettingsNotWrittenMessage =
-    "設定ファイルを保存できませんでした。詳細はkdr4env\\kdr4tose.logを参照してください。";
+inline std::string SettingsNotWrittenMessage(std::string_view log) {
+  return "設定ファイルを保存できませんでした。" + SeeLog(log);
+}
+inline const std::string kSettingsNotWrittenMessage = SettingsNotWrittenMessage(kWorkLogShown);
+
+// Shown once when Migrate keeps its backup in the user's own folder, as the work folder cannot
+// be written.
+inline std::string BackupElsewhereMessage(std::string_view folder) {
+  return "作業フォルダに書き込めないため、移行前のバックアップとログを" + std::string(folder) +
+         "に保存しました。";
+}
 
 // The work folder's log, which both programs append to (its name is in the message above).
 inline constexpr std::string_view kWorkLogName = "kdr4tose.log";
@@ -90,15 +106,16 @@ inline std::string StoreRefusedMessage(Edition edition, const EditionCheck& chec
 // Shown when the backup that undo needs could not be written: the edition is not migrated.
 inline std::string BackupFailedMessage(Edition edition, std::string_view log_path) {
   return "移行前のバックアップを作成できなかったため、Kodrel " + std::string(EditionName(edition)) +
-         "の情報は移行しませんでした。詳細は" + std::string(log_path) + "に記録しました。";
+         "の情報は移行しませんでした。" +
+         (log_path.empty() ? "" : "詳細は" + std::string(log_path) + "に記録しました。");
 }
 
 // Shown when the settings file said more to the import than it did when the backup was made:
 // what the backup did not record was not written, so part of the edition is not migrated.
 inline std::string SettingsChangedMessage(Edition edition, std::string_view log_path) {
   return "設定ファイルの内容がバックアップ作成時と異なっていたため、Kodrel " +
-         std::string(EditionName(edition)) + "の情報の一部は移行しませんでした。詳細は" +
-         std::string(log_path) + "に記録しました。";
+         std::string(EditionName(edition)) + "の情報の一部は移行しませんでした。" +
+         (log_path.empty() ? "" : "詳細は" + std::string(log_path) + "に記録しました。");
 }
 
 }  // namespace kdr

@@ -1,7 +1,5 @@
 #include "app/migrate_dlg.h"
 
-#include <chrono>
-
 #include "app/messages.h"
 #include "app/migration_plan.h"
 #include "core/edition_folders.h"
@@ -14,24 +12,6 @@
 
 namespace kdr {
 
-namespace {
-
-// "2026-12-09 00:30:05 UTC", to tell the runs apart in the work folder's log.
-std::string TimeNow() {
-  using namespace std::chrono;
-  auto now = floor<seconds>(system_clock::now());
-  auto day = floor<days>(now);
-  year_month_day date(day);
-  hh_mm_ss time(now - day);
-  auto two = [](long v) { return (v < 10 ? "0" : "") + std::to_string(v); };
-  return std::to_string(static_cast<int>(date.year())) + "-" +
-         two(static_cast<unsigned>(date.month())) + "-" + two(static_cast<unsigned>(date.day())) +
-         " " + two(time.hours().count()) + ":" + two(time.minutes().count()) + ":" +
-         two(time.seconds().count()) + " UTC";
-}
-
-}  // namespace
-
 CMigrateDlg::CMigrateDlg(const Services& services, DialogView& view)
     : services_(services), view_(view), log_(services.log, &work_log_) {}
 
@@ -43,11 +23,40 @@ void CMigrateDlg::ShowMessage(std::string_view text) {
 }
 
 void CMigrateDlg::FlushWorkLog() {
-  if (work_log_.empty() || !paths_valid_ || !services_.files.IsFolder(paths_.root)) return;
-  std::string path = paths_.root + "\\" + std::string(kWorkLogName);
-  // A log that cannot be written loses only the log, and there is nowhere left to say so; the
-  // run's outcome is told all the same.
-  (void)services_.files.AppendToFile(path, work_log_.Take());
+  if (work_log_.empty() || !paths_valid_) return;
+  if (!log_file_.empty()) {
+    // A log that cannot be written loses only the log, and there is nowhere left to say so;
+    // the run's outcome is told all the same.
+    (void)services_.files.AppendToFile(log_file_, work_log_.Take());
+    return;
+  }
+  if (log_lost_) {
+    work_log_.Take();
+    return;
+  }
+  // The first write of a command decides where its log goes: the work folder, or, when that
+  // exists but cannot be written (a write-protected stick, a file in its place), the user's own
+  // folder. A work folder not made yet keeps the lines until it is.
+  std::string text = work_log_.Take();
+  std::string in_work = paths_.root + "\\" + std::string(kWorkLogName);
+  if (services_.files.IsFolder(paths_.root)) {
+    if (services_.files.AppendToFile(in_work, text)) {
+      log_file_ = in_work;
+      return;
+    }
+  } else if (!services_.files.Exists(paths_.root)) {
+    work_log_.Restore(std::move(text));
+    return;
+  }
+  if (!services_.user_state_folder.empty()) {
+    std::string in_user = services_.user_state_folder + "\\" + std::string(kWorkLogName);
+    if (services_.files.MakeSurePathExists(in_user) &&
+        services_.files.AppendToFile(in_user, text)) {
+      log_file_ = in_user;
+      return;
+    }
+  }
+  log_lost_ = true;
 }
 
 void CMigrateDlg::WorkLog::LineAdded() {
@@ -60,7 +69,7 @@ void CMigrateDlg::WorkLog::LineAdded() {
 
 void CMigrateDlg::ShowCopyFailures(Edition edition) {
   size_t count = last_run_.Copies(edition).not_copied.size();
-  if (count != 0) ShowMessage(NotCopiedMessage(count));
+  if (count != 0) ShowMessage(NotCopiedMessage(count, LogNameForMessages()));
 }
 
 bool CMigrateDlg::InitWorkPaths(std::string_view executable_path) {
@@ -105,7 +114,17 @@ DataFolderContext CMigrateDlg::DataContext(CopyObserver* recorder) {
 }
 
 std::string CMigrateDlg::LogPathForDisplay() const {
-  return Cp932ForDisplay(paths_.root + "\\kdr4tose.log");
+  if (log_lost_) return {};
+  return Cp932ForDisplay(log_file_.empty() ? paths_.root + "\\" + std::string(kWorkLogName)
+                                           : log_file_);
+}
+
+std::string CMigrateDlg::LogNameForMessages() const {
+  if (log_lost_) return {};
+  if (!log_file_.empty() && log_file_ != paths_.root + "\\" + std::string(kWorkLogName)) {
+    return Cp932ForDisplay(log_file_);
+  }
+  return std::string(kWorkLogShown);
 }
 
 void CMigrateDlg::WriteManifest(Edition edition, DigestCache* digests, bool* ok,
@@ -123,8 +142,8 @@ void CMigrateDlg::WriteManifest(Edition edition, DigestCache* digests, bool* ok,
   // A data path that could not be read leaves whole folders out, with no file to name.
   if (!*ok && missed.empty()) missed.push_back({"data folders", "not collected (see the log)"});
   std::string error;
-  if (!WriteEditionManifest(services_.files, paths_, edition, ToolVersion(), CurrentStoreTime().utc,
-                            digests, missed, &error)) {
+  if (!WriteEditionManifest(services_.files, paths_, edition, ToolVersion(),
+                            services_.clock().local, digests, missed, &error)) {
     // The manifest that says Collect began stays: the store reads as unfinished.
     log_.Skipped(what, error);
     *ok = false;
@@ -147,12 +166,12 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   // Collect that never ends is never taken for one that did.
   std::string begun_error;
   if (services_.verification && !MarkEditionBegun(services_.files, paths_, edition, ToolVersion(),
-                                                  CurrentStoreTime().utc, &begun_error)) {
+                                                  services_.clock().local, &begun_error)) {
     log_.Skipped("collect " + std::string(EditionName(edition)),
                  begun_error + "; nothing of the edition written");
     last_run_.failed += EditionWeight(edition);
     ShowMessage(CollectedMessage(edition));
-    ShowMessage(kSettingsNotWrittenMessage);
+    ShowMessage(SettingsNotWrittenMessage(LogNameForMessages()));
     return;
   }
   ExportContext exports{services_.registry, services_.profiles, log_};
@@ -169,7 +188,7 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   // The settings file is written out before the edition's message, so the message that it was
   // not can follow it at once, before the data files' count.
   ShowMessage(CollectedMessage(edition));
-  if (!settings_written) ShowMessage(kSettingsNotWrittenMessage);
+  if (!settings_written) ShowMessage(SettingsNotWrittenMessage(LogNameForMessages()));
   ShowCopyFailures(edition);
 }
 
@@ -178,6 +197,8 @@ bool CMigrateDlg::BeginCommand() {
   view_.EnableControl(kMigrateButton, false);
   view_.EnableControl(kExitButton, false);
   last_run_ = RunSummary{};
+  log_file_.clear();
+  log_lost_ = false;
   if (!paths_valid_) ShowMessage(kFolderTooLongMessage);
   return paths_valid_;
 }
@@ -208,7 +229,8 @@ void CMigrateDlg::OnCollect() {
   bool will_write = services_.work_locks != nullptr && DetectOldEditions() != 0;
   if (!LockWork(will_write, &lock)) return;
   if (BeginCommand()) {
-    log_.Comment("collect, " + TimeNow());
+    log_.Comment("collect, " + services_.clock().local);
+    FlushWorkLog();
     EditionCode code = DetectOldEditions();
     bool collected_any = false;
     for (Edition edition : kAllEditions) {
@@ -267,6 +289,13 @@ bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests, Plann
     return false;
   }
   last_run_.backup_name = backup_->name();
+  last_run_.backup_folder = backup_->folder();
+  if (backup_->in_fallback() && !told_fallback_) {
+    told_fallback_ = true;
+    log_.Done("the work folder cannot be written: the backup is in " +
+              Cp932ForDisplay(backup_->folder()));
+    ShowMessage(BackupElsewhereMessage(Cp932ForDisplay(backup_->folder())));
+  }
   log_.Done("backup of " + name + " in " + Cp932ForDisplay(backup_->folder()) + ": " +
             std::to_string(plan.values.size()) + " value(s), " +
             std::to_string(plan.keys_created.size()) + " new key(s), " +
@@ -317,11 +346,14 @@ void CMigrateDlg::OnMigrate() {
   // Without a work tree there is no store to migrate and no log to append to.
   bool will_write = services_.work_locks != nullptr && services_.files.Exists(paths_.root);
   if (!LockWork(will_write, &lock)) return;
-  StoreTime now = CurrentStoreTime();
-  BackupWriter backup(services_.files, paths_, now.folder_name, now.utc);
+  StoreTime now = services_.clock();
+  BackupWriter backup(services_.files, BackupPlacesFor(paths_, services_.user_state_folder),
+                      now.folder_name, now.local);
   backup_ = &backup;
   if (BeginCommand()) {
-    log_.Comment("migrate, " + TimeNow());
+    log_.Comment("migrate, " + now.local);
+    // Where the log goes is settled before any message names it.
+    FlushWorkLog();
     EditionCode new_code = DetectNewEditions();
     EditionCode collected = DetectCollectedEditions();
     auto shared = [&](Edition e) { return HasEdition(new_code, e) && HasEdition(collected, e); };
@@ -354,6 +386,7 @@ void CMigrateDlg::OnMigrate() {
     }
   }
   backup_ = nullptr;
+  told_fallback_ = false;
   EndCommand();
 }
 

@@ -19,6 +19,7 @@
 #include "store/backup.h"
 #include "store/planned_writes.h"
 #include "store/store_check.h"
+#include "store/store_time.h"
 
 namespace kdr {
 
@@ -38,6 +39,11 @@ struct Services {
   // The window's hold on the work folder for each command; the console tool takes it itself,
   // waiting for it, before it runs one. Null: no lock taken.
   WorkFolderLocks* work_locks = nullptr;
+  // The user's own folder on this machine (UserStateFolder): where Migrate keeps its backup,
+  // and both commands their log, when the work folder cannot be written. Empty: none.
+  std::string user_state_folder{};
+  // The clock of backup names, manifests and the log; a test sets its own.
+  StoreTime (*clock)() = &CurrentStoreTime;
 };
 
 // What the last command did, per edition: for the console tool's exit code and list of files
@@ -52,6 +58,7 @@ struct RunSummary {
   std::array<StoreState, 3> stores{StoreState::kNoManifest, StoreState::kNoManifest,
                                    StoreState::kNoManifest};
   std::string backup_name;                  // Migrate: the backup written, if any
+  std::string backup_folder;                // Migrate: where it lies
   std::array<EditionCopyReport, 3> copies;  // the data step of each edition, in kAllEditions order
 
   EditionCopyReport& Copies(Edition edition) { return copies[static_cast<int>(edition) - 1]; }
@@ -94,6 +101,8 @@ class CMigrateDlg {
   const WorkPaths& paths() const { return paths_; }
   bool paths_valid() const { return paths_valid_; }
   const RunSummary& last_run() const { return last_run_; }
+  // The log file of the last command (code page 932); empty when none was written.
+  const std::string& log_file() const { return log_file_; }
 
  private:
   // Every command starts with all three buttons disabled and ends with the button rule applied
@@ -115,7 +124,10 @@ class CMigrateDlg {
   // Seals the edition's store, naming in it what Collect could not take. Clears
   // *settings_written when the settings file cannot be put on disk for hashing.
   void WriteManifest(Edition edition, DigestCache* digests, bool* ok, bool* settings_written);
+  // The log's full path for messages; empty when no log could be written.
   std::string LogPathForDisplay() const;
+  // The log as the shorter messages name it: kdr4env\kdr4tose.log while it is there.
+  std::string LogNameForMessages() const;
   // The extra message after an edition's own when files of it were not copied.
   void ShowCopyFailures(Edition edition);
   // Appends what the run logged so far to kdr4env\kdr4tose.log, once the work tree exists.
@@ -143,6 +155,9 @@ class CMigrateDlg {
   bool paths_valid_ = false;
   RunSummary last_run_;
   BackupWriter* backup_ = nullptr;  // during OnMigrate
+  bool told_fallback_ = false;      // during OnMigrate
+  std::string log_file_;   // where this command's log goes, once its first write settled it
+  bool log_lost_ = false;  // no log could be written for this command
 };
 
 }  // namespace kdr

@@ -124,8 +124,8 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, Mode 
   Clock::time_point start = Clock::now();
   std::vector<UndoItem> not_undone;
   UndoResult undone = UndoMigrate(
-      registry, files, paths, "", false, MigrateUndoScope(registry, files, paths, 4096),
-      [&](const UndoItem& item) {
+      registry, files, BackupPlacesFor(paths, ""), "", false,
+      MigrateUndoScope(registry, files, paths, 4096), [&](const UndoItem& item) {
         if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed) {
           not_undone.push_back(item);
         }

@@ -24,8 +24,10 @@
 #include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
 #include "platform/text_encoding.h"
+#include "platform/user_state_folder.h"
 #include "platform/work_folder_lock.h"
 #include "store/content_hash.h"
+#include "store/store_check.h"
 
 #ifndef KDR_VERSION
 #define KDR_VERSION "0"
@@ -178,17 +180,28 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
   return WorkFolder{*cp932, utf8};
 }
 
-void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& work, bool json,
-                 bool quiet) {
+void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
+                 const WorkFolder& work, bool json, bool quiet) {
   EditionCode old_code = dlg.DetectOldEditions();
   EditionCode new_code = dlg.DetectNewEditions();
   EditionCode collected = dlg.DetectCollectedEditions();
   std::string work_root = HostPathToUtf8(HostPathFromUtf8(work.shown) / kWorkRootName);
+  // Each collected edition's store as its manifest says (verify checks the files too).
+  std::string stores_text;
+  std::string stores_json;
+  for (Edition e : kAllEditions) {
+    if (!HasEdition(collected, e)) continue;
+    std::string_view state = StoreStateName(ManifestState(files, dlg.paths(), e));
+    stores_text +=
+        (stores_text.empty() ? "" : ", ") + std::string(EditionName(e)) + " " + std::string(state);
+    stores_json += std::string(stores_json.empty() ? "" : ",") + JsonString(EditionName(e)) + ":" +
+                   JsonString(state);
+  }
   std::string out;
   if (json) {
     out = "{\"old_installed\":" + std::to_string(old_code) +
           ",\"new_installed\":" + std::to_string(new_code) +
-          ",\"collected\":" + std::to_string(collected) +
+          ",\"collected\":" + std::to_string(collected) + ",\"stores\":{" + stores_json + "}" +
           ",\"collect_enabled\":" + (view.collect_enabled() ? "true" : "false") +
           ",\"migrate_enabled\":" + (view.migrate_enabled() ? "true" : "false") +
           ",\"work_folder\":" + JsonString(work_root) + "}\n";
@@ -196,6 +209,7 @@ void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& wo
     out = "Kodrel4 installed:   " + EditionList(old_code) + "\n" +
           "KodrelSE installed:  " + EditionList(new_code) + "\n" +
           "collected:           " + EditionList(collected) + " (in " + work_root + ")\n" +
+          (stores_text.empty() ? "" : "store:               " + stores_text + "\n") +
           "Collect:             " + (view.collect_enabled() ? "enabled" : "disabled") + "\n" +
           "Migrate:             " + (view.migrate_enabled() ? "enabled" : "disabled") + "\n";
   }
@@ -222,8 +236,10 @@ void PrintNotCopied(const RunSummary& summary, Progress& progress, const std::st
     out +=
         std::string(kProgram) + ": ... and " + std::to_string(total - shown) + " more not copied\n";
   }
-  out += std::string(kProgram) + ": " + std::to_string(total) +
-         " file(s) not copied; every one is in " + log_path + "\n";
+  out +=
+      std::string(kProgram) + ": " + std::to_string(total) + " file(s) not copied; " +
+      (log_path.empty() ? std::string("no log could be written") : "every one is in " + log_path) +
+      "\n";
   progress.Clear();
   WriteStderr(out);
 }
@@ -369,9 +385,7 @@ CommandOutcome RunDialogCommand(const CommandContext& run) {
     run.dlg.OnCollect();
   }
   const RunSummary& summary = run.dlg.last_run();
-  const std::string work_log =
-      HostPathToUtf8(HostPathFromUtf8(run.work.shown) / "kdr4env" / std::string(kWorkLogName));
-  PrintNotCopied(summary, run.progress, work_log);
+  PrintNotCopied(summary, run.progress, Cp932ForDisplay(run.dlg.log_file()));
   return {ExitCodeOf(summary), migrate && summary.attempted != 0, true};
 }
 
@@ -389,7 +403,7 @@ CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLoc
   }
   if (options.command == "status") {
     run.dlg.RefreshButtons();
-    PrintStatus(run.dlg, run.view, run.work, options.json, options.quiet);
+    PrintStatus(run.dlg, run.services.files, run.view, run.work, options.json, options.quiet);
     return {};
   }
   if (options.command == "verify") return {RunVerify(run.services, run.dlg.paths(), run.store)};
@@ -537,6 +551,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   Progress progress(!options.quiet && StderrIsTerminal());
   CopyReporter reporter(progress);
   Services services{opened.registry(), *files, profiles, MaxPath(), log, &reporter};
+  services.user_state_folder = UserStateFolder();
   // With --json the result is the one thing on standard output.
   ConsoleView view(options.quiet, options.json, progress);
   CMigrateDlg dlg(services, view);

@@ -133,10 +133,10 @@ int AcceptStore(const Services& services, const WorkPaths& paths,
   ListDifferences(check, &text, &differences);
   std::string error;
   StoreTime now = CurrentStoreTime();
-  bool sealed = WriteEditionManifest(services.files, paths, edition, ToolVersion(), now.utc,
+  bool sealed = WriteEditionManifest(services.files, paths, edition, ToolVersion(), now.local,
                                      nullptr, {}, &error);
   LogLines log;
-  log.Comment("verify --accept " + std::string(EditionName(edition)) + ", " + now.utc);
+  log.Comment("verify --accept " + std::string(EditionName(edition)) + ", " + now.local);
   if (sealed) {
     log.Done("store of " + std::string(EditionName(edition)) + " accepted as it is, it was " +
              StateText(check));
@@ -219,8 +219,9 @@ int RunVerify(const Services& services, const WorkPaths& paths,
 int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommandOptions& options,
             bool* changed) {
   *changed = false;
+  const BackupPlaces places = BackupPlacesFor(paths, services.user_state_folder);
   if (options.list) {
-    std::vector<BackupInfo> backups = ListBackups(services.files, paths);
+    std::vector<BackupInfo> backups = ListBackups(services.files, places);
     std::vector<std::string> json;
     std::string text;
     for (const BackupInfo& b : backups) {
@@ -230,18 +231,27 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
         editions += (editions.empty() ? "" : ", ") + e;
         names.push_back(JsonString(e));
       }
+      bool elsewhere = b.folder.rfind(places.work, 0) != 0;
       text += Shown(b.name) + "  " + b.time + "  " + (editions.empty() ? "-" : editions) +
-              (b.undone ? "  (undone)" : "") + (b.error.empty() ? "" : "  " + b.error) + "\n";
+              (b.undone ? "  (undone)" : "") + (elsewhere ? "  in " + Shown(b.folder) : "") +
+              (b.error.empty() ? "" : "  " + b.error) + "\n";
       json.push_back("{\"name\":" + JsonString(Shown(b.name)) + ",\"time\":" + JsonString(b.time) +
+                     ",\"sequence\":" + std::to_string(b.sequence) +
+                     ",\"folder\":" + JsonString(Shown(b.folder)) +
                      ",\"editions\":" + JsonList(names) + ",\"undone\":" + Bool(b.undone) +
                      (b.error.empty() ? "" : ",\"error\":" + JsonString(b.error)) + "}");
     }
     if (options.json) {
-      Print(options,
-            "{\"command\":\"undo --list\",\"folder\":" + JsonString(Shown(BackupRoot(paths))) +
-                ",\"backups\":" + JsonList(json) + "}\n");
+      Print(options, "{\"command\":\"undo --list\",\"folder\":" + JsonString(Shown(places.work)) +
+                         ",\"user_folder\":" +
+                         (places.fallback.empty() ? "null" : JsonString(Shown(places.fallback))) +
+                         ",\"backups\":" + JsonList(json) + "}\n");
     } else {
-      Print(options, backups.empty() ? "no backups in " + Shown(BackupRoot(paths)) + "\n" : text);
+      Print(options, backups.empty()
+                         ? "no backups in " + Shown(places.work) +
+                               (places.fallback.empty() ? "" : " or " + Shown(places.fallback)) +
+                               "\n"
+                         : text);
     }
     return backups.empty() ? kExitNothingToDo : kExitOk;
   }
@@ -273,7 +283,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
     first = false;
   };
   UndoResult result = UndoMigrate(
-      services.registry, services.files, paths, *name, options.force,
+      services.registry, services.files, places, *name, options.force,
       MigrateUndoScope(services.registry, services.files, paths, services.max_path), observer);
   *changed = result.Total() > 0;
   std::string summary = "undo of backup " + Shown(result.backup) + ": " +

@@ -31,6 +31,8 @@ class LogLines : public ActivityLog {
 
   // The lines written since the last call.
   std::string Take();
+  // Puts lines taken but not written back, in front of any added since.
+  void Restore(std::string lines) { pending_.insert(0, lines); }
   bool empty() const { return pending_.empty(); }
   size_t size() const { return pending_.size(); }
 

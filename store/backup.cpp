@@ -1,6 +1,10 @@
 #include "store/backup.h"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
+
+#include "store/text_fields.h"
 
 namespace kdr {
 
@@ -8,29 +12,78 @@ std::string BackupRoot(const WorkPaths& paths) {
   return paths.root + "\\" + std::string(kBackupFolderName);
 }
 
-BackupWriter::BackupWriter(FileSystem& files, const WorkPaths& paths, std::string name,
-                           std::string time)
-    : files_(files), paths_(paths), name_(std::move(name)), time_(std::move(time)) {}
-
-bool BackupWriter::Open(std::string* error) {
-  if (!folder_.empty()) return true;
-  std::string root = BackupRoot(paths_);
-  if (!files_.MakeSurePathExists(root + "\\")) {
-    *error = "cannot create " + root;
-    return false;
+BackupPlaces BackupPlacesFor(const WorkPaths& paths, std::string_view user_state_folder) {
+  BackupPlaces places{BackupRoot(paths), {}};
+  if (!user_state_folder.empty()) {
+    places.fallback = std::string(user_state_folder) + "\\" + std::string(kBackupFolderName);
   }
+  return places;
+}
+
+uint64_t ReadBackupSequence(FileSystem& files, const std::string& folder) {
+  std::optional<std::string> text = files.ReadFile(folder + "\\" + std::string(kSequenceName));
+  if (!text || !text->ends_with("\n")) return 0;
+  return ParseDecimal(std::string_view(*text).substr(0, text->size() - 1)).value_or(0);
+}
+
+namespace {
+
+// The highest sequence number of the backups in `root`.
+uint64_t HighestSequenceIn(FileSystem& files, const std::string& root) {
+  std::vector<std::string> names;
+  if (root.empty() || !files.IsFolder(root + "\\") || !files.ListFolders(root + "\\", &names)) {
+    return 0;
+  }
+  uint64_t highest = 0;
+  for (const std::string& name : names) {
+    if (name.find('\\') != std::string::npos) continue;
+    highest = std::max(highest, ReadBackupSequence(files, root + "\\" + name));
+  }
+  return highest;
+}
+
+}  // namespace
+
+BackupWriter::BackupWriter(FileSystem& files, BackupPlaces places, std::string name,
+                           std::string time)
+    : files_(files), places_(std::move(places)), name_(std::move(name)), time_(std::move(time)) {}
+
+bool BackupWriter::OpenIn(const std::string& root, uint64_t sequence) {
+  if (root.empty() || !files_.MakeSurePathExists(root + "\\")) return false;
   // CreateFolder succeeds only for a folder it made, so two runs never share one. The suffix
-  // has three digits so that names sort by age.
+  // has three digits so that names of one second sort by age.
   for (int n = 1; n < 1000; ++n) {
     std::string suffix = std::to_string(1000 + n).substr(1);
     std::string name = n == 1 ? name_ : name_ + "-" + suffix;
-    if (files_.CreateFolder(root + "\\" + name)) {
-      name_ = name;
-      folder_ = root + "\\" + name;
-      return true;
+    if (!files_.CreateFolder(root + "\\" + name)) continue;
+    std::string folder = root + "\\" + name;
+    // Written before the journal: a backup without its number would sort before every other.
+    if (!files_.WriteFileAtomically(folder + "\\" + std::string(kSequenceName),
+                                    std::to_string(sequence) + "\n")) {
+      static_cast<void>(files_.RemoveFolder(folder));
+      return false;
     }
+    name_ = name;
+    folder_ = folder;
+    return true;
   }
-  *error = "cannot create a backup folder in " + root;
+  return false;
+}
+
+bool BackupWriter::Open(std::string* error) {
+  if (!folder_.empty()) return true;
+  uint64_t sequence = std::max(HighestSequenceIn(files_, places_.work),
+                               HighestSequenceIn(files_, places_.fallback)) +
+                      1;
+  if (OpenIn(places_.work, sequence)) return true;
+  // Migrate only reads the store: a work folder that cannot be written keeps no backup, but the
+  // user's own folder can.
+  if (OpenIn(places_.fallback, sequence)) {
+    in_fallback_ = true;
+    return true;
+  }
+  *error = "cannot create a backup folder in " + places_.work +
+           (places_.fallback.empty() ? "" : " or in " + places_.fallback);
   return false;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -8,14 +9,28 @@
 #include "store/backup_journal.h"
 
 // The backup one Migrate makes before it writes: a folder kdr4env\backup\<YYYYMMDD-HHMMSS>
-// with the journal and the old content of every file the Migrate replaces.
+// with the journal, the old content of every file the Migrate replaces, and its sequence number.
 namespace kdr {
+
+// Where backups lie: the work folder's, and the user's own folder on this machine, which a
+// Migrate uses when the work folder cannot be written (a write-protected stick).
+struct BackupPlaces {
+  std::string work;      // kdr4env\backup
+  std::string fallback;  // <user state folder>\backup; empty when there is none
+};
+
+BackupPlaces BackupPlacesFor(const WorkPaths& paths, std::string_view user_state_folder);
+
+// The number that orders backups: one more than the highest in any of the places when a backup
+// is made, so that no clock can confuse which Migrate came last. 0 for a backup made before
+// backups had numbers (and for a number that cannot be read).
+uint64_t ReadBackupSequence(FileSystem& files, const std::string& folder);
 
 class BackupWriter {
  public:
   // Nothing is written until the first Add. `name` is the wanted folder name; a taken one
   // gets "-002", "-003", ... appended.
-  BackupWriter(FileSystem& files, const WorkPaths& paths, std::string name, std::string time);
+  BackupWriter(FileSystem& files, BackupPlaces places, std::string name, std::string time);
 
   // Saves the old content of the files `plan` replaces (each read back and compared) and
   // appends the edition to the journal, on the disk when it returns. False with *error when
@@ -26,12 +41,16 @@ class BackupWriter {
   // The backup folder (empty before the first Add).
   const std::string& folder() const { return folder_; }
   const std::string& name() const { return name_; }
+  // The backup lies in the user's folder, as the work folder could not be written.
+  bool in_fallback() const { return in_fallback_; }
 
  private:
   bool Open(std::string* error);
+  bool OpenIn(const std::string& root, uint64_t sequence);
 
   FileSystem& files_;
-  const WorkPaths& paths_;
+  BackupPlaces places_;
+  bool in_fallback_ = false;
   std::string name_;
   std::string folder_;
   std::string time_;
@@ -42,5 +61,8 @@ class BackupWriter {
 
 // kdr4env\backup
 std::string BackupRoot(const WorkPaths& paths);
+
+// The name of the file that holds a backup's sequence number.
+inline constexpr std::string_view kSequenceName = "sequence.txt";
 
 }  // namespace kdr

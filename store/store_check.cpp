@@ -94,6 +94,17 @@ bool WriteManifest(FileSystem& files, const std::string& folder, const Manifest&
 
 using NameSet = std::set<std::string, Cp932NoCaseLess>;
 
+// Whether the edition folder holds a manifest. A manifest that is listed but cannot be reached
+// by its path (one too long for the platform's calls) is there all the same: the store is never
+// taken for one from before manifests because its manifest could not be opened.
+bool HasManifest(FileSystem& files, const std::string& folder) {
+  if (files.Exists(folder + std::string(kManifestName))) return true;
+  std::vector<std::string> names;
+  if (!files.ListFiles(folder, &names)) return false;
+  return std::any_of(names.begin(), names.end(),
+                     [](const std::string& name) { return Cp932EqualNoCase(name, kManifestName); });
+}
+
 }  // namespace
 
 bool MarkEditionBegun(FileSystem& files, const WorkPaths& paths, Edition edition,
@@ -140,7 +151,7 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
 
 StoreState ManifestState(FileSystem& files, const WorkPaths& paths, Edition edition) {
   std::string manifest_path = FolderWithSlash(paths, edition) + std::string(kManifestName);
-  if (!files.Exists(manifest_path)) return StoreState::kNoManifest;
+  if (!HasManifest(files, FolderWithSlash(paths, edition))) return StoreState::kNoManifest;
   std::optional<std::string> text = files.ReadFile(manifest_path);
   ManifestParseResult parsed = text ? ParseManifest(*text) : ManifestParseResult{};
   if (!parsed.manifest) return StoreState::kChanged;
@@ -154,7 +165,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   EditionCheck check;
   std::string folder = FolderWithSlash(paths, edition);
   std::string manifest_path = folder + std::string(kManifestName);
-  if (!files.Exists(manifest_path)) return check;
+  if (!HasManifest(files, folder)) return check;
   check.has_manifest = true;
   std::optional<std::string> text = files.ReadFile(manifest_path);
   if (!text) {

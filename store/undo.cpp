@@ -1,6 +1,7 @@
 #include "store/undo.h"
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <set>
 
@@ -269,17 +270,21 @@ size_t UndoResult::Total() const {
   return total;
 }
 
-std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths) {
-  std::string root = BackupRoot(paths) + "\\";
+namespace {
+
+void ListBackupsIn(FileSystem& files, const std::string& place, std::vector<BackupInfo>* backups) {
+  if (place.empty()) return;
+  std::string root = place + "\\";
   std::vector<std::string> names;
-  std::vector<BackupInfo> backups;
-  if (!files.IsFolder(root) || !files.ListFiles(root, &names)) return backups;
+  if (!files.IsFolder(root) || !files.ListFiles(root, &names)) return;
   const std::string suffix = "\\" + std::string(kJournalName);
   for (const std::string& name : names) {
     if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
     BackupInfo info;
     info.name = name.substr(0, name.size() - suffix.size());
     if (info.name.find('\\') != std::string::npos) continue;
+    info.folder = root + info.name;
+    info.sequence = ReadBackupSequence(files, info.folder);
     bool unreadable = false;
     std::optional<JournalOutline> journal =
         CheckJournalFile(files, root + name, &info.error, &unreadable);
@@ -289,23 +294,45 @@ std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths) {
       info.time = journal->time;
       for (Edition e : journal->editions) info.editions.emplace_back(EditionName(e));
     }
-    info.undone = files.Exists(root + info.name + "\\" + std::string(kUndoneMarkerName));
-    backups.push_back(std::move(info));
+    info.undone = files.Exists(info.folder + "\\" + std::string(kUndoneMarkerName));
+    backups->push_back(std::move(info));
   }
-  // Names are times, so byte order is age order ("-2" sorts after its first).
-  std::sort(backups.begin(), backups.end(),
-            [](const BackupInfo& a, const BackupInfo& b) { return a.name < b.name; });
+}
+
+std::string PlacesForDisplay(const BackupPlaces& places) {
+  return Cp932ForDisplay(places.work) +
+         (places.fallback.empty() ? "" : " or " + Cp932ForDisplay(places.fallback));
+}
+
+bool ShareAnEdition(const BackupInfo& a, const BackupInfo& b) {
+  return std::any_of(a.editions.begin(), a.editions.end(), [&](const std::string& e) {
+    return std::find(b.editions.begin(), b.editions.end(), e) != b.editions.end();
+  });
+}
+
+}  // namespace
+
+std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& places) {
+  std::vector<BackupInfo> backups;
+  ListBackupsIn(files, places.work, &backups);
+  ListBackupsIn(files, places.fallback, &backups);
+  // Numbers, not names: a name is a time, and a clock can be moved back. Names order only the
+  // backups made before there were numbers ("-002" sorts after its first).
+  std::sort(backups.begin(), backups.end(), [](const BackupInfo& a, const BackupInfo& b) {
+    return a.sequence != b.sequence ? a.sequence < b.sequence : a.name < b.name;
+  });
   return backups;
 }
 
-UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
+UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces& places,
                        std::string_view name, bool force, const UndoScope& scope,
                        const UndoObserver& observer) {
   UndoResult result;
-  std::vector<BackupInfo> backups = ListBackups(files, paths);
+  std::vector<BackupInfo> backups = ListBackups(files, places);
+  std::vector<BackupInfo>::iterator chosen;
   if (name.empty()) {
     if (backups.empty()) {
-      result.error = "there is no backup in " + Cp932ForDisplay(BackupRoot(paths));
+      result.error = "there is no backup in " + PlacesForDisplay(places);
       return result;
     }
     // The newest Migrate not yet taken back: after one undo the next takes back the Migrate
@@ -313,21 +340,33 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
     auto newest = std::find_if(backups.rbegin(), backups.rend(),
                                [](const BackupInfo& b) { return !b.undone; });
     if (newest == backups.rend()) {
-      result.error = "every backup in " + Cp932ForDisplay(BackupRoot(paths)) +
+      result.error = "every backup in " + PlacesForDisplay(places) +
                      " has been undone already (name one to undo it again)";
       return result;
     }
-    result.backup = newest->name;
+    chosen = std::prev(newest.base());
   } else {
-    result.backup = name;
-    if (std::none_of(backups.begin(), backups.end(),
-                     [&](const BackupInfo& b) { return b.name == name; })) {
-      result.error = "there is no backup " + Cp932ForDisplay(name) + " in " +
-                     Cp932ForDisplay(BackupRoot(paths));
+    chosen = std::find_if(backups.begin(), backups.end(),
+                          [&](const BackupInfo& b) { return b.name == name; });
+    if (chosen == backups.end()) {
+      result.backup = name;
+      result.error =
+          "there is no backup " + Cp932ForDisplay(name) + " in " + PlacesForDisplay(places);
       return result;
     }
   }
-  std::string folder = BackupRoot(paths) + "\\" + result.backup;
+  result.backup = chosen->name;
+  // A later Migrate of the same edition may have written the same items again: taking the
+  // older one back first would restore what the later one then finds changed. Forced, what
+  // changed since (the later Migrate's writes too) is restored anyway.
+  for (auto later = std::next(chosen); !force && later != backups.end(); ++later) {
+    if (!later->undone && ShareAnEdition(*chosen, *later)) {
+      result.error = "the later backup " + Cp932ForDisplay(later->name) +
+                     " of the same edition is not undone: undo it first";
+      return result;
+    }
+  }
+  std::string folder = chosen->folder;
   std::string journal_path = folder + "\\" + std::string(kJournalName);
   std::string error;
   bool unreadable = false;
@@ -379,7 +418,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
     // The marker only tells undo --list; a failed write leaves the backup as not yet undone.
     static_cast<void>(
         files.WriteFileAtomically(folder + "\\" + std::string(kUndoneMarkerName),
-                                  CurrentStoreTime().utc + "\n" + ResultSummary(result)));
+                                  CurrentStoreTime().local + "\n" + ResultSummary(result)));
   }
   return result;
 }

@@ -10,6 +10,7 @@
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
+#include "store/backup.h"
 
 // Taking a Migrate back from its backup: replaced values and files restored, created values,
 // keys, files and folders removed. An item that no longer holds what Migrate wrote is refused
@@ -50,20 +51,25 @@ struct UndoScope {
 
 struct BackupInfo {
   std::string name;
+  std::string folder;     // where it lies
+  uint64_t sequence = 0;  // 0: made before backups had numbers
   std::string time;
   std::vector<std::string> editions;  // names
   bool undone = false;
   std::string error;  // the journal cannot be read
 };
 
-// The backups in kdr4env\backup, oldest first.
-std::vector<BackupInfo> ListBackups(FileSystem& files, const WorkPaths& paths);
+// The backups in both places, oldest first: by sequence number (those without one first, by
+// name), never by the clock.
+std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& places);
 
-// Undoes the backup `name` (when empty, the newest that has not been undone). With `force`, items
-// changed since the Migrate are restored too; items outside `scope` never are. Each item is
-// handed to `observer` (when given) as soon as it is done.
+// Undoes the backup `name` (when empty, the newest that has not been undone). An older one is
+// refused while a newer one of the same edition is not undone: its items may be the newer
+// Migrate's now. With `force`, that is not asked, and items changed since the Migrate are
+// restored too; items outside `scope` never are. Each item is handed to `observer` (when given) as
+// soon as it is done.
 using UndoObserver = std::function<void(const UndoItem&)>;
-UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& paths,
+UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces& places,
                        std::string_view name, bool force, const UndoScope& scope,
                        const UndoObserver& observer = {});
 

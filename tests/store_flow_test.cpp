@@ -15,6 +15,7 @@
 #include "store/backup_journal.h"
 #include "store/manifest.h"
 #include "store/store_check.h"
+#include "store/store_time.h"
 #include "store/undo.h"
 #include "tests/fault/faulty_services.h"
 #include "tests/flow_world.h"
@@ -43,7 +44,7 @@ class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
   std::vector<UndoItem> items_;
   UndoResult Undo(std::string_view name, bool force) {
     items_.clear();
-    return UndoMigrate(reg(), fs(), paths(), name, force,
+    return UndoMigrate(reg(), fs(), BackupPlacesFor(paths(), ""), name, force,
                        MigrateUndoScope(reg(), fs(), paths(), 260),
                        [&](const UndoItem& item) { items_.push_back(item); });
   }
@@ -359,6 +360,36 @@ TEST_P(StoreFlowTest, EachStoreStateIsNamedAndOnlyWholeOrUnmanifestedStoresMigra
   }
 }
 
+// A manifest the platform's calls cannot reach by its path (on Windows, one past the 260
+// characters of a long work folder) is listed all the same: the store is refused, never migrated
+// as one from before manifests.
+class UnreachableManifest : public FaultyFileSystem {
+ public:
+  explicit UnreachableManifest(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
+  bool Exists(std::string_view path) override {
+    return !path.ends_with(kManifestName) && FaultyFileSystem::Exists(path);
+  }
+  std::optional<std::string> ReadFile(std::string_view path) override {
+    if (path.ends_with(kManifestName)) return std::nullopt;
+    return FaultyFileSystem::ReadFile(path);
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+};
+
+TEST_P(StoreFlowTest, AManifestThatCannotBeOpenedIsNotAStoreWithoutOne) {
+  Run(true);
+  UnreachableManifest files(fs());
+  EXPECT_EQ(StoreState::kChanged, ManifestState(files, paths(), Edition::kClient));
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), files, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ(111, dlg.last_run().damaged);
+  EXPECT_EQ(0, dlg.last_run().unverified);
+}
+
 TEST_P(StoreFlowTest, AStoreWithoutManifestStillMigrates) {
   Run(true);
   for (Edition e : kAllEditions) {
@@ -395,7 +426,7 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
   EXPECT_FALSE(fs().Exists(base_ + "\\se\\cp\\DDBVID\\sub"));
   EXPECT_TRUE(fs().Exists(base_ + "\\se\\cp\\DDBVID"));
-  std::vector<BackupInfo> backups = ListBackups(fs(), paths());
+  std::vector<BackupInfo> backups = ListBackups(fs(), BackupPlacesFor(paths(), ""));
   ASSERT_EQ(1u, backups.size());
   EXPECT_TRUE(backups[0].undone);
   EXPECT_EQ((std::vector<std::string>{"Personal", "Client", "Server"}), backups[0].editions);
@@ -419,7 +450,7 @@ TEST_P(StoreFlowTest, UndoOfAJournalCutInsideAWrittenEditionSaysItIsNotAsBefore)
     UndoResult result = Undo("", false);
     EXPECT_FALSE(result.complete()) << cut;
     EXPECT_NE(std::string::npos, result.error.find("Server")) << result.error;
-    EXPECT_FALSE(ListBackups(fs(), paths())[0].undone);
+    EXPECT_FALSE(ListBackups(fs(), BackupPlacesFor(paths(), ""))[0].undone);
     EXPECT_NE(branch, Branch());
   }
 }
@@ -516,6 +547,111 @@ TEST_P(StoreFlowTest, ASettingsFileChangedAfterThePlanIsNotImportedUnrecorded) {
   }
 }
 
+// Nothing below `prefix` can be created or written: a write-protected stick.
+class WriteProtected : public FaultyFileSystem {
+ public:
+  WriteProtected(FileSystem& inner, std::string prefix)
+      : FaultyFileSystem(inner, plan_), prefix_(std::move(prefix)) {}
+  FileResult CreateFolder(std::string_view path) override {
+    return Below(path) ? Denied("CreateDirectory", path) : FaultyFileSystem::CreateFolder(path);
+  }
+  FileResult MakeSurePathExists(std::string_view path) override {
+    return Below(path) && !FaultyFileSystem::IsFolder(path.substr(0, path.rfind('\\')))
+               ? Denied("CreateDirectory", path)
+               : FaultyFileSystem::MakeSurePathExists(path);
+  }
+  FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
+    return Below(path) ? Denied("CreateFile", path)
+                       : FaultyFileSystem::WriteFileAtomically(path, bytes);
+  }
+  FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
+    return Below(path) ? Denied("CreateFile", path) : FaultyFileSystem::AppendToFile(path, bytes);
+  }
+
+ private:
+  bool Below(std::string_view path) const { return path.starts_with(prefix_); }
+  static FileResult Denied(std::string_view call, std::string_view path) {
+    return FileResult::Fail(kAccessDenied, call, path);
+  }
+  std::string prefix_;
+  FaultPlan plan_;  // fails nothing
+};
+
+TEST_P(StoreFlowTest, AWriteProtectedStoreMigratesWithItsBackupAndLogInTheUsersFolder) {
+  const auto branch = Branch();
+  const auto data = Data();
+  Run(true);
+  const std::string log_before = fs().ReadFile(LogPath()).value_or("");
+  WriteProtected stick(fs(), paths().root);
+  const std::string user = base_ + "\\user\\kdr4tose";
+  RecordingView view;
+  Services services{reg(), stick, world_->profiles(), 260};
+  services.user_state_folder = user;
+  CMigrateDlg dlg(services, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  ASSERT_FALSE(view.messages.empty());
+  // Where the backup went is told once, then each edition's own message.
+  EXPECT_EQ(Messages(kAllMigrated.begin(), kAllMigrated.end()),
+            Messages(view.messages.begin() + 1, view.messages.end()));
+  EXPECT_NE(std::string::npos, view.messages[0].find(user + "\\backup\\")) << view.messages[0];
+  EXPECT_EQ(0, dlg.last_run().failed);
+  EXPECT_EQ(user + "\\" + std::string(kWorkLogName), dlg.log_file());
+  EXPECT_NE(std::string::npos, fs().ReadFile(dlg.log_file()).value_or("").find("#\tmigrate, "));
+  EXPECT_EQ(log_before, fs().ReadFile(LogPath()).value_or(""));
+  // Undo finds the backup there.
+  UndoResult result = UndoMigrate(reg(), stick, BackupPlacesFor(paths(), user), "", false,
+                                  MigrateUndoScope(reg(), stick, paths(), 260));
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(branch, Branch());
+  EXPECT_EQ(data, Data());
+}
+
+// Backups are ordered by their number, not by their names (times): three Migrates with the
+// clock moved back before each are taken back newest first, and the value the user set between
+// the first two survives.
+TEST_P(StoreFlowTest, UndoTakesBackTheLastMigrateAfterTheClockWasMovedBack) {
+  static int run = 0;
+  run = 0;
+  Run(true);
+  RecordingView view;
+  Services services{reg(), fs(), world_->profiles(), 260};
+  services.clock = [] {
+    const char* names[] = {"20300101-000000", "20200101-000000", "20100101-000000"};
+    return StoreTime{"2000-01-01T00:00:00+09:00", names[run++ % 3]};
+  };
+  CMigrateDlg dlg(services, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  const std::string key = "Software\\VTQ\\KodrelSE\\Client\\Client";
+  auto host = [&] {
+    RegistryKeyPtr opened;
+    uint32_t type = 0;
+    std::string value;
+    if (reg().OpenKey(RootKey::kCurrentUser, key, kKeyQueryValue, &opened) != kOk ||
+        opened->QueryValue("Host", &type, &value) != kOk) {
+      return std::string("<none>");
+    }
+    return value.substr(0, value.find('\0'));
+  };
+  dlg.OnMigrate();
+  SetString(reg(), RootKey::kCurrentUser, key, "Host", "mine");
+  dlg.OnMigrate();
+  dlg.OnMigrate();
+  std::vector<BackupInfo> backups = ListBackups(fs(), BackupPlacesFor(paths(), ""));
+  ASSERT_EQ(3u, backups.size());
+  EXPECT_EQ("20100101-000000", backups.back().name);
+  // The first backup cannot be taken back while the later ones of the same editions stand.
+  UndoResult early = Undo("20300101-000000", false);
+  EXPECT_NE(std::string::npos, early.error.find("20200101-000000")) << early.error;
+  EXPECT_EQ("srv:01", host());
+  EXPECT_TRUE(Undo("", false).complete());
+  EXPECT_TRUE(Undo("", false).complete());
+  EXPECT_EQ("mine", host());
+  // The first Migrate's value is the user's now: refused, not restored, unless forced.
+  EXPECT_FALSE(Undo("", false).complete());
+  EXPECT_EQ("mine", host());
+}
+
 TEST_P(StoreFlowTest, AnImportThatReadsMoreThanItsPlanWritesNothingUnrecorded) {
   const auto branch = Branch();
   Run(true);
@@ -580,7 +716,7 @@ TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
             refused);
   EXPECT_EQ(2u, result.Count(UndoOutcome::kRefused));
   EXPECT_EQ("edited later", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
-  EXPECT_FALSE(ListBackups(fs(), paths())[0].undone);
+  EXPECT_FALSE(ListBackups(fs(), BackupPlacesFor(paths(), ""))[0].undone);
 
   result = Undo(result.backup, true);
   EXPECT_TRUE(result.complete());
@@ -596,7 +732,7 @@ TEST_P(StoreFlowTest, UndoAfterASecondMigrateTakesBackOneMigrateEachTime) {
   const auto first_branch = Branch();
   const auto first_data = Data();
   EXPECT_EQ(kAllMigrated, Run(false));
-  ASSERT_EQ(2u, ListBackups(fs(), paths()).size());
+  ASSERT_EQ(2u, ListBackups(fs(), BackupPlacesFor(paths(), "")).size());
 
   // The second Migrate found everything as the first left it; undoing it changes nothing, and
   // the next undo takes back the first.
@@ -646,6 +782,7 @@ TEST_P(StoreFlowTest, UndoChecksALargeJournalWholeBeforeUndoingAnyOfIt) {
   ASSERT_TRUE(AppendJournalEdition(plan, {}, &lines, &journal));
   ASSERT_GT(journal.size(), 3u << 20);
   const std::string path = paths().root + "\\backup\\20990101-000000\\kdr4tose.undo";
+  Put(paths().root + "\\backup\\20990101-000000\\" + std::string(kSequenceName), "99\n");
   SetRaw(reg(), RootKey::kCurrentUser, key, "first", 3, "written");
 
   std::string damaged = journal;
@@ -695,6 +832,7 @@ TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
   std::string journal = FormatJournalStart("2099-01-01T00:00:00Z", &lines);
   ASSERT_TRUE(AppendJournalEdition(plan, files, &lines, &journal));
   Put(paths().root + "\\backup\\20990101-000000\\kdr4tose.undo", journal);
+  Put(paths().root + "\\backup\\20990101-000000\\" + std::string(kSequenceName), "99\n");
 
   UndoResult result = Undo("", /*force=*/true);
   EXPECT_EQ("20990101-000000", result.backup);
@@ -707,8 +845,8 @@ TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
   EXPECT_EQ("client c", fs().ReadFile(old_file));
   EXPECT_TRUE(fs().IsFolder(base_ + "\\old\\empty\\"));
   EXPECT_EQ(old_branch, DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"));
-  // The real backup still undoes whole.
-  EXPECT_TRUE(Undo(dlg_->last_run().backup_name, false).complete());
+  // The real backup still undoes whole (forced past the later one, which was refused).
+  EXPECT_TRUE(Undo(dlg_->last_run().backup_name, true).complete());
 }
 
 INSTANTIATE_TEST_SUITE_P(Worlds, StoreFlowTest, ::testing::ValuesIn(FlowWorldFactories()));

@@ -198,7 +198,7 @@ class World {
     CMigrateDlg dlg(services, view);
     if (!dlg.InitWorkPaths("C:\\tool\\kdr4tose.exe")) ADD_FAILURE() << "work paths";
     plan.SetPhase("undo");
-    return UndoMigrate(registry, files, dlg.paths(), "", false,
+    return UndoMigrate(registry, files, BackupPlacesFor(dlg.paths(), ""), "", false,
                        MigrateUndoScope(registry, files, dlg.paths(), 4096));
   }
 

@@ -128,6 +128,50 @@ done
 cmp -s "$dir/before.reg" "$dir/after.reg" && fail "migrate wrote nothing"
 echo "$rounds concurrent collect pairs and $rounds concurrent migrate pairs checked"
 
+# --- a write-protected work folder ------------------------------------------------------
+# Migrate only reads the store: its backup and log go to the user's own folder, and undo finds
+# them there. Run as an ordinary user, for whom a folder without write permission is one.
+as_user() {
+  if ((EUID == 0)); then
+    setpriv --reuid=nobody --regid=nogroup --clear-groups env HOME="$ro/home" "$@"
+  else
+    env HOME="$ro/home" "$@"
+  fi
+}
+ro=$root/readonly
+fresh "$ro"
+mkdir -p "$ro/home"
+if ((EUID == 0)); then
+  chmod 755 "$root"
+  chown -R nobody:nogroup "$ro"
+fi
+unset XDG_STATE_HOME
+ro_run() {  # ro_run COMMAND...
+  as_user "$cli" --registry "$ro/sample.reg" --drive "C=$ro/drive_c" --work-dir "$ro/work" "$@" \
+    > "$ro/out" 2>&1
+}
+ro_run collect || fail "collect before the work folder was write-protected: $(cat "$ro/out")"
+cp "$ro/sample.reg" "$ro/before.reg"
+as_user chmod -R a-w "$ro/work"
+work_before=$(state "$ro/work")
+ro_run migrate
+code=$?
+[[ $code == 0 ]] || fail "migrate from a write-protected work folder: exit $code: $(cat "$ro/out")"
+cmp -s "$ro/sample.reg" "$ro/before.reg" && fail "migrate from a write-protected work folder wrote nothing"
+[[ $(state "$ro/work") == "$work_before" ]] || fail "migrate changed the write-protected work folder"
+compgen -G "$ro/home/.local/state/kdr4tose/backup/*/kdr4tose.undo" > /dev/null ||
+  fail "no backup in the user's folder"
+grep -q $'^#\tmigrate, ' "$ro/home/.local/state/kdr4tose/kdr4tose.log" 2> /dev/null ||
+  fail "no log in the user's folder"
+grep -qF "$ro/home/.local/state/kdr4tose" "$ro/out" || fail "migrate did not say where the backup is: $(cat "$ro/out")"
+ro_run undo --list
+[[ $? == 0 ]] || fail "undo --list does not find the backup in the user's folder: $(cat "$ro/out")"
+ro_run undo
+[[ $? == 0 ]] || fail "undo from the user's folder: $(cat "$ro/out")"
+cmp -s "$ro/sample.reg" "$ro/before.reg" || fail "undo did not give the registry file back"
+as_user chmod -R u+w "$ro/work"
+echo "write-protected work folder: migrated and undone with the backup in the user's folder"
+
 if ((failures > 0)); then
   echo "$failures failure(s)" >&2
   exit 1
