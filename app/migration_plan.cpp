@@ -5,6 +5,7 @@
 
 #include "core/activity_log.h"
 #include "datafolders/data_folders.h"
+#include "datafolders/shared_destinations.h"
 #include "platform/cp932.h"
 #include "platform/memory/memory_registry.h"
 #include "settings/settings_import.h"
@@ -145,8 +146,15 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
                                                  /*migrate=*/true, &unreadable);
   for (const std::string& what : unreadable) plan->failures.push_back(what + " cannot be read");
   FolderStates folders;
-  for (const FolderCopy& copy : copies) {
+  std::vector<bool> over = CopiesWritingOverEarlier(in.files, copies);
+  for (size_t i = 0; i < copies.size(); ++i) {
+    const FolderCopy& copy = copies[i];
     if (!in.files.IsFolder(copy.source)) continue;
+    if (over[i]) {
+      plan->failures.push_back(copy.source + " would write over files of another folder in " +
+                               copy.destination + ": not copied");
+      continue;
+    }
     std::vector<std::string> names;
     if (!in.files.ListFiles(copy.source, &names)) {
       *error = "cannot list " + copy.source;

@@ -1,11 +1,13 @@
 #include "datafolders/data_folders.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "datafolders/data_path.h"
+#include "datafolders/shared_destinations.h"
 #include "platform/text_encoding.h"
 
 namespace kdr {
@@ -104,15 +106,30 @@ enum class OnMakeSureFailure { kCopyAnyway, kStop };
 // Make sure of each destination below `value`, then copy into it. False when a make-sure step
 // failed and the rule says stop.
 bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view value,
-                  std::span<const CopyPair> pairs, OnMakeSureFailure rule) {
+                  std::span<const CopyPair> pairs, OnMakeSureFailure rule,
+                  const std::vector<FolderCopy>& refused) {
   for (const CopyPair& pair : pairs) {
     std::string destination = InData(value, pair);
+    std::string source = InWork(ctx, edition, pair);
+    auto same = [&](const FolderCopy& c) {
+      return c.source == source && c.destination == destination;
+    };
+    if (std::any_of(refused.begin(), refused.end(), same)) {
+      // Told as a folder not copied: the edition fails, and nothing is replaced silently.
+      FileResult why = FileResult::Fail(
+          kFileExists, "CopyFolder (another folder of this Migrate writes the same files)",
+          destination);
+      if (ctx.copy_observer) ctx.copy_observer->CopyFailed(source, why);
+      ctx.log.Skipped("copy " + Cp932ForDisplay(source) + " -> " + Cp932ForDisplay(destination),
+                      Describe(why));
+      continue;
+    }
     if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) {
       ctx.log.Skipped("folder " + Cp932ForDisplay(destination), Describe(made));
       if (rule == OnMakeSureFailure::kStop) return false;
     }
     // As on Collect: logged and told to the observer, and the edition goes on.
-    (void)CopyFolderContents(ctx, destination, InWork(ctx, edition, pair));
+    (void)CopyFolderContents(ctx, destination, source);
   }
   return true;
 }
@@ -256,12 +273,21 @@ bool CollectEditionData(DataFolderContext& ctx, Edition edition) {
 
 bool MigrateEditionData(DataFolderContext& ctx, Edition edition) {
   const EditionData& data = kEditionData[EditionIndex(edition)];
+  // The copies that would write over an earlier one's files, found as the plan finds them.
+  std::vector<std::string> unreadable;
+  std::vector<FolderCopy> copies = PlannedCopies(ctx.registry, ctx.files, ctx.paths, ctx.max_path,
+                                                 edition, /*migrate=*/true, &unreadable);
+  std::vector<bool> over = CopiesWritingOverEarlier(ctx.files, copies);
+  std::vector<FolderCopy> refused;
+  for (size_t i = 0; i < copies.size(); ++i) {
+    if (over[i]) refused.push_back(copies[i]);
+  }
   // Folders copied from one value stay copied when a later value is missing.
   for (const DataPath& path : data.migrate_to) {
     std::optional<std::string> value =
         ReadMigrateValue(ctx, path.key_path, path.value_name, path.pairs);
     if (!value) return false;
-    if (!MigratePairs(ctx, edition, *value, path.pairs, data.migrate_rule)) return false;
+    if (!MigratePairs(ctx, edition, *value, path.pairs, data.migrate_rule, refused)) return false;
   }
   return true;
 }

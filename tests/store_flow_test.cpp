@@ -607,6 +607,26 @@ TEST_P(StoreFlowTest, AWriteProtectedStoreMigratesWithItsBackupAndLogInTheUsersF
   EXPECT_EQ(data, Data());
 }
 
+// The new product's two data paths naming one folder: both log folders land in its "log". The
+// second copy would replace the first's file; it is refused and told, and undo takes the rest
+// back whole.
+TEST_P(StoreFlowTest, TwoFoldersWritingTheSameFileAreNotCopiedOverEachOther) {
+  Put(base_ + "\\old\\pb\\log\\p.log", "public log");
+  Run(true);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Personal\\Server", "PUB_PATH",
+            base_ + "\\se\\pp\\");
+  const auto data = Data();
+  Messages told = Run(false);
+  ASSERT_EQ(4u, told.size());
+  EXPECT_EQ(NotCopiedMessage(1), told[1]);
+  EXPECT_TRUE(HasEdition(dlg_->last_run().failed, Edition::kPersonal));
+  EXPECT_EQ("personal log", fs().ReadFile(base_ + "\\se\\pp\\log\\p.log"));
+  EXPECT_EQ("personal d", fs().ReadFile(base_ + "\\se\\pp\\DDBDAT\\d.dat"));
+  UndoResult result = Undo("", false);
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(data, Data());
+}
+
 // Backups are ordered by their number, not by their names (times): three Migrates with the
 // clock moved back before each are taken back newest first, and the value the user set between
 // the first two survives.

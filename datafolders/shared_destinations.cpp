@@ -1,0 +1,34 @@
+#include "datafolders/shared_destinations.h"
+
+#include <map>
+#include <string>
+
+#include "platform/cp932.h"
+
+namespace kdr {
+
+std::vector<bool> CopiesWritingOverEarlier(FileSystem& files,
+                                           const std::vector<FolderCopy>& copies) {
+  std::vector<bool> refused(copies.size(), false);
+  // Every destination file so far, as Windows compares names, with the copy that writes it.
+  std::map<std::string, size_t> written;
+  std::vector<std::string> names;
+  for (size_t i = 0; i < copies.size(); ++i) {
+    names.clear();
+    if (!files.IsFolder(copies[i].source) || !files.ListFiles(copies[i].source, &names)) continue;
+    std::vector<std::string> mine;
+    mine.reserve(names.size());
+    for (const std::string& name : names) {
+      std::string key = Cp932UpperCase(copies[i].destination + name);
+      auto it = written.find(key);
+      if (it != written.end() && it->second != i) refused[i] = true;
+      mine.push_back(std::move(key));
+    }
+    // A refused copy writes nothing, so it takes no file from a later one.
+    if (refused[i]) continue;
+    for (std::string& key : mine) written.emplace(std::move(key), i);
+  }
+  return refused;
+}
+
+}  // namespace kdr
