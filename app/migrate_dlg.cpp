@@ -277,7 +277,8 @@ bool CMigrateDlg::CheckStore(Edition edition, DigestCache* digests) {
   return true;
 }
 
-bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes) {
+bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes,
+                              std::vector<RefusedCopy>* refused) {
   std::string name(EditionName(edition));
   EditionPlan plan;
   std::string error;
@@ -288,6 +289,7 @@ bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests, Plann
     ShowMessage(BackupFailedMessage(edition, LogPathForDisplay()));
     return false;
   }
+  *refused = plan.refused_copies;
   last_run_.backup_name = backup_->name();
   last_run_.backup_folder = backup_->folder();
   if (backup_->in_fallback() && !told_fallback_) {
@@ -318,7 +320,10 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
   // plan: the import writes only what the backup recorded.
   ProfileFileHold hold(services_.profiles, paths_.SettingsFile(edition));
   PlannedWrites planned;
-  if (services_.backup && !WriteBackup(edition, &digests, &planned)) return refused();
+  std::vector<RefusedCopy> refused_copies;
+  if (services_.backup && !WriteBackup(edition, &digests, &planned, &refused_copies)) {
+    return refused();
+  }
   PlannedWritesRegistry guarded(services_.registry, planned, PlannedWritesRegistry::Mode::kGuard);
   SettingsImporter importer(services_.backup ? guarded : services_.registry, services_.profiles,
                             log_);
@@ -333,6 +338,7 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
   CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
   DataFolderContext data = DataContext(&recorder);
   data.digests = &digests;
+  data.refused_copies = &refused_copies;
   bool ok = MigrateEditionData(data, edition) && unrecorded == 0;
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);

@@ -120,7 +120,9 @@ class CMigrateDlg {
   // told) when the edition must not be migrated.
   bool CheckStore(Edition edition, DigestCache* digests);
   // *writes receives what the plan saw the import write.
-  bool WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes);
+  // *refused receives the data folder copies the plan left out.
+  bool WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes,
+                   std::vector<RefusedCopy>* refused);
   // Seals the edition's store, naming in it what Collect could not take. Clears
   // *settings_written when the settings file cannot be put on disk for hashing.
   void WriteManifest(Edition edition, DigestCache* digests, bool* ok, bool* settings_written);

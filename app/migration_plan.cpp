@@ -146,13 +146,15 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
                                                  /*migrate=*/true, &unreadable);
   for (const std::string& what : unreadable) plan->failures.push_back(what + " cannot be read");
   FolderStates folders;
-  std::vector<bool> over = CopiesWritingOverEarlier(in.files, copies);
+  std::vector<bool> over;
+  if (!CopiesWritingOverEarlier(in.files, copies, &over, error)) return false;
   for (size_t i = 0; i < copies.size(); ++i) {
     const FolderCopy& copy = copies[i];
     if (!in.files.IsFolder(copy.source)) continue;
     if (over[i]) {
       plan->failures.push_back(copy.source + " would write over files of another folder in " +
                                copy.destination + ": not copied");
+      plan->refused_copies.push_back({copy.source, copy.destination});
       continue;
     }
     std::vector<std::string> names;

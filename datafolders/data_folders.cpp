@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "datafolders/data_path.h"
-#include "datafolders/shared_destinations.h"
 #include "platform/text_encoding.h"
 
 namespace kdr {
@@ -106,15 +105,15 @@ enum class OnMakeSureFailure { kCopyAnyway, kStop };
 // Make sure of each destination below `value`, then copy into it. False when a make-sure step
 // failed and the rule says stop.
 bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view value,
-                  std::span<const CopyPair> pairs, OnMakeSureFailure rule,
-                  const std::vector<FolderCopy>& refused) {
+                  std::span<const CopyPair> pairs, OnMakeSureFailure rule) {
   for (const CopyPair& pair : pairs) {
     std::string destination = InData(value, pair);
     std::string source = InWork(ctx, edition, pair);
-    auto same = [&](const FolderCopy& c) {
+    auto same = [&](const RefusedCopy& c) {
       return c.source == source && c.destination == destination;
     };
-    if (std::any_of(refused.begin(), refused.end(), same)) {
+    if (ctx.refused_copies &&
+        std::any_of(ctx.refused_copies->begin(), ctx.refused_copies->end(), same)) {
       // Told as a folder not copied: the edition fails, and nothing is replaced silently.
       FileResult why = FileResult::Fail(
           kFileExists, "CopyFolder (another folder of this Migrate writes the same files)",
@@ -273,21 +272,12 @@ bool CollectEditionData(DataFolderContext& ctx, Edition edition) {
 
 bool MigrateEditionData(DataFolderContext& ctx, Edition edition) {
   const EditionData& data = kEditionData[EditionIndex(edition)];
-  // The copies that would write over an earlier one's files, found as the plan finds them.
-  std::vector<std::string> unreadable;
-  std::vector<FolderCopy> copies = PlannedCopies(ctx.registry, ctx.files, ctx.paths, ctx.max_path,
-                                                 edition, /*migrate=*/true, &unreadable);
-  std::vector<bool> over = CopiesWritingOverEarlier(ctx.files, copies);
-  std::vector<FolderCopy> refused;
-  for (size_t i = 0; i < copies.size(); ++i) {
-    if (over[i]) refused.push_back(copies[i]);
-  }
   // Folders copied from one value stay copied when a later value is missing.
   for (const DataPath& path : data.migrate_to) {
     std::optional<std::string> value =
         ReadMigrateValue(ctx, path.key_path, path.value_name, path.pairs);
     if (!value) return false;
-    if (!MigratePairs(ctx, edition, *value, path.pairs, data.migrate_rule, refused)) return false;
+    if (!MigratePairs(ctx, edition, *value, path.pairs, data.migrate_rule)) return false;
   }
   return true;
 }

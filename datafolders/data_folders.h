@@ -10,6 +10,7 @@
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
+#include "store/edition_plan.h"
 #include "store/verified_copy.h"
 
 // The data folders of the products (found through their PRV_PATH and PUB_PATH values) copied
@@ -29,6 +30,9 @@ struct DataFolderContext {
   // here (may be null).
   bool verify_copies = true;
   DigestCache* digests = nullptr;
+  // Migrate: the copies its plan left out, as their files would land on another copy's (may
+  // be null).
+  const std::vector<RefusedCopy>* refused_copies = nullptr;
 };
 
 // A folder a command copies whole, and where to.

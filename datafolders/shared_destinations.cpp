@@ -7,28 +7,32 @@
 
 namespace kdr {
 
-std::vector<bool> CopiesWritingOverEarlier(FileSystem& files,
-                                           const std::vector<FolderCopy>& copies) {
-  std::vector<bool> refused(copies.size(), false);
+bool CopiesWritingOverEarlier(FileSystem& files, const std::vector<FolderCopy>& copies,
+                              std::vector<bool>* refused, std::string* error) {
+  refused->assign(copies.size(), false);
   // Every destination file so far, as Windows compares names, with the copy that writes it.
   std::map<std::string, size_t> written;
   std::vector<std::string> names;
   for (size_t i = 0; i < copies.size(); ++i) {
     names.clear();
-    if (!files.IsFolder(copies[i].source) || !files.ListFiles(copies[i].source, &names)) continue;
+    if (!files.IsFolder(copies[i].source)) continue;
+    if (!files.ListFiles(copies[i].source, &names)) {
+      *error = "cannot list " + copies[i].source;
+      return false;
+    }
     std::vector<std::string> mine;
     mine.reserve(names.size());
     for (const std::string& name : names) {
       std::string key = Cp932UpperCase(copies[i].destination + name);
       auto it = written.find(key);
-      if (it != written.end() && it->second != i) refused[i] = true;
+      if (it != written.end() && it->second != i) (*refused)[i] = true;
       mine.push_back(std::move(key));
     }
     // A refused copy writes nothing, so it takes no file from a later one.
-    if (refused[i]) continue;
+    if ((*refused)[i]) continue;
     for (std::string& key : mine) written.emplace(std::move(key), i);
   }
-  return refused;
+  return true;
 }
 
 }  // namespace kdr

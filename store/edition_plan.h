@@ -31,6 +31,12 @@ struct PlannedFile {
   FileDigest new_digest;  // the source's
 };
 
+// A data folder copy the Migrate leaves out: its files would land on another copy's.
+struct RefusedCopy {
+  std::string source;
+  std::string destination;
+};
+
 struct EditionPlan {
   Edition edition = Edition::kPersonal;
   std::vector<std::string> keys_created;     // parents first
@@ -38,6 +44,7 @@ struct EditionPlan {
   std::vector<std::string> folders_created;  // parents first, no trailing backslash
   std::vector<PlannedFile> files;            // added or replaced
   std::vector<std::string> failures;         // what would fail, in words
+  std::vector<RefusedCopy> refused_copies;
 };
 
 }  // namespace kdr
