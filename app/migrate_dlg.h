@@ -71,15 +71,21 @@ class CMigrateDlg {
   bool InitWorkPathsFromFolder(std::string_view folder);
 
   // Enables Collect when an old edition is installed, Migrate when an edition is both installed
-  // in the new product and collected. Exit is not touched.
+  // in the new product and collected. Exit is not touched. Does nothing while a command runs:
+  // its buttons stay disabled until it ends.
   void RefreshButtons();
 
-  // The two commands behind the buttons.
+  // The two commands behind the buttons. Neither starts while a command runs (a message box
+  // of that run passes the window's messages on, a click among them).
   void OnCollect();
   void OnMigrate();
 
   // Shows a message and records it in the logs.
   void ShowMessage(std::string_view text);
+
+  // On start: tells the user when a Migrate stopped while it wrote (its window ended by force),
+  // and what to do.
+  void TellUnfinishedMigrate();
 
   EditionCode DetectOldEditions();
   EditionCode DetectNewEditions();
@@ -93,6 +99,7 @@ class CMigrateDlg {
   // Every command starts with all three buttons disabled and ends with the button rule applied
   // and Exit enabled. BeginCommand is false when there are no usable work paths.
   bool BeginCommand();
+  void ApplyButtonRule();
   // False, with the user told, when another run holds the work folder. A lock that cannot be
   // taken for any other reason stops nothing: the command then fails or not on its own. Without
   // `will_write` no lock is taken, so that a command with nothing to do leaves no work tree.
@@ -136,6 +143,7 @@ class CMigrateDlg {
   bool paths_valid_ = false;
   RunSummary last_run_;
   BackupWriter* backup_ = nullptr;  // during OnMigrate
+  bool running_ = false;            // a command runs
 };
 
 }  // namespace kdr

@@ -19,6 +19,7 @@
 #include "cli/json_text.h"
 #include "cli/run_log.h"
 #include "cli/store_commands.h"
+#include "cli/unfinished_report.h"
 #include "platform/atomic_file.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
@@ -179,7 +180,7 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
 }
 
 void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& work, bool json,
-                 bool quiet) {
+                 bool quiet, const std::vector<UnfinishedMigrate>& unfinished) {
   EditionCode old_code = dlg.DetectOldEditions();
   EditionCode new_code = dlg.DetectNewEditions();
   EditionCode collected = dlg.DetectCollectedEditions();
@@ -191,7 +192,8 @@ void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& wo
           ",\"collected\":" + std::to_string(collected) +
           ",\"collect_enabled\":" + (view.collect_enabled() ? "true" : "false") +
           ",\"migrate_enabled\":" + (view.migrate_enabled() ? "true" : "false") +
-          ",\"work_folder\":" + JsonString(work_root) + "}\n";
+          ",\"work_folder\":" + JsonString(work_root) +
+          ",\"unfinished_migrates\":" + UnfinishedMigrateJson(unfinished) + "}\n";
   } else if (!quiet) {
     out = "Kodrel4 installed:   " + EditionList(old_code) + "\n" +
           "KodrelSE installed:  " + EditionList(new_code) + "\n" +
@@ -199,6 +201,8 @@ void PrintStatus(CMigrateDlg& dlg, const ConsoleView& view, const WorkFolder& wo
           "Collect:             " + (view.collect_enabled() ? "enabled" : "disabled") + "\n" +
           "Migrate:             " + (view.migrate_enabled() ? "enabled" : "disabled") + "\n";
   }
+  // Not a success line: --quiet shows it too.
+  if (!json) out += UnfinishedMigrateText(unfinished);
   WriteStdout(out);
 }
 
@@ -385,7 +389,8 @@ CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLoc
   }
   if (options.command == "status") {
     run.dlg.RefreshButtons();
-    PrintStatus(run.dlg, run.view, run.work, options.json, options.quiet);
+    PrintStatus(run.dlg, run.view, run.work, options.json, options.quiet,
+                FindUnfinishedMigrates(run.services.files, run.dlg.paths()));
     return {};
   }
   if (options.command == "verify") return {RunVerify(run.services, run.dlg.paths(), run.store)};

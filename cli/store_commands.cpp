@@ -7,6 +7,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
 #include "cli/json_text.h"
+#include "cli/unfinished_report.h"
 #include "core/log_lines.h"
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
@@ -91,12 +92,16 @@ int RunVerify(const Services& services, const WorkPaths& paths,
                    ",\"problems\":" + JsonList(problems) + "}");
   }
   int code = collected == 0 ? kExitNothingToDo : all_whole ? kExitOk : kExitEditionFailed;
+  // The store may be whole while a Migrate from it stopped halfway.
+  std::vector<UnfinishedMigrate> unfinished = FindUnfinishedMigrates(services.files, paths);
   if (options.json) {
     Print(options, "{\"command\":\"verify\",\"whole\":" + Bool(code == kExitOk) +
-                       ",\"editions\":" + JsonList(json) + "}\n");
+                       ",\"editions\":" + JsonList(json) +
+                       ",\"unfinished_migrates\":" + UnfinishedMigrateJson(unfinished) + "}\n");
   } else {
     if (collected == 0) text = "nothing collected in " + Shown(paths.root) + "\n";
     Print(options, text);
+    WriteStdout(UnfinishedMigrateText(unfinished));
   }
   return code;
 }

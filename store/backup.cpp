@@ -45,7 +45,8 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
   for (const PlannedFile& file : plan.files) {
     JournalFile entry{file, {}, {}};
     if (file.replaces) {
-      std::optional<std::string> old = files_.ReadFile(file.destination);
+      std::optional<std::string> old =
+          files_.ReadFile(file.old_content_from.empty() ? file.destination : file.old_content_from);
       if (!old) {
         *error = "cannot read " + file.destination + " to save it";
         return false;
@@ -75,6 +76,17 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
     return false;
   }
   journal_lines_ = lines;
+  return true;
+}
+
+bool BackupWriter::MarkWritten(Edition edition) {
+  if (folder_.empty() || journal_broken_ || journal_lines_ == 0) return false;
+  const std::string journal = folder_ + "\\" + std::string(kJournalName);
+  if (!files_.AppendToFile(journal, FormatJournalWritten(edition))) {
+    journal_broken_ = true;
+    return false;
+  }
+  ++journal_lines_;
   return true;
 }
 

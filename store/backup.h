@@ -23,6 +23,11 @@ class BackupWriter {
   // the journal may end in a part of a block, so no later edition is added to it.
   bool Add(const EditionPlan& plan, std::string* error);
 
+  // Tells the journal that the writes of the edition last added have ended, so that undo and
+  // the next start know the Migrate did not stop in them. False when it could not be written
+  // (the edition then reads as one whose writes were cut short).
+  bool MarkWritten(Edition edition);
+
   // The backup folder (empty before the first Add).
   const std::string& folder() const { return folder_; }
   const std::string& name() const { return name_; }

@@ -52,7 +52,9 @@ class Undoer : public JournalItems {
         observer_(observer),
         result_(result) {}
 
-  void StartEdition(kdr::Edition edition) {
+  // `cut_short`: a Migrate stopped during the edition's writes.
+  void StartEdition(kdr::Edition edition, bool cut_short = false) {
+    cut_short_ = cut_short;
     folders_ = &scope_.folders[EditionIndex(edition)];
     folders_created_.clear();
     keys_created_.clear();
@@ -125,7 +127,9 @@ class Undoer : public JournalItems {
     if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
     if (probe_) return Add(what, UndoOutcome::kRefused);
     bool as_written = exists && now == f.planned.new_digest;
-    if (!as_written && !force_) {
+    // A Migrate stopped during the edition's writes may have left the file cut short, where the
+    // platform's copy writes in place: that content is the Migrate's own.
+    if (!as_written && !force_ && !cut_short_) {
       return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
     }
     if (!f.planned.replaces) {
@@ -223,6 +227,7 @@ class Undoer : public JournalItems {
   }
 
   bool probe_;
+  bool cut_short_ = false;
   Registry& registry_;
   FileSystem& files_;
   std::string folder_;
@@ -341,7 +346,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
   Undoer undoer(registry, files, folder, force, scope, observer, &result);
   // The last edition first, as a Migrate went through them in order.
   for (size_t block = journal->editions.size(); block-- > 0;) {
-    undoer.StartEdition(journal->editions[block]);
+    undoer.StartEdition(journal->editions[block], !journal->written[block]);
     if (!ReadJournalBlock(files, journal_path, *journal, block, &undoer, &error)) {
       result.error = error;
       return result;
