@@ -118,4 +118,10 @@ inline std::string SettingsChangedMessage(Edition edition, std::string_view log_
          (log_path.empty() ? "" : "詳細は" + std::string(log_path) + "に記録しました。");
 }
 
+// Shown on start when a Migrate stopped while it wrote (its window ended by force): part of an
+// edition is migrated, and a file may be cut short.
+inline constexpr std::string_view kUnfinishedMigrateMessage =
+    "前回の情報移行が途中で終了しているため、もう一度「情報移行開始」を実行するか、"
+    "kdr4tose-cli undoで移行前の状態に戻してください。";
+
 }  // namespace kdr

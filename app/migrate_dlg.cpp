@@ -9,8 +9,25 @@
 #include "settings/settings_import.h"
 #include "store/store_check.h"
 #include "store/store_time.h"
+#include "store/unfinished_migrate.h"
 
 namespace kdr {
+
+namespace {
+
+// Marks a command as running for as long as it lives.
+class RunningScope {
+ public:
+  explicit RunningScope(bool* running) : running_(running) { *running_ = true; }
+  ~RunningScope() { *running_ = false; }
+  RunningScope(const RunningScope&) = delete;
+  RunningScope& operator=(const RunningScope&) = delete;
+
+ private:
+  bool* running_;
+};
+
+}  // namespace
 
 CMigrateDlg::CMigrateDlg(const Services& services, DialogView& view)
     : services_(services), view_(view), log_(services.log, &work_log_) {}
@@ -82,6 +99,19 @@ bool CMigrateDlg::InitWorkPathsFromFolder(std::string_view folder) {
   return paths_valid_;
 }
 
+void CMigrateDlg::TellUnfinishedMigrate() {
+  if (!paths_valid_ || !services_.files.IsFolder(paths_.root)) return;
+  std::vector<UnfinishedMigrate> unfinished =
+      FindUnfinishedMigrates(services_.files, BackupPlacesFor(paths_, services_.user_state_folder));
+  if (unfinished.empty()) return;
+  for (const UnfinishedMigrate& u : unfinished) {
+    log_.Skipped("migrate " + std::string(EditionName(u.edition)) + " with backup " +
+                     Cp932ForDisplay(u.backup),
+                 "it stopped while it wrote; migrate again or undo it");
+  }
+  ShowMessage(kUnfinishedMigrateMessage);
+}
+
 EditionCode CMigrateDlg::DetectOldEditions() { return kdr::DetectOldEditions(services_.registry); }
 
 EditionCode CMigrateDlg::DetectNewEditions() { return kdr::DetectNewEditions(services_.registry); }
@@ -92,6 +122,10 @@ EditionCode CMigrateDlg::DetectCollectedEditions() {
 }
 
 void CMigrateDlg::RefreshButtons() {
+  if (!running_) ApplyButtonRule();
+}
+
+void CMigrateDlg::ApplyButtonRule() {
   EditionCode old_code = DetectOldEditions();
   EditionCode new_code = DetectNewEditions();
   EditionCode collected = DetectCollectedEditions();
@@ -219,11 +253,13 @@ void CMigrateDlg::EndCommand() {
   }
   FlushWorkLog();
   work_log_.Take();  // nothing kept for a later run when there was no work tree to write to
-  RefreshButtons();
+  ApplyButtonRule();
   view_.EnableControl(kExitButton, true);
 }
 
 void CMigrateDlg::OnCollect() {
+  if (running_) return;
+  RunningScope running(&running_);
   std::unique_ptr<HostFileLock> lock;
   // Asked only for the window, so that the console's runs make the same calls as before.
   bool will_write = services_.work_locks != nullptr && DetectOldEditions() != 0;
@@ -284,7 +320,10 @@ bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests, Plann
   std::string error;
   PlanInputs inputs{services_.registry, services_.files, services_.profiles, paths_,
                     services_.max_path, digests};
-  if (!PlanMigrate(inputs, edition, &plan, &error, writes) || !backup_->Add(plan, &error)) {
+  if (!PlanMigrate(inputs, edition, &plan, &error, writes) ||
+      !TakeOldContentOfUnfinished(
+          services_.files, BackupPlacesFor(paths_, services_.user_state_folder), &plan, &error) ||
+      !backup_->Add(plan, &error)) {
     log_.Skipped("backup before migrating " + name, error + "; nothing of the edition written");
     ShowMessage(BackupFailedMessage(edition, LogPathForDisplay()));
     return false;
@@ -340,6 +379,11 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
   data.digests = &digests;
   data.refused_copies = &refused_copies;
   bool ok = MigrateEditionData(data, edition) && unrecorded == 0;
+  if (services_.backup && !backup_->MarkWritten(edition)) {
+    log_.Skipped("backup of " + std::string(EditionName(edition)),
+                 "the journal could not be told that the edition's writes ended; the next start "
+                 "reads it as a Migrate that did not finish");
+  }
   if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
     last_run_.failed += EditionWeight(edition);
   }
@@ -348,6 +392,8 @@ bool CMigrateDlg::MigrateEdition(Edition edition) {
 }
 
 void CMigrateDlg::OnMigrate() {
+  if (running_) return;
+  RunningScope running(&running_);
   std::unique_ptr<HostFileLock> lock;
   // Without a work tree there is no store to migrate and no log to append to.
   bool will_write = services_.work_locks != nullptr && services_.files.Exists(paths_.root);

@@ -84,15 +84,21 @@ class CMigrateDlg {
   bool InitWorkPathsFromFolder(std::string_view folder);
 
   // Enables Collect when an old edition is installed, Migrate when an edition is both installed
-  // in the new product and collected. Exit is not touched.
+  // in the new product and collected. Exit is not touched. Does nothing while a command runs:
+  // its buttons stay disabled until it ends.
   void RefreshButtons();
 
-  // The two commands behind the buttons.
+  // The two commands behind the buttons. Neither starts while a command runs (a message box
+  // of that run passes the window's messages on, a click among them).
   void OnCollect();
   void OnMigrate();
 
   // Shows a message and records it in the logs.
   void ShowMessage(std::string_view text);
+
+  // On start: tells the user when a Migrate stopped while it wrote (its window ended by force),
+  // and what to do.
+  void TellUnfinishedMigrate();
 
   EditionCode DetectOldEditions();
   EditionCode DetectNewEditions();
@@ -108,6 +114,7 @@ class CMigrateDlg {
   // Every command starts with all three buttons disabled and ends with the button rule applied
   // and Exit enabled. BeginCommand is false when there are no usable work paths.
   bool BeginCommand();
+  void ApplyButtonRule();
   // False, with the user told, when another run holds the work folder. A lock that cannot be
   // taken for any other reason stops nothing: the command then fails or not on its own. Without
   // `will_write` no lock is taken, so that a command with nothing to do leaves no work tree.
@@ -160,6 +167,7 @@ class CMigrateDlg {
   bool told_fallback_ = false;      // during OnMigrate
   std::string log_file_;   // where this command's log goes, once its first write settled it
   bool log_lost_ = false;  // no log could be written for this command
+  bool running_ = false;   // a command runs
 };
 
 }  // namespace kdr

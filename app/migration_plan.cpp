@@ -173,7 +173,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
       NoteFolder(in.files, copy.destination + subfolder, &folders, &plan->folders_created);
     }
     for (const std::string& name : names) {
-      PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}};
+      PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}, {}};
       std::optional<FileDigest> digest;
       if (in.known) {
         auto it = in.known->find(file.source);

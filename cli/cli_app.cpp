@@ -19,6 +19,7 @@
 #include "cli/json_text.h"
 #include "cli/run_log.h"
 #include "cli/store_commands.h"
+#include "cli/unfinished_report.h"
 #include "platform/atomic_file.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
@@ -181,7 +182,8 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
 }
 
 void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
-                 const WorkFolder& work, bool json, bool quiet) {
+                 const WorkFolder& work, bool json, bool quiet,
+                 const std::vector<UnfinishedMigrate>& unfinished) {
   EditionCode old_code = dlg.DetectOldEditions();
   EditionCode new_code = dlg.DetectNewEditions();
   EditionCode collected = dlg.DetectCollectedEditions();
@@ -204,7 +206,8 @@ void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
           ",\"collected\":" + std::to_string(collected) + ",\"stores\":{" + stores_json + "}" +
           ",\"collect_enabled\":" + (view.collect_enabled() ? "true" : "false") +
           ",\"migrate_enabled\":" + (view.migrate_enabled() ? "true" : "false") +
-          ",\"work_folder\":" + JsonString(work_root) + "}\n";
+          ",\"work_folder\":" + JsonString(work_root) +
+          ",\"unfinished_migrates\":" + UnfinishedMigrateJson(unfinished) + "}\n";
   } else if (!quiet) {
     out = "Kodrel4 installed:   " + EditionList(old_code) + "\n" +
           "KodrelSE installed:  " + EditionList(new_code) + "\n" +
@@ -213,6 +216,8 @@ void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
           "Collect:             " + (view.collect_enabled() ? "enabled" : "disabled") + "\n" +
           "Migrate:             " + (view.migrate_enabled() ? "enabled" : "disabled") + "\n";
   }
+  // Not a success line: --quiet shows it too.
+  if (!json) out += UnfinishedMigrateText(unfinished);
   WriteStdout(out);
 }
 
@@ -403,7 +408,10 @@ CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLoc
   }
   if (options.command == "status") {
     run.dlg.RefreshButtons();
-    PrintStatus(run.dlg, run.services.files, run.view, run.work, options.json, options.quiet);
+    PrintStatus(
+        run.dlg, run.services.files, run.view, run.work, options.json, options.quiet,
+        FindUnfinishedMigrates(run.services.files,
+                               BackupPlacesFor(run.dlg.paths(), run.services.user_state_folder)));
     return {};
   }
   if (options.command == "verify") return {RunVerify(run.services, run.dlg.paths(), run.store)};

@@ -8,6 +8,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
 #include "cli/json_text.h"
+#include "cli/unfinished_report.h"
 #include "core/log_lines.h"
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
@@ -202,16 +203,22 @@ int RunVerify(const Services& services, const WorkPaths& paths,
                    ",\"problems\":" + JsonList(problems) + "}");
   }
   int code = collected == 0 ? kExitNothingToDo : all_whole ? kExitOk : kExitEditionFailed;
+  // The store may be whole while a Migrate from it stopped halfway.
+  std::vector<UnfinishedMigrate> unfinished =
+      FindUnfinishedMigrates(services.files, BackupPlacesFor(paths, services.user_state_folder));
   if (options.json) {
     Print(options, "{\"command\":\"verify\",\"whole\":" + Bool(code == kExitOk) +
-                       ",\"editions\":" + JsonList(json) + "}\n");
+                       ",\"editions\":" + JsonList(json) +
+                       ",\"unfinished_migrates\":" + UnfinishedMigrateJson(unfinished) + "}\n");
   } else if (collected == 0) {
     Print(options, "nothing collected in " + Shown(paths.root) + "\n");
+    WriteStdout(UnfinishedMigrateText(unfinished));
   } else if (code == kExitOk) {
     Print(options, text);
+    WriteStdout(UnfinishedMigrateText(unfinished));
   } else {
     // A store that is not whole is a problem to report, also with --quiet.
-    WriteStdout(text);
+    WriteStdout(text + UnfinishedMigrateText(unfinished));
   }
   return code;
 }

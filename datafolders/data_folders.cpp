@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "datafolders/data_path.h"
+#include "platform/folder_identity.h"
+#include "platform/folder_reach.h"
 #include "platform/text_encoding.h"
 
 namespace kdr {
@@ -123,7 +125,10 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
                       Describe(why));
       continue;
     }
-    if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) {
+    // A destination inside the work folder is refused by the copy: nothing is made there first.
+    bool in_work = FolderAtOrBelow(ctx.files, destination, ctx.paths.root);
+    if (FileResult made = in_work ? FileResult::Ok() : ctx.files.MakeSurePathExists(destination);
+        !made) {
       ctx.log.Skipped("folder " + Cp932ForDisplay(destination), Describe(made));
       if (rule == OnMakeSureFailure::kStop) return false;
     }
@@ -185,13 +190,13 @@ constexpr std::array<EditionData, kEditionCount> kEditionData = {{
 bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
                         std::string_view source) {
   std::string what = "copy " + Cp932ForDisplay(source) + " -> " + Cp932ForDisplay(destination);
-  if (!ctx.files.IsFolder(source)) {
-    ctx.log.Skipped(what, "the source folder does not exist");
-    return false;
-  }
   if (source.size() + kPatternAndTerminators > ctx.max_path ||
       destination.size() + kTerminators > ctx.max_path) {
-    ctx.log.Skipped(what, "a path is too long for the platform");
+    if (!ctx.files.IsFolder(source)) {
+      ctx.log.Skipped(what, "the source folder does not exist");
+    } else {
+      ctx.log.Skipped(what, "a path is too long for the platform");
+    }
     return false;
   }
   CountingObserver observer(ctx.copy_observer);
@@ -200,10 +205,29 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     ctx.log.Skipped(what, Describe(why));
     return false;
   };
-  // A copy into itself (the program placed inside a data folder) would grow without end.
-  if (FoldersOverlap(destination, source)) {
+  // A folder the user never had skips its pair; one on a share or drive that cannot be reached
+  // now is data that was not copied.
+  FileResult unreachable;
+  switch (ReachFolder(ctx.files, source, &unreachable)) {
+    case FolderReach::kThere:
+      break;
+    case FolderReach::kMissing:
+      ctx.log.Skipped(what, "the source folder does not exist");
+      return false;
+    case FolderReach::kUnreachable:
+      return refuse(unreachable);
+  }
+  // A copy into itself (the program placed inside a data folder, perhaps through another drive
+  // letter) would grow without end; a data folder inside the work folder would have the copy
+  // read or write the store itself.
+  if (FoldersOverlap(ctx.files, destination, source)) {
     return refuse(
         FileResult::Fail(kInvalidParam, "CopyFolder (one folder inside the other)", destination));
+  }
+  if (FolderAtOrBelow(ctx.files, destination, ctx.paths.root) &&
+      FolderAtOrBelow(ctx.files, source, ctx.paths.root)) {
+    return refuse(FileResult::Fail(
+        kInvalidParam, "CopyFolder (a data folder inside the work folder)", destination));
   }
   // The destination first, on every platform: Wine's shell copy of a single file into a
   // missing folder fails with 1223 where Windows creates it.

@@ -53,14 +53,4 @@ std::optional<std::string> DataPathProblem(std::string_view value) {
   return std::nullopt;
 }
 
-bool FoldersOverlap(std::string_view a, std::string_view b) {
-  std::vector<std::string> x = Names(a);
-  std::vector<std::string> y = Names(b);
-  size_t common = x.size() < y.size() ? x.size() : y.size();
-  for (size_t i = 0; i < common; ++i) {
-    if (!Cp932EqualNoCase(x[i], y[i])) return false;
-  }
-  return true;
-}
-
 }  // namespace kdr

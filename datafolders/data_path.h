@@ -13,8 +13,4 @@ namespace kdr {
 // value is treated as one that could not be read.
 std::optional<std::string> DataPathProblem(std::string_view value);
 
-// True when one folder lies inside the other (or they are the same): names compared as Windows
-// compares them, "/" taken as "\", doubled separators as one. Both end with a backslash.
-bool FoldersOverlap(std::string_view a, std::string_view b);
-
 }  // namespace kdr

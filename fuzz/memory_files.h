@@ -41,6 +41,9 @@ class MemoryFiles : public FileSystem {
   FileResult MakeSurePathExists(std::string_view) override { return FileResult::Ok(); }
   bool Exists(std::string_view path) override { return Get(path) != nullptr; }
   bool IsFolder(std::string_view) override { return false; }
+  FileResult IdentifyFolder(std::string_view path, FolderId*) override {
+    return FileResult::Fail(kPathNotFound, "CreateFile", path);
+  }
   FileResult CopyFolder(std::string_view, std::string_view source, OwnerWindow*,
                         CopyObserver*) override {
     return FileResult::Fail(kNotSupported, "CopyFolder", source);

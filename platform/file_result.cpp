@@ -24,6 +24,12 @@ std::string_view ErrorName(Status code) {
       return "not the same device";
     case kWriteProtect:
       return "write-protected";
+    case kNotReady:
+      return "the device is not ready";
+    case kBadNetPath:
+      return "network path not found";
+    case kBadNetName:
+      return "network name not found";
     case kGeneralFailure:
       return "device failure";
     case kSharingViolation:

@@ -67,6 +67,14 @@ struct FileStamp {
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
+// Which folder a path reaches, the same through each of its names (another drive letter, a
+// mapped drive, a link): the volume and file id on Windows, the device and inode elsewhere.
+struct FolderId {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  friend bool operator==(const FolderId&, const FolderId&) = default;
+};
+
 // A file opened for reading from start to end. Reading it makes no call on the file system that
 // opened it, so it may go on in another thread while that one makes other calls.
 class FileReader {
@@ -94,6 +102,11 @@ class FileSystem {
 
   // True only when `path` names an existing folder; a trailing backslash is accepted.
   virtual bool IsFolder(std::string_view path) = 0;
+
+  // The identity of the folder `path` names (a trailing backslash is accepted). Fails with 2 or
+  // 3 when nothing is there, 267 when a file is, and with the platform's own error when it
+  // cannot be reached (no such server or share, a drive not ready, access denied).
+  virtual FileResult IdentifyFolder(std::string_view path, FolderId* id) = 0;
 
   // Copies every file and subfolder of folder `source` (ends with a backslash) with its whole
   // subtree into folder `destination` (ends with a backslash): a missing destination is

@@ -20,24 +20,28 @@ BackupPlaces BackupPlacesFor(const WorkPaths& paths, std::string_view user_state
   return places;
 }
 
-uint64_t ReadBackupSequence(FileSystem& files, const std::string& folder) {
-  std::optional<std::string> text = files.ReadFile(folder + "\\" + std::string(kSequenceName));
-  if (!text || !text->ends_with("\n")) return 0;
+std::optional<uint64_t> ReadBackupSequence(FileSystem& files, const std::string& folder) {
+  const std::string path = folder + "\\" + std::string(kSequenceName);
+  std::optional<std::string> text = files.ReadFile(path);
+  if (!text) return files.Exists(path) ? std::nullopt : std::optional<uint64_t>(0);
+  if (!text->ends_with("\n")) return 0;
   return ParseDecimal(std::string_view(*text).substr(0, text->size() - 1)).value_or(0);
 }
 
 namespace {
 
-// The highest sequence number of the backups in `root`.
-uint64_t HighestSequenceIn(FileSystem& files, const std::string& root) {
+// The highest sequence number of the backups in `root`; nullopt when one cannot be read.
+std::optional<uint64_t> HighestSequenceIn(FileSystem& files, const std::string& root) {
   std::vector<std::string> names;
-  if (root.empty() || !files.IsFolder(root + "\\") || !files.ListFolders(root + "\\", &names)) {
-    return 0;
-  }
+  if (root.empty() || !files.IsFolder(root + "\\")) return 0;
+  if (!files.ListFolders(root + "\\", &names)) return std::nullopt;
   uint64_t highest = 0;
   for (const std::string& name : names) {
     if (name.find('\\') != std::string::npos) continue;
-    highest = std::max(highest, ReadBackupSequence(files, root + "\\" + name));
+    // One that cannot be read may be the highest: a number below it could be taken again.
+    std::optional<uint64_t> sequence = ReadBackupSequence(files, root + "\\" + name);
+    if (!sequence) return std::nullopt;
+    highest = std::max(highest, *sequence);
   }
   return highest;
 }
@@ -72,9 +76,13 @@ bool BackupWriter::OpenIn(const std::string& root, uint64_t sequence) {
 
 bool BackupWriter::Open(std::string* error) {
   if (!folder_.empty()) return true;
-  uint64_t sequence = std::max(HighestSequenceIn(files_, places_.work),
-                               HighestSequenceIn(files_, places_.fallback)) +
-                      1;
+  std::optional<uint64_t> in_work = HighestSequenceIn(files_, places_.work);
+  std::optional<uint64_t> in_user = HighestSequenceIn(files_, places_.fallback);
+  if (!in_work || !in_user) {
+    *error = "the backups in " + places_.work + " cannot be numbered: one cannot be read";
+    return false;
+  }
+  uint64_t sequence = std::max(*in_work, *in_user) + 1;
   if (OpenIn(places_.work, sequence)) return true;
   // Migrate only reads the store: a work folder that cannot be written keeps no backup, but the
   // user's own folder can.
@@ -98,7 +106,8 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
   for (const PlannedFile& file : plan.files) {
     JournalFile entry{file, {}, {}};
     if (file.replaces) {
-      std::optional<std::string> old = files_.ReadFile(file.destination);
+      std::optional<std::string> old =
+          files_.ReadFile(file.old_content_from.empty() ? file.destination : file.old_content_from);
       if (!old) {
         *error = "cannot read " + file.destination + " to save it";
         return false;
@@ -128,6 +137,17 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
     return false;
   }
   journal_lines_ = lines;
+  return true;
+}
+
+bool BackupWriter::MarkWritten(Edition edition) {
+  if (folder_.empty() || journal_broken_ || journal_lines_ == 0) return false;
+  const std::string journal = folder_ + "\\" + std::string(kJournalName);
+  if (!files_.AppendToFile(journal, FormatJournalWritten(edition))) {
+    journal_broken_ = true;
+    return false;
+  }
+  ++journal_lines_;
   return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,8 +24,9 @@ BackupPlaces BackupPlacesFor(const WorkPaths& paths, std::string_view user_state
 
 // The number that orders backups: one more than the highest in any of the places when a backup
 // is made, so that no clock can confuse which Migrate came last. 0 for a backup made before
-// backups had numbers (and for a number that cannot be read).
-uint64_t ReadBackupSequence(FileSystem& files, const std::string& folder);
+// backups had numbers (and for a number that is not one); nullopt when it is there but cannot
+// be read.
+std::optional<uint64_t> ReadBackupSequence(FileSystem& files, const std::string& folder);
 
 class BackupWriter {
  public:
@@ -37,6 +39,11 @@ class BackupWriter {
   // anything could not be saved: the edition must then not be migrated. After a failed append
   // the journal may end in a part of a block, so no later edition is added to it.
   bool Add(const EditionPlan& plan, std::string* error);
+
+  // Tells the journal that the writes of the edition last added have ended, so that undo and
+  // the next start know the Migrate did not stop in them. False when it could not be written
+  // (the edition then reads as one whose writes were cut short).
+  bool MarkWritten(Edition edition);
 
   // The backup folder (empty before the first Add).
   const std::string& folder() const { return folder_; }

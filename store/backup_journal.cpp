@@ -9,7 +9,10 @@ namespace kdr {
 namespace {
 
 constexpr std::string_view kMagic = "kdr4tose-backup";
-constexpr int kFormat = 1;
+// 2 added the line that tells an edition's writes ended; in a journal of 1 every edition whose
+// block is whole counts as written.
+constexpr int kFormat = 2;
+constexpr std::string_view kWrittenTag = "written";
 
 // Appends the pieces as one line's fields: tabs between them, a line end after the last.
 class Line {
@@ -132,6 +135,7 @@ class JournalReader {
     }
     outline.time = time_;
     outline.editions.assign(editions_.begin(), editions_.begin() + counted_editions_);
+    outline.written.assign(written_.begin(), written_.begin() + counted_editions_);
     outline.counted_bytes = counted_;
     return outline;
   }
@@ -143,7 +147,7 @@ class JournalReader {
     if (offset_ > limit_) return;
     ++number_;
     if (error_.empty()) Check(line);
-    if (number_ > 1 && line.starts_with("end\t")) {
+    if (number_ > 1 && (line.starts_with("end\t") || line.starts_with(kWrittenTag))) {
       counted_ = offset_;
       counted_editions_ = editions_.size();
     }
@@ -161,9 +165,10 @@ class JournalReader {
   void Check(std::string_view line) {
     std::vector<std::string_view> f = SplitTabs(line);
     if (number_ == 1) {
-      if (f.size() != 2 || f[0] != kMagic || f[1] != std::to_string(kFormat)) {
+      if (f.size() != 2 || f[0] != kMagic || (f[1] != "1" && f[1] != std::to_string(kFormat))) {
         return Fail("not a backup journal of this version");
       }
+      tells_written_ = f[1] != "1";
       return;
     }
     if (number_ == 2) {
@@ -178,10 +183,20 @@ class JournalReader {
       ended_ = true;
       return;
     }
+    if (f[0] == kWrittenTag) {
+      std::optional<uint64_t> e = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
+      if (!tells_written_ || !ended_ || editions_.empty() || written_.back() || !e ||
+          *e != static_cast<uint64_t>(editions_.back())) {
+        return Fail("a written line that ends no edition's block");
+      }
+      written_.back() = true;
+      return;
+    }
     if (f[0] == "edition") {
       std::optional<uint64_t> e = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
       if (!e || *e < 1 || *e > 3) return Fail("unknown edition");
       editions_.push_back(static_cast<Edition>(*e));
+      written_.push_back(!tells_written_);
       ended_ = false;
       return;
     }
@@ -225,8 +240,8 @@ class JournalReader {
       }
       if (!Wanted()) return;
       JournalFile file;
-      file.planned = PlannedFile{std::move(*source), std::move(*destination), f[3] == "1",
-                                 *old_size, FileDigest{*new_size, *new_hash}};
+      file.planned = PlannedFile{std::move(*source), std::move(*destination),          f[3] == "1",
+                                 *old_size,          FileDigest{*new_size, *new_hash}, {}};
       file.saved_copy = std::move(*saved);
       file.old_digest = FileDigest{*old_size, *old_hash};
       items_->File(std::move(file));
@@ -245,7 +260,9 @@ class JournalReader {
   bool ended_ = false;   // the last line was an end line
   std::string time_;
   std::vector<Edition> editions_;
-  uint64_t counted_ = 0;  // bytes up to the last whole end line
+  bool tells_written_ = false;  // the journal's version has written lines
+  std::vector<bool> written_;   // by edition: its writes ended
+  uint64_t counted_ = 0;        // bytes up to the last whole end line
   size_t counted_editions_ = 0;
   std::string error_;  // the first malformed line
   uint64_t error_end_ = 0;
@@ -326,6 +343,12 @@ bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
   return true;
 }
 
+std::string FormatJournalWritten(Edition edition) {
+  std::string out;
+  Line(&out, kWrittenTag).Number(static_cast<uint64_t>(edition));
+  return out;
+}
+
 std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
   JournalReader check(nullptr, JournalReader::kAllBlocks, UINT64_MAX);
   check.Feed(text);
@@ -335,7 +358,8 @@ std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
   journal.time = outline->time;
   journal.cut_short = outline->cut_short;
   for (size_t block = 0; block < outline->editions.size(); ++block) {
-    journal.editions.push_back(JournalEdition{outline->editions[block], {}, {}, {}, {}});
+    journal.editions.push_back(
+        JournalEdition{outline->editions[block], {}, {}, {}, {}, outline->written[block]});
     JournalCollector collector(&journal.editions.back());
     JournalReader read(&collector, block, outline->counted_bytes);
     read.Feed(text);

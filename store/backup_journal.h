@@ -13,8 +13,10 @@
 // copies of the files it replaced: for each edition what it was about to change, old and new.
 // Each edition's block is appended, ending with an end line, and put on the disk before the
 // edition's first write: a block without its end line is one a Migrate was still writing when it
-// stopped, so nothing of that edition was changed. Text, one item a line, tab-separated, names and
-// data in hex (values may hold any bytes, credentials among them).
+// stopped, so nothing of that edition was changed. Once the edition's writes have ended, a written
+// line follows its block: a whole block without one is an edition a Migrate was writing when it
+// stopped, whose files may be cut short where the platform's copy writes in place. Text, one item a
+// line, tab-separated, names and data in hex (values may hold any bytes, credentials among them).
 namespace kdr {
 
 inline constexpr std::string_view kBackupFolderName = "backup";
@@ -33,6 +35,7 @@ struct JournalEdition {
   std::vector<PlannedValue> values;
   std::vector<std::string> folders_created;
   std::vector<JournalFile> files;
+  bool written = true;  // its writes ended
 };
 
 struct Journal {
@@ -56,6 +59,9 @@ inline constexpr size_t kJournalSpillBytes = 1 << 20;
                                         std::string* out,
                                         const std::function<bool(std::string*)>& spill = {});
 
+// The line that follows an edition's block once its writes have ended (one line).
+std::string FormatJournalWritten(Edition edition);
+
 // The journal without a block that was cut short, or nullopt with *error naming the first
 // malformed line of the rest.
 std::optional<Journal> ParseJournal(std::string_view text, std::string* error);
@@ -65,6 +71,7 @@ std::optional<Journal> ParseJournal(std::string_view text, std::string* error);
 struct JournalOutline {
   std::string time;
   std::vector<Edition> editions;  // of the whole blocks
+  std::vector<bool> written;      // by block: the edition's writes ended
   bool cut_short = false;
   uint64_t counted_bytes = 0;  // up to the end of the last whole block
 };

@@ -29,6 +29,9 @@ struct PlannedFile {
   bool replaces = false;
   uint64_t old_size = 0;
   FileDigest new_digest;  // the source's
+  // Where the old content is read for the backup when not from `destination`: the copy an
+  // unfinished Migrate saved, which is what the user had (the file may now be cut short).
+  std::string old_content_from;
 };
 
 // A data folder copy the Migrate leaves out: its files would land on another copy's.

@@ -53,7 +53,9 @@ class Undoer : public JournalItems {
         observer_(observer),
         result_(result) {}
 
-  void StartEdition(kdr::Edition edition) {
+  // `cut_short`: a Migrate stopped during the edition's writes.
+  void StartEdition(kdr::Edition edition, bool cut_short = false) {
+    cut_short_ = cut_short;
     folders_ = &scope_.folders[EditionIndex(edition)];
     folders_created_.clear();
     keys_created_.clear();
@@ -126,7 +128,9 @@ class Undoer : public JournalItems {
     if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
     if (probe_) return Add(what, UndoOutcome::kRefused);
     bool as_written = exists && now == f.planned.new_digest;
-    if (!as_written && !force_) {
+    // A Migrate stopped during the edition's writes may have left the file cut short, where the
+    // platform's copy writes in place: that content is the Migrate's own.
+    if (!as_written && !force_ && !cut_short_) {
       return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
     }
     if (!f.planned.replaces) {
@@ -224,6 +228,7 @@ class Undoer : public JournalItems {
   }
 
   bool probe_;
+  bool cut_short_ = false;
   Registry& registry_;
   FileSystem& files_;
   std::string folder_;
@@ -272,11 +277,16 @@ size_t UndoResult::Total() const {
 
 namespace {
 
-void ListBackupsIn(FileSystem& files, const std::string& place, std::vector<BackupInfo>* backups) {
-  if (place.empty()) return;
+bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<BackupInfo>* backups,
+                   std::string* error) {
+  if (place.empty()) return true;
   std::string root = place + "\\";
   std::vector<std::string> names;
-  if (!files.IsFolder(root) || !files.ListFiles(root, &names)) return;
+  if (!files.IsFolder(root)) return true;
+  if (!files.ListFiles(root, &names)) {
+    *error = "cannot list " + root;
+    return false;
+  }
   const std::string suffix = "\\" + std::string(kJournalName);
   for (const std::string& name : names) {
     if (name.size() <= suffix.size() || !name.ends_with(suffix)) continue;
@@ -284,10 +294,13 @@ void ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
     info.name = name.substr(0, name.size() - suffix.size());
     if (info.name.find('\\') != std::string::npos) continue;
     info.folder = root + info.name;
-    info.sequence = ReadBackupSequence(files, info.folder);
-    bool unreadable = false;
+    std::optional<uint64_t> sequence = ReadBackupSequence(files, info.folder);
+    info.sequence = sequence.value_or(0);
+    bool unreadable = !sequence;
+    if (unreadable) info.error = "its sequence number cannot be read";
     std::optional<JournalOutline> journal =
-        CheckJournalFile(files, root + name, &info.error, &unreadable);
+        unreadable ? std::nullopt : CheckJournalFile(files, root + name, &info.error, &unreadable);
+    info.unreadable = unreadable;
     if (!journal) {
       if (!unreadable) info.error = "the journal is damaged: " + info.error;
     } else {
@@ -297,6 +310,7 @@ void ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
     info.undone = files.Exists(info.folder + "\\" + std::string(kUndoneMarkerName));
     backups->push_back(std::move(info));
   }
+  return true;
 }
 
 std::string PlacesForDisplay(const BackupPlaces& places) {
@@ -314,14 +328,24 @@ bool ShareAnEdition(const BackupInfo& a, const BackupInfo& b) {
 
 std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& places) {
   std::vector<BackupInfo> backups;
-  ListBackupsIn(files, places.work, &backups);
-  ListBackupsIn(files, places.fallback, &backups);
+  std::string error;
+  // A place that cannot be listed holds no backup that could be used.
+  static_cast<void>(ListBackups(files, places, &backups, &error));
+  return backups;
+}
+
+bool ListBackups(FileSystem& files, const BackupPlaces& places, std::vector<BackupInfo>* found,
+                 std::string* error) {
+  std::vector<BackupInfo>& backups = *found;
+  backups.clear();
+  bool listed = ListBackupsIn(files, places.work, &backups, error) &&
+                ListBackupsIn(files, places.fallback, &backups, error);
   // Numbers, not names: a name is a time, and a clock can be moved back. Names order only the
   // backups made before there were numbers ("-002" sorts after its first).
   std::sort(backups.begin(), backups.end(), [](const BackupInfo& a, const BackupInfo& b) {
     return a.sequence != b.sequence ? a.sequence < b.sequence : a.name < b.name;
   });
-  return backups;
+  return listed;
 }
 
 UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces& places,
@@ -380,7 +404,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
   Undoer undoer(registry, files, folder, force, scope, observer, &result);
   // The last edition first, as a Migrate went through them in order.
   for (size_t block = journal->editions.size(); block-- > 0;) {
-    undoer.StartEdition(journal->editions[block]);
+    undoer.StartEdition(journal->editions[block], !journal->written[block]);
     if (!ReadJournalBlock(files, journal_path, *journal, block, &undoer, &error)) {
       result.error = error;
       return result;

@@ -56,12 +56,16 @@ struct BackupInfo {
   std::string time;
   std::vector<std::string> editions;  // names
   bool undone = false;
-  std::string error;  // the journal cannot be read
+  std::string error;        // the journal cannot be read
+  bool unreadable = false;  // ... because the file could not be read (not: is damaged)
 };
 
 // The backups in both places, oldest first: by sequence number (those without one first, by
 // name), never by the clock.
 std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& places);
+// The same, false with *error when a place cannot be listed.
+bool ListBackups(FileSystem& files, const BackupPlaces& places, std::vector<BackupInfo>* backups,
+                 std::string* error);
 
 // Undoes the backup `name` (when empty, the newest that has not been undone). An older one is
 // refused while a newer one of the same edition is not undone: its items may be the newer

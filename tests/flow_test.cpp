@@ -642,6 +642,83 @@ TEST_P(FlowTest, ButtonRuleFollowsPresenceCodes) {
   EXPECT_EQ(1, dlg_->DetectOldEditions());
 }
 
+// A data folder that is not there skips its pair (the user never had it); one on a drive or
+// share that cannot be reached now is data not copied, and the user is told.
+TEST_P(FlowTest, UnreachableDataFolderIsAFailureNotASkip) {
+  InstallOld(Edition::kClient);
+  const std::string key = "Software\\VTQ\\Kodrel\\Client\\Client";
+  for (const std::string& prv :
+       {world_->MissingDrivePath() + "\\prv\\", std::string("\\\\nosuchserver\\share\\prv\\")}) {
+    SCOPED_TRACE(prv);
+    SetString(reg(), RootKey::kCurrentUser, key, "PRV_PATH", prv);
+    EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。", NotCopiedMessage(2)}), Collect());
+    EXPECT_EQ(10, dlg_->last_run().failed);
+  }
+  SetString(reg(), RootKey::kCurrentUser, key, "PRV_PATH", base_ + "\\never\\prv\\");
+  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  EXPECT_EQ(0, dlg_->last_run().failed);
+}
+
+// Another name of the same folder (a second drive letter, as subst makes) is the same folder:
+// the program inside a data folder so named is not copied into itself, and a new data folder
+// inside the work folder is refused as a source inside it is, under either name.
+TEST_P(FlowTest, FoldersAreComparedByIdentityNotSpelling) {
+  const std::string alias = world_->AliasDrive();
+  if (alias.empty()) GTEST_SKIP() << "no second drive letter can be made here";
+  SeedOldClient();
+  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  InstallNew(Edition::kClient);
+  for (const std::string& spelling : {base_, alias}) {
+    SCOPED_TRACE(spelling);
+    SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+              spelling + "\\tool\\kdr4env\\client\\");
+    EXPECT_EQ((Messages{"Kodrel Clientの情報を移行しました。", NotCopiedMessage(2)}), Migrate());
+    EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\client\\log"));
+  }
+
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+            alias + "\\old\\prv\\");
+  Put(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4tose.exe", "");
+  ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4tose.exe"));
+  EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。", NotCopiedMessage(1)}), Collect());
+  EXPECT_FALSE(fs().Exists(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
+  EXPECT_EQ("X", Read(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\plog\\x.log"));
+}
+
+// A run's message boxes pass the window's messages on: the timer's refresh and a click that
+// reaches a button while one is up. Neither may act until the run ends.
+TEST_P(FlowTest, NoCommandStartsWhileOneRuns) {
+  SeedOldClient();
+  InstallNew(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+            base_ + "\\new\\prv\\");
+  struct ReenteringView : RecordingView {
+    void ShowMessage(std::string_view text) override {
+      RecordingView::ShowMessage(text);
+      if (dlg == nullptr || inside) return;
+      inside = true;
+      dlg->RefreshButtons();
+      enabled_during.push_back(collect_enabled || migrate_enabled);
+      dlg->OnMigrate();
+      dlg->OnCollect();
+      inside = false;
+    }
+    CMigrateDlg* dlg = nullptr;
+    bool inside = false;
+    std::vector<bool> enabled_during;
+  } view;
+  CMigrateDlg dlg(WorldServices(), view);
+  view.dlg = &dlg;
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnCollect();
+  dlg.OnMigrate();
+  EXPECT_EQ(
+      (Messages{"Kodrel4 Clientの情報を収集しました。", "Kodrel Clientの情報を移行しました。"}),
+      view.messages);
+  EXPECT_EQ((std::vector<bool>{false, false}), view.enabled_during);
+  EXPECT_TRUE(view.migrate_enabled && view.collect_enabled && view.exit_enabled);
+}
+
 INSTANTIATE_TEST_SUITE_P(Worlds, FlowTest, ::testing::ValuesIn(FlowWorldFactories()));
 
 }  // namespace kdr::testing

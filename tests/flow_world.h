@@ -27,6 +27,9 @@ class FlowWorld {
   virtual std::string Base() = 0;
   // A Windows path on a drive that does not exist.
   virtual std::string MissingDrivePath() = 0;
+  // A drive ("S:") whose root is the folder Base() names, as subst or a mapped drive makes
+  // one; empty when the platform cannot make one here.
+  virtual std::string AliasDrive() = 0;
 };
 
 using FlowWorldFactory = std::unique_ptr<FlowWorld> (*)();

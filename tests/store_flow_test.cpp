@@ -769,6 +769,51 @@ TEST_P(StoreFlowTest, UndoAfterASecondMigrateTakesBackOneMigrateEachTime) {
   EXPECT_NE(std::string::npos, Undo("", false).error.find("undone"));
 }
 
+// A Migrate stopped while the shell copy wrote a file in place (its window ended by force): the
+// journal lacks the line that ends the edition's writes, and the file is cut short. The next
+// start says so; undo takes it all back without force, or a second Migrate repairs it and its
+// backup keeps what the user had, never the cut file.
+TEST_P(StoreFlowTest, AMigrateStoppedInItsWritesIsToldAndTakenBackWhole) {
+  const std::string replaced = base_ + "\\se\\sp\\DDBDAT\\s.dat";
+  Put(replaced, "the new product's own s");
+  const auto branch = Branch();
+  const auto data = Data();
+  for (bool migrate_again : {false, true}) {
+    SCOPED_TRACE(migrate_again ? "migrate again, then undo both" : "undo");
+    Run(true);
+    EXPECT_EQ(kAllMigrated, Run(false));
+    const std::string journal =
+        paths().root + "\\backup\\" + dlg_->last_run().backup_name + "\\kdr4tose.undo";
+    std::string text = fs().ReadFile(journal).value_or("");
+    const std::string last = FormatJournalWritten(Edition::kServer);
+    ASSERT_TRUE(text.ends_with(last));
+    ASSERT_TRUE(fs().WriteFileAtomically(journal, text.substr(0, text.size() - last.size())));
+    ASSERT_TRUE(fs().WriteFileAtomically(replaced, "serv"));
+
+    view_.messages.clear();
+    dlg_->TellUnfinishedMigrate();
+    EXPECT_EQ(Messages{std::string(kUnfinishedMigrateMessage)}, view_.messages);
+    if (migrate_again) {
+      EXPECT_EQ(kAllMigrated, Run(false));
+      view_.messages.clear();
+      dlg_->TellUnfinishedMigrate();
+      EXPECT_EQ(Messages{}, view_.messages);
+      EXPECT_TRUE(Undo("", false).complete());
+    }
+    UndoResult result = Undo("", false);
+    for (const UndoItem& item : items_) {
+      EXPECT_TRUE(item.outcome != UndoOutcome::kRefused && item.outcome != UndoOutcome::kFailed)
+          << item.what << ": " << item.reason;
+    }
+    EXPECT_TRUE(result.complete()) << result.error;
+    EXPECT_EQ(branch, Branch());
+    EXPECT_EQ(data, Data());
+    view_.messages.clear();
+    dlg_->TellUnfinishedMigrate();
+    EXPECT_EQ(Messages{}, view_.messages);
+  }
+}
+
 TEST_P(StoreFlowTest, UndoOfAnUnknownBackupSaysSo) {
   UndoResult none = Undo("", false);
   EXPECT_FALSE(none.complete());
@@ -845,8 +890,8 @@ TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
   for (const std::string& path :
        {old_file, se_data + "\\..\\..\\..\\old\\cp\\DDBVID\\c.dat",
         se_data + "\\x/../../../../old/cp/DDBVID/c.dat", se_data + "X\\c.dat", se_data}) {
-    files.push_back(JournalFile{PlannedFile{"s", path, false, 0, {8, HashBytes("client c")}}, "",
-                                FileDigest{}});
+    files.push_back(JournalFile{PlannedFile{"s", path, false, 0, {8, HashBytes("client c")}, {}},
+                                "", FileDigest{}});
   }
   size_t lines = 0;
   std::string journal = FormatJournalStart("2099-01-01T00:00:00Z", &lines);

@@ -207,7 +207,7 @@ std::string TwoEditionJournal(std::vector<size_t>* block_ends) {
   personal.values.Add({"Software\\VTQ\\KodrelSE", "", false, 0, "", 1, "new"});
   personal.folders_created = {"E:\\se\\pp"};
   JournalFile file{
-      {"C:\\s\\a", "E:\\se\\pp\\a", true, 3, {1, HashBytes("x")}}, "1", {3, HashBytes("old")}};
+      {"C:\\s\\a", "E:\\se\\pp\\a", true, 3, {1, HashBytes("x")}, {}}, "1", {3, HashBytes("old")}};
   EXPECT_TRUE(AppendJournalEdition(personal, {file}, &lines, &text));
   block_ends->push_back(text.size());
   EditionPlan client;
@@ -315,7 +315,9 @@ TEST(BackupJournal, RefusesADamagedCountedPartNamingTheLine) {
       {replace("end\t8\n", "end\t7\n"), "line 9:"},            // a count that does not match
       {replace("end\t8\n", "end\t8\nkey\t61\n"), "line 10:"},  // an item after the end
       {replace("edition\t2", "edition\t4"), "line 10:"},
-      {replace("kdr4tose-backup\t1", "kdr4tose-backup\t2"), "line 1:"},
+      {replace("kdr4tose-backup\t2", "kdr4tose-backup\t3"), "line 1:"},
+      {replace("end\t8\n", "end\t8\nwritten\t2\n"), "line 10:"},  // another edition's
+      {replace("edition\t2\n", "written\t1\nwritten\t1\nedition\t2\n"), "line 11:"},
       {"garbage with no end", "line 1:"},
   };
   for (const Case& c : cases) {

@@ -76,7 +76,7 @@ bool CMigrateDlgWindow::OnInit() {
   AddAboutMenuItem();
   SetIcons();
   CreateToolTips();
-  logic_.InitWorkPaths(ModulePathAnsi());
+  if (logic_.InitWorkPaths(ModulePathAnsi())) logic_.TellUnfinishedMigrate();
   logic_.RefreshButtons();
   refresh_timer_.Start(window(), IDT_REFRESH, kRefreshPeriodMs);
   return true;

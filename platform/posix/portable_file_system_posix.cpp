@@ -112,6 +112,21 @@ bool PortableFileSystem::IsFolder(std::string_view path) {
   return host && fs::is_directory(*host, ec);
 }
 
+FileResult PortableFileSystem::IdentifyFolder(std::string_view path, FolderId* id) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(path, "CreateFile", &host); !located) return located;
+  // A drive whose folder is gone is a drive that cannot be reached, as a Windows drive letter
+  // whose medium is out.
+  struct stat st {};
+  if (!host.drive_root.empty() && ::stat(host.drive_root.c_str(), &st) != 0) {
+    return FileResult::Fail(kNotReady, "CreateFile", path);
+  }
+  if (::stat(host.path.c_str(), &st) != 0) return FailFromErrno("CreateFile", path);
+  if (!S_ISDIR(st.st_mode)) return FileResult::Fail(kDirectoryName, "CreateFile", path);
+  *id = FolderId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  return FileResult::Ok();
+}
+
 FileResult PortableFileSystem::CopyFolder(std::string_view destination, std::string_view source,
                                           OwnerWindow* /*owner*/, CopyObserver* observer) {
   std::string tool_source(source);

@@ -62,6 +62,8 @@ static_assert(kAlreadyExists == ERROR_ALREADY_EXISTS &&
 static_assert(kFileTooLarge == ERROR_FILE_TOO_LARGE && kDirectoryName == ERROR_DIRECTORY);
 static_assert(kIoDevice == ERROR_IO_DEVICE && kCancelled == ERROR_CANCELLED);
 static_assert(kCantAccessFile == ERROR_CANT_ACCESS_FILE);
+static_assert(kNotReady == ERROR_NOT_READY && kBadNetPath == ERROR_BAD_NETPATH &&
+              kBadNetName == ERROR_BAD_NET_NAME);
 static_assert(kCantResolveFilename == ERROR_CANT_RESOLVE_FILENAME);
 
 FileResult LastError(std::string_view call, std::string_view path) {
@@ -308,6 +310,28 @@ bool Win32FileSystem::IsFolder(std::string_view path) {
   }
   auto& is_folder = PathIsDirectoryCall();
   return c_path && is_folder.get() && is_folder.get()(c_path->c_str()) != 0;
+}
+
+FileResult Win32FileSystem::IdentifyFolder(std::string_view path, FolderId* id) {
+  auto c_path = CPath(path);
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  std::optional<std::wstring> wide = WidePath(*c_path);
+  if (!wide || wide->empty()) return FileResult::Fail(ERROR_PATH_NOT_FOUND, "CreateFile", path);
+  // Backup semantics open a folder; only its attributes are asked for, so that a folder the user
+  // may not list still has its identity.
+  FileHandle folder(CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder.ok()) return LastError("CreateFile", path);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(folder.get(), &info)) {
+    return LastError("GetFileInformationByHandle", path);
+  }
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return FileResult::Fail(ERROR_DIRECTORY, "CreateFile", path);
+  }
+  *id = FolderId{info.dwVolumeSerialNumber, MakeU64(info.nFileIndexHigh, info.nFileIndexLow)};
+  return FileResult::Ok();
 }
 
 FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string_view source,

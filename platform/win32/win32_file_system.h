@@ -19,6 +19,8 @@ class Win32FileSystem : public FileSystem {
   bool Exists(std::string_view path) override;
   // PathIsDirectoryA.
   bool IsFolder(std::string_view path) override;
+  // The volume serial number and file index of the folder, opened with backup semantics.
+  FileResult IdentifyFolder(std::string_view path, FolderId* id) override;
   // SHFileOperationA, FO_COPY of "<source>*.*" into the destination with FOF_SILENT,
   // FOF_NOCONFIRMATION and FOF_NOCONFIRMMKDIR, owned by the window `owner` (or none).
   // Fails with SHFileOperationA's result. The shell copy says nothing about single files, so

@@ -117,7 +117,7 @@ class FaultyRegistry : public Registry {
   FaultPlan& plan_;
 };
 
-// Exists, IsFolder and Stamp only look; they are passed through uncounted.
+// Exists, IsFolder, IdentifyFolder and Stamp only look; they are passed through uncounted.
 class FaultyFileSystem : public FileSystem {
  public:
   FaultyFileSystem(FileSystem& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
@@ -132,6 +132,9 @@ class FaultyFileSystem : public FileSystem {
   }
   bool Exists(std::string_view path) override { return inner_.Exists(path); }
   bool IsFolder(std::string_view path) override { return inner_.IsFolder(path); }
+  FileResult IdentifyFolder(std::string_view path, FolderId* id) override {
+    return inner_.IdentifyFolder(path, id);
+  }
   // A failed copy is a whole folder that could not be read, told to the observer as the
   // platform's copy tells each item it could not copy.
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,

@@ -26,6 +26,11 @@ class PortableWorld : public FlowWorld {
   WorkFolderLocks& work_locks() override { return work_locks_; }
   std::string Base() override { return "C:\\t"; }
   std::string MissingDrivePath() override { return "Q:"; }
+  std::string AliasDrive() override {
+    std::filesystem::create_directories(temp_.path() / "c" / "t");
+    files_.MapDrive('S', temp_.path() / "c" / "t");
+    return "S:";
+  }
 
  private:
   TempFolder temp_{"kdr-flow"};

@@ -476,6 +476,77 @@ void CollectNotCopied(const std::wstring& exe) {
   ExitProgram(program);
 }
 
+// A click that reaches Migrate while a message box of a Migrate is up, and the refresh that
+// runs meanwhile: the buttons stay disabled and no run starts inside the run.
+void NoRunInsideARun(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  Click(dialog, kMigrate);
+  HWND box = WaitForOwnedDialog(dialog, 20000);
+  if (!Check(box != nullptr, L"the Migrate's message box appears")) return;
+  Sleep(1500);  // more than one refresh
+  ExpectButtons(dialog, false, false, L"while the run's message box is up");
+  Click(dialog, kMigrate);
+  Click(dialog, kCollect);
+  Sleep(1500);
+  std::vector<HWND> boxes = OwnedDialogs(dialog);
+  Check(boxes.size() == 1 && boxes.front() == box,
+        L"the clicks start nothing: one message box, the run's (" + std::to_wstring(boxes.size()) +
+            L")");
+  ExpectMessage(dialog, L"Kodrel Clientの情報を移行しました。");
+  ExpectNoMoreMessages(dialog);
+  ExpectButtons(dialog, true, true, L"after the run");
+  ExitProgram(program);
+}
+
+// A data folder on a drive or share that cannot be reached: the files count as not copied.
+void CollectUnreachable(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  Click(dialog, kCollect);
+  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
+  ExpectMessage(
+      dialog,
+      L"コピーできなかったファイルが2件あります。詳細はkdr4env\\kdr4tose.logを参照してください。");
+  ExpectNoMoreMessages(dialog);
+  ExitProgram(program);
+}
+
+// The program inside the Client's DDBVID, whose PRV_PATH names it through a second drive
+// letter: the copy into itself is refused, not made nine levels deep.
+void CollectThroughAlias(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  Click(dialog, kCollect);
+  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
+  ExpectMessage(
+      dialog,
+      L"コピーできなかったファイルが1件あります。詳細はkdr4env\\kdr4tose.logを参照してください。");
+  ExpectNoMoreMessages(dialog);
+  std::wstring client = Folder(exe) + L"\\kdr4env\\client";
+  Check(!std::filesystem::exists(client + L"\\DDBVID\\tool"),
+        L"the store is not copied into itself");
+  ExpectFile(client + L"\\plog\\x.log", "client log");
+  ExitProgram(program);
+}
+
+// A Migrate that stopped while it wrote (its process ended by force): one message on start.
+void UnfinishedOnStart(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  ExpectMessage(dialog,
+                L"前回の情報移行が途中で終了しているため、もう一度「情報移行開始」を実行するか、"
+                L"kdr4tose-cli undoで移行前の状態に戻してください。");
+  ExpectNoMoreMessages(dialog);
+  EndProgramBy(program, VK_ESCAPE);
+}
+
 // An executable folder too long for the work paths: the message, then no command.
 void FolderTooLong(const std::wstring& exe) {
   Program program;
@@ -499,7 +570,8 @@ void FolderTooLong(const std::wstring& exe) {
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
     Print(
-        L"usage: ui_driver nothing|collect|damaged|migrate|refresh|notcopied|longpath "
+        L"usage: ui_driver nothing|collect|damaged|migrate|reenter|refresh|notcopied|"
+        L"unreachable|alias|unfinished|longpath "
         L"<kdr4tose.exe>");
     return 2;
   }
@@ -518,6 +590,14 @@ int wmain(int argc, wchar_t** argv) {
     RefreshAfterRemoval(exe);
   } else if (scenario == L"notcopied") {
     CollectNotCopied(exe);
+  } else if (scenario == L"reenter") {
+    NoRunInsideARun(exe);
+  } else if (scenario == L"unreachable") {
+    CollectUnreachable(exe);
+  } else if (scenario == L"alias") {
+    CollectThroughAlias(exe);
+  } else if (scenario == L"unfinished") {
+    UnfinishedOnStart(exe);
   } else if (scenario == L"longpath") {
     FolderTooLong(exe);
   } else {

@@ -42,9 +42,21 @@ class Win32World : public FlowWorld {
   WorkFolderLocks& work_locks() override { return work_locks_; }
   std::string Base() override { return base_; }
   std::string MissingDrivePath() override { return "Q:"; }
+  std::string AliasDrive() override {
+    std::wstring target(base_.begin(), base_.end());
+    if (!DefineDosDeviceW(0, L"S:", target.c_str())) return std::string();
+    alias_ = true;
+    // Wine 8 accepts the definition but opens nothing through it (error 3); the UI tests make
+    // their second letter as a dosdevices link instead.
+    return files_.IsFolder("S:\\") ? "S:" : std::string();
+  }
+  ~Win32World() override {
+    if (alias_) DefineDosDeviceW(DDD_REMOVE_DEFINITION, L"S:", nullptr);
+  }
 
  private:
   std::string base_;
+  bool alias_ = false;
   Win32Registry registry_;
   Win32FileSystem files_;
   PortableProfileFile profiles_{files_};

@@ -1,0 +1,76 @@
+#include "platform/folder_identity.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/cp932.h"
+
+namespace kdr {
+namespace {
+
+// Where each name of `path` ends, at "\" or "/" (never at a second byte), empty names skipped.
+std::vector<size_t> NameEnds(std::string_view path) {
+  std::vector<size_t> ends;
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size();) {
+    bool separator =
+        i == path.size() || (Cp932CharSize(path, i) == 1 && (path[i] == '\\' || path[i] == '/'));
+    if (separator) {
+      if (i > start) ends.push_back(i);
+      start = i + 1;
+      ++i;
+    } else {
+      i += Cp932CharSize(path, i);
+    }
+  }
+  return ends;
+}
+
+std::vector<std::string_view> Names(std::string_view path) {
+  std::vector<std::string_view> names;
+  size_t start = 0;
+  for (size_t end : NameEnds(path)) {
+    while (start < end && (path[start] == '\\' || path[start] == '/')) ++start;
+    names.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+bool SpelledAtOrBelow(std::string_view inner, std::string_view outer) {
+  std::vector<std::string_view> x = Names(inner);
+  std::vector<std::string_view> y = Names(outer);
+  if (y.size() > x.size()) return false;
+  for (size_t i = 0; i < y.size(); ++i) {
+    if (!Cp932EqualNoCase(x[i], y[i])) return false;
+  }
+  return true;
+}
+
+std::optional<FolderId> Identity(FileSystem& files, std::string_view path) {
+  FolderId id;
+  if (!files.IdentifyFolder(std::string(path) + "\\", &id)) return std::nullopt;
+  return id;
+}
+
+}  // namespace
+
+bool FolderAtOrBelow(FileSystem& files, std::string_view inner, std::string_view outer) {
+  if (SpelledAtOrBelow(inner, outer)) return true;
+  std::vector<size_t> outer_ends = NameEnds(outer);
+  if (outer_ends.empty()) return false;
+  std::optional<FolderId> target = Identity(files, outer.substr(0, outer_ends.back()));
+  if (!target) return false;
+  // `inner` and each folder above it, from the deepest; folders not made yet have no identity.
+  // A share's server alone is no folder (and asking for it would search the network).
+  std::vector<size_t> ends = NameEnds(inner);
+  size_t first = inner.starts_with("\\\\") ? 1 : 0;
+  for (size_t i = ends.size(); i-- > first;) {
+    std::optional<FolderId> id = Identity(files, inner.substr(0, ends[i]));
+    if (id && *id == *target) return true;
+  }
+  return false;
+}
+
+}  // namespace kdr
