@@ -138,6 +138,21 @@ class FileSystem {
     return WriteFileAtomically(path, bytes);
   }
 
+  // Creates file `path`, which must not exist yet, with `bytes`, without waiting for the disk:
+  // it is on the disk once WriteOutNewFiles of its folder has returned. For many files that one
+  // later moment needs on the disk together (a backup's saved copies, before its journal names
+  // them), where a wait for each would cost more than the copies. An existing file or folder is
+  // refused (183). A failed or stopped write may leave a part of the file. This default writes
+  // each file out at once.
+  virtual FileResult WriteNewFile(std::string_view path, std::string_view bytes) {
+    if (Exists(path)) return FileResult::Fail(kAlreadyExists, "CreateFile", path);
+    return WriteFileAtomically(path, bytes);
+  }
+
+  // Puts on the disk what WriteNewFile wrote in folder `folder` (no trailing backslash) and
+  // below it (it may write out more). This default has nothing left to write.
+  virtual FileResult WriteOutNewFiles(std::string_view /*folder*/) { return FileResult::Ok(); }
+
   // Appends `bytes` to a file, creating it when missing (readable by its owner only where the
   // platform has owners), on the disk when it returns. A program stopped meanwhile may leave a
   // part of them: the reader must tell a record cut short (the log, the backup journal).

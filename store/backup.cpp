@@ -103,6 +103,8 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
   if (!Open(error)) return false;
   std::vector<JournalFile> saved_files;
   saved_files.reserve(plan.files.size());
+  const std::string saved_folder = folder_ + "\\files";
+  bool saved_any = false;
   for (const PlannedFile& file : plan.files) {
     JournalFile entry{file, {}, {}};
     if (file.replaces) {
@@ -114,14 +116,21 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
       }
       entry.old_digest = FileDigest{old->size(), HashBytes(*old)};
       entry.saved_copy = std::to_string(++saved_);
-      std::string copy = folder_ + "\\files\\" + entry.saved_copy;
-      if (!files_.MakeSurePathExists(copy) || !files_.WriteFileAtomically(copy, *old) ||
+      std::string copy = saved_folder + "\\" + entry.saved_copy;
+      // The copies go to the disk together, before the journal names them: a stop before that
+      // leaves copies that no finished block of the journal names.
+      if ((!saved_any && !files_.MakeSurePathExists(copy)) || !files_.WriteNewFile(copy, *old) ||
           DigestFile(files_, copy) != entry.old_digest) {
         *error = "cannot save " + file.destination + " to " + copy;
         return false;
       }
+      saved_any = true;
     }
     saved_files.push_back(std::move(entry));
+  }
+  if (saved_any && !files_.WriteOutNewFiles(saved_folder)) {
+    *error = "cannot write the saved files in " + saved_folder + " out to the disk";
+    return false;
   }
   size_t lines = journal_lines_;
   std::string text = lines == 0 ? FormatJournalStart(time_, &lines) : std::string();

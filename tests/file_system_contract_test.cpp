@@ -404,6 +404,29 @@ TEST_P(FileSystemContractTest, WriteFileAtomicallyFailsWithoutTheFolder) {
   EXPECT_EQ((std::vector<std::string>{"folder"}), h().List(root()));
 }
 
+// A new file is made only where nothing is: an existing file or folder stays as it is, and a
+// file that cannot be made leaves nothing behind.
+TEST_P(FileSystemContractTest, WriteNewFileMakesOnlyNewFiles) {
+  ASSERT_TRUE(h().MakeFolder(root() + "saved"));
+  ASSERT_TRUE(h().Put(root() + "saved\\1", "old"));
+  ASSERT_TRUE(h().MakeFolder(root() + "saved\\2"));
+  EXPECT_TRUE(fs().WriteNewFile(root() + "saved\\3", std::string("a\0b", 3)));
+  EXPECT_TRUE(fs().WriteNewFile(root() + "saved\\" + kSo, ""));
+  for (const std::string& taken : {root() + "saved\\1", root() + "saved\\2", root() + "saved\\3"}) {
+    FileResult result = fs().WriteNewFile(taken, "new");
+    EXPECT_EQ(kAlreadyExists, result.code) << taken;
+  }
+  EXPECT_FALSE(fs().WriteNewFile(root() + "missing\\4", "x"));
+  EXPECT_FALSE(fs().WriteNewFile(h().MissingDrive() + "4", "x"));
+  EXPECT_TRUE(fs().WriteOutNewFiles(root() + "saved"));
+  EXPECT_EQ("old", h().Get(root() + "saved\\1"));
+  EXPECT_TRUE(fs().IsFolder(root() + "saved\\2"));
+  EXPECT_EQ(std::string("a\0b", 3), h().Get(root() + "saved\\3"));
+  EXPECT_EQ("", h().Get(root() + "saved\\" + kSo));
+  EXPECT_EQ((std::vector<std::string>{"1", "2", "3", kSo}), h().List(root() + "saved"));
+  EXPECT_EQ((std::vector<std::string>{"saved"}), h().List(root()));
+}
+
 TEST_P(FileSystemContractTest, StampDescribesTheFileAndChangesWhenItIsRewritten) {
   std::string path = root() + "f.txt";
   EXPECT_EQ(std::nullopt, fs().Stamp(path));

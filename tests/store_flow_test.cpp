@@ -480,6 +480,45 @@ class JournalHook : public FaultyFileSystem {
   std::function<void()> hook_;
 };
 
+// Notes, in order, each saved copy made, each write-out and each append to a journal.
+class BackupOrder : public FaultyFileSystem {
+ public:
+  explicit BackupOrder(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
+  FileResult WriteNewFile(std::string_view path, std::string_view bytes) override {
+    calls.push_back("new " + std::string(path.substr(path.rfind('\\') + 1)));
+    return FaultyFileSystem::WriteNewFile(path, bytes);
+  }
+  FileResult WriteOutNewFiles(std::string_view folder) override {
+    calls.push_back("write out");
+    return FaultyFileSystem::WriteOutNewFiles(folder);
+  }
+  FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
+    if (path.ends_with(kJournalName)) calls.push_back("journal");
+    return FaultyFileSystem::AppendToFile(path, bytes);
+  }
+  std::vector<std::string> calls;
+
+ private:
+  FaultPlan plan_;  // fails nothing
+};
+
+// The saved copies are put on the disk together, before the journal that names them: a journal
+// block on the disk never names a copy that a power cut could still take.
+TEST_P(StoreFlowTest, SavedCopiesAreOnTheDiskBeforeTheJournalNamesThem) {
+  Run(true);
+  BackupOrder order(fs());
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), order, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ(kAllMigrated, view.messages);
+  // Personal replaces nothing; Client replaces c.dat; Server replaces nothing. Each edition's
+  // part of the journal is followed by the line that says its writes ended.
+  EXPECT_EQ((std::vector<std::string>{"journal", "journal", "new 1", "write out", "journal",
+                                      "journal", "journal", "journal"}),
+            order.calls);
+}
+
 // Settings files read anew on every call (no hold), whose first list of sections may come back
 // empty: the plan of the first edition then sees nothing, its import everything.
 class UnheldProfiles : public ProfileFile {

@@ -9,8 +9,10 @@
 
 #include "platform/atomic_file.h"
 #include "platform/posix/errno_codes.h"
+#include "platform/posix/new_files.h"
 #include "platform/posix/resolved_path.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/swept_folders.h"
 #include "platform/temp_file_name.h"
 
 namespace fs = std::filesystem;
@@ -61,7 +63,7 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
   fs::path target = options.through_links ? ResolvedPath(path) : path;
   fs::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
-  RemoveStaleTempFiles(folder);
+  if (FirstSweepOf(folder)) RemoveStaleTempFiles(folder);
   struct stat old {};
   bool existed = ::stat(target.c_str(), &old) == 0;
   if (existed && S_ISDIR(old.st_mode)) return FileResult::Fail(kAccessDenied, "CreateFile", "");
@@ -103,6 +105,23 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
   UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.ok()) ::fsync(dir.get());  // the rename itself on the disk; best effort
   return result;
+}
+
+FileResult WriteNewFile(const fs::path& path, std::string_view bytes) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+  if (!fd.ok()) return FailFromErrno("CreateFile", "");
+  FileResult result = WriteAll(fd.get(), bytes);
+  if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");
+  if (!result) ::unlink(path.c_str());
+  return result;
+}
+
+FileResult WriteOutFileSystemOf(const fs::path& folder) {
+  UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.ok()) return FailFromErrno("CreateFile", "");
+  // One flush for the whole file system: the files' data and their folder entries alike.
+  if (::syncfs(dir.get()) != 0) return FailFromErrno("FlushFileBuffers", "");
+  return FileResult::Ok();
 }
 
 FileResult AppendToFile(const fs::path& path, std::string_view bytes) {

@@ -31,6 +31,8 @@ class PortableFileSystem : public FileSystem {
   std::optional<std::string> ReadFile(std::string_view path) override;
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
   FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) override;
+  FileResult WriteNewFile(std::string_view path, std::string_view bytes) override;
+  FileResult WriteOutNewFiles(std::string_view folder) override;
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   std::optional<FileStamp> Stamp(std::string_view path) override;
   bool ReadFileInPieces(std::string_view path,
@@ -42,6 +44,10 @@ class PortableFileSystem : public FileSystem {
   bool RemoveFolder(std::string_view path) override;
 
  private:
+  // Where a file written at `path` goes: refused for a folder's name, an unmapped drive, or a
+  // folder reached through a link that leads off its drive.
+  FileResult LocateFileToWrite(std::string_view path, HostLocation* host) const;
+
   DriveMap drives_;
 };
 

@@ -11,6 +11,7 @@
 #include "platform/cp932.h"
 #include "platform/posix/errno_codes.h"
 #include "platform/posix/folder_copy.h"
+#include "platform/posix/new_files.h"
 #include "platform/posix/portable_file_system.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/temp_file_name.h"
@@ -200,6 +201,17 @@ std::optional<std::string> PortableFileSystem::ReadFile(std::string_view path) {
   }
 }
 
+FileResult PortableFileSystem::LocateFileToWrite(std::string_view path, HostLocation* host) const {
+  if (FileResult located = drives_.Locate(path, "CreateFile", host); !located) return located;
+  if (FindLastCp932Separator(path) + 1 == path.size() || host->path.filename().empty()) {
+    return FileResult::Fail(kAccessDenied, "CreateFile", path);
+  }
+  if (!host->drive_root.empty() && !ResolvesInside(host->path.parent_path(), host->drive_root)) {
+    return FileResult::Fail(kCantAccessFile, "CreateFile", path);
+  }
+  return FileResult::Ok();
+}
+
 FileResult PortableFileSystem::WriteFileAtomically(std::string_view path, std::string_view bytes) {
   return WriteFileInPieces(path, [bytes](const PutBytes& put) { return put(bytes); });
 }
@@ -207,15 +219,27 @@ FileResult PortableFileSystem::WriteFileAtomically(std::string_view path, std::s
 FileResult PortableFileSystem::WriteFileInPieces(std::string_view path,
                                                  const ProduceBytes& produce) {
   HostLocation host;
-  if (FileResult located = drives_.Locate(path, "CreateFile", &host); !located) return located;
-  if (FindLastCp932Separator(path) + 1 == path.size() || host.path.filename().empty()) {
-    return FileResult::Fail(kAccessDenied, "CreateFile", path);
-  }
-  if (!host.drive_root.empty() && !ResolvesInside(host.path.parent_path(), host.drive_root)) {
-    return FileResult::Fail(kCantAccessFile, "CreateFile", path);
-  }
+  if (FileResult located = LocateFileToWrite(path, &host); !located) return located;
   FileResult written = kdr::WriteFileAtomically(host.path, produce);
   if (!written) written.path = std::string(path);
+  return written;
+}
+
+FileResult PortableFileSystem::WriteNewFile(std::string_view path, std::string_view bytes) {
+  HostLocation host;
+  if (FileResult located = LocateFileToWrite(path, &host); !located) return located;
+  FileResult written = kdr::WriteNewFile(host.path, bytes);
+  if (!written) written.path = std::string(path);
+  return written;
+}
+
+FileResult PortableFileSystem::WriteOutNewFiles(std::string_view folder) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(folder, "FlushFileBuffers", &host); !located) {
+    return located;
+  }
+  FileResult written = WriteOutFileSystemOf(host.path);
+  if (!written) written.path = std::string(folder);
   return written;
 }
 
@@ -242,12 +266,13 @@ namespace {
 
 class FdReader : public FileReader {
  public:
-  explicit FdReader(UniqueFd fd) : fd_(std::move(fd)) {}
+  // `size` is the file's size when it was opened: a small file gets a buffer its size (and one
+  // byte to see its end), not 1 MB mapped and unmapped for each of thousands of files.
+  FdReader(UniqueFd fd, uint64_t size) : fd_(std::move(fd)), piece_(PieceFor(size)) {}
   bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
-    constexpr size_t kPiece = 1 << 20;
-    std::unique_ptr<char[]> buffer(new char[kPiece]);
+    std::unique_ptr<char[]> buffer(new char[piece_]);
     for (;;) {
-      ssize_t n = ::read(fd_.get(), buffer.get(), kPiece);
+      ssize_t n = ::read(fd_.get(), buffer.get(), piece_);
       if (n == 0) return true;
       if (n < 0) {
         if (errno == EINTR) continue;
@@ -258,7 +283,13 @@ class FdReader : public FileReader {
   }
 
  private:
+  static size_t PieceFor(uint64_t size) {
+    constexpr uint64_t kPiece = 1 << 20;
+    return static_cast<size_t>(size < kPiece ? size + 1 : kPiece);
+  }
+
   UniqueFd fd_;
+  size_t piece_;
 };
 
 }  // namespace
@@ -271,7 +302,7 @@ std::unique_ptr<FileReader> PortableFileSystem::OpenForReading(std::string_view 
   UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat st {};
   if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  return std::make_unique<FdReader>(std::move(fd));
+  return std::make_unique<FdReader>(std::move(fd), static_cast<uint64_t>(st.st_size));
 }
 
 bool PortableFileSystem::ReadFileInPieces(std::string_view path,

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/atomic_file.h"
+#include "platform/swept_folders.h"
 #include "platform/temp_file_name.h"
 #include "platform/win32/unique_handle.h"
 
@@ -61,7 +62,9 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
                                const AtomicWriteOptions& options) {
   if (!path.has_filename()) return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", "");
   fs::path folder = path.parent_path();
-  RemoveStaleTempFiles(folder.empty() ? fs::path(L".") : folder);
+  if (fs::path where = folder.empty() ? fs::path(L".") : folder; FirstSweepOf(where)) {
+    RemoveStaleTempFiles(where);
+  }
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", "");

@@ -154,6 +154,14 @@ class FaultyFileSystem : public FileSystem {
     if (plan_.Fail("writefile " + std::string(path))) return Denied("CreateFile", path);
     return inner_.WriteFileAtomically(path, bytes);
   }
+  FileResult WriteNewFile(std::string_view path, std::string_view bytes) override {
+    if (plan_.Fail("newfile " + std::string(path))) return Denied("CreateFile", path);
+    return inner_.WriteNewFile(path, bytes);
+  }
+  FileResult WriteOutNewFiles(std::string_view folder) override {
+    if (plan_.Fail("writeout " + std::string(folder))) return Denied("FlushFileBuffers", folder);
+    return inner_.WriteOutNewFiles(folder);
+  }
   // The run log's appends are not counted: a log that cannot be written loses only the log.
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
     return inner_.AppendToFile(path, bytes);
