@@ -16,6 +16,7 @@
 #include "platform/win32/owner_window_win32.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/windows_names.h"
 
 namespace kdr {
 namespace {
@@ -63,6 +64,7 @@ static_assert(kFileTooLarge == ERROR_FILE_TOO_LARGE && kDirectoryName == ERROR_D
 static_assert(kIoDevice == ERROR_IO_DEVICE && kCancelled == ERROR_CANCELLED);
 static_assert(kCantAccessFile == ERROR_CANT_ACCESS_FILE);
 static_assert(kCantResolveFilename == ERROR_CANT_RESOLVE_FILENAME);
+static_assert(kDeviceName == ERROR_BAD_DEVICE);
 
 FileResult LastError(std::string_view call, std::string_view path) {
   return FileResult::Fail(static_cast<Status>(GetLastError()), call, path);
@@ -229,18 +231,42 @@ std::optional<std::wstring> WidePath(const std::string& path) {
   }
 }
 
+// Whether the last name of a UTF-16 path is one Windows keeps for a device ("COM¹" included).
+bool EndsInDeviceName(const std::wstring& path) {
+  size_t separator = path.find_last_of(L"\\/");
+  std::wstring name = path.substr(separator == std::wstring::npos ? 0 : separator + 1);
+  int in_size = static_cast<int>(name.size());
+  int size = WideCharToMultiByte(CP_UTF8, 0, name.data(), in_size, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return false;
+  std::string utf8(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, name.data(), in_size, utf8.data(), size, nullptr, nullptr);
+  return IsWindowsDeviceName(utf8, NameText::kUtf8);
+}
+
 // CreateFileA, or for a path with a name ListInto gave with "?", CreateFileW on its own name.
-HANDLE OpenExisting(const std::string& path, DWORD access, DWORD flags) {
+// A name kept for a device is refused before it is opened (reading "COM1" would wait on the
+// port), and so is whatever opens as anything but a file on a disk.
+FileHandle OpenExisting(const std::string& path, DWORD access, DWORD flags) {
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  auto refuse = [](DWORD error) {
+    SetLastError(error);
+    return FileHandle();
+  };
+  if (EndsInWindowsDeviceName(path)) return refuse(ERROR_BAD_DEVICE);
+  FileHandle file;
   if (path.find('?') == std::string::npos) {
-    return CreateFileA(path.c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr);
+    file.Reset(CreateFileA(path.c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr));
+  } else {
+    std::optional<std::wstring> wide = WidePath(path);
+    if (!wide) return refuse(ERROR_FILE_NOT_FOUND);
+    if (EndsInDeviceName(*wide)) return refuse(ERROR_BAD_DEVICE);
+    file.Reset(CreateFileW(wide->c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr));
   }
-  std::optional<std::wstring> wide = WidePath(path);
-  if (!wide) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
+  if (file.ok() && GetFileType(file.get()) != FILE_TYPE_DISK) {
+    file.Reset(INVALID_HANDLE_VALUE);
+    return refuse(ERROR_BAD_DEVICE);
   }
-  return CreateFileW(wide->c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr);
+  return file;
 }
 
 // GetFileAttributesW for a path with a name ListInto gave with "?".
@@ -406,6 +432,9 @@ FileResult Win32FileSystem::WriteFileInPieces(std::string_view path, const Produ
     return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", path);
   std::optional<std::wstring> wide = WidePath(*c_path);
   if (!wide) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  if (EndsInWindowsDeviceName(*c_path) || EndsInDeviceName(*wide)) {
+    return FileResult::Fail(ERROR_BAD_DEVICE, "CreateFile", path);
+  }
   FileResult written = kdr::WriteFileAtomically(std::filesystem::path(*wide), produce);
   if (!written) written.path = *c_path;
   return written;
@@ -416,6 +445,9 @@ FileResult Win32FileSystem::AppendToFile(std::string_view path, std::string_view
   if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
   std::optional<std::wstring> wide = WidePath(*c_path);
   if (!wide) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  if (EndsInWindowsDeviceName(*c_path) || EndsInDeviceName(*wide)) {
+    return FileResult::Fail(ERROR_BAD_DEVICE, "CreateFile", path);
+  }
   FileResult appended = kdr::AppendToFile(std::filesystem::path(*wide), bytes);
   if (!appended) appended.path = *c_path;
   return appended;
