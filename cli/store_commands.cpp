@@ -74,8 +74,12 @@ int RunVerify(const Services& services, const WorkPaths& paths,
     // A store from an older version cannot be checked: not "whole", but not damaged.
     if (!check.whole()) all_whole = false;
     std::vector<std::string> problems;
-    text += std::string(EditionName(e)) + ": " + state + " (" +
-            std::to_string(check.files_checked) + " file(s) checked)\n";
+    // --quiet leaves out only what says all is well: a problem is printed with its edition.
+    bool shown = !options.quiet || !check.whole();
+    if (shown) {
+      text += std::string(EditionName(e)) + ": " + state + " (" +
+              std::to_string(check.files_checked) + " file(s) checked)\n";
+    }
     if (!check.manifest_error.empty()) {
       text += "  " + check.manifest_error + "\n";
       problems.push_back("{\"path\":" + JsonString(std::string(kManifestName)) +
@@ -96,7 +100,7 @@ int RunVerify(const Services& services, const WorkPaths& paths,
                        ",\"editions\":" + JsonList(json) + "}\n");
   } else {
     if (collected == 0) text = "nothing collected in " + Shown(paths.root) + "\n";
-    Print(options, text);
+    WriteStdout(text);
   }
   return code;
 }
@@ -180,6 +184,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
       WriteStderr(result.error + "\n");
     }
   }
+  if (result.nothing_to_do) return kExitNothingToDo;
   return result.complete() ? kExitOk : kExitEditionFailed;
 }
 

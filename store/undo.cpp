@@ -306,6 +306,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
   if (name.empty()) {
     if (backups.empty()) {
       result.error = "there is no backup in " + Cp932ForDisplay(BackupRoot(paths));
+      result.nothing_to_do = true;
       return result;
     }
     // The newest Migrate not yet taken back: after one undo the next takes back the Migrate
@@ -315,6 +316,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const WorkPaths& p
     if (newest == backups.rend()) {
       result.error = "every backup in " + Cp932ForDisplay(BackupRoot(paths)) +
                      " has been undone already (name one to undo it again)";
+      result.nothing_to_do = true;
       return result;
     }
     result.backup = newest->name;
