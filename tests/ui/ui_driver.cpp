@@ -477,6 +477,41 @@ void CollectNotCopied(const std::wstring& exe) {
 }
 
 // An executable folder too long for the work paths: the message, then no command.
+// The program in a folder with a Japanese name, its work folder held by another run (as a
+// console run holds it: a byte-range lock far past the end of kdr4env\kdr4tose.lock): Collect
+// says so and does nothing; once the other run is gone it collects.
+void WorkFolderBusy(const std::wstring& exe) {
+  std::wstring env = Folder(exe) + L"\\kdr4env";
+  CreateDirectoryW(env.c_str(), nullptr);
+  HANDLE other = CreateFileW((env + L"\\kdr4tose.lock").c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  OVERLAPPED far_away{};
+  far_away.OffsetHigh = 0x7fffffff;
+  if (!Check(other != INVALID_HANDLE_VALUE &&
+                 LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                            &far_away),
+             L"the other run holds the work folder")) {
+    return;
+  }
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  Click(dialog, kCollect);
+  ExpectMessage(
+      dialog,
+      L"別のkdr4toseが作業フォルダを使用中です。そちらが終了してからもう一度実行してください。");
+  ExpectNoMoreMessages(dialog);
+  Check(!std::filesystem::exists(env + L"\\client"), L"nothing collected while it is held");
+  CloseHandle(other);
+  Click(dialog, kCollect);
+  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
+  ExpectNoMoreMessages(dialog);
+  ExpectFile(env + L"\\client\\DDBVID\\a.dat", "client video data");
+  ExitProgram(program);
+}
+
 void FolderTooLong(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
@@ -499,7 +534,7 @@ void FolderTooLong(const std::wstring& exe) {
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
     Print(
-        L"usage: ui_driver nothing|collect|damaged|migrate|refresh|notcopied|longpath "
+        L"usage: ui_driver nothing|collect|busy|damaged|migrate|refresh|notcopied|longpath "
         L"<kdr4tose.exe>");
     return 2;
   }
@@ -518,6 +553,8 @@ int wmain(int argc, wchar_t** argv) {
     RefreshAfterRemoval(exe);
   } else if (scenario == L"notcopied") {
     CollectNotCopied(exe);
+  } else if (scenario == L"busy") {
+    WorkFolderBusy(exe);
   } else if (scenario == L"longpath") {
     FolderTooLong(exe);
   } else {
