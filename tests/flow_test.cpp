@@ -218,7 +218,13 @@ TEST_P(FlowTest, LogShowsALongValueCutShort) {
 TEST_P(FlowTest, WorkFolderHeldByAnotherRunIsToldAndNothingIsDone) {
   SeedOldClient();
   InstallNew(Edition::kClient);
+  // The program in a folder with a Japanese name ("表ツール": a second byte is a backslash); the
+  // lock is reached from its code page 932 path as from an ASCII one.
+  const std::string tool = base_ + "\\\x95\x5c\x83\x63\x81\x5b\x83\x8b";
+  ASSERT_TRUE(fs().MakeSurePathExists(tool + "\\kdr4tose.exe"));
+  ASSERT_TRUE(dlg_->InitWorkPaths(tool + "\\kdr4tose.exe"));
   const std::string env = dlg_->paths().root;
+  ASSERT_EQ(tool + "\\kdr4env", env);
   const std::string new_branch = "Software\\VTQ\\KodrelSE";
   const std::vector<std::string> busy{std::string(kWorkFolderBusyMessage)};
   std::unique_ptr<HostFileLock> other;
