@@ -575,7 +575,14 @@ class WriteBack {
     const Node* block_node = nullptr;
     bool block_goes = false;
     size_t block_first = 0;
-    std::vector<std::vector<std::string>> blocks;  // the key of each block
+    // The key of each block that has a removal (a large file's every key is not held twice).
+    std::vector<std::vector<std::string>> blocks;
+    std::vector<std::string> block_path;
+    size_t block_index = 0;  // of block_path in blocks, when it is there
+    auto this_block = [&]() {
+      if (block_index == blocks.size()) blocks.push_back(block_path);
+      return block_index;
+    };
     std::vector<Removal> removals;
     std::map<std::string, size_t> key_deleted;  // PathKey: the last line deleting it
     std::map<std::pair<std::string, std::string>, size_t> value_deleted;
@@ -584,7 +591,7 @@ class WriteBack {
             case RegistryFileItem::Kind::kValue:
               if (block_node && !block_node->FindValue(item.name)) {
                 removals.push_back(Removal{lines_.End(item.first_line - 1),
-                                           lines_.End(item.last_line), blocks.size() - 1,
+                                           lines_.End(item.last_line), this_block(),
                                            item.first_line, false, std::move(item.name)});
               }
               break;
@@ -596,7 +603,8 @@ class WriteBack {
               }
               block_goes = !block_node;
               block_first = item.first_line;
-              blocks.push_back(std::move(item.path));
+              block_path = std::move(item.path);
+              block_index = blocks.size();
               break;
             case RegistryFileItem::Kind::kBlockEnd: {
               if (!block_goes) break;
@@ -608,7 +616,7 @@ class WriteBack {
               }
               removals.push_back(Removal{lines_.Begin(block_first),
                                          lines_.Next(last),
-                                         blocks.size() - 1,
+                                         this_block(),
                                          block_first,
                                          true,
                                          {}});
@@ -618,8 +626,8 @@ class WriteBack {
               key_deleted[PathKey(item.path, item.path.size())] = item.first_line;
               break;
             case RegistryFileItem::Kind::kValueDeletion:
-              value_deleted[{PathKey(blocks.back(), blocks.back().size()),
-                             Cp932UpperCase(item.name)}] = item.first_line;
+              value_deleted[{PathKey(block_path, block_path.size()), Cp932UpperCase(item.name)}] =
+                  item.first_line;
               break;
           }
         })) {
