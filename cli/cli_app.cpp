@@ -642,8 +642,13 @@ int RunCli(int argc, const char* const* argv) {
   app.add_flag("--force", options.store.force,
                "(undo) restore also what changed since the Migrate wrote it");
   app.add_flag("--quiet", options.quiet, "print only errors");
+  std::vector<std::string> args(argv + 1, argv + argc);
+  for (std::string& arg : args) {
+    if (kSlashQuestionIsHelp && arg == "/?") arg = "--help";
+  }
+  std::reverse(args.begin(), args.end());  // as CLI11 takes them
   try {
-    app.parse(argc, argv);
+    app.parse(args);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) {  // --help or --version
       std::ostringstream out;

@@ -68,6 +68,14 @@ inline constexpr bool kReplaceNeedsFileClosed =
     false;
 #endif
 
+// Whether "/?" asks for the help, as it does of Windows' own console programs.
+inline constexpr bool kSlashQuestionIsHelp =
+#ifdef _WIN32
+    true;
+#else
+    false;
+#endif
+
 // The platform's services.
 inline constexpr bool kDriveMappingSupported =
 #ifdef _WIN32

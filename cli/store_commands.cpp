@@ -195,9 +195,13 @@ int RunVerify(const Services& services, const WorkPaths& paths,
     // A store from an older version cannot be checked: not "whole", but not damaged.
     if (!check.whole()) all_whole = false;
     std::vector<std::string> problems;
-    text += std::string(EditionName(e)) + ": " + StateText(check) + " (" +
-            std::to_string(check.files_checked) + " file(s) checked)\n";
-    ListDifferences(check, &text, &problems);
+    // --quiet leaves out only what says all is well: a problem is printed with its edition.
+    std::string lines;
+    ListDifferences(check, &lines, &problems);
+    if (!options.quiet || !check.whole()) {
+      text += std::string(EditionName(e)) + ": " + StateText(check) + " (" +
+              std::to_string(check.files_checked) + " file(s) checked)\n" + lines;
+    }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + "," + StateJson(check) +
                    ",\"files_checked\":" + std::to_string(check.files_checked) +
                    ",\"problems\":" + JsonList(problems) + "}");
@@ -213,11 +217,7 @@ int RunVerify(const Services& services, const WorkPaths& paths,
   } else if (collected == 0) {
     Print(options, "nothing collected in " + Shown(paths.root) + "\n");
     WriteStdout(UnfinishedMigrateText(unfinished));
-  } else if (code == kExitOk) {
-    Print(options, text);
-    WriteStdout(UnfinishedMigrateText(unfinished));
   } else {
-    // A store that is not whole is a problem to report, also with --quiet.
     WriteStdout(text + UnfinishedMigrateText(unfinished));
   }
   return code;
@@ -312,6 +312,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
       WriteStderr(result.error + "\n");
     }
   }
+  if (result.nothing_to_do) return kExitNothingToDo;
   return result.complete() ? kExitOk : kExitEditionFailed;
 }
 

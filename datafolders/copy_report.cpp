@@ -17,4 +17,10 @@ void CopyRecorder::CopyFailed(std::string_view source_path, const FileResult& er
   ForwardingCopyObserver::CopyFailed(source_path, error);
 }
 
+void CopyRecorder::CopiedItself(std::string_view source_path) {
+  log_.Done("copied " + Cp932ForDisplay(source_path) +
+            " with the tool's own copy: its path is too long for the shell copy");
+  ForwardingCopyObserver::CopiedItself(source_path);
+}
+
 }  // namespace kdr

@@ -54,6 +54,8 @@ std::string_view ErrorName(Status code) {
       return "not a folder";
     case kIoDevice:
       return "I/O error";
+    case kDeviceName:
+      return "a name Windows keeps for a device";
     case kCancelled:
       return "cancelled";
     case kNotSupported:

@@ -34,6 +34,9 @@ class CopyObserver {
   // stopped midway. Bytes the platform copies on its own are not handed: only a file whose
   // pieces add up to the size FileCopied reports was handed whole.
   virtual void FileBytes(std::string_view /*source_path*/, std::string_view /*piece*/) {}
+  // A file the platform's own folder copy could not take (on Windows a path too long for the
+  // shell copy) that the copy took itself, told before FileCopied.
+  virtual void CopiedItself(std::string_view /*source_path*/) {}
 };
 
 // An observer that passes every call on to `next` (may be null): observers that act on a few
@@ -53,6 +56,9 @@ class ForwardingCopyObserver : public CopyObserver {
   }
   void FileBytes(std::string_view source_path, std::string_view piece) override {
     if (next_) next_->FileBytes(source_path, piece);
+  }
+  void CopiedItself(std::string_view source_path) override {
+    if (next_) next_->CopiedItself(source_path);
   }
 
  private:

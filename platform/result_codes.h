@@ -37,6 +37,7 @@ inline constexpr Status kFilenameTooLong = 206;       // ERROR_FILENAME_EXCED_RA
 inline constexpr Status kFileTooLarge = 223;          // ERROR_FILE_TOO_LARGE
 inline constexpr Status kDirectoryName = 267;         // ERROR_DIRECTORY
 inline constexpr Status kIoDevice = 1117;             // ERROR_IO_DEVICE
+inline constexpr Status kDeviceName = 1200;           // ERROR_BAD_DEVICE: a name kept for a device
 inline constexpr Status kCancelled = 1223;            // ERROR_CANCELLED
 inline constexpr Status kCantAccessFile = 1920;       // ERROR_CANT_ACCESS_FILE
 inline constexpr Status kCantResolveFilename = 1921;  // ERROR_CANT_RESOLVE_FILENAME

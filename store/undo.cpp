@@ -357,6 +357,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
   if (name.empty()) {
     if (backups.empty()) {
       result.error = "there is no backup in " + PlacesForDisplay(places);
+      result.nothing_to_do = true;
       return result;
     }
     // The newest Migrate not yet taken back: after one undo the next takes back the Migrate
@@ -366,6 +367,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
     if (newest == backups.rend()) {
       result.error = "every backup in " + PlacesForDisplay(places) +
                      " has been undone already (name one to undo it again)";
+      result.nothing_to_do = true;
       return result;
     }
     chosen = std::prev(newest.base());

@@ -28,8 +28,9 @@ struct UndoItem {
 };
 
 struct UndoResult {
-  std::string backup;  // the backup's folder name
-  std::string error;   // set when the backup could not be used at all
+  std::string backup;          // the backup's folder name
+  std::string error;           // set when the backup could not be used at all
+  bool nothing_to_do = false;  // (with error) no backup left to undo: none, or all undone
   // Items by outcome: a Migrate of a million values is undone without holding its items.
   std::array<size_t, 5> counts{};
   size_t Count(UndoOutcome outcome) const { return counts[static_cast<size_t>(outcome)]; }

@@ -372,6 +372,23 @@ TEST_P(FileSystemContractTest, ReadFileReadsWholeFilesAndNothingElse) {
   }
 }
 
+// A file named as Windows names a device is never opened by that name: on Windows that would
+// open the device (reading "COM1" waits on the port), so no platform opens it as a file.
+TEST_P(FileSystemContractTest, NamesKeptForDevicesAreNeverOpened) {
+  for (std::string name : {"NUL", "nul.ddv", "Aux.txt", "con.", "LPT1"}) {
+    SCOPED_TRACE(name);
+    const std::string path = root() + name;
+    ASSERT_TRUE(h().PutByOwnName(path, "file"));
+    EXPECT_EQ(std::nullopt, fs().ReadFile(path));
+    EXPECT_EQ(nullptr, fs().OpenForReading(path));
+    EXPECT_FALSE(fs().ReadFileInPieces(path, [](std::string_view) {}));
+    EXPECT_EQ(std::nullopt, fs().Stamp(path));
+    FileResult written = fs().WriteFileAtomically(path, "x");
+    EXPECT_EQ(kDeviceName, written.code);
+    EXPECT_EQ(kDeviceName, fs().AppendToFile(path, "x").code);
+  }
+}
+
 TEST_P(FileSystemContractTest, WriteFileAtomicallyCreatesAndReplacesLeavingNoTemporaryFile) {
   std::string path = root() + "settings.fil";
   EXPECT_TRUE(fs().WriteFileAtomically(path, std::string("first\0line\r\n", 12)));

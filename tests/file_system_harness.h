@@ -24,6 +24,11 @@ class FileSystemHarness {
   virtual std::vector<std::string> List(const std::string& folder) = 0;
   // Creates or replaces a file.
   virtual bool Put(const std::string& path, const std::string& bytes) = 0;
+  // Creates a file by a name its platform's own calls would take for a device ("NUL", "aux."):
+  // on Windows by the path's "\\?\" form.
+  virtual bool PutByOwnName(const std::string& path, const std::string& bytes) {
+    return Put(path, bytes);
+  }
   // Reads a file back; "<missing>" when it cannot be read.
   virtual std::string Get(const std::string& path) = 0;
   virtual bool MakeFolder(const std::string& path) = 0;

@@ -692,6 +692,9 @@ std::vector<Malformed> MalformedFiles() {
       {"double comma", h + k + "\"a\"=hex:01,,02\r\n", 4},
       {"bad hex on a continuation line", h + k + "\"a\"=hex:01,\\\r\n  02,\\\r\n  zz\r\n", 6},
       {"hex ends the file", h + k + "\"a\"=hex:01,\\", 4},
+      // Whatever was appended would go on the value: a key added after it would become data.
+      {"hex goes on past the final line end", h + k + "\"a\"=hex:01,02,\\ \r\n", 4},
+      {"hex goes on past the final line end (LF)", h + k + "\"a\"=hex:01,\\\n\"b\"=hex:\\\n", 5},
       {"bad hex type", h + k + "\"a\"=hex(x):01\r\n", 4},
       {"hex type without colon", h + k + "\"a\"=hex(1)01\r\n", 4},
       {"hex type too big", h + k + "\"a\"=hex(123456789):01\r\n", 4},
@@ -775,6 +778,44 @@ TEST(RegistryFileTest, BranchesOnlyCheckedAreRefusedAlikeAndNotHeld) {
   ASSERT_TRUE(saved.ok());
   EXPECT_TRUE(saved.bytes.starts_with(file)) << saved.bytes;
   EXPECT_NE(std::string::npos, saved.bytes.find("KodrelSE\\A]\r\n\"n\"=\"1\"")) << saved.bytes;
+}
+
+// Where the file is read by branches, a key line that is not well formed is refused when it
+// starts like a key of them (it may be one of them, its values unread), and left alone when it
+// cannot be; so is a line of another key that would take whatever is added to the file's end.
+TEST(RegistryFileTest, BranchesRefuseWhatCouldBeTheirsOrSpoilAnAddition) {
+  const std::vector<RegistryBranch> branches{{kHkcu, "Software\\VTQ\\KodrelSE"},
+                                             {kHkcu, "Software\\VTQ\\Kodrel"}};
+  const std::string h = "REGEDIT4\r\n\r\n";
+  const std::string other = "[HKEY_CURRENT_USER\\Software\\Other]\r\n";
+  const struct {
+    std::string text;
+    int line;  // 0: accepted
+  } cases[] = {
+      {"[HKEY_CURRENT_USER\\Software\\VTQ\\Kodrel\\Client\\Client\r\n\"a\"=\"1\"\r\n", 3},
+      {"[-HKCU\\software\\vtq\\kodrelse\\A\r\n", 3},
+      {"[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE] x\r\n", 3},
+      {"[HKEY_CURRENT_USER\\Software\\VTQ\\Kodrel\\\r\n", 3},
+      {"[HKEY_CURRENT_USER\\Software\\VTQ\\Kod\r\n", 3},
+      {"[HKEY_CURRENT_USER\\Software\r\n", 3},
+      {"[HKEY_CURR\r\n", 3},
+      {other + "\"a\"=hex:01,\\\r\n", 4},
+      {other + "\"a\"=hex:01,\\", 4},
+      {"[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelX\r\n", 0},
+      {"[HKEY_CURRENT_USER\\Software\\Other\\Kodrel\r\n", 0},
+      {"[HKEY_LOCAL_MACHINE\\Software\\VTQ\\Kodrel\r\n", 0},
+      {"[HKEY_CURRENT_USERS\r\n", 0},
+      {"[\r\n", 0},
+      {other + "; C:\\\r\n", 0},
+      {other + "\"a\"=hex:01,\\\r\n\r\n", 0},
+      {other + "stray \x95\x5c\r\n", 0},  // "表": its second byte is a backslash
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    MemoryRegistry reg;
+    RegistryFileLoadResult loaded = LoadRegistryFile(h + c.text, &reg, branches);
+    EXPECT_EQ(c.line, loaded.ok() ? 0 : loaded.error->line);
+  }
 }
 
 TEST(RegistryFileTest, ReasonsNameTheProblem) {
@@ -945,6 +986,58 @@ TEST(RegistryFileTest, WriteBackOfAnEditTakenBackIsTheOriginal) {
     RegistryFileSaveResult undone = WriteBackRegistryFile(migrated.bytes, again, branch);
     ASSERT_TRUE(undone.ok());
     EXPECT_EQ(original, undone.bytes);
+  }
+}
+
+// A file that ends without a line end, or deletes keys and values after setting them, also
+// comes back byte for byte: the lines a later deletion ended stay while the edit is there.
+TEST(RegistryFileTest, WriteBackKeepsTheEndAndTheLinesDeletedLater) {
+  const RegistryBranch branch{kHkcu, "Software\\VTQ\\KodrelSE"};
+  const std::string kse = "Software\\VTQ\\KodrelSE";
+  const std::string key = "[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE]\r\n";
+  const std::string prv = "\"PRV_PATH\"=\"C:\\\\data\"\r\n";
+  const std::string other = "[HKEY_CURRENT_USER\\Software\\Other]\r\n\"o\"=\"1\"";
+  const std::string texts[] = {
+      "",
+      "\r\n" + other,
+      "\r\n" + key + "\"v\"=\"1\"",
+      "\r\n" + key + prv + "\r\n[-HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE]\r\n",
+      "\r\n" + key + prv + "\r\n[-HKCU\\Software\\VTQ]\r\n\r\n" + other,
+      "\r\n" + key + prv + "\"prv_path\"=-\r\n\r\n" + other + "\r\n",
+      "\r\n" + key + prv + "\"PRV_PATH\"=-",
+  };
+  for (const std::string& text : texts) {
+    for (const std::string& original :
+         {"REGEDIT4" + text, "\xff\xfe" + Utf16("Windows Registry Editor Version 5.00" + text)}) {
+      SCOPED_TRACE(original);
+      MemoryRegistry reg;
+      ASSERT_TRUE(LoadRegistryFile(original, &reg, {branch}).ok());
+      const bool there = reg.Find(kHkcu, kse);
+      reg.SetString(kHkcu, kse, "added", "1");
+      reg.SetDword(kHkcu, kse + "\\New\\Sub", "n", 7);
+      RegistryFileSaveResult migrated = WriteBackRegistryFile(original, reg, branch);
+      ASSERT_TRUE(migrated.ok());
+      MemoryRegistry again;
+      ASSERT_TRUE(LoadRegistryFile(migrated.bytes, &again, {branch}).ok()) << migrated.bytes;
+      ASSERT_EQ(Typed(kRegSz, Sz("1")),
+                ValueOf(again, kHkcu, {"Software", "VTQ", "KodrelSE"}, "added"));
+      ASSERT_EQ(Typed(kRegDword, DwordData(7)),
+                ValueOf(again, kHkcu, {"Software", "VTQ", "KodrelSE", "New", "Sub"}, "n"));
+      for (const std::string& line : {prv, Utf16(prv)}) {
+        if (original.find(line) != std::string::npos) {
+          EXPECT_NE(std::string::npos, migrated.bytes.find(line)) << "the user's line went";
+        }
+      }
+      if (there) {
+        EXPECT_TRUE(again.DeleteValue(kHkcu, kse, "added"));
+        EXPECT_TRUE(again.DeleteTree(kHkcu, kse + "\\New"));
+      } else {
+        EXPECT_TRUE(again.DeleteTree(kHkcu, kse));
+      }
+      RegistryFileSaveResult undone = WriteBackRegistryFile(migrated.bytes, again, branch);
+      ASSERT_TRUE(undone.ok());
+      EXPECT_EQ(original, undone.bytes);
+    }
   }
 }
 

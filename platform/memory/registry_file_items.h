@@ -13,10 +13,12 @@
 namespace kdr {
 
 struct RegistryFileItem {
-  enum class Kind { kKey, kValue, kBlockEnd };
+  // kKeyDeletion: a "[-key]" line; kValueDeletion: a "name"=- line in the key of the block
+  // before it (what they delete was read before them, so the lines of it are no longer live).
+  enum class Kind { kKey, kValue, kBlockEnd, kKeyDeletion, kValueDeletion };
   Kind kind = Kind::kKey;
-  std::vector<std::string> path;  // kKey: the key below the root, in code page 932
-  std::string name;               // kValue: its name, in the key of the block before it
+  std::vector<std::string> path;  // kKey, kKeyDeletion: the key below the root, in code page 932
+  std::string name;               // kValue, kValueDeletion: its name
   size_t first_line = 0;          // kKey: its key line; kValue: its first line
   size_t last_line = 0;           // kValue: its last line; kBlockEnd: the block's last line
 };

@@ -91,6 +91,10 @@ class Parser {
       }
     }
     EndBlock();
+    if (!CheckFileEnd()) {
+      *error = error_;
+      return false;
+    }
     return true;
   }
 
@@ -260,7 +264,16 @@ class Parser {
       at = next;
     }
     if (last == line_end_ || At(last) != ']' || last < start) {
-      return branches_.empty() ? Fail("the key line does not end with \"]\"") : true;
+      // The last name as far as it goes: to a "]" with text after it, or to the line's end.
+      size_t end = (last == line_end_ || last < start) ? start : After(last);
+      for (size_t at = start; at < end;) {
+        size_t next;
+        if (At(at, &next) == ']') end = at;
+        at = next;
+      }
+      parts.push_back(bytes_.substr(start, end - start));
+      if (!branches_.empty() && !StartsLikeBranch(parts)) return true;
+      return Fail("the key line does not end with \"]\"");
     }
     parts.push_back(bytes_.substr(start, last - start));
     Operation op;
@@ -293,6 +306,63 @@ class Parser {
     block_last_ = deletion ? kNoLine : index_;
     (*emit_)(op);
     return true;
+  }
+
+  // A line left going on with "\\" at the end of the file (or before its final line end) would
+  // take whatever is added after it as its own: a key appended there would become hex data.
+  // Every such line is refused, read or not, since text may be appended after any of them.
+  bool CheckFileEnd() {
+    size_t last = lines_.size() - 1;
+    if (last > 0 && lines_.Begin(last) == lines_.End(last)) --last;
+    uint32_t first = lines_.FirstChar(last);
+    if (last == 0 || first == ';' || first == '[' || first == FileLines::kNoChar) return true;
+    SetLine(last);
+    uint32_t final_char = 0;
+    for (size_t at = line_begin_; at < line_end_;) {
+      uint32_t c = At(at, &at);
+      if (!IsBlank(c)) final_char = c;
+    }
+    if (final_char == '\\') return Fail("the file ends inside continued hex data");
+    return true;
+  }
+
+  // Whether a key line that is not well formed (`parts` split at each "\\", the last name
+  // perhaps cut short) starts like a key of the branches that are read, or one below them: the
+  // key it was meant to be is then one of those, and it cannot be passed over as another's.
+  bool StartsLikeBranch(const std::vector<std::string_view>& parts) const {
+    RootKey root;
+    if (parts.size() == 1) {
+      std::string name;
+      if (parts[0].empty() || !FileTextToStore(format_, parts[0], &name)) return false;
+      for (const RegistryBranch& branch : branches_) {
+        for (std::string_view full : RootNames(branch.root)) {
+          if (Cp932StartsWithNoCase(full, name)) return true;
+        }
+      }
+      return false;
+    }
+    if (!ParseRoot(parts[0], &root)) return false;
+    std::vector<std::string> names;
+    for (size_t i = 1; i < parts.size(); ++i) {
+      if (!FileTextToStore(format_, parts[i], &names.emplace_back())) return false;
+    }
+    for (size_t b = 0; b < branches_.size(); ++b) {
+      if (branches_[b].root != root) continue;
+      const std::vector<std::string>& wanted = branch_names_[b];
+      bool like = true;
+      for (size_t i = 0; like && i < names.size() && i < wanted.size(); ++i) {
+        bool cut_short = i + 1 == names.size() && names.size() <= wanted.size();
+        like = cut_short ? Cp932StartsWithNoCase(wanted[i], names[i])
+                         : Cp932EqualNoCase(wanted[i], names[i]);
+      }
+      if (like) return true;
+    }
+    return false;
+  }
+
+  static std::vector<std::string_view> RootNames(RootKey root) {
+    if (root == RootKey::kLocalMachine) return {"HKEY_LOCAL_MACHINE", "HKLM"};
+    return {"HKEY_CURRENT_USER", "HKCU"};
   }
 
   // The block of the key that is open ends at least at the current line.
@@ -610,8 +680,14 @@ bool EachRegistryFileItem(std::string_view bytes, const FileLines& lines,
               case Operation::Kind::kEndBlock:
                 item.kind = RegistryFileItem::Kind::kBlockEnd;
                 break;
-              default:
-                return;
+              case Operation::Kind::kDeleteKey:
+                item.kind = RegistryFileItem::Kind::kKeyDeletion;
+                item.path = std::move(op.path);
+                break;
+              case Operation::Kind::kDeleteValue:
+                item.kind = RegistryFileItem::Kind::kValueDeletion;
+                item.name = std::move(op.name);
+                break;
             }
             item.first_line = op.first_line;
             item.last_line = op.last_line;

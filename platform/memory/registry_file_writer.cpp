@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -402,7 +403,19 @@ struct Edit {
   const Node* node = nullptr;    // kAddedValues: the key whose block gets them
   const Value* value = nullptr;  // kValue
   size_t order = 0;              // insertions at one place stay in the order they were made
+  size_t line = 0;               // kRemove of a block: its key line, which `begin` starts
 };
+
+// Key paths as one text to look up without regard to case: each name upper-cased and ended
+// with a NUL (which no name holds; a "\\" can be a name's second byte).
+std::string PathKey(const std::vector<std::string>& path, size_t count) {
+  std::string key;
+  for (size_t i = 0; i < count; ++i) {
+    key += Cp932UpperCase(path[i]);
+    key += '\0';
+  }
+  return key;
+}
 
 // The write-back of one branch: what to change is found and checked first, and only then is
 // anything written.
@@ -476,6 +489,25 @@ class WriteBack {
     return true;
   }
 
+  // A file that ends without a line end gets its new blocks without a final one (NewBlocks),
+  // so the blocks that end such a file, when removed, take the line end before them: what a
+  // Migrate added and an undo took back leaves the file's end as it was.
+  void KeepOpenEnd() {
+    // The edits are in file order; the removals that end the file follow one another.
+    if (!OpenEnd() || edits_.empty()) return;
+    const Edit& last = edits_.back();
+    if (last.kind != Edit::Kind::kRemove || last.end != original_.size()) return;
+    size_t first = edits_.size() - 1;
+    while (first > 0 && edits_[first - 1].kind == Edit::Kind::kRemove &&
+           edits_[first - 1].end >= edits_[first].begin) {
+      --first;
+    }
+    Edit& edit = edits_[first];
+    if (edit.line > 0 && edit.begin == lines_.Begin(edit.line)) {
+      edit.begin = lines_.End(edit.line - 1);
+    }
+  }
+
   // The file with the edits made, handed to `put` in pieces; false when `put` refused one.
   bool Write(const PutBytes& put) {
     // Insertions at a place come before a removal that starts there.
@@ -484,6 +516,7 @@ class WriteBack {
       if (a.end != b.end) return a.end < b.end;
       return a.order < b.order;
     });
+    KeepOpenEnd();
     Output out(renderer_.format(), &put);
     size_t at = 0;
     bool text_problem = false;
@@ -518,6 +551,23 @@ class WriteBack {
     edits_.push_back(Edit{begin, end, kind, node, value, edits_.size()});
   }
 
+  // The last line has text and no line end after it.
+  bool OpenEnd() const {
+    size_t last = lines_.size() - 1;
+    return lines_.Begin(last) != lines_.End(last);
+  }
+
+  // A removal found, kept back until the whole file is read: a "[-key]" line of its key (or one
+  // above it), or a "name"=- line of its value, later in the file means the store's lack of it
+  // comes from that line, and the user's line stays as it is.
+  struct Removal {
+    size_t begin, end;
+    size_t block;      // its block, in file order
+    size_t line;       // its first line
+    bool whole_block;  // else a value
+    std::string name;  // of the value
+  };
+
   // The blocks of keys and the lines of values that the store no longer holds go. A value's
   // line goes with the line end before it (of a line of its own block), so that new values put
   // at the end of that line stay in the file.
@@ -525,12 +575,24 @@ class WriteBack {
     const Node* block_node = nullptr;
     bool block_goes = false;
     size_t block_first = 0;
+    // The key of each block that has a removal (a large file's every key is not held twice).
+    std::vector<std::vector<std::string>> blocks;
+    std::vector<std::string> block_path;
+    size_t block_index = 0;  // of block_path in blocks, when it is there
+    auto this_block = [&]() {
+      if (block_index == blocks.size()) blocks.push_back(block_path);
+      return block_index;
+    };
+    std::vector<Removal> removals;
+    std::map<std::string, size_t> key_deleted;  // PathKey: the last line deleting it
+    std::map<std::pair<std::string, std::string>, size_t> value_deleted;
     if (!EachRegistryFileItem(original_, lines_, branch_, [&](RegistryFileItem& item) {
           switch (item.kind) {
             case RegistryFileItem::Kind::kValue:
               if (block_node && !block_node->FindValue(item.name)) {
-                Add(lines_.End(item.first_line - 1), lines_.End(item.last_line),
-                    Edit::Kind::kRemove, nullptr, nullptr);
+                removals.push_back(Removal{lines_.End(item.first_line - 1),
+                                           lines_.End(item.last_line), this_block(),
+                                           item.first_line, false, std::move(item.name)});
               }
               break;
             case RegistryFileItem::Kind::kKey:
@@ -541,6 +603,8 @@ class WriteBack {
               }
               block_goes = !block_node;
               block_first = item.first_line;
+              block_path = std::move(item.path);
+              block_index = blocks.size();
               break;
             case RegistryFileItem::Kind::kBlockEnd: {
               if (!block_goes) break;
@@ -550,14 +614,44 @@ class WriteBack {
               if (last + 2 < lines_.size() && lines_.Begin(last + 1) == lines_.End(last + 1)) {
                 ++last;
               }
-              Add(lines_.Begin(block_first), lines_.Next(last), Edit::Kind::kRemove, nullptr,
-                  nullptr);
+              removals.push_back(Removal{lines_.Begin(block_first),
+                                         lines_.Next(last),
+                                         this_block(),
+                                         block_first,
+                                         true,
+                                         {}});
               break;
             }
+            case RegistryFileItem::Kind::kKeyDeletion:
+              key_deleted[PathKey(item.path, item.path.size())] = item.first_line;
+              break;
+            case RegistryFileItem::Kind::kValueDeletion:
+              value_deleted[{PathKey(block_path, block_path.size()), Cp932UpperCase(item.name)}] =
+                  item.first_line;
+              break;
           }
         })) {
       *error = RegistryFileError{0, "the registry file can no longer be read"};
       return false;
+    }
+    // The last line deleting each block's key or a key above it.
+    std::vector<size_t> block_deleted(blocks.size(), 0);
+    for (size_t b = 0; !key_deleted.empty() && b < blocks.size(); ++b) {
+      for (size_t depth = 1; depth <= blocks[b].size(); ++depth) {
+        auto found = key_deleted.find(PathKey(blocks[b], depth));
+        if (found != key_deleted.end())
+          block_deleted[b] = std::max(block_deleted[b], found->second);
+      }
+    }
+    for (Removal& removal : removals) {
+      if (block_deleted[removal.block] > removal.line) continue;
+      if (!removal.whole_block && !value_deleted.empty()) {
+        const std::vector<std::string>& path = blocks[removal.block];
+        auto found = value_deleted.find({PathKey(path, path.size()), Cp932UpperCase(removal.name)});
+        if (found != value_deleted.end() && found->second > removal.line) continue;
+      }
+      Add(removal.begin, removal.end, Edit::Kind::kRemove, nullptr, nullptr);
+      if (removal.whole_block) edits_.back().line = removal.line;
     }
     return true;
   }
@@ -572,11 +666,12 @@ class WriteBack {
     }
   }
 
-  // The keys without a block, at the end of the file; a last line without a line end gets one
-  // first. The blank line that ends a block is its own, so no other key's block gains one.
+  // The keys without a block, at the end of the file. The blank line that ends a block is its
+  // own, so no other key's block gains one. A file whose last line has no line end gets one
+  // before the first block and keeps its end open: its last block ends without one (KeepOpenEnd).
   void NewBlocks(Output* out) const {
-    size_t last = lines_.size() - 1;
-    if (lines_.size() < 2 || lines_.Begin(last) != lines_.End(last)) out->Raw(renderer_.eol());
+    bool open_end = OpenEnd();
+    bool first = true;
     KeyLines key_lines(renderer_);
     std::string line;
     (void)WalkBranch(*top_, branch_path_,
@@ -585,12 +680,17 @@ class WriteBack {
                                                     [](const Value& v) { return Added(v); });
                        if (HasBlock(node) || !GetsBlock(node, any_added)) return true;
                        if (!key_lines.Line(root_name_, path, &line)) return true;
+                       if (!first || open_end) out->Raw(renderer_.eol());
+                       if (!first) out->Raw(renderer_.eol());
+                       first = false;
                        out->Raw(line);
                        AddedValues(node, out);
-                       out->Raw(renderer_.eol());
-                       out->Raw(renderer_.eol());
                        return out->ok();
                      });
+    if (!first && !open_end) {
+      out->Raw(renderer_.eol());
+      out->Raw(renderer_.eol());
+    }
   }
 
   std::string_view original_;

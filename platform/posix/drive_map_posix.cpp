@@ -6,10 +6,24 @@
 #include "platform/cp932.h"
 #include "platform/posix/drive_map.h"
 #include "platform/text_encoding.h"
+#include "platform/windows_names.h"
 
 namespace fs = std::filesystem;
 
 namespace kdr {
+
+namespace {
+
+// Whether the last name of a host path ('/'-separated UTF-8, a trailing '/' ignored) is one
+// Windows keeps for a device.
+bool EndsInDeviceName(std::string_view host) {
+  while (!host.empty() && host.back() == '/') host.remove_suffix(1);
+  size_t slash = host.rfind('/');
+  return IsWindowsDeviceName(host.substr(slash == std::string_view::npos ? 0 : slash + 1),
+                             NameText::kUtf8);
+}
+
+}  // namespace
 
 void DriveMap::Map(char letter, fs::path folder) {
   drives_[AsciiUpper(letter)] = std::move(folder);
@@ -32,6 +46,9 @@ FileResult DriveMap::Locate(std::string_view path, std::string_view call, HostLo
   for (char& c : text) {
     if (c == '\\') c = '/';
   }
+  // A name Windows keeps for a device is never opened, here either: a store or a folder that
+  // holds one would read otherwise on Windows.
+  if (EndsInDeviceName(text)) return FileResult::Fail(kDeviceName, call, path);
   // Windows would fold "C:\..\x" to "C:\x"; here it would climb out of the mapped folder. No
   // caller has a use for "..", so it is refused outright.
   for (size_t start = 0; start <= text.size();) {
@@ -49,11 +66,15 @@ FileResult DriveMap::Locate(std::string_view path, std::string_view call, HostLo
       fs::path base = host.root_path();
       host = ResolveCase(base.empty() ? fs::path(".") : base, host.relative_path().string());
     }
+    if (EndsInDeviceName(host.string())) return FileResult::Fail(kDeviceName, call, path);
     *out = HostLocation{std::move(host), fs::path()};
     return FileResult::Ok();
   }
   while (!text.empty() && text.front() == '/') text.erase(0, 1);
-  *out = HostLocation{ResolveCase(root, text), root};
+  fs::path host = ResolveCase(root, text);
+  // A name with "?" found as the host's own, which may be "COM¹".
+  if (EndsInDeviceName(host.string())) return FileResult::Fail(kDeviceName, call, path);
+  *out = HostLocation{std::move(host), root};
   return FileResult::Ok();
 }
 

@@ -18,6 +18,7 @@
 #include "platform/posix/unique_fd.h"
 #include "platform/temp_file_name.h"
 #include "platform/text_encoding.h"
+#include "platform/windows_names.h"
 
 namespace fs = std::filesystem;
 
@@ -86,6 +87,13 @@ class Walk {
       Fail(tool_source, FailFromErrno("FindFirstFile", tool_source));
       return;
     }
+    // Names that Windows takes for one (in another case, or alike once a character without a
+    // code page 932 form reads "?"): none of them can reach Windows as the file it is here.
+    std::map<std::string, int, Cp932NoCaseLess> alike;
+    for (fs::directory_iterator d(source, ec), end; !ec && d != end; d.increment(ec)) {
+      ++alike[ToolName(d->path().filename())];
+    }
+    ec.clear();
     bool destination_ready = false;
     std::map<std::string, std::string, Cp932NoCaseLess> existing;
     auto prepare_destination = [&]() -> bool {
@@ -112,6 +120,16 @@ class Walk {
       // Someone's half-written file: never carried on, whoever writes it.
       if (IsTempFileName(name)) continue;
       std::string tool_from = tool_source + ToolName(from.filename());
+      // A name Windows cannot hold would not reach Windows as this file (a "\\" would even make
+      // it another path), and one it keeps for a device would be read as the device there.
+      if (Status name_code = CheckWindowsName(name, NameText::kUtf8); name_code != kOk) {
+        Fail(tool_from, FileResult::Fail(name_code, "CopyFile", tool_from));
+        continue;
+      }
+      if (alike[ToolName(from.filename())] > 1) {
+        Fail(tool_from, FileResult::Fail(kFileExists, "CopyFile", tool_from));
+        continue;
+      }
       struct stat st {};
       if (::lstat(from.c_str(), &st) != 0) {
         Fail(tool_from, FailFromErrno("GetFileAttributes", tool_from));

@@ -16,6 +16,7 @@
 #include "platform/win32/owner_window_win32.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/windows_names.h"
 
 namespace kdr {
 namespace {
@@ -65,6 +66,7 @@ static_assert(kCantAccessFile == ERROR_CANT_ACCESS_FILE);
 static_assert(kNotReady == ERROR_NOT_READY && kBadNetPath == ERROR_BAD_NETPATH &&
               kBadNetName == ERROR_BAD_NET_NAME);
 static_assert(kCantResolveFilename == ERROR_CANT_RESOLVE_FILENAME);
+static_assert(kDeviceName == ERROR_BAD_DEVICE);
 
 FileResult LastError(std::string_view call, std::string_view path) {
   return FileResult::Fail(static_cast<Status>(GetLastError()), call, path);
@@ -79,6 +81,23 @@ std::wstring AnsiToWide(const std::string& path) {
   std::wstring wide(static_cast<size_t>(size), L'\0');
   MultiByteToWideChar(CP_ACP, 0, path.data(), in_size, wide.data(), size);
   return wide;
+}
+
+// A path too long for the 260 characters of the plain Win32 calls in its "\\?\" form, which the W
+// calls take up to 32767 characters; a shorter one as it is, read as the system reads it.
+std::wstring LongForm(const std::wstring& path) {
+  if (path.size() < MAX_PATH || path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) {
+    return path;
+  }
+  if (path.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + path.substr(2);
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+  return path;
+}
+
+// Whether a path is reached by the W calls: one with a name ListInto gave with "?", or one too
+// long for the A calls.
+bool NeedsWide(std::string_view path) {
+  return path.find('?') != std::string_view::npos || path.size() >= MAX_PATH;
 }
 
 // The path as a NUL-terminated string for the A functions; nullopt when it holds a NUL, which
@@ -121,15 +140,35 @@ std::string AnsiName(const std::wstring& name) {
   return ansi;
 }
 
+// Makes every missing folder above the last name of `path` (in its "\\?\" form). The last error
+// tells why not.
+bool MakeFoldersAbove(const std::wstring& path) {
+  size_t root = path.starts_with(L"\\\\?\\UNC\\") ? path.find(L'\\', 8) : 6;
+  if (root != std::wstring::npos) root = path.find(L'\\', root + 1);
+  for (size_t at = root; at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+    std::wstring folder = path.substr(0, at);
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Copies one file to `target` (both in their "\\?\" form), making the folders above it; the
+// shell copy does the rest of the tree. The last error tells why not.
+bool CopyItself(const std::wstring& source, const std::wstring& target) {
+  return MakeFoldersAbove(target) && CopyFileW(source.c_str(), target.c_str(), FALSE) != 0;
+}
+
 // Walks `source` (ending with a backslash) and tells the observer, for each file, whether the
 // same relative path in `destination` now holds a file of the same size. The walk goes by the
 // UTF-16 names, as the shell copy does: a name the ANSI code page cannot hold is still found
 // (its 8-bit form, with "?", only names it in the report).
 void ReportCopy(const std::wstring& destination, const std::wstring& source,
                 const std::string& ansi_destination, const std::string& ansi_source,
-                CopyObserver* observer) {
+                CopyObserver* observer, size_t* own_copies) {
   WIN32_FIND_DATAW entry;
-  std::wstring pattern = source + L"*";
+  std::wstring pattern = LongForm(source + L"*");
   FindHandle find(FindFirstFileW(pattern.c_str(), &entry));
   if (!find.ok()) {
     DWORD error = GetLastError();
@@ -150,7 +189,7 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
       // either.
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         ReportCopy(destination + name + L"\\", source + name + L"\\", to + "\\", from + "\\",
-                   observer);
+                   observer, own_copies);
       }
       continue;
     }
@@ -158,7 +197,17 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
     WIN32_FILE_ATTRIBUTE_DATA copied;
     // The shell copy tells nothing per file: what is not there, or not whole, is reported
     // with the call that finds it out.
-    if (!GetFileAttributesExW((destination + name).c_str(), GetFileExInfoStandard, &copied)) {
+    std::wstring target = LongForm(destination + name);
+    bool found = GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &copied) != 0;
+    // A path too long for the shell copy: the file is copied here, and the observer told so.
+    if (!found && (source.size() + name.size() >= MAX_PATH || target.size() >= MAX_PATH)) {
+      if (CopyItself(LongForm(source + name), target)) {
+        ++*own_copies;
+        observer->CopiedItself(from);
+        found = GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &copied) != 0;
+      }
+    }
+    if (!found) {
       observer->CopyFailed(from, LastError("CopyFile", to));
     } else if (copied.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       observer->CopyFailed(from, FileResult::Fail(ERROR_ACCESS_DENIED, "CopyFile", to));
@@ -177,7 +226,7 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
 bool ListInto(const std::wstring& folder, const std::string& prefix,
               std::vector<std::string>* files, std::vector<std::string>* folders) {
   WIN32_FIND_DATAW entry;
-  std::wstring pattern = folder + L"*";
+  std::wstring pattern = LongForm(folder + L"*");
   FindHandle find(FindFirstFileW(pattern.c_str(), &entry));
   if (!find.ok()) return GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
@@ -200,7 +249,7 @@ bool ListInto(const std::wstring& folder, const std::string& prefix,
 // such name replaced by the one entry of its folder that reads so; nullopt when none or several
 // do. Any other path is read as the A functions read it.
 std::optional<std::wstring> WidePath(const std::string& path) {
-  if (path.find('?') == std::string::npos) return AnsiToWide(path);
+  if (path.find('?') == std::string::npos) return LongForm(AnsiToWide(path));
   std::wstring wide;
   for (size_t start = 0;;) {
     size_t end = start;
@@ -212,7 +261,7 @@ std::optional<std::wstring> WidePath(const std::string& path) {
       wide += AnsiToWide(name);
     } else {
       WIN32_FIND_DATAW entry;
-      FindHandle find(FindFirstFileW((wide + L"*").c_str(), &entry));
+      FindHandle find(FindFirstFileW(LongForm(wide + L"*").c_str(), &entry));
       if (!find.ok()) return std::nullopt;
       std::wstring match;
       int found = 0;
@@ -225,24 +274,48 @@ std::optional<std::wstring> WidePath(const std::string& path) {
       if (found != 1) return std::nullopt;
       wide += match;
     }
-    if (end >= path.size()) return wide;
+    if (end >= path.size()) return LongForm(wide);
     wide += L'\\';
     start = end + 1;
   }
 }
 
+// Whether the last name of a UTF-16 path is one Windows keeps for a device ("COM¹" included).
+bool EndsInDeviceName(const std::wstring& path) {
+  size_t separator = path.find_last_of(L"\\/");
+  std::wstring name = path.substr(separator == std::wstring::npos ? 0 : separator + 1);
+  int in_size = static_cast<int>(name.size());
+  int size = WideCharToMultiByte(CP_UTF8, 0, name.data(), in_size, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return false;
+  std::string utf8(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, name.data(), in_size, utf8.data(), size, nullptr, nullptr);
+  return IsWindowsDeviceName(utf8, NameText::kUtf8);
+}
+
 // CreateFileA, or for a path with a name ListInto gave with "?", CreateFileW on its own name.
-HANDLE OpenExisting(const std::string& path, DWORD access, DWORD flags) {
+// A name kept for a device is refused before it is opened (reading "COM1" would wait on the
+// port), and so is whatever opens as anything but a file on a disk.
+FileHandle OpenExisting(const std::string& path, DWORD access, DWORD flags) {
   constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  if (path.find('?') == std::string::npos) {
-    return CreateFileA(path.c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr);
+  auto refuse = [](DWORD error) {
+    SetLastError(error);
+    return FileHandle();
+  };
+  if (EndsInWindowsDeviceName(path)) return refuse(ERROR_BAD_DEVICE);
+  FileHandle file;
+  if (!NeedsWide(path)) {
+    file.Reset(CreateFileA(path.c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr));
+  } else {
+    std::optional<std::wstring> wide = WidePath(path);
+    if (!wide) return refuse(ERROR_FILE_NOT_FOUND);
+    if (EndsInDeviceName(*wide)) return refuse(ERROR_BAD_DEVICE);
+    file.Reset(CreateFileW(wide->c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr));
   }
-  std::optional<std::wstring> wide = WidePath(path);
-  if (!wide) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
+  if (file.ok() && GetFileType(file.get()) != FILE_TYPE_DISK) {
+    file.Reset(INVALID_HANDLE_VALUE);
+    return refuse(ERROR_BAD_DEVICE);
   }
-  return CreateFileW(wide->c_str(), access, kShare, nullptr, OPEN_EXISTING, flags, nullptr);
+  return file;
 }
 
 // GetFileAttributesW for a path with a name ListInto gave with "?".
@@ -271,6 +344,12 @@ FileResult Win32FileSystem::CreateFolder(std::string_view path) {
   attributes.nLength = sizeof attributes;
   attributes.lpSecurityDescriptor = nullptr;
   attributes.bInheritHandle = TRUE;
+  if (NeedsWide(*c_path)) {
+    std::optional<std::wstring> wide = WidePath(*c_path);
+    if (!wide) return FileResult::Fail(ERROR_PATH_NOT_FOUND, "CreateDirectory", path);
+    if (!CreateDirectoryW(wide->c_str(), &attributes)) return LastError("CreateDirectory", path);
+    return FileResult::Ok();
+  }
   if (!CreateDirectoryA(c_path->c_str(), &attributes)) return LastError("CreateDirectory", path);
   return FileResult::Ok();
 }
@@ -282,6 +361,13 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
   // a file name ending in a character such as "表" (0x95 0x5C) would become a folder.
   size_t separator = LastSeparator(*c_path);
   if (separator != std::string::npos) c_path->resize(separator + 1);
+  // Too long for it: each folder is made here, as it would make it.
+  if (c_path->size() >= MAX_PATH && c_path->find('?') == std::string::npos) {
+    if (!MakeFoldersAbove(LongForm(AnsiToWide(*c_path)))) {
+      return LastError("MakeSureDirectoryPathExists", *c_path);
+    }
+    return FileResult::Ok();
+  }
   auto& make_sure = MakeSureDirectoryPathExistsCall();
   if (!make_sure.get()) {
     return FileResult::Fail(static_cast<Status>(make_sure.error()), "MakeSureDirectoryPathExists",
@@ -295,7 +381,7 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
 
 bool Win32FileSystem::Exists(std::string_view path) {
   auto c_path = CPath(path);
-  if (c_path && c_path->find('?') != std::string::npos) {
+  if (c_path && NeedsWide(*c_path)) {
     return WideAttributes(*c_path) != INVALID_FILE_ATTRIBUTES;
   }
   auto& exists = PathFileExistsCall();
@@ -304,7 +390,7 @@ bool Win32FileSystem::Exists(std::string_view path) {
 
 bool Win32FileSystem::IsFolder(std::string_view path) {
   auto c_path = CPath(path);
-  if (c_path && c_path->find('?') != std::string::npos) {
+  if (c_path && NeedsWide(*c_path)) {
     DWORD attributes = WideAttributes(*c_path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
@@ -374,10 +460,14 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   if (LastSeparator(destination_folder) + 1 != destination_folder.size()) {
     destination_folder.push_back('\\');
   }
+  size_t own_copies = 0;
   ReportCopy(AnsiToWide(destination_folder), AnsiToWide(source_folder), destination_folder,
-             source_folder, &first);
-  // SHFileOperationA's result is its own number (a DE_ code or a Win32 error), kept as it is.
-  if (result != 0) return FileResult::Fail(result, "SHFileOperation", destination);
+             source_folder, &first, &own_copies);
+  // SHFileOperationA's result is its own number (a DE_ code or a Win32 error), kept as it is;
+  // unless it failed for paths too long for it, whose files were then copied here, every one.
+  if (result != 0 && (own_copies == 0 || !first.result.ok())) {
+    return FileResult::Fail(result, "SHFileOperation", destination);
+  }
   return first.result;
 }
 
@@ -430,6 +520,9 @@ FileResult Win32FileSystem::WriteFileInPieces(std::string_view path, const Produ
     return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", path);
   std::optional<std::wstring> wide = WidePath(*c_path);
   if (!wide) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  if (EndsInWindowsDeviceName(*c_path) || EndsInDeviceName(*wide)) {
+    return FileResult::Fail(ERROR_BAD_DEVICE, "CreateFile", path);
+  }
   FileResult written = kdr::WriteFileAtomically(std::filesystem::path(*wide), produce);
   if (!written) written.path = *c_path;
   return written;
@@ -440,6 +533,9 @@ FileResult Win32FileSystem::AppendToFile(std::string_view path, std::string_view
   if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
   std::optional<std::wstring> wide = WidePath(*c_path);
   if (!wide) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  if (EndsInWindowsDeviceName(*c_path) || EndsInDeviceName(*wide)) {
+    return FileResult::Fail(ERROR_BAD_DEVICE, "CreateFile", path);
+  }
   FileResult appended = kdr::AppendToFile(std::filesystem::path(*wide), bytes);
   if (!appended) appended.path = *c_path;
   return appended;
@@ -527,7 +623,7 @@ bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::stri
 
 bool Win32FileSystem::RemoveFile(std::string_view path) {
   auto c_path = CPath(path);
-  if (c_path && c_path->find('?') != std::string::npos) {
+  if (c_path && NeedsWide(*c_path)) {
     std::optional<std::wstring> wide = WidePath(*c_path);
     return wide && DeleteFileW(wide->c_str()) != 0;
   }
@@ -538,7 +634,7 @@ bool Win32FileSystem::RemoveFolder(std::string_view path) {
   auto c_path = CPath(path);
   std::optional<std::wstring> wide = c_path ? WidePath(*c_path) : std::nullopt;
   if (wide && !wide->empty()) RemoveStaleTempFiles(std::filesystem::path(*wide));
-  if (c_path && c_path->find('?') != std::string::npos) {
+  if (c_path && NeedsWide(*c_path)) {
     return wide && RemoveDirectoryW(wide->c_str()) != 0;
   }
   return c_path && RemoveDirectoryA(c_path->c_str()) != 0;

@@ -96,6 +96,10 @@ cli_on_sample collect --log "$case_dir/collect.log" collect
 expect_code 0 "$code" "collect"
 [[ $(cat "$out") == "$msg_p_collected"$'\n'"$msg_c_collected" ]] || fail "collect printed: $(cat "$out")"
 cmp -s "$reg" "$examples/sample.reg" || fail "collect changed the registry file"
+for command in "undo" "undo --list"; do
+  cli_on_sample no-backup $command
+  expect_code 2 "$code" "$command before any migrate"
+done
 cmp -s "$case_dir/work/kdr4env/client/DDBVID/販売/monthly.ddv" \
   "$examples/drive_c/Kodrel4/Client/prv/DDBVID/販売/monthly.ddv" || fail "client DDBVID subfolder not collected"
 cmp -s "$case_dir/work/kdr4env/client/plog/kodrel.log" \
@@ -480,6 +484,15 @@ cli_on_sample verify-bad verify --json
 expect_code 1 "$code" "verify of a damaged store"
 json_ok "$out" "verify --json"
 grep -q '"problem":"content changed since collected"' "$out" || fail "verify --json: $(cat "$out")"
+# --quiet leaves out what says all is well, never a problem.
+cli_on_sample verify-bad-quiet verify --quiet
+expect_code 1 "$code" "verify --quiet of a damaged store"
+expect_line "$out" "Client: changed (0 missing, 1 changed, 0 added) (4 file(s) checked)" "verify --quiet of a changed store"
+grep -qF 'orders.ddv: content changed since collected' "$out" || fail "verify --quiet: $(cat "$out")"
+expect_no_text "$out" "Personal: whole" "verify --quiet of a damaged store"
+# Nothing left to undo is nothing to do, as for a list without backups.
+cli_on_sample undo-again undo
+expect_code 2 "$code" "undo with every backup undone"
 cli_on_sample migrate-bad migrate
 expect_code 1 "$code" "migrate of a damaged store"
 grep -qF '内容が変わったファイルが1個有るため、移行しませんでした。' "$out" || fail "no changed-store message: $(cat "$out")"

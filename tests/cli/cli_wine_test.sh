@@ -144,6 +144,24 @@ run --bogus status
 [[ $code == 64 && $err == *'usage: kdr4tose-cli'* ]] || fail "unknown option: $code $err"
 run --drive 'C=/tmp' status
 [[ $code == 64 ]] || fail "--drive on Windows: $code"
+run /?
+[[ $code == 0 && $out == *'--registry'* ]] || fail "/? is not --help: $code $out $err"
+
+# A store file named as a device (a store made elsewhere, or by hand): read, COM1 would be the
+# serial port and the run would wait for ever. Verify and Migrate call the store damaged.
+mkdir -p "$c/devrun"
+cp -- "$c/seed.reg" "$c/devrun/dev.reg"
+run --registry 'C:\devrun\dev.reg' --work-dir 'C:\devrun' collect
+[[ $code == 0 ]] || fail "collect for the device names: $code $err"
+for name in COM1 aux nul.ddv 'lpt1.txt' 'CONIN$'; do
+  printf 'x' >"$c/devrun/kdr4env/client/DDBVID/$name"
+done
+for command in verify migrate; do
+  KDR_WINEPREFIX=$prefix timeout 120 "$wine_run" 'C:\tool\kdr4tose-cli.exe' \
+    --registry 'C:\devrun\dev.reg' --work-dir 'C:\devrun' $command >"$root/out" 2>"$root/err"
+  code=$?
+  [[ $code == 1 ]] || fail "$command of a store with device names: exit $code (124: it hung)"
+done
 
 if ((failures > 0)); then
   echo "$failures check(s) failed" >&2

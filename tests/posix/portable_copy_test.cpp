@@ -128,6 +128,51 @@ TEST_F(PortableCopyTest, NameOutsideCodePage932IsCopiedAndReportedWithQuestionMa
   EXPECT_TRUE(reported.failed.empty());
 }
 
+// A name that Windows cannot hold, or keeps for a device, is not copied, with the reason: in a
+// store it would be another path there (a "\\"), or be read as the device. The folder "x"
+// beside the file "x\\y.ddv" is copied as it is.
+TEST_F(PortableCopyTest, NameWindowsCannotHoldIsNotCopiedWithTheReason) {
+  const std::map<std::string, Status> refused = {
+      {"x\\y.ddv", kInvalidName},   {"q\\", kInvalidName},    {"a:b", kInvalidName},
+      {"why?", kInvalidName},       {"tab\t", kInvalidName},  {"trail.", kInvalidName},
+      {"COM1", kDeviceName},        {"aux.txt", kDeviceName}, {"LPT9.", kInvalidName},
+      {"Com\xc2\xb9", kDeviceName}, {"conout$", kDeviceName}, {"nul .x", kDeviceName},
+  };
+  for (const auto& [name, code] : refused) Put(host_ / "c/src" / name, "no");
+  fs::create_directories(host_ / "c/src/PRN");
+  Put(host_ / "c/src/x/y.ddv", "yes");
+  Put(host_ / "c/src/COM10", "yes");
+  // One file on Windows: neither is the one it would hold.
+  Put(host_ / "c/src/Case.ddv", "A");
+  Put(host_ / "c/src/case.ddv", "a");
+  struct Refusals : CopyObserver {
+    void FileCopied(std::string_view path, uint64_t) override { copied.emplace_back(path); }
+    void CopyFailed(std::string_view path, const FileResult& why) override {
+      EXPECT_EQ("CopyFile", why.call) << path;
+      failed[std::string(path)] = why.code;
+    }
+    std::vector<std::string> copied;
+    std::map<std::string, Status> failed;
+  } observer;
+  EXPECT_FALSE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, &observer));
+  std::sort(observer.copied.begin(), observer.copied.end());
+  EXPECT_EQ((std::vector<std::string>{"C:\\src\\COM10", "C:\\src\\x\\y.ddv"}), observer.copied);
+  EXPECT_EQ(refused.size() + 3, observer.failed.size());
+  EXPECT_EQ(kFileExists, observer.failed["C:\\src\\case.ddv"]);
+  EXPECT_EQ(kFileExists, observer.failed["C:\\src\\Case.ddv"]);
+  EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\PRN"]);
+  EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\Com?"]);  // "¹" has no code page 932 form
+  EXPECT_EQ(kInvalidName, observer.failed["C:\\src\\trail."]);
+  EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\aux.txt"]);
+  std::vector<std::string> copied_names;
+  for (const auto& entry : fs::recursive_directory_iterator(host_ / "c/dst")) {
+    if (entry.is_regular_file())
+      copied_names.push_back(entry.path().lexically_relative(host_ / "c/dst"));
+  }
+  std::sort(copied_names.begin(), copied_names.end());
+  EXPECT_EQ((std::vector<std::string>{"COM10", "x/y.ddv"}), copied_names);
+}
+
 // The copy's read-back, the manifest and undo reach such a file by the name the copy reports,
 // on a drive and in the work folder (a host path); where "?" could stand for two names, for
 // neither.

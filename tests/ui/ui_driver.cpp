@@ -416,14 +416,11 @@ void MigrateDamagedStore(const std::wstring& exe) {
     if (!Start(exe, &program)) return;
     HWND dialog = program.dialog;
     Click(dialog, kMigrate);
-    ExpectMessage(
-        dialog,
-        L"収集したKodrel4 Clientの情報のうち1個のファイルが、収集した時と一致しません"
-        L"（無くなったか、内容が変わっています）。このため、この情報は移行しませんでした。"
-        L"詳細は" +
-            env + L"\\kdr4tose.logに記録しました。");
+    // The cause and what to do, and nothing after it that would name another cause.
     ExpectMessage(dialog,
-                  L"KodrelSEがインストールされていません、或いは、情報が収集されていません。");
+                  L"収集したKodrel4 Clientの情報に内容が変わったファイルが1個有るため、"
+                  L"移行しませんでした。「情報収集開始」で収集し直してください。詳細は" +
+                      env + L"\\kdr4tose.logに記録しました。");
     ExpectNoMoreMessages(dialog);
     bool found = false;
     ReadString(HKEY_CURRENT_USER, L"Software\\VTQ\\KodrelSE\\Client\\AppInfo", L"Title", &found);
@@ -433,6 +430,22 @@ void MigrateDamagedStore(const std::wstring& exe) {
     EndProgramBy(program, VK_RETURN);
   }
   Check(write(bytes), L"a.dat is put back");
+  // What Explorer drops into a folder is no change; any other file added is, named as added.
+  // Thumbs.db stays for the Migrate that follows, which takes the store as whole.
+  std::ofstream(env + L"\\client\\Thumbs.db", std::ios::binary).put('\0');
+  std::ofstream(env + L"\\client\\DDBVID\\other.dat", std::ios::binary) << "other";
+  {
+    Program program;
+    if (!Start(exe, &program)) return;
+    Click(program.dialog, kMigrate);
+    ExpectMessage(program.dialog,
+                  L"収集したKodrel4 Clientの情報に追加されたファイルが1個有るため、"
+                  L"移行しませんでした。「情報収集開始」で収集し直してください。詳細は" +
+                      env + L"\\kdr4tose.logに記録しました。");
+    ExpectNoMoreMessages(program.dialog);
+    EndProgramBy(program, VK_RETURN);
+  }
+  Check(std::filesystem::remove(env + L"\\client\\DDBVID\\other.dat"), L"other.dat is removed");
 }
 
 // The once-a-second refresh: removing the work folder tree disables Migrate.
@@ -548,6 +561,41 @@ void UnfinishedOnStart(const std::wstring& exe) {
 }
 
 // An executable folder too long for the work paths: the message, then no command.
+// The program in a folder with a Japanese name, its work folder held by another run (as a
+// console run holds it: a byte-range lock far past the end of kdr4env\kdr4tose.lock): Collect
+// says so and does nothing; once the other run is gone it collects.
+void WorkFolderBusy(const std::wstring& exe) {
+  std::wstring env = Folder(exe) + L"\\kdr4env";
+  CreateDirectoryW(env.c_str(), nullptr);
+  HANDLE other = CreateFileW((env + L"\\kdr4tose.lock").c_str(), GENERIC_READ,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  OVERLAPPED far_away{};
+  far_away.OffsetHigh = 0x7fffffff;
+  if (!Check(other != INVALID_HANDLE_VALUE &&
+                 LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                            &far_away),
+             L"the other run holds the work folder")) {
+    return;
+  }
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  Click(dialog, kCollect);
+  ExpectMessage(
+      dialog,
+      L"別のkdr4toseが作業フォルダを使用中です。そちらが終了してからもう一度実行してください。");
+  ExpectNoMoreMessages(dialog);
+  Check(!std::filesystem::exists(env + L"\\client"), L"nothing collected while it is held");
+  CloseHandle(other);
+  Click(dialog, kCollect);
+  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
+  ExpectNoMoreMessages(dialog);
+  ExpectFile(env + L"\\client\\DDBVID\\a.dat", "client video data");
+  ExitProgram(program);
+}
+
 void FolderTooLong(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
@@ -570,7 +618,7 @@ void FolderTooLong(const std::wstring& exe) {
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
     Print(
-        L"usage: ui_driver nothing|collect|damaged|migrate|reenter|refresh|notcopied|"
+        L"usage: ui_driver nothing|collect|busy|damaged|migrate|reenter|refresh|notcopied|"
         L"unreachable|alias|unfinished|longpath "
         L"<kdr4tose.exe>");
     return 2;
@@ -598,6 +646,8 @@ int wmain(int argc, wchar_t** argv) {
     CollectThroughAlias(exe);
   } else if (scenario == L"unfinished") {
     UnfinishedOnStart(exe);
+  } else if (scenario == L"busy") {
+    WorkFolderBusy(exe);
   } else if (scenario == L"longpath") {
     FolderTooLong(exe);
   } else {

@@ -37,7 +37,8 @@ void RemoveTree(const std::string& folder) {
         RemoveTree(path);
       } else {
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path.c_str());
+        // A name kept for a device ("NUL") is reached by its "\\?\" form only.
+        if (!DeleteFileA(path.c_str())) DeleteFileA(("\\\\?\\" + path).c_str());
       }
     } while (FindNextFileA(find, &entry));
     FindClose(find);
@@ -94,6 +95,9 @@ class Win32Harness : public FileSystemHarness {
     bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
               written == bytes.size();
     return CloseHandle(file) && ok;
+  }
+  bool PutByOwnName(const std::string& path, const std::string& bytes) override {
+    return Put("\\\\?\\" + path, bytes);
   }
   std::string Get(const std::string& path) override {
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
