@@ -432,8 +432,9 @@ void MigrateDamagedStore(const std::wstring& exe) {
   Check(write(bytes), L"a.dat is put back");
   // What Explorer drops into a folder is no change; any other file added is, named as added.
   // Thumbs.db stays for the Migrate that follows, which takes the store as whole.
-  std::ofstream(env + L"\\client\\Thumbs.db", std::ios::binary).put('\0');
-  std::ofstream(env + L"\\client\\DDBVID\\other.dat", std::ios::binary) << "other";
+  std::ofstream(std::filesystem::path(env + L"\\client\\Thumbs.db"), std::ios::binary).put('\0');
+  std::ofstream(std::filesystem::path(env + L"\\client\\DDBVID\\other.dat"), std::ios::binary)
+      << "other";
   {
     Program program;
     if (!Start(exe, &program)) return;
