@@ -109,7 +109,12 @@ void ListDifferences(const EditionCheck& check, std::string* text, std::vector<s
     json->push_back("{\"path\":" + JsonString(path) + ",\"problem\":" + JsonString(problem) + "}");
   };
   if (!check.manifest_error.empty()) add(std::string(kManifestName), check.manifest_error);
-  for (const ManifestMiss& miss : check.missed) add(Shown(miss.what), "not collected: " + miss.why);
+  for (const ManifestMiss& miss : check.missed) {
+    // Kept in UTF-8 by the manifest: only its control characters are escaped.
+    std::string what;
+    AppendEscaped(miss.what, &what);
+    add(what, "not collected: " + miss.why);
+  }
   for (const StoreProblem& p : check.problems) add(Shown(p.path), ProblemText(p.kind));
   for (const std::string& folder : check.skipped_folders) {
     add(Shown(folder), "folder removed from the store: its copy is skipped");
