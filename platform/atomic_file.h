@@ -27,6 +27,9 @@ struct AtomicWriteOptions {
   bool through_links = false;
   // Keep the old file's owner and group (POSIX; refused when they cannot be kept).
   bool keep_owner = false;
+  // Keep them where the process may (POSIX): a replaced file of the user's stays the user's
+  // when the tool runs as root; otherwise it stays as the process can leave it.
+  bool try_keep_owner = false;
   // Try the rename again for a moment while another program has the file open (Windows).
   bool wait_while_open = false;
   // Asked with the file's path just before the rename: false leaves the old file as it is and

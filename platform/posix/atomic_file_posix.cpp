@@ -86,6 +86,10 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
       ::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
     result = FailFromErrno("SetFileSecurity", "");
   }
+  if (result && existed && !options.keep_owner && options.try_keep_owner &&
+      (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+    static_cast<void>(::fchown(fd.get(), old.st_uid, old.st_gid));
+  }
   if (result && existed && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
     result = FailFromErrno("SetFileSecurity", "");
   }

@@ -207,7 +207,8 @@ class Walk {
     struct stat st {};
     if (!in.ok() || ::fstat(in.get(), &st) != 0) return FailFromErrno("CreateFile", tool_from);
     struct stat old {};
-    if (::lstat(to.c_str(), &old) == 0 && S_ISDIR(old.st_mode)) {
+    bool replaces = ::lstat(to.c_str(), &old) == 0;
+    if (replaces && S_ISDIR(old.st_mode)) {
       // A folder where the file goes: Windows refuses, and so do we.
       return FileResult::Fail(kAccessDenied, "CopyFile", tool_to);
     }
@@ -236,6 +237,15 @@ class Walk {
     if (result) {
       struct timespec times[2] = {st.st_atim, st.st_mtim};
       ::futimens(out.get(), times);
+    }
+    // A file replaced keeps its owner, group and mode: the user's file stays the user's, even
+    // when the tool runs as root. The owner only where the process may give it.
+    if (result && replaces && S_ISREG(old.st_mode)) {
+      if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
+        static_cast<void>(::fchown(out.get(), old.st_uid, old.st_gid));
+      }
+      if (::fchmod(out.get(), old.st_mode & 07777) != 0)
+        result = FailFromErrno("SetFileSecurity", tool_to);
     }
     if (!out.Close() && result) result = FailFromErrno("CloseHandle", tool_to);
     if (result && ::rename(temp.c_str(), to.c_str()) != 0) {

@@ -220,7 +220,10 @@ FileResult PortableFileSystem::WriteFileInPieces(std::string_view path,
                                                  const ProduceBytes& produce) {
   HostLocation host;
   if (FileResult located = LocateFileToWrite(path, &host); !located) return located;
-  FileResult written = kdr::WriteFileAtomically(host.path, produce);
+  // A file replaced (a data file undo restores, say) keeps its owner where it can.
+  AtomicWriteOptions keep;
+  keep.try_keep_owner = true;
+  FileResult written = kdr::WriteFileAtomically(host.path, produce, keep);
   if (!written) written.path = std::string(path);
   return written;
 }

@@ -24,6 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+mode_t GetUmask() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
 class PortableCopyTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -53,6 +59,41 @@ TEST_F(PortableCopyTest, AbsoluteLinkInsideTheTreeIsRepointedIntoTheCopy) {
   fs::remove_all(host_ / "c/src");  // the old product removed
   EXPECT_EQ("A", Get(host_ / "c/dst/link.dat"));
   EXPECT_TRUE(fs::read_symlink(host_ / "c/dst/link.dat").is_relative());
+}
+
+// The user's file that Migrate replaces, and undo restores, stays the user's: its owner, group
+// and mode are kept (the owner where the process may give it: as root). A new file takes the
+// source's mode.
+TEST_F(PortableCopyTest, AReplacedFileKeepsItsOwnerGroupAndMode) {
+  Put(host_ / "c/src/a.dat", "new");
+  Put(host_ / "c/src/b.dat", "added");
+  ASSERT_EQ(0, ::chmod((host_ / "c/src/a.dat").c_str(), 0600));
+  ASSERT_EQ(0, ::chmod((host_ / "c/src/b.dat").c_str(), 0640));
+  Put(host_ / "c/dst/a.dat", "old");
+  const fs::path replaced = host_ / "c/dst/a.dat";
+  ASSERT_EQ(0, ::chmod(replaced.c_str(), 0664));
+  const bool root = ::geteuid() == 0;
+  const uid_t owner = root ? 65534 : ::geteuid();
+  const gid_t group = root ? 65534 : ::getegid();
+  if (root) {
+    ASSERT_EQ(0, ::chown(replaced.c_str(), owner, group));
+  }
+  auto expect_kept = [&](const char* after) {
+    struct stat st {};
+    ASSERT_EQ(0, ::stat(replaced.c_str(), &st)) << after;
+    EXPECT_EQ(0664u, st.st_mode & 07777) << after;
+    EXPECT_EQ(owner, st.st_uid) << after;
+    EXPECT_EQ(group, st.st_gid) << after;
+  };
+  ASSERT_TRUE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, nullptr));
+  EXPECT_EQ("new", Get(replaced));
+  expect_kept("the copy");
+  ASSERT_TRUE(files_.WriteFileAtomically("C:\\dst\\a.dat", "old"));
+  EXPECT_EQ("old", Get(replaced));
+  expect_kept("the restore");
+  struct stat added {};
+  ASSERT_EQ(0, ::stat((host_ / "c/dst/b.dat").c_str(), &added));
+  EXPECT_EQ(0640u & ~GetUmask(), added.st_mode & 07777);
 }
 
 TEST_F(PortableCopyTest, NameInAnotherCaseIsReplacedAsWindowsWould) {
