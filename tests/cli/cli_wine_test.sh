@@ -66,7 +66,7 @@ grep -qF "$(printf 'COPY\tC:\\k4\\prv\\DDBVID\\orders.ddv\t13')" "$c/collect.log
 if grep -q 'S3cret!' "$c/collect.log"; then fail "collect log shows a credential"; fi
 
 run status --json
-[[ $code == 0 && $out == *'"collected":10,"collect_enabled":true,"migrate_enabled":true'* ]] ||
+[[ $code == 0 && $out == *'"collected":10,"stores":{"Client":"whole"},"collect_enabled":true,"migrate_enabled":true'* ]] ||
   fail "status --json: $code $out"
 
 run migrate
