@@ -6,23 +6,10 @@
 set -u
 exe=$1
 wine_run=$2
-wine=${KDR_WINE:-/usr/lib/wine/wine64}
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-wine.XXXXXX")
-prefix=$root/prefix
-trap 'WINEPREFIX=$prefix /usr/lib/wine/wineserver -k >/dev/null 2>&1; [[ -n ${KDR_KEEP:-} ]] || rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-# A prefix of our own, copied from the prepared template (made by wine-run when missing).
-"$wine_run" cmd.exe /c exit 0 >/dev/null 2>&1
-template=${KDR_WINE_TEMPLATE:-${XDG_CACHE_HOME:-$HOME/.cache}/kdr4tose/wine-template}
-cp -a -- "$template" "$prefix" || { echo "no Wine template prefix at $template" >&2; exit 1; }
+# A prefix of our own, copied from the prepared template.
+source "$(dirname -- "$0")/wine_prefix.sh" cli-wine
 
 # The old and the new Client edition, with data folders on C:.
-c=$prefix/drive_c
 mkdir -p "$c/k4/prv/DDBVID/sub" "$c/k4/prv/log" "$c/tool"
 printf 'view=orders\r\n' >"$c/k4/prv/DDBVID/orders.ddv"
 printf 'nested\r\n' >"$c/k4/prv/DDBVID/sub/n.ddv"

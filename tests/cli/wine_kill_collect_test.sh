@@ -9,22 +9,8 @@ set -u
 exe=$1
 wine_run=$2
 rounds=${3:-20}
-wine=${KDR_WINE:-/usr/lib/wine/wine64}
-server=$(dirname -- "$wine")/wineserver
 RANDOM=${KDR_TEST_SEED:-4711}
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-wine-kill.XXXXXX")
-prefix=$root/prefix
-trap 'WINEPREFIX=$prefix "$server" -k >/dev/null 2>&1; rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-"$wine_run" cmd.exe /c exit 0 >/dev/null 2>&1
-template=${KDR_WINE_TEMPLATE:-${XDG_CACHE_HOME:-$HOME/.cache}/kdr4tose/wine-template}
-cp -a -- "$template" "$prefix" || { echo "no Wine template prefix at $template" >&2; exit 1; }
-c=$prefix/drive_c
+source "$(dirname -- "$0")/wine_prefix.sh" wine-kill
 mkdir -p "$c/k4/prv/DDBVID" "$c/k4/prv/log" "$c/tool"
 for ((i = 0; i < 400; i++)); do printf 'record %d\r\n' "$i" >"$c/k4/prv/DDBVID/r$i.ddv"; done
 head -c 5000000 /dev/zero | tr '\0' 'k' >"$c/k4/prv/DDBVID/big.ddv"
