@@ -514,18 +514,21 @@ void NoRunInsideARun(const std::wstring& exe) {
   ExitProgram(program);
 }
 
+// Collect of Personal and Client, where `not_copied` items of Client could not be copied.
+void CollectWithItemsNotCopied(HWND dialog, int not_copied) {
+  Click(dialog, kCollect);
+  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
+  ExpectMessage(dialog, L"コピーできなかったファイルが" + std::to_wstring(not_copied) +
+                            L"件あります。詳細はkdr4env\\kdr4tose.logを参照してください。");
+  ExpectNoMoreMessages(dialog);
+}
+
 // A data folder on a drive or share that cannot be reached: the files count as not copied.
 void CollectUnreachable(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
-  HWND dialog = program.dialog;
-  Click(dialog, kCollect);
-  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
-  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
-  ExpectMessage(
-      dialog,
-      L"コピーできなかったファイルが2件あります。詳細はkdr4env\\kdr4tose.logを参照してください。");
-  ExpectNoMoreMessages(dialog);
+  CollectWithItemsNotCopied(program.dialog, 2);
   ExitProgram(program);
 }
 
@@ -534,14 +537,7 @@ void CollectUnreachable(const std::wstring& exe) {
 void CollectThroughAlias(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
-  HWND dialog = program.dialog;
-  Click(dialog, kCollect);
-  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
-  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
-  ExpectMessage(
-      dialog,
-      L"コピーできなかったファイルが1件あります。詳細はkdr4env\\kdr4tose.logを参照してください。");
-  ExpectNoMoreMessages(dialog);
+  CollectWithItemsNotCopied(program.dialog, 1);
   std::wstring client = Folder(exe) + L"\\kdr4env\\client";
   Check(!std::filesystem::exists(client + L"\\DDBVID\\tool"),
         L"the store is not copied into itself");
