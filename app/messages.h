@@ -48,8 +48,6 @@ inline std::string BackupElsewhereMessage(std::string_view folder) {
          "に保存しました。";
 }
 
-// The work folder's log, which both programs append to (its name is in the message above).
-inline constexpr std::string_view kWorkLogName = "kdr4tose.log";
 // What Collect and Migrate say of each edition they did, by EditionIndex.
 struct EditionMessages {
   std::string_view collected;

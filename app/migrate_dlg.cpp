@@ -1,12 +1,9 @@
 #include "app/migrate_dlg.h"
 
 #include "app/messages.h"
-#include "app/migration_plan.h"
-#include "core/edition_folders.h"
 #include "core/presence.h"
+#include "engine/collect_edition.h"
 #include "platform/text_encoding.h"
-#include "settings/settings_export.h"
-#include "settings/settings_import.h"
 #include "store/store_check.h"
 #include "store/store_time.h"
 #include "store/unfinished_migrate.h"
@@ -134,17 +131,11 @@ void CMigrateDlg::ApplyButtonRule() {
   view_.EnableControl(kMigrateButton, paths_valid_ && SharesAnEdition(new_code, collected));
 }
 
-DataFolderContext CMigrateDlg::DataContext(CopyObserver* recorder) {
-  DataFolderContext ctx{services_.registry,
-                        services_.files,
-                        paths_,
-                        log_,
-                        recorder,
-                        view_.CopyOwner(),
-                        [this](std::string_view text) { ShowMessage(text); },
-                        services_.max_path};
-  ctx.verify_copies = services_.verification;
-  return ctx;
+RunContext CMigrateDlg::Run() {
+  return RunContext{
+      services_, paths_, log_, last_run_, view_.CopyOwner(), [this](std::string_view text) {
+        ShowMessage(text);
+      }};
 }
 
 std::string CMigrateDlg::LogPathForDisplay() const {
@@ -161,68 +152,13 @@ std::string CMigrateDlg::LogNameForMessages() const {
   return std::string(kWorkLogShown);
 }
 
-void CMigrateDlg::WriteManifest(Edition edition, DigestCache* digests, bool* ok,
-                                bool* settings_written) {
-  const std::string what = "manifest of " + std::string(EditionName(edition));
-  // The settings file must be on disk before it is hashed.
-  if (*settings_written && !services_.profiles.Flush()) *settings_written = false;
-  std::vector<ManifestMiss> missed;
-  if (!*settings_written) {
-    missed.push_back({Cp932ForDisplay(paths_.SettingsFile(edition)), "could not be written"});
-  }
-  for (const FailedItem& item : last_run_.Copies(edition).not_copied) {
-    missed.push_back({Cp932ForDisplay(item.source), Describe(item.error)});
-  }
-  // A data path that could not be read leaves whole folders out, with no file to name.
-  if (!*ok && missed.empty()) missed.push_back({"data folders", "not collected (see the log)"});
-  std::string error;
-  if (!WriteEditionManifest(services_.files, paths_, edition, ToolVersion(),
-                            services_.clock().local, digests, missed, &error)) {
-    // The manifest that says Collect began stays: the store reads as unfinished.
-    log_.Skipped(what, error);
-    *ok = false;
-    return;
-  }
-  if (missed.empty()) {
-    last_run_.sealed += EditionWeight(edition);
-    log_.Done(what + " written: the store is whole");
-  } else {
-    log_.Done(what + " written: the store is incomplete, " + std::to_string(missed.size()) +
-              " item(s) not collected");
-  }
-}
-
 void CMigrateDlg::CollectEdition(Edition edition) {
-  log_.Done("collect " + std::string(EditionName(edition)));
-  last_run_.attempted += EditionWeight(edition);
-  MakeEditionFolders(services_.files, paths_, edition);
-  // Before anything of the edition is written, its store says Collect has begun, so that a
-  // Collect that never ends is never taken for one that did.
-  std::string begun_error;
-  if (services_.verification && !MarkEditionBegun(services_.files, paths_, edition, ToolVersion(),
-                                                  services_.clock().local, &begun_error)) {
-    log_.Skipped("collect " + std::string(EditionName(edition)),
-                 begun_error + "; nothing of the edition written");
-    last_run_.failed += EditionWeight(edition);
-    ShowMessage(CollectedMessage(edition));
-    ShowMessage(SettingsNotWrittenMessage(LogNameForMessages()));
-    return;
-  }
-  ExportContext exports{services_.registry, services_.profiles, log_};
-  CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
-  DataFolderContext data = DataContext(&recorder);
-  DigestCache digests;
-  data.digests = &digests;
-  bool settings_written = ExportEditionSettings(exports, paths_, edition);
-  bool ok = CollectEditionData(data, edition) && settings_written;
-  if (services_.verification) WriteManifest(edition, &digests, &ok, &settings_written);
-  if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
-    last_run_.failed += EditionWeight(edition);
-  }
+  RunContext run = Run();
+  CollectOutcome outcome = kdr::CollectEdition(run, edition);
   // The settings file is written out before the edition's message, so the message that it was
   // not can follow it at once, before the data files' count.
   ShowMessage(CollectedMessage(edition));
-  if (!settings_written) ShowMessage(SettingsNotWrittenMessage(LogNameForMessages()));
+  if (!outcome.settings_written) ShowMessage(SettingsNotWrittenMessage(LogNameForMessages()));
   ShowCopyFailures(edition);
 }
 
@@ -279,115 +215,24 @@ void CMigrateDlg::OnCollect() {
   EndCommand();
 }
 
-bool CMigrateDlg::CheckStore(Edition edition, DigestCache* digests) {
-  std::string name(EditionName(edition));
-  EditionCheck check = CheckEdition(services_.files, paths_, edition, digests);
-  last_run_.stores[EditionIndex(edition)] = check.state();
-  for (const std::string& folder : check.skipped_folders) {
-    log_.Skipped("store of " + name + ": " + Cp932ForDisplay(folder),
-                 "the folder was removed from the store; its copy is skipped");
-  }
-  if (!check.usable()) {
-    const std::string state(StoreStateName(check.state()));
-    if (!check.manifest_error.empty()) log_.Skipped("store of " + name, check.manifest_error);
-    for (const ManifestMiss& miss : check.missed) {
-      log_.Skipped("store of " + name + ": " + miss.what, "not collected: " + miss.why);
-    }
-    for (const StoreProblem& problem : check.problems) {
-      log_.Skipped("store of " + name + ": " + Cp932ForDisplay(problem.path),
-                   ProblemText(problem.kind));
-    }
-    log_.Skipped("migrate " + name, "the store is " + state + "; nothing of the edition written");
-    last_run_.damaged += EditionWeight(edition);
-    ShowMessage(StoreRefusedMessage(edition, check, LogPathForDisplay()));
+bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
+  RunContext run = Run();
+  EditionMigration migration(run, backup, edition);
+  if (!migration.CheckStore()) {
+    ShowMessage(StoreRefusedMessage(edition, migration.check(), LogPathForDisplay()));
     return false;
   }
-  if (!check.has_manifest) {
-    last_run_.unverified += EditionWeight(edition);
-    log_.Skipped("check of the store of " + name,
-                 "it has no manifest (collected by an older version); migrated unverified");
-  } else {
-    log_.Done("store of " + name + " checked: whole, " + std::to_string(check.files_checked) +
-              " file(s) as collected");
-  }
-  return true;
-}
-
-bool CMigrateDlg::WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes,
-                              std::vector<RefusedCopy>* refused) {
-  std::string name(EditionName(edition));
-  EditionPlan plan;
-  std::string error;
-  PlanInputs inputs{services_.registry, services_.files, services_.profiles, paths_,
-                    services_.max_path, digests};
-  if (!PlanMigrate(inputs, edition, &plan, &error, writes) ||
-      !TakeOldContentOfUnfinished(
-          services_.files, BackupPlacesFor(paths_, services_.user_state_folder), &plan, &error) ||
-      !backup_->Add(plan, &error)) {
-    log_.Skipped("backup before migrating " + name, error + "; nothing of the edition written");
+  if (!migration.WriteBackup()) {
     ShowMessage(BackupFailedMessage(edition, LogPathForDisplay()));
     return false;
   }
-  *refused = plan.refused_copies;
-  last_run_.backup_name = backup_->name();
-  last_run_.backup_folder = backup_->folder();
-  if (backup_->in_fallback() && !told_fallback_) {
-    told_fallback_ = true;
-    log_.Done("the work folder cannot be written: the backup is in " +
-              Cp932ForDisplay(backup_->folder()));
-    ShowMessage(BackupElsewhereMessage(Cp932ForDisplay(backup_->folder())));
+  if (migration.backup_elsewhere()) {
+    ShowMessage(BackupElsewhereMessage(Cp932ForDisplay(migration.backup_folder())));
   }
-  log_.Done("backup of " + name + " in " + Cp932ForDisplay(backup_->folder()) + ": " +
-            std::to_string(plan.values.size()) + " value(s), " +
-            std::to_string(plan.keys_created.size()) + " new key(s), " +
-            std::to_string(plan.files.size()) + " file(s)");
-  return true;
-}
-
-bool CMigrateDlg::MigrateEdition(Edition edition) {
-  log_.Done("migrate " + std::string(EditionName(edition)));
-  last_run_.attempted += EditionWeight(edition);
-  auto refused = [&] {
-    last_run_.failed += EditionWeight(edition);
-    return false;
-  };
-  DigestCache digests;
-  if (services_.verification && !CheckStore(edition, &digests)) return refused();
-  // Once checked, the settings file is read once for both the plan and the import, which thus
-  // see the same content.
-  // A settings file read on every call may still say more to the import than it did to the
-  // plan: the import writes only what the backup recorded.
-  ProfileFileHold hold(services_.profiles, paths_.SettingsFile(edition));
-  PlannedWrites planned;
-  std::vector<RefusedCopy> refused_copies;
-  if (services_.backup && !WriteBackup(edition, &digests, &planned, &refused_copies)) {
-    return refused();
+  bool ok = migration.WriteSettingsAndData();
+  if (migration.unrecorded() != 0) {
+    ShowMessage(SettingsChangedMessage(edition, LogPathForDisplay()));
   }
-  PlannedWritesRegistry guarded(services_.registry, planned, PlannedWritesRegistry::Mode::kGuard);
-  SettingsImporter importer(services_.backup ? guarded : services_.registry, services_.profiles,
-                            log_);
-  importer.ImportSettingsFile(paths_.SettingsFile(edition));
-  size_t unrecorded = guarded.refused();
-  if (unrecorded != 0) {
-    log_.Skipped("migrate " + std::string(EditionName(edition)),
-                 std::to_string(unrecorded) +
-                     " key(s) or value(s) the backup had not recorded refused: the settings "
-                     "file differed from the one read for the backup");
-  }
-  CopyRecorder recorder(last_run_.Copies(edition), log_, services_.copy_observer);
-  DataFolderContext data = DataContext(&recorder);
-  data.digests = &digests;
-  data.refused_copies = &refused_copies;
-  bool ok = MigrateEditionData(data, edition) && unrecorded == 0;
-  if (services_.backup && !backup_->MarkWritten(edition)) {
-    log_.Skipped("backup of " + std::string(EditionName(edition)),
-                 "the journal could not be told that the edition's writes ended; the next start "
-                 "reads it as a Migrate that did not finish");
-  }
-  if (!ok || !last_run_.Copies(edition).not_copied.empty()) {
-    last_run_.failed += EditionWeight(edition);
-  }
-  if (unrecorded != 0) ShowMessage(SettingsChangedMessage(edition, LogPathForDisplay()));
   return ok;
 }
 
@@ -399,9 +244,7 @@ void CMigrateDlg::OnMigrate() {
   bool will_write = services_.work_locks != nullptr && services_.files.Exists(paths_.root);
   if (!LockWork(will_write, &lock)) return;
   StoreTime now = services_.clock();
-  BackupWriter backup(services_.files, BackupPlacesFor(paths_, services_.user_state_folder),
-                      now.folder_name, now.local);
-  backup_ = &backup;
+  MigrateBackup backup(services_, paths_, now);
   if (BeginCommand()) {
     log_.Comment("migrate, " + now.local);
     // Where the log goes is settled before any message names it.
@@ -415,18 +258,18 @@ void CMigrateDlg::OnMigrate() {
     auto refused_for_store = [&] { return HasEdition(last_run_.damaged, last_attempted); };
     if (shared(Edition::kPersonal)) {
       last_attempted = Edition::kPersonal;
-      flag = MigrateEdition(Edition::kPersonal);
+      flag = MigrateEdition(backup, Edition::kPersonal);
       if (flag) ShowMessage(MigratedMessage(Edition::kPersonal));
       ShowCopyFailures(Edition::kPersonal);
     }
     if (shared(Edition::kClient)) {
       last_attempted = Edition::kClient;
-      flag = MigrateEdition(Edition::kClient);
+      flag = MigrateEdition(backup, Edition::kClient);
       if (flag) ShowMessage(MigratedMessage(Edition::kClient));
       ShowCopyFailures(Edition::kClient);
     }
     if (shared(Edition::kServer)) {
-      if (MigrateEdition(Edition::kServer)) {
+      if (MigrateEdition(backup, Edition::kServer)) {
         ShowMessage(MigratedMessage(Edition::kServer));
       } else if (!HasEdition(last_run_.damaged, Edition::kServer)) {
         ShowMessage(kNotMigratedMessage);
@@ -437,8 +280,6 @@ void CMigrateDlg::OnMigrate() {
       ShowMessage(kNotMigratedMessage);
     }
   }
-  backup_ = nullptr;
-  told_fallback_ = false;
   EndCommand();
 }
 

@@ -10,63 +10,13 @@
 #include "core/edition.h"
 #include "core/log_lines.h"
 #include "core/work_paths.h"
-#include "datafolders/copy_report.h"
-#include "datafolders/data_folders.h"
-#include "platform/file_system.h"
-#include "platform/profile_file.h"
-#include "platform/registry.h"
+#include "engine/edition_migration.h"
+#include "engine/run_context.h"
+#include "engine/run_summary.h"
+#include "engine/services.h"
 #include "platform/work_folder_lock.h"
-#include "store/backup.h"
-#include "store/planned_writes.h"
-#include "store/store_check.h"
-#include "store/store_time.h"
 
 namespace kdr {
-
-// The platform services the tool works through, built once per platform and passed down.
-struct Services {
-  Registry& registry;
-  FileSystem& files;
-  ProfileFile& profiles;
-  size_t max_path = 260;       // the longest path, terminators included, the file calls accept
-  ActivityLog* log = nullptr;  // optional
-  CopyObserver* copy_observer = nullptr;  // optional
-  // Manifests on Collect, copies read back and the store checked before Migrate. Off only to
-  // measure what they cost.
-  bool verification = true;
-  // The backup a Migrate writes before it changes anything, for undo. Off only to measure.
-  bool backup = true;
-  // The window's hold on the work folder for each command; the console tool takes it itself,
-  // waiting for it, before it runs one. Null: no lock taken.
-  WorkFolderLocks* work_locks = nullptr;
-  // The user's own folder on this machine (UserStateFolder): where Migrate keeps its backup,
-  // and both commands their log, when the work folder cannot be written. Empty: none.
-  std::string user_state_folder{};
-  // The clock of backup names, manifests and the log; a test sets its own.
-  StoreTime (*clock)() = &CurrentStoreTime;
-};
-
-// What the last command did, per edition: for the console tool's exit code and list of files
-// not copied, and for whatever checks a run afterwards.
-struct RunSummary {
-  EditionCode attempted = 0;   // editions the command worked on
-  EditionCode failed = 0;      // of those, the ones that reported a failure
-  EditionCode damaged = 0;     // Migrate: editions refused for their store's state
-  EditionCode unverified = 0;  // Migrate: editions collected without a manifest
-  EditionCode sealed = 0;      // Collect: editions whose store was sealed whole
-  // Migrate: each edition's store as checked, in kAllEditions order.
-  std::array<StoreState, 3> stores{StoreState::kNoManifest, StoreState::kNoManifest,
-                                   StoreState::kNoManifest};
-  std::string backup_name;                  // Migrate: the backup written, if any
-  std::string backup_folder;                // Migrate: where it lies
-  std::array<EditionCopyReport, 3> copies;  // the data step of each edition, in kAllEditions order
-
-  EditionCopyReport& Copies(Edition edition) { return copies[static_cast<int>(edition) - 1]; }
-  const EditionCopyReport& Copies(Edition edition) const {
-    return copies[static_cast<int>(edition) - 1];
-  }
-  StoreState Store(Edition edition) const { return stores[EditionIndex(edition)]; }
-};
 
 // The main dialog's state and logic: the work paths, the button rule and the two commands.
 // The view shows it; this class knows nothing of windows.
@@ -120,19 +70,12 @@ class CMigrateDlg {
   // `will_write` no lock is taken, so that a command with nothing to do leaves no work tree.
   bool LockWork(bool will_write, std::unique_ptr<HostFileLock>* lock);
   void EndCommand();
-  DataFolderContext DataContext(CopyObserver* recorder);
+  // What the engine's steps of this command work with.
+  RunContext Run();
   void CollectEdition(Edition edition);
-  bool MigrateEdition(Edition edition);
-  // Checks the edition's store; records what its Migrate will change. False (with the user
-  // told) when the edition must not be migrated.
-  bool CheckStore(Edition edition, DigestCache* digests);
-  // *writes receives what the plan saw the import write.
-  // *refused receives the data folder copies the plan left out.
-  bool WriteBackup(Edition edition, const DigestCache* digests, PlannedWrites* writes,
-                   std::vector<RefusedCopy>* refused);
-  // Seals the edition's store, naming in it what Collect could not take. Clears
-  // *settings_written when the settings file cannot be put on disk for hashing.
-  void WriteManifest(Edition edition, DigestCache* digests, bool* ok, bool* settings_written);
+  // The store checked, the backup written, the settings and data written, each step's failure
+  // told. False when the edition was not migrated whole.
+  bool MigrateEdition(MigrateBackup& backup, Edition edition);
   // The log's full path for messages; empty when no log could be written.
   std::string LogPathForDisplay() const;
   // The log as the shorter messages name it: kdr4env\kdr4tose.log while it is there.
@@ -163,8 +106,6 @@ class CMigrateDlg {
   WorkPaths paths_;
   bool paths_valid_ = false;
   RunSummary last_run_;
-  BackupWriter* backup_ = nullptr;  // during OnMigrate
-  bool told_fallback_ = false;      // during OnMigrate
   std::string log_file_;   // where this command's log goes, once its first write settled it
   bool log_lost_ = false;  // no log could be written for this command
   bool running_ = false;   // a command runs

@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "app/migrate_dlg.h"
-#include "app/undo_scope.h"
 #include "bench/in_process.h"
 #include "bench/synthetic_profile.h"
+#include "engine/undo_scope.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/portable_profile_file.h"
 #include "platform/posix/portable_file_system.h"

@@ -2,22 +2,19 @@
 
 #include <optional>
 
-#include "app/messages.h"
-#include "app/migration_plan.h"
-#include "app/undo_scope.h"
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
 #include "cli/json_text.h"
 #include "cli/unfinished_report.h"
 #include "core/log_lines.h"
 #include "core/presence.h"
-#include "datafolders/data_folders.h"
+#include "engine/previews.h"
+#include "engine/store_acceptance.h"
+#include "engine/undo_scope.h"
 #include "platform/cp932.h"
 #include "platform/text_encoding.h"
-#include "settings/entry_codec.h"
 #include "store/manifest.h"
 #include "store/store_check.h"
-#include "store/store_time.h"
 #include "store/undo.h"
 
 namespace kdr::cli {
@@ -33,26 +30,6 @@ std::string Shown(std::string_view cp932) {
 
 std::string Bool(bool value) { return value ? "true" : "false"; }
 
-// A value's data as a person reads it; credentials never.
-std::string ValueText(std::string_view name, uint32_t type, std::string_view data) {
-  if (IsCredentialName(name)) return "(credential, hidden)";
-  if (type == kRegSz || type == kRegExpandSz) {
-    return "\"" + Shown(data.substr(0, data.find('\0'))) + "\"";
-  }
-  if (type == kRegDword && data.size() == 4) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(data[i]);
-    return "dword " + std::to_string(v);
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex = "type " + std::to_string(type) + " hex ";
-  for (unsigned char c : data) {
-    hex.push_back(kHex[c >> 4]);
-    hex.push_back(kHex[c & 15]);
-  }
-  return hex;
-}
-
 std::string JsonList(const std::vector<std::string>& items) {
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) out += (i ? "," : "") + items[i];
@@ -66,27 +43,6 @@ void Print(const StoreCommandOptions& options, const std::string& text) {
 }  // namespace
 
 namespace {
-
-// The state and its counts, as verify, the preview and --json name them.
-std::string StateText(const EditionCheck& check) {
-  std::string text(StoreStateName(check.state()));
-  switch (check.state()) {
-    case StoreState::kChanged:
-      text += " (" + std::to_string(check.missing()) + " missing, " +
-              std::to_string(check.changed()) + " changed, " + std::to_string(check.added()) +
-              " added)";
-      break;
-    case StoreState::kIncomplete:
-      text += " (" + std::to_string(check.missed.size()) + " not collected)";
-      break;
-    case StoreState::kUnfinished:
-      text += " (Collect did not finish)";
-      break;
-    default:
-      break;
-  }
-  return text;
-}
 
 std::string StateJson(const EditionCheck& check) {
   std::vector<std::string> skipped;
@@ -130,41 +86,25 @@ std::optional<Edition> EditionNamed(std::string_view name) {
   return std::nullopt;
 }
 
-// Seals the edition's store as it now is and says so in the work folder's log.
-int AcceptStore(const Services& services, const WorkPaths& paths,
-                const StoreCommandOptions& options, Edition edition) {
-  EditionCheck check = CheckEdition(services.files, paths, edition, nullptr);
-  std::string text = std::string(EditionName(edition)) + ": " + StateText(check) + "\n";
+// Seals the edition's store as it now is, after listing what it differs in.
+int AcceptStoreCommand(const Services& services, const WorkPaths& paths,
+                       const StoreCommandOptions& options, Edition edition) {
+  StoreAcceptance accepted = AcceptStore(services, paths, edition);
+  const EditionCheck& check = accepted.was;
+  std::string text = std::string(EditionName(edition)) + ": " + StoreStateText(check) + "\n";
   std::vector<std::string> differences;
   ListDifferences(check, &text, &differences);
-  std::string error;
-  StoreTime now = CurrentStoreTime();
-  bool sealed = WriteEditionManifest(services.files, paths, edition, ToolVersion(), now.local,
-                                     nullptr, {}, &error);
-  LogLines log;
-  log.Comment("verify --accept " + std::string(EditionName(edition)) + ", " + now.local);
+  bool sealed = accepted.sealed;
   if (sealed) {
-    log.Done("store of " + std::string(EditionName(edition)) + " accepted as it is, it was " +
-             StateText(check));
-    for (const StoreProblem& p : check.problems) {
-      log.Skipped("accepted: " + Cp932ForDisplay(p.path), ProblemText(p.kind));
-    }
-    for (const ManifestMiss& miss : check.missed) {
-      log.Skipped("accepted as not collected: " + miss.what, miss.why);
-    }
     text += "sealed as it is now: " + std::string(EditionName(edition)) + " is whole\n";
   } else {
-    log.Skipped("store of " + std::string(EditionName(edition)) + " not accepted", error);
-    text += "not sealed: " + error + "\n";
+    text += "not sealed: " + accepted.error + "\n";
   }
-  // The log is the helpdesk's record of what was accepted; a store it cannot be written to has
-  // just been sealed all the same, and the output says so.
-  (void)services.files.AppendToFile(paths.root + "\\" + std::string(kWorkLogName), log.Take());
   if (options.json) {
     Print(options, "{\"command\":\"verify --accept\",\"edition\":" +
                        JsonString(EditionName(edition)) + ",\"was\":{" + StateJson(check) +
                        ",\"problems\":" + JsonList(differences) + "},\"sealed\":" + Bool(sealed) +
-                       (sealed ? "" : ",\"error\":" + JsonString(error)) + "}\n");
+                       (sealed ? "" : ",\"error\":" + JsonString(accepted.error)) + "}\n");
   } else if (!sealed) {
     WriteStderr(text);
   } else {
@@ -189,7 +129,7 @@ int RunVerify(const Services& services, const WorkPaths& paths,
                   Shown(paths.root) + "\n");
       return kExitNothingToDo;
     }
-    return AcceptStore(services, paths, options, *edition);
+    return AcceptStoreCommand(services, paths, options, *edition);
   }
   std::vector<std::string> json;
   std::string text;
@@ -204,7 +144,7 @@ int RunVerify(const Services& services, const WorkPaths& paths,
     std::string lines;
     ListDifferences(check, &lines, &problems);
     if (!options.quiet || !check.whole()) {
-      text += std::string(EditionName(e)) + ": " + StateText(check) + " (" +
+      text += std::string(EditionName(e)) + ": " + StoreStateText(check) + " (" +
               std::to_string(check.files_checked) + " file(s) checked)\n" + lines;
     }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + "," + StateJson(check) +
@@ -294,9 +234,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
     }
     first = false;
   };
-  UndoResult result = UndoMigrate(
-      services.registry, services.files, places, *name, options.force,
-      MigrateUndoScope(services.registry, services.files, paths, services.max_path), observer);
+  UndoResult result = UndoLastMigrate(services, paths, *name, options.force, observer);
   *changed = result.Total() > 0;
   std::string summary = "undo of backup " + Shown(result.backup) + ": " +
                         std::to_string(result.Count(UndoOutcome::kRestored)) + " restored, " +
@@ -327,40 +265,26 @@ int RunCollectPreview(CMigrateDlg& dlg, const Services& services,
   const WorkPaths& paths = dlg.paths();
   std::string text;
   std::vector<std::string> json;
-  for (Edition e : kAllEditions) {
-    if (!HasEdition(code, e)) continue;
-    std::vector<std::string> unreadable;
-    std::vector<FolderCopy> copies = PlannedCopies(services.registry, services.files, paths,
-                                                   services.max_path, e, false, &unreadable);
+  for (const CollectPreview& preview : PreviewCollect(services, paths, code)) {
+    Edition e = preview.edition;
     text += std::string(EditionName(e)) + ":\n  settings file " + Shown(paths.SettingsFile(e)) +
-            (services.files.Exists(paths.SettingsFile(e)) ? " (replaced)\n" : " (added)\n");
-    std::vector<std::string> files_json, failures;
-    for (const std::string& u : unreadable) failures.push_back(u + " cannot be read");
-    if (!unreadable.empty()) copies.clear();  // the path message; nothing of it is copied
-    for (const FolderCopy& copy : copies) {
-      std::vector<std::string> names;
-      if (!services.files.IsFolder(copy.source)) {
-        text += "  " + Shown(copy.source) + " does not exist: nothing copied from it\n";
-        continue;
-      }
-      if (!services.files.ListFiles(copy.source, &names)) {
-        failures.push_back(Shown(copy.source) + " cannot be listed");
-        continue;
-      }
-      for (const std::string& name : names) {
-        std::optional<FileStamp> stamp = services.files.Stamp(copy.source + name);
-        bool replaces = services.files.Exists(copy.destination + name);
-        uint64_t size = stamp ? stamp->size : 0;
-        text += "  " + std::string(replaces ? "replace " : "add     ") +
-                Shown(copy.destination + name) + " (" + std::to_string(size) + " bytes)\n";
-        files_json.push_back("{\"path\":" + JsonString(Shown(copy.destination + name)) +
-                             ",\"from\":" + JsonString(Shown(copy.source + name)) + ",\"size\":" +
-                             std::to_string(size) + ",\"replaces\":" + Bool(replaces) + "}");
-      }
+            (preview.settings_file_replaced ? " (replaced)\n" : " (added)\n");
+    for (const std::string& absent : preview.absent_sources) {
+      text += "  " + Shown(absent) + " does not exist: nothing copied from it\n";
     }
-    for (const std::string& f : failures) text += "  would fail: " + f + "\n";
+    std::vector<std::string> files_json;
+    for (const CollectPreviewFile& f : preview.files) {
+      text += "  " + std::string(f.replaces ? "replace " : "add     ") + Shown(f.destination) +
+              " (" + std::to_string(f.size) + " bytes)\n";
+      files_json.push_back("{\"path\":" + JsonString(Shown(f.destination)) + ",\"from\":" +
+                           JsonString(Shown(f.source)) + ",\"size\":" + std::to_string(f.size) +
+                           ",\"replaces\":" + Bool(f.replaces) + "}");
+    }
     std::vector<std::string> failures_json;
-    for (const std::string& f : failures) failures_json.push_back(JsonString(f));
+    for (const std::string& f : preview.failures) {
+      text += "  would fail: " + f + "\n";
+      failures_json.push_back(JsonString(f));
+    }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + ",\"files\":" +
                    JsonList(files_json) + ",\"failures\":" + JsonList(failures_json) + "}");
   }
@@ -383,30 +307,27 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
   std::vector<std::string> json;
   bool any = false;
   bool trouble = false;
-  for (Edition e : kAllEditions) {
-    if (!HasEdition(shared, e) || !HasEdition(collected, e)) continue;
+  for (const MigratePreview& preview : PreviewMigrate(services, paths, shared & collected)) {
+    Edition e = preview.edition;
+    const EditionCheck& check = preview.check;
+    const EditionPlan& plan = preview.plan;
     any = true;
     text += std::string(EditionName(e)) + ":\n";
-    DigestCache digests;
-    EditionCheck check = CheckEdition(services.files, paths, e, &digests);
     if (!check.usable()) {
       trouble = true;
-      text += "  would not be migrated: the store is " + StateText(check) + " (see verify)\n";
+      text += "  would not be migrated: the store is " + StoreStateText(check) + " (see verify)\n";
       json.push_back("{\"edition\":" + JsonString(EditionName(e)) +
                      ",\"outcome\":\"not migrated: store " +
                      std::string(StoreStateName(check.state())) + "\"," + StateJson(check) + "}");
       continue;
     }
     if (!check.has_manifest) text += "  the store has no manifest: it cannot be verified\n";
-    EditionPlan plan;
-    std::string error;
-    PlanInputs inputs{services.registry, services.files, services.profiles, paths,
-                      services.max_path, &digests};
-    if (!PlanMigrate(inputs, e, &plan, &error)) {
+    if (!preview.planned) {
       trouble = true;
-      text += "  cannot be previewed: " + error + "\n";
+      text += "  cannot be previewed: " + preview.error + "\n";
       json.push_back("{\"edition\":" + JsonString(EditionName(e)) +
-                     ",\"outcome\":\"cannot be previewed\",\"error\":" + JsonString(error) + "}");
+                     ",\"outcome\":\"cannot be previewed\",\"error\":" + JsonString(preview.error) +
+                     "}");
       continue;
     }
     std::vector<std::string> values, keys, files, failures;
@@ -416,8 +337,8 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
     }
     for (const PlannedValueRef& v : plan.values) {
       std::string where = "HKCU\\" + Shown(v.key) + "\\" + Shown(v.name);
-      std::string now = ValueText(v.name, v.new_type, v.new_data);
-      std::string old = v.existed ? ValueText(v.name, v.old_type, v.old_data) : "";
+      std::string now = ValueShown(v.name, v.new_type, v.new_data);
+      std::string old = v.existed ? ValueShown(v.name, v.old_type, v.old_data) : "";
       text += v.existed ? "  replace value " + where + ": " + old + " -> " + now + "\n"
                         : "  create value  " + where + " = " + now + "\n";
       values.push_back("{\"value\":" + JsonString(where) + ",\"replaces\":" + Bool(v.existed) +

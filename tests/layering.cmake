@@ -27,3 +27,10 @@ kdr_layer_probe(platform_not_core kdr_platform "\"core/edition.h\"" unseen)
 kdr_layer_probe(app_not_platform_code kdr_app "\"platform/win32/win32_registry.h\"" unseen)
 kdr_layer_probe(portable_not_windows_h kdr_settings "<windows.h>" guarded)
 kdr_layer_probe(portable_not_posix_h kdr_core "<sys/stat.h>" guarded)
+kdr_layer_probe(engine_not_app kdr_engine "\"app/messages.h\"" unseen)
+
+# The console tells what the engine did: it plans nothing itself, so it includes nothing of the
+# subsystems the engine drives.
+add_test(NAME layer_cli_through_engine
+  COMMAND bash -c "! grep -n -E '#include \"(settings|datafolders)/' \"$0\"/*.cpp \"$0\"/*.h"
+          ${PROJECT_SOURCE_DIR}/cli)

@@ -11,7 +11,7 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
-#include "app/undo_scope.h"
+#include "engine/undo_scope.h"
 #include "store/backup_journal.h"
 #include "store/manifest.h"
 #include "store/store_check.h"

@@ -15,9 +15,9 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
-#include "app/undo_scope.h"
 #include "core/presence.h"
 #include "datafolders/data_folders.h"
+#include "engine/undo_scope.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"

@@ -1,4 +1,4 @@
-#include "app/migration_plan.h"
+#include "engine/migration_plan.h"
 
 #include <map>
 #include <optional>

@@ -1,0 +1,89 @@
+#include "engine/collect_edition.h"
+
+#include <string>
+#include <vector>
+
+#include "core/edition_folders.h"
+#include "datafolders/data_folders.h"
+#include "platform/text_encoding.h"
+#include "settings/settings_export.h"
+#include "store/store_check.h"
+
+namespace kdr {
+namespace {
+
+DataFolderContext DataContext(RunContext& run, CopyObserver* recorder, DigestCache* digests) {
+  DataFolderContext ctx{
+      run.services.registry, run.services.files,   run.paths, run.log, recorder, run.copy_owner,
+      run.show_message,      run.services.max_path};
+  ctx.verify_copies = run.services.verification;
+  ctx.digests = digests;
+  return ctx;
+}
+
+// Seals the edition's store, naming in it what Collect could not take. Clears
+// *settings_written when the settings file cannot be put on disk for hashing.
+void WriteManifest(RunContext& run, Edition edition, DigestCache* digests, bool* ok,
+                   bool* settings_written) {
+  const std::string what = "manifest of " + std::string(EditionName(edition));
+  // The settings file must be on disk before it is hashed.
+  if (*settings_written && !run.services.profiles.Flush()) *settings_written = false;
+  std::vector<ManifestMiss> missed;
+  if (!*settings_written) {
+    missed.push_back({Cp932ForDisplay(run.paths.SettingsFile(edition)), "could not be written"});
+  }
+  for (const FailedItem& item : run.summary.Copies(edition).not_copied) {
+    missed.push_back({Cp932ForDisplay(item.source), Describe(item.error)});
+  }
+  // A data path that could not be read leaves whole folders out, with no file to name.
+  if (!*ok && missed.empty()) missed.push_back({"data folders", "not collected (see the log)"});
+  std::string error;
+  if (!WriteEditionManifest(run.services.files, run.paths, edition, ToolVersion(),
+                            run.services.clock().local, digests, missed, &error)) {
+    // The manifest that says Collect began stays: the store reads as unfinished.
+    run.log.Skipped(what, error);
+    *ok = false;
+    return;
+  }
+  if (missed.empty()) {
+    run.summary.sealed |= EditionWeight(edition);
+    run.log.Done(what + " written: the store is whole");
+  } else {
+    run.log.Done(what + " written: the store is incomplete, " + std::to_string(missed.size()) +
+                 " item(s) not collected");
+  }
+}
+
+}  // namespace
+
+CollectOutcome CollectEdition(RunContext& run, Edition edition) {
+  const std::string name(EditionName(edition));
+  run.log.Done("collect " + name);
+  run.summary.attempted |= EditionWeight(edition);
+  MakeEditionFolders(run.services.files, run.paths, edition);
+  CollectOutcome outcome;
+  // Before anything of the edition is written, its store says Collect has begun, so that a
+  // Collect that never ends is never taken for one that did.
+  std::string begun_error;
+  if (run.services.verification &&
+      !MarkEditionBegun(run.services.files, run.paths, edition, ToolVersion(),
+                        run.services.clock().local, &begun_error)) {
+    run.log.Skipped("collect " + name, begun_error + "; nothing of the edition written");
+    run.summary.Fail(edition);
+    return outcome;
+  }
+  ExportContext exports{run.services.registry, run.services.profiles, run.log};
+  CopyRecorder recorder(run.summary.Copies(edition), run.log, run.services.copy_observer);
+  DigestCache digests;
+  DataFolderContext data = DataContext(run, &recorder, &digests);
+  outcome.settings_written = ExportEditionSettings(exports, run.paths, edition);
+  outcome.ok = CollectEditionData(data, edition) && outcome.settings_written;
+  if (run.services.verification) {
+    WriteManifest(run, edition, &digests, &outcome.ok, &outcome.settings_written);
+  }
+  if (!run.summary.Copies(edition).not_copied.empty()) outcome.ok = false;
+  if (!outcome.ok) run.summary.Fail(edition);
+  return outcome;
+}
+
+}  // namespace kdr

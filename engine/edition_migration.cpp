@@ -1,0 +1,136 @@
+#include "engine/edition_migration.h"
+
+#include "datafolders/data_folders.h"
+#include "engine/migration_plan.h"
+#include "platform/text_encoding.h"
+#include "settings/settings_import.h"
+#include "store/unfinished_migrate.h"
+
+namespace kdr {
+
+MigrateBackup::MigrateBackup(const Services& services, const WorkPaths& paths, const StoreTime& now)
+    : writer_(services.files, BackupPlacesFor(paths, services.user_state_folder), now.folder_name,
+              now.local) {}
+
+bool MigrateBackup::TakeElsewhereNotice() {
+  if (!writer_.in_fallback() || told_elsewhere_) return false;
+  told_elsewhere_ = true;
+  return true;
+}
+
+EditionMigration::EditionMigration(RunContext& run, MigrateBackup& backup, Edition edition)
+    : run_(run), backup_(backup), edition_(edition), name_(EditionName(edition)) {
+  run_.log.Done("migrate " + name_);
+  run_.summary.attempted |= EditionWeight(edition);
+}
+
+bool EditionMigration::CheckStore() {
+  if (!run_.services.verification) return true;
+  check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_);
+  run_.summary.stores[EditionIndex(edition_)] = check_.state();
+  for (const std::string& folder : check_.skipped_folders) {
+    run_.log.Skipped("store of " + name_ + ": " + Cp932ForDisplay(folder),
+                     "the folder was removed from the store; its copy is skipped");
+  }
+  if (!check_.usable()) {
+    const std::string state(StoreStateName(check_.state()));
+    if (!check_.manifest_error.empty())
+      run_.log.Skipped("store of " + name_, check_.manifest_error);
+    for (const ManifestMiss& miss : check_.missed) {
+      run_.log.Skipped("store of " + name_ + ": " + miss.what, "not collected: " + miss.why);
+    }
+    for (const StoreProblem& problem : check_.problems) {
+      run_.log.Skipped("store of " + name_ + ": " + Cp932ForDisplay(problem.path),
+                       ProblemText(problem.kind));
+    }
+    run_.log.Skipped("migrate " + name_,
+                     "the store is " + state + "; nothing of the edition written");
+    run_.summary.damaged |= EditionWeight(edition_);
+    run_.summary.Fail(edition_);
+    return false;
+  }
+  if (!check_.has_manifest) {
+    run_.summary.unverified |= EditionWeight(edition_);
+    run_.log.Skipped("check of the store of " + name_,
+                     "it has no manifest (collected by an older version); migrated unverified");
+  } else {
+    run_.log.Done("store of " + name_ + " checked: whole, " + std::to_string(check_.files_checked) +
+                  " file(s) as collected");
+  }
+  return true;
+}
+
+bool EditionMigration::WriteBackup() {
+  hold_.emplace(run_.services.profiles, run_.paths.SettingsFile(edition_));
+  if (!run_.services.backup) return true;
+  EditionPlan plan;
+  std::string error;
+  PlanInputs inputs{run_.services.registry, run_.services.files,
+                    run_.services.profiles, run_.paths,
+                    run_.services.max_path, &digests_};
+  BackupWriter& writer = backup_.writer();
+  if (!PlanMigrate(inputs, edition_, &plan, &error, &planned_) ||
+      !TakeOldContentOfUnfinished(run_.services.files,
+                                  BackupPlacesFor(run_.paths, run_.services.user_state_folder),
+                                  &plan, &error) ||
+      !writer.Add(plan, &error)) {
+    run_.log.Skipped("backup before migrating " + name_,
+                     error + "; nothing of the edition written");
+    run_.summary.Fail(edition_);
+    return false;
+  }
+  refused_copies_ = plan.refused_copies;
+  run_.summary.backup_name = writer.name();
+  run_.summary.backup_folder = writer.folder();
+  if (backup_.TakeElsewhereNotice()) {
+    backup_elsewhere_ = true;
+    run_.log.Done("the work folder cannot be written: the backup is in " +
+                  Cp932ForDisplay(writer.folder()));
+  }
+  run_.log.Done("backup of " + name_ + " in " + Cp932ForDisplay(writer.folder()) + ": " +
+                std::to_string(plan.values.size()) + " value(s), " +
+                std::to_string(plan.keys_created.size()) + " new key(s), " +
+                std::to_string(plan.files.size()) + " file(s)");
+  return true;
+}
+
+bool EditionMigration::WriteSettingsAndData() {
+  if (!hold_) hold_.emplace(run_.services.profiles, run_.paths.SettingsFile(edition_));
+  const bool guard = run_.services.backup;
+  // A settings file read on every call may still say more to the import than it did to the
+  // plan: the import writes only what the backup recorded.
+  PlannedWritesRegistry guarded(run_.services.registry, planned_,
+                                PlannedWritesRegistry::Mode::kGuard);
+  SettingsImporter importer(guard ? guarded : run_.services.registry, run_.services.profiles,
+                            run_.log);
+  importer.ImportSettingsFile(run_.paths.SettingsFile(edition_));
+  unrecorded_ = guarded.refused();
+  if (unrecorded_ != 0) {
+    run_.log.Skipped("migrate " + name_,
+                     std::to_string(unrecorded_) +
+                         " key(s) or value(s) the backup had not recorded refused: the settings "
+                         "file differed from the one read for the backup");
+  }
+  CopyRecorder recorder(run_.summary.Copies(edition_), run_.log, run_.services.copy_observer);
+  DataFolderContext data{run_.services.registry,
+                         run_.services.files,
+                         run_.paths,
+                         run_.log,
+                         &recorder,
+                         run_.copy_owner,
+                         run_.show_message,
+                         run_.services.max_path};
+  data.verify_copies = run_.services.verification;
+  data.digests = &digests_;
+  data.refused_copies = &refused_copies_;
+  bool ok = MigrateEditionData(data, edition_) && unrecorded_ == 0;
+  if (guard && !backup_.writer().MarkWritten(edition_)) {
+    run_.log.Skipped("backup of " + name_,
+                     "the journal could not be told that the edition's writes ended; the next "
+                     "start reads it as a Migrate that did not finish");
+  }
+  if (!ok || !run_.summary.Copies(edition_).not_copied.empty()) run_.summary.Fail(edition_);
+  return ok;
+}
+
+}  // namespace kdr

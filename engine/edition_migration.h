@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/edition.h"
+#include "engine/run_context.h"
+#include "platform/profile_file.h"
+#include "store/backup.h"
+#include "store/edition_plan.h"
+#include "store/planned_writes.h"
+#include "store/store_check.h"
+#include "store/verified_copy.h"
+
+namespace kdr {
+
+// The backup one Migrate writes for all its editions, and whether the user has been told it
+// lies outside the work folder.
+class MigrateBackup {
+ public:
+  MigrateBackup(const Services& services, const WorkPaths& paths, const StoreTime& now);
+  BackupWriter& writer() { return writer_; }
+  const BackupWriter& writer() const { return writer_; }
+  // True once per Migrate, the first time its backup is found outside the work folder.
+  bool TakeElsewhereNotice();
+
+ private:
+  BackupWriter writer_;
+  bool told_elsewhere_ = false;
+};
+
+// One edition's Migrate, step by step in its order: the store checked, the backup written,
+// then the settings and data written. Each step that returns false ends the edition; it has
+// then logged why and recorded the failure in the run's summary.
+class EditionMigration {
+ public:
+  EditionMigration(RunContext& run, MigrateBackup& backup, Edition edition);
+  EditionMigration(const EditionMigration&) = delete;
+  EditionMigration& operator=(const EditionMigration&) = delete;
+
+  // False when the store must not be migrated; check() then says why.
+  bool CheckStore();
+  // False when the backup could not be written: nothing of the edition is.
+  bool WriteBackup();
+  // Imports the settings (only what the backup recorded) and copies the data. False when
+  // anything of it failed, a file not copied included.
+  bool WriteSettingsAndData();
+
+  const EditionCheck& check() const { return check_; }
+  // Keys or values the settings file asked for that the backup had not recorded: refused.
+  size_t unrecorded() const { return unrecorded_; }
+  // This edition's backup is the first of the Migrate written outside the work folder.
+  bool backup_elsewhere() const { return backup_elsewhere_; }
+  const std::string& backup_folder() const { return backup_.writer().folder(); }
+
+ private:
+  RunContext& run_;
+  MigrateBackup& backup_;
+  Edition edition_;
+  std::string name_;
+  DigestCache digests_;
+  // Once checked, the settings file is read once for both the plan and the import, which thus
+  // see the same content.
+  std::optional<ProfileFileHold> hold_;
+  EditionCheck check_;
+  PlannedWrites planned_;
+  std::vector<RefusedCopy> refused_copies_;
+  size_t unrecorded_ = 0;
+  bool backup_elsewhere_ = false;
+};
+
+}  // namespace kdr

@@ -1,0 +1,87 @@
+#include "engine/previews.h"
+
+#include <optional>
+
+#include "core/log_lines.h"
+#include "datafolders/data_folders.h"
+#include "engine/migration_plan.h"
+#include "platform/text_encoding.h"
+#include "settings/entry_codec.h"
+
+namespace kdr {
+
+std::vector<CollectPreview> PreviewCollect(const Services& services, const WorkPaths& paths,
+                                           EditionCode old_editions) {
+  std::vector<CollectPreview> previews;
+  for (Edition e : kAllEditions) {
+    if (!HasEdition(old_editions, e)) continue;
+    CollectPreview& preview = previews.emplace_back();
+    preview.edition = e;
+    preview.settings_file_replaced = services.files.Exists(paths.SettingsFile(e));
+    std::vector<std::string> unreadable;
+    std::vector<FolderCopy> copies = PlannedCopies(services.registry, services.files, paths,
+                                                   services.max_path, e, false, &unreadable);
+    for (const std::string& u : unreadable) preview.failures.push_back(u + " cannot be read");
+    if (!unreadable.empty()) copies.clear();  // the path message; nothing of it is copied
+    for (const FolderCopy& copy : copies) {
+      std::vector<std::string> names;
+      if (!services.files.IsFolder(copy.source)) {
+        preview.absent_sources.push_back(copy.source);
+        continue;
+      }
+      if (!services.files.ListFiles(copy.source, &names)) {
+        std::string shown;
+        AppendEscaped(Cp932ForDisplay(copy.source), &shown);
+        preview.failures.push_back(shown + " cannot be listed");
+        continue;
+      }
+      for (const std::string& name : names) {
+        std::optional<FileStamp> stamp = services.files.Stamp(copy.source + name);
+        preview.files.push_back({copy.source + name, copy.destination + name,
+                                 stamp ? stamp->size : 0,
+                                 services.files.Exists(copy.destination + name)});
+      }
+    }
+  }
+  return previews;
+}
+
+std::vector<MigratePreview> PreviewMigrate(const Services& services, const WorkPaths& paths,
+                                           EditionCode editions) {
+  std::vector<MigratePreview> previews;
+  for (Edition e : kAllEditions) {
+    if (!HasEdition(editions, e)) continue;
+    MigratePreview& preview = previews.emplace_back();
+    preview.edition = e;
+    DigestCache digests;
+    preview.check = CheckEdition(services.files, paths, e, &digests);
+    if (!preview.check.usable()) continue;
+    PlanInputs inputs{services.registry, services.files, services.profiles, paths,
+                      services.max_path, &digests};
+    preview.planned = PlanMigrate(inputs, e, &preview.plan, &preview.error);
+  }
+  return previews;
+}
+
+std::string ValueShown(std::string_view name, uint32_t type, std::string_view data) {
+  if (IsCredentialName(name)) return "(credential, hidden)";
+  if (type == kRegSz || type == kRegExpandSz) {
+    std::string text = "\"";
+    AppendEscaped(Cp932ForDisplay(data.substr(0, data.find('\0'))), &text);
+    return text + "\"";
+  }
+  if (type == kRegDword && data.size() == 4) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(data[i]);
+    return "dword " + std::to_string(v);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex = "type " + std::to_string(type) + " hex ";
+  for (unsigned char c : data) {
+    hex.push_back(kHex[c >> 4]);
+    hex.push_back(kHex[c & 15]);
+  }
+  return hex;
+}
+
+}  // namespace kdr
