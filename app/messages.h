@@ -15,8 +15,8 @@ inline constexpr std::string_view kNotMigratedMessage =
     "KodrelSEがインストールされていません、或いは、情報が収集されていません。";
 // Shown when the executable's folder is so long that the work paths would not fit.
 inline constexpr std::string_view kFolderTooLongMessage =
-    "このプログラムを置いたフォルダのパスが長すぎるため、情報の収集と移行ができません。"
-    "短いパスのフォルダ（例: C:\\kdr4tose）に移してから実行してください。";
+    "このプログラムを置いたフォルダのパスが長すぎて情報の収集と移行ができないため、"
+    "C:\\kdr4toseのような短いパスのフォルダに移してから実行してください。";
 
 // Shown instead of doing anything when another run of either program is using the work folder.
 inline constexpr std::string_view kWorkFolderBusyMessage =
@@ -30,16 +30,36 @@ inline std::string SeeLog(std::string_view log) {
   return log.empty() ? std::string() : "詳細は" + std::string(log) + "を参照してください。";
 }
 
-// Shown right after an edition's own message when some of its data files could not be copied.
-inline std::string NotCopiedMessage(size_t count, std::string_view log = kWorkLogShown) {
-  return "コピーできなかったファイルが" + std::to_string(count) + "件あります。" + SeeLog(log);
+// The end of a failure message: where its details are, or nothing more when no log could be
+// written. One sentence either way.
+inline std::string WithDetailsIn(std::string_view failed, std::string_view failed_because,
+                                 std::string_view log) {
+  if (log.empty()) return std::string(failed) + "。";
+  return std::string(failed_because) + "ため、その詳細を" + std::string(log) + "に記録しました。";
 }
 
-// Shown right after an edition's own message when its settings file could not be written.
-inline std::string SettingsNotWrittenMessage(std::string_view log) {
-  return "設定ファイルを保存できませんでした。" + SeeLog(log);
+// Shown instead of an edition's own message when some of its data files could not be copied
+// (`product` as the edition's own message names it: "Kodrel4 Client" or "Kodrel Client").
+inline std::string NotCopiedMessage(std::string_view product, bool collect, size_t count,
+                                    std::string_view log) {
+  const std::string files =
+      std::string(product) + "の情報のうち" + std::to_string(count) + "個のファイルを";
+  return collect ? WithDetailsIn(files + "収集できませんでした", files + "収集できなかった", log)
+                 : WithDetailsIn(files + "移行できませんでした", files + "移行できなかった", log);
 }
-inline const std::string kSettingsNotWrittenMessage = SettingsNotWrittenMessage(kWorkLogShown);
+
+// Shown instead of Collect's message for an edition when its settings file could not be written.
+inline std::string SettingsNotWrittenMessage(std::string_view product, std::string_view log) {
+  const std::string what = std::string(product) + "の設定ファイルを保存";
+  return WithDetailsIn(what + "できませんでした", what + "できなかった", log);
+}
+
+// Shown instead of Collect's message for an edition that failed for another cause (its store
+// could not be marked or sealed).
+inline std::string CollectFailedMessage(std::string_view product, std::string_view log) {
+  const std::string what = std::string(product) + "の情報を収集";
+  return WithDetailsIn(what + "できませんでした", what + "できなかった", log);
+}
 
 // Shown once when Migrate keeps its backup in the user's own folder, as the work folder cannot
 // be written.
@@ -66,6 +86,14 @@ constexpr std::string_view CollectedMessage(Edition edition) {
 
 constexpr std::string_view MigratedMessage(Edition edition) {
   return kEditionMessages[EditionIndex(edition)].migrated;
+}
+
+// The product and edition as the edition's own messages name them.
+inline std::string CollectedProduct(Edition edition) {
+  return "Kodrel4 " + std::string(EditionName(edition));
+}
+inline std::string MigratedProduct(Edition edition) {
+  return "Kodrel " + std::string(EditionName(edition));
 }
 
 // Shown instead of an edition's own message when its store is not as Collect sealed it: the

@@ -81,9 +81,12 @@ void CMigrateDlg::WorkLog::LineAdded() {
   next_flush_ = empty() ? kFlushBytes : 2 * size();
 }
 
-void CMigrateDlg::ShowCopyFailures(Edition edition) {
+bool CMigrateDlg::TellCopyFailures(Edition edition, bool collect) {
   size_t count = last_run_.Copies(edition).not_copied.size();
-  if (count != 0) ShowMessage(NotCopiedMessage(count, LogNameForMessages()));
+  if (count == 0) return false;
+  ShowMessage(NotCopiedMessage(collect ? CollectedProduct(edition) : MigratedProduct(edition),
+                               collect, count, LogPathForDisplay()));
+  return true;
 }
 
 bool CMigrateDlg::InitWorkPaths(std::string_view executable_path) {
@@ -138,28 +141,30 @@ RunContext CMigrateDlg::Run() {
       }};
 }
 
-std::string CMigrateDlg::LogPathForDisplay() const {
-  if (log_lost_) return {};
-  return Cp932ForDisplay(log_file_.empty() ? paths_.root + "\\" + std::string(kWorkLogName)
-                                           : log_file_);
-}
-
-std::string CMigrateDlg::LogNameForMessages() const {
-  if (log_lost_) return {};
-  if (!log_file_.empty() && log_file_ != paths_.root + "\\" + std::string(kWorkLogName)) {
-    return Cp932ForDisplay(log_file_);
-  }
-  return std::string(kWorkLogShown);
+std::string CMigrateDlg::LogPathForDisplay() {
+  // A message names only a log that is there: what gathered so far is written out first.
+  if (log_file_.empty()) FlushWorkLog();
+  return log_file_.empty() ? std::string() : Cp932ForDisplay(log_file_);
 }
 
 void CMigrateDlg::CollectEdition(Edition edition) {
   RunContext run = Run();
   CollectOutcome outcome = kdr::CollectEdition(run, edition);
-  // The settings file is written out before the edition's message, so the message that it was
-  // not can follow it at once, before the data files' count.
-  ShowMessage(CollectedMessage(edition));
-  if (!outcome.settings_written) ShowMessage(SettingsNotWrittenMessage(LogNameForMessages()));
-  ShowCopyFailures(edition);
+  if (outcome.ok) {
+    ShowMessage(CollectedMessage(edition));
+    return;
+  }
+  // A failed edition is told by its causes, never by the message that it was collected.
+  bool told = false;
+  if (!outcome.settings_written) {
+    ShowMessage(SettingsNotWrittenMessage(CollectedProduct(edition), LogPathForDisplay()));
+    told = true;
+  }
+  told = TellCopyFailures(edition, /*collect=*/true) || told;
+  // A data path not read has shown its own message.
+  if (!told && !outcome.data_told) {
+    ShowMessage(CollectFailedMessage(CollectedProduct(edition), LogPathForDisplay()));
+  }
 }
 
 bool CMigrateDlg::BeginCommand() {
@@ -218,13 +223,17 @@ void CMigrateDlg::OnCollect() {
 bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
   RunContext run = Run();
   EditionMigration migration(run, backup, edition);
+  auto told = [&] {
+    last_run_.told |= EditionWeight(edition);
+    return false;
+  };
   if (!migration.CheckStore()) {
     ShowMessage(StoreRefusedMessage(edition, migration.check(), LogPathForDisplay()));
-    return false;
+    return told();
   }
   if (!migration.WriteBackup()) {
     ShowMessage(BackupFailedMessage(edition, LogPathForDisplay()));
-    return false;
+    return told();
   }
   if (migration.backup_elsewhere()) {
     ShowMessage(BackupElsewhereMessage(Cp932ForDisplay(migration.backup_folder())));
@@ -232,7 +241,9 @@ bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
   bool ok = migration.WriteSettingsAndData();
   if (migration.unrecorded() != 0) {
     ShowMessage(SettingsChangedMessage(edition, LogPathForDisplay()));
+    last_run_.told |= EditionWeight(edition);
   }
+  if (TellCopyFailures(edition, /*collect=*/false)) last_run_.told |= EditionWeight(edition);
   return ok;
 }
 
@@ -252,31 +263,25 @@ void CMigrateDlg::OnMigrate() {
     EditionCode new_code = DetectNewEditions();
     EditionCode collected = DetectCollectedEditions();
     auto shared = [&](Edition e) { return HasEdition(new_code, e) && HasEdition(collected, e); };
-    // `flag` holds the outcome of the last of Personal and Client that was attempted.
+    // `flag` holds the outcome of the last of Personal and Client that was attempted. An
+    // edition that failed shows no message that it was migrated; one whose failure was told with
+    // its cause is not followed by the message that names another.
     bool flag = false;
     Edition last_attempted = Edition::kPersonal;
-    auto refused_for_store = [&] { return HasEdition(last_run_.damaged, last_attempted); };
-    if (shared(Edition::kPersonal)) {
-      last_attempted = Edition::kPersonal;
-      flag = MigrateEdition(backup, Edition::kPersonal);
-      if (flag) ShowMessage(MigratedMessage(Edition::kPersonal));
-      ShowCopyFailures(Edition::kPersonal);
-    }
-    if (shared(Edition::kClient)) {
-      last_attempted = Edition::kClient;
-      flag = MigrateEdition(backup, Edition::kClient);
-      if (flag) ShowMessage(MigratedMessage(Edition::kClient));
-      ShowCopyFailures(Edition::kClient);
+    auto told = [&](Edition e) { return HasEdition(last_run_.told, e); };
+    for (Edition e : {Edition::kPersonal, Edition::kClient}) {
+      if (!shared(e)) continue;
+      last_attempted = e;
+      flag = MigrateEdition(backup, e);
+      if (flag) ShowMessage(MigratedMessage(e));
     }
     if (shared(Edition::kServer)) {
       if (MigrateEdition(backup, Edition::kServer)) {
         ShowMessage(MigratedMessage(Edition::kServer));
-      } else if (!HasEdition(last_run_.damaged, Edition::kServer)) {
+      } else if (!told(Edition::kServer)) {
         ShowMessage(kNotMigratedMessage);
       }
-      ShowCopyFailures(Edition::kServer);
-    } else if (!flag && !refused_for_store()) {
-      // A refused store has told its own cause; this message would name another.
+    } else if (!flag && !told(last_attempted)) {
       ShowMessage(kNotMigratedMessage);
     }
   }

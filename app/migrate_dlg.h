@@ -77,11 +77,9 @@ class CMigrateDlg {
   // told. False when the edition was not migrated whole.
   bool MigrateEdition(MigrateBackup& backup, Edition edition);
   // The log's full path for messages; empty when no log could be written.
-  std::string LogPathForDisplay() const;
-  // The log as the shorter messages name it: kdr4env\kdr4tose.log while it is there.
-  std::string LogNameForMessages() const;
-  // The extra message after an edition's own when files of it were not copied.
-  void ShowCopyFailures(Edition edition);
+  std::string LogPathForDisplay();
+  // Tells the files of the edition that were not copied, if any; true when it did.
+  bool TellCopyFailures(Edition edition, bool collect);
   // Appends what the run logged so far to kdr4env\kdr4tose.log, once the work tree exists.
   void FlushWorkLog();
 

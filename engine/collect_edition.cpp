@@ -12,10 +12,16 @@
 namespace kdr {
 namespace {
 
-DataFolderContext DataContext(RunContext& run, CopyObserver* recorder, DigestCache* digests) {
+// *told is set when the data step shows a message of its own.
+DataFolderContext DataContext(RunContext& run, CopyObserver* recorder, DigestCache* digests,
+                              bool* told) {
+  auto show = [&run, told](std::string_view text) {
+    *told = true;
+    if (run.show_message) run.show_message(text);
+  };
   DataFolderContext ctx{
-      run.services.registry, run.services.files,   run.paths, run.log, recorder, run.copy_owner,
-      run.show_message,      run.services.max_path};
+      run.services.registry, run.services.files, run.paths, run.log, recorder, run.copy_owner, show,
+      run.services.max_path};
   ctx.verify_copies = run.services.verification;
   ctx.digests = digests;
   return ctx;
@@ -75,13 +81,16 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   ExportContext exports{run.services.registry, run.services.profiles, run.log};
   CopyRecorder recorder(run.summary.Copies(edition), run.log, run.services.copy_observer);
   DigestCache digests;
-  DataFolderContext data = DataContext(run, &recorder, &digests);
+  DataFolderContext data = DataContext(run, &recorder, &digests, &outcome.data_told);
   outcome.settings_written = ExportEditionSettings(exports, run.paths, edition);
   outcome.ok = CollectEditionData(data, edition) && outcome.settings_written;
   if (run.services.verification) {
     WriteManifest(run, edition, &digests, &outcome.ok, &outcome.settings_written);
   }
-  if (!run.summary.Copies(edition).not_copied.empty()) outcome.ok = false;
+  // A settings file that could not be put on disk fails the edition, as one not exported does.
+  if (!outcome.settings_written || !run.summary.Copies(edition).not_copied.empty()) {
+    outcome.ok = false;
+  }
   if (!outcome.ok) run.summary.Fail(edition);
   return outcome;
 }

@@ -9,6 +9,7 @@ namespace kdr {
 struct CollectOutcome {
   bool settings_written = false;  // the settings file is on disk as exported
   bool ok = false;                // everything of the edition was collected and sealed
+  bool data_told = false;         // the data step showed a message of its own (a path not read)
 };
 
 // Collects one edition into the work folder: marks its store begun, exports its settings,

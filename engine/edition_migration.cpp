@@ -129,7 +129,8 @@ bool EditionMigration::WriteSettingsAndData() {
                      "the journal could not be told that the edition's writes ended; the next "
                      "start reads it as a Migrate that did not finish");
   }
-  if (!ok || !run_.summary.Copies(edition_).not_copied.empty()) run_.summary.Fail(edition_);
+  if (!run_.summary.Copies(edition_).not_copied.empty()) ok = false;
+  if (!ok) run_.summary.Fail(edition_);
   return ok;
 }
 

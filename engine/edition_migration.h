@@ -45,7 +45,7 @@ class EditionMigration {
   // False when the backup could not be written: nothing of the edition is.
   bool WriteBackup();
   // Imports the settings (only what the backup recorded) and copies the data. False when
-  // anything of it failed, a file not copied included.
+  // anything of it failed, a file not copied or a value refused included.
   bool WriteSettingsAndData();
 
   const EditionCheck& check() const { return check_; }

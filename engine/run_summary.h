@@ -17,6 +17,7 @@ struct RunSummary {
   EditionCode damaged = 0;     // Migrate: editions refused for their store's state
   EditionCode unverified = 0;  // Migrate: editions collected without a manifest
   EditionCode sealed = 0;      // Collect: editions whose store was sealed whole
+  EditionCode told = 0;        // editions whose failure the user was told with its cause
   // Migrate: each edition's store as checked, in kAllEditions order.
   std::array<StoreState, 3> stores{StoreState::kNoManifest, StoreState::kNoManifest,
                                    StoreState::kNoManifest};

@@ -4,6 +4,7 @@
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
 #include "datafolders/data_folders.h"
+#include "platform/text_encoding.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {
@@ -55,6 +56,8 @@ class FlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
     EXPECT_TRUE(view_.exit_enabled);
     return view_.messages;
   }
+  // The last run's log as its messages name it.
+  std::string LogShown() const { return Cp932ForDisplay(dlg_->log_file()); }
 
   // The old Client edition as the road through the tool describes it.
   void SeedOldClient() {
@@ -273,9 +276,7 @@ TEST_P(FlowTest, CollectMessagesFollowTheInstalledEditions) {
 TEST_P(FlowTest, CollectWithoutDataPathShowsPathMessageFirst) {
   InstallOld(Edition::kClient);
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "Host", "h");
-  EXPECT_EQ(
-      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
-      Collect());
+  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。"}), Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
   // The settings were still collected.
   EXPECT_EQ(Messages{"Host=1:h"}, Section("Software\\VTQ\\Kodrel\\Client\\Client",
@@ -287,9 +288,7 @@ TEST_P(FlowTest, PersonalWithoutPublicPathCopiesNothing) {
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\Client", "PRV_PATH",
             base_ + "\\p\\");
   Put(base_ + "\\p\\DDBVID\\a.dat", "A");
-  EXPECT_EQ(
-      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Personalの情報を収集しました。"}),
-      Collect());
+  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。"}), Collect());
   EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\personal\\DDBVID\\a.dat"));
   EXPECT_TRUE(fs().IsFolder(base_ + "\\tool\\kdr4env\\personal\\DDBVID"));
 }
@@ -327,9 +326,7 @@ TEST_P(FlowTest, TooLongDataPathIsReportedNotCut) {
   std::string long_path = base_ + "\\" + std::string(250 - base_.size(), 'a') + "\\";
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
             long_path);
-  EXPECT_EQ(
-      (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
-      Collect());
+  EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。"}), Collect());
 }
 
 TEST_P(FlowTest, TooLongNewDataPathFailsTheEditionWithoutCopying) {
@@ -363,9 +360,8 @@ TEST_P(FlowTest, UnwritableWorkFolderStillEndsWithTheMessages) {
   ASSERT_TRUE(dlg_->InitWorkPaths(world_->MissingDrivePath() + "\\tool\\kdr4tose.exe"));
   // The store cannot be marked as being collected: nothing of the edition is tried, and the
   // user is told that its settings were not saved.
-  EXPECT_EQ(
-      (Messages{"Kodrel4 Clientの情報を収集しました。", std::string(kSettingsNotWrittenMessage)}),
-      Collect());
+  // No log can be written there either, so the message names none.
+  EXPECT_EQ((Messages{SettingsNotWrittenMessage("Kodrel4 Client", "")}), Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
   EXPECT_EQ(0, dlg_->DetectCollectedEditions());
   EXPECT_FALSE(view_.migrate_enabled);
@@ -385,10 +381,11 @@ TEST_P(FlowTest, SettingsFileNotWrittenFailsTheEditionAndIsTold) {
   const std::string work = base_ + "\\tool\\kdr4env";
   // A folder where the settings file goes.
   ASSERT_TRUE(fs().MakeSurePathExists(work + "\\client\\kdr4reg.fil\\"));
-  EXPECT_EQ(
-      (Messages{"Kodrel4 Clientの情報を収集しました。", std::string(kSettingsNotWrittenMessage),
-                "Kodrel4 Serverの情報を収集しました。"}),
-      Collect());
+  Messages told = Collect();
+  EXPECT_EQ((Messages{SettingsNotWrittenMessage("Kodrel4 Client",
+                                                Cp932ForDisplay(work) + "\\kdr4tose.log"),
+                      "Kodrel4 Serverの情報を収集しました。"}),
+            told);
   EXPECT_EQ(10, dlg_->last_run().failed);
   // The store says what is missing from it; it is never sealed as whole.
   EXPECT_EQ(StoreState::kIncomplete, ManifestState(fs(), dlg_->paths(), Edition::kClient));
@@ -404,7 +401,8 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   const std::string work = base_ + "\\tool\\kdr4env";
   // A folder where a file goes: that one file cannot be copied, the others are.
   ASSERT_TRUE(fs().MakeSurePathExists(work + "\\client\\DDBVID\\a.dat\\"));
-  EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。", NotCopiedMessage(1)}), Collect());
+  const std::string log_shown = Cp932ForDisplay(work) + "\\kdr4tose.log";
+  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 1, log_shown)}), Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
   const auto& not_copied = dlg_->last_run().Copies(Edition::kClient).not_copied;
   ASSERT_EQ(1u, not_copied.size());
@@ -413,7 +411,9 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   EXPECT_EQ("B", Read(work + "\\client\\DDBVID\\sub\\b.dat"));
   std::string log = Read(work + "\\kdr4tose.log");
   EXPECT_NE(std::string::npos, log.find("FAIL\t" + base_ + "\\old\\prv\\DDBVID\\a.dat\t")) << log;
-  EXPECT_NE(std::string::npos, log.find("SHOW\t" + NotCopiedMessage(1) + "\n")) << log;
+  EXPECT_NE(std::string::npos,
+            log.find("SHOW\t" + NotCopiedMessage("Kodrel4 Client", true, 1, log_shown) + "\n"))
+      << log;
   EXPECT_EQ(std::string::npos, log.find("secret")) << "credentials are hidden";
 
   // The store is incomplete: Migrate refuses it, naming the file count.
@@ -434,7 +434,7 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
       WriteEditionManifest(fs(), dlg_->paths(), Edition::kClient, "1", "t", nullptr, {}, &error))
       << error;
   ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\new\\prv\\log\\x.log\\"));
-  EXPECT_EQ((Messages{"Kodrel Clientの情報を移行しました。", NotCopiedMessage(1)}), Migrate());
+  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 1, log_shown)}), Migrate());
   EXPECT_EQ(10, dlg_->last_run().failed);
   // Both runs are in the log, one after the other.
   log = Read(work + "\\kdr4tose.log");
@@ -456,9 +456,7 @@ TEST_P(FlowTest, DataPathsMustNameADriveAndStayInIt) {
               value);
     SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH",
               value);
-    EXPECT_EQ(
-        (Messages{"ファイルパスの取得に失敗しました。", "Kodrel4 Clientの情報を収集しました。"}),
-        Collect());
+    EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。"}), Collect());
     EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
     EXPECT_EQ(Messages{"KodrelSEがインストールされていません、或いは、情報が収集されていません。"},
               Migrate());
@@ -493,9 +491,8 @@ TEST_P(FlowTest, WorkFolderInsideADataFolderIsRefusedNotCopiedIntoItself) {
   // Here the settings file cannot be created (CreateFile: 3 path not found under Win32, 2 on the
   // portable writer); the user is told so instead of nothing.
   // Nor can the store be marked as being collected, so nothing of the edition is written.
-  EXPECT_EQ(
-      (Messages{"Kodrel4 Clientの情報を収集しました。", std::string(kSettingsNotWrittenMessage)}),
-      Collect());
+  Messages told = Collect();
+  EXPECT_EQ((Messages{SettingsNotWrittenMessage("Kodrel4 Client", LogShown())}), told);
   EXPECT_EQ(10, dlg_->last_run().failed);
   EXPECT_FALSE(fs().Exists(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
   EXPECT_FALSE(fs().Exists(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\plog\\x.log"));
@@ -654,7 +651,8 @@ TEST_P(FlowTest, UnreachableDataFolderIsAFailureNotASkip) {
        {world_->MissingDrivePath() + "\\prv\\", std::string("\\\\nosuchserver\\share\\prv\\")}) {
     SCOPED_TRACE(prv);
     SetString(reg(), RootKey::kCurrentUser, key, "PRV_PATH", prv);
-    EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。", NotCopiedMessage(2)}), Collect());
+    Messages told = Collect();
+    EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 2, LogShown())}), told);
     EXPECT_EQ(10, dlg_->last_run().failed);
   }
   SetString(reg(), RootKey::kCurrentUser, key, "PRV_PATH", base_ + "\\never\\prv\\");
@@ -675,7 +673,8 @@ TEST_P(FlowTest, FoldersAreComparedByIdentityNotSpelling) {
     SCOPED_TRACE(spelling);
     SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
               spelling + "\\tool\\kdr4env\\client\\");
-    EXPECT_EQ((Messages{"Kodrel Clientの情報を移行しました。", NotCopiedMessage(2)}), Migrate());
+    Messages told = Migrate();
+    EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 2, LogShown())}), told);
     EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\client\\log"));
   }
 
@@ -683,7 +682,8 @@ TEST_P(FlowTest, FoldersAreComparedByIdentityNotSpelling) {
             alias + "\\old\\prv\\");
   Put(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4tose.exe", "");
   ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4tose.exe"));
-  EXPECT_EQ((Messages{"Kodrel4 Clientの情報を収集しました。", NotCopiedMessage(1)}), Collect());
+  Messages told = Collect();
+  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 1, LogShown())}), told);
   EXPECT_FALSE(fs().Exists(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
   EXPECT_EQ("X", Read(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\plog\\x.log"));
 }

@@ -293,17 +293,25 @@ bool IsReadBack(const std::string& call) {
 }
 
 // The message for the files not copied that a failed call left, as the edition counted them.
-void ExpectNotCopied(World& w, const std::string& failed, const char* command, Edition e,
+// True when there is such a message.
+bool ExpectNotCopied(World& w, const std::string& failed, const char* command, Edition e,
                      std::vector<std::string>* want) {
-  if (failed.empty() || !InPhaseOf(failed, command, e)) return;
+  if (failed.empty() || !InPhaseOf(failed, command, e)) return false;
+  const bool collect = std::string_view(command) == "collect";
+  const std::string product = collect ? CollectedProduct(e) : MigratedProduct(e);
+  const std::string log = "C:\\tool\\kdr4env\\kdr4tose.log";
   if (IsCopy(failed)) {
-    want->push_back(NotCopiedMessage(1));
-  } else if (IsReadBack(failed)) {
+    want->push_back(NotCopiedMessage(product, collect, 1, log));
+    return true;
+  }
+  if (IsReadBack(failed)) {
     const size_t n = w.last_run.Copies(e).not_copied.size();
     EXPECT_NE(0u, n) << failed;
     EXPECT_TRUE(HasEdition(w.last_run.failed, e)) << failed;
-    if (n != 0) want->push_back(NotCopiedMessage(n));
+    if (n != 0) want->push_back(NotCopiedMessage(product, collect, n, log));
+    return n != 0;
   }
+  return false;
 }
 
 // A copy that failed is visible: the edition failed (the console's exit code), its list of
@@ -445,19 +453,27 @@ TEST(FaultInjectionTest, EveryFailingCallDuringCollectKeepsTheRules) {
         std::vector<std::string> want;
         for (Edition e : kEditions) {
           if (!detected[e]) continue;
-          if (!failed.empty() && InPhaseOf(failed, "collect", e) && IsPathRead(failed, run.next)) {
-            want.emplace_back(kPathReadFailedMessage);
+          const bool path_failed =
+              !failed.empty() && InPhaseOf(failed, "collect", e) && IsPathRead(failed, run.next);
+          if (path_failed) want.emplace_back(kPathReadFailedMessage);
+          // A failed edition is told by its causes, never by the message that it was collected.
+          const bool settings_failed = !failed.empty() && InPhaseOf(failed, "collect", e) &&
+                                       ((failed.find("|writefile ") != std::string::npos &&
+                                         failed.ends_with("kdr4reg.fil")) ||
+                                        begun_writes.count(run.k) != 0 ||
+                                        failed.find("|profile-flush") != std::string::npos ||
+                                        failed.find("|profile-s") != std::string::npos);
+          const std::string log = "C:\\tool\\kdr4env\\kdr4tose.log";
+          if (settings_failed) {
+            want.emplace_back(SettingsNotWrittenMessage(CollectedProduct(e), log));
           }
-          want.emplace_back(CollectedMessage(e));
-          if (!failed.empty() && InPhaseOf(failed, "collect", e) &&
-              ((failed.find("|writefile ") != std::string::npos &&
-                failed.ends_with("kdr4reg.fil")) ||
-               begun_writes.count(run.k) != 0 ||
-               failed.find("|profile-flush") != std::string::npos ||
-               failed.find("|profile-s") != std::string::npos)) {
-            want.emplace_back(kSettingsNotWrittenMessage);
+          const bool copies_failed = ExpectNotCopied(w, failed, "collect", e, &want);
+          if (!HasEdition(w.last_run.failed, e)) {
+            EXPECT_FALSE(path_failed || settings_failed || copies_failed) << failed;
+            want.emplace_back(CollectedMessage(e));
+          } else if (!path_failed && !settings_failed && !copies_failed) {
+            want.emplace_back(CollectFailedMessage(CollectedProduct(e), log));
           }
-          ExpectNotCopied(w, failed, "collect", e, &want);
         }
         EXPECT_EQ(run.messages, want);
 
@@ -518,7 +534,6 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
     // of a section's values (of every section's when the list of sections was not read): the
     // import may not write them, and says so.
     std::map<Edition, std::string> guard;
-    std::set<Edition> store_refused;
     const std::string log = "C:\\tool\\kdr4env\\kdr4tose.log";
     for (Edition e : kEditions) {
       if (failed.empty()) continue;
@@ -529,7 +544,6 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
         check.has_manifest = true;
         check.problems = {{"x", StoreProblemKind::kUnreadable}};
         guard[e] = StoreRefusedMessage(e, check, log);
-        store_refused.insert(e);
       } else if (failed.starts_with(backup + "profile-names ") ||
                  (failed.starts_with(backup + "profile-read ") &&
                   HasImportedValue(run.old_branch, failed.substr(backup.size() + 13)))) {
@@ -544,27 +558,29 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
     }
     // The messages as the dialog gives them: the outcome of the last of Personal and Client
     // attempted decides whether a Server that is not there shows the not-migrated message.
+    // A failed edition shows no message that it migrated; one whose failure was told with its
+    // cause is not followed by the message that names another.
     std::vector<std::string> want;
     bool flag = false;
-    bool last_store_refused = false;
+    bool last_told = false;
     for (Edition e : {Edition::kPersonal, Edition::kClient}) {
       if (IsDecidingMarkerOpen(failed, run.next, NewMarkerKey(e))) continue;
       if (guard.count(e)) want.push_back(guard[e]);
-      flag = ok[e];
-      last_store_refused = store_refused.count(e) != 0;
-      if (ok[e]) want.emplace_back(MigratedMessage(e));
-      ExpectNotCopied(w, failed, "migrate", e, &want);
+      const bool copies_failed = ExpectNotCopied(w, failed, "migrate", e, &want);
+      flag = ok[e] && !copies_failed;
+      last_told = guard.count(e) != 0 || copies_failed;
+      if (flag) want.emplace_back(MigratedMessage(e));
     }
     if (!IsDecidingMarkerOpen(failed, run.next, NewMarkerKey(Edition::kServer))) {
-      if (guard.count(Edition::kServer)) want.push_back(guard[Edition::kServer]);
-      // A refused store has told its own cause.
-      if (ok[Edition::kServer]) {
-        want.emplace_back(MigratedMessage(Edition::kServer));
-      } else if (!store_refused.count(Edition::kServer)) {
+      const Edition e = Edition::kServer;
+      if (guard.count(e)) want.push_back(guard[e]);
+      const bool copies_failed = ExpectNotCopied(w, failed, "migrate", e, &want);
+      if (ok[e] && !copies_failed) {
+        want.emplace_back(MigratedMessage(e));
+      } else if (!guard.count(e) && !copies_failed) {
         want.emplace_back(kNotMigratedMessage);
       }
-      ExpectNotCopied(w, failed, "migrate", Edition::kServer, &want);
-    } else if (!flag && !last_store_refused) {
+    } else if (!flag && !last_told) {
       want.emplace_back(kNotMigratedMessage);
     }
     EXPECT_EQ(run.messages, want);

@@ -478,9 +478,10 @@ void CollectNotCopied(const std::wstring& exe) {
   HWND dialog = program.dialog;
   Click(dialog, kCollect);
   ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
-  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
-  const std::wstring not_copied =
-      L"コピーできなかったファイルが1件あります。詳細はkdr4env\\kdr4tose.logを参照してください。";
+  // Client failed: its message says so, never that it was collected.
+  const std::wstring not_copied = L"Kodrel4 Clientの情報のうち1個のファイルを収集できなかった"
+                                  L"ため、その詳細を" +
+                                  root + L"\\kdr4tose.logに記録しました。";
   ExpectMessage(dialog, not_copied);
   ExpectNoMoreMessages(dialog);
   ExpectFile(root + L"\\client\\plog\\x.log", "client log");
@@ -515,12 +516,12 @@ void NoRunInsideARun(const std::wstring& exe) {
 }
 
 // Collect of Personal and Client, where `not_copied` items of Client could not be copied.
-void CollectWithItemsNotCopied(HWND dialog, int not_copied) {
+void CollectWithItemsNotCopied(HWND dialog, const std::wstring& exe, int not_copied) {
   Click(dialog, kCollect);
   ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
-  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
-  ExpectMessage(dialog, L"コピーできなかったファイルが" + std::to_wstring(not_copied) +
-                            L"件あります。詳細はkdr4env\\kdr4tose.logを参照してください。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報のうち" + std::to_wstring(not_copied) +
+                            L"個のファイルを収集できなかったため、その詳細を" + Folder(exe) +
+                            L"\\kdr4env\\kdr4tose.logに記録しました。");
   ExpectNoMoreMessages(dialog);
 }
 
@@ -528,7 +529,7 @@ void CollectWithItemsNotCopied(HWND dialog, int not_copied) {
 void CollectUnreachable(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
-  CollectWithItemsNotCopied(program.dialog, 2);
+  CollectWithItemsNotCopied(program.dialog, exe, 2);
   ExitProgram(program);
 }
 
@@ -537,7 +538,7 @@ void CollectUnreachable(const std::wstring& exe) {
 void CollectThroughAlias(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
-  CollectWithItemsNotCopied(program.dialog, 1);
+  CollectWithItemsNotCopied(program.dialog, exe, 1);
   std::wstring client = Folder(exe) + L"\\kdr4env\\client";
   Check(!std::filesystem::exists(client + L"\\DDBVID\\tool"),
         L"the store is not copied into itself");
@@ -599,8 +600,8 @@ void FolderTooLong(const std::wstring& exe) {
   HWND dialog = program.dialog;
   ExpectMessage(
       dialog,
-      L"このプログラムを置いたフォルダのパスが長すぎるため、情報の収集と移行ができません。"
-      L"短いパスのフォルダ（例: C:\\kdr4tose）に移してから実行してください。");
+      L"このプログラムを置いたフォルダのパスが長すぎて情報の収集と移行ができないため、"
+      L"C:\\kdr4toseのような短いパスのフォルダに移してから実行してください。");
   ExpectNoMoreMessages(dialog, 1000);
   WaitFor([&] { return IsWindowVisible(dialog) != FALSE; }, 5000);
   ExpectButtons(dialog, false, false, L"folder too long, old editions installed");
