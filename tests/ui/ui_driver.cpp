@@ -479,9 +479,10 @@ void CollectNotCopied(const std::wstring& exe) {
   Click(dialog, kCollect);
   ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
   // Client failed: its message says so, never that it was collected.
-  const std::wstring not_copied = L"Kodrel4 Clientの情報のうち1個のファイルを収集できなかった"
-                                  L"ため、その詳細を" +
-                                  root + L"\\kdr4tose.logに記録しました。";
+  const std::wstring not_copied =
+      L"Kodrel4 Clientの情報のうち1個のファイルを収集できなかった"
+      L"ため、その詳細を" +
+      root + L"\\kdr4tose.logに記録しました。";
   ExpectMessage(dialog, not_copied);
   ExpectNoMoreMessages(dialog);
   ExpectFile(root + L"\\client\\plog\\x.log", "client log");
@@ -598,10 +599,9 @@ void FolderTooLong(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
   HWND dialog = program.dialog;
-  ExpectMessage(
-      dialog,
-      L"このプログラムを置いたフォルダのパスが長すぎて情報の収集と移行ができないため、"
-      L"C:\\kdr4toseのような短いパスのフォルダに移してから実行してください。");
+  ExpectMessage(dialog,
+                L"このプログラムを置いたフォルダのパスが長すぎて情報の収集と移行ができないため、"
+                L"C:\\kdr4toseのような短いパスのフォルダに移してから実行してください。");
   ExpectNoMoreMessages(dialog, 1000);
   WaitFor([&] { return IsWindowVisible(dialog) != FALSE; }, 5000);
   ExpectButtons(dialog, false, false, L"folder too long, old editions installed");
