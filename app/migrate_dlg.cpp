@@ -36,6 +36,12 @@ void CMigrateDlg::ShowMessage(std::string_view text) {
   view_.ShowMessage(text);
 }
 
+void CMigrateDlg::RecordInWorkLog(std::string_view comment) {
+  work_log_.Comment(comment);
+  FlushWorkLog();
+  work_log_.Take();  // a command without a work tree to write to keeps nothing for the next
+}
+
 void CMigrateDlg::FlushWorkLog() {
   if (work_log_.empty() || !paths_valid_) return;
   if (!log_file_.empty()) {

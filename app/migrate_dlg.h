@@ -46,6 +46,10 @@ class CMigrateDlg {
   // Shows a message and records it in the logs.
   void ShowMessage(std::string_view text);
 
+  // Adds a line to the log of the last command, for what its caller did after it (the console
+  // saving its results, its exit code).
+  void RecordInWorkLog(std::string_view comment);
+
   // On start: tells the user when a Migrate stopped while it wrote (its window ended by force),
   // and what to do.
   void TellUnfinishedMigrate();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -468,7 +469,11 @@ std::optional<std::string> ReadRegistryFileAgain(const RunRegistry& opened, bool
 
 // Writes the registry file back when the command changed registry values; false (with the
 // error told) when it could not be. The file is written as it is made, never held whole.
-bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log, int* exit_code) {
+// What the steps after the command record in the logs: the --log file and the work folder's.
+using RecordNote = std::function<void(const std::string&)>;
+
+bool WriteBackRegistry(const Options& options, RunRegistry& opened, const RecordNote& note,
+                       int* exit_code) {
   std::optional<RegistryFileError> refused;
   bool changed = false;
   std::string read_error;
@@ -518,23 +523,21 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, RunLog* log,
         Failure(kExitInternal, "cannot write the registry file " + options.registry_file + ": " +
                                    write_error + "; the migrated settings were not saved");
   }
-  if (log) {
-    log->Comment(written_back ? "registry file written back: " + options.registry_file
-                              : "registry file not written back: " + write_error);
-  }
+  note(written_back ? "registry file written back: " + options.registry_file
+                    : "registry file not written back: " + write_error);
   return written_back;
 }
 
 // Puts the settings files and the registry file on disk; false when either could not be.
 bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegistry& opened,
-                 const CommandOutcome& outcome, RunLog* log, int* exit_code) {
+                 const CommandOutcome& outcome, const RecordNote& note, int* exit_code) {
   // A key the file was not read for answered nothing; what the command made of it is not saved.
   if (opened.file && !opened.file->unheld_request().empty()) {
     std::string key = Cp932ForDisplay(opened.file->unheld_request());
     *exit_code = Failure(kExitInternal, "internal error: the run asked for " + key +
                                             ", which this command does not read from the "
                                             "registry file; nothing was saved");
-    if (log) log->Comment("not saved: the run asked for " + key);
+    note("not saved: the run asked for " + key);
     return false;
   }
   bool saved = true;
@@ -542,9 +545,10 @@ bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegis
     saved = false;
     *exit_code =
         Failure(kExitInternal, "a settings file could not be written: " + Describe(flushed));
+    note("settings file not written: " + Describe(flushed));
   }
   if (opened.file && outcome.registry_changed &&
-      !WriteBackRegistry(options, opened, log, exit_code)) {
+      !WriteBackRegistry(options, opened, note, exit_code)) {
     saved = false;
   }
   return saved;
@@ -566,8 +570,17 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   CommandOutcome outcome =
       RunCommand({options, store, work, services, dlg, view, progress}, work_lock);
   progress.Clear();
-  bool saved = SaveResults(options, profiles, opened, outcome, log, &outcome.exit_code);
+  // A Collect or Migrate has a log in the work folder, which says how the run ended too.
+  RecordNote note = [&](const std::string& text) {
+    if (log) log->Comment(text);
+    if (outcome.run_summary) dlg.RecordInWorkLog(text);
+  };
+  bool saved = SaveResults(options, profiles, opened, outcome, note, &outcome.exit_code);
   view.ReleaseMessages(saved);
+  if (outcome.run_summary) {
+    if (!saved) dlg.RecordInWorkLog("results not saved: the messages above were not shown");
+    dlg.RecordInWorkLog("exit " + std::to_string(outcome.exit_code));
+  }
   // A run whose results could not be saved is told by its error alone.
   if (options.json && outcome.run_summary && saved) {
     WriteStdout(RunSummaryJson(options.command.c_str(), dlg.last_run()));

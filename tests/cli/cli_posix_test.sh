@@ -333,6 +333,10 @@ expect_no_text "$out" "$msg_c_migrated" "migrate whose write-back fails"
 grep -q 'cannot write the registry file' "$err" || fail "failed write-back: stderr $(cat "$err")"
 cmp -s "$reg" "$case_dir/before.reg" || fail "failed write-back: the registry file was changed"
 ls -a "$case_dir" | grep -q 'kdr4tose-' && fail "failed write-back: a temporary file was left"
+# The work folder's log tells the same story: not written back, exit 70.
+log=$case_dir/work/kdr4env/kdr4tose.log
+grep -q $'^#\tregistry file not written back: ' "$log" && grep -q $'^#\texit 70$' "$log" ||
+  fail "failed write-back: the work log does not say so: $(tail -n 4 "$log")"
 
 # --- the registry file changed by something else between the run's read and its rename ----
 fresh changed
