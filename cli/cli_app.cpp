@@ -202,7 +202,7 @@ void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
   }
   std::string out;
   if (json) {
-    out = "{\"old_installed\":" + std::to_string(old_code) +
+    out = JsonObjectFor("status") + ",\"old_installed\":" + std::to_string(old_code) +
           ",\"new_installed\":" + std::to_string(new_code) +
           ",\"collected\":" + std::to_string(collected) + ",\"stores\":{" + stores_json + "}" +
           ",\"collect_enabled\":" + (view.collect_enabled() ? "true" : "false") +

@@ -57,4 +57,11 @@ inline std::string JsonString(std::string_view text) {
   return out;
 }
 
+// The start of every JSON object the console prints: the format's version, then the command.
+// A change that would break a reader of format 1 gives it a new number.
+inline constexpr int kJsonFormat = 1;
+inline std::string JsonObjectFor(std::string_view command) {
+  return "{\"format\":" + std::to_string(kJsonFormat) + ",\"command\":" + JsonString(command);
+}
+
 }  // namespace kdr::cli

@@ -101,7 +101,7 @@ int AcceptStoreCommand(const Services& services, const WorkPaths& paths,
     text += "not sealed: " + accepted.error + "\n";
   }
   if (options.json) {
-    Print(options, "{\"command\":\"verify --accept\",\"edition\":" +
+    Print(options, JsonObjectFor("verify --accept") + ",\"edition\":" +
                        JsonString(EditionName(edition)) + ",\"was\":{" + StateJson(check) +
                        ",\"problems\":" + JsonList(differences) + "},\"sealed\":" + Bool(sealed) +
                        (sealed ? "" : ",\"error\":" + JsonString(accepted.error)) + "}\n");
@@ -156,7 +156,7 @@ int RunVerify(const Services& services, const WorkPaths& paths,
   std::vector<UnfinishedMigrate> unfinished =
       FindUnfinishedMigrates(services.files, BackupPlacesFor(paths, services.user_state_folder));
   if (options.json) {
-    Print(options, "{\"command\":\"verify\",\"whole\":" + Bool(code == kExitOk) +
+    Print(options, JsonObjectFor("verify") + ",\"whole\":" + Bool(code == kExitOk) +
                        ",\"editions\":" + JsonList(json) +
                        ",\"unfinished_migrates\":" + UnfinishedMigrateJson(unfinished) + "}\n");
   } else if (collected == 0) {
@@ -194,8 +194,8 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
                      (b.error.empty() ? "" : ",\"error\":" + JsonString(b.error)) + "}");
     }
     if (options.json) {
-      Print(options, "{\"command\":\"undo --list\",\"folder\":" + JsonString(Shown(places.work)) +
-                         ",\"user_folder\":" +
+      Print(options, JsonObjectFor("undo --list") +
+                         ",\"folder\":" + JsonString(Shown(places.work)) + ",\"user_folder\":" +
                          (places.fallback.empty() ? "null" : JsonString(Shown(places.fallback))) +
                          ",\"backups\":" + JsonList(json) + "}\n");
     } else {
@@ -215,7 +215,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
   // Each item is printed as it is done: a million of them are never held. In JSON, what is
   // known only at the end follows the items.
   bool first = true;
-  if (options.json) Print(options, "{\"command\":\"undo\",\"items\":[");
+  if (options.json) Print(options, JsonObjectFor("undo") + ",\"items\":[");
   auto observer = [&](const UndoItem& item) {
     if (options.json) {
       Print(options, std::string(first ? "" : ",") + "{\"item\":" + JsonString(item.what) +
@@ -290,7 +290,7 @@ int RunCollectPreview(CMigrateDlg& dlg, const Services& services,
   }
   if (options.json) {
     Print(options,
-          "{\"command\":\"collect\",\"dry_run\":true,\"editions\":" + JsonList(json) + "}\n");
+          JsonObjectFor("collect") + ",\"dry_run\":true,\"editions\":" + JsonList(json) + "}\n");
   } else {
     Print(options, code == 0 ? "nothing to collect: Kodrel4 is not installed\n"
                              : "collect --dry-run (nothing is written):\n" + text);
@@ -365,7 +365,7 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
   }
   if (options.json) {
     Print(options,
-          "{\"command\":\"migrate\",\"dry_run\":true,\"editions\":" + JsonList(json) + "}\n");
+          JsonObjectFor("migrate") + ",\"dry_run\":true,\"editions\":" + JsonList(json) + "}\n");
   } else {
     Print(options, any ? "migrate --dry-run (nothing is written):\n" + text
                        : "nothing to migrate: no edition is both installed and collected\n");
@@ -394,7 +394,7 @@ std::string RunSummaryJson(const char* command, const RunSummary& summary) {
                             : "") +
                        "}");
   }
-  return "{\"command\":" + JsonString(command) + ",\"editions\":" + JsonList(editions) +
+  return JsonObjectFor(command) + ",\"editions\":" + JsonList(editions) +
          ",\"attempted\":" + std::to_string(summary.attempted) +
          ",\"failed\":" + std::to_string(summary.failed) + ",\"backup\":" +
          (summary.backup_name.empty() ? "null" : JsonString(Shown(summary.backup_name))) + "}\n";

@@ -123,6 +123,7 @@ expect_code 0 "$code" "status --json"
 python3 - "$out" <<'PY' || fail "status --json after collect: $(cat "$out")"
 import json, sys
 s = json.load(open(sys.argv[1]))
+assert s["format"] == 1 and s["command"] == "status", s
 assert s["old_installed"] == 110 and s["new_installed"] == 10 and s["collected"] == 110, s
 assert s["collect_enabled"] is True and s["migrate_enabled"] is True, s
 assert s["work_folder"].endswith("/work/kdr4env"), s
@@ -404,7 +405,11 @@ for raw in text.split("\n"):
 print("\n".join(sorted(keys) + sorted(lines)))
 PY
 }
-json_ok() { python3 -c 'import json,sys; json.load(open(sys.argv[1]))' "$1" || fail "$2: not one JSON object"; }
+# One JSON object of format 1 that names its command (the first word of what).
+json_ok() {
+  python3 -c 'import json,sys; o = json.load(open(sys.argv[1])); assert o["format"] == 1 and o["command"].split()[0] == sys.argv[2].split()[0], o' \
+    "$1" "$2" || fail "$2: not one JSON object of format 1 naming its command"
+}
 fresh store
 cli_on_sample collect collect --json
 expect_code 0 "$code" "collect --json"
