@@ -195,6 +195,15 @@ bool CMigrateDlg::LockWork(bool will_write, std::unique_ptr<HostFileLock>* lock)
 
 void CMigrateDlg::EndCommand() {
   if (paths_valid_) {
+    for (Edition e : kAllEditions) {
+      if (!HasEdition(last_run_.attempted, e)) continue;
+      const EditionFailure cause = last_run_.Cause(e);
+      log_.Comment("outcome of " + std::string(EditionName(e)) + ": " +
+                   (HasEdition(last_run_.failed, e)
+                        ? "failed, " + std::string(EditionFailureCode(cause)) + " (" +
+                              std::string(EditionFailureText(cause)) + ")"
+                        : std::string("done")));
+    }
     log_.Comment("editions attempted " + std::to_string(last_run_.attempted) + ", failed " +
                  std::to_string(last_run_.failed));
   }

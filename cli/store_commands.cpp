@@ -378,21 +378,24 @@ std::string RunSummaryJson(const char* command, const RunSummary& summary) {
   std::vector<std::string> editions;
   for (Edition e : kAllEditions) {
     if (!HasEdition(summary.attempted, e)) continue;
+    const EditionFailure cause = summary.Cause(e);
+    const bool failed = HasEdition(summary.failed, e);
+    std::string_view outcome = !failed ? "done" : WroteNothing(cause) ? "not_migrated" : "failed";
     bool refused = HasEdition(summary.damaged, e);
-    std::string outcome =
-        refused ? "not migrated: store " + std::string(StoreStateName(summary.Store(e)))
-        : HasEdition(summary.failed, e) ? "failed"
-                                        : "done";
     // Collect: the store was sealed whole. Migrate: the store was checked whole and used.
     bool verified = std::string_view(command) == "collect"
                         ? HasEdition(summary.sealed, e)
                         : !refused && !HasEdition(summary.unverified, e);
-    editions.push_back("{\"edition\":" + JsonString(EditionName(e)) +
-                       ",\"outcome\":" + JsonString(outcome) + ",\"verified\":" + Bool(verified) +
-                       (std::string_view(command) == "migrate"
-                            ? ",\"store\":" + JsonString(StoreStateName(summary.Store(e)))
-                            : "") +
-                       "}");
+    editions.push_back(
+        "{\"edition\":" + JsonString(EditionName(e)) + ",\"outcome\":" + JsonString(outcome) +
+        (failed ? ",\"reason\":" + JsonString(EditionFailureCode(cause)) +
+                      ",\"reason_text\":" + JsonString(EditionFailureText(cause))
+                : "") +
+        ",\"verified\":" + Bool(verified) +
+        (std::string_view(command) == "migrate"
+             ? ",\"store\":" + JsonString(StoreStateName(summary.Store(e)))
+             : "") +
+        ",\"not_copied\":" + std::to_string(summary.Copies(e).not_copied.size()) + "}");
   }
   return JsonObjectFor(command) + ",\"editions\":" + JsonList(editions) +
          ",\"attempted\":" + std::to_string(summary.attempted) +

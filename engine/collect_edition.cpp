@@ -75,7 +75,7 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
       !MarkEditionBegun(run.services.files, run.paths, edition, ToolVersion(),
                         run.services.clock().local, &begun_error)) {
     run.log.Skipped("collect " + name, begun_error + "; nothing of the edition written");
-    run.summary.Fail(edition);
+    run.summary.Fail(edition, EditionFailure::kStoreNotMarked);
     return outcome;
   }
   ExportContext exports{run.services.registry, run.services.profiles, run.log};
@@ -83,15 +83,22 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   DigestCache digests;
   DataFolderContext data = DataContext(run, &recorder, &digests, &outcome.data_told);
   outcome.settings_written = ExportEditionSettings(exports, run.paths, edition);
-  outcome.ok = CollectEditionData(data, edition) && outcome.settings_written;
+  const bool data_ok = CollectEditionData(data, edition);
+  bool sealed = true;
   if (run.services.verification) {
-    WriteManifest(run, edition, &digests, &outcome.ok, &outcome.settings_written);
+    bool manifest_ok = data_ok && outcome.settings_written;
+    WriteManifest(run, edition, &digests, &manifest_ok, &outcome.settings_written);
+    sealed = manifest_ok || !data_ok || !outcome.settings_written;
   }
   // A settings file that could not be put on disk fails the edition, as one not exported does.
-  if (!outcome.settings_written || !run.summary.Copies(edition).not_copied.empty()) {
-    outcome.ok = false;
-  }
-  if (!outcome.ok) run.summary.Fail(edition);
+  const EditionFailure cause = !outcome.settings_written ? EditionFailure::kSettingsNotWritten
+                               : !run.summary.Copies(edition).not_copied.empty()
+                                   ? EditionFailure::kFilesNotCopied
+                               : !data_ok ? EditionFailure::kPathNotRead
+                               : !sealed  ? EditionFailure::kStoreNotSealed
+                                          : EditionFailure::kNone;
+  outcome.ok = cause == EditionFailure::kNone;
+  if (!outcome.ok) run.summary.Fail(edition, cause);
   return outcome;
 }
 

@@ -46,7 +46,7 @@ bool EditionMigration::CheckStore() {
     run_.log.Skipped("migrate " + name_,
                      "the store is " + state + "; nothing of the edition written");
     run_.summary.damaged |= EditionWeight(edition_);
-    run_.summary.Fail(edition_);
+    run_.summary.Fail(edition_, EditionFailure::kStoreRefused);
     return false;
   }
   if (!check_.has_manifest) {
@@ -76,7 +76,7 @@ bool EditionMigration::WriteBackup() {
       !writer.Add(plan, &error)) {
     run_.log.Skipped("backup before migrating " + name_,
                      error + "; nothing of the edition written");
-    run_.summary.Fail(edition_);
+    run_.summary.Fail(edition_, EditionFailure::kBackupNotWritten);
     return false;
   }
   refused_copies_ = plan.refused_copies;
@@ -123,15 +123,20 @@ bool EditionMigration::WriteSettingsAndData() {
   data.verify_copies = run_.services.verification;
   data.digests = &digests_;
   data.refused_copies = &refused_copies_;
-  bool ok = MigrateEditionData(data, edition_) && unrecorded_ == 0;
+  const bool data_ok = MigrateEditionData(data, edition_);
   if (guard && !backup_.writer().MarkWritten(edition_)) {
     run_.log.Skipped("backup of " + name_,
                      "the journal could not be told that the edition's writes ended; the next "
                      "start reads it as a Migrate that did not finish");
   }
-  if (!run_.summary.Copies(edition_).not_copied.empty()) ok = false;
-  if (!ok) run_.summary.Fail(edition_);
-  return ok;
+  const EditionFailure cause = unrecorded_ != 0 ? EditionFailure::kSettingsChanged
+                               : !run_.summary.Copies(edition_).not_copied.empty()
+                                   ? EditionFailure::kFilesNotCopied
+                               : !data_ok ? EditionFailure::kPathNotRead
+                                          : EditionFailure::kNone;
+  if (cause == EditionFailure::kNone) return true;
+  run_.summary.Fail(edition_, cause);
+  return false;
 }
 
 }  // namespace kdr

@@ -5,6 +5,7 @@
 
 #include "core/edition.h"
 #include "datafolders/copy_report.h"
+#include "engine/edition_failure.h"
 #include "store/store_check.h"
 
 namespace kdr {
@@ -24,13 +25,23 @@ struct RunSummary {
   std::string backup_name;                  // Migrate: the backup written, if any
   std::string backup_folder;                // Migrate: where it lies
   std::array<EditionCopyReport, 3> copies;  // the data step of each edition, in kAllEditions order
+  // Why each edition failed, in kAllEditions order.
+  std::array<EditionFailure, 3> causes{EditionFailure::kNone, EditionFailure::kNone,
+                                       EditionFailure::kNone};
 
   EditionCopyReport& Copies(Edition edition) { return copies[static_cast<int>(edition) - 1]; }
   const EditionCopyReport& Copies(Edition edition) const {
     return copies[static_cast<int>(edition) - 1];
   }
   StoreState Store(Edition edition) const { return stores[EditionIndex(edition)]; }
-  void Fail(Edition edition) { failed |= EditionWeight(edition); }
+  EditionFailure Cause(Edition edition) const { return causes[EditionIndex(edition)]; }
+  // Records the edition as failed; the first cause given is the one kept.
+  void Fail(Edition edition, EditionFailure cause) {
+    failed |= EditionWeight(edition);
+    if (causes[EditionIndex(edition)] == EditionFailure::kNone) {
+      causes[EditionIndex(edition)] = cause;
+    }
+  }
 };
 
 }  // namespace kdr

@@ -277,6 +277,7 @@ TEST_P(FlowTest, CollectWithoutDataPathShowsPathMessageFirst) {
   InstallOld(Edition::kClient);
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "Host", "h");
   EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。"}), Collect());
+  EXPECT_EQ(EditionFailure::kPathNotRead, dlg_->last_run().Cause(Edition::kClient));
   EXPECT_EQ(10, dlg_->last_run().failed);
   // The settings were still collected.
   EXPECT_EQ(Messages{"Host=1:h"}, Section("Software\\VTQ\\Kodrel\\Client\\Client",
@@ -363,6 +364,7 @@ TEST_P(FlowTest, UnwritableWorkFolderStillEndsWithTheMessages) {
   // No log can be written there either, so the message names none.
   EXPECT_EQ((Messages{SettingsNotWrittenMessage("Kodrel4 Client", "")}), Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
+  EXPECT_EQ(EditionFailure::kStoreNotMarked, dlg_->last_run().Cause(Edition::kClient));
   EXPECT_EQ(0, dlg_->DetectCollectedEditions());
   EXPECT_FALSE(view_.migrate_enabled);
 }
@@ -386,6 +388,8 @@ TEST_P(FlowTest, SettingsFileNotWrittenFailsTheEditionAndIsTold) {
                                                 Cp932ForDisplay(work) + "\\kdr4tose.log"),
                       "Kodrel4 Serverの情報を収集しました。"}),
             told);
+  EXPECT_EQ(EditionFailure::kSettingsNotWritten, dlg_->last_run().Cause(Edition::kClient));
+  EXPECT_EQ(EditionFailure::kNone, dlg_->last_run().Cause(Edition::kServer));
   EXPECT_EQ(10, dlg_->last_run().failed);
   // The store says what is missing from it; it is never sealed as whole.
   EXPECT_EQ(StoreState::kIncomplete, ManifestState(fs(), dlg_->paths(), Edition::kClient));
@@ -404,6 +408,7 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   const std::string log_shown = Cp932ForDisplay(work) + "\\kdr4tose.log";
   EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 1, log_shown)}), Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
+  EXPECT_EQ(EditionFailure::kFilesNotCopied, dlg_->last_run().Cause(Edition::kClient));
   const auto& not_copied = dlg_->last_run().Copies(Edition::kClient).not_copied;
   ASSERT_EQ(1u, not_copied.size());
   EXPECT_EQ(base_ + "\\old\\prv\\DDBVID\\a.dat", not_copied[0].source);
@@ -436,6 +441,10 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\new\\prv\\log\\x.log\\"));
   EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 1, log_shown)}), Migrate());
   EXPECT_EQ(10, dlg_->last_run().failed);
+  EXPECT_EQ(EditionFailure::kFilesNotCopied, dlg_->last_run().Cause(Edition::kClient));
+  // The log ends with each edition's outcome, its cause named by code.
+  EXPECT_NE(std::string::npos,
+            Read(work + "\\kdr4tose.log").find("#\toutcome of Client: failed, files_not_copied ("));
   // Both runs are in the log, one after the other.
   log = Read(work + "\\kdr4tose.log");
   EXPECT_LT(log.find("#\tcollect, "), log.rfind("#\tmigrate, ")) << log;

@@ -354,6 +354,7 @@ TEST_P(StoreFlowTest, EachStoreStateIsNamedAndOnlyWholeOrUnmanifestedStoresMigra
     }
     EXPECT_NE(std::string::npos, told[1].find(c.told)) << told[1];
     EXPECT_EQ(EditionWeight(Edition::kClient), dlg_->last_run().damaged);
+    EXPECT_EQ(EditionFailure::kStoreRefused, dlg_->last_run().Cause(Edition::kClient));
     EXPECT_EQ("the new product's own c", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
     // Collected again, the store is whole once more.
     Run(true);

@@ -509,6 +509,8 @@ grep -qF '内容が変わったファイルが1個有るため、移行しませ
 cli_on_sample migrate-bad-json migrate --json
 expect_code 1 "$code" "migrate --json of a damaged store"
 json_ok "$out" "migrate --json of a damaged store"
+python3 -c 'import json,sys; e = {x["edition"]: x for x in json.load(open(sys.argv[1]))["editions"]}["Client"]; assert e["outcome"] == "not_migrated" and e["reason"] == "store_refused" and e["store"] == "changed", e' \
+  "$out" || fail "migrate --json of a damaged store: $(cat "$out")"
 usage_error "--dry-run with verify" --registry "$reg" --work-dir "$case_dir/work" verify --dry-run
 usage_error "--force without undo" --registry "$reg" --work-dir "$case_dir/work" migrate --force
 # An empty name (a script's unset variable) is not the newest backup.
