@@ -173,6 +173,14 @@ void CMigrateDlg::CollectEdition(Edition edition) {
   }
 }
 
+void CMigrateDlg::LogHeader(std::string_view command, const StoreTime& now) {
+  log_.Comment(std::string(command) + ", " + now.local);
+  log_.Comment(std::string("kdr4tose ") + ToolVersion() + " on " + services_.machine_name + " as " +
+               services_.user_name);
+  log_.Comment("work folder " + Cp932ForDisplay(paths_.root) + ", settings from " +
+               services_.registry_source);
+}
+
 bool CMigrateDlg::BeginCommand() {
   view_.EnableControl(kCollectButton, false);
   view_.EnableControl(kMigrateButton, false);
@@ -221,7 +229,7 @@ void CMigrateDlg::OnCollect() {
   bool will_write = services_.work_locks != nullptr && DetectOldEditions() != 0;
   if (!LockWork(will_write, &lock)) return;
   if (BeginCommand()) {
-    log_.Comment("collect, " + services_.clock().local);
+    LogHeader("collect", services_.clock());
     FlushWorkLog();
     EditionCode code = DetectOldEditions();
     bool collected_any = false;
@@ -272,7 +280,7 @@ void CMigrateDlg::OnMigrate() {
   StoreTime now = services_.clock();
   MigrateBackup backup(services_, paths_, now);
   if (BeginCommand()) {
-    log_.Comment("migrate, " + now.local);
+    LogHeader("migrate", now);
     // Where the log goes is settled before any message names it.
     FlushWorkLog();
     EditionCode new_code = DetectNewEditions();

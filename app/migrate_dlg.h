@@ -69,6 +69,8 @@ class CMigrateDlg {
   // and Exit enabled. BeginCommand is false when there are no usable work paths.
   bool BeginCommand();
   void ApplyButtonRule();
+  // The first lines of a command's log: what, when, which version, where and as whom.
+  void LogHeader(std::string_view command, const StoreTime& now);
   // False, with the user told, when another run holds the work folder. A lock that cannot be
   // taken for any other reason stops nothing: the command then fails or not on its own. Without
   // `will_write` no lock is taken, so that a command with nothing to do leaves no work tree.

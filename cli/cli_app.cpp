@@ -25,6 +25,7 @@
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
 #include "platform/portable_profile_file.h"
+#include "platform/run_identity.h"
 #include "platform/text_encoding.h"
 #include "platform/user_state_folder.h"
 #include "platform/work_folder_lock.h"
@@ -564,6 +565,10 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   CopyReporter reporter(progress);
   Services services{opened.registry(), *files, profiles, MaxPath(), log, &reporter};
   services.user_state_folder = UserStateFolder();
+  services.machine_name = MachineName();
+  services.user_name = UserName();
+  if (!options.registry_file.empty())
+    services.registry_source = "the file " + options.registry_file;
   // With --json the result is the one thing on standard output.
   ConsoleView view(options.quiet, options.json, progress);
   CMigrateDlg dlg(services, view);

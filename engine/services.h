@@ -33,6 +33,10 @@ struct Services {
   std::string user_state_folder{};
   // The clock of backup names, manifests and the log; a test sets its own.
   StoreTime (*clock)() = &CurrentStoreTime;
+  // Who runs the tool where, and whose settings it reads, for the head of each log (UTF-8).
+  std::string machine_name = "?";
+  std::string user_name = "?";
+  std::string registry_source = "the registry of the user running it";
 };
 
 }  // namespace kdr

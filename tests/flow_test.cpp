@@ -448,6 +448,10 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   // Both runs are in the log, one after the other.
   log = Read(work + "\\kdr4tose.log");
   EXPECT_LT(log.find("#\tcollect, "), log.rfind("#\tmigrate, ")) << log;
+  // Each run's head says which version ran where and as whom, and on which work folder.
+  EXPECT_NE(std::string::npos, log.find(std::string("#\tkdr4tose ") + ToolVersion() + " on "))
+      << log;
+  EXPECT_NE(std::string::npos, log.find("#\twork folder " + Cp932ForDisplay(work) + ", ")) << log;
   EXPECT_NE(std::string::npos, log.rfind("#\tmigrate, ")) << log;
 }
 

@@ -5,6 +5,7 @@
 #include "app/migrate_dlg.h"
 #include "app/win32/migrate_dlg_window.h"
 #include "platform/portable_profile_file.h"
+#include "platform/run_identity.h"
 #include "platform/user_state_folder.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_registry.h"
@@ -24,6 +25,8 @@ int CMigrateApp::Run(HINSTANCE instance) {
   Services services{registry, files, profiles};
   services.max_path = MAX_PATH;
   services.user_state_folder = UserStateFolder();
+  services.machine_name = MachineName();
+  services.user_name = UserName();
   // Collect and Migrate exclude a console run and another window on the same work folder.
   Win32WorkFolderLocks work_locks;
   services.work_locks = &work_locks;
