@@ -618,6 +618,11 @@ int Run(const Options& options) {
   std::unique_ptr<HostFileLock> work_lock;
   std::unique_ptr<RunLog> log;
   if (int code = OpenLog(options, *work, &log); code != kExitOk) return code;
+  if (!options.dry_run &&
+      (options.command == "collect" || options.command == "migrate" || options.command == "undo")) {
+    NoteInterruptionIn(HostPathFromUtf8(work->shown) / kWorkRootName / kWorkLogName,
+                       "#\tinterrupted: " + options.command + " did not finish\n");
+  }
   int exit_code = RunWithServices(options, store, *work, drives, opened, log.get(), &work_lock);
   return CloseLog(log.get(), exit_code);
 }

@@ -84,6 +84,12 @@ inline constexpr bool kDriveMappingSupported =
     true;
 #endif
 
+// From now on, an interruption (Ctrl-C, SIGTERM, SIGHUP; the console window closed) appends
+// `line` to the log at `log` when that file exists, says on standard error that the run did not
+// finish, and ends the process (128 + the signal on POSIX). What the run logged before is in the
+// log already: it writes its log out at each edition's end.
+void NoteInterruptionIn(const std::filesystem::path& log, std::string line);
+
 // The longest path, terminators included, that the platform's file calls accept.
 size_t MaxPath();
 

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <signal.h>
 #endif
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -117,6 +118,46 @@ std::unique_ptr<FileSystem> MakeFileSystem(
   auto files = std::make_unique<PortableFileSystem>();
   for (const auto& [letter, folder] : drives) files->MapDrive(letter, folder);
   return files;
+}
+
+namespace {
+
+// Set before the handlers are installed and never changed after: the handler reads only these.
+const std::string* interruption_log = nullptr;
+const std::string* interruption_line = nullptr;
+constexpr char kInterruptedText[] =
+    "kdr4tose-cli: interrupted: the run did not finish; its log says how far it got\n";
+
+void WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, data, size);
+    if (written <= 0) return;
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+// Only calls that are safe in a signal handler.
+void OnInterruption(int signal_number) {
+  int fd = open(interruption_log->c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
+  if (fd >= 0) {
+    WriteAll(fd, interruption_line->data(), interruption_line->size());
+    close(fd);
+  }
+  WriteAll(STDERR_FILENO, kInterruptedText, sizeof kInterruptedText - 1);
+  _exit(128 + signal_number);
+}
+
+}  // namespace
+
+void NoteInterruptionIn(const std::filesystem::path& log, std::string line) {
+  // Kept for the life of the process: a handler may run at any moment until it ends.
+  interruption_log = new std::string(log.native());
+  interruption_line = new std::string(std::move(line));
+  struct sigaction action {};
+  action.sa_handler = OnInterruption;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
 }
 
 }  // namespace kdr::cli

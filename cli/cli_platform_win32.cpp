@@ -160,6 +160,40 @@ std::unique_ptr<FileSystem> MakeFileSystem(
   return std::make_unique<Win32FileSystem>();
 }
 
+namespace {
+
+// Set before the handler is installed and never changed after.
+const std::wstring* interruption_log = nullptr;
+const std::string* interruption_line = nullptr;
+
+BOOL WINAPI OnInterruption(DWORD /*event*/) {
+  // The handler runs on a thread of its own while the run goes on: the run is ended at once, as
+  // a kill would, so that nothing follows the line. Every file the run writes is replaced whole
+  // or recorded in its journal first, so nothing is left half written that undo cannot take back.
+  HANDLE file = CreateFileW(interruption_log->c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  if (file != INVALID_HANDLE_VALUE) {
+    WriteFile(file, interruption_line->data(), static_cast<DWORD>(interruption_line->size()),
+              &written, nullptr);
+    CloseHandle(file);
+  }
+  static constexpr char kText[] =
+      "kdr4tose-cli: interrupted: the run did not finish; its log says how far it got\r\n";
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), kText, sizeof kText - 1, &written, nullptr);
+  TerminateProcess(GetCurrentProcess(), 130);
+  return TRUE;
+}
+
+}  // namespace
+
+void NoteInterruptionIn(const std::filesystem::path& log, std::string line) {
+  interruption_log = new std::wstring(log.native());
+  interruption_line = new std::string(std::move(line));
+  SetConsoleCtrlHandler(OnInterruption, TRUE);
+}
+
 }  // namespace kdr::cli
 
 // The arguments as UTF-8, whatever the console's code page.

@@ -122,6 +122,12 @@ same_data() {  # same_data DIR REFERENCE_WORK
   diff -r "$1/work/kdr4env/client/DDBVID" "$2/kdr4env/client/DDBVID" > /dev/null
 }
 
+# Whether the last run in the work folder's log ended (its outcome and exit were written).
+run_ended() {  # run_ended DIR
+  awk '/^#\t(collect|migrate), /{ended=0} /^#\teditions attempted /{ended=1} END{exit !ended}' \
+    "$1/work/kdr4env/kdr4tose.log"
+}
+
 killed=0
 unfinished=0
 case_dir=$root/case
@@ -146,6 +152,8 @@ for ((i = 1; i <= rounds; i++)); do
       fail "$round: verify calls a store whole that neither Collect left"
   else
     [[ $state == unfinished ]] || fail "$round: verify says '$state', not unfinished"
+    # The log says so too: its last run has no end.
+    run_ended "$case_dir" && fail "$round: the log of a killed Collect says it ended"
     cp "$case_dir/b.reg" "$case_dir/m.reg"
     cli_run "$case_dir" "$case_dir/m.reg" migrate
     [[ $? == 1 ]] || fail "$round: migrate of an unfinished store did not exit 1"
@@ -165,6 +173,27 @@ for ((i = 1; i <= rounds; i++)); do
     fail "$round: data folders differ after the next run"
 done
 echo "collect: $killed of $rounds runs killed before they ended, $unfinished left unfinished"
+
+# Ctrl-C (SIGINT) halfway: exit 130, one line on standard error, the log's last line says the
+# run did not finish, and the store reads unfinished.
+rm -rf "$case_dir/work" && cp -a "$root/work.prev" "$case_dir/work"
+"$cli" --quiet --registry "$case_dir/b.reg" --drive "C=$case_dir/c" --work-dir "$case_dir/work" \
+  collect > /dev/null 2> "$case_dir/int.err" &
+pid=$!
+sleep "$(printf '0.%03d' $((collect_ms > 1998 ? 999 : collect_ms / 2)))"
+kill -INT "$pid" 2> /dev/null
+wait "$pid"
+code=$?
+if [[ $code == 130 ]]; then
+  grep -q 'interrupted' "$case_dir/int.err" || fail "Ctrl-C: nothing said: $(cat "$case_dir/int.err")"
+  [[ $(tail -n 1 "$case_dir/work/kdr4env/kdr4tose.log") == $'#\tinterrupted: collect did not finish' ]] ||
+    fail "Ctrl-C: the log does not end with the interruption: $(tail -n 2 "$case_dir/work/kdr4env/kdr4tose.log")"
+  [[ $(store_state "$case_dir") == unfinished ]] || fail "Ctrl-C: the store is not unfinished"
+  echo "Ctrl-C: exit 130, the log and the store say the Collect did not finish"
+else
+  echo "Ctrl-C: the Collect ended before it (exit $code)"
+  [[ $code == 0 ]] || fail "Ctrl-C: exit $code"
+fi
 
 killed_m=0
 undone=0
