@@ -220,7 +220,8 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
     std::wstring target = LongForm(destination + name);
     bool found = GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &copied) != 0;
     // A path too long for the shell copy: the file is copied here, and the observer told so.
-    if (!found && (source.size() + name.size() >= MAX_PATH || target.size() >= MAX_PATH)) {
+    // A file found there is one the shell copy did not reach (an older one to be replaced).
+    if (source.size() + name.size() >= MAX_PATH || target.size() >= MAX_PATH) {
       if (CopyItself(LongForm(source + name), target)) {
         ++*own_copies;
         observer->CopiedItself(from);
