@@ -225,8 +225,9 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
     } else {
       std::string line = std::string(UndoOutcomeText(item.outcome)) + ": " + item.what +
                          (item.reason.empty() ? "" : " (" + item.reason + ")") + "\n";
-      // What was not undone is said on standard error, even with --quiet.
-      if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed) {
+      // What was not undone (metadata too) is said on standard error, even with --quiet.
+      if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed ||
+          !item.reason.empty()) {
         WriteStderr(line);
       } else if (item.outcome != UndoOutcome::kAlreadyAsBefore) {
         Print(options, line);

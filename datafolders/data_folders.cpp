@@ -23,9 +23,6 @@ struct CopyPair {
 constexpr CopyPair kPrivatePairs[] = {{"DDBVID", "DDBVID"}, {"log", "plog"}};
 constexpr CopyPair kPublicPairs[] = {{"DDBDAT", "DDBDAT"}, {"log", "slog"}};
 
-constexpr size_t kPatternAndTerminators = 5;  // "*.*" and the two NULs of the copy's lists
-constexpr size_t kTerminators = 2;
-
 // A data path value: its text up to the first NUL, whatever its registry type.
 std::optional<std::string> ReadPathValue(DataFolderContext& ctx, std::string_view key_path,
                                          std::string_view value_name) {
@@ -67,19 +64,15 @@ std::string InWork(DataFolderContext& ctx, Edition edition, const CopyPair& pair
   return path;
 }
 
-// Every path composed from a value must fit the platform's calls whole; a value that would not
-// is treated as one that could not be read, rather than cut short.
-bool ValueFits(DataFolderContext& ctx, std::string_view value, std::span<const CopyPair> pairs,
-               size_t extra, std::string_view value_name) {
-  for (const CopyPair& pair : pairs) {
-    if (InData(value, pair).size() + extra > ctx.max_path) {
-      ctx.log.Skipped(
-          std::string(value_name) + " = " + Cp932ForDisplay(value),
-          "too long for the platform's " + std::to_string(ctx.max_path) + "-character paths");
-      return false;
-    }
-  }
-  return true;
+// A value is read into a path buffer with its terminator, as the platform's read of it would
+// be; a longer one is one that could not be read, never one cut short. The folder paths made
+// from a value that fits may pass that size: the copies reach them by the platform's long form.
+bool ValueFits(DataFolderContext& ctx, std::string_view value, std::string_view value_name) {
+  if (value.size() < ctx.max_path) return true;
+  ctx.log.Skipped(std::string(value_name) + " = " + Cp932ForDisplay(value),
+                  "too long to be read: a data path value is read into " +
+                      std::to_string(ctx.max_path) + " bytes, its terminator included");
+  return false;
 }
 
 void CollectPairs(DataFolderContext& ctx, Edition edition, std::string_view value,
@@ -139,10 +132,9 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
 }
 
 std::optional<std::string> ReadMigrateValue(DataFolderContext& ctx, std::string_view key_path,
-                                            std::string_view value_name,
-                                            std::span<const CopyPair> pairs) {
+                                            std::string_view value_name) {
   std::optional<std::string> value = ReadPathValue(ctx, key_path, value_name);
-  if (value && !ValueFits(ctx, *value, pairs, kTerminators, value_name)) value.reset();
+  if (value && !ValueFits(ctx, *value, value_name)) value.reset();
   return value;
 }
 
@@ -190,15 +182,6 @@ constexpr std::array<EditionData, kEditionCount> kEditionData = {{
 bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
                         std::string_view source) {
   std::string what = "copy " + Cp932ForDisplay(source) + " -> " + Cp932ForDisplay(destination);
-  if (source.size() + kPatternAndTerminators > ctx.max_path ||
-      destination.size() + kTerminators > ctx.max_path) {
-    if (!ctx.files.IsFolder(source)) {
-      ctx.log.Skipped(what, "the source folder does not exist");
-    } else {
-      ctx.log.Skipped(what, "a path is too long for the platform");
-    }
-    return false;
-  }
   CountingObserver observer(ctx.copy_observer);
   auto refuse = [&](const FileResult& why) {
     observer.CopyFailed(source, why);
@@ -286,9 +269,7 @@ bool CollectEditionData(DataFolderContext& ctx, Edition edition) {
     if (!value) return unusable();
   }
   for (size_t i = 0; i < paths.size(); ++i) {
-    if (!ValueFits(ctx, *values[i], paths[i].pairs, kPatternAndTerminators, paths[i].value_name)) {
-      return unusable();
-    }
+    if (!ValueFits(ctx, *values[i], paths[i].value_name)) return unusable();
   }
   for (size_t i = 0; i < paths.size(); ++i) CollectPairs(ctx, edition, *values[i], paths[i].pairs);
   return true;
@@ -298,8 +279,7 @@ bool MigrateEditionData(DataFolderContext& ctx, Edition edition) {
   const EditionData& data = kEditionData[EditionIndex(edition)];
   // Folders copied from one value stay copied when a later value is missing.
   for (const DataPath& path : data.migrate_to) {
-    std::optional<std::string> value =
-        ReadMigrateValue(ctx, path.key_path, path.value_name, path.pairs);
+    std::optional<std::string> value = ReadMigrateValue(ctx, path.key_path, path.value_name);
     if (!value) return false;
     if (!MigratePairs(ctx, edition, *value, path.pairs, data.migrate_rule)) return false;
   }
@@ -341,8 +321,7 @@ std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, con
   for (const DataPath& source : migrate ? data.migrate_to : data.collect_from) {
     std::string_view key = source.key_path;
     std::optional<std::string> value = ReadPathValue(ctx, key, source.value_name);
-    if (!value || !ValueFits(ctx, *value, source.pairs,
-                             migrate ? kTerminators : kPatternAndTerminators, source.value_name)) {
+    if (!value || !ValueFits(ctx, *value, source.value_name)) {
       unreadable->push_back(std::string(source.value_name) + " of " + Cp932ForDisplay(key));
       continue;
     }

@@ -25,7 +25,9 @@ struct DataFolderContext {
   CopyObserver* copy_observer;  // told of every item copied or not (may be null)
   OwnerWindow* copy_owner;      // the window that owns the platform copy's own messages
   std::function<void(std::string_view)> show_message;
-  size_t max_path;  // the longest path, terminators included, that the file calls accept
+  // The longest path, terminators included, that the plain file calls accept: a data path
+  // value longer than that cannot be read.
+  size_t max_path;
   // Each copy is read back and compared with its source; the good copies' digests are kept
   // here (may be null).
   bool verify_copies = true;
@@ -74,9 +76,10 @@ inline constexpr std::string_view kPathReadFailedMessage = "ファイルパス�
 [[nodiscard]] bool MigrateServerData(DataFolderContext& ctx);
 
 // Copies every entry of folder `source` into folder `destination` (both end with a backslash),
-// creating the destination first. False when the source is not an existing folder, a path is
-// too long for the platform, one folder lies inside the other, or the copy fails; each item
-// not copied is told to the copy observer (a folder whose copy was refused counts as one).
+// creating the destination first. False when the source is not an existing folder, one folder
+// lies inside the other, or the copy fails; each item not copied is told to the copy observer
+// (a folder whose copy was refused counts as one). Paths longer than `max_path` are copied too:
+// each platform's copy reaches them.
 [[nodiscard]] bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
                                       std::string_view source);
 

@@ -32,9 +32,10 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
       services.registry, services.files, BackupPlacesFor(paths, services.user_state_folder), name,
       force, MigrateUndoScope(services.registry, services.files, paths, services.max_path),
       [&](const UndoItem& item) {
-        // What was restored is the backup's list; the log keeps what was not, which is what a
-        // helpdesk asks about.
-        if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed) {
+        // What was restored is the backup's list; the log keeps what was not (metadata too),
+        // which is what a helpdesk asks about.
+        if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed ||
+            !item.reason.empty()) {
           log.Skipped(std::string(UndoOutcomeText(item.outcome)) + ": " + item.what, item.reason);
         }
         if (observer) observer(item);

@@ -97,6 +97,15 @@ class MemoryFiles : public FileSystem {
   }
   bool RemoveFile(std::string_view path) override { return files_.erase(std::string(path)) > 0; }
   bool RemoveFolder(std::string_view) override { return false; }
+  // Files here have no metadata of their own.
+  FileResult GetMetadata(std::string_view path, FileMetadata*) override {
+    return FileResult::Fail(kNotSupported, "GetFileAttributes", path);
+  }
+  FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
+                         unsigned* not_set) override {
+    *not_set = MetadataParts(metadata);
+    return FileResult::Fail(kNotSupported, "SetFileAttributes", path);
+  }
 
  private:
   struct File {

@@ -13,7 +13,8 @@ namespace kdr {
 
 // Replaces (or creates) `path` with `bytes` so that readers see the old or the new content,
 // never a part: a temporary file (see temp_file_name.h) in the same folder, written out to the
-// disk, then renamed over the old one. An existing file keeps its permissions; a new one gets
+// disk, then renamed over the old one. An existing file keeps its permissions (POSIX) or its
+// attributes (Windows; being read-only does not keep it from being replaced); a new one gets
 // the process's defaults. Temporary files of writers that are gone are removed first (once a
 // process, by its first write into the folder: swept_folders.h). On
 // failure the old file is unchanged and no temporary file is left; the result names the call

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_metadata.h"
 #include "platform/file_result.h"
 #include "platform/owner_window.h"
 #include "platform/put_bytes.h"
@@ -128,6 +129,8 @@ class FileSystem {
 
   // Replaces (or creates) a file with `bytes` so that readers see either the old or the new
   // content, never a part: a temporary file in the same folder, then a rename over the old one.
+  // A replaced file keeps its permissions or attributes; its read-only attribute does not keep
+  // it from being replaced (as on POSIX, where a rename does not ask the file).
   virtual FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) = 0;
 
   // The same with the content produced piece by piece (put_bytes.h), so that a large file need
@@ -186,8 +189,19 @@ class FileSystem {
   // subfolders). Links are left out.
   virtual bool ListFolders(std::string_view folder, std::vector<std::string>* folders) = 0;
 
-  // Removes one file (not a folder). True when it was removed.
+  // Removes one file (not a folder), read-only or not (as POSIX, where a file's own mode does
+  // not keep it). True when it was removed.
   virtual bool RemoveFile(std::string_view path) = 0;
+
+  // The metadata of an existing file (not a folder), of this platform's kind. Fails with 2 when
+  // nothing is there and 5 for a folder.
+  virtual FileResult GetMetadata(std::string_view path, FileMetadata* metadata) = 0;
+
+  // Gives an existing file the metadata GetMetadata read from another: each part it can, the
+  // rest named in *not_set (MetadataPart bits; all of MetadataParts(metadata) for metadata of
+  // another platform's kind). Success only when every part was set; otherwise the first failure.
+  virtual FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
+                                 unsigned* not_set) = 0;
 
   // Removes one empty folder (no trailing backslash). True when it was removed. Temporary files
   // of the tool's runs that have ended (killed during a copy) do not count: they go with it.

@@ -115,6 +115,13 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
         return false;
       }
       entry.old_digest = FileDigest{old->size(), HashBytes(*old)};
+      // What undo gives back besides the bytes. A file an unfinished Migrate was writing has
+      // that one's metadata now; its own comes from that Migrate's journal, or is not known.
+      FileMetadata metadata;
+      if (!entry.planned.old_metadata && file.old_content_from.empty() &&
+          files_.GetMetadata(file.destination, &metadata)) {
+        entry.planned.old_metadata = metadata;
+      }
       entry.saved_copy = std::to_string(++saved_);
       std::string copy = saved_folder + "\\" + entry.saved_copy;
       // The copies go to the disk together, before the journal names them: a stop before that

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 
 #include "store/text_fields.h"
 
@@ -10,8 +11,8 @@ namespace {
 
 constexpr std::string_view kMagic = "kdr4tose-backup";
 // 2 added the line that tells an edition's writes ended; in a journal of 1 every edition whose
-// block is whole counts as written.
-constexpr int kFormat = 2;
+// block is whole counts as written. 3 added a replaced file's metadata to its line.
+constexpr int kFormat = 3;
 constexpr std::string_view kWrittenTag = "written";
 
 // Appends the pieces as one line's fields: tabs between them, a line end after the last.
@@ -57,6 +58,16 @@ class Line {
     return *this;
   }
   Line& Digest(const FileDigest& d) { return Number(d.size).Text(HashToHex(d.hash)); }
+  // "windows,<attributes>,<time>" or "posix,<mode>,<owner>,<group>,<time>", in decimal; "-"
+  // for none.
+  Line& Metadata(const std::optional<FileMetadata>& m) {
+    if (!m) return Text("-");
+    std::string text = m->kind == FileMetadata::Kind::kWindows
+                           ? "windows," + std::to_string(m->attributes)
+                           : "posix," + std::to_string(m->mode) + "," + std::to_string(m->owner) +
+                                 "," + std::to_string(m->group);
+    return Text(text + "," + std::to_string(m->modified_ns));
+  }
 
  private:
   std::string* out_;
@@ -75,6 +86,41 @@ std::optional<std::string> Unhex(std::string_view text) {
     out.push_back(static_cast<char>(high * 16 + low));
   }
   return out;
+}
+
+// The metadata field as Line::Metadata writes it; nullopt when malformed, *none for "-".
+std::optional<std::optional<FileMetadata>> ParseMetadata(std::string_view text) {
+  if (text == "-") return std::optional<FileMetadata>();
+  std::vector<std::string_view> parts;
+  for (size_t from = 0;;) {
+    size_t comma = text.find(',', from);
+    parts.push_back(text.substr(from, comma == std::string_view::npos ? comma : comma - from));
+    if (comma == std::string_view::npos) break;
+    from = comma + 1;
+  }
+  FileMetadata m;
+  auto number = [](std::string_view digits, uint32_t* out) {
+    std::optional<uint64_t> n = ParseDecimal(digits);
+    if (!n || *n > 0xffffffff) return false;
+    *out = static_cast<uint32_t>(*n);
+    return true;
+  };
+  std::string_view time = parts.back();
+  bool negative = time.starts_with('-');
+  std::optional<uint64_t> magnitude = ParseDecimal(negative ? time.substr(1) : time);
+  if (!magnitude || *magnitude > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+  m.modified_ns = negative ? -static_cast<int64_t>(*magnitude) : static_cast<int64_t>(*magnitude);
+  if (parts.size() == 3 && parts[0] == "windows" && number(parts[1], &m.attributes) &&
+      (m.attributes & ~kKeptAttributes) == 0) {
+    m.kind = FileMetadata::Kind::kWindows;
+    return std::optional<FileMetadata>(m);
+  }
+  if (parts.size() == 5 && parts[0] == "posix" && number(parts[1], &m.mode) && m.mode <= 07777 &&
+      number(parts[2], &m.owner) && number(parts[3], &m.group)) {
+    m.kind = FileMetadata::Kind::kPosix;
+    return std::optional<FileMetadata>(m);
+  }
+  return std::nullopt;
 }
 
 // Reads a journal one line at a time as pieces of it arrive. Every line is checked; the items
@@ -165,10 +211,11 @@ class JournalReader {
   void Check(std::string_view line) {
     std::vector<std::string_view> f = SplitTabs(line);
     if (number_ == 1) {
-      if (f.size() != 2 || f[0] != kMagic || (f[1] != "1" && f[1] != std::to_string(kFormat))) {
+      if (f.size() != 2 || f[0] != kMagic || (f[1] != "1" && f[1] != "2" && f[1] != "3")) {
         return Fail("not a backup journal of this version");
       }
       tells_written_ = f[1] != "1";
+      keeps_metadata_ = f[1] == "3";
       return;
     }
     if (number_ == 2) {
@@ -225,7 +272,12 @@ class JournalReader {
                                  static_cast<uint32_t>(*old_type), std::move(*old_data),
                                  static_cast<uint32_t>(*new_type), std::move(*new_data)});
     } else if (f[0] == "file") {
-      if (f.size() != 9) return Fail("a file line has 9 fields");
+      if (f.size() != (keeps_metadata_ ? 10u : 9u)) {
+        return Fail(keeps_metadata_ ? "a file line has 10 fields" : "a file line has 9 fields");
+      }
+      std::optional<std::optional<FileMetadata>> metadata =
+          keeps_metadata_ ? ParseMetadata(f[9]) : std::optional<std::optional<FileMetadata>>();
+      if (keeps_metadata_ && !metadata) return Fail("bad file metadata");
       std::optional<std::string> destination = Unhex(f[1]), source = Unhex(f[2]),
                                  saved = Unhex(f[4]);
       std::optional<uint64_t> old_size = ParseDecimal(f[5]), new_size = ParseDecimal(f[7]);
@@ -244,6 +296,7 @@ class JournalReader {
                                  *old_size,          FileDigest{*new_size, *new_hash}, {}};
       file.saved_copy = std::move(*saved);
       file.old_digest = FileDigest{*old_size, *old_hash};
+      if (metadata) file.planned.old_metadata = *metadata;
       items_->File(std::move(file));
     } else {
       Fail("unknown line");
@@ -260,9 +313,10 @@ class JournalReader {
   bool ended_ = false;   // the last line was an end line
   std::string time_;
   std::vector<Edition> editions_;
-  bool tells_written_ = false;  // the journal's version has written lines
-  std::vector<bool> written_;   // by edition: its writes ended
-  uint64_t counted_ = 0;        // bytes up to the last whole end line
+  bool tells_written_ = false;   // the journal's version has written lines
+  bool keeps_metadata_ = false;  // ... and a metadata field in its file lines
+  std::vector<bool> written_;    // by edition: its writes ended
+  uint64_t counted_ = 0;         // bytes up to the last whole end line
   size_t counted_editions_ = 0;
   std::string error_;  // the first malformed line
   uint64_t error_end_ = 0;
@@ -333,7 +387,8 @@ bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
         .Flag(f.planned.replaces)
         .Hex(f.saved_copy)
         .Digest(f.old_digest)
-        .Digest(f.planned.new_digest);
+        .Digest(f.planned.new_digest)
+        .Metadata(f.planned.old_metadata);
     if (!maybe_spill()) return false;
   }
   *lines += 1 + plan.keys_created.size() + plan.values.size() + plan.folders_created.size() +

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/edition.h"
+#include "platform/file_metadata.h"
 #include "store/content_hash.h"
 #include "store/planned_values.h"
 
@@ -32,6 +34,10 @@ struct PlannedFile {
   // Where the old content is read for the backup when not from `destination`: the copy an
   // unfinished Migrate saved, which is what the user had (the file may now be cut short).
   std::string old_content_from;
+  // The replaced file's metadata, as the backup read it (or found it in the journal of a
+  // Migrate that stopped while it wrote the file); none where the platform or an older
+  // backup kept none.
+  std::optional<FileMetadata> old_metadata = std::nullopt;
 };
 
 // A data folder copy the Migrate leaves out: its files would land on another copy's.

@@ -125,6 +125,14 @@ class Undoer : public JournalItems {
       now = *digest;
     }
     bool as_before = f.planned.replaces ? exists && now == f.old_digest : !exists;
+    if (as_before && !probe_ && f.planned.old_metadata) {
+      // The content is back (an undo run before, perhaps by one who could not give the file
+      // its owner): the metadata may still be not.
+      FileMetadata metadata;
+      if (!files_.GetMetadata(path, &metadata) || metadata != *f.planned.old_metadata) {
+        return RestoreMetadata(what, path, *f.planned.old_metadata);
+      }
+    }
     if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
     if (probe_) return Add(what, UndoOutcome::kRefused);
     bool as_written = exists && now == f.planned.new_digest;
@@ -145,7 +153,21 @@ class Undoer : public JournalItems {
     if (!files_.WriteFileAtomically(path, *old) || DigestFile(files_, path) != f.old_digest) {
       return Add(what, UndoOutcome::kFailed, "cannot be written back");
     }
+    if (f.planned.old_metadata) return RestoreMetadata(what, path, *f.planned.old_metadata);
     Add(what, UndoOutcome::kRestored);
+  }
+
+  // The content is as before: gives the file its recorded metadata, and says what of it could
+  // not be given (the owner, when not run as root) without failing the item.
+  void RestoreMetadata(std::string what, const std::string& path, const FileMetadata& metadata) {
+    unsigned not_set = 0;
+    FileResult set = files_.SetMetadata(path, metadata, &not_set);
+    if (set) return Add(std::move(what), UndoOutcome::kRestored);
+    ++result_->metadata_not_restored;
+    if (not_set == 0) not_set = MetadataParts(metadata);
+    Add(std::move(what), UndoOutcome::kRestored,
+        DescribeMetadataParts(not_set) + " could not be restored (" + set.call + ": " +
+            DescribeCode(set.code) + ")");
   }
 
   void Folder(const std::string& path) {
@@ -248,7 +270,7 @@ std::string ResultSummary(const UndoResult& result) {
         UndoOutcome::kRefused, UndoOutcome::kFailed}) {
     text += std::string(UndoOutcomeText(o)) + "\t" + std::to_string(result.Count(o)) + "\n";
   }
-  return text;
+  return text + "metadata not restored\t" + std::to_string(result.metadata_not_restored) + "\n";
 }
 
 }  // namespace
@@ -439,8 +461,10 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
                      "not taken back";
     }
   }
-  if (result.complete()) {
-    // Only a whole undo is marked; one with refusals can be run again (with --force).
+  if (result.content_complete()) {
+    // Only a whole undo is marked; one with refusals can be run again (with --force). Metadata
+    // that could not be given back does not keep the backup from counting as undone: running
+    // it again by name (--backup) tries that again, and older backups can be undone meanwhile.
     // The marker only tells undo --list; a failed write leaves the backup as not yet undone.
     static_cast<void>(
         files.WriteFileAtomically(folder + "\\" + std::string(kUndoneMarkerName),

@@ -35,10 +35,15 @@ struct UndoResult {
   std::array<size_t, 5> counts{};
   size_t Count(UndoOutcome outcome) const { return counts[static_cast<size_t>(outcome)]; }
   size_t Total() const;
-  // Everything is as it was before the Migrate.
-  bool complete() const {
+  // Files whose content is as before but whose recorded metadata (attributes, owner, mode,
+  // time) could not all be given back; each such item's reason says what was not.
+  size_t metadata_not_restored = 0;
+  // Every value and file holds what it held before the Migrate.
+  bool content_complete() const {
     return error.empty() && Count(UndoOutcome::kRefused) == 0 && Count(UndoOutcome::kFailed) == 0;
   }
+  // Everything is as it was before the Migrate.
+  bool complete() const { return content_complete() && metadata_not_restored == 0; }
 };
 
 // Where a Migrate writes: the new product's branch below HKEY_CURRENT_USER and each edition's

@@ -95,6 +95,7 @@ bool TakeOldContentOfUnfinished(FileSystem& files, const BackupPlaces& places, E
         file.old_size = before.old_digest.size;
         file.old_content_from =
             file.replaces ? folder + "\\files\\" + before.saved_copy : std::string();
+        file.old_metadata = before.planned.old_metadata;
       }
       break;
     }

@@ -473,6 +473,71 @@ TEST_P(FileSystemContractTest, StampDescribesTheFileAndChangesWhenItIsRewritten)
   EXPECT_EQ(std::nullopt, fs().Stamp(root() + "folder"));
 }
 
+// --- Read-only files and metadata -----------------------------------------------------------
+
+// A file's own read-only mark keeps neither a replacement nor a removal from it (POSIX asks only
+// the folder; Windows' MoveFileEx and DeleteFile refuse such a file until the mark is lifted),
+// and a replaced file stays read-only, as it keeps its other permissions.
+TEST_P(FileSystemContractTest, AReadOnlyFileIsReplacedStayingReadOnlyAndRemoved) {
+  const std::string path = root() + "ro.dat";
+  ASSERT_TRUE(h().Put(path, "old"));
+  ASSERT_TRUE(h().SetReadOnly(path, true));
+  EXPECT_TRUE(fs().WriteFileAtomically(path, "new"));
+  EXPECT_EQ("new", h().Get(path));
+  EXPECT_TRUE(h().IsReadOnly(path));
+  EXPECT_TRUE(fs().RemoveFile(path));
+  EXPECT_FALSE(fs().Exists(path));
+  EXPECT_EQ((std::vector<std::string>{}), h().List(root()));
+}
+
+// What GetMetadata reads from one file, SetMetadata gives another: its read-only mark and its
+// last-write time on every platform, whatever else the platform keeps.
+TEST_P(FileSystemContractTest, MetadataReadFromOneFileIsGivenToAnother) {
+  const std::string from = root() + "from.dat";
+  const std::string to = root() + kSo + ".dat";
+  ASSERT_TRUE(h().Put(from, "f"));
+  ASSERT_TRUE(h().Put(to, "t"));
+  ASSERT_TRUE(h().SetModified(from, kOldTime));
+  ASSERT_TRUE(h().SetReadOnly(from, true));
+  FileMetadata read;
+  ASSERT_TRUE(fs().GetMetadata(from, &read));
+  EXPECT_EQ(kOldTime * 1000000000, read.modified_ns);
+  unsigned not_set = ~0u;
+  EXPECT_TRUE(fs().SetMetadata(to, read, &not_set));
+  EXPECT_EQ(0u, not_set);
+  FileMetadata given;
+  ASSERT_TRUE(fs().GetMetadata(to, &given));
+  EXPECT_EQ(read, given);
+  EXPECT_TRUE(h().IsReadOnly(to));
+  EXPECT_EQ(kOldTime * 1000000000, fs().Stamp(to)->modified_ns);
+  EXPECT_EQ("t", h().Get(to));
+  // And back to writable, a time before 1970 included.
+  ASSERT_TRUE(h().SetReadOnly(from, false));
+  ASSERT_TRUE(h().SetModified(from, -86400));
+  ASSERT_TRUE(fs().GetMetadata(from, &read));
+  EXPECT_TRUE(fs().SetMetadata(to, read, &not_set));
+  EXPECT_FALSE(h().IsReadOnly(to));
+  EXPECT_EQ(-86400 * int64_t{1000000000}, fs().Stamp(to)->modified_ns);
+}
+
+TEST_P(FileSystemContractTest, MetadataOfNoFileOrOfAnotherPlatformIsRefused) {
+  ASSERT_TRUE(h().MakeFolder(root() + "folder"));
+  ASSERT_TRUE(h().Put(root() + "f.dat", "f"));
+  FileMetadata metadata;
+  EXPECT_EQ(kNotFound, fs().GetMetadata(root() + "missing.dat", &metadata).code);
+  EXPECT_EQ(kAccessDenied, fs().GetMetadata(root() + "folder", &metadata).code);
+  ASSERT_TRUE(fs().GetMetadata(root() + "f.dat", &metadata));
+  unsigned not_set = 0;
+  EXPECT_FALSE(fs().SetMetadata(root() + "missing.dat", metadata, &not_set));
+  EXPECT_NE(0u, not_set);
+  EXPECT_FALSE(fs().SetMetadata(root() + "folder", metadata, &not_set));
+  FileMetadata other = metadata;
+  other.kind = metadata.kind == FileMetadata::Kind::kPosix ? FileMetadata::Kind::kWindows
+                                                           : FileMetadata::Kind::kPosix;
+  EXPECT_EQ(kNotSupported, fs().SetMetadata(root() + "f.dat", other, &not_set).code);
+  EXPECT_EQ(MetadataParts(other), not_set);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     AllFileSystems, FileSystemContractTest,
     testing::ValuesIn(contract::Implementations<std::unique_ptr<FileSystemHarness>>()),

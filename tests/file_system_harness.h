@@ -33,6 +33,9 @@ class FileSystemHarness {
   virtual std::string Get(const std::string& path) = 0;
   virtual bool MakeFolder(const std::string& path) = 0;
   virtual bool SetModified(const std::string& path, int64_t unix_seconds) = 0;
+  // Makes a file read-only (POSIX: no write bits; Windows: the attribute) or writable again.
+  virtual bool SetReadOnly(const std::string& path, bool read_only) = 0;
+  virtual bool IsReadOnly(const std::string& path) = 0;
   // Empty when the platform reads 8-bit names as code page 932; otherwise why not.
   virtual std::string Cp932Problem() const = 0;
   // Wine, where it differs from Windows (each use says how).

@@ -4,7 +4,10 @@
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
 #include "datafolders/data_folders.h"
+#include "engine/undo_scope.h"
 #include "platform/text_encoding.h"
+#include "store/store_check.h"
+#include "store/undo.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {
@@ -322,34 +325,82 @@ TEST_P(FlowTest, ValueWithoutClosingBackslashIsABarePrefix) {
   EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\client\\DDBVID\\wrong.dat"));
 }
 
+// A data path value is read into 260 bytes with its terminator: one that does not fit is
+// reported as one that could not be read, never cut short.
 TEST_P(FlowTest, TooLongDataPathIsReportedNotCut) {
   InstallOld(Edition::kClient);
-  std::string long_path = base_ + "\\" + std::string(250 - base_.size(), 'a') + "\\";
+  std::string long_path = base_ + "\\" + std::string(258 - base_.size(), 'a') + "\\";
+  ASSERT_EQ(260u, long_path.size());
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
             long_path);
+  Put(long_path + "DDBVID\\a.dat", "A");
   EXPECT_EQ((Messages{"ファイルパスの取得に失敗しました。"}), Collect());
+  EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
 }
 
 TEST_P(FlowTest, TooLongNewDataPathFailsTheEditionWithoutCopying) {
   InstallNew(Edition::kServer);
   Put(base_ + "\\tool\\kdr4env\\server\\DDBDAT\\d.dat", "D");
-  // "<value>DDBDAT\" and its two terminators would need 261 characters.
-  std::string long_path = base_ + "\\" + std::string(250 - base_.size(), 'a') + "\\";
-  ASSERT_EQ(252u, long_path.size());
+  // 260 bytes and the terminator do not fit the read.
+  std::string long_path = base_ + "\\" + std::string(258 - base_.size(), 'a') + "\\";
+  ASSERT_EQ(260u, long_path.size());
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH",
             long_path);
   EXPECT_EQ(Messages{"KodrelSEがインストールされていません、或いは、情報が収集されていません。"},
             Migrate());
   EXPECT_FALSE(fs().Exists(long_path));
-  // One character shorter fits, and the edition migrates.
+  // One character shorter fits, and the edition migrates: "<value>DDBDAT\" passes 260
+  // characters, where the shell copy cannot go and the tool copies the files itself.
   long_path.erase(long_path.size() - 2, 1);
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Server", "PUB_PATH",
             long_path);
-  // The folder is made; a file in it passes the 260-character limit of the Win32 calls, where
-  // the shell copy leaves it out and the tool copies it itself.
   EXPECT_EQ(Messages{"Kodrel Serverの情報を移行しました。"}, Migrate());
   EXPECT_TRUE(fs().IsFolder(long_path + "DDBDAT"));
   EXPECT_EQ("D", Read(long_path + "DDBDAT\\d.dat"));
+}
+
+// Values of 250 characters (with a double-byte character whose second byte is a backslash):
+// readable, though every folder path made from them passes 260 characters. Collect and Migrate
+// copy their folders whole, the store is whole, and undo takes the Migrate back.
+TEST_P(FlowTest, DataPathsWhoseFoldersPass260CharactersAreCopiedWholeAndUndone) {
+  InstallOld(Edition::kClient);
+  InstallNew(Edition::kClient);
+  auto long_value = [&](std::string_view name) {
+    std::string value = base_ + "\\" + std::string(name) + "\x95\x5c";
+    return value + std::string(249 - value.size(), 'p') + "\\";
+  };
+  const std::string old_path = long_value("old");
+  const std::string new_path = long_value("se");
+  ASSERT_EQ(250u, old_path.size());
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "PRV_PATH",
+            old_path);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+            new_path);
+  const std::vector<std::string> files = {"DDBVID\\a.dat", "DDBVID\\sub\\b.dat", "log\\x.log"};
+  for (const std::string& file : files) Put(old_path + file, file);
+  Put(new_path + "DDBVID\\a.dat", "the new product's a");
+
+  EXPECT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+  const std::string work = base_ + "\\tool\\kdr4env\\client\\";
+  EXPECT_EQ("DDBVID\\a.dat", Read(work + "DDBVID\\a.dat"));
+  EXPECT_EQ("DDBVID\\sub\\b.dat", Read(work + "DDBVID\\sub\\b.dat"));
+  EXPECT_EQ("log\\x.log", Read(work + "plog\\x.log"));
+  EXPECT_EQ(0, dlg_->last_run().failed);
+  EditionCheck check = CheckEdition(fs(), dlg_->paths(), Edition::kClient, nullptr);
+  EXPECT_TRUE(check.whole()) << StoreStateName(check.state());
+  EXPECT_EQ(4u, check.files_checked);  // and the settings file
+
+  EXPECT_EQ(Messages{"Kodrel Clientの情報を移行しました。"}, Migrate());
+  EXPECT_EQ(0, dlg_->last_run().failed);
+  for (const std::string& file : files) EXPECT_EQ(file, Read(new_path + file)) << file;
+
+  UndoResult undone = UndoMigrate(reg(), fs(), BackupPlacesFor(dlg_->paths(), ""), "", false,
+                                  MigrateUndoScope(reg(), fs(), dlg_->paths(), 260));
+  EXPECT_TRUE(undone.complete()) << undone.error;
+  EXPECT_EQ(1u, undone.Count(UndoOutcome::kRestored));
+  EXPECT_EQ("the new product's a", Read(new_path + "DDBVID\\a.dat"));
+  EXPECT_FALSE(fs().Exists(new_path + "DDBVID\\sub"));
+  EXPECT_FALSE(fs().Exists(new_path + "log"));
 }
 
 TEST_P(FlowTest, UnwritableWorkFolderStillEndsWithTheMessages) {

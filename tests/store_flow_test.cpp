@@ -811,6 +811,109 @@ TEST_P(StoreFlowTest, UndoAfterASecondMigrateTakesBackOneMigrateEachTime) {
   EXPECT_NE(std::string::npos, Undo("", false).error.find("undone"));
 }
 
+// Metadata a copy does not give a file: read-only (and hidden, where files have attributes)
+// and a time of 2001. Returns it as the file now has it.
+FileMetadata GiveOddMetadata(FileSystem& files, const std::string& path) {
+  FileMetadata metadata;
+  EXPECT_TRUE(files.GetMetadata(path, &metadata)) << path;
+  if (metadata.kind == FileMetadata::Kind::kWindows) {
+    metadata.attributes |= 0x3;
+  } else {
+    metadata.mode = 0440;
+  }
+  metadata.modified_ns = 981173106000000000;
+  unsigned not_set = 0;
+  EXPECT_TRUE(files.SetMetadata(path, metadata, &not_set)) << path;
+  EXPECT_TRUE(files.GetMetadata(path, &metadata)) << path;
+  return metadata;
+}
+
+// A file the Migrate replaces gets back what it had besides its bytes, and a read-only file
+// the Migrate added goes; a second undo by name finds everything as before.
+TEST_P(StoreFlowTest, UndoGivesReplacedFilesTheirMetadataBackAndRemovesReadOnlyOnes) {
+  const std::string replaced = base_ + "\\se\\cp\\DDBVID\\c.dat";
+  const FileMetadata before = GiveOddMetadata(fs(), replaced);
+  Put(base_ + "\\old\\cp\\DDBVID\\ro.dat", "read-only");
+  GiveOddMetadata(fs(), base_ + "\\old\\cp\\DDBVID\\ro.dat");
+  const auto data = Data();
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  ASSERT_EQ("client c", fs().ReadFile(replaced));
+  FileMetadata migrated;
+  ASSERT_TRUE(fs().GetMetadata(replaced, &migrated));
+  ASSERT_NE(before, migrated);
+
+  UndoResult result = Undo("", false);
+  for (const UndoItem& item : items_) EXPECT_EQ("", item.reason) << item.what;
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(data, Data());
+  FileMetadata after;
+  ASSERT_TRUE(fs().GetMetadata(replaced, &after));
+  EXPECT_EQ(before, after);
+  EXPECT_FALSE(fs().Exists(base_ + "\\se\\cp\\DDBVID\\ro.dat"));
+
+  result = Undo(result.backup, false);
+  EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_EQ(result.Total(), result.Count(UndoOutcome::kAlreadyAsBefore));
+}
+
+// A file system that cannot give a file its owner, as for a process that is not root: each
+// file keeps another owner than the one asked for.
+class NoOwnerGiven : public FaultyFileSystem {
+ public:
+  explicit NoOwnerGiven(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
+  FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override {
+    FileResult got = FaultyFileSystem::GetMetadata(path, metadata);
+    metadata->owner ^= 1;
+    return got;
+  }
+  FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
+                         unsigned* not_set) override {
+    FileResult set = FaultyFileSystem::SetMetadata(path, metadata, not_set);
+    *not_set |= kMetadataOwner;
+    return set ? FileResult::Fail(kAccessDenied, "SetFileSecurity", path) : set;
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+};
+
+// Metadata that cannot be given back does not fail the restored file, but the undo says which
+// file and what, and never that everything is as before; an undo by name tries again.
+TEST_P(StoreFlowTest, MetadataNotGivenBackIsNamedAndTheUndoIsNotCalledComplete) {
+  const std::string replaced = base_ + "\\se\\cp\\DDBVID\\c.dat";
+  GiveOddMetadata(fs(), replaced);
+  const auto data = Data();
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  NoOwnerGiven files(fs());
+  std::vector<UndoItem> items;
+  auto undo = [&](std::string_view name) {
+    items.clear();
+    return UndoMigrate(reg(), files, BackupPlacesFor(paths(), ""), name, false,
+                       MigrateUndoScope(reg(), files, paths(), 260),
+                       [&](const UndoItem& item) { items.push_back(item); });
+  };
+  UndoResult result = undo("");
+  EXPECT_FALSE(result.complete());
+  EXPECT_TRUE(result.content_complete()) << result.error;
+  EXPECT_EQ(1u, result.metadata_not_restored);
+  EXPECT_EQ(data, Data());
+  std::vector<std::string> told;
+  for (const UndoItem& item : items) {
+    if (!item.reason.empty()) told.push_back(item.what + ": " + item.reason);
+  }
+  EXPECT_EQ((std::vector<std::string>{"file " + replaced +
+                                      ": its owner could not be restored (SetFileSecurity: " +
+                                      DescribeCode(kAccessDenied) + ")"}),
+            told);
+  EXPECT_TRUE(ListBackups(fs(), BackupPlacesFor(paths(), ""))[0].undone);
+  // Again by name: the content is as before, the owner still cannot be given.
+  result = undo(result.backup);
+  EXPECT_EQ(1u, result.metadata_not_restored);
+  EXPECT_FALSE(result.complete());
+}
+
 // A Migrate stopped while the shell copy wrote a file in place (its window ended by force): the
 // journal lacks the line that ends the edition's writes, and the file is cut short. The next
 // start says so; undo takes it all back without force, or a second Migrate repairs it and its

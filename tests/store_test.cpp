@@ -195,6 +195,9 @@ TEST(Manifest, RefusesAnythingMalformedNamingTheLine) {
   EXPECT_TRUE(ParseManifest(head + good + "end\t1\n").manifest);
 }
 
+// A replaced file's metadata as Windows gives it: read-only, hidden, archive; 2001-02-03.
+const FileMetadata kReadOnlyHidden{FileMetadata::Kind::kWindows, 0x23, 0, 0, 0, 981173106000000000};
+
 // A journal of two editions, as a Migrate appends it, with the end of each block.
 std::string TwoEditionJournal(std::vector<size_t>* block_ends) {
   size_t lines = 0;
@@ -208,6 +211,7 @@ std::string TwoEditionJournal(std::vector<size_t>* block_ends) {
   personal.folders_created = {"E:\\se\\pp"};
   JournalFile file{
       {"C:\\s\\a", "E:\\se\\pp\\a", true, 3, {1, HashBytes("x")}, {}}, "1", {3, HashBytes("old")}};
+  file.planned.old_metadata = kReadOnlyHidden;
   EXPECT_TRUE(AppendJournalEdition(personal, {file}, &lines, &text));
   block_ends->push_back(text.size());
   EditionPlan client;
@@ -238,6 +242,7 @@ TEST(BackupJournal, ReadsBackWhatWasAppendedAndLeavesOutABlockCutShort) {
   ASSERT_EQ(1u, p.files.size());
   EXPECT_EQ((FileDigest{3, HashBytes("old")}), p.files[0].old_digest);
   EXPECT_EQ((FileDigest{1, HashBytes("x")}), p.files[0].planned.new_digest);
+  EXPECT_EQ(kReadOnlyHidden, p.files[0].planned.old_metadata);
   EXPECT_EQ(Edition::kClient, whole->editions[1].edition);
 
   // A Migrate stopped at any byte of an append: the blocks whose end line was written, and
@@ -315,8 +320,14 @@ TEST(BackupJournal, RefusesADamagedCountedPartNamingTheLine) {
       {replace("end\t8\n", "end\t7\n"), "line 9:"},            // a count that does not match
       {replace("end\t8\n", "end\t8\nkey\t61\n"), "line 10:"},  // an item after the end
       {replace("edition\t2", "edition\t4"), "line 10:"},
-      {replace("kdr4tose-backup\t2", "kdr4tose-backup\t3"), "line 1:"},
-      {replace("end\t8\n", "end\t8\nwritten\t2\n"), "line 10:"},  // another edition's
+      {replace("kdr4tose-backup\t3", "kdr4tose-backup\t4"), "line 1:"},
+      {replace("\twindows,35,", "\twindows,64,"), "line 8:"},  // an attribute not kept
+      {replace("\twindows,35,", "\twindows,,"), "line 8:"},
+      {replace("\twindows,35,981173106000000000", "\tposix,35,0,0"), "line 8:"},
+      {replace(",981173106000000000\n", "\n"), "line 8:"},
+      {replace(",981173106000000000\n", ",98117310600000000000\n"), "line 8:"},
+      {replace("\twindows,35,981173106000000000", ""), "line 8:"},  // 9 fields in a journal of 3
+      {replace("end\t8\n", "end\t8\nwritten\t2\n"), "line 10:"},    // another edition's
       {replace("edition\t2\n", "written\t1\nwritten\t1\nedition\t2\n"), "line 11:"},
       {"garbage with no end", "line 1:"},
   };
@@ -333,6 +344,38 @@ TEST(BackupJournal, RefusesADamagedCountedPartNamingTheLine) {
   std::optional<Journal> old = ParseJournal(single, &error);
   ASSERT_TRUE(old) << error;
   EXPECT_EQ(2u, old->editions.size());
+}
+
+// Metadata read back as written, of either platform (a time before 1970 too); a journal of
+// version 2, whose file lines have no such field, still reads, with none.
+TEST(BackupJournal, ReadsTheMetadataOfReplacedFilesAndJournalsWithout) {
+  const FileMetadata posix{FileMetadata::Kind::kPosix, 0, 04755, 1000, 65534, -1500000000};
+  for (const std::optional<FileMetadata>& metadata :
+       {std::optional<FileMetadata>(posix), std::optional<FileMetadata>(kReadOnlyHidden),
+        std::optional<FileMetadata>()}) {
+    EditionPlan plan;
+    JournalFile file{{"C:\\s\\a", "E:\\a", true, 1, {1, HashBytes("x")}, {}}, "1", {}};
+    file.planned.old_metadata = metadata;
+    size_t lines = 0;
+    std::string text = FormatJournalStart("t", &lines);
+    ASSERT_TRUE(AppendJournalEdition(plan, {file}, &lines, &text));
+    std::string error;
+    std::optional<Journal> read = ParseJournal(text, &error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_EQ(metadata, read->editions.at(0).files.at(0).planned.old_metadata) << text;
+  }
+  const std::string hash = HashToHex(HashBytes("x"));
+  const std::string version2 = "kdr4tose-backup\t2\ntime\tt\nedition\t1\nfile\t45\t43\t1\t31\t1\t" +
+                               hash + "\t1\t" + hash + "\nend\t4\n";
+  std::string error;
+  std::optional<Journal> old = ParseJournal(version2, &error);
+  ASSERT_TRUE(old) << error;
+  EXPECT_EQ("E", old->editions.at(0).files.at(0).planned.destination);
+  EXPECT_EQ(std::nullopt, old->editions.at(0).files.at(0).planned.old_metadata);
+  std::string with_field = version2;
+  with_field.insert(with_field.find("\nend"), "\t-");
+  EXPECT_FALSE(ParseJournal(with_field, &error));
+  EXPECT_TRUE(error.starts_with("line 4:")) << error;
 }
 
 }  // namespace

@@ -42,6 +42,9 @@ class PortableFileSystem : public FileSystem {
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   bool RemoveFile(std::string_view path) override;
   bool RemoveFolder(std::string_view path) override;
+  FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override;
+  FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
+                         unsigned* not_set) override;
 
  private:
   // Where a file written at `path` goes: refused for a folder's name, an unmapped drive, or a

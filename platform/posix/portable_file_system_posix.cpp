@@ -351,4 +351,64 @@ bool PortableFileSystem::RemoveFolder(std::string_view path) {
   return ::rmdir(p.c_str()) == 0;
 }
 
+FileResult PortableFileSystem::GetMetadata(std::string_view path, FileMetadata* metadata) {
+  auto host = HostPath(path);
+  if (!host) return FileResult::Fail(kPathNotFound, "GetFileAttributes", path);
+  struct stat st {};
+  if (::stat(host->c_str(), &st) != 0) return FailFromErrno("GetFileAttributes", path);
+  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "GetFileAttributes", path);
+  *metadata = FileMetadata{};
+  metadata->kind = FileMetadata::Kind::kPosix;
+  metadata->mode = static_cast<uint32_t>(st.st_mode & 07777);
+  metadata->owner = static_cast<uint32_t>(st.st_uid);
+  metadata->group = static_cast<uint32_t>(st.st_gid);
+  metadata->modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  return FileResult::Ok();
+}
+
+FileResult PortableFileSystem::SetMetadata(std::string_view path, const FileMetadata& metadata,
+                                           unsigned* not_set) {
+  *not_set = MetadataParts(metadata);
+  if (metadata.kind != FileMetadata::Kind::kPosix) {
+    return FileResult::Fail(kNotSupported, "SetFileAttributes", path);
+  }
+  auto host = HostPath(path);
+  if (!host) return FileResult::Fail(kPathNotFound, "SetFileAttributes", path);
+  // Through one descriptor, and never through a link put in the file's place.
+  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0) return FailFromErrno("SetFileAttributes", path);
+  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "SetFileAttributes", path);
+  *not_set = 0;
+  FileResult first = FileResult::Ok();
+  auto fail = [&](unsigned part, std::string_view call) {
+    *not_set |= part;
+    if (first) first = FailFromErrno(call, path);
+  };
+  uid_t owner = static_cast<uid_t>(metadata.owner);
+  gid_t group = static_cast<gid_t>(metadata.group);
+  // The owner first: giving a file away clears its set-id bits, which the mode then sets.
+  if ((st.st_uid != owner || st.st_gid != group) && ::fchown(fd.get(), owner, group) != 0) {
+    // One who may not give the file away may still give it one of the own groups.
+    if (st.st_uid != owner) fail(kMetadataOwner, "SetFileSecurity");
+    if (st.st_gid != group && ::fchown(fd.get(), static_cast<uid_t>(-1), group) != 0) {
+      fail(kMetadataGroup, "SetFileSecurity");
+    }
+  }
+  if (::fchmod(fd.get(), static_cast<mode_t>(metadata.mode & 07777)) != 0) {
+    fail(kMetadataMode, "SetFileSecurity");
+  }
+  // A time before 1970 counts whole seconds down and nanoseconds up.
+  int64_t seconds = metadata.modified_ns / 1000000000;
+  int64_t nanoseconds = metadata.modified_ns % 1000000000;
+  if (nanoseconds < 0) {
+    --seconds;
+    nanoseconds += 1000000000;
+  }
+  struct timespec times[2] = {{0, UTIME_OMIT},
+                              {static_cast<time_t>(seconds), static_cast<long>(nanoseconds)}};
+  if (::futimens(fd.get(), times) != 0) fail(kMetadataTime, "SetFileTime");
+  return first;
+}
+
 }  // namespace kdr

@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "platform/atomic_file.h"
+#include "platform/file_metadata.h"
 #include "platform/swept_folders.h"
 #include "platform/temp_file_name.h"
 #include "platform/win32/unique_handle.h"
@@ -90,6 +91,11 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
   if (result && options.unchanged && !options.unchanged(path)) {
     result = FileResult::Fail(ERROR_CANCELLED, "MoveFileEx", "");
   }
+  // MoveFileEx refuses to replace a read-only file (Wine replaces it): POSIX asks only the
+  // folder, so the attribute is lifted for the move, and put back on whichever file is there.
+  bool existed = attributes != INVALID_FILE_ATTRIBUTES;
+  bool lifted = result && existed && (attributes & FILE_ATTRIBUTE_READONLY) &&
+                SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   // The move is the moment the new content appears, whole. A file open elsewhere cannot be
   // replaced: with wait_while_open such a refusal is tried again for about a second.
   for (int attempt = 0; result; ++attempt) {
@@ -106,6 +112,13 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
     result = FileResult::Fail(static_cast<Status>(code), "MoveFileEx", "");
   }
   if (!result) DeleteFileW(temp.c_str());
+  // A replaced file keeps its attributes, as a POSIX one keeps its mode; new content is to be
+  // archived.
+  if (result && existed) {
+    SetFileAttributesW(path.c_str(), (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+  } else if (lifted) {
+    SetFileAttributesW(path.c_str(), attributes);
+  }
   return result;
 }
 

@@ -127,6 +127,26 @@ uint64_t MakeU64(DWORD high, DWORD low) {
   return (static_cast<uint64_t>(high) << 32) | static_cast<uint64_t>(low);
 }
 
+// FILETIME counts 100 ns from 1601; the tool's times count nanoseconds from 1970.
+constexpr int64_t kFrom1601To1970 = 116444736000000000;
+
+int64_t NanosecondsSince1970(const FILETIME& time) {
+  int64_t ticks = static_cast<int64_t>(MakeU64(time.dwHighDateTime, time.dwLowDateTime));
+  return (ticks - kFrom1601To1970) * 100;
+}
+
+FILETIME FileTimeOf(int64_t nanoseconds) {
+  uint64_t ticks = static_cast<uint64_t>(nanoseconds / 100 + kFrom1601To1970);
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// Attributes that SetFileAttributesW takes besides the kept ones, left as the file has them.
+constexpr DWORD kOtherSettableAttributes =
+    FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+static_assert(kKeptAttributes == (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
+static_assert(kReadOnlyAttribute == FILE_ATTRIBUTE_READONLY);
+
 // A name as the tool's 8-bit text, for the observer and the log: a character that the ANSI
 // code page cannot hold becomes "?" (never a look-alike, which could name another file).
 std::string AnsiName(const std::wstring& name) {
@@ -200,7 +220,8 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
     std::wstring target = LongForm(destination + name);
     bool found = GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &copied) != 0;
     // A path too long for the shell copy: the file is copied here, and the observer told so.
-    if (!found && (source.size() + name.size() >= MAX_PATH || target.size() >= MAX_PATH)) {
+    // A file found there is one the shell copy did not reach (an older one to be replaced).
+    if (source.size() + name.size() >= MAX_PATH || target.size() >= MAX_PATH) {
       if (CopyItself(LongForm(source + name), target)) {
         ++*own_copies;
         observer->CopiedItself(from);
@@ -550,13 +571,9 @@ std::optional<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
   if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
-  // FILETIME counts 100 ns from 1601; the stamp counts nanoseconds from 1970.
-  constexpr int64_t kFrom1601To1970 = 116444736000000000;
-  int64_t ticks = static_cast<int64_t>(
-      MakeU64(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime));
   FileStamp stamp;
   stamp.size = MakeU64(info.nFileSizeHigh, info.nFileSizeLow);
-  stamp.modified_ns = (ticks - kFrom1601To1970) * 100;
+  stamp.modified_ns = NanosecondsSince1970(info.ftLastWriteTime);
   stamp.file_id = MakeU64(info.nFileIndexHigh, info.nFileIndexLow) ^
                   (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
   return stamp;
@@ -623,11 +640,75 @@ bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::stri
 
 bool Win32FileSystem::RemoveFile(std::string_view path) {
   auto c_path = CPath(path);
-  if (c_path && NeedsWide(*c_path)) {
-    std::optional<std::wstring> wide = WidePath(*c_path);
-    return wide && DeleteFileW(wide->c_str()) != 0;
+  std::optional<std::wstring> wide = c_path ? WidePath(*c_path) : std::nullopt;
+  if (!wide) return false;
+  if (DeleteFileW(wide->c_str())) return true;
+  // DeleteFile refuses a read-only file; POSIX asks only the folder. The attribute is put back
+  // when the file still cannot go.
+  DWORD attributes = GetFileAttributesW(wide->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      !(attributes & FILE_ATTRIBUTE_READONLY) ||
+      !SetFileAttributesW(wide->c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    return false;
   }
-  return c_path && DeleteFileA(c_path->c_str()) != 0;
+  if (DeleteFileW(wide->c_str())) return true;
+  SetFileAttributesW(wide->c_str(), attributes);
+  return false;
+}
+
+FileResult Win32FileSystem::GetMetadata(std::string_view path, FileMetadata* metadata) {
+  auto c_path = CPath(path);
+  std::optional<std::wstring> wide = c_path ? WidePath(*c_path) : std::nullopt;
+  if (!wide) return FileResult::Fail(ERROR_FILE_NOT_FOUND, "GetFileAttributesEx", path);
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(wide->c_str(), GetFileExInfoStandard, &data)) {
+    return LastError("GetFileAttributesEx", path);
+  }
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return FileResult::Fail(ERROR_ACCESS_DENIED, "GetFileAttributesEx", path);
+  }
+  *metadata = FileMetadata{};
+  metadata->kind = FileMetadata::Kind::kWindows;
+  metadata->attributes = data.dwFileAttributes & kKeptAttributes;
+  metadata->modified_ns = NanosecondsSince1970(data.ftLastWriteTime);
+  return FileResult::Ok();
+}
+
+FileResult Win32FileSystem::SetMetadata(std::string_view path, const FileMetadata& metadata,
+                                        unsigned* not_set) {
+  *not_set = MetadataParts(metadata);
+  if (metadata.kind != FileMetadata::Kind::kWindows) {
+    return FileResult::Fail(ERROR_NOT_SUPPORTED, "SetFileAttributes", path);
+  }
+  auto c_path = CPath(path);
+  std::optional<std::wstring> wide = c_path ? WidePath(*c_path) : std::nullopt;
+  if (!wide) return FileResult::Fail(ERROR_FILE_NOT_FOUND, "SetFileAttributes", path);
+  DWORD now = GetFileAttributesW(wide->c_str());
+  if (now == INVALID_FILE_ATTRIBUTES) return LastError("SetFileAttributes", path);
+  if (now & FILE_ATTRIBUTE_DIRECTORY) {
+    return FileResult::Fail(ERROR_ACCESS_DENIED, "SetFileAttributes", path);
+  }
+  *not_set = 0;
+  FileResult first = FileResult::Ok();
+  auto fail = [&](unsigned part, FileResult why) {
+    *not_set |= part;
+    if (first) first = std::move(why);
+  };
+  FileHandle file(OpenExisting(*c_path, FILE_WRITE_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL));
+  FILETIME written = FileTimeOf(metadata.modified_ns);
+  if (!file.ok() || !SetFileTime(file.get(), nullptr, nullptr, &written)) {
+    fail(kMetadataTime, LastError("SetFileTime", path));
+  }
+  file.Reset(INVALID_HANDLE_VALUE);
+  DWORD wanted = (now & kOtherSettableAttributes) | (metadata.attributes & kKeptAttributes);
+  if (!SetFileAttributesW(wide->c_str(), wanted == 0 ? FILE_ATTRIBUTE_NORMAL : wanted)) {
+    fail(kMetadataAttributes, LastError("SetFileAttributes", path));
+  } else if (DWORD kept = GetFileAttributesW(wide->c_str());
+             kept == INVALID_FILE_ATTRIBUTES ||
+             (kept & kKeptAttributes) != (metadata.attributes & kKeptAttributes)) {
+    fail(kMetadataAttributes, FileResult::Fail(ERROR_NOT_SUPPORTED, "SetFileAttributes", path));
+  }
+  return first;
 }
 
 bool Win32FileSystem::RemoveFolder(std::string_view path) {

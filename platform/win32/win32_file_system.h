@@ -43,9 +43,16 @@ class Win32FileSystem : public FileSystem {
   // own name wherever no other name of its folder reads alike.
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
-  // DeleteFileA and RemoveDirectoryA.
+  // DeleteFileA (a read-only file's attribute cleared first, as DeleteFile refuses it) and
+  // RemoveDirectoryA.
   bool RemoveFile(std::string_view path) override;
   bool RemoveFolder(std::string_view path) override;
+  // GetFileAttributesExW: the kept attributes and the last-write time.
+  FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override;
+  // SetFileTime through a handle opened for its attributes only (a read-only file allows it),
+  // then SetFileAttributesW; the attributes are read back, since Wine drops some.
+  FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
+                         unsigned* not_set) override;
 };
 
 }  // namespace kdr

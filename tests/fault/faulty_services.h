@@ -193,6 +193,13 @@ class FaultyFileSystem : public FileSystem {
     if (plan_.Fail("rmdir " + std::string(path))) return false;
     return inner_.RemoveFolder(path);
   }
+  FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override {
+    return inner_.GetMetadata(path, metadata);
+  }
+  FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
+                         unsigned* not_set) override {
+    return inner_.SetMetadata(path, metadata, not_set);
+  }
 
  private:
   static FileResult Denied(std::string_view call, std::string_view path) {

@@ -59,6 +59,13 @@ class PortableHarness : public FileSystemHarness {
                                 {static_cast<time_t>(unix_seconds), 0}};
     return ::utimensat(AT_FDCWD, Host(path).c_str(), times, 0) == 0;
   }
+  bool SetReadOnly(const std::string& path, bool read_only) override {
+    return ::chmod(Host(path).c_str(), read_only ? 0444 : 0644) == 0;
+  }
+  bool IsReadOnly(const std::string& path) override {
+    struct stat st {};
+    return ::stat(Host(path).c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
+  }
   std::string Cp932Problem() const override { return ""; }
 
  private:

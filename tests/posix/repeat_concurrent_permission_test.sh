@@ -7,7 +7,8 @@
 #    ones) take turns: each settings file is one run's version or the other's and the store
 #    verifies; a run that cannot have the work folder within the wait gives up with exit 75;
 #  - the work tree is created owner-only, whatever the umask;
-#  - a link inside a data folder that points out of it is not followed by the copy.
+#  - a link inside a data folder that points out of it is not followed by the copy;
+#  - a file a Migrate replaced gets its mode, time and (as root) owner back from undo.
 #
 #   repeat_concurrent_permission_test.sh path/to/kdr4tose-cli path/to/examples [CYCLES]
 set -u
@@ -171,6 +172,49 @@ ro_run undo
 cmp -s "$ro/sample.reg" "$ro/before.reg" || fail "undo did not give the registry file back"
 as_user chmod -R u+w "$ro/work"
 echo "write-protected work folder: migrated and undone with the backup in the user's folder"
+
+# --- a replaced file's owner, mode and time, given back by undo ---------------------------
+# As nobody, a Migrate replaces a file of root's in a folder of nobody's: undo gives the file
+# back its content, mode and time, says it could not give its owner and group, and exits 1;
+# root's undo of the same backup by name then gives the owner too.
+if ((EUID == 0)); then
+  own=$root/owner
+  fresh "$own"
+  mkdir -p "$own/home" "$own/drive_c/KodrelSE/Client/prv/DDBVID"
+  chown -R nobody:nogroup "$own"
+  kept=$own/drive_c/KodrelSE/Client/prv/DDBVID/orders.ddv
+  echo "the new product's own orders" > "$kept"
+  chown root:root "$kept"
+  chmod 0604 "$kept"
+  touch -d @981173106 "$kept"
+  cp -p "$kept" "$own/kept.before"
+  before=$(stat -c '%U:%G %a %Y' "$kept")
+  own_run() {  # own_run [as_root] COMMAND...
+    local as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+    [[ $1 == as_root ]] && { as=(); shift; }
+    "${as[@]}" env HOME="$own/home" "$cli" --registry "$own/sample.reg" --drive "C=$own/drive_c" \
+      --work-dir "$own/work" "$@" > "$own/out" 2> "$own/err"
+  }
+  own_run collect || fail "owner: collect: $(cat "$own/err")"
+  own_run migrate || fail "owner: migrate: $(cat "$own/err")"
+  [[ $(stat -c %U "$kept") == nobody ]] || fail "owner: the Migrate was to make the file nobody's"
+  own_run undo
+  code=$?
+  [[ $code == 1 ]] || fail "owner: undo that cannot give the owner back: exit $code"
+  cmp -s "$kept" "$own/kept.before" || fail "owner: undo did not give the content back"
+  [[ $(stat -c '%a %Y' "$kept") == "604 981173106" ]] ||
+    fail "owner: undo did not give mode and time back: $(stat -c '%a %Y' "$kept")"
+  grep -q "orders.ddv (its owner and group could not be restored" "$own/err" ||
+    fail "owner: undo did not say what it could not give back: $(cat "$own/err")"
+  grep -q "NOT everything is as before" "$own/out" || fail "owner: undo said all is as before"
+  backup=$(basename "$(dirname "$(compgen -G "$own/work/kdr4env/backup/*/kdr4tose.undo")")")
+  own_run as_root undo --backup "$backup"
+  code=$?
+  [[ $code == 0 ]] || fail "owner: root's undo by name: exit $code: $(cat "$own/err")"
+  [[ $(stat -c '%U:%G %a %Y' "$kept") == "$before" ]] ||
+    fail "owner: root's undo left $(stat -c '%U:%G %a %Y' "$kept"), not $before"
+  echo "a replaced file of root's: content, mode and time given back by nobody's undo, owner by root's"
+fi
 
 if ((failures > 0)); then
   echo "$failures failure(s)" >&2

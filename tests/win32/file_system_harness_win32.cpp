@@ -124,6 +124,17 @@ class Win32Harness : public FileSystemHarness {
     bool ok = SetFileTime(file, nullptr, &time, &time) != 0;
     return CloseHandle(file) && ok;
   }
+  bool SetReadOnly(const std::string& path, bool read_only) override {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    attributes =
+        read_only ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~FILE_ATTRIBUTE_READONLY;
+    return SetFileAttributesA(path.c_str(), attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes);
+  }
+  bool IsReadOnly(const std::string& path) override {
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+  }
   std::string Cp932Problem() const override {
     if (GetACP() == 932) return "";
     return "the ANSI code page is " + std::to_string(GetACP()) +
