@@ -136,6 +136,17 @@ inline std::string BackupFailedMessage(Edition edition, std::string_view log_pat
          (log_path.empty() ? "" : "詳細は" + std::string(log_path) + "に記録しました。");
 }
 
+// Shown when a data folder the edition's Migrate would write into exists but cannot be used (a
+// link that leads off its drive, a share or drive that cannot be reached): nothing is migrated.
+inline std::string DestinationUnusableMessage(Edition edition, std::string_view folder,
+                                              std::string_view log_path) {
+  const std::string head = "KodrelSEのデータフォルダ" + std::string(folder) +
+                           "を使用できないため、Kodrel " + std::string(EditionName(edition)) +
+                           "の情報は移行";
+  return log_path.empty() ? head + "しませんでした。"
+                          : head + "せず、その詳細を" + std::string(log_path) + "に記録しました。";
+}
+
 // Shown when the settings file said more to the import than it did when the backup was made:
 // what the backup did not record was not written, so part of the edition is not migrated.
 inline std::string SettingsChangedMessage(Edition edition, std::string_view log_path) {

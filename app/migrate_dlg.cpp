@@ -255,7 +255,11 @@ bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
     return told();
   }
   if (!migration.WriteBackup()) {
-    ShowMessage(BackupFailedMessage(edition, LogPathForDisplay()));
+    ShowMessage(migration.unusable_folder().empty()
+                    ? BackupFailedMessage(edition, LogPathForDisplay())
+                    : DestinationUnusableMessage(edition,
+                                                 Cp932ForDisplay(migration.unusable_folder()),
+                                                 LogPathForDisplay()));
     return told();
   }
   if (migration.backup_elsewhere()) {

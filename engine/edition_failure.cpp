@@ -29,6 +29,8 @@ FailureNames Names(EditionFailure failure) {
       return {"settings_changed", "the settings file changed after the backup was made"};
     case EditionFailure::kStoreNotSealed:
       return {"store_not_sealed", "the store's manifest could not be written"};
+    case EditionFailure::kDestinationUnusable:
+      return {"destination_unusable", "a data folder it would write into cannot be used"};
   }
   return {"unknown", "unknown"};
 }

@@ -2,6 +2,7 @@
 
 #include "datafolders/data_folders.h"
 #include "engine/migration_plan.h"
+#include "platform/folder_reach.h"
 #include "platform/text_encoding.h"
 #include "settings/settings_import.h"
 #include "store/unfinished_migrate.h"
@@ -60,6 +61,20 @@ bool EditionMigration::CheckStore() {
   return true;
 }
 
+bool EditionMigration::DestinationsUsable(const EditionPlan& plan) {
+  for (std::string folder : plan.destinations) {
+    if (folder.size() > 1 && folder.back() == '\\') folder.pop_back();
+    FileResult why = FileResult::Ok();
+    if (ReachFolder(run_.services.files, folder, &why) != FolderReach::kUnreachable) continue;
+    unusable_folder_ = folder;
+    run_.log.Skipped("data folder " + Cp932ForDisplay(folder),
+                     Describe(why) + "; nothing of the edition written");
+    run_.summary.Fail(edition_, EditionFailure::kDestinationUnusable);
+    return false;
+  }
+  return true;
+}
+
 bool EditionMigration::WriteBackup() {
   hold_.emplace(run_.services.profiles, run_.paths.SettingsFile(edition_));
   if (!run_.services.backup) return true;
@@ -69,8 +84,14 @@ bool EditionMigration::WriteBackup() {
                     run_.services.profiles, run_.paths,
                     run_.services.max_path, &digests_};
   BackupWriter& writer = backup_.writer();
-  if (!PlanMigrate(inputs, edition_, &plan, &error, &planned_) ||
-      !TakeOldContentOfUnfinished(run_.services.files,
+  if (!PlanMigrate(inputs, edition_, &plan, &error, &planned_)) {
+    run_.log.Skipped("backup before migrating " + name_,
+                     error + "; nothing of the edition written");
+    run_.summary.Fail(edition_, EditionFailure::kBackupNotWritten);
+    return false;
+  }
+  if (!DestinationsUsable(plan)) return false;
+  if (!TakeOldContentOfUnfinished(run_.services.files,
                                   BackupPlacesFor(run_.paths, run_.services.user_state_folder),
                                   &plan, &error) ||
       !writer.Add(plan, &error)) {

@@ -42,13 +42,17 @@ class EditionMigration {
 
   // False when the store must not be migrated; check() then says why.
   bool CheckStore();
-  // False when the backup could not be written: nothing of the edition is.
+  // Plans the edition's writes and saves what they replace. False when the backup could not be
+  // written, or when a data folder the copies would write into is there but cannot be used (a
+  // link off its drive, a drive or share that cannot be reached now; unusable_folder() names
+  // it): nothing of the edition is written.
   bool WriteBackup();
   // Imports the settings (only what the backup recorded) and copies the data. False when
   // anything of it failed, a file not copied or a value refused included.
   bool WriteSettingsAndData();
 
   const EditionCheck& check() const { return check_; }
+  const std::string& unusable_folder() const { return unusable_folder_; }
   // Keys or values the settings file asked for that the backup had not recorded: refused.
   size_t unrecorded() const { return unrecorded_; }
   // This edition's backup is the first of the Migrate written outside the work folder.
@@ -56,6 +60,8 @@ class EditionMigration {
   const std::string& backup_folder() const { return backup_.writer().folder(); }
 
  private:
+  bool DestinationsUsable(const EditionPlan& plan);
+
   RunContext& run_;
   MigrateBackup& backup_;
   Edition edition_;
@@ -69,6 +75,7 @@ class EditionMigration {
   std::vector<RefusedCopy> refused_copies_;
   size_t unrecorded_ = 0;
   bool backup_elsewhere_ = false;
+  std::string unusable_folder_;
 };
 
 }  // namespace kdr

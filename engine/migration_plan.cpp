@@ -145,6 +145,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
   std::vector<FolderCopy> copies = PlannedCopies(incoming, in.files, in.paths, in.max_path, edition,
                                                  /*migrate=*/true, &unreadable);
   for (const std::string& what : unreadable) plan->failures.push_back(what + " cannot be read");
+  for (const FolderCopy& copy : copies) plan->destinations.push_back(copy.destination);
   FolderStates folders;
   std::vector<bool> over;
   if (!CopiesWritingOverEarlier(in.files, copies, &over, error)) return false;

@@ -54,6 +54,7 @@ struct EditionPlan {
   std::vector<PlannedFile> files;            // added or replaced
   std::vector<std::string> failures;         // what would fail, in words
   std::vector<RefusedCopy> refused_copies;
+  std::vector<std::string> destinations;  // the data folders the copies write into
 };
 
 }  // namespace kdr

@@ -649,9 +649,14 @@ TEST_P(FlowTest, ClientMigrateToMissingDriveFailsWithoutCopying) {
   Put(work + "\\DDBVID\\a.dat", "A");
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
             world_->MissingDrivePath() + "\\SE\\prv\\");
-  EXPECT_EQ(Messages{"KodrelSEがインストールされていません、或いは、情報が収集されていません。"},
-            Migrate());
+  // Found before anything is written, and named.
+  Messages told = Migrate();
+  EXPECT_EQ((Messages{DestinationUnusableMessage(
+                Edition::kClient, Cp932ForDisplay(world_->MissingDrivePath() + "\\SE\\prv\\DDBVID"),
+                LogShown())}),
+            told);
   EXPECT_EQ(10, dlg_->last_run().failed);
+  EXPECT_EQ(EditionFailure::kDestinationUnusable, dlg_->last_run().Cause(Edition::kClient));
 }
 
 TEST_P(FlowTest, PersonalMigrateKeepsPrivateCopiesWhenPublicKeyIsMissing) {

@@ -124,6 +124,10 @@ FileResult PortableFileSystem::IdentifyFolder(std::string_view path, FolderId* i
   }
   if (::stat(host.path.c_str(), &st) != 0) return FailFromErrno("CreateFile", path);
   if (!S_ISDIR(st.st_mode)) return FileResult::Fail(kDirectoryName, "CreateFile", path);
+  // A folder reached through a link that leads off its drive is one the copies refuse to use.
+  if (!host.drive_root.empty() && !ResolvesInside(host.path, host.drive_root)) {
+    return FileResult::Fail(kCantAccessFile, "CreateFile", path);
+  }
   *id = FolderId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   return FileResult::Ok();
 }

@@ -339,6 +339,20 @@ log=$case_dir/work/kdr4env/kdr4tose.log
 grep -q $'^#\tregistry file not written back: ' "$log" && grep -q $'^#\texit 70$' "$log" ||
   fail "failed write-back: the work log does not say so: $(tail -n 4 "$log")"
 
+# --- a destination data folder that is a link off its drive: named, and nothing written ---
+fresh link-destination
+cli_on_sample collect collect
+mkdir -p "$case_dir/elsewhere" "$case_dir/drive_c/KodrelSE/Client/prv"
+ln -s "$case_dir/elsewhere" "$case_dir/drive_c/KodrelSE/Client/prv/DDBVID"
+cp -- "$reg" "$case_dir/before.reg"
+cli_on_sample migrate migrate
+expect_code 1 "$code" "migrate into a linked data folder"
+grep -qF 'KodrelSEのデータフォルダC:\KodrelSE\Client\prv\DDBVIDを使用できないため、Kodrel Clientの情報は移行せず' "$out" ||
+  fail "linked data folder: the message does not name it: $(cat "$out")"
+expect_no_text "$out" 'KodrelSEがインストールされていません' "linked data folder"
+cmp -s "$reg" "$case_dir/before.reg" || fail "linked data folder: the settings were written"
+[[ -z $(ls -A "$case_dir/elsewhere") ]] || fail "linked data folder: files were copied through the link"
+
 # --- the registry file changed by something else between the run's read and its rename ----
 fresh changed
 cli_on_sample collect collect
