@@ -7,6 +7,8 @@ set -u
 cli=$1
 examples=$2
 data=$(cd -- "$(dirname -- "$0")/../data/regedit" && pwd)
+here=$(cd -- "$(dirname -- "$0")" && pwd)
+docs=$here/../../docs/cli.md
 root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-test.XXXXXX")
 trap 'rm -rf -- "$root"' EXIT
 failures=0
@@ -14,6 +16,10 @@ failures=0
 fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))
+}
+# One JSON object of the schema in docs/cli.md, of the command that is the first word of what.
+json_ok() {
+  python3 "$here/json_schema.py" "$docs" "$1" "${2%% *}" || fail "$2: not of the JSON schema"
 }
 # expect_code WANT GOT what
 expect_code() {
@@ -120,6 +126,7 @@ expect_no_text "$log" "Tiger#2019" "collect log shows a credential"
 
 cli_on_sample status1 status --json
 expect_code 0 "$code" "status --json"
+json_ok "$out" "status --json"
 python3 - "$out" <<'PY' || fail "status --json after collect: $(cat "$out")"
 import json, sys
 s = json.load(open(sys.argv[1]))
@@ -419,11 +426,6 @@ for raw in text.split("\n"):
 print("\n".join(sorted(keys) + sorted(lines)))
 PY
 }
-# One JSON object of format 1 that names its command (the first word of what).
-json_ok() {
-  python3 -c 'import json,sys; o = json.load(open(sys.argv[1])); assert o["format"] == 1 and o["command"].split()[0] == sys.argv[2].split()[0], o' \
-    "$1" "$2" || fail "$2: not one JSON object of format 1 naming its command"
-}
 fresh store
 cli_on_sample collect collect --json
 expect_code 0 "$code" "collect --json"
@@ -459,6 +461,8 @@ json_ok "$out" "migrate --json"
 grep -q '"backup":"2' "$out" || fail "migrate --json names no backup: $(cat "$out")"
 cli_on_sample list undo --list
 expect_code 0 "$code" "undo --list"
+cli_on_sample list-json undo --list --json
+json_ok "$out" "undo --list --json"
 # What the store's files hold reaches the results only as valid UTF-8 JSON and without the
 # terminal's control characters: a journal's time and a manifest's format field, altered.
 journal=$(echo "$case_dir"/work/kdr4env/backup/*/kdr4tose.undo)
@@ -469,8 +473,7 @@ sed -i $'2s/.*/time\t\xff\x1b[2J"/' "$journal"
 sed -i $'1s/.*/kdr4tose-manifest\t\x82\xa0\x1b[2J/' "$manifest"
 for command in "undo --list" verify; do
   cli_on_sample altered $command --json
-  python3 -c 'import json,sys; json.loads(open(sys.argv[1], "rb").read().decode("utf-8"))' "$out" ||
-    fail "$command --json on an altered store: not valid JSON"
+  json_ok "$out" "$command --json on an altered store"
   cli_on_sample altered $command
   expect_no_text "$out" $'\x1b' "$command on an altered store prints a control character"
 done
@@ -516,6 +519,9 @@ expect_no_text "$out" "Personal: whole" "verify --quiet of a damaged store"
 # Nothing left to undo is nothing to do, as for a list without backups.
 cli_on_sample undo-again undo
 expect_code 2 "$code" "undo with every backup undone"
+cli_on_sample undo-again-json undo --json
+expect_code 2 "$code" "undo --json with every backup undone"
+json_ok "$out" "undo --json with every backup undone"
 cli_on_sample migrate-bad migrate
 expect_code 1 "$code" "migrate of a damaged store"
 grep -qF '内容が変わったファイルが1個有るため、移行しませんでした。' "$out" || fail "no changed-store message: $(cat "$out")"
@@ -525,6 +531,9 @@ expect_code 1 "$code" "migrate --json of a damaged store"
 json_ok "$out" "migrate --json of a damaged store"
 python3 -c 'import json,sys; e = {x["edition"]: x for x in json.load(open(sys.argv[1]))["editions"]}["Client"]; assert e["outcome"] == "not_migrated" and e["reason"] == "store_refused" and e["store"] == "changed", e' \
   "$out" || fail "migrate --json of a damaged store: $(cat "$out")"
+cli_on_sample accept-json verify --accept client --json
+expect_code 0 "$code" "verify --accept --json"
+json_ok "$out" "verify --accept --json"
 usage_error "--dry-run with verify" --registry "$reg" --work-dir "$case_dir/work" verify --dry-run
 usage_error "--force without undo" --registry "$reg" --work-dir "$case_dir/work" migrate --force
 # An empty name (a script's unset variable) is not the newest backup.

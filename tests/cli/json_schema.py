@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""Checks one --json output against the schema in docs/cli.md.
+
+    json_schema.py DOCS_CLI_MD OUTPUT_FILE [COMMAND]
+
+Exits 1, saying why, when the output is not one JSON object of that schema (or, with COMMAND,
+not of that command)."""
+import json
+import re
+import sys
+
+TYPES = {"int": int, "bool": bool, "string": str, "null": type(None), "array": list,
+         "object": dict}
+
+
+def schema_from(doc):
+    block = re.search(r"## The JSON schema\n.*?```json\n(.*?)```", doc, re.S)
+    if not block:
+        sys.exit("no schema in the document")
+    return json.loads(block.group(1))
+
+
+def type_ok(value, spec):
+    # bool is an int to Python: "int" must not take it.
+    for name in spec.split("|"):
+        wanted = TYPES[name]
+        if wanted is int and isinstance(value, bool):
+            continue
+        if isinstance(value, wanted):
+            return True
+    return False
+
+
+def check(obj, shape, where, schema):
+    problems = []
+    required, optional = shape.get("required", {}), shape.get("optional", {})
+    for key, spec in required.items():
+        if key not in obj:
+            problems.append(f"{where}: no {key}")
+    for key, value in obj.items():
+        spec = required.get(key) or optional.get(key)
+        if spec is None:
+            problems.append(f"{where}: {key} is not in the schema")
+        elif not type_ok(value, spec):
+            problems.append(f"{where}: {key} is not {spec}: {value!r}")
+        elif isinstance(value, list) and key in schema["elements"] and "." not in where:
+            for i, element in enumerate(value):
+                if not isinstance(element, dict):
+                    problems.append(f"{where}.{key}[{i}] is not an object")
+                else:
+                    problems += check(element, schema["elements"][key], f"{where}.{key}[{i}]",
+                                      schema)
+                    outcome = element.get("outcome")
+                    if key == "editions" and outcome is not None and \
+                            outcome not in schema["outcomes"]:
+                        problems.append(f"{where}.{key}[{i}]: outcome {outcome!r} is not listed")
+    return problems
+
+
+def main():
+    schema = schema_from(open(sys.argv[1], encoding="utf-8").read())
+    try:
+        obj = json.loads(open(sys.argv[2], "rb").read().decode("utf-8"))
+    except ValueError as error:
+        sys.exit(f"not one JSON object: {error}")
+    if not isinstance(obj, dict) or obj.get("format") != 1:
+        sys.exit(f"not an object of format 1: {obj!r}")
+    command = obj.get("command")
+    if len(sys.argv) > 3 and (command or "").split()[0] != sys.argv[3]:
+        sys.exit(f"command {command!r}, not {sys.argv[3]!r}")
+    if command not in schema:
+        sys.exit(f"command {command!r} is not in the schema")
+    problems = check(obj, schema[command], command, schema)
+    if problems:
+        sys.exit("\n".join(problems))
+
+
+main()
