@@ -458,6 +458,15 @@ no_credentials "$out" "collect --dry-run --json"
 cli_on_sample migrate migrate --json
 expect_code 0 "$code" "migrate --json"
 json_ok "$out" "migrate --json"
+# The fleet example's PowerShell summary selects fields each edition's result has.
+python3 - "$docs" "$out" <<'PY' || fail "the PowerShell summary in docs/cli.md selects fields migrate --json lacks"
+import json, re, sys
+line = re.search(r"Select-Object @\{n='user'; e=\{\$user\}\}, (.*)", open(sys.argv[1]).read()).group(1)
+fields = [f.strip() for f in line.split(",")]
+for edition in json.load(open(sys.argv[2]))["editions"]:
+    missing = [f for f in fields if f not in edition]
+    assert not missing, (missing, edition)
+PY
 grep -q '"backup":"2' "$out" || fail "migrate --json names no backup: $(cat "$out")"
 cli_on_sample list undo --list
 expect_code 0 "$code" "undo --list"
