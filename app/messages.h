@@ -20,15 +20,7 @@ inline constexpr std::string_view kFolderTooLongMessage =
 
 // Shown instead of doing anything when another run of either program is using the work folder.
 inline constexpr std::string_view kWorkFolderBusyMessage =
-    "別のkdr4toseが作業フォルダを使用中です。そちらが終了してからもう一度実行してください。";
-
-// The work folder's log as the messages below name it while it is there.
-inline constexpr std::string_view kWorkLogShown = "kdr4env\\kdr4tose.log";
-
-// "詳細は<log>を参照してください。", or nothing when no log could be written.
-inline std::string SeeLog(std::string_view log) {
-  return log.empty() ? std::string() : "詳細は" + std::string(log) + "を参照してください。";
-}
+    "別のkdr4toseが作業フォルダを使用中のため、そちらが終了してからもう一度実行してください。";
 
 // The end of a failure message: where its details are, or nothing more when no log could be
 // written. One sentence either way.
@@ -101,15 +93,14 @@ inline std::string MigratedProduct(Edition edition) {
 inline std::string StoreRefusedMessage(Edition edition, const EditionCheck& check,
                                        std::string_view log_path) {
   const std::string name(EditionName(edition));
-  constexpr std::string_view kCollectAgain = "「情報収集開始」で収集し直してください。";
-  std::string text;
+  std::string cause;
   switch (check.state()) {
     case StoreState::kUnfinished:
-      text = "Kodrel4 " + name + "の情報の収集が途中で終わっているため、移行しませんでした。";
+      cause = "Kodrel4 " + name + "の情報の収集が途中で終わっている";
       break;
     case StoreState::kIncomplete:
-      text = "Kodrel4 " + name + "の情報には収集できなかったファイルが" +
-             std::to_string(check.missed.size()) + "個有るため、移行しませんでした。";
+      cause = "Kodrel4 " + name + "の情報には収集できなかったファイルが" +
+              std::to_string(check.missed.size()) + "個有る";
       break;
     default: {
       std::string counts;
@@ -120,20 +111,22 @@ inline std::string StoreRefusedMessage(Edition edition, const EditionCheck& chec
       add(check.missing(), "無くなったファイルが");
       add(check.changed(), "内容が変わったファイルが");
       add(check.added(), "追加されたファイルが");
-      text = "収集したKodrel4 " + name + "の情報に" + counts + "有るため、移行しませんでした。";
+      cause = "収集したKodrel4 " + name + "の情報に" + counts + "有る";
       break;
     }
   }
-  text += kCollectAgain;
-  if (!log_path.empty()) text += "詳細は" + std::string(log_path) + "に記録しました。";
-  return text;
+  constexpr std::string_view kCollectAgain = "「情報収集開始」で収集し直してください。";
+  if (log_path.empty()) return cause + "ため、移行できませんので、" + std::string(kCollectAgain);
+  return cause + "ため、移行せず、その詳細を" + std::string(log_path) + "に記録しましたので、" +
+         std::string(kCollectAgain);
 }
 
 // Shown when the backup that undo needs could not be written: the edition is not migrated.
 inline std::string BackupFailedMessage(Edition edition, std::string_view log_path) {
-  return "移行前のバックアップを作成できなかったため、Kodrel " + std::string(EditionName(edition)) +
-         "の情報は移行しませんでした。" +
-         (log_path.empty() ? "" : "詳細は" + std::string(log_path) + "に記録しました。");
+  const std::string head = "移行前のバックアップを作成できなかったため、Kodrel " +
+                           std::string(EditionName(edition)) + "の情報は移行";
+  return log_path.empty() ? head + "しませんでした。"
+                          : head + "せず、その詳細を" + std::string(log_path) + "に記録しました。";
 }
 
 // Shown when a data folder the edition's Migrate would write into exists but cannot be used (a
@@ -150,9 +143,10 @@ inline std::string DestinationUnusableMessage(Edition edition, std::string_view 
 // Shown when the settings file said more to the import than it did when the backup was made:
 // what the backup did not record was not written, so part of the edition is not migrated.
 inline std::string SettingsChangedMessage(Edition edition, std::string_view log_path) {
-  return "設定ファイルの内容がバックアップ作成時と異なっていたため、Kodrel " +
-         std::string(EditionName(edition)) + "の情報の一部は移行しませんでした。" +
-         (log_path.empty() ? "" : "詳細は" + std::string(log_path) + "に記録しました。");
+  const std::string head = "設定ファイルの内容がバックアップ作成時と異なっていたため、Kodrel " +
+                           std::string(EditionName(edition)) + "の情報の一部を移行";
+  return log_path.empty() ? head + "しませんでした。"
+                          : head + "せず、その詳細を" + std::string(log_path) + "に記録しました。";
 }
 
 // Shown on start when a Migrate stopped while it wrote (its window ended by force): part of an

@@ -31,7 +31,7 @@ struct WorkPaths {
 
 // The work root's name, beside the executable.
 inline constexpr std::string_view kWorkRootName = "kdr4env";
-// The work folder's log, which both programs append to (kWorkLogShown names it in messages).
+// The work folder's log, which both programs append to; messages name it by its full path.
 inline constexpr std::string_view kWorkLogName = "kdr4tose.log";
 
 // The longest path the tool composes below the executable folder: an edition data folder with

@@ -477,9 +477,9 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
             base_ + "\\new\\prv\\");
   EXPECT_EQ(
-      Messages{"Kodrel4 Clientの情報には収集できなかったファイルが1個有るため、移行しませんでした。"
-               "「情報収集開始」で収集し直してください。詳細は" +
-               work + "\\kdr4tose.log" + "に記録しました。"},
+      Messages{
+          "Kodrel4 Clientの情報には収集できなかったファイルが1個有るため、移行せず、その詳細を" +
+          work + "\\kdr4tose.log" + "に記録しましたので、「情報収集開始」で収集し直してください。"},
       Migrate());
   EXPECT_FALSE(fs().Exists(base_ + "\\new\\prv\\DDBVID"));
 

@@ -133,12 +133,13 @@ TEST_P(StoreFlowTest, OneChangedByteKeepsThatEditionOutAndTheOthersMigrate) {
   bytes[3] ^= 1;
   ASSERT_TRUE(fs().WriteFileAtomically(stored, bytes));
 
-  EXPECT_EQ((Messages{std::string(MigratedMessage(Edition::kPersonal)),
-                      "収集したKodrel4 Clientの情報に内容が変わったファイルが1個有るため、移行し"
-                      "ませんでした。「情報収集開始」で収集し直してください。詳細は" +
-                          LogPath() + "に記録しました。",
-                      std::string(MigratedMessage(Edition::kServer))}),
-            Run(false));
+  EXPECT_EQ(
+      (Messages{std::string(MigratedMessage(Edition::kPersonal)),
+                "収集したKodrel4 Clientの情報に内容が変わったファイルが1個有るため、移行せず、その"
+                "詳細を" +
+                    LogPath() + "に記録しましたので、「情報収集開始」で収集し直してください。",
+                std::string(MigratedMessage(Edition::kServer))}),
+      Run(false));
   EXPECT_EQ(EditionWeight(Edition::kClient), dlg_->last_run().damaged);
   // Nothing of Client was written: neither its data nor its settings.
   EXPECT_EQ("the new product's own c", fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\c.dat"));
@@ -162,8 +163,8 @@ TEST_P(StoreFlowTest, MissingOrExtraFilesAndADamagedManifestAreFound) {
   ASSERT_TRUE(fs().WriteFileAtomically(manifest, text.substr(0, text.size() - 3)));
   auto refused = [&](std::string_view edition, std::string_view what) {
     return "収集したKodrel4 " + std::string(edition) + "の情報に" + std::string(what) +
-           "が1個有るため、移行しませんでした。「情報収集開始」で収集し直してください。詳細は" +
-           LogPath() + "に記録しました。";
+           "が1個有るため、移行せず、その詳細を" + LogPath() +
+           "に記録しましたので、「情報収集開始」で収集し直してください。";
   };
   // Each names its own cause, and nothing follows that would name another.
   EXPECT_EQ((Messages{refused("Personal", "無くなったファイル"),

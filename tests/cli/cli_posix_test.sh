@@ -533,7 +533,7 @@ expect_code 2 "$code" "undo --json with every backup undone"
 json_ok "$out" "undo --json with every backup undone"
 cli_on_sample migrate-bad migrate
 expect_code 1 "$code" "migrate of a damaged store"
-grep -qF '内容が変わったファイルが1個有るため、移行しませんでした。' "$out" || fail "no changed-store message: $(cat "$out")"
+grep -qF '内容が変わったファイルが1個有るため、移行せず、その詳細を' "$out" || fail "no changed-store message: $(cat "$out")"
 # With --json the result is the only thing on standard output, also when an edition failed.
 cli_on_sample migrate-bad-json migrate --json
 expect_code 1 "$code" "migrate --json of a damaged store"

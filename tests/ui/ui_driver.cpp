@@ -417,10 +417,11 @@ void MigrateDamagedStore(const std::wstring& exe) {
     HWND dialog = program.dialog;
     Click(dialog, kMigrate);
     // The cause and what to do, and nothing after it that would name another cause.
-    ExpectMessage(dialog,
-                  L"収集したKodrel4 Clientの情報に内容が変わったファイルが1個有るため、"
-                  L"移行しませんでした。「情報収集開始」で収集し直してください。詳細は" +
-                      env + L"\\kdr4tose.logに記録しました。");
+    ExpectMessage(
+        dialog,
+        L"収集したKodrel4 Clientの情報に内容が変わったファイルが1個有るため、"
+        L"移行せず、その詳細を" +
+            env + L"\\kdr4tose.logに記録しましたので、「情報収集開始」で収集し直してください。");
     ExpectNoMoreMessages(dialog);
     bool found = false;
     ReadString(HKEY_CURRENT_USER, L"Software\\VTQ\\KodrelSE\\Client\\AppInfo", L"Title", &found);
@@ -439,10 +440,11 @@ void MigrateDamagedStore(const std::wstring& exe) {
     Program program;
     if (!Start(exe, &program)) return;
     Click(program.dialog, kMigrate);
-    ExpectMessage(program.dialog,
-                  L"収集したKodrel4 Clientの情報に追加されたファイルが1個有るため、"
-                  L"移行しませんでした。「情報収集開始」で収集し直してください。詳細は" +
-                      env + L"\\kdr4tose.logに記録しました。");
+    ExpectMessage(
+        program.dialog,
+        L"収集したKodrel4 Clientの情報に追加されたファイルが1個有るため、"
+        L"移行せず、その詳細を" +
+            env + L"\\kdr4tose.logに記録しましたので、「情報収集開始」で収集し直してください。");
     ExpectNoMoreMessages(program.dialog);
     EndProgramBy(program, VK_RETURN);
   }
@@ -583,7 +585,7 @@ void WorkFolderBusy(const std::wstring& exe) {
   Click(dialog, kCollect);
   ExpectMessage(
       dialog,
-      L"別のkdr4toseが作業フォルダを使用中です。そちらが終了してからもう一度実行してください。");
+      L"別のkdr4toseが作業フォルダを使用中のため、そちらが終了してからもう一度実行してください。");
   ExpectNoMoreMessages(dialog);
   Check(!std::filesystem::exists(env + L"\\client"), L"nothing collected while it is held");
   CloseHandle(other);
