@@ -3,6 +3,7 @@
 #include "app/messages.h"
 #include "core/presence.h"
 #include "engine/collect_edition.h"
+#include "engine/work_log_file.h"
 #include "platform/text_encoding.h"
 #include "store/store_check.h"
 #include "store/store_time.h"
@@ -47,7 +48,7 @@ void CMigrateDlg::FlushWorkLog() {
   if (!log_file_.empty()) {
     // A log that cannot be written loses only the log, and there is nowhere left to say so;
     // the run's outcome is told all the same.
-    (void)services_.files.AppendToFile(log_file_, work_log_.Take());
+    (void)AppendToWorkLog(services_, log_file_, work_log_.Take());
     return;
   }
   if (log_lost_) {
@@ -60,7 +61,7 @@ void CMigrateDlg::FlushWorkLog() {
   std::string text = work_log_.Take();
   std::string in_work = paths_.root + "\\" + std::string(kWorkLogName);
   if (services_.files.IsFolder(paths_.root)) {
-    if (services_.files.AppendToFile(in_work, text)) {
+    if (AppendToWorkLog(services_, in_work, text)) {
       log_file_ = in_work;
       return;
     }
@@ -70,8 +71,7 @@ void CMigrateDlg::FlushWorkLog() {
   }
   if (!services_.user_state_folder.empty()) {
     std::string in_user = services_.user_state_folder + "\\" + std::string(kWorkLogName);
-    if (services_.files.MakeSurePathExists(in_user) &&
-        services_.files.AppendToFile(in_user, text)) {
+    if (services_.files.MakeSurePathExists(in_user) && AppendToWorkLog(services_, in_user, text)) {
       log_file_ = in_user;
       return;
     }

@@ -567,6 +567,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   services.user_state_folder = UserStateFolder();
   services.machine_name = MachineName();
   services.user_name = UserName();
+  services.windows_text_files = kWindowsTextFiles;
   if (!options.registry_file.empty())
     services.registry_source = "the file " + options.registry_file;
   // With --json the result is the one thing on standard output.
@@ -621,7 +622,8 @@ int Run(const Options& options) {
   if (!options.dry_run &&
       (options.command == "collect" || options.command == "migrate" || options.command == "undo")) {
     NoteInterruptionIn(HostPathFromUtf8(work->shown) / kWorkRootName / kWorkLogName,
-                       "#\tinterrupted: " + options.command + " did not finish\n");
+                       "#\tinterrupted: " + options.command + " did not finish" +
+                           (kWindowsTextFiles ? "\r\n" : "\n"));
   }
   int exit_code = RunWithServices(options, store, *work, drives, opened, log.get(), &work_lock);
   return CloseLog(log.get(), exit_code);

@@ -68,6 +68,14 @@ inline constexpr bool kReplaceNeedsFileClosed =
     false;
 #endif
 
+// Whether the work log is written as Windows text (CR LF, a byte order mark).
+inline constexpr bool kWindowsTextFiles =
+#ifdef _WIN32
+    true;
+#else
+    false;
+#endif
+
 // Whether "/?" asks for the help, as it does of Windows' own console programs.
 inline constexpr bool kSlashQuestionIsHelp =
 #ifdef _WIN32

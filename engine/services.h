@@ -37,6 +37,8 @@ struct Services {
   std::string machine_name = "?";
   std::string user_name = "?";
   std::string registry_source = "the registry of the user running it";
+  // The work log is written as Windows text (CR LF, a byte order mark): on Windows.
+  bool windows_text_files = false;
 };
 
 }  // namespace kdr

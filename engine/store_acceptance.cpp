@@ -1,6 +1,7 @@
 #include "engine/store_acceptance.h"
 
 #include "core/log_lines.h"
+#include "engine/work_log_file.h"
 #include "platform/text_encoding.h"
 #include "store/manifest.h"
 #include "store/store_time.h"
@@ -49,7 +50,7 @@ StoreAcceptance AcceptStore(const Services& services, const WorkPaths& paths, Ed
   }
   // The log is the helpdesk's record of what was accepted; a store it cannot be written to has
   // just been sealed all the same, and the caller says so.
-  (void)services.files.AppendToFile(paths.root + "\\" + std::string(kWorkLogName), log.Take());
+  (void)AppendToWorkLog(services, paths.root + "\\" + std::string(kWorkLogName), log.Take());
   return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include "core/log_lines.h"
 #include "datafolders/data_folders.h"
+#include "engine/work_log_file.h"
 #include "platform/text_encoding.h"
 #include "settings/settings_import.h"
 
@@ -54,11 +55,10 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
   std::string text = log.Take();
   // Where there is no work tree, undo had nothing to take back: no tree is made for its log.
   if (!services.files.IsFolder(paths.root)) return result;
-  if (!services.files.AppendToFile(paths.root + "\\" + std::string(kWorkLogName), text) &&
+  if (!AppendToWorkLog(services, paths.root + "\\" + std::string(kWorkLogName), text) &&
       !services.user_state_folder.empty()) {
     std::string in_user = services.user_state_folder + "\\" + std::string(kWorkLogName);
-    if (services.files.MakeSurePathExists(in_user))
-      (void)services.files.AppendToFile(in_user, text);
+    if (services.files.MakeSurePathExists(in_user)) (void)AppendToWorkLog(services, in_user, text);
   }
   return result;
 }

@@ -27,6 +27,7 @@ int CMigrateApp::Run(HINSTANCE instance) {
   services.user_state_folder = UserStateFolder();
   services.machine_name = MachineName();
   services.user_name = UserName();
+  services.windows_text_files = true;
   // Collect and Migrate exclude a console run and another window on the same work folder.
   Win32WorkFolderLocks work_locks;
   services.work_locks = &work_locks;

@@ -490,7 +490,9 @@ void CollectNotCopied(const std::wstring& exe) {
   ExpectFile(root + L"\\client\\plog\\x.log", "client log");
   // The log is UTF-8: the file's line, with the call and the Win32 error that stopped it.
   ExpectFile(root + L"\\kdr4tose.log", "FAIL\tC:\\old\\cprv\\DDBVID\\a.dat\tCopyFile ");
-  ExpectFile(root + L"\\kdr4tose.log", "SHOW\t" + Utf8(not_copied) + "\n");
+  // Windows text: CR LF, and the byte order mark that opens the file.
+  ExpectFile(root + L"\\kdr4tose.log", "SHOW\t" + Utf8(not_copied) + "\r\n");
+  ExpectFile(root + L"\\kdr4tose.log", "\xEF\xBB\xBF#\tcollect, ");
   ExitProgram(program);
 }
 
