@@ -206,6 +206,11 @@ for ((i = 1; i <= rounds; i++)); do
   if ! cmp -s "$case_dir/b.reg" "$root/reg.prev" && ! cmp -s "$case_dir/b.reg" "$root/reg.new"; then
     fail "$round: the registry file is neither version ($(wc -c < "$case_dir/b.reg") bytes)"
   fi
+  # A Migrate that stopped while it wrote is one whose log has no end.
+  if "$cli" --registry "$case_dir/b.reg" --drive "C=$case_dir/c" --work-dir "$case_dir/work" \
+    status --json 2> /dev/null | grep -q '"unfinished_migrates":\[{'; then
+    run_ended "$case_dir" && fail "$round: the log of a Migrate that did not finish says it ended"
+  fi
   # Undo takes back what the killed run recorded, whatever it had written by then (a run
   # killed before its first record leaves nothing to take back).
   if compgen -G "$case_dir/work/kdr4env/backup/*/kdr4tose.undo" > /dev/null; then
