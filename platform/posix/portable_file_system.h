@@ -42,6 +42,7 @@ class PortableFileSystem : public FileSystem {
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   bool RemoveFile(std::string_view path) override;
   bool RemoveFolder(std::string_view path) override;
+  void RemoveLeftovers(std::string_view folder) override;
 
  private:
   // Where a file written at `path` goes: refused for a folder's name, an unmapped drive, or a

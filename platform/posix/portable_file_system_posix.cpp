@@ -351,4 +351,8 @@ bool PortableFileSystem::RemoveFolder(std::string_view path) {
   return ::rmdir(p.c_str()) == 0;
 }
 
+void PortableFileSystem::RemoveLeftovers(std::string_view folder) {
+  if (auto host = HostPath(folder)) RemoveStaleTempFiles(*host);
+}
+
 }  // namespace kdr

@@ -193,6 +193,8 @@ class FaultyFileSystem : public FileSystem {
     if (plan_.Fail("rmdir " + std::string(path))) return false;
     return inner_.RemoveFolder(path);
   }
+  // A sweep has no result to fail: passed through uncounted.
+  void RemoveLeftovers(std::string_view folder) override { inner_.RemoveLeftovers(folder); }
 
  private:
   static FileResult Denied(std::string_view call, std::string_view path) {

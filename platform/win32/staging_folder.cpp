@@ -1,0 +1,127 @@
+#include "platform/win32/staging_folder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+
+#include "platform/temp_file_name.h"
+#include "platform/win32/unique_handle.h"
+
+namespace kdr {
+namespace {
+
+std::atomic<uint64_t> staging_serial{0};
+
+bool IsDotName(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// The tool's temporary names are ASCII: a name with anything else is not one of them.
+bool IsToolTempName(const std::wstring& name) {
+  std::string ascii;
+  for (wchar_t c : name) {
+    if (c >= 0x80) return false;
+    ascii.push_back(static_cast<char>(c));
+  }
+  return IsTempFileName(ascii);
+}
+
+// The length of a name in the ANSI code page, as the A functions of the shell copy take it.
+size_t AnsiLength(const std::wstring& name) {
+  int size = WideCharToMultiByte(CP_ACP, 0, name.data(), static_cast<int>(name.size()), nullptr, 0,
+                                 nullptr, nullptr);
+  return size > 0 ? static_cast<size_t>(size) : name.size();
+}
+
+bool Measure(const std::wstring& folder, size_t prefix, FolderExtent* extent) {
+  WIN32_FIND_DATAW entry;
+  FindHandle find(FindFirstFileW((folder + L"*").c_str(), &entry));
+  if (!find.ok()) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if (IsDotName(entry.cFileName)) continue;
+    std::wstring name = entry.cFileName;
+    size_t length = prefix + std::max(name.size(), AnsiLength(name));
+    ++extent->items;
+    extent->longest = std::max(extent->longest, length);
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+        !Measure(folder + name + L"\\", length + 1, extent)) {
+      return false;
+    }
+  } while (FindNextFileW(find.get(), &entry));
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+}  // namespace
+
+std::optional<FolderExtent> MeasureFolder(const std::wstring& folder) {
+  FolderExtent extent;
+  if (!Measure(folder, 0, &extent)) return std::nullopt;
+  return extent;
+}
+
+std::optional<std::string> MakeStagingFolder(const std::wstring& destination) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = TempFileName(GetCurrentProcessId(), staging_serial.fetch_add(1));
+    std::wstring path = destination + std::wstring(name.begin(), name.end());
+    if (CreateDirectoryW(path.c_str(), nullptr)) return name;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
+  }
+  SetLastError(ERROR_ALREADY_EXISTS);
+  return std::nullopt;
+}
+
+void MoveStagedFiles(const std::wstring& staging, const std::wstring& destination,
+                     std::map<std::wstring, DWORD>* not_moved) {
+  WIN32_FIND_DATAW entry;
+  FindHandle find(FindFirstFileW((staging + L"*").c_str(), &entry));
+  if (!find.ok()) return;
+  do {
+    if (IsDotName(entry.cFileName)) continue;
+    std::wstring name = entry.cFileName;
+    // Someone's half-written file that the shell copy took along is never carried on, and a
+    // link is not walked into: the files it leads to are not the copy's to move.
+    if (IsToolTempName(name) || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    std::wstring from = staging + name;
+    std::wstring to = destination + name;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A folder where the destination has none is made, and merged where it has one. Where it
+      // has a file, nothing below arrives, which the copy's check of each file tells.
+      if (!CreateDirectoryW(to.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+        continue;
+      }
+      MoveStagedFiles(from + L"\\", to + L"\\", not_moved);
+      continue;
+    }
+    // The moment the file appears under its name, whole. The staging folder is on the
+    // destination's volume, so this is a rename; never a copy, which could be cut short.
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      (*not_moved)[to] = GetLastError();
+    }
+  } while (FindNextFileW(find.get(), &entry));
+}
+
+bool RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  if (find.ok()) {
+    do {
+      if (IsDotName(entry.cFileName)) continue;
+      std::wstring path = folder + L"\\" + entry.cFileName;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_READONLY) {
+        SetFileAttributesW(path.c_str(), entry.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+      }
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(path.c_str());
+      } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveDirectoryW(path.c_str());  // the link, not what it leads to
+      } else {
+        RemoveTree(path);
+      }
+    } while (FindNextFileW(find.get(), &entry));
+  }
+  find.Reset(INVALID_HANDLE_VALUE);
+  return RemoveDirectoryW(folder.c_str()) != 0;
+}
+
+}  // namespace kdr
