@@ -52,6 +52,25 @@ bool Measure(const std::wstring& folder, size_t prefix, FolderExtent* extent) {
   return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
+// Windows refuses to rename over a read-only file, which the shell copy replaces without asking
+// (FOF_NOCONFIRMATION): the same, with the attribute taken off for the rename and put back when
+// it fails. The last error is the rename's.
+bool MoveOverReadOnly(const std::wstring& from, const std::wstring& to) {
+  DWORD error = GetLastError();
+  DWORD attributes = GetFileAttributesW(to.c_str());
+  if (error != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES ||
+      !(attributes & FILE_ATTRIBUTE_READONLY) || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      !SetFileAttributesW(to.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(error);
+    return false;
+  }
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  error = GetLastError();
+  SetFileAttributesW(to.c_str(), attributes);
+  SetLastError(error);
+  return false;
+}
+
 }  // namespace
 
 std::optional<FolderExtent> MeasureFolder(const std::wstring& folder) {
@@ -95,7 +114,8 @@ void MoveStagedFiles(const std::wstring& staging, const std::wstring& destinatio
     }
     // The moment the file appears under its name, whole. The staging folder is on the
     // destination's volume, so this is a rename; never a copy, which could be cut short.
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) &&
+        !MoveOverReadOnly(from, to)) {
       (*not_moved)[to] = GetLastError();
     }
   } while (FindNextFileW(find.get(), &entry));

@@ -21,9 +21,9 @@ exe=$1
 cli_exe=$2
 driver=$3
 wine_run=$4
-migrate_rounds=${5:-6}
-collect_rounds=${6:-4}
-megabytes=${7:-96}
+migrate_rounds=${5:-5}
+collect_rounds=${6:-3}
+megabytes=${7:-64}
 RANDOM=${KDR_TEST_SEED:-4711}
 here=$(cd -- "$(dirname -- "$0")" && pwd)
 source "$here/../cli/wine_prefix.sh" wine-kill-window
@@ -150,10 +150,10 @@ no_torn_file() {
 }
 # How many of the store's files the new folders hold as the store does.
 migrated() {
-  local path n=0
-  for path in "${!store_hash[@]}"; do
-    [[ $(md5sum 2>/dev/null <"$new/$path" | cut -d' ' -f1) == "${store_hash[$path]}" ]] && n=$((n + 1))
-  done
+  local hash path n=0
+  while read -r hash path; do
+    [[ $hash == "${store_hash[$path]:-}" ]] && n=$((n + 1))
+  done < <(hashes "$new")
   echo "$n"
 }
 all_migrated() { [[ $(migrated) == "${#store_hash[@]}" ]]; }
@@ -169,7 +169,7 @@ as_before || fail "undo of the reference migrate did not give back the folders a
 migrate_ms=$run_ms
 migrate_copy_ms=$copy_ms
 
-killed=0 mid_copy=0 unfinished=0 finished=0 not_begun=0
+killed=0 mid_copy=0 in_renames=0 unfinished=0 finished=0 not_begun=0
 for ((i = 1; i <= migrate_rounds; i++)); do
   after_click=$((i % 3 == 1))
   if ((after_click)); then
@@ -189,9 +189,11 @@ for ((i = 1; i <= migrate_rounds; i++)); do
   # In the copy: its temporary folder is there, a file is torn, or some files are copied and
   # some not (a copy in place, or between the renames).
   some=$(migrated)
-  if ! no_torn_file || [[ -n $(leftovers "$new") ]] ||
-    ((some > before_migrated && some < ${#store_hash[@]})); then
+  staged=$(leftovers "$new")
+  if ! no_torn_file || [[ -n $staged ]] || ((some > before_migrated && some < ${#store_hash[@]}))
+  then
     mid_copy=$((mid_copy + 1))
+    [[ -n $staged ]] && ((some > before_migrated)) && in_renames=$((in_renames + 1))
   fi
   if "$wine" 'C:\tool\kdr4tose-cli.exe' status 2>/dev/null | grep -q '^unfinished migrate'; then
     unfinished=$((unfinished + 1))
@@ -207,7 +209,8 @@ for ((i = 1; i <= migrate_rounds; i++)); do
   code=$?
   as_before || fail "$round: undo (exit $code) did not give back the folders and registry"
 done
-echo "$killed of $migrate_rounds migrates ended by force: $mid_copy during the copy;" \
+echo "$killed of $migrate_rounds migrates ended by force: $mid_copy during the copy" \
+  "($in_renames of them between its renames);" \
   "$unfinished unfinished, $finished finished, $not_begun before writing"
 ((mid_copy > 0)) || fail "no kill landed in the copy"
 

@@ -20,7 +20,9 @@ struct Told : CopyObserver {
   void CopyFailed(std::string_view path, const FileResult& why) override {
     failed.push_back(std::string(path) + ": " + why.call);
   }
-  void CopiedInPlace(std::string_view, std::string_view why) override { in_place.emplace_back(why); }
+  void CopiedInPlace(std::string_view, std::string_view why) override {
+    in_place.emplace_back(why);
+  }
   std::vector<std::string> copied, failed, in_place;
 };
 
