@@ -104,8 +104,13 @@ void MoveStagedFiles(const std::wstring& staging, const std::wstring& destinatio
     std::wstring from = staging + name;
     std::wstring to = destination + name;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A folder where the destination has none is made, and merged where it has one. Where it
-      // has a file, nothing below arrives, which the copy's check of each file tells.
+      // A folder the destination lacks moves whole, in one rename (every file in it is whole);
+      // one it has is merged. Where it has a file, nothing below arrives, which the copy's
+      // check of each file tells.
+      if (GetFileAttributesW(to.c_str()) == INVALID_FILE_ATTRIBUTES &&
+          MoveFileExW(from.c_str(), to.c_str(), 0)) {
+        continue;
+      }
       if (!CreateDirectoryW(to.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         continue;
       }

@@ -30,8 +30,8 @@ std::optional<FolderExtent> MeasureFolder(const std::wstring& folder);
 std::optional<std::string> MakeStagingFolder(const std::wstring& destination);
 
 // Renames every file below `staging` to the same place below `destination`, replacing a file
-// there and making a missing folder; a folder of the destination is merged, nothing in it
-// removed. Names of the tool's temporary files stay behind. Each file that could not take the
+// there; a folder the destination lacks is renamed whole, one it has is merged, nothing in it
+// removed. Names of the tool's temporary files stay behind (at the levels that are merged). Each file that could not take the
 // place of the one there is added to `not_moved`, by its destination path, with the error.
 void MoveStagedFiles(const std::wstring& staging, const std::wstring& destination,
                      std::map<std::wstring, DWORD>* not_moved);
