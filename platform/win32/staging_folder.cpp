@@ -43,11 +43,17 @@ bool Measure(const std::wstring& folder, size_t prefix, FolderExtent* extent) {
     size_t length = prefix + std::max(name.size(), AnsiLength(name));
     ++extent->items;
     extent->longest = std::max(extent->longest, length);
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-        !Measure(folder + name + L"\\", length + 1, extent)) {
-      return false;
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      continue;
     }
+    // A source path past the plain calls' 260 characters: no shorter copy of it fits anywhere,
+    // which is all the caller needs to know; the walk would need the "\\?\" form to go on.
+    if (folder.size() + name.size() + 2 >= MAX_PATH) {
+      extent->longest = std::max<size_t>(extent->longest, MAX_PATH);
+      continue;
+    }
+    if (!Measure(folder + name + L"\\", length + 1, extent)) return false;
   } while (FindNextFileW(find.get(), &entry));
   return GetLastError() == ERROR_NO_MORE_FILES;
 }

@@ -16,7 +16,8 @@
 namespace kdr {
 
 // What lies below a folder: how many items, and the longest path of one relative to it, in
-// UTF-16 units or ANSI code page bytes, whichever is longer.
+// UTF-16 units or ANSI code page bytes, whichever is longer (at least 260 when a path below it
+// is too long for the plain Win32 calls).
 struct FolderExtent {
   size_t items = 0;
   size_t longest = 0;

@@ -187,7 +187,8 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
     std::wstring name = entry.cFileName;
     if (name == L"." || name == L"..") continue;
     std::string ansi_name = AnsiName(name);
-    // Someone's half-written file: never carried on (the shell copy in place still takes it).
+    // Someone's half-written file is none of the user's data: not told as copied (the renames
+    // leave it behind where they merge folders; a copy in place takes it along).
     if (IsTempFileName(ansi_name)) continue;
     std::string from = ansi_source + ansi_name;
     std::string to = ansi_destination + ansi_name;

@@ -14,8 +14,9 @@
 #       [MIGRATE-ROUNDS [COLLECT-ROUNDS [MEGABYTES]]]
 #
 # A third of the kills come at a moment drawn (seed 4711 unless KDR_TEST_SEED) from the whole run,
-# the rest from the time after the copy's first write into its destination that the copy of the
-# large file took (and a quarter more).
+# a third from the time after the copy's first write into its destination that the copy of the
+# large file took (and a quarter more), a third as soon as the large file is whole in its place
+# (on Windows, among the renames that follow the shell copy).
 set -u
 exe=$1
 cli_exe=$2
@@ -101,6 +102,15 @@ whole_big() {
   [[ -n $(find "$1/big.ddv" -cnewer "$root/mark" 2>/dev/null) &&
     $(stat -c '%s %Y' "$1/big.ddv") == $(stat -c '%s %Y' "$2/big.ddv") ]]
 }
+# Waits (up to 60 s) until whole_big "$1" "$2".
+until_whole() {
+  local i
+  for ((i = 0; i < 6000; i++)); do
+    whole_big "$1" "$2" && return 0
+    sleep 0.01
+  done
+  return 1
+}
 # Times an uninterrupted run of $1 in the window: $run_ms from the click to its message,
 # $copy_ms from the copy's first write below $2 until big.ddv there is whole (as in $3).
 time_run() {
@@ -109,13 +119,10 @@ time_run() {
   "$wine" 'C:\tool\kdr4tose.exe' >/dev/null 2>&1 &
   window=$!
   drive "run-$1" &
-  local driver_pid=$! copy_start= copy_end= i
+  local driver_pid=$! copy_start= copy_end=
   if first_write "$2" "$root/mark"; then
     copy_start=$(now_ms)
-    for ((i = 0; i < 6000; i++)); do
-      whole_big "$2" "$3" && break
-      sleep 0.01
-    done
+    until_whole "$2" "$3"
     copy_end=$(now_ms)
   fi
   wait "$driver_pid" || { fail "the reference $1 failed"; cat "$root/driver.out" >&2; }
@@ -171,18 +178,22 @@ migrate_copy_ms=$copy_ms
 
 killed=0 mid_copy=0 in_renames=0 unfinished=0 finished=0 not_begun=0
 for ((i = 1; i <= migrate_rounds; i++)); do
-  after_click=$((i % 3 == 1))
-  if ((after_click)); then
+  moment=$((i % 3)) # 1: after the click, 2: in the copy, 0: once big.ddv is in place
+  if ((moment == 1)); then
     delay=$((migrate_ms * (RANDOM % 1001) / 1000))
     round="migrate round $i (ended ${delay} ms after the click)"
-  else
+  elif ((moment == 2)); then
     delay=$((migrate_copy_ms * 5 * (RANDOM % 1001) / 4000))
     round="migrate round $i (ended ${delay} ms after the copy's first write)"
+  else
+    delay=0
+    round="migrate round $i (ended once big.ddv was whole in its place)"
   fi
   touch "$root/mark"
   sleep 1.1
   start_run migrate
-  ((after_click)) || first_write "$new" "$root/mark"
+  ((moment == 1)) || first_write "$new" "$root/mark"
+  ((moment == 0)) && until_whole "$new/DDBVID" "$store/DDBVID"
   nap "$delay"
   kill -KILL "$window" 2>/dev/null && killed=$((killed + 1))
   wait "$window" 2>/dev/null
@@ -221,18 +232,22 @@ collect_ms=$run_ms
 collect_copy_ms=$copy_ms
 killed=0 mid_copy=0 unfinished=0
 for ((i = 1; i <= collect_rounds; i++)); do
-  after_click=$((i % 3 == 1))
-  if ((after_click)); then
+  moment=$((i % 3)) # 1: after the click, 2: in the copy, 0: once big.ddv is in place
+  if ((moment == 1)); then
     delay=$((collect_ms * (RANDOM % 1001) / 1000))
     round="collect round $i (ended ${delay} ms after the click)"
-  else
+  elif ((moment == 2)); then
     delay=$((collect_copy_ms * 5 * (RANDOM % 1001) / 4000))
     round="collect round $i (ended ${delay} ms after the copy's first write)"
+  else
+    delay=0
+    round="collect round $i (ended once big.ddv was whole in its place)"
   fi
   touch "$root/mark"
   sleep 1.1
   start_run collect
-  ((after_click)) || first_write "$store/DDBVID" "$root/mark"
+  ((moment == 1)) || first_write "$store/DDBVID" "$root/mark"
+  ((moment == 0)) && until_whole "$store/DDBVID" "$old/DDBVID"
   nap "$delay"
   kill -KILL "$window" 2>/dev/null && killed=$((killed + 1))
   wait "$window" 2>/dev/null
