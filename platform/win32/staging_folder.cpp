@@ -77,27 +77,33 @@ bool MoveOverReadOnly(const std::wstring& from, const std::wstring& to) {
   return false;
 }
 
-}  // namespace
+// How long the renames of one copy wait, in all, for files that another program holds open.
+// Windows does not rename over an open file, and a reader's hold is often brief (another run
+// reading its copy back, a virus scanner): each file is tried again for about a second, while
+// this much of the copy's time is left, so that files held open for good cost a copy little.
+constexpr int kWaitTries = 500;  // of 20 ms: ten seconds a copy
+constexpr int kTriesPerFile = 50;
 
-std::optional<FolderExtent> MeasureFolder(const std::wstring& folder) {
-  FolderExtent extent;
-  if (!Measure(folder, 0, &extent)) return std::nullopt;
-  return extent;
-}
-
-std::optional<std::string> MakeStagingFolder(const std::wstring& destination) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = TempFileName(GetCurrentProcessId(), staging_serial.fetch_add(1));
-    std::wstring path = destination + std::wstring(name.begin(), name.end());
-    if (CreateDirectoryW(path.c_str(), nullptr)) return name;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
+// Renames `from` over `to`; while `to` is held open, tries again as the budget allows.
+bool MoveIntoPlace(const std::wstring& from, const std::wstring& to, int* tries_left) {
+  for (int tries = 0;; ++tries) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ||
+        MoveOverReadOnly(from, to)) {
+      return true;
+    }
+    DWORD error = GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) ||
+        tries >= kTriesPerFile || *tries_left <= 0) {
+      return false;
+    }
+    --*tries_left;
+    Sleep(20);
+    SetLastError(error);
   }
-  SetLastError(ERROR_ALREADY_EXISTS);
-  return std::nullopt;
 }
 
-void MoveStagedFiles(const std::wstring& staging, const std::wstring& destination,
-                     std::map<std::wstring, DWORD>* not_moved) {
+void MoveAll(const std::wstring& staging, const std::wstring& destination,
+             std::map<std::wstring, DWORD>* not_moved, int* tries_left) {
   WIN32_FIND_DATAW entry;
   FindHandle find(FindFirstFileW((staging + L"*").c_str(), &entry));
   if (!find.ok()) return;
@@ -120,16 +126,38 @@ void MoveStagedFiles(const std::wstring& staging, const std::wstring& destinatio
       if (!CreateDirectoryW(to.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         continue;
       }
-      MoveStagedFiles(from + L"\\", to + L"\\", not_moved);
+      MoveAll(from + L"\\", to + L"\\", not_moved, tries_left);
       continue;
     }
     // The moment the file appears under its name, whole. The staging folder is on the
     // destination's volume, so this is a rename; never a copy, which could be cut short.
-    if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) &&
-        !MoveOverReadOnly(from, to)) {
-      (*not_moved)[to] = GetLastError();
-    }
+    if (!MoveIntoPlace(from, to, tries_left)) (*not_moved)[to] = GetLastError();
   } while (FindNextFileW(find.get(), &entry));
+}
+
+}  // namespace
+
+std::optional<FolderExtent> MeasureFolder(const std::wstring& folder) {
+  FolderExtent extent;
+  if (!Measure(folder, 0, &extent)) return std::nullopt;
+  return extent;
+}
+
+std::optional<std::string> MakeStagingFolder(const std::wstring& destination) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = TempFileName(GetCurrentProcessId(), staging_serial.fetch_add(1));
+    std::wstring path = destination + std::wstring(name.begin(), name.end());
+    if (CreateDirectoryW(path.c_str(), nullptr)) return name;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
+  }
+  SetLastError(ERROR_ALREADY_EXISTS);
+  return std::nullopt;
+}
+
+void MoveStagedFiles(const std::wstring& staging, const std::wstring& destination,
+                     std::map<std::wstring, DWORD>* not_moved) {
+  int tries_left = kWaitTries;
+  MoveAll(staging, destination, not_moved, &tries_left);
 }
 
 bool RemoveTree(const std::wstring& folder) {

@@ -32,9 +32,9 @@ std::optional<std::string> MakeStagingFolder(const std::wstring& destination);
 
 // Renames every file below `staging` to the same place below `destination`, replacing a file
 // there; a folder the destination lacks is renamed whole, one it has is merged, nothing in it
-// removed. Names of the tool's temporary files stay behind (at the levels that are merged). Each
-// file that could not take the place of the one there is added to `not_moved`, by its destination
-// path, with the error.
+// removed. Names of the tool's temporary files stay behind (at the levels that are merged). A
+// file held open by another program is tried again for a moment. Each file that could not take
+// the place of the one there is added to `not_moved`, by its destination path, with the error.
 void MoveStagedFiles(const std::wstring& staging, const std::wstring& destination,
                      std::map<std::wstring, DWORD>* not_moved);
 

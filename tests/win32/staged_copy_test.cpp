@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/temp_file_name.h"
@@ -82,25 +83,38 @@ TEST_F(StagedCopyTest, StagingFoldersOfEndedRunsAreSweptAndNoneIsLeft) {
   EXPECT_EQ(std::optional<std::string>("bravo"), files_.ReadFile(dst + "sub\\b.dat"));
 }
 
-// A file of the same size that another program holds open: it keeps its content and is told as
-// not copied, not taken for the copy because its size matches.
-TEST_F(StagedCopyTest, AFileHeldOpenIsToldNotCopied) {
-  const std::string dst = root_ + "\\dst\\";
-  ASSERT_TRUE(files_.MakeSurePathExists(dst));
-  ASSERT_TRUE(files_.WriteFileAtomically(dst + "a.dat", "ALPHA"));
-  FileHandle held(CreateFileA((dst + "a.dat").c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  ASSERT_TRUE(held.ok());
-
-  Told told;
-  EXPECT_FALSE(files_.CopyFolder(dst, src_, nullptr, &told).ok());
-  ASSERT_EQ(1u, told.failed.size());
-  EXPECT_EQ(src_ + "a.dat: MoveFileEx", told.failed[0]);
-  EXPECT_EQ(std::vector<std::string>{src_ + "sub\\b.dat"}, told.copied);
-  EXPECT_EQ(std::optional<std::string>("ALPHA"), files_.ReadFile(dst + "a.dat"));
-  held.Reset(INVALID_HANDLE_VALUE);
-  EXPECT_EQ((std::vector<std::string>{"a.dat", "sub"}), Names(dst));
+// A file of the same size that another program holds open: while it is held it keeps its
+// content and is told as not copied, not taken for the copy because its size matches; one let go
+// within a moment (another run reading it back) is replaced.
+TEST_F(StagedCopyTest, AFileHeldOpenIsReplacedOnlyOnceLetGo) {
+  for (bool let_go : {true, false}) {
+    SCOPED_TRACE(let_go ? "let go after 200 ms" : "held");
+    const std::string dst = root_ + (let_go ? "\\let-go\\" : "\\held\\");
+    ASSERT_TRUE(files_.MakeSurePathExists(dst));
+    ASSERT_TRUE(files_.WriteFileAtomically(dst + "a.dat", "ALPHA"));
+    FileHandle held(CreateFileA((dst + "a.dat").c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.ok());
+    std::thread letting_go;
+    if (let_go) {
+      letting_go = std::thread([&] {
+        Sleep(200);
+        held.Reset(INVALID_HANDLE_VALUE);
+      });
+    }
+    Told told;
+    FileResult result = files_.CopyFolder(dst, src_, nullptr, &told);
+    if (letting_go.joinable()) letting_go.join();
+    held.Reset(INVALID_HANDLE_VALUE);
+    EXPECT_EQ(let_go, result.ok()) << Describe(result);
+    EXPECT_EQ(
+        let_go ? std::vector<std::string>{} : std::vector<std::string>{src_ + "a.dat: MoveFileEx"},
+        told.failed);
+    EXPECT_EQ(std::optional<std::string>(let_go ? "alpha" : "ALPHA"),
+              files_.ReadFile(dst + "a.dat"));
+    EXPECT_EQ((std::vector<std::string>{"a.dat", "sub"}), Names(dst));
+  }
 }
 
 // Near 260 characters the staging folder's name would push the shell copy's paths past them:
