@@ -23,4 +23,10 @@ void CopyRecorder::CopiedItself(std::string_view source_path) {
   ForwardingCopyObserver::CopiedItself(source_path);
 }
 
+void CopyRecorder::CopiedInPlace(std::string_view destination, std::string_view why) {
+  log_.Done("copying into " + Cp932ForDisplay(destination) +
+            " in place, each file under its own name while it is written: " + std::string(why));
+  ForwardingCopyObserver::CopiedInPlace(destination, why);
+}
+
 }  // namespace kdr

@@ -33,6 +33,7 @@ class CopyRecorder : public ForwardingCopyObserver {
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
   void CopyFailed(std::string_view source_path, const FileResult& error) override;
   void CopiedItself(std::string_view source_path) override;
+  void CopiedInPlace(std::string_view destination, std::string_view why) override;
 
  private:
   EditionCopyReport& report_;

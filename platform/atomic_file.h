@@ -48,7 +48,8 @@ FileResult WriteFileAtomically(const std::filesystem::path& path, const ProduceB
 // for writers that must do more than this one between writing and renaming.
 std::filesystem::path TempPathIn(const std::filesystem::path& folder);
 
-// Removes from `folder` the temporary files whose writer process no longer runs.
+// Removes from `folder` the temporary files (and folder copies' staging folders, of the same
+// names) whose writer process no longer runs.
 void RemoveStaleTempFiles(const std::filesystem::path& folder);
 
 // Appends `bytes` to `path`, creating it when missing (owner-only on POSIX), and writes them out

@@ -38,6 +38,10 @@ class CopyObserver {
   // A file the platform's own folder copy could not take (on Windows a path too long for the
   // shell copy) that the copy took itself, told before FileCopied.
   virtual void CopiedItself(std::string_view /*source_path*/) {}
+  // A copy that would let each file appear under its name only once it is whole (through a
+  // temporary folder beside it) writes into `destination` in place instead, for reason `why`.
+  // Told before it copies.
+  virtual void CopiedInPlace(std::string_view /*destination*/, std::string_view /*why*/) {}
 };
 
 // An observer that passes every call on to `next` (may be null): observers that act on a few
@@ -60,6 +64,9 @@ class ForwardingCopyObserver : public CopyObserver {
   }
   void CopiedItself(std::string_view source_path) override {
     if (next_) next_->CopiedItself(source_path);
+  }
+  void CopiedInPlace(std::string_view destination, std::string_view why) override {
+    if (next_) next_->CopiedInPlace(destination, why);
   }
 
  private:
@@ -206,6 +213,11 @@ class FileSystem {
   // Removes one empty folder (no trailing backslash). True when it was removed. Temporary files
   // of the tool's runs that have ended (killed during a copy) do not count: they go with it.
   virtual bool RemoveFolder(std::string_view path) = 0;
+
+  // Removes from folder `folder` what runs of the tool that have ended (killed during a write or
+  // a copy) left there: temporary files and the temporary folders of folder copies. Those of a
+  // run still going stay. This default has none to remove.
+  virtual void RemoveLeftovers(std::string_view /*folder*/) {}
 };
 
 }  // namespace kdr

@@ -79,6 +79,9 @@ class Undoer : public JournalItems {
   }
 
   void EndEdition() {
+    // A Migrate ended during a copy leaves the copy's temporary folder in a destination folder:
+    // gone before the folders the Migrate made, which it would keep from being removed.
+    for (const std::string& folder : *folders_) files_.RemoveLeftovers(folder);
     // Parents were made first, so children go first.
     for (auto it = folders_created_.rbegin(); it != folders_created_.rend(); ++it) Folder(*it);
     // Deepest first: a created key's created subkeys go before it.

@@ -12,6 +12,7 @@
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
 #include "engine/undo_scope.h"
+#include "platform/temp_file_name.h"
 #include "platform/text_encoding.h"
 #include "store/backup_journal.h"
 #include "store/manifest.h"
@@ -935,6 +936,12 @@ TEST_P(StoreFlowTest, AMigrateStoppedInItsWritesIsToldAndTakenBackWhole) {
     ASSERT_TRUE(text.ends_with(last));
     ASSERT_TRUE(fs().WriteFileAtomically(journal, text.substr(0, text.size() - last.size())));
     ASSERT_TRUE(fs().WriteFileAtomically(replaced, "serv"));
+    // What a copy ended by force leaves: its temporary folder, in a destination folder that was
+    // there before and in one the Migrate made.
+    const std::string ended = TempFileName(2147483632, 1);
+    const std::vector<std::string> leftovers = {base_ + "\\se\\cp\\DDBVID\\" + ended,
+                                                base_ + "\\se\\pp\\log\\" + ended};
+    for (const std::string& leftover : leftovers) Put(leftover + "\\sub\\c.dat", "cli");
 
     view_.messages.clear();
     dlg_->TellUnfinishedMigrate();
@@ -954,6 +961,8 @@ TEST_P(StoreFlowTest, AMigrateStoppedInItsWritesIsToldAndTakenBackWhole) {
     EXPECT_TRUE(result.complete()) << result.error;
     EXPECT_EQ(branch, Branch());
     EXPECT_EQ(data, Data());
+    for (const std::string& leftover : leftovers) EXPECT_FALSE(fs().Exists(leftover)) << leftover;
+    EXPECT_FALSE(fs().Exists(base_ + "\\se\\pp"));
     view_.messages.clear();
     dlg_->TellUnfinishedMigrate();
     EXPECT_EQ(Messages{}, view_.messages);

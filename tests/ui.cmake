@@ -9,3 +9,11 @@ if(WIN32 AND TARGET kdr4tose)
             $<TARGET_FILE:ui_driver>)
   set_tests_properties(ui_tests PROPERTIES TIMEOUT 600 RUN_SERIAL TRUE)
 endif()
+
+# kdr4tose.exe ended by force in its Migrate and Collect, then checked with the console tool.
+if(WIN32 AND TARGET kdr4tose AND TARGET kdr4tose-cli)
+  add_test(NAME ui_wine_kill
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ui/wine_kill_window_test.sh $<TARGET_FILE:kdr4tose>
+            $<TARGET_FILE:kdr4tose-cli> $<TARGET_FILE:ui_driver> ${CMAKE_SOURCE_DIR}/tools/wine-run)
+  set_tests_properties(ui_wine_kill PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
+endif()

@@ -49,7 +49,11 @@ void RemoveStaleTempFiles(const fs::path& folder) {
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::optional<uint64_t> writer = TempFileWriter(it->path().filename().string());
-    if (writer && WriterIsGone(*writer)) fs::remove(it->path(), ec);
+    if (!writer || !WriterIsGone(*writer)) continue;
+    // A folder of that name is a Windows folder copy's staging folder, which a store carried
+    // from Windows may hold; remove_all takes a link away without following it.
+    std::error_code removed;
+    fs::remove_all(it->path(), removed);
   }
 }
 

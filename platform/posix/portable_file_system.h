@@ -45,6 +45,7 @@ class PortableFileSystem : public FileSystem {
   FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override;
   FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
                          unsigned* not_set) override;
+  void RemoveLeftovers(std::string_view folder) override;
 
  private:
   // Where a file written at `path` goes: refused for a folder's name, an unmapped drive, or a

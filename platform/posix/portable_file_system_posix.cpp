@@ -415,4 +415,8 @@ FileResult PortableFileSystem::SetMetadata(std::string_view path, const FileMeta
   return first;
 }
 
+void PortableFileSystem::RemoveLeftovers(std::string_view folder) {
+  if (auto host = HostPath(folder)) RemoveStaleTempFiles(*host);
+}
+
 }  // namespace kdr

@@ -6,6 +6,7 @@
 #include "platform/file_metadata.h"
 #include "platform/swept_folders.h"
 #include "platform/temp_file_name.h"
+#include "platform/win32/staging_folder.h"
 #include "platform/win32/unique_handle.h"
 
 namespace fs = std::filesystem;
@@ -49,8 +50,15 @@ void RemoveStaleTempFiles(const fs::path& folder) {
     std::string ascii;
     for (wchar_t c : name) ascii.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     std::optional<uint64_t> writer = TempFileWriter(ascii);
-    if (writer && !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && WriterIsGone(*writer)) {
+    if (!writer || !WriterIsGone(*writer)) continue;
+    // A folder of that name is a folder copy's staging folder (staging_folder.h); a link of
+    // that name is removed as a link.
+    if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       DeleteFileW((folder / name).c_str());
+    } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      RemoveDirectoryW((folder / name).c_str());
+    } else {
+      RemoveTree((folder / name).wstring());
     }
   } while (FindNextFileW(find.get(), &entry));
 }

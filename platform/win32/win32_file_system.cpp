@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "platform/cp932.h"
 #include "platform/temp_file_name.h"
 #include "platform/win32/owner_window_win32.h"
+#include "platform/win32/staging_folder.h"
 #include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/windows_names.h"
@@ -184,9 +186,12 @@ bool CopyItself(const std::wstring& source, const std::wstring& target) {
 // same relative path in `destination` now holds a file of the same size. The walk goes by the
 // UTF-16 names, as the shell copy does: a name the ANSI code page cannot hold is still found
 // (its 8-bit form, with "?", only names it in the report).
+// A file in `not_moved` (by its destination path) arrived whole beside the destination but could
+// not take the place of the file there: that is the failure told.
 void ReportCopy(const std::wstring& destination, const std::wstring& source,
                 const std::string& ansi_destination, const std::string& ansi_source,
-                CopyObserver* observer, size_t* own_copies) {
+                const std::map<std::wstring, DWORD>& not_moved, CopyObserver* observer,
+                size_t* own_copies) {
   WIN32_FIND_DATAW entry;
   std::wstring pattern = LongForm(source + L"*");
   FindHandle find(FindFirstFileW(pattern.c_str(), &entry));
@@ -202,6 +207,9 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
     std::wstring name = entry.cFileName;
     if (name == L"." || name == L"..") continue;
     std::string ansi_name = AnsiName(name);
+    // Someone's half-written file is none of the user's data: not told as copied (the renames
+    // leave it behind where they merge folders; a copy in place takes it along).
+    if (IsTempFileName(ansi_name)) continue;
     std::string from = ansi_source + ansi_name;
     std::string to = ansi_destination + ansi_name;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -209,7 +217,7 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
       // either.
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         ReportCopy(destination + name + L"\\", source + name + L"\\", to + "\\", from + "\\",
-                   observer, own_copies);
+                   not_moved, observer, own_copies);
       }
       continue;
     }
@@ -228,10 +236,15 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
         found = GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &copied) != 0;
       }
     }
+    auto refused = not_moved.find(destination + name);
     if (!found) {
       observer->CopyFailed(from, LastError("CopyFile", to));
     } else if (copied.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       observer->CopyFailed(from, FileResult::Fail(ERROR_ACCESS_DENIED, "CopyFile", to));
+    } else if (refused != not_moved.end()) {
+      // Whole beside it, but the file there (held open, perhaps) kept its place.
+      observer->CopyFailed(
+          from, FileResult::Fail(static_cast<Status>(refused->second), "MoveFileEx", to));
     } else if (MakeU64(copied.nFileSizeHigh, copied.nFileSizeLow) != size) {
       observer->CopyFailed(from, FileResult::Fail(ERROR_HANDLE_DISK_FULL, "CopyFile", to));
     } else {
@@ -441,6 +454,15 @@ FileResult Win32FileSystem::IdentifyFolder(std::string_view path, FolderId* id) 
   return FileResult::Ok();
 }
 
+namespace {
+
+// What a staging folder adds to every path below the destination: its name (the process id at
+// most ten digits, a serial of up to six) and a backslash. Where that much more would not fit
+// the shell copy's 260 characters, it copies in place.
+constexpr size_t kStagingRoom = sizeof(".kdr4tose-4294967295-999999.tmp\\") - 1;
+
+}  // namespace
+
 FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string_view source,
                                        OwnerWindow* owner, CopyObserver* observer) {
   auto c_source = CPath(source);
@@ -450,12 +472,6 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
     if (observer) observer->CopyFailed(source, bad);
     return bad;
   }
-  // Both fields are lists of names ended by an empty name: the NUL pushed here ends the name,
-  // and the one c_str() keeps after it ends the list.
-  std::string from = *c_source + "*.*";
-  from.push_back('\0');
-  std::string to = *c_destination;
-  to.push_back('\0');
   auto& shell_copy = ShFileOperationCall();
   if (!shell_copy.get()) {
     FileResult missing =
@@ -463,6 +479,45 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
     if (observer) observer->CopyFailed(source, missing);
     return missing;
   }
+  std::string source_folder = *c_source;
+  std::string destination_folder = *c_destination;
+  if (LastSeparator(source_folder) + 1 != source_folder.size()) source_folder.push_back('\\');
+  if (LastSeparator(destination_folder) + 1 != destination_folder.size()) {
+    destination_folder.push_back('\\');
+  }
+  std::wstring wide_source = AnsiToWide(source_folder);
+  std::wstring wide_destination = AnsiToWide(destination_folder);
+  // The shell copy writes each file in place, where a process ended meanwhile leaves a part of
+  // it under its name; so it copies into a staging folder, and each file whole is renamed into
+  // place. Where that cannot be, it copies in place as it always did, and says so.
+  std::string staging;
+  std::string in_place_why;
+  if (std::optional<FolderExtent> extent = MeasureFolder(wide_source); !extent) {
+    in_place_why = "the source folder cannot be listed";
+  } else if (extent->items == 0) {
+    // Nothing to copy: the shell copy does nothing, not even make the destination.
+  } else if (std::max(destination_folder.size(), wide_destination.size()) + kStagingRoom +
+                 extent->longest >=
+             MAX_PATH) {
+    in_place_why = "its paths would be too long below a temporary folder";
+  } else if (FileResult made = MakeSurePathExists(destination_folder); !made) {
+    in_place_why = "the destination cannot be made: " + Describe(made);
+  } else {
+    RemoveStaleTempFiles(std::filesystem::path(wide_destination));
+    if (std::optional<std::string> name = MakeStagingFolder(wide_destination)) {
+      staging = *name;
+    } else {
+      in_place_why = "no temporary folder can be made there: " +
+                     Describe(LastError("CreateDirectory", destination_folder));
+    }
+  }
+  if (!in_place_why.empty() && observer) observer->CopiedInPlace(destination, in_place_why);
+  // Both fields are lists of names ended by an empty name: the NUL pushed here ends the name,
+  // and the one c_str() keeps after it ends the list.
+  std::string from = *c_source + "*.*";
+  from.push_back('\0');
+  std::string to = staging.empty() ? *c_destination : destination_folder + staging + "\\";
+  to.push_back('\0');
   SHFILEOPSTRUCTA operation{};
   operation.hwnd = ToWindowHandle(owner);
   operation.wFunc = FO_COPY;
@@ -472,18 +527,19 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   operation.hNameMappings = nullptr;
   operation.lpszProgressTitle = nullptr;
   int result = shell_copy.get()(&operation);
+  std::map<std::wstring, DWORD> not_moved;
+  if (!staging.empty()) {
+    std::wstring wide_staging = wide_destination + std::wstring(staging.begin(), staging.end());
+    MoveStagedFiles(wide_staging + L"\\", wide_destination, &not_moved);
+    // What did not move goes with it; a folder that cannot go now is swept by a later run.
+    RemoveTree(wide_staging);
+  }
   // The shell copy may return 0 and still leave files out (Wine does, for a folder where a file
   // goes): the copy is only whole when every file arrived.
   FirstFailure first(observer);
-  std::string source_folder = *c_source;
-  std::string destination_folder = *c_destination;
-  if (LastSeparator(source_folder) + 1 != source_folder.size()) source_folder.push_back('\\');
-  if (LastSeparator(destination_folder) + 1 != destination_folder.size()) {
-    destination_folder.push_back('\\');
-  }
   size_t own_copies = 0;
-  ReportCopy(AnsiToWide(destination_folder), AnsiToWide(source_folder), destination_folder,
-             source_folder, &first, &own_copies);
+  ReportCopy(wide_destination, wide_source, destination_folder, source_folder, not_moved, &first,
+             &own_copies);
   // SHFileOperationA's result is its own number (a DE_ code or a Win32 error), kept as it is;
   // unless it failed for paths too long for it, whose files were then copied here, every one.
   if (result != 0 && (own_copies == 0 || !first.result.ok())) {
@@ -719,6 +775,12 @@ bool Win32FileSystem::RemoveFolder(std::string_view path) {
     return wide && RemoveDirectoryW(wide->c_str()) != 0;
   }
   return c_path && RemoveDirectoryA(c_path->c_str()) != 0;
+}
+
+void Win32FileSystem::RemoveLeftovers(std::string_view folder) {
+  auto c_folder = CPath(folder);
+  std::optional<std::wstring> wide = c_folder ? WidePath(*c_folder) : std::nullopt;
+  if (wide && !wide->empty()) RemoveStaleTempFiles(std::filesystem::path(*wide));
 }
 
 }  // namespace kdr

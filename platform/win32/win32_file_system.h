@@ -21,11 +21,14 @@ class Win32FileSystem : public FileSystem {
   bool IsFolder(std::string_view path) override;
   // The volume serial number and file index of the folder, opened with backup semantics.
   FileResult IdentifyFolder(std::string_view path, FolderId* id) override;
-  // SHFileOperationA, FO_COPY of "<source>*.*" into the destination with FOF_SILENT,
-  // FOF_NOCONFIRMATION and FOF_NOCONFIRMMKDIR, owned by the window `owner` (or none).
-  // Fails with SHFileOperationA's result. The shell copy says nothing about single files, so
-  // with an observer the source tree is walked afterwards and each file reported as copied
-  // when the destination holds a file of that name and size, and as failed otherwise.
+  // SHFileOperationA, FO_COPY of "<source>*.*" with FOF_SILENT, FOF_NOCONFIRMATION and
+  // FOF_NOCONFIRMMKDIR, owned by the window `owner` (or none), into a staging folder inside the
+  // destination (staging_folder.h), from where each file is renamed into place once whole; in
+  // place where the staging folder cannot be made or its name would make a path too long for
+  // the shell copy (told to the observer). Fails with SHFileOperationA's result. The shell copy
+  // says nothing about single files, so with an observer the source tree is walked afterwards
+  // and each file reported as copied when the destination holds a file of that name and size,
+  // and as failed otherwise (also when a file arrived but could not take the place of one).
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;
   std::optional<std::string> ReadFile(std::string_view path) override;
@@ -53,6 +56,7 @@ class Win32FileSystem : public FileSystem {
   // then SetFileAttributesW; the attributes are read back, since Wine drops some.
   FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
                          unsigned* not_set) override;
+  void RemoveLeftovers(std::string_view folder) override;
 };
 
 }  // namespace kdr

@@ -1,12 +1,16 @@
 # Sourced by the console tests under Wine, with $wine_run set to tools/wine-run: a folder $root
 # of the test's own holding a Wine prefix $prefix (copied from the prepared template, which
-# wine-run makes when missing) with its drive C at $c, both removed at the end; and fail(),
-# which counts in $failures. $1 names the folder.
+# wine-run makes when missing) with its drive C at $c, both removed at the end (cleanup_prefix,
+# on exit); and fail(), which counts in $failures. $1 names the folder.
 wine=${KDR_WINE:-/usr/lib/wine/wine64}
 server=$(dirname -- "$wine")/wineserver
 root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-$1.XXXXXX")
 prefix=$root/prefix
-trap 'WINEPREFIX=$prefix "$server" -k >/dev/null 2>&1; [[ -n ${KDR_KEEP:-} ]] || rm -rf -- "$root"' EXIT
+cleanup_prefix() {
+  WINEPREFIX=$prefix "$server" -k >/dev/null 2>&1
+  [[ -n ${KDR_KEEP:-} ]] || rm -rf -- "$root"
+}
+trap cleanup_prefix EXIT
 failures=0
 fail() {
   echo "FAIL: $*" >&2

@@ -200,6 +200,8 @@ class FaultyFileSystem : public FileSystem {
                          unsigned* not_set) override {
     return inner_.SetMetadata(path, metadata, not_set);
   }
+  // A sweep has no result to fail: passed through uncounted.
+  void RemoveLeftovers(std::string_view folder) override { inner_.RemoveLeftovers(folder); }
 
  private:
   static FileResult Denied(std::string_view call, std::string_view path) {

@@ -4,6 +4,8 @@
 //   ui_driver <scenario> <path of kdr4tose.exe>
 //
 // The calling script seeds the registry and the files each scenario expects (see run-ui-tests).
+// press-* and run-* click a command in a kdr4tose.exe that the script started itself, for the
+// kill test (wine_kill_window_test.sh), which ends it by its process id.
 // Prints one line per check and returns 0 when every check passed.
 // clang-format off
 #include <windows.h>
@@ -563,7 +565,6 @@ void UnfinishedOnStart(const std::wstring& exe) {
   EndProgramBy(program, VK_ESCAPE);
 }
 
-// An executable folder too long for the work paths: the message, then no command.
 // The program in a folder with a Japanese name, its work folder held by another run (as a
 // console run holds it: a byte-range lock far past the end of kdr4env\kdr4tose.lock): Collect
 // says so and does nothing; once the other run is gone it collects.
@@ -599,6 +600,7 @@ void WorkFolderBusy(const std::wstring& exe) {
   ExitProgram(program);
 }
 
+// An executable folder too long for the work paths: the message, then no command.
 void FolderTooLong(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
@@ -615,14 +617,56 @@ void FolderTooLong(const std::wstring& exe) {
   EndProgramBy(program, VK_ESCAPE);
 }
 
+// For the kill tests, the window of a kdr4tose.exe that the calling script started (so that it
+// can end its process): up, with no message box open and command `id` enabled.
+HWND RunningDialog(int id) {
+  HWND dialog = nullptr;
+  bool ready = WaitFor(
+      [&] {
+        dialog = FindWindowW(L"#32770", kTitle);
+        return dialog != nullptr && IsWindowVisible(dialog) && OwnedDialogs(dialog).empty() &&
+               Enabled(dialog, id);
+      },
+      30000);
+  Check(ready, L"the running window is up with its command enabled");
+  return ready ? dialog : nullptr;
+}
+
+// Clicks command `id` and returns once its run has begun (Exit disabled), leaving it running.
+bool Press(HWND dialog, int id) {
+  Click(dialog, id);
+  return Check(WaitFor([&] { return !Enabled(dialog, kExit); }, 20000), L"the run begins");
+}
+
+// `press`: the click alone. `run`: the click, the time until the run's first message, every
+// message answered, then Exit.
+void PressInRunningWindow(int id, bool to_the_end) {
+  HWND dialog = RunningDialog(id);
+  if (dialog == nullptr) return;
+  DWORD start = GetTickCount();
+  if (!Press(dialog, id) || !to_the_end) return;
+  HWND box = WaitForOwnedDialog(dialog, 300000);
+  if (!Check(box != nullptr, L"the run shows its message")) return;
+  Print(L"first message after " + std::to_wstring(GetTickCount() - start) + L" ms: " +
+        WindowText(GetDlgItem(box, kMessageText)));
+  while (box != nullptr) {
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    WaitFor([&] { return !IsWindow(box); }, 5000);
+    box = WaitForOwnedDialog(dialog, 1500);
+  }
+  Check(WaitFor([&] { return Enabled(dialog, kExit); }, 5000), L"Exit is enabled after the run");
+  Click(dialog, kExit);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
     Print(
         L"usage: ui_driver nothing|collect|busy|damaged|migrate|reenter|refresh|notcopied|"
-        L"unreachable|alias|unfinished|longpath "
-        L"<kdr4tose.exe>");
+        L"unreachable|alias|unfinished|longpath|press-collect|press-migrate|run-collect|"
+        L"run-migrate <kdr4tose.exe>");
     return 2;
   }
   std::wstring scenario = argv[1];
@@ -652,6 +696,10 @@ int wmain(int argc, wchar_t** argv) {
     WorkFolderBusy(exe);
   } else if (scenario == L"longpath") {
     FolderTooLong(exe);
+  } else if (scenario.starts_with(L"press-") || scenario.starts_with(L"run-")) {
+    // The window the script started; `exe` only names it.
+    bool collect = scenario.ends_with(L"-collect");
+    PressInRunningWindow(collect ? kCollect : kMigrate, scenario.starts_with(L"run-"));
   } else {
     Print(L"unknown scenario");
     return 2;
