@@ -176,19 +176,26 @@ as_before || fail "undo of the reference migrate did not give back the folders a
 migrate_ms=$run_ms
 migrate_copy_ms=$copy_ms
 
-killed=0 mid_copy=0 in_renames=0 unfinished=0 finished=0 not_begun=0
-for ((i = 1; i <= migrate_rounds; i++)); do
-  moment=$((i % 3)) # 1: after the click, 2: in the copy, 0: once big.ddv is in place
+# Sets `moment`, `delay` and `round` for round I of COMMAND, from the lengths of its reference
+# run and copy: 1 a random moment after the click, 2 a random moment in the copy, 0 once big.ddv
+# is whole in its place.
+pick_moment() {  # pick_moment COMMAND I RUN_MS COPY_MS
+  moment=$(($2 % 3))
   if ((moment == 1)); then
-    delay=$((migrate_ms * (RANDOM % 1001) / 1000))
-    round="migrate round $i (ended ${delay} ms after the click)"
+    delay=$(($3 * (RANDOM % 1001) / 1000))
+    round="$1 round $2 (ended ${delay} ms after the click)"
   elif ((moment == 2)); then
-    delay=$((migrate_copy_ms * 5 * (RANDOM % 1001) / 4000))
-    round="migrate round $i (ended ${delay} ms after the copy's first write)"
+    delay=$(($4 * 5 * (RANDOM % 1001) / 4000))
+    round="$1 round $2 (ended ${delay} ms after the copy's first write)"
   else
     delay=0
-    round="migrate round $i (ended once big.ddv was whole in its place)"
+    round="$1 round $2 (ended once big.ddv was whole in its place)"
   fi
+}
+
+killed=0 mid_copy=0 in_renames=0 unfinished=0 finished=0 not_begun=0
+for ((i = 1; i <= migrate_rounds; i++)); do
+  pick_moment migrate "$i" "$migrate_ms" "$migrate_copy_ms"
   touch "$root/mark"
   sleep 1.1
   start_run migrate
@@ -232,17 +239,7 @@ collect_ms=$run_ms
 collect_copy_ms=$copy_ms
 killed=0 mid_copy=0 unfinished=0
 for ((i = 1; i <= collect_rounds; i++)); do
-  moment=$((i % 3)) # 1: after the click, 2: in the copy, 0: once big.ddv is in place
-  if ((moment == 1)); then
-    delay=$((collect_ms * (RANDOM % 1001) / 1000))
-    round="collect round $i (ended ${delay} ms after the click)"
-  elif ((moment == 2)); then
-    delay=$((collect_copy_ms * 5 * (RANDOM % 1001) / 4000))
-    round="collect round $i (ended ${delay} ms after the copy's first write)"
-  else
-    delay=0
-    round="collect round $i (ended once big.ddv was whole in its place)"
-  fi
+  pick_moment collect "$i" "$collect_ms" "$collect_copy_ms"
   touch "$root/mark"
   sleep 1.1
   start_run collect
