@@ -20,9 +20,9 @@ def schema_from(doc):
     return json.loads(block.group(1))
 
 
-def type_ok(value, spec):
+def type_ok(value, kind):
     # bool is an int to Python: "int" must not take it.
-    for name in spec.split("|"):
+    for name in kind.split("|"):
         wanted = TYPES[name]
         if wanted is int and isinstance(value, bool):
             continue
@@ -34,15 +34,15 @@ def type_ok(value, spec):
 def check(obj, shape, where, schema):
     problems = []
     required, optional = shape.get("required", {}), shape.get("optional", {})
-    for key, spec in required.items():
+    for key, kind in required.items():
         if key not in obj:
             problems.append(f"{where}: no {key}")
     for key, value in obj.items():
-        spec = required.get(key) or optional.get(key)
-        if spec is None:
+        kind = required.get(key) or optional.get(key)
+        if kind is None:
             problems.append(f"{where}: {key} is not in the schema")
-        elif not type_ok(value, spec):
-            problems.append(f"{where}: {key} is not {spec}: {value!r}")
+        elif not type_ok(value, kind):
+            problems.append(f"{where}: {key} is not {kind}: {value!r}")
         elif isinstance(value, list) and key in schema["elements"] and "." not in where:
             for i, element in enumerate(value):
                 if not isinstance(element, dict):
