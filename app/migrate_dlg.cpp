@@ -55,28 +55,17 @@ void CMigrateDlg::FlushWorkLog() {
     work_log_.Take();
     return;
   }
-  // The first write of a command decides where its log goes: the work folder, or, when that
-  // exists but cannot be written (a write-protected stick, a file in its place), the user's own
-  // folder. A work folder not made yet keeps the lines until it is.
+  // The first write of a command decides where its log goes. A work folder not made yet keeps
+  // the lines until it is.
   std::string text = work_log_.Take();
-  std::string in_work = paths_.root + "\\" + std::string(kWorkLogName);
-  if (services_.files.IsFolder(paths_.root)) {
-    if (AppendToWorkLog(services_, in_work, text)) {
-      log_file_ = in_work;
-      return;
-    }
-  } else if (!services_.files.Exists(paths_.root)) {
+  WorkLogPlace place = AppendToCommandLog(services_, paths_, text);
+  if (place.no_work_folder) {
     work_log_.Restore(std::move(text));
-    return;
+  } else if (place.file.empty()) {
+    log_lost_ = true;
+  } else {
+    log_file_ = std::move(place.file);
   }
-  if (!services_.user_state_folder.empty()) {
-    std::string in_user = services_.user_state_folder + "\\" + std::string(kWorkLogName);
-    if (services_.files.MakeSurePathExists(in_user) && AppendToWorkLog(services_, in_user, text)) {
-      log_file_ = in_user;
-      return;
-    }
-  }
-  log_lost_ = true;
 }
 
 void CMigrateDlg::WorkLog::LineAdded() {

@@ -50,7 +50,7 @@ StoreAcceptance AcceptStore(const Services& services, const WorkPaths& paths, Ed
   }
   // The log is the helpdesk's record of what was accepted; a store it cannot be written to has
   // just been sealed all the same, and the caller says so.
-  (void)AppendToWorkLog(services, paths.root + "\\" + std::string(kWorkLogName), log.Take());
+  (void)AppendToCommandLog(services, paths, log.Take());
   return result;
 }
 

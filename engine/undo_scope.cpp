@@ -52,14 +52,8 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
              (result.complete() ? "; everything is as before the Migrate"
                                 : "; not everything is as before the Migrate"));
   }
-  std::string text = log.Take();
   // Where there is no work tree, undo had nothing to take back: no tree is made for its log.
-  if (!services.files.IsFolder(paths.root)) return result;
-  if (!AppendToWorkLog(services, paths.root + "\\" + std::string(kWorkLogName), text) &&
-      !services.user_state_folder.empty()) {
-    std::string in_user = services.user_state_folder + "\\" + std::string(kWorkLogName);
-    if (services.files.MakeSurePathExists(in_user)) (void)AppendToWorkLog(services, in_user, text);
-  }
+  (void)AppendToCommandLog(services, paths, log.Take());
   return result;
 }
 

@@ -15,4 +15,25 @@ bool AppendToWorkLog(const Services& services, const std::string& path, std::str
   return static_cast<bool>(services.files.AppendToFile(path, text));
 }
 
+WorkLogPlace AppendToCommandLog(const Services& services, const WorkPaths& paths,
+                                std::string_view lines) {
+  WorkLogPlace place;
+  if (services.files.IsFolder(paths.root)) {
+    std::string in_work = paths.root + "\\" + std::string(kWorkLogName);
+    if (AppendToWorkLog(services, in_work, lines)) {
+      place.file = std::move(in_work);
+      return place;
+    }
+  } else if (!services.files.Exists(paths.root)) {
+    place.no_work_folder = true;
+    return place;
+  }
+  if (!services.user_state_folder.empty()) {
+    std::string in_user = services.user_state_folder + "\\" + std::string(kWorkLogName);
+    if (services.files.MakeSurePathExists(in_user) && AppendToWorkLog(services, in_user, lines))
+      place.file = std::move(in_user);
+  }
+  return place;
+}
+
 }  // namespace kdr

@@ -642,10 +642,11 @@ TEST_P(StoreFlowTest, AWriteProtectedStoreMigratesWithItsBackupAndLogInTheUsersF
   EXPECT_EQ(user + "\\" + std::string(kWorkLogName), dlg.log_file());
   EXPECT_NE(std::string::npos, fs().ReadFile(dlg.log_file()).value_or("").find("#\tmigrate, "));
   EXPECT_EQ(log_before, fs().ReadFile(LogPath()).value_or(""));
-  // Undo finds the backup there.
-  UndoResult result = UndoMigrate(reg(), stick, BackupPlacesFor(paths(), user), "", false,
-                                  MigrateUndoScope(reg(), stick, paths(), 260));
+  // Undo finds the backup there, and logs beside it.
+  UndoResult result = UndoLastMigrate(services, paths(), "", false, nullptr);
   EXPECT_TRUE(result.complete()) << result.error;
+  EXPECT_NE(std::string::npos, fs().ReadFile(dlg.log_file()).value_or("").find("undo of backup"));
+  EXPECT_EQ(log_before, fs().ReadFile(LogPath()).value_or(""));
   EXPECT_EQ(branch, Branch());
   EXPECT_EQ(data, Data());
 }
