@@ -6,6 +6,7 @@
 set -u
 exe=$1
 wine_run=$2
+here=$(cd -- "$(dirname -- "$0")" && pwd)
 # A prefix of our own, copied from the prepared template.
 source "$(dirname -- "$0")/wine_prefix.sh" cli-wine
 
@@ -89,6 +90,25 @@ run --work-dir '\\?\UNC\server\share\kdr4\tanaka' collect
 run --work-dir '\\server\share\kdr4\nobody' status
 [[ $code == 64 && $err == *'\\server\share\kdr4\nobody is not an existing folder'* ]] ||
   fail "missing UNC work folder: $code $err"
+
+# The fleet example's batch files, as an administrator puts them beside the tool: Collect into
+# the user's folder on the share, then verify and Migrate from it.
+for bat in collect migrate; do
+  sed 's/\r*$/\r/' "$here/../../examples/fleet/$bat.bat" >"$c/tool/$bat.bat"
+done
+rm -rf -- "$c/kse"
+fleet_user=$(KDR_WINEPREFIX=$prefix "$wine_run" cmd.exe /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r')
+fleet=$root/share/kdr4/$fleet_user
+for bat in collect migrate; do
+  KDR_WINEPREFIX=$prefix "$wine_run" cmd.exe /c "C:\\tool\\$bat.bat" >/dev/null 2>&1
+  code=$?
+  [[ $code == 0 ]] || fail "fleet $bat.bat: exit $code: $(cat "$fleet/$bat.err" 2>/dev/null)"
+  python3 "$here/json_schema.py" "$here/../../docs/cli.md" "$fleet/$bat.json" "$bat" ||
+    fail "fleet $bat.bat: $bat.json is not of the schema"
+done
+[[ $(tr -d '\r' <"$fleet/results.txt" | awk '{ print $(NF - 1), $NF }' | paste -sd,) == \
+  'collect 0,verify 0,migrate 0' ]] || fail "fleet results.txt: $(cat "$fleet/results.txt")"
+cmp -s "$c/kse/prv/DDBVID/sub/n.ddv" "$c/k4/prv/DDBVID/sub/n.ddv" || fail "fleet: data not migrated"
 
 # A Migrate whose data step fails: the new product's PRV_PATH removed.
 KDR_WINEPREFIX=$prefix "$wine_run" reg.exe delete 'HKCU\Software\VTQ\KodrelSE\Client\Client' /v PRV_PATH /f >/dev/null 2>&1

@@ -20,6 +20,14 @@ def schema_from(doc):
     return json.loads(block.group(1))
 
 
+def reasons_from(doc):
+    # The codes of the table of reasons: rows "| `code` | meaning |".
+    table = re.search(r"\| reason \| meaning \|\n\|---\|---\|\n((?:\|.*\n)+)", doc)
+    if not table:
+        sys.exit("no table of reasons in the document")
+    return set(re.findall(r"^\| `([a-z_]+)` \|", table.group(1), re.M))
+
+
 def type_ok(value, kind):
     # bool is an int to Python: "int" must not take it.
     for name in kind.split("|"):
@@ -50,6 +58,10 @@ def check(obj, shape, where, schema):
                 else:
                     problems += check(element, schema["elements"][key], f"{where}.{key}[{i}]",
                                       schema)
+                    reason = element.get("reason")
+                    if key == "editions" and reason is not None and \
+                            reason not in schema["reasons"]:
+                        problems.append(f"{where}.{key}[{i}]: reason {reason!r} is not listed")
                     outcome = element.get("outcome")
                     if key == "editions" and outcome is not None and \
                             outcome not in schema["outcomes"]:
@@ -58,7 +70,9 @@ def check(obj, shape, where, schema):
 
 
 def main():
-    schema = schema_from(open(sys.argv[1], encoding="utf-8").read())
+    doc = open(sys.argv[1], encoding="utf-8").read()
+    schema = schema_from(doc)
+    schema["reasons"] = reasons_from(doc)
     try:
         obj = json.loads(open(sys.argv[2], "rb").read().decode("utf-8"))
     except ValueError as error:
