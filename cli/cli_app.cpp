@@ -3,7 +3,6 @@
 #include <CLI/CLI.hpp>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +17,7 @@
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
 #include "cli/json_text.h"
+#include "cli/registry_write_back_hooks.h"
 #include "cli/run_log.h"
 #include "cli/store_commands.h"
 #include "cli/unfinished_report.h"
@@ -430,33 +430,11 @@ CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLoc
   return RunDialogCommand(run);
 }
 
-// With KDR_TEST_CHANGE_REGISTRY_FILE set, stands for another program that changes the registry
-// file during the run: the tests cannot time that from outside, since the run holds the file
-// locked until just before its rename. "in-place" changes its last byte before it is read
-// again, keeping its size and modification time; any other value adds a line before the rename.
-void ChangeRegistryFileForTest(const std::filesystem::path& path, bool in_place) {
-  const char* how = std::getenv("KDR_TEST_CHANGE_REGISTRY_FILE");
-  if (!how || (std::string_view(how) == "in-place") != in_place) return;
-  if (!in_place) {
-    std::ofstream(path, std::ios::binary | std::ios::app) << "; changed meanwhile\r\n";
-    return;
-  }
-  std::error_code ec;
-  auto modified = std::filesystem::last_write_time(path, ec);
-  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-  file.seekg(-1, std::ios::end);
-  char last = static_cast<char>(file.get() ^ 0x20);
-  file.seekp(-1, std::ios::end);
-  file.put(last);
-  file.close();
-  if (!ec) std::filesystem::last_write_time(path, modified, ec);
-}
-
 // The registry file's text read again for the write-back; nullopt with *error when it cannot be
 // read, and with *changed when it is not the text the run read first.
 std::optional<std::string> ReadRegistryFileAgain(const RunRegistry& opened, bool* changed,
                                                  std::string* error) {
-  ChangeRegistryFileForTest(opened.path, /*in_place=*/true);
+  BeforeRegistryFileReadAgain(opened.path);
   HostFileIdentity identity;
   std::optional<std::string> bytes = ReadHostFile(opened.path, error, &identity);
   if (!bytes) {
@@ -495,7 +473,7 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, const Record
     written = WriteFileAtomically(
         opened.path,
         [&](const PutBytes& put) {
-          ChangeRegistryFileForTest(opened.path, /*in_place=*/false);
+          BeforeRegistryFileWritten(opened.path);
           bool put_failed = false;
           RegistryFileSaveResult result = WriteBackRegistryFile(
               *text, *opened.file, WrittenBranch(), [&](std::string_view piece) {

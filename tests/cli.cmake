@@ -1,10 +1,15 @@
 # kdr4tose-cli run as a process: against registry files natively, against Wine's registry in
 # the Windows build.
 if(TARGET kdr4tose-cli)
+  # The program with another program's change of the registry file during its write-back.
+  add_executable(kdr4tose-cli-changed EXCLUDE_FROM_ALL cli/registry_file_changed_hooks.cpp)
+  target_link_libraries(kdr4tose-cli-changed PRIVATE kdr_cli)
+  add_dependencies(kdr_tests kdr4tose-cli-changed)
   if(WIN32)
     add_test(NAME kdr4tose_cli_wine
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_wine_test.sh
-                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run)
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run
+                     $<TARGET_FILE:kdr4tose-cli-changed>)
     set_tests_properties(kdr4tose_cli_wine PROPERTIES TIMEOUT 300)
     add_test(NAME kdr4tose_cli_wine_kill
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/wine_kill_collect_test.sh
@@ -13,7 +18,8 @@ if(TARGET kdr4tose-cli)
   else()
     add_test(NAME kdr4tose_cli
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_posix_test.sh
-                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples
+                     $<TARGET_FILE:kdr4tose-cli-changed>)
     set_tests_properties(kdr4tose_cli PROPERTIES TIMEOUT 120)
   endif()
 endif()

@@ -2,10 +2,14 @@
 # Runs kdr4tose-cli as a process against registry files and host folders and checks what it
 # prints, its exit codes, the registry file it writes back and the folders it copies.
 #
-#   cli_posix_test.sh path/to/kdr4tose-cli path/to/examples
+#   cli_posix_test.sh path/to/kdr4tose-cli path/to/examples path/to/kdr4tose-cli-changed
+#
+# The last is the tests' build of the program, in which another program changes the registry
+# file during the write-back.
 set -u
 cli=$1
 examples=$2
+cli_changed=$3
 data=$(cd -- "$(dirname -- "$0")/../data/regedit" && pwd)
 here=$(cd -- "$(dirname -- "$0")" && pwd)
 docs=$here/../../docs/cli.md
@@ -365,7 +369,7 @@ fresh changed
 cli_on_sample collect collect
 cp -- "$reg" "$case_dir/before.reg"
 printf '; changed meanwhile\r\n' >>"$case_dir/before.reg"
-KDR_TEST_CHANGE_REGISTRY_FILE=1 "$cli" --registry "$reg" --drive "C=$case_dir/drive_c" \
+KDR_TEST_CHANGE_REGISTRY_FILE=1 "$cli_changed" --registry "$reg" --drive "C=$case_dir/drive_c" \
   --work-dir "$case_dir/work" migrate >"$case_dir/out" 2>"$case_dir/err"
 expect_code 70 $? "migrate over a registry file changed meanwhile"
 grep -q 'changed by something else' "$case_dir/err" || fail "changed registry file: $(cat "$case_dir/err")"
@@ -375,7 +379,7 @@ fresh changed-in-place
 cli_on_sample collect collect
 python3 -c 'import sys; b = bytearray(open(sys.argv[1], "rb").read()); b[-1] ^= 0x20; open(sys.argv[2], "wb").write(b)' \
   "$reg" "$case_dir/before.reg"
-KDR_TEST_CHANGE_REGISTRY_FILE=in-place cli_on_sample migrate migrate
+KDR_TEST_CHANGE_REGISTRY_FILE=in-place cli=$cli_changed cli_on_sample migrate migrate
 expect_code 70 "$code" "migrate over a registry file changed in place"
 grep -q 'changed by something else' "$err" || fail "registry file changed in place: $(cat "$err")"
 cmp -s "$reg" "$case_dir/before.reg" || fail "registry file changed in place: not left as it was made"

@@ -2,10 +2,14 @@
 # Runs kdr4tose-cli.exe under Wine against Wine's own registry and checks what it prints, its
 # exit codes, the folders it copies and the registry values it writes.
 #
-#   cli_wine_test.sh path/to/kdr4tose-cli.exe path/to/tools/wine-run
+#   cli_wine_test.sh path/to/kdr4tose-cli.exe path/to/tools/wine-run path/to/kdr4tose-cli-changed.exe
+#
+# The last is the tests' build of the program, in which another program changes the registry
+# file during the write-back.
 set -u
 exe=$1
 wine_run=$2
+changed_exe=$3
 here=$(cd -- "$(dirname -- "$0")" && pwd)
 # A prefix of our own, copied from the prepared template.
 source "$(dirname -- "$0")/wine_prefix.sh" cli-wine
@@ -138,9 +142,11 @@ cp -- "$c/seed.reg" "$c/regrun/changed.reg"
 run --registry 'C:\regrun\changed.reg' --work-dir 'C:\regrun\changed' collect
 cp -- "$c/regrun/changed.reg" "$c/regrun/changed.before"
 printf '; changed meanwhile\r\n' >>"$c/regrun/changed.before"
-export KDR_TEST_CHANGE_REGISTRY_FILE=1
-run --registry 'C:\regrun\changed.reg' --work-dir 'C:\regrun\changed' migrate
-unset KDR_TEST_CHANGE_REGISTRY_FILE
+cp -- "$changed_exe" "$c/tool/kdr4tose-cli-changed.exe"
+KDR_TEST_CHANGE_REGISTRY_FILE=1 KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli-changed.exe' \
+  --registry 'C:\regrun\changed.reg' --work-dir 'C:\regrun\changed' migrate >"$root/out" 2>"$root/err"
+code=$?
+err=$(tr -d '\r' <"$root/err")
 [[ $code == 70 && $err == *'changed by something else'* ]] ||
   fail "registry file changed during the run: $code $err"
 cmp -s "$c/regrun/changed.reg" "$c/regrun/changed.before" ||

@@ -82,6 +82,12 @@ registry() {
   md5sum <"$c/export.reg"
 }
 leftovers() { find "$@" -name '.kdr4tose-*' 2>/dev/null | head -1; }
+# Whether the last run in the work folder's log ended (its outcomes were written): a run ended
+# by force leaves its header and the lines of the editions it finished, and no end.
+run_ended() {
+  tr -d '\r' <"$c/tool/kdr4env/kdr4tose.log" |
+    awk '/^#\t(collect|migrate), /{ended=0} /^#\teditions attempted /{ended=1} END{exit !ended}'
+}
 # Waits (up to 60 s) for the first file or folder below $1 newer than $2.
 first_write() {
   local i
@@ -215,7 +221,10 @@ for ((i = 1; i <= migrate_rounds; i++)); do
   fi
   if "$wine" 'C:\tool\kdr4tose-cli.exe' status 2>/dev/null | grep -q '^unfinished migrate'; then
     unfinished=$((unfinished + 1))
+    run_ended && fail "$round: the log of the Migrate ended by force says it ended"
     drive unfinished || { fail "$round: the window did not say so"; cat "$root/driver.out" >&2; }
+    tail -n 3 "$c/tool/kdr4env/kdr4tose.log" | grep -q 'it stopped while it wrote' ||
+      fail "$round: the log does not say the Migrate did not finish"
   elif all_migrated; then
     finished=$((finished + 1))
   elif as_before; then
@@ -254,6 +263,7 @@ for ((i = 1; i <= collect_rounds; i++)); do
     whole) ;;
     unfinished)
       unfinished=$((unfinished + 1))
+      run_ended && fail "$round: the log of the Collect ended by force says it ended"
       cli migrate
       code=$?
       [[ $code == 1 ]] || fail "$round: migrate of an unfinished store exit $code, not 1"
