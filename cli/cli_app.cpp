@@ -31,10 +31,7 @@
 #include "platform/work_folder_lock.h"
 #include "store/content_hash.h"
 #include "store/store_check.h"
-
-#ifndef KDR_VERSION
-#define KDR_VERSION "0"
-#endif
+#include "store/store_time.h"
 
 namespace kdr::cli {
 namespace {
@@ -299,7 +296,7 @@ struct RunRegistry {
   std::unique_ptr<HostFileLock> lock;
   // The file as it was read: its text is read again for the write-back (rather than held
   // through the run), and must be the same.
-  HostFileIdentity identity;
+  FileStamp identity;
   ContentHash hash;
 
   Registry& registry() { return file ? static_cast<Registry&>(*file) : *system; }
@@ -350,7 +347,7 @@ int OpenLog(const Options& options, const WorkFolder& work, std::unique_ptr<RunL
   if (options.log_file.empty()) return kExitOk;
   *log = std::make_unique<RunLog>(HostPathFromUtf8(options.log_file));
   if (!(*log)->ok()) return UsageError("cannot open the log file " + options.log_file);
-  (*log)->Comment(std::string(kProgram) + " " + KDR_VERSION + " " + options.command +
+  (*log)->Comment(std::string(kProgram) + " " + ToolVersion() + " " + options.command +
                   ", work folder " + work.shown +
                   (options.registry_file.empty() ? ", system registry"
                                                  : ", registry file " + options.registry_file));
@@ -435,7 +432,7 @@ CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLoc
 std::optional<std::string> ReadRegistryFileAgain(const RunRegistry& opened, bool* changed,
                                                  std::string* error) {
   BeforeRegistryFileReadAgain(opened.path);
-  HostFileIdentity identity;
+  FileStamp identity;
   std::optional<std::string> bytes = ReadHostFile(opened.path, error, &identity);
   if (!bytes) {
     *error = "cannot read it again: " + *error;
@@ -613,7 +610,7 @@ int RunCli(int argc, const char* const* argv) {
   Options options;
   CLI::App app{"Carries the settings and data folders of Kodrel4 over to KodrelSE.",
                std::string(kProgram)};
-  app.set_version_flag("--version", std::string(kProgram) + " " + KDR_VERSION);
+  app.set_version_flag("--version", std::string(kProgram) + " " + ToolVersion());
   app.add_option("command", options.command,
                  "status | collect | migrate | verify (check the store against its manifests) | "
                  "undo (take the last Migrate back)")

@@ -41,21 +41,13 @@ std::optional<std::filesystem::path> AbsoluteHostPath(const std::filesystem::pat
 // Windows gives new files the folder's inherited rights and nothing changes there).
 void RestrictNewFilesToOwner();
 
-// Which file a path named when it was read, to tell whether it was changed or replaced since.
-struct HostFileIdentity {
-  uint64_t id = 0;
-  uint64_t size = 0;
-  int64_t modified_ns = 0;
-  bool operator==(const HostFileIdentity&) const = default;
-};
-
 // Reads a whole regular host file; on failure nullopt and *error says why (a folder is refused).
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
-                                        HostFileIdentity* identity);
+                                        FileStamp* identity);
 
 // Whether `path` (through a symbolic link, its target) still names the file `read` describes,
 // unchanged.
-bool HostFileUnchanged(const std::filesystem::path& path, const HostFileIdentity& read);
+bool HostFileUnchanged(const std::filesystem::path& path, const FileStamp& read);
 
 // Whether a file must be closed everywhere, the run's own lock included, before it can be
 // replaced (Windows refuses to rename over an open file). The lock is then given up just before

@@ -65,9 +65,9 @@ void RestrictNewFilesToOwner() { ::umask(077); }
 
 namespace {
 
-HostFileIdentity IdentityOf(const struct stat& st) {
-  HostFileIdentity identity;
-  identity.id = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+FileStamp IdentityOf(const struct stat& st) {
+  FileStamp identity;
+  identity.file_id = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
   identity.size = static_cast<uint64_t>(st.st_size);
   identity.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   return identity;
@@ -76,7 +76,7 @@ HostFileIdentity IdentityOf(const struct stat& st) {
 }  // namespace
 
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
-                                        HostFileIdentity* identity) {
+                                        FileStamp* identity) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
   if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
@@ -104,7 +104,7 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
   return bytes;
 }
 
-bool HostFileUnchanged(const std::filesystem::path& path, const HostFileIdentity& read) {
+bool HostFileUnchanged(const std::filesystem::path& path, const FileStamp& read) {
   struct stat now {};
   return ::stat(path.c_str(), &now) == 0 && IdentityOf(now) == read;
 }

@@ -103,12 +103,12 @@ void RestrictNewFilesToOwner() {}
 
 namespace {
 
-HostFileIdentity IdentityOf(HANDLE file) {
+FileStamp IdentityOf(HANDLE file) {
   BY_HANDLE_FILE_INFORMATION info{};
-  HostFileIdentity identity;
+  FileStamp identity;
   if (!GetFileInformationByHandle(file, &info)) return identity;
-  identity.id = (static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) ^
-                static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40;
+  identity.file_id = (static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) ^
+                     static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40;
   identity.size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
   identity.modified_ns =
       static_cast<int64_t>(static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
@@ -119,7 +119,7 @@ HostFileIdentity IdentityOf(HANDLE file) {
 }  // namespace
 
 std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::string* error,
-                                        HostFileIdentity* identity) {
+                                        FileStamp* identity) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -144,7 +144,7 @@ std::optional<std::string> ReadHostFile(const std::filesystem::path& path, std::
   return bytes;
 }
 
-bool HostFileUnchanged(const std::filesystem::path& path, const HostFileIdentity& read) {
+bool HostFileUnchanged(const std::filesystem::path& path, const FileStamp& read) {
   FileHandle now(CreateFileW(path.c_str(), 0,
                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -3,31 +3,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/utf8.h"
+
 // JSON text for the console tool's --json results.
 namespace kdr::cli {
-
-// The length of the UTF-8 sequence at the start of `text`, or 0 when it is not one (a byte of
-// code page 932 text, a cut or overlong sequence, a surrogate).
-inline size_t Utf8SequenceLength(std::string_view text) {
-  auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
-  unsigned char lead = byte(0);
-  size_t size = lead < 0x80   ? 1
-                : lead < 0xC2 ? 0
-                : lead < 0xE0 ? 2
-                : lead < 0xF0 ? 3
-                : lead < 0xF5 ? 4
-                              : 0;
-  if (size == 0 || text.empty()) return 0;
-  for (size_t i = 1; i < size; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-  }
-  unsigned char second = byte(1);
-  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
-      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
-    return 0;
-  }
-  return size;
-}
 
 // A JSON string literal for UTF-8 `text`: quotes, backslashes and controls escaped, and each
 // byte that is not part of UTF-8 (text read from the store can hold anything) as U+FFFD, so

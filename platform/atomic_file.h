@@ -34,13 +34,13 @@ struct AtomicWriteOptions {
   // Try the rename again for a moment while another program has the file open (Windows).
   bool wait_while_open = false;
   // Asked with the file's path just before the rename: false leaves the old file as it is and
-  // fails the write (kCancelled, "MoveFileEx").
+  // fails the write (kCancelled, with the rename's call).
   std::function<bool(const std::filesystem::path&)> unchanged;
 };
 
 // The same with the content produced piece by piece, so that a large file is never held whole.
 // When `produce` gives up or a piece cannot be written, the old file is unchanged and no
-// temporary file is left; a producer that gave up gets kCancelled ("WriteFile").
+// temporary file is left; a producer that gave up gets kCancelled (with the write's call).
 FileResult WriteFileAtomically(const std::filesystem::path& path, const ProduceBytes& produce,
                                const AtomicWriteOptions& options = {});
 

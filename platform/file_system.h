@@ -73,7 +73,8 @@ class ForwardingCopyObserver : public CopyObserver {
   CopyObserver* next_;
 };
 
-// Identity of a file's current content, to tell whether a cached copy is still current.
+// Which file a path named and its content then: whether a cached copy is still current, whether
+// a file read before was changed or replaced since. The file id includes its volume.
 struct FileStamp {
   uint64_t size = 0;
   int64_t modified_ns = 0;

@@ -15,15 +15,7 @@
 namespace kdr {
 
 // A planned value as read back from a backup journal.
-struct PlannedValue {
-  std::string key;  // below HKEY_CURRENT_USER
-  std::string name;
-  bool existed = false;
-  uint32_t old_type = 0;
-  std::string old_data;
-  uint32_t new_type = 0;
-  std::string new_data;
-};
+using PlannedValue = BasicPlannedValue<std::string>;
 
 struct PlannedFile {
   std::string source;       // in the store

@@ -12,16 +12,19 @@
 // imported settings are. Each key path is kept once, and each value as one packed record.
 namespace kdr {
 
-// One planned value, as views into the list that holds it.
-struct PlannedValueRef {
-  std::string_view key;  // below HKEY_CURRENT_USER
-  std::string_view name;
+// One value a Migrate plans to create or replace: owning its texts (Text = std::string), or as
+// views into the list that holds it (std::string_view).
+template <typename Text>
+struct BasicPlannedValue {
+  Text key;  // below HKEY_CURRENT_USER
+  Text name;
   bool existed = false;
   uint32_t old_type = 0;
-  std::string_view old_data;
+  Text old_data;
   uint32_t new_type = 0;
-  std::string_view new_data;
+  Text new_data;
 };
+using PlannedValueRef = BasicPlannedValue<std::string_view>;
 
 class PlannedValues {
  public:

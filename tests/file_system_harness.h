@@ -40,6 +40,8 @@ class FileSystemHarness {
   virtual std::string Cp932Problem() const = 0;
   // Wine, where it differs from Windows (each use says how).
   virtual bool IsWine() const { return false; }
+  // The POSIX implementation, which names POSIX calls in its errors.
+  virtual bool IsPosix() const { return false; }
 };
 
 using FileSystemImplementation = Implementation<std::unique_ptr<FileSystemHarness>>;

@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/utf8.h"
+
 namespace kdr {
 namespace {
 
@@ -109,6 +111,36 @@ TEST(TextEncodingTest, ExcerptCutsBetweenCharactersAndTellsTheSize) {
       {"\x83\x5c\x83\x5c", 1, "... (4 bytes)"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.shown, Cp932ExcerptForDisplay(c.text, c.max)) << c.text;
+}
+
+// The one UTF-8 reader of the program: well-formed sequences only.
+TEST(TextEncodingTest, Utf8SequencesAreReadStrictly) {
+  const struct {
+    const char* bytes;
+    size_t length;
+    uint32_t code_point;
+  } cases[] = {
+      {"A", 1, 0x41},
+      {"\xC2\xA0", 2, 0xA0},
+      {"\xE3\x81\x82", 3, 0x3042},
+      {"\xF0\x9F\x98\x80", 4, 0x1F600},
+      {"\xF4\x8F\xBF\xBF", 4, 0x10FFFF},
+      {"\xC0\x80", 0, 0},          // overlong NUL
+      {"\xC1\xBF", 0, 0},          // overlong
+      {"\xE0\x80\xAF", 0, 0},      // overlong "/"
+      {"\xF0\x80\x80\xAF", 0, 0},  // overlong "/"
+      {"\xED\xA0\x80", 0, 0},      // a surrogate
+      {"\xF4\x90\x80\x80", 0, 0},  // beyond U+10FFFF
+      {"\xE3\x81", 0, 0},          // cut
+      {"\x82\xA0", 0, 0},          // code page 932
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Cp932ForDisplay(c.bytes));
+    EXPECT_EQ(c.length, Utf8SequenceLength(c.bytes));
+    if (c.length) {
+      EXPECT_EQ(c.code_point, Utf8CodePoint(c.bytes, c.length));
+    }
+  }
 }
 
 }  // namespace

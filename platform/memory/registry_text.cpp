@@ -4,6 +4,7 @@
 
 #include "platform/cp932.h"
 #include "platform/text_encoding.h"
+#include "platform/utf8.h"
 
 namespace kdr::registry_text {
 namespace {
@@ -41,35 +42,11 @@ bool AppendUtf8(uint32_t c, std::string* out) {
 
 // Hands the code points of well-formed UTF-8 to `each`; false on malformed UTF-8.
 bool EachUtf8Char(std::string_view utf8, const std::function<void(uint32_t)>& each) {
-  size_t i = 0;
-  while (i < utf8.size()) {
-    unsigned char c = static_cast<unsigned char>(utf8[i]);
-    size_t extra;
-    uint32_t cp;
-    if (c < 0x80) {
-      extra = 0;
-      cp = c;
-    } else if ((c & 0xe0) == 0xc0) {
-      extra = 1;
-      cp = c & 0x1f;
-    } else if ((c & 0xf0) == 0xe0) {
-      extra = 2;
-      cp = c & 0x0f;
-    } else if ((c & 0xf8) == 0xf0) {
-      extra = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (utf8.size() - i <= extra) return false;
-    for (size_t k = 1; k <= extra; ++k) {
-      unsigned char next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xc0) != 0x80) return false;
-      cp = cp << 6 | (next & 0x3f);
-    }
-    if (IsSurrogate(cp) || cp > 0x10ffff) return false;
-    if (each) each(cp);
-    i += extra + 1;
+  for (size_t i = 0; i < utf8.size();) {
+    size_t size = Utf8SequenceLength(utf8.substr(i));
+    if (size == 0) return false;
+    if (each) each(Utf8CodePoint(utf8.substr(i), size));
+    i += size;
   }
   return true;
 }

@@ -32,7 +32,7 @@ FileResult WriteAll(int fd, std::string_view bytes) {
     ssize_t n = ::write(fd, bytes.data(), bytes.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return FailFromErrno("WriteFile", "");
+      return FailFromErrno("write", "");
     }
     bytes.remove_prefix(static_cast<size_t>(n));
   }
@@ -63,48 +63,48 @@ FileResult WriteFileAtomically(const fs::path& path, std::string_view bytes) {
 
 FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce,
                                const AtomicWriteOptions& options) {
-  if (path.filename().empty()) return FileResult::Fail(kAccessDenied, "CreateFile", "");
+  if (path.filename().empty()) return FileResult::Fail(kAccessDenied, "open", "");
   fs::path target = options.through_links ? ResolvedPath(path) : path;
   fs::path folder = target.parent_path();
   if (folder.empty()) folder = ".";
   if (FirstSweepOf(folder)) RemoveStaleTempFiles(folder);
   struct stat old {};
   bool existed = ::stat(target.c_str(), &old) == 0;
-  if (existed && S_ISDIR(old.st_mode)) return FileResult::Fail(kAccessDenied, "CreateFile", "");
+  if (existed && S_ISDIR(old.st_mode)) return FileResult::Fail(kAccessDenied, "open", "");
   fs::path temp;
   UniqueFd fd;
   for (int attempt = 0; attempt < 100 && !fd.ok(); ++attempt) {
     temp = TempPathIn(folder);
     fd = UniqueFd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!fd.ok() && errno != EEXIST) return FailFromErrno("CreateFile", "");
+    if (!fd.ok() && errno != EEXIST) return FailFromErrno("open", "");
   }
-  if (!fd.ok()) return FileResult::Fail(kAlreadyExists, "CreateFile", "");
+  if (!fd.ok()) return FileResult::Fail(kAlreadyExists, "open", "");
   FileResult result = FileResult::Ok();
   bool produced = produce([&](std::string_view piece) {
     if (result) result = WriteAll(fd.get(), piece);
     return result.ok();
   });
-  if (result && !produced) result = FileResult::Fail(kCancelled, "WriteFile", "");
+  if (result && !produced) result = FileResult::Fail(kCancelled, "write", "");
   if (result && existed && options.keep_owner &&
       (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) &&
       ::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
-    result = FailFromErrno("SetFileSecurity", "");
+    result = FailFromErrno("fchown", "");
   }
   if (result && existed && !options.keep_owner && options.try_keep_owner &&
       (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
     static_cast<void>(::fchown(fd.get(), old.st_uid, old.st_gid));
   }
   if (result && existed && ::fchmod(fd.get(), old.st_mode & 07777) != 0) {
-    result = FailFromErrno("SetFileSecurity", "");
+    result = FailFromErrno("fchmod", "");
   }
-  if (result && ::fsync(fd.get()) != 0) result = FailFromErrno("FlushFileBuffers", "");
-  if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");
+  if (result && ::fsync(fd.get()) != 0) result = FailFromErrno("fsync", "");
+  if (!fd.Close() && result) result = FailFromErrno("close", "");
   if (result && options.unchanged && !options.unchanged(target)) {
-    result = FileResult::Fail(kCancelled, "MoveFileEx", "");
+    result = FileResult::Fail(kCancelled, "rename", "");
   }
   // The rename is the moment the new content appears, whole.
   if (result && ::rename(temp.c_str(), target.c_str()) != 0) {
-    result = FailFromErrno("MoveFileEx", "");
+    result = FailFromErrno("rename", "");
   }
   if (!result) {
     ::unlink(temp.c_str());
@@ -117,18 +117,18 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
 
 FileResult WriteNewFile(const fs::path& path, std::string_view bytes) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
-  if (!fd.ok()) return FailFromErrno("CreateFile", "");
+  if (!fd.ok()) return FailFromErrno("open", "");
   FileResult result = WriteAll(fd.get(), bytes);
-  if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");
+  if (!fd.Close() && result) result = FailFromErrno("close", "");
   if (!result) ::unlink(path.c_str());
   return result;
 }
 
 FileResult WriteOutFileSystemOf(const fs::path& folder) {
   UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.ok()) return FailFromErrno("CreateFile", "");
+  if (!dir.ok()) return FailFromErrno("open", "");
   // One flush for the whole file system: the files' data and their folder entries alike.
-  if (::syncfs(dir.get()) != 0) return FailFromErrno("FlushFileBuffers", "");
+  if (::syncfs(dir.get()) != 0) return FailFromErrno("syncfs", "");
   return FileResult::Ok();
 }
 
@@ -137,13 +137,13 @@ FileResult AppendToFile(const fs::path& path, std::string_view bytes) {
   // plain open would wait for a reader, and the run would hang.
   UniqueFd fd(::open(path.c_str(),
                      O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
-  if (!fd.ok()) return FailFromErrno("CreateFile", "");
+  if (!fd.ok()) return FailFromErrno("open", "");
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0) return FailFromErrno("GetFileType", "");
-  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "CreateFile", "");
+  if (::fstat(fd.get(), &st) != 0) return FailFromErrno("fstat", "");
+  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "open", "");
   FileResult result = WriteAll(fd.get(), bytes);
-  if (result && ::fsync(fd.get()) != 0) result = FailFromErrno("FlushFileBuffers", "");
-  if (!fd.Close() && result) result = FailFromErrno("CloseHandle", "");
+  if (result && ::fsync(fd.get()) != 0) result = FailFromErrno("fsync", "");
+  if (!fd.Close() && result) result = FailFromErrno("close", "");
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/cp932.h"
 #include "platform/posix/drive_map.h"
 #include "platform/text_encoding.h"
+#include "platform/utf8.h"
 #include "platform/windows_names.h"
 
 namespace fs = std::filesystem;
@@ -85,12 +86,8 @@ std::string ToolName(const fs::path& name) {
   if (auto cp = Utf8ToCp932(utf8)) return *cp;
   std::string tool;
   for (size_t i = 0; i < utf8.size();) {
-    unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    size_t size = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-    bool whole = size != 0 && i + size <= utf8.size();
-    for (size_t k = 1; whole && k < size; ++k) {
-      whole = (static_cast<unsigned char>(utf8[i + k]) & 0xC0) == 0x80;
-    }
+    size_t size = Utf8SequenceLength(std::string_view(utf8).substr(i));
+    bool whole = size != 0;
     if (!whole) size = 1;
     std::optional<std::string> one =
         whole ? Utf8ToCp932(std::string_view(utf8).substr(i, size)) : std::nullopt;

@@ -10,7 +10,8 @@ namespace kdr {
 // The Win32 error number closest to `error` (an errno value).
 Status Win32CodeFromErrno(int error);
 
-// A failed call from the current errno.
+// A failed call from the current errno, or from `error`, keeping the errno beside its Win32 number.
 FileResult FailFromErrno(std::string_view call, std::string_view path);
+FileResult FailFromErrno(int error, std::string_view call, std::string_view path);
 
 }  // namespace kdr

@@ -1,4 +1,6 @@
 #include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "platform/posix/errno_codes.h"
 
@@ -55,8 +57,14 @@ Status Win32CodeFromErrno(int error) {
 }
 
 FileResult FailFromErrno(std::string_view call, std::string_view path) {
-  int error = errno;
-  return FileResult::Fail(Win32CodeFromErrno(error), call, path);
+  return FailFromErrno(errno, call, path);
+}
+
+FileResult FailFromErrno(int error, std::string_view call, std::string_view path) {
+  FileResult result = FileResult::Fail(Win32CodeFromErrno(error), call, path);
+  const char* name = ::strerrorname_np(error);
+  result.host_error = "errno " + std::to_string(error) + (name ? " " + std::string(name) : "");
+  return result;
 }
 
 }  // namespace kdr

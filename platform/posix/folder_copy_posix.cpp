@@ -66,7 +66,7 @@ class Walk {
     struct stat st {};
     if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
       if (!ResolvesInside(folder, job_.destination_limit)) {
-        return FileResult::Fail(kCantAccessFile, "CreateDirectory", tool_folder);
+        return FileResult::Fail(kCantAccessFile, "mkdir", tool_folder);
       }
       return FileResult::Ok();
     }
@@ -74,8 +74,8 @@ class Walk {
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return FileResult::Ok();
-    if (!ec) return FileResult::Fail(kAlreadyExists, "CreateDirectory", tool_folder);
-    return FileResult::Fail(Win32CodeFromErrno(ec.value()), "CreateDirectory", tool_folder);
+    if (!ec) return FileResult::Fail(kAlreadyExists, "mkdir", tool_folder);
+    return FailFromErrno(ec.value(), "mkdir", tool_folder);
   }
 
   void CopyEntries(const fs::path& source, const fs::path& destination,
@@ -84,7 +84,7 @@ class Walk {
     fs::directory_iterator it(source, ec);
     if (ec) {
       errno = ec.value();
-      Fail(tool_source, FailFromErrno("FindFirstFile", tool_source));
+      Fail(tool_source, FailFromErrno("opendir", tool_source));
       return;
     }
     // Names that Windows takes for one (in another case, or alike once a character without a
@@ -112,7 +112,7 @@ class Walk {
     for (; it != fs::directory_iterator(); it.increment(ec)) {
       if (ec) {
         errno = ec.value();
-        Fail(tool_source, FailFromErrno("FindNextFile", tool_source));
+        Fail(tool_source, FailFromErrno("readdir", tool_source));
         return;
       }
       const fs::path& from = it->path();
@@ -132,7 +132,7 @@ class Walk {
       }
       struct stat st {};
       if (::lstat(from.c_str(), &st) != 0) {
-        Fail(tool_from, FailFromErrno("GetFileAttributes", tool_from));
+        Fail(tool_from, FailFromErrno("stat", tool_from));
         continue;
       }
       if (!prepare_destination()) {
@@ -175,27 +175,27 @@ class Walk {
     fs::path real_limit = fs::canonical(job_.source_limit, ec);
     fs::path resolved = ec ? fs::path() : fs::weakly_canonical(from, ec);
     if (ec || !IsInside(resolved, real_limit) || !fs::exists(resolved, ec)) {
-      Fail(tool_from, FileResult::Fail(kCantAccessFile, "CreateSymbolicLink", tool_from));
+      Fail(tool_from, FileResult::Fail(kCantAccessFile, "symlink", tool_from));
       return;
     }
     fs::path link_target = resolved.lexically_relative(fs::canonical(from.parent_path(), ec));
     if (ec || link_target.empty()) {
-      Fail(tool_from, FileResult::Fail(kCantResolveFilename, "CreateSymbolicLink", tool_from));
+      Fail(tool_from, FileResult::Fail(kCantResolveFilename, "symlink", tool_from));
       return;
     }
     struct stat st {};
     if (::lstat(to.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-      Fail(tool_from, FileResult::Fail(kAccessDenied, "CreateSymbolicLink", tool_to));
+      Fail(tool_from, FileResult::Fail(kAccessDenied, "symlink", tool_to));
       return;
     }
     fs::path temp = to.parent_path() /
                     TempFileName(static_cast<uint64_t>(::getpid()), copy_serial.fetch_add(1));
     if (::symlink(link_target.c_str(), temp.c_str()) != 0) {
-      Fail(tool_from, FailFromErrno("CreateSymbolicLink", tool_to));
+      Fail(tool_from, FailFromErrno("symlink", tool_to));
       return;
     }
     if (::rename(temp.c_str(), to.c_str()) != 0) {
-      Fail(tool_from, FailFromErrno("MoveFileEx", tool_to));
+      Fail(tool_from, FailFromErrno("rename", tool_to));
       ::unlink(temp.c_str());
     }
   }
@@ -205,7 +205,7 @@ class Walk {
                          const std::string& tool_to, uint64_t* bytes) {
     UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat st {};
-    if (!in.ok() || ::fstat(in.get(), &st) != 0) return FailFromErrno("CreateFile", tool_from);
+    if (!in.ok() || ::fstat(in.get(), &st) != 0) return FailFromErrno("open", tool_from);
     struct stat old {};
     bool replaces = ::lstat(to.c_str(), &old) == 0;
     if (replaces && S_ISDIR(old.st_mode)) {
@@ -217,7 +217,7 @@ class Walk {
     // The source's mode, less what the process's umask takes away (the console tool keeps its
     // copies private).
     UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
-    if (!out.ok()) return FailFromErrno("CreateFile", tool_to);
+    if (!out.ok()) return FailFromErrno("open", tool_to);
     // Bytes that pass through our buffer are handed to an observer that wants them (to hash the
     // source as it is read rather than read it again); the kernel's copy hands none.
     Tap tap;
@@ -232,7 +232,7 @@ class Walk {
     struct stat after {};
     if (result && (::fstat(in.get(), &after) != 0 || after.st_size != st.st_size ||
                    !SameTime(after.st_mtim, st.st_mtim) || !SameTime(after.st_ctim, st.st_ctim))) {
-      result = FileResult::Fail(kSharingViolation, "ReadFile", tool_from);
+      result = FileResult::Fail(kSharingViolation, "read", tool_from);
     }
     if (result) {
       struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -244,12 +244,11 @@ class Walk {
       if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
         static_cast<void>(::fchown(out.get(), old.st_uid, old.st_gid));
       }
-      if (::fchmod(out.get(), old.st_mode & 07777) != 0)
-        result = FailFromErrno("SetFileSecurity", tool_to);
+      if (::fchmod(out.get(), old.st_mode & 07777) != 0) result = FailFromErrno("fchmod", tool_to);
     }
-    if (!out.Close() && result) result = FailFromErrno("CloseHandle", tool_to);
+    if (!out.Close() && result) result = FailFromErrno("close", tool_to);
     if (result && ::rename(temp.c_str(), to.c_str()) != 0) {
-      result = FailFromErrno("MoveFileEx", tool_to);
+      result = FailFromErrno("rename", tool_to);
     }
     if (!result) ::unlink(temp.c_str());
     *bytes = static_cast<uint64_t>(st.st_size);
@@ -275,10 +274,10 @@ class Walk {
           length -= static_cast<uint64_t>(n);
           continue;
         }
-        if (n == 0) return FileResult::Fail(kSharingViolation, "ReadFile", tool_from);
+        if (n == 0) return FileResult::Fail(kSharingViolation, "read", tool_from);
         if (errno == EINTR) continue;
         if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
-          return FailFromErrno("WriteFile", tool_to);
+          return FailFromErrno("write", tool_to);
         }
         kernel = false;
       }
@@ -286,14 +285,14 @@ class Walk {
       size_t want = length < kBufferSize ? static_cast<size_t>(length) : kBufferSize;
       ssize_t n = ::pread(in, buffer.get(), want, in_at);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return FailFromErrno("ReadFile", tool_from);
+      if (n < 0) return FailFromErrno("read", tool_from);
       // The file shrank while it was copied: what there is would not be the whole file.
-      if (n == 0) return FileResult::Fail(kSharingViolation, "ReadFile", tool_from);
+      if (n == 0) return FileResult::Fail(kSharingViolation, "read", tool_from);
       if (tap) tap(std::string_view(buffer.get(), static_cast<size_t>(n)));
       for (ssize_t done = 0; done < n;) {
         ssize_t w = ::pwrite(out, buffer.get() + done, static_cast<size_t>(n - done), out_at);
         if (w < 0 && errno == EINTR) continue;
-        if (w < 0) return FailFromErrno("WriteFile", tool_to);
+        if (w < 0) return FailFromErrno("write", tool_to);
         done += w;
         out_at += w;
       }
@@ -332,7 +331,7 @@ class Walk {
       at = hole;
     }
     if (tap && at < end) TapZeros(tap, static_cast<uint64_t>(end - at));
-    if (::ftruncate(out, end) != 0) return FailFromErrno("SetEndOfFile", tool_to);
+    if (::ftruncate(out, end) != 0) return FailFromErrno("ftruncate", tool_to);
     return FileResult::Ok();
   }
 

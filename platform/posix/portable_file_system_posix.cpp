@@ -27,15 +27,15 @@ namespace {
 FileResult EnsureFolder(const HostLocation& host, std::string_view tool_path) {
   std::error_code ec;
   if (!host.drive_root.empty() && !ResolvesInside(host.path, host.drive_root)) {
-    return FileResult::Fail(kCantAccessFile, "CreateDirectory", tool_path);
+    return FileResult::Fail(kCantAccessFile, "mkdir", tool_path);
   }
   if (fs::is_directory(host.path, ec)) return FileResult::Ok();
   fs::create_directories(host.path, ec);
   // The check has its own error code: the creation's (a read-only drive, say) is the cause.
   std::error_code check;
   if (fs::is_directory(host.path, check)) return FileResult::Ok();
-  return FileResult::Fail(ec ? Win32CodeFromErrno(ec.value()) : kAlreadyExists, "CreateDirectory",
-                          tool_path);
+  return ec ? FailFromErrno(ec.value(), "mkdir", tool_path)
+            : FileResult::Fail(kAlreadyExists, "mkdir", tool_path);
 }
 
 // Adds the regular files below `folder` to `files`, as `prefix` + their names.
@@ -77,15 +77,15 @@ std::optional<fs::path> PortableFileSystem::HostPath(std::string_view path) cons
 
 FileResult PortableFileSystem::CreateFolder(std::string_view path) {
   HostLocation host;
-  if (FileResult located = drives_.Locate(path, "CreateDirectory", &host); !located) {
+  if (FileResult located = drives_.Locate(path, "mkdir", &host); !located) {
     return located;
   }
   std::string p = host.path.string();
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   if (!host.drive_root.empty() && !ResolvesInside(fs::path(p).parent_path(), host.drive_root)) {
-    return FileResult::Fail(kCantAccessFile, "CreateDirectory", path);
+    return FileResult::Fail(kCantAccessFile, "mkdir", path);
   }
-  if (::mkdir(p.c_str(), 0777) != 0) return FailFromErrno("CreateDirectory", path);
+  if (::mkdir(p.c_str(), 0777) != 0) return FailFromErrno("mkdir", path);
   return FileResult::Ok();
 }
 
@@ -95,7 +95,7 @@ FileResult PortableFileSystem::MakeSurePathExists(std::string_view path) {
   if (last == std::string_view::npos) return FileResult::Ok();
   std::string_view folder = path.substr(0, last + 1);
   HostLocation host;
-  if (FileResult located = drives_.Locate(folder, "CreateDirectory", &host); !located) {
+  if (FileResult located = drives_.Locate(folder, "mkdir", &host); !located) {
     return located;
   }
   return EnsureFolder(host, folder);
@@ -115,18 +115,18 @@ bool PortableFileSystem::IsFolder(std::string_view path) {
 
 FileResult PortableFileSystem::IdentifyFolder(std::string_view path, FolderId* id) {
   HostLocation host;
-  if (FileResult located = drives_.Locate(path, "CreateFile", &host); !located) return located;
+  if (FileResult located = drives_.Locate(path, "open", &host); !located) return located;
   // A drive whose folder is gone is a drive that cannot be reached, as a Windows drive letter
   // whose medium is out.
   struct stat st {};
   if (!host.drive_root.empty() && ::stat(host.drive_root.c_str(), &st) != 0) {
-    return FileResult::Fail(kNotReady, "CreateFile", path);
+    return FileResult::Fail(kNotReady, "open", path);
   }
-  if (::stat(host.path.c_str(), &st) != 0) return FailFromErrno("CreateFile", path);
-  if (!S_ISDIR(st.st_mode)) return FileResult::Fail(kDirectoryName, "CreateFile", path);
+  if (::stat(host.path.c_str(), &st) != 0) return FailFromErrno("stat", path);
+  if (!S_ISDIR(st.st_mode)) return FileResult::Fail(kDirectoryName, "open", path);
   // A folder reached through a link that leads off its drive is one the copies refuse to use.
   if (!host.drive_root.empty() && !ResolvesInside(host.path, host.drive_root)) {
-    return FileResult::Fail(kCantAccessFile, "CreateFile", path);
+    return FileResult::Fail(kCantAccessFile, "open", path);
   }
   *id = FolderId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   return FileResult::Ok();
@@ -148,23 +148,23 @@ FileResult PortableFileSystem::CopyFolder(std::string_view destination, std::str
     return why;
   };
   HostLocation from;
-  if (FileResult located = drives_.Locate(source, "FindFirstFile", &from); !located) {
+  if (FileResult located = drives_.Locate(source, "opendir", &from); !located) {
     return refuse(located);
   }
   std::error_code ec;
   if (!fs::is_directory(from.path, ec)) {
-    return FileResult::Fail(kPathNotFound, "FindFirstFile", source);
+    return FileResult::Fail(kPathNotFound, "opendir", source);
   }
   // A source reached through a link that leads off its drive is not read.
   if (!from.drive_root.empty() && !ResolvesInside(from.path, from.drive_root)) {
-    return refuse(FileResult::Fail(kCantAccessFile, "FindFirstFile", source));
+    return refuse(FileResult::Fail(kCantAccessFile, "opendir", source));
   }
   HostLocation to;
-  if (FileResult located = drives_.Locate(destination, "CreateDirectory", &to); !located) {
+  if (FileResult located = drives_.Locate(destination, "mkdir", &to); !located) {
     return refuse(located);
   }
   fs::path real_source = fs::canonical(from.path, ec);
-  if (ec) return refuse(FileResult::Fail(kPathNotFound, "FindFirstFile", source));
+  if (ec) return refuse(FileResult::Fail(kPathNotFound, "opendir", source));
   // A copy into itself would never end (or, the other way round, copy over what it reads).
   fs::path real_destination = fs::weakly_canonical(to.path, ec);
   if (!ec && (IsInside(real_destination, real_source) || IsInside(real_source, real_destination))) {
@@ -176,7 +176,7 @@ FileResult PortableFileSystem::CopyFolder(std::string_view destination, std::str
     limit = to.path;
     while (!limit.empty() && !fs::exists(limit, ec)) limit = limit.parent_path();
   } else if (!ResolvesInside(to.path, to.drive_root)) {
-    return refuse(FileResult::Fail(kCantAccessFile, "CreateDirectory", destination));
+    return refuse(FileResult::Fail(kCantAccessFile, "mkdir", destination));
   }
   FolderCopyJob job{from.path,   to.path, tool_source, tool_destination,
                     real_source, limit,   observer};
@@ -206,12 +206,12 @@ std::optional<std::string> PortableFileSystem::ReadFile(std::string_view path) {
 }
 
 FileResult PortableFileSystem::LocateFileToWrite(std::string_view path, HostLocation* host) const {
-  if (FileResult located = drives_.Locate(path, "CreateFile", host); !located) return located;
+  if (FileResult located = drives_.Locate(path, "open", host); !located) return located;
   if (FindLastCp932Separator(path) + 1 == path.size() || host->path.filename().empty()) {
-    return FileResult::Fail(kAccessDenied, "CreateFile", path);
+    return FileResult::Fail(kAccessDenied, "open", path);
   }
   if (!host->drive_root.empty() && !ResolvesInside(host->path.parent_path(), host->drive_root)) {
-    return FileResult::Fail(kCantAccessFile, "CreateFile", path);
+    return FileResult::Fail(kCantAccessFile, "open", path);
   }
   return FileResult::Ok();
 }
@@ -242,7 +242,7 @@ FileResult PortableFileSystem::WriteNewFile(std::string_view path, std::string_v
 
 FileResult PortableFileSystem::WriteOutNewFiles(std::string_view folder) {
   HostLocation host;
-  if (FileResult located = drives_.Locate(folder, "FlushFileBuffers", &host); !located) {
+  if (FileResult located = drives_.Locate(folder, "fsync", &host); !located) {
     return located;
   }
   FileResult written = WriteOutFileSystemOf(host.path);
@@ -252,7 +252,7 @@ FileResult PortableFileSystem::WriteOutNewFiles(std::string_view folder) {
 
 FileResult PortableFileSystem::AppendToFile(std::string_view path, std::string_view bytes) {
   HostLocation host;
-  if (FileResult located = drives_.Locate(path, "CreateFile", &host); !located) return located;
+  if (FileResult located = drives_.Locate(path, "open", &host); !located) return located;
   FileResult appended = kdr::AppendToFile(host.path, bytes);
   if (!appended) appended.path = std::string(path);
   return appended;
@@ -357,10 +357,10 @@ bool PortableFileSystem::RemoveFolder(std::string_view path) {
 
 FileResult PortableFileSystem::GetMetadata(std::string_view path, FileMetadata* metadata) {
   auto host = HostPath(path);
-  if (!host) return FileResult::Fail(kPathNotFound, "GetFileAttributes", path);
+  if (!host) return FileResult::Fail(kPathNotFound, "stat", path);
   struct stat st {};
-  if (::stat(host->c_str(), &st) != 0) return FailFromErrno("GetFileAttributes", path);
-  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "GetFileAttributes", path);
+  if (::stat(host->c_str(), &st) != 0) return FailFromErrno("stat", path);
+  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "stat", path);
   *metadata = FileMetadata{};
   metadata->kind = FileMetadata::Kind::kPosix;
   metadata->mode = static_cast<uint32_t>(st.st_mode & 07777);
@@ -374,15 +374,15 @@ FileResult PortableFileSystem::SetMetadata(std::string_view path, const FileMeta
                                            unsigned* not_set) {
   *not_set = MetadataParts(metadata);
   if (metadata.kind != FileMetadata::Kind::kPosix) {
-    return FileResult::Fail(kNotSupported, "SetFileAttributes", path);
+    return FileResult::Fail(kNotSupported, "chmod", path);
   }
   auto host = HostPath(path);
-  if (!host) return FileResult::Fail(kPathNotFound, "SetFileAttributes", path);
+  if (!host) return FileResult::Fail(kPathNotFound, "chmod", path);
   // Through one descriptor, and never through a link put in the file's place.
   UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   struct stat st {};
-  if (!fd.ok() || ::fstat(fd.get(), &st) != 0) return FailFromErrno("SetFileAttributes", path);
-  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "SetFileAttributes", path);
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0) return FailFromErrno("open", path);
+  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "chmod", path);
   *not_set = 0;
   FileResult first = FileResult::Ok();
   auto fail = [&](unsigned part, std::string_view call) {
@@ -394,13 +394,13 @@ FileResult PortableFileSystem::SetMetadata(std::string_view path, const FileMeta
   // The owner first: giving a file away clears its set-id bits, which the mode then sets.
   if ((st.st_uid != owner || st.st_gid != group) && ::fchown(fd.get(), owner, group) != 0) {
     // One who may not give the file away may still give it one of the own groups.
-    if (st.st_uid != owner) fail(kMetadataOwner, "SetFileSecurity");
+    if (st.st_uid != owner) fail(kMetadataOwner, "fchown");
     if (st.st_gid != group && ::fchown(fd.get(), static_cast<uid_t>(-1), group) != 0) {
-      fail(kMetadataGroup, "SetFileSecurity");
+      fail(kMetadataGroup, "fchown");
     }
   }
   if (::fchmod(fd.get(), static_cast<mode_t>(metadata.mode & 07777)) != 0) {
-    fail(kMetadataMode, "SetFileSecurity");
+    fail(kMetadataMode, "fchmod");
   }
   // A time before 1970 counts whole seconds down and nanoseconds up.
   int64_t seconds = metadata.modified_ns / 1000000000;
@@ -411,7 +411,7 @@ FileResult PortableFileSystem::SetMetadata(std::string_view path, const FileMeta
   }
   struct timespec times[2] = {{0, UTIME_OMIT},
                               {static_cast<time_t>(seconds), static_cast<long>(nanoseconds)}};
-  if (::futimens(fd.get(), times) != 0) fail(kMetadataTime, "SetFileTime");
+  if (::futimens(fd.get(), times) != 0) fail(kMetadataTime, "futimens");
   return first;
 }
 

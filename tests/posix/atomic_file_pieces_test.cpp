@@ -68,8 +68,8 @@ TEST_F(AtomicFilePiecesTest, StoppedWritesLeaveTheOldFileAndNoTemporaryFile) {
     AtomicWriteOptions options;
     const char* call;
   } cases[] = {
-      {"the producer gives up", true, {}, "WriteFile"},
-      {"the file changed meanwhile", false, changed, "MoveFileEx"},
+      {"the producer gives up", true, {}, "write"},
+      {"the file changed meanwhile", false, changed, "rename"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -93,7 +93,7 @@ TEST_F(AtomicFilePiecesTest, AWriteThatFailsLeavesTheOldFileAndNoTemporaryFile) 
     };
     setrlimit(RLIMIT_FSIZE, &limit);
     FileResult result = WriteInPieces(file_, false, {});
-    _exit(!result.ok() && result.call == "WriteFile" ? 0 : 1);
+    _exit(!result.ok() && result.call == "write" ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(child, waitpid(child, &status, 0));

@@ -29,6 +29,7 @@ class PortableHarness : public FileSystemHarness {
   FileSystem& fs() override { return fs_; }
   const std::string& root() const override { return root_; }
   std::string MissingDrive() const override { return "Q:\\"; }
+  bool IsPosix() const override { return true; }
   std::vector<std::string> List(const std::string& folder) override {
     std::vector<std::string> names;
     std::error_code ec;
