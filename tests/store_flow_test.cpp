@@ -1133,6 +1133,45 @@ TEST_P(StoreFlowTest, CollectAgainCopiesOnlyWhatChanged) {
   }
 }
 
+// A second Migrate leaves the files the data folders hold already as the store has them: it
+// neither copies nor saves them. A file the user changed in between is replaced and saved.
+// Undo of each Migrate in turn gives back the state before it, the user's change kept.
+TEST_P(StoreFlowTest, MigrateAgainKeepsFilesInPlaceAndUndoGivesBackEachState) {
+  const std::string changed = base_ + "\\se\\cp\\DDBVID\\sub\\e.dat";
+  auto kept = [&] {
+    std::string log = fs().ReadFile(LogPath()).value_or("");
+    size_t count = 0;
+    for (size_t at = log.rfind("migrate Personal"); (at = log.find("\nKEEP\t", at)) != log.npos;)
+      ++count, ++at;
+    return count;
+  };
+  auto saved = [&] {
+    std::vector<std::string> names;
+    const std::string folder =
+        paths().root + "\\backup\\" + dlg_->last_run().backup_name + "\\files\\";
+    return fs().ListFiles(folder, &names) ? names.size() : 0;
+  };
+  Run(true);
+  const auto before_first = Data();
+  ASSERT_EQ(kAllMigrated, Run(false));
+  const auto after_first = Data();
+  EXPECT_EQ(0u, kept());
+  EXPECT_EQ(1u, saved());  // the new product's own c.dat
+  ASSERT_TRUE(fs().WriteFileAtomically(changed, "client E"));
+  auto before_second = Data();
+  ASSERT_EQ(kAllMigrated, Run(false));
+  EXPECT_EQ(6u, kept());  // all 7 data files but the one changed
+  EXPECT_EQ(1u, saved());
+  EXPECT_EQ(after_first, Data());
+  EXPECT_TRUE(Undo("", false).complete());
+  EXPECT_EQ(before_second, Data());
+  // The user's own change to a file the first Migrate made stays: undo removes only its own.
+  Undo("", false);
+  auto expected = before_first;
+  expected["cp\\DDBVID\\sub\\e.dat"] = "client E";
+  EXPECT_EQ(expected, Data());
+}
+
 // Stamps that record no change time prove nothing. FaultyFileSystem's stamps, as set here.
 class StampedFiles : public FaultyFileSystem {
  public:
