@@ -220,6 +220,21 @@ void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
   WriteStdout(out);
 }
 
+// How many files each edition left as they were, as the log says it.
+void PrintKept(const RunSummary& summary, Progress& progress, bool migrate) {
+  std::string out;
+  for (Edition edition : kAllEditions) {
+    uint64_t kept = summary.Copies(edition).files_kept;
+    if (kept == 0) continue;
+    out += std::string(EditionName(edition)) + ": " + std::to_string(kept) +
+           " file(s) kept: " + (migrate ? "the data folders" : "the store") +
+           " held them already, proven the same\n";
+  }
+  if (out.empty()) return;
+  progress.Clear();
+  WriteStdout(out);
+}
+
 // Each file not copied, one line on standard error, up to a limit; then how many more.
 void PrintNotCopied(const RunSummary& summary, Progress& progress, const std::string& log_path) {
   constexpr size_t kLimit = 20;
@@ -390,6 +405,7 @@ CommandOutcome RunDialogCommand(const CommandContext& run) {
   }
   const RunSummary& summary = run.dlg.last_run();
   PrintNotCopied(summary, run.progress, Cp932ForDisplay(run.dlg.log_file()));
+  if (!run.options.json && !run.options.quiet) PrintKept(summary, run.progress, migrate);
   return {ExitCodeOf(summary), migrate && summary.attempted != 0, true};
 }
 

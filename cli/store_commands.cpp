@@ -387,16 +387,17 @@ std::string RunSummaryJson(const char* command, const RunSummary& summary) {
     bool verified = std::string_view(command) == "collect"
                         ? HasEdition(summary.sealed, e)
                         : !refused && !HasEdition(summary.unverified, e);
-    editions.push_back(
-        "{\"edition\":" + JsonString(EditionName(e)) + ",\"outcome\":" + JsonString(outcome) +
-        (failed ? ",\"reason\":" + JsonString(EditionFailureCode(cause)) +
-                      ",\"reason_text\":" + JsonString(EditionFailureText(cause))
-                : "") +
-        ",\"verified\":" + Bool(verified) +
-        (std::string_view(command) == "migrate"
-             ? ",\"store\":" + JsonString(StoreStateName(summary.Store(e)))
-             : "") +
-        ",\"not_copied\":" + std::to_string(summary.Copies(e).not_copied.size()) + "}");
+    editions.push_back("{\"edition\":" + JsonString(EditionName(e)) +
+                       ",\"outcome\":" + JsonString(outcome) +
+                       (failed ? ",\"reason\":" + JsonString(EditionFailureCode(cause)) +
+                                     ",\"reason_text\":" + JsonString(EditionFailureText(cause))
+                               : "") +
+                       ",\"verified\":" + Bool(verified) +
+                       (std::string_view(command) == "migrate"
+                            ? ",\"store\":" + JsonString(StoreStateName(summary.Store(e)))
+                            : "") +
+                       ",\"not_copied\":" + std::to_string(summary.Copies(e).not_copied.size()) +
+                       ",\"kept\":" + std::to_string(summary.Copies(e).files_kept) + "}");
   }
   return JsonObjectFor(command) + ",\"editions\":" + JsonList(editions) +
          ",\"attempted\":" + std::to_string(summary.attempted) +

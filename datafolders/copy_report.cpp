@@ -4,11 +4,23 @@
 
 namespace kdr {
 
+void LogKept(ActivityLog& log, std::string_view edition, uint64_t kept, std::string_view where) {
+  if (kept == 0) return;
+  log.Done(std::string(edition) + ": " + std::to_string(kept) +
+           " file(s) kept: " + std::string(where) + " held them already, proven the same");
+}
+
 void CopyRecorder::FileCopied(std::string_view source_path, uint64_t bytes) {
   ++report_.files_copied;
   report_.bytes_copied += bytes;
   log_.Copied(Cp932ForDisplay(source_path), bytes);
   ForwardingCopyObserver::FileCopied(source_path, bytes);
+}
+
+void CopyRecorder::FileKept(std::string_view source_path, uint64_t bytes) {
+  ++report_.files_kept;
+  log_.Kept(Cp932ForDisplay(source_path), bytes);
+  ForwardingCopyObserver::FileKept(source_path, bytes);
 }
 
 void CopyRecorder::CopyFailed(std::string_view source_path, const FileResult& error) {

@@ -21,7 +21,12 @@ struct EditionCopyReport {
   std::vector<FailedItem> not_copied;
   uint64_t files_copied = 0;
   uint64_t bytes_copied = 0;
+  // Files not copied because the destination held them already, proven the same.
+  uint64_t files_kept = 0;
 };
+
+// Logs how many files of an edition were not copied because `where` held them already.
+void LogKept(ActivityLog& log, std::string_view edition, uint64_t kept, std::string_view where);
 
 // The copy observer of one edition's data step: records each item in the report, logs it, and
 // passes it on to `next` (the console's progress; may be null).
@@ -33,6 +38,7 @@ class CopyRecorder : public ForwardingCopyObserver {
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
   void CopyFailed(std::string_view source_path, const FileResult& error) override;
   void CopiedItself(std::string_view source_path) override;
+  void FileKept(std::string_view source_path, uint64_t bytes) override;
   void CopiedInPlace(std::string_view destination, std::string_view why) override;
 
  private:

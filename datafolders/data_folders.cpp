@@ -225,10 +225,15 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // Each copy is read back in a second thread while the next files are copied.
   std::optional<DigestWorker> read_ahead;
   std::optional<ReadBackStarter> starter;
+  CopyKeeper* keeper = ctx.verify_copies ? ctx.keeper : nullptr;
   if (ctx.verify_copies) {
     read_ahead.emplace();
-    told = &starter.emplace(ctx.files, destination, source, ctx.digests, *read_ahead, told);
+    told = &starter.emplace(ctx.files, destination, source, ctx.digests, *read_ahead, told, keeper);
   }
+  // Files proven to be in place already are left out of the copy and of its read-back.
+  KeptFiles kept;
+  std::optional<KeepingObserver> keeping;
+  if (keeper) told = &keeping.emplace(*keeper, ctx.digests, kept, told);
   FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, told);
   // A failed copy that named no item still lost something: the folder counts as one.
   if (!result && observer.failures == 0) return refuse(result);
@@ -245,7 +250,7 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
           observer.CopyFailed(
               path, FileResult::Fail(kIoDevice, "ReadBack (" + std::string(why) + ")", path));
         },
-        read_ahead ? &*read_ahead : nullptr);
+        read_ahead ? &*read_ahead : nullptr, &kept, keeper);
     if (bad != 0) {
       ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
       return false;

@@ -35,6 +35,9 @@ struct DataFolderContext {
   // Migrate: the copies its plan left out, as their files would land on another copy's (may
   // be null).
   const std::vector<RefusedCopy>* refused_copies = nullptr;
+  // Decides which files already in place stay as they are, and hears of each copy proven
+  // (may be null: every file is copied).
+  CopyKeeper* keeper = nullptr;
 };
 
 // A folder a command copies whole, and where to.

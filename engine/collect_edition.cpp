@@ -7,6 +7,7 @@
 #include "datafolders/data_folders.h"
 #include "platform/text_encoding.h"
 #include "settings/settings_export.h"
+#include "store/copy_record.h"
 #include "store/store_check.h"
 
 namespace kdr {
@@ -82,8 +83,21 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   CopyRecorder recorder(run.summary.Copies(edition), run.log, run.services.copy_observer);
   DigestCache digests;
   DataFolderContext data = DataContext(run, &recorder, &digests, &outcome.data_told);
+  // What earlier Collects proved of the store: files still as they were read stay.
+  std::optional<CopyRecord> record;
+  if (run.services.verification) {
+    record.emplace(run.services.files, run.paths, edition);
+    record->Load();
+    data.keeper = &*record;
+  }
   outcome.settings_written = ExportEditionSettings(exports, run.paths, edition);
   const bool data_ok = CollectEditionData(data, edition);
+  if (record && !record->Rewrite()) {
+    run.log.Skipped("record of the copies of " + name + " (" +
+                        Cp932ForDisplay(CopyRecordPath(run.paths, edition)) + ")",
+                    "could not be written; the next Collect copies every file again");
+  }
+  LogKept(run.log, name, run.summary.Copies(edition).files_kept, "the store");
   bool sealed = true;
   if (run.services.verification) {
     bool manifest_ok = data_ok && outcome.settings_written;

@@ -1,5 +1,6 @@
 #include "engine/edition_migration.h"
 
+#include "datafolders/copy_report.h"
 #include "datafolders/data_folders.h"
 #include "engine/migration_plan.h"
 #include "platform/folder_reach.h"
@@ -20,7 +21,11 @@ bool MigrateBackup::TakeElsewhereNotice() {
 }
 
 EditionMigration::EditionMigration(RunContext& run, MigrateBackup& backup, Edition edition)
-    : run_(run), backup_(backup), edition_(edition), name_(EditionName(edition)) {
+    : run_(run),
+      backup_(backup),
+      edition_(edition),
+      name_(EditionName(edition)),
+      keeps_(run.services.files) {
   run_.log.Done("migrate " + name_);
   run_.summary.attempted |= EditionWeight(edition);
 }
@@ -93,8 +98,16 @@ bool EditionMigration::WriteBackup() {
   if (!DestinationsUsable(plan)) return false;
   if (!TakeOldContentOfUnfinished(run_.services.files,
                                   BackupPlacesFor(run_.paths, run_.services.user_state_folder),
-                                  &plan, &error) ||
-      !writer.Add(plan, &error)) {
+                                  &plan, &error)) {
+    run_.log.Skipped("backup before migrating " + name_,
+                     error + "; nothing of the edition written");
+    run_.summary.Fail(edition_, EditionFailure::kBackupNotWritten);
+    return false;
+  }
+  // Files the data folders hold already as the store has them are neither copied nor saved.
+  if (run_.services.verification) KeepFilesInPlace(run_.services.files, &plan);
+  keeps_.Set(plan.kept);
+  if (!writer.Add(plan, &error)) {
     run_.log.Skipped("backup before migrating " + name_,
                      error + "; nothing of the edition written");
     run_.summary.Fail(edition_, EditionFailure::kBackupNotWritten);
@@ -111,7 +124,10 @@ bool EditionMigration::WriteBackup() {
   run_.log.Done("backup of " + name_ + " in " + Cp932ForDisplay(writer.folder()) + ": " +
                 std::to_string(plan.values.size()) + " value(s), " +
                 std::to_string(plan.keys_created.size()) + " new key(s), " +
-                std::to_string(plan.files.size()) + " file(s)");
+                std::to_string(plan.files.size()) + " file(s)" +
+                (plan.kept.empty() ? std::string()
+                                   : ", " + std::to_string(plan.kept.size()) +
+                                         " file(s) in place already, not saved"));
   return true;
 }
 
@@ -144,7 +160,9 @@ bool EditionMigration::WriteSettingsAndData() {
   data.verify_copies = run_.services.verification;
   data.digests = &digests_;
   data.refused_copies = &refused_copies_;
+  data.keeper = &keeps_;
   const bool data_ok = MigrateEditionData(data, edition_);
+  LogKept(run_.log, name_, run_.summary.Copies(edition_).files_kept, "the data folders");
   if (guard && !backup_.writer().MarkWritten(edition_)) {
     run_.log.Skipped("backup of " + name_,
                      "the journal could not be told that the edition's writes ended; the next "

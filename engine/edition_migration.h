@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/edition.h"
+#include "engine/migration_plan.h"
 #include "engine/run_context.h"
 #include "platform/profile_file.h"
 #include "store/backup.h"
@@ -73,6 +74,7 @@ class EditionMigration {
   EditionCheck check_;
   PlannedWrites planned_;
   std::vector<RefusedCopy> refused_copies_;
+  PlannedKeeps keeps_;  // files the plan found in place already
   size_t unrecorded_ = 0;
   bool backup_elsewhere_ = false;
   std::string unusable_folder_;

@@ -120,6 +120,38 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
+void KeepFilesInPlace(FileSystem& files, EditionPlan* plan) {
+  std::vector<PlannedFile> replaced;
+  for (PlannedFile& file : plan->files) {
+    if (file.replaces && file.old_content_from.empty() && file.old_size == file.new_digest.size) {
+      std::optional<FileStamp> stamp = files.Stamp(file.destination);
+      if (stamp && DigestFile(files, file.destination) == file.new_digest) {
+        plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
+        continue;
+      }
+    }
+    replaced.push_back(std::move(file));
+  }
+  plan->files = std::move(replaced);
+}
+
+void PlannedKeeps::Set(const std::vector<KeptFile>& kept) {
+  for (const KeptFile& file : kept) kept_.insert_or_assign(file.destination, file);
+}
+
+bool PlannedKeeps::Keeps(std::string_view /*source*/, std::string_view destination,
+                         FileDigest* digest, FileResult* refused) {
+  auto it = kept_.find(std::string(destination));
+  if (it == kept_.end()) return false;
+  if (files_.Stamp(destination) != it->second.stamp) {
+    *refused = FileResult::Fail(kSharingViolation, "CopyFile (changed since the backup was made)",
+                                destination);
+    return true;
+  }
+  *digest = it->second.digest;
+  return true;
+}
+
 bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,
                  PlannedWrites* writes) {
   *plan = EditionPlan{};

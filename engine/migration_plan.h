@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,25 @@ struct PlanInputs {
 // when its last data is what the registry holds.
 bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,
                  PlannedWrites* writes = nullptr);
+
+// Moves each planned file that replaces one with the same content (read and hashed here) from
+// plan->files to plan->kept: the copy leaves it, and the backup has nothing of it to save.
+// Only a file the user had: one an unfinished Migrate was writing keeps its place in the
+// backup, which gives back what was there before that one.
+void KeepFilesInPlace(FileSystem& files, EditionPlan* plan);
+
+// Leaves each file of a plan's `kept` out of the copy while it is still the file read; one
+// written since is neither kept nor replaced (it is not in the backup).
+class PlannedKeeps : public CopyKeeper {
+ public:
+  explicit PlannedKeeps(FileSystem& files) : files_(files) {}
+  void Set(const std::vector<KeptFile>& kept);
+  bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
+             FileResult* refused) override;
+
+ private:
+  FileSystem& files_;
+  std::map<std::string, KeptFile> kept_;  // by destination
+};
 
 }  // namespace kdr

@@ -38,6 +38,15 @@ class CopyObserver {
   // A file the platform's own folder copy could not take (on Windows a path too long for the
   // shell copy) that the copy took itself, told before FileCopied.
   virtual void CopiedItself(std::string_view /*source_path*/) {}
+  // Asked before a file is copied over an existing plain file of the same name: true leaves
+  // that file as it is, and the copy tells nothing more of the source (the observer has told
+  // what it did: FileKept, or CopyFailed). A copy that cannot leave single files out copies all.
+  virtual bool KeepsExisting(std::string_view /*source_path*/,
+                             std::string_view /*destination_path*/) {
+    return false;
+  }
+  // A file not copied because the destination held the same content already.
+  virtual void FileKept(std::string_view /*source_path*/, uint64_t /*bytes*/) {}
   // A copy that would let each file appear under its name only once it is whole (through a
   // temporary folder beside it) writes into `destination` in place instead, for reason `why`.
   // Told before it copies.
@@ -65,6 +74,12 @@ class ForwardingCopyObserver : public CopyObserver {
   void CopiedItself(std::string_view source_path) override {
     if (next_) next_->CopiedItself(source_path);
   }
+  bool KeepsExisting(std::string_view source_path, std::string_view destination_path) override {
+    return next_ && next_->KeepsExisting(source_path, destination_path);
+  }
+  void FileKept(std::string_view source_path, uint64_t bytes) override {
+    if (next_) next_->FileKept(source_path, bytes);
+  }
   void CopiedInPlace(std::string_view destination, std::string_view why) override {
     if (next_) next_->CopiedInPlace(destination, why);
   }
@@ -79,6 +94,9 @@ struct FileStamp {
   uint64_t size = 0;
   int64_t modified_ns = 0;
   uint64_t file_id = 0;
+  // When anything of the file last changed (content, times, mode): moved by every write and set
+  // by no program, unlike the modification time. 0 where the platform gives none.
+  int64_t changed_ns = 0;
   friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
@@ -164,6 +182,18 @@ class FileSystem {
   virtual FileResult WriteNewFile(std::string_view path, std::string_view bytes) {
     if (Exists(path)) return FileResult::Fail(kAlreadyExists, "CreateFile", path);
     return WriteFileAtomically(path, bytes);
+  }
+
+  // Creates file `path`, which must not exist yet, with the content of the existing file
+  // `from`, as WriteNewFile does. Where the platform can, `path` is a second name of the same
+  // file (a hard link): nothing is read or written, and a later rename over `from` frees
+  // nothing, which on some file systems costs more than the copy. Its content then follows any
+  // write into `from` in place: the caller hashes `path` once it is made, and `from` must not
+  // be written in place afterwards. This default reads `from` and writes its bytes.
+  virtual FileResult WriteNewCopy(std::string_view path, std::string_view from) {
+    std::optional<std::string> bytes = ReadFile(from);
+    if (!bytes) return FileResult::Fail(kCantRead, "ReadFile", from);
+    return WriteNewFile(path, *bytes);
   }
 
   // Puts on the disk what WriteNewFile wrote in folder `folder` (no trailing backslash) and

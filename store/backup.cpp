@@ -108,13 +108,6 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
   for (const PlannedFile& file : plan.files) {
     JournalFile entry{file, {}, {}};
     if (file.replaces) {
-      std::optional<std::string> old =
-          files_.ReadFile(file.old_content_from.empty() ? file.destination : file.old_content_from);
-      if (!old) {
-        *error = "cannot read " + file.destination + " to save it";
-        return false;
-      }
-      entry.old_digest = FileDigest{old->size(), HashBytes(*old)};
       // What undo gives back besides the bytes. A file an unfinished Migrate was writing has
       // that one's metadata now; its own comes from that Migrate's journal, or is not known.
       FileMetadata metadata;
@@ -125,12 +118,21 @@ bool BackupWriter::Add(const EditionPlan& plan, std::string* error) {
       entry.saved_copy = std::to_string(++saved_);
       std::string copy = saved_folder + "\\" + entry.saved_copy;
       // The copies go to the disk together, before the journal names them: a stop before that
-      // leaves copies that no finished block of the journal names.
-      if ((!saved_any && !files_.MakeSurePathExists(copy)) || !files_.WriteNewFile(copy, *old) ||
-          DigestFile(files_, copy) != entry.old_digest) {
+      // leaves copies that no finished block of the journal names. A copy may be a second name
+      // of the file it saves (no copy, and the rename that replaces it frees nothing), so the
+      // journal takes its digest from the saved copy itself, read once it is made.
+      const std::string& from =
+          file.old_content_from.empty() ? file.destination : file.old_content_from;
+      if ((!saved_any && !files_.MakeSurePathExists(copy)) || !files_.WriteNewCopy(copy, from)) {
         *error = "cannot save " + file.destination + " to " + copy;
         return false;
       }
+      std::optional<FileDigest> saved = DigestFile(files_, copy);
+      if (!saved) {
+        *error = "cannot read back " + copy + ", the saved copy of " + file.destination;
+        return false;
+      }
+      entry.old_digest = *saved;
       saved_any = true;
     }
     saved_files.push_back(std::move(entry));

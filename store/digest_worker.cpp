@@ -61,6 +61,16 @@ bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* diges
   return true;
 }
 
+bool DigestWorker::Peek(const std::string& key, std::optional<FileDigest>* digest,
+                        std::optional<FileStamp>* stamp) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = results_.find(key);
+  if (it == results_.end() || !it->second.done) return false;
+  *digest = it->second.digest;
+  *stamp = it->second.stamp;
+  return true;
+}
+
 void DigestWorker::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

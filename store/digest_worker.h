@@ -37,6 +37,9 @@ class DigestWorker {
   // (nullopt when it could not be opened or read whole) and *stamp.
   bool Take(const std::string& key, std::optional<FileDigest>* digest,
             std::optional<FileStamp>* stamp);
+  // The same without waiting and without taking: false unless the file under `key` is read.
+  bool Peek(const std::string& key, std::optional<FileDigest>* digest,
+            std::optional<FileStamp>* stamp);
 
  private:
   void Run();

@@ -7,6 +7,7 @@
 
 #include "core/edition.h"
 #include "platform/file_metadata.h"
+#include "platform/file_system.h"
 #include "store/content_hash.h"
 #include "store/planned_values.h"
 
@@ -32,6 +33,13 @@ struct PlannedFile {
   std::optional<FileMetadata> old_metadata = std::nullopt;
 };
 
+// A file the data folder already holds as the store has it: nothing to replace or back up.
+struct KeptFile {
+  std::string destination;
+  FileStamp stamp;  // the file's before it was read: one written since is not the one read
+  FileDigest digest;
+};
+
 // A data folder copy the Migrate leaves out: its files would land on another copy's.
 struct RefusedCopy {
   std::string source;
@@ -44,6 +52,7 @@ struct EditionPlan {
   PlannedValues values;                      // created or replaced
   std::vector<std::string> folders_created;  // parents first, no trailing backslash
   std::vector<PlannedFile> files;            // added or replaced
+  std::vector<KeptFile> kept;                // in place already (KeepFilesInPlace)
   std::vector<std::string> failures;         // what would fail, in words
   std::vector<RefusedCopy> refused_copies;
   std::vector<std::string> destinations;  // the data folders the copies write into

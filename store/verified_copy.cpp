@@ -33,6 +33,26 @@ void SourceHasher::CopyFailed(std::string_view source_path, const FileResult& er
   ForwardingCopyObserver::CopyFailed(source_path, error);
 }
 
+bool KeepingObserver::KeepsExisting(std::string_view source_path,
+                                    std::string_view destination_path) {
+  FileDigest digest;
+  FileResult refused;
+  if (!keeper_.Keeps(source_path, destination_path, &digest, &refused)) {
+    return ForwardingCopyObserver::KeepsExisting(source_path, destination_path);
+  }
+  if (!refused.ok()) {
+    ForwardingCopyObserver::CopyFailed(source_path, refused);
+    return true;
+  }
+  if (cache_) {
+    (*cache_)[std::string(source_path)] = digest;
+    (*cache_)[std::string(destination_path)] = digest;
+  }
+  kept_.insert(std::string(destination_path));
+  ForwardingCopyObserver::FileKept(source_path, digest.size);
+  return true;
+}
+
 void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
   ForwardingCopyObserver::FileCopied(source_path, bytes);
   if (source_path.substr(0, source_.size()) != source_) return;
@@ -42,20 +62,45 @@ void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
     worker_.Add(path, stamp, files_.OpenForReading(path));
   };
   std::string from(source_path);
-  if (!cache_ || !cache_->contains(from)) start(from);
-  start(destination_ + from.substr(source_.size()));
+  std::string to = destination_ + from.substr(source_.size());
+  // A source whose digest came from the copy's own bytes has no stamp of that moment: its
+  // copy is checked after the copy, and not put on record.
+  const bool read_here = !cache_ || !cache_->contains(from);
+  if (read_here) start(from);
+  start(to);
+  if (keeper_ && read_here) pending_.emplace_back(from, to);
+  TellProven();
+}
+
+void ReadBackStarter::TellProven() {
+  while (!pending_.empty()) {
+    auto& [from, to] = pending_.front();
+    std::optional<FileDigest> source, copy;
+    std::optional<FileStamp> source_stamp, copy_stamp;
+    if (!worker_.Peek(from, &source, &source_stamp) || !worker_.Peek(to, &copy, &copy_stamp)) {
+      return;
+    }
+    // The stamps were taken before the reads: a file written since no longer matches them.
+    if (source && copy && *source == *copy && source_stamp && copy_stamp) {
+      keeper_->Proven(from, to, *copy, *source_stamp, *copy_stamp);
+    }
+    pending_.pop_front();
+  }
 }
 
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
-                        DigestCache* cache, const CopyMismatch& mismatch,
-                        DigestWorker* read_ahead) {
-  auto digest = [&](const std::string& path) {
+                        DigestCache* cache, const CopyMismatch& mismatch, DigestWorker* read_ahead,
+                        const KeptFiles* kept, CopyKeeper* keeper) {
+  // *stamp: the file's before it was read (unknown when not asked for).
+  auto digest = [&](const std::string& path, std::optional<FileStamp>* stamp) {
     std::optional<FileDigest> taken;
-    std::optional<FileStamp> stamp;
+    std::optional<FileStamp> before;
     // A file replaced since it was read ahead (by a later copy over it, or anyone) is read anew.
-    if (read_ahead && read_ahead->Take(path, &taken, &stamp) && stamp == files.Stamp(path)) {
+    if (read_ahead && read_ahead->Take(path, &taken, &before) && before == files.Stamp(path)) {
+      *stamp = before;
       return taken;
     }
+    *stamp = keeper ? files.Stamp(path) : std::nullopt;
     return DigestFile(files, path);
   };
   std::vector<std::string> names;
@@ -67,18 +112,27 @@ size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::st
   for (const std::string& name : names) {
     std::string from = std::string(source) + name;
     std::string to = std::string(destination) + name;
+    if (kept && kept->contains(to)) continue;
     std::optional<FileDigest> original;
+    std::optional<FileStamp> source_stamp;
     if (cache) {
       auto known = cache->find(from);
       if (known != cache->end()) original = known->second;
     }
-    if (!original) original = digest(from);
+    // A digest from the copy's own bytes has no stamp of its moment, but an empty file's
+    // content is known from its size alone.
+    if (original && keeper && original->size == 0) {
+      source_stamp = files.Stamp(from);
+      if (source_stamp && source_stamp->size != 0) source_stamp.reset();
+    }
+    if (!original) original = digest(from, &source_stamp);
     if (!original) {
       ++bad;
       mismatch(from, "the source could not be read to check the copy");
       continue;
     }
-    std::optional<FileDigest> copy = digest(to);
+    std::optional<FileStamp> copy_stamp;
+    std::optional<FileDigest> copy = digest(to, &copy_stamp);
     if (!copy) {
       ++bad;
       mismatch(from, "the copy is missing or cannot be read");
@@ -88,8 +142,11 @@ size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::st
                          ? "the copy has " + std::to_string(copy->size) + " bytes instead of " +
                                std::to_string(original->size)
                          : std::string("the copy's content differs from the source"));
-    } else if (cache) {
-      (*cache)[to] = *copy;
+    } else {
+      if (cache) (*cache)[to] = *copy;
+      if (keeper && source_stamp && copy_stamp) {
+        keeper->Proven(from, to, *copy, *source_stamp, *copy_stamp);
+      }
     }
   }
   return bad;

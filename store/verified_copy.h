@@ -1,10 +1,13 @@
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "store/content_hash.h"
@@ -19,6 +22,39 @@ using DigestCache = std::map<std::string, FileDigest>;
 
 // Called for each file whose copy is not the same as its source, with the source path and why.
 using CopyMismatch = std::function<void(std::string_view source_path, std::string_view why)>;
+
+// Which files a copy may leave as they are, and which copies were found equal to their sources
+// (so that a later run may leave them). Paths are full tool paths.
+class CopyKeeper {
+ public:
+  virtual ~CopyKeeper() = default;
+  // True when `destination` is not to be copied over from `source`: with *digest set, it is
+  // proven to hold what `source` holds now and stays; with *refused set (a failure), it may
+  // neither stay nor be replaced.
+  virtual bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
+                     FileResult* refused) = 0;
+  // A copy read back equal to its source, with the stamps both had before they were read.
+  virtual void Proven(std::string_view /*source*/, std::string_view /*destination*/,
+                      const FileDigest& /*digest*/, const FileStamp& /*source_stamp*/,
+                      const FileStamp& /*copy_stamp*/) {}
+};
+
+// Destination paths a copy left as they were.
+using KeptFiles = std::set<std::string>;
+
+// Leaves out each file `keeper` keeps: told as kept (or as not copied, when the keeper refuses
+// it), its digest in `cache` (may be null) under both paths, its destination in `kept`.
+class KeepingObserver : public ForwardingCopyObserver {
+ public:
+  KeepingObserver(CopyKeeper& keeper, DigestCache* cache, KeptFiles& kept, CopyObserver* next)
+      : ForwardingCopyObserver(next), keeper_(keeper), cache_(cache), kept_(kept) {}
+  bool KeepsExisting(std::string_view source_path, std::string_view destination_path) override;
+
+ private:
+  CopyKeeper& keeper_;
+  DigestCache* cache_;
+  KeptFiles& kept_;
+};
 
 // Passes each item of a copy on to `next` (may be null), and asks for the bytes of each file
 // whose digest `cache` lacks, so that the source need not be read again to check its copy: the
@@ -40,25 +76,34 @@ class SourceHasher : public ForwardingCopyObserver {
 
 // Starts reading each copied file back as soon as the copy tells it is done: opens the copy
 // (and the source, when `cache` lacks its digest) and hands them to `worker` under their full
-// paths, for VerifyFolderCopy to take. Passes each item on to `next` first.
+// paths, for VerifyFolderCopy to take. Passes each item on to `next` first. Copies found equal
+// to their sources while the copy goes on are told to `keeper` (may be null) at once, so that
+// a run stopped midway has them on record.
 class ReadBackStarter : public ForwardingCopyObserver {
  public:
   ReadBackStarter(FileSystem& files, std::string_view destination, std::string_view source,
-                  const DigestCache* cache, DigestWorker& worker, CopyObserver* next)
+                  const DigestCache* cache, DigestWorker& worker, CopyObserver* next,
+                  CopyKeeper* keeper = nullptr)
       : ForwardingCopyObserver(next),
         files_(files),
         destination_(destination),
         source_(source),
         cache_(cache),
-        worker_(worker) {}
+        worker_(worker),
+        keeper_(keeper) {}
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
 
  private:
+  // Tells `keeper_` of the oldest copies whose read-back is done.
+  void TellProven();
+
   FileSystem& files_;
   std::string destination_;
   std::string source_;
   const DigestCache* cache_;
   DigestWorker& worker_;
+  CopyKeeper* keeper_;
+  std::deque<std::pair<std::string, std::string>> pending_;  // source, copy
 };
 
 // Compares each file below folder `source` with the same relative path below `destination`
@@ -66,9 +111,12 @@ class ReadBackStarter : public ForwardingCopyObserver {
 // could not be read. A source whose digest `cache` (may be null) holds is not read again (its
 // content was checked earlier, and the copy must match that); digests of good copies go into
 // `cache` under their destination path. Files `read_ahead` (may be null) holds are taken from
-// there rather than read here, unless their stamp changed since.
+// there rather than read here, unless their stamp changed since. Copies in `kept` (may be
+// null) were left as they were, proven equal already: they are not read. Good copies whose
+// stamps are known are told to `keeper` (may be null).
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
                         DigestCache* cache, const CopyMismatch& mismatch,
-                        DigestWorker* read_ahead = nullptr);
+                        DigestWorker* read_ahead = nullptr, const KeptFiles* kept = nullptr,
+                        CopyKeeper* keeper = nullptr);
 
 }  // namespace kdr

@@ -423,6 +423,24 @@ TEST_P(FileSystemContractTest, WriteFileAtomicallyFailsWithoutTheFolder) {
   EXPECT_EQ((std::vector<std::string>{"folder"}), h().List(root()));
 }
 
+// A saved copy keeps what the file held when it was made, after the file is replaced (as the
+// folder copy replaces it: a new file renamed over it), and is made only where nothing is.
+TEST_P(FileSystemContractTest, WriteNewCopySavesAFileThroughItsReplacement) {
+  ASSERT_TRUE(h().MakeFolder(root() + "data"));
+  ASSERT_TRUE(h().MakeFolder(root() + "saved"));
+  ASSERT_TRUE(h().Put(root() + "data\\a.dat", std::string("old\0a", 5)));
+  ASSERT_TRUE(h().Put(root() + "saved\\2", "taken"));
+  EXPECT_TRUE(fs().WriteNewCopy(root() + "saved\\1", root() + "data\\a.dat"));
+  EXPECT_EQ(kAlreadyExists, fs().WriteNewCopy(root() + "saved\\2", root() + "data\\a.dat").code);
+  EXPECT_FALSE(fs().WriteNewCopy(root() + "saved\\3", root() + "data\\missing.dat"));
+  EXPECT_TRUE(fs().WriteOutNewFiles(root() + "saved"));
+  EXPECT_TRUE(fs().WriteFileAtomically(root() + "data\\a.dat", "new"));
+  EXPECT_EQ(std::string("old\0a", 5), h().Get(root() + "saved\\1"));
+  EXPECT_EQ("taken", h().Get(root() + "saved\\2"));
+  EXPECT_EQ("new", h().Get(root() + "data\\a.dat"));
+  EXPECT_EQ((std::vector<std::string>{"1", "2"}), h().List(root() + "saved"));
+}
+
 // A new file is made only where nothing is: an existing file or folder stays as it is, and a
 // file that cannot be made leaves nothing behind.
 TEST_P(FileSystemContractTest, WriteNewFileMakesOnlyNewFiles) {

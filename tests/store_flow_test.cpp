@@ -15,6 +15,7 @@
 #include "platform/temp_file_name.h"
 #include "platform/text_encoding.h"
 #include "store/backup_journal.h"
+#include "store/copy_record.h"
 #include "store/manifest.h"
 #include "store/store_check.h"
 #include "store/store_time.h"
@@ -126,6 +127,9 @@ class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
 const Messages kAllMigrated = {std::string(MigratedMessage(Edition::kPersonal)),
                                std::string(MigratedMessage(Edition::kClient)),
                                std::string(MigratedMessage(Edition::kServer))};
+const Messages kAllCollected = {std::string(CollectedMessage(Edition::kPersonal)),
+                                std::string(CollectedMessage(Edition::kClient)),
+                                std::string(CollectedMessage(Edition::kServer))};
 
 TEST_P(StoreFlowTest, OneChangedByteKeepsThatEditionOutAndTheOthersMigrate) {
   Run(true);
@@ -484,13 +488,18 @@ class JournalHook : public FaultyFileSystem {
   std::function<void()> hook_;
 };
 
-// Notes, in order, each saved copy made, each write-out and each append to a journal.
+// Notes, in order, each saved copy made (written or a second name), each write-out and each append
+// to a journal.
 class BackupOrder : public FaultyFileSystem {
  public:
   explicit BackupOrder(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
   FileResult WriteNewFile(std::string_view path, std::string_view bytes) override {
     calls.push_back("new " + std::string(path.substr(path.rfind('\\') + 1)));
     return FaultyFileSystem::WriteNewFile(path, bytes);
+  }
+  FileResult WriteNewCopy(std::string_view path, std::string_view from) override {
+    calls.push_back("new " + std::string(path.substr(path.rfind('\\') + 1)));
+    return FaultyFileSystem::WriteNewCopy(path, from);
   }
   FileResult WriteOutNewFiles(std::string_view folder) override {
     calls.push_back("write out");
@@ -1068,6 +1077,162 @@ TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
   EXPECT_EQ(old_branch, DumpTree(reg(), RootKey::kCurrentUser, "Software\\VTQ\\Kodrel"));
   // The real backup still undoes whole (forced past the later one, which was refused).
   EXPECT_TRUE(Undo(dlg_->last_run().backup_name, true).complete());
+}
+
+// Collecting again copies only what changed: a store file still as its source is kept when the
+// platform's stamps can prove it (they hold a change time), and the store ends as a full Collect
+// leaves it. A source or a store file given other bytes of the same size and time is copied.
+TEST_P(StoreFlowTest, CollectAgainCopiesOnlyWhatChanged) {
+  const std::string source = base_ + "\\old\\cp\\DDBVID\\c.dat";
+  const std::string stored = paths().Folder(Edition::kClient) + "\\DDBVID\\c.dat";
+  const std::string manifest = paths().Folder(Edition::kClient) + "\\" + std::string(kManifestName);
+  auto without_time = [&] {
+    std::string text = fs().ReadFile(manifest).value_or("");
+    size_t at = text.find("\ntime\t");
+    return at == std::string::npos ? text : text.erase(at, text.find('\n', at + 1) - at);
+  };
+  auto kept = [&] {
+    std::string log = fs().ReadFile(LogPath()).value_or("");
+    size_t count = 0;
+    for (size_t at = log.rfind("collect Personal"); (at = log.find("\nKEEP\t", at)) != log.npos;)
+      ++count, ++at;
+    return count;
+  };
+  auto same_size_and_time = [&](const std::string& path, std::string_view content) {
+    FileMetadata before;
+    ASSERT_TRUE(fs().GetMetadata(path, &before));
+    ASSERT_TRUE(fs().WriteFileAtomically(path, content));
+    unsigned not_set = 0;
+    static_cast<void>(fs().SetMetadata(path, before, &not_set));
+  };
+  EXPECT_EQ(kAllCollected, Run(true));
+  const bool proves = fs().Stamp(source)->changed_ns != 0;
+  const size_t all = 7;  // the data files of the three editions
+  const struct {
+    const char* change;
+    std::function<void()> make;
+    size_t kept;
+    std::string content;
+  } cases[] = {
+      {"nothing", [] {}, all, "client c"},
+      {"the source", [&] { same_size_and_time(source, "client C"); }, all - 1, "client C"},
+      {"the store file", [&] { same_size_and_time(stored, "client X"); }, all - 1, "client C"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    c.make();
+    EXPECT_EQ(kAllCollected, Run(true));
+    EXPECT_EQ(proves ? c.kept : 0, kept());
+    EXPECT_EQ(c.content, fs().ReadFile(stored).value_or("<unreadable>"));
+    EXPECT_TRUE(CheckEdition(fs(), paths(), Edition::kClient, nullptr).whole());
+    // The manifest is the one a Collect that copies everything writes.
+    const std::string after_keep = without_time();
+    for (Edition e : kAllEditions) static_cast<void>(fs().RemoveFile(CopyRecordPath(paths(), e)));
+    EXPECT_EQ(kAllCollected, Run(true));
+    EXPECT_EQ(0u, kept());
+    EXPECT_EQ(without_time(), after_keep);
+  }
+}
+
+// A second Migrate leaves the files the data folders hold already as the store has them: it
+// neither copies nor saves them. A file the user changed in between is replaced and saved.
+// Undo of each Migrate in turn gives back the state before it, the user's change kept.
+TEST_P(StoreFlowTest, MigrateAgainKeepsFilesInPlaceAndUndoGivesBackEachState) {
+  const std::string changed = base_ + "\\se\\cp\\DDBVID\\sub\\e.dat";
+  auto kept = [&] {
+    std::string log = fs().ReadFile(LogPath()).value_or("");
+    size_t count = 0;
+    for (size_t at = log.rfind("migrate Personal"); (at = log.find("\nKEEP\t", at)) != log.npos;)
+      ++count, ++at;
+    return count;
+  };
+  auto saved = [&] {
+    std::vector<std::string> names;
+    const std::string folder =
+        paths().root + "\\backup\\" + dlg_->last_run().backup_name + "\\files\\";
+    return fs().ListFiles(folder, &names) ? names.size() : 0;
+  };
+  Run(true);
+  const auto before_first = Data();
+  ASSERT_EQ(kAllMigrated, Run(false));
+  const auto after_first = Data();
+  EXPECT_EQ(0u, kept());
+  EXPECT_EQ(1u, saved());  // the new product's own c.dat
+  ASSERT_TRUE(fs().WriteFileAtomically(changed, "client E"));
+  auto before_second = Data();
+  ASSERT_EQ(kAllMigrated, Run(false));
+  EXPECT_EQ(6u, kept());  // all 7 data files but the one changed
+  EXPECT_EQ(1u, saved());
+  EXPECT_EQ(after_first, Data());
+  EXPECT_TRUE(Undo("", false).complete());
+  EXPECT_EQ(before_second, Data());
+  // The user's own change to a file the first Migrate made stays: undo removes only its own.
+  Undo("", false);
+  auto expected = before_first;
+  expected["cp\\DDBVID\\sub\\e.dat"] = "client E";
+  EXPECT_EQ(expected, Data());
+}
+
+// Stamps that record no change time prove nothing. FaultyFileSystem's stamps, as set here.
+class StampedFiles : public FaultyFileSystem {
+ public:
+  explicit StampedFiles(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
+  std::optional<FileStamp> Stamp(std::string_view path) override {
+    auto it = stamps.find(std::string(path));
+    return it == stamps.end() ? std::nullopt : std::optional<FileStamp>(it->second);
+  }
+  std::map<std::string, FileStamp> stamps;
+
+ private:
+  FaultPlan plan_;
+};
+
+// A store file is kept only when both stamps are the recorded ones, change time included; the
+// record is read back by the next run once flushed, and a line cut short is passed over.
+TEST_P(StoreFlowTest, CopyRecordKeepsOnlyWhatBothStampsProve) {
+  StampedFiles files(fs());
+  const std::string from = base_ + "\\old\\a.dat";
+  const std::string to = paths().Folder(Edition::kClient) + "\\DDBVID\\a.dat";
+  const FileStamp source{5, 100, 7, 200};
+  const FileStamp copy{5, 100, 8, 300};
+  const FileDigest digest{5, HashBytes("abcde")};
+  auto moved = [](FileStamp stamp, int64_t FileStamp::*field) {
+    stamp.*field += 1;
+    return stamp;
+  };
+  const struct {
+    const char* name;
+    FileStamp source_now, copy_now;
+    bool kept;
+  } cases[] = {
+      {"both as recorded", source, copy, true},
+      {"the source's change time moved", moved(source, &FileStamp::changed_ns), copy, false},
+      {"the source's time moved", moved(source, &FileStamp::modified_ns), copy, false},
+      {"the source is another file", {5, 100, 9, 200}, copy, false},
+      {"the source's size differs", {6, 100, 7, 200}, copy, false},
+      {"the copy's change time moved", source, moved(copy, &FileStamp::changed_ns), false},
+  };
+  ASSERT_TRUE(fs().MakeSurePathExists(CopyRecordPath(paths(), Edition::kClient)));
+  {
+    CopyRecord record(files, paths(), Edition::kClient);
+    record.Proven(from, to, digest, source, copy);
+    record.Proven(from, to + "x", digest, {5, 100, 7, 0}, copy);  // proves nothing
+    ASSERT_TRUE(record.Flush());
+  }
+  ASSERT_TRUE(fs().AppendToFile(CopyRecordPath(paths(), Edition::kClient), "6162\t5\t"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    files.stamps = {{from, c.source_now}, {to, c.copy_now}, {to + "x", copy}};
+    CopyRecord record(files, paths(), Edition::kClient);
+    record.Load();
+    FileDigest got;
+    FileResult refused;
+    EXPECT_EQ(c.kept, record.Keeps(from, to, &got, &refused));
+    if (c.kept) {
+      EXPECT_EQ(digest, got);
+    }
+    EXPECT_FALSE(record.Keeps(from, to + "x", &got, &refused));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Worlds, StoreFlowTest, ::testing::ValuesIn(FlowWorldFactories()));

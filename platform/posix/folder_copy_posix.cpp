@@ -154,6 +154,11 @@ class Walk {
         struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::utimensat(AT_FDCWD, to.c_str(), times, 0);
       } else if (S_ISREG(st.st_mode)) {
+        struct stat existing {};
+        if (job_.observer && ::lstat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+            job_.observer->KeepsExisting(tool_from, tool_to)) {
+          continue;
+        }
         uint64_t bytes = 0;
         FileResult copied = CopyOneFile(from, to, tool_from, tool_to, &bytes);
         if (!copied) {

@@ -32,6 +32,7 @@ class PortableFileSystem : public FileSystem {
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
   FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) override;
   FileResult WriteNewFile(std::string_view path, std::string_view bytes) override;
+  FileResult WriteNewCopy(std::string_view path, std::string_view from) override;
   FileResult WriteOutNewFiles(std::string_view folder) override;
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   std::optional<FileStamp> Stamp(std::string_view path) override;

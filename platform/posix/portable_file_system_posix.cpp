@@ -240,6 +240,20 @@ FileResult PortableFileSystem::WriteNewFile(std::string_view path, std::string_v
   return written;
 }
 
+FileResult PortableFileSystem::WriteNewCopy(std::string_view path, std::string_view from) {
+  HostLocation host;
+  if (FileResult located = LocateFileToWrite(path, &host); !located) return located;
+  // Only a plain file gets a second name: a link would name whatever it leads to later.
+  std::optional<fs::path> source = HostPath(from);
+  struct stat st {};
+  if (source && ::lstat(source->c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::link(source->c_str(), host.path.c_str()) == 0) return FileResult::Ok();
+    if (errno == EEXIST) return FileResult::Fail(kAlreadyExists, "CreateHardLink", path);
+    // Another file system, or one (or a policy) that allows no second name: a copy.
+  }
+  return FileSystem::WriteNewCopy(path, from);
+}
+
 FileResult PortableFileSystem::WriteOutNewFiles(std::string_view folder) {
   HostLocation host;
   if (FileResult located = drives_.Locate(folder, "fsync", &host); !located) {
@@ -266,6 +280,7 @@ std::optional<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
   stamp.size = static_cast<uint64_t>(st.st_size);
   stamp.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   stamp.file_id = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
+  stamp.changed_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
   return stamp;
 }
 

@@ -158,6 +158,10 @@ class FaultyFileSystem : public FileSystem {
     if (plan_.Fail("newfile " + std::string(path))) return Denied("CreateFile", path);
     return inner_.WriteNewFile(path, bytes);
   }
+  FileResult WriteNewCopy(std::string_view path, std::string_view from) override {
+    if (plan_.Fail("newfile " + std::string(path))) return Denied("CreateFile", path);
+    return inner_.WriteNewCopy(path, from);
+  }
   FileResult WriteOutNewFiles(std::string_view folder) override {
     if (plan_.Fail("writeout " + std::string(folder))) return Denied("FlushFileBuffers", folder);
     return inner_.WriteOutNewFiles(folder);

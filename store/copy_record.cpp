@@ -1,0 +1,156 @@
+#include "store/copy_record.h"
+
+#include <optional>
+#include <vector>
+
+#include "store/text_fields.h"
+
+namespace kdr {
+namespace {
+
+constexpr std::string_view kHeader = "kdr4tose-copies\t1\n";
+// What is proven reaches the disk at least this often, so that a Collect stopped midway loses
+// little of it, without a wait for the disk for each file.
+constexpr auto kFlushEvery = std::chrono::seconds(1);
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 15]);
+  }
+  return out;
+}
+
+std::optional<std::string> Unhex(std::string_view hex) {
+  if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int high = HexDigitValue(hex[i]);
+    int low = HexDigitValue(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    out.push_back(static_cast<char>(high * 16 + low));
+  }
+  return out;
+}
+
+void AppendStamp(std::string* out, const FileStamp& stamp) {
+  out->append("\t").append(std::to_string(stamp.modified_ns));
+  out->append("\t").append(std::to_string(stamp.changed_ns));
+  out->append("\t").append(std::to_string(stamp.file_id));
+}
+
+std::optional<int64_t> ParseTime(std::string_view text) {
+  bool negative = !text.empty() && text.front() == '-';
+  std::optional<uint64_t> value = ParseDecimal(negative ? text.substr(1) : text);
+  if (!value || *value > static_cast<uint64_t>(INT64_MAX)) return std::nullopt;
+  return negative ? -static_cast<int64_t>(*value) : static_cast<int64_t>(*value);
+}
+
+std::optional<FileStamp> ParseStamp(const std::vector<std::string_view>& f, size_t at,
+                                    uint64_t size) {
+  std::optional<int64_t> modified = ParseTime(f[at]);
+  std::optional<int64_t> changed = ParseTime(f[at + 1]);
+  std::optional<uint64_t> id = ParseDecimal(f[at + 2]);
+  if (!modified || !changed || !id) return std::nullopt;
+  return FileStamp{size, *modified, *id, *changed};
+}
+
+}  // namespace
+
+std::string CopyRecordPath(const WorkPaths& paths, Edition edition) {
+  return paths.root + "\\" + std::string(Traits(edition).folder_name) + ".copies";
+}
+
+CopyRecord::CopyRecord(FileSystem& files, const WorkPaths& paths, Edition edition)
+    : files_(files),
+      path_(CopyRecordPath(paths, edition)),
+      folder_(paths.Folder(edition) + "\\"),
+      last_flush_(std::chrono::steady_clock::now()) {}
+
+void CopyRecord::Load() {
+  std::optional<std::string> text = files_.ReadFile(path_);
+  if (!text || !std::string_view(*text).starts_with(kHeader)) return;
+  std::string_view rest = std::string_view(*text).substr(kHeader.size());
+  std::string_view line;
+  while (TakeLine(&rest, &line)) {
+    std::vector<std::string_view> f = SplitTabs(line);
+    if (f.size() != 9) continue;
+    std::optional<std::string> path = Unhex(f[0]);
+    std::optional<uint64_t> size = ParseDecimal(f[1]);
+    std::optional<ContentHash> hash = HashFromHex(f[2]);
+    if (!path || !size || !hash) continue;
+    std::optional<FileStamp> source = ParseStamp(f, 3, *size);
+    std::optional<FileStamp> copy = ParseStamp(f, 6, *size);
+    if (!source || !copy) continue;
+    entries_[*path] = Entry{FileDigest{*size, *hash}, *source, *copy};
+  }
+}
+
+std::string CopyRecord::Relative(std::string_view path) const {
+  if (path.size() <= folder_.size() || !Cp932StartsWithNoCase(path, folder_)) return {};
+  return std::string(path.substr(folder_.size()));
+}
+
+bool CopyRecord::Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
+                       FileResult* /*refused*/) {
+  auto it = entries_.find(Relative(destination));
+  if (it == entries_.end()) return false;
+  const Entry& entry = it->second;
+  if (entry.source.changed_ns == 0 || entry.copy.changed_ns == 0) return false;
+  if (files_.Stamp(source) != entry.source || files_.Stamp(destination) != entry.copy) {
+    return false;
+  }
+  *digest = entry.digest;
+  return true;
+}
+
+void CopyRecord::Proven(std::string_view /*source*/, std::string_view destination,
+                        const FileDigest& digest, const FileStamp& source_stamp,
+                        const FileStamp& copy_stamp) {
+  std::string path = Relative(destination);
+  // Stamps that cannot prove anything later, or sizes the digest does not have, are not kept.
+  if (path.empty() || source_stamp.changed_ns == 0 || copy_stamp.changed_ns == 0 ||
+      source_stamp.size != digest.size || copy_stamp.size != digest.size) {
+    return;
+  }
+  Entry entry{digest, source_stamp, copy_stamp};
+  auto [it, added] = entries_.try_emplace(path, entry);
+  if (!added) {
+    if (it->second == entry) return;  // told again by the check after the copy
+    it->second = entry;
+  }
+  pending_ += Line(path, entry);
+  if (std::chrono::steady_clock::now() - last_flush_ >= kFlushEvery) static_cast<void>(Flush());
+}
+
+std::string CopyRecord::Line(const std::string& path, const Entry& entry) {
+  std::string line = Hex(path);
+  line.append("\t").append(std::to_string(entry.digest.size));
+  line.append("\t").append(HashToHex(entry.digest.hash));
+  AppendStamp(&line, entry.source);
+  AppendStamp(&line, entry.copy);
+  line.push_back('\n');
+  return line;
+}
+
+bool CopyRecord::Flush() {
+  last_flush_ = std::chrono::steady_clock::now();
+  if (pending_.empty()) return true;
+  std::optional<std::string> head;
+  if (!files_.Exists(path_)) head = std::string(kHeader);
+  if (!files_.AppendToFile(path_, (head ? *head : std::string()) + pending_)) return false;
+  pending_.clear();
+  return true;
+}
+
+bool CopyRecord::Rewrite() {
+  std::string text(kHeader);
+  for (const auto& [path, entry] : entries_) text += Line(path, entry);
+  pending_.clear();
+  return static_cast<bool>(files_.WriteFileAtomically(path_, text));
+}
+
+}  // namespace kdr
