@@ -248,7 +248,7 @@ FileResult PortableFileSystem::WriteNewCopy(std::string_view path, std::string_v
   struct stat st {};
   if (source && ::lstat(source->c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     if (::link(source->c_str(), host.path.c_str()) == 0) return FileResult::Ok();
-    if (errno == EEXIST) return FileResult::Fail(kAlreadyExists, "CreateHardLink", path);
+    if (errno == EEXIST) return FailFromErrno("link", path);
     // Another file system, or one (or a policy) that allows no second name: a copy.
   }
   return FileSystem::WriteNewCopy(path, from);
