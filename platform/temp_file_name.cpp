@@ -1,5 +1,7 @@
 #include "platform/temp_file_name.h"
 
+#include <atomic>
+
 namespace kdr {
 namespace {
 
@@ -22,6 +24,11 @@ std::optional<uint64_t> Number(std::string_view digits) {
 std::string TempFileName(uint64_t process_id, uint64_t serial) {
   return std::string(kPrefix) + std::to_string(process_id) + "-" + std::to_string(serial) +
          std::string(kSuffix);
+}
+
+std::string NextTempFileName(uint64_t process_id) {
+  static std::atomic<uint64_t> serial{0};
+  return TempFileName(process_id, serial.fetch_add(1));
 }
 
 std::optional<uint64_t> TempFileWriter(std::string_view name) {

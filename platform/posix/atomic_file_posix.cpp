@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <system_error>
 
@@ -19,8 +18,6 @@ namespace fs = std::filesystem;
 
 namespace kdr {
 namespace {
-
-std::atomic<uint64_t> temp_serial{0};
 
 bool WriterIsGone(uint64_t pid) {
   if (pid == static_cast<uint64_t>(::getpid()) || pid > 0x7fffffff) return false;
@@ -42,7 +39,7 @@ FileResult WriteAll(int fd, std::string_view bytes) {
 }  // namespace
 
 fs::path TempPathIn(const fs::path& folder) {
-  return folder / TempFileName(static_cast<uint64_t>(::getpid()), temp_serial.fetch_add(1));
+  return folder / NextTempFileName(static_cast<uint64_t>(::getpid()));
 }
 
 void RemoveStaleTempFiles(const fs::path& folder) {

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <functional>
 #include <map>
@@ -24,8 +23,6 @@ namespace fs = std::filesystem;
 
 namespace kdr {
 namespace {
-
-std::atomic<uint64_t> copy_serial{0};
 
 // Where a copy hands the bytes it reads; empty when nobody wants them.
 using Tap = std::function<void(std::string_view)>;
@@ -193,8 +190,7 @@ class Walk {
       Fail(tool_from, FileResult::Fail(kAccessDenied, "symlink", tool_to));
       return;
     }
-    fs::path temp = to.parent_path() /
-                    TempFileName(static_cast<uint64_t>(::getpid()), copy_serial.fetch_add(1));
+    fs::path temp = to.parent_path() / NextTempFileName(static_cast<uint64_t>(::getpid()));
     if (::symlink(link_target.c_str(), temp.c_str()) != 0) {
       Fail(tool_from, FailFromErrno("symlink", tool_to));
       return;
@@ -217,8 +213,7 @@ class Walk {
       // A folder where the file goes: Windows refuses, and so do we.
       return FileResult::Fail(kAccessDenied, "CopyFile", tool_to);
     }
-    fs::path temp = to.parent_path() /
-                    TempFileName(static_cast<uint64_t>(::getpid()), copy_serial.fetch_add(1));
+    fs::path temp = to.parent_path() / NextTempFileName(static_cast<uint64_t>(::getpid()));
     // The source's mode, less what the process's umask takes away (the console tool keeps its
     // copies private).
     UniqueFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));

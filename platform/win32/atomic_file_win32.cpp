@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <atomic>
-
 #include "platform/atomic_file.h"
 #include "platform/file_metadata.h"
 #include "platform/swept_folders.h"
@@ -13,8 +11,6 @@ namespace fs = std::filesystem;
 
 namespace kdr {
 namespace {
-
-std::atomic<uint64_t> temp_serial{0};
 
 FileResult LastError(std::string_view call) {
   return FileResult::Fail(static_cast<Status>(GetLastError()), call, "");
@@ -82,7 +78,7 @@ FileResult WriteFileAtomically(const fs::path& path, const ProduceBytes& produce
   fs::path temp;
   FileHandle file;
   for (int attempt = 0; attempt < 100 && !file.ok(); ++attempt) {
-    temp = folder / TempFileName(GetCurrentProcessId(), temp_serial.fetch_add(1));
+    temp = folder / NextTempFileName(GetCurrentProcessId());
     file.Reset(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.ok() && GetLastError() != ERROR_FILE_EXISTS) return LastError("CreateFile");

@@ -1,7 +1,6 @@
 #include "platform/win32/staging_folder.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 
 #include "platform/temp_file_name.h"
@@ -9,8 +8,6 @@
 
 namespace kdr {
 namespace {
-
-std::atomic<uint64_t> staging_serial{0};
 
 bool IsDotName(const wchar_t* name) {
   return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
@@ -145,7 +142,7 @@ std::optional<FolderExtent> MeasureFolder(const std::wstring& folder) {
 
 std::optional<std::string> MakeStagingFolder(const std::wstring& destination) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = TempFileName(GetCurrentProcessId(), staging_serial.fetch_add(1));
+    std::string name = NextTempFileName(GetCurrentProcessId());
     std::wstring path = destination + std::wstring(name.begin(), name.end());
     if (CreateDirectoryW(path.c_str(), nullptr)) return name;
     if (GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
