@@ -627,6 +627,15 @@ int RunCli(int argc, const char* const* argv) {
   CLI::App app{"Carries the settings and data folders of Kodrel4 over to KodrelSE.",
                std::string(kProgram)};
   app.set_version_flag("--version", std::string(kProgram) + " " + ToolVersion());
+  app.footer(
+      "Exit codes:\n"
+      "  0    done: every edition attempted succeeded\n"
+      "  1    an edition failed (each file not copied is named), or verify: a store is not whole\n"
+      "  2    nothing to do: nothing installed, collected or left to undo\n"
+      "  64   usage error, or a registry file, log or work folder that cannot be used\n"
+      "  70   internal error: a path too long, a file that could not be written back\n"
+      "  75   the registry file or the work folder is in use by another run; nothing was done\n"
+      "  130  interrupted (Ctrl-C): the log says how far it got");
   app.add_option("command", options.command,
                  "status | collect | migrate | verify (check the store against its manifests) | "
                  "undo (take the last Migrate back)")

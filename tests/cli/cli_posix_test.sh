@@ -561,6 +561,11 @@ usage_error "--backup with an empty name" --registry "$reg" --work-dir "$case_di
 run help --help
 expect_code 0 "$code" "--help"
 grep -q -- '--registry' "$out" || fail "--help does not list --registry"
+# Every exit code the tool has is explained in --help and in the guide's table.
+for n in $(sed -n 's/.*kExit[A-Za-z]* = \([0-9]*\);.*/\1/p' "$here/../../cli/cli_app.h") 130; do
+  grep -qE "^  $n +[a-z]" "$out" || fail "--help does not explain exit code $n"
+  grep -q "^| $n |" "$docs" || fail "docs/cli.md does not explain exit code $n"
+done
 run version --version
 expect_code 0 "$code" "--version"
 grep -q '1\.0\.0\.1' "$out" || fail "--version printed: $(cat "$out")"
