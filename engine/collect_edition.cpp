@@ -5,6 +5,7 @@
 
 #include "core/edition_folders.h"
 #include "datafolders/data_folders.h"
+#include "engine/copy_totals.h"
 #include "platform/text_encoding.h"
 #include "settings/settings_export.h"
 #include "store/store_check.h"
@@ -79,11 +80,30 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
     return outcome;
   }
   ExportContext exports{run.services.registry, run.services.profiles, run.log};
-  CopyRecorder recorder(run.summary.Copies(edition), run.log, run.services.copy_observer);
+  ProgressCopyObserver progress(run.progress, run.services.copy_observer);
+  CopyRecorder recorder(run.summary.Copies(edition), run.log, &progress);
   DigestCache digests;
   DataFolderContext data = DataContext(run, &recorder, &digests, &outcome.data_told);
+  run.StartPhase(RunPhase::kSettings, edition);
   outcome.settings_written = ExportEditionSettings(exports, run.paths, edition);
-  const bool data_ok = CollectEditionData(data, edition);
+  bool data_ok = false;
+  if (!run.StopRequested()) {
+    if (run.progress) {
+      std::vector<std::string> unreadable;
+      CopyTotals totals = MeasureCopies(
+          run.services.files, PlannedCopies(run.services.registry, run.services.files, run.paths,
+                                            run.services.max_path, edition, false, &unreadable));
+      run.StartPhase(RunPhase::kCopying, edition, totals.files, totals.bytes);
+    }
+    data_ok = CollectEditionData(data, edition);
+  }
+  // Stopped: the store is left as begun, never sealed, so that it reads as unfinished.
+  if (run.StopRequested()) {
+    (void)run.services.profiles.Flush();
+    run.log.Skipped("collect " + name, "interrupted; the store is unfinished");
+    run.summary.Fail(edition, EditionFailure::kInterrupted);
+    return outcome;
+  }
   bool sealed = true;
   if (run.services.verification) {
     bool manifest_ok = data_ok && outcome.settings_written;

@@ -42,6 +42,9 @@ class CopyObserver {
   // temporary folder beside it) writes into `destination` in place instead, for reason `why`.
   // Told before it copies.
   virtual void CopiedInPlace(std::string_view /*destination*/, std::string_view /*why*/) {}
+  // Asked between files: true ends the copy there, before the next file is begun (the files
+  // not reached are not told). The copy then fails with kCancelled.
+  virtual bool StopRequested() { return false; }
 };
 
 // An observer that passes every call on to `next` (may be null): observers that act on a few
@@ -68,6 +71,7 @@ class ForwardingCopyObserver : public CopyObserver {
   void CopiedInPlace(std::string_view destination, std::string_view why) override {
     if (next_) next_->CopiedInPlace(destination, why);
   }
+  bool StopRequested() override { return next_ && next_->StopRequested(); }
 
  private:
   CopyObserver* next_;

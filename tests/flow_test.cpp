@@ -8,6 +8,7 @@
 #include "platform/text_encoding.h"
 #include "store/store_check.h"
 #include "store/undo.h"
+#include "store/unfinished_migrate.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {
@@ -794,3 +795,57 @@ TEST_P(FlowTest, NoCommandStartsWhileOneRuns) {
 INSTANTIATE_TEST_SUITE_P(Worlds, FlowTest, ::testing::ValuesIn(FlowWorldFactories()));
 
 }  // namespace kdr::testing
+
+// Asks its run to stop once the copies have done `after` files, as Exit or Ctrl-C would then.
+class StopAfterFiles : public RunProgress {
+ public:
+  explicit StopAfterFiles(uint64_t after) : after_(after) {}
+
+ private:
+  void Changed(const ProgressState& state) override {
+    if (state.phase == RunPhase::kCopying && state.files_done >= after_) RequestStop();
+  }
+  uint64_t after_;
+};
+
+TEST_P(FlowTest, AStoppedRunEndsAfterTheFileItCopiedShowsNothingAndLogsItsInterruption) {
+  SeedOldClient();
+  InstallNew(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+            base_ + "\\new\\prv\\");
+  const std::string store = base_ + "\\tool\\kdr4env\\client";
+  const BackupPlaces places = BackupPlacesFor(dlg_->paths(), "");
+  struct Case {
+    bool migrate;
+    const char* log_line;
+  };
+  for (const Case& c : {Case{false, "#\tinterrupted: collect did not finish"},
+                        Case{true, "#\tinterrupted: migrate did not finish"}}) {
+    SCOPED_TRACE(c.log_line);
+    if (c.migrate) {
+      // A whole store to migrate from.
+      dlg_->set_progress(nullptr);
+      ASSERT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+    }
+    StopAfterFiles stop(1);
+    dlg_->set_progress(&stop);
+    EXPECT_EQ(Messages{}, c.migrate ? Migrate() : Collect());
+    EXPECT_EQ(EditionFailure::kInterrupted, dlg_->last_run().Cause(Edition::kClient));
+    EXPECT_NE(std::string::npos, Read(dlg_->log_file()).find(c.log_line));
+    // Stopped between files (the shell copy: between folders): what was copied is whole and
+    // counted, the folder after it never begun.
+    const std::string copied_to = c.migrate ? base_ + "\\new\\prv\\" : store + "\\";
+    std::vector<std::string> copied;
+    std::vector<std::string> later;
+    ASSERT_TRUE(fs().ListFiles(copied_to + "DDBVID\\", &copied));
+    (void)fs().ListFiles(copied_to + (c.migrate ? "log\\" : "plog\\"), &later);
+    EXPECT_FALSE(copied.empty());
+    EXPECT_EQ(copied.size(), stop.State().run_files);
+    EXPECT_EQ(Messages{}, later);
+    if (c.migrate) {
+      EXPECT_EQ(1u, FindUnfinishedMigrates(fs(), places).size());
+    } else {
+      EXPECT_EQ(StoreState::kUnfinished, ManifestState(fs(), dlg_->paths(), Edition::kClient));
+    }
+  }
+}

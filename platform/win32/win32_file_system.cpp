@@ -472,6 +472,11 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
     if (observer) observer->CopyFailed(source, bad);
     return bad;
   }
+  // The shell copy takes a folder whole and cannot be stopped inside it: a run asked to stop
+  // starts no other.
+  if (observer && observer->StopRequested()) {
+    return FileResult::Fail(ERROR_CANCELLED, "SHFileOperation", destination);
+  }
   auto& shell_copy = ShFileOperationCall();
   if (!shell_copy.get()) {
     FileResult missing =
