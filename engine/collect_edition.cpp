@@ -88,6 +88,7 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   outcome.settings_written = ExportEditionSettings(exports, run.paths, edition);
   bool data_ok = false;
   if (!run.StopRequested()) {
+    run.StartPhase(RunPhase::kCopying, edition);
     if (run.progress) {
       std::vector<std::string> unreadable;
       CopyTotals totals = MeasureCopies(

@@ -15,8 +15,8 @@ struct CopyTotals {
   uint64_t bytes = 0;
 };
 
-// A folder that cannot be listed counts what could be; a file that cannot be stamped counts
-// as one file of no bytes.
+// A folder that cannot be listed counts what could be; a file that cannot be read counts as one
+// file of no bytes.
 CopyTotals MeasureCopies(FileSystem& files, const std::vector<FolderCopy>& copies);
 
 }  // namespace kdr

@@ -149,6 +149,7 @@ bool EditionMigration::WriteSettingsAndData() {
   data.verify_copies = run_.services.verification;
   data.digests = &digests_;
   data.refused_copies = &refused_copies_;
+  run_.StartPhase(RunPhase::kCopying, edition_);
   if (run_.progress) {
     std::vector<std::string> unreadable;
     CopyTotals totals = MeasureCopies(

@@ -81,8 +81,8 @@ void ProgressCopyObserver::FileCopied(std::string_view source_path, uint64_t byt
 }
 
 void ProgressCopyObserver::CopyFailed(std::string_view source_path, const FileResult& error) {
-  // A file not copied is done with all the same.
-  if (progress_) progress_->AddDone(1, 0);
+  // A file not copied is done with all the same; the copies a stop leaves out are not.
+  if (progress_ && !progress_->StopRequested()) progress_->AddDone(1, 0);
   ForwardingCopyObserver::CopyFailed(source_path, error);
 }
 

@@ -195,6 +195,19 @@ class FileSystem {
   // False when the folder or one of its subfolders cannot be listed.
   virtual bool ListFiles(std::string_view folder, std::vector<std::string>* files) = 0;
 
+  // The number and total size of the files ListFiles would list below folder `folder` (ends
+  // with a backslash), added to *files and *bytes; for progress, so a file that cannot be read
+  // counts as one of no bytes. This default stamps each file; a platform whose listing gives
+  // the sizes with the names does better.
+  virtual void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
+    std::vector<std::string> names;
+    (void)ListFiles(folder, &names);
+    *files += names.size();
+    for (const std::string& name : names) {
+      if (std::optional<FileStamp> stamp = Stamp(std::string(folder) + name)) *bytes += stamp->size;
+    }
+  }
+
   // Every folder below folder `folder` (ends with a backslash), as ListFiles gives files:
   // relative, without a trailing backslash, in byte order (so a parent comes before its
   // subfolders). Links are left out.

@@ -792,10 +792,6 @@ TEST_P(FlowTest, NoCommandStartsWhileOneRuns) {
   EXPECT_TRUE(view.migrate_enabled && view.collect_enabled && view.exit_enabled);
 }
 
-INSTANTIATE_TEST_SUITE_P(Worlds, FlowTest, ::testing::ValuesIn(FlowWorldFactories()));
-
-}  // namespace kdr::testing
-
 // Asks its run to stop once the copies have done `after` files, as Exit or Ctrl-C would then.
 class StopAfterFiles : public RunProgress {
  public:
@@ -849,3 +845,7 @@ TEST_P(FlowTest, AStoppedRunEndsAfterTheFileItCopiedShowsNothingAndLogsItsInterr
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Worlds, FlowTest, ::testing::ValuesIn(FlowWorldFactories()));
+
+}  // namespace kdr::testing
