@@ -149,10 +149,13 @@ void CMigrateDlgWindow::RunEnded() {
 }
 
 void CMigrateDlgWindow::AskToStop() {
-  // Asked once: Exit pressed again while the run stops changes nothing.
-  if (progress_.StopRequested()) return;
+  // Asked once at a time: Exit pressed again while the question is open (its click may already
+  // be queued) or while the run stops changes nothing.
+  if (progress_.StopRequested() || asking_) return;
+  asking_ = true;
   int answer = IDNO;
   TellUser(kStopRunQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, &answer);
+  asking_ = false;
   if (answer != IDYES) return;
   if (!running_) {
     // The run ended while the question was open.

@@ -72,6 +72,7 @@ class CMigrateDlgWindow : public CDialog, public DialogView {
   std::thread worker_;
   std::atomic<bool> running_{false};
   bool exit_after_run_ = false;
+  bool asking_ = false;  // the question whether to stop is open
 };
 
 // The executable's full path, however long, in the ANSI code page (GetModuleFileNameA), or

@@ -705,9 +705,10 @@ void StopInRunningWindow(int id) {
   bool asked = false;
   HWND question = nullptr;
   DWORD pressed_at = 0;
-  while (IsWindow(dialog) && (!asked || GetTickCount() - pressed_at < 300000)) {
+  while (IsWindow(dialog) && (!asked || GetTickCount() - pressed_at < 120000)) {
     DWORD took = 0;
-    if (!Answers(dialog, &took) || took > 200) ++late;
+    // A probe that found the window ended (the program ending) is no late answer.
+    if ((!Answers(dialog, &took) && IsWindow(dialog)) || took > 200) ++late;
     ++probes;
     slowest = std::max(slowest, took);
     if (HWND progress = ProgressWindow(dialog)) {

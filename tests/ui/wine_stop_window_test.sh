@@ -60,7 +60,12 @@ stop_run() {
   local window=$!
   "$wine" 'C:\ui_driver.exe' "stop-$1" 'C:\tool\kdr4tose.exe' >"$root/driver.out" 2>&1 ||
     fail "the $1 was not stopped as it should be"
-  tr -d '\r' <"$root/driver.out"
+  tr -d '\r' <"$root/driver.out" | grep -v '^progress: .*コピーしています | [0-9]' | head -40
+  grep -c '^progress: ' "$root/driver.out" | sed 's/$/ progress texts read/'
+  # A window that does not end is ended, so that the checks after it still run.
+  local i
+  for ((i = 0; i < 600; i++)); do kill -0 "$window" 2>/dev/null || break; sleep 0.1; done
+  kill -0 "$window" 2>/dev/null && { fail "the window of the $1 did not end"; kill -KILL "$window"; }
   wait "$window"
   echo "the window of the $1 exited with $?"
 }
