@@ -3,9 +3,11 @@
 // made four times a second as the window and the console make them) and without one, taking
 // turns in one process. Prints one line per run and the medians with their ratios (with / without).
 //
-//   kdr-bench-progress VALUES TREE_BYTES WORK_DIR [RUNS]
+//   kdr-bench-progress VALUES TREE_BYTES WORK_DIR [RUNS [SMALL_FILES]]
 //
-// WORK_DIR is made; the tree lies in the Client's data folder of the old product (drive D:).
+// WORK_DIR is made; the tree lies in the Client's data folder of the old product (drive D:),
+// and SMALL_FILES files of 2 KB (default 20000) in its log folder, where the cost per file
+// shows.
 // Exits 1 when a run reports a failure or the progress did not count every file.
 #include <unistd.h>
 
@@ -117,10 +119,24 @@ int main(int argc, char** argv) {
   uint64_t tree_bytes = std::strtoull(argv[2], nullptr, 10);
   fs::path base = argv[3];
   int runs = argc > 4 ? std::atoi(argv[4]) : 3;
+  size_t small_files = argc > 5 ? std::strtoull(argv[5], nullptr, 10) : 20000;
   std::string error;
+  const fs::path small = base / "d" / "Kodrel4" / "client" / "prv" / "log";
+  std::error_code ec;
+  fs::create_directories(small, ec);
+  const std::string block(2048, 'x');
+  for (size_t i = 0; i < small_files && !ec; ++i) {
+    FILE* file = std::fopen((small / ("f" + std::to_string(i) + ".log")).c_str(), "wb");
+    bool ok = file && std::fwrite(block.data(), 1, block.size(), file) == block.size();
+    if (!file || std::fclose(file) != 0 || !ok) {
+      std::fprintf(stderr, "cannot write the small files\n");
+      return 2;
+    }
+  }
   size_t files = kdr::bench::GenerateDataTree(base / "d" / "Kodrel4" / "client" / "prv" / "DDBVID",
                                               tree_bytes, 7, &error);
-  if (files == 0) {
+  files += small_files;
+  if (files == small_files) {
     std::fprintf(stderr, "cannot make the data tree: %s\n", error.c_str());
     return 2;
   }
