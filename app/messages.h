@@ -22,6 +22,10 @@ inline constexpr std::string_view kFolderTooLongMessage =
 inline constexpr std::string_view kWorkFolderBusyMessage =
     "別のkdr4toseが作業フォルダを使用中のため、そちらが終了してからもう一度実行してください。";
 
+// Asked when Exit or the close box is pressed while a Collect or Migrate runs.
+inline constexpr std::string_view kStopRunQuestion =
+    "コピー中のファイルが終わったところで処理を中断して終了しますか？";
+
 // The end of a failure message: where its details are, or nothing more when no log could be
 // written. One sentence either way.
 inline std::string WithDetailsIn(std::string_view failed, std::string_view failed_because,

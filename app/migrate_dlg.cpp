@@ -130,10 +130,13 @@ void CMigrateDlg::ApplyButtonRule() {
 }
 
 RunContext CMigrateDlg::Run() {
-  return RunContext{
-      services_, paths_, log_, last_run_, view_.CopyOwner(), [this](std::string_view text) {
-        ShowMessage(text);
-      }};
+  return RunContext{services_,
+                    paths_,
+                    log_,
+                    last_run_,
+                    view_.CopyOwner(),
+                    [this](std::string_view text) { ShowMessage(text); },
+                    progress_};
 }
 
 std::string CMigrateDlg::LogPathForDisplay() {
@@ -145,6 +148,7 @@ std::string CMigrateDlg::LogPathForDisplay() {
 void CMigrateDlg::CollectEdition(Edition edition) {
   RunContext run = Run();
   CollectOutcome outcome = kdr::CollectEdition(run, edition);
+  if (last_run_.Cause(edition) == EditionFailure::kInterrupted) return;
   if (outcome.ok) {
     ShowMessage(CollectedMessage(edition));
     return;
@@ -170,11 +174,12 @@ void CMigrateDlg::LogHeader(std::string_view command, const StoreTime& now) {
                services_.registry_source);
 }
 
-bool CMigrateDlg::BeginCommand() {
+bool CMigrateDlg::BeginCommand(bool migrate) {
   view_.EnableControl(kCollectButton, false);
   view_.EnableControl(kMigrateButton, false);
   view_.EnableControl(kExitButton, false);
   last_run_ = RunSummary{};
+  if (progress_) progress_->Start(migrate);
   log_file_.clear();
   log_lost_ = false;
   if (!paths_valid_) ShowMessage(kFolderTooLongMessage);
@@ -190,8 +195,9 @@ bool CMigrateDlg::LockWork(bool will_write, std::unique_ptr<HostFileLock>* lock)
   return false;
 }
 
-void CMigrateDlg::EndCommand() {
+void CMigrateDlg::EndCommand(std::string_view command) {
   if (paths_valid_) {
+    if (stopped()) log_.Comment("interrupted: " + std::string(command) + " did not finish");
     for (Edition e : kAllEditions) {
       if (!HasEdition(last_run_.attempted, e)) continue;
       const EditionFailure cause = last_run_.Cause(e);
@@ -217,19 +223,20 @@ void CMigrateDlg::OnCollect() {
   // Asked only for the window, so that the console's runs make the same calls as before.
   bool will_write = services_.work_locks != nullptr && DetectOldEditions() != 0;
   if (!LockWork(will_write, &lock)) return;
-  if (BeginCommand()) {
+  if (BeginCommand(false)) {
     LogHeader("collect", services_.clock());
     FlushWorkLog();
     EditionCode code = DetectOldEditions();
     bool collected_any = false;
     for (Edition edition : kAllEditions) {
       if (!HasEdition(code, edition)) continue;
+      if (stopped()) break;
       CollectEdition(edition);
       collected_any = true;
     }
-    if (!collected_any) ShowMessage(kNothingToCollectMessage);
+    if (!collected_any && !stopped()) ShowMessage(kNothingToCollectMessage);
   }
-  EndCommand();
+  EndCommand("collect");
 }
 
 bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
@@ -239,7 +246,10 @@ bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
     last_run_.told |= EditionWeight(edition);
     return false;
   };
-  if (!migration.CheckStore()) {
+  const bool checked = migration.CheckStore();
+  // Asked to stop: nothing more is shown, nor written.
+  if (migration.StoppedBeforeWriting()) return told();
+  if (!checked) {
     ShowMessage(StoreRefusedMessage(edition, migration.check(), LogPathForDisplay()));
     return told();
   }
@@ -251,10 +261,12 @@ bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
                                                  LogPathForDisplay()));
     return told();
   }
+  if (migration.StoppedBeforeWriting()) return told();
   if (migration.backup_elsewhere()) {
     ShowMessage(BackupElsewhereMessage(Cp932ForDisplay(migration.backup_folder())));
   }
   bool ok = migration.WriteSettingsAndData();
+  if (stopped()) return told();
   if (migration.unrecorded() != 0) {
     ShowMessage(SettingsChangedMessage(edition, LogPathForDisplay()));
     last_run_.told |= EditionWeight(edition);
@@ -272,7 +284,7 @@ void CMigrateDlg::OnMigrate() {
   if (!LockWork(will_write, &lock)) return;
   StoreTime now = services_.clock();
   MigrateBackup backup(services_, paths_, now);
-  if (BeginCommand()) {
+  if (BeginCommand(true)) {
     LogHeader("migrate", now);
     // Where the log goes is settled before any message names it.
     FlushWorkLog();
@@ -286,12 +298,14 @@ void CMigrateDlg::OnMigrate() {
     Edition last_attempted = Edition::kPersonal;
     auto told = [&](Edition e) { return HasEdition(last_run_.told, e); };
     for (Edition e : {Edition::kPersonal, Edition::kClient}) {
-      if (!shared(e)) continue;
+      if (!shared(e) || stopped()) continue;
       last_attempted = e;
       flag = MigrateEdition(backup, e);
       if (flag) ShowMessage(MigratedMessage(e));
     }
-    if (shared(Edition::kServer)) {
+    if (stopped()) {
+      // Told by the front end that asked for it.
+    } else if (shared(Edition::kServer)) {
       if (MigrateEdition(backup, Edition::kServer)) {
         ShowMessage(MigratedMessage(Edition::kServer));
       } else if (!told(Edition::kServer)) {
@@ -301,7 +315,7 @@ void CMigrateDlg::OnMigrate() {
       ShowMessage(kNotMigratedMessage);
     }
   }
-  EndCommand();
+  EndCommand("migrate");
 }
 
 }  // namespace kdr

@@ -58,6 +58,12 @@ class CMigrateDlg {
   EditionCode DetectNewEditions();
   EditionCode DetectCollectedEditions();
 
+  // Where the commands tell their progress and look for a request to stop (may be null). A
+  // command asked to stop ends after the file it copies, shows no more messages and logs that
+  // it was interrupted.
+  void set_progress(RunProgress* progress) { progress_ = progress; }
+  bool stopped() const { return progress_ && progress_->StopRequested(); }
+
   const WorkPaths& paths() const { return paths_; }
   bool paths_valid() const { return paths_valid_; }
   const RunSummary& last_run() const { return last_run_; }
@@ -67,7 +73,7 @@ class CMigrateDlg {
  private:
   // Every command starts with all three buttons disabled and ends with the button rule applied
   // and Exit enabled. BeginCommand is false when there are no usable work paths.
-  bool BeginCommand();
+  bool BeginCommand(bool migrate);
   void ApplyButtonRule();
   // The first lines of a command's log: what, when, which version, where and as whom.
   void LogHeader(std::string_view command, const StoreTime& now);
@@ -75,7 +81,7 @@ class CMigrateDlg {
   // taken for any other reason stops nothing: the command then fails or not on its own. Without
   // `will_write` no lock is taken, so that a command with nothing to do leaves no work tree.
   bool LockWork(bool will_write, std::unique_ptr<HostFileLock>* lock);
-  void EndCommand();
+  void EndCommand(std::string_view command);
   // What the engine's steps of this command work with.
   RunContext Run();
   void CollectEdition(Edition edition);
@@ -113,6 +119,7 @@ class CMigrateDlg {
   std::string log_file_;   // where this command's log goes, once its first write settled it
   bool log_lost_ = false;  // no log could be written for this command
   bool running_ = false;   // a command runs
+  RunProgress* progress_ = nullptr;
 };
 
 }  // namespace kdr

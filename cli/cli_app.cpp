@@ -221,7 +221,7 @@ void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
 }
 
 // How many files each edition left as they were, as the log says it.
-void PrintKept(const RunSummary& summary, Progress& progress, bool migrate) {
+void PrintKept(const RunSummary& summary, ConsoleProgress& progress, bool migrate) {
   std::string out;
   for (Edition edition : kAllEditions) {
     uint64_t kept = summary.Copies(edition).files_kept;
@@ -236,7 +236,8 @@ void PrintKept(const RunSummary& summary, Progress& progress, bool migrate) {
 }
 
 // Each file not copied, one line on standard error, up to a limit; then how many more.
-void PrintNotCopied(const RunSummary& summary, Progress& progress, const std::string& log_path) {
+void PrintNotCopied(const RunSummary& summary, ConsoleProgress& progress,
+                    const std::string& log_path) {
   constexpr size_t kLimit = 20;
   size_t shown = 0;
   size_t total = 0;
@@ -390,7 +391,7 @@ struct CommandContext {
   const Services& services;
   CMigrateDlg& dlg;
   ConsoleView& view;
-  Progress& progress;
+  ConsoleProgress& progress;
 };
 
 // Collect or Migrate as the window runs them.
@@ -404,6 +405,8 @@ CommandOutcome RunDialogCommand(const CommandContext& run) {
     run.dlg.OnCollect();
   }
   const RunSummary& summary = run.dlg.last_run();
+  // A run that stopped when asked is told by one line at the end, not file by file.
+  if (run.dlg.stopped()) return {InterruptedExitCode(), migrate && summary.attempted != 0, true};
   PrintNotCopied(summary, run.progress, Cp932ForDisplay(run.dlg.log_file()));
   if (!run.options.json && !run.options.quiet) PrintKept(summary, run.progress, migrate);
   return {ExitCodeOf(summary), migrate && summary.attempted != 0, true};
@@ -549,12 +552,11 @@ bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegis
 // Runs the command with the platform's services, saves what it changed and tells the result.
 int RunWithServices(const Options& options, const StoreCommandOptions& store,
                     const WorkFolder& work, const DriveMap& drives, RunRegistry& opened,
-                    RunLog* log, std::unique_ptr<HostFileLock>* work_lock) {
+                    RunLog* log, ConsoleProgress& progress,
+                    std::unique_ptr<HostFileLock>* work_lock) {
   std::unique_ptr<FileSystem> files = MakeFileSystem(drives);
   PortableProfileFile profiles(*files);
-  Progress progress(!options.quiet && StderrIsTerminal());
-  CopyReporter reporter(progress);
-  Services services{opened.registry(), *files, profiles, MaxPath(), log, &reporter};
+  Services services{opened.registry(), *files, profiles, MaxPath(), log};
   services.user_state_folder = UserStateFolder();
   services.machine_name = MachineName();
   services.user_name = UserName();
@@ -564,6 +566,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   // With --json the result is the one thing on standard output.
   ConsoleView view(options.quiet, options.json, progress);
   CMigrateDlg dlg(services, view);
+  dlg.set_progress(&progress);
   CommandOutcome outcome =
       RunCommand({options, store, work, services, dlg, view, progress}, work_lock);
   progress.Clear();
@@ -581,6 +584,14 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   // A run whose results could not be saved is told by its error alone.
   if (options.json && outcome.run_summary && saved) {
     WriteStdout(RunSummaryJson(options.command.c_str(), dlg.last_run()));
+  }
+  if (outcome.run_summary && !options.quiet) {
+    WriteStderr(SummaryLine(options.command, dlg.last_run(), progress.State()) + "\n");
+  }
+  if (dlg.stopped() && outcome.run_summary) {
+    WriteStderr(std::string(kProgram) +
+                ": interrupted: the run stopped after the file it was copying; its log says "
+                "how far it got\n");
   }
   return outcome.exit_code;
 }
@@ -610,13 +621,19 @@ int Run(const Options& options) {
   std::unique_ptr<HostFileLock> work_lock;
   std::unique_ptr<RunLog> log;
   if (int code = OpenLog(options, *work, &log); code != kExitOk) return code;
+  ConsoleProgress progress(options.quiet        ? ConsoleProgress::Mode::kOff
+                           : StderrIsTerminal() ? ConsoleProgress::Mode::kTerminal
+                                                : ConsoleProgress::Mode::kLines);
   if (!options.dry_run &&
       (options.command == "collect" || options.command == "migrate" || options.command == "undo")) {
+    // Collect and Migrate stop between files when asked; undo, which has no such point, ends.
     NoteInterruptionIn(HostPathFromUtf8(work->shown) / kWorkRootName / kWorkLogName,
                        "#\tinterrupted: " + options.command + " did not finish" +
-                           (kWindowsTextFiles ? "\r\n" : "\n"));
+                           (kWindowsTextFiles ? "\r\n" : "\n"),
+                       options.command == "undo" ? nullptr : &progress);
   }
-  int exit_code = RunWithServices(options, store, *work, drives, opened, log.get(), &work_lock);
+  int exit_code =
+      RunWithServices(options, store, *work, drives, opened, log.get(), progress, &work_lock);
   return CloseLog(log.get(), exit_code);
 }
 

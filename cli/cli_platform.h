@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/run_progress.h"
 #include "platform/atomic_file.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -84,11 +85,18 @@ inline constexpr bool kDriveMappingSupported =
     true;
 #endif
 
-// From now on, an interruption (Ctrl-C, SIGTERM, SIGHUP; the console window closed) appends
+// From now on, an interruption (Ctrl-C, SIGTERM, SIGHUP; the console window closed) asks
+// `stop` (when given) to stop the run between files: the run then ends on its own, logs that it
+// was interrupted and tells so. A second interruption, or the first without `stop`, appends
 // `line` to the log at `log` when that file exists, says on standard error that the run did not
-// finish, and ends the process (128 + the signal on POSIX). What the run logged before is in the
-// log already: it writes its log out at each edition's end.
-void NoteInterruptionIn(const std::filesystem::path& log, std::string line);
+// finish, and ends the process at once (128 + the signal on POSIX). What the run logged before is
+// in the log already: it writes its log out at each edition's end.
+void NoteInterruptionIn(const std::filesystem::path& log, std::string line,
+                        RunProgress* stop = nullptr);
+
+// The exit code of a run that stopped when interrupted: 128 + the signal on POSIX, 130 on
+// Windows.
+int InterruptedExitCode();
 
 // The longest path, terminators included, that the platform's file calls accept.
 size_t MaxPath();

@@ -125,8 +125,12 @@ namespace {
 // Set before the handlers are installed and never changed after: the handler reads only these.
 const std::string* interruption_log = nullptr;
 const std::string* interruption_line = nullptr;
+RunProgress* interruption_stop = nullptr;
+volatile sig_atomic_t interruption_signal = 0;
 constexpr char kInterruptedText[] =
     "kdr4tose-cli: interrupted: the run did not finish; its log says how far it got\n";
+constexpr char kStoppingText[] =
+    "kdr4tose-cli: stopping after the file being copied (interrupt again to end at once)\n";
 
 void WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -137,8 +141,14 @@ void WriteAll(int fd, const char* data, size_t size) {
   }
 }
 
-// Only calls that are safe in a signal handler.
+// Only calls that are safe in a signal handler (the stop request is a lock-free atomic store).
 void OnInterruption(int signal_number) {
+  if (interruption_stop != nullptr && interruption_signal == 0) {
+    interruption_signal = signal_number;
+    interruption_stop->RequestStop();
+    WriteAll(STDERR_FILENO, kStoppingText, sizeof kStoppingText - 1);
+    return;
+  }
   int fd = open(interruption_log->c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
   if (fd >= 0) {
     WriteAll(fd, interruption_line->data(), interruption_line->size());
@@ -150,14 +160,19 @@ void OnInterruption(int signal_number) {
 
 }  // namespace
 
-void NoteInterruptionIn(const std::filesystem::path& log, std::string line) {
+void NoteInterruptionIn(const std::filesystem::path& log, std::string line, RunProgress* stop) {
   // Kept for the life of the process: a handler may run at any moment until it ends.
   interruption_log = new std::string(log.native());
   interruption_line = new std::string(std::move(line));
+  interruption_stop = stop;
   struct sigaction action {};
   action.sa_handler = OnInterruption;
   sigemptyset(&action.sa_mask);
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal_number, &action, nullptr);
+}
+
+int InterruptedExitCode() {
+  return 128 + (interruption_signal != 0 ? static_cast<int>(interruption_signal) : SIGINT);
 }
 
 }  // namespace kdr::cli

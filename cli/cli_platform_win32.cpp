@@ -1,7 +1,9 @@
 #include <windows.h>
+
 // shellapi.h needs the types of windows.h.
 #include <shellapi.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -165,15 +167,27 @@ namespace {
 // Set before the handler is installed and never changed after.
 const std::wstring* interruption_log = nullptr;
 const std::string* interruption_line = nullptr;
+RunProgress* interruption_stop = nullptr;
+std::atomic<bool> interrupted{false};
 
-BOOL WINAPI OnInterruption(DWORD /*event*/) {
-  // The handler runs on a thread of its own while the run goes on: the run is ended at once, as
-  // a kill would, so that nothing follows the line. Every file the run writes is replaced whole
-  // or recorded in its journal first, so nothing is left half written that undo cannot take back.
+BOOL WINAPI OnInterruption(DWORD event) {
+  DWORD written = 0;
+  // The first Ctrl-C or Ctrl-Break asks the run to stop between files; it then ends on its own.
+  // The console closed gives the process a few seconds only: it is ended at once.
+  if (interruption_stop != nullptr && !interrupted.exchange(true) &&
+      (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)) {
+    interruption_stop->RequestStop();
+    static constexpr char kStopping[] =
+        "kdr4tose-cli: stopping after the file being copied (interrupt again to end at once)\r\n";
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kStopping, sizeof kStopping - 1, &written, nullptr);
+    return TRUE;
+  }
+  // Otherwise the run is ended at once, as a kill would, so that nothing follows the line. Every
+  // file the run writes is replaced whole or recorded in its journal first, so nothing is left
+  // half written that undo cannot take back.
   HANDLE file = CreateFileW(interruption_log->c_str(), FILE_APPEND_DATA,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
   if (file != INVALID_HANDLE_VALUE) {
     WriteFile(file, interruption_line->data(), static_cast<DWORD>(interruption_line->size()),
               &written, nullptr);
@@ -188,11 +202,14 @@ BOOL WINAPI OnInterruption(DWORD /*event*/) {
 
 }  // namespace
 
-void NoteInterruptionIn(const std::filesystem::path& log, std::string line) {
+void NoteInterruptionIn(const std::filesystem::path& log, std::string line, RunProgress* stop) {
   interruption_log = new std::wstring(log.native());
   interruption_line = new std::string(std::move(line));
+  interruption_stop = stop;
   SetConsoleCtrlHandler(OnInterruption, TRUE);
 }
+
+int InterruptedExitCode() { return 130; }
 
 }  // namespace kdr::cli
 

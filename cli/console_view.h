@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/dialog_view.h"
-#include "cli/run_log.h"
+#include "cli/console_progress.h"
 
 namespace kdr::cli {
 
@@ -16,7 +16,7 @@ namespace kdr::cli {
 // none.
 class ConsoleView : public DialogView {
  public:
-  ConsoleView(bool quiet, bool silent, Progress& progress)
+  ConsoleView(bool quiet, bool silent, ConsoleProgress& progress)
       : quiet_(quiet), silent_(silent), progress_(progress) {}
 
   void EnableControl(int control_id, bool enable) override;
@@ -37,7 +37,7 @@ class ConsoleView : public DialogView {
  private:
   bool quiet_;
   bool silent_;
-  Progress& progress_;
+  ConsoleProgress& progress_;
   bool collect_enabled_ = false;
   bool migrate_enabled_ = false;
   bool exit_enabled_ = true;

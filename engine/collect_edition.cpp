@@ -5,6 +5,7 @@
 
 #include "core/edition_folders.h"
 #include "datafolders/data_folders.h"
+#include "engine/copy_totals.h"
 #include "platform/text_encoding.h"
 #include "settings/settings_export.h"
 #include "store/copy_record.h"
@@ -80,7 +81,8 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
     return outcome;
   }
   ExportContext exports{run.services.registry, run.services.profiles, run.log};
-  CopyRecorder recorder(run.summary.Copies(edition), run.log, run.services.copy_observer);
+  ProgressCopyObserver progress(run.progress, run.services.copy_observer);
+  CopyRecorder recorder(run.summary.Copies(edition), run.log, &progress);
   DigestCache digests;
   DataFolderContext data = DataContext(run, &recorder, &digests, &outcome.data_told);
   // What earlier Collects proved of the store: files still as they were read stay.
@@ -90,14 +92,34 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
     record->Load();
     data.keeper = &*record;
   }
+  run.StartPhase(RunPhase::kSettings, edition);
   outcome.settings_written = ExportEditionSettings(exports, run.paths, edition);
-  const bool data_ok = CollectEditionData(data, edition);
+  bool data_ok = false;
+  if (!run.StopRequested()) {
+    run.StartPhase(RunPhase::kCopying, edition);
+    if (run.progress) {
+      std::vector<std::string> unreadable;
+      CopyTotals totals = MeasureCopies(
+          run.services.files, PlannedCopies(run.services.registry, run.services.files, run.paths,
+                                            run.services.max_path, edition, false, &unreadable));
+      run.StartPhase(RunPhase::kCopying, edition, totals.files, totals.bytes);
+    }
+    data_ok = CollectEditionData(data, edition);
+  }
+  // Written also when stopped: what was proven so far need not be copied again.
   if (record && !record->Rewrite()) {
     run.log.Skipped("record of the copies of " + name + " (" +
                         Cp932ForDisplay(CopyRecordPath(run.paths, edition)) + ")",
                     "could not be written; the next Collect copies every file again");
   }
   LogKept(run.log, name, run.summary.Copies(edition).files_kept, "the store");
+  // Stopped: the store is left as begun, never sealed, so that it reads as unfinished.
+  if (run.StopRequested()) {
+    (void)run.services.profiles.Flush();
+    run.log.Skipped("collect " + name, "interrupted; the store is unfinished");
+    run.summary.Fail(edition, EditionFailure::kInterrupted);
+    return outcome;
+  }
   bool sealed = true;
   if (run.services.verification) {
     bool manifest_ok = data_ok && outcome.settings_written;

@@ -31,6 +31,8 @@ FailureNames Names(EditionFailure failure) {
       return {"store_not_sealed", "the store's manifest could not be written"};
     case EditionFailure::kDestinationUnusable:
       return {"destination_unusable", "a data folder it would write into cannot be used"};
+    case EditionFailure::kInterrupted:
+      return {"interrupted", "the run was stopped before the edition was done"};
   }
   return {"unknown", "unknown"};
 }

@@ -17,6 +17,7 @@ enum class EditionFailure {
   kSettingsChanged,      // Migrate: the settings file said more than the backup recorded
   kStoreNotSealed,       // Collect: the store's manifest could not be written
   kDestinationUnusable,  // Migrate: a data folder it would write into cannot be used
+  kInterrupted,          // the run was asked to stop before the edition was done
 };
 
 std::string_view EditionFailureCode(EditionFailure failure);

@@ -2,6 +2,7 @@
 
 #include "datafolders/copy_report.h"
 #include "datafolders/data_folders.h"
+#include "engine/copy_totals.h"
 #include "engine/migration_plan.h"
 #include "platform/folder_reach.h"
 #include "platform/text_encoding.h"
@@ -32,6 +33,7 @@ EditionMigration::EditionMigration(RunContext& run, MigrateBackup& backup, Editi
 
 bool EditionMigration::CheckStore() {
   if (!run_.services.verification) return true;
+  run_.StartPhase(RunPhase::kCheckingStore, edition_);
   check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_);
   run_.summary.stores[EditionIndex(edition_)] = check_.state();
   for (const std::string& folder : check_.skipped_folders) {
@@ -83,6 +85,7 @@ bool EditionMigration::DestinationsUsable(const EditionPlan& plan) {
 bool EditionMigration::WriteBackup() {
   hold_.emplace(run_.services.profiles, run_.paths.SettingsFile(edition_));
   if (!run_.services.backup) return true;
+  run_.StartPhase(RunPhase::kWritingBackup, edition_);
   EditionPlan plan;
   std::string error;
   PlanInputs inputs{run_.services.registry, run_.services.files,
@@ -140,6 +143,7 @@ bool EditionMigration::WriteSettingsAndData() {
                                 PlannedWritesRegistry::Mode::kGuard);
   SettingsImporter importer(guard ? guarded : run_.services.registry, run_.services.profiles,
                             run_.log);
+  run_.StartPhase(RunPhase::kSettings, edition_);
   importer.ImportSettingsFile(run_.paths.SettingsFile(edition_));
   unrecorded_ = guarded.refused();
   if (unrecorded_ != 0) {
@@ -148,7 +152,8 @@ bool EditionMigration::WriteSettingsAndData() {
                          " key(s) or value(s) the backup had not recorded refused: the settings "
                          "file differed from the one read for the backup");
   }
-  CopyRecorder recorder(run_.summary.Copies(edition_), run_.log, run_.services.copy_observer);
+  ProgressCopyObserver progress(run_.progress, run_.services.copy_observer);
+  CopyRecorder recorder(run_.summary.Copies(edition_), run_.log, &progress);
   DataFolderContext data{run_.services.registry,
                          run_.services.files,
                          run_.paths,
@@ -161,8 +166,23 @@ bool EditionMigration::WriteSettingsAndData() {
   data.digests = &digests_;
   data.refused_copies = &refused_copies_;
   data.keeper = &keeps_;
+  run_.StartPhase(RunPhase::kCopying, edition_);
+  if (run_.progress) {
+    std::vector<std::string> unreadable;
+    CopyTotals totals = MeasureCopies(
+        run_.services.files, PlannedCopies(run_.services.registry, run_.services.files, run_.paths,
+                                           run_.services.max_path, edition_, true, &unreadable));
+    run_.StartPhase(RunPhase::kCopying, edition_, totals.files, totals.bytes);
+  }
   const bool data_ok = MigrateEditionData(data, edition_);
   LogKept(run_.log, name_, run_.summary.Copies(edition_).files_kept, "the data folders");
+  // Stopped among the copies: the journal is left open, so that the next start tells a Migrate
+  // that did not finish, and undo takes back what it wrote.
+  if (run_.StopRequested()) {
+    run_.log.Skipped("migrate " + name_, "interrupted; undo takes back what was written");
+    run_.summary.Fail(edition_, EditionFailure::kInterrupted);
+    return false;
+  }
   if (guard && !backup_.writer().MarkWritten(edition_)) {
     run_.log.Skipped("backup of " + name_,
                      "the journal could not be told that the edition's writes ended; the next "
@@ -176,6 +196,15 @@ bool EditionMigration::WriteSettingsAndData() {
   if (cause == EditionFailure::kNone) return true;
   run_.summary.Fail(edition_, cause);
   return false;
+}
+
+bool EditionMigration::StoppedBeforeWriting() {
+  if (!run_.StopRequested()) return false;
+  // Nothing of the edition was written: its journal says so, as after any edition's writes.
+  if (run_.services.backup && hold_) (void)backup_.writer().MarkWritten(edition_);
+  run_.log.Skipped("migrate " + name_, "interrupted; nothing of the edition written");
+  run_.summary.Fail(edition_, EditionFailure::kInterrupted);
+  return true;
 }
 
 }  // namespace kdr

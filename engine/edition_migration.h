@@ -48,6 +48,9 @@ class EditionMigration {
   // link off its drive, a drive or share that cannot be reached now; unusable_folder() names
   // it): nothing of the edition is written.
   bool WriteBackup();
+  // True when the run was asked to stop before this edition wrote anything (after the store
+  // check or the backup): the edition is then recorded as interrupted.
+  bool StoppedBeforeWriting();
   // Imports the settings (only what the backup recorded) and copies the data. False when
   // anything of it failed, a file not copied or a value refused included.
   bool WriteSettingsAndData();

@@ -51,6 +51,9 @@ class CopyObserver {
   // temporary folder beside it) writes into `destination` in place instead, for reason `why`.
   // Told before it copies.
   virtual void CopiedInPlace(std::string_view /*destination*/, std::string_view /*why*/) {}
+  // Asked between files: true ends the copy there, before the next file is begun (the files
+  // not reached are not told). The copy then fails with kCancelled.
+  virtual bool StopRequested() { return false; }
 };
 
 // An observer that passes every call on to `next` (may be null): observers that act on a few
@@ -83,6 +86,7 @@ class ForwardingCopyObserver : public CopyObserver {
   void CopiedInPlace(std::string_view destination, std::string_view why) override {
     if (next_) next_->CopiedInPlace(destination, why);
   }
+  bool StopRequested() override { return next_ && next_->StopRequested(); }
 
  private:
   CopyObserver* next_;
@@ -221,6 +225,19 @@ class FileSystem {
   // with backslashes, in byte order. Links and the tool's own temporary files are left out.
   // False when the folder or one of its subfolders cannot be listed.
   virtual bool ListFiles(std::string_view folder, std::vector<std::string>* files) = 0;
+
+  // The number and total size of the files ListFiles would list below folder `folder` (ends
+  // with a backslash), added to *files and *bytes; for progress, so a file that cannot be read
+  // counts as one of no bytes. This default stamps each file; a platform whose listing gives
+  // the sizes with the names does better.
+  virtual void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
+    std::vector<std::string> names;
+    (void)ListFiles(folder, &names);
+    *files += names.size();
+    for (const std::string& name : names) {
+      if (std::optional<FileStamp> stamp = Stamp(std::string(folder) + name)) *bytes += stamp->size;
+    }
+  }
 
   // Every folder below folder `folder` (ends with a backslash), as ListFiles gives files:
   // relative, without a trailing backslash, in byte order (so a parent comes before its

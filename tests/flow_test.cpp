@@ -8,6 +8,7 @@
 #include "platform/text_encoding.h"
 #include "store/store_check.h"
 #include "store/undo.h"
+#include "store/unfinished_migrate.h"
 #include "tests/flow_world.h"
 
 namespace kdr::testing {
@@ -789,6 +790,71 @@ TEST_P(FlowTest, NoCommandStartsWhileOneRuns) {
       view.messages);
   EXPECT_EQ((std::vector<bool>{false, false}), view.enabled_during);
   EXPECT_TRUE(view.migrate_enabled && view.collect_enabled && view.exit_enabled);
+}
+
+// Asks its run to stop once it reaches step `phase` with `files` done, as Exit or Ctrl-C would.
+class StopAt : public RunProgress {
+ public:
+  StopAt(RunPhase phase, uint64_t files) : phase_(phase), files_(files) {}
+
+ private:
+  void Changed(const ProgressState& state) override {
+    if (state.phase == phase_ && state.files_done >= files_) RequestStop();
+  }
+  RunPhase phase_;
+  uint64_t files_;
+};
+
+TEST_P(FlowTest, AStoppedRunEndsAfterTheFileItCopiedShowsNothingAndLogsItsInterruption) {
+  SeedOldClient();
+  InstallNew(Edition::kClient);
+  SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
+            base_ + "\\new\\prv\\");
+  const std::string store = base_ + "\\tool\\kdr4env\\client";
+  const BackupPlaces places = BackupPlacesFor(dlg_->paths(), "");
+  struct Case {
+    bool migrate;
+    RunPhase phase;
+    size_t unfinished_migrates;  // what the next start finds
+  };
+  for (const Case& c : {Case{false, RunPhase::kCopying, 0}, Case{true, RunPhase::kWritingBackup, 0},
+                        Case{true, RunPhase::kCopying, 1}}) {
+    SCOPED_TRACE(::testing::Message() << c.migrate << " " << static_cast<int>(c.phase));
+    if (c.migrate) {
+      // A whole store to migrate from, and nothing migrated yet.
+      dlg_->set_progress(nullptr);
+      ASSERT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+    }
+    const bool copies = c.phase == RunPhase::kCopying;
+    StopAt stop(c.phase, copies ? 1 : 0);
+    dlg_->set_progress(&stop);
+    EXPECT_EQ(Messages{}, c.migrate ? Migrate() : Collect());
+    EXPECT_EQ(EditionFailure::kInterrupted, dlg_->last_run().Cause(Edition::kClient));
+    EXPECT_NE(std::string::npos, Read(dlg_->log_file())
+                                     .find(c.migrate ? "#\tinterrupted: migrate did not finish"
+                                                     : "#\tinterrupted: collect did not finish"));
+    // Stopped between files (the shell copy: between folders): what was copied is whole and
+    // counted, the folder after it never begun; stopped at the backup, nothing copied.
+    const std::string copied_to = c.migrate ? base_ + "\\new\\prv\\" : store + "\\";
+    std::vector<std::string> copied;
+    std::vector<std::string> later;
+    (void)fs().ListFiles(copied_to + "DDBVID\\", &copied);
+    (void)fs().ListFiles(copied_to + (c.migrate ? "log\\" : "plog\\"), &later);
+    EXPECT_EQ(copies, !copied.empty());
+    EXPECT_EQ(copied.size(), stop.State().run_files);
+    EXPECT_EQ(Messages{}, later);
+    if (c.migrate) {
+      EXPECT_EQ(c.unfinished_migrates, FindUnfinishedMigrates(fs(), places).size());
+      // What it wrote is taken back (nothing, when it stopped at the backup).
+      Services services = WorldServices();
+      EXPECT_TRUE(UndoLastMigrate(services, dlg_->paths(), "", false, nullptr).complete());
+      copied.clear();
+      (void)fs().ListFiles(copied_to + "DDBVID\\", &copied);
+      EXPECT_EQ(Messages{}, copied);
+    } else {
+      EXPECT_EQ(StoreState::kUnfinished, ManifestState(fs(), dlg_->paths(), Edition::kClient));
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Worlds, FlowTest, ::testing::ValuesIn(FlowWorldFactories()));

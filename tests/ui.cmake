@@ -17,3 +17,12 @@ if(WIN32 AND TARGET kdr4tose AND TARGET kdr4tose-cli)
             $<TARGET_FILE:kdr4tose-cli> $<TARGET_FILE:ui_driver> ${CMAKE_SOURCE_DIR}/tools/wine-run)
   set_tests_properties(ui_wine_kill PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
 endif()
+
+# Exit pressed during a Collect and a Migrate: the window answers throughout, shows its progress,
+# and the run stops in a state verify, status and undo understand.
+if(WIN32 AND TARGET kdr4tose AND TARGET kdr4tose-cli)
+  add_test(NAME ui_wine_stop
+    COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/ui/wine_stop_window_test.sh $<TARGET_FILE:kdr4tose>
+            $<TARGET_FILE:kdr4tose-cli> $<TARGET_FILE:ui_driver> ${CMAKE_SOURCE_DIR}/tools/wine-run)
+  set_tests_properties(ui_wine_stop PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
+endif()

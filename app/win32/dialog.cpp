@@ -8,6 +8,12 @@ INT_PTR CDialog::DoModal(HINSTANCE instance, int template_id, HWND parent) {
                          reinterpret_cast<LPARAM>(this));
 }
 
+bool CDialog::Create(HINSTANCE instance, int template_id, HWND owner) {
+  instance_ = instance;
+  return CreateDialogParamW(instance, MAKEINTRESOURCEW(template_id), owner, &CDialog::DialogProc,
+                            reinterpret_cast<LPARAM>(this)) != nullptr;
+}
+
 bool CDialog::OnCommand(int id, int /*notify_code*/) {
   if (id == IDOK || id == IDCANCEL) {
     EndDialog(id);
@@ -35,7 +41,16 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wparam, L
   return result;
 }
 
-INT_PTR CDialog::Dispatch(UINT message, WPARAM wparam, LPARAM /*lparam*/) {
+// A dialog procedure's own answer to a message goes through DWLP_MSGRESULT.
+bool CDialog::Answer(bool handled) {
+  if (handled) SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
+  return handled;
+}
+
+INT_PTR CDialog::Dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message >= WM_APP && message <= 0xBFFF) {
+    return OnAppMessage(message, wparam, lparam) ? TRUE : FALSE;
+  }
   switch (message) {
     case WM_INITDIALOG:
       return OnInit() ? TRUE : FALSE;
@@ -53,6 +68,8 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wparam, LPARAM /*lparam*/) {
     case WM_QUERYDRAGICON:
       // One of the few messages whose dialog procedure result is the answer itself.
       return reinterpret_cast<INT_PTR>(OnQueryDragIcon());
+    case WM_SETCURSOR:
+      return Answer(OnSetCursor(reinterpret_cast<HWND>(wparam), LOWORD(lparam))) ? TRUE : FALSE;
     case WM_DESTROY:
       OnDestroy();
       return TRUE;

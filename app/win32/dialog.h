@@ -17,6 +17,12 @@ class CDialog {
   // Runs the dialog of template `template_id` modally (DialogBoxParamW) and returns what
   // EndDialog was given, or -1 when the dialog could not be created.
   INT_PTR DoModal(HINSTANCE instance, int template_id, HWND parent);
+  // Creates the dialog of template `template_id` modelessly (CreateDialogParamW), owned by
+  // `owner`; false when it could not be. It lives until Destroy or its owner's end.
+  bool Create(HINSTANCE instance, int template_id, HWND owner);
+  void Destroy() {
+    if (window_) DestroyWindow(window_);
+  }
 
   HWND window() const { return window_; }
 
@@ -35,6 +41,12 @@ class CDialog {
   virtual bool OnIconEraseBackground(HDC /*dc*/) { return false; }
   // WM_QUERYDRAGICON: the icon shown while a minimised dialog is dragged, or null.
   virtual HICON OnQueryDragIcon() { return nullptr; }
+  // WM_SETCURSOR over `over` (the dialog or one of its controls). True when it set the cursor.
+  virtual bool OnSetCursor(HWND /*over*/, int /*hit_test*/) { return false; }
+  // A message of the program's own (WM_APP and above). True when handled.
+  virtual bool OnAppMessage(UINT /*message*/, WPARAM /*wparam*/, LPARAM /*lparam*/) {
+    return false;
+  }
   // WM_DESTROY: release what belongs to the window while it still exists.
   virtual void OnDestroy() {}
 
@@ -46,6 +58,7 @@ class CDialog {
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   INT_PTR Dispatch(UINT message, WPARAM wparam, LPARAM lparam);
+  bool Answer(bool handled);
 
   HWND window_ = nullptr;
   HINSTANCE instance_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "app/messages.h"
 #include "app/win32/about_dlg.h"
 #include "platform/win32/wide_text.h"
 #include "res/resource.h"
@@ -22,6 +23,11 @@ constexpr std::string_view kMigrateTip = "Kodrel4で設定した情報をKodrelS
 constexpr std::string_view kExitTip = "終了します";
 
 constexpr UINT kRefreshPeriodMs = 1000;
+
+// The run's thread asks the window's thread to carry out a call (lparam: the function).
+constexpr UINT kCallOnWindowThread = WM_APP + 1;
+// The run's thread has ended its command.
+constexpr UINT kRunEnded = WM_APP + 2;
 
 // Calls `get(buffer, size)` (a GetModuleFileName of either width) with a buffer that grows
 // until the whole path fits. Empty on failure.
@@ -57,22 +63,118 @@ std::wstring ModuleTitle() {
 }
 
 CMigrateDlgWindow::CMigrateDlgWindow(const Services& services)
-    : logic_(services, *this), caption_(ModuleTitle()) {}
+    : logic_(services, *this), caption_(ModuleTitle()) {
+  logic_.set_progress(&progress_);
+}
+
+CMigrateDlgWindow::~CMigrateDlgWindow() {
+  // The window ends only once a run has; this holds should it end otherwise.
+  progress_.RequestStop();
+  if (worker_.joinable()) worker_.join();
+}
 
 INT_PTR CMigrateDlgWindow::DoModal(HINSTANCE instance) {
   return CDialog::DoModal(instance, IDD_KDR4TOSE_DIALOG, nullptr);
 }
 
+void CMigrateDlgWindow::OnWindowThread(const std::function<void()>& call) {
+  if (GetCurrentThreadId() == window_thread_ || !window()) {
+    call();
+    return;
+  }
+  SendMessageW(window(), kCallOnWindowThread, 0, reinterpret_cast<LPARAM>(&call));
+}
+
 void CMigrateDlgWindow::EnableControl(int control_id, bool enable) {
-  EnableItem(control_id, enable);
+  // Exit stays usable during a run that has a thread of its own: it asks to stop it.
+  if (control_id == kExitButton && !enable && running_) return;
+  OnWindowThread([&] { EnableItem(control_id, enable); });
 }
 
 void CMigrateDlgWindow::ShowMessage(std::string_view text) {
+  OnWindowThread([&] { TellUser(text, MB_OK, nullptr); });
+}
+
+void CMigrateDlgWindow::TellUser(std::string_view text, UINT type, int* answer) {
   std::wstring wide = Utf8ToWide(text);
-  MessageBoxW(window(), wide.c_str(), caption_.c_str(), MB_OK);
+  int got = MessageBoxW(window(), wide.c_str(), caption_.c_str(), type);
+  if (answer) *answer = got;
+}
+
+bool CMigrateDlgWindow::OnAppMessage(UINT message, WPARAM /*wparam*/, LPARAM lparam) {
+  switch (message) {
+    case kCallOnWindowThread:
+      (*reinterpret_cast<const std::function<void()>*>(lparam))();
+      return true;
+    case kRunEnded:
+      RunEnded();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CMigrateDlgWindow::StartRun(bool migrate) {
+  if (running_) return;
+  running_ = true;
+  // Off at once, before the run's thread gets to it, so that a second click finds them so.
+  EnableItem(IDC_COLLECT, false);
+  EnableItem(IDC_MIGRATE, false);
+  progress_window_.Open(instance(), window());
+  worker_ = std::thread([this, migrate] {
+    if (migrate) {
+      logic_.OnMigrate();
+    } else {
+      logic_.OnCollect();
+    }
+    PostMessageW(window(), kRunEnded, 0, 0);
+  });
+}
+
+void CMigrateDlgWindow::RunEnded() {
+  if (worker_.joinable()) worker_.join();
+  running_ = false;
+  progress_window_.Close();
+  EnableItem(IDOK, true);
+  // The cursor over the window is the arrow again, without waiting for the mouse to move.
+  POINT at = {};
+  if (GetCursorPos(&at) && WindowFromPoint(at) == window()) {
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+  }
+  if (exit_after_run_) {
+    EndDialog(IDOK);
+    return;
+  }
+  logic_.RefreshButtons();
+}
+
+void CMigrateDlgWindow::AskToStop() {
+  // Asked once at a time: Exit pressed again while the question is open (its click may already
+  // be queued) or while the run stops changes nothing.
+  if (progress_.StopRequested() || asking_) return;
+  asking_ = true;
+  int answer = IDNO;
+  TellUser(kStopRunQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, &answer);
+  asking_ = false;
+  if (answer != IDYES) return;
+  if (!running_) {
+    // The run ended while the question was open.
+    EndDialog(IDOK);
+    return;
+  }
+  exit_after_run_ = true;
+  progress_.RequestStop();
+}
+
+bool CMigrateDlgWindow::OnSetCursor(HWND over, int hit_test) {
+  // The wait cursor over the window during a run, except over Exit, which still answers.
+  if (!running_ || hit_test != HTCLIENT || over == Item(IDOK)) return false;
+  SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  return true;
 }
 
 bool CMigrateDlgWindow::OnInit() {
+  window_thread_ = GetCurrentThreadId();
   AddAboutMenuItem();
   SetIcons();
   CreateToolTips();
@@ -132,10 +234,15 @@ void CMigrateDlgWindow::AddToolTip(int control_id, std::string_view text) {
 bool CMigrateDlgWindow::OnCommand(int id, int notify_code) {
   switch (id) {
     case IDC_COLLECT:
-      if (notify_code == BN_CLICKED) logic_.OnCollect();
+      if (notify_code == BN_CLICKED) StartRun(false);
       return true;
     case IDC_MIGRATE:
-      if (notify_code == BN_CLICKED) logic_.OnMigrate();
+      if (notify_code == BN_CLICKED) StartRun(true);
+      return true;
+    case IDOK:
+    case IDCANCEL:
+      if (!running_) return CDialog::OnCommand(id, notify_code);
+      AskToStop();
       return true;
     default:
       return CDialog::OnCommand(id, notify_code);
@@ -143,7 +250,8 @@ bool CMigrateDlgWindow::OnCommand(int id, int notify_code) {
 }
 
 void CMigrateDlgWindow::OnTimer(UINT_PTR id) {
-  if (id == IDT_REFRESH) logic_.RefreshButtons();
+  // The run's thread owns the buttons until it ends.
+  if (id == IDT_REFRESH && !running_) logic_.RefreshButtons();
 }
 
 bool CMigrateDlgWindow::OnSysCommand(WPARAM command) {

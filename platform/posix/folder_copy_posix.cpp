@@ -112,6 +112,12 @@ class Walk {
         Fail(tool_source, FailFromErrno("readdir", tool_source));
         return;
       }
+      // Asked between files, so that none is left half written.
+      if (job_.observer && job_.observer->StopRequested()) {
+        if (first_failure_.ok())
+          first_failure_ = FileResult::Fail(kCancelled, "CopyFile", tool_source);
+        return;
+      }
       const fs::path& from = it->path();
       std::string name = from.filename().string();
       // Someone's half-written file: never carried on, whoever writes it.

@@ -279,6 +279,26 @@ bool ListInto(const std::wstring& folder, const std::string& prefix,
   return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
+// Adds the files below `folder` (ending with a backslash) that ListInto would list, and their
+// sizes, from the listing itself: no file is opened.
+void CountInto(const std::wstring& folder, uint64_t* files, uint64_t* bytes) {
+  WIN32_FIND_DATAW entry;
+  FindHandle find(FindFirstFileW(LongForm(folder + L"*").c_str(), &entry));
+  if (!find.ok()) return;
+  do {
+    std::wstring wide = entry.cFileName;
+    if (wide == L"." || wide == L"..") continue;
+    if (IsTempFileName(AnsiName(wide))) continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      CountInto(folder + wide + L"\\", files, bytes);
+    } else {
+      ++*files;
+      *bytes += MakeU64(entry.nFileSizeHigh, entry.nFileSizeLow);
+    }
+  } while (FindNextFileW(find.get(), &entry));
+}
+
 // A path with a name that ListInto gave with "?" (which no Windows name holds) as UTF-16, each
 // such name replaced by the one entry of its folder that reads so; nullopt when none or several
 // do. Any other path is read as the A functions read it.
@@ -471,6 +491,11 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
     FileResult bad = FileResult::Fail(ERROR_INVALID_NAME, "SHFileOperation", source);
     if (observer) observer->CopyFailed(source, bad);
     return bad;
+  }
+  // The shell copy takes a folder whole and cannot be stopped inside it: a run asked to stop
+  // starts no other.
+  if (observer && observer->StopRequested()) {
+    return FileResult::Fail(ERROR_CANCELLED, "SHFileOperation", destination);
   }
   auto& shell_copy = ShFileOperationCall();
   if (!shell_copy.get()) {
@@ -680,6 +705,13 @@ bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string
   if (!wide || !ListInto(*wide, "", files, nullptr)) return false;
   std::sort(files->begin(), files->end());
   return true;
+}
+
+void Win32FileSystem::CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
+  auto c_folder = CPath(folder);
+  if (!c_folder || !IsFolder(*c_folder)) return;
+  if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
+  if (std::optional<std::wstring> wide = WidePath(*c_folder)) CountInto(*wide, files, bytes);
 }
 
 bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {

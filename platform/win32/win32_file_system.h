@@ -44,6 +44,7 @@ class Win32FileSystem : public FileSystem {
   // FindFirstFileW / FindNextFileW, each name in the ANSI code page with "?" for a character it
   // cannot hold; reparse points are left out. A path holding such a name reaches the file by its
   // own name wherever no other name of its folder reads alike.
+  void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   // DeleteFileA (a read-only file's attribute cleared first, as DeleteFile refuses it) and

@@ -12,6 +12,7 @@
 #include <commctrl.h>  // after windows.h, whose types it uses
 // clang-format on
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +33,10 @@ constexpr int kMessageText = 0xFFFF;
 
 const wchar_t kTitle[] = L"Kodrel4→SE移行ツール";
 const wchar_t kAboutTitle[] = L"kdr4toseのﾊﾞｰｼﾞｮﾝ情報";
+const wchar_t kProgressTitle[] = L"処理の進行状況";
+constexpr int kProgressStep = 1010;
+constexpr int kProgressCounts = 1012;
+const wchar_t kStopQuestion[] = L"コピー中のファイルが終わったところで処理を中断して終了しますか？";
 
 int failures = 0;
 
@@ -96,17 +101,20 @@ std::wstring ClassName(HWND window) {
   return name;
 }
 
-// The visible top-level dialogs (class #32770) owned by `owner`, optionally of one title.
-std::vector<HWND> OwnedDialogs(HWND owner) {
+// The visible top-level dialogs (class #32770) owned by `owner`: its message boxes, or with
+// `progress` its progress window.
+std::vector<HWND> OwnedDialogs(HWND owner, bool progress = false) {
   struct Search {
     HWND owner;
+    bool progress;
     std::vector<HWND> found;
-  } search{owner, {}};
+  } search{owner, progress, {}};
   EnumWindows(
       [](HWND window, LPARAM param) -> BOOL {
         auto* s = reinterpret_cast<Search*>(param);
         if (GetWindow(window, GW_OWNER) == s->owner && IsWindowVisible(window) &&
-            ClassName(window) == L"#32770") {
+            ClassName(window) == L"#32770" &&
+            (WindowText(window) == kProgressTitle) == s->progress) {
           s->found.push_back(window);
         }
         return TRUE;
@@ -192,8 +200,21 @@ bool Start(const std::wstring& exe, Program* program) {
   return Check(program->dialog != nullptr, L"the main dialog is found by its title");
 }
 
+// The progress window of a run of `dialog`, or null when none is open.
+HWND ProgressWindow(HWND dialog) {
+  std::vector<HWND> found = OwnedDialogs(dialog, true);
+  return found.empty() ? nullptr : found.front();
+}
+
+// Waits for the run of `dialog` to end: its progress window gone.
+bool RunEnds(HWND dialog, DWORD timeout_ms = 20000) {
+  return Check(WaitFor([&] { return ProgressWindow(dialog) == nullptr; }, timeout_ms),
+               L"the run ends: its progress window closes");
+}
+
 // Ends the program with Exit and checks that it goes away.
 void ExitProgram(Program& program) {
+  RunEnds(program.dialog);
   Check(Enabled(program.dialog, kExit), L"Exit is enabled");
   Click(program.dialog, kExit);
   Check(WaitForSingleObject(program.process.hProcess, 10000) == WAIT_OBJECT_0,
@@ -632,10 +653,12 @@ HWND RunningDialog(int id) {
   return ready ? dialog : nullptr;
 }
 
-// Clicks command `id` and returns once its run has begun (Exit disabled), leaving it running.
+// Clicks command `id` and returns once its run has begun (its progress window open), leaving it
+// running.
 bool Press(HWND dialog, int id) {
   Click(dialog, id);
-  return Check(WaitFor([&] { return !Enabled(dialog, kExit); }, 20000), L"the run begins");
+  return Check(WaitFor([&] { return ProgressWindow(dialog) != nullptr; }, 20000),
+               L"the run begins");
 }
 
 // `press`: the click alone. `run`: the click, the time until the run's first message, every
@@ -655,8 +678,76 @@ void PressInRunningWindow(int id, bool to_the_end) {
     WaitFor([&] { return !IsWindow(box); }, 5000);
     box = WaitForOwnedDialog(dialog, 1500);
   }
-  Check(WaitFor([&] { return Enabled(dialog, kExit); }, 5000), L"Exit is enabled after the run");
+  RunEnds(dialog);
+  Check(Enabled(dialog, kExit), L"Exit is enabled after the run");
   Click(dialog, kExit);
+}
+
+// Whether `dialog` answers a message within 200 ms; *took_ms says how long it took.
+bool Answers(HWND dialog, DWORD* took_ms) {
+  DWORD_PTR result = 0;
+  DWORD start = GetTickCount();
+  LRESULT ok = SendMessageTimeoutW(dialog, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 200, &result);
+  *took_ms = GetTickCount() - start;
+  return ok != 0;
+}
+
+// Clicks command `id`, probes the window every 250 ms throughout the run and reads its progress
+// window; once the text has moved (for Migrate: once it copies), presses Exit and answers yes:
+// the run stops and the program ends.
+void StopInRunningWindow(int id) {
+  HWND dialog = RunningDialog(id);
+  if (dialog == nullptr || !Press(dialog, id)) return;
+  std::vector<std::wstring> seen;
+  int probes = 0;
+  int late = 0;
+  DWORD slowest = 0;
+  bool asked = false;
+  HWND question = nullptr;
+  DWORD pressed_at = 0;
+  while (IsWindow(dialog) && (!asked || GetTickCount() - pressed_at < 120000)) {
+    DWORD took = 0;
+    // A probe that found the window ended (the program ending) is no late answer.
+    if ((!Answers(dialog, &took) && IsWindow(dialog)) || took > 200) ++late;
+    ++probes;
+    slowest = std::max(slowest, took);
+    if (HWND progress = ProgressWindow(dialog)) {
+      std::wstring text = WindowText(GetDlgItem(progress, kProgressStep)) + L" | " +
+                          WindowText(GetDlgItem(progress, kProgressCounts));
+      if (seen.empty() || seen.back() != text) {
+        seen.push_back(text);
+        Print(L"progress: " + text);
+      }
+    }
+    // Collect: once files are counted done; Migrate: as soon as it copies, before its copies end.
+    bool copying = !seen.empty() && seen.back().find(L"コピー") != std::wstring::npos;
+    bool counted = copying && seen.back().find(L"| 0／") == std::wstring::npos;
+    if (!asked && seen.size() >= 3 && (id == kCollect ? counted : copying)) {
+      Click(dialog, kExit);
+      asked = true;
+      pressed_at = GetTickCount();
+    }
+    if (asked && question == nullptr) {
+      for (HWND box : OwnedDialogs(dialog)) {
+        if (WindowText(GetDlgItem(box, kMessageText)) != kStopQuestion) continue;
+        question = box;
+        // Exit once more while the question is open: the dialog is disabled, nothing changes.
+        Click(dialog, kExit);
+        PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
+        Print(L"asked to stop after " + std::to_wstring(seen.size()) + L" progress texts");
+      }
+    }
+    Sleep(250);
+  }
+  Print(L"probes " + std::to_wstring(probes) + L", slowest answer " + std::to_wstring(slowest) +
+        L" ms");
+  Check(probes >= 8 && late == 0, L"the window answered every probe within 200 ms (" +
+                                      std::to_wstring(late) + L" late of " +
+                                      std::to_wstring(probes) + L")");
+  Check(seen.size() >= 3, L"the progress window's text moved");
+  Check(question != nullptr, L"Exit during the run asks whether to stop");
+  Check(!IsWindow(dialog), L"the program ends once the run has stopped");
 }
 
 }  // namespace
@@ -666,7 +757,7 @@ int wmain(int argc, wchar_t** argv) {
     Print(
         L"usage: ui_driver nothing|collect|busy|damaged|migrate|reenter|refresh|notcopied|"
         L"unreachable|alias|unfinished|longpath|press-collect|press-migrate|run-collect|"
-        L"run-migrate <kdr4tose.exe>");
+        L"run-migrate|stop-collect|stop-migrate <kdr4tose.exe>");
     return 2;
   }
   std::wstring scenario = argv[1];
@@ -696,6 +787,8 @@ int wmain(int argc, wchar_t** argv) {
     WorkFolderBusy(exe);
   } else if (scenario == L"longpath") {
     FolderTooLong(exe);
+  } else if (scenario.starts_with(L"stop-")) {
+    StopInRunningWindow(scenario.ends_with(L"-collect") ? kCollect : kMigrate);
   } else if (scenario.starts_with(L"press-") || scenario.starts_with(L"run-")) {
     // The window the script started; `exe` only names it.
     bool collect = scenario.ends_with(L"-collect");
