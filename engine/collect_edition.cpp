@@ -96,14 +96,7 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   outcome.settings_written = ExportEditionSettings(exports, run.paths, edition);
   bool data_ok = false;
   if (!run.StopRequested()) {
-    run.StartPhase(RunPhase::kCopying, edition);
-    if (run.progress) {
-      std::vector<std::string> unreadable;
-      CopyTotals totals = MeasureCopies(
-          run.services.files, PlannedCopies(run.services.registry, run.services.files, run.paths,
-                                            run.services.max_path, edition, false, &unreadable));
-      run.StartPhase(RunPhase::kCopying, edition, totals.files, totals.bytes);
-    }
+    StartCopying(run, edition, /*migrate=*/false);
     data_ok = CollectEditionData(data, edition);
   }
   // Written also when stopped: what was proven so far need not be copied again.

@@ -8,4 +8,15 @@ CopyTotals MeasureCopies(FileSystem& files, const std::vector<FolderCopy>& copie
   return totals;
 }
 
+void StartCopying(const RunContext& run, Edition edition, bool migrate) {
+  // Told before counting, which takes a while for a large folder.
+  run.StartPhase(RunPhase::kCopying, edition);
+  if (!run.progress) return;
+  std::vector<std::string> unreadable;
+  CopyTotals totals = MeasureCopies(
+      run.services.files, PlannedCopies(run.services.registry, run.services.files, run.paths,
+                                        run.services.max_path, edition, migrate, &unreadable));
+  run.StartPhase(RunPhase::kCopying, edition, totals.files, totals.bytes);
+}
+
 }  // namespace kdr

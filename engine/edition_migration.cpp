@@ -166,14 +166,7 @@ bool EditionMigration::WriteSettingsAndData() {
   data.digests = &digests_;
   data.refused_copies = &refused_copies_;
   data.keeper = &keeps_;
-  run_.StartPhase(RunPhase::kCopying, edition_);
-  if (run_.progress) {
-    std::vector<std::string> unreadable;
-    CopyTotals totals = MeasureCopies(
-        run_.services.files, PlannedCopies(run_.services.registry, run_.services.files, run_.paths,
-                                           run_.services.max_path, edition_, true, &unreadable));
-    run_.StartPhase(RunPhase::kCopying, edition_, totals.files, totals.bytes);
-  }
+  StartCopying(run_, edition_, /*migrate=*/true);
   const bool data_ok = MigrateEditionData(data, edition_);
   LogKept(run_.log, name_, run_.summary.Copies(edition_).files_kept, "the data folders");
   // Stopped among the copies: the journal is left open, so that the next start tells a Migrate

@@ -26,7 +26,7 @@ struct RunContext {
 
   bool StopRequested() const { return progress && progress->StopRequested(); }
   void StartPhase(RunPhase phase, Edition edition, uint64_t files_total = 0,
-                  uint64_t bytes_total = 0) {
+                  uint64_t bytes_total = 0) const {
     if (progress) progress->StartPhase(phase, edition, files_total, bytes_total);
   }
 };
