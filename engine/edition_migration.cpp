@@ -108,7 +108,10 @@ bool EditionMigration::WriteBackup() {
     return false;
   }
   // Files the data folders hold already as the store has them are neither copied nor saved.
-  if (run_.services.verification) KeepFilesInPlace(run_.services.files, &plan);
+  // A file left out of the backup must be left as it is by the copy too.
+  if (run_.services.verification && run_.services.files.CopyCanKeepFiles()) {
+    KeepFilesInPlace(run_.services.files, &plan);
+  }
   keeps_.Set(plan.kept);
   if (!writer.Add(plan, &error)) {
     run_.log.Skipped("backup before migrating " + name_,

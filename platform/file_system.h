@@ -153,6 +153,10 @@ class FileSystem {
   // could; each item not copied is also told to the observer).
   virtual FileResult CopyFolder(std::string_view destination, std::string_view source,
                                 OwnerWindow* owner, CopyObserver* observer) = 0;
+  // Whether CopyFolder asks its observer's KeepsExisting before it copies over a file, and so
+  // can leave single files as they are. Where it cannot (the platform's own copy takes a folder
+  // whole), a Migrate must plan to replace, and back up, every file it finds.
+  virtual bool CopyCanKeepFiles() const { return false; }
 
   // Reads a whole file. nullopt when it is missing or cannot be read.
   virtual std::optional<std::string> ReadFile(std::string_view path) = 0;

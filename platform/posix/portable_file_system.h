@@ -28,6 +28,7 @@ class PortableFileSystem : public FileSystem {
   FileResult IdentifyFolder(std::string_view path, FolderId* id) override;
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;
+  bool CopyCanKeepFiles() const override { return true; }
   std::optional<std::string> ReadFile(std::string_view path) override;
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
   FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) override;

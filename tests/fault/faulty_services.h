@@ -146,6 +146,7 @@ class FaultyFileSystem : public FileSystem {
     }
     return inner_.CopyFolder(destination, source, owner, observer);
   }
+  bool CopyCanKeepFiles() const override { return inner_.CopyCanKeepFiles(); }
   std::optional<std::string> ReadFile(std::string_view path) override {
     if (plan_.Fail("readfile " + std::string(path))) return std::nullopt;
     return inner_.ReadFile(path);
