@@ -1235,6 +1235,28 @@ TEST_P(StoreFlowTest, CopyRecordKeepsOnlyWhatBothStampsProve) {
   }
 }
 
+// A Collect stopped (killed) midway keeps what was proven more than a moment before: the
+// record reaches the disk as it goes, not only in a Flush at the end. Files are copied by the
+// thousand each second, so a second's worth lost would be half a run to copy again.
+TEST_P(StoreFlowTest, CopyRecordIsOnTheDiskSoonAfterAFileIsProven) {
+  StampedFiles files(fs());
+  const std::string folder = paths().Folder(Edition::kClient) + "\\DDBVID\\";
+  const FileStamp stamp{5, 100, 7, 200};
+  const FileDigest digest{5, HashBytes("abcde")};
+  files.stamps = {{"a", stamp}, {"b", stamp}, {folder + "a", stamp}, {folder + "b", stamp}};
+  ASSERT_TRUE(fs().MakeSurePathExists(CopyRecordPath(paths(), Edition::kClient)));
+  CopyRecord running(files, paths(), Edition::kClient);
+  running.Proven("a", folder + "a", digest, stamp, stamp);
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  running.Proven("b", folder + "b", digest, stamp, stamp);
+  // Read while the first run still holds what it did not write, as after a kill.
+  CopyRecord next(files, paths(), Edition::kClient);
+  next.Load();
+  FileDigest got;
+  FileResult refused;
+  EXPECT_TRUE(next.Keeps("a", folder + "a", &got, &refused));
+}
+
 INSTANTIATE_TEST_SUITE_P(Worlds, StoreFlowTest, ::testing::ValuesIn(FlowWorldFactories()));
 
 }  // namespace
