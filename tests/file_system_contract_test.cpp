@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -491,6 +492,31 @@ TEST_P(FileSystemContractTest, StampDescribesTheFileAndChangesWhenItIsRewritten)
 
   ASSERT_TRUE(h().MakeFolder(root() + "folder"));
   EXPECT_EQ(std::nullopt, fs().Stamp(root() + "folder"));
+}
+
+// A write in place that keeps the size and sets the time back keeps the file's id as well: only
+// the change time tells it, so it must be given, and move.
+TEST_P(FileSystemContractTest, AWriteInPlaceWithTheTimeSetBackMovesTheChangeTime) {
+  std::string path = root() + "f.txt";
+  ASSERT_TRUE(h().Put(path, "12345"));
+  ASSERT_TRUE(h().SetModified(path, kOldTime));
+  auto first = fs().Stamp(path);
+  ASSERT_TRUE(first.has_value());
+  EXPECT_NE(0, first->changed_ns);
+  // Reading it is no change.
+  EXPECT_EQ("12345", h().Get(path));
+  EXPECT_EQ("12345", fs().ReadFile(path).value_or(""));
+  EXPECT_EQ(first, fs().Stamp(path));
+  // More than the coarsest clock a file system stamps with.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(h().Put(path, "54321"));
+  ASSERT_TRUE(h().SetModified(path, kOldTime));
+  auto second = fs().Stamp(path);
+  ASSERT_TRUE(second.has_value());
+  EXPECT_EQ(first->size, second->size);
+  EXPECT_EQ(first->modified_ns, second->modified_ns);
+  EXPECT_EQ(first->file_id, second->file_id);
+  EXPECT_NE(first->changed_ns, second->changed_ns);
 }
 
 // --- Read-only files and metadata -----------------------------------------------------------

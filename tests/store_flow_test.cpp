@@ -1079,9 +1079,30 @@ TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
   EXPECT_TRUE(Undo(dlg_->last_run().backup_name, true).complete());
 }
 
+// Whether the platform's folder copy asks about a file already at the destination (the Win32
+// shell copy takes the whole folder, and asks about none).
+bool CopyAsksAboutExistingFiles(FileSystem& files, const std::string& folder) {
+  struct Probe : CopyObserver {
+    void FileCopied(std::string_view, uint64_t) override {}
+    void CopyFailed(std::string_view, const FileResult&) override {}
+    bool KeepsExisting(std::string_view, std::string_view) override {
+      asked = true;
+      return false;
+    }
+    bool asked = false;
+  } probe;
+  const std::string file = folder + "\\from\\a.dat";
+  if (!files.MakeSurePathExists(file) || !files.WriteFileAtomically(file, "a")) return false;
+  for (int i = 0; i < 2; ++i) {
+    if (!files.CopyFolder(folder + "\\to\\", folder + "\\from\\", nullptr, &probe)) return false;
+  }
+  return probe.asked;
+}
+
 // Collecting again copies only what changed: a store file still as its source is kept when the
-// platform's stamps can prove it (they hold a change time), and the store ends as a full Collect
-// leaves it. A source or a store file given other bytes of the same size and time is copied.
+// platform's stamps can prove it (they hold a change time) and its copy asks, and the store ends
+// as a full Collect leaves it. A source or a store file given other bytes of the same size and
+// time is copied.
 TEST_P(StoreFlowTest, CollectAgainCopiesOnlyWhatChanged) {
   const std::string source = base_ + "\\old\\cp\\DDBVID\\c.dat";
   const std::string stored = paths().Folder(Edition::kClient) + "\\DDBVID\\c.dat";
@@ -1106,7 +1127,8 @@ TEST_P(StoreFlowTest, CollectAgainCopiesOnlyWhatChanged) {
     static_cast<void>(fs().SetMetadata(path, before, &not_set));
   };
   EXPECT_EQ(kAllCollected, Run(true));
-  const bool proves = fs().Stamp(source)->changed_ns != 0;
+  const bool proves =
+      fs().Stamp(source)->changed_ns != 0 && CopyAsksAboutExistingFiles(fs(), base_ + "\\probe");
   const size_t all = 7;  // the data files of the three editions
   const struct {
     const char* change;
@@ -1236,6 +1258,28 @@ TEST_P(StoreFlowTest, CopyRecordKeepsOnlyWhatBothStampsProve) {
     }
     EXPECT_FALSE(record.Keeps(from, to + "x", &got, &refused));
   }
+}
+
+// A Collect stopped (killed) midway keeps what was proven more than a moment before: the
+// record reaches the disk as it goes, not only in a Flush at the end. Files are copied by the
+// thousand each second, so a second's worth lost would be half a run to copy again.
+TEST_P(StoreFlowTest, CopyRecordIsOnTheDiskSoonAfterAFileIsProven) {
+  StampedFiles files(fs());
+  const std::string folder = paths().Folder(Edition::kClient) + "\\DDBVID\\";
+  const FileStamp stamp{5, 100, 7, 200};
+  const FileDigest digest{5, HashBytes("abcde")};
+  files.stamps = {{"a", stamp}, {"b", stamp}, {folder + "a", stamp}, {folder + "b", stamp}};
+  ASSERT_TRUE(fs().MakeSurePathExists(CopyRecordPath(paths(), Edition::kClient)));
+  CopyRecord running(files, paths(), Edition::kClient);
+  running.Proven("a", folder + "a", digest, stamp, stamp);
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  running.Proven("b", folder + "b", digest, stamp, stamp);
+  // Read while the first run still holds what it did not write, as after a kill.
+  CopyRecord next(files, paths(), Edition::kClient);
+  next.Load();
+  FileDigest got;
+  FileResult refused;
+  EXPECT_TRUE(next.Keeps("a", folder + "a", &got, &refused));
 }
 
 INSTANTIATE_TEST_SUITE_P(Worlds, StoreFlowTest, ::testing::ValuesIn(FlowWorldFactories()));

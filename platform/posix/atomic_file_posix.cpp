@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <string>
 #include <system_error>
 
 #include "platform/atomic_file.h"
@@ -21,7 +23,17 @@ namespace {
 
 bool WriterIsGone(uint64_t pid) {
   if (pid == static_cast<uint64_t>(::getpid()) || pid > 0x7fffffff) return false;
-  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+  if (::kill(static_cast<pid_t>(pid), 0) != 0) return errno == ESRCH;
+  // A process killed and not yet waited for by its parent is still there as a zombie, and
+  // writes nothing more. Its state follows the last ')' of /proc/<pid>/stat (the name before
+  // it may hold any character). Where there is no /proc, the process counts as running. (A
+  // writer's main thread never ends before its others: the tool's own threads are joined.)
+  std::ifstream stat_file("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat_file, line)) return false;
+  size_t end = line.rfind(')');
+  if (end == std::string::npos || end + 2 >= line.size()) return false;
+  return line[end + 2] == 'Z' || line[end + 2] == 'X';
 }
 
 FileResult WriteAll(int fd, std::string_view bytes) {

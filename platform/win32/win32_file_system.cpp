@@ -657,6 +657,14 @@ std::optional<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   stamp.modified_ns = NanosecondsSince1970(info.ftLastWriteTime);
   stamp.file_id = MakeU64(info.nFileIndexHigh, info.nFileIndexLow) ^
                   (static_cast<uint64_t>(info.dwVolumeSerialNumber) << 40);
+  // The change time, which every write of content, times or attributes moves and no program
+  // sets back. Left 0 where the file system gives none (FAT keeps none, and a time before
+  // 1970 is no time it keeps): no file is then taken as unchanged on its other stamps alone.
+  FILE_BASIC_INFO basic{};
+  if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+    int64_t ticks = basic.ChangeTime.QuadPart;
+    if (ticks > kFrom1601To1970) stamp.changed_ns = (ticks - kFrom1601To1970) * 100;
+  }
   return stamp;
 }
 

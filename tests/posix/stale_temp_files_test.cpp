@@ -42,6 +42,23 @@ class StaleTempFilesTest : public ::testing::Test {
   PortableFileSystem files_;
 };
 
+// A run killed by a signal stays a zombie until its parent waits for it (`timeout -s KILL`
+// kills itself too, and the zombie waits for init): it writes nothing more, so its leftovers go.
+TEST_F(StaleTempFilesTest, LeftoversOfAKilledRunNotYetWaitedForGo) {
+  pid_t child = fork();
+  if (child == 0) _exit(0);
+  // Exited, not waited for: a zombie.
+  siginfo_t info{};
+  ASSERT_EQ(0, waitid(P_PID, static_cast<id_t>(child), &info, WEXITED | WNOWAIT));
+  std::string zombie = ".kdr4tose-" + std::to_string(child) + "-3.tmp";
+  Put(host_ / "src" / "a.dat", "A");
+  Put(host_ / "dst" / zombie, "");
+  EXPECT_TRUE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, nullptr));
+  EXPECT_FALSE(fs::exists(host_ / "dst" / zombie));
+  int status = 0;
+  waitpid(child, &status, 0);
+}
+
 TEST_F(StaleTempFilesTest, KilledRunsLeftoversGoOthersStay) {
   std::string dead = ".kdr4tose-" + std::to_string(DeadPid()) + "-7.tmp";
   std::string alive = ".kdr4tose-" + std::to_string(getppid()) + "-1.tmp";
