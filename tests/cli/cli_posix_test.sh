@@ -561,6 +561,10 @@ usage_error "--backup with an empty name" --registry "$reg" --work-dir "$case_di
 run help --help
 expect_code 0 "$code" "--help"
 grep -q -- '--registry' "$out" || fail "--help does not list --registry"
+# Every reason code an edition can fail with is in the guide's table of reasons.
+for reason in $(grep -o 'return {"[a-z_]*",' "$here/../../engine/edition_failure.cpp" | cut -d'"' -f2 | grep -vx unknown); do
+  grep -q "^| \`$reason\` |" "$docs" || fail "docs/cli.md does not list the reason $reason"
+done
 # Every exit code the tool has is explained in --help and in the guide's table.
 for n in $(sed -n 's/.*kExit[A-Za-z]* = \([0-9]*\);.*/\1/p' "$here/../../cli/cli_app.h") 130; do
   grep -qE "^  $n +[a-z]" "$out" || fail "--help does not explain exit code $n"
