@@ -189,6 +189,18 @@ TEST_P(FileSystemContractTest, CopyFolderCopiesWholeSubtrees) {
   EXPECT_EQ("alpha", h().Get(src + "a.dat"));
 }
 
+TEST_P(FileSystemContractTest, CountFilesAddsTheFilesAndBytesACopyWouldCopy) {
+  std::string src = MakeSourceTree();
+  ASSERT_TRUE(h().Put(src + "sub\\" + kHyo + ".dat", "xyz"));
+  uint64_t files = 1, bytes = 10;  // added to, not replaced
+  fs().CountFiles(src, &files, &bytes);
+  EXPECT_EQ(1u + 5, files);
+  EXPECT_EQ(10u + 5 + 5 + 7 + 70000 + 3, bytes);
+  // A missing folder adds nothing.
+  fs().CountFiles(root() + "missing\\", &files, &bytes);
+  EXPECT_EQ(6u, files);
+}
+
 TEST_P(FileSystemContractTest, CopyFolderCreatesAMissingDestinationWithItsParents) {
   std::string src = MakeSourceTree();
   std::string dst = root() + "x\\y\\dst\\";

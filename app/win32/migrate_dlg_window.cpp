@@ -82,7 +82,23 @@ void CMigrateDlgWindow::OnWindowThread(const std::function<void()>& call) {
     call();
     return;
   }
-  SendMessageW(window(), kCallOnWindowThread, 0, reinterpret_cast<LPARAM>(&call));
+  // Posted, not sent: a sent message would be carried out inside any modal loop the window's
+  // thread is in, the stop question's too.
+  PendingCall pending{&call};
+  if (!PostMessageW(window(), kCallOnWindowThread, 0, reinterpret_cast<LPARAM>(&pending))) {
+    SendMessageW(window(), kCallOnWindowThread, 0, reinterpret_cast<LPARAM>(&pending));
+  }
+  std::unique_lock<std::mutex> lock(calls_mutex_);
+  call_done_.wait(lock, [&] { return pending.done; });
+}
+
+void CMigrateDlgWindow::Carry(PendingCall* pending) {
+  (*pending->call)();
+  {
+    std::lock_guard<std::mutex> lock(calls_mutex_);
+    pending->done = true;
+  }
+  call_done_.notify_all();
 }
 
 void CMigrateDlgWindow::EnableControl(int control_id, bool enable) {
@@ -103,9 +119,15 @@ void CMigrateDlgWindow::TellUser(std::string_view text, UINT type, int* answer) 
 
 bool CMigrateDlgWindow::OnAppMessage(UINT message, WPARAM /*wparam*/, LPARAM lparam) {
   switch (message) {
-    case kCallOnWindowThread:
-      (*reinterpret_cast<const std::function<void()>*>(lparam))();
+    case kCallOnWindowThread: {
+      auto* pending = reinterpret_cast<PendingCall*>(lparam);
+      if (asking_) {
+        held_calls_.push_back(pending);
+      } else {
+        Carry(pending);
+      }
       return true;
+    }
     case kRunEnded:
       RunEnded();
       return true;
@@ -156,14 +178,16 @@ void CMigrateDlgWindow::AskToStop() {
   int answer = IDNO;
   TellUser(kStopRunQuestion, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, &answer);
   asking_ = false;
-  if (answer != IDYES) return;
-  if (!running_) {
-    // The run ended while the question was open.
-    EndDialog(IDOK);
-    return;
+  if (answer == IDYES && running_) {
+    exit_after_run_ = true;
+    progress_.RequestStop();
   }
-  exit_after_run_ = true;
-  progress_.RequestStop();
+  std::vector<PendingCall*> held;
+  held.swap(held_calls_);
+  for (PendingCall* pending : held) Carry(pending);
+  if (answer != IDYES) return;
+  // The run ended while the question was open.
+  if (!running_ && !exit_after_run_) EndDialog(IDOK);
 }
 
 bool CMigrateDlgWindow::OnSetCursor(HWND over, int hit_test) {

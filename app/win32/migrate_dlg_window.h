@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "app/dialog_view.h"
 #include "app/migrate_dlg.h"
@@ -52,8 +55,14 @@ class CMigrateDlgWindow : public CDialog, public DialogView {
   void SetIcons();
   void CreateToolTips();
   void AddToolTip(int control_id, std::string_view text);
+  // A call of the run's thread, waiting to be carried out on the window's.
+  struct PendingCall {
+    const std::function<void()>* call;
+    bool done = false;
+  };
   // Runs `call` on the window's thread and returns once it has.
   void OnWindowThread(const std::function<void()>& call);
+  void Carry(PendingCall* pending);
   void StartRun(bool migrate);
   void RunEnded();
   // Exit or the close box during a run: asks, and stops the run and ends the program on yes.
@@ -73,6 +82,11 @@ class CMigrateDlgWindow : public CDialog, public DialogView {
   std::atomic<bool> running_{false};
   bool exit_after_run_ = false;
   bool asking_ = false;  // the question whether to stop is open
+  // What the run asked while the question was open, carried out once it is answered: a message
+  // box of the run's would otherwise open over the question.
+  std::vector<PendingCall*> held_calls_;
+  std::mutex calls_mutex_;
+  std::condition_variable call_done_;
 };
 
 // The executable's full path, however long, in the ANSI code page (GetModuleFileNameA), or

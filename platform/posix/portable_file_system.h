@@ -41,6 +41,7 @@ class PortableFileSystem : public FileSystem {
                         const std::function<void(std::string_view)>& sink) override;
   std::unique_ptr<FileReader> OpenForReading(std::string_view path) override;
   bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   bool RemoveFile(std::string_view path) override;
   bool RemoveFolder(std::string_view path) override;

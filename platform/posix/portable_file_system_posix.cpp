@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +62,31 @@ bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std
     }
   }
   return true;
+}
+
+// Adds up the files ListInto would list and their sizes, from one descriptor per folder: a
+// stat of each file by its full path through the drive map costs more than the count is worth.
+void CountInto(int folder_fd, uint64_t* files, uint64_t* bytes) {
+  DIR* dir = ::fdopendir(folder_fd);
+  if (!dir) {
+    ::close(folder_fd);
+    return;
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string_view name = entry->d_name;
+    if (name == "." || name == ".." || IsTempFileName(name)) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      int sub =
+          ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (sub >= 0) CountInto(sub, files, bytes);
+    } else if (S_ISREG(st.st_mode)) {
+      ++*files;
+      *bytes += static_cast<uint64_t>(st.st_size);
+    }
+  }
 }
 
 }  // namespace
@@ -341,6 +367,13 @@ bool PortableFileSystem::ListFiles(std::string_view folder, std::vector<std::str
   if (!ListInto(*host, "", files, nullptr)) return false;
   std::sort(files->begin(), files->end());
   return true;
+}
+
+void PortableFileSystem::CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
+  auto host = HostPath(folder);
+  if (!host) return;
+  int fd = ::open(host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) CountInto(fd, files, bytes);
 }
 
 bool PortableFileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {

@@ -376,6 +376,38 @@ void CollectTwo(const std::wstring& exe) {
   ExitProgram(program);
 }
 
+// Exit clicked at once after Collect: the stop question opens first, and the run's messages wait
+// for its answer instead of opening over it. Answered no, the run goes on and tells them.
+void QuestionStaysOnTop(const std::wstring& exe) {
+  Program program;
+  if (!Start(exe, &program)) return;
+  HWND dialog = program.dialog;
+  Click(dialog, kCollect);
+  Click(dialog, kExit);
+  HWND question = nullptr;
+  WaitFor(
+      [&] {
+        for (HWND box : OwnedDialogs(dialog)) {
+          if (WindowText(GetDlgItem(box, kMessageText)) == kStopQuestion) question = box;
+        }
+        return question != nullptr;
+      },
+      20000);
+  if (!Check(question != nullptr, L"Exit during the run asks whether to stop")) return;
+  // Longer than this small Collect takes to reach its first message.
+  Sleep(3000);
+  std::vector<HWND> boxes = OwnedDialogs(dialog);
+  Check(boxes.size() == 1 && boxes.front() == question,
+        L"nothing opens over the question (" + std::to_wstring(boxes.size()) + L" boxes)");
+  PostMessageW(question, WM_COMMAND, MAKEWPARAM(IDNO, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(question, IDNO)));
+  Check(WaitFor([&] { return !IsWindow(question); }, 5000), L"the question closes on no");
+  ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報を収集しました。");
+  ExpectNoMoreMessages(dialog);
+  ExitProgram(program);
+}
+
 // New Client installed and the Client collected: Migrate moves settings and data.
 void MigrateClient(const std::wstring& exe) {
   Program program;
@@ -755,7 +787,7 @@ void StopInRunningWindow(int id) {
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
     Print(
-        L"usage: ui_driver nothing|collect|busy|damaged|migrate|reenter|refresh|notcopied|"
+        L"usage: ui_driver nothing|collect|hold|busy|damaged|migrate|reenter|refresh|notcopied|"
         L"unreachable|alias|unfinished|longpath|press-collect|press-migrate|run-collect|"
         L"run-migrate|stop-collect|stop-migrate <kdr4tose.exe>");
     return 2;
@@ -767,6 +799,8 @@ int wmain(int argc, wchar_t** argv) {
     NothingInstalled(exe);
   } else if (scenario == L"collect") {
     CollectTwo(exe);
+  } else if (scenario == L"hold") {
+    QuestionStaysOnTop(exe);
   } else if (scenario == L"damaged") {
     MigrateDamagedStore(exe);
   } else if (scenario == L"migrate") {
