@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/hex_text.h"
 #include "platform/utf8.h"
 
 // JSON text for the console tool's --json results.
@@ -12,7 +13,6 @@ namespace kdr::cli {
 // byte that is not part of UTF-8 (text read from the store can hold anything) as U+FFFD, so
 // that the result is always valid JSON.
 inline std::string JsonString(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -25,8 +25,7 @@ inline std::string JsonString(std::string_view text) {
       out.push_back(static_cast<char>(c));
     } else if (c < 0x20) {
       out += "\\u00";
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 15]);
+      AppendHexByte(c, &out);
     } else {
       out.append(text.substr(i, size));
     }

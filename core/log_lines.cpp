@@ -2,16 +2,16 @@
 
 #include <utility>
 
+#include "platform/hex_text.h"
+
 namespace kdr {
 
 void AppendEscaped(std::string_view text, std::string* out) {
-  static constexpr char kHex[] = "0123456789abcdef";
   for (char c : text) {
     unsigned char byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte == 0x7f) {
       *out += "\\x";
-      out->push_back(kHex[byte >> 4]);
-      out->push_back(kHex[byte & 15]);
+      AppendHexByte(byte, out);
     } else {
       out->push_back(c);
     }

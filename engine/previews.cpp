@@ -5,6 +5,7 @@
 #include "core/log_lines.h"
 #include "datafolders/data_folders.h"
 #include "engine/migration_plan.h"
+#include "platform/hex_text.h"
 #include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
 
@@ -75,12 +76,8 @@ std::string ValueShown(std::string_view name, uint32_t type, std::string_view da
     for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(data[i]);
     return "dword " + std::to_string(v);
   }
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string hex = "type " + std::to_string(type) + " hex ";
-  for (unsigned char c : data) {
-    hex.push_back(kHex[c >> 4]);
-    hex.push_back(kHex[c & 15]);
-  }
+  AppendHex(data, &hex);
   return hex;
 }
 

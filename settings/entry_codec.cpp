@@ -1,29 +1,13 @@
 #include "settings/entry_codec.h"
 
 #include <array>
+#include <optional>
 
 #include "platform/cp932.h"
+#include "platform/hex_text.h"
 
 namespace kdr {
 namespace {
-
-constexpr char kHexDigits[] = "0123456789abcdef";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-void AppendHex(std::string* out, std::string_view bytes) {
-  out->reserve(out->size() + bytes.size() * 2);
-  for (char c : bytes) {
-    unsigned char b = static_cast<unsigned char>(c);
-    out->push_back(kHexDigits[b >> 4]);
-    out->push_back(kHexDigits[b & 0x0f]);
-  }
-}
 
 std::string_view UpToFirstZero(std::string_view text) {
   size_t zero = text.find('\0');
@@ -46,22 +30,17 @@ bool IsCredentialName(std::string_view name) {
 
 void HexEncodeInPlace(std::string& text) {
   std::string encoded;
-  AppendHex(&encoded, UpToFirstZero(text));
+  AppendHex(UpToFirstZero(text), &encoded);
   text.swap(encoded);
 }
 
 bool HexDecodeInPlace(std::string& text) {
-  std::string decoded;
-  size_t pairs = text.size() / 2;
-  decoded.reserve(pairs);
-  for (size_t i = 0; i < pairs; ++i) {
-    int high = HexValue(text[2 * i]);
-    int low = HexValue(text[2 * i + 1]);
-    if (high < 0 || low < 0) return false;
-    decoded.push_back(static_cast<char>(high * 16 + low));
-  }
-  decoded.resize(UpToFirstZero(decoded).size());
-  text.swap(decoded);
+  // An odd last digit is left out.
+  std::optional<std::string> decoded =
+      BytesFromHex(std::string_view(text).substr(0, text.size() / 2 * 2));
+  if (!decoded) return false;
+  decoded->resize(UpToFirstZero(*decoded).size());
+  text.swap(*decoded);
   return true;
 }
 
@@ -80,12 +59,12 @@ std::string_view FormatEntryParts(std::string_view value_name, uint32_t type, st
   head->push_back(':');
   hex->clear();
   if (type == kRegBinary || type == kRegDword) {
-    AppendHex(hex, data);
+    AppendHex(data, hex);
     return *hex;
   }
   std::string_view text = UpToFirstZero(data);
   if (!encode_credentials || !IsCredentialName(value_name)) return text;
-  AppendHex(hex, text);
+  AppendHex(text, hex);
   return *hex;
 }
 
@@ -107,14 +86,10 @@ ParseResult ParseEntry(std::string_view entry, ParsedEntry* parsed) {
   std::string_view data = entry.substr(colon + 1);
   if (type == kRegDword) {
     if (data.size() != 8) return ParseResult::kBadDword;
-    std::string bytes(data);
-    if (!HexDecodeInPlace(bytes)) return ParseResult::kBadDword;
-    // HexDecodeInPlace ends a text at a zero byte; a double word keeps all four bytes.
-    bytes.clear();
-    for (size_t i = 0; i < 4; ++i) {
-      bytes.push_back(static_cast<char>(HexValue(data[2 * i]) * 16 + HexValue(data[2 * i + 1])));
-    }
-    parsed->data = std::move(bytes);
+    // All four bytes, zeros too.
+    std::optional<std::string> bytes = BytesFromHex(data);
+    if (!bytes) return ParseResult::kBadDword;
+    parsed->data = std::move(*bytes);
   } else {
     parsed->data.assign(data);
   }

@@ -41,18 +41,11 @@ class Line {
   Line& Flag(bool value) { return Text(value ? "1" : "0"); }
   // An empty field would look like a missing one, so no bytes are written as "-".
   Line& Hex(std::string_view bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
     static constexpr size_t kPiece = 1024;
     if (bytes.empty()) return Text("-");
     out_->push_back('\t');
     for (size_t from = 0; from < bytes.size(); from += kPiece) {
-      std::string_view piece = bytes.substr(from, kPiece);
-      size_t at = out_->size();
-      out_->resize(at + piece.size() * 2);
-      for (unsigned char c : piece) {
-        (*out_)[at++] = kDigits[c >> 4];
-        (*out_)[at++] = kDigits[c & 15];
-      }
+      AppendHex(bytes.substr(from, kPiece), out_);
       if (grown_ && *grown_) (*grown_)();
     }
     return *this;
@@ -74,18 +67,10 @@ class Line {
   const std::function<void()>* grown_;
 };
 
+// No bytes are written as "-", so an empty field is a malformed one.
 std::optional<std::string> Unhex(std::string_view text) {
   if (text == "-") return std::string();
-  if (text.empty() || text.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  out.reserve(text.size() / 2);
-  for (size_t i = 0; i < text.size(); i += 2) {
-    int high = HexDigitValue(text[i]);
-    int low = HexDigitValue(text[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out.push_back(static_cast<char>(high * 16 + low));
-  }
-  return out;
+  return text.empty() ? std::nullopt : BytesFromHex(text);
 }
 
 // The metadata field as Line::Metadata writes it; nullopt when malformed, *none for "-".

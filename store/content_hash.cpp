@@ -16,6 +16,8 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "platform/hex_text.h"
+
 namespace kdr {
 namespace {
 
@@ -69,11 +71,10 @@ ContentHash HashBytes(std::string_view bytes) {
 }
 
 std::string HashToHex(const ContentHash& hash) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out(32, '0');
   for (int i = 0; i < 16; ++i) {
-    out[15 - i] = kHex[(hash.high >> (4 * i)) & 15];
-    out[31 - i] = kHex[(hash.low >> (4 * i)) & 15];
+    out[15 - i] = kHexDigits[(hash.high >> (4 * i)) & 15];
+    out[31 - i] = kHexDigits[(hash.low >> (4 * i)) & 15];
   }
   return out;
 }

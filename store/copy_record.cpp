@@ -16,26 +16,14 @@ constexpr std::string_view kHeader = "kdr4tose-copies\t1\n";
 constexpr auto kFlushEvery = std::chrono::milliseconds(100);
 
 std::string Hex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char c : bytes) {
-    out.push_back(kDigits[c >> 4]);
-    out.push_back(kDigits[c & 15]);
-  }
+  AppendHex(bytes, &out);
   return out;
 }
 
+// A path is never empty.
 std::optional<std::string> Unhex(std::string_view hex) {
-  if (hex.empty() || hex.size() % 2 != 0) return std::nullopt;
-  std::string out;
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int high = HexDigitValue(hex[i]);
-    int low = HexDigitValue(hex[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    out.push_back(static_cast<char>(high * 16 + low));
-  }
-  return out;
+  return hex.empty() ? std::nullopt : BytesFromHex(hex);
 }
 
 void AppendStamp(std::string* out, const FileStamp& stamp) {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/hex_text.h"
+
 // Reading the store's text files (the manifest, the backup journal): lines that end with "\n",
 // fields separated by tabs, numbers in decimal, bytes in hex.
 namespace kdr {
@@ -22,8 +24,5 @@ std::optional<uint64_t> ParseDecimal(std::string_view text);
 // A header field (a time, a version) as the writers print it: printable ASCII, not empty. Such
 // a field is shown as it is, so a byte a person could have put there otherwise is refused.
 bool IsPlainField(std::string_view text);
-
-// 0 to 15 for a hex digit of either case, else -1.
-int HexDigitValue(char c);
 
 }  // namespace kdr

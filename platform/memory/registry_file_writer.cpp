@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/cp932.h"
+#include "platform/hex_text.h"
 #include "platform/memory/registry_file.h"
 #include "platform/memory/registry_file_items.h"
 #include "platform/memory/registry_file_lines.h"
@@ -259,11 +260,10 @@ class Renderer {
 
   // Lower-case hex digits, at least `width` of them; returns how many.
   static size_t AppendHexNumber(uint32_t number, int width, Output* out) {
-    static constexpr char kDigits[] = "0123456789abcdef";
     char digits[8];
     int count = 0;
     do {
-      digits[count++] = kDigits[number & 0xf];
+      digits[count++] = kHexDigits[number & 0xf];
       number >>= 4;
     } while (number != 0);
     while (count < width && count < 8) digits[count++] = '0';
