@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -34,6 +35,10 @@ void WriteAll(int fd, std::string_view text) {
 
 void WriteStdout(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
 void WriteStderr(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+
+Language UserLanguage() {
+  return LanguageOfLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+}
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 

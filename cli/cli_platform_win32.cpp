@@ -54,6 +54,11 @@ void WriteTo(DWORD which, std::string_view text) {
 void WriteStdout(std::string_view text) { WriteTo(STD_OUTPUT_HANDLE, text); }
 void WriteStderr(std::string_view text) { WriteTo(STD_ERROR_HANDLE, text); }
 
+Language UserLanguage() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::kJapanese
+                                                                    : Language::kEnglish;
+}
+
 bool StderrIsTerminal() {
   HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
