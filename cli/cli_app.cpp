@@ -337,9 +337,9 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
       LoadRegistryFile(*bytes, opened->file.get(), HeldBranches(options.command),
                        CheckedOnlyBranches(options.command));
   if (!loaded.ok()) {
-    return UsageError(Text(Msg::kRegistryFileMalformed,
-                           {options.registry_file, std::to_string(loaded.error->line),
-                            loaded.error->reason}));
+    return UsageError(
+        Text(Msg::kRegistryFileMalformed,
+             {options.registry_file, std::to_string(loaded.error->line), loaded.error->reason}));
   }
   // A value the file cannot hold is refused when it is set (and the import skips it), never
   // found out when the file is written back.
@@ -647,8 +647,7 @@ size_t ConsoleColumns(std::string_view text) {
 class HelpFormatter : public CLI::Formatter {
  public:
   std::string make_option(const CLI::Option* option, bool is_positional) const override {
-    std::string line =
-        "  " + make_option_name(option, is_positional) + make_option_opts(option);
+    std::string line = "  " + make_option_name(option, is_positional) + make_option_opts(option);
     const std::string description = make_option_desc(option);
     const size_t column = get_column_width();
     size_t used = ConsoleColumns(line);
@@ -720,13 +719,14 @@ int RunCli(int argc, const char* const* argv) {
       ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo"}));
   app.add_option("--work-dir", options.work_dir, Text(Msg::kHelpWorkDir))->type_name(folder);
   app.add_option("--registry", options.registry_file, Text(Msg::kHelpRegistry))->type_name(file);
-  app.add_option("--drive", options.drives, Text(Msg::kHelpDrive))
-      ->type_name(Text(Msg::kArgDrive));
+  app.add_option("--drive", options.drives, Text(Msg::kHelpDrive))->type_name(Text(Msg::kArgDrive));
   app.add_option("--log", options.log_file, Text(Msg::kHelpLog))->type_name(file);
   app.add_flag("--json", options.json, Text(Msg::kHelpJson));
   app.add_flag("--dry-run", options.dry_run, Text(Msg::kHelpDryRun));
   // An empty name (a script's unset variable) would otherwise undo the newest backup.
-  auto not_empty = [](const std::string& name) { return name.empty() ? Text(Msg::kEmptyName) : ""; };
+  auto not_empty = [](const std::string& name) {
+    return name.empty() ? Text(Msg::kEmptyName) : "";
+  };
   app.add_option("--backup", options.store.backup, Text(Msg::kHelpBackup))
       ->type_name(Text(Msg::kArgName))
       ->check(not_empty);

@@ -77,6 +77,8 @@ enum class Msg {
   kUnheldRequest,
   kSettingsFileNotWritten,
   kInterrupted,
+  kStopping,
+  kNotFinished,
   // status
   kStatusOldInstalled,
   kStatusNewInstalled,

@@ -93,6 +93,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kSettingsFileNotWritten, "a settings file could not be written: {0}"},
     {Msg::kInterrupted,
      "interrupted: the run stopped after the file it was copying; its log says how far it got"},
+    {Msg::kStopping, "stopping after the file being copied (interrupt again to end at once)"},
+    {Msg::kNotFinished, "interrupted: the run did not finish; its log says how far it got"},
     {Msg::kStatusOldInstalled, "Kodrel4 installed:   {0}"},
     {Msg::kStatusNewInstalled, "KodrelSE installed:  {0}"},
     {Msg::kStatusCollected, "collected:           {0} (in {1})"},

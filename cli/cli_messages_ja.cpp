@@ -15,18 +15,24 @@ constexpr MessageText kTexts[] = {
      "  0    成功: 対象のエディションがすべて成功しました。\n"
      "  1    失敗したエディションがあります（コピーできなかったファイルを 1 つずつ表示します）。"
      "verify では、完全でないエディションがあります。\n"
-     "  2    処理対象がありません: インストール、収集済み、取り消せるバックアップのどれもありません。\n"
-     "  64   引数の誤り: オプションの誤り、又は使えないレジストリファイル・ログ・作業フォルダです。\n"
+     "  2    処理対象がありません: "
+     "インストール、収集済み、取り消せるバックアップのどれもありません。\n"
+     "  64   引数の誤り: "
+     "オプションの誤り、又は使えないレジストリファイル・ログ・作業フォルダです。\n"
      "  70   実行環境のエラー: パスが長すぎる、ファイルを書き戻せないなどです。\n"
-     "  75   使用中: レジストリファイル又は作業フォルダを別の実行が使っています。何もしていません。\n"
+     "  75   使用中: "
+     "レジストリファイル又は作業フォルダを別の実行が使っています。何もしていません。\n"
      "  130  中断: Ctrl+C で中断しました。どこまで進んだかはログに書かれています。"},
     {Msg::kHelpCommand,
      "status | collect | migrate | verify（収集したものをマニフェストと照らして確認） | "
      "undo（直前の migrate を取り消し）"},
-    {Msg::kHelpWorkDir, "kdr4env を置くフォルダ（作業フォルダ）。省略時は実行ファイルのあるフォルダです。"},
+    {Msg::kHelpWorkDir,
+     "kdr4env を置くフォルダ（作業フォルダ）。省略時は実行ファイルのあるフォルダです。"},
     {Msg::kHelpRegistry,
-     "システムのレジストリの代わりにレジストリファイル（.reg）を使い、そのファイルを読み書きします。"},
-    {Msg::kHelpDrive, "X=DIR: ドライブ X: をホストのフォルダに割り当てます（繰り返し指定できます）。"},
+     "システムのレジストリの代わりにレジストリファイル（."
+     "reg）を使い、そのファイルを読み書きします。"},
+    {Msg::kHelpDrive,
+     "X=DIR: ドライブ X: をホストのフォルダに割り当てます（繰り返し指定できます）。"},
     {Msg::kHelpLog, "行ったこと・飛ばしたことと理由を、詳しいログとしてこのファイルにも書きます。"},
     {Msg::kHelpJson, "結果を 1 つの JSON として表示します。"},
     {Msg::kHelpDryRun, "（collect・migrate）行う内容を表示するだけで、何も変更しません。"},
@@ -61,7 +67,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kDryRunWith, "--dry-run は collect と migrate にだけ指定できます。"},
     {Msg::kUndoOptionsWith, "--backup、--list、--force は undo にだけ指定できます。"},
     {Msg::kAcceptWith, "--accept は verify にだけ指定できます。"},
-    {Msg::kListAlone, "undo --list は一覧を表示するだけなので、--backup と --force は指定できません。"},
+    {Msg::kListAlone,
+     "undo --list は一覧を表示するだけなので、--backup と --force は指定できません。"},
     {Msg::kDriveUnavailable, "Windows には独自のドライブ文字があるため、--drive は使えません。"},
     {Msg::kDriveMalformed,
      "--drive にはドライブ文字とフォルダを C=/srv/c の形で指定してください（指定: {0}）。"},
@@ -72,13 +79,15 @@ constexpr MessageText kTexts[] = {
      "実行ファイルのフォルダが分からないため、--work-dir で作業フォルダを指定してください。"},
     {Msg::kCannotResolveWork, "作業フォルダのパスを解決できません（{0}）。"},
     {Msg::kWorkNotFolder, "作業フォルダ {0} は、存在するフォルダではありません。"},
-    {Msg::kWorkHasBackslash, "作業フォルダのパスに、このツールでは扱えない「\\」が含まれています。"},
+    {Msg::kWorkHasBackslash,
+     "作業フォルダのパスに、このツールでは扱えない「\\」が含まれています。"},
     {Msg::kWorkPrefix,
      "作業フォルダは {0} を付けずに、C:\\フォルダ 又は \\\\server\\share\\フォルダ の形で"
      "指定してください。"},
     {Msg::kWorkNotCp932,
      "作業フォルダのパス {0} に、コードページ 932（Shift_JIS）で表せない文字が含まれています。"},
-    {Msg::kWorkPathTooLong, "作業フォルダのパス {0} が長すぎます（この環境のパスは {1} 文字までです）。"},
+    {Msg::kWorkPathTooLong,
+     "作業フォルダのパス {0} が長すぎます（この環境のパスは {1} 文字までです）。"},
     {Msg::kRegistryFileUnusable, "レジストリファイル {0} を使えません（{1}）。"},
     {Msg::kRegistryFileUnreadable, "レジストリファイル {0} を読めません（{1}）。"},
     {Msg::kRegistryFileMalformed, "レジストリファイル {0} の {1} 行目が正しくありません（{2}）。"},
@@ -89,14 +98,20 @@ constexpr MessageText kTexts[] = {
     {Msg::kLogNotWritten, "ログファイルを書き込めませんでした。"},
     {Msg::kRegistryNotWritten,
      "レジストリファイル {0} に書き戻せなかったため、移行した設定は保存されていません（{1}）。"},
-    {Msg::kRegistryChangedMeanwhile, "実行中にほかのプログラムが変更したため、その内容のままにしました"},
+    {Msg::kRegistryChangedMeanwhile,
+     "実行中にほかのプログラムが変更したため、その内容のままにしました"},
     {Msg::kRegistryNotReadAgain, "読み直せません: {0}"},
     {Msg::kUnheldRequest,
      "内部エラーです。このコマンドがレジストリファイルから読まないキー {0} を使おうとしたため、"
      "何も保存していません。"},
     {Msg::kSettingsFileNotWritten, "設定ファイルを書き込めませんでした（{0}）。"},
     {Msg::kInterrupted,
-     "中断しました。コピー中のファイルが終わったところで止め、どこまで進んだかをログに書きました。"},
+     "中断しました。コピー中のファイルが終わったところで止め、どこまで進んだかをログに書きました"
+     "。"},
+    {Msg::kStopping,
+     "コピー中のファイルが終わったところで止めます（もう一度中断すると、すぐに終わります）。"},
+    {Msg::kNotFinished,
+     "中断しました。実行は終わっていません。どこまで進んだかはログに書かれています。"},
     {Msg::kStatusOldInstalled, "Kodrel4 インストール済み:   {0}"},
     {Msg::kStatusNewInstalled, "KodrelSE インストール済み:  {0}"},
     {Msg::kStatusCollected, "収集済み:                   {0}（場所: {1}）"},
@@ -116,7 +131,8 @@ constexpr MessageText kTexts[] = {
      "{0}: 収集先に同じ内容のファイルがあったため、{1} 個のファイルはそのままにしました。"},
     {Msg::kNotCopied, "コピーできませんでした: {0}（{1}）"},
     {Msg::kMoreNotCopied, "ほかに {0} 個のファイルをコピーできませんでした。"},
-    {Msg::kNotCopiedInLog, "{0} 個のファイルをコピーできませんでした。すべてログ {1} に書いてあります。"},
+    {Msg::kNotCopiedInLog,
+     "{0} 個のファイルをコピーできませんでした。すべてログ {1} に書いてあります。"},
     {Msg::kNotCopiedNoLog, "{0} 個のファイルをコピーできませんでした。ログは書けませんでした。"},
     {Msg::kStepStarting, "開始しています"},
     {Msg::kStepCheckingStore, "収集したものを確認しています"},
@@ -143,7 +159,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kProblemChanged, "収集した後で内容が変わっています"},
     {Msg::kProblemUnreadable, "読めません"},
     {Msg::kProblemNotAFile,
-     "通常のファイルではない（フォルダ、リンク又はデバイスの）ため、収集したとおりには移行できません"},
+     "通常のファイルではない（フォルダ、リンク又はデバイスの）ため、収集したとおりには移行できませ"
+     "ん"},
     {Msg::kProblemAdded, "収集した後で追加されています（マニフェストにありません）"},
     {Msg::kProblemNotCollected, "収集できませんでした: {0}"},
     {Msg::kProblemFolderRemoved, "フォルダごと削除されているため、このフォルダはコピーしません"},
@@ -151,7 +168,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kNothingCollectedIn, "{0} には収集したものがありません。"},
     {Msg::kSealed, "今の内容で確定しました。{0} は完全です。"},
     {Msg::kNotSealed, "確定できませんでした（{0}）。"},
-    {Msg::kAcceptWantsEdition, "--accept にはエディション（Personal、Client 又は Server）を指定してください。"},
+    {Msg::kAcceptWantsEdition,
+     "--accept にはエディション（Personal、Client 又は Server）を指定してください。"},
     {Msg::kNotCollectedIn, "{0} は {1} に収集されていません。"},
     {Msg::kUndone, "（戻し済み）"},
     {Msg::kBackupElsewhere, "場所: {0}"},
@@ -179,7 +197,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kPreviewWouldFail, "  失敗する見込み: {0}"},
     {Msg::kNothingToCollect, "Kodrel4 がインストールされていないため、収集するものがありません。"},
     {Msg::kMigratePreview, "migrate --dry-run（何も書き込みません）:"},
-    {Msg::kPreviewNotMigrated, "  収集したものが「{0}」のため、移行しません（verify で確認できます）。"},
+    {Msg::kPreviewNotMigrated,
+     "  収集したものが「{0}」のため、移行しません（verify で確認できます）。"},
     {Msg::kPreviewNoManifest, "  マニフェストがないため、収集したものを確認できません。"},
     {Msg::kPreviewCannot, "  移行の内容を表示できません（{0}）。"},
     {Msg::kPreviewCreateKey, "  キーを作成     {0}"},
@@ -187,7 +206,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kPreviewReplaceValue, "  値を置き換え   {0}: {1} -> {2}"},
     {Msg::kPreviewReplaceFileSizes, "  置き換え {0}（{1} -> {2} バイト）"},
     {Msg::kNothingToMigrate,
-     "KodrelSE がインストールされていて収集済みのエディションがないため、移行するものがありません。"},
+     "KodrelSE "
+     "がインストールされていて収集済みのエディションがないため、移行するものがありません。"},
 };
 
 }  // namespace

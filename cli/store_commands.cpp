@@ -273,12 +273,12 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
                          (places.fallback.empty() ? "null" : JsonString(Shown(places.fallback))) +
                          ",\"backups\":" + JsonList(json) + "}\n");
     } else {
-      Print(options,
-            !backups.empty()         ? text
-            : places.fallback.empty() ? Text(Msg::kNoBackupsIn, {Shown(places.work)}) + "\n"
-                                      : Text(Msg::kNoBackupsInEither,
-                                             {Shown(places.work), Shown(places.fallback)}) +
-                                            "\n");
+      Print(
+          options,
+          !backups.empty() ? text
+          : places.fallback.empty()
+              ? Text(Msg::kNoBackupsIn, {Shown(places.work)}) + "\n"
+              : Text(Msg::kNoBackupsInEither, {Shown(places.work), Shown(places.fallback)}) + "\n");
     }
     return backups.empty() ? kExitNothingToDo : kExitOk;
   }
@@ -312,13 +312,13 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
   };
   UndoResult result = UndoLastMigrate(services, paths, *name, options.force, observer);
   *changed = result.Total() > 0;
-  std::string summary = Text(result.complete() ? Msg::kUndoComplete : Msg::kUndoIncomplete,
-                             {Shown(result.backup),
-                              std::to_string(result.Count(UndoOutcome::kRestored)),
-                              std::to_string(result.Count(UndoOutcome::kRemoved)),
-                              std::to_string(result.Count(UndoOutcome::kRefused)),
-                              std::to_string(result.Count(UndoOutcome::kFailed))}) +
-                        "\n";
+  std::string summary =
+      Text(result.complete() ? Msg::kUndoComplete : Msg::kUndoIncomplete,
+           {Shown(result.backup), std::to_string(result.Count(UndoOutcome::kRestored)),
+            std::to_string(result.Count(UndoOutcome::kRemoved)),
+            std::to_string(result.Count(UndoOutcome::kRefused)),
+            std::to_string(result.Count(UndoOutcome::kFailed))}) +
+      "\n";
   if (options.json) {
     Print(options, "],\"backup\":" + JsonString(Shown(result.backup)) +
                        ",\"complete\":" + Bool(result.complete()) +
@@ -451,8 +451,8 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
     Print(options,
           JsonObjectFor("migrate") + ",\"dry_run\":true,\"editions\":" + JsonList(json) + "}\n");
   } else {
-    Print(options, any ? Text(Msg::kMigratePreview) + "\n" + text
-                       : Text(Msg::kNothingToMigrate) + "\n");
+    Print(options,
+          any ? Text(Msg::kMigratePreview) + "\n" + text : Text(Msg::kNothingToMigrate) + "\n");
   }
   if (!any) return kExitNothingToDo;
   return trouble ? kExitEditionFailed : kExitOk;

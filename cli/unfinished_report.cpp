@@ -9,8 +9,8 @@ namespace kdr::cli {
 std::string UnfinishedMigrateText(const std::vector<UnfinishedMigrate>& unfinished) {
   std::string text;
   for (const UnfinishedMigrate& u : unfinished) {
-    text += Text(Msg::kUnfinishedMigrate, {EditionName(u.edition), Cp932ForDisplay(u.backup)}) +
-            "\n";
+    text +=
+        Text(Msg::kUnfinishedMigrate, {EditionName(u.edition), Cp932ForDisplay(u.backup)}) + "\n";
   }
   return text;
 }

@@ -1,3 +1,5 @@
+#include "cli/cli_messages.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,8 +8,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-#include "cli/cli_messages.h"
 
 namespace kdr::cli {
 namespace {
@@ -74,7 +74,7 @@ TEST(CliMessagesTest, FormatsAndChoosesTheLanguage) {
            {"{1} of {0}", "b of a"},
            {"{0}{0}", "aa"},
            {"{2} is not given", " is not given"},  // a missing argument leaves nothing
-           {"{x} {} {0", "{x} {} {0"},               // not placeholders: kept
+           {"{x} {} {0", "{x} {} {0"},             // not placeholders: kept
            {"「{0}」です。", "「a」です。"},
        }) {
     EXPECT_EQ(FormatText(c.pattern, {"a", "b"}), c.expected) << c.pattern;
@@ -112,7 +112,8 @@ TEST(CliMessagesTest, FormatsAndChoosesTheLanguage) {
 
   SetLanguage(Language::kJapanese);
   EXPECT_EQ(Text(Msg::kStateWhole), "完全");
-  EXPECT_EQ(Text(Msg::kNotCollectedIn, {"Client", "C:\\w"}), "Client は C:\\w に収集されていません。");
+  EXPECT_EQ(Text(Msg::kNotCollectedIn, {"Client", "C:\\w"}),
+            "Client は C:\\w に収集されていません。");
   SetLanguage(Language::kEnglish);
   EXPECT_EQ(Text(Msg::kNotCollectedIn, {"Client", "C:\\w"}), "Client is not collected in C:\\w");
 }
