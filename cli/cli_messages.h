@@ -138,6 +138,8 @@ enum class Msg {
   kBackupElsewhere,
   kNoBackupsIn,
   kNoBackupsInEither,
+  kAllUndoneIn,
+  kAllUndoneInEither,
   kBackupNameNotCp932,
   kUndoRestored,
   kUndoRemoved,

@@ -175,6 +175,12 @@ constexpr MessageText kTexts[] = {
     {Msg::kBackupElsewhere, "場所: {0}"},
     {Msg::kNoBackupsIn, "{0} にはバックアップがありません。"},
     {Msg::kNoBackupsInEither, "{0} にも {1} にもバックアップがありません。"},
+    {Msg::kAllUndoneIn,
+     "{0} のバックアップはすべて戻し済みです（もう一度戻すには --backup "
+     "で名前を指定してください）。"},
+    {Msg::kAllUndoneInEither,
+     "{0} と {1} のバックアップはすべて戻し済みです（もう一度戻すには --backup で名前を指定して"
+     "ください）。"},
     {Msg::kBackupNameNotCp932,
      "バックアップ名に、コードページ 932（Shift_JIS）で表せない文字が含まれています。"},
     {Msg::kUndoRestored, "戻しました"},

@@ -327,6 +327,15 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
   } else {
     if (result.error.empty()) {
       Print(options, summary);
+    } else if (result.nothing_to_do) {
+      // No backup, or every one undone: told in the console's language.
+      const bool none = ListBackups(services.files, places).empty();
+      const std::string work = Shown(places.work);
+      WriteStderr((places.fallback.empty()
+                       ? Text(none ? Msg::kNoBackupsIn : Msg::kAllUndoneIn, {work})
+                       : Text(none ? Msg::kNoBackupsInEither : Msg::kAllUndoneInEither,
+                              {work, Shown(places.fallback)})) +
+                  "\n");
     } else {
       WriteStderr(result.error + "\n");
     }

@@ -558,6 +558,8 @@ grep -q '"problem":"content changed since collected"' "$out" || fail "verify --j
 # Nothing left to undo is nothing to do, as for a list without backups.
 cli_on_sample undo-again undo
 expect_code 2 "$code" "undo with every backup undone"
+LC_ALL=ja_JP.UTF-8 cli_on_sample undo-again-ja undo
+grep -q 'のバックアップはすべて戻し済みです' "$err" || fail "undo with every backup undone, in Japanese: $(cat "$err")"
 cli_on_sample undo-again-json undo --json
 expect_code 2 "$code" "undo --json with every backup undone"
 json_ok "$out" "undo --json with every backup undone"
