@@ -37,8 +37,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kHelpForce, "(undo) restore also what changed since the Migrate wrote it"},
     {Msg::kHelpQuiet, "print only errors"},
     {Msg::kHelpLang,
-     "language of the texts: ja or en (default: the user's language; Japanese when it is "
-     "Japanese)"},
+     "the language of the texts, ja or en (default: Japanese when the user's language is "
+     "Japanese, else English)"},
     {Msg::kHelpHelp, "Print this help message and exit"},
     {Msg::kHelpVersion, "Display program version information and exit"},
     {Msg::kLabelUsage, "Usage"},
