@@ -110,8 +110,11 @@ expect_code 2 "$code" "migrate before collect"
 expect_line "$out" "$msg_not_migrated" "migrate before collect"
 cmp -s "$reg" "$examples/sample.reg" || fail "migrate with nothing to do rewrote the registry file"
 
-cli_on_sample collect --log "$case_dir/collect.log" collect
+# In Japanese: the window's messages are the same in both languages, the log stays English.
+LC_ALL=ja_JP.UTF-8 cli_on_sample collect --log "$case_dir/collect.log" collect
 expect_code 0 "$code" "collect"
+grep -q '^collect: エディション 2、ファイル 7、249 バイト、.* 秒、失敗 0$' "$err" ||
+  fail "collect's summary in Japanese: $(cat "$err")"
 [[ $(cat "$out") == "$msg_p_collected"$'\n'"$msg_c_collected" ]] || fail "collect printed: $(cat "$out")"
 cmp -s "$reg" "$examples/sample.reg" || fail "collect changed the registry file"
 for command in "undo" "undo --list"; do
