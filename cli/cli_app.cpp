@@ -14,6 +14,7 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
+#include "cli/cli_messages.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
 #include "cli/json_text.h"
@@ -39,9 +40,6 @@ namespace {
 constexpr std::string_view kProgram = "kdr4tose-cli";
 // How long a run waits for another one that holds the registry file.
 constexpr int kLockWaitMs = 10000;
-constexpr std::string_view kUsage =
-    "usage: kdr4tose-cli [options] status | collect | migrate | verify | undo   (--help for the "
-    "options)\n";
 
 // The keys of a registry file that the tool reads: the installation markers (both views) and the
 // settings of both products. Only the new product's branch is ever written back.
@@ -79,7 +77,8 @@ struct Options {
 };
 
 int UsageError(std::string_view reason) {
-  WriteStderr(std::string(kProgram) + ": " + std::string(reason) + "\n" + std::string(kUsage));
+  WriteStderr(std::string(kProgram) + ": " + std::string(reason) + "\n" + Text(Msg::kUsageLine) +
+              "\n");
   return kExitUsage;
 }
 
@@ -89,18 +88,16 @@ int Failure(int code, std::string_view reason) {
 }
 
 // Another run holds a file this run needs: a busy exit, which a caller may try again later.
-int InUse(const std::string& what, const std::string& error) {
-  return Failure(kExitBusy, what + " is in use: " + error);
-}
+int InUse(const std::string& text) { return Failure(kExitBusy, text); }
 
 std::string EditionList(EditionCode code) {
   std::string list;
   for (Edition edition : kAllEditions) {
     if (!HasEdition(code, edition)) continue;
-    if (!list.empty()) list += ", ";
+    if (!list.empty()) list += Text(Msg::kListSeparator);
     list += EditionName(edition);
   }
-  return list.empty() ? "none" : list;
+  return list.empty() ? Text(Msg::kEditionsNone) : list;
 }
 
 // Parses "X=DIR".
@@ -125,11 +122,11 @@ int LockWork(const WorkFolder& work, std::unique_ptr<HostFileLock>* lock) {
     case LockResult::kLocked:
       return kExitOk;
     case LockResult::kBusy:
-      return InUse("the work folder " + work.shown, error);
+      return InUse(Text(Msg::kWorkFolderInUse, {work.shown, error}));
     case LockResult::kFailed:
       break;
   }
-  return Failure(kExitInternal, "cannot lock the work folder: " + error);
+  return Failure(kExitInternal, Text(Msg::kCannotLockWork, {error}));
 }
 
 std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::string* error) {
@@ -137,7 +134,7 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
   if (option.empty()) {
     std::optional<std::filesystem::path> exe_folder = ExecutableFolder();
     if (!exe_folder) {
-      *error = "cannot find the folder of the executable; give --work-dir";
+      *error = Text(Msg::kNoExecutableFolder);
       return std::nullopt;
     }
     folder = *exe_folder;
@@ -147,13 +144,13 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
   std::string resolve_error;
   std::optional<std::filesystem::path> absolute = AbsoluteHostPath(folder, &resolve_error);
   if (!absolute) {
-    *error = "cannot resolve the work folder: " + resolve_error;
+    *error = Text(Msg::kCannotResolveWork, {resolve_error});
     return std::nullopt;
   }
   folder = std::move(*absolute);
   std::error_code ec;
   if (!std::filesystem::is_directory(folder, ec)) {
-    *error = "the work folder " + HostPathToUtf8(folder) + " is not an existing folder";
+    *error = Text(Msg::kWorkNotFolder, {HostPathToUtf8(folder)});
     return std::nullopt;
   }
   std::string utf8 = HostPathToUtf8(folder);
@@ -161,20 +158,19 @@ std::optional<WorkFolder> ResolveWorkFolder(const std::string& option, std::stri
 #ifndef _WIN32
   // The tool's paths separate names with backslashes; a host name holding one would be split.
   if (utf8.find('\\') != std::string::npos) {
-    *error = "the work folder path holds a backslash, which the tool's paths cannot carry";
+    *error = Text(Msg::kWorkHasBackslash);
     return std::nullopt;
   }
 #else
   // The shell's folder copy does not take \\?\ and \\.\ paths: its data folders would be left out.
   if (utf8.starts_with("\\\\?\\") || utf8.starts_with("\\\\.\\")) {
-    *error = "give the work folder without the " + utf8.substr(0, 4) +
-             " prefix, as C:\\folder or \\\\server\\share\\folder";
+    *error = Text(Msg::kWorkPrefix, {utf8.substr(0, 4)});
     return std::nullopt;
   }
 #endif
   std::optional<std::string> cp932 = Utf8ToCp932(utf8);
   if (!cp932) {
-    *error = "the work folder path " + utf8 + " has characters outside code page 932";
+    *error = Text(Msg::kWorkNotCp932, {utf8});
     return std::nullopt;
   }
   return WorkFolder{*cp932, utf8};
@@ -192,9 +188,10 @@ void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
   std::string stores_json;
   for (Edition e : kAllEditions) {
     if (!HasEdition(collected, e)) continue;
-    std::string_view state = StoreStateName(ManifestState(files, dlg.paths(), e));
-    stores_text +=
-        (stores_text.empty() ? "" : ", ") + std::string(EditionName(e)) + " " + std::string(state);
+    StoreState state_now = ManifestState(files, dlg.paths(), e);
+    std::string_view state = StoreStateName(state_now);
+    stores_text += (stores_text.empty() ? "" : Text(Msg::kListSeparator)) +
+                   std::string(EditionName(e)) + " " + StateName(state_now);
     stores_json += std::string(stores_json.empty() ? "" : ",") + JsonString(EditionName(e)) + ":" +
                    JsonString(state);
   }
@@ -208,12 +205,13 @@ void PrintStatus(CMigrateDlg& dlg, FileSystem& files, const ConsoleView& view,
           ",\"work_folder\":" + JsonString(work_root) +
           ",\"unfinished_migrates\":" + UnfinishedMigrateJson(unfinished) + "}\n";
   } else if (!quiet) {
-    out = "Kodrel4 installed:   " + EditionList(old_code) + "\n" +
-          "KodrelSE installed:  " + EditionList(new_code) + "\n" +
-          "collected:           " + EditionList(collected) + " (in " + work_root + ")\n" +
-          (stores_text.empty() ? "" : "store:               " + stores_text + "\n") +
-          "Collect:             " + (view.collect_enabled() ? "enabled" : "disabled") + "\n" +
-          "Migrate:             " + (view.migrate_enabled() ? "enabled" : "disabled") + "\n";
+    auto enabled = [](bool on) { return Text(on ? Msg::kEnabled : Msg::kDisabled); };
+    out = Text(Msg::kStatusOldInstalled, {EditionList(old_code)}) + "\n" +
+          Text(Msg::kStatusNewInstalled, {EditionList(new_code)}) + "\n" +
+          Text(Msg::kStatusCollected, {EditionList(collected), work_root}) + "\n" +
+          (stores_text.empty() ? "" : Text(Msg::kStatusStores, {stores_text}) + "\n") +
+          Text(Msg::kStatusCollect, {enabled(view.collect_enabled())}) + "\n" +
+          Text(Msg::kStatusMigrate, {enabled(view.migrate_enabled())}) + "\n";
   }
   // Not a success line: --quiet shows it too.
   if (!json) out += UnfinishedMigrateText(unfinished);
@@ -226,9 +224,9 @@ void PrintKept(const RunSummary& summary, ConsoleProgress& progress, bool migrat
   for (Edition edition : kAllEditions) {
     uint64_t kept = summary.Copies(edition).files_kept;
     if (kept == 0) continue;
-    out += std::string(EditionName(edition)) + ": " + std::to_string(kept) +
-           " file(s) kept: " + (migrate ? "the data folders" : "the store") +
-           " held them already, proven the same\n";
+    out += Text(migrate ? Msg::kFilesKeptData : Msg::kFilesKeptStore,
+                {EditionName(edition), std::to_string(kept)}) +
+           "\n";
   }
   if (out.empty()) return;
   progress.Clear();
@@ -247,19 +245,19 @@ void PrintNotCopied(const RunSummary& summary, ConsoleProgress& progress,
       ++total;
       if (shown == kLimit) continue;
       ++shown;
-      out += std::string(kProgram) + ": not copied: " + Cp932ForDisplay(item.source) + ": " +
-             Describe(item.error) + "\n";
+      out += std::string(kProgram) + ": " +
+             Text(Msg::kNotCopied, {Cp932ForDisplay(item.source), Describe(item.error)}) + "\n";
     }
   }
   if (total == 0) return;
   if (total > shown) {
-    out +=
-        std::string(kProgram) + ": ... and " + std::to_string(total - shown) + " more not copied\n";
+    out += std::string(kProgram) + ": " +
+           Text(Msg::kMoreNotCopied, {std::to_string(total - shown)}) + "\n";
   }
-  out +=
-      std::string(kProgram) + ": " + std::to_string(total) + " file(s) not copied; " +
-      (log_path.empty() ? std::string("no log could be written") : "every one is in " + log_path) +
-      "\n";
+  out += std::string(kProgram) + ": " +
+         (log_path.empty() ? Text(Msg::kNotCopiedNoLog, {std::to_string(total)})
+                           : Text(Msg::kNotCopiedInLog, {std::to_string(total), log_path})) +
+         "\n";
   progress.Clear();
   WriteStderr(out);
 }
@@ -273,17 +271,17 @@ int ExitCodeOf(const RunSummary& summary) {
 // Refuses options that do not go with the command; kExitOk when they all do.
 int CheckOptionCombinations(const Options& options) {
   if (options.dry_run && options.command != "collect" && options.command != "migrate") {
-    return UsageError("--dry-run goes with collect and migrate");
+    return UsageError(Text(Msg::kDryRunWith));
   }
   if ((options.store.list || options.store.force || !options.store.backup.empty()) &&
       options.command != "undo") {
-    return UsageError("--backup, --list and --force go with undo");
+    return UsageError(Text(Msg::kUndoOptionsWith));
   }
   if (!options.store.accept.empty() && options.command != "verify") {
-    return UsageError("--accept goes with verify");
+    return UsageError(Text(Msg::kAcceptWith));
   }
   if (options.store.list && (options.store.force || !options.store.backup.empty())) {
-    return UsageError("undo --list shows the backups and takes no --backup or --force");
+    return UsageError(Text(Msg::kListAlone));
   }
   return kExitOk;
 }
@@ -294,10 +292,10 @@ using DriveMap = std::vector<std::pair<char, std::filesystem::path>>;
 int ParseDrives(const Options& options, DriveMap* drives) {
   for (const std::string& drive : options.drives) {
     if (!kDriveMappingSupported) {
-      return UsageError("--drive is not available here: Windows has its own drive letters");
+      return UsageError(Text(Msg::kDriveUnavailable));
     }
     std::optional<std::pair<char, std::filesystem::path>> parsed = ParseDrive(drive);
-    if (!parsed) return UsageError("--drive wants a letter and a folder, as C=/srv/c: " + drive);
+    if (!parsed) return UsageError(Text(Msg::kDriveMalformed, {drive}));
     drives->push_back(std::move(*parsed));
   }
   return kExitOk;
@@ -326,21 +324,22 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
     case LockResult::kLocked:
       break;
     case LockResult::kBusy:
-      return InUse("the registry file " + options.registry_file, error);
+      return InUse(Text(Msg::kRegistryFileInUse, {options.registry_file, error}));
     case LockResult::kFailed:
-      return UsageError("cannot use the registry file " + options.registry_file + ": " + error);
+      return UsageError(Text(Msg::kRegistryFileUnusable, {options.registry_file, error}));
   }
   std::optional<std::string> bytes = ReadHostFile(opened->path, &error, &opened->identity);
   if (!bytes) {
-    return UsageError("cannot read the registry file " + options.registry_file + ": " + error);
+    return UsageError(Text(Msg::kRegistryFileUnreadable, {options.registry_file, error}));
   }
   opened->file = std::make_unique<MemoryRegistry>();
   RegistryFileLoadResult loaded =
       LoadRegistryFile(*bytes, opened->file.get(), HeldBranches(options.command),
                        CheckedOnlyBranches(options.command));
   if (!loaded.ok()) {
-    return UsageError("the registry file " + options.registry_file + " is malformed: line " +
-                      std::to_string(loaded.error->line) + ": " + loaded.error->reason);
+    return UsageError(
+        Text(Msg::kRegistryFileMalformed,
+             {options.registry_file, std::to_string(loaded.error->line), loaded.error->reason}));
   }
   // A value the file cannot hold is refused when it is set (and the import skips it), never
   // found out when the file is written back.
@@ -353,7 +352,7 @@ int OpenRegistry(const Options& options, RunRegistry* opened) {
   if (!options.registry_file.empty()) return OpenRegistryFile(options, opened);
   opened->system = MakeSystemRegistry();
   if (!opened->system) {
-    return UsageError("there is no system registry here: give --registry FILE (a .reg file)");
+    return UsageError(Text(Msg::kNoSystemRegistry));
   }
   return kExitOk;
 }
@@ -362,7 +361,7 @@ int OpenRegistry(const Options& options, RunRegistry* opened) {
 int OpenLog(const Options& options, const WorkFolder& work, std::unique_ptr<RunLog>* log) {
   if (options.log_file.empty()) return kExitOk;
   *log = std::make_unique<RunLog>(HostPathFromUtf8(options.log_file));
-  if (!(*log)->ok()) return UsageError("cannot open the log file " + options.log_file);
+  if (!(*log)->ok()) return UsageError(Text(Msg::kLogUnopenable, {options.log_file}));
   (*log)->Comment(std::string(kProgram) + " " + ToolVersion() + " " + options.command +
                   ", work folder " + work.shown +
                   (options.registry_file.empty() ? ", system registry"
@@ -417,9 +416,8 @@ CommandOutcome RunDialogCommand(const CommandContext& run) {
 CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLock>* work_lock) {
   const Options& options = run.options;
   if (!run.dlg.InitWorkPathsFromFolder(run.work.cp932)) {
-    return {Failure(kExitInternal, "the work folder path " + run.work.shown +
-                                       " is too long for this platform's " +
-                                       std::to_string(MaxPath()) + "-character paths")};
+    return {Failure(kExitInternal,
+                    Text(Msg::kWorkPathTooLong, {run.work.shown, std::to_string(MaxPath())}))};
   }
   if (WritesWorkFolder(options)) {
     if (int code = LockWork(run.work, work_lock); code != kExitOk) return {code};
@@ -453,10 +451,7 @@ std::optional<std::string> ReadRegistryFileAgain(const RunRegistry& opened, bool
   BeforeRegistryFileReadAgain(opened.path);
   FileStamp identity;
   std::optional<std::string> bytes = ReadHostFile(opened.path, error, &identity);
-  if (!bytes) {
-    *error = "cannot read it again: " + *error;
-    return std::nullopt;
-  }
+  if (!bytes) return std::nullopt;
   *changed = identity != opened.identity || HashBytes(*bytes) != opened.hash;
   if (*changed) return std::nullopt;
   return bytes;
@@ -502,21 +497,25 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, const Record
         },
         keep);
   }
+  // In English for the logs, and as the console tells it.
   std::string write_error;
+  std::string shown_error;
   if (changed) {
     write_error = "it was changed by something else during the run; it was left as that made it";
+    shown_error = Text(Msg::kRegistryChangedMeanwhile);
   } else if (!text) {
-    write_error = read_error;
+    write_error = "cannot read it again: " + read_error;
+    shown_error = Text(Msg::kRegistryNotReadAgain, {read_error});
   } else if (refused) {
     write_error = refused->reason;
   } else if (!written) {
     write_error = written.call + ": " + DescribeCode(written.code);
   }
+  if (shown_error.empty()) shown_error = write_error;
   bool written_back = write_error.empty();
   if (!written_back) {
-    *exit_code =
-        Failure(kExitInternal, "cannot write the registry file " + options.registry_file + ": " +
-                                   write_error + "; the migrated settings were not saved");
+    *exit_code = Failure(kExitInternal,
+                         Text(Msg::kRegistryNotWritten, {options.registry_file, shown_error}));
   }
   note(written_back ? "registry file written back: " + options.registry_file
                     : "registry file not written back: " + write_error);
@@ -529,17 +528,14 @@ bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegis
   // A key the file was not read for answered nothing; what the command made of it is not saved.
   if (opened.file && !opened.file->unheld_request().empty()) {
     std::string key = Cp932ForDisplay(opened.file->unheld_request());
-    *exit_code = Failure(kExitInternal, "internal error: the run asked for " + key +
-                                            ", which this command does not read from the "
-                                            "registry file; nothing was saved");
+    *exit_code = Failure(kExitInternal, Text(Msg::kUnheldRequest, {key}));
     note("not saved: the run asked for " + key);
     return false;
   }
   bool saved = true;
   if (FileResult flushed = profiles.Flush(); !flushed) {
     saved = false;
-    *exit_code =
-        Failure(kExitInternal, "a settings file could not be written: " + Describe(flushed));
+    *exit_code = Failure(kExitInternal, Text(Msg::kSettingsFileNotWritten, {Describe(flushed)}));
     note("settings file not written: " + Describe(flushed));
   }
   if (opened.file && outcome.registry_changed &&
@@ -589,9 +585,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
     WriteStderr(SummaryLine(options.command, dlg.last_run(), progress.State()) + "\n");
   }
   if (dlg.stopped() && outcome.run_summary) {
-    WriteStderr(std::string(kProgram) +
-                ": interrupted: the run stopped after the file it was copying; its log says "
-                "how far it got\n");
+    WriteStderr(std::string(kProgram) + ": " + Text(Msg::kInterrupted) + "\n");
   }
   return outcome.exit_code;
 }
@@ -599,7 +593,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
 int CloseLog(RunLog* log, int exit_code) {
   if (!log) return exit_code;
   log->Comment("exit " + std::to_string(exit_code));
-  if (!log->Close()) return Failure(kExitInternal, "the log file could not be written");
+  if (!log->Close()) return Failure(kExitInternal, Text(Msg::kLogNotWritten));
   return exit_code;
 }
 
@@ -637,57 +631,113 @@ int Run(const Options& options) {
   return CloseLog(log.get(), exit_code);
 }
 
+// Columns a console gives `text` (UTF-8): a character of three or more bytes (Japanese) takes
+// two.
+size_t ConsoleColumns(std::string_view text) {
+  size_t columns = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if ((byte & 0xC0) == 0x80) continue;
+    columns += byte >= 0xE0 ? 2 : 1;
+  }
+  return columns;
+}
+
+// CLI11's help, with the option column padded by what a console shows rather than by bytes.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_option(const CLI::Option* option, bool is_positional) const override {
+    std::string line = "  " + make_option_name(option, is_positional) + make_option_opts(option);
+    const std::string description = make_option_desc(option);
+    const size_t column = get_column_width();
+    size_t used = ConsoleColumns(line);
+    if (!description.empty() && used >= column) {
+      line += "\n";
+      used = 0;
+    }
+    if (used < column) line.append(column - used, ' ');
+    for (char c : description) {
+      line += c;
+      if (c == '\n') line.append(column, ' ');
+    }
+    return line + "\n";
+  }
+};
+
+// The language of the texts: --lang's value (as "--lang X" or "--lang=X", the last one given),
+// else the user's. False with *value when the value is neither ja nor en.
+bool ChooseLanguage(const std::vector<std::string>& args, Language* language, std::string* value) {
+  *language = UserLanguage();
+  std::optional<std::string> given;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--lang" && i + 1 < args.size()) {
+      given = args[i + 1];
+      ++i;
+    } else if (args[i].starts_with("--lang=")) {
+      given = args[i].substr(7);
+    } else if (args[i] == "--") {
+      break;
+    }
+  }
+  if (!given) return true;
+  *value = *given;
+  return LanguageNamed(*given, language);
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv) {
-  Options options;
-  CLI::App app{"Carries the settings and data folders of Kodrel4 over to KodrelSE.",
-               std::string(kProgram)};
-  app.set_version_flag("--version", std::string(kProgram) + " " + ToolVersion());
-  app.footer(
-      "Exit codes:\n"
-      "  0    done: every edition attempted succeeded\n"
-      "  1    an edition failed (each file not copied is named), or verify: a store is not whole\n"
-      "  2    nothing to do: nothing installed, collected or left to undo\n"
-      "  64   usage error, or a registry file, log or work folder that cannot be used\n"
-      "  70   internal error: a path too long, a file that could not be written back\n"
-      "  75   the registry file or the work folder is in use by another run; nothing was done\n"
-      "  130  interrupted (Ctrl-C): the log says how far it got");
-  app.add_option("command", options.command,
-                 "status | collect | migrate | verify (check the store against its manifests) | "
-                 "undo (take the last Migrate back)")
-      ->required()
-      ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo"}));
-  app.add_option("--work-dir", options.work_dir,
-                 "folder that holds kdr4env (default: the folder of the executable)");
-  app.add_option("--registry", options.registry_file,
-                 "use a registry file (.reg) instead of the system registry; read and written "
-                 "in place");
-  app.add_option("--drive", options.drives,
-                 "X=DIR: map drive letter X: to a host folder (repeatable)");
-  app.add_option("--log", options.log_file,
-                 "write a detailed log of everything done and skipped, with the reason");
-  app.add_flag("--json", options.json, "print the result as one JSON object");
-  app.add_flag("--dry-run", options.dry_run,
-               "(collect, migrate) print what would be done, change nothing");
-  // An empty name (a script's unset variable) would otherwise undo the newest backup.
-  app.add_option(
-         "--backup", options.store.backup,
-         "(undo) the backup to restore, as undo --list names it (default: the newest not yet "
-         "undone)")
-      ->check([](const std::string& name) { return name.empty() ? "the name is empty" : ""; });
-  app.add_flag("--list", options.store.list, "(undo) list the backups");
-  app.add_option("--accept", options.store.accept,
-                 "(verify) EDITION: list the differences of that edition's store, then seal it "
-                 "as it now is (a deliberate change, or an unfinished or incomplete Collect)")
-      ->check([](const std::string& name) { return name.empty() ? "the name is empty" : ""; });
-  app.add_flag("--force", options.store.force,
-               "(undo) restore also what changed since the Migrate wrote it");
-  app.add_flag("--quiet", options.quiet, "print only errors");
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::string& arg : args) {
     if (kSlashQuestionIsHelp && arg == "/?") arg = "--help";
   }
+  Language language = Language::kEnglish;
+  std::string language_given;
+  bool language_known = ChooseLanguage(args, &language, &language_given);
+  // A wrong --lang is told in the user's language.
+  SetLanguage(language);
+  if (!language_known) return UsageError(Text(Msg::kBadLanguage, {language_given}));
+
+  Options options;
+  std::string lang_option;
+  CLI::App app{Text(Msg::kHelpDescription), std::string(kProgram)};
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.get_formatter()->label("Usage", Text(Msg::kLabelUsage));
+  app.get_formatter()->label("OPTIONS", Text(Msg::kLabelOptions));
+  app.get_formatter()->label("Positionals", Text(Msg::kLabelPositionals));
+  app.get_formatter()->label("REQUIRED", Text(Msg::kLabelRequired));
+  app.option_defaults()->group(Text(Msg::kLabelOptionGroup));
+  app.set_help_flag("-h,--help", Text(Msg::kHelpHelp));
+  app.set_version_flag("--version", std::string(kProgram) + " " + ToolVersion(),
+                       Text(Msg::kHelpVersion));
+  app.footer(Text(Msg::kHelpExitCodes));
+  const std::string folder = Text(Msg::kArgFolder);
+  const std::string file = Text(Msg::kArgFile);
+  app.add_option("command", options.command, Text(Msg::kHelpCommand))
+      ->type_name(Text(Msg::kArgCommand))
+      ->required()
+      ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo"}));
+  app.add_option("--work-dir", options.work_dir, Text(Msg::kHelpWorkDir))->type_name(folder);
+  app.add_option("--registry", options.registry_file, Text(Msg::kHelpRegistry))->type_name(file);
+  app.add_option("--drive", options.drives, Text(Msg::kHelpDrive))->type_name(Text(Msg::kArgDrive));
+  app.add_option("--log", options.log_file, Text(Msg::kHelpLog))->type_name(file);
+  app.add_flag("--json", options.json, Text(Msg::kHelpJson));
+  app.add_flag("--dry-run", options.dry_run, Text(Msg::kHelpDryRun));
+  // An empty name (a script's unset variable) would otherwise undo the newest backup.
+  auto not_empty = [](const std::string& name) {
+    return name.empty() ? Text(Msg::kEmptyName) : "";
+  };
+  app.add_option("--backup", options.store.backup, Text(Msg::kHelpBackup))
+      ->type_name(Text(Msg::kArgName))
+      ->check(not_empty);
+  app.add_flag("--list", options.store.list, Text(Msg::kHelpList));
+  app.add_option("--accept", options.store.accept, Text(Msg::kHelpAccept))
+      ->type_name(Text(Msg::kArgEdition))
+      ->check(not_empty);
+  app.add_flag("--force", options.store.force, Text(Msg::kHelpForce));
+  app.add_flag("--quiet", options.quiet, Text(Msg::kHelpQuiet));
+  // Read before parsing, above; here so that --help lists it and the parser takes it.
+  app.add_option("--lang", lang_option, Text(Msg::kHelpLang))->type_name(Text(Msg::kArgLanguage));
   std::reverse(args.begin(), args.end());  // as CLI11 takes them
   try {
     app.parse(args);
@@ -699,7 +749,7 @@ int RunCli(int argc, const char* const* argv) {
       WriteStdout(out.str());
       return kExitOk;
     }
-    return UsageError(e.what());
+    return UsageError(Text(Msg::kBadArguments, {e.what()}));
   }
   return Run(options);
 }

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/cli_messages.h"
 #include "engine/run_progress.h"
 #include "platform/atomic_file.h"
 #include "platform/file_system.h"
@@ -22,6 +23,10 @@ namespace kdr::cli {
 // UTF-16 through the console, elsewhere as UTF-8 bytes.
 void WriteStdout(std::string_view text);
 void WriteStderr(std::string_view text);
+
+// The user's language: on Windows the user's default UI language, elsewhere the locale's
+// (LC_ALL, LC_MESSAGES, LANG).
+Language UserLanguage();
 
 // True when standard error is a terminal (progress is shown only there).
 bool StderrIsTerminal();

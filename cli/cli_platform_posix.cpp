@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -34,6 +35,10 @@ void WriteAll(int fd, std::string_view text) {
 
 void WriteStdout(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
 void WriteStderr(std::string_view text) { WriteAll(STDERR_FILENO, text); }
+
+Language UserLanguage() {
+  return LanguageOfLocale(std::getenv("LC_ALL"), std::getenv("LC_MESSAGES"), std::getenv("LANG"));
+}
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
@@ -126,11 +131,9 @@ namespace {
 const std::string* interruption_log = nullptr;
 const std::string* interruption_line = nullptr;
 RunProgress* interruption_stop = nullptr;
+const std::string* interruption_stopping_text = nullptr;
+const std::string* interruption_ended_text = nullptr;
 volatile sig_atomic_t interruption_signal = 0;
-constexpr char kInterruptedText[] =
-    "kdr4tose-cli: interrupted: the run did not finish; its log says how far it got\n";
-constexpr char kStoppingText[] =
-    "kdr4tose-cli: stopping after the file being copied (interrupt again to end at once)\n";
 
 void WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -146,7 +149,7 @@ void OnInterruption(int signal_number) {
   if (interruption_stop != nullptr && interruption_signal == 0) {
     interruption_signal = signal_number;
     interruption_stop->RequestStop();
-    WriteAll(STDERR_FILENO, kStoppingText, sizeof kStoppingText - 1);
+    WriteAll(STDERR_FILENO, interruption_stopping_text->data(), interruption_stopping_text->size());
     return;
   }
   int fd = open(interruption_log->c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
@@ -154,7 +157,7 @@ void OnInterruption(int signal_number) {
     WriteAll(fd, interruption_line->data(), interruption_line->size());
     close(fd);
   }
-  WriteAll(STDERR_FILENO, kInterruptedText, sizeof kInterruptedText - 1);
+  WriteAll(STDERR_FILENO, interruption_ended_text->data(), interruption_ended_text->size());
   _exit(128 + signal_number);
 }
 
@@ -164,6 +167,8 @@ void NoteInterruptionIn(const std::filesystem::path& log, std::string line, RunP
   // Kept for the life of the process: a handler may run at any moment until it ends.
   interruption_log = new std::string(log.native());
   interruption_line = new std::string(std::move(line));
+  interruption_stopping_text = new std::string("kdr4tose-cli: " + Text(Msg::kStopping) + "\n");
+  interruption_ended_text = new std::string("kdr4tose-cli: " + Text(Msg::kNotFinished) + "\n");
   interruption_stop = stop;
   struct sigaction action {};
   action.sa_handler = OnInterruption;

@@ -54,6 +54,11 @@ void WriteTo(DWORD which, std::string_view text) {
 void WriteStdout(std::string_view text) { WriteTo(STD_OUTPUT_HANDLE, text); }
 void WriteStderr(std::string_view text) { WriteTo(STD_ERROR_HANDLE, text); }
 
+Language UserLanguage() {
+  return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_JAPANESE ? Language::kJapanese
+                                                                    : Language::kEnglish;
+}
+
 bool StderrIsTerminal() {
   HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
   DWORD mode = 0;
@@ -167,6 +172,8 @@ namespace {
 // Set before the handler is installed and never changed after.
 const std::wstring* interruption_log = nullptr;
 const std::string* interruption_line = nullptr;
+const std::string* interruption_stopping_text = nullptr;
+const std::string* interruption_ended_text = nullptr;
 RunProgress* interruption_stop = nullptr;
 std::atomic<bool> interrupted{false};
 
@@ -177,9 +184,8 @@ BOOL WINAPI OnInterruption(DWORD event) {
   if (interruption_stop != nullptr && !interrupted.exchange(true) &&
       (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)) {
     interruption_stop->RequestStop();
-    static constexpr char kStopping[] =
-        "kdr4tose-cli: stopping after the file being copied (interrupt again to end at once)\r\n";
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kStopping, sizeof kStopping - 1, &written, nullptr);
+    // The handler runs on a thread of its own: the console's UTF-16 writing is safe there.
+    WriteStderr(*interruption_stopping_text);
     return TRUE;
   }
   // Otherwise the run is ended at once, as a kill would, so that nothing follows the line. Every
@@ -193,9 +199,7 @@ BOOL WINAPI OnInterruption(DWORD event) {
               &written, nullptr);
     CloseHandle(file);
   }
-  static constexpr char kText[] =
-      "kdr4tose-cli: interrupted: the run did not finish; its log says how far it got\r\n";
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), kText, sizeof kText - 1, &written, nullptr);
+  WriteStderr(*interruption_ended_text);
   TerminateProcess(GetCurrentProcess(), 130);
   return TRUE;
 }
@@ -205,6 +209,8 @@ BOOL WINAPI OnInterruption(DWORD event) {
 void NoteInterruptionIn(const std::filesystem::path& log, std::string line, RunProgress* stop) {
   interruption_log = new std::wstring(log.native());
   interruption_line = new std::string(std::move(line));
+  interruption_stopping_text = new std::string("kdr4tose-cli: " + Text(Msg::kStopping) + "\r\n");
+  interruption_ended_text = new std::string("kdr4tose-cli: " + Text(Msg::kNotFinished) + "\r\n");
   interruption_stop = stop;
   SetConsoleCtrlHandler(OnInterruption, TRUE);
 }

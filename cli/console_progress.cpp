@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/progress_text.h"
+#include "cli/cli_messages.h"
 #include "cli/cli_platform.h"
 
 namespace kdr::cli {
@@ -11,27 +12,29 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::string_view StepName(RunPhase phase) {
+std::string StepName(RunPhase phase) {
   switch (phase) {
     case RunPhase::kNone:
-      return "starting";
+      return Text(Msg::kStepStarting);
     case RunPhase::kCheckingStore:
-      return "checking the store";
+      return Text(Msg::kStepCheckingStore);
     case RunPhase::kWritingBackup:
-      return "writing the backup";
+      return Text(Msg::kStepWritingBackup);
     case RunPhase::kSettings:
-      return "settings";
+      return Text(Msg::kStepSettings);
     case RunPhase::kCopying:
-      return "copying";
+      return Text(Msg::kStepCopying);
   }
   return "";
 }
 
 std::string Duration(std::chrono::seconds time) {
   const int64_t s = time.count();
-  if (s >= 3600) return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
-  if (s >= 60) return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
-  return std::to_string(s) + " s";
+  if (s >= 3600) {
+    return Text(Msg::kHoursMinutes, {std::to_string(s / 3600), std::to_string(s % 3600 / 60)});
+  }
+  if (s >= 60) return Text(Msg::kMinutesSeconds, {std::to_string(s / 60), std::to_string(s % 60)});
+  return Text(Msg::kSeconds, {std::to_string(s)});
 }
 
 }  // namespace
@@ -39,16 +42,17 @@ std::string Duration(std::chrono::seconds time) {
 std::string ProgressLine(const ProgressState& state) {
   std::string line = state.migrate ? "migrate" : "collect";
   if (state.phase != RunPhase::kNone) line += " " + std::string(EditionName(state.edition));
-  line += ": " + std::string(StepName(state.phase));
+  line += ": " + StepName(state.phase);
   if (state.files_total != 0 || state.files_done != 0) {
-    line += ", " + std::to_string(state.files_done) + "/" + std::to_string(state.files_total) +
-            " files, " + ByteSize(state.bytes_done) + "/" + ByteSize(state.bytes_total);
+    line += Text(Msg::kProgressFiles,
+                 {std::to_string(state.files_done), std::to_string(state.files_total),
+                  ByteSize(state.bytes_done), ByteSize(state.bytes_total)});
   }
   if (std::optional<int> permille = PermilleDone(state)) {
-    line += " (" + std::to_string(*permille / 10) + "%)";
+    line += Text(Msg::kProgressPercent, {std::to_string(*permille / 10)});
   }
   if (std::optional<std::chrono::seconds> left = TimeLeft(state)) {
-    line += ", " + Duration(*left) + " left";
+    line += Text(Msg::kProgressLeft, {Duration(*left)});
   }
   return line;
 }
@@ -70,9 +74,9 @@ std::string SummaryLine(std::string_view command, const RunSummary& summary,
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.1f",
                 std::chrono::duration<double>(state.run_elapsed).count());
-  return std::string(command) + ": " + std::to_string(editions) + " edition(s), " +
-         std::to_string(state.run_files) + " files, " + std::to_string(state.run_bytes) +
-         " bytes, " + seconds + " s, " + std::to_string(failed) + " failed";
+  return Text(Msg::kSummaryLine,
+              {command, std::to_string(editions), std::to_string(state.run_files),
+               std::to_string(state.run_bytes), seconds, std::to_string(failed)});
 }
 
 void ConsoleProgress::Changed(const ProgressState& state) {

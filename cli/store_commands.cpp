@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "cli/cli_app.h"
+#include "cli/cli_messages.h"
 #include "cli/cli_platform.h"
 #include "cli/json_text.h"
 #include "cli/unfinished_report.h"
@@ -40,7 +41,73 @@ void Print(const StoreCommandOptions& options, const std::string& text) {
   if (!options.quiet || options.json) WriteStdout(text);
 }
 
+std::string ProblemShown(StoreProblemKind kind) {
+  switch (kind) {
+    case StoreProblemKind::kMissing:
+      return Text(Msg::kProblemMissing);
+    case StoreProblemKind::kTruncated:
+      return Text(Msg::kProblemTruncated);
+    case StoreProblemKind::kChanged:
+      return Text(Msg::kProblemChanged);
+    case StoreProblemKind::kUnreadable:
+      return Text(Msg::kProblemUnreadable);
+    case StoreProblemKind::kNotAFile:
+      return Text(Msg::kProblemNotAFile);
+    case StoreProblemKind::kAdded:
+      break;
+  }
+  return Text(Msg::kProblemAdded);
+}
+
+std::string OutcomeShown(UndoOutcome outcome) {
+  switch (outcome) {
+    case UndoOutcome::kRestored:
+      return Text(Msg::kUndoRestored);
+    case UndoOutcome::kRemoved:
+      return Text(Msg::kUndoRemoved);
+    case UndoOutcome::kAlreadyAsBefore:
+      return Text(Msg::kUndoAlreadyAsBefore);
+    case UndoOutcome::kRefused:
+      return Text(Msg::kUndoRefused);
+    case UndoOutcome::kFailed:
+      break;
+  }
+  return Text(Msg::kUndoFailed);
+}
+
 }  // namespace
+
+std::string StateName(StoreState state) {
+  switch (state) {
+    case StoreState::kWhole:
+      return Text(Msg::kStateWhole);
+    case StoreState::kIncomplete:
+      return Text(Msg::kStateIncomplete);
+    case StoreState::kUnfinished:
+      return Text(Msg::kStateUnfinished);
+    case StoreState::kChanged:
+      return Text(Msg::kStateChanged);
+    case StoreState::kNoManifest:
+      break;
+  }
+  return Text(Msg::kStateNoManifest);
+}
+
+std::string StateText(const EditionCheck& check) {
+  const std::string name = StateName(check.state());
+  switch (check.state()) {
+    case StoreState::kChanged:
+      return Text(Msg::kStateChangedCounts,
+                  {name, std::to_string(check.missing()), std::to_string(check.changed()),
+                   std::to_string(check.added())});
+    case StoreState::kIncomplete:
+      return Text(Msg::kStateIncompleteCount, {name, std::to_string(check.missed.size())});
+    case StoreState::kUnfinished:
+      return Text(Msg::kStateUnfinishedWhy, {name});
+    default:
+      return name;
+  }
+}
 
 namespace {
 
@@ -56,24 +123,29 @@ std::string StateJson(const EditionCheck& check) {
          ",\"skipped_folders\":" + JsonList(skipped);
 }
 
-// Each difference as a line of text and a JSON object.
+// Each difference as a line of text (in the console's language) and a JSON object (in English).
 void ListDifferences(const EditionCheck& check, std::string* text, std::vector<std::string>* json) {
-  auto add = [&](const std::string& path, std::string_view problem) {
+  auto add = [&](const std::string& path, std::string_view problem, std::string_view told) {
     std::string shown;
-    AppendEscaped(problem, &shown);
+    AppendEscaped(told, &shown);
     *text += "  " + path + ": " + shown + "\n";
     json->push_back("{\"path\":" + JsonString(path) + ",\"problem\":" + JsonString(problem) + "}");
   };
-  if (!check.manifest_error.empty()) add(std::string(kManifestName), check.manifest_error);
+  if (!check.manifest_error.empty()) {
+    add(std::string(kManifestName), check.manifest_error, check.manifest_error);
+  }
   for (const ManifestMiss& miss : check.missed) {
     // Kept in UTF-8 by the manifest: only its control characters are escaped.
     std::string what;
     AppendEscaped(miss.what, &what);
-    add(what, "not collected: " + miss.why);
+    add(what, "not collected: " + miss.why, Text(Msg::kProblemNotCollected, {miss.why}));
   }
-  for (const StoreProblem& p : check.problems) add(Shown(p.path), ProblemText(p.kind));
+  for (const StoreProblem& p : check.problems) {
+    add(Shown(p.path), ProblemText(p.kind), ProblemShown(p.kind));
+  }
   for (const std::string& folder : check.skipped_folders) {
-    add(Shown(folder), "folder removed from the store: its copy is skipped");
+    add(Shown(folder), "folder removed from the store: its copy is skipped",
+        Text(Msg::kProblemFolderRemoved));
   }
 }
 
@@ -91,14 +163,14 @@ int AcceptStoreCommand(const Services& services, const WorkPaths& paths,
                        const StoreCommandOptions& options, Edition edition) {
   StoreAcceptance accepted = AcceptStore(services, paths, edition);
   const EditionCheck& check = accepted.was;
-  std::string text = std::string(EditionName(edition)) + ": " + StoreStateText(check) + "\n";
+  std::string text = std::string(EditionName(edition)) + ": " + StateText(check) + "\n";
   std::vector<std::string> differences;
   ListDifferences(check, &text, &differences);
   bool sealed = accepted.sealed;
   if (sealed) {
-    text += "sealed as it is now: " + std::string(EditionName(edition)) + " is whole\n";
+    text += Text(Msg::kSealed, {EditionName(edition)}) + "\n";
   } else {
-    text += "not sealed: " + accepted.error + "\n";
+    text += Text(Msg::kNotSealed, {accepted.error}) + "\n";
   }
   if (options.json) {
     Print(options, JsonObjectFor("verify --accept") + ",\"edition\":" +
@@ -121,12 +193,12 @@ int RunVerify(const Services& services, const WorkPaths& paths,
   if (!options.accept.empty()) {
     std::optional<Edition> edition = EditionNamed(options.accept);
     if (!edition) {
-      WriteStderr("kdr4tose-cli: --accept wants an edition: Personal, Client or Server\n");
+      WriteStderr("kdr4tose-cli: " + Text(Msg::kAcceptWantsEdition) + "\n");
       return kExitUsage;
     }
     if (!HasEdition(collected, *edition)) {
-      WriteStderr("kdr4tose-cli: " + std::string(EditionName(*edition)) + " is not collected in " +
-                  Shown(paths.root) + "\n");
+      WriteStderr("kdr4tose-cli: " +
+                  Text(Msg::kNotCollectedIn, {EditionName(*edition), Shown(paths.root)}) + "\n");
       return kExitNothingToDo;
     }
     return AcceptStoreCommand(services, paths, options, *edition);
@@ -144,8 +216,9 @@ int RunVerify(const Services& services, const WorkPaths& paths,
     std::string lines;
     ListDifferences(check, &lines, &problems);
     if (!options.quiet || !check.whole()) {
-      text += std::string(EditionName(e)) + ": " + StoreStateText(check) + " (" +
-              std::to_string(check.files_checked) + " file(s) checked)\n" + lines;
+      text += Text(Msg::kVerifyEdition,
+                   {EditionName(e), StateText(check), std::to_string(check.files_checked)}) +
+              "\n" + lines;
     }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + "," + StateJson(check) +
                    ",\"files_checked\":" + std::to_string(check.files_checked) +
@@ -160,7 +233,7 @@ int RunVerify(const Services& services, const WorkPaths& paths,
                        ",\"editions\":" + JsonList(json) +
                        ",\"unfinished_migrates\":" + UnfinishedMigrateJson(unfinished) + "}\n");
   } else if (collected == 0) {
-    Print(options, "nothing collected in " + Shown(paths.root) + "\n");
+    Print(options, Text(Msg::kNothingCollectedIn, {Shown(paths.root)}) + "\n");
     WriteStdout(UnfinishedMigrateText(unfinished));
   } else {
     WriteStdout(text + UnfinishedMigrateText(unfinished));
@@ -185,7 +258,8 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
       }
       bool elsewhere = b.folder.rfind(places.work, 0) != 0;
       text += Shown(b.name) + "  " + b.time + "  " + (editions.empty() ? "-" : editions) +
-              (b.undone ? "  (undone)" : "") + (elsewhere ? "  in " + Shown(b.folder) : "") +
+              (b.undone ? "  " + Text(Msg::kUndone) : "") +
+              (elsewhere ? "  " + Text(Msg::kBackupElsewhere, {Shown(b.folder)}) : "") +
               (b.error.empty() ? "" : "  " + b.error) + "\n";
       json.push_back("{\"name\":" + JsonString(Shown(b.name)) + ",\"time\":" + JsonString(b.time) +
                      ",\"sequence\":" + std::to_string(b.sequence) +
@@ -199,17 +273,18 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
                          (places.fallback.empty() ? "null" : JsonString(Shown(places.fallback))) +
                          ",\"backups\":" + JsonList(json) + "}\n");
     } else {
-      Print(options, backups.empty()
-                         ? "no backups in " + Shown(places.work) +
-                               (places.fallback.empty() ? "" : " or " + Shown(places.fallback)) +
-                               "\n"
-                         : text);
+      Print(
+          options,
+          !backups.empty() ? text
+          : places.fallback.empty()
+              ? Text(Msg::kNoBackupsIn, {Shown(places.work)}) + "\n"
+              : Text(Msg::kNoBackupsInEither, {Shown(places.work), Shown(places.fallback)}) + "\n");
     }
     return backups.empty() ? kExitNothingToDo : kExitOk;
   }
   std::optional<std::string> name = Utf8ToCp932(options.backup);
   if (!name) {
-    WriteStderr("kdr4tose-cli: the backup name has characters outside code page 932\n");
+    WriteStderr("kdr4tose-cli: " + Text(Msg::kBackupNameNotCp932) + "\n");
     return kExitUsage;
   }
   // Each item is printed as it is done: a million of them are never held. In JSON, what is
@@ -223,7 +298,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
                          (item.reason.empty() ? "" : ",\"reason\":" + JsonString(item.reason)) +
                          "}");
     } else {
-      std::string line = std::string(UndoOutcomeText(item.outcome)) + ": " + item.what +
+      std::string line = OutcomeShown(item.outcome) + ": " + item.what +
                          (item.reason.empty() ? "" : " (" + item.reason + ")") + "\n";
       // What was not undone (metadata too) is said on standard error, even with --quiet.
       if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed ||
@@ -237,13 +312,13 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
   };
   UndoResult result = UndoLastMigrate(services, paths, *name, options.force, observer);
   *changed = result.Total() > 0;
-  std::string summary = "undo of backup " + Shown(result.backup) + ": " +
-                        std::to_string(result.Count(UndoOutcome::kRestored)) + " restored, " +
-                        std::to_string(result.Count(UndoOutcome::kRemoved)) + " removed, " +
-                        std::to_string(result.Count(UndoOutcome::kRefused)) + " refused, " +
-                        std::to_string(result.Count(UndoOutcome::kFailed)) + " failed" +
-                        (result.complete() ? "; everything is as before the Migrate\n"
-                                           : "; NOT everything is as before the Migrate\n");
+  std::string summary =
+      Text(result.complete() ? Msg::kUndoComplete : Msg::kUndoIncomplete,
+           {Shown(result.backup), std::to_string(result.Count(UndoOutcome::kRestored)),
+            std::to_string(result.Count(UndoOutcome::kRemoved)),
+            std::to_string(result.Count(UndoOutcome::kRefused)),
+            std::to_string(result.Count(UndoOutcome::kFailed))}) +
+      "\n";
   if (options.json) {
     Print(options, "],\"backup\":" + JsonString(Shown(result.backup)) +
                        ",\"complete\":" + Bool(result.complete()) +
@@ -252,6 +327,15 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
   } else {
     if (result.error.empty()) {
       Print(options, summary);
+    } else if (result.nothing_to_do) {
+      // No backup, or every one undone: told in the console's language.
+      const bool none = ListBackups(services.files, places).empty();
+      const std::string work = Shown(places.work);
+      WriteStderr((places.fallback.empty()
+                       ? Text(none ? Msg::kNoBackupsIn : Msg::kAllUndoneIn, {work})
+                       : Text(none ? Msg::kNoBackupsInEither : Msg::kAllUndoneInEither,
+                              {work, Shown(places.fallback)})) +
+                  "\n");
     } else {
       WriteStderr(result.error + "\n");
     }
@@ -268,22 +352,26 @@ int RunCollectPreview(CMigrateDlg& dlg, const Services& services,
   std::vector<std::string> json;
   for (const CollectPreview& preview : PreviewCollect(services, paths, code)) {
     Edition e = preview.edition;
-    text += std::string(EditionName(e)) + ":\n  settings file " + Shown(paths.SettingsFile(e)) +
-            (preview.settings_file_replaced ? " (replaced)\n" : " (added)\n");
+    text += std::string(EditionName(e)) + ":\n" +
+            Text(preview.settings_file_replaced ? Msg::kPreviewSettingsReplaced
+                                                : Msg::kPreviewSettingsAdded,
+                 {Shown(paths.SettingsFile(e))}) +
+            "\n";
     for (const std::string& absent : preview.absent_sources) {
-      text += "  " + Shown(absent) + " does not exist: nothing copied from it\n";
+      text += Text(Msg::kPreviewAbsent, {Shown(absent)}) + "\n";
     }
     std::vector<std::string> files_json;
     for (const CollectPreviewFile& f : preview.files) {
-      text += "  " + std::string(f.replaces ? "replace " : "add     ") + Shown(f.destination) +
-              " (" + std::to_string(f.size) + " bytes)\n";
+      text += Text(f.replaces ? Msg::kPreviewReplaceFile : Msg::kPreviewAddFile,
+                   {Shown(f.destination), std::to_string(f.size)}) +
+              "\n";
       files_json.push_back("{\"path\":" + JsonString(Shown(f.destination)) + ",\"from\":" +
                            JsonString(Shown(f.source)) + ",\"size\":" + std::to_string(f.size) +
                            ",\"replaces\":" + Bool(f.replaces) + "}");
     }
     std::vector<std::string> failures_json;
     for (const std::string& f : preview.failures) {
-      text += "  would fail: " + f + "\n";
+      text += Text(Msg::kPreviewWouldFail, {f}) + "\n";
       failures_json.push_back(JsonString(f));
     }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + ",\"files\":" +
@@ -293,8 +381,8 @@ int RunCollectPreview(CMigrateDlg& dlg, const Services& services,
     Print(options,
           JsonObjectFor("collect") + ",\"dry_run\":true,\"editions\":" + JsonList(json) + "}\n");
   } else {
-    Print(options, code == 0 ? "nothing to collect: Kodrel4 is not installed\n"
-                             : "collect --dry-run (nothing is written):\n" + text);
+    Print(options, code == 0 ? Text(Msg::kNothingToCollect) + "\n"
+                             : Text(Msg::kCollectPreview) + "\n" + text);
   }
   return code == 0 ? kExitNothingToDo : kExitOk;
 }
@@ -316,16 +404,16 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
     text += std::string(EditionName(e)) + ":\n";
     if (!check.usable()) {
       trouble = true;
-      text += "  would not be migrated: the store is " + StoreStateText(check) + " (see verify)\n";
+      text += Text(Msg::kPreviewNotMigrated, {StateText(check)}) + "\n";
       json.push_back("{\"edition\":" + JsonString(EditionName(e)) +
                      ",\"outcome\":\"not migrated: store " +
                      std::string(StoreStateName(check.state())) + "\"," + StateJson(check) + "}");
       continue;
     }
-    if (!check.has_manifest) text += "  the store has no manifest: it cannot be verified\n";
+    if (!check.has_manifest) text += Text(Msg::kPreviewNoManifest) + "\n";
     if (!preview.planned) {
       trouble = true;
-      text += "  cannot be previewed: " + preview.error + "\n";
+      text += Text(Msg::kPreviewCannot, {preview.error}) + "\n";
       json.push_back("{\"edition\":" + JsonString(EditionName(e)) +
                      ",\"outcome\":\"cannot be previewed\",\"error\":" + JsonString(preview.error) +
                      "}");
@@ -333,29 +421,33 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
     }
     std::vector<std::string> values, keys, files, failures;
     for (const std::string& key : plan.keys_created) {
-      text += "  create key   HKCU\\" + Shown(key) + "\n";
+      text += Text(Msg::kPreviewCreateKey, {"HKCU\\" + Shown(key)}) + "\n";
       keys.push_back(JsonString("HKCU\\" + Shown(key)));
     }
     for (const PlannedValueRef& v : plan.values) {
       std::string where = "HKCU\\" + Shown(v.key) + "\\" + Shown(v.name);
       std::string now = ValueShown(v.name, v.new_type, v.new_data);
       std::string old = v.existed ? ValueShown(v.name, v.old_type, v.old_data) : "";
-      text += v.existed ? "  replace value " + where + ": " + old + " -> " + now + "\n"
-                        : "  create value  " + where + " = " + now + "\n";
+      text += (v.existed ? Text(Msg::kPreviewReplaceValue, {where, old, now})
+                         : Text(Msg::kPreviewCreateValue, {where, now})) +
+              "\n";
       values.push_back("{\"value\":" + JsonString(where) + ",\"replaces\":" + Bool(v.existed) +
                        (v.existed ? ",\"old\":" + JsonString(old) : "") +
                        ",\"new\":" + JsonString(now) + "}");
     }
     for (const PlannedFile& f : plan.files) {
-      text += "  " + std::string(f.replaces ? "replace " : "add     ") + Shown(f.destination) +
-              " (" + (f.replaces ? std::to_string(f.old_size) + " -> " : "") +
-              std::to_string(f.new_digest.size) + " bytes)\n";
+      text += (f.replaces ? Text(Msg::kPreviewReplaceFileSizes,
+                                 {Shown(f.destination), std::to_string(f.old_size),
+                                  std::to_string(f.new_digest.size)})
+                          : Text(Msg::kPreviewAddFile,
+                                 {Shown(f.destination), std::to_string(f.new_digest.size)})) +
+              "\n";
       files.push_back("{\"path\":" + JsonString(Shown(f.destination)) + ",\"replaces\":" +
                       Bool(f.replaces) + ",\"size\":" + std::to_string(f.new_digest.size) + "}");
     }
     for (const std::string& f : plan.failures) {
       trouble = true;
-      text += "  would fail: " + Shown(f) + "\n";
+      text += Text(Msg::kPreviewWouldFail, {Shown(f)}) + "\n";
       failures.push_back(JsonString(Shown(f)));
     }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + ",\"outcome\":" +
@@ -368,8 +460,8 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
     Print(options,
           JsonObjectFor("migrate") + ",\"dry_run\":true,\"editions\":" + JsonList(json) + "}\n");
   } else {
-    Print(options, any ? "migrate --dry-run (nothing is written):\n" + text
-                       : "nothing to migrate: no edition is both installed and collected\n");
+    Print(options,
+          any ? Text(Msg::kMigratePreview) + "\n" + text : Text(Msg::kNothingToMigrate) + "\n");
   }
   if (!any) return kExitNothingToDo;
   return trouble ? kExitEditionFailed : kExitOk;

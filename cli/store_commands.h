@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/migrate_dlg.h"
+#include "store/store_check.h"
 
 // The console commands around the store: verify, undo, and the previews of collect and
 // migrate. Each prints its result (text or one JSON object) and returns the exit code.
@@ -32,6 +33,11 @@ int RunCollectPreview(CMigrateDlg& dlg, const Services& services,
                       const StoreCommandOptions& options);
 int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
                       const StoreCommandOptions& options);
+
+// A store's state, and with its counts, in the console's language (--json and the logs keep
+// StoreStateName's).
+std::string StateName(StoreState state);
+std::string StateText(const EditionCheck& check);
 
 // The one JSON object printed after a collect or migrate with --json.
 std::string RunSummaryJson(const char* command, const RunSummary& summary);

@@ -1,5 +1,6 @@
 #include "cli/unfinished_report.h"
 
+#include "cli/cli_messages.h"
 #include "cli/json_text.h"
 #include "platform/text_encoding.h"
 
@@ -8,9 +9,8 @@ namespace kdr::cli {
 std::string UnfinishedMigrateText(const std::vector<UnfinishedMigrate>& unfinished) {
   std::string text;
   for (const UnfinishedMigrate& u : unfinished) {
-    text += "unfinished migrate: " + std::string(EditionName(u.edition)) + " (backup " +
-            Cp932ForDisplay(u.backup) +
-            "): it stopped while it wrote; migrate again, or take it back with undo\n";
+    text +=
+        Text(Msg::kUnfinishedMigrate, {EditionName(u.edition), Cp932ForDisplay(u.backup)}) + "\n";
   }
   return text;
 }

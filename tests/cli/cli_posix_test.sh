@@ -13,6 +13,9 @@ cli_changed=$3
 data=$(cd -- "$(dirname -- "$0")/../data/regedit" && pwd)
 here=$(cd -- "$(dirname -- "$0")" && pwd)
 docs=$here/../../docs/cli.md
+# The texts checked are the English ones, whatever the machine's locale; Japanese where asked.
+unset LANG LC_MESSAGES
+export LC_ALL=C.UTF-8
 root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-test.XXXXXX")
 trap 'rm -rf -- "$root"' EXIT
 failures=0
@@ -97,13 +100,21 @@ expect_line "$out" "KodrelSE installed:  Client" "status before collect"
 expect_line "$out" "Collect:             enabled" "status before collect"
 expect_line "$out" "Migrate:             disabled" "status before collect"
 
+LC_ALL=ja_JP.UTF-8 cli_on_sample status0-ja status
+expect_code 0 "$code" "status in Japanese"
+expect_line "$out" "Kodrel4 インストール済み:   Personal、Client" "status in Japanese"
+expect_line "$out" "「情報移行開始」:           押せません" "status in Japanese"
+
 cli_on_sample migrate0 migrate
 expect_code 2 "$code" "migrate before collect"
 expect_line "$out" "$msg_not_migrated" "migrate before collect"
 cmp -s "$reg" "$examples/sample.reg" || fail "migrate with nothing to do rewrote the registry file"
 
-cli_on_sample collect --log "$case_dir/collect.log" collect
+# In Japanese: the window's messages are the same in both languages, the log stays English.
+LC_ALL=ja_JP.UTF-8 cli_on_sample collect --log "$case_dir/collect.log" collect
 expect_code 0 "$code" "collect"
+grep -q '^collect: エディション 2、ファイル 7、249 バイト、.* 秒、失敗 0$' "$err" ||
+  fail "collect's summary in Japanese: $(cat "$err")"
 [[ $(cat "$out") == "$msg_p_collected"$'\n'"$msg_c_collected" ]] || fail "collect printed: $(cat "$out")"
 cmp -s "$reg" "$examples/sample.reg" || fail "collect changed the registry file"
 for command in "undo" "undo --list"; do
@@ -394,6 +405,10 @@ usage_error() {  # usage_error what args...
   grep -q '^usage: kdr4tose-cli' "$err" || fail "$what: no usage line in: $(cat "$err")"
   [[ ! -s $out ]] || fail "$what: printed on stdout: $(cat "$out")"
 }
+LC_ALL=ja_JP.UTF-8 run usage-ja --lang xx status
+expect_code 64 "$code" "--lang xx"
+grep -qx 'kdr4tose-cli: --lang には ja か en を指定してください（指定: xx）。' "$err" &&
+  grep -q '^使い方: kdr4tose-cli' "$err" || fail "--lang xx in a Japanese locale: $(cat "$err")"
 usage_error "no command" --registry "$reg"
 usage_error "unknown command" --registry "$reg" export
 usage_error "unknown option" --registry "$reg" --bogus status
@@ -535,9 +550,19 @@ expect_code 1 "$code" "verify --quiet of a damaged store"
 expect_line "$out" "Client: changed (0 missing, 1 changed, 0 added) (4 file(s) checked)" "verify --quiet of a changed store"
 grep -qF 'orders.ddv: content changed since collected' "$out" || fail "verify --quiet: $(cat "$out")"
 expect_no_text "$out" "Personal: whole" "verify --quiet of a damaged store"
+# In Japanese by the locale or --lang, in English by --lang; --json the same in both.
+LC_ALL=ja_JP.UTF-8 cli_on_sample verify-bad-ja verify
+expect_line "$out" "Client: 変更あり（無くなった 0、変わった 1、追加された 0）（4 個のファイルを確認しました）" "verify in Japanese"
+grep -qF 'orders.ddv: 収集した後で内容が変わっています' "$out" || fail "verify in Japanese: $(cat "$out")"
+LC_ALL=ja_JP.UTF-8 cli_on_sample verify-bad-en --lang en verify --quiet
+expect_line "$out" "Client: changed (0 missing, 1 changed, 0 added) (4 file(s) checked)" "verify --lang en"
+cli_on_sample verify-bad-ja-json --lang ja verify --json
+grep -q '"problem":"content changed since collected"' "$out" || fail "verify --json --lang ja: $(cat "$out")"
 # Nothing left to undo is nothing to do, as for a list without backups.
 cli_on_sample undo-again undo
 expect_code 2 "$code" "undo with every backup undone"
+LC_ALL=ja_JP.UTF-8 cli_on_sample undo-again-ja undo
+grep -q 'のバックアップはすべて戻し済みです' "$err" || fail "undo with every backup undone, in Japanese: $(cat "$err")"
 cli_on_sample undo-again-json undo --json
 expect_code 2 "$code" "undo --json with every backup undone"
 json_ok "$out" "undo --json with every backup undone"
@@ -558,16 +583,23 @@ usage_error "--force without undo" --registry "$reg" --work-dir "$case_dir/work"
 # An empty name (a script's unset variable) is not the newest backup.
 usage_error "--backup with an empty name" --registry "$reg" --work-dir "$case_dir/work" undo --backup ""
 
+run help-ja --lang ja --help
+help_ja=$out
+grep -qx '終了コード:' "$help_ja" || fail "--lang ja --help is not in Japanese: $(head -3 "$help_ja")"
 run help --help
 expect_code 0 "$code" "--help"
-grep -q -- '--registry' "$out" || fail "--help does not list --registry"
+for help in "$out" "$help_ja"; do
+  grep -q -- '--registry' "$help" || fail "--help does not list --registry"
+done
 # Every reason code an edition can fail with is in the guide's table of reasons.
 for reason in $(grep -o 'return {"[a-z_]*",' "$here/../../engine/edition_failure.cpp" | cut -d'"' -f2 | grep -vx unknown); do
   grep -q "^| \`$reason\` |" "$docs" || fail "docs/cli.md does not list the reason $reason"
 done
 # Every exit code the tool has is explained in --help and in the guide's table.
 for n in $(sed -n 's/.*kExit[A-Za-z]* = \([0-9]*\);.*/\1/p' "$here/../../cli/cli_app.h") 130; do
-  grep -qE "^  $n +[a-z]" "$out" || fail "--help does not explain exit code $n"
+  for help in "$out" "$help_ja"; do
+    grep -qE "^  $n +[^ ]" "$help" || fail "$help does not explain exit code $n"
+  done
   grep -q "^| $n |" "$docs" || fail "docs/cli.md does not explain exit code $n"
 done
 run version --version

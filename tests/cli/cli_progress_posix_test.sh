@@ -8,6 +8,9 @@
 #
 #   cli_progress_posix_test.sh path/to/kdr4tose-cli path/to/examples
 set -u
+# The English texts, whatever the machine's locale.
+unset LANG LC_MESSAGES
+export LC_ALL=C.UTF-8
 cli=$1
 examples=$2
 root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-progress.XXXXXX")

@@ -32,7 +32,12 @@ KDR_WINEPREFIX=$prefix "$wine_run" regedit.exe /S 'C:\seed.reg' >/dev/null 2>&1
 grep -q 'Kodrel SE Client' "$prefix/system.reg" || { echo "could not seed the Wine registry" >&2; exit 1; }
 cp -- "$exe" "$c/tool/kdr4tose-cli.exe"
 
+# The prefix's user speaks Japanese (wine-run's locale): the checks read the English texts
+# (run), or the user's (run_user).
 run() {  # run args...: stdout in $out, stderr in $err, exit code in $code
+  run_user --lang en "$@"
+}
+run_user() {
   KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' "$@" >"$root/out" 2>"$root/err"
   code=$?
   out=$(tr -d '\r' <"$root/out")
@@ -60,6 +65,14 @@ if grep -q 'S3cret!' "$c/collect.log"; then fail "collect log shows a credential
 run status --json
 [[ $code == 0 && $out == *'"collected":10,"stores":{"Client":"whole"},"collect_enabled":true,"migrate_enabled":true'* ]] ||
   fail "status --json: $code $out"
+
+# In the user's language, Japanese, through a redirection (UTF-8, as on Windows).
+run_user status
+expect 0 $'Kodrel4 インストール済み:   Client\nKodrelSE インストール済み:  Client\n収集済み:                   Client（場所: C:\\tool\\kdr4env）\n収集したものの状態:         Client 完全\n「情報収集開始」:           押せます\n「情報移行開始」:           押せます' "status in Japanese"
+run_user verify
+expect 0 'Client: 完全（4 個のファイルを確認しました）' "verify in Japanese"
+KDR_WINE_LOCALE=C.UTF-8 run_user verify
+expect 0 'Client: whole (4 file(s) checked)' "verify in an English locale"
 
 run migrate
 expect 0 'Kodrel Clientの情報を移行しました。' "migrate"
@@ -144,7 +157,7 @@ cp -- "$c/regrun/changed.reg" "$c/regrun/changed.before"
 printf '; changed meanwhile\r\n' >>"$c/regrun/changed.before"
 cp -- "$changed_exe" "$c/tool/kdr4tose-cli-changed.exe"
 KDR_TEST_CHANGE_REGISTRY_FILE=1 KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli-changed.exe' \
-  --registry 'C:\regrun\changed.reg' --work-dir 'C:\regrun\changed' migrate >"$root/out" 2>"$root/err"
+  --lang en --registry 'C:\regrun\changed.reg' --work-dir 'C:\regrun\changed' migrate >"$root/out" 2>"$root/err"
 code=$?
 err=$(tr -d '\r' <"$root/err")
 [[ $code == 70 && $err == *'changed by something else'* ]] ||
@@ -159,6 +172,13 @@ run --drive 'C=/tmp' status
 [[ $code == 64 ]] || fail "--drive on Windows: $code"
 run /?
 [[ $code == 0 && $out == *'--registry'* ]] || fail "/? is not --help: $code $out $err"
+help_en=$out
+run_user /?
+[[ $code == 0 && $out == *'終了コード:'* ]] || fail "/? is not in Japanese: $code $out $err"
+for n in 0 1 2 64 70 75 130; do
+  grep -qE "^  $n +[^ ]" <<<"$help_en" || fail "/? does not explain exit code $n"
+  grep -qE "^  $n +[^ ]" <<<"$out" || fail "/? in Japanese does not explain exit code $n"
+done
 
 # A store file named as a device (a store made elsewhere, or by hand): read, COM1 would be the
 # serial port and the run would wait for ever. Verify and Migrate call the store damaged.

@@ -11,6 +11,9 @@
 #
 #   kill_interrupt_test.sh path/to/kdr4tose-cli [ROUNDS]    (ROUNDS kills of each command, 15)
 set -u
+# The English texts, whatever the machine's locale.
+unset LANG LC_MESSAGES
+export LC_ALL=C.UTF-8
 cli=$1
 rounds=${2:-${KDR_KILL_ROUNDS:-15}}
 seed=${KDR_TEST_SEED:-4711}

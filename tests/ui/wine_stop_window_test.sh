@@ -84,7 +84,7 @@ before_files=$(hashes "$c/kse/prv")
 before_registry=$(registry)
 stop_run migrate
 (($(log_says '^#.interrupted: migrate did not finish') == 1)) || fail "the log does not say the migrate was interrupted"
-cli status | grep -q '^unfinished migrate' || fail "status does not name the stopped migrate unfinished"
+cli --lang en status | grep -q '^unfinished migrate' || fail "status does not name the stopped migrate unfinished"
 [[ $(hashes "$c/kse/prv") != "$before_files" ]] || fail "the migrate was stopped before it wrote anything"
 cli --quiet undo >/dev/null || fail "undo of the stopped migrate failed"
 [[ $(hashes "$c/kse/prv") == "$before_files" && $(registry) == "$before_registry" ]] ||
