@@ -16,6 +16,7 @@
 #include "app/migrate_dlg.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
+#include "cli/hive_file.h"
 #include "cli/json_text.h"
 #include "cli/registry_write_back_hooks.h"
 #include "cli/run_log.h"
@@ -70,6 +71,8 @@ struct Options {
   std::string command;
   std::string work_dir;
   std::string registry_file;
+  std::string hive_file;         // the user's registry as a hive file (NTUSER.DAT)
+  std::string system_hive_file;  // HKEY_LOCAL_MACHINE\Software as a hive file (SOFTWARE)
   std::vector<std::string> drives;
   std::string log_file;
   bool json = false;
@@ -285,6 +288,15 @@ int CheckOptionCombinations(const Options& options) {
   if (options.store.list && (options.store.force || !options.store.backup.empty())) {
     return UsageError("undo --list shows the backups and takes no --backup or --force");
   }
+  if (!options.hive_file.empty() && !options.registry_file.empty()) {
+    return UsageError("--hive and --registry each give the user's registry: give one of them");
+  }
+  if (!options.system_hive_file.empty() && options.hive_file.empty()) {
+    return UsageError("--system-hive goes with --hive");
+  }
+  if (!options.hive_file.empty() && !kHiveFilesSupported) {
+    return UsageError("--hive is not available in this build");
+  }
   return kExitOk;
 }
 
@@ -310,6 +322,11 @@ struct RunRegistry {
   std::unique_ptr<MemoryRegistry> file;
   std::filesystem::path path;
   std::unique_ptr<HostFileLock> lock;
+  // With --hive: `path` is the user's hive, written back as a hive; the system hive is only read.
+  bool hive = false;
+  std::string kind = "registry file";  // or "hive file"
+  std::string name;                    // as the user gave it
+  std::unique_ptr<HostFileLock> system_hive_lock;
   // The file as it was read: its text is read again for the write-back (rather than held
   // through the run), and must be the same.
   FileStamp identity;
@@ -349,11 +366,72 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   return kExitOk;
 }
 
+// Reads the branches the command uses from one hive file, held locked for the run.
+// With `identity`, the file is read whole too: its stamp and content hash for the write-back's
+// check that nothing else changed it.
+int OpenHive(const Options& options, const std::string& file, const HiveMount& mount,
+             bool for_writing, std::unique_ptr<HostFileLock>* lock, MemoryRegistry* registry,
+             FileStamp* identity = nullptr, ContentHash* hash = nullptr) {
+  std::filesystem::path path = HostPathFromUtf8(file);
+  std::string error;
+  switch (LockHostFile(path, for_writing, kLockWaitMs, lock, &error)) {
+    case LockResult::kLocked:
+      break;
+    case LockResult::kBusy:
+      return InUse("the hive file " + file, error);
+    case LockResult::kFailed:
+      return UsageError("cannot use the hive file " + file + ": " + error);
+  }
+  if (identity) {
+    std::optional<std::string> bytes = ReadHostFile(path, &error, identity);
+    if (!bytes) return UsageError("cannot read the hive file " + file + ": " + error);
+    *hash = HashBytes(*bytes);
+  }
+  if (!LoadHive(path, mount, HeldBranches(options.command), CheckedOnlyBranches(options.command),
+                registry, &error)) {
+    return UsageError("cannot read the hive file " + file + ": " + error);
+  }
+  return kExitOk;
+}
+
+int OpenHiveFiles(const Options& options, RunRegistry* opened) {
+  opened->hive = true;
+  opened->path = HostPathFromUtf8(options.hive_file);
+  opened->kind = "hive file";
+  opened->name = options.hive_file;
+  opened->file = std::make_unique<MemoryRegistry>();
+  bool writes = options.command == "migrate" || options.command == "undo";
+  if (int code = OpenHive(options, options.hive_file, UserHiveMount(),
+                          options.command == "migrate", &opened->lock, opened->file.get(),
+                          writes ? &opened->identity : nullptr, writes ? &opened->hash : nullptr);
+      code != kExitOk) {
+    return code;
+  }
+  // Only read, never written back.
+  if (!options.system_hive_file.empty()) {
+    if (int code = OpenHive(options, options.system_hive_file, SoftwareHiveMount(), false,
+                            &opened->system_hive_lock, opened->file.get());
+        code != kExitOk) {
+      return code;
+    }
+  }
+  opened->file->HoldOnly(HeldBranches(options.command));
+  // Names and text a hive holds as UTF-16, as a version 5 registry file does.
+  opened->file->SetLimits(RegistryFileLimits(RegistryFileFormat::kVersion5));
+  return kExitOk;
+}
+
 int OpenRegistry(const Options& options, RunRegistry* opened) {
-  if (!options.registry_file.empty()) return OpenRegistryFile(options, opened);
+  if (!options.hive_file.empty()) return OpenHiveFiles(options, opened);
+  if (!options.registry_file.empty()) {
+    opened->name = options.registry_file;
+    return OpenRegistryFile(options, opened);
+  }
   opened->system = MakeSystemRegistry();
   if (!opened->system) {
-    return UsageError("there is no system registry here: give --registry FILE (a .reg file)");
+    return UsageError(
+        "there is no system registry here: give --registry FILE (a .reg file) or --hive FILE "
+        "(a hive file)");
   }
   return kExitOk;
 }
@@ -365,8 +443,13 @@ int OpenLog(const Options& options, const WorkFolder& work, std::unique_ptr<RunL
   if (!(*log)->ok()) return UsageError("cannot open the log file " + options.log_file);
   (*log)->Comment(std::string(kProgram) + " " + ToolVersion() + " " + options.command +
                   ", work folder " + work.shown +
-                  (options.registry_file.empty() ? ", system registry"
-                                                 : ", registry file " + options.registry_file));
+                  (!options.hive_file.empty()
+                       ? ", hive file " + options.hive_file +
+                             (options.system_hive_file.empty()
+                                  ? ""
+                                  : ", system hive file " + options.system_hive_file)
+                   : options.registry_file.empty() ? ", system registry"
+                                                   : ", registry file " + options.registry_file));
   return kExitOk;
 }
 
@@ -467,8 +550,7 @@ std::optional<std::string> ReadRegistryFileAgain(const RunRegistry& opened, bool
 // What the steps after the command record in the logs: the --log file and the work folder's.
 using RecordNote = std::function<void(const std::string&)>;
 
-bool WriteBackRegistry(const Options& options, RunRegistry& opened, const RecordNote& note,
-                       int* exit_code) {
+bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_code) {
   std::optional<RegistryFileError> refused;
   bool changed = false;
   std::string read_error;
@@ -491,6 +573,17 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, const Record
         [&](const PutBytes& put) {
           BeforeRegistryFileWritten(opened.path);
           bool put_failed = false;
+          if (opened.hive) {
+            std::string hive_error;
+            bool ok = WriteBackHive(opened.path, UserHiveMount(), *opened.file, WrittenBranch(),
+                                    [&](std::string_view piece) {
+                                      put_failed = put_failed || !put(piece);
+                                      return !put_failed;
+                                    },
+                                    &hive_error);
+            if (!ok && !put_failed) refused = RegistryFileError{0, hive_error};
+            return ok;
+          }
           RegistryFileSaveResult result = WriteBackRegistryFile(
               *text, *opened.file, WrittenBranch(), [&](std::string_view piece) {
                 put_failed = put_failed || !put(piece);
@@ -514,17 +607,17 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, const Record
   }
   bool written_back = write_error.empty();
   if (!written_back) {
-    *exit_code =
-        Failure(kExitInternal, "cannot write the registry file " + options.registry_file + ": " +
-                                   write_error + "; the migrated settings were not saved");
+    *exit_code = Failure(kExitInternal, "cannot write the " + opened.kind + " " + opened.name +
+                                            ": " + write_error +
+                                            "; the migrated settings were not saved");
   }
-  note(written_back ? "registry file written back: " + options.registry_file
-                    : "registry file not written back: " + write_error);
+  note(written_back ? opened.kind + " written back: " + opened.name
+                    : opened.kind + " not written back: " + write_error);
   return written_back;
 }
 
 // Puts the settings files and the registry file on disk; false when either could not be.
-bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegistry& opened,
+bool SaveResults(PortableProfileFile& profiles, RunRegistry& opened,
                  const CommandOutcome& outcome, const RecordNote& note, int* exit_code) {
   // A key the file was not read for answered nothing; what the command made of it is not saved.
   if (opened.file && !opened.file->unheld_request().empty()) {
@@ -543,7 +636,7 @@ bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegis
     note("settings file not written: " + Describe(flushed));
   }
   if (opened.file && outcome.registry_changed &&
-      !WriteBackRegistry(options, opened, note, exit_code)) {
+      !WriteBackRegistry(opened, note, exit_code)) {
     saved = false;
   }
   return saved;
@@ -563,6 +656,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   services.windows_text_files = kWindowsTextFiles;
   if (!options.registry_file.empty())
     services.registry_source = "the file " + options.registry_file;
+  if (!options.hive_file.empty()) services.registry_source = "the hive file " + options.hive_file;
   // With --json the result is the one thing on standard output.
   ConsoleView view(options.quiet, options.json, progress);
   CMigrateDlg dlg(services, view);
@@ -575,7 +669,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
     if (log) log->Comment(text);
     if (outcome.run_summary) dlg.RecordInWorkLog(text);
   };
-  bool saved = SaveResults(options, profiles, opened, outcome, note, &outcome.exit_code);
+  bool saved = SaveResults(profiles, opened, outcome, note, &outcome.exit_code);
   view.ReleaseMessages(saved);
   if (outcome.run_summary) {
     if (!saved) dlg.RecordInWorkLog("results not saved: the messages above were not shown");
@@ -649,9 +743,10 @@ int RunCli(int argc, const char* const* argv) {
       "  0    done: every edition attempted succeeded\n"
       "  1    an edition failed (each file not copied is named), or verify: a store is not whole\n"
       "  2    nothing to do: nothing installed, collected or left to undo\n"
-      "  64   usage error, or a registry file, log or work folder that cannot be used\n"
+      "  64   usage error, or a registry or hive file, log or work folder that cannot be used\n"
       "  70   internal error: a path too long, a file that could not be written back\n"
-      "  75   the registry file or the work folder is in use by another run; nothing was done\n"
+      "  75   the registry or hive file or the work folder is in use by another run; nothing was "
+      "done\n"
       "  130  interrupted (Ctrl-C): the log says how far it got");
   app.add_option("command", options.command,
                  "status | collect | migrate | verify (check the store against its manifests) | "
@@ -663,6 +758,12 @@ int RunCli(int argc, const char* const* argv) {
   app.add_option("--registry", options.registry_file,
                  "use a registry file (.reg) instead of the system registry; read and written "
                  "in place");
+  app.add_option("--hive", options.hive_file,
+                 "use a Windows hive file (a user's NTUSER.DAT) as the user's registry; read, and "
+                 "written by migrate and undo");
+  app.add_option("--system-hive", options.system_hive_file,
+                 "with --hive: the machine's SOFTWARE hive, read for the installation markers "
+                 "(without it no edition counts as installed)");
   app.add_option("--drive", options.drives,
                  "X=DIR: map drive letter X: to a host folder (repeatable)");
   app.add_option("--log", options.log_file,
