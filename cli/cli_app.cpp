@@ -575,7 +575,7 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
           bool put_failed = false;
           if (opened.hive) {
             std::string hive_error;
-            bool ok = WriteBackHive(opened.path, UserHiveMount(), *opened.file, WrittenBranch(),
+            bool ok = WriteBackHive(*text, UserHiveMount(), *opened.file, WrittenBranch(),
                                     [&](std::string_view piece) {
                                       put_failed = put_failed || !put(piece);
                                       return !put_failed;

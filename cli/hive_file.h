@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/memory/memory_registry.h"
@@ -37,12 +38,13 @@ bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
               const std::vector<RegistryBranch>& checked_only, MemoryRegistry* registry,
               std::string* error);
 
-// The hive at `path` with `branch` made as the store holds it (values set, new keys added, keys
+// The hive `original` (the bytes of the file the store was read from) with `branch` made as the
+// store holds it (values set, new keys added, keys
 // the store no longer holds deleted; a key whose values did not change is left alone, and so
 // are the unchanged values' bytes), handed to `put` in pieces, in order. Every other key of the
 // hive stays as it was. False with *error when the hive cannot be opened, changed or committed,
 // or a piece was not taken; nothing is put before every change was made.
-bool WriteBackHive(const std::filesystem::path& path, const HiveMount& mount,
+bool WriteBackHive(std::string_view original, const HiveMount& mount,
                    const MemoryRegistry& registry, const RegistryBranch& branch,
                    const PutBytes& put, std::string* error);
 

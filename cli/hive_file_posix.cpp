@@ -1,5 +1,7 @@
 #include <hivex.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,6 +85,7 @@ bool DataToStore(uint32_t type, std::string_view data, std::string* out) {
     for (size_t i = 0; i < data.size(); i += 2) out->push_back(data[i]);
     return true;
   }
+  out->clear();  // the conversion appends
   return registry_text::Utf16ToStore(data, out);
 }
 
@@ -157,10 +160,16 @@ class HiveReader {
       if (!ReadValues(at)) return false;
       errno = 0;
       Malloced<hive_node_h> children(hivex_node_children(h_, at.node));
-      if (!children) return Fail(CallError("hivex_node_children", errno) + " at " + at.path);
+      if (!children) {
+        return Fail("the hive is damaged: " + CallError("hivex_node_children", errno) + " at " +
+                    at.path);
+      }
       for (hive_node_h* child = children.get(); *child != 0; ++child) {
         Malloced<char> utf8(hivex_node_name(h_, *child));
-        if (!utf8) return Fail(CallError("hivex_node_name", errno) + " below " + at.path);
+        if (!utf8) {
+          return Fail("the hive is damaged: " + CallError("hivex_node_name", errno) + " below " +
+                      at.path);
+        }
         std::string path = at.path + "\\" + utf8.get();
         std::optional<std::string> name = NameToStore(utf8.get());
         if (!name) return Fail("the key " + path + " has a name with no code page 932 form");
@@ -185,16 +194,25 @@ class HiveReader {
   bool ReadValues(const Pending& at) {
     errno = 0;
     Malloced<hive_value_h> values(hivex_node_values(h_, at.node));
-    if (!values) return Fail(CallError("hivex_node_values", errno) + " at " + at.path);
+    if (!values) {
+      return Fail("the hive is damaged: " + CallError("hivex_node_values", errno) + " at " +
+                  at.path);
+    }
     std::string data;
     for (hive_value_h* value = values.get(); *value != 0; ++value) {
       Malloced<char> utf8(hivex_value_key(h_, *value));
-      if (!utf8) return Fail(CallError("hivex_value_key", errno) + " at " + at.path);
+      if (!utf8) {
+        return Fail("the hive is damaged: " + CallError("hivex_value_key", errno) + " at " +
+                    at.path);
+      }
       std::string shown = at.path + " value \"" + utf8.get() + "\"";
       hive_type type = hive_t_REG_NONE;
       size_t size = 0;
       Malloced<char> raw(hivex_value_value(h_, *value, &type, &size));
-      if (!raw) return Fail(CallError("hivex_value_value", errno) + " at " + shown);
+      if (!raw) {
+        return Fail("the hive is damaged: " + CallError("hivex_value_value", errno) + " at " +
+                    shown);
+      }
       std::optional<std::string> name = NameToStore(utf8.get());
       if (!name) return Fail("the key " + shown + " has a name with no code page 932 form");
       if (!DataToStore(static_cast<uint32_t>(type), {raw.get(), size}, &data)) {
@@ -213,14 +231,39 @@ class HiveReader {
   std::unordered_set<hive_node_h> seen_;
 };
 
+// A hive file copied in part still opens (hivex reads what is there): refused here when its
+// header says it holds more than the file does.
+bool WholeHive(const std::filesystem::path& path, std::string* error) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
+    *error = CallError("open", errno);
+    return false;
+  }
+  unsigned char header[0x2c] = {};
+  ssize_t got = ::pread(fd.get(), header, sizeof header, 0);
+  if (got != static_cast<ssize_t>(sizeof header) || std::memcmp(header, "regf", 4) != 0) {
+    return true;  // hivex tells what it is
+  }
+  uint64_t bins = header[0x28] | header[0x29] << 8 | header[0x2a] << 16 |
+                  static_cast<uint64_t>(header[0x2b]) << 24;
+  uint64_t want = 4096 + bins;
+  if (static_cast<uint64_t>(st.st_size) < want) {
+    *error = "it is cut short: its header says " + std::to_string(want) + " bytes, the file has " +
+             std::to_string(st.st_size);
+    return false;
+  }
+  return true;
+}
+
 HivePtr OpenHive(const std::filesystem::path& path, int flags, std::string* error) {
   errno = 0;
   HivePtr h(hivex_open(path.c_str(), flags));
   if (!h) {
     int cause = errno;
     // hivex says ENOTSUP for a file that is not a hive, EINVAL for a damaged one.
-    std::string what = cause == ENOTSUP   ? "it is not a registry hive file: "
-                       : cause == EINVAL ? "it is not a whole, undamaged hive file: "
+    std::string what = cause == ENOTSUP  ? "it is not a registry hive file: "
+                       : cause == EINVAL ? "it is not a whole registry hive file: "
                                          : "";
     *error = what + CallError("hivex_open", cause);
   }
@@ -323,21 +366,44 @@ class HiveWriter {
   std::string* error_;
 };
 
-// Commits the hive into memory and hands its bytes to `put`.
-bool CommitTo(hive_h* h, const PutBytes& put, std::string* error) {
-  UniqueFd fd(::memfd_create("kdr4tose-hive", MFD_CLOEXEC));
-  if (!fd.ok()) {
-    *error = CallError("memfd_create", errno);
-    return false;
+// A file in memory that hivex opens and commits by name: the hive is read from the very bytes
+// the run checked, and written nowhere on the disk but through the atomic writer.
+class MemoryFile {
+ public:
+  bool Create(std::string_view bytes, std::string* error) {
+    fd_ = UniqueFd(::memfd_create("kdr4tose-hive", MFD_CLOEXEC));
+    if (!fd_.ok()) {
+      *error = CallError("memfd_create", errno);
+      return false;
+    }
+    for (size_t at = 0; at < bytes.size();) {
+      ssize_t put = ::write(fd_.get(), bytes.data() + at, bytes.size() - at);
+      if (put < 0 && errno == EINTR) continue;
+      if (put < 0) {
+        *error = CallError("write", errno);
+        return false;
+      }
+      at += static_cast<size_t>(put);
+    }
+    return true;
   }
-  std::string name = "/proc/self/fd/" + std::to_string(fd.get());
-  if (hivex_commit(h, name.c_str(), 0) != 0) {
+  int fd() const { return fd_.get(); }
+  std::string name() const { return "/proc/self/fd/" + std::to_string(fd_.get()); }
+
+ private:
+  UniqueFd fd_;
+};
+
+// Commits the hive into `file` and hands its bytes to `put`.
+bool CommitTo(hive_h* h, const MemoryFile& file, const PutBytes& put, std::string* error) {
+  int fd = file.fd();
+  if (hivex_commit(h, file.name().c_str(), 0) != 0) {
     *error = CallError("hivex_commit", errno);
     return false;
   }
   std::string piece(1 << 20, '\0');
   for (off_t at = 0;;) {
-    ssize_t got = ::pread(fd.get(), piece.data(), piece.size(), at);
+    ssize_t got = ::pread(fd, piece.data(), piece.size(), at);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       *error = CallError("pread", errno);
@@ -358,11 +424,12 @@ bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
               const std::vector<RegistryBranch>& branches,
               const std::vector<RegistryBranch>& checked_only, MemoryRegistry* registry,
               std::string* error) {
+  if (!WholeHive(path, error)) return false;
   HivePtr h = OpenHive(path, 0, error);
   if (!h) return false;
   hive_node_h root = hivex_root(h.get());
   if (root == 0) {
-    *error = "it is not a whole, undamaged hive file: " + CallError("hivex_root", errno);
+    *error = "the hive is damaged: " + CallError("hivex_root", errno);
     return false;
   }
   auto read = [&](const RegistryBranch& branch, bool keep) {
@@ -373,7 +440,7 @@ bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
       int failed = 0;
       node = ChildOf(h.get(), node, name, &failed);
       if (failed != 0) {
-        *error = CallError("hivex_node_get_child", failed);
+        *error = "the hive is damaged: " + CallError("hivex_node_get_child", failed);
         return false;
       }
       if (node == 0) return true;
@@ -395,7 +462,7 @@ bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
   return true;
 }
 
-bool WriteBackHive(const std::filesystem::path& path, const HiveMount& mount,
+bool WriteBackHive(std::string_view original, const HiveMount& mount,
                    const MemoryRegistry& registry, const RegistryBranch& branch,
                    const PutBytes& put, std::string* error) {
   std::optional<std::vector<std::string>> names = NamesInHive(mount, branch);
@@ -403,11 +470,13 @@ bool WriteBackHive(const std::filesystem::path& path, const HiveMount& mount,
     *error = "the key " + Cp932ForDisplay(branch.path) + " is not in this hive";
     return false;
   }
-  HivePtr h = OpenHive(path, HIVEX_OPEN_WRITE, error);
+  MemoryFile file;
+  if (!file.Create(original, error)) return false;
+  HivePtr h = OpenHive(file.name(), HIVEX_OPEN_WRITE, error);
   if (!h) return false;
   hive_node_h node = hivex_root(h.get());
   if (node == 0) {
-    *error = "it is not a whole, undamaged hive file: " + CallError("hivex_root", errno);
+    *error = "the hive is damaged: " + CallError("hivex_root", errno);
     return false;
   }
   // The store's keys down to the branch, in the case the store keeps them.
@@ -429,7 +498,7 @@ bool WriteBackHive(const std::filesystem::path& path, const HiveMount& mount,
       }
       break;
     }
-    if (!from) return CommitTo(h.get(), put, error);
+    if (!from) return CommitTo(h.get(), file, put, error);
     if (child == 0) {
       child = hivex_node_add_child(h.get(), node, NameToHive(from->name()).c_str());
       if (child == 0) {
@@ -440,7 +509,7 @@ bool WriteBackHive(const std::filesystem::path& path, const HiveMount& mount,
     node = child;
     if (last && !HiveWriter(h.get(), error).Write(node, *from)) return false;
   }
-  return CommitTo(h.get(), put, error);
+  return CommitTo(h.get(), file, put, error);
 }
 
 }  // namespace kdr::cli
