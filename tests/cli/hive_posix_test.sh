@@ -85,11 +85,13 @@ grep -q '表示テキスト' < <(iconv -f cp932 -t utf-8 "$root/w_hive/kdr4env/c
 grep -qF 'settings from the hive file' "$root/w_hive/kdr4env/kdr4tose.log" ||
   fail "collect: the work log does not name the hive"
 
-# Without --system-hive there are no installation markers: nothing is installed.
-run nomarkers --hive "$user" --work-dir "$root/w_reg" status --json
-grep -q '"installed_old":0' "$root/nomarkers.out" || grep -q '"installed_old": *\[\]' "$root/nomarkers.out" ||
-  python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if not d.get("installed_old") else 1)' \
-    "$root/nomarkers.out" || fail "status without --system-hive: $(cat "$root/nomarkers.out")"
+# Without --system-hive there are no installation markers: nothing counts as installed.
+run nomarkers --hive "$user" --work-dir "$root/w_hive" status --json
+grep -q '"old_installed":0,"new_installed":0,' "$root/nomarkers.out" ||
+  fail "status without --system-hive: $(cat "$root/nomarkers.out")"
+run markers --hive "$user" --system-hive "$software" --work-dir "$root/w_hive" status --json
+grep -q '"old_installed":110,"new_installed":10,' "$root/markers.out" ||
+  fail "status with --system-hive: $(cat "$root/markers.out")"
 
 # --- Migrate: the same registry in the hive as in the registry file; undo gives it back ------
 run migrate_reg --registry "$reg" --drive "C=$root/c_reg" --work-dir "$root/w_reg" migrate
