@@ -758,12 +758,16 @@ int RunCli(int argc, const char* const* argv) {
   app.add_option("--registry", options.registry_file,
                  "use a registry file (.reg) instead of the system registry; read and written "
                  "in place");
+  // An empty name (a script's unset variable) would otherwise read as no hive at all.
+  auto named = [](const std::string& name) { return name.empty() ? "the name is empty" : ""; };
   app.add_option("--hive", options.hive_file,
                  "use a Windows hive file (a user's NTUSER.DAT) as the user's registry; read, and "
-                 "written by migrate and undo");
+                 "written by migrate and undo")
+      ->check(named);
   app.add_option("--system-hive", options.system_hive_file,
                  "with --hive: the machine's SOFTWARE hive, read for the installation markers "
-                 "(without it no edition counts as installed)");
+                 "(without it no edition counts as installed)")
+      ->check(named);
   app.add_option("--drive", options.drives,
                  "X=DIR: map drive letter X: to a host folder (repeatable)");
   app.add_option("--log", options.log_file,
