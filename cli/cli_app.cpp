@@ -401,9 +401,9 @@ int OpenHiveFiles(const Options& options, RunRegistry* opened) {
   opened->name = options.hive_file;
   opened->file = std::make_unique<MemoryRegistry>();
   bool writes = options.command == "migrate" || options.command == "undo";
-  if (int code = OpenHive(options, options.hive_file, UserHiveMount(),
-                          options.command == "migrate", &opened->lock, opened->file.get(),
-                          writes ? &opened->identity : nullptr, writes ? &opened->hash : nullptr);
+  if (int code = OpenHive(options, options.hive_file, UserHiveMount(), options.command == "migrate",
+                          &opened->lock, opened->file.get(), writes ? &opened->identity : nullptr,
+                          writes ? &opened->hash : nullptr);
       code != kExitOk) {
     return code;
   }
@@ -575,12 +575,13 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
           bool put_failed = false;
           if (opened.hive) {
             std::string hive_error;
-            bool ok = WriteBackHive(*text, UserHiveMount(), *opened.file, WrittenBranch(),
-                                    [&](std::string_view piece) {
-                                      put_failed = put_failed || !put(piece);
-                                      return !put_failed;
-                                    },
-                                    &hive_error);
+            bool ok = WriteBackHive(
+                *text, UserHiveMount(), *opened.file, WrittenBranch(),
+                [&](std::string_view piece) {
+                  put_failed = put_failed || !put(piece);
+                  return !put_failed;
+                },
+                &hive_error);
             if (!ok && !put_failed) refused = RegistryFileError{0, hive_error};
             return ok;
           }
@@ -607,9 +608,9 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
   }
   bool written_back = write_error.empty();
   if (!written_back) {
-    *exit_code = Failure(kExitInternal, "cannot write the " + opened.kind + " " + opened.name +
-                                            ": " + write_error +
-                                            "; the migrated settings were not saved");
+    *exit_code =
+        Failure(kExitInternal, "cannot write the " + opened.kind + " " + opened.name + ": " +
+                                   write_error + "; the migrated settings were not saved");
   }
   note(written_back ? opened.kind + " written back: " + opened.name
                     : opened.kind + " not written back: " + write_error);
@@ -617,8 +618,8 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
 }
 
 // Puts the settings files and the registry file on disk; false when either could not be.
-bool SaveResults(PortableProfileFile& profiles, RunRegistry& opened,
-                 const CommandOutcome& outcome, const RecordNote& note, int* exit_code) {
+bool SaveResults(PortableProfileFile& profiles, RunRegistry& opened, const CommandOutcome& outcome,
+                 const RecordNote& note, int* exit_code) {
   // A key the file was not read for answered nothing; what the command made of it is not saved.
   if (opened.file && !opened.file->unheld_request().empty()) {
     std::string key = Cp932ForDisplay(opened.file->unheld_request());
@@ -635,8 +636,7 @@ bool SaveResults(PortableProfileFile& profiles, RunRegistry& opened,
         Failure(kExitInternal, "a settings file could not be written: " + Describe(flushed));
     note("settings file not written: " + Describe(flushed));
   }
-  if (opened.file && outcome.registry_changed &&
-      !WriteBackRegistry(opened, note, exit_code)) {
+  if (opened.file && outcome.registry_changed && !WriteBackRegistry(opened, note, exit_code)) {
     saved = false;
   }
   return saved;

@@ -1,5 +1,5 @@
-#include <hivex.h>
 #include <fcntl.h>
+#include <hivex.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,8 +39,7 @@ using Malloced = std::unique_ptr<T, FreeDeleter>;
 
 // "call: text (errno N)" for the errno a failed hivex call left.
 std::string CallError(std::string_view call, int error) {
-  return std::string(call) + ": " + std::strerror(error) + " (errno " + std::to_string(error) +
-         ")";
+  return std::string(call) + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
 }
 
 bool IsText(uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
@@ -219,8 +218,8 @@ class HiveReader {
         return Fail("the key " + shown + " holds text with no exact code page 932 form");
       }
       if (at.into) {
-        at.into->PutValueFromFile(*name, static_cast<uint32_t>(type), data,
-                                  MemoryRegistry::kNoLine, MemoryRegistry::kNoLine);
+        at.into->PutValueFromFile(*name, static_cast<uint32_t>(type), data, MemoryRegistry::kNoLine,
+                                  MemoryRegistry::kNoLine);
       }
     }
     return true;
@@ -450,8 +449,7 @@ bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
       into = registry->Create(branch.root, branch.path);
       if (!into) return true;
     }
-    return HiveReader(h.get(), error)
-        .Read(node, Cp932ForDisplay(branch.path), into);
+    return HiveReader(h.get(), error).Read(node, Cp932ForDisplay(branch.path), into);
   };
   for (const RegistryBranch& branch : branches) {
     if (!read(branch, true)) return false;

@@ -11,8 +11,8 @@ bool LoadHive(const std::filesystem::path&, const HiveMount&, const std::vector<
   return false;
 }
 
-bool WriteBackHive(std::string_view, const HiveMount&, const MemoryRegistry&,
-                   const RegistryBranch&, const PutBytes&, std::string* error) {
+bool WriteBackHive(std::string_view, const HiveMount&, const MemoryRegistry&, const RegistryBranch&,
+                   const PutBytes&, std::string* error) {
   *error = "hive files cannot be written by this build";
   return false;
 }
