@@ -96,7 +96,12 @@ grep -q '"old_installed":110,"new_installed":10,' "$root/markers.out" ||
 # --- Migrate: the same registry in the hive as in the registry file; undo gives it back ------
 run migrate_reg --registry "$reg" --drive "C=$root/c_reg" --work-dir "$root/w_reg" migrate
 expect_code 0 "$code" "migrate into the registry file"
-run migrate_hive --hive "$user" --system-hive "$software" --drive "C=$root/c_hive" \
+# Another owner (as root, which keeps it) and mode, through a symbolic link: all kept.
+chmod 640 "$user"
+owner=$(id -un)
+if [[ $(id -u) == 0 ]]; then chown nobody "$user" && owner=nobody; fi
+ln -s "$user" "$root/NTUSER.link"
+run migrate_hive --hive "$root/NTUSER.link" --system-hive "$software" --drive "C=$root/c_hive" \
   --work-dir "$root/w_hive" migrate
 expect_code 0 "$code" "migrate into the hive"
 cmp -s "$root/migrate_reg.out" "$root/migrate_hive.out" || fail "migrate: the messages differ"
@@ -107,7 +112,8 @@ diff "$root/reg.after" "$root/hive.after" >"$root/migrate.diff" ||
 grep -q 'KodrelSE\\Client\\AppInfo' "$root/hive.after" || fail "migrate wrote nothing into the hive"
 model dump <(user_export "$user") 'HKEY_CURRENT_USER\Software\Other' >"$root/other.after"
 cmp -s "$root/other.before" "$root/other.after" || fail "migrate changed another program's key"
-[[ $(stat -c %a "$user") == 644 ]] || fail "migrate did not keep the hive's mode: $(stat -c %a "$user")"
+[[ -L $root/NTUSER.link && $(stat -c '%U %a' "$user") == "$owner 640" ]] ||
+  fail "migrate did not keep the link, the hive's owner and mode: $(stat -c '%U %a' "$user")"
 ls -a "$root" | grep -q '^\.kdr4tose-' && fail "migrate left a temporary file"
 run undo_hive --hive "$user" --work-dir "$root/w_hive" undo
 expect_code 0 "$code" "undo in the hive"
