@@ -255,13 +255,21 @@ bool WholeHive(const std::filesystem::path& path, std::string* error) {
   return true;
 }
 
+bool StartsAsHive(const std::filesystem::path& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  char magic[4] = {};
+  return fd.ok() && ::pread(fd.get(), magic, sizeof magic, 0) == 4 &&
+         std::memcmp(magic, "regf", 4) == 0;
+}
+
 HivePtr OpenHive(const std::filesystem::path& path, int flags, std::string* error) {
   errno = 0;
   HivePtr h(hivex_open(path.c_str(), flags));
   if (!h) {
     int cause = errno;
-    // hivex says ENOTSUP for a file that is not a hive, EINVAL for a damaged one.
-    std::string what = cause == ENOTSUP  ? "it is not a registry hive file: "
+    // hivex says ENOTSUP for a file that is not a hive and for a hive whose blocks are damaged.
+    std::string what = cause == ENOTSUP  ? (StartsAsHive(path) ? "the hive is damaged: "
+                                                               : "it is not a registry hive file: ")
                        : cause == EINVAL ? "it is not a whole registry hive file: "
                                          : "";
     *error = what + CallError("hivex_open", cause);
