@@ -125,6 +125,20 @@ run undo_hive --hive "$user" --work-dir "$root/w_hive" undo
 expect_code 0 "$code" "undo in the hive"
 diff <(user_export "$root/user.before") <(user_export "$user") >/dev/null ||
   fail "undo did not give the hive back as it was"
+# Two runs at once on one hive (and work folder) take turns: both migrate, neither is lost.
+"$cli" --hive "$user" --system-hive "$software" --drive "C=$root/c_hive" --work-dir "$root/w_hive" \
+  --quiet migrate >/dev/null 2>"$root/twice1.err" &
+first=$!
+"$cli" --hive "$user" --system-hive "$software" --drive "C=$root/c_hive" --work-dir "$root/w_hive" \
+  --quiet migrate >/dev/null 2>"$root/twice2.err"
+code=$?
+wait "$first"
+expect_code "0 0" "$? $code" "two migrates at once"
+run twice_undo --hive "$user" --work-dir "$root/w_hive" undo
+run twice_undo2 --hive "$user" --work-dir "$root/w_hive" undo
+expect_code 0 "$code" "the second undo of two migrates at once"
+diff <(user_export "$root/user.before") <(user_export "$user") >/dev/null ||
+  fail "two migrates at once and their undos did not give the hive back"
 
 # --- files that cannot be used: one line with the cause, exit 64, nothing changed ------------
 # A registry file, long enough to be taken for a hive but for its first bytes.
