@@ -17,6 +17,7 @@
 #include "cli/cli_messages.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
+#include "cli/hive_file.h"
 #include "cli/json_text.h"
 #include "cli/registry_write_back_hooks.h"
 #include "cli/run_log.h"
@@ -68,6 +69,8 @@ struct Options {
   std::string command;
   std::string work_dir;
   std::string registry_file;
+  std::string hive_file;         // the user's registry as a hive file (NTUSER.DAT)
+  std::string system_hive_file;  // HKEY_LOCAL_MACHINE\Software as a hive file (SOFTWARE)
   std::vector<std::string> drives;
   std::string log_file;
   bool json = false;
@@ -283,6 +286,15 @@ int CheckOptionCombinations(const Options& options) {
   if (options.store.list && (options.store.force || !options.store.backup.empty())) {
     return UsageError(Text(Msg::kListAlone));
   }
+  if (!options.hive_file.empty() && !options.registry_file.empty()) {
+    return UsageError(Text(Msg::kHiveWithRegistry));
+  }
+  if (!options.system_hive_file.empty() && options.hive_file.empty()) {
+    return UsageError(Text(Msg::kSystemHiveWithoutHive));
+  }
+  if (!options.hive_file.empty() && !kHiveFilesSupported) {
+    return UsageError(Text(Msg::kHiveUnavailable));
+  }
   return kExitOk;
 }
 
@@ -308,6 +320,11 @@ struct RunRegistry {
   std::unique_ptr<MemoryRegistry> file;
   std::filesystem::path path;
   std::unique_ptr<HostFileLock> lock;
+  // With --hive: `path` is the user's hive, written back as a hive; the system hive is only read.
+  bool hive = false;
+  std::string kind = "registry file";  // or "hive file"
+  std::string name;                    // as the user gave it
+  std::unique_ptr<HostFileLock> system_hive_lock;
   // The file as it was read: its text is read again for the write-back (rather than held
   // through the run), and must be the same.
   FileStamp identity;
@@ -348,8 +365,67 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   return kExitOk;
 }
 
+// Reads the branches the command uses from one hive file, held locked for the run.
+// With `identity`, the file is read whole too: its stamp and content hash for the write-back's
+// check that nothing else changed it.
+int OpenHive(const Options& options, const std::string& file, const HiveMount& mount,
+             bool for_writing, std::unique_ptr<HostFileLock>* lock, MemoryRegistry* registry,
+             FileStamp* identity = nullptr, ContentHash* hash = nullptr) {
+  std::filesystem::path path = HostPathFromUtf8(file);
+  std::string error;
+  switch (LockHostFile(path, for_writing, kLockWaitMs, lock, &error)) {
+    case LockResult::kLocked:
+      break;
+    case LockResult::kBusy:
+      return InUse(Text(Msg::kHiveFileInUse, {file, error}));
+    case LockResult::kFailed:
+      return UsageError(Text(Msg::kHiveFileUnusable, {file, error}));
+  }
+  if (identity) {
+    std::optional<std::string> bytes = ReadHostFile(path, &error, identity);
+    if (!bytes) return UsageError(Text(Msg::kHiveFileUnreadable, {file, error}));
+    *hash = HashBytes(*bytes);
+  }
+  if (!LoadHive(path, mount, HeldBranches(options.command), CheckedOnlyBranches(options.command),
+                registry, &error)) {
+    return UsageError(Text(Msg::kHiveFileUnreadable, {file, error}));
+  }
+  return kExitOk;
+}
+
+int OpenHiveFiles(const Options& options, RunRegistry* opened) {
+  opened->hive = true;
+  opened->path = HostPathFromUtf8(options.hive_file);
+  opened->kind = "hive file";
+  opened->name = options.hive_file;
+  opened->file = std::make_unique<MemoryRegistry>();
+  bool writes = options.command == "migrate" || options.command == "undo";
+  if (int code = OpenHive(options, options.hive_file, UserHiveMount(), options.command == "migrate",
+                          &opened->lock, opened->file.get(), writes ? &opened->identity : nullptr,
+                          writes ? &opened->hash : nullptr);
+      code != kExitOk) {
+    return code;
+  }
+  // Only read, never written back.
+  if (!options.system_hive_file.empty()) {
+    if (int code = OpenHive(options, options.system_hive_file, SoftwareHiveMount(), false,
+                            &opened->system_hive_lock, opened->file.get());
+        code != kExitOk) {
+      return code;
+    }
+  }
+  opened->file->HoldOnly(HeldBranches(options.command));
+  // Names and text a hive holds as UTF-16, as a version 5 registry file does.
+  opened->file->SetLimits(RegistryFileLimits(RegistryFileFormat::kVersion5));
+  return kExitOk;
+}
+
 int OpenRegistry(const Options& options, RunRegistry* opened) {
-  if (!options.registry_file.empty()) return OpenRegistryFile(options, opened);
+  if (!options.hive_file.empty()) return OpenHiveFiles(options, opened);
+  if (!options.registry_file.empty()) {
+    opened->name = options.registry_file;
+    return OpenRegistryFile(options, opened);
+  }
   opened->system = MakeSystemRegistry();
   if (!opened->system) {
     return UsageError(Text(Msg::kNoSystemRegistry));
@@ -364,8 +440,13 @@ int OpenLog(const Options& options, const WorkFolder& work, std::unique_ptr<RunL
   if (!(*log)->ok()) return UsageError(Text(Msg::kLogUnopenable, {options.log_file}));
   (*log)->Comment(std::string(kProgram) + " " + ToolVersion() + " " + options.command +
                   ", work folder " + work.shown +
-                  (options.registry_file.empty() ? ", system registry"
-                                                 : ", registry file " + options.registry_file));
+                  (!options.hive_file.empty()
+                       ? ", hive file " + options.hive_file +
+                             (options.system_hive_file.empty()
+                                  ? ""
+                                  : ", system hive file " + options.system_hive_file)
+                   : options.registry_file.empty() ? ", system registry"
+                                                   : ", registry file " + options.registry_file));
   return kExitOk;
 }
 
@@ -462,8 +543,7 @@ std::optional<std::string> ReadRegistryFileAgain(const RunRegistry& opened, bool
 // What the steps after the command record in the logs: the --log file and the work folder's.
 using RecordNote = std::function<void(const std::string&)>;
 
-bool WriteBackRegistry(const Options& options, RunRegistry& opened, const RecordNote& note,
-                       int* exit_code) {
+bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_code) {
   std::optional<RegistryFileError> refused;
   bool changed = false;
   std::string read_error;
@@ -486,6 +566,18 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, const Record
         [&](const PutBytes& put) {
           BeforeRegistryFileWritten(opened.path);
           bool put_failed = false;
+          if (opened.hive) {
+            std::string hive_error;
+            bool ok = WriteBackHive(
+                *text, UserHiveMount(), *opened.file, WrittenBranch(),
+                [&](std::string_view piece) {
+                  put_failed = put_failed || !put(piece);
+                  return !put_failed;
+                },
+                &hive_error);
+            if (!ok && !put_failed) refused = RegistryFileError{0, hive_error};
+            return ok;
+          }
           RegistryFileSaveResult result = WriteBackRegistryFile(
               *text, *opened.file, WrittenBranch(), [&](std::string_view piece) {
                 put_failed = put_failed || !put(piece);
@@ -514,17 +606,18 @@ bool WriteBackRegistry(const Options& options, RunRegistry& opened, const Record
   if (shown_error.empty()) shown_error = write_error;
   bool written_back = write_error.empty();
   if (!written_back) {
-    *exit_code = Failure(kExitInternal,
-                         Text(Msg::kRegistryNotWritten, {options.registry_file, shown_error}));
+    *exit_code =
+        Failure(kExitInternal, Text(opened.hive ? Msg::kHiveNotWritten : Msg::kRegistryNotWritten,
+                                    {opened.name, shown_error}));
   }
-  note(written_back ? "registry file written back: " + options.registry_file
-                    : "registry file not written back: " + write_error);
+  note(written_back ? opened.kind + " written back: " + opened.name
+                    : opened.kind + " not written back: " + write_error);
   return written_back;
 }
 
 // Puts the settings files and the registry file on disk; false when either could not be.
-bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegistry& opened,
-                 const CommandOutcome& outcome, const RecordNote& note, int* exit_code) {
+bool SaveResults(PortableProfileFile& profiles, RunRegistry& opened, const CommandOutcome& outcome,
+                 const RecordNote& note, int* exit_code) {
   // A key the file was not read for answered nothing; what the command made of it is not saved.
   if (opened.file && !opened.file->unheld_request().empty()) {
     std::string key = Cp932ForDisplay(opened.file->unheld_request());
@@ -538,8 +631,7 @@ bool SaveResults(const Options& options, PortableProfileFile& profiles, RunRegis
     *exit_code = Failure(kExitInternal, Text(Msg::kSettingsFileNotWritten, {Describe(flushed)}));
     note("settings file not written: " + Describe(flushed));
   }
-  if (opened.file && outcome.registry_changed &&
-      !WriteBackRegistry(options, opened, note, exit_code)) {
+  if (opened.file && outcome.registry_changed && !WriteBackRegistry(opened, note, exit_code)) {
     saved = false;
   }
   return saved;
@@ -559,6 +651,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   services.windows_text_files = kWindowsTextFiles;
   if (!options.registry_file.empty())
     services.registry_source = "the file " + options.registry_file;
+  if (!options.hive_file.empty()) services.registry_source = "the hive file " + options.hive_file;
   // With --json the result is the one thing on standard output.
   ConsoleView view(options.quiet, options.json, progress);
   CMigrateDlg dlg(services, view);
@@ -571,7 +664,7 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
     if (log) log->Comment(text);
     if (outcome.run_summary) dlg.RecordInWorkLog(text);
   };
-  bool saved = SaveResults(options, profiles, opened, outcome, note, &outcome.exit_code);
+  bool saved = SaveResults(profiles, opened, outcome, note, &outcome.exit_code);
   view.ReleaseMessages(saved);
   if (outcome.run_summary) {
     if (!saved) dlg.RecordInWorkLog("results not saved: the messages above were not shown");
@@ -719,6 +812,12 @@ int RunCli(int argc, const char* const* argv) {
       ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo"}));
   app.add_option("--work-dir", options.work_dir, Text(Msg::kHelpWorkDir))->type_name(folder);
   app.add_option("--registry", options.registry_file, Text(Msg::kHelpRegistry))->type_name(file);
+  // An empty name (a script's unset variable) would otherwise read as no hive at all.
+  auto named = [](const std::string& name) { return name.empty() ? Text(Msg::kEmptyName) : ""; };
+  app.add_option("--hive", options.hive_file, Text(Msg::kHelpHive))->type_name(file)->check(named);
+  app.add_option("--system-hive", options.system_hive_file, Text(Msg::kHelpSystemHive))
+      ->type_name(file)
+      ->check(named);
   app.add_option("--drive", options.drives, Text(Msg::kHelpDrive))->type_name(Text(Msg::kArgDrive));
   app.add_option("--log", options.log_file, Text(Msg::kHelpLog))->type_name(file);
   app.add_flag("--json", options.json, Text(Msg::kHelpJson));

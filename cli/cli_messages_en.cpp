@@ -13,9 +13,10 @@ constexpr MessageText kTexts[] = {
      "  0    done: every edition attempted succeeded\n"
      "  1    an edition failed (each file not copied is named), or verify: a store is not whole\n"
      "  2    nothing to do: nothing installed, collected or left to undo\n"
-     "  64   usage error, or a registry file, log or work folder that cannot be used\n"
+     "  64   usage error, or a registry or hive file, log or work folder that cannot be used\n"
      "  70   internal error: a path too long, a file that could not be written back\n"
-     "  75   the registry file or the work folder is in use by another run; nothing was done\n"
+     "  75   the registry or hive file or the work folder is in use by another run; nothing was "
+     "done\n"
      "  130  interrupted (Ctrl-C): the log says how far it got"},
     {Msg::kHelpCommand,
      "status | collect | migrate | verify (check the store against its manifests) | undo (take "
@@ -23,6 +24,12 @@ constexpr MessageText kTexts[] = {
     {Msg::kHelpWorkDir, "folder that holds kdr4env (default: the folder of the executable)"},
     {Msg::kHelpRegistry,
      "use a registry file (.reg) instead of the system registry; read and written in place"},
+    {Msg::kHelpHive,
+     "use a Windows hive file (a user's NTUSER.DAT) as the user's registry; read, and written by "
+     "migrate and undo"},
+    {Msg::kHelpSystemHive,
+     "with --hive: the machine's SOFTWARE hive, read for the installation markers (without it no "
+     "edition counts as installed)"},
     {Msg::kHelpDrive, "X=DIR: map drive letter X: to a host folder (repeatable)"},
     {Msg::kHelpLog, "write a detailed log of everything done and skipped, with the reason"},
     {Msg::kHelpJson, "print the result as one JSON object"},
@@ -57,6 +64,10 @@ constexpr MessageText kTexts[] = {
     {Msg::kBadLanguage, "--lang wants ja or en: {0}"},
     {Msg::kEmptyName, "the name is empty"},
     {Msg::kDryRunWith, "--dry-run goes with collect and migrate"},
+    {Msg::kHiveWithRegistry,
+     "--hive and --registry each give the user's registry: give one of them"},
+    {Msg::kSystemHiveWithoutHive, "--system-hive goes with --hive"},
+    {Msg::kHiveUnavailable, "--hive is not available in this build"},
     {Msg::kUndoOptionsWith, "--backup, --list and --force go with undo"},
     {Msg::kAcceptWith, "--accept goes with verify"},
     {Msg::kListAlone, "undo --list shows the backups and takes no --backup or --force"},
@@ -79,7 +90,13 @@ constexpr MessageText kTexts[] = {
     {Msg::kRegistryFileUnreadable, "cannot read the registry file {0}: {1}"},
     {Msg::kRegistryFileMalformed, "the registry file {0} is malformed: line {1}: {2}"},
     {Msg::kNoSystemRegistry,
-     "there is no system registry here: give --registry FILE (a .reg file)"},
+     "there is no system registry here: give --registry FILE (a .reg file) or --hive FILE (a hive "
+     "file)"},
+    {Msg::kHiveFileInUse, "the hive file {0} is in use: {1}"},
+    {Msg::kHiveFileUnusable, "cannot use the hive file {0}: {1}"},
+    {Msg::kHiveFileUnreadable, "cannot read the hive file {0}: {1}"},
+    {Msg::kHiveNotWritten,
+     "cannot write the hive file {0}: {1}; the migrated settings were not saved"},
     {Msg::kLogUnopenable, "cannot open the log file {0}"},
     {Msg::kLogNotWritten, "the log file could not be written"},
     {Msg::kRegistryNotWritten,

@@ -18,10 +18,11 @@ constexpr MessageText kTexts[] = {
      "  2    処理対象がありません: "
      "インストール、収集済み、取り消せるバックアップのどれもありません。\n"
      "  64   引数の誤り: "
-     "オプションの誤り、又は使えないレジストリファイル・ログ・作業フォルダです。\n"
+     "オプションの誤り、又は使えないレジストリファイル・ハイブファイル・ログ・作業フォルダです。\n"
      "  70   実行環境のエラー: パスが長すぎる、ファイルを書き戻せないなどです。\n"
      "  75   使用中: "
-     "レジストリファイル又は作業フォルダを別の実行が使っています。何もしていません。\n"
+     "レジストリファイル・ハイブファイル又は作業フォルダを別の実行が使っています。"
+     "何もしていません。\n"
      "  130  中断: Ctrl+C で中断しました。どこまで進んだかはログに書かれています。"},
     {Msg::kHelpCommand,
      "status | collect | migrate | verify（収集したものをマニフェストと照らして確認） | "
@@ -31,6 +32,12 @@ constexpr MessageText kTexts[] = {
     {Msg::kHelpRegistry,
      "システムのレジストリの代わりにレジストリファイル（."
      "reg）を使い、そのファイルを読み書きします。"},
+    {Msg::kHelpHive,
+     "ユーザーのレジストリとして Windows のハイブファイル（ユーザーの NTUSER.DAT）を読みます。"
+     "migrate と undo はこのファイルに書き込みます。"},
+    {Msg::kHelpSystemHive,
+     "（--hive と共に）インストールの有無を PC の SOFTWARE ハイブから読みます"
+     "（指定しないと、どのエディションもインストールされていないものとして扱います）。"},
     {Msg::kHelpDrive,
      "X=DIR: ドライブ X: をホストのフォルダに割り当てます（繰り返し指定できます）。"},
     {Msg::kHelpLog, "行ったこと・飛ばしたことと理由を、詳しいログとしてこのファイルにも書きます。"},
@@ -65,6 +72,11 @@ constexpr MessageText kTexts[] = {
     {Msg::kBadLanguage, "--lang には ja か en を指定してください（指定: {0}）。"},
     {Msg::kEmptyName, "名前が空です"},
     {Msg::kDryRunWith, "--dry-run は collect と migrate にだけ指定できます。"},
+    {Msg::kHiveWithRegistry,
+     "--hive と --registry "
+     "はどちらもユーザーのレジストリを指定するため、一方だけを指定してください。"},
+    {Msg::kSystemHiveWithoutHive, "--system-hive は --hive と共にだけ指定できます。"},
+    {Msg::kHiveUnavailable, "このビルドでは --hive を使えません。"},
     {Msg::kUndoOptionsWith, "--backup、--list、--force は undo にだけ指定できます。"},
     {Msg::kAcceptWith, "--accept は verify にだけ指定できます。"},
     {Msg::kListAlone,
@@ -92,8 +104,13 @@ constexpr MessageText kTexts[] = {
     {Msg::kRegistryFileUnreadable, "レジストリファイル {0} を読めません（{1}）。"},
     {Msg::kRegistryFileMalformed, "レジストリファイル {0} の {1} 行目が正しくありません（{2}）。"},
     {Msg::kNoSystemRegistry,
-     "この環境にはシステムのレジストリがないため、--registry でレジストリファイル（.reg）を指定して"
-     "ください。"},
+     "この環境にはシステムのレジストリがないため、--registry でレジストリファイル（.reg）を、"
+     "又は --hive でハイブファイルを指定してください。"},
+    {Msg::kHiveFileInUse, "ハイブファイル {0} を別の実行が使っています（{1}）。"},
+    {Msg::kHiveFileUnusable, "ハイブファイル {0} を使えません（{1}）。"},
+    {Msg::kHiveFileUnreadable, "ハイブファイル {0} を読めません（{1}）。"},
+    {Msg::kHiveNotWritten,
+     "ハイブファイル {0} に書き戻せなかったため、移行した設定は保存されていません（{1}）。"},
     {Msg::kLogUnopenable, "ログファイル {0} を開けません。"},
     {Msg::kLogNotWritten, "ログファイルを書き込めませんでした。"},
     {Msg::kRegistryNotWritten,

@@ -25,5 +25,11 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_progress_posix_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
     set_tests_properties(kdr4tose_cli_progress PROPERTIES TIMEOUT 300)
+    # Hive files made by the test from .reg text (make_empty_hive.py, then hivexregedit).
+    add_test(NAME kdr4tose_cli_hive
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/hive_posix_test.sh
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples
+                     $<TARGET_FILE:kdr4tose-cli-changed>)
+    set_tests_properties(kdr4tose_cli_hive PROPERTIES TIMEOUT 120)
   endif()
 endif()

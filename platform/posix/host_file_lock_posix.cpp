@@ -35,8 +35,15 @@ LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
     }
     if (for_writing) {
       // A file made read-only stays so, even for an administrator who could write it.
-      if ((st.st_mode & S_IWUSR) == 0 || ::access(target.c_str(), W_OK) != 0) {
+      if ((st.st_mode & S_IWUSR) == 0) {
         *error = "it is read-only; the migrated settings could not be written back";
+        return LockResult::kFailed;
+      }
+      // A read-only mount (a dead PC's disk mounted with -o ro) says so by its errno.
+      if (::access(target.c_str(), W_OK) != 0) {
+        int cause = errno;
+        *error = "it is read-only (" + std::string(std::strerror(cause)) + ", errno " +
+                 std::to_string(cause) + "); the migrated settings could not be written back";
         return LockResult::kFailed;
       }
       if (st.st_uid != ::geteuid() && ::geteuid() != 0) {
