@@ -16,6 +16,7 @@
 #include "app/migrate_dlg.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
+#include "cli/fleet_report_command.h"
 #include "cli/json_text.h"
 #include "cli/registry_write_back_hooks.h"
 #include "cli/run_log.h"
@@ -41,7 +42,8 @@ constexpr std::string_view kProgram = "kdr4tose-cli";
 constexpr int kLockWaitMs = 10000;
 constexpr std::string_view kUsage =
     "usage: kdr4tose-cli [options] status | collect | migrate | verify | undo   (--help for the "
-    "options)\n";
+    "options)\n"
+    "       kdr4tose-cli [--csv | --json] report DIR...\n";
 
 // The keys of a registry file that the tool reads: the installation markers (both views) and the
 // settings of both products. Only the new product's branch is ever written back.
@@ -75,6 +77,8 @@ struct Options {
   bool json = false;
   bool quiet = false;
   bool dry_run = false;
+  bool csv = false;
+  std::vector<std::string> report_folders;
   StoreCommandOptions store;
 };
 
@@ -272,6 +276,20 @@ int ExitCodeOf(const RunSummary& summary) {
 
 // Refuses options that do not go with the command; kExitOk when they all do.
 int CheckOptionCombinations(const Options& options) {
+  if (options.command == "report") {
+    if (options.report_folders.empty()) return UsageError("report wants the folders to read");
+    if (!options.work_dir.empty() || !options.registry_file.empty() || !options.drives.empty() ||
+        !options.log_file.empty()) {
+      return UsageError(
+          "report reads the folders it is given and takes no --work-dir, "
+          "--registry, --drive or --log");
+    }
+    if (options.csv && options.json) return UsageError("--csv or --json, not both");
+  } else if (!options.report_folders.empty()) {
+    return UsageError("only report takes folders: " + options.report_folders.front());
+  } else if (options.csv) {
+    return UsageError("--csv goes with report");
+  }
   if (options.dry_run && options.command != "collect" && options.command != "migrate") {
     return UsageError("--dry-run goes with collect and migrate");
   }
@@ -605,6 +623,11 @@ int CloseLog(RunLog* log, int exit_code) {
 
 int Run(const Options& options) {
   if (int code = CheckOptionCombinations(options); code != kExitOk) return code;
+  if (options.command == "report") {
+    return RunReport(options.report_folders, options.json  ? ReportFormat::kJson
+                                             : options.csv ? ReportFormat::kCsv
+                                                           : ReportFormat::kText);
+  }
   StoreCommandOptions store = options.store;
   store.json = options.json;
   store.quiet = options.quiet;
@@ -655,9 +678,13 @@ int RunCli(int argc, const char* const* argv) {
       "  130  interrupted (Ctrl-C): the log says how far it got");
   app.add_option("command", options.command,
                  "status | collect | migrate | verify (check the store against its manifests) | "
-                 "undo (take the last Migrate back)")
+                 "undo (take the last Migrate back) | report (the results the runs left in "
+                 "the work folders DIR...)")
       ->required()
-      ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo"}));
+      ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo", "report"}));
+  app.add_option("folders", options.report_folders,
+                 "(report) work folders, or folders of them (a share: one folder per user, or "
+                 "per PC and user)");
   app.add_option("--work-dir", options.work_dir,
                  "folder that holds kdr4env (default: the folder of the executable)");
   app.add_option("--registry", options.registry_file,
@@ -668,6 +695,7 @@ int RunCli(int argc, const char* const* argv) {
   app.add_option("--log", options.log_file,
                  "write a detailed log of everything done and skipped, with the reason");
   app.add_flag("--json", options.json, "print the result as one JSON object");
+  app.add_flag("--csv", options.csv, "(report) print the report as CSV, for a spreadsheet");
   app.add_flag("--dry-run", options.dry_run,
                "(collect, migrate) print what would be done, change nothing");
   // An empty name (a script's unset variable) would otherwise undo the newest backup.

@@ -25,5 +25,9 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_progress_posix_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
     set_tests_properties(kdr4tose_cli_progress PROPERTIES TIMEOUT 300)
+    add_test(NAME kdr4tose_cli_report
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_report_posix_test.sh
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
+    set_tests_properties(kdr4tose_cli_report PROPERTIES TIMEOUT 300)
   endif()
 endif()
