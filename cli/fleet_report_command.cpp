@@ -222,10 +222,21 @@ size_t DisplayWidth(std::string_view text) {
   return width;
 }
 
+// A name may hold a line break or a tab (a folder made on Linux): one row stays one line.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  }
+  return text;
+}
+
 std::string TextReport(const std::vector<ReportRow>& rows) {
   std::vector<std::vector<std::string>> table{kHeader};
   for (const ReportRow& row : rows) {
-    if (row.error.empty()) table.push_back(Fields(row));
+    if (!row.error.empty()) continue;
+    std::vector<std::string> fields = Fields(row);
+    for (std::string& field : fields) field = OneLine(std::move(field));
+    table.push_back(std::move(fields));
   }
   std::vector<size_t> widths(kHeader.size(), 0);
   for (const auto& fields : table) {
@@ -244,7 +255,7 @@ std::string TextReport(const std::vector<ReportRow>& rows) {
   }
   for (const ReportRow& row : rows) {
     if (!row.error.empty())
-      out += row.folder + ": " + std::string(kTextCannotRead) + row.error + "\n";
+      out += OneLine(row.folder) + ": " + std::string(kTextCannotRead) + OneLine(row.error) + "\n";
   }
   return out;
 }

@@ -66,13 +66,13 @@ TEST(FleetReportTest, RowsOfFolder) {
        std::nullopt,
        {"PC01|tanaka|collect|2026-12-09T08:50:00+09:00||1|0|1|not_finished|"}},
       {"the window's run has no exit code; a run before it is not shown",
-       kStart + "#\texit 0\n#\tmigrate, 2026-12-10T09:00:00+09:00\n#\tkdr4tose 1.0.0 on PC01 as "
+       kStart + "#\teditions attempted 10, failed 0\n#\texit 0\n#\tmigrate, 2026-12-10T09:00:00+09:00\n#\tkdr4tose 1.0.0 on PC01 as "
                 "tanaka\n#\toutcome of Client: done\n#\teditions attempted 10, failed 0\n",
        std::nullopt,
        std::nullopt,
        {"PC01|tanaka|migrate|2026-12-10T09:00:00+09:00|Client done|0|0|-||"}},
       {"two PCs, in the order they ran; a PC name in another case is the same PC",
-       kStart + "#\texit 0\n#\tmigrate, 2026-12-10T09:00:00+09:00\n#\tkdr4tose 1.0.0 on NEWPC "
+       kStart + "#\teditions attempted 10, failed 0\n#\texit 0\n#\tmigrate, 2026-12-10T09:00:00+09:00\n#\tkdr4tose 1.0.0 on NEWPC "
                 "as Taro Yamada\n#\teditions attempted 10, failed 0\n#\texit 2\n",
        "2026/12/09 8:51:00.00 pc01 collect 0\n2026/12/10 9:00:00.00 NEWPC verify 0\n2026/12/10 "
        "9:01:00.00 NEWPC migrate 2\n",
@@ -80,17 +80,17 @@ TEST(FleetReportTest, RowsOfFolder) {
        {"PC01|tanaka|collect|2026-12-09T08:50:00+09:00||0|0|0||",
         "NEWPC|Taro Yamada|migrate|2026-12-10T09:00:00+09:00||0|0|2||"}},
       {"a failed verify (not logged) from results.txt, with verify.json's states and its .err",
-       kStart + "#\texit 0\n",
+       kStart + "#\teditions attempted 10, failed 0\n#\texit 0\n",
        "Thu 12/10/2026  9:05:02.15 PC01 collect 0\nThu 12/10/2026 9:06:00.00 NEWPC verify 1\n",
        R"({"format":1,"command":"verify","whole":false,"editions":[{"edition":"Personal","state":"whole"},{"edition":"Client","state":"changed","problems":["a \"edition\":\"x\""]}],"unfinished_migrates":[]})",
        {"PC01|tanaka|collect|2026-12-09T08:50:00+09:00||0|0|0||",
         "NEWPC|folder-user|verify|Thu 12/10/2026 9:06:00.00|Personal store whole,Client store "
         "changed|-|-|1|from_results_txt,user_from_folder|kdr4tose-cli: changed: x"}},
       {"a run refused before it began (64) is after the PC's logged runs",
-       kStart + "#\texit 0\n",
+       kStart + "#\teditions attempted 10, failed 0\n#\texit 0\n",
        "d t PC01 collect 0\nd t PC01 collect 64\n",
        std::nullopt,
-       {"PC01|folder-user|collect|d t|||-|-|64|from_results_txt,user_from_folder|kdr4tose-cli: "
+       {"PC01|folder-user|collect|d t||-|-|64|from_results_txt,user_from_folder|kdr4tose-cli: "
         "collect: no"}},
       {"undo: items not restored counted; an older log without the PC",
        "noise before any run\n#\tundo, 2026-12-11T10:00:00+09:00\nSKIP\trefused: value x\tchanged "

@@ -71,6 +71,10 @@ interrupt=1 batch kato collect
 # A run refused before it began: no log, only the batch file's line and the tool's error.
 batch "$odd" collect --bogus
 [[ $? == 64 ]] || fail "odd: a bad option did not exit 64"
+# A user folder whose name holds a line break, with a batch line in the PC's code page (cp932).
+nl=$'line\nbreak'
+mkdir -p "$share/$nl"
+printf '2026/12/10 9:00:00.00 \x93\x8c\x8b\x9e01 collect 2\r\n' >"$share/$nl/results.txt"
 # A results.txt that is a folder: the folder cannot be read.
 mkdir -p "$share/broken/results.txt"
 # Not a work folder: left out.
@@ -99,6 +103,8 @@ done
 grep -qxF "$share/broken: cannot read: cannot read $share/broken/results.txt: not a regular file" "$root/report.txt" ||
   fail "text: no line for the unreadable folder"
 grep -qF "$share/tools" "$root/report.txt" && fail "text: a folder that is no work folder has a line"
+grep -qE "/line\?break +東京01 +line\?break +collect " "$root/report.txt" ||
+  fail "text: the folder with a line break, or the cp932 PC name: $(grep -F break "$root/report.txt")"
 
 "$cli" --csv report "$share" >"$root/report.csv" 2>/dev/null
 [[ $? == 1 ]] || fail "report --csv: exit code"
@@ -110,10 +116,12 @@ import csv, json, sys
 csv_path, json_path, share, odd = sys.argv[1:]
 raw = open(csv_path, "rb").read()
 assert raw.startswith(b"\xef\xbb\xbf"), "CSV without a byte order mark"
-assert b"\r\n" in raw and raw.count(b"\n") == raw.count(b"\r\n"), "CSV lines are not CR LF"
+# Every record ends in CR LF; a line break inside a quoted field stays as it is.
+assert raw.endswith(b"\r\n") and raw.count(b"\r\n") == len(list(csv.reader(open(csv_path, encoding="utf-8-sig", newline="")))), "CSV records do not end in CR LF"
 rows = list(csv.DictReader(open(csv_path, encoding="utf-8-sig", newline="")))
 by_folder = {r["folder"][len(share) + 1:]: r for r in rows}
-assert set(by_folder) == {"tanaka", "sato", "suzuki", "kato", odd, "broken"}, sorted(by_folder)
+assert set(by_folder) == {"tanaka", "sato", "suzuki", "kato", odd, "broken", "line\nbreak"}, sorted(by_folder)
+assert by_folder["line\nbreak"]["machine"] == "東京01", by_folder["line\nbreak"]
 r = by_folder[odd]
 assert (r["user"], r["command"], r["exit"]) == (odd, "collect", "64"), r
 assert by_folder["tanaka"]["Client"] == "done" and by_folder["tanaka"]["exit"] == "0"
