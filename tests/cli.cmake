@@ -10,7 +10,7 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_wine_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run
                      $<TARGET_FILE:kdr4tose-cli-changed>)
-    set_tests_properties(kdr4tose_cli_wine PROPERTIES TIMEOUT 300)
+    set_tests_properties(kdr4tose_cli_wine PROPERTIES TIMEOUT 600)
     add_test(NAME kdr4tose_cli_wine_kill
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/wine_kill_collect_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run 10)
