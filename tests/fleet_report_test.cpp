@@ -66,13 +66,15 @@ TEST(FleetReportTest, RowsOfFolder) {
        std::nullopt,
        {"PC01|tanaka|collect|2026-12-09T08:50:00+09:00||1|0|1|not_finished|"}},
       {"the window's run has no exit code; a run before it is not shown",
-       kStart + "#\teditions attempted 10, failed 0\n#\texit 0\n#\tmigrate, 2026-12-10T09:00:00+09:00\n#\tkdr4tose 1.0.0 on PC01 as "
+       kStart + "#\teditions attempted 10, failed 0\n#\texit 0\n#\tmigrate, "
+                "2026-12-10T09:00:00+09:00\n#\tkdr4tose 1.0.0 on PC01 as "
                 "tanaka\n#\toutcome of Client: done\n#\teditions attempted 10, failed 0\n",
        std::nullopt,
        std::nullopt,
        {"PC01|tanaka|migrate|2026-12-10T09:00:00+09:00|Client done|0|0|-||"}},
       {"two PCs, in the order they ran; a PC name in another case is the same PC",
-       kStart + "#\teditions attempted 10, failed 0\n#\texit 0\n#\tmigrate, 2026-12-10T09:00:00+09:00\n#\tkdr4tose 1.0.0 on NEWPC "
+       kStart + "#\teditions attempted 10, failed 0\n#\texit 0\n#\tmigrate, "
+                "2026-12-10T09:00:00+09:00\n#\tkdr4tose 1.0.0 on NEWPC "
                 "as Taro Yamada\n#\teditions attempted 10, failed 0\n#\texit 2\n",
        "2026/12/09 8:51:00.00 pc01 collect 0\n2026/12/10 9:00:00.00 NEWPC verify 0\n2026/12/10 "
        "9:01:00.00 NEWPC migrate 2\n",
