@@ -156,6 +156,23 @@ PY
 "$cli" --csv status >/dev/null 2>&1
 [[ $? == 64 ]] || fail "--csv with status is not a usage error"
 [[ $(snapshot) == "$before" ]] || fail "the report changed the share: $(diff <(echo "$before") <(snapshot) | head -5)"
+# A Collect still going, holding the work folder's lock: the report reads its log all the same.
+running=$root/share2/ito
+mkdir -p "$running" "$root/drive-ito"
+cp -r "$root/drive-kato/." "$root/drive-ito/"
+"$cli" --registry "$examples/sample.reg" --drive "C=$root/drive-ito" --work-dir "$running" collect >/dev/null 2>&1 &
+pid=$!
+for ((i = 0; i < 1000; i++)); do
+  [[ -n $(ls "$running/kdr4env/personal/DDBVID/many" 2>/dev/null | head -1) ]] && break
+  sleep 0.01
+done
+kill -STOP "$pid"
+timeout 60 "$cli" report "$running" >"$root/running.txt" 2>&1
+code=$?
+kill -CONT "$pid"
+wait "$pid"
+[[ $code == 0 ]] && grep -qE ' collect .* not_finished$' "$root/running.txt" ||
+  fail "report during a collect: exit $code: $(cat "$root/running.txt")"
 # A folder its user alone may read, as the share's rights give it: the administrator's report
 # says so for that folder, and reads the others.
 if setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null; then
