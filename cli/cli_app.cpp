@@ -670,8 +670,9 @@ int RunCli(int argc, const char* const* argv) {
   app.footer(
       "Exit codes:\n"
       "  0    done: every edition attempted succeeded\n"
-      "  1    an edition failed (each file not copied is named), or verify: a store is not whole\n"
-      "  2    nothing to do: nothing installed, collected or left to undo\n"
+      "  1    an edition failed (each file not copied is named), or verify: a store is not whole;\n"
+      "       report: a folder could not be read\n"
+      "  2    nothing to do: nothing installed, collected or left to undo; report: no work folder\n"
       "  64   usage error, or a registry file, log or work folder that cannot be used\n"
       "  70   internal error: a path too long, a file that could not be written back\n"
       "  75   the registry file or the work folder is in use by another run; nothing was done\n"
