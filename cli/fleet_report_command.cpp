@@ -32,7 +32,22 @@ constexpr std::string_view kTextCannotReadFile = "cannot read ";
 constexpr std::string_view kWorkRoot = "kdr4env";
 constexpr std::string_view kResults = "results.txt";
 
-std::string ErrorText(const std::error_code& ec) { return ec.message(); }
+// Text that is not UTF-8 as code page 932 (cmd's echo writes the console's code page, Windows'
+// error texts the ANSI one: 932 on a Japanese PC); left as it is when it is not that either.
+std::string ValidUtf8(std::string text) {
+  for (size_t i = 0; i < text.size();) {
+    size_t size = Utf8SequenceLength(std::string_view(text).substr(i));
+    if (size == 0) {
+      std::optional<std::string> converted = Cp932ToUtf8(text);
+      return converted ? *converted : text;
+    }
+    i += size;
+  }
+  return text;
+}
+
+// The system's text of an error: on Windows in the ANSI code page (932 on a Japanese PC).
+std::string ErrorText(const std::error_code& ec) { return ValidUtf8(ec.message()); }
 
 // Whether `name` is there; nullopt with *error when the folder cannot be looked into.
 std::optional<bool> Holds(const fs::path& folder, std::string_view name, std::string* error) {
@@ -51,19 +66,6 @@ std::optional<bool> IsWorkFolder(const fs::path& folder, std::string* error) {
     if (!holds || *holds) return holds;
   }
   return false;
-}
-
-std::string ValidUtf8(std::string text) {
-  for (size_t i = 0; i < text.size();) {
-    size_t size = Utf8SequenceLength(std::string_view(text).substr(i));
-    if (size == 0) {
-      // cmd's echo writes the console's code page.
-      std::optional<std::string> converted = Cp932ToUtf8(text);
-      return converted ? *converted : text;
-    }
-    i += size;
-  }
-  return text;
 }
 
 // A file of the folder: nullopt when it is not there; false when it is and cannot be read.
