@@ -332,6 +332,9 @@ int RunReport(const std::vector<std::string>& folders, ReportFormat format) {
     size_t before = rows.size();
     std::string error;
     std::optional<fs::path> absolute = AbsoluteHostPath(HostPathFromUtf8(folder), &error);
+    // "tanaka\" names the folder tanaka, whose name is the user's.
+    if (absolute && !absolute->has_filename() && absolute->has_relative_path())
+      *absolute = absolute->parent_path();
     std::error_code ec;
     if (!absolute) {
       rows.push_back(UnreadableRow(HostPathFromUtf8(folder), error));

@@ -145,6 +145,9 @@ PY
 # Each work folder on its own; a folder that is not there; no work folder at all.
 "$cli" report "$share/tanaka" >"$root/one.txt" 2>&1
 [[ $? == 0 && $(wc -l <"$root/one.txt") == 2 ]] || fail "report of one work folder: $(cat "$root/one.txt")"
+"$cli" --csv report "$share/$odd/" >"$root/slash.csv" 2>&1
+python3 -c 'import csv, sys; r = next(csv.DictReader(open(sys.argv[1], encoding="utf-8-sig", newline=""))); assert r["user"] == sys.argv[2], r' \
+  "$root/slash.csv" "$odd" || fail "report of a folder given with a trailing slash: $(cat "$root/slash.csv")"
 "$cli" report "$root/none" >"$root/none.txt" 2>&1
 [[ $? == 1 ]] && grep -qF "$root/none: cannot read: " "$root/none.txt" || fail "report of a missing folder: $(cat "$root/none.txt")"
 "$cli" report "$share/tools" >"$root/empty.txt" 2>&1
