@@ -278,6 +278,9 @@ int ExitCodeOf(const RunSummary& summary) {
 int CheckOptionCombinations(const Options& options) {
   if (options.command == "report") {
     if (options.report_folders.empty()) return UsageError("report wants the folders to read");
+    for (const std::string& folder : options.report_folders) {
+      if (folder.empty()) return UsageError("report: a folder's name is empty");
+    }
     if (!options.work_dir.empty() || !options.registry_file.empty() || !options.drives.empty() ||
         !options.log_file.empty()) {
       return UsageError(

@@ -154,6 +154,8 @@ python3 -c 'import csv, sys; r = next(csv.DictReader(open(sys.argv[1], encoding=
 [[ $? == 2 ]] || fail "report of a folder without work folders: exit $?"
 "$cli" report >/dev/null 2>&1
 [[ $? == 64 ]] || fail "report without folders is not a usage error"
+"$cli" report "$share" "" >/dev/null 2>&1
+[[ $? == 64 ]] || fail "report of a folder with an empty name is not a usage error"
 "$cli" --csv --json report "$share" >/dev/null 2>&1
 [[ $? == 64 ]] || fail "report --csv --json is not a usage error"
 "$cli" --csv status >/dev/null 2>&1

@@ -131,6 +131,14 @@ tr -d '\r' <"$root/out" | grep -qE "server.share.kdr4.$fleet_user +[^ ]+ +$fleet
   fail "fleet report.bat printed: $(cat "$root/out")"
 [[ $(cd "$root/share" && find . -printf '%p %s %T@\n' | LC_ALL=C sort) == "$before_share" ]] ||
   fail "fleet report.bat changed the share"
+# KDR4_SHARE as an administrator may well write it, with a final backslash (which would escape
+# the closing quote of "%KDR4_SHARE%" and leave the tool a name it cannot read).
+ln -s "$root/share" "$c/share"
+KDR4_SHARE='C:\share\kdr4\' KDR_WINEPREFIX=$prefix "$wine_run" cmd.exe /c 'C:\tool\report.bat C:\report2.csv' \
+  >"$root/out" 2>"$root/err"
+code=$?
+[[ $code == 0 ]] && grep -qF "C:\\share\\kdr4\\$fleet_user," "$c/report2.csv" ||
+  fail "fleet report.bat with KDR4_SHARE ending in a backslash: exit $code: $(tr -d '\r' <"$root/out")"
 
 # A Migrate whose data step fails: the new product's PRV_PATH removed.
 KDR_WINEPREFIX=$prefix "$wine_run" reg.exe delete 'HKCU\Software\VTQ\KodrelSE\Client\Client' /v PRV_PATH /f >/dev/null 2>&1
