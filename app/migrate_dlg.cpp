@@ -168,8 +168,7 @@ void CMigrateDlg::CollectEdition(Edition edition) {
 
 void CMigrateDlg::LogHeader(std::string_view command, const StoreTime& now) {
   log_.Comment(std::string(command) + ", " + now.local);
-  log_.Comment(std::string("kdr4tose ") + ToolVersion() + " on " + services_.machine_name + " as " +
-               services_.user_name);
+  log_.Comment(RunIdentity(services_));
   log_.Comment("work folder " + Cp932ForDisplay(paths_.root) + ", settings from " +
                services_.registry_source);
 }

@@ -17,6 +17,7 @@
 #include "cli/cli_messages.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
+#include "cli/fleet_report_command.h"
 #include "cli/hive_file.h"
 #include "cli/json_text.h"
 #include "cli/registry_write_back_hooks.h"
@@ -76,6 +77,8 @@ struct Options {
   bool json = false;
   bool quiet = false;
   bool dry_run = false;
+  bool csv = false;
+  std::vector<std::string> report_folders;
   StoreCommandOptions store;
 };
 
@@ -273,6 +276,22 @@ int ExitCodeOf(const RunSummary& summary) {
 
 // Refuses options that do not go with the command; kExitOk when they all do.
 int CheckOptionCombinations(const Options& options) {
+  if (options.command == "report") {
+    if (options.report_folders.empty()) return UsageError(Text(Msg::kReportNoFolders));
+    for (const std::string& folder : options.report_folders) {
+      if (folder.empty()) return UsageError(Text(Msg::kReportEmptyFolder));
+    }
+    if (!options.work_dir.empty() || !options.registry_file.empty() || !options.drives.empty() ||
+        !options.log_file.empty() || !options.hive_file.empty() ||
+        !options.system_hive_file.empty()) {
+      return UsageError(Text(Msg::kReportOptions));
+    }
+    if (options.csv && options.json) return UsageError(Text(Msg::kCsvOrJson));
+  } else if (!options.report_folders.empty()) {
+    return UsageError(Text(Msg::kFoldersWithReport, {options.report_folders.front()}));
+  } else if (options.csv) {
+    return UsageError(Text(Msg::kCsvWithReport));
+  }
   if (options.dry_run && options.command != "collect" && options.command != "migrate") {
     return UsageError(Text(Msg::kDryRunWith));
   }
@@ -692,6 +711,11 @@ int CloseLog(RunLog* log, int exit_code) {
 
 int Run(const Options& options) {
   if (int code = CheckOptionCombinations(options); code != kExitOk) return code;
+  if (options.command == "report") {
+    return RunReport(options.report_folders, options.json  ? ReportFormat::kJson
+                                             : options.csv ? ReportFormat::kCsv
+                                                           : ReportFormat::kText);
+  }
   StoreCommandOptions store = options.store;
   store.json = options.json;
   store.quiet = options.quiet;
@@ -809,7 +833,9 @@ int RunCli(int argc, const char* const* argv) {
   app.add_option("command", options.command, Text(Msg::kHelpCommand))
       ->type_name(Text(Msg::kArgCommand))
       ->required()
-      ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo"}));
+      ->check(CLI::IsMember({"status", "collect", "migrate", "verify", "undo", "report"}));
+  app.add_option("folders", options.report_folders, Text(Msg::kHelpReportFolders))
+      ->type_name(Text(Msg::kArgFolder));
   app.add_option("--work-dir", options.work_dir, Text(Msg::kHelpWorkDir))->type_name(folder);
   app.add_option("--registry", options.registry_file, Text(Msg::kHelpRegistry))->type_name(file);
   // An empty name (a script's unset variable) would otherwise read as no hive at all.
@@ -821,6 +847,7 @@ int RunCli(int argc, const char* const* argv) {
   app.add_option("--drive", options.drives, Text(Msg::kHelpDrive))->type_name(Text(Msg::kArgDrive));
   app.add_option("--log", options.log_file, Text(Msg::kHelpLog))->type_name(file);
   app.add_flag("--json", options.json, Text(Msg::kHelpJson));
+  app.add_flag("--csv", options.csv, Text(Msg::kHelpCsv));
   app.add_flag("--dry-run", options.dry_run, Text(Msg::kHelpDryRun));
   // An empty name (a script's unset variable) would otherwise undo the newest backup.
   auto not_empty = [](const std::string& name) {

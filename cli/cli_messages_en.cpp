@@ -6,13 +6,15 @@ namespace {
 constexpr MessageText kTexts[] = {
     {Msg::kUsageLine,
      "usage: kdr4tose-cli [options] status | collect | migrate | verify | undo   (--help for the "
-     "options)"},
+     "options)\n"
+     "       kdr4tose-cli [--csv | --json] report DIR..."},
     {Msg::kHelpDescription, "Carries the settings and data folders of Kodrel4 over to KodrelSE."},
     {Msg::kHelpExitCodes,
      "Exit codes:\n"
      "  0    done: every edition attempted succeeded\n"
-     "  1    an edition failed (each file not copied is named), or verify: a store is not whole\n"
-     "  2    nothing to do: nothing installed, collected or left to undo\n"
+     "  1    an edition failed (each file not copied is named), or verify: a store is not whole;\n"
+     "       report: a folder could not be read\n"
+     "  2    nothing to do: nothing installed, collected or left to undo; report: no work folder\n"
      "  64   usage error, or a registry or hive file, log or work folder that cannot be used\n"
      "  70   internal error: a path too long, a file that could not be written back\n"
      "  75   the registry or hive file or the work folder is in use by another run; nothing was "
@@ -20,7 +22,7 @@ constexpr MessageText kTexts[] = {
      "  130  interrupted (Ctrl-C): the log says how far it got"},
     {Msg::kHelpCommand,
      "status | collect | migrate | verify (check the store against its manifests) | undo (take "
-     "the last Migrate back)"},
+     "the last Migrate back) | report (the results the runs left in the work folders DIR...)"},
     {Msg::kHelpWorkDir, "folder that holds kdr4env (default: the folder of the executable)"},
     {Msg::kHelpRegistry,
      "use a registry file (.reg) instead of the system registry; read and written in place"},
@@ -33,6 +35,10 @@ constexpr MessageText kTexts[] = {
     {Msg::kHelpDrive, "X=DIR: map drive letter X: to a host folder (repeatable)"},
     {Msg::kHelpLog, "write a detailed log of everything done and skipped, with the reason"},
     {Msg::kHelpJson, "print the result as one JSON object"},
+    {Msg::kHelpCsv, "(report) print the report as CSV, for a spreadsheet"},
+    {Msg::kHelpReportFolders,
+     "(report) work folders, or folders of them (a share: one folder per user, or per PC and "
+     "user)"},
     {Msg::kHelpDryRun, "(collect, migrate) print what would be done, change nothing"},
     {Msg::kHelpBackup,
      "(undo) the backup to restore, as undo --list names it (default: the newest not yet "
@@ -68,6 +74,16 @@ constexpr MessageText kTexts[] = {
      "--hive and --registry each give the user's registry: give one of them"},
     {Msg::kSystemHiveWithoutHive, "--system-hive goes with --hive"},
     {Msg::kHiveUnavailable, "--hive is not available in this build"},
+    {Msg::kReportNoFolders, "report wants the folders to read"},
+    {Msg::kReportEmptyFolder, "report: a folder's name is empty"},
+    {Msg::kReportOptions,
+     "report reads the folders it is given and takes no --work-dir, --registry, --hive, --drive "
+     "or --log"},
+    {Msg::kCsvOrJson, "--csv or --json, not both"},
+    {Msg::kFoldersWithReport, "only report takes folders: {0}"},
+    {Msg::kCsvWithReport, "--csv goes with report"},
+    {Msg::kReportCannotRead, "{0}: cannot read: {1}"},
+    {Msg::kReportNoWorkFolder, "no work folder (a folder holding kdr4env or results.txt) in {0}"},
     {Msg::kUndoOptionsWith, "--backup, --list and --force go with undo"},
     {Msg::kAcceptWith, "--accept goes with verify"},
     {Msg::kListAlone, "undo --list shows the backups and takes no --backup or --force"},

@@ -8,15 +8,17 @@ namespace {
 constexpr MessageText kTexts[] = {
     {Msg::kUsageLine,
      "使い方: kdr4tose-cli [オプション] status | collect | migrate | verify | undo   "
-     "（オプションは --help で表示します）"},
+     "（オプションは --help で表示します）\n"
+     "      kdr4tose-cli [--csv | --json] report DIR..."},
     {Msg::kHelpDescription, "Kodrel4 の設定とデータフォルダを KodrelSE に移行します。"},
     {Msg::kHelpExitCodes,
      "終了コード:\n"
      "  0    成功: 対象のエディションがすべて成功しました。\n"
      "  1    失敗したエディションがあります（コピーできなかったファイルを 1 つずつ表示します）。"
-     "verify では、完全でないエディションがあります。\n"
+     "verify では、完全でないエディションがあります。report では、読めないフォルダがあります。\n"
      "  2    処理対象がありません: "
-     "インストール、収集済み、取り消せるバックアップのどれもありません。\n"
+     "インストール、収集済み、取り消せるバックアップのどれもありません。"
+     "report では、作業フォルダが見つかりません。\n"
      "  64   引数の誤り: "
      "オプションの誤り、又は使えないレジストリファイル・ハイブファイル・ログ・作業フォルダです。\n"
      "  70   実行環境のエラー: パスが長すぎる、ファイルを書き戻せないなどです。\n"
@@ -26,7 +28,7 @@ constexpr MessageText kTexts[] = {
      "  130  中断: Ctrl+C で中断しました。どこまで進んだかはログに書かれています。"},
     {Msg::kHelpCommand,
      "status | collect | migrate | verify（収集したものをマニフェストと照らして確認） | "
-     "undo（直前の migrate を取り消し）"},
+     "undo（直前の migrate を取り消し） | report（各作業フォルダ DIR... に残った実行結果の一覧）"},
     {Msg::kHelpWorkDir,
      "kdr4env を置くフォルダ（作業フォルダ）。省略時は実行ファイルのあるフォルダです。"},
     {Msg::kHelpRegistry,
@@ -42,6 +44,10 @@ constexpr MessageText kTexts[] = {
      "X=DIR: ドライブ X: をホストのフォルダに割り当てます（繰り返し指定できます）。"},
     {Msg::kHelpLog, "行ったこと・飛ばしたことと理由を、詳しいログとしてこのファイルにも書きます。"},
     {Msg::kHelpJson, "結果を 1 つの JSON として表示します。"},
+    {Msg::kHelpCsv, "（report）一覧を表計算ソフト用の CSV で表示します。"},
+    {Msg::kHelpReportFolders,
+     "（report）作業フォルダ、またはそれを含むフォルダ（ユーザーごと、または PC とユーザーごとに"
+     "フォルダを分けた共有フォルダ）。"},
     {Msg::kHelpDryRun, "（collect・migrate）行う内容を表示するだけで、何も変更しません。"},
     {Msg::kHelpBackup,
      "（undo）戻すバックアップを、undo --list が表示する名前で指定します（省略時は、まだ戻して"
@@ -77,6 +83,17 @@ constexpr MessageText kTexts[] = {
      "はどちらもユーザーのレジストリを指定するため、一方だけを指定してください。"},
     {Msg::kSystemHiveWithoutHive, "--system-hive は --hive と共にだけ指定できます。"},
     {Msg::kHiveUnavailable, "このビルドでは --hive を使えません。"},
+    {Msg::kReportNoFolders, "report には読むフォルダを指定してください。"},
+    {Msg::kReportEmptyFolder, "report に指定したフォルダ名が空です。"},
+    {Msg::kReportOptions,
+     "report は指定したフォルダを読むだけなので、--work-dir、--registry、--hive、--drive、--log は"
+     "指定できません。"},
+    {Msg::kCsvOrJson, "--csv と --json は一方だけを指定してください。"},
+    {Msg::kFoldersWithReport, "フォルダを指定できるのは report だけです（指定: {0}）。"},
+    {Msg::kCsvWithReport, "--csv は report にだけ指定できます。"},
+    {Msg::kReportCannotRead, "{0}: 読めません（{1}）"},
+    {Msg::kReportNoWorkFolder,
+     "{0} に作業フォルダ（kdr4env または results.txt を含むフォルダ）がありません。"},
     {Msg::kUndoOptionsWith, "--backup、--list、--force は undo にだけ指定できます。"},
     {Msg::kAcceptWith, "--accept は verify にだけ指定できます。"},
     {Msg::kListAlone,

@@ -37,6 +37,7 @@ StoreAcceptance AcceptStore(const Services& services, const WorkPaths& paths, Ed
                                        nullptr, {}, &result.error);
   LogLines log;
   log.Comment("verify --accept " + name + ", " + now.local);
+  log.Comment(RunIdentity(services));
   if (result.sealed) {
     log.Done("store of " + name + " accepted as it is, it was " + StoreStateText(result.was));
     for (const StoreProblem& p : result.was.problems) {

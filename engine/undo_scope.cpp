@@ -29,6 +29,7 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
                            bool force, const UndoObserver& observer) {
   LogLines log;
   log.Comment("undo" + std::string(force ? " --force" : "") + ", " + services.clock().local);
+  log.Comment(RunIdentity(services));
   UndoResult result = UndoMigrate(
       services.registry, services.files, BackupPlacesFor(paths, services.user_state_folder), name,
       force, MigrateUndoScope(services.registry, services.files, paths, services.max_path),

@@ -1,5 +1,7 @@
 #include "engine/work_log_file.h"
 
+#include "store/store_time.h"
+
 namespace kdr {
 
 bool AppendToWorkLog(const Services& services, const std::string& path, std::string_view lines) {
@@ -34,6 +36,11 @@ WorkLogPlace AppendToCommandLog(const Services& services, const WorkPaths& paths
       place.file = std::move(in_user);
   }
   return place;
+}
+
+std::string RunIdentity(const Services& services) {
+  return std::string("kdr4tose ") + ToolVersion() + " on " + services.machine_name + " as " +
+         services.user_name;
 }
 
 }  // namespace kdr

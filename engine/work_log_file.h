@@ -25,4 +25,8 @@ struct WorkLogPlace {
 WorkLogPlace AppendToCommandLog(const Services& services, const WorkPaths& paths,
                                 std::string_view lines);
 
+// The log's line that says which version ran, on which PC and as which user: the fleet report
+// reads it to tell the runs of several PCs in one work folder apart.
+std::string RunIdentity(const Services& services);
+
 }  // namespace kdr

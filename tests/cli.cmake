@@ -10,7 +10,7 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_wine_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run
                      $<TARGET_FILE:kdr4tose-cli-changed>)
-    set_tests_properties(kdr4tose_cli_wine PROPERTIES TIMEOUT 420)
+    set_tests_properties(kdr4tose_cli_wine PROPERTIES TIMEOUT 600)
     add_test(NAME kdr4tose_cli_wine_kill
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/wine_kill_collect_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run 10)
@@ -31,5 +31,9 @@ if(TARGET kdr4tose-cli)
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples
                      $<TARGET_FILE:kdr4tose-cli-changed>)
     set_tests_properties(kdr4tose_cli_hive PROPERTIES TIMEOUT 120)
+    add_test(NAME kdr4tose_cli_report
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_report_posix_test.sh
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
+    set_tests_properties(kdr4tose_cli_report PROPERTIES TIMEOUT 300)
   endif()
 endif()

@@ -110,7 +110,7 @@ run --work-dir '\\server\share\kdr4\nobody' status
 
 # The fleet example's batch files, as an administrator puts them beside the tool: Collect into
 # the user's folder on the share, then verify and Migrate from it.
-for bat in collect migrate; do
+for bat in collect migrate report; do
   sed 's/\r*$/\r/' "$here/../../examples/fleet/$bat.bat" >"$c/tool/$bat.bat"
 done
 rm -rf -- "$c/kse"
@@ -126,6 +126,32 @@ done
 [[ $(tr -d '\r' <"$fleet/results.txt" | awk '{ print $(NF - 1), $NF }' | paste -sd,) == \
   'collect 0,verify 0,migrate 0' ]] || fail "fleet results.txt: $(cat "$fleet/results.txt")"
 cmp -s "$c/kse/prv/DDBVID/sub/n.ddv" "$c/k4/prv/DDBVID/sub/n.ddv" || fail "fleet: data not migrated"
+# The administrator's report over the share: a line per PC and user, the CSV written where it
+# was asked for, nothing written into the share.
+before_share=$(cd "$root/share" && find . -printf '%p %s %T@\n' | LC_ALL=C sort)
+KDR_WINEPREFIX=$prefix "$wine_run" cmd.exe /c 'C:\tool\report.bat C:\report.csv' >"$root/out" 2>"$root/err"
+code=$?
+[[ $code == 0 ]] || fail "fleet report.bat: exit $code: $(cat "$root/err")"
+python3 - "$c/report.csv" "$fleet_user" <<'PY' || fail "fleet report.bat: report.csv: $(cat "$c/report.csv")"
+import csv, sys
+rows = {r["folder"].rsplit("\\", 1)[-1]: r for r in csv.DictReader(open(sys.argv[1], encoding="utf-8-sig", newline=""))}
+user = rows[sys.argv[2]]
+assert (user["command"], user["Client"], user["exit"], user["user"]) == ("migrate", "done", "0", sys.argv[2]), user
+assert user["folder"] == "\\\\server\\share\\kdr4\\" + sys.argv[2], user["folder"]
+assert rows["tanaka"]["command"] == "migrate" and rows["tanaka"]["exit"] == "0", rows["tanaka"]
+PY
+tr -d '\r' <"$root/out" | grep -qE "server.share.kdr4.$fleet_user +[^ ]+ +$fleet_user +migrate " ||
+  fail "fleet report.bat printed: $(cat "$root/out")"
+[[ $(cd "$root/share" && find . -printf '%p %s %T@\n' | LC_ALL=C sort) == "$before_share" ]] ||
+  fail "fleet report.bat changed the share"
+# KDR4_SHARE as an administrator may well write it, with a final backslash (which would escape
+# the closing quote of "%KDR4_SHARE%" and leave the tool a name it cannot read).
+ln -s "$root/share" "$c/share"
+KDR4_SHARE='C:\share\kdr4\' KDR_WINEPREFIX=$prefix "$wine_run" cmd.exe /c 'C:\tool\report.bat C:\report2.csv' \
+  >"$root/out" 2>"$root/err"
+code=$?
+[[ $code == 0 ]] && grep -qF "C:\\share\\kdr4\\$fleet_user," "$c/report2.csv" ||
+  fail "fleet report.bat with KDR4_SHARE ending in a backslash: exit $code: $(tr -d '\r' <"$root/out")"
 
 # A Migrate whose data step fails: the new product's PRV_PATH removed.
 KDR_WINEPREFIX=$prefix "$wine_run" reg.exe delete 'HKCU\Software\VTQ\KodrelSE\Client\Client' /v PRV_PATH /f >/dev/null 2>&1
