@@ -2,9 +2,15 @@
 # the Windows build.
 if(TARGET kdr4tose-cli)
   # The program with another program's change of the registry file during its write-back.
-  add_executable(kdr4tose-cli-changed EXCLUDE_FROM_ALL cli/registry_file_changed_hooks.cpp)
+  add_executable(kdr4tose-cli-changed EXCLUDE_FROM_ALL cli/registry_file_changed_hooks.cpp
+                 ${PROJECT_SOURCE_DIR}/cli/user_profiles_source.cpp)
   target_link_libraries(kdr4tose-cli-changed PRIVATE kdr_cli)
   add_dependencies(kdr_tests kdr4tose-cli-changed)
+  # The program over a list of users given by the test, each with a registry file.
+  add_executable(kdr4tose-cli-users EXCLUDE_FROM_ALL cli/listed_user_profiles.cpp
+                 ${PROJECT_SOURCE_DIR}/cli/registry_write_back_hooks.cpp)
+  target_link_libraries(kdr4tose-cli-users PRIVATE kdr_cli)
+  add_dependencies(kdr_tests kdr4tose-cli-users)
   if(WIN32)
     add_test(NAME kdr4tose_cli_wine
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_wine_test.sh
