@@ -708,14 +708,28 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
   if (!run.refused.empty()) return fail(kExitEditionFailed, run.refused);
   int code = kExitOk;
   std::string error;
-  std::optional<WorkFolder> work = UserWorkFolder(options, base, run.store_user, &code, &error);
-  if (!work) return fail(code, error);
+  // A store that is not there is told before any hive is loaded; a Collect makes the user's
+  // folder only once the user's registry could be reached.
+  bool collect = options.command == "collect";
+  std::optional<WorkFolder> work;
+  if (!collect) {
+    work = UserWorkFolder(options, base, run.store_user, &code, &error);
+    if (!work) return fail(code, error);
+  }
   bool writable = !options.dry_run && !options.store.list &&
                   (options.command == "migrate" || options.command == "undo");
   bool busy = false;
   std::unique_ptr<UserRegistry> hive = profiles.Open(run.user, writable, &error, &busy);
   if (!hive) {
     return fail(busy ? kExitBusy : kExitEditionFailed, "cannot reach the registry: " + error);
+  }
+  if (collect) {
+    work = UserWorkFolder(options, base, run.store_user, &code, &error);
+    if (!work) {
+      std::string release_error;
+      if (!hive->Release(&release_error)) error += "; the registry could not be released: " + release_error;
+      return fail(code, error);
+    }
   }
   if (log) log->Comment(who + ": registry " + hive->Source() + ", work folder " + work->shown);
   Options user_options = options;
@@ -726,6 +740,7 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
     if (!opened.borrowed) {
       user_options.registry_file = hive->RegistryFile();
       code = OpenRegistryFile(user_options, &opened);
+      if (code != kExitOk) outcome.error = "the registry file " + user_options.registry_file + " cannot be used";
     }
     if (code == kExitOk) {
       std::unique_ptr<HostFileLock> work_lock;
@@ -875,11 +890,15 @@ int RunCli(int argc, const char* const* argv) {
   app.add_flag("--all-users", options.all_users,
                "(Windows) run for every user of the PC, each with the work folder's subfolder "
                "of the user's name");
-  app.add_option("--user", options.users, "(--all-users) run for this user only (repeatable)");
+  // One name each time, so that the command may follow.
+  app.add_option("--user", options.users, "(--all-users) run for this user only (repeatable)")
+      ->allow_extra_args(false);
   app.add_option("--exclude-user", options.excluded_users,
-                 "(--all-users) leave this user out (repeatable)");
+                 "(--all-users) leave this user out (repeatable)")
+      ->allow_extra_args(false);
   app.add_option("--map-user", options.mapped_users,
-                 "(--all-users) OLD=NEW: user NEW takes the store of OLD (repeatable)");
+                 "(--all-users) OLD=NEW: user NEW takes the store of OLD (repeatable)")
+      ->allow_extra_args(false);
   std::vector<std::string> args(argv + 1, argv + argc);
   for (std::string& arg : args) {
     if (kSlashQuestionIsHelp && arg == "/?") arg = "--help";

@@ -12,6 +12,12 @@ if(TARGET kdr4tose-cli)
   target_link_libraries(kdr4tose-cli-users PRIVATE kdr_cli)
   add_dependencies(kdr_tests kdr4tose-cli-users)
   if(WIN32)
+    # Makes a second user's NTUSER.DAT for the tests with RegSaveKeyW.
+    add_executable(save_key EXCLUDE_FROM_ALL cli/save_key_win32.cpp)
+    target_link_options(save_key PRIVATE -municode)
+    add_dependencies(kdr_tests save_key)
+  endif()
+  if(WIN32)
     add_test(NAME kdr4tose_cli_wine
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_wine_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run
@@ -31,5 +37,9 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_progress_posix_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
     set_tests_properties(kdr4tose_cli_progress PROPERTIES TIMEOUT 300)
+    add_test(NAME kdr4tose_cli_all_users
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_all_users_test.sh
+                     $<TARGET_FILE:kdr4tose-cli-users> ${CMAKE_SOURCE_DIR}/examples)
+    set_tests_properties(kdr4tose_cli_all_users PROPERTIES TIMEOUT 120)
   endif()
 endif()
