@@ -44,6 +44,14 @@ class RestoringObserver : public CopyObserver {
 };
 
 // The letter of "X:" or "X:\...", upper case; 0 for any other path.
+// `path` without the separators that end it (a folder path's), never into a drive root.
+std::string_view WithoutTrailingSeparators(std::string_view path) {
+  while (path.size() > 3 && FindLastCp932Separator(path) == path.size() - 1) {
+    path.remove_suffix(1);
+  }
+  return path;
+}
+
 char DriveOf(std::string_view path) {
   if (path.size() < 2 || path[1] != ':' || (path.size() > 2 && path[2] != '\\')) return 0;
   char letter = AsciiUpper(path[0]);
@@ -63,17 +71,13 @@ DriveLetterFileSystem::DriveLetterFileSystem(std::unique_ptr<FileSystem> inner,
     }
     drives_.emplace_back(AsciiUpper(letter), std::move(root));
   }
-  for (std::string& folder : host_folders_) {
-    while (folder.size() > 3 && folder.back() == '\\') folder.pop_back();
-  }
+  for (std::string& folder : host_folders_) folder = WithoutTrailingSeparators(folder);
 }
 
 std::string DriveLetterFileSystem::Rewrite(std::string_view path) const {
   char letter = DriveOf(path);
   if (letter == 0) return std::string(path);
-  for (const std::string& folder : host_folders_) {
-    if (!folder.empty() && Cp932PathAtOrBelow(path, folder)) return std::string(path);
-  }
+  if (IsHostPath(path)) return std::string(path);
   for (const auto& [mapped, root] : drives_) {
     // A root that could not be named reaches nothing rather than the host's own drive.
     if (mapped == letter) return (root.empty() ? "?" : root) + std::string(path.substr(2));
@@ -83,17 +87,21 @@ std::string DriveLetterFileSystem::Rewrite(std::string_view path) const {
 
 std::string DriveLetterFileSystem::Restore(std::string_view path) const {
   for (const auto& [letter, root] : drives_) {
-    if (path.size() > root.size() && path[root.size()] == '\\' &&
-        Cp932StartsWithNoCase(path, root)) {
+    if (path.size() >= root.size() && (path.size() == root.size() || path[root.size()] == '\\') &&
+        Cp932StartsWithNoCase(path, root) && !IsHostPath(path)) {
       // A path at or below a host folder was never rewritten, though the mapped root holds it.
-      bool host = false;
-      for (const std::string& folder : host_folders_) {
-        host = host || (!folder.empty() && Cp932PathAtOrBelow(path, folder));
-      }
-      if (!host) return std::string(1, letter) + ":" + std::string(path.substr(root.size()));
+      return std::string(1, letter) + ":" + std::string(path.substr(root.size()));
     }
   }
   return std::string(path);
+}
+
+bool DriveLetterFileSystem::IsHostPath(std::string_view path) const {
+  std::string_view trimmed = WithoutTrailingSeparators(path);
+  for (const std::string& folder : host_folders_) {
+    if (!folder.empty() && Cp932PathAtOrBelow(trimmed, folder)) return true;
+  }
+  return false;
 }
 
 FileResult DriveLetterFileSystem::Told(FileResult result) const {

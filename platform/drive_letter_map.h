@@ -60,6 +60,7 @@ class DriveLetterFileSystem : public FileSystem {
 
  private:
   FileResult Told(FileResult result) const;
+  bool IsHostPath(std::string_view path) const;
 
   std::unique_ptr<FileSystem> inner_;
   std::vector<std::pair<char, std::string>> drives_;  // roots without a trailing backslash

@@ -27,6 +27,11 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/wine_kill_collect_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run 10)
     set_tests_properties(kdr4tose_cli_wine_kill PROPERTIES TIMEOUT 600)
+    add_test(NAME kdr4tose_cli_wine_all_users
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/wine_all_users_test.sh
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run
+                     $<TARGET_FILE:save_key>)
+    set_tests_properties(kdr4tose_cli_wine_all_users PROPERTIES TIMEOUT 300)
   else()
     add_test(NAME kdr4tose_cli
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_posix_test.sh
