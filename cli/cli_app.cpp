@@ -71,6 +71,7 @@ struct Options {
   std::string command;
   std::string work_dir;
   std::string registry_file;
+  std::string hive_file;
   std::vector<std::string> drives;
   std::string log_file;
   bool json = false;
@@ -294,8 +295,11 @@ int CheckOptionCombinations(const Options& options) {
                              !options.mapped_users.empty())) {
     return UsageError("--user, --exclude-user and --map-user go with --all-users");
   }
-  if (options.all_users && !options.registry_file.empty()) {
-    return UsageError("--all-users reads each user's own registry and takes no --registry");
+  if (options.all_users && (!options.registry_file.empty() || !options.hive_file.empty())) {
+    return UsageError("--all-users reads each user's own registry and takes no --registry or --hive");
+  }
+  if (!options.registry_file.empty() && !options.hive_file.empty()) {
+    return UsageError("give --registry or --hive, not both");
   }
   // Collect makes each user's own store; only a command that reads a store can take another's.
   if (!options.mapped_users.empty() && options.command == "collect") {
@@ -335,6 +339,7 @@ struct RunRegistry {
   std::unique_ptr<Registry> system;
   std::unique_ptr<MemoryRegistry> file;
   Registry* borrowed = nullptr;  // a user's registry, held by the run over all users
+  std::unique_ptr<UserRegistry> hive;  // --hive: the hive file, loaded for the run
   std::filesystem::path path;
   std::unique_ptr<HostFileLock> lock;
   // The file as it was read: its text is read again for the write-back (rather than held
@@ -379,8 +384,31 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   return kExitOk;
 }
 
+// --hive: the hive file loaded for the run, writable for the commands that write registry values.
+int OpenHive(const Options& options, RunRegistry* opened) {
+  bool writable = !options.dry_run && !options.store.list &&
+                  (options.command == "migrate" || options.command == "undo");
+  std::string error;
+  bool busy = false;
+  opened->hive = OpenUserHive(HostPathFromUtf8(options.hive_file), writable, &error, &busy);
+  if (!opened->hive) {
+    return busy ? InUse("the hive " + options.hive_file, error)
+                : UsageError("cannot use the hive " + options.hive_file + ": " + error);
+  }
+  opened->borrowed = opened->hive->registry();
+  return kExitOk;
+}
+
+// Releases the --hive file; a hive that stays loaded is told, and fails the run.
+int ReleaseHive(const Options& options, RunRegistry& opened, int exit_code) {
+  std::string error;
+  if (!opened.hive || opened.hive->Release(&error)) return exit_code;
+  return Failure(kExitInternal, "the hive " + options.hive_file + " could not be released: " + error);
+}
+
 int OpenRegistry(const Options& options, RunRegistry* opened) {
   if (!options.registry_file.empty()) return OpenRegistryFile(options, opened);
+  if (!options.hive_file.empty()) return OpenHive(options, opened);
   opened->system = MakeSystemRegistry();
   if (!opened->system) {
     return UsageError("there is no system registry here: give --registry FILE (a .reg file)");
@@ -395,8 +423,9 @@ int OpenLog(const Options& options, const WorkFolder& work, std::unique_ptr<RunL
   if (!(*log)->ok()) return UsageError("cannot open the log file " + options.log_file);
   (*log)->Comment(std::string(kProgram) + " " + ToolVersion() + " " + options.command +
                   ", work folder " + work.shown +
-                  (options.registry_file.empty() ? ", system registry"
-                                                 : ", registry file " + options.registry_file));
+                  (!options.registry_file.empty() ? ", registry file " + options.registry_file
+                   : !options.hive_file.empty()   ? ", hive " + options.hive_file
+                                                  : ", system registry"));
   return kExitOk;
 }
 
@@ -600,6 +629,8 @@ int RunWithServices(const Options& options, const StoreCommandOptions& store,
   services.windows_text_files = kWindowsTextFiles;
   if (!options.registry_file.empty()) {
     services.registry_source = "the file " + options.registry_file;
+  } else if (!options.hive_file.empty()) {
+    services.registry_source = "the hive " + options.hive_file;
   } else if (user) {
     services.registry_source = "the registry of " + user->name;
   }
@@ -837,6 +868,7 @@ int Run(const Options& options) {
   NoteInterruption(options, *work, progress);
   int exit_code =
       RunWithServices(options, store, *work, drives, opened, log.get(), progress, &work_lock);
+  exit_code = ReleaseHive(options, opened, exit_code);
   return CloseLog(log.get(), exit_code);
 }
 
@@ -866,6 +898,9 @@ int RunCli(int argc, const char* const* argv) {
   app.add_option("--registry", options.registry_file,
                  "use a registry file (.reg) instead of the system registry; read and written "
                  "in place");
+  app.add_option("--hive", options.hive_file,
+                 "use a registry hive file (another disk's NTUSER.DAT) as the user's registry; "
+                 "on Windows loaded as an application hive for the run");
   app.add_option("--drive", options.drives,
                  "X=DIR: map drive letter X: to a host folder (repeatable)");
   app.add_option("--log", options.log_file,

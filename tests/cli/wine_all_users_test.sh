@@ -20,7 +20,10 @@ mkdir -p "$c/old/k4/prv/DDBVID" "$c/tool" "$c/work"
 printf 'view=orders\r\n' >"$c/old/k4/prv/DDBVID/orders.ddv"
 printf '%s\r\n' 'REGEDIT4' '' \
   '[HKEY_LOCAL_MACHINE\Software\VTQ\Kodrel Client]' '' \
-  '[HKEY_CURRENT_USER\Software\VTQ\Kodrel\Client\Client]' '"PRV_PATH"="C:\\k4\\prv\\"' '' \
+  '[HKEY_LOCAL_MACHINE\Software\VTQ\Kodrel SE Client]' '' \
+  '[HKEY_CURRENT_USER\Software\VTQ\Kodrel\Client\Client]' '"Host"="dbsrv01"' \
+  '"PRV_PATH"="C:\\k4\\prv\\"' '' \
+  '[HKEY_CURRENT_USER\Software\VTQ\KodrelSE\Client\Client]' '"PRV_PATH"="C:\\kse\\prv\\"' '' \
   >"$c/seed.reg"
 wine_in regedit.exe /S 'C:\seed.reg' >/dev/null 2>&1
 cp -- "$exe" "$c/tool/kdr4tose-cli.exe"
@@ -64,4 +67,20 @@ KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --all-users --work
   --user "$me" status >"$root/out" 2>&1
 [[ $? == 0 ]] && grep -q "^\[user $me\]" "$root/out" && ! grep -q 'bob' "$root/out" ||
   fail "--user $me: $(cat "$root/out")"
+# --hive: the same file loaded for one run; where it cannot be loaded (Wine), one line and 64.
+KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --work-dir 'C:\work\bob' \
+  --hive 'C:\users\bob\NTUSER.DAT' status >"$root/out" 2>"$root/err"
+code=$?
+if [[ $code != 0 ]]; then
+  [[ $code == 64 ]] || fail "--hive: exit $code"
+  grep -qF 'kdr4tose-cli: cannot use the hive C:\users\bob\NTUSER.DAT: cannot load C:\users\bob\NTUSER.DAT: error ' "$root/err" ||
+    fail "--hive: $(cat "$root/err")"
+fi
+[[ $(md5sum <"$c/users/bob/NTUSER.DAT") == "$bob_before" ]] || fail "--hive status changed the file"
+# Migrate writes the logged-on user's hive through HKEY_USERS\<SID>: the values are that user's.
+KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --all-users --work-dir 'C:\work' \
+  --user "$me" migrate >"$root/out" 2>&1 || fail "migrate --user $me: $(cat "$root/out")"
+wine_in reg.exe query 'HKCU\Software\VTQ\KodrelSE\Client\Client' /v Host 2>/dev/null | grep -q dbsrv01 ||
+  fail "migrate did not write the user's registry"
+cmp -s "$c/kse/prv/DDBVID/orders.ddv" "$c/old/k4/prv/DDBVID/orders.ddv" || fail "data not migrated"
 exit $((failures > 0))
