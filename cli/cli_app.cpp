@@ -296,7 +296,8 @@ int CheckOptionCombinations(const Options& options) {
     return UsageError("--user, --exclude-user and --map-user go with --all-users");
   }
   if (options.all_users && (!options.registry_file.empty() || !options.hive_file.empty())) {
-    return UsageError("--all-users reads each user's own registry and takes no --registry or --hive");
+    return UsageError(
+        "--all-users reads each user's own registry and takes no --registry or --hive");
   }
   if (!options.registry_file.empty() && !options.hive_file.empty()) {
     return UsageError("give --registry or --hive, not both");
@@ -338,7 +339,7 @@ int ParseDrives(const Options& options, DriveMap* drives) {
 struct RunRegistry {
   std::unique_ptr<Registry> system;
   std::unique_ptr<MemoryRegistry> file;
-  Registry* borrowed = nullptr;  // a user's registry, held by the run over all users
+  Registry* borrowed = nullptr;        // a user's registry, held by the run over all users
   std::unique_ptr<UserRegistry> hive;  // --hive: the hive file, loaded for the run
   std::filesystem::path path;
   std::unique_ptr<HostFileLock> lock;
@@ -403,7 +404,8 @@ int OpenHive(const Options& options, RunRegistry* opened) {
 int ReleaseHive(const Options& options, RunRegistry& opened, int exit_code) {
   std::string error;
   if (!opened.hive || opened.hive->Release(&error)) return exit_code;
-  return Failure(kExitInternal, "the hive " + options.hive_file + " could not be released: " + error);
+  return Failure(kExitInternal,
+                 "the hive " + options.hive_file + " could not be released: " + error);
 }
 
 int OpenRegistry(const Options& options, RunRegistry* opened) {
@@ -680,8 +682,8 @@ ConsoleProgress::Mode ProgressMode(const Options& options) {
 }
 
 void NoteInterruption(const Options& options, const WorkFolder& work, ConsoleProgress& progress) {
-  if (options.dry_run || (options.command != "collect" && options.command != "migrate" &&
-                          options.command != "undo")) {
+  if (options.dry_run ||
+      (options.command != "collect" && options.command != "migrate" && options.command != "undo")) {
     return;
   }
   // Collect and Migrate stop between files when asked; undo, which has no such point, ends.
@@ -758,7 +760,10 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
     work = UserWorkFolder(options, base, run.store_user, &code, &error);
     if (!work) {
       std::string release_error;
-      if (!hive->Release(&release_error)) error += "; the registry could not be released: " + release_error;
+      if (!hive->Release(&release_error)) {
+        error += "; the registry could not be released: " + release_error;
+        code = WorstExitCode({code, kExitInternal}, InterruptedExitCode());
+      }
       return fail(code, error);
     }
   }
@@ -771,14 +776,15 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
     if (!opened.borrowed) {
       user_options.registry_file = hive->RegistryFile();
       code = OpenRegistryFile(user_options, &opened);
-      if (code != kExitOk) outcome.error = "the registry file " + user_options.registry_file + " cannot be used";
+      if (code != kExitOk)
+        outcome.error = "the registry file " + user_options.registry_file + " cannot be used";
     }
     if (code == kExitOk) {
       std::unique_ptr<HostFileLock> work_lock;
       NoteInterruption(user_options, *work, progress);
       if (options.json) CaptureStdout(&outcome.json_result);
-      code = RunWithServices(user_options, store, *work, drives, opened, log, progress,
-                             &work_lock, &run.user);
+      code = RunWithServices(user_options, store, *work, drives, opened, log, progress, &work_lock,
+                             &run.user);
       CaptureStdout(nullptr);
     }
   }
@@ -808,8 +814,7 @@ std::string UserJson(const UserRun& run, const UserOutcome& outcome) {
 
 // The command for each chosen user of the PC, one after the other, each with its own registry
 // and its own work folder below the run's.
-int RunAllUsers(const Options& options, const StoreCommandOptions& store,
-                const DriveMap& drives) {
+int RunAllUsers(const Options& options, const StoreCommandOptions& store, const DriveMap& drives) {
   std::unique_ptr<UserProfiles> profiles = MakeUserProfiles();
   if (!profiles) return UsageError("--all-users is for Windows, which keeps the users' profiles");
   std::string error;
@@ -819,8 +824,8 @@ int RunAllUsers(const Options& options, const StoreCommandOptions& store,
   if (!profiles->List(&listed, &error)) {
     return Failure(kExitInternal, "cannot read the user profiles of this PC: " + error);
   }
-  std::optional<std::vector<UserRun>> runs = ChooseUsers(
-      listed, options.users, options.excluded_users, options.mapped_users, &error);
+  std::optional<std::vector<UserRun>> runs =
+      ChooseUsers(listed, options.users, options.excluded_users, options.mapped_users, &error);
   if (!runs) return UsageError(error);
   std::unique_ptr<RunLog> log;
   if (int code = OpenLog(options, *base, &log); code != kExitOk) return code;

@@ -97,7 +97,6 @@ inline constexpr bool kSlashQuestionIsHelp =
     false;
 #endif
 
-
 // From now on, an interruption (Ctrl-C, SIGTERM, SIGHUP; the console window closed) asks
 // `stop` (when given) to stop the run between files: the run then ends on its own, logs that it
 // was interrupted and tells so. A second interruption, or the first without `stop`, appends

@@ -183,8 +183,7 @@ std::unique_ptr<FileSystem> MakeFileSystem(
   for (const auto& [letter, folder] : drives) {
     roots.emplace_back(letter, Utf8ToCp932(HostPathToUtf8(folder)).value_or(""));
   }
-  return std::make_unique<DriveLetterFileSystem>(std::move(files), std::move(roots),
-                                                 host_folders);
+  return std::make_unique<DriveLetterFileSystem>(std::move(files), std::move(roots), host_folders);
 }
 
 namespace {
@@ -233,8 +232,8 @@ class SystemUserProfiles : public UserProfiles {
       return false;
     }
     for (const ProfileEntry& entry : entries) {
-      users->push_back({WideToUtf8(entry.name), WideToUtf8(entry.sid),
-                        std::filesystem::path(entry.folder)});
+      users->push_back(
+          {WideToUtf8(entry.name), WideToUtf8(entry.sid), std::filesystem::path(entry.folder)});
     }
     return true;
   }

@@ -124,7 +124,8 @@ FileResult DriveLetterFileSystem::IdentifyFolder(std::string_view path, FolderId
 }
 FileResult DriveLetterFileSystem::CopyFolder(std::string_view destination, std::string_view source,
                                              OwnerWindow* owner, CopyObserver* observer) {
-  if (!observer) return Told(inner_->CopyFolder(Rewrite(destination), Rewrite(source), owner, nullptr));
+  if (!observer)
+    return Told(inner_->CopyFolder(Rewrite(destination), Rewrite(source), owner, nullptr));
   RestoringObserver restoring(*this, *observer);
   return Told(inner_->CopyFolder(Rewrite(destination), Rewrite(source), owner, &restoring));
 }

@@ -22,20 +22,21 @@ TEST(DriveLetterMapTest, RewritesMappedDrivesButNotTheHostsFolders) {
       {"c:\\Kodrel4\\DDBVID\\a.ddv", "E:\\Kodrel4\\DDBVID\\a.ddv"},
       {"D:\\x", "F:\\mnt\\old\\x"},
       {"C:", "E:"},
-      {"G:\\x", "G:\\x"},                                 // not mapped
-      {"C:\\work\\alice", "C:\\work\\alice"},             // the work folder
-      {"C:\\work\\alice\\", "C:\\work\\alice\\"},         // and below it, with a trailing \ too
+      {"G:\\x", "G:\\x"},                          // not mapped
+      {"C:\\work\\alice", "C:\\work\\alice"},      // the work folder
+      {"C:\\work\\alice\\", "C:\\work\\alice\\"},  // and below it, with a trailing \ too
       {"C:\\WORK\\Alice\\kdr4env\\client\\DDBVID\\", "C:\\WORK\\Alice\\kdr4env\\client\\DDBVID\\"},
-      {"C:\\work\\alice2\\x", "E:\\work\\alice2\\x"},     // a sibling is the old disk's
-      {"C:\\Users\\alice\\AppData\\Local\\kdr4tose\\b\\", "C:\\Users\\alice\\AppData\\Local\\kdr4tose\\b\\"},
-      {"C:x", "C:x"},                                     // drive-relative: no drive root
+      {"C:\\work\\alice2\\x", "E:\\work\\alice2\\x"},  // a sibling is the old disk's
+      {"C:\\Users\\alice\\AppData\\Local\\kdr4tose\\b\\",
+       "C:\\Users\\alice\\AppData\\Local\\kdr4tose\\b\\"},
+      {"C:x", "C:x"},  // drive-relative: no drive root
       {"\\\\server\\share\\x", "\\\\server\\share\\x"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(files.Rewrite(c.path), c.rewritten) << c.path;
-    EXPECT_EQ(files.Restore(files.Rewrite(c.path)),
-              c.path.size() > 1 && c.path[1] == ':' && c.path[0] == 'c' ? "C" + c.path.substr(1)
-                                                                        : c.path)
+    EXPECT_EQ(
+        files.Restore(files.Rewrite(c.path)),
+        c.path.size() > 1 && c.path[1] == ':' && c.path[0] == 'c' ? "C" + c.path.substr(1) : c.path)
         << c.path;
   }
 }

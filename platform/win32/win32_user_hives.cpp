@@ -8,8 +8,7 @@
 namespace kdr {
 namespace {
 
-constexpr wchar_t kProfileList[] =
-    L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+constexpr wchar_t kProfileList[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
 
 bool IsSystemSid(const std::wstring& sid) {
   return sid == L"S-1-5-18" || sid == L"S-1-5-19" || sid == L"S-1-5-20";
@@ -50,8 +49,8 @@ std::wstring AccountName(const std::wstring& sid_text) {
   DWORD name_size = static_cast<DWORD>(name.size());
   DWORD domain_size = static_cast<DWORD>(domain.size());
   SID_NAME_USE use;
-  BOOL found = LookupAccountSidW(nullptr, sid, name.data(), &name_size, domain.data(),
-                                 &domain_size, &use);
+  BOOL found =
+      LookupAccountSidW(nullptr, sid, name.data(), &name_size, domain.data(), &domain_size, &use);
   LocalFree(sid);
   if (!found || name_size >= name.size()) return {};
   name.resize(name_size);
@@ -70,8 +69,8 @@ std::wstring LastName(const std::wstring& folder) {
 
 LONG ListProfiles(std::vector<ProfileEntry>* profiles) {
   HKEY list = nullptr;
-  LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0,
-                              KEY_READ | KEY_WOW64_64KEY, &list);
+  LONG result =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kProfileList, 0, KEY_READ | KEY_WOW64_64KEY, &list);
   if (result != ERROR_SUCCESS) return result;
   for (DWORD index = 0;; ++index) {
     wchar_t sid[256];

@@ -1,12 +1,11 @@
 // Another user's registry as an administrator reaches it: a hive file loaded for the run, and
 // the registry with HKEY_CURRENT_USER paths below that user's root.
-#include "platform/win32/win32_user_hives.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_user_hives.h"
 #include "tests/win32/running_under_wine.h"
 
 namespace kdr {
@@ -43,10 +42,10 @@ TEST(UserHivesTest, CurrentUserPathsGoBelowTheGivenRoot) {
   ASSERT_EQ(key->SetValue("PRV_PATH", kRegSz, "C:\\x\\"), kOk);
   key.reset();
   Win32Registry current;
-  EXPECT_EQ(current.OpenKey(RootKey::kCurrentUser,
-                            std::string(kScratch) + "\\Software\\VTQ\\KodrelSE", kKeyQueryValue,
-                            &key),
-            kOk);
+  EXPECT_EQ(
+      current.OpenKey(RootKey::kCurrentUser, std::string(kScratch) + "\\Software\\VTQ\\KodrelSE",
+                      kKeyQueryValue, &key),
+      kOk);
   EXPECT_EQ(current.OpenKey(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\x-not-here",
                             kKeyQueryValue, &key),
             kNotFound);
