@@ -705,6 +705,13 @@ std::optional<WorkFolder> UserWorkFolder(const Options& options, const WorkFolde
                                          const std::string& store_user, int* code,
                                          std::string* error) {
   std::filesystem::path folder = HostPathFromUtf8(base.shown) / HostPathFromUtf8(store_user);
+  // Checked before the folder is made: one the tool's paths cannot name is never made.
+  if (!Utf8ToCp932(HostPathToUtf8(folder))) {
+    *code = kExitEditionFailed;
+    *error =
+        "the work folder path " + HostPathToUtf8(folder) + " has characters outside code page 932";
+    return std::nullopt;
+  }
   std::error_code ec;
   bool there = std::filesystem::is_directory(folder, ec);
   if (!there && options.command == "collect" && !options.dry_run) {

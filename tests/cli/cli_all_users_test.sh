@@ -33,6 +33,9 @@ printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Other]\r\n"x"="y"\r\n' \
   printf 'dave\tS-1-5-21-9-1004\t%s/p/dave\t%s/dave.reg\tbusy: error 32 (in use)\n' "$root" "$root"
   printf 'carol\tS-1-5-21-9-1003\t%s/p/carol\t%s/carol.reg\trelease: error 1018 (gone)\n' "$root" "$root"
   printf 'erin\tS-1-5-21-9-1005\t%s/p/erin\t%s/erin.reg\n' "$root" "$root"
+  # A name whose second byte in code page 932 is a backslash, and one outside code page 932.
+  printf '表示\tS-1-5-21-9-1006\t%s/p/x\t%s/alice.reg\n' "$root" "$root"
+  printf '한국\tS-1-5-21-9-1007\t%s/p/y\t%s/alice.reg\n' "$root" "$root"
 } >"$root/users.txt"
 export KDR_TEST_USERS=$root/users.txt
 
@@ -71,12 +74,15 @@ while IFS='|' read -r name args want users; do
   [[ $code == "$want" ]] || fail "$name: exit $code, expected $want: $(cat "$err")"
   users_json "$out" "$users"
 done <<'TABLE'
-collect|--exclude-user dave --exclude-user carol --exclude-user erin collect|1|alice:0 admin:2 bob:1
+collect|--exclude-user dave --exclude-user carol --exclude-user erin --exclude-user 表示 --exclude-user 한국 collect|1|alice:0 admin:2 bob:1
 status-one|--user ALICE status|0|alice:0
 busy|--user dave --user alice collect|75|alice:0 dave:75
 release|--user carol collect|70|carol:70
 nothing|--user admin --user alice collect|0|alice:0 admin:2
+names|--user 表示 --user 한국 collect|1|表示:0 한국:1
 TABLE
+[[ -e $root/work/表示/kdr4env/client/DDBVID/orders.ddv ]] || fail "表示 was not collected"
+[[ ! -e $root/work/한국 ]] || fail "a folder was made for a name outside code page 932"
 
 # The unreachable user is one line with the system's text; nothing of theirs is made.
 grep -qxF "kdr4tose-cli: user bob: cannot reach the registry: error 5 (Access is denied.)" \
