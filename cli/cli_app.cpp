@@ -24,6 +24,7 @@
 #include "cli/run_log.h"
 #include "cli/store_commands.h"
 #include "cli/unfinished_report.h"
+#include "cli/user_profiles.h"
 #include "platform/atomic_file.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/memory/registry_file.h"
@@ -79,6 +80,10 @@ struct Options {
   bool dry_run = false;
   bool csv = false;
   std::vector<std::string> report_folders;
+  bool all_users = false;
+  std::vector<std::string> users;
+  std::vector<std::string> excluded_users;
+  std::vector<std::string> mapped_users;
   StoreCommandOptions store;
 };
 
@@ -311,8 +316,19 @@ int CheckOptionCombinations(const Options& options) {
   if (!options.system_hive_file.empty() && options.hive_file.empty()) {
     return UsageError(Text(Msg::kSystemHiveWithoutHive));
   }
-  if (!options.hive_file.empty() && !kHiveFilesSupported) {
-    return UsageError(Text(Msg::kHiveUnavailable));
+  if (!options.system_hive_file.empty() && !kHiveFilesSupported) {
+    return UsageError(Text(Msg::kSystemHiveUnavailable));
+  }
+  if (!options.all_users && (!options.users.empty() || !options.excluded_users.empty() ||
+                             !options.mapped_users.empty())) {
+    return UsageError(Text(Msg::kUserOptionsWith));
+  }
+  if (options.all_users && (!options.registry_file.empty() || !options.hive_file.empty())) {
+    return UsageError(Text(Msg::kAllUsersOwnRegistry));
+  }
+  // Collect makes each user's own store; only a command that reads a store can take another's.
+  if (!options.mapped_users.empty() && options.command == "collect") {
+    return UsageError(Text(Msg::kMapUserWith));
   }
   return kExitOk;
 }
@@ -322,11 +338,19 @@ using DriveMap = std::vector<std::pair<char, std::filesystem::path>>;
 // The --drive options as letters and host folders; kExitOk when every one is good.
 int ParseDrives(const Options& options, DriveMap* drives) {
   for (const std::string& drive : options.drives) {
-    if (!kDriveMappingSupported) {
-      return UsageError(Text(Msg::kDriveUnavailable));
-    }
     std::optional<std::pair<char, std::filesystem::path>> parsed = ParseDrive(drive);
     if (!parsed) return UsageError(Text(Msg::kDriveMalformed, {drive}));
+#ifdef _WIN32
+    // The mounted disk's paths are the tool's code page 932 paths, rewritten: its folder must be
+    // one too, and absolute, as the data paths it stands for are.
+    std::string error;
+    std::optional<std::filesystem::path> absolute = AbsoluteHostPath(parsed->second, &error);
+    if (!absolute) return UsageError(Text(Msg::kDriveUnresolvable, {error}));
+    parsed->second = *absolute;
+    if (!Utf8ToCp932(HostPathToUtf8(parsed->second))) {
+      return UsageError(Text(Msg::kDriveNotCp932, {drive}));
+    }
+#endif
     drives->push_back(std::move(*parsed));
   }
   return kExitOk;
@@ -337,6 +361,8 @@ int ParseDrives(const Options& options, DriveMap* drives) {
 struct RunRegistry {
   std::unique_ptr<Registry> system;
   std::unique_ptr<MemoryRegistry> file;
+  Registry* borrowed = nullptr;            // a user's registry, held by the run over all users
+  std::unique_ptr<UserRegistry> app_hive;  // --hive on Windows: the hive file, loaded for the run
   std::filesystem::path path;
   std::unique_ptr<HostFileLock> lock;
   // With --hive: `path` is the user's hive, written back as a hive; the system hive is only read.
@@ -349,7 +375,10 @@ struct RunRegistry {
   FileStamp identity;
   ContentHash hash;
 
-  Registry& registry() { return file ? static_cast<Registry&>(*file) : *system; }
+  Registry& registry() {
+    if (file) return *file;
+    return borrowed ? *borrowed : *system;
+  }
 };
 
 int OpenRegistryFile(const Options& options, RunRegistry* opened) {
@@ -439,8 +468,33 @@ int OpenHiveFiles(const Options& options, RunRegistry* opened) {
   return kExitOk;
 }
 
+// --hive where Windows loads it: an application hive for the run, writable for the commands that
+// write registry values.
+int OpenAppHive(const Options& options, RunRegistry* opened) {
+  bool writable = !options.dry_run && !options.store.list &&
+                  (options.command == "migrate" || options.command == "undo");
+  std::string error;
+  bool busy = false;
+  opened->app_hive = OpenUserHive(HostPathFromUtf8(options.hive_file), writable, &error, &busy);
+  if (!opened->app_hive) {
+    return busy ? InUse(Text(Msg::kHiveFileInUse, {options.hive_file, error}))
+                : UsageError(Text(Msg::kHiveFileUnusable, {options.hive_file, error}));
+  }
+  opened->borrowed = opened->app_hive->registry();
+  return kExitOk;
+}
+
+// Releases the application hive; a hive that stays loaded is told, and fails the run.
+int ReleaseAppHive(const Options& options, RunRegistry& opened, int exit_code) {
+  std::string error;
+  if (!opened.app_hive || opened.app_hive->Release(&error)) return exit_code;
+  return Failure(kExitInternal, Text(Msg::kHiveNotReleased, {options.hive_file, error}));
+}
+
 int OpenRegistry(const Options& options, RunRegistry* opened) {
-  if (!options.hive_file.empty()) return OpenHiveFiles(options, opened);
+  if (!options.hive_file.empty()) {
+    return kHiveFilesSupported ? OpenHiveFiles(options, opened) : OpenAppHive(options, opened);
+  }
   if (!options.registry_file.empty()) {
     opened->name = options.registry_file;
     return OpenRegistryFile(options, opened);
@@ -660,17 +714,28 @@ bool SaveResults(PortableProfileFile& profiles, RunRegistry& opened, const Comma
 int RunWithServices(const Options& options, const StoreCommandOptions& store,
                     const WorkFolder& work, const DriveMap& drives, RunRegistry& opened,
                     RunLog* log, ConsoleProgress& progress,
-                    std::unique_ptr<HostFileLock>* work_lock) {
-  std::unique_ptr<FileSystem> files = MakeFileSystem(drives);
+                    std::unique_ptr<HostFileLock>* work_lock, const UserProfile* user = nullptr) {
+  std::string state_folder = UserStateFolder();
+  if (user) {
+    // Another user's run keeps what it must keep aside in that user's own profile, where the
+    // user's own later runs look for it.
+    state_folder =
+        Utf8ToCp932(HostPathToUtf8(user->folder / "AppData" / "Local" / "kdr4tose")).value_or("");
+  }
+  std::unique_ptr<FileSystem> files = MakeFileSystem(drives, {work.cp932, state_folder});
   PortableProfileFile profiles(*files);
   Services services{opened.registry(), *files, profiles, MaxPath(), log};
-  services.user_state_folder = UserStateFolder();
+  services.user_state_folder = state_folder;
   services.machine_name = MachineName();
-  services.user_name = UserName();
+  services.user_name = user ? user->name : UserName();
   services.windows_text_files = kWindowsTextFiles;
-  if (!options.registry_file.empty())
+  if (!options.registry_file.empty()) {
     services.registry_source = "the file " + options.registry_file;
-  if (!options.hive_file.empty()) services.registry_source = "the hive file " + options.hive_file;
+  } else if (!options.hive_file.empty()) {
+    services.registry_source = "the hive file " + options.hive_file;
+  } else if (user) {
+    services.registry_source = "the registry of " + user->name;
+  }
   // With --json the result is the one thing on standard output.
   ConsoleView view(options.quiet, options.json, progress);
   CMigrateDlg dlg(services, view);
@@ -709,6 +774,187 @@ int CloseLog(RunLog* log, int exit_code) {
   return exit_code;
 }
 
+ConsoleProgress::Mode ProgressMode(const Options& options) {
+  if (options.quiet) return ConsoleProgress::Mode::kOff;
+  return StderrIsTerminal() ? ConsoleProgress::Mode::kTerminal : ConsoleProgress::Mode::kLines;
+}
+
+void NoteInterruption(const Options& options, const WorkFolder& work, ConsoleProgress& progress) {
+  if (options.dry_run ||
+      (options.command != "collect" && options.command != "migrate" && options.command != "undo")) {
+    return;
+  }
+  // Collect and Migrate stop between files when asked; undo, which has no such point, ends.
+  NoteInterruptionIn(HostPathFromUtf8(work.shown) / kWorkRootName / kWorkLogName,
+                     "#\tinterrupted: " + options.command + " did not finish" +
+                         (kWindowsTextFiles ? "\r\n" : "\n"),
+                     options.command == "undo" ? nullptr : &progress);
+}
+
+// One user's part of a run over all users.
+struct UserOutcome {
+  int exit_code = kExitOk;
+  std::string error;        // why the user could not be run, or its registry not released
+  std::string json_result;  // what --json printed for the user
+};
+
+// The user's work folder below the run's: made for a Collect, otherwise it must be there.
+std::optional<WorkFolder> UserWorkFolder(const Options& options, const WorkFolder& base,
+                                         const std::string& store_user, int* code,
+                                         std::string* error) {
+  std::filesystem::path folder = HostPathFromUtf8(base.shown) / HostPathFromUtf8(store_user);
+  // Checked before the folder is made: one the tool's paths cannot name is never made.
+  if (!Utf8ToCp932(HostPathToUtf8(folder))) {
+    *code = kExitEditionFailed;
+    *error =
+        "the work folder path " + HostPathToUtf8(folder) + " has characters outside code page 932";
+    return std::nullopt;
+  }
+  std::error_code ec;
+  bool there = std::filesystem::is_directory(folder, ec);
+  if (!there && options.command == "collect" && !options.dry_run) {
+    std::filesystem::create_directory(folder, ec);
+    if (ec) {
+      *code = kExitEditionFailed;
+      *error = "cannot make the work folder " + HostPathToUtf8(folder) + ": " + ec.message();
+      return std::nullopt;
+    }
+  } else if (!there && !std::filesystem::exists(folder, ec)) {
+    *code = kExitNothingToDo;
+    *error = "nothing collected: there is no folder " + HostPathToUtf8(folder);
+    return std::nullopt;
+  }
+  std::optional<WorkFolder> work = ResolveWorkFolder(HostPathToUtf8(folder), error);
+  if (!work) *code = kExitEditionFailed;
+  return work;
+}
+
+UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
+                       const WorkFolder& base, const DriveMap& drives, UserProfiles& profiles,
+                       const UserRun& run, RunLog* log, ConsoleProgress& progress) {
+  std::string who = "user " + run.user.name;
+  if (run.store_user != run.user.name) who += " (the store of " + run.store_user + ")";
+  if (!options.json && !options.quiet) WriteStdout("[" + who + "]\n");
+  UserOutcome outcome;
+  auto fail = [&](int code, const std::string& reason) {
+    outcome.exit_code = code;
+    outcome.error = reason;
+    WriteStderr(std::string(kProgram) + ": " + who + ": " + reason + "\n");
+    if (log) log->Comment(who + ": " + reason);
+    return outcome;
+  };
+  if (!run.refused.empty()) return fail(kExitEditionFailed, run.refused);
+  int code = kExitOk;
+  std::string error;
+  // A store that is not there is told before any hive is loaded; a Collect makes the user's
+  // folder only once the user's registry could be reached.
+  bool collect = options.command == "collect";
+  std::optional<WorkFolder> work;
+  if (!collect) {
+    work = UserWorkFolder(options, base, run.store_user, &code, &error);
+    if (!work) return fail(code, error);
+  }
+  bool writable = !options.dry_run && !options.store.list &&
+                  (options.command == "migrate" || options.command == "undo");
+  bool busy = false;
+  std::unique_ptr<UserRegistry> hive = profiles.Open(run.user, writable, &error, &busy);
+  if (!hive) {
+    return fail(busy ? kExitBusy : kExitEditionFailed, "cannot reach the registry: " + error);
+  }
+  if (collect) {
+    work = UserWorkFolder(options, base, run.store_user, &code, &error);
+    if (!work) {
+      std::string release_error;
+      if (!hive->Release(&release_error)) {
+        error += "; the registry could not be released: " + release_error;
+        code = WorstExitCode({code, kExitInternal}, InterruptedExitCode());
+      }
+      return fail(code, error);
+    }
+  }
+  if (log) log->Comment(who + ": registry " + hive->Source() + ", work folder " + work->shown);
+  Options user_options = options;
+  user_options.work_dir = work->shown;
+  {
+    RunRegistry opened;
+    opened.borrowed = hive->registry();
+    if (!opened.borrowed) {
+      user_options.registry_file = hive->RegistryFile();
+      code = OpenRegistryFile(user_options, &opened);
+      if (code != kExitOk)
+        outcome.error = "the registry file " + user_options.registry_file + " cannot be used";
+    }
+    if (code == kExitOk) {
+      std::unique_ptr<HostFileLock> work_lock;
+      NoteInterruption(user_options, *work, progress);
+      if (options.json) CaptureStdout(&outcome.json_result);
+      code = RunWithServices(user_options, store, *work, drives, opened, log, progress, &work_lock,
+                             &run.user);
+      CaptureStdout(nullptr);
+    }
+  }
+  outcome.exit_code = code;
+  while (!outcome.json_result.empty() && outcome.json_result.back() == '\n') {
+    outcome.json_result.pop_back();
+  }
+  // The hive is given back whatever the run did; one that stays loaded is told.
+  if (std::string release_error; !hive->Release(&release_error)) {
+    int worst = WorstExitCode({code, kExitInternal}, InterruptedExitCode());
+    std::string json = std::move(outcome.json_result);
+    fail(worst, "the registry could not be released: " + release_error);
+    outcome.json_result = std::move(json);
+  }
+  return outcome;
+}
+
+std::string UserJson(const UserRun& run, const UserOutcome& outcome) {
+  std::string json = "{\"user\":" + JsonString(run.user.name) +
+                     ",\"sid\":" + JsonString(run.user.sid) +
+                     ",\"exit_code\":" + std::to_string(outcome.exit_code);
+  if (run.store_user != run.user.name) json += ",\"store_user\":" + JsonString(run.store_user);
+  if (!outcome.error.empty()) json += ",\"error\":" + JsonString(outcome.error);
+  json += ",\"result\":" + (outcome.json_result.empty() ? "null" : outcome.json_result) + "}";
+  return json;
+}
+
+// The command for each chosen user of the PC, one after the other, each with its own registry
+// and its own work folder below the run's.
+int RunAllUsers(const Options& options, const StoreCommandOptions& store, const DriveMap& drives) {
+  std::unique_ptr<UserProfiles> profiles = MakeUserProfiles();
+  if (!profiles) return UsageError(Text(Msg::kAllUsersWindowsOnly));
+  std::string error;
+  std::optional<WorkFolder> base = ResolveWorkFolder(options.work_dir, &error);
+  if (!base) return UsageError(error);
+  std::vector<UserProfile> listed;
+  if (!profiles->List(&listed, &error)) {
+    return Failure(kExitInternal, Text(Msg::kProfilesUnreadable, {error}));
+  }
+  std::optional<std::vector<UserRun>> runs =
+      ChooseUsers(listed, options.users, options.excluded_users, options.mapped_users, &error);
+  if (!runs) return UsageError(error);
+  std::unique_ptr<RunLog> log;
+  if (int code = OpenLog(options, *base, &log); code != kExitOk) return code;
+  ConsoleProgress progress(ProgressMode(options));
+  std::vector<int> codes;
+  std::string users_json;
+  for (const UserRun& run : *runs) {
+    UserOutcome outcome =
+        RunOneUser(options, store, *base, drives, *profiles, run, log.get(), progress);
+    codes.push_back(outcome.exit_code);
+    users_json += (users_json.empty() ? "" : ",") + UserJson(run, outcome);
+    // Ctrl-C stops the whole run, not one user's part of it.
+    if (outcome.exit_code == InterruptedExitCode()) break;
+  }
+  if (runs->empty()) WriteStderr(std::string(kProgram) + ": " + Text(Msg::kNoUserLeft) + "\n");
+  int exit_code = WorstExitCode(codes, InterruptedExitCode());
+  if (options.json) {
+    WriteStdout(JsonObjectFor("all-users") + ",\"run\":" + JsonString(options.command) +
+                ",\"exit_code\":" + std::to_string(exit_code) + ",\"users\":[" + users_json +
+                "]}\n");
+  }
+  return CloseLog(log.get(), exit_code);
+}
+
 int Run(const Options& options) {
   if (int code = CheckOptionCombinations(options); code != kExitOk) return code;
   if (options.command == "report") {
@@ -723,6 +969,7 @@ int Run(const Options& options) {
   RestrictNewFilesToOwner();
   DriveMap drives;
   if (int code = ParseDrives(options, &drives); code != kExitOk) return code;
+  if (options.all_users) return RunAllUsers(options, store, drives);
   RunRegistry opened;
   if (int code = OpenRegistry(options, &opened); code != kExitOk) return code;
   std::string error;
@@ -732,19 +979,11 @@ int Run(const Options& options) {
   std::unique_ptr<HostFileLock> work_lock;
   std::unique_ptr<RunLog> log;
   if (int code = OpenLog(options, *work, &log); code != kExitOk) return code;
-  ConsoleProgress progress(options.quiet        ? ConsoleProgress::Mode::kOff
-                           : StderrIsTerminal() ? ConsoleProgress::Mode::kTerminal
-                                                : ConsoleProgress::Mode::kLines);
-  if (!options.dry_run &&
-      (options.command == "collect" || options.command == "migrate" || options.command == "undo")) {
-    // Collect and Migrate stop between files when asked; undo, which has no such point, ends.
-    NoteInterruptionIn(HostPathFromUtf8(work->shown) / kWorkRootName / kWorkLogName,
-                       "#\tinterrupted: " + options.command + " did not finish" +
-                           (kWindowsTextFiles ? "\r\n" : "\n"),
-                       options.command == "undo" ? nullptr : &progress);
-  }
+  ConsoleProgress progress(ProgressMode(options));
+  NoteInterruption(options, *work, progress);
   int exit_code =
       RunWithServices(options, store, *work, drives, opened, log.get(), progress, &work_lock);
+  exit_code = ReleaseAppHive(options, opened, exit_code);
   return CloseLog(log.get(), exit_code);
 }
 
@@ -862,6 +1101,17 @@ int RunCli(int argc, const char* const* argv) {
       ->check(not_empty);
   app.add_flag("--force", options.store.force, Text(Msg::kHelpForce));
   app.add_flag("--quiet", options.quiet, Text(Msg::kHelpQuiet));
+  app.add_flag("--all-users", options.all_users, Text(Msg::kHelpAllUsers));
+  // One name each time, so that the command may follow.
+  app.add_option("--user", options.users, Text(Msg::kHelpUser))
+      ->type_name(Text(Msg::kArgName))
+      ->allow_extra_args(false);
+  app.add_option("--exclude-user", options.excluded_users, Text(Msg::kHelpExcludeUser))
+      ->type_name(Text(Msg::kArgName))
+      ->allow_extra_args(false);
+  app.add_option("--map-user", options.mapped_users, Text(Msg::kHelpMapUser))
+      ->type_name("OLD=NEW")
+      ->allow_extra_args(false);
   // Read before parsing, above; here so that --help lists it and the parser takes it.
   app.add_option("--lang", lang_option, Text(Msg::kHelpLang))->type_name(Text(Msg::kArgLanguage));
   std::reverse(args.begin(), args.end());  // as CLI11 takes them

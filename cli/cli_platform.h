@@ -15,6 +15,22 @@
 #include "platform/file_system.h"
 #include "platform/registry.h"
 
+namespace kdr::cli {
+class UserProfiles;
+class UserRegistry;
+// The PC's user profiles, each user's registry reached as the system allows it (the loaded hive
+// of a user who is logged on, else the profile's NTUSER.DAT loaded for the run); null where
+// there are none.
+std::unique_ptr<UserProfiles> MakeSystemUserProfiles();
+
+// A registry hive file (a user's NTUSER.DAT) loaded for the run as the user's registry, the
+// machine's own keys read from the system; null with *error (and *busy when another program
+// holds the file) where it cannot be loaded, or where the platform has no such load.
+std::unique_ptr<UserRegistry> OpenUserHive(const std::filesystem::path& file, bool writable,
+                                           std::string* error, bool* busy);
+
+}  // namespace kdr::cli
+
 // What the console front end needs of the operating system beyond the tool's own services.
 // One implementation per platform; the rest of the front end asks nothing about the platform.
 namespace kdr::cli {
@@ -27,6 +43,10 @@ void WriteStderr(std::string_view text);
 // The user's language: on Windows the user's default UI language, elsewhere the locale's
 // (LC_ALL, LC_MESSAGES, LANG).
 Language UserLanguage();
+
+// From now on, what WriteStdout writes is appended to *into instead (null: written again). A run
+// over several users gathers each one's --json result this way.
+void CaptureStdout(std::string* into);
 
 // True when standard error is a terminal (progress is shown only there).
 bool StderrIsTerminal();
@@ -82,14 +102,6 @@ inline constexpr bool kSlashQuestionIsHelp =
     false;
 #endif
 
-// The platform's services.
-inline constexpr bool kDriveMappingSupported =
-#ifdef _WIN32
-    false;
-#else
-    true;
-#endif
-
 // From now on, an interruption (Ctrl-C, SIGTERM, SIGHUP; the console window closed) asks
 // `stop` (when given) to stop the run between files: the run then ends on its own, logs that it
 // was interrupted and tells so. A second interruption, or the first without `stop`, appends
@@ -109,8 +121,22 @@ size_t MaxPath();
 // The system registry; null where there is none.
 std::unique_ptr<Registry> MakeSystemRegistry();
 
-// The file system, with drive letters mapped to host folders where the platform allows it.
+// The file system, with drive letters mapped to host folders: on Windows every path on a
+// mapped drive but those at or below `host_folders` (code page 932: the work folder, the
+// user's state folder), which are the host's own.
 std::unique_ptr<FileSystem> MakeFileSystem(
-    const std::vector<std::pair<char, std::filesystem::path>>& drives);
+    const std::vector<std::pair<char, std::filesystem::path>>& drives,
+    const std::vector<std::string>& host_folders);
+
+// The PC's user profiles, each user's registry reached as the system allows it (the loaded hive
+// of a user who is logged on, else the profile's NTUSER.DAT loaded for the run); null where
+// there are none.
+std::unique_ptr<UserProfiles> MakeSystemUserProfiles();
+
+// A registry hive file (a user's NTUSER.DAT) loaded for the run as the user's registry, the
+// machine's own keys read from the system; null with *error (and *busy when another program
+// holds the file) where it cannot be loaded, or where the platform has no such load.
+std::unique_ptr<UserRegistry> OpenUserHive(const std::filesystem::path& file, bool writable,
+                                           std::string* error, bool* busy);
 
 }  // namespace kdr::cli

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "cli/cli_platform.h"
+#include "cli/user_profiles.h"
 #include "platform/posix/portable_file_system.h"
 #include "platform/posix/unique_fd.h"
 
@@ -33,7 +34,19 @@ void WriteAll(int fd, std::string_view text) {
 
 }  // namespace
 
-void WriteStdout(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
+namespace {
+std::string* stdout_capture = nullptr;
+}  // namespace
+
+void CaptureStdout(std::string* into) { stdout_capture = into; }
+
+void WriteStdout(std::string_view text) {
+  if (stdout_capture) {
+    stdout_capture->append(text);
+    return;
+  }
+  WriteAll(STDOUT_FILENO, text);
+}
 void WriteStderr(std::string_view text) { WriteAll(STDERR_FILENO, text); }
 
 Language UserLanguage() {
@@ -118,8 +131,19 @@ size_t MaxPath() { return 4096; }
 
 std::unique_ptr<Registry> MakeSystemRegistry() { return nullptr; }
 
+std::unique_ptr<UserProfiles> MakeSystemUserProfiles() { return nullptr; }
+
+std::unique_ptr<UserRegistry> OpenUserHive(const std::filesystem::path&, bool, std::string* error,
+                                           bool* busy) {
+  *busy = false;
+  *error = "a hive is loaded by Windows only";
+  return nullptr;
+}
+
+// A host path has no drive letter: the host's own folders are never on a mapped drive.
 std::unique_ptr<FileSystem> MakeFileSystem(
-    const std::vector<std::pair<char, std::filesystem::path>>& drives) {
+    const std::vector<std::pair<char, std::filesystem::path>>& drives,
+    const std::vector<std::string>&) {
   auto files = std::make_unique<PortableFileSystem>();
   for (const auto& [letter, folder] : drives) files->MapDrive(letter, folder);
   return files;

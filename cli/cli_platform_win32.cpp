@@ -11,11 +11,15 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
+#include "cli/user_profiles.h"
+#include "platform/drive_letter_map.h"
+#include "platform/text_encoding.h"
 #include "platform/win32/last_error_text.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win32_file_system.h"
 #include "platform/win32/win32_registry.h"
+#include "platform/win32/win32_user_hives.h"
 
 namespace kdr::cli {
 namespace {
@@ -51,7 +55,19 @@ void WriteTo(DWORD which, std::string_view text) {
 
 }  // namespace
 
-void WriteStdout(std::string_view text) { WriteTo(STD_OUTPUT_HANDLE, text); }
+namespace {
+std::string* stdout_capture = nullptr;
+}  // namespace
+
+void CaptureStdout(std::string* into) { stdout_capture = into; }
+
+void WriteStdout(std::string_view text) {
+  if (stdout_capture) {
+    stdout_capture->append(text);
+    return;
+  }
+  WriteTo(STD_OUTPUT_HANDLE, text);
+}
 void WriteStderr(std::string_view text) { WriteTo(STD_ERROR_HANDLE, text); }
 
 Language UserLanguage() {
@@ -163,8 +179,96 @@ size_t MaxPath() { return MAX_PATH; }
 std::unique_ptr<Registry> MakeSystemRegistry() { return std::make_unique<Win32Registry>(); }
 
 std::unique_ptr<FileSystem> MakeFileSystem(
-    const std::vector<std::pair<char, std::filesystem::path>>&) {
-  return std::make_unique<Win32FileSystem>();
+    const std::vector<std::pair<char, std::filesystem::path>>& drives,
+    const std::vector<std::string>& host_folders) {
+  auto files = std::make_unique<Win32FileSystem>();
+  if (drives.empty()) return files;
+  // The tool's paths are code page 932, as the option's folder is (checked when it was read).
+  std::vector<std::pair<char, std::string>> roots;
+  for (const auto& [letter, folder] : drives) {
+    roots.emplace_back(letter, Utf8ToCp932(HostPathToUtf8(folder)).value_or(""));
+  }
+  return std::make_unique<DriveLetterFileSystem>(std::move(files), std::move(roots), host_folders);
+}
+
+namespace {
+
+// One user's hive with the machine's own keys: the registry of a run for that user.
+class HiveRegistry : public UserRegistry {
+ public:
+  HiveRegistry(UserHive hive, std::string source)
+      : hive_(std::move(hive)), registry_(hive_.root()), source_(std::move(source)) {}
+  Registry* registry() override { return &registry_; }
+  std::string Source() const override { return source_; }
+  bool Release(std::string* error) override {
+    LONG result = hive_.Release();
+    if (result != ERROR_SUCCESS) *error = LastErrorText(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS;
+  }
+
+ private:
+  UserHive hive_;
+  Win32Registry registry_;
+  std::string source_;
+};
+
+bool IsBusy(LONG result) {
+  return result == ERROR_SHARING_VIOLATION || result == ERROR_LOCK_VIOLATION;
+}
+
+std::unique_ptr<UserRegistry> LoadHiveFile(const std::filesystem::path& file, bool writable,
+                                           std::string* error, bool* busy) {
+  UserHive hive;
+  LONG result = hive.LoadFile(file.native(), writable);
+  if (result != ERROR_SUCCESS) {
+    *busy = IsBusy(result);
+    *error = "cannot load " + HostPathToUtf8(file) + ": " + LastErrorText(result);
+    return nullptr;
+  }
+  return std::make_unique<HiveRegistry>(std::move(hive), "the hive file " + HostPathToUtf8(file));
+}
+
+class SystemUserProfiles : public UserProfiles {
+ public:
+  bool List(std::vector<UserProfile>* users, std::string* error) override {
+    std::vector<ProfileEntry> entries;
+    if (LONG result = ListProfiles(&entries); result != ERROR_SUCCESS) {
+      *error = LastErrorText(static_cast<DWORD>(result));
+      return false;
+    }
+    for (const ProfileEntry& entry : entries) {
+      users->push_back(
+          {WideToUtf8(entry.name), WideToUtf8(entry.sid), std::filesystem::path(entry.folder)});
+    }
+    return true;
+  }
+
+  // The hive Windows has loaded for a user who is logged on; otherwise the profile's file.
+  std::unique_ptr<UserRegistry> Open(const UserProfile& user, bool writable, std::string* error,
+                                     bool* busy) override {
+    UserHive hive;
+    LONG result = hive.OpenLoaded(Utf8ToWide(user.sid), writable);
+    if (result == ERROR_SUCCESS) {
+      return std::make_unique<HiveRegistry>(std::move(hive), "HKEY_USERS\\" + user.sid);
+    }
+    if (result != ERROR_FILE_NOT_FOUND) {
+      *busy = false;
+      *error = "cannot open HKEY_USERS\\" + user.sid + ": " + LastErrorText(result);
+      return nullptr;
+    }
+    return LoadHiveFile(user.folder / L"NTUSER.DAT", writable, error, busy);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<UserProfiles> MakeSystemUserProfiles() {
+  return std::make_unique<SystemUserProfiles>();
+}
+
+std::unique_ptr<UserRegistry> OpenUserHive(const std::filesystem::path& file, bool writable,
+                                           std::string* error, bool* busy) {
+  return LoadHiveFile(file, writable, error, busy);
 }
 
 namespace {

@@ -2,9 +2,21 @@
 # the Windows build.
 if(TARGET kdr4tose-cli)
   # The program with another program's change of the registry file during its write-back.
-  add_executable(kdr4tose-cli-changed EXCLUDE_FROM_ALL cli/registry_file_changed_hooks.cpp)
+  add_executable(kdr4tose-cli-changed EXCLUDE_FROM_ALL cli/registry_file_changed_hooks.cpp
+                 ${PROJECT_SOURCE_DIR}/cli/user_profiles_source.cpp)
   target_link_libraries(kdr4tose-cli-changed PRIVATE kdr_cli)
   add_dependencies(kdr_tests kdr4tose-cli-changed)
+  # The program over a list of users given by the test, each with a registry file.
+  add_executable(kdr4tose-cli-users EXCLUDE_FROM_ALL cli/listed_user_profiles.cpp
+                 ${PROJECT_SOURCE_DIR}/cli/registry_write_back_hooks.cpp)
+  target_link_libraries(kdr4tose-cli-users PRIVATE kdr_cli)
+  add_dependencies(kdr_tests kdr4tose-cli-users)
+  if(WIN32)
+    # Makes a second user's NTUSER.DAT for the tests with RegSaveKeyW.
+    add_executable(save_key EXCLUDE_FROM_ALL cli/save_key_win32.cpp)
+    target_link_options(save_key PRIVATE -municode)
+    add_dependencies(kdr_tests save_key)
+  endif()
   if(WIN32)
     add_test(NAME kdr4tose_cli_wine
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_wine_test.sh
@@ -15,6 +27,11 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/wine_kill_collect_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run 10)
     set_tests_properties(kdr4tose_cli_wine_kill PROPERTIES TIMEOUT 600)
+    add_test(NAME kdr4tose_cli_wine_all_users
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/wine_all_users_test.sh
+                     $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/tools/wine-run
+                     $<TARGET_FILE:save_key>)
+    set_tests_properties(kdr4tose_cli_wine_all_users PROPERTIES TIMEOUT 300)
   else()
     add_test(NAME kdr4tose_cli
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_posix_test.sh
@@ -35,5 +52,9 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_report_posix_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
     set_tests_properties(kdr4tose_cli_report PROPERTIES TIMEOUT 300)
+    add_test(NAME kdr4tose_cli_all_users
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_all_users_test.sh
+                     $<TARGET_FILE:kdr4tose-cli-users> ${CMAKE_SOURCE_DIR}/examples)
+    set_tests_properties(kdr4tose_cli_all_users PROPERTIES TIMEOUT 120)
   endif()
 endif()

@@ -35,10 +35,6 @@ std::optional<std::string> CName(std::string_view name) {
   return std::string(name);
 }
 
-HKEY RootHandle(RootKey root) {
-  return root == RootKey::kLocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
-}
-
 REGSAM ViewFlag(RegistryView view) {
   switch (view) {
     case RegistryView::k32Bit:

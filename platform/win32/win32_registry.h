@@ -63,6 +63,10 @@ class Win32RegKey {
 // KEY_WOW64_32KEY and KEY_WOW64_64KEY.
 class Win32Registry : public Registry {
  public:
+  // HKEY_CURRENT_USER paths below `current_user`: HKEY_CURRENT_USER itself, or another user's
+  // hive, which the caller holds open while this registry is used.
+  explicit Win32Registry(HKEY current_user = HKEY_CURRENT_USER) : current_user_(current_user) {}
+
   using Registry::OpenKey;
   [[nodiscard]] Status OpenKey(RootKey root, std::string_view path, uint32_t access,
                                RegistryKeyPtr* key, RegistryView view) override;
@@ -70,6 +74,13 @@ class Win32Registry : public Registry {
   [[nodiscard]] Status CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) override;
   // RegDeleteKeyA, which refuses a key that has subkeys.
   [[nodiscard]] Status DeleteKey(RootKey root, std::string_view path) override;
+
+ private:
+  HKEY RootHandle(RootKey root) const {
+    return root == RootKey::kLocalMachine ? HKEY_LOCAL_MACHINE : current_user_;
+  }
+
+  HKEY current_user_;
 };
 
 }  // namespace kdr

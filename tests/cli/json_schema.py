@@ -62,11 +62,26 @@ def check(obj, shape, where, schema):
                     if key == "editions" and reason is not None and \
                             reason not in schema["reasons"]:
                         problems.append(f"{where}.{key}[{i}]: reason {reason!r} is not listed")
+                    result = element.get("result")
+                    if key == "users" and isinstance(result, dict):
+                        problems += check_object(result, f"{where}.{key}[{i}].result", schema)
                     outcome = element.get("outcome")
                     if key == "editions" and outcome is not None and \
                             outcome not in schema["outcomes"]:
                         problems.append(f"{where}.{key}[{i}]: outcome {outcome!r} is not listed")
     return problems
+
+
+def check_object(obj, where, schema):
+    """One command's object, as a whole output or as one user's result."""
+    if obj.get("format") != 1:
+        return [f"{where}: not of format 1"]
+    command = obj.get("command")
+    if command not in schema or (command == "all-users" and where != command):
+        return [f"{where}: command {command!r} is not in the schema"]
+    # Checked as a whole output would be, its problems told where it is.
+    problems = check(obj, schema[command], command, schema)
+    return problems if where == command else [f"{where}: {p}" for p in problems]
 
 
 def main():
@@ -82,9 +97,7 @@ def main():
     command = obj.get("command")
     if len(sys.argv) > 3 and (command or "").split()[0] != sys.argv[3]:
         sys.exit(f"command {command!r}, not {sys.argv[3]!r}")
-    if command not in schema:
-        sys.exit(f"command {command!r} is not in the schema")
-    problems = check(obj, schema[command], command, schema)
+    problems = check_object(obj, command, schema)
     if problems:
         sys.exit("\n".join(problems))
 
