@@ -9,7 +9,7 @@ constexpr MessageText kTexts[] = {
     {Msg::kUsageLine,
      "使い方: kdr4tose-cli [オプション] status | collect | migrate | verify | undo   "
      "（オプションは --help で表示します）\n"
-     "      kdr4tose-cli [--csv | --json] report DIR..."},
+     "        kdr4tose-cli [--csv | --json] report DIR..."},
     {Msg::kHelpDescription, "Kodrel4 の設定とデータフォルダを KodrelSE に移行します。"},
     {Msg::kHelpExitCodes,
      "終了コード:\n"

@@ -68,12 +68,12 @@ KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --all-users --work
 [[ $? == 0 ]] && grep -q "^\[user $me\]" "$root/out" && ! grep -q 'bob' "$root/out" ||
   fail "--user $me: $(cat "$root/out")"
 # --hive: the same file loaded for one run; where it cannot be loaded (Wine), one line and 64.
-KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --work-dir 'C:\work\bob' \
+KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --lang en --work-dir 'C:\work\bob' \
   --hive 'C:\users\bob\NTUSER.DAT' status >"$root/out" 2>"$root/err"
 code=$?
 if [[ $code != 0 ]]; then
   [[ $code == 64 ]] || fail "--hive: exit $code"
-  grep -qF 'kdr4tose-cli: cannot use the hive C:\users\bob\NTUSER.DAT: cannot load C:\users\bob\NTUSER.DAT: error ' "$root/err" ||
+  grep -qF 'kdr4tose-cli: cannot use the hive file C:\users\bob\NTUSER.DAT: cannot load C:\users\bob\NTUSER.DAT: error ' "$root/err" ||
     fail "--hive: $(cat "$root/err")"
 fi
 [[ $(md5sum <"$c/users/bob/NTUSER.DAT") == "$bob_before" ]] || fail "--hive status changed the file"
