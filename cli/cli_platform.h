@@ -36,8 +36,10 @@ std::unique_ptr<UserRegistry> OpenUserHive(const std::filesystem::path& file, bo
 namespace kdr::cli {
 
 // Writes UTF-8 text as it is to standard output or standard error: on a Windows console as
-// UTF-16 through the console, elsewhere as UTF-8 bytes.
+// UTF-16 through the console, elsewhere as UTF-8 bytes. WriteStdout goes through
+// WriteHostStdout unless it is captured (stdout_capture.cpp).
 void WriteStdout(std::string_view text);
+void WriteHostStdout(std::string_view text);
 void WriteStderr(std::string_view text);
 
 // The user's language: on Windows the user's default UI language, elsewhere the locale's

@@ -34,19 +34,7 @@ void WriteAll(int fd, std::string_view text) {
 
 }  // namespace
 
-namespace {
-std::string* stdout_capture = nullptr;
-}  // namespace
-
-void CaptureStdout(std::string* into) { stdout_capture = into; }
-
-void WriteStdout(std::string_view text) {
-  if (stdout_capture) {
-    stdout_capture->append(text);
-    return;
-  }
-  WriteAll(STDOUT_FILENO, text);
-}
+void WriteHostStdout(std::string_view text) { WriteAll(STDOUT_FILENO, text); }
 void WriteStderr(std::string_view text) { WriteAll(STDERR_FILENO, text); }
 
 Language UserLanguage() {

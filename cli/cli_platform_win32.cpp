@@ -55,19 +55,7 @@ void WriteTo(DWORD which, std::string_view text) {
 
 }  // namespace
 
-namespace {
-std::string* stdout_capture = nullptr;
-}  // namespace
-
-void CaptureStdout(std::string* into) { stdout_capture = into; }
-
-void WriteStdout(std::string_view text) {
-  if (stdout_capture) {
-    stdout_capture->append(text);
-    return;
-  }
-  WriteTo(STD_OUTPUT_HANDLE, text);
-}
+void WriteHostStdout(std::string_view text) { WriteTo(STD_OUTPUT_HANDLE, text); }
 void WriteStderr(std::string_view text) { WriteTo(STD_ERROR_HANDLE, text); }
 
 Language UserLanguage() {

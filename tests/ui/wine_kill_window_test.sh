@@ -219,7 +219,7 @@ for ((i = 1; i <= migrate_rounds; i++)); do
     mid_copy=$((mid_copy + 1))
     [[ -n $staged ]] && ((some > before_migrated)) && in_renames=$((in_renames + 1))
   fi
-  if "$wine" 'C:\tool\kdr4tose-cli.exe' status 2>/dev/null | grep -q '^unfinished migrate'; then
+  if "$wine" 'C:\tool\kdr4tose-cli.exe' --lang en status 2>/dev/null | grep -q '^unfinished migrate'; then
     unfinished=$((unfinished + 1))
     run_ended && fail "$round: the log of the Migrate ended by force says it ended"
     drive unfinished || { fail "$round: the window did not say so"; cat "$root/driver.out" >&2; }
