@@ -456,6 +456,12 @@ int OpenHiveFiles(const Options& options, RunRegistry* opened) {
   }
   // Only read, never written back.
   if (!options.system_hive_file.empty()) {
+    // Locked twice by this run, the one file would wait on itself and be told in use.
+    std::error_code same_error;
+    if (std::filesystem::equivalent(opened->path, HostPathFromUtf8(options.system_hive_file),
+                                    same_error)) {
+      return UsageError(Text(Msg::kSystemHiveIsUserHive));
+    }
     if (int code = OpenHive(options, options.system_hive_file, SoftwareHiveMount(), false,
                             &opened->system_hive_lock, opened->file.get());
         code != kExitOk) {

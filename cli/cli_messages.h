@@ -70,6 +70,7 @@ enum class Msg {
   kReportNoWorkFolder,
   kHiveWithRegistry,
   kSystemHiveWithoutHive,
+  kSystemHiveIsUserHive,
   kSystemHiveUnavailable,
   kUserOptionsWith,
   kAllUsersOwnRegistry,

@@ -79,6 +79,9 @@ constexpr MessageText kTexts[] = {
     {Msg::kHiveWithRegistry,
      "--hive and --registry each give the user's registry: give one of them"},
     {Msg::kSystemHiveWithoutHive, "--system-hive goes with --hive"},
+    {Msg::kSystemHiveIsUserHive,
+     "--system-hive and --hive name the same file: give the PC's SOFTWARE hive and the user's "
+     "NTUSER.DAT"},
     {Msg::kSystemHiveUnavailable,
      "--system-hive is not available here: Windows reads the installation markers from its own "
      "registry"},

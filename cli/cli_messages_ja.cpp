@@ -90,6 +90,10 @@ constexpr MessageText kTexts[] = {
      "--hive と --registry "
      "はどちらもユーザーのレジストリを指定するため、一方だけを指定してください。"},
     {Msg::kSystemHiveWithoutHive, "--system-hive は --hive と共にだけ指定できます。"},
+    {Msg::kSystemHiveIsUserHive,
+     "--system-hive と --hive に同じファイルが指定されているため、PC の SOFTWARE "
+     "ハイブとユーザーの "
+     "NTUSER.DAT を指定してください。"},
     {Msg::kSystemHiveUnavailable,
      "この環境では --system-hive は使えません（インストールの有無は Windows 自身のレジストリから"
      "読みます）。"},

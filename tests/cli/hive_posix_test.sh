@@ -173,6 +173,7 @@ folder|it is not a regular file|--hive "$root" status
 missing_system|cannot use the hive file $root/none: |--hive "$user" --system-hive "$root/none" status
 both|--hive and --registry|--hive "$user" --registry "$reg" status
 system_alone|--system-hive goes with --hive|--system-hive "$software" status
+same_file|--system-hive and --hive name the same file|--hive "$user" --system-hive "$user" migrate
 empty_name|--hive: the name is empty|--hive "" status
 EOF
 ls "$root/w_bad" | grep -q . && fail "a refused run wrote into the work folder"
