@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "cli/cli_platform.h"
+#include "cli/kept_for_process.h"
 #include "cli/user_profiles.h"
 #include "platform/posix/portable_file_system.h"
 #include "platform/posix/unique_fd.h"
@@ -176,11 +177,10 @@ void OnInterruption(int signal_number) {
 }  // namespace
 
 void NoteInterruptionIn(const std::filesystem::path& log, std::string line, RunProgress* stop) {
-  // Kept for the life of the process: a handler may run at any moment until it ends.
-  interruption_log = new std::string(log.native());
-  interruption_line = new std::string(std::move(line));
-  interruption_stopping_text = new std::string("kdr4tose-cli: " + Text(Msg::kStopping) + "\n");
-  interruption_ended_text = new std::string("kdr4tose-cli: " + Text(Msg::kNotFinished) + "\n");
+  interruption_log = KeepForProcess(std::string(log.native()));
+  interruption_line = KeepForProcess(std::move(line));
+  interruption_stopping_text = KeepForProcess("kdr4tose-cli: " + Text(Msg::kStopping) + "\n");
+  interruption_ended_text = KeepForProcess("kdr4tose-cli: " + Text(Msg::kNotFinished) + "\n");
   interruption_stop = stop;
   struct sigaction action {};
   action.sa_handler = OnInterruption;

@@ -11,6 +11,7 @@
 
 #include "cli/cli_app.h"
 #include "cli/cli_platform.h"
+#include "cli/kept_for_process.h"
 #include "cli/user_profiles.h"
 #include "platform/drive_letter_map.h"
 #include "platform/text_encoding.h"
@@ -299,10 +300,10 @@ BOOL WINAPI OnInterruption(DWORD event) {
 }  // namespace
 
 void NoteInterruptionIn(const std::filesystem::path& log, std::string line, RunProgress* stop) {
-  interruption_log = new std::wstring(log.native());
-  interruption_line = new std::string(std::move(line));
-  interruption_stopping_text = new std::string("kdr4tose-cli: " + Text(Msg::kStopping) + "\r\n");
-  interruption_ended_text = new std::string("kdr4tose-cli: " + Text(Msg::kNotFinished) + "\r\n");
+  interruption_log = KeepForProcess(std::wstring(log.native()));
+  interruption_line = KeepForProcess(std::move(line));
+  interruption_stopping_text = KeepForProcess("kdr4tose-cli: " + Text(Msg::kStopping) + "\r\n");
+  interruption_ended_text = KeepForProcess("kdr4tose-cli: " + Text(Msg::kNotFinished) + "\r\n");
   interruption_stop = stop;
   SetConsoleCtrlHandler(OnInterruption, TRUE);
 }
