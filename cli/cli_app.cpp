@@ -571,6 +571,20 @@ CommandOutcome RunDialogCommand(const CommandContext& run) {
   return {ExitCodeOf(summary), migrate && summary.attempted != 0, true};
 }
 
+// From when the run holds the work folder: before, an interruption ends a run that has written
+// nothing, and must not write into the log of the run it waits for.
+void NoteInterruption(const Options& options, const WorkFolder& work, ConsoleProgress& progress) {
+  if (options.dry_run ||
+      (options.command != "collect" && options.command != "migrate" && options.command != "undo")) {
+    return;
+  }
+  // Collect and Migrate stop between files when asked; undo, which has no such point, ends.
+  NoteInterruptionIn(HostPathFromUtf8(work.shown) / kWorkRootName / kWorkLogName,
+                     "#\tinterrupted: " + options.command + " did not finish" +
+                         (kWindowsTextFiles ? "\r\n" : "\n"),
+                     options.command == "undo" ? nullptr : &progress);
+}
+
 // The command itself, once the work folder's paths are set and, for a command that writes the
 // work folder, its lock is held.
 CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLock>* work_lock) {
@@ -581,6 +595,7 @@ CommandOutcome RunCommand(const CommandContext& run, std::unique_ptr<HostFileLoc
   }
   if (WritesWorkFolder(options)) {
     if (int code = LockWork(run.work, work_lock); code != kExitOk) return {code};
+    NoteInterruption(options, run.work, run.progress);
   }
   if (options.command == "status") {
     run.dlg.RefreshButtons();
@@ -785,18 +800,6 @@ ConsoleProgress::Mode ProgressMode(const Options& options) {
   return StderrIsTerminal() ? ConsoleProgress::Mode::kTerminal : ConsoleProgress::Mode::kLines;
 }
 
-void NoteInterruption(const Options& options, const WorkFolder& work, ConsoleProgress& progress) {
-  if (options.dry_run ||
-      (options.command != "collect" && options.command != "migrate" && options.command != "undo")) {
-    return;
-  }
-  // Collect and Migrate stop between files when asked; undo, which has no such point, ends.
-  NoteInterruptionIn(HostPathFromUtf8(work.shown) / kWorkRootName / kWorkLogName,
-                     "#\tinterrupted: " + options.command + " did not finish" +
-                         (kWindowsTextFiles ? "\r\n" : "\n"),
-                     options.command == "undo" ? nullptr : &progress);
-}
-
 // One user's part of a run over all users.
 struct UserOutcome {
   int exit_code = kExitOk;
@@ -892,7 +895,6 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
     }
     if (code == kExitOk) {
       std::unique_ptr<HostFileLock> work_lock;
-      NoteInterruption(user_options, *work, progress);
       if (options.json) CaptureStdout(&outcome.json_result);
       code = RunWithServices(user_options, store, *work, drives, opened, log, progress, &work_lock,
                              &run.user);
@@ -986,7 +988,6 @@ int Run(const Options& options) {
   std::unique_ptr<RunLog> log;
   if (int code = OpenLog(options, *work, &log); code != kExitOk) return code;
   ConsoleProgress progress(ProgressMode(options));
-  NoteInterruption(options, *work, progress);
   int exit_code =
       RunWithServices(options, store, *work, drives, opened, log.get(), progress, &work_lock);
   exit_code = ReleaseAppHive(options, opened, exit_code);

@@ -269,9 +269,18 @@ const std::string* interruption_stopping_text = nullptr;
 const std::string* interruption_ended_text = nullptr;
 RunProgress* interruption_stop = nullptr;
 std::atomic<bool> interrupted{false};
+// Set once the texts above are: before that there is no run to stop nor log to tell.
+std::atomic<bool> interruption_noted{false};
 
 BOOL WINAPI OnInterruption(DWORD event) {
   DWORD written = 0;
+  // Before a run has begun there is nothing to stop or log; ended here with the documented code,
+  // not by the system's default handler (0xC000013A on Windows, 0 under Wine, which a batch file
+  // would read as success).
+  if (!interruption_noted.load(std::memory_order_acquire)) {
+    TerminateProcess(GetCurrentProcess(), 130);
+    return TRUE;
+  }
   // The first Ctrl-C or Ctrl-Break asks the run to stop between files; it then ends on its own.
   // The console closed gives the process a few seconds only: it is ended at once.
   if (interruption_stop != nullptr && !interrupted.exchange(true) &&
@@ -305,7 +314,7 @@ void NoteInterruptionIn(const std::filesystem::path& log, std::string line, RunP
   interruption_stopping_text = KeepForProcess("kdr4tose-cli: " + Text(Msg::kStopping) + "\r\n");
   interruption_ended_text = KeepForProcess("kdr4tose-cli: " + Text(Msg::kNotFinished) + "\r\n");
   interruption_stop = stop;
-  SetConsoleCtrlHandler(OnInterruption, TRUE);
+  interruption_noted.store(true, std::memory_order_release);
 }
 
 int InterruptedExitCode() { return 130; }
@@ -314,6 +323,8 @@ int InterruptedExitCode() { return 130; }
 
 // The arguments as UTF-8, whatever the console's code page.
 int main() {
+  // From the start, so that no interruption ends the process with another code than 130.
+  SetConsoleCtrlHandler(kdr::cli::OnInterruption, TRUE);
   int count = 0;
   LPWSTR* wide_args = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> args;

@@ -123,6 +123,35 @@ grep -qxF $'#\tinterrupted: collect did not finish' "$case_dir/work/kdr4env/kdr4
 "$cli" $(args) verify --json 2>/dev/null | grep -q '"state":"unfinished"' ||
   fail "verify does not call the interrupted store unfinished"
 
+# A run interrupted while it waits for another run's lock never ran: it ends with 130 and writes
+# nothing into the other run's log, which that run then ends as finished.
+fresh waiting
+store=$case_dir/work/kdr4env/personal/DDBVID/many
+"$cli" $(args) --quiet collect >/dev/null 2>&1 &
+holder=$!
+for ((i = 0; i < 500; i++)); do
+  [[ -n $(ls "$store" 2>/dev/null | head -1) ]] && break
+  sleep 0.01
+done
+kill -STOP "$holder"
+# Its own registry file, so that it waits for the work folder; SIGINT as a terminal gives it (a
+# script's background job starts with SIGINT ignored).
+cp -- "$case_dir/sample.reg" "$case_dir/own.reg"
+env --default-signal=INT "$cli" --registry "$case_dir/own.reg" --drive "C=$case_dir/drive_c" \
+  --work-dir "$case_dir/work" collect >/dev/null 2>"$case_dir/waiting.err" &
+waiter=$!
+sleep 1
+kill -INT "$waiter"
+sleep 0.3
+kill -INT "$waiter" 2>/dev/null
+wait "$waiter"
+code=$?
+kill -CONT "$holder"
+wait "$holder" || fail "the run holding the lock failed"
+[[ $code == 130 ]] || fail "interrupted while waiting for the lock: exit $code, not 130: $(cat "$case_dir/waiting.err")"
+! grep -qF 'interrupted:' "$case_dir/work/kdr4env/kdr4tose.log" ||
+  fail "the waiting run wrote into the other run's log: $(grep -F 'interrupted:' "$case_dir/work/kdr4env/kdr4tose.log")"
+
 if ((failures > 0)); then
   echo "$failures failure(s)" >&2
   exit 1
