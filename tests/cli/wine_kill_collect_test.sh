@@ -68,6 +68,35 @@ done
 echo "$killed of $rounds collects ended by force, $unfinished left unfinished"
 ((unfinished > 0)) || fail "no kill left an unfinished store: the moments missed the copy"
 
+# Ctrl-C, as Wine gives SIGINT to a console program: the run stops after the folder the shell
+# copy is taking, says so, logs it and exits 130; or, landing after the copy, it ends whole.
+stopped=0
+for tenths in 4 6 8; do
+  delay=$((collect_ms * tenths / 10))
+  "$wine" 'C:\tool\kdr4tose-cli.exe' --lang en --quiet collect >/dev/null 2>"$root/int.err" &
+  pid=$!
+  sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
+  kill -INT "$pid"
+  wait "$pid"
+  code=$?
+  now=$(state)
+  round="Ctrl-C after $delay ms"
+  echo "$round: exit $code, $now"
+  case $code/$now in
+    0/whole) ;;
+    130/unfinished)
+      stopped=$((stopped + 1))
+      tr -d '\r' <"$root/int.err" | grep -q '^kdr4tose-cli: interrupted: ' ||
+        fail "$round: standard error does not say so: $(head -c 300 "$root/int.err")"
+      tr -d '\r' <"$c/tool/kdr4env/kdr4tose.log" | grep -qxF $'#\tinterrupted: collect did not finish' ||
+        fail "$round: the log does not say the collect was interrupted"
+      ;;
+    *) fail "$round: exit $code with the store $now" ;;
+  esac
+  cli collect || fail "$round: the next collect failed"
+done
+((stopped > 0)) || fail "no Ctrl-C stopped a collect: the moments missed the copy"
+
 if ((failures > 0)); then
   echo "$failures failure(s)" >&2
   exit 1
