@@ -22,6 +22,9 @@ inline constexpr std::string_view kFolderTooLongMessage =
 inline constexpr std::string_view kWorkFolderBusyMessage =
     "別のkdr4toseが作業フォルダを使用中のため、そちらが終了してからもう一度実行してください。";
 
+// Shown in the progress window once the user chose to stop the run.
+inline constexpr std::string_view kStoppingText = "処理を中断しています。しばらくお待ちください。";
+
 // Asked when Exit or the close box is pressed while a Collect or Migrate runs.
 inline constexpr std::string_view kStopRunQuestion =
     "コピー中のファイルが終わったところで処理を中断して終了しますか？";

@@ -56,7 +56,10 @@ ProgressTexts MakeProgressTexts(const ProgressState& state) {
       texts.counts += "（" + std::to_string(*permille / 10) + "%）";
     }
   }
-  if (std::optional<std::chrono::seconds> left = TimeLeft(state)) {
+  if (state.stopping) {
+    // No time left to tell: on Windows the copy ends with the folder it is taking.
+    texts.left = std::string(kStoppingText);
+  } else if (std::optional<std::chrono::seconds> left = TimeLeft(state)) {
     const int64_t seconds = left->count();
     texts.left = "残り時間：約" +
                  (seconds >= 60 ? std::to_string(seconds / 60) + "分" : std::string()) +

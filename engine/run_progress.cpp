@@ -72,6 +72,7 @@ ProgressState RunProgress::StateLocked(Clock::time_point now) const {
   ProgressState state = state_;
   state.phase_elapsed = now - phase_start_;
   state.run_elapsed = now - run_start_;
+  state.stopping = StopRequested();
   return state;
 }
 

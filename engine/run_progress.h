@@ -34,6 +34,7 @@ struct ProgressState {
   uint64_t run_bytes = 0;
   std::chrono::steady_clock::duration phase_elapsed{};
   std::chrono::steady_clock::duration run_elapsed{};
+  bool stopping = false;  // asked to stop: the run ends at its next stopping point
 };
 
 // Per mille of the step done, by bytes where their total is known, else by files; nullopt when

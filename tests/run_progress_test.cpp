@@ -56,6 +56,9 @@ TEST(RunProgressTest, WindowTextsNameTheEditionTheStepTheCountsAndTheTimeLeft) {
   EXPECT_EQ("Kodrel4 Client：データをコピーしています", texts.step);
   EXPECT_EQ("5000／20010ファイル　571.0 MB／2.1 GB（26%）", texts.counts);
   EXPECT_EQ("残り時間：約4分42秒", texts.left);
+  state.stopping = true;
+  EXPECT_EQ("処理を中断しています。しばらくお待ちください。", MakeProgressTexts(state).left);
+  state.stopping = false;
   state.migrate = true;
   state.phase = RunPhase::kWritingBackup;
   state.files_total = state.files_done = state.bytes_total = state.bytes_done = 0;
