@@ -374,10 +374,17 @@ struct RunRegistry {
   // through the run), and must be the same.
   FileStamp identity;
   ContentHash hash;
+  // The file's store as the run uses it: only the branches read, only what its format can hold.
+  std::unique_ptr<LimitedRegistry> limited;
+  std::unique_ptr<HeldBranchRegistry> held;
 
   Registry& registry() {
-    if (file) return *file;
+    if (held) return *held;
     return borrowed ? *borrowed : *system;
+  }
+  void UseFileThrough(const std::vector<RegistryBranch>& branches, RegistryLimits limits) {
+    limited = std::make_unique<LimitedRegistry>(*file, std::move(limits));
+    held = std::make_unique<HeldBranchRegistry>(*limited, BranchesHeld(branches));
   }
 };
 
@@ -408,7 +415,7 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   }
   // A value the file cannot hold is refused when it is set (and the import skips it), never
   // found out when the file is written back.
-  opened->file->SetLimits(RegistryFileLimits(loaded.format));
+  opened->UseFileThrough(HeldBranches(options.command), RegistryFileLimits(loaded.format));
   if (options.command == "migrate" || options.command == "undo") opened->hash = HashBytes(*bytes);
   return kExitOk;
 }
@@ -468,9 +475,9 @@ int OpenHiveFiles(const Options& options, RunRegistry* opened) {
       return code;
     }
   }
-  opened->file->HoldOnly(HeldBranches(options.command));
   // Names and text a hive holds as UTF-16, as a version 5 registry file does.
-  opened->file->SetLimits(RegistryFileLimits(RegistryFileFormat::kVersion5));
+  opened->UseFileThrough(HeldBranches(options.command),
+                         RegistryFileLimits(RegistryFileFormat::kVersion5));
   return kExitOk;
 }
 
@@ -713,8 +720,8 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
 bool SaveResults(PortableProfileFile& profiles, RunRegistry& opened, const CommandOutcome& outcome,
                  const RecordNote& note, int* exit_code) {
   // A key the file was not read for answered nothing; what the command made of it is not saved.
-  if (opened.file && !opened.file->unheld_request().empty()) {
-    std::string key = Cp932ForDisplay(opened.file->unheld_request());
+  if (opened.held && !opened.held->unheld_request().empty()) {
+    std::string key = Cp932ForDisplay(opened.held->unheld_request());
     *exit_code = Failure(kExitInternal, Text(Msg::kUnheldRequest, {key}));
     note("not saved: the run asked for " + key);
     return false;

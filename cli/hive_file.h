@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/memory/held_branches.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/put_bytes.h"
 

@@ -68,16 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (checked.ok() != loaded.ok()) fuzz::Fail("a branch only checked is read otherwise");
   if (part.Find(RootKey::kCurrentUser, kBranches[1].path)) fuzz::Fail("a checked branch held");
   if (!loaded.ok()) return 0;
-  registry.SetLimits(RegistryFileLimits(loaded.format));
+  LimitedRegistry limited(registry, RegistryFileLimits(loaded.format));
   RegistryKeyPtr key;
   const std::string edited = "Software\\VTQ\\KodrelSE\\Client\\Common";
-  if (registry.CreateKey(RootKey::kCurrentUser, edited, &key) == kOk) {
+  if (limited.CreateKey(RootKey::kCurrentUser, edited, &key) == kOk) {
     if (key->SetValue("SRVPORT", kRegDword, DwordData(8080)) != kOk) fuzz::Fail("set SRVPORT");
     // The file's format may refuse a value (its limits); the store then stays as it was, and
     // the write-back below is checked either way.
     (void)key->SetValue("Department", kRegSz, std::string("\x89\x63\x8b\xc6\x95\x94", 6) + '\0');
   }
-  if (registry.CreateKey(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\New", &key) == kOk) {
+  if (limited.CreateKey(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\New", &key) == kOk) {
     (void)key->SetValue("", kRegBinary, std::string(100, '\x5c'));  // as above
   }
   RegistryFileSaveResult saved =

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/result_codes.h"
 
@@ -60,6 +61,37 @@ class RegistryKey {
 };
 
 using RegistryKeyPtr = std::unique_ptr<RegistryKey>;
+
+// A key that passes every call on to another: a decorator's key overrides what it changes.
+class ForwardingRegistryKey : public RegistryKey {
+ public:
+  explicit ForwardingRegistryKey(RegistryKeyPtr inner) : inner_(std::move(inner)) {}
+
+  [[nodiscard]] Status QueryValue(std::string_view name, uint32_t* type,
+                                  std::string* data) override {
+    return inner_->QueryValue(name, type, data);
+  }
+  [[nodiscard]] Status EnumKey(uint32_t index, std::string* name) override {
+    return inner_->EnumKey(index, name);
+  }
+  [[nodiscard]] Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
+                                 std::string* data) override {
+    return inner_->EnumValue(index, name, type, data);
+  }
+  [[nodiscard]] Status SetValue(std::string_view name, uint32_t type,
+                                std::string_view data) override {
+    return inner_->SetValue(name, type, data);
+  }
+  [[nodiscard]] Status DeleteValue(std::string_view name) override {
+    return inner_->DeleteValue(name);
+  }
+
+ protected:
+  RegistryKey& inner() { return *inner_; }
+
+ private:
+  RegistryKeyPtr inner_;
+};
 
 // The store. Names match without regard to ASCII case and keep the case they were created with.
 class Registry {

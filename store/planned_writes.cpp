@@ -72,30 +72,21 @@ bool PlannedWrites::WasRewritten(std::string_view key, std::string_view name) co
 }
 
 // A key of the decorated registry: its reads pass, its writes are noted or held to the plan.
-class PlannedWritesRegistry::Key : public RegistryKey {
+class PlannedWritesRegistry::Key : public ForwardingRegistryKey {
  public:
   Key(PlannedWritesRegistry& owner, RootKey root, std::string_view path, RegistryKeyPtr inner)
-      : owner_(owner), root_(root), path_(path), inner_(std::move(inner)) {}
+      : ForwardingRegistryKey(std::move(inner)), owner_(owner), root_(root), path_(path) {}
 
-  Status QueryValue(std::string_view name, uint32_t* type, std::string* data) override {
-    return inner_->QueryValue(name, type, data);
-  }
-  Status EnumKey(uint32_t index, std::string* name) override {
-    return inner_->EnumKey(index, name);
-  }
-  Status EnumValue(uint32_t index, std::string* name, uint32_t* type, std::string* data) override {
-    return inner_->EnumValue(index, name, type, data);
-  }
   Status SetValue(std::string_view name, uint32_t type, std::string_view data) override {
     if (owner_.mode_ == Mode::kGuard) {
       if (!owner_.AllowValue(root_, path_, name, type, data)) return kAccessDenied;
-      return inner_->SetValue(name, type, data);
+      return inner().SetValue(name, type, data);
     }
     uint32_t old_type = 0;
     std::string old_data;
-    bool rewrite = inner_->QueryValue(name, &old_type, &old_data) == kOk &&
+    bool rewrite = inner().QueryValue(name, &old_type, &old_data) == kOk &&
                    (old_type != type || old_data != data);
-    Status status = inner_->SetValue(name, type, data);
+    Status status = inner().SetValue(name, type, data);
     if (status == kOk) {
       owner_.writes_.AddValue(path_, name, type, data);
       if (rewrite) owner_.writes_.AddRewritten(path_, name);
@@ -107,14 +98,13 @@ class PlannedWritesRegistry::Key : public RegistryKey {
       owner_.refused_.push_back(NameHash(KeyHash(root_, path_), name));
       return kAccessDenied;
     }
-    return inner_->DeleteValue(name);
+    return inner().DeleteValue(name);
   }
 
  private:
   PlannedWritesRegistry& owner_;
   RootKey root_;
   std::string path_;
-  RegistryKeyPtr inner_;
 };
 
 Status PlannedWritesRegistry::Wrap(RootKey root, std::string_view path, Status status,

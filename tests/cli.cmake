@@ -37,7 +37,7 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_posix_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples
                      $<TARGET_FILE:kdr4tose-cli-changed>)
-    set_tests_properties(kdr4tose_cli PROPERTIES TIMEOUT 120)
+    set_tests_properties(kdr4tose_cli PROPERTIES TIMEOUT 300)
     add_test(NAME kdr4tose_cli_progress
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_progress_posix_test.sh
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)

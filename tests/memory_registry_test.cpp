@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/memory/held_branches.h"
+#include "platform/memory/limited_registry.h"
+
 namespace kdr {
 namespace {
 
@@ -54,14 +57,24 @@ TEST(MemoryRegistryTest, NamesAndDataOfEverySizeKeepTheirBytes) {
   }
 }
 
-TEST(MemoryRegistryTest, DeniedKeyRefusesOpenAndCreate) {
+// What a file's format cannot hold is refused when set: a new key of a refused name, a refused
+// value; a key already there opens whatever its name, and a handle without the right to set
+// values refuses for that reason first.
+TEST(MemoryRegistryTest, LimitsRefuseNewNamesAndValuesTheFormatCannotHold) {
   MemoryRegistry reg;
-  reg.Deny(RootKey::kCurrentUser, "Software\\Locked");
+  reg.SetString(RootKey::kCurrentUser, "Software\\Old~", "v", "1");
+  LimitedRegistry limited(
+      reg, {[](std::string_view name) { return name.find('~') == std::string_view::npos; },
+            [](std::string_view, uint32_t type, std::string_view) { return type != kRegBinary; }});
   RegistryKeyPtr key;
-  EXPECT_EQ(kAccessDenied,
-            reg.OpenKey(RootKey::kCurrentUser, "software\\locked", kKeyQueryValue, &key));
-  EXPECT_EQ(kAccessDenied, reg.CreateKey(RootKey::kCurrentUser, "Software\\Locked", &key));
-  EXPECT_EQ(nullptr, key);
+  EXPECT_EQ(kInvalidParam, limited.CreateKey(RootKey::kCurrentUser, "Software\\New~\\A", &key));
+  EXPECT_EQ(nullptr, reg.Find(RootKey::kCurrentUser, "Software\\New~"));
+  ASSERT_EQ(kOk, limited.CreateKey(RootKey::kCurrentUser, "Software\\Old~", &key));
+  EXPECT_EQ(kInvalidParam, key->SetValue("b", kRegBinary, "x"));
+  EXPECT_EQ(kOk, key->SetValue("s", kRegSz, std::string("x\0", 2)));
+  EXPECT_EQ(nullptr, reg.Find(RootKey::kCurrentUser, "Software\\Old~")->FindValue("b"));
+  ASSERT_EQ(kOk, limited.OpenKey(RootKey::kCurrentUser, "Software\\Old~", kKeyQueryValue, &key));
+  EXPECT_EQ(kAccessDenied, key->SetValue("b", kRegBinary, "x"));
 }
 
 }  // namespace
@@ -213,15 +226,17 @@ TEST(MemoryRegistryTest, HoldsOnlyItsBranches) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.path);
-    MemoryRegistry reg;
+    MemoryRegistry store;
+    MemoryRegistry& reg = store;
     reg.SetString(kHkcu, "Software\\VTQ\\KodrelSE", "v", "1");
     reg.SetString(kHkcu, "Software\\VTQ\\KodrelSE\\A", "a", "1");
     reg.SetString(kHkcu, "Software\\VTQ", "top", "1");
     reg.SetString(kHkcu, "Software\\VTQ\\Kodrel\\A", "a", "1");
     reg.SetString(kHklm, "Software\\WOW6432Node\\VTQ", "w", "1");
-    reg.HoldOnly({{kHkcu, "Software\\VTQ\\KodrelSE"}, {kHklm, "Software\\WOW6432Node\\VTQ"}});
+    HeldBranchRegistry held(store, BranchesHeld({{kHkcu, "Software\\VTQ\\KodrelSE"},
+                                                 {kHklm, "Software\\WOW6432Node\\VTQ"}}));
     RegistryKeyPtr key;
-    ASSERT_EQ(c.open, reg.OpenKey(c.root, c.path, kKeyQueryValue | kKeySetValue, &key, c.view));
+    ASSERT_EQ(c.open, held.OpenKey(c.root, c.path, kKeyQueryValue | kKeySetValue, &key, c.view));
     uint32_t type = 0;
     std::string data;
     if (key) {
@@ -232,22 +247,22 @@ TEST(MemoryRegistryTest, HoldsOnlyItsBranches) {
       }
     }
     bool refused = c.open == kCantRead || (key && c.values == kCantRead);
-    EXPECT_EQ(refused, !reg.unheld_request().empty()) << reg.unheld_request();
+    EXPECT_EQ(refused, !held.unheld_request().empty()) << held.unheld_request();
     // Creating and deleting are refused where opening is.
     if (c.open == kCantRead) {
-      EXPECT_EQ(kCantRead, reg.CreateKey(c.root, c.path + "\\New", &key));
-      EXPECT_EQ(kCantRead, reg.DeleteKey(c.root, c.path));
+      EXPECT_EQ(kCantRead, held.CreateKey(c.root, c.path + "\\New", &key));
+      EXPECT_EQ(kCantRead, held.DeleteKey(c.root, c.path));
     }
   }
   // The first request refused is the one kept; holding every key again refuses nothing.
-  MemoryRegistry reg;
-  reg.HoldOnly({{kHkcu, "Software\\VTQ\\KodrelSE"}});
+  MemoryRegistry store;
+  HeldBranchRegistry held(store, BranchesHeld({{kHkcu, "Software\\VTQ\\KodrelSE"}}));
   RegistryKeyPtr key;
-  EXPECT_EQ(kCantRead, reg.OpenKey(kHkcu, "Software\\Other", kKeyQueryValue, &key));
-  EXPECT_EQ(kCantRead, reg.OpenKey(kHkcu, "Software\\Else", kKeyQueryValue, &key));
-  EXPECT_EQ("HKEY_CURRENT_USER\\Software\\Other", reg.unheld_request());
-  reg.HoldOnly({});
-  EXPECT_EQ(kNotFound, reg.OpenKey(kHkcu, "Software\\Else", kKeyQueryValue, &key));
+  EXPECT_EQ(kCantRead, held.OpenKey(kHkcu, "Software\\Other", kKeyQueryValue, &key));
+  EXPECT_EQ(kCantRead, held.OpenKey(kHkcu, "Software\\Else", kKeyQueryValue, &key));
+  EXPECT_EQ("HKEY_CURRENT_USER\\Software\\Other", held.unheld_request());
+  HeldBranchRegistry all(store, BranchesHeld(std::vector<RegistryBranch>{}));
+  EXPECT_EQ(kNotFound, all.OpenKey(kHkcu, "Software\\Else", kKeyQueryValue, &key));
 }
 
 }  // namespace

@@ -772,7 +772,8 @@ TEST(RegistryFileTest, BranchesOnlyCheckedAreRefusedAlikeAndNotHeld) {
   EXPECT_TRUE(reg.Find(kHkcu, "Software\\VTQ"));
   EXPECT_FALSE(reg.Find(kHkcu, "Software\\VTQ\\Kodrel"));
   RegistryKeyPtr key;
-  EXPECT_EQ(kCantRead, reg.OpenKey(kHkcu, "Software\\VTQ\\Kodrel\\Client", kKeyQueryValue, &key));
+  HeldBranchRegistry seen(reg, BranchesHeld(std::vector<RegistryBranch>{held}));
+  EXPECT_EQ(kCantRead, seen.OpenKey(kHkcu, "Software\\VTQ\\Kodrel\\Client", kKeyQueryValue, &key));
   reg.SetString(kHkcu, held.path + "\\A", "n", "1");
   RegistryFileSaveResult saved = WriteBackRegistryFile(file, reg, held);
   ASSERT_TRUE(saved.ok());

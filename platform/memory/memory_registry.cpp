@@ -10,15 +10,11 @@ namespace kdr {
 
 class MemoryRegistry::Key : public RegistryKey {
  public:
-  // `refuse`, when set, answers every call about the key's values and subkeys: those of a key
-  // that is not held whole.
-  Key(Node* node, uint32_t access, const Limits* limits, std::function<Status()> refuse)
-      : node_(node), access_(access), limits_(limits), refuse_(std::move(refuse)) {}
+  Key(Node* node, uint32_t access) : node_(node), access_(access) {}
 
   [[nodiscard]] Status QueryValue(std::string_view name, uint32_t* type,
                                   std::string* data) override {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
-    if (refuse_) return refuse_();
     const Value* value = node_->FindValue(name);
     if (!value) return kNotFound;
     *type = value->type();
@@ -28,7 +24,6 @@ class MemoryRegistry::Key : public RegistryKey {
 
   [[nodiscard]] Status EnumKey(uint32_t index, std::string* name) override {
     if (!(access_ & kKeyEnumerateSubKeys)) return kAccessDenied;
-    if (refuse_) return refuse_();
     if (index >= node_->children_.size()) return kNoMoreItems;
     // Walks from the start; callers enumerate in index order, so remember the last position.
     if (!cursor_valid_ || index < cursor_index_) {
@@ -47,7 +42,6 @@ class MemoryRegistry::Key : public RegistryKey {
   [[nodiscard]] Status EnumValue(uint32_t index, std::string* name, uint32_t* type,
                                  std::string* data) override {
     if (!(access_ & kKeyQueryValue)) return kAccessDenied;
-    if (refuse_) return refuse_();
     if (index >= node_->values_.size()) return kNoMoreItems;
     const Value& value = node_->values_[index];
     name->assign(value.name());
@@ -59,8 +53,6 @@ class MemoryRegistry::Key : public RegistryKey {
   [[nodiscard]] Status SetValue(std::string_view name, uint32_t type,
                                 std::string_view data) override {
     if (!(access_ & kKeySetValue)) return kAccessDenied;
-    if (refuse_) return refuse_();
-    if (limits_->value && !limits_->value(name, type, data)) return kInvalidParam;
     node_->PutValue(name, type, data);
     cursor_valid_ = false;
     return kOk;
@@ -68,7 +60,6 @@ class MemoryRegistry::Key : public RegistryKey {
 
   Status DeleteValue(std::string_view name) override {
     if (!(access_ & kKeySetValue)) return kAccessDenied;
-    if (refuse_) return refuse_();
     if (!node_->RemoveValue(name)) return kNotFound;
     node_->Compact();
     return kOk;
@@ -77,8 +68,6 @@ class MemoryRegistry::Key : public RegistryKey {
  private:
   Node* node_;
   uint32_t access_;
-  const Limits* limits_;
-  std::function<Status()> refuse_;
   // Enumeration cursor over the ordered children, so that walking a key is linear.
   bool cursor_valid_ = false;
   uint32_t cursor_index_ = 0;
@@ -93,6 +82,13 @@ constexpr uint32_t kAllAccess = kKeyQueryValue | kKeySetValue | kKeyEnumerateSub
 
 bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names) {
   return SplitCp932Path(path, names);
+}
+
+void ApplyRegistryView(RootKey root, RegistryView view, std::vector<std::string_view>* names) {
+  if (view == RegistryView::k32Bit && root == RootKey::kLocalMachine && !names->empty() &&
+      Cp932EqualNoCase((*names)[0], "Software")) {
+    names->insert(names->begin() + 1, "WOW6432Node");
+  }
 }
 
 namespace {
@@ -373,96 +369,24 @@ MemoryRegistry::Node* MemoryRegistry::Create(RootKey root, std::string_view path
   return node;
 }
 
-void MemoryRegistry::HoldOnly(const std::vector<RegistryBranch>& branches) {
-  held_.reset();
-  if (branches.empty()) return;
-  held_.emplace();
-  for (const RegistryBranch& branch : branches) {
-    std::vector<std::string_view> names;
-    // A path that names no key holds nothing (rather than its whole root).
-    if (!SplitKeyPath(branch.path, &names)) continue;
-    held_->push_back({branch.root, {names.begin(), names.end()}});
-  }
-}
-
-MemoryRegistry::Holding MemoryRegistry::HoldingOf(
-    RootKey root, const std::vector<std::string_view>& names) const {
-  if (!held_) return Holding::kWhole;
-  Holding holding = Holding::kNone;
-  for (const HeldBranch& branch : *held_) {
-    if (branch.root != root) continue;
-    size_t common = std::min(branch.names.size(), names.size());
-    if (!std::equal(
-            branch.names.begin(), branch.names.begin() + common, names.begin(),
-            [](const std::string& a, std::string_view b) { return Cp932EqualNoCase(a, b); })) {
-      continue;
-    }
-    if (common == branch.names.size()) return Holding::kWhole;
-    holding = Holding::kAbove;
-  }
-  return holding;
-}
-
-void MemoryRegistry::Refused(RootKey root, const std::vector<std::string_view>& names) {
-  if (!unheld_request_.empty()) return;
-  unheld_request_ = root == RootKey::kLocalMachine ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
-  for (std::string_view name : names) unheld_request_.append("\\").append(name);
-}
-
-MemoryRegistry::Holding MemoryRegistry::Check(RootKey root,
-                                              const std::vector<std::string_view>& names) {
-  Holding holding = HoldingOf(root, names);
-  if (holding == Holding::kNone) Refused(root, names);
-  return holding;
-}
-
-RegistryKeyPtr MemoryRegistry::MakeKey(Node* node, uint32_t access, Holding holding, RootKey root,
-                                       const std::vector<std::string_view>& names) {
-  std::function<Status()> refuse;
-  if (holding != Holding::kWhole) {
-    refuse = [this, root, path = std::vector<std::string>(names.begin(), names.end())] {
-      Refused(root, {path.begin(), path.end()});
-      return kCantRead;
-    };
-  }
-  return std::make_unique<Key>(node, access, &limits_, std::move(refuse));
-}
-
 Status MemoryRegistry::OpenKey(RootKey root, std::string_view path, uint32_t access,
                                RegistryKeyPtr* key, RegistryView view) {
   std::vector<std::string_view> names;
   if (!SplitKeyPath(path, &names)) return kNotFound;
-  if (view == RegistryView::k32Bit && root == RootKey::kLocalMachine && !names.empty() &&
-      Cp932EqualNoCase(names[0], "Software")) {
-    names.insert(names.begin() + 1, "WOW6432Node");
-  }
-  Holding holding = Check(root, names);
-  if (holding == Holding::kNone) return kCantRead;
+  ApplyRegistryView(root, view, &names);
   Node* node = &Root(root);
   for (std::string_view name : names) {
     node = node->FindChild(name);
     if (!node) return kNotFound;
   }
-  if (node->denied_) return kAccessDenied;
-  *key = MakeKey(node, access, holding, root, names);
+  *key = std::make_unique<Key>(node, access);
   return kOk;
 }
 
 Status MemoryRegistry::CreateKey(RootKey root, std::string_view path, RegistryKeyPtr* key) {
-  std::vector<std::string_view> names;
-  if (!SplitKeyPath(path, &names)) return kInvalidParam;
-  Holding holding = Check(root, names);
-  if (holding == Holding::kNone) return kCantRead;
-  Node* existing = Find(root, path);
-  if (existing && existing->denied_) return kAccessDenied;
-  if (!existing && limits_.key_name) {
-    for (std::string_view name : names) {
-      if (!limits_.key_name(name)) return kInvalidParam;
-    }
-  }
-  Node* node = existing ? existing : Create(root, path);
+  Node* node = Create(root, path);
   if (!node) return kInvalidParam;
-  *key = MakeKey(node, kAllAccess, holding, root, names);
+  *key = std::make_unique<Key>(node, kAllAccess);
   return kOk;
 }
 
@@ -478,13 +402,9 @@ bool MemoryRegistry::DeleteTree(RootKey root, std::string_view path) {
 }
 
 Status MemoryRegistry::DeleteKey(RootKey root, std::string_view path) {
-  if (std::vector<std::string_view> names;
-      SplitKeyPath(path, &names) && Check(root, names) == Holding::kNone) {
-    return kCantRead;
-  }
   Node* node = Find(root, path);
   if (!node || path.empty()) return kNotFound;
-  if (!node->children_.empty() || node->denied_) return kAccessDenied;
+  if (!node->children_.empty()) return kAccessDenied;
   return DeleteTree(root, path) ? kOk : kNotFound;
 }
 
@@ -510,10 +430,6 @@ void MemoryRegistry::SetString(RootKey root, std::string_view path, std::string_
 void MemoryRegistry::SetDword(RootKey root, std::string_view path, std::string_view name,
                               uint32_t value) {
   SetValue(root, path, name, kRegDword, DwordData(value));
-}
-
-void MemoryRegistry::Deny(RootKey root, std::string_view path) {
-  if (Node* node = Create(root, path)) node->denied_ = true;
 }
 
 namespace {

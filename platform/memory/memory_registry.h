@@ -16,12 +16,6 @@
 // case-insensitive order, values in creation order, access rights checked per handle.
 namespace kdr {
 
-// A key and everything below it; the path is below the root, in code page 932.
-struct RegistryBranch {
-  RootKey root = RootKey::kCurrentUser;
-  std::string path;
-};
-
 class MemoryRegistry : public Registry {
  public:
   // No line: a key or value that did not come from a file.
@@ -152,33 +146,9 @@ class MemoryRegistry : public Registry {
     };
     std::unique_ptr<std::set<size_t, ByValueName>> value_index_;  // null below kIndexedValues
     size_t removed_values_ = 0;                                   // gaps in values
-    bool denied_ = false;  // opening fails with kAccessDenied (for tests)
     bool from_file_ = false;
     size_t block_line_ = kNoLine;
   };
-
-  // What the store may take: a key name or value that the checks refuse is refused with
-  // kInvalidParam by CreateKey and SetValue, as a store that must be written out in a format
-  // that cannot hold it. Empty checks take everything.
-  struct Limits {
-    std::function<bool(std::string_view key_name)> key_name;
-    std::function<bool(std::string_view name, uint32_t type, std::string_view data)> value;
-  };
-  void SetLimits(Limits limits) { limits_ = std::move(limits); }
-
-  // Holds only `branches`, as a store read from part of a file. A key outside them is unknown
-  // here, not absent: opening, creating or deleting it fails with kCantRead rather than
-  // kNotFound. A key above one is known to exist, but not its values nor all of its subkeys:
-  // reading, setting or enumerating those through its handle fails with kCantRead. The first
-  // such request is kept, for the caller to refuse what was made of the answer. An empty list
-  // holds every key again.
-  void HoldOnly(const std::vector<RegistryBranch>& branches);
-  // How the key `names` below `root` stands to the branches held.
-  enum class Holding { kWhole, kAbove, kNone };
-  Holding HoldingOf(RootKey root, const std::vector<std::string_view>& names) const;
-  // The first request refused for a key not held whole, as "HKEY_CURRENT_USER\path"; empty
-  // when there was none.
-  const std::string& unheld_request() const { return unheld_request_; }
 
   MemoryRegistry();
 
@@ -210,35 +180,23 @@ class MemoryRegistry : public Registry {
   void SetString(RootKey root, std::string_view path, std::string_view name,
                  std::string_view text);  // REG_SZ with its terminator
   void SetDword(RootKey root, std::string_view path, std::string_view name, uint32_t value);
-  // Marks a key so that opening it fails with kAccessDenied.
-  void Deny(RootKey root, std::string_view path);
 
   // Total number of keys and values below both roots (for tests and benchmarks).
   size_t CountKeys() const;
   size_t CountValues() const;
 
  private:
-  struct HeldBranch {
-    RootKey root;
-    std::vector<std::string> names;
-  };
-  // HoldingOf, keeping the request when the key is not held at all.
-  Holding Check(RootKey root, const std::vector<std::string_view>& names);
-  // Keeps the first request refused, for a key at `names` below `root`.
-  void Refused(RootKey root, const std::vector<std::string_view>& names);
-  RegistryKeyPtr MakeKey(Node* node, uint32_t access, Holding holding, RootKey root,
-                         const std::vector<std::string_view>& names);
-
   std::unique_ptr<Node> machine_;
   std::unique_ptr<Node> user_;
-  Limits limits_;
-  std::optional<std::vector<HeldBranch>> held_;  // none: every key
-  std::string unheld_request_;
 };
 
 // Splits a backslash path into its names (never at the second byte of a double-byte
 // character). False when a name is empty (a doubled, leading or
 // trailing backslash), which the registry refuses.
 [[nodiscard]] bool SplitKeyPath(std::string_view path, std::vector<std::string_view>* names);
+
+// The 32-bit view of HKEY_LOCAL_MACHINE\Software is its WOW6432Node subkey, as on 64-bit Windows:
+// the names of a key in that view as they are in the store.
+void ApplyRegistryView(RootKey root, RegistryView view, std::vector<std::string_view>* names);
 
 }  // namespace kdr

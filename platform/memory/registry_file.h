@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/memory/held_branches.h"
+#include "platform/memory/limited_registry.h"
 #include "platform/memory/memory_registry.h"
 #include "platform/put_bytes.h"
 
@@ -40,11 +42,11 @@ struct RegistryFileLoadResult {
 //
 // With `branches`, only the keys in them are read (and the deletions of their parents); every
 // other line is left alone, whatever it holds, and the store then holds only those branches
-// (MemoryRegistry::HoldOnly). The keys of `checked_only` (with `branches`) are checked as if
-// they were read, but not held. Every line that is read or checked is checked before anything
-// is applied: when one is malformed, or holds text with no exact code page 932 form, the
-// result holds the line and the reason and *registry is left unchanged. Each value keeps the
-// lines it came from, for WriteBackRegistryFile.
+// (seen through a HeldBranchRegistry of them, a key outside is unknown). The keys of `checked_only`
+// (with `branches`) are checked as if they were read, but not held. Every line that is read or
+// checked is checked before anything is applied: when one is malformed, or holds text with no exact
+// code page 932 form, the result holds the line and the reason and *registry is left unchanged.
+// Each value keeps the lines it came from, for WriteBackRegistryFile.
 RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* registry,
                                         const std::vector<RegistryBranch>& branches = {},
                                         const std::vector<RegistryBranch>& checked_only = {});
@@ -89,6 +91,6 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
                                              const RegistryBranch& branch);
 
 // The names and values a file of `format` can hold, as limits for the store.
-MemoryRegistry::Limits RegistryFileLimits(RegistryFileFormat format);
+RegistryLimits RegistryFileLimits(RegistryFileFormat format);
 
 }  // namespace kdr

@@ -545,7 +545,8 @@ void CompactAll(Node* node) {
 // Applies the operations of a file, in order, to a store.
 class Applier {
  public:
-  explicit Applier(MemoryRegistry* registry) : registry_(registry) {}
+  Applier(MemoryRegistry* registry, BranchesHeld held)
+      : registry_(registry), held_(std::move(held)) {}
 
   void operator()(Operation& op) {
     switch (op.kind) {
@@ -556,8 +557,7 @@ class Applier {
           names.push_back(name);
           // A key that is only checked is not held; the keys above a held branch are, so that
           // whether they exist is known.
-          using Holding = MemoryRegistry::Holding;
-          if (registry_->HoldingOf(op.root, names) == Holding::kNone) {
+          if (held_.Of(op.root, names) == Holding::kNone) {
             current_ = nullptr;
             return;
           }
@@ -565,7 +565,7 @@ class Applier {
         }
         current_ = node;
         // A key above a held branch is held without its values.
-        if (registry_->HoldingOf(op.root, names) != MemoryRegistry::Holding::kWhole) {
+        if (held_.Of(op.root, names) != Holding::kWhole) {
           current_ = nullptr;
           return;
         }
@@ -605,6 +605,7 @@ class Applier {
 
  private:
   MemoryRegistry* registry_;
+  BranchesHeld held_;
   Node* current_ = nullptr;
 };
 
@@ -648,8 +649,7 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
     result.error = error;
     return result;
   }
-  registry->HoldOnly(branches);
-  Applier applier(registry);
+  Applier applier(registry, BranchesHeld(branches));
   if (!Parser(bytes, lines, checked).Run(std::ref(applier), &error)) {
     result.error = error;  // cannot be: the same lines were accepted above
     return result;

@@ -787,9 +787,9 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
   return result;
 }
 
-MemoryRegistry::Limits RegistryFileLimits(RegistryFileFormat format) {
+RegistryLimits RegistryFileLimits(RegistryFileFormat format) {
   auto renderer = std::make_shared<Renderer>(format, CrLf(format));
-  MemoryRegistry::Limits limits;
+  RegistryLimits limits;
   limits.key_name = [renderer](std::string_view name) {
     std::string bytes;
     return renderer->KeyName(name, &bytes);
