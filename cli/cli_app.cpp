@@ -804,16 +804,32 @@ struct UserOutcome {
   std::string json_result;  // what --json printed for the user
 };
 
+// Why a user's part did not run: in English for the log and --json, and in the console's
+// language.
+struct UserProblem {
+  std::string english;
+  std::string shown;
+  void Add(const UserProblem& more, std::string_view english_joint, Msg shown_joint) {
+    english += std::string(english_joint) + more.english;
+    shown = Text(shown_joint, {shown, more.shown});
+  }
+};
+
+UserProblem NotReleased(const std::string& error) {
+  return {"the registry could not be released: " + error, Text(Msg::kUserNotReleased, {error})};
+}
+
 // The user's work folder below the run's: made for a Collect, otherwise it must be there.
 std::optional<WorkFolder> UserWorkFolder(const Options& options, const WorkFolder& base,
                                          const std::string& store_user, int* code,
-                                         std::string* error) {
+                                         UserProblem* problem) {
   std::filesystem::path folder = HostPathFromUtf8(base.shown) / HostPathFromUtf8(store_user);
+  const std::string shown = HostPathToUtf8(folder);
   // Checked before the folder is made: one the tool's paths cannot name is never made.
-  if (!Utf8ToCp932(HostPathToUtf8(folder))) {
+  if (!Utf8ToCp932(shown)) {
     *code = kExitEditionFailed;
-    *error =
-        "the work folder path " + HostPathToUtf8(folder) + " has characters outside code page 932";
+    *problem = {"the work folder path " + shown + " has characters outside code page 932",
+                Text(Msg::kUserWorkNotCp932, {shown})};
     return std::nullopt;
   }
   std::error_code ec;
@@ -822,16 +838,22 @@ std::optional<WorkFolder> UserWorkFolder(const Options& options, const WorkFolde
     std::filesystem::create_directory(folder, ec);
     if (ec) {
       *code = kExitEditionFailed;
-      *error = "cannot make the work folder " + HostPathToUtf8(folder) + ": " + ec.message();
+      *problem = {"cannot make the work folder " + shown + ": " + ec.message(),
+                  Text(Msg::kUserWorkNotMade, {shown, ec.message()})};
       return std::nullopt;
     }
   } else if (!there && !std::filesystem::exists(folder, ec)) {
     *code = kExitNothingToDo;
-    *error = "nothing collected: there is no folder " + HostPathToUtf8(folder);
+    *problem = {"nothing collected: there is no folder " + shown,
+                Text(Msg::kUserNothingCollected, {shown})};
     return std::nullopt;
   }
-  std::optional<WorkFolder> work = ResolveWorkFolder(HostPathToUtf8(folder), error);
-  if (!work) *code = kExitEditionFailed;
+  std::string error;
+  std::optional<WorkFolder> work = ResolveWorkFolder(shown, &error);
+  if (!work) {
+    *code = kExitEditionFailed;
+    *problem = {error, error};
+  }
   return work;
 }
 
@@ -840,42 +862,52 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
                        const UserRun& run, RunLog* log, ConsoleProgress& progress) {
   std::string who = "user " + run.user.name;
   if (run.store_user != run.user.name) who += " (the store of " + run.store_user + ")";
-  if (!options.json && !options.quiet) WriteStdout("[" + who + "]\n");
+  const std::string who_shown = run.store_user != run.user.name
+                                    ? Text(Msg::kUserOfStore, {run.user.name, run.store_user})
+                                    : Text(Msg::kUserNamed, {run.user.name});
+  if (!options.json && !options.quiet) WriteStdout("[" + who_shown + "]\n");
   UserOutcome outcome;
-  auto fail = [&](int code, const std::string& reason) {
+  auto fail = [&](int code, const UserProblem& problem) {
     outcome.exit_code = code;
-    outcome.error = reason;
-    WriteStderr(std::string(kProgram) + ": " + who + ": " + reason + "\n");
-    if (log) log->Comment(who + ": " + reason);
+    outcome.error = problem.english;
+    WriteStderr(std::string(kProgram) + ": " + who_shown + ": " + problem.shown + "\n");
+    if (log) log->Comment(who + ": " + problem.english);
     return outcome;
   };
-  if (!run.refused.empty()) return fail(kExitEditionFailed, run.refused);
+  if (run.refused != UserRefusal::kNone) {
+    return fail(kExitEditionFailed,
+                {std::string(UserRefusalText(run.refused)),
+                 Text(run.refused == UserRefusal::kNotAFolderName ? Msg::kUserNameNotFolder
+                                                                  : Msg::kUserNameShared)});
+  }
   int code = kExitOk;
-  std::string error;
+  UserProblem problem;
   // A store that is not there is told before any hive is loaded; a Collect makes the user's
   // folder only once the user's registry could be reached.
   bool collect = options.command == "collect";
   std::optional<WorkFolder> work;
   if (!collect) {
-    work = UserWorkFolder(options, base, run.store_user, &code, &error);
-    if (!work) return fail(code, error);
+    work = UserWorkFolder(options, base, run.store_user, &code, &problem);
+    if (!work) return fail(code, problem);
   }
   bool writable = !options.dry_run && !options.store.list &&
                   (options.command == "migrate" || options.command == "undo");
   bool busy = false;
+  std::string error;
   std::unique_ptr<UserRegistry> hive = profiles.Open(run.user, writable, &error, &busy);
   if (!hive) {
-    return fail(busy ? kExitBusy : kExitEditionFailed, "cannot reach the registry: " + error);
+    return fail(busy ? kExitBusy : kExitEditionFailed,
+                {"cannot reach the registry: " + error, Text(Msg::kUserUnreachable, {error})});
   }
   if (collect) {
-    work = UserWorkFolder(options, base, run.store_user, &code, &error);
+    work = UserWorkFolder(options, base, run.store_user, &code, &problem);
     if (!work) {
       std::string release_error;
       if (!hive->Release(&release_error)) {
-        error += "; the registry could not be released: " + release_error;
+        problem.Add(NotReleased(release_error), "; ", Msg::kUserTwoProblems);
         code = WorstExitCode({code, kExitInternal}, InterruptedExitCode());
       }
-      return fail(code, error);
+      return fail(code, problem);
     }
   }
   if (log) log->Comment(who + ": registry " + hive->Source() + ", work folder " + work->shown);
@@ -907,7 +939,7 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
   if (std::string release_error; !hive->Release(&release_error)) {
     int worst = WorstExitCode({code, kExitInternal}, InterruptedExitCode());
     std::string json = std::move(outcome.json_result);
-    fail(worst, "the registry could not be released: " + release_error);
+    fail(worst, NotReleased(release_error));
     outcome.json_result = std::move(json);
   }
   return outcome;
@@ -1046,6 +1078,35 @@ bool ChooseLanguage(const std::vector<std::string>& args, Language* language, st
   return LanguageNamed(*given, language);
 }
 
+// CLI11's error in the console's language, for the errors a person commonly makes; the rest as
+// CLI11 says them.
+std::string ParseErrorText(const CLI::App& app, const CLI::ParseError& e) {
+  const std::string what = e.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+    std::vector<std::string> extras = app.remaining();
+    std::string listed;
+    for (const std::string& extra : extras) listed += (listed.empty() ? "" : " ") + extra;
+    if (!listed.empty()) {
+      return Text(extras.size() > 1 ? Msg::kParseExtras : Msg::kParseExtra, {listed});
+    }
+  } else if (dynamic_cast<const CLI::RequiredError*>(&e) && what == "command is required") {
+    return Text(Msg::kParseNoCommand);
+  } else if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {
+    // "--work-dir: 1 required DIR missing"
+    const size_t colon = what.find(": ");
+    const CLI::Option* option =
+        colon == std::string::npos ? nullptr : app.get_option_no_throw(what.substr(0, colon));
+    if (option && what.ends_with(" missing")) {
+      return Text(Msg::kParseNoValue, {what.substr(0, colon), option->get_type_name()});
+    }
+  } else if (dynamic_cast<const CLI::ValidationError*>(&e) && what.starts_with("command: ")) {
+    // "command: x not in {status,...}"
+    const size_t end = what.find(" not in {");
+    if (end != std::string::npos) return Text(Msg::kParseBadCommand, {what.substr(9, end - 9)});
+  }
+  return Text(Msg::kBadArguments, {what});
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv) {
@@ -1131,7 +1192,7 @@ int RunCli(int argc, const char* const* argv) {
       WriteStdout(out.str());
       return kExitOk;
     }
-    return UsageError(Text(Msg::kBadArguments, {e.what()}));
+    return UsageError(ParseErrorText(app, e));
   }
   return Run(options);
 }

@@ -91,13 +91,13 @@ std::optional<std::vector<UserRun>> ChooseUsers(const std::vector<UserProfile>& 
   for (const UserProfile& profile : profiles) {
     if (!only.empty() && !Named(only, profile.name)) continue;
     if (Named(excluded, profile.name)) continue;
-    UserRun run{profile, profile.name, {}};
+    UserRun run{profile, profile.name, UserRefusal::kNone};
     if (!UsableFolderName(profile.name)) {
-      run.refused = "the user name cannot be a folder name";
+      run.refused = UserRefusal::kNotAFolderName;
     } else if (std::count_if(profiles.begin(), profiles.end(), [&](const UserProfile& other) {
                  return SameName(other.name, profile.name);
                }) > 1) {
-      run.refused = "two profiles of this PC have this name; their stores would be one";
+      run.refused = UserRefusal::kSharedName;
     }
     for (const auto& [target, old_user] : maps) {
       if (SameName(target, profile.name)) run.store_user = old_user;
@@ -105,6 +105,18 @@ std::optional<std::vector<UserRun>> ChooseUsers(const std::vector<UserProfile>& 
     runs.push_back(std::move(run));
   }
   return runs;
+}
+
+std::string_view UserRefusalText(UserRefusal refusal) {
+  switch (refusal) {
+    case UserRefusal::kNone:
+      return {};
+    case UserRefusal::kNotAFolderName:
+      return "the user name cannot be a folder name";
+    case UserRefusal::kSharedName:
+      break;
+  }
+  return "two profiles of this PC have this name; their stores would be one";
 }
 
 int WorstExitCode(const std::vector<int>& codes, int interrupted) {

@@ -36,6 +36,11 @@ struct ManifestFile {
 };
 
 // Something Collect could not put into the store, as the log tells it (UTF-8).
+// The reasons Collect gives for what it could not take, besides a failed call's own text.
+inline constexpr std::string_view kMissNotWritten = "could not be written";
+inline constexpr std::string_view kMissSeeLog = "not collected (see the log)";
+inline constexpr std::string_view kMissDataFolders = "data folders";
+
 struct ManifestMiss {
   std::string what;  // the source path, or the item that failed
   std::string why;
