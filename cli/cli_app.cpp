@@ -381,6 +381,52 @@ struct RunRegistry {
   }
 };
 
+// Why a registry file was refused, in the console's language.
+std::string RegistryFileProblemShown(const RegistryFileError& error) {
+  static constexpr struct {
+    RegistryFileProblem problem;
+    Msg text;
+  } kTexts[] = {
+      {RegistryFileProblem::kNotALine, Msg::kRegFileNotALine},
+      {RegistryFileProblem::kNul, Msg::kRegFileNul},
+      {RegistryFileProblem::kKeyLineUnclosed, Msg::kRegFileKeyLineUnclosed},
+      {RegistryFileProblem::kRootKey, Msg::kRegFileRootKey},
+      {RegistryFileProblem::kTooDeep, Msg::kRegFileTooDeep},
+      {RegistryFileProblem::kEmptyKeyName, Msg::kRegFileEmptyKeyName},
+      {RegistryFileProblem::kKeyNameNotCp932, Msg::kRegFileKeyNameNotCp932},
+      {RegistryFileProblem::kRootDeleted, Msg::kRegFileRootDeleted},
+      {RegistryFileProblem::kEndsInHex, Msg::kRegFileEndsInHex},
+      {RegistryFileProblem::kValueOutsideKey, Msg::kRegFileValueOutsideKey},
+      {RegistryFileProblem::kNameUnterminated, Msg::kRegFileNameUnterminated},
+      {RegistryFileProblem::kNameBadEscape, Msg::kRegFileNameBadEscape},
+      {RegistryFileProblem::kNameNotCp932, Msg::kRegFileNameNotCp932},
+      {RegistryFileProblem::kNoEquals, Msg::kRegFileNoEquals},
+      {RegistryFileProblem::kNoData, Msg::kRegFileNoData},
+      {RegistryFileProblem::kTextAfterDash, Msg::kRegFileTextAfterDash},
+      {RegistryFileProblem::kStringUnterminated, Msg::kRegFileStringUnterminated},
+      {RegistryFileProblem::kStringBadEscape, Msg::kRegFileStringBadEscape},
+      {RegistryFileProblem::kTextAfterString, Msg::kRegFileTextAfterString},
+      {RegistryFileProblem::kStringNotCp932, Msg::kRegFileStringNotCp932},
+      {RegistryFileProblem::kBadDword, Msg::kRegFileBadDword},
+      {RegistryFileProblem::kBadHexType, Msg::kRegFileBadHexType},
+      {RegistryFileProblem::kNoHexColon, Msg::kRegFileNoHexColon},
+      {RegistryFileProblem::kOddText, Msg::kRegFileOddText},
+      {RegistryFileProblem::kTextNotCp932, Msg::kRegFileTextNotCp932},
+      {RegistryFileProblem::kUnknownData, Msg::kRegFileUnknownData},
+      {RegistryFileProblem::kHexNotCommas, Msg::kRegFileHexNotCommas},
+      {RegistryFileProblem::kBadHexByte, Msg::kRegFileBadHexByte},
+      {RegistryFileProblem::kHexByteTooLong, Msg::kRegFileHexByteTooLong},
+      {RegistryFileProblem::kUtf16Cut, Msg::kRegFileUtf16Cut},
+      {RegistryFileProblem::kVersion5Not16, Msg::kRegFileVersion5Not16},
+      {RegistryFileProblem::kRegedit4Is16, Msg::kRegFileRegedit4Is16},
+      {RegistryFileProblem::kNotRegFile, Msg::kRegFileNotRegFile},
+  };
+  for (const auto& t : kTexts) {
+    if (t.problem == error.problem) return Text(t.text, {error.detail});
+  }
+  return error.reason;
+}
+
 int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   opened->path = HostPathFromUtf8(options.registry_file);
   std::string error;
@@ -402,9 +448,9 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
       LoadRegistryFile(*bytes, opened->file.get(), HeldBranches(options.command),
                        CheckedOnlyBranches(options.command));
   if (!loaded.ok()) {
-    return UsageError(
-        Text(Msg::kRegistryFileMalformed,
-             {options.registry_file, std::to_string(loaded.error->line), loaded.error->reason}));
+    return UsageError(Text(Msg::kRegistryFileMalformed,
+                           {options.registry_file, std::to_string(loaded.error->line),
+                            RegistryFileProblemShown(*loaded.error)}));
   }
   // A value the file cannot hold is refused when it is set (and the import skips it), never
   // found out when the file is written back.
@@ -654,7 +700,7 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
                   return !put_failed;
                 },
                 &hive_error);
-            if (!ok && !put_failed) refused = RegistryFileError{0, hive_error};
+            if (!ok && !put_failed) refused = SaveError(hive_error);
             return ok;
           }
           RegistryFileSaveResult result = WriteBackRegistryFile(

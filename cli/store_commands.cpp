@@ -156,6 +156,29 @@ std::string UndoReasonShown(const UndoItem& item) {
   return Text(Msg::kUndoWhyValueNotRemovable);
 }
 
+// What a dry run finds would fail: in the console's language, and in English for --json.
+std::string PlanFailureIn(const PlanFailure& f, bool english) {
+  const std::string path = Shown(f.path);
+  const std::string other = Shown(f.other);
+  switch (f.kind) {
+    case PlanFailure::Kind::kValueUnreadable:
+      return english ? path + " of " + other + " cannot be read"
+                     : Text(Msg::kFailValueUnreadable, {path, other});
+    case PlanFailure::Kind::kUnlisted:
+      return english ? path + " cannot be listed" : Text(Msg::kFailUnlisted, {path});
+    case PlanFailure::Kind::kWritesOver:
+      return english
+                 ? path + " would write over files of another folder in " + other + ": not copied"
+                 : Text(Msg::kFailWritesOver, {path, other});
+    case PlanFailure::Kind::kFolderInTheWay:
+      break;
+  }
+  return english ? path + " is a folder; the file cannot replace it"
+                 : Text(Msg::kFailFolderInTheWay, {path});
+}
+std::string PlanFailureShown(const PlanFailure& f) { return PlanFailureIn(f, false); }
+std::string PlanFailureEnglish(const PlanFailure& f) { return PlanFailureIn(f, true); }
+
 // Why the backup could not be used, in the console's language.
 std::string UndoProblemShown(const UndoResult& result, const BackupPlaces& places) {
   switch (result.problem) {
@@ -518,9 +541,9 @@ int RunCollectPreview(CMigrateDlg& dlg, const Services& services,
                            ",\"replaces\":" + Bool(f.replaces) + "}");
     }
     std::vector<std::string> failures_json;
-    for (const std::string& f : preview.failures) {
-      text += Text(Msg::kPreviewWouldFail, {f}) + "\n";
-      failures_json.push_back(JsonString(f));
+    for (const PlanFailure& f : preview.failures) {
+      text += Text(Msg::kPreviewWouldFail, {PlanFailureShown(f)}) + "\n";
+      failures_json.push_back(JsonString(PlanFailureEnglish(f)));
     }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + ",\"files\":" +
                    JsonList(files_json) + ",\"failures\":" + JsonList(failures_json) + "}");
@@ -593,10 +616,10 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
       files.push_back("{\"path\":" + JsonString(Shown(f.destination)) + ",\"replaces\":" +
                       Bool(f.replaces) + ",\"size\":" + std::to_string(f.new_digest.size) + "}");
     }
-    for (const std::string& f : plan.failures) {
+    for (const PlanFailure& f : plan.failures) {
       trouble = true;
-      text += Text(Msg::kPreviewWouldFail, {Shown(f)}) + "\n";
-      failures.push_back(JsonString(Shown(f)));
+      text += Text(Msg::kPreviewWouldFail, {PlanFailureShown(f)}) + "\n";
+      failures.push_back(JsonString(PlanFailureEnglish(f)));
     }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + ",\"outcome\":" +
                    JsonString(plan.failures.empty() ? "would migrate" : "would fail in part") +

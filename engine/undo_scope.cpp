@@ -16,7 +16,7 @@ UndoScope MigrateUndoScope(Registry& registry, FileSystem& files, const WorkPath
   UndoScope scope;
   scope.branch = kNewProductBranch;
   for (Edition edition : kAllEditions) {
-    std::vector<std::string> unreadable;
+    std::vector<DataPathValue> unreadable;
     for (FolderCopy& copy :
          PlannedCopies(registry, files, paths, max_path, edition, /*migrate=*/true, &unreadable)) {
       scope.folders[EditionIndex(edition)].push_back(std::move(copy.destination));
