@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/cli_app.h"
+#include "cli/cli_messages.h"
 #include "platform/cp932.h"
 #include "platform/windows_names.h"
 
@@ -60,7 +61,7 @@ std::optional<std::vector<UserRun>> ChooseUsers(const std::vector<UserProfile>& 
   for (const std::vector<std::string>* names : {&only, &excluded}) {
     for (const std::string& name : *names) {
       if (!Find(profiles, name)) {
-        *error = "there is no user " + name + " on this PC";
+        *error = Text(Msg::kNoSuchUser, {name});
         return std::nullopt;
       }
     }
@@ -71,17 +72,17 @@ std::optional<std::vector<UserRun>> ChooseUsers(const std::vector<UserProfile>& 
     std::string old_user = map.substr(0, equals);
     std::string new_user = equals == std::string::npos ? "" : map.substr(equals + 1);
     if (old_user.empty() || new_user.empty() || !UsableFolderName(old_user)) {
-      *error = "--map-user wants OLD=NEW, two user names: " + map;
+      *error = Text(Msg::kMapUserMalformed, {map});
       return std::nullopt;
     }
     const UserProfile* target = Find(profiles, new_user);
     if (!target) {
-      *error = "there is no user " + new_user + " on this PC";
+      *error = Text(Msg::kNoSuchUser, {new_user});
       return std::nullopt;
     }
     for (const auto& [other, unused] : maps) {
       if (SameName(other, target->name)) {
-        *error = "--map-user names " + target->name + " twice";
+        *error = Text(Msg::kMapUserTwice, {target->name});
         return std::nullopt;
       }
     }
