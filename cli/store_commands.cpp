@@ -249,13 +249,41 @@ std::string StateJson(const EditionCheck& check) {
          ",\"skipped_folders\":" + JsonList(skipped);
 }
 
+std::string ManifestDamageShown(const EditionCheck& check) {
+  static constexpr struct {
+    ManifestDamage damage;
+    Msg text;
+  } kTexts[] = {
+      {ManifestDamage::kNoLineEnd, Msg::kManifestNoLineEnd},
+      {ManifestDamage::kTextAfterEnd, Msg::kManifestTextAfterEnd},
+      {ManifestDamage::kNotAManifest, Msg::kManifestNotAManifest},
+      {ManifestDamage::kUnknownFormat, Msg::kManifestUnknownFormat},
+      {ManifestDamage::kNoTool, Msg::kManifestNoTool},
+      {ManifestDamage::kNoTime, Msg::kManifestNoTime},
+      {ManifestDamage::kNoState, Msg::kManifestNoState},
+      {ManifestDamage::kBadMissed, Msg::kManifestBadMissed},
+      {ManifestDamage::kFileFields, Msg::kManifestFileFields},
+      {ManifestDamage::kBadSize, Msg::kManifestBadSize},
+      {ManifestDamage::kBadHash, Msg::kManifestBadHash},
+      {ManifestDamage::kBadPath, Msg::kManifestBadPath},
+      {ManifestDamage::kPathTwice, Msg::kManifestPathTwice},
+      {ManifestDamage::kBadCount, Msg::kManifestBadCount},
+      {ManifestDamage::kUnknownLine, Msg::kManifestUnknownLine},
+      {ManifestDamage::kNoEnd, Msg::kManifestNoEnd},
+  };
+  for (const auto& t : kTexts) {
+    if (t.damage == check.manifest_damage) return Text(t.text, {check.manifest_damage_detail});
+  }
+  return ManifestDamageText(check.manifest_damage, check.manifest_damage_detail);
+}
+
 std::string ManifestTroubleShown(const EditionCheck& check) {
   switch (check.manifest_trouble) {
     case EditionCheck::ManifestTrouble::kUnreadable:
       return Text(Msg::kManifestUnreadable);
     case EditionCheck::ManifestTrouble::kDamaged:
       return Text(Msg::kManifestDamaged,
-                  {std::to_string(check.manifest_line), check.manifest_damage});
+                  {std::to_string(check.manifest_line), ManifestDamageShown(check)});
     case EditionCheck::ManifestTrouble::kFolderUnlisted:
       return Text(Msg::kManifestFolderUnlistable);
     case EditionCheck::ManifestTrouble::kNone:

@@ -198,7 +198,8 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
         "the manifest is damaged: line " + std::to_string(parsed.error_line) + ": " + parsed.error;
     check.manifest_trouble = EditionCheck::ManifestTrouble::kDamaged;
     check.manifest_line = parsed.error_line;
-    check.manifest_damage = parsed.error;
+    check.manifest_damage = parsed.damage;
+    check.manifest_damage_detail = parsed.detail;
     return check;
   }
   check.sealed = parsed.manifest->sealed;

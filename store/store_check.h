@@ -67,8 +67,9 @@ struct EditionCheck {
   // The same, for a front end to say in its own words.
   enum class ManifestTrouble { kNone, kUnreadable, kDamaged, kFolderUnlisted };
   ManifestTrouble manifest_trouble = ManifestTrouble::kNone;
-  size_t manifest_line = 0;          // kDamaged: the line
-  std::string manifest_damage;       // kDamaged: what is wrong with it (English)
+  size_t manifest_line = 0;                                // kDamaged: the line
+  ManifestDamage manifest_damage = ManifestDamage::kNone;  // kDamaged: what is wrong with it
+  std::string manifest_damage_detail;
   bool sealed = true;                // false: Collect began and never finished
   std::vector<ManifestMiss> missed;  // what Collect could not take
   size_t files_checked = 0;

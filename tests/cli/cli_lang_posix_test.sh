@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The detail lines the console prints (undo items, a seal that fails, a dry run's failures, a
-# damaged registry file, a user that cannot be reached, a wrong option): with --lang ja they hold
-# no English sentence; with --lang en they read as before.
+# damaged manifest or registry file, a user that cannot be reached, a wrong option): with
+# --lang ja they hold no English sentence; with --lang en they read as before.
 #
 #   cli_lang_posix_test.sh path/to/kdr4tose-cli path/to/kdr4tose-cli-users path/to/examples
 set -u
@@ -49,6 +49,7 @@ done <<'TABLE'
 undo|echo changed >"$new/DDBVID/orders.ddv"|1|refused: file C:\KodrelSE\Client\prv\DDBVID\orders.ddv (changed since the Migrate wrote it)|cli_on undo
 accept|rm "$store/kdr4tose.manifest" && mkdir "$store/kdr4tose.manifest"|1|not sealed: the manifest could not be written|cli_on verify --accept client
 dry-run|rmdir "$store/kdr4tose.manifest" && cli_on --quiet verify --accept client && mkdir -p "$new/log/kodrel.log"|1|  would fail: C:\KodrelSE\Client\prv\log\kodrel.log is a folder; the file cannot replace it|cli_on migrate --dry-run
+manifest|printf 'x\n' >"$store/kdr4tose.manifest"|1|  kdr4tose.manifest: the manifest is damaged: line 1: not a kdr4tose manifest|cli_on verify
 registry|:|64|kdr4tose-cli: the registry file $root/bad.reg is malformed: line 4: bad dword value (one to eight hex digits)|"$cli" --registry "$root/bad.reg" --work-dir "$root/work" status
 user|:|1|kdr4tose-cli: user bob: cannot reach the registry: error 5 (アクセスが拒否されました。)|"$cli_users" --all-users --drive "C=$root/drive_c" --work-dir "$root/work" collect
 option|:|64|kdr4tose-cli: The following argument was not expected: --bogus|"$cli" --bogus status
