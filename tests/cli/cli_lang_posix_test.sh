@@ -6,6 +6,7 @@
 #   cli_lang_posix_test.sh path/to/kdr4tose-cli path/to/kdr4tose-cli-users path/to/examples
 set -u
 cli=$1
+# shellcheck disable=SC2034  # used by the table's commands, through eval
 cli_users=$2
 examples=$3
 unset LANG LC_MESSAGES LC_ALL
@@ -26,10 +27,11 @@ printf 'bob\tS-1-5-21-9-1002\t%s/p/bob\t%s/bob.reg\tload: error 5 (アクセス�
   "$root" "$root" >"$root/users.txt"
 export KDR_TEST_USERS=$root/users.txt
 cli_on() { "$cli" --registry "$root/reg.reg" --drive "C=$root/drive_c" --work-dir "$root/work" "$@"; }
-cli_on --quiet collect >/dev/null 2>&1 && cli_on --quiet migrate >/dev/null 2>&1 ||
+if ! cli_on --quiet collect >/dev/null 2>&1 || ! cli_on --quiet migrate >/dev/null 2>&1; then
   fail "the collect and migrate before the cases failed"
-store=$root/work/kdr4env/client
-new=$root/drive_c/KodrelSE/Client/prv
+fi
+# shellcheck disable=SC2034  # used by the table's commands, through eval
+store=$root/work/kdr4env/client new=$root/drive_c/KodrelSE/Client/prv
 
 # name | what makes the case | exit | a line --lang en prints | the command's arguments
 while IFS='|' read -r name setup want english args; do
