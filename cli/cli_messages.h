@@ -293,6 +293,9 @@ enum class Msg {
   kUndoLaterNotUndone,
   kUndoJournalUnusable,
   kUndoPartNotTaken,
+  kBackupSequenceUnreadable,
+  kBackupJournalUnreadable,
+  kBackupJournalDamaged,
   // --dry-run
   kCollectPreview,
   kPreviewSettingsReplaced,

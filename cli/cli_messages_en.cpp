@@ -343,6 +343,9 @@ constexpr MessageText kTexts[] = {
     {Msg::kUndoPartNotTaken,
      "the journal ends inside the part of {0}, which the Migrate wrote: undo cannot know all of "
      "it, so that part was not taken back"},
+    {Msg::kBackupSequenceUnreadable, "its sequence number cannot be read"},
+    {Msg::kBackupJournalUnreadable, "the journal cannot be read"},
+    {Msg::kBackupJournalDamaged, "the journal is damaged: {0}"},
     {Msg::kCollectPreview, "collect --dry-run (nothing is written):"},
     {Msg::kPreviewSettingsReplaced, "  settings file {0} (replaced)"},
     {Msg::kPreviewSettingsAdded, "  settings file {0} (added)"},

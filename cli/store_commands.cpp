@@ -179,6 +179,20 @@ std::string PlanFailureIn(const PlanFailure& f, bool english) {
 std::string PlanFailureShown(const PlanFailure& f) { return PlanFailureIn(f, false); }
 std::string PlanFailureEnglish(const PlanFailure& f) { return PlanFailureIn(f, true); }
 
+std::string BackupTroubleShown(const BackupInfo& b) {
+  switch (b.trouble) {
+    case BackupInfo::Trouble::kSequenceUnreadable:
+      return Text(Msg::kBackupSequenceUnreadable);
+    case BackupInfo::Trouble::kJournalUnreadable:
+      return Text(Msg::kBackupJournalUnreadable);
+    case BackupInfo::Trouble::kJournalDamaged:
+      return Text(Msg::kBackupJournalDamaged, {b.damage});
+    case BackupInfo::Trouble::kNone:
+      break;
+  }
+  return b.error;
+}
+
 // Why the backup could not be used, in the console's language.
 std::string UndoProblemShown(const UndoResult& result, const BackupPlaces& places) {
   switch (result.problem) {
@@ -456,7 +470,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
       text += Shown(b.name) + "  " + b.time + "  " + (editions.empty() ? "-" : editions) +
               (b.undone ? "  " + Text(Msg::kUndone) : "") +
               (elsewhere ? "  " + Text(Msg::kBackupElsewhere, {Shown(b.folder)}) : "") +
-              (b.error.empty() ? "" : "  " + b.error) + "\n";
+              (b.error.empty() ? "" : "  " + BackupTroubleShown(b)) + "\n";
       json.push_back("{\"name\":" + JsonString(Shown(b.name)) + ",\"time\":" + JsonString(b.time) +
                      ",\"sequence\":" + std::to_string(b.sequence) +
                      ",\"folder\":" + JsonString(Shown(b.folder)) +

@@ -388,10 +388,18 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
     std::optional<uint64_t> sequence = ReadBackupSequence(files, info.folder);
     info.sequence = sequence.value_or(0);
     bool unreadable = !sequence;
-    if (unreadable) info.error = "its sequence number cannot be read";
+    if (unreadable) {
+      info.error = "its sequence number cannot be read";
+      info.trouble = BackupInfo::Trouble::kSequenceUnreadable;
+    }
     std::optional<JournalOutline> journal =
         unreadable ? std::nullopt : CheckJournalFile(files, root + name, &info.error, &unreadable);
     info.unreadable = unreadable;
+    if (!journal && info.trouble == BackupInfo::Trouble::kNone) {
+      info.trouble = unreadable ? BackupInfo::Trouble::kJournalUnreadable
+                                : BackupInfo::Trouble::kJournalDamaged;
+      if (!unreadable) info.damage = info.error;
+    }
     if (!journal) {
       if (!unreadable) info.error = "the journal is damaged: " + info.error;
     } else {

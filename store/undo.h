@@ -110,8 +110,13 @@ struct BackupInfo {
   std::string time;
   std::vector<std::string> editions;  // names
   bool undone = false;
-  std::string error;        // the journal cannot be read
+  std::string error;        // the journal cannot be read (English, for --json)
   bool unreadable = false;  // ... because the file could not be read (not: is damaged)
+  // The same for a front end to say: the sequence number or the journal could not be read, or
+  // the journal is damaged (`damage` says where, in English).
+  enum class Trouble { kNone, kSequenceUnreadable, kJournalUnreadable, kJournalDamaged };
+  Trouble trouble = Trouble::kNone;
+  std::string damage;
 };
 
 // The backups in both places, oldest first: by sequence number (those without one first, by
