@@ -388,6 +388,52 @@ struct RunRegistry {
   }
 };
 
+// Why a registry file was refused, in the console's language.
+std::string RegistryFileProblemShown(const RegistryFileError& error) {
+  static constexpr struct {
+    RegistryFileProblem problem;
+    Msg text;
+  } kTexts[] = {
+      {RegistryFileProblem::kNotALine, Msg::kRegFileNotALine},
+      {RegistryFileProblem::kNul, Msg::kRegFileNul},
+      {RegistryFileProblem::kKeyLineUnclosed, Msg::kRegFileKeyLineUnclosed},
+      {RegistryFileProblem::kRootKey, Msg::kRegFileRootKey},
+      {RegistryFileProblem::kTooDeep, Msg::kRegFileTooDeep},
+      {RegistryFileProblem::kEmptyKeyName, Msg::kRegFileEmptyKeyName},
+      {RegistryFileProblem::kKeyNameNotCp932, Msg::kRegFileKeyNameNotCp932},
+      {RegistryFileProblem::kRootDeleted, Msg::kRegFileRootDeleted},
+      {RegistryFileProblem::kEndsInHex, Msg::kRegFileEndsInHex},
+      {RegistryFileProblem::kValueOutsideKey, Msg::kRegFileValueOutsideKey},
+      {RegistryFileProblem::kNameUnterminated, Msg::kRegFileNameUnterminated},
+      {RegistryFileProblem::kNameBadEscape, Msg::kRegFileNameBadEscape},
+      {RegistryFileProblem::kNameNotCp932, Msg::kRegFileNameNotCp932},
+      {RegistryFileProblem::kNoEquals, Msg::kRegFileNoEquals},
+      {RegistryFileProblem::kNoData, Msg::kRegFileNoData},
+      {RegistryFileProblem::kTextAfterDash, Msg::kRegFileTextAfterDash},
+      {RegistryFileProblem::kStringUnterminated, Msg::kRegFileStringUnterminated},
+      {RegistryFileProblem::kStringBadEscape, Msg::kRegFileStringBadEscape},
+      {RegistryFileProblem::kTextAfterString, Msg::kRegFileTextAfterString},
+      {RegistryFileProblem::kStringNotCp932, Msg::kRegFileStringNotCp932},
+      {RegistryFileProblem::kBadDword, Msg::kRegFileBadDword},
+      {RegistryFileProblem::kBadHexType, Msg::kRegFileBadHexType},
+      {RegistryFileProblem::kNoHexColon, Msg::kRegFileNoHexColon},
+      {RegistryFileProblem::kOddText, Msg::kRegFileOddText},
+      {RegistryFileProblem::kTextNotCp932, Msg::kRegFileTextNotCp932},
+      {RegistryFileProblem::kUnknownData, Msg::kRegFileUnknownData},
+      {RegistryFileProblem::kHexNotCommas, Msg::kRegFileHexNotCommas},
+      {RegistryFileProblem::kBadHexByte, Msg::kRegFileBadHexByte},
+      {RegistryFileProblem::kHexByteTooLong, Msg::kRegFileHexByteTooLong},
+      {RegistryFileProblem::kUtf16Cut, Msg::kRegFileUtf16Cut},
+      {RegistryFileProblem::kVersion5Not16, Msg::kRegFileVersion5Not16},
+      {RegistryFileProblem::kRegedit4Is16, Msg::kRegFileRegedit4Is16},
+      {RegistryFileProblem::kNotRegFile, Msg::kRegFileNotRegFile},
+  };
+  for (const auto& t : kTexts) {
+    if (t.problem == error.problem) return Text(t.text, {error.detail});
+  }
+  return error.reason;
+}
+
 int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   opened->path = HostPathFromUtf8(options.registry_file);
   std::string error;
@@ -409,9 +455,9 @@ int OpenRegistryFile(const Options& options, RunRegistry* opened) {
       LoadRegistryFile(*bytes, opened->file.get(), HeldBranches(options.command),
                        CheckedOnlyBranches(options.command));
   if (!loaded.ok()) {
-    return UsageError(
-        Text(Msg::kRegistryFileMalformed,
-             {options.registry_file, std::to_string(loaded.error->line), loaded.error->reason}));
+    return UsageError(Text(Msg::kRegistryFileMalformed,
+                           {options.registry_file, std::to_string(loaded.error->line),
+                            RegistryFileProblemShown(*loaded.error)}));
   }
   // A value the file cannot hold is refused when it is set (and the import skips it), never
   // found out when the file is written back.
@@ -676,7 +722,7 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
                   return !put_failed;
                 },
                 &hive_error);
-            if (!ok && !put_failed) refused = RegistryFileError{0, hive_error};
+            if (!ok && !put_failed) refused = SaveError(hive_error);
             return ok;
           }
           RegistryFileSaveResult result = WriteBackRegistryFile(
@@ -814,16 +860,32 @@ struct UserOutcome {
   std::string json_result;  // what --json printed for the user
 };
 
+// Why a user's part did not run: in English for the log and --json, and in the console's
+// language.
+struct UserProblem {
+  std::string english;
+  std::string shown;
+  void Add(const UserProblem& more, std::string_view english_joint, Msg shown_joint) {
+    english += std::string(english_joint) + more.english;
+    shown = Text(shown_joint, {shown, more.shown});
+  }
+};
+
+UserProblem NotReleased(const std::string& error) {
+  return {"the registry could not be released: " + error, Text(Msg::kUserNotReleased, {error})};
+}
+
 // The user's work folder below the run's: made for a Collect, otherwise it must be there.
 std::optional<WorkFolder> UserWorkFolder(const Options& options, const WorkFolder& base,
                                          const std::string& store_user, int* code,
-                                         std::string* error) {
+                                         UserProblem* problem) {
   std::filesystem::path folder = HostPathFromUtf8(base.shown) / HostPathFromUtf8(store_user);
+  const std::string shown = HostPathToUtf8(folder);
   // Checked before the folder is made: one the tool's paths cannot name is never made.
-  if (!Utf8ToCp932(HostPathToUtf8(folder))) {
+  if (!Utf8ToCp932(shown)) {
     *code = kExitEditionFailed;
-    *error =
-        "the work folder path " + HostPathToUtf8(folder) + " has characters outside code page 932";
+    *problem = {"the work folder path " + shown + " has characters outside code page 932",
+                Text(Msg::kUserWorkNotCp932, {shown})};
     return std::nullopt;
   }
   std::error_code ec;
@@ -832,16 +894,22 @@ std::optional<WorkFolder> UserWorkFolder(const Options& options, const WorkFolde
     std::filesystem::create_directory(folder, ec);
     if (ec) {
       *code = kExitEditionFailed;
-      *error = "cannot make the work folder " + HostPathToUtf8(folder) + ": " + ec.message();
+      *problem = {"cannot make the work folder " + shown + ": " + ec.message(),
+                  Text(Msg::kUserWorkNotMade, {shown, ec.message()})};
       return std::nullopt;
     }
   } else if (!there && !std::filesystem::exists(folder, ec)) {
     *code = kExitNothingToDo;
-    *error = "nothing collected: there is no folder " + HostPathToUtf8(folder);
+    *problem = {"nothing collected: there is no folder " + shown,
+                Text(Msg::kUserNothingCollected, {shown})};
     return std::nullopt;
   }
-  std::optional<WorkFolder> work = ResolveWorkFolder(HostPathToUtf8(folder), error);
-  if (!work) *code = kExitEditionFailed;
+  std::string error;
+  std::optional<WorkFolder> work = ResolveWorkFolder(shown, &error);
+  if (!work) {
+    *code = kExitEditionFailed;
+    *problem = {error, error};
+  }
   return work;
 }
 
@@ -850,42 +918,52 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
                        const UserRun& run, RunLog* log, ConsoleProgress& progress) {
   std::string who = "user " + run.user.name;
   if (run.store_user != run.user.name) who += " (the store of " + run.store_user + ")";
-  if (!options.json && !options.quiet) WriteStdout("[" + who + "]\n");
+  const std::string who_shown = run.store_user != run.user.name
+                                    ? Text(Msg::kUserOfStore, {run.user.name, run.store_user})
+                                    : Text(Msg::kUserNamed, {run.user.name});
+  if (!options.json && !options.quiet) WriteStdout("[" + who_shown + "]\n");
   UserOutcome outcome;
-  auto fail = [&](int code, const std::string& reason) {
+  auto fail = [&](int code, const UserProblem& problem) {
     outcome.exit_code = code;
-    outcome.error = reason;
-    WriteStderr(std::string(kProgram) + ": " + who + ": " + reason + "\n");
-    if (log) log->Comment(who + ": " + reason);
+    outcome.error = problem.english;
+    WriteStderr(std::string(kProgram) + ": " + who_shown + ": " + problem.shown + "\n");
+    if (log) log->Comment(who + ": " + problem.english);
     return outcome;
   };
-  if (!run.refused.empty()) return fail(kExitEditionFailed, run.refused);
+  if (run.refused != UserRefusal::kNone) {
+    return fail(kExitEditionFailed,
+                {std::string(UserRefusalText(run.refused)),
+                 Text(run.refused == UserRefusal::kNotAFolderName ? Msg::kUserNameNotFolder
+                                                                  : Msg::kUserNameShared)});
+  }
   int code = kExitOk;
-  std::string error;
+  UserProblem problem;
   // A store that is not there is told before any hive is loaded; a Collect makes the user's
   // folder only once the user's registry could be reached.
   bool collect = options.command == "collect";
   std::optional<WorkFolder> work;
   if (!collect) {
-    work = UserWorkFolder(options, base, run.store_user, &code, &error);
-    if (!work) return fail(code, error);
+    work = UserWorkFolder(options, base, run.store_user, &code, &problem);
+    if (!work) return fail(code, problem);
   }
   bool writable = !options.dry_run && !options.store.list &&
                   (options.command == "migrate" || options.command == "undo");
   bool busy = false;
+  std::string error;
   std::unique_ptr<UserRegistry> hive = profiles.Open(run.user, writable, &error, &busy);
   if (!hive) {
-    return fail(busy ? kExitBusy : kExitEditionFailed, "cannot reach the registry: " + error);
+    return fail(busy ? kExitBusy : kExitEditionFailed,
+                {"cannot reach the registry: " + error, Text(Msg::kUserUnreachable, {error})});
   }
   if (collect) {
-    work = UserWorkFolder(options, base, run.store_user, &code, &error);
+    work = UserWorkFolder(options, base, run.store_user, &code, &problem);
     if (!work) {
       std::string release_error;
       if (!hive->Release(&release_error)) {
-        error += "; the registry could not be released: " + release_error;
+        problem.Add(NotReleased(release_error), "; ", Msg::kUserTwoProblems);
         code = WorstExitCode({code, kExitInternal}, InterruptedExitCode());
       }
-      return fail(code, error);
+      return fail(code, problem);
     }
   }
   if (log) log->Comment(who + ": registry " + hive->Source() + ", work folder " + work->shown);
@@ -916,7 +994,7 @@ UserOutcome RunOneUser(const Options& options, const StoreCommandOptions& store,
   if (std::string release_error; !hive->Release(&release_error)) {
     int worst = WorstExitCode({code, kExitInternal}, InterruptedExitCode());
     std::string json = std::move(outcome.json_result);
-    fail(worst, "the registry could not be released: " + release_error);
+    fail(worst, NotReleased(release_error));
     outcome.json_result = std::move(json);
   }
   return outcome;
@@ -1054,6 +1132,35 @@ bool ChooseLanguage(const std::vector<std::string>& args, Language* language, st
   return LanguageNamed(*given, language);
 }
 
+// CLI11's error in the console's language, for the errors a person commonly makes; the rest as
+// CLI11 says them.
+std::string ParseErrorText(const CLI::App& app, const CLI::ParseError& e) {
+  const std::string what = e.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&e)) {
+    std::vector<std::string> extras = app.remaining();
+    std::string listed;
+    for (const std::string& extra : extras) listed += (listed.empty() ? "" : " ") + extra;
+    if (!listed.empty()) {
+      return Text(extras.size() > 1 ? Msg::kParseExtras : Msg::kParseExtra, {listed});
+    }
+  } else if (dynamic_cast<const CLI::RequiredError*>(&e) && what == "command is required") {
+    return Text(Msg::kParseNoCommand);
+  } else if (dynamic_cast<const CLI::ArgumentMismatch*>(&e)) {
+    // "--work-dir: 1 required DIR missing"
+    const size_t colon = what.find(": ");
+    const CLI::Option* option =
+        colon == std::string::npos ? nullptr : app.get_option_no_throw(what.substr(0, colon));
+    if (option && what.ends_with(" missing")) {
+      return Text(Msg::kParseNoValue, {what.substr(0, colon), option->get_type_name()});
+    }
+  } else if (dynamic_cast<const CLI::ValidationError*>(&e) && what.starts_with("command: ")) {
+    // "command: x not in {status,...}"
+    const size_t end = what.find(" not in {");
+    if (end != std::string::npos) return Text(Msg::kParseBadCommand, {what.substr(9, end - 9)});
+  }
+  return Text(Msg::kBadArguments, {what});
+}
+
 }  // namespace
 
 int RunCli(int argc, const char* const* argv) {
@@ -1139,7 +1246,7 @@ int RunCli(int argc, const char* const* argv) {
       WriteStdout(out.str());
       return kExitOk;
     }
-    return UsageError(Text(Msg::kBadArguments, {e.what()}));
+    return UsageError(ParseErrorText(app, e));
   }
   return Run(options);
 }

@@ -13,6 +13,8 @@
 #include "engine/store_acceptance.h"
 #include "engine/undo_scope.h"
 #include "platform/cp932.h"
+#include "platform/file_metadata.h"
+#include "platform/file_result.h"
 #include "platform/text_encoding.h"
 #include "store/manifest.h"
 #include "store/store_check.h"
@@ -75,6 +77,144 @@ std::string OutcomeShown(UndoOutcome outcome) {
   return Text(Msg::kUndoFailed);
 }
 
+std::string UndoItemShown(const UndoItem& item) {
+  switch (item.subject) {
+    case UndoSubject::kFile:
+      return Text(Msg::kUndoItemFile, {Shown(item.path)});
+    case UndoSubject::kFolder:
+      return Text(Msg::kUndoItemFolder, {Shown(item.path)});
+    case UndoSubject::kValue:
+      return Text(Msg::kUndoItemValue, {Shown(item.path), Shown(item.name)});
+    case UndoSubject::kKey:
+      break;
+  }
+  return Text(Msg::kUndoItemKey, {Shown(item.path)});
+}
+
+// "its owner and group", in the console's language.
+std::string MetadataPartsShown(unsigned parts) {
+  static constexpr struct {
+    unsigned part;
+    Msg name;
+  } kNames[] = {{kMetadataAttributes, Msg::kMetadataAttributes},
+                {kMetadataMode, Msg::kMetadataMode},
+                {kMetadataOwner, Msg::kMetadataOwner},
+                {kMetadataGroup, Msg::kMetadataGroup},
+                {kMetadataTime, Msg::kMetadataTime}};
+  std::vector<std::string> named;
+  for (const auto& n : kNames) {
+    if (parts & n.part) named.push_back(Text(n.name));
+  }
+  if (named.empty()) return {};
+  std::string text = named.back();
+  if (named.size() > 1) text = Text(Msg::kMetadataTwo, {named[named.size() - 2], text});
+  for (size_t i = named.size() - 2; named.size() > 2 && i-- > 0;) {
+    text = Text(Msg::kMetadataMore, {named[i], text});
+  }
+  return Text(Msg::kMetadataIts, {text});
+}
+
+std::string UndoReasonShown(const UndoItem& item) {
+  const std::string status = std::to_string(item.status);
+  switch (item.reason) {
+    case UndoReason::kNone:
+      return {};
+    case UndoReason::kOutsideScope:
+      return Text(Msg::kUndoWhyOutsideScope);
+    case UndoReason::kUnreadable:
+      return item.subject == UndoSubject::kValue ? Text(Msg::kUndoWhyUnreadableCode, {status})
+                                                 : Text(Msg::kUndoWhyUnreadable);
+    case UndoReason::kChangedSince:
+      return Text(Msg::kUndoWhyChanged);
+    case UndoReason::kNotRemovable:
+      return item.subject == UndoSubject::kKey ? Text(Msg::kUndoWhyNotRemovableCode, {status})
+                                               : Text(Msg::kUndoWhyNotRemovable);
+    case UndoReason::kSavedCopyBad:
+      return Text(Msg::kUndoWhySavedCopyBad);
+    case UndoReason::kNotWrittenBack:
+      return Text(Msg::kUndoWhyNotWrittenBack);
+    case UndoReason::kMetadata:
+      return Text(Msg::kUndoWhyMetadata,
+                  {MetadataPartsShown(item.metadata_parts), item.call, DescribeCode(item.status)});
+    case UndoReason::kFolderNotEmpty:
+      return Text(Msg::kUndoWhyFolderNotEmpty);
+    case UndoReason::kKeyRemoved:
+      return Text(Msg::kUndoWhyKeyRemoved);
+    case UndoReason::kKeyUnopenable:
+      return Text(Msg::kUndoWhyKeyUnopenable, {status});
+    case UndoReason::kRegistryRefused:
+      return Text(Msg::kUndoWhyRegistryRefused, {status});
+    case UndoReason::kUnopenable:
+      return Text(Msg::kUndoWhyUnopenable, {status});
+    case UndoReason::kHoldsKeys:
+      return Text(Msg::kUndoWhyHoldsKeys);
+    case UndoReason::kHoldsValues:
+      return Text(Msg::kUndoWhyHoldsValues);
+    case UndoReason::kValueNotRemovable:
+      break;
+  }
+  return Text(Msg::kUndoWhyValueNotRemovable);
+}
+
+// What a dry run finds would fail: in the console's language, and in English for --json.
+std::string PlanFailureIn(const PlanFailure& f, bool english) {
+  const std::string path = Shown(f.path);
+  const std::string other = Shown(f.other);
+  switch (f.kind) {
+    case PlanFailure::Kind::kValueUnreadable:
+      return english ? path + " of " + other + " cannot be read"
+                     : Text(Msg::kFailValueUnreadable, {path, other});
+    case PlanFailure::Kind::kUnlisted:
+      return english ? path + " cannot be listed" : Text(Msg::kFailUnlisted, {path});
+    case PlanFailure::Kind::kWritesOver:
+      return english
+                 ? path + " would write over files of another folder in " + other + ": not copied"
+                 : Text(Msg::kFailWritesOver, {path, other});
+    case PlanFailure::Kind::kFolderInTheWay:
+      break;
+  }
+  return english ? path + " is a folder; the file cannot replace it"
+                 : Text(Msg::kFailFolderInTheWay, {path});
+}
+std::string PlanFailureShown(const PlanFailure& f) { return PlanFailureIn(f, false); }
+std::string PlanFailureEnglish(const PlanFailure& f) { return PlanFailureIn(f, true); }
+
+std::string BackupTroubleShown(const BackupInfo& b) {
+  switch (b.trouble) {
+    case BackupInfo::Trouble::kSequenceUnreadable:
+      return Text(Msg::kBackupSequenceUnreadable);
+    case BackupInfo::Trouble::kJournalUnreadable:
+      return Text(Msg::kBackupJournalUnreadable);
+    case BackupInfo::Trouble::kJournalDamaged:
+      return Text(Msg::kBackupJournalDamaged, {b.damage});
+    case BackupInfo::Trouble::kNone:
+      break;
+  }
+  return b.error;
+}
+
+// Why the backup could not be used, in the console's language.
+std::string UndoProblemShown(const UndoResult& result, const BackupPlaces& places) {
+  switch (result.problem) {
+    case UndoProblem::kNoSuchBackup:
+      return places.fallback.empty()
+                 ? Text(Msg::kUndoNoSuchBackup, {Shown(result.backup), Shown(places.work)})
+                 : Text(Msg::kUndoNoSuchBackupEither,
+                        {Shown(result.backup), Shown(places.work), Shown(places.fallback)});
+    case UndoProblem::kLaterNotUndone:
+      return Text(Msg::kUndoLaterNotUndone, {Shown(result.later)});
+    case UndoProblem::kPartNotTaken:
+      return Text(Msg::kUndoPartNotTaken, {EditionName(result.part)});
+    case UndoProblem::kJournal:
+      return Text(Msg::kUndoJournalUnusable, {result.error});
+    case UndoProblem::kNone:
+    case UndoProblem::kNoBackup:
+    case UndoProblem::kAllUndone:
+      break;
+  }
+  return result.error;
+}
+
 }  // namespace
 
 std::string StateName(StoreState state) {
@@ -123,6 +263,64 @@ std::string StateJson(const EditionCheck& check) {
          ",\"skipped_folders\":" + JsonList(skipped);
 }
 
+std::string ManifestDamageShown(const EditionCheck& check) {
+  static constexpr struct {
+    ManifestDamage damage;
+    Msg text;
+  } kTexts[] = {
+      {ManifestDamage::kNoLineEnd, Msg::kManifestNoLineEnd},
+      {ManifestDamage::kTextAfterEnd, Msg::kManifestTextAfterEnd},
+      {ManifestDamage::kNotAManifest, Msg::kManifestNotAManifest},
+      {ManifestDamage::kUnknownFormat, Msg::kManifestUnknownFormat},
+      {ManifestDamage::kNoTool, Msg::kManifestNoTool},
+      {ManifestDamage::kNoTime, Msg::kManifestNoTime},
+      {ManifestDamage::kNoState, Msg::kManifestNoState},
+      {ManifestDamage::kBadMissed, Msg::kManifestBadMissed},
+      {ManifestDamage::kFileFields, Msg::kManifestFileFields},
+      {ManifestDamage::kBadSize, Msg::kManifestBadSize},
+      {ManifestDamage::kBadHash, Msg::kManifestBadHash},
+      {ManifestDamage::kBadPath, Msg::kManifestBadPath},
+      {ManifestDamage::kPathTwice, Msg::kManifestPathTwice},
+      {ManifestDamage::kBadCount, Msg::kManifestBadCount},
+      {ManifestDamage::kUnknownLine, Msg::kManifestUnknownLine},
+      {ManifestDamage::kNoEnd, Msg::kManifestNoEnd},
+  };
+  for (const auto& t : kTexts) {
+    if (t.damage == check.manifest_damage) return Text(t.text, {check.manifest_damage_detail});
+  }
+  return ManifestDamageText(check.manifest_damage, check.manifest_damage_detail);
+}
+
+std::string ManifestTroubleShown(const EditionCheck& check) {
+  switch (check.manifest_trouble) {
+    case EditionCheck::ManifestTrouble::kUnreadable:
+      return Text(Msg::kManifestUnreadable);
+    case EditionCheck::ManifestTrouble::kDamaged:
+      return Text(Msg::kManifestDamaged,
+                  {std::to_string(check.manifest_line), ManifestDamageShown(check)});
+    case EditionCheck::ManifestTrouble::kFolderUnlisted:
+      return Text(Msg::kManifestFolderUnlistable);
+    case EditionCheck::ManifestTrouble::kNone:
+      break;
+  }
+  return check.manifest_error;
+}
+
+std::string SealErrorShown(const ManifestWriteError& error) {
+  switch (error.kind) {
+    case ManifestWriteError::Kind::kFolderUnlisted:
+      return Text(Msg::kSealFolderUnlisted);
+    case ManifestWriteError::Kind::kFileUnreadable:
+      return Text(Msg::kSealFileUnreadable, {Shown(error.path)});
+    case ManifestWriteError::Kind::kNameNotCp932:
+      return Text(Msg::kSealNameNotCp932);
+    case ManifestWriteError::Kind::kNotWritten:
+    case ManifestWriteError::Kind::kNone:
+      break;
+  }
+  return Text(Msg::kSealNotWritten);
+}
+
 // Each difference as a line of text (in the console's language) and a JSON object (in English).
 void ListDifferences(const EditionCheck& check, std::string* text, std::vector<std::string>* json) {
   auto add = [&](const std::string& path, std::string_view problem, std::string_view told) {
@@ -132,13 +330,23 @@ void ListDifferences(const EditionCheck& check, std::string* text, std::vector<s
     json->push_back("{\"path\":" + JsonString(path) + ",\"problem\":" + JsonString(problem) + "}");
   };
   if (!check.manifest_error.empty()) {
-    add(std::string(kManifestName), check.manifest_error, check.manifest_error);
+    add(std::string(kManifestName), check.manifest_error, ManifestTroubleShown(check));
   }
   for (const ManifestMiss& miss : check.missed) {
-    // Kept in UTF-8 by the manifest: only its control characters are escaped.
+    // Kept in UTF-8 by the manifest: only its control characters are escaped. JSON keeps the
+    // manifest's own words; the console says the reasons Collect writes in its language.
     std::string what;
-    AppendEscaped(miss.what, &what);
-    add(what, "not collected: " + miss.why, Text(Msg::kProblemNotCollected, {miss.why}));
+    AppendEscaped(miss.what == kMissDataFolders ? Text(Msg::kMissedDataFolders) : miss.what, &what);
+    std::string json_what;
+    AppendEscaped(miss.what, &json_what);
+    const std::string why = miss.why == kMissNotWritten ? Text(Msg::kMissedNotWritten)
+                            : miss.why == kMissSeeLog   ? Text(Msg::kMissedSeeLog)
+                                                        : miss.why;
+    *text += "  " + what + ": ";
+    AppendEscaped(Text(Msg::kProblemNotCollected, {why}), text);
+    *text += "\n";
+    json->push_back("{\"path\":" + JsonString(json_what) +
+                    ",\"problem\":" + JsonString("not collected: " + miss.why) + "}");
   }
   for (const StoreProblem& p : check.problems) {
     add(Shown(p.path), ProblemText(p.kind), ProblemShown(p.kind));
@@ -170,13 +378,15 @@ int AcceptStoreCommand(const Services& services, const WorkPaths& paths,
   if (sealed) {
     text += Text(Msg::kSealed, {EditionName(edition)}) + "\n";
   } else {
-    text += Text(Msg::kNotSealed, {accepted.error}) + "\n";
+    text += Text(Msg::kNotSealed, {SealErrorShown(accepted.error)}) + "\n";
   }
   if (options.json) {
-    Print(options, JsonObjectFor("verify --accept") + ",\"edition\":" +
-                       JsonString(EditionName(edition)) + ",\"was\":{" + StateJson(check) +
-                       ",\"problems\":" + JsonList(differences) + "},\"sealed\":" + Bool(sealed) +
-                       (sealed ? "" : ",\"error\":" + JsonString(accepted.error)) + "}\n");
+    Print(options,
+          JsonObjectFor("verify --accept") + ",\"edition\":" + JsonString(EditionName(edition)) +
+              ",\"was\":{" + StateJson(check) + ",\"problems\":" + JsonList(differences) +
+              "},\"sealed\":" + Bool(sealed) +
+              (sealed ? "" : ",\"error\":" + JsonString(ManifestWriteErrorText(accepted.error))) +
+              "}\n");
   } else if (!sealed) {
     WriteStderr(text);
   } else {
@@ -260,7 +470,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
       text += Shown(b.name) + "  " + b.time + "  " + (editions.empty() ? "-" : editions) +
               (b.undone ? "  " + Text(Msg::kUndone) : "") +
               (elsewhere ? "  " + Text(Msg::kBackupElsewhere, {Shown(b.folder)}) : "") +
-              (b.error.empty() ? "" : "  " + b.error) + "\n";
+              (b.error.empty() ? "" : "  " + BackupTroubleShown(b)) + "\n";
       json.push_back("{\"name\":" + JsonString(Shown(b.name)) + ",\"time\":" + JsonString(b.time) +
                      ",\"sequence\":" + std::to_string(b.sequence) +
                      ",\"folder\":" + JsonString(Shown(b.folder)) +
@@ -293,16 +503,19 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
   if (options.json) Print(options, JsonObjectFor("undo") + ",\"items\":[");
   auto observer = [&](const UndoItem& item) {
     if (options.json) {
-      Print(options, std::string(first ? "" : ",") + "{\"item\":" + JsonString(item.what) +
+      const std::string reason = UndoReasonText(item);
+      Print(options, std::string(first ? "" : ",") + "{\"item\":" + JsonString(UndoItemText(item)) +
                          ",\"outcome\":" + JsonString(UndoOutcomeText(item.outcome)) +
-                         (item.reason.empty() ? "" : ",\"reason\":" + JsonString(item.reason)) +
-                         "}");
+                         (reason.empty() ? "" : ",\"reason\":" + JsonString(reason)) + "}");
     } else {
-      std::string line = OutcomeShown(item.outcome) + ": " + item.what +
-                         (item.reason.empty() ? "" : " (" + item.reason + ")") + "\n";
+      const bool told = item.reason != UndoReason::kNone;
+      std::string line =
+          (told ? Text(Msg::kUndoLineWhy,
+                       {OutcomeShown(item.outcome), UndoItemShown(item), UndoReasonShown(item)})
+                : Text(Msg::kUndoLine, {OutcomeShown(item.outcome), UndoItemShown(item)})) +
+          "\n";
       // What was not undone (metadata too) is said on standard error, even with --quiet.
-      if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed ||
-          !item.reason.empty()) {
+      if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed || told) {
         WriteStderr(line);
       } else if (item.outcome != UndoOutcome::kAlreadyAsBefore) {
         Print(options, line);
@@ -337,7 +550,7 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
                               {work, Shown(places.fallback)})) +
                   "\n");
     } else {
-      WriteStderr(result.error + "\n");
+      WriteStderr(UndoProblemShown(result, places) + "\n");
     }
   }
   if (result.nothing_to_do) return kExitNothingToDo;
@@ -370,9 +583,9 @@ int RunCollectPreview(CMigrateDlg& dlg, const Services& services,
                            ",\"replaces\":" + Bool(f.replaces) + "}");
     }
     std::vector<std::string> failures_json;
-    for (const std::string& f : preview.failures) {
-      text += Text(Msg::kPreviewWouldFail, {f}) + "\n";
-      failures_json.push_back(JsonString(f));
+    for (const PlanFailure& f : preview.failures) {
+      text += Text(Msg::kPreviewWouldFail, {PlanFailureShown(f)}) + "\n";
+      failures_json.push_back(JsonString(PlanFailureEnglish(f)));
     }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + ",\"files\":" +
                    JsonList(files_json) + ",\"failures\":" + JsonList(failures_json) + "}");
@@ -445,10 +658,10 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
       files.push_back("{\"path\":" + JsonString(Shown(f.destination)) + ",\"replaces\":" +
                       Bool(f.replaces) + ",\"size\":" + std::to_string(f.new_digest.size) + "}");
     }
-    for (const std::string& f : plan.failures) {
+    for (const PlanFailure& f : plan.failures) {
       trouble = true;
-      text += Text(Msg::kPreviewWouldFail, {Shown(f)}) + "\n";
-      failures.push_back(JsonString(Shown(f)));
+      text += Text(Msg::kPreviewWouldFail, {PlanFailureShown(f)}) + "\n";
+      failures.push_back(JsonString(PlanFailureEnglish(f)));
     }
     json.push_back("{\"edition\":" + JsonString(EditionName(e)) + ",\"outcome\":" +
                    JsonString(plan.failures.empty() ? "would migrate" : "would fail in part") +

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cli/cli_app.h"
+#include "cli/cli_messages.h"
 #include "platform/cp932.h"
 #include "platform/windows_names.h"
 
@@ -60,7 +61,7 @@ std::optional<std::vector<UserRun>> ChooseUsers(const std::vector<UserProfile>& 
   for (const std::vector<std::string>* names : {&only, &excluded}) {
     for (const std::string& name : *names) {
       if (!Find(profiles, name)) {
-        *error = "there is no user " + name + " on this PC";
+        *error = Text(Msg::kNoSuchUser, {name});
         return std::nullopt;
       }
     }
@@ -71,17 +72,17 @@ std::optional<std::vector<UserRun>> ChooseUsers(const std::vector<UserProfile>& 
     std::string old_user = map.substr(0, equals);
     std::string new_user = equals == std::string::npos ? "" : map.substr(equals + 1);
     if (old_user.empty() || new_user.empty() || !UsableFolderName(old_user)) {
-      *error = "--map-user wants OLD=NEW, two user names: " + map;
+      *error = Text(Msg::kMapUserMalformed, {map});
       return std::nullopt;
     }
     const UserProfile* target = Find(profiles, new_user);
     if (!target) {
-      *error = "there is no user " + new_user + " on this PC";
+      *error = Text(Msg::kNoSuchUser, {new_user});
       return std::nullopt;
     }
     for (const auto& [other, unused] : maps) {
       if (SameName(other, target->name)) {
-        *error = "--map-user names " + target->name + " twice";
+        *error = Text(Msg::kMapUserTwice, {target->name});
         return std::nullopt;
       }
     }
@@ -91,13 +92,13 @@ std::optional<std::vector<UserRun>> ChooseUsers(const std::vector<UserProfile>& 
   for (const UserProfile& profile : profiles) {
     if (!only.empty() && !Named(only, profile.name)) continue;
     if (Named(excluded, profile.name)) continue;
-    UserRun run{profile, profile.name, {}};
+    UserRun run{profile, profile.name, UserRefusal::kNone};
     if (!UsableFolderName(profile.name)) {
-      run.refused = "the user name cannot be a folder name";
+      run.refused = UserRefusal::kNotAFolderName;
     } else if (std::count_if(profiles.begin(), profiles.end(), [&](const UserProfile& other) {
                  return SameName(other.name, profile.name);
                }) > 1) {
-      run.refused = "two profiles of this PC have this name; their stores would be one";
+      run.refused = UserRefusal::kSharedName;
     }
     for (const auto& [target, old_user] : maps) {
       if (SameName(target, profile.name)) run.store_user = old_user;
@@ -105,6 +106,18 @@ std::optional<std::vector<UserRun>> ChooseUsers(const std::vector<UserProfile>& 
     runs.push_back(std::move(run));
   }
   return runs;
+}
+
+std::string_view UserRefusalText(UserRefusal refusal) {
+  switch (refusal) {
+    case UserRefusal::kNone:
+      return {};
+    case UserRefusal::kNotAFolderName:
+      return "the user name cannot be a folder name";
+    case UserRefusal::kSharedName:
+      break;
+  }
+  return "two profiles of this PC have this name; their stores would be one";
 }
 
 int WorstExitCode(const std::vector<int>& codes, int interrupted) {

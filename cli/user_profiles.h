@@ -56,13 +56,18 @@ class UserProfiles {
 // list of its own. Null where there are none (a POSIX host).
 std::unique_ptr<UserProfiles> MakeUserProfiles();
 
+// Why a user cannot be run: a name no folder can have, or one that two profiles share (their
+// stores would be one).
+enum class UserRefusal { kNone, kNotAFolderName, kSharedName };
+
+// In English, for the log and --json.
+std::string_view UserRefusalText(UserRefusal refusal);
+
 // One user's run: the profile, and the user whose store it uses (another with --map-user).
 struct UserRun {
   UserProfile user;
   std::string store_user;
-  // Why the user cannot be run, when it cannot: a name no folder can have, or one that two
-  // profiles share (their stores would be one).
-  std::string refused;
+  UserRefusal refused = UserRefusal::kNone;
 };
 
 // Which users a run takes, as --user (none: every one), --exclude-user and --map-user OLD=NEW

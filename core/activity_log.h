@@ -5,7 +5,8 @@
 #include <string_view>
 
 // A record of what a run did and what it passed over: the console tool's --log and the work
-// folder's kdr4tose.log, which both programs keep. Texts are UTF-8.
+// folder's kdr4tose.log, which both programs keep. Texts are UTF-8; the source paths of copies
+// are code page 932.
 namespace kdr {
 
 // How much of a value's text a log line shows; the rest is summed up as its size.
@@ -18,7 +19,8 @@ class ActivityLog {
   virtual void Done(std::string_view text) = 0;
   // Something passed over, and why.
   virtual void Skipped(std::string_view text, std::string_view reason) = 0;
-  // One file copied, by its source path.
+  // One file copied, by its source path. Paths here are in code page 932, as the core holds
+  // them: the log that writes them out converts them once.
   virtual void Copied(std::string_view /*source*/, uint64_t /*bytes*/) {}
   // One file not copied because its copy was in place already, proven the same.
   virtual void Kept(std::string_view /*source*/, uint64_t /*bytes*/) {}

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "platform/hex_text.h"
+#include "platform/text_encoding.h"
 
 namespace kdr {
 
@@ -35,14 +36,17 @@ void LogLines::Done(std::string_view text) { Line("DONE", text); }
 void LogLines::Skipped(std::string_view text, std::string_view reason) {
   Line("SKIP", text, reason, true);
 }
+void LogLines::SourceLine(std::string_view tag, std::string_view source, std::string_view second) {
+  Line(tag, Cp932ForDisplay(source), second, true);
+}
 void LogLines::Copied(std::string_view source, uint64_t bytes) {
-  Line("COPY", source, std::to_string(bytes), true);
+  SourceLine("COPY", source, std::to_string(bytes));
 }
 void LogLines::Kept(std::string_view source, uint64_t bytes) {
-  Line("KEEP", source, std::to_string(bytes), true);
+  SourceLine("KEEP", source, std::to_string(bytes));
 }
 void LogLines::CopyFailed(std::string_view source, std::string_view error) {
-  Line("FAIL", source, error, true);
+  SourceLine("FAIL", source, error);
 }
 void LogLines::Shown(std::string_view text) { Line("SHOW", text); }
 void LogLines::Comment(std::string_view text) { Line("#", text); }

@@ -44,6 +44,8 @@ class LogLines : public ActivityLog {
  private:
   void Line(std::string_view tag, std::string_view first, std::string_view second = {},
             bool has_second = false);
+  // A line whose first field is a source path in code page 932: shown in UTF-8 here, once.
+  void SourceLine(std::string_view tag, std::string_view source, std::string_view second);
   std::string pending_;
 };
 

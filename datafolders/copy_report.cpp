@@ -13,19 +13,19 @@ void LogKept(ActivityLog& log, std::string_view edition, uint64_t kept, std::str
 void CopyRecorder::FileCopied(std::string_view source_path, uint64_t bytes) {
   ++report_.files_copied;
   report_.bytes_copied += bytes;
-  log_.Copied(Cp932ForDisplay(source_path), bytes);
+  log_.Copied(source_path, bytes);
   ForwardingCopyObserver::FileCopied(source_path, bytes);
 }
 
 void CopyRecorder::FileKept(std::string_view source_path, uint64_t bytes) {
   ++report_.files_kept;
-  log_.Kept(Cp932ForDisplay(source_path), bytes);
+  log_.Kept(source_path, bytes);
   ForwardingCopyObserver::FileKept(source_path, bytes);
 }
 
 void CopyRecorder::CopyFailed(std::string_view source_path, const FileResult& error) {
   report_.not_copied.push_back(FailedItem{std::string(source_path), error});
-  log_.CopyFailed(Cp932ForDisplay(source_path), Describe(error));
+  log_.CopyFailed(source_path, Describe(error));
   ForwardingCopyObserver::CopyFailed(source_path, error);
 }
 

@@ -318,7 +318,7 @@ std::vector<DataPathValue> DataPathValues(Edition edition, bool migrate) {
 
 std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, const WorkPaths& paths,
                                       size_t max_path, Edition edition, bool migrate,
-                                      std::vector<std::string>* unreadable) {
+                                      std::vector<DataPathValue>* unreadable) {
   NullActivityLog quiet;
   DataFolderContext ctx{registry, files, paths, quiet, nullptr, nullptr, {}, max_path};
   const EditionData& data = kEditionData[EditionIndex(edition)];
@@ -327,7 +327,7 @@ std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, con
     std::string_view key = source.key_path;
     std::optional<std::string> value = ReadPathValue(ctx, key, source.value_name);
     if (!value || !ValueFits(ctx, *value, source.value_name)) {
-      unreadable->push_back(std::string(source.value_name) + " of " + Cp932ForDisplay(key));
+      unreadable->push_back(DataPathValue{key, source.value_name});
       continue;
     }
     for (const CopyPair& pair : source.pairs) {

@@ -46,18 +46,18 @@ struct FolderCopy {
   std::string destination;  // ends with a backslash
 };
 
-// The copies an edition's Collect or Migrate would make, with the path values as `registry`
-// holds them now. Values that cannot be read (or would not fit) are named in *unreadable and
-// their folders left out.
-std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, const WorkPaths& paths,
-                                      size_t max_path, Edition edition, bool migrate,
-                                      std::vector<std::string>* unreadable);
-
 // A data path value: the registry value (below HKEY_CURRENT_USER) that names a data folder.
 struct DataPathValue {
   std::string_view key_path;
   std::string_view value_name;
 };
+
+// The copies an edition's Collect or Migrate would make, with the path values as `registry`
+// holds them now. Values that cannot be read (or would not fit) are named in *unreadable and
+// their folders left out.
+std::vector<FolderCopy> PlannedCopies(Registry& registry, FileSystem& files, const WorkPaths& paths,
+                                      size_t max_path, Edition edition, bool migrate,
+                                      std::vector<DataPathValue>* unreadable);
 
 // The data path values an edition's Collect or Migrate reads, in the order it reads them.
 std::vector<DataPathValue> DataPathValues(Edition edition, bool migrate);

@@ -38,18 +38,21 @@ void WriteManifest(RunContext& run, Edition edition, DigestCache* digests, bool*
   if (*settings_written && !run.services.profiles.Flush()) *settings_written = false;
   std::vector<ManifestMiss> missed;
   if (!*settings_written) {
-    missed.push_back({Cp932ForDisplay(run.paths.SettingsFile(edition)), "could not be written"});
+    missed.push_back(
+        {Cp932ForDisplay(run.paths.SettingsFile(edition)), std::string(kMissNotWritten)});
   }
   for (const FailedItem& item : run.summary.Copies(edition).not_copied) {
     missed.push_back({Cp932ForDisplay(item.source), Describe(item.error)});
   }
   // A data path that could not be read leaves whole folders out, with no file to name.
-  if (!*ok && missed.empty()) missed.push_back({"data folders", "not collected (see the log)"});
-  std::string error;
+  if (!*ok && missed.empty()) {
+    missed.push_back({std::string(kMissDataFolders), std::string(kMissSeeLog)});
+  }
+  ManifestWriteError error;
   if (!WriteEditionManifest(run.services.files, run.paths, edition, ToolVersion(),
                             run.services.clock().local, digests, missed, &error)) {
     // The manifest that says Collect began stays: the store reads as unfinished.
-    run.log.Skipped(what, error);
+    run.log.Skipped(what, ManifestWriteErrorText(error));
     *ok = false;
     return;
   }
@@ -72,11 +75,12 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   CollectOutcome outcome;
   // Before anything of the edition is written, its store says Collect has begun, so that a
   // Collect that never ends is never taken for one that did.
-  std::string begun_error;
+  ManifestWriteError begun_error;
   if (run.services.verification &&
       !MarkEditionBegun(run.services.files, run.paths, edition, ToolVersion(),
                         run.services.clock().local, &begun_error)) {
-    run.log.Skipped("collect " + name, begun_error + "; nothing of the edition written");
+    run.log.Skipped("collect " + name,
+                    ManifestWriteErrorText(begun_error) + "; nothing of the edition written");
     run.summary.Fail(edition, EditionFailure::kStoreNotMarked);
     return outcome;
   }

@@ -12,7 +12,7 @@ void StartCopying(const RunContext& run, Edition edition, bool migrate) {
   // Told before counting, which takes a while for a large folder.
   run.StartPhase(RunPhase::kCopying, edition);
   if (!run.progress) return;
-  std::vector<std::string> unreadable;
+  std::vector<DataPathValue> unreadable;
   CopyTotals totals = MeasureCopies(
       run.services.files, PlannedCopies(run.services.registry, run.services.files, run.paths,
                                         run.services.max_path, edition, migrate, &unreadable));

@@ -173,10 +173,13 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
     return false;
   }
 
-  std::vector<std::string> unreadable;
+  std::vector<DataPathValue> unreadable;
   std::vector<FolderCopy> copies = PlannedCopies(incoming, in.files, in.paths, in.max_path, edition,
                                                  /*migrate=*/true, &unreadable);
-  for (const std::string& what : unreadable) plan->failures.push_back(what + " cannot be read");
+  for (const DataPathValue& what : unreadable) {
+    plan->failures.push_back({PlanFailure::Kind::kValueUnreadable, std::string(what.value_name),
+                              std::string(what.key_path)});
+  }
   for (const FolderCopy& copy : copies) plan->destinations.push_back(copy.destination);
   FolderStates folders;
   std::vector<bool> over;
@@ -185,8 +188,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
     const FolderCopy& copy = copies[i];
     if (!in.files.IsFolder(copy.source)) continue;
     if (over[i]) {
-      plan->failures.push_back(copy.source + " would write over files of another folder in " +
-                               copy.destination + ": not copied");
+      plan->failures.push_back({PlanFailure::Kind::kWritesOver, copy.source, copy.destination});
       plan->refused_copies.push_back({copy.source, copy.destination});
       continue;
     }
@@ -226,7 +228,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
         continue;
       }
       if (in.files.IsFolder(file.destination)) {
-        plan->failures.push_back(file.destination + " is a folder; the file cannot replace it");
+        plan->failures.push_back({PlanFailure::Kind::kFolderInTheWay, file.destination, {}});
         continue;
       }
       if (std::optional<FileStamp> stamp = in.files.Stamp(file.destination)) {

@@ -19,10 +19,13 @@ std::vector<CollectPreview> PreviewCollect(const Services& services, const WorkP
     CollectPreview& preview = previews.emplace_back();
     preview.edition = e;
     preview.settings_file_replaced = services.files.Exists(paths.SettingsFile(e));
-    std::vector<std::string> unreadable;
+    std::vector<DataPathValue> unreadable;
     std::vector<FolderCopy> copies = PlannedCopies(services.registry, services.files, paths,
                                                    services.max_path, e, false, &unreadable);
-    for (const std::string& u : unreadable) preview.failures.push_back(u + " cannot be read");
+    for (const DataPathValue& u : unreadable) {
+      preview.failures.push_back({PlanFailure::Kind::kValueUnreadable, std::string(u.value_name),
+                                  std::string(u.key_path)});
+    }
     if (!unreadable.empty()) copies.clear();  // the path message; nothing of it is copied
     for (const FolderCopy& copy : copies) {
       std::vector<std::string> names;
@@ -31,9 +34,7 @@ std::vector<CollectPreview> PreviewCollect(const Services& services, const WorkP
         continue;
       }
       if (!services.files.ListFiles(copy.source, &names)) {
-        std::string shown;
-        AppendEscaped(Cp932ForDisplay(copy.source), &shown);
-        preview.failures.push_back(shown + " cannot be listed");
+        preview.failures.push_back({PlanFailure::Kind::kUnlisted, copy.source, {}});
         continue;
       }
       for (const std::string& name : names) {

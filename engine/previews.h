@@ -27,7 +27,7 @@ struct CollectPreview {
   bool settings_file_replaced = false;      // the edition's settings file exists already
   std::vector<std::string> absent_sources;  // data folders that do not exist: nothing to copy
   std::vector<CollectPreviewFile> files;
-  std::vector<std::string> failures;  // what would fail, as text
+  std::vector<PlanFailure> failures;
 };
 
 // One entry per installed edition of `old_editions`, in their order.

@@ -47,7 +47,7 @@ StoreAcceptance AcceptStore(const Services& services, const WorkPaths& paths, Ed
       log.Skipped("accepted as not collected: " + miss.what, miss.why);
     }
   } else {
-    log.Skipped("store of " + name + " not accepted", result.error);
+    log.Skipped("store of " + name + " not accepted", ManifestWriteErrorText(result.error));
   }
   // The log is the helpdesk's record of what was accepted; a store it cannot be written to has
   // just been sealed all the same, and the caller says so.

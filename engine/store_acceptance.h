@@ -13,7 +13,7 @@ namespace kdr {
 struct StoreAcceptance {
   EditionCheck was;
   bool sealed = false;
-  std::string error;  // why not
+  ManifestWriteError error;  // why not
 };
 
 // Seals the edition's store as it now is (a hand-edited settings file, files the user removed

@@ -16,7 +16,7 @@ UndoScope MigrateUndoScope(Registry& registry, FileSystem& files, const WorkPath
   UndoScope scope;
   scope.branch = kNewProductBranch;
   for (Edition edition : kAllEditions) {
-    std::vector<std::string> unreadable;
+    std::vector<DataPathValue> unreadable;
     for (FolderCopy& copy :
          PlannedCopies(registry, files, paths, max_path, edition, /*migrate=*/true, &unreadable)) {
       scope.folders[EditionIndex(edition)].push_back(std::move(copy.destination));
@@ -37,8 +37,9 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
         // What was restored is the backup's list; the log keeps what was not (metadata too),
         // which is what a helpdesk asks about.
         if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed ||
-            !item.reason.empty()) {
-          log.Skipped(std::string(UndoOutcomeText(item.outcome)) + ": " + item.what, item.reason);
+            item.reason != UndoReason::kNone) {
+          log.Skipped(std::string(UndoOutcomeText(item.outcome)) + ": " + UndoItemText(item),
+                      UndoReasonText(item));
         }
         if (observer) observer(item);
       });

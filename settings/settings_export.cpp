@@ -171,8 +171,7 @@ constexpr std::array<std::span<const ExportItem>, kEditionCount> kExportLists = 
 bool Finish(ExportContext& ctx, std::string_view settings_file) {
   FileResult written = ctx.profiles.Flush();
   if (written && !std::exchange(ctx.refused, false)) return true;
-  ctx.log.CopyFailed(Cp932ForDisplay(settings_file),
-                     written ? "a write to it was refused" : Describe(written));
+  ctx.log.CopyFailed(settings_file, written ? "a write to it was refused" : Describe(written));
   return false;
 }
 

@@ -46,6 +46,19 @@ struct RefusedCopy {
   std::string destination;
 };
 
+// What a Migrate or Collect would fail to do, for the preview; paths in code page 932.
+struct PlanFailure {
+  enum class Kind {
+    kValueUnreadable,  // the data path value `path` of key `other` cannot be read
+    kUnlisted,         // the folder `path` cannot be listed
+    kWritesOver,       // the copy of `path` would write over another copy's files in `other`
+    kFolderInTheWay,   // the file `path` would replace a folder
+  };
+  Kind kind;
+  std::string path;
+  std::string other;
+};
+
 struct EditionPlan {
   Edition edition = Edition::kPersonal;
   std::vector<std::string> keys_created;     // parents first
@@ -53,7 +66,7 @@ struct EditionPlan {
   std::vector<std::string> folders_created;  // parents first, no trailing backslash
   std::vector<PlannedFile> files;            // added or replaced
   std::vector<KeptFile> kept;                // in place already (KeepFilesInPlace)
-  std::vector<std::string> failures;         // what would fail, in words
+  std::vector<PlanFailure> failures;
   std::vector<RefusedCopy> refused_copies;
   std::vector<std::string> destinations;  // the data folders the copies write into
 };

@@ -36,6 +36,11 @@ struct ManifestFile {
 };
 
 // Something Collect could not put into the store, as the log tells it (UTF-8).
+// The reasons Collect gives for what it could not take, besides a failed call's own text.
+inline constexpr std::string_view kMissNotWritten = "could not be written";
+inline constexpr std::string_view kMissSeeLog = "not collected (see the log)";
+inline constexpr std::string_view kMissDataFolders = "data folders";
+
 struct ManifestMiss {
   std::string what;  // the source path, or the item that failed
   std::string why;
@@ -53,11 +58,37 @@ struct Manifest {
 // nullopt when a path is not valid code page 932 (it could not be written as UTF-8).
 std::optional<std::string> FormatManifest(const Manifest& manifest);
 
+// What is wrong with a damaged manifest, for a front end to say in its own words.
+enum class ManifestDamage {
+  kNone,
+  kNoLineEnd,
+  kTextAfterEnd,
+  kNotAManifest,
+  kUnknownFormat,
+  kNoTool,
+  kNoTime,
+  kNoState,
+  kBadMissed,
+  kFileFields,
+  kBadSize,
+  kBadHash,
+  kBadPath,
+  kPathTwice,
+  kBadCount,
+  kUnknownLine,
+  kNoEnd,
+};
+
 struct ManifestParseResult {
   std::optional<Manifest> manifest;
   size_t error_line = 0;  // 1 upwards when manifest is empty
-  std::string error;
+  std::string error;      // English
+  ManifestDamage damage = ManifestDamage::kNone;
+  std::string detail;  // kUnknownFormat: the format number
 };
+
+// `damage` in English, with `detail` for {0}.
+std::string ManifestDamageText(ManifestDamage damage, std::string_view detail);
 
 // Accepts only a whole, well-formed manifest: every line as above, paths relative without ".."
 // or empty names, no path twice, the end line present with the right count.

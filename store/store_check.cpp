@@ -5,6 +5,7 @@
 #include <set>
 
 #include "platform/cp932.h"
+#include "platform/text_encoding.h"
 #include "store/manifest.h"
 #include "store/system_clutter.h"
 
@@ -79,14 +80,14 @@ size_t EditionCheck::changed() const {
 namespace {
 
 bool WriteManifest(FileSystem& files, const std::string& folder, const Manifest& manifest,
-                   std::string* error) {
+                   ManifestWriteError* error) {
   std::optional<std::string> text = FormatManifest(manifest);
   if (!text) {
-    *error = "a file name is not valid code page 932";
+    error->kind = ManifestWriteError::Kind::kNameNotCp932;
     return false;
   }
   if (!files.WriteFileAtomically(folder + std::string(kManifestName), *text)) {
-    *error = "the manifest could not be written";
+    error->kind = ManifestWriteError::Kind::kNotWritten;
     return false;
   }
   return true;
@@ -107,8 +108,25 @@ bool HasManifest(FileSystem& files, const std::string& folder) {
 
 }  // namespace
 
+std::string ManifestWriteErrorText(const ManifestWriteError& error) {
+  switch (error.kind) {
+    case ManifestWriteError::Kind::kNone:
+      return {};
+    case ManifestWriteError::Kind::kFolderUnlisted:
+      return "the edition folder could not be listed";
+    case ManifestWriteError::Kind::kFileUnreadable:
+      return "cannot be read: " + Cp932ForDisplay(error.path);
+    case ManifestWriteError::Kind::kNameNotCp932:
+      return "a file name is not valid code page 932";
+    case ManifestWriteError::Kind::kNotWritten:
+      break;
+  }
+  return "the manifest could not be written";
+}
+
 bool MarkEditionBegun(FileSystem& files, const WorkPaths& paths, Edition edition,
-                      std::string_view tool_version, std::string_view time, std::string* error) {
+                      std::string_view tool_version, std::string_view time,
+                      ManifestWriteError* error) {
   Manifest manifest;
   manifest.tool_version = tool_version;
   manifest.time = time;
@@ -119,11 +137,11 @@ bool MarkEditionBegun(FileSystem& files, const WorkPaths& paths, Edition edition
 bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edition,
                           std::string_view tool_version, std::string_view time,
                           const DigestCache* known, const std::vector<ManifestMiss>& missed,
-                          std::string* error) {
+                          ManifestWriteError* error) {
   std::string folder = FolderWithSlash(paths, edition);
   std::vector<std::string> names;
   if (!files.ListFiles(folder, &names)) {
-    *error = "the edition folder could not be listed";
+    error->kind = ManifestWriteError::Kind::kFolderUnlisted;
     return false;
   }
   NameSet present(names.begin(), names.end());
@@ -141,7 +159,8 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
     }
     if (!digest) digest = DigestFile(files, full);
     if (!digest) {
-      *error = "cannot be read: " + full;
+      error->kind = ManifestWriteError::Kind::kFileUnreadable;
+      error->path = full;
       return false;
     }
     manifest.files.push_back(ManifestFile{name, *digest});
@@ -170,12 +189,17 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   std::optional<std::string> text = files.ReadFile(manifest_path);
   if (!text) {
     check.manifest_error = "the manifest cannot be read";
+    check.manifest_trouble = EditionCheck::ManifestTrouble::kUnreadable;
     return check;
   }
   ManifestParseResult parsed = ParseManifest(*text);
   if (!parsed.manifest) {
     check.manifest_error =
         "the manifest is damaged: line " + std::to_string(parsed.error_line) + ": " + parsed.error;
+    check.manifest_trouble = EditionCheck::ManifestTrouble::kDamaged;
+    check.manifest_line = parsed.error_line;
+    check.manifest_damage = parsed.damage;
+    check.manifest_damage_detail = parsed.detail;
     return check;
   }
   check.sealed = parsed.manifest->sealed;
@@ -187,6 +211,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   std::vector<std::string> present;
   if (!files.ListFiles(folder, &present)) {
     check.manifest_error = "the edition folder cannot be listed";
+    check.manifest_trouble = EditionCheck::ManifestTrouble::kFolderUnlisted;
     return check;
   }
   NameSet plain(present.begin(), present.end());

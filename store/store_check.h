@@ -14,11 +14,22 @@
 // edition folder compared with it before Migrate uses it.
 namespace kdr {
 
+// Why a manifest could not be written; `path` (code page 932) is the file that could not be read.
+struct ManifestWriteError {
+  enum class Kind { kNone, kFolderUnlisted, kFileUnreadable, kNameNotCp932, kNotWritten };
+  Kind kind = Kind::kNone;
+  std::string path;
+};
+
+// In English, UTF-8, for the log and --json: "cannot be read: C:\...".
+std::string ManifestWriteErrorText(const ManifestWriteError& error);
+
 // The edition folder's manifest says that Collect has begun writing into it: written before
 // anything else, so that a Collect that never ends leaves an unfinished store. False with
 // *error when it cannot be written.
 bool MarkEditionBegun(FileSystem& files, const WorkPaths& paths, Edition edition,
-                      std::string_view tool_version, std::string_view time, std::string* error);
+                      std::string_view tool_version, std::string_view time,
+                      ManifestWriteError* error);
 
 // Seals the edition: writes `<edition folder>\kdr4tose.manifest` atomically for every file of
 // the edition folder (settings file and data), taking digests from `known` where it has them,
@@ -27,7 +38,7 @@ bool MarkEditionBegun(FileSystem& files, const WorkPaths& paths, Edition edition
 bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edition,
                           std::string_view tool_version, std::string_view time,
                           const DigestCache* known, const std::vector<ManifestMiss>& missed,
-                          std::string* error);
+                          ManifestWriteError* error);
 
 enum class StoreProblemKind { kMissing, kTruncated, kChanged, kUnreadable, kAdded, kNotAFile };
 
@@ -52,7 +63,13 @@ std::string_view StoreStateName(StoreState state);
 
 struct EditionCheck {
   bool has_manifest = false;
-  std::string manifest_error;        // the manifest exists but cannot be used: why (and the line)
+  std::string manifest_error;  // the manifest exists but cannot be used: why (and the line)
+  // The same, for a front end to say in its own words.
+  enum class ManifestTrouble { kNone, kUnreadable, kDamaged, kFolderUnlisted };
+  ManifestTrouble manifest_trouble = ManifestTrouble::kNone;
+  size_t manifest_line = 0;                                // kDamaged: the line
+  ManifestDamage manifest_damage = ManifestDamage::kNone;  // kDamaged: what is wrong with it
+  std::string manifest_damage_detail;
   bool sealed = true;                // false: Collect began and never finished
   std::vector<ManifestMiss> missed;  // what Collect could not take
   size_t files_checked = 0;

@@ -14,9 +14,6 @@
 namespace kdr {
 namespace {
 
-constexpr std::string_view kOutsideScope =
-    "outside what a Migrate writes; the journal is damaged or was altered";
-
 // A file path as Windows reads it, from the start to the last name: no "/" (another separator),
 // no "." or ".." name, no empty name, no trailing separator.
 bool PlainFilePath(std::string_view path) {
@@ -68,12 +65,12 @@ class Undoer : public JournalItems {
   // In probe mode: the created keys and folders that exist count as written.
   void ProbeCreated() {
     for (const std::string& path : folders_created_) {
-      if (files_.IsFolder(path)) Add("folder " + Cp932ForDisplay(path), UndoOutcome::kRefused);
+      if (files_.IsFolder(path)) Add(Item(UndoSubject::kFolder, path), UndoOutcome::kRefused);
     }
     for (const std::string& path : keys_created_) {
       RegistryKeyPtr key;
       if (registry_.OpenKey(RootKey::kCurrentUser, path, kKeyQueryValue, &key) != kNotFound) {
-        Add("key HKCU\\" + Cp932ForDisplay(path), UndoOutcome::kRefused);
+        Add(Item(UndoSubject::kKey, path), UndoOutcome::kRefused);
       }
     }
   }
@@ -111,20 +108,33 @@ class Undoer : public JournalItems {
   }
   bool KeyInScope(std::string_view key) const { return Cp932PathAtOrBelow(key, scope_.branch); }
 
-  void Add(std::string what, UndoOutcome outcome, std::string reason = {}) {
+  static UndoItem Item(UndoSubject subject, std::string_view path, std::string_view name = {}) {
+    UndoItem item;
+    item.subject = subject;
+    item.path = path;
+    item.name = name;
+    return item;
+  }
+
+  void Add(UndoItem&& item, UndoOutcome outcome, UndoReason reason = UndoReason::kNone,
+           Status status = kOk) {
     ++result_->counts[static_cast<size_t>(outcome)];
-    if (observer_) observer_(UndoItem{std::move(what), outcome, std::move(reason)});
+    item.outcome = outcome;
+    item.reason = reason;
+    if (status != kOk) item.status = status;
+    if (observer_) observer_(item);
   }
 
   void UndoFile(const JournalFile& f) {
     const std::string& path = f.planned.destination;
-    std::string what = "file " + Cp932ForDisplay(path);
-    if (!FileInScope(path)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
+    UndoItem what = Item(UndoSubject::kFile, path);
+    if (!FileInScope(path))
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
     bool exists = files_.Exists(path);
     FileDigest now;
     if (exists) {
       std::optional<FileDigest> digest = DigestFile(files_, path);
-      if (!digest) return Add(what, UndoOutcome::kFailed, "cannot be read");
+      if (!digest) return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kUnreadable);
       now = *digest;
     }
     bool as_before = f.planned.replaces ? exists && now == f.old_digest : !exists;
@@ -136,120 +146,122 @@ class Undoer : public JournalItems {
         return RestoreMetadata(what, path, *f.planned.old_metadata);
       }
     }
-    if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
-    if (probe_) return Add(what, UndoOutcome::kRefused);
+    if (as_before) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
+    if (probe_) return Add(std::move(what), UndoOutcome::kRefused);
     bool as_written = exists && now == f.planned.new_digest;
     // A Migrate stopped during the edition's writes may have left the file cut short, where the
     // platform's copy writes in place: that content is the Migrate's own.
     if (!as_written && !force_ && !cut_short_) {
-      return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kChangedSince);
     }
     if (!f.planned.replaces) {
-      if (!files_.RemoveFile(path)) return Add(what, UndoOutcome::kFailed, "cannot be removed");
-      return Add(what, UndoOutcome::kRemoved);
+      if (!files_.RemoveFile(path))
+        return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kNotRemovable);
+      return Add(std::move(what), UndoOutcome::kRemoved);
     }
     std::string saved = folder_ + "\\files\\" + f.saved_copy;
     std::optional<std::string> old = files_.ReadFile(saved);
     if (!old || FileDigest{old->size(), HashBytes(*old)} != f.old_digest) {
-      return Add(what, UndoOutcome::kFailed, "its saved copy is missing or damaged");
+      return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kSavedCopyBad);
     }
     if (!files_.WriteFileAtomically(path, *old) || DigestFile(files_, path) != f.old_digest) {
-      return Add(what, UndoOutcome::kFailed, "cannot be written back");
+      return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kNotWrittenBack);
     }
     if (f.planned.old_metadata) return RestoreMetadata(what, path, *f.planned.old_metadata);
-    Add(what, UndoOutcome::kRestored);
+    Add(std::move(what), UndoOutcome::kRestored);
   }
 
   // The content is as before: gives the file its recorded metadata, and says what of it could
   // not be given (the owner, when not run as root) without failing the item.
-  void RestoreMetadata(std::string what, const std::string& path, const FileMetadata& metadata) {
+  void RestoreMetadata(UndoItem what, const std::string& path, const FileMetadata& metadata) {
     unsigned not_set = 0;
     FileResult set = files_.SetMetadata(path, metadata, &not_set);
     if (set) return Add(std::move(what), UndoOutcome::kRestored);
     ++result_->metadata_not_restored;
     if (not_set == 0) not_set = MetadataParts(metadata);
-    Add(std::move(what), UndoOutcome::kRestored,
-        DescribeMetadataParts(not_set) + " could not be restored (" + set.call + ": " +
-            DescribeCode(set.code) + ")");
+    what.metadata_parts = not_set;
+    what.call = set.call;
+    what.status = set.code;
+    Add(std::move(what), UndoOutcome::kRestored, UndoReason::kMetadata);
   }
 
   void Folder(const std::string& path) {
-    std::string what = "folder " + Cp932ForDisplay(path);
-    if (!FolderInScope(path)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
-    if (!files_.IsFolder(path)) return Add(what, UndoOutcome::kAlreadyAsBefore);
+    UndoItem what = Item(UndoSubject::kFolder, path);
+    if (!FolderInScope(path))
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
+    if (!files_.IsFolder(path)) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
     if (!files_.RemoveFolder(path)) {
-      return Add(what, UndoOutcome::kRefused, "not empty: it holds files the Migrate did not add");
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kFolderNotEmpty);
     }
-    Add(what, UndoOutcome::kRemoved);
+    Add(std::move(what), UndoOutcome::kRemoved);
   }
 
   void UndoValue(const PlannedValue& v) {
-    std::string what = "value HKCU\\" + Cp932ForDisplay(v.key) + "\\" + Cp932ForDisplay(v.name);
-    if (!KeyInScope(v.key)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
+    UndoItem what = Item(UndoSubject::kValue, v.key, v.name);
+    if (!KeyInScope(v.key))
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
     RegistryKeyPtr key;
     Status status =
         registry_.OpenKey(RootKey::kCurrentUser, v.key, kKeyQueryValue | kKeySetValue, &key);
     if (status == kNotFound) {
-      if (!v.existed) return Add(what, UndoOutcome::kAlreadyAsBefore);
-      return Add(what, UndoOutcome::kRefused, "its key was removed since the Migrate");
+      if (!v.existed) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kKeyRemoved);
     }
     if (status != kOk) {
-      return Add(what, UndoOutcome::kFailed,
-                 "its key cannot be opened (" + std::to_string(status) + ")");
+      return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kKeyUnopenable, status);
     }
     uint32_t type = 0;
     std::string data;
     status = key->QueryValue(v.name, &type, &data);
     if (status != kOk && status != kNotFound) {
-      return Add(what, UndoOutcome::kFailed, "cannot be read (" + std::to_string(status) + ")");
+      return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kUnreadable, status);
     }
     bool present = status == kOk;
     bool as_before = v.existed ? (present && type == v.old_type && data == v.old_data) : !present;
-    if (as_before) return Add(what, UndoOutcome::kAlreadyAsBefore);
-    if (probe_) return Add(what, UndoOutcome::kRefused);
+    if (as_before) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
+    if (probe_) return Add(std::move(what), UndoOutcome::kRefused);
     bool as_written = present && type == v.new_type && data == v.new_data;
     if (!as_written && !force_) {
-      return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kChangedSince);
     }
     status = v.existed ? key->SetValue(v.name, v.old_type, v.old_data) : key->DeleteValue(v.name);
     if (status != kOk) {
-      return Add(what, UndoOutcome::kFailed,
-                 "the registry refused (" + std::to_string(status) + ")");
+      return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kRegistryRefused, status);
     }
-    Add(what, v.existed ? UndoOutcome::kRestored : UndoOutcome::kRemoved);
+    Add(std::move(what), v.existed ? UndoOutcome::kRestored : UndoOutcome::kRemoved);
   }
 
   void Key(const std::string& path) {
-    std::string what = "key HKCU\\" + Cp932ForDisplay(path);
-    if (!KeyInScope(path)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
+    UndoItem what = Item(UndoSubject::kKey, path);
+    if (!KeyInScope(path))
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
     RegistryKeyPtr key;
     Status status = registry_.OpenKey(RootKey::kCurrentUser, path,
                                       kKeyQueryValue | kKeySetValue | kKeyEnumerateSubKeys, &key);
-    if (status == kNotFound) return Add(what, UndoOutcome::kAlreadyAsBefore);
+    if (status == kNotFound) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
     if (status != kOk) {
-      return Add(what, UndoOutcome::kFailed, "cannot be opened (" + std::to_string(status) + ")");
+      return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kUnopenable, status);
     }
     std::string name;
     uint32_t type = 0;
     std::string data;
     if (key->EnumKey(0, &name) == kOk) {
-      return Add(what, UndoOutcome::kRefused, "holds keys the Migrate did not create");
+      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kHoldsKeys);
     }
     if (key->EnumValue(0, &name, &type, &data) == kOk) {
-      if (!force_)
-        return Add(what, UndoOutcome::kRefused, "holds values the Migrate did not write");
+      if (!force_) return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kHoldsValues);
       while (key->EnumValue(0, &name, &type, &data) == kOk) {
         if (key->DeleteValue(name) != kOk) {
-          return Add(what, UndoOutcome::kFailed, "a value in it cannot be removed");
+          return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kValueNotRemovable);
         }
       }
     }
     key.reset();
     status = registry_.DeleteKey(RootKey::kCurrentUser, path);
     if (status != kOk) {
-      return Add(what, UndoOutcome::kFailed, "cannot be removed (" + std::to_string(status) + ")");
+      return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kNotRemovable, status);
     }
-    Add(what, UndoOutcome::kRemoved);
+    Add(std::move(what), UndoOutcome::kRemoved);
   }
 
   bool probe_;
@@ -294,6 +306,60 @@ std::string_view UndoOutcomeText(UndoOutcome outcome) {
   return "failed";
 }
 
+std::string UndoItemText(const UndoItem& item) {
+  switch (item.subject) {
+    case UndoSubject::kFile:
+      return "file " + Cp932ForDisplay(item.path);
+    case UndoSubject::kFolder:
+      return "folder " + Cp932ForDisplay(item.path);
+    case UndoSubject::kValue:
+      return "value HKCU\\" + Cp932ForDisplay(item.path) + "\\" + Cp932ForDisplay(item.name);
+    case UndoSubject::kKey:
+      break;
+  }
+  return "key HKCU\\" + Cp932ForDisplay(item.path);
+}
+
+std::string UndoReasonText(const UndoItem& item) {
+  const std::string status = " (" + std::to_string(item.status) + ")";
+  switch (item.reason) {
+    case UndoReason::kNone:
+      return {};
+    case UndoReason::kOutsideScope:
+      return "outside what a Migrate writes; the journal is damaged or was altered";
+    case UndoReason::kUnreadable:
+      return "cannot be read" + (item.subject == UndoSubject::kValue ? status : "");
+    case UndoReason::kChangedSince:
+      return "changed since the Migrate wrote it";
+    case UndoReason::kNotRemovable:
+      return "cannot be removed" + (item.subject == UndoSubject::kKey ? status : "");
+    case UndoReason::kSavedCopyBad:
+      return "its saved copy is missing or damaged";
+    case UndoReason::kNotWrittenBack:
+      return "cannot be written back";
+    case UndoReason::kMetadata:
+      return DescribeMetadataParts(item.metadata_parts) + " could not be restored (" + item.call +
+             ": " + DescribeCode(item.status) + ")";
+    case UndoReason::kFolderNotEmpty:
+      return "not empty: it holds files the Migrate did not add";
+    case UndoReason::kKeyRemoved:
+      return "its key was removed since the Migrate";
+    case UndoReason::kKeyUnopenable:
+      return "its key cannot be opened" + status;
+    case UndoReason::kRegistryRefused:
+      return "the registry refused" + status;
+    case UndoReason::kUnopenable:
+      return "cannot be opened" + status;
+    case UndoReason::kHoldsKeys:
+      return "holds keys the Migrate did not create";
+    case UndoReason::kHoldsValues:
+      return "holds values the Migrate did not write";
+    case UndoReason::kValueNotRemovable:
+      break;
+  }
+  return "a value in it cannot be removed";
+}
+
 size_t UndoResult::Total() const {
   size_t total = 0;
   for (size_t count : counts) total += count;
@@ -322,10 +388,18 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
     std::optional<uint64_t> sequence = ReadBackupSequence(files, info.folder);
     info.sequence = sequence.value_or(0);
     bool unreadable = !sequence;
-    if (unreadable) info.error = "its sequence number cannot be read";
+    if (unreadable) {
+      info.error = "its sequence number cannot be read";
+      info.trouble = BackupInfo::Trouble::kSequenceUnreadable;
+    }
     std::optional<JournalOutline> journal =
         unreadable ? std::nullopt : CheckJournalFile(files, root + name, &info.error, &unreadable);
     info.unreadable = unreadable;
+    if (!journal && info.trouble == BackupInfo::Trouble::kNone) {
+      info.trouble = unreadable ? BackupInfo::Trouble::kJournalUnreadable
+                                : BackupInfo::Trouble::kJournalDamaged;
+      if (!unreadable) info.damage = info.error;
+    }
     if (!journal) {
       if (!unreadable) info.error = "the journal is damaged: " + info.error;
     } else {
@@ -382,6 +456,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
   if (name.empty()) {
     if (backups.empty()) {
       result.error = "there is no backup in " + PlacesForDisplay(places);
+      result.problem = UndoProblem::kNoBackup;
       result.nothing_to_do = true;
       return result;
     }
@@ -392,6 +467,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
     if (newest == backups.rend()) {
       result.error = "every backup in " + PlacesForDisplay(places) +
                      " has been undone already (name one to undo it again)";
+      result.problem = UndoProblem::kAllUndone;
       result.nothing_to_do = true;
       return result;
     }
@@ -403,6 +479,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
       result.backup = name;
       result.error =
           "there is no backup " + Cp932ForDisplay(name) + " in " + PlacesForDisplay(places);
+      result.problem = UndoProblem::kNoSuchBackup;
       return result;
     }
   }
@@ -414,6 +491,8 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
     if (!later->undone && ShareAnEdition(*chosen, *later)) {
       result.error = "the later backup " + Cp932ForDisplay(later->name) +
                      " of the same edition is not undone: undo it first";
+      result.problem = UndoProblem::kLaterNotUndone;
+      result.later = later->name;
       return result;
     }
   }
@@ -426,6 +505,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
       CheckJournalFile(files, journal_path, &error, &unreadable);
   if (!journal) {
     result.error = unreadable ? error : "the journal is damaged: " + error;
+    result.problem = UndoProblem::kJournal;
     return result;
   }
   Undoer undoer(registry, files, folder, force, scope, observer, &result);
@@ -434,6 +514,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
     undoer.StartEdition(journal->editions[block], !journal->written[block]);
     if (!ReadJournalBlock(files, journal_path, *journal, block, &undoer, &error)) {
       result.error = error;
+      result.problem = UndoProblem::kJournal;
       return result;
     }
     undoer.EndEdition();
@@ -445,6 +526,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
     std::optional<Edition> edition;
     if (!ReadUnfinishedBlock(files, journal_path, *journal, nullptr, &edition, &error)) {
       result.error = error;
+      result.problem = UndoProblem::kJournal;
       return result;
     }
     UndoResult written;
@@ -454,6 +536,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
       probe.StartEdition(*edition);
       if (!ReadUnfinishedBlock(files, journal_path, *journal, &probe, &edition, &error)) {
         result.error = error;
+        result.problem = UndoProblem::kJournal;
         return result;
       }
       probe.ProbeCreated();
@@ -462,6 +545,8 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
       result.error = "the journal ends inside the part of " + std::string(EditionName(*edition)) +
                      ", which the Migrate wrote: undo cannot know all of it, so that part was "
                      "not taken back";
+      result.problem = UndoProblem::kPartNotTaken;
+      result.part = *edition;
     }
   }
   if (result.content_complete()) {

@@ -21,15 +21,63 @@ enum class UndoOutcome { kRestored, kRemoved, kAlreadyAsBefore, kRefused, kFaile
 
 std::string_view UndoOutcomeText(UndoOutcome outcome);
 
+enum class UndoSubject { kFile, kFolder, kValue, kKey };
+
+// Why an item was refused or failed, or what of a restored file was not given back.
+enum class UndoReason {
+  kNone,
+  kOutsideScope,
+  kUnreadable,      // the file cannot be read; a value with `status`
+  kChangedSince,    // changed since the Migrate wrote it
+  kNotRemovable,    // a file; a key with `status`
+  kSavedCopyBad,    // the saved copy is missing or damaged
+  kNotWrittenBack,  // the saved copy cannot be written back
+  kMetadata,        // `metadata_parts` could not be restored: `call` refused with `status`
+  kFolderNotEmpty,
+  kKeyRemoved,     // a value's key was removed since the Migrate
+  kKeyUnopenable,  // with `status`
+  kRegistryRefused,
+  kUnopenable,  // a key, with `status`
+  kHoldsKeys,
+  kHoldsValues,
+  kValueNotRemovable,
+};
+
+// One item as undo met it; the front ends make the text. Paths and names are code page 932,
+// as the journal holds them.
 struct UndoItem {
-  std::string what;  // UTF-8: "value HKCU\...\Host", "file C:\...\a.dat"
-  UndoOutcome outcome;
-  std::string reason;  // for kRefused and kFailed
+  UndoSubject subject = UndoSubject::kFile;
+  std::string path;  // the file or folder, or the key below HKEY_CURRENT_USER
+  std::string name;  // the value's name
+  UndoOutcome outcome = UndoOutcome::kRestored;
+  UndoReason reason = UndoReason::kNone;
+  Status status = kOk;
+  unsigned metadata_parts = 0;
+  std::string call;
+};
+
+// The item and its reason in English, UTF-8, as the log and --json have them:
+// "value HKCU\...\Host", "changed since the Migrate wrote it" ("" without a reason).
+std::string UndoItemText(const UndoItem& item);
+std::string UndoReasonText(const UndoItem& item);
+
+// Why a backup could not be used at all.
+enum class UndoProblem {
+  kNone,
+  kNoBackup,
+  kAllUndone,
+  kNoSuchBackup,    // `backup` is not in either place
+  kLaterNotUndone,  // `later` of the same edition is not undone
+  kJournal,         // the journal is damaged or unreadable: `error` says how
+  kPartNotTaken,    // the journal ends inside `part`, which the Migrate wrote: kept as it is
 };
 
 struct UndoResult {
-  std::string backup;          // the backup's folder name
-  std::string error;           // set when the backup could not be used at all
+  std::string backup;  // the backup's folder name
+  std::string error;   // set when the backup could not be used at all (English, for the log)
+  UndoProblem problem = UndoProblem::kNone;
+  std::string later;  // kLaterNotUndone: that backup's name
+  Edition part = Edition::kPersonal;
   bool nothing_to_do = false;  // (with error) no backup left to undo: none, or all undone
   // Items by outcome: a Migrate of a million values is undone without holding its items.
   std::array<size_t, 5> counts{};
@@ -62,8 +110,13 @@ struct BackupInfo {
   std::string time;
   std::vector<std::string> editions;  // names
   bool undone = false;
-  std::string error;        // the journal cannot be read
+  std::string error;        // the journal cannot be read (English, for --json)
   bool unreadable = false;  // ... because the file could not be read (not: is damaged)
+  // The same for a front end to say: the sequence number or the journal could not be read, or
+  // the journal is damaged (`damage` says where, in English).
+  enum class Trouble { kNone, kSequenceUnreadable, kJournalUnreadable, kJournalDamaged };
+  Trouble trouble = Trouble::kNone;
+  std::string damage;
 };
 
 // The backups in both places, oldest first: by sequence number (those without one first, by

@@ -56,5 +56,10 @@ if(TARGET kdr4tose-cli)
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_all_users_test.sh
                      $<TARGET_FILE:kdr4tose-cli-users> ${CMAKE_SOURCE_DIR}/examples)
     set_tests_properties(kdr4tose_cli_all_users PROPERTIES TIMEOUT 120)
+    add_test(NAME kdr4tose_cli_lang
+             COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/cli_lang_posix_test.sh
+                     $<TARGET_FILE:kdr4tose-cli> $<TARGET_FILE:kdr4tose-cli-users>
+                     ${CMAKE_SOURCE_DIR}/examples)
+    set_tests_properties(kdr4tose_cli_lang PROPERTIES TIMEOUT 120)
   endif()
 endif()

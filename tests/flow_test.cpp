@@ -486,10 +486,10 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
 
   // Sealed as it is (as verify --accept does), Migrate goes on: the edition's message, then the
   // same kind of message for what did not arrive.
-  std::string error;
+  ManifestWriteError error;
   ASSERT_TRUE(
       WriteEditionManifest(fs(), dlg_->paths(), Edition::kClient, "1", "t", nullptr, {}, &error))
-      << error;
+      << ManifestWriteErrorText(error);
   ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\new\\prv\\log\\x.log\\"));
   EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 1, log_shown)}), Migrate());
   EXPECT_EQ(10, dlg_->last_run().failed);

@@ -324,13 +324,13 @@ TEST_P(StoreFlowTest, EachStoreStateIsNamedAndOnlyWholeOrUnmanifestedStoresMigra
        StoreState::kChanged, 0, 0, 2, "追加されたファイルが2個有るため"},
       {"unfinished",
        [&] {
-         std::string error;
+         ManifestWriteError error;
          ASSERT_TRUE(MarkEditionBegun(fs(), paths(), Edition::kClient, "1", "t", &error));
        },
        StoreState::kUnfinished, 0, 0, 0, "収集が途中で終わっているため"},
       {"incomplete",
        [&] {
-         std::string error;
+         ManifestWriteError error;
          ASSERT_TRUE(WriteEditionManifest(fs(), paths(), Edition::kClient, "1", "t", nullptr,
                                           {{"C:\\old\\x.dat", "access denied"}}, &error));
        },
@@ -424,7 +424,7 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   UndoResult result = Undo("", false);
   for (const UndoItem& item : items_) {
     EXPECT_TRUE(item.outcome != UndoOutcome::kRefused && item.outcome != UndoOutcome::kFailed)
-        << item.what << ": " << item.reason;
+        << UndoItemText(item) << ": " << UndoReasonText(item);
   }
   EXPECT_TRUE(result.complete()) << result.error;
   EXPECT_EQ(dlg_->last_run().backup_name, result.backup);
@@ -765,7 +765,7 @@ TEST_P(StoreFlowTest, AValueSetTwiceIsMigratedAndBackedUpEvenWhenItEndsUnchanged
   EXPECT_TRUE(result.complete()) << result.error;
   EXPECT_EQ(branch, Branch());
   EXPECT_EQ(1, std::count_if(items_.begin(), items_.end(), [](const UndoItem& item) {
-              return item.what.ends_with("\\Client\\Client\\Host");
+              return UndoItemText(item).ends_with("\\Client\\Client\\Host");
             }));
 }
 
@@ -782,8 +782,9 @@ TEST_P(StoreFlowTest, UndoRefusesExactlyWhatChangedSinceAndForceRestoresIt) {
   EXPECT_FALSE(result.complete());
   std::vector<std::string> refused;
   for (const UndoItem& item : items_) {
-    if (item.outcome == UndoOutcome::kRefused) refused.push_back(item.what);
-    EXPECT_NE(UndoOutcome::kFailed, item.outcome) << item.what << ": " << item.reason;
+    if (item.outcome == UndoOutcome::kRefused) refused.push_back(UndoItemText(item));
+    EXPECT_NE(UndoOutcome::kFailed, item.outcome)
+        << UndoItemText(item) << ": " << UndoReasonText(item);
   }
   EXPECT_EQ((std::vector<std::string>{"value HKCU\\" + key + "\\Host",
                                       "file " + base_ + "\\se\\cp\\DDBVID\\c.dat"}),
@@ -856,7 +857,7 @@ TEST_P(StoreFlowTest, UndoGivesReplacedFilesTheirMetadataBackAndRemovesReadOnlyO
   ASSERT_NE(before, migrated);
 
   UndoResult result = Undo("", false);
-  for (const UndoItem& item : items_) EXPECT_EQ("", item.reason) << item.what;
+  for (const UndoItem& item : items_) EXPECT_EQ("", UndoReasonText(item)) << UndoItemText(item);
   EXPECT_TRUE(result.complete()) << result.error;
   EXPECT_EQ(data, Data());
   FileMetadata after;
@@ -913,7 +914,8 @@ TEST_P(StoreFlowTest, MetadataNotGivenBackIsNamedAndTheUndoIsNotCalledComplete) 
   EXPECT_EQ(data, Data());
   std::vector<std::string> told;
   for (const UndoItem& item : items) {
-    if (!item.reason.empty()) told.push_back(item.what + ": " + item.reason);
+    if (!UndoReasonText(item).empty())
+      told.push_back(UndoItemText(item) + ": " + UndoReasonText(item));
   }
   EXPECT_EQ((std::vector<std::string>{"file " + replaced +
                                       ": its owner could not be restored (SetFileSecurity: " +
@@ -966,7 +968,7 @@ TEST_P(StoreFlowTest, AMigrateStoppedInItsWritesIsToldAndTakenBackWhole) {
     UndoResult result = Undo("", false);
     for (const UndoItem& item : items_) {
       EXPECT_TRUE(item.outcome != UndoOutcome::kRefused && item.outcome != UndoOutcome::kFailed)
-          << item.what << ": " << item.reason;
+          << UndoItemText(item) << ": " << UndoReasonText(item);
     }
     EXPECT_TRUE(result.complete()) << result.error;
     EXPECT_EQ(branch, Branch());
@@ -1069,8 +1071,9 @@ TEST_P(StoreFlowTest, UndoNeverTouchesAnythingOutsideWhatAMigrateWrites) {
   EXPECT_EQ(9u, items_.size());
   EXPECT_EQ(9u, result.Count(UndoOutcome::kRefused));
   for (const UndoItem& item : items_) {
-    EXPECT_EQ(UndoOutcome::kRefused, item.outcome) << item.what;
-    EXPECT_NE(std::string::npos, item.reason.find("outside what a Migrate writes")) << item.what;
+    EXPECT_EQ(UndoOutcome::kRefused, item.outcome) << UndoItemText(item);
+    EXPECT_NE(std::string::npos, UndoReasonText(item).find("outside what a Migrate writes"))
+        << UndoItemText(item);
   }
   EXPECT_EQ("client c", fs().ReadFile(old_file));
   EXPECT_TRUE(fs().IsFolder(base_ + "\\old\\empty\\"));

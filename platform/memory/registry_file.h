@@ -25,10 +25,61 @@ namespace kdr {
 
 enum class RegistryFileFormat { kRegedit4 = 4, kVersion5 = 5 };
 
+// Why a registry file was refused, for a front end to say in its own words; kOther for a
+// failed save.
+enum class RegistryFileProblem {
+  kOther,
+  kNotALine,
+  kNul,
+  kKeyLineUnclosed,
+  kRootKey,
+  kTooDeep,
+  kEmptyKeyName,
+  kKeyNameNotCp932,
+  kRootDeleted,
+  kEndsInHex,
+  kValueOutsideKey,
+  kNameUnterminated,
+  kNameBadEscape,
+  kNameNotCp932,
+  kNoEquals,
+  kNoData,
+  kTextAfterDash,
+  kStringUnterminated,
+  kStringBadEscape,
+  kTextAfterString,
+  kStringNotCp932,
+  kBadDword,
+  kBadHexType,
+  kNoHexColon,
+  kOddText,
+  kTextNotCp932,
+  kUnknownData,
+  kHexNotCommas,
+  kBadHexByte,
+  kHexByteTooLong,
+  kUtf16Cut,
+  kVersion5Not16,
+  kRegedit4Is16,
+  kNotRegFile,
+};
+
 struct RegistryFileError {
   int line = 0;        // 1 upwards: the line of the file that was refused; 0 for a save error
   std::string reason;  // English, names shown in UTF-8
+  RegistryFileProblem problem = RegistryFileProblem::kOther;
+  std::string detail;  // kRootKey: the root key as written (UTF-8); kTooDeep: the limit
 };
+
+// A failed save (line 0), with its reason.
+inline RegistryFileError SaveError(std::string reason) {
+  RegistryFileError error;
+  error.reason = std::move(reason);
+  return error;
+}
+
+// `problem` in English: "unsupported root key \"X\" (only ...)" with `detail` for {0}.
+std::string RegistryFileProblemText(RegistryFileProblem problem, std::string_view detail);
 
 struct RegistryFileLoadResult {
   std::optional<RegistryFileError> error;                     // set when the file was refused

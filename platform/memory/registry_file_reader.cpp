@@ -65,7 +65,7 @@ class Parser {
   // with *error at the first line that is refused.
   bool Run(const Emit& emit, RegistryFileError* error) {
     if (!branches_valid_) {
-      *error = RegistryFileError{0, "a branch to read is not a key path"};
+      *error = SaveError("a branch to read is not a key path");
       return false;
     }
     emit_ = &emit;
@@ -83,7 +83,7 @@ class Parser {
       } else if (first == '@' || first == '"') {
         ok = CheckNul() && ValueLine(pos);
       } else {
-        ok = Fail("the line is not a key, a value or a comment");
+        ok = Fail(RegistryFileProblem::kNotALine);
       }
       if (!ok) {
         *error = error_;
@@ -118,10 +118,14 @@ class Parser {
     return next;
   }
 
-  bool Fail(std::string reason) { return FailAt(index_, std::move(reason)); }
-  bool FailAt(size_t index, std::string reason) {
+  bool Fail(RegistryFileProblem problem, std::string detail = {}) {
+    return FailAt(index_, problem, std::move(detail));
+  }
+  bool FailAt(size_t index, RegistryFileProblem problem, std::string detail = {}) {
     error_.line = static_cast<int>(index + 1);
-    error_.reason = std::move(reason);
+    error_.reason = RegistryFileProblemText(problem, detail);
+    error_.problem = problem;
+    error_.detail = std::move(detail);
     return false;
   }
 
@@ -131,7 +135,7 @@ class Parser {
     size_t unit = UnitSize(format_);
     for (size_t at = line_begin_; at < line_end_; at += unit) {
       if (bytes_[at] == '\0' && (unit == 1 || bytes_[at + 1] == '\0')) {
-        return Fail("NUL character in the text");
+        return Fail(RegistryFileProblem::kNul);
       }
     }
     return true;
@@ -273,33 +277,32 @@ class Parser {
       }
       parts.push_back(bytes_.substr(start, end - start));
       if (!branches_.empty() && !StartsLikeBranch(parts)) return true;
-      return Fail("the key line does not end with \"]\"");
+      return Fail(RegistryFileProblem::kKeyLineUnclosed);
     }
     parts.push_back(bytes_.substr(start, last - start));
     Operation op;
     op.kind = deletion ? Operation::Kind::kDeleteKey : Operation::Kind::kOpenKey;
     if (!ParseRoot(parts[0], &op.root)) {
       if (!branches_.empty()) return true;
-      return Fail("unsupported root key \"" + DisplayFileText(format_, parts[0]) +
-                  "\" (only HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER)");
+      return Fail(RegistryFileProblem::kRootKey, DisplayFileText(format_, parts[0]));
     }
     if (parts.size() - 1 > kMaxKeyDepth) {
       if (RelationOf(op.root, parts) != Relation::kInside) return true;
-      return Fail("the key path is nested deeper than " + std::to_string(kMaxKeyDepth) + " levels");
+      return Fail(RegistryFileProblem::kTooDeep, std::to_string(kMaxKeyDepth));
     }
     Relation relation = RelationOf(op.root, parts);
     if (relation == Relation::kOutside || (relation == Relation::kAncestor && !deletion)) {
       return true;  // kept as it is, never read
     }
     for (size_t i = 1; i < parts.size(); ++i) {
-      if (parts[i].empty()) return Fail("empty key name in the path");
+      if (parts[i].empty()) return Fail(RegistryFileProblem::kEmptyKeyName);
       std::string name;
       if (!FileTextToStore(format_, parts[i], &name)) {
-        return Fail("a key name has a character with no exact code page 932 form");
+        return Fail(RegistryFileProblem::kKeyNameNotCp932);
       }
       op.path.push_back(std::move(name));
     }
-    if (deletion && op.path.empty()) return Fail("a root key cannot be deleted");
+    if (deletion && op.path.empty()) return Fail(RegistryFileProblem::kRootDeleted);
     op.first_line = op.last_line = index_;
     decode_ = true;
     in_key_ = !deletion;
@@ -322,7 +325,7 @@ class Parser {
       uint32_t c = At(at, &at);
       if (!IsBlank(c)) final_char = c;
     }
-    if (final_char == '\\') return Fail("the file ends inside continued hex data");
+    if (final_char == '\\') return Fail(RegistryFileProblem::kEndsInHex);
     return true;
   }
 
@@ -383,30 +386,30 @@ class Parser {
   // `pos` is at "@" or at the opening quote of the name.
   bool ValueLine(size_t pos) {
     if (!in_key_) {
-      return Fail("a value line outside a key (before any key, or after a deleted one)");
+      return Fail(RegistryFileProblem::kValueOutsideKey);
     }
     Operation op;
     op.first_line = index_;
     if (At(pos, &pos) == '"') {
       StoreText name(format_, &op.name);
       QuoteResult quoted = ReadQuoted(&pos, &name);
-      if (quoted == QuoteResult::kUnterminated) return Fail("unterminated value name");
+      if (quoted == QuoteResult::kUnterminated) return Fail(RegistryFileProblem::kNameUnterminated);
       if (quoted == QuoteResult::kBadEscape) {
-        return Fail("unknown escape sequence in the value name");
+        return Fail(RegistryFileProblem::kNameBadEscape);
       }
       if (!name.Finish()) {
-        return Fail("the value name has a character with no exact code page 932 form");
+        return Fail(RegistryFileProblem::kNameNotCp932);
       }
     }
     pos = SkipBlanks(pos);
-    if (pos == line_end_ || At(pos) != '=') return Fail("missing \"=\" after the value name");
+    if (pos == line_end_ || At(pos) != '=') return Fail(RegistryFileProblem::kNoEquals);
     pos = SkipBlanks(After(pos));
-    if (pos == line_end_) return Fail("missing value data after \"=\"");
+    if (pos == line_end_) return Fail(RegistryFileProblem::kNoData);
 
     uint32_t first = At(pos);
     size_t after = pos;
     if (first == '-') {
-      if (!RestIsEmpty(After(pos))) return Fail("text after \"-\"");
+      if (!RestIsEmpty(After(pos))) return Fail(RegistryFileProblem::kTextAfterDash);
       op.kind = Operation::Kind::kDeleteValue;
     } else if (first == '"') {
       pos = After(pos);
@@ -414,11 +417,11 @@ class Parser {
       op.data.reserve((line_end_ - pos) / UnitSize(format_) + 1);
       StoreText text(format_, &op.data);
       QuoteResult quoted = ReadQuoted(&pos, &text);
-      if (quoted == QuoteResult::kUnterminated) return Fail("unterminated string");
-      if (quoted == QuoteResult::kBadEscape) return Fail("unknown escape sequence in the string");
-      if (!RestIsEmpty(pos)) return Fail("text after the closing quote of the string");
-      if (!text.Finish())
-        return Fail("the string has a character with no exact code page 932 form");
+      if (quoted == QuoteResult::kUnterminated)
+        return Fail(RegistryFileProblem::kStringUnterminated);
+      if (quoted == QuoteResult::kBadEscape) return Fail(RegistryFileProblem::kStringBadEscape);
+      if (!RestIsEmpty(pos)) return Fail(RegistryFileProblem::kTextAfterString);
+      if (!text.Finish()) return Fail(RegistryFileProblem::kStringNotCp932);
       op.data.push_back('\0');
       op.kind = Operation::Kind::kSetValue;
       op.type = kRegSz;
@@ -427,7 +430,7 @@ class Parser {
       uint32_t value = 0;
       size_t digits = HexNumber(&pos, 8, &value);
       if (digits == 0 || digits > 8 || !RestIsEmpty(pos)) {
-        return Fail("bad dword value (one to eight hex digits)");
+        return Fail(RegistryFileProblem::kBadDword);
       }
       op.kind = Operation::Kind::kSetValue;
       op.type = kRegDword;
@@ -440,30 +443,29 @@ class Parser {
         uint32_t type = 0;
         size_t digits = HexNumber(&pos, 8, &type);
         if (digits == 0 || digits > 8 || pos == line_end_ || At(pos) != ')') {
-          return Fail("bad value type in hex(...) (one to eight hex digits)");
+          return Fail(RegistryFileProblem::kBadHexType);
         }
         pos = After(pos);
         op.type = type;
       }
-      if (pos == line_end_ || At(pos) != ':') return Fail("missing \":\" after hex");
+      if (pos == line_end_ || At(pos) != ':') return Fail(RegistryFileProblem::kNoHexColon);
       if (!ReadHexBytes(After(pos), &op.data)) return false;
       if (format_ == Format::kVersion5 &&
           (op.type == kRegSz || op.type == kRegExpandSz || op.type == kRegMultiSz)) {
         // The file holds these as UTF-16LE; the store holds them in code page 932.
         if (op.data.size() % 2 != 0) {
-          return FailAt(op.first_line, "text data of an odd number of bytes");
+          return FailAt(op.first_line, RegistryFileProblem::kOddText);
         }
         std::string converted;
         converted.reserve(op.data.size() / 2);
         if (!Utf16ToStore(op.data, &converted)) {
-          return FailAt(op.first_line,
-                        "text data with a character with no exact code page 932 form");
+          return FailAt(op.first_line, RegistryFileProblem::kTextNotCp932);
         }
         op.data = std::move(converted);
       }
       op.kind = Operation::Kind::kSetValue;
     } else {
-      return Fail("unknown kind of value data");
+      return Fail(RegistryFileProblem::kUnknownData);
     }
     op.last_line = index_;
     ExtendBlock();
@@ -482,22 +484,22 @@ class Parser {
       uint32_t c = At(pos, &next);
       if (c == ';') return true;
       if (expect_byte && c == '\\' && SkipBlanks(next) == line_end_) {
-        if (index_ + 1 >= lines_.size()) return Fail("the file ends inside continued hex data");
+        if (index_ + 1 >= lines_.size()) return Fail(RegistryFileProblem::kEndsInHex);
         SetLine(index_ + 1);
         if (!CheckNul()) return false;
         pos = line_begin_;
         continue;
       }
       if (!expect_byte) {
-        if (c != ',') return Fail("bad hex data (bytes must be separated by commas)");
+        if (c != ',') return Fail(RegistryFileProblem::kHexNotCommas);
         pos = next;
         expect_byte = true;
         continue;
       }
       uint32_t value = 0;
       size_t digits = HexNumber(&pos, 2, &value);
-      if (digits == 0) return Fail("bad hex byte");
-      if (digits > 2) return Fail("bad hex byte (too many digits)");
+      if (digits == 0) return Fail(RegistryFileProblem::kBadHexByte);
+      if (digits > 2) return Fail(RegistryFileProblem::kHexByteTooLong);
       data->push_back(static_cast<char>(value));
       expect_byte = false;
     }
@@ -619,22 +621,21 @@ RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* 
   result.format = lines.format();
   if (lines.cut_off()) {
     result.error = RegistryFileError{static_cast<int>(lines.size()),
-                                     "the UTF-16 text ends in the middle of a character"};
+                                     RegistryFileProblemText(RegistryFileProblem::kUtf16Cut, {}),
+                                     RegistryFileProblem::kUtf16Cut,
+                                     {}};
     return result;
   }
   std::string first = Header(bytes, lines);
   std::string_view expected = result.format == Format::kRegedit4 ? kHeader4 : kHeader5;
   if (first != expected) {
-    std::string reason;
+    RegistryFileProblem problem = RegistryFileProblem::kNotRegFile;
     if (result.format == Format::kRegedit4 && first == kHeader5) {
-      reason = "a version 5 file must be UTF-16 text with a byte order mark";
+      problem = RegistryFileProblem::kVersion5Not16;
     } else if (result.format == Format::kVersion5 && first == kHeader4) {
-      reason = "a REGEDIT4 file must be 8-bit text, not UTF-16";
-    } else {
-      reason = "not a registry editor file (the first line is not \"REGEDIT4\" or \"" +
-               std::string(kHeader5) + "\")";
+      problem = RegistryFileProblem::kRegedit4Is16;
     }
-    result.error = RegistryFileError{1, std::move(reason)};
+    result.error = RegistryFileError{1, RegistryFileProblemText(problem, {}), problem, {}};
     return result;
   }
 
@@ -694,6 +695,63 @@ bool EachRegistryFileItem(std::string_view bytes, const FileLines& lines,
             each(item);
           },
           &error);
+}
+
+std::string RegistryFileProblemText(RegistryFileProblem problem, std::string_view detail) {
+  static constexpr struct {
+    RegistryFileProblem problem;
+    std::string_view text;
+  } kTexts[] = {
+      {RegistryFileProblem::kNotALine, "the line is not a key, a value or a comment"},
+      {RegistryFileProblem::kNul, "NUL character in the text"},
+      {RegistryFileProblem::kKeyLineUnclosed, "the key line does not end with \"]\""},
+      {RegistryFileProblem::kRootKey,
+       "unsupported root key \"{0}\" (only HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER)"},
+      {RegistryFileProblem::kTooDeep, "the key path is nested deeper than {0} levels"},
+      {RegistryFileProblem::kEmptyKeyName, "empty key name in the path"},
+      {RegistryFileProblem::kKeyNameNotCp932,
+       "a key name has a character with no exact code page 932 form"},
+      {RegistryFileProblem::kRootDeleted, "a root key cannot be deleted"},
+      {RegistryFileProblem::kEndsInHex, "the file ends inside continued hex data"},
+      {RegistryFileProblem::kValueOutsideKey,
+       "a value line outside a key (before any key, or after a deleted one)"},
+      {RegistryFileProblem::kNameUnterminated, "unterminated value name"},
+      {RegistryFileProblem::kNameBadEscape, "unknown escape sequence in the value name"},
+      {RegistryFileProblem::kNameNotCp932,
+       "the value name has a character with no exact code page 932 form"},
+      {RegistryFileProblem::kNoEquals, "missing \"=\" after the value name"},
+      {RegistryFileProblem::kNoData, "missing value data after \"=\""},
+      {RegistryFileProblem::kTextAfterDash, "text after \"-\""},
+      {RegistryFileProblem::kStringUnterminated, "unterminated string"},
+      {RegistryFileProblem::kStringBadEscape, "unknown escape sequence in the string"},
+      {RegistryFileProblem::kTextAfterString, "text after the closing quote of the string"},
+      {RegistryFileProblem::kStringNotCp932,
+       "the string has a character with no exact code page 932 form"},
+      {RegistryFileProblem::kBadDword, "bad dword value (one to eight hex digits)"},
+      {RegistryFileProblem::kBadHexType, "bad value type in hex(...) (one to eight hex digits)"},
+      {RegistryFileProblem::kNoHexColon, "missing \":\" after hex"},
+      {RegistryFileProblem::kOddText, "text data of an odd number of bytes"},
+      {RegistryFileProblem::kTextNotCp932,
+       "text data with a character with no exact code page 932 form"},
+      {RegistryFileProblem::kUnknownData, "unknown kind of value data"},
+      {RegistryFileProblem::kHexNotCommas, "bad hex data (bytes must be separated by commas)"},
+      {RegistryFileProblem::kBadHexByte, "bad hex byte"},
+      {RegistryFileProblem::kHexByteTooLong, "bad hex byte (too many digits)"},
+      {RegistryFileProblem::kUtf16Cut, "the UTF-16 text ends in the middle of a character"},
+      {RegistryFileProblem::kVersion5Not16,
+       "a version 5 file must be UTF-16 text with a byte order mark"},
+      {RegistryFileProblem::kRegedit4Is16, "a REGEDIT4 file must be 8-bit text, not UTF-16"},
+      {RegistryFileProblem::kNotRegFile,
+       "not a registry editor file (the first line is not \"REGEDIT4\" or \"Windows Registry "
+       "Editor Version 5.00\")"},
+  };
+  for (const auto& t : kTexts) {
+    if (t.problem != problem) continue;
+    std::string text(t.text);
+    if (size_t at = text.find("{0}"); at != std::string::npos) text.replace(at, 3, detail);
+    return text;
+  }
+  return std::string(detail);
 }
 
 }  // namespace kdr

@@ -434,7 +434,7 @@ class WriteBack {
     // The branch's path as the store spells it.
     std::vector<std::string_view> wanted;
     if (!SplitCp932Path(branch_.path, &wanted)) {
-      *error = RegistryFileError{0, "the branch to write is not a key path"};
+      *error = SaveError("the branch to write is not a key path");
       return false;
     }
     top_ = &registry_.Root(branch_.root);
@@ -449,38 +449,37 @@ class WriteBack {
     Output check(renderer_.format(), nullptr);
     std::string line;
     bool new_blocks = false;
-    bool ok = WalkBranch(*top_, branch_path_,
-                         [&](const Node& node, const std::vector<std::string_view>& path) {
-                           bool any_added = false;
-                           for (const Value& value : node.values()) {
-                             if (!Rewritten(value)) continue;
-                             bool text_problem = false;
-                             if (!renderer_.ValueLines(value, &check, &text_problem)) {
-                               *error = RegistryFileError{
-                                   0, ValueError(renderer_, root_name_, path, value, text_problem)};
-                               return false;
-                             }
-                             if (value.first_line() == MemoryRegistry::kNoLine) {
-                               any_added = true;
-                             } else {
-                               Add(lines_.Begin(value.first_line()), lines_.End(value.last_line()),
-                                   Edit::Kind::kValue, &node, &value);
-                             }
-                           }
-                           if (HasBlock(node)) {
-                             if (any_added) {
-                               size_t at = lines_.End(node.block_line());
-                               Add(at, at, Edit::Kind::kAddedValues, &node, nullptr);
-                             }
-                           } else if (GetsBlock(node, any_added)) {
-                             if (!key_lines.Line(root_name_, path, &line)) {
-                               *error = RegistryFileError{0, KeyError(renderer_, root_name_, path)};
-                               return false;
-                             }
-                             new_blocks = true;
-                           }
-                           return true;
-                         });
+    bool ok = WalkBranch(
+        *top_, branch_path_, [&](const Node& node, const std::vector<std::string_view>& path) {
+          bool any_added = false;
+          for (const Value& value : node.values()) {
+            if (!Rewritten(value)) continue;
+            bool text_problem = false;
+            if (!renderer_.ValueLines(value, &check, &text_problem)) {
+              *error = SaveError(ValueError(renderer_, root_name_, path, value, text_problem));
+              return false;
+            }
+            if (value.first_line() == MemoryRegistry::kNoLine) {
+              any_added = true;
+            } else {
+              Add(lines_.Begin(value.first_line()), lines_.End(value.last_line()),
+                  Edit::Kind::kValue, &node, &value);
+            }
+          }
+          if (HasBlock(node)) {
+            if (any_added) {
+              size_t at = lines_.End(node.block_line());
+              Add(at, at, Edit::Kind::kAddedValues, &node, nullptr);
+            }
+          } else if (GetsBlock(node, any_added)) {
+            if (!key_lines.Line(root_name_, path, &line)) {
+              *error = SaveError(KeyError(renderer_, root_name_, path));
+              return false;
+            }
+            new_blocks = true;
+          }
+          return true;
+        });
     if (!ok) return false;
     if (new_blocks) {
       size_t at = lines_.End(lines_.size() - 1);
@@ -631,7 +630,7 @@ class WriteBack {
               break;
           }
         })) {
-      *error = RegistryFileError{0, "the registry file can no longer be read"};
+      *error = SaveError("the registry file can no longer be read");
       return false;
     }
     // The last line deleting each block's key or a key above it.
@@ -731,7 +730,7 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
                                  [](const Value& v) { return !v.removed(); });
           if (!any && (path.empty() || !node.children().empty())) return true;
           if (!key_lines.Line(root_name, path, &line)) {
-            result.error = RegistryFileError{0, KeyError(renderer, root_name, path)};
+            result.error = SaveError(KeyError(renderer, root_name, path));
             return false;
           }
           out.Raw(renderer.eol());
@@ -741,8 +740,7 @@ RegistryFileSaveResult SaveRegistryFile(const MemoryRegistry& registry, Registry
             if (value.removed()) continue;
             bool text_problem = false;
             if (!renderer.ValueLines(value, &out, &text_problem)) {
-              result.error =
-                  RegistryFileError{0, ValueError(renderer, root_name, path, value, text_problem)};
+              result.error = SaveError(ValueError(renderer, root_name, path, value, text_problem));
               return false;
             }
             out.Raw(renderer.eol());
@@ -768,7 +766,7 @@ RegistryFileSaveResult WriteBackRegistryFile(std::string_view original,
   if (!write_back.Plan(&error)) {
     result.error = error;
   } else if (!write_back.Write(put)) {
-    result.error = RegistryFileError{0, "the file could not be written"};
+    result.error = SaveError("the file could not be written");
   }
   return result;
 }

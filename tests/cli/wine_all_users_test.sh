@@ -37,7 +37,7 @@ wine_in reg.exe add 'HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileLi
 bob_before=$(md5sum <"$c/users/bob/NTUSER.DAT")
 me=$(wine_in cmd.exe /c 'echo %USERNAME%' 2>/dev/null | tr -d '\r')
 
-KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --all-users --work-dir 'C:\work' \
+KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --lang en --all-users --work-dir 'C:\work' \
   --drive 'C=C:\old' --json collect >"$root/out" 2>"$root/err"
 code=$?
 tr -d '\r' <"$root/err" >"$root/err.txt"
@@ -63,7 +63,7 @@ me = next(u for u in r["users"] if u["user"] == sys.argv[2])
 assert me["exit_code"] == 0 and me["result"]["command"] == "collect", me
 PY
 # A name outside the list, and only the first user.
-KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --all-users --work-dir 'C:\work' \
+KDR_WINEPREFIX=$prefix "$wine_run" 'C:\tool\kdr4tose-cli.exe' --lang en --all-users --work-dir 'C:\work' \
   --user "$me" status >"$root/out" 2>&1
 [[ $? == 0 ]] && grep -q "^\[user $me\]" "$root/out" && ! grep -q 'bob' "$root/out" ||
   fail "--user $me: $(cat "$root/out")"
