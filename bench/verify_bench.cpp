@@ -135,7 +135,7 @@ bool RunOnce(size_t values, const fs::path& drive_d, const fs::path& base, Mode 
     std::fprintf(stderr, "undo not complete: %s, %zu refused, %zu failed\n", undone.error.c_str(),
                  undone.Count(UndoOutcome::kRefused), undone.Count(UndoOutcome::kFailed));
     for (const UndoItem& item : not_undone) {
-      std::fprintf(stderr, "  %s: %s\n", item.what.c_str(), item.reason.c_str());
+      std::fprintf(stderr, "  %s: %s\n", UndoItemText(item).c_str(), UndoReasonText(item).c_str());
     }
     return false;
   }
