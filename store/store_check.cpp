@@ -122,8 +122,8 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
                           std::string* error) {
   std::string folder = FolderWithSlash(paths, edition);
   std::vector<std::string> names;
-  if (!files.ListFiles(folder, &names)) {
-    *error = "the edition folder could not be listed";
+  if (FileResult listed = files.ListFiles(folder, &names); !listed) {
+    *error = "the edition folder could not be listed (" + Describe(listed) + ")";
     return false;
   }
   NameSet present(names.begin(), names.end());
@@ -185,8 +185,8 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   // The listing holds plain files only: a link put where a collected file was reads as that
   // file's content, but Migrate's copy would not carry it as a file.
   std::vector<std::string> present;
-  if (!files.ListFiles(folder, &present)) {
-    check.manifest_error = "the edition folder cannot be listed";
+  if (FileResult listed = files.ListFiles(folder, &present); !listed) {
+    check.manifest_error = "the edition folder cannot be listed (" + Describe(listed) + ")";
     return check;
   }
   NameSet plain(present.begin(), present.end());

@@ -111,6 +111,11 @@ class Undoer : public JournalItems {
   }
   bool KeyInScope(std::string_view key) const { return Cp932PathAtOrBelow(key, scope_.branch); }
 
+  // " (<call>: <code> <name>)": what the platform said of a failed call.
+  static std::string Cause(const FileResult& failed) {
+    return " (" + failed.call + ": " + DescribeCode(failed.code) + ")";
+  }
+
   void Add(std::string what, UndoOutcome outcome, std::string reason = {}) {
     ++result_->counts[static_cast<size_t>(outcome)];
     if (observer_) observer_(UndoItem{std::move(what), outcome, std::move(reason)});
@@ -145,7 +150,8 @@ class Undoer : public JournalItems {
       return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
     }
     if (!f.planned.replaces) {
-      if (!files_.RemoveFile(path)) return Add(what, UndoOutcome::kFailed, "cannot be removed");
+      FileResult removed = files_.RemoveFile(path);
+      if (!removed) return Add(what, UndoOutcome::kFailed, "cannot be removed" + Cause(removed));
       return Add(what, UndoOutcome::kRemoved);
     }
     std::string saved = folder_ + "\\files\\" + f.saved_copy;
@@ -177,9 +183,11 @@ class Undoer : public JournalItems {
     std::string what = "folder " + Cp932ForDisplay(path);
     if (!FolderInScope(path)) return Add(what, UndoOutcome::kRefused, std::string(kOutsideScope));
     if (!files_.IsFolder(path)) return Add(what, UndoOutcome::kAlreadyAsBefore);
-    if (!files_.RemoveFolder(path)) {
+    FileResult removed = files_.RemoveFolder(path);
+    if (removed.code == kDirNotEmpty) {
       return Add(what, UndoOutcome::kRefused, "not empty: it holds files the Migrate did not add");
     }
+    if (!removed) return Add(what, UndoOutcome::kFailed, "cannot be removed" + Cause(removed));
     Add(what, UndoOutcome::kRemoved);
   }
 
