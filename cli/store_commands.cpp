@@ -127,6 +127,11 @@ std::string UndoReasonShown(const UndoItem& item) {
     case UndoReason::kChangedSince:
       return Text(Msg::kUndoWhyChanged);
     case UndoReason::kNotRemovable:
+      // A file's or folder's failed call is the system's own words.
+      if (!item.call.empty()) {
+        return Text(Msg::kUndoWhyNotRemovable) + " (" + item.call + ": " +
+               DescribeCode(item.status) + ")";
+      }
       return item.subject == UndoSubject::kKey ? Text(Msg::kUndoWhyNotRemovableCode, {status})
                                                : Text(Msg::kUndoWhyNotRemovable);
     case UndoReason::kSavedCopyBad:
@@ -299,7 +304,7 @@ std::string ManifestTroubleShown(const EditionCheck& check) {
       return Text(Msg::kManifestDamaged,
                   {std::to_string(check.manifest_line), ManifestDamageShown(check)});
     case EditionCheck::ManifestTrouble::kFolderUnlisted:
-      return Text(Msg::kManifestFolderUnlistable);
+      return Text(Msg::kManifestFolderUnlistable) + " (" + check.manifest_host_error + ")";
     case EditionCheck::ManifestTrouble::kNone:
       break;
   }
@@ -309,7 +314,7 @@ std::string ManifestTroubleShown(const EditionCheck& check) {
 std::string SealErrorShown(const ManifestWriteError& error) {
   switch (error.kind) {
     case ManifestWriteError::Kind::kFolderUnlisted:
-      return Text(Msg::kSealFolderUnlisted);
+      return Text(Msg::kSealFolderUnlisted) + " (" + error.host_error + ")";
     case ManifestWriteError::Kind::kFileUnreadable:
       return Text(Msg::kSealFileUnreadable, {Shown(error.path)});
     case ManifestWriteError::Kind::kNameNotCp932:

@@ -15,10 +15,10 @@ namespace kdr::fuzz {
 
 class BytesReader : public FileReader {
  public:
-  explicit BytesReader(std::string bytes) : bytes_(std::move(bytes)) {}
-  bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
+  explicit BytesReader(std::string bytes) : FileReader(bytes.size()), bytes_(std::move(bytes)) {}
+  FileResult ReadPieces(const std::function<void(std::string_view)>& sink) override {
     sink(bytes_);
-    return true;
+    return FileResult::Ok();
   }
 
  private:
@@ -48,11 +48,6 @@ class MemoryFiles : public FileSystem {
                         CopyObserver*) override {
     return FileResult::Fail(kNotSupported, "CopyFolder", source);
   }
-  std::optional<std::string> ReadFile(std::string_view path) override {
-    const std::string* bytes = Get(path);
-    if (!bytes) return std::nullopt;
-    return *bytes;
-  }
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
     Put(path, bytes);
     return FileResult::Ok();
@@ -62,41 +57,39 @@ class MemoryFiles : public FileSystem {
     Put(path, (old ? *old : std::string()) + std::string(bytes));
     return FileResult::Ok();
   }
-  std::optional<FileStamp> Stamp(std::string_view path) override {
+  Result<FileStamp> Stamp(std::string_view path) override {
     auto it = files_.find(std::string(path));
-    if (it == files_.end()) return std::nullopt;
+    if (it == files_.end()) return FileResult::Fail(kNotFound, "CreateFile", path);
     return FileStamp{it->second.bytes.size(), static_cast<int64_t>(it->second.serial), 1};
   }
-  bool ReadFileInPieces(std::string_view path,
-                        const std::function<void(std::string_view)>& sink) override {
-    auto it = files_.find(std::string(path));
-    if (it == files_.end()) return false;
-    sink(it->second.bytes);
-    return true;
-  }
   // The reader holds its own copy, so that it reads what the file held when it was opened.
-  std::unique_ptr<FileReader> OpenForReading(std::string_view path) override {
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
     auto it = files_.find(std::string(path));
-    if (it == files_.end()) return nullptr;
-    return std::make_unique<BytesReader>(it->second.bytes);
+    if (it == files_.end()) return FileResult::Fail(kNotFound, "CreateFile", path);
+    return std::unique_ptr<FileReader>(std::make_unique<BytesReader>(it->second.bytes));
   }
   // Names are whole paths here; a folder is every name that starts with it.
-  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override {
+  FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) override {
     files->clear();
     for (const auto& [name, file] : files_) {
       if (name.size() > folder.size() && name.compare(0, folder.size(), folder) == 0) {
         files->push_back(name.substr(folder.size()));
       }
     }
-    return true;
+    return FileResult::Ok();
   }
   // Folders are not held apart from their files.
-  bool ListFolders(std::string_view, std::vector<std::string>* folders) override {
+  FileResult ListFolders(std::string_view, std::vector<std::string>* folders) override {
     folders->clear();
-    return true;
+    return FileResult::Ok();
   }
-  bool RemoveFile(std::string_view path) override { return files_.erase(std::string(path)) > 0; }
-  bool RemoveFolder(std::string_view) override { return false; }
+  FileResult RemoveFile(std::string_view path) override {
+    if (files_.erase(std::string(path)) > 0) return FileResult::Ok();
+    return FileResult::Fail(kNotFound, "DeleteFile", path);
+  }
+  FileResult RemoveFolder(std::string_view path) override {
+    return FileResult::Fail(kAccessDenied, "RemoveDirectory", path);
+  }
   // Files here have no metadata of their own.
   FileResult GetMetadata(std::string_view path, FileMetadata*) override {
     return FileResult::Fail(kNotSupported, "GetFileAttributes", path);

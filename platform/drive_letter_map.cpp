@@ -129,9 +129,6 @@ FileResult DriveLetterFileSystem::CopyFolder(std::string_view destination, std::
   RestoringObserver restoring(*this, *observer);
   return Told(inner_->CopyFolder(Rewrite(destination), Rewrite(source), owner, &restoring));
 }
-std::optional<std::string> DriveLetterFileSystem::ReadFile(std::string_view path) {
-  return inner_->ReadFile(Rewrite(path));
-}
 FileResult DriveLetterFileSystem::WriteFileAtomically(std::string_view path,
                                                       std::string_view bytes) {
   return Told(inner_->WriteFileAtomically(Rewrite(path), bytes));
@@ -152,28 +149,25 @@ FileResult DriveLetterFileSystem::WriteOutNewFiles(std::string_view folder) {
 FileResult DriveLetterFileSystem::AppendToFile(std::string_view path, std::string_view bytes) {
   return Told(inner_->AppendToFile(Rewrite(path), bytes));
 }
-std::optional<FileStamp> DriveLetterFileSystem::Stamp(std::string_view path) {
-  return inner_->Stamp(Rewrite(path));
+Result<FileStamp> DriveLetterFileSystem::Stamp(std::string_view path) {
+  return Told(inner_->Stamp(Rewrite(path)));
 }
-bool DriveLetterFileSystem::ReadFileInPieces(std::string_view path,
-                                             const std::function<void(std::string_view)>& sink) {
-  return inner_->ReadFileInPieces(Rewrite(path), sink);
+Result<std::unique_ptr<FileReader>> DriveLetterFileSystem::OpenForReading(std::string_view path) {
+  return Told(inner_->OpenForReading(Rewrite(path)));
 }
-std::unique_ptr<FileReader> DriveLetterFileSystem::OpenForReading(std::string_view path) {
-  return inner_->OpenForReading(Rewrite(path));
-}
-bool DriveLetterFileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
-  return inner_->ListFiles(Rewrite(folder), files);
+FileResult DriveLetterFileSystem::ListFiles(std::string_view folder,
+                                            std::vector<std::string>* files) {
+  return Told(inner_->ListFiles(Rewrite(folder), files));
 }
 void DriveLetterFileSystem::CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
   inner_->CountFiles(Rewrite(folder), files, bytes);
 }
-bool DriveLetterFileSystem::ListFolders(std::string_view folder,
-                                        std::vector<std::string>* folders) {
-  return inner_->ListFolders(Rewrite(folder), folders);
+FileResult DriveLetterFileSystem::ListFolders(std::string_view folder,
+                                              std::vector<std::string>* folders) {
+  return Told(inner_->ListFolders(Rewrite(folder), folders));
 }
-bool DriveLetterFileSystem::RemoveFile(std::string_view path) {
-  return inner_->RemoveFile(Rewrite(path));
+FileResult DriveLetterFileSystem::RemoveFile(std::string_view path) {
+  return Told(inner_->RemoveFile(Rewrite(path)));
 }
 FileResult DriveLetterFileSystem::GetMetadata(std::string_view path, FileMetadata* metadata) {
   return Told(inner_->GetMetadata(Rewrite(path), metadata));
@@ -182,8 +176,8 @@ FileResult DriveLetterFileSystem::SetMetadata(std::string_view path, const FileM
                                               unsigned* not_set) {
   return Told(inner_->SetMetadata(Rewrite(path), metadata, not_set));
 }
-bool DriveLetterFileSystem::RemoveFolder(std::string_view path) {
-  return inner_->RemoveFolder(Rewrite(path));
+FileResult DriveLetterFileSystem::RemoveFolder(std::string_view path) {
+  return Told(inner_->RemoveFolder(Rewrite(path)));
 }
 void DriveLetterFileSystem::RemoveLeftovers(std::string_view folder) {
   inner_->RemoveLeftovers(Rewrite(folder));

@@ -37,29 +37,31 @@ class DriveLetterFileSystem : public FileSystem {
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;
   bool CopyCanKeepFiles() const override { return inner_->CopyCanKeepFiles(); }
-  std::optional<std::string> ReadFile(std::string_view path) override;
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
   FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) override;
   FileResult WriteNewFile(std::string_view path, std::string_view bytes) override;
   FileResult WriteNewCopy(std::string_view path, std::string_view from) override;
   FileResult WriteOutNewFiles(std::string_view folder) override;
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
-  std::optional<FileStamp> Stamp(std::string_view path) override;
-  bool ReadFileInPieces(std::string_view path,
-                        const std::function<void(std::string_view)>& sink) override;
-  std::unique_ptr<FileReader> OpenForReading(std::string_view path) override;
-  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  Result<FileStamp> Stamp(std::string_view path) override;
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override;
+  FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) override;
   void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
-  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
-  bool RemoveFile(std::string_view path) override;
+  FileResult ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
+  FileResult RemoveFile(std::string_view path) override;
   FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override;
   FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
                          unsigned* not_set) override;
-  bool RemoveFolder(std::string_view path) override;
+  FileResult RemoveFolder(std::string_view path) override;
   void RemoveLeftovers(std::string_view folder) override;
 
  private:
   FileResult Told(FileResult result) const;
+  template <class T>
+  Result<T> Told(Result<T> result) const {
+    if (result) return result;
+    return Told(result.error());
+  }
   bool IsHostPath(std::string_view path) const;
 
   std::unique_ptr<FileSystem> inner_;

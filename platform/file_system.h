@@ -116,10 +116,16 @@ struct FolderId {
 // opened it, so it may go on in another thread while that one makes other calls.
 class FileReader {
  public:
+  explicit FileReader(uint64_t size = 0) : size_(size) {}
   virtual ~FileReader() = default;
-  // Hands each piece to `sink` in order, without holding the file whole. False when a read
-  // fails (pieces already handed stay handed). Called once.
-  virtual bool ReadPieces(const std::function<void(std::string_view)>& sink) = 0;
+  // Hands each piece to `sink` in order, without holding the file whole. Fails with the read
+  // that failed (pieces already handed stay handed). Called once.
+  virtual FileResult ReadPieces(const std::function<void(std::string_view)>& sink) = 0;
+  // The file's size when it was opened (it may grow or shrink since); 0 when not known.
+  uint64_t size() const { return size_; }
+
+ private:
+  uint64_t size_;
 };
 
 class FileSystem {
@@ -158,8 +164,8 @@ class FileSystem {
   // whole), a Migrate must plan to replace, and back up, every file it finds.
   virtual bool CopyCanKeepFiles() const { return false; }
 
-  // Reads a whole file. nullopt when it is missing or cannot be read.
-  virtual std::optional<std::string> ReadFile(std::string_view path) = 0;
+  // Reads a whole file, through OpenForReading: fails as that does, or with the read that failed.
+  Result<std::string> ReadFile(std::string_view path);
 
   // Replaces (or creates) a file with `bytes` so that readers see either the old or the new
   // content, never a part: a temporary file in the same folder, then a rename over the old one.
@@ -169,7 +175,8 @@ class FileSystem {
 
   // The same with the content produced piece by piece (put_bytes.h), so that a large file need
   // not be held whole; a producer that gives up fails the write and leaves the old file. This
-  // default joins the pieces and writes them with WriteFileAtomically.
+  // default joins the pieces and writes them with WriteFileAtomically; the platforms stream
+  // them into their temporary file instead.
   virtual FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) {
     std::string bytes;
     if (!produce([&](std::string_view piece) {
@@ -186,7 +193,7 @@ class FileSystem {
   // later moment needs on the disk together (a backup's saved copies, before its journal names
   // them), where a wait for each would cost more than the copies. An existing file or folder is
   // refused (183). A failed or stopped write may leave a part of the file. This default writes
-  // each file out at once.
+  // each file out at once; POSIX leaves the flush to WriteOutNewFiles.
   virtual FileResult WriteNewFile(std::string_view path, std::string_view bytes) {
     if (Exists(path)) return FileResult::Fail(kAlreadyExists, "CreateFile", path);
     return WriteFileAtomically(path, bytes);
@@ -197,10 +204,11 @@ class FileSystem {
   // file (a hard link): nothing is read or written, and a later rename over `from` frees
   // nothing, which on some file systems costs more than the copy. Its content then follows any
   // write into `from` in place: the caller hashes `path` once it is made, and `from` must not
-  // be written in place afterwards. This default reads `from` and writes its bytes.
+  // be written in place afterwards. This default reads `from` and writes its bytes; POSIX
+  // makes a hard link where it can.
   virtual FileResult WriteNewCopy(std::string_view path, std::string_view from) {
-    std::optional<std::string> bytes = ReadFile(from);
-    if (!bytes) return FileResult::Fail(kCantRead, "ReadFile", from);
+    Result<std::string> bytes = ReadFile(from);
+    if (!bytes) return bytes.error();
     return WriteNewFile(path, *bytes);
   }
 
@@ -213,22 +221,24 @@ class FileSystem {
   // part of them: the reader must tell a record cut short (the log, the backup journal).
   virtual FileResult AppendToFile(std::string_view path, std::string_view bytes) = 0;
 
-  // The stamp of an existing file; nullopt when it is missing.
-  virtual std::optional<FileStamp> Stamp(std::string_view path) = 0;
+  // The stamp of an existing file. Fails with 2 or 3 when nothing is there, 5 for a folder,
+  // and with the platform's error when it cannot be reached.
+  virtual Result<FileStamp> Stamp(std::string_view path) = 0;
 
   // Reads a file from start to end, handing each piece to `sink` in order, without holding it
-  // whole. False when it is missing or a read fails (pieces already handed stay handed).
-  virtual bool ReadFileInPieces(std::string_view path,
-                                const std::function<void(std::string_view)>& sink) = 0;
+  // whole: OpenForReading, then its reader. Fails as they do (pieces already handed stay handed).
+  FileResult ReadFileInPieces(std::string_view path,
+                              const std::function<void(std::string_view)>& sink);
 
-  // ReadFileInPieces in two steps: the file opened here (null when it is missing or cannot be
-  // opened), its reading left to the reader.
-  virtual std::unique_ptr<FileReader> OpenForReading(std::string_view path) = 0;
+  // Opens an existing file for reading, its reading left to the reader. Fails with 2 or 3 when
+  // nothing is there, 5 for a folder, 1200 for a device, or the platform's error.
+  virtual Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) = 0;
 
   // Every regular file below folder `folder` (ends with a backslash) as a path relative to it,
   // with backslashes, in byte order. Links and the tool's own temporary files are left out.
-  // False when the folder or one of its subfolders cannot be listed.
-  virtual bool ListFiles(std::string_view folder, std::vector<std::string>* files) = 0;
+  // Fails with 3 when the folder is missing, 267 when a file is there, or with the listing
+  // call and path of the folder or subfolder that could not be listed.
+  virtual FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) = 0;
 
   // The number and total size of the files ListFiles would list below folder `folder` (ends
   // with a backslash), added to *files and *bytes; for progress, so a file that cannot be read
@@ -239,18 +249,19 @@ class FileSystem {
     (void)ListFiles(folder, &names);
     *files += names.size();
     for (const std::string& name : names) {
-      if (std::optional<FileStamp> stamp = Stamp(std::string(folder) + name)) *bytes += stamp->size;
+      if (Result<FileStamp> stamp = Stamp(std::string(folder) + name)) *bytes += stamp->size;
     }
   }
 
   // Every folder below folder `folder` (ends with a backslash), as ListFiles gives files:
   // relative, without a trailing backslash, in byte order (so a parent comes before its
-  // subfolders). Links are left out.
-  virtual bool ListFolders(std::string_view folder, std::vector<std::string>* folders) = 0;
+  // subfolders). Links are left out. Fails as ListFiles does.
+  virtual FileResult ListFolders(std::string_view folder, std::vector<std::string>* folders) = 0;
 
   // Removes one file (not a folder), read-only or not (as POSIX, where a file's own mode does
-  // not keep it). True when it was removed.
-  virtual bool RemoveFile(std::string_view path) = 0;
+  // not keep it). Fails with 2 or 3 when nothing is there, 5 for a folder, or the platform's
+  // error.
+  virtual FileResult RemoveFile(std::string_view path) = 0;
 
   // The metadata of an existing file (not a folder), of this platform's kind. Fails with 2 when
   // nothing is there and 5 for a folder.
@@ -262,9 +273,10 @@ class FileSystem {
   virtual FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
                                  unsigned* not_set) = 0;
 
-  // Removes one empty folder (no trailing backslash). True when it was removed. Temporary files
-  // of the tool's runs that have ended (killed during a copy) do not count: they go with it.
-  virtual bool RemoveFolder(std::string_view path) = 0;
+  // Removes one empty folder (no trailing backslash). Temporary files of the tool's runs that
+  // have ended (killed during a copy) do not count: they go with it. Fails with 145 when
+  // something else is in it, 2 or 3 when nothing is there, or the platform's error.
+  virtual FileResult RemoveFolder(std::string_view path) = 0;
 
   // Removes from folder `folder` what runs of the tool that have ended (killed during a write or
   // a copy) left there: temporary files and the temporary folders of folder copies. Those of a

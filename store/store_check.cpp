@@ -113,7 +113,7 @@ std::string ManifestWriteErrorText(const ManifestWriteError& error) {
     case ManifestWriteError::Kind::kNone:
       return {};
     case ManifestWriteError::Kind::kFolderUnlisted:
-      return "the edition folder could not be listed";
+      return "the edition folder could not be listed (" + error.host_error + ")";
     case ManifestWriteError::Kind::kFileUnreadable:
       return "cannot be read: " + Cp932ForDisplay(error.path);
     case ManifestWriteError::Kind::kNameNotCp932:
@@ -140,8 +140,9 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
                           ManifestWriteError* error) {
   std::string folder = FolderWithSlash(paths, edition);
   std::vector<std::string> names;
-  if (!files.ListFiles(folder, &names)) {
+  if (FileResult listed = files.ListFiles(folder, &names); !listed) {
     error->kind = ManifestWriteError::Kind::kFolderUnlisted;
+    error->host_error = Describe(listed);
     return false;
   }
   NameSet present(names.begin(), names.end());
@@ -209,8 +210,10 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   // The listing holds plain files only: a link put where a collected file was reads as that
   // file's content, but Migrate's copy would not carry it as a file.
   std::vector<std::string> present;
-  if (!files.ListFiles(folder, &present)) {
-    check.manifest_error = "the edition folder cannot be listed";
+  if (FileResult listed = files.ListFiles(folder, &present); !listed) {
+    check.manifest_host_error = Describe(listed);
+    check.manifest_error =
+        "the edition folder cannot be listed (" + check.manifest_host_error + ")";
     check.manifest_trouble = EditionCheck::ManifestTrouble::kFolderUnlisted;
     return check;
   }

@@ -19,6 +19,7 @@ struct ManifestWriteError {
   enum class Kind { kNone, kFolderUnlisted, kFileUnreadable, kNameNotCp932, kNotWritten };
   Kind kind = Kind::kNone;
   std::string path;
+  std::string host_error;  // kFolderUnlisted: the call and the system's error, in English
 };
 
 // In English, UTF-8, for the log and --json: "cannot be read: C:\...".
@@ -70,6 +71,7 @@ struct EditionCheck {
   size_t manifest_line = 0;                                // kDamaged: the line
   ManifestDamage manifest_damage = ManifestDamage::kNone;  // kDamaged: what is wrong with it
   std::string manifest_damage_detail;
+  std::string manifest_host_error;   // kFolderUnlisted: the call and the system's error
   bool sealed = true;                // false: Collect began and never finished
   std::vector<ManifestMiss> missed;  // what Collect could not take
   size_t files_checked = 0;

@@ -116,6 +116,13 @@ class Undoer : public JournalItems {
     return item;
   }
 
+  // What the platform said of a failed call, kept with the item.
+  static UndoItem&& WithCause(UndoItem&& item, const FileResult& failed) {
+    item.call = failed.call;
+    item.status = failed.code;
+    return std::move(item);
+  }
+
   void Add(UndoItem&& item, UndoOutcome outcome, UndoReason reason = UndoReason::kNone,
            Status status = kOk) {
     ++result_->counts[static_cast<size_t>(outcome)];
@@ -155,8 +162,10 @@ class Undoer : public JournalItems {
       return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kChangedSince);
     }
     if (!f.planned.replaces) {
-      if (!files_.RemoveFile(path))
-        return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kNotRemovable);
+      if (FileResult removed = files_.RemoveFile(path); !removed) {
+        return Add(WithCause(std::move(what), removed), UndoOutcome::kFailed,
+                   UndoReason::kNotRemovable);
+      }
       return Add(std::move(what), UndoOutcome::kRemoved);
     }
     std::string saved = folder_ + "\\files\\" + f.saved_copy;
@@ -190,8 +199,13 @@ class Undoer : public JournalItems {
     if (!FolderInScope(path))
       return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
     if (!files_.IsFolder(path)) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
-    if (!files_.RemoveFolder(path)) {
+    FileResult removed = files_.RemoveFolder(path);
+    if (removed.code == kDirNotEmpty) {
       return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kFolderNotEmpty);
+    }
+    if (!removed) {
+      return Add(WithCause(std::move(what), removed), UndoOutcome::kFailed,
+                 UndoReason::kNotRemovable);
     }
     Add(std::move(what), UndoOutcome::kRemoved);
   }
@@ -332,6 +346,9 @@ std::string UndoReasonText(const UndoItem& item) {
     case UndoReason::kChangedSince:
       return "changed since the Migrate wrote it";
     case UndoReason::kNotRemovable:
+      if (!item.call.empty()) {
+        return "cannot be removed (" + item.call + ": " + DescribeCode(item.status) + ")";
+      }
       return "cannot be removed" + (item.subject == UndoSubject::kKey ? status : "");
     case UndoReason::kSavedCopyBad:
       return "its saved copy is missing or damaged";

@@ -59,7 +59,8 @@ void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
   // Each stamp before its open: a file replaced in between is then read again, not missed.
   auto start = [&](const std::string& path) {
     std::optional<FileStamp> stamp = files_.Stamp(path);
-    worker_.Add(path, stamp, files_.OpenForReading(path));
+    Result<std::unique_ptr<FileReader>> reader = files_.OpenForReading(path);
+    worker_.Add(path, stamp, reader ? std::move(*reader) : nullptr);
   };
   std::string from(source_path);
   std::string to = destination_ + from.substr(source_.size());
@@ -100,7 +101,7 @@ size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::st
       *stamp = before;
       return taken;
     }
-    *stamp = keeper ? files.Stamp(path) : std::nullopt;
+    *stamp = keeper ? std::optional<FileStamp>(files.Stamp(path)) : std::nullopt;
     return DigestFile(files, path);
   };
   std::vector<std::string> names;

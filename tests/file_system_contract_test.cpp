@@ -352,6 +352,70 @@ TEST_P(FileSystemContractTest, FailuresKeepTheCallThePathAndTheWin32Error) {
   EXPECT_EQ("charlie", h().Get(root() + "dst\\sub\\c.dat"));
 }
 
+// Each call that looks for something tells "nothing there" (2 or 3) from a thing there that it
+// cannot take, with its call and the path it was given.
+TEST_P(FileSystemContractTest, FailuresTellNotFoundFromWhatIsThere) {
+  ASSERT_TRUE(h().MakeFolder(root() + "folder") && h().MakeFolder(root() + "shut"));
+  ASSERT_TRUE(h().Put(root() + "folder\\f.txt", "x") && h().Put(root() + "shut\\f.txt", "x"));
+  const bool shut = h().ShutFolder(root() + "shut", true);
+  std::vector<std::string> names;
+  using Call = std::function<FileResult(const std::string&)>;
+  const Call read = [&](const std::string& p) { return fs().ReadFile(p).error(); };
+  const Call pieces = [&](const std::string& p) {
+    return fs().ReadFileInPieces(p, [](std::string_view) {});
+  };
+  const Call stamp = [&](const std::string& p) { return fs().Stamp(p).error(); };
+  const Call list = [&](const std::string& p) { return fs().ListFiles(p, &names); };
+  const Call folders = [&](const std::string& p) { return fs().ListFolders(p, &names); };
+  const Call remove = [&](const std::string& p) { return fs().RemoveFile(p); };
+  const Call rmdir = [&](const std::string& p) { return fs().RemoveFolder(p); };
+  constexpr Status kGone = -1;  // 2 or 3
+  const struct {
+    const char* what;
+    const Call& call;
+    std::string path;
+    Status code;
+    bool needs_shut = false;
+  } cases[] = {
+      {"ReadFile", read, "missing.txt", kGone},
+      {"ReadFile", read, "missing\\f.txt", kGone},
+      {"ReadFile", read, "folder", kAccessDenied},
+      {"ReadFile", read, "shut\\f.txt", kAccessDenied, true},
+      {"ReadFileInPieces", pieces, "missing.txt", kGone},
+      {"ReadFileInPieces", pieces, "folder", kAccessDenied},
+      {"Stamp", stamp, "missing.txt", kGone},
+      {"Stamp", stamp, "folder", kAccessDenied},
+      {"ListFiles", list, "missing\\", kPathNotFound},
+      {"ListFiles", list, "folder\\f.txt\\", kDirectoryName},
+      {"ListFiles", list, "shut\\", kAccessDenied, true},
+      {"ListFolders", folders, "missing\\", kPathNotFound},
+      {"ListFolders", folders, "folder\\f.txt\\", kDirectoryName},
+      {"RemoveFile", remove, "missing.txt", kGone},
+      {"RemoveFile", remove, "folder", kAccessDenied},
+      {"RemoveFile", remove, "shut\\f.txt", kAccessDenied, true},
+      {"RemoveFolder", rmdir, "missing", kGone},
+      {"RemoveFolder", rmdir, "folder\\f.txt", kDirectoryName},
+      {"RemoveFolder", rmdir, "folder", kDirNotEmpty},
+  };
+  for (const auto& c : cases) {
+    if (c.needs_shut && !shut) continue;
+    const std::string path = root() + c.path;
+    FileResult result = c.call(path);
+    SCOPED_TRACE(std::string(c.what) + " " + c.path + ": " + Describe(result));
+    if (c.code == kGone) {
+      EXPECT_TRUE(IsNotFound(result));
+    } else {
+      EXPECT_EQ(c.code, result.code);
+    }
+    EXPECT_FALSE(result.call.empty());
+    EXPECT_EQ(path, result.path);
+  }
+  EXPECT_EQ("x", h().Get(root() + "folder\\f.txt"));
+  if (shut) {
+    EXPECT_TRUE(h().ShutFolder(root() + "shut", false));
+  }
+}
+
 // --- ReadFile, WriteFileAtomically, Stamp ---------------------------------------------------
 
 TEST_P(FileSystemContractTest, ReadFileReadsWholeFilesAndNothingElse) {
@@ -371,19 +435,20 @@ TEST_P(FileSystemContractTest, ReadFileReadsWholeFilesAndNothingElse) {
 
   // The same through a reader, read in another thread as a copy's read-back is.
   for (std::string name : {"big.bin", "empty.bin"}) {
-    std::unique_ptr<FileReader> reader = fs().OpenForReading(root() + name);
-    ASSERT_NE(nullptr, reader) << name;
+    Result<std::unique_ptr<FileReader>> opened = fs().OpenForReading(root() + name);
+    ASSERT_TRUE(opened.has_value()) << name;
+    std::unique_ptr<FileReader>& reader = *opened;
     std::string pieces;
     bool read_whole = false;
     std::thread([&] {
-      read_whole = reader->ReadPieces([&](std::string_view piece) { pieces.append(piece); });
+      read_whole = reader->ReadPieces([&](std::string_view piece) { pieces.append(piece); }).ok();
     }).join();
     EXPECT_TRUE(read_whole) << name;
     EXPECT_TRUE(pieces == fs().ReadFile(root() + name)) << name;
   }
   for (const std::string& path :
        {root() + "missing.bin", root() + "folder", h().MissingDrive() + "x.bin"}) {
-    EXPECT_EQ(nullptr, fs().OpenForReading(path)) << path;
+    EXPECT_FALSE(fs().OpenForReading(path).has_value()) << path;
   }
 }
 
@@ -395,7 +460,7 @@ TEST_P(FileSystemContractTest, NamesKeptForDevicesAreNeverOpened) {
     const std::string path = root() + name;
     ASSERT_TRUE(h().PutByOwnName(path, "file"));
     EXPECT_EQ(std::nullopt, fs().ReadFile(path));
-    EXPECT_EQ(nullptr, fs().OpenForReading(path));
+    EXPECT_FALSE(fs().OpenForReading(path).has_value());
     EXPECT_FALSE(fs().ReadFileInPieces(path, [](std::string_view) {}));
     EXPECT_EQ(std::nullopt, fs().Stamp(path));
     FileResult written = fs().WriteFileAtomically(path, "x");

@@ -36,6 +36,9 @@ class FileSystemHarness {
   // Makes a file read-only (POSIX: no write bits; Windows: the attribute) or writable again.
   virtual bool SetReadOnly(const std::string& path, bool read_only) = 0;
   virtual bool IsReadOnly(const std::string& path) = 0;
+  // Takes (or gives back) every right of the tool's user on folder `path`. False where that
+  // cannot keep the user out (no such rights kept, or run as root).
+  virtual bool ShutFolder(const std::string& /*path*/, bool /*shut*/) { return false; }
   // Empty when the platform reads 8-bit names as code page 932; otherwise why not.
   virtual std::string Cp932Problem() const = 0;
   // Wine, where it differs from Windows (each use says how).

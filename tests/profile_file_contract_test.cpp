@@ -376,16 +376,16 @@ TEST_P(ProfileFileContract, ArbitraryBytesNeverBreakTheReader) {
 // able to refuse writes.
 class CountingFileSystem : public fuzz::MemoryFiles {
  public:
-  std::optional<std::string> ReadFile(std::string_view path) override {
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
     ++reads;
-    return MemoryFiles::ReadFile(path);
+    return MemoryFiles::OpenForReading(path);
   }
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
     ++writes;
     if (fail_writes) return FileResult::Fail(kAccessDenied, "CreateFile", path);
     return MemoryFiles::WriteFileAtomically(path, bytes);
   }
-  std::optional<FileStamp> Stamp(std::string_view path) override {
+  Result<FileStamp> Stamp(std::string_view path) override {
     ++stamps;
     return MemoryFiles::Stamp(path);
   }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <set>
 #include <span>
 #include <thread>
 #include <utility>
@@ -377,9 +378,9 @@ class UnreachableManifest : public FaultyFileSystem {
   bool Exists(std::string_view path) override {
     return !path.ends_with(kManifestName) && FaultyFileSystem::Exists(path);
   }
-  std::optional<std::string> ReadFile(std::string_view path) override {
-    if (path.ends_with(kManifestName)) return std::nullopt;
-    return FaultyFileSystem::ReadFile(path);
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
+    if (path.ends_with(kManifestName)) return FileResult::Fail(kPathNotFound, "CreateFile", path);
+    return FaultyFileSystem::OpenForReading(path);
   }
 
  private:
@@ -440,6 +441,97 @@ TEST_P(StoreFlowTest, UndoLeavesBranchAndDataFoldersAsBefore) {
   EXPECT_EQ((std::vector<std::string>{"Personal", "Client", "Server"}), backups[0].editions);
 }
 
+// Files and folders that cannot be removed, each with the platform's `code`.
+class Unremovable : public FaultyFileSystem {
+ public:
+  Unremovable(FileSystem& inner, Status code) : FaultyFileSystem(inner, plan_), code_(code) {}
+  FileResult RemoveFile(std::string_view path) override {
+    return FileResult::Fail(code_, "DeleteFile", path);
+  }
+  FileResult RemoveFolder(std::string_view path) override {
+    return FileResult::Fail(code_, "RemoveDirectory", path);
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+  Status code_;
+};
+
+// Undo says why a file or folder it made stays: only a folder that holds something else is
+// called not empty, and neither is ever called removed.
+TEST_P(StoreFlowTest, UndoTellsWhyWhatMigrateMadeCannotBeRemoved) {
+  ASSERT_TRUE(fs().CreateFolder(base_ + "\\old\\cp\\DDBVID\\sub\\empty").ok());
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  const struct {
+    Status code;
+    UndoOutcome folder_outcome;
+    std::string folder, file;
+  } cases[] = {
+      {kDirNotEmpty, UndoOutcome::kRefused, "not empty: it holds files the Migrate did not add",
+       "cannot be removed (DeleteFile: 145 folder not empty)"},
+      {kAccessDenied, UndoOutcome::kFailed, "cannot be removed (RemoveDirectory: 5 access denied)",
+       "cannot be removed (DeleteFile: 5 access denied)"},
+      {kSharingViolation, UndoOutcome::kFailed,
+       "cannot be removed (RemoveDirectory: 32 in use by another process)",
+       "cannot be removed (DeleteFile: 32 in use by another process)"},
+  };
+  std::string name;  // each undo after the first names the backup again
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    Unremovable files(fs(), c.code);
+    std::set<std::string> folders, removed_files;
+    UndoResult result = UndoMigrate(
+        reg(), files, BackupPlacesFor(paths(), ""), name, false,
+        MigrateUndoScope(reg(), files, paths(), 260), [&](const UndoItem& item) {
+          if (item.subject == UndoSubject::kValue || item.subject == UndoSubject::kKey) return;
+          const std::string what = UndoItemText(item);
+          EXPECT_NE(UndoOutcome::kRemoved, item.outcome) << what;
+          if (item.subject == UndoSubject::kFolder &&
+              item.outcome != UndoOutcome::kAlreadyAsBefore) {
+            EXPECT_EQ(c.folder_outcome, item.outcome) << what;
+            folders.insert(UndoReasonText(item));
+          }
+          if (item.subject == UndoSubject::kFile && item.outcome == UndoOutcome::kFailed) {
+            removed_files.insert(UndoReasonText(item));
+          }
+        });
+    name = result.backup;
+    EXPECT_FALSE(result.complete());
+    EXPECT_EQ(std::set<std::string>{c.folder}, folders);
+    EXPECT_EQ(std::set<std::string>{c.file}, removed_files);
+  }
+}
+
+// A store whose edition folder cannot be listed says why, when it is checked and when its
+// manifest is written.
+class UnlistedFolder : public FaultyFileSystem {
+ public:
+  UnlistedFolder(FileSystem& inner, std::string folder)
+      : FaultyFileSystem(inner, plan_), folder_(std::move(folder)) {}
+  FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) override {
+    if (folder == folder_) return FileResult::Fail(kAccessDenied, "FindFirstFile", folder);
+    return FaultyFileSystem::ListFiles(folder, files);
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+  std::string folder_;
+};
+
+TEST_P(StoreFlowTest, AnEditionFolderThatCannotBeListedSaysWhy) {
+  Run(true);
+  const std::string folder = paths().Folder(Edition::kClient) + "\\";
+  UnlistedFolder files(fs(), folder);
+  const std::string cause = "(FindFirstFile " + folder + ": 5 access denied)";
+  EXPECT_EQ("the edition folder cannot be listed " + cause,
+            CheckEdition(files, paths(), Edition::kClient, nullptr).manifest_error);
+  ManifestWriteError error;
+  EXPECT_FALSE(
+      WriteEditionManifest(files, paths(), Edition::kClient, "1", "t", nullptr, {}, &error));
+  EXPECT_EQ("the edition folder could not be listed " + cause, ManifestWriteErrorText(error));
+}
+
 // A journal whose last part lost its end (cut on the way, not by a stopped run, since that
 // edition was written) cannot say undo took everything back.
 TEST_P(StoreFlowTest, UndoOfAJournalCutInsideAWrittenEditionSaysItIsNotAsBefore) {
@@ -469,10 +561,9 @@ class JournalHook : public FaultyFileSystem {
  public:
   JournalHook(FileSystem& inner, std::string file, std::function<void()> hook)
       : FaultyFileSystem(inner, plan_), file_(std::move(file)), hook_(std::move(hook)) {}
-  bool ReadFileInPieces(std::string_view path,
-                        const std::function<void(std::string_view)>& sink) override {
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
     armed_ = armed_ || path == file_;
-    return FaultyFileSystem::ReadFileInPieces(path, sink);
+    return FaultyFileSystem::OpenForReading(path);
   }
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
     if (armed_ && hook_ && path.find("\\backup\\") != std::string_view::npos) {
@@ -1206,9 +1297,10 @@ TEST_P(StoreFlowTest, MigrateAgainKeepsFilesInPlaceAndUndoGivesBackEachState) {
 class StampedFiles : public FaultyFileSystem {
  public:
   explicit StampedFiles(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
-  std::optional<FileStamp> Stamp(std::string_view path) override {
+  Result<FileStamp> Stamp(std::string_view path) override {
     auto it = stamps.find(std::string(path));
-    return it == stamps.end() ? std::nullopt : std::optional<FileStamp>(it->second);
+    if (it == stamps.end()) return FileResult::Fail(kNotFound, "CreateFile", path);
+    return it->second;
   }
   std::map<std::string, FileStamp> stamps;
 

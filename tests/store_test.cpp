@@ -66,9 +66,9 @@ class PiecesReader : public FileReader {
  public:
   PiecesReader(std::vector<std::string> pieces, bool fails)
       : pieces_(std::move(pieces)), fails_(fails) {}
-  bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
+  FileResult ReadPieces(const std::function<void(std::string_view)>& sink) override {
     for (const std::string& piece : pieces_) sink(piece);
-    return !fails_;
+    return fails_ ? FileResult::Fail(kIoDevice, "ReadFile", "") : FileResult::Ok();
   }
 
  private:

@@ -39,29 +39,49 @@ FileResult EnsureFolder(const HostLocation& host, std::string_view tool_path) {
             : FileResult::Fail(kAlreadyExists, "mkdir", tool_path);
 }
 
-// Adds the regular files below `folder` to `files`, as `prefix` + their names.
 // Adds the files below `folder` to `files` and, when `folders` is given, its subfolders there,
-// as `prefix` + their names.
-bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std::string>* files,
-              std::vector<std::string>* folders) {
+// as `prefix` + their names. A failure names the folder as `tool_folder` + `prefix`.
+FileResult ListInto(const fs::path& folder, std::string_view tool_folder, const std::string& prefix,
+                    std::vector<std::string>* files, std::vector<std::string>* folders) {
+  auto fail = [&](const std::error_code& ec, std::string_view call) {
+    return FailFromErrno(ec.value(), call, std::string(tool_folder) + prefix);
+  };
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
-  if (ec) return false;
+  if (ec) return fail(ec, "opendir");
   for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) return false;
+    if (ec) return fail(ec, "readdir");
     fs::file_status status = it->symlink_status(ec);
-    if (ec) return false;
+    if (ec) return fail(ec, "lstat");
     const fs::path name = it->path().filename();
     if (IsTempFileName(name.string()) || fs::is_symlink(status)) continue;
     std::string tool_name = ToolName(name);
     if (fs::is_directory(status)) {
       if (folders) folders->push_back(prefix + tool_name);
-      if (!ListInto(it->path(), prefix + tool_name + "\\", files, folders)) return false;
+      FileResult listed =
+          ListInto(it->path(), tool_folder, prefix + tool_name + "\\", files, folders);
+      if (!listed) return listed;
     } else if (fs::is_regular_file(status)) {
       files->push_back(prefix + tool_name);
     }
   }
-  return true;
+  if (ec) return fail(ec, "readdir");
+  return FileResult::Ok();
+}
+
+// The folder a listing starts from: missing (3), a file (267), or one that cannot be reached.
+FileResult CheckFolderToList(const HostLocation& host, std::string_view folder) {
+  // Without its trailing separator, so that a file is found as the file it is.
+  std::string p = host.path.string();
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  struct stat st {};
+  if (::stat(p.c_str(), &st) != 0) {
+    FileResult failed = FailFromErrno("stat", folder);
+    if (failed.code == kNotFound) failed.code = kPathNotFound;
+    return failed;
+  }
+  if (!S_ISDIR(st.st_mode)) return FileResult::Fail(kDirectoryName, "opendir", folder);
+  return FileResult::Ok();
 }
 
 // Adds up the files ListInto would list and their sizes, from one descriptor per folder: a
@@ -209,28 +229,6 @@ FileResult PortableFileSystem::CopyFolder(std::string_view destination, std::str
   return CopyFolderTree(job);
 }
 
-std::optional<std::string> PortableFileSystem::ReadFile(std::string_view path) {
-  auto host = HostPath(path);
-  if (!host) return std::nullopt;
-  // O_NONBLOCK: a FIFO put where a file was is refused at once, not waited on for a writer
-  // (it changes nothing for the reads of a regular file).
-  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  struct stat st {};
-  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n == 0) return bytes;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
-}
-
 FileResult PortableFileSystem::LocateFileToWrite(std::string_view path, HostLocation* host) const {
   if (FileResult located = drives_.Locate(path, "open", host); !located) return located;
   if (FindLastCp932Separator(path) + 1 == path.size() || host->path.filename().empty()) {
@@ -298,10 +296,12 @@ FileResult PortableFileSystem::AppendToFile(std::string_view path, std::string_v
   return appended;
 }
 
-std::optional<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
-  auto host = HostPath(path);
+Result<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(path, "stat", &host); !located) return located;
   struct stat st {};
-  if (!host || ::stat(host->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (::stat(host.path.c_str(), &st) != 0) return FailFromErrno("stat", path);
+  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "stat", path);
   FileStamp stamp;
   stamp.size = static_cast<uint64_t>(st.st_size);
   stamp.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
@@ -316,15 +316,16 @@ class FdReader : public FileReader {
  public:
   // `size` is the file's size when it was opened: a small file gets a buffer its size (and one
   // byte to see its end), not 1 MB mapped and unmapped for each of thousands of files.
-  FdReader(UniqueFd fd, uint64_t size) : fd_(std::move(fd)), piece_(PieceFor(size)) {}
-  bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
+  FdReader(UniqueFd fd, uint64_t size, std::string path)
+      : FileReader(size), fd_(std::move(fd)), piece_(PieceFor(size)), path_(std::move(path)) {}
+  FileResult ReadPieces(const std::function<void(std::string_view)>& sink) override {
     std::unique_ptr<char[]> buffer(new char[piece_]);
     for (;;) {
       ssize_t n = ::read(fd_.get(), buffer.get(), piece_);
-      if (n == 0) return true;
+      if (n == 0) return FileResult::Ok();
       if (n < 0) {
         if (errno == EINTR) continue;
-        return false;
+        return FailFromErrno("read", path_);
       }
       sink(std::string_view(buffer.get(), static_cast<size_t>(n)));
     }
@@ -338,35 +339,35 @@ class FdReader : public FileReader {
 
   UniqueFd fd_;
   size_t piece_;
+  std::string path_;
 };
 
 }  // namespace
 
-std::unique_ptr<FileReader> PortableFileSystem::OpenForReading(std::string_view path) {
-  auto host = HostPath(path);
-  if (!host) return nullptr;
+Result<std::unique_ptr<FileReader>> PortableFileSystem::OpenForReading(std::string_view path) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(path, "open", &host); !located) return located;
   // O_NONBLOCK: a FIFO put where a file was is refused at once, not waited on for a writer
   // (it changes nothing for the reads of a regular file).
-  UniqueFd fd(::open(host->c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  UniqueFd fd(::open(host.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.ok()) return FailFromErrno("open", path);
   struct stat st {};
-  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  return std::make_unique<FdReader>(std::move(fd), static_cast<uint64_t>(st.st_size));
+  if (::fstat(fd.get(), &st) != 0) return FailFromErrno("fstat", path);
+  // As Windows answers: a folder is denied, anything but a file is a device.
+  if (S_ISDIR(st.st_mode)) return FileResult::Fail(kAccessDenied, "open", path);
+  if (!S_ISREG(st.st_mode)) return FileResult::Fail(kDeviceName, "open", path);
+  return std::unique_ptr<FileReader>(std::make_unique<FdReader>(
+      std::move(fd), static_cast<uint64_t>(st.st_size), std::string(path)));
 }
 
-bool PortableFileSystem::ReadFileInPieces(std::string_view path,
-                                          const std::function<void(std::string_view)>& sink) {
-  std::unique_ptr<FileReader> reader = OpenForReading(path);
-  return reader && reader->ReadPieces(sink);
-}
-
-bool PortableFileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
-  auto host = HostPath(folder);
-  std::error_code ec;
-  if (!host || !fs::is_directory(*host, ec)) return false;
+FileResult PortableFileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(folder, "opendir", &host); !located) return located;
+  if (FileResult there = CheckFolderToList(host, folder); !there) return there;
   files->clear();
-  if (!ListInto(*host, "", files, nullptr)) return false;
+  if (FileResult listed = ListInto(host.path, folder, "", files, nullptr); !listed) return listed;
   std::sort(files->begin(), files->end());
-  return true;
+  return FileResult::Ok();
 }
 
 void PortableFileSystem::CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
@@ -376,31 +377,45 @@ void PortableFileSystem::CountFiles(std::string_view folder, uint64_t* files, ui
   if (fd >= 0) CountInto(fd, files, bytes);
 }
 
-bool PortableFileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {
-  auto host = HostPath(folder);
-  std::error_code ec;
-  if (!host || !fs::is_directory(*host, ec)) return false;
+FileResult PortableFileSystem::ListFolders(std::string_view folder,
+                                           std::vector<std::string>* folders) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(folder, "opendir", &host); !located) return located;
+  if (FileResult there = CheckFolderToList(host, folder); !there) return there;
   folders->clear();
   std::vector<std::string> files;
-  if (!ListInto(*host, "", &files, folders)) return false;
+  if (FileResult listed = ListInto(host.path, folder, "", &files, folders); !listed) {
+    return listed;
+  }
   std::sort(folders->begin(), folders->end());
-  return true;
+  return FileResult::Ok();
 }
 
-bool PortableFileSystem::RemoveFile(std::string_view path) {
-  auto host = HostPath(path);
+FileResult PortableFileSystem::RemoveFile(std::string_view path) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(path, "unlink", &host); !located) return located;
   struct stat st {};
-  if (!host || ::lstat(host->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  return ::unlink(host->c_str()) == 0;
+  if (::lstat(host.path.c_str(), &st) != 0) return FailFromErrno("lstat", path);
+  // As DeleteFile answers for a folder.
+  if (S_ISDIR(st.st_mode)) return FileResult::Fail(kAccessDenied, "unlink", path);
+  if (::unlink(host.path.c_str()) != 0) return FailFromErrno("unlink", path);
+  return FileResult::Ok();
 }
 
-bool PortableFileSystem::RemoveFolder(std::string_view path) {
-  auto host = HostPath(path);
-  if (!host) return false;
-  std::string p = host->string();
+FileResult PortableFileSystem::RemoveFolder(std::string_view path) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(path, "rmdir", &host); !located) return located;
+  std::string p = host.path.string();
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   RemoveStaleTempFiles(p);
-  return ::rmdir(p.c_str()) == 0;
+  if (::rmdir(p.c_str()) == 0) return FileResult::Ok();
+  FileResult failed = FailFromErrno("rmdir", path);
+  // A file of that name, not a folder above it that is a file: as Windows says, 267.
+  struct stat st {};
+  if (errno == ENOTDIR && ::lstat(p.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+    failed.code = kDirectoryName;
+  }
+  return failed;
 }
 
 FileResult PortableFileSystem::GetMetadata(std::string_view path, FileMetadata* metadata) {

@@ -256,13 +256,21 @@ void ReportCopy(const std::wstring& destination, const std::wstring& source,
 // Adds the files below `folder` (ending with a backslash) to `files` and, when `folders` is
 // given, its subfolders there, as `prefix` + their names. The walk goes by the UTF-16 names, and
 // a name the ANSI code page cannot hold is listed as AnsiName gives it, never as a look-alike
-// (as FindFirstFileA would give it), which could be another file of the folder.
-bool ListInto(const std::wstring& folder, const std::string& prefix,
-              std::vector<std::string>* files, std::vector<std::string>* folders) {
+// (as FindFirstFileA would give it), which could be another file of the folder. A failure names
+// the folder as `tool_folder` + `prefix`.
+FileResult ListInto(const std::wstring& folder, const std::string& tool_folder,
+                    const std::string& prefix, std::vector<std::string>* files,
+                    std::vector<std::string>* folders) {
+  auto fail = [&](DWORD error, std::string_view call) {
+    return FileResult::Fail(static_cast<Status>(error), call, tool_folder + prefix);
+  };
   WIN32_FIND_DATAW entry;
   std::wstring pattern = LongForm(folder + L"*");
   FindHandle find(FindFirstFileW(pattern.c_str(), &entry));
-  if (!find.ok()) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (!find.ok()) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? FileResult::Ok() : fail(error, "FindFirstFile");
+  }
   do {
     std::wstring wide = entry.cFileName;
     if (wide == L"." || wide == L"..") continue;
@@ -271,12 +279,15 @@ bool ListInto(const std::wstring& folder, const std::string& prefix,
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       if (folders) folders->push_back(prefix + name);
-      if (!ListInto(folder + wide + L"\\", prefix + name + "\\", files, folders)) return false;
+      FileResult listed =
+          ListInto(folder + wide + L"\\", tool_folder, prefix + name + "\\", files, folders);
+      if (!listed) return listed;
     } else {
       files->push_back(prefix + name);
     }
   } while (FindNextFileW(find.get(), &entry));
-  return GetLastError() == ERROR_NO_MORE_FILES;
+  DWORD error = GetLastError();
+  return error == ERROR_NO_MORE_FILES ? FileResult::Ok() : fail(error, "FindNextFile");
 }
 
 // Adds the files below `folder` (ending with a backslash) that ListInto would list, and their
@@ -573,42 +584,6 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   return first.result;
 }
 
-std::optional<std::string> Win32FileSystem::ReadFile(std::string_view path) {
-  auto c_path = CPath(path);
-  if (!c_path) return std::nullopt;
-  FileHandle file(OpenExisting(*c_path, GENERIC_READ, FILE_ATTRIBUTE_NORMAL));
-  if (!file.ok()) return std::nullopt;
-  std::string bytes;
-  LARGE_INTEGER size;
-  if (GetFileSizeEx(file.get(), &size) && size.QuadPart > 0 &&
-      static_cast<uint64_t>(size.QuadPart) < bytes.max_size()) {
-    bytes.reserve(static_cast<size_t>(size.QuadPart));
-  }
-  // Reads until the end, whatever the size said: the file may grow while it is read. Into the
-  // room reserved while there is some, so that a file of the size said takes that much memory.
-  // The end is found with a small read, not by growing the string to twice its size.
-  constexpr DWORD kChunk = 1 << 20;
-  char probe[4096];
-  for (;;) {
-    size_t used = bytes.size();
-    size_t room = bytes.capacity() - used;
-    DWORD read = 0;
-    if (room < sizeof probe) {
-      if (!::ReadFile(file.get(), probe, sizeof probe, &read, nullptr)) return std::nullopt;
-      if (read == 0) return bytes;
-      bytes.append(probe, read);
-      continue;
-    }
-    DWORD chunk = static_cast<DWORD>(std::min<size_t>(room, kChunk));
-    bytes.resize(used + chunk);
-    if (!::ReadFile(file.get(), bytes.data() + used, chunk, &read, nullptr)) {
-      return std::nullopt;
-    }
-    bytes.resize(used + read);
-    if (read == 0) return bytes;
-  }
-}
-
 FileResult Win32FileSystem::WriteFileAtomically(std::string_view path, std::string_view bytes) {
   return WriteFileInPieces(path, [bytes](const PutBytes& put) { return put(bytes); });
 }
@@ -643,15 +618,19 @@ FileResult Win32FileSystem::AppendToFile(std::string_view path, std::string_view
   return appended;
 }
 
-std::optional<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
+Result<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   auto c_path = CPath(path);
-  if (!c_path) return std::nullopt;
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
   // No FILE_FLAG_BACKUP_SEMANTICS: a folder does not open, and has no stamp.
   FileHandle file(OpenExisting(*c_path, FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL));
-  if (!file.ok()) return std::nullopt;
+  if (!file.ok()) return LastError("CreateFile", path);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+  if (!GetFileInformationByHandle(file.get(), &info)) {
+    return LastError("GetFileInformationByHandle", path);
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", path);
+  }
   FileStamp stamp;
   stamp.size = MakeU64(info.nFileSizeHigh, info.nFileSizeLow);
   stamp.modified_ns = NanosecondsSince1970(info.ftLastWriteTime);
@@ -672,47 +651,70 @@ namespace {
 
 class HandleReader : public FileReader {
  public:
-  explicit HandleReader(FileHandle file) : file_(std::move(file)) {}
-  bool ReadPieces(const std::function<void(std::string_view)>& sink) override {
+  HandleReader(FileHandle file, uint64_t size, std::string path)
+      : FileReader(size), file_(std::move(file)), path_(std::move(path)) {}
+  FileResult ReadPieces(const std::function<void(std::string_view)>& sink) override {
     constexpr DWORD kPiece = 1 << 20;
     std::unique_ptr<char[]> buffer(new char[kPiece]);
     for (;;) {
       DWORD read = 0;
-      if (!::ReadFile(file_.get(), buffer.get(), kPiece, &read, nullptr)) return false;
-      if (read == 0) return true;
+      if (!::ReadFile(file_.get(), buffer.get(), kPiece, &read, nullptr)) {
+        return LastError("ReadFile", path_);
+      }
+      if (read == 0) return FileResult::Ok();
       sink(std::string_view(buffer.get(), read));
     }
   }
 
  private:
   FileHandle file_;
+  std::string path_;
 };
 
 }  // namespace
 
-std::unique_ptr<FileReader> Win32FileSystem::OpenForReading(std::string_view path) {
+Result<std::unique_ptr<FileReader>> Win32FileSystem::OpenForReading(std::string_view path) {
   auto c_path = CPath(path);
-  if (!c_path) return nullptr;
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
   FileHandle file(OpenExisting(*c_path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN));
-  if (!file.ok()) return nullptr;
-  return std::make_unique<HandleReader>(std::move(file));
+  if (!file.ok()) return LastError("CreateFile", path);
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) size.QuadPart = 0;
+  return std::unique_ptr<FileReader>(std::make_unique<HandleReader>(
+      std::move(file), static_cast<uint64_t>(size.QuadPart), std::string(path)));
 }
 
-bool Win32FileSystem::ReadFileInPieces(std::string_view path,
-                                       const std::function<void(std::string_view)>& sink) {
-  std::unique_ptr<FileReader> reader = OpenForReading(path);
-  return reader && reader->ReadPieces(sink);
+// The folder a listing starts from: a folder (as IsFolder tells it), or why not: 3 when nothing
+// is there, 267 for a file, or the error of GetFileAttributes.
+FileResult Win32FileSystem::CheckFolderToList(const std::string& c_folder,
+                                              std::string_view folder) {
+  if (IsFolder(c_folder)) return FileResult::Ok();
+  // Without its trailing backslash, so that a file is found as the file it is.
+  std::string plain = c_folder;
+  if (plain.size() > 3 && LastSeparator(plain) + 1 == plain.size()) plain.pop_back();
+  std::optional<std::wstring> wide = WidePath(plain);
+  if (!wide) return FileResult::Fail(ERROR_PATH_NOT_FOUND, "FindFirstFile", folder);
+  DWORD attributes = GetFileAttributesW(wide->c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    return FileResult::Fail(ERROR_DIRECTORY, "FindFirstFile", folder);
+  }
+  FileResult failed = LastError("GetFileAttributes", folder);
+  if (failed.code == ERROR_FILE_NOT_FOUND) failed.code = ERROR_PATH_NOT_FOUND;
+  return failed;
 }
 
-bool Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
+FileResult Win32FileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
   auto c_folder = CPath(folder);
-  if (!c_folder || !IsFolder(*c_folder)) return false;
+  if (!c_folder) return FileResult::Fail(ERROR_INVALID_NAME, "FindFirstFile", folder);
+  if (FileResult there = CheckFolderToList(*c_folder, folder); !there) return there;
   if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
   std::optional<std::wstring> wide = WidePath(*c_folder);
+  if (!wide) return FileResult::Fail(ERROR_PATH_NOT_FOUND, "FindFirstFile", folder);
   files->clear();
-  if (!wide || !ListInto(*wide, "", files, nullptr)) return false;
+  FileResult listed = ListInto(*wide, *c_folder, "", files, nullptr);
+  if (!listed) return listed;
   std::sort(files->begin(), files->end());
-  return true;
+  return FileResult::Ok();
 }
 
 void Win32FileSystem::CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
@@ -722,34 +724,40 @@ void Win32FileSystem::CountFiles(std::string_view folder, uint64_t* files, uint6
   if (std::optional<std::wstring> wide = WidePath(*c_folder)) CountInto(*wide, files, bytes);
 }
 
-bool Win32FileSystem::ListFolders(std::string_view folder, std::vector<std::string>* folders) {
+FileResult Win32FileSystem::ListFolders(std::string_view folder,
+                                        std::vector<std::string>* folders) {
   auto c_folder = CPath(folder);
-  if (!c_folder || !IsFolder(*c_folder)) return false;
+  if (!c_folder) return FileResult::Fail(ERROR_INVALID_NAME, "FindFirstFile", folder);
+  if (FileResult there = CheckFolderToList(*c_folder, folder); !there) return there;
   if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
   folders->clear();
   std::optional<std::wstring> wide = WidePath(*c_folder);
+  if (!wide) return FileResult::Fail(ERROR_PATH_NOT_FOUND, "FindFirstFile", folder);
   std::vector<std::string> files;
-  if (!wide || !ListInto(*wide, "", &files, folders)) return false;
+  FileResult listed = ListInto(*wide, *c_folder, "", &files, folders);
+  if (!listed) return listed;
   std::sort(folders->begin(), folders->end());
-  return true;
+  return FileResult::Ok();
 }
 
-bool Win32FileSystem::RemoveFile(std::string_view path) {
+FileResult Win32FileSystem::RemoveFile(std::string_view path) {
   auto c_path = CPath(path);
   std::optional<std::wstring> wide = c_path ? WidePath(*c_path) : std::nullopt;
-  if (!wide) return false;
-  if (DeleteFileW(wide->c_str())) return true;
+  if (!wide) return FileResult::Fail(ERROR_FILE_NOT_FOUND, "DeleteFile", path);
+  if (DeleteFileW(wide->c_str())) return FileResult::Ok();
+  FileResult refused = LastError("DeleteFile", path);
   // DeleteFile refuses a read-only file; POSIX asks only the folder. The attribute is put back
-  // when the file still cannot go.
+  // when the file still cannot go, and the first refusal is the one told.
   DWORD attributes = GetFileAttributesW(wide->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
       !(attributes & FILE_ATTRIBUTE_READONLY) ||
       !SetFileAttributesW(wide->c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
-    return false;
+    return refused;
   }
-  if (DeleteFileW(wide->c_str())) return true;
+  if (DeleteFileW(wide->c_str())) return FileResult::Ok();
+  refused = LastError("DeleteFile", path);
   SetFileAttributesW(wide->c_str(), attributes);
-  return false;
+  return refused;
 }
 
 FileResult Win32FileSystem::GetMetadata(std::string_view path, FileMetadata* metadata) {
@@ -807,14 +815,18 @@ FileResult Win32FileSystem::SetMetadata(std::string_view path, const FileMetadat
   return first;
 }
 
-bool Win32FileSystem::RemoveFolder(std::string_view path) {
+FileResult Win32FileSystem::RemoveFolder(std::string_view path) {
   auto c_path = CPath(path);
-  std::optional<std::wstring> wide = c_path ? WidePath(*c_path) : std::nullopt;
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "RemoveDirectory", path);
+  std::optional<std::wstring> wide = WidePath(*c_path);
   if (wide && !wide->empty()) RemoveStaleTempFiles(std::filesystem::path(*wide));
-  if (c_path && NeedsWide(*c_path)) {
-    return wide && RemoveDirectoryW(wide->c_str()) != 0;
+  if (NeedsWide(*c_path)) {
+    if (!wide) return FileResult::Fail(ERROR_FILE_NOT_FOUND, "RemoveDirectory", path);
+    if (!RemoveDirectoryW(wide->c_str())) return LastError("RemoveDirectory", path);
+    return FileResult::Ok();
   }
-  return c_path && RemoveDirectoryA(c_path->c_str()) != 0;
+  if (!RemoveDirectoryA(c_path->c_str())) return LastError("RemoveDirectory", path);
+  return FileResult::Ok();
 }
 
 void Win32FileSystem::RemoveLeftovers(std::string_view folder) {

@@ -31,26 +31,23 @@ class Win32FileSystem : public FileSystem {
   // and as failed otherwise (also when a file arrived but could not take the place of one).
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;
-  std::optional<std::string> ReadFile(std::string_view path) override;
   // The platform's atomic writer (atomic_file.h) on the path read in the ANSI code page.
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override;
   FileResult WriteFileInPieces(std::string_view path, const ProduceBytes& produce) override;
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override;
   // Size, last-write time (nanoseconds since 1970) and the volume's file index.
-  std::optional<FileStamp> Stamp(std::string_view path) override;
-  bool ReadFileInPieces(std::string_view path,
-                        const std::function<void(std::string_view)>& sink) override;
-  std::unique_ptr<FileReader> OpenForReading(std::string_view path) override;
+  Result<FileStamp> Stamp(std::string_view path) override;
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override;
   // FindFirstFileW / FindNextFileW, each name in the ANSI code page with "?" for a character it
   // cannot hold; reparse points are left out. A path holding such a name reaches the file by its
   // own name wherever no other name of its folder reads alike.
   void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
-  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override;
-  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
+  FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  FileResult ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   // DeleteFileA (a read-only file's attribute cleared first, as DeleteFile refuses it) and
   // RemoveDirectoryA.
-  bool RemoveFile(std::string_view path) override;
-  bool RemoveFolder(std::string_view path) override;
+  FileResult RemoveFile(std::string_view path) override;
+  FileResult RemoveFolder(std::string_view path) override;
   // GetFileAttributesExW: the kept attributes and the last-write time.
   FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override;
   // SetFileTime through a handle opened for its attributes only (a read-only file allows it),
@@ -58,6 +55,9 @@ class Win32FileSystem : public FileSystem {
   FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
                          unsigned* not_set) override;
   void RemoveLeftovers(std::string_view folder) override;
+
+ private:
+  FileResult CheckFolderToList(const std::string& c_folder, std::string_view folder);
 };
 
 }  // namespace kdr

@@ -147,10 +147,6 @@ class FaultyFileSystem : public FileSystem {
     return inner_.CopyFolder(destination, source, owner, observer);
   }
   bool CopyCanKeepFiles() const override { return inner_.CopyCanKeepFiles(); }
-  std::optional<std::string> ReadFile(std::string_view path) override {
-    if (plan_.Fail("readfile " + std::string(path))) return std::nullopt;
-    return inner_.ReadFile(path);
-  }
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
     if (plan_.Fail("writefile " + std::string(path))) return Denied("CreateFile", path);
     return inner_.WriteFileAtomically(path, bytes);
@@ -171,31 +167,27 @@ class FaultyFileSystem : public FileSystem {
   FileResult AppendToFile(std::string_view path, std::string_view bytes) override {
     return inner_.AppendToFile(path, bytes);
   }
-  std::optional<FileStamp> Stamp(std::string_view path) override { return inner_.Stamp(path); }
-  bool ReadFileInPieces(std::string_view path,
-                        const std::function<void(std::string_view)>& sink) override {
-    if (plan_.Fail("readpieces " + std::string(path))) return false;
-    return inner_.ReadFileInPieces(path, sink);
-  }
-  // The open is the counted call, made in the caller's thread; the reading is not counted.
-  std::unique_ptr<FileReader> OpenForReading(std::string_view path) override {
-    if (plan_.Fail("readpieces " + std::string(path))) return nullptr;
+  Result<FileStamp> Stamp(std::string_view path) override { return inner_.Stamp(path); }
+  // The open is the counted call (of ReadFile and ReadFileInPieces too), made in the caller's
+  // thread; the reading is not counted.
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
+    if (plan_.Fail("readpieces " + std::string(path))) return Denied("CreateFile", path);
     return inner_.OpenForReading(path);
   }
-  bool ListFiles(std::string_view folder, std::vector<std::string>* files) override {
-    if (plan_.Fail("list " + std::string(folder))) return false;
+  FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) override {
+    if (plan_.Fail("list " + std::string(folder))) return Denied("FindFirstFile", folder);
     return inner_.ListFiles(folder, files);
   }
-  bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override {
-    if (plan_.Fail("listfolders " + std::string(folder))) return false;
+  FileResult ListFolders(std::string_view folder, std::vector<std::string>* folders) override {
+    if (plan_.Fail("listfolders " + std::string(folder))) return Denied("FindFirstFile", folder);
     return inner_.ListFolders(folder, folders);
   }
-  bool RemoveFile(std::string_view path) override {
-    if (plan_.Fail("removefile " + std::string(path))) return false;
+  FileResult RemoveFile(std::string_view path) override {
+    if (plan_.Fail("removefile " + std::string(path))) return Denied("DeleteFile", path);
     return inner_.RemoveFile(path);
   }
-  bool RemoveFolder(std::string_view path) override {
-    if (plan_.Fail("rmdir " + std::string(path))) return false;
+  FileResult RemoveFolder(std::string_view path) override {
+    if (plan_.Fail("rmdir " + std::string(path))) return Denied("RemoveDirectory", path);
     return inner_.RemoveFolder(path);
   }
   FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override {

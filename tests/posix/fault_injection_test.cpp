@@ -283,9 +283,10 @@ std::string NextInTrace(const std::vector<std::string>& trace, uint64_t k) {
 bool IsCopy(const std::string& call) { return call.find("|copy ") != std::string::npos; }
 
 // A copy read back for comparison: a failed read makes the copy count as not copied.
-// The settings file and the whole edition folder are read only for the manifest, not a copy.
+// The settings file and the whole edition folder are read only for the manifest, not a copy,
+// and the record of an edition's copies is read whole, as every file read whole is.
 bool IsReadBack(const std::string& call) {
-  if (call.ends_with("kdr4reg.fil")) return false;
+  if (call.ends_with("kdr4reg.fil") || call.ends_with(".copies")) return false;
   for (const char* folder : {"personal\\", "client\\", "server\\"}) {
     if (call.ends_with(std::string("\\kdr4env\\") + folder)) return false;
   }
@@ -549,7 +550,7 @@ TEST(FaultInjectionTest, EveryFailingCallDuringMigrateKeepsTheRules) {
                   HasImportedValue(run.old_branch, failed.substr(backup.size() + 13)))) {
         guard[e] = SettingsChangedMessage(e, log);
       } else if (failed.starts_with(backup) && failed.find("|profile-") == std::string::npos &&
-                 !(failed.find("|readfile ") != std::string::npos &&
+                 !(failed.find("|readpieces ") != std::string::npos &&
                    failed.ends_with("kdr4reg.fil")) &&
                  failed.find("|mkdir ") == std::string::npos) {
         guard[e] = BackupFailedMessage(e, log);

@@ -67,6 +67,9 @@ class PortableHarness : public FileSystemHarness {
     struct stat st {};
     return ::stat(Host(path).c_str(), &st) == 0 && (st.st_mode & 0222) == 0;
   }
+  bool ShutFolder(const std::string& path, bool shut) override {
+    return ::geteuid() != 0 && ::chmod(Host(path).c_str(), shut ? 0 : 0755) == 0;
+  }
   std::string Cp932Problem() const override { return ""; }
 
  private:

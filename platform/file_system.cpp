@@ -1,0 +1,23 @@
+#include "platform/file_system.h"
+
+namespace kdr {
+
+Result<std::string> FileSystem::ReadFile(std::string_view path) {
+  Result<std::unique_ptr<FileReader>> reader = OpenForReading(path);
+  if (!reader) return reader.error();
+  std::string bytes;
+  // The room for the size it had when opened, at once: a large file then takes its size.
+  if ((*reader)->size() < bytes.max_size()) bytes.reserve(static_cast<size_t>((*reader)->size()));
+  FileResult read = (*reader)->ReadPieces([&](std::string_view piece) { bytes.append(piece); });
+  if (!read) return read;
+  return bytes;
+}
+
+FileResult FileSystem::ReadFileInPieces(std::string_view path,
+                                        const std::function<void(std::string_view)>& sink) {
+  Result<std::unique_ptr<FileReader>> reader = OpenForReading(path);
+  if (!reader) return reader.error();
+  return (*reader)->ReadPieces(sink);
+}
+
+}  // namespace kdr
