@@ -38,9 +38,6 @@ void LogLines::Skipped(std::string_view text, std::string_view reason) {
 void LogLines::Copied(std::string_view source, uint64_t bytes) {
   Line("COPY", source, std::to_string(bytes), true);
 }
-void LogLines::Kept(std::string_view source, uint64_t bytes) {
-  Line("KEEP", source, std::to_string(bytes), true);
-}
 void LogLines::CopyFailed(std::string_view source, std::string_view error) {
   Line("FAIL", source, error, true);
 }

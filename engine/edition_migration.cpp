@@ -34,7 +34,15 @@ EditionMigration::EditionMigration(RunContext& run, MigrateBackup& backup, Editi
 bool EditionMigration::CheckStore() {
   if (!run_.services.verification) return true;
   run_.StartPhase(RunPhase::kCheckingStore, edition_);
-  check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_);
+  // A store file still with the stamps it had when the last Collect read it back holds what
+  // was read then: only the others are read. (`verify` reads every file.)
+  collected_.emplace(run_.services.files, run_.paths, edition_);
+  if (collected_->Load()) {
+    store_stamps_.proves = [this](std::string_view path, FileDigest* digest, FileStamp* stamp) {
+      return collected_->Proves(path, digest, stamp);
+    };
+  }
+  check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_, &store_stamps_);
   run_.summary.stores[EditionIndex(edition_)] = check_.state();
   for (const std::string& folder : check_.skipped_folders) {
     run_.log.Skipped("store of " + name_ + ": " + Cp932ForDisplay(folder),
@@ -110,7 +118,15 @@ bool EditionMigration::WriteBackup() {
   // Files the data folders hold already as the store has them are neither copied nor saved.
   // A file left out of the backup must be left as it is by the copy too.
   if (run_.services.verification && run_.services.files.CopyCanKeepFiles()) {
-    KeepFilesInPlace(run_.services.files, &plan);
+    // What earlier Migrates placed, from where they could write it.
+    const std::string& elsewhere = run_.services.user_state_folder;
+    placed_.emplace(run_.services.files, MigrateRecordPath(run_.paths.root, edition_));
+    if (!placed_->Load() && !elsewhere.empty()) {
+      placed_.emplace(run_.services.files, MigrateRecordPath(elsewhere, edition_));
+      placed_->Load();
+    }
+    KeepFilesInPlace(run_.services.files, &plan, &*placed_, &store_stamps_.found);
+    keeps_.RecordIn(&*placed_, &store_stamps_.found);
   }
   keeps_.Set(plan.kept);
   if (!writer.Add(plan, &error)) {
@@ -120,6 +136,13 @@ bool EditionMigration::WriteBackup() {
     return false;
   }
   refused_copies_ = plan.refused_copies;
+  // The record lies beside the backups: in the user's own folder when the work folder cannot
+  // be written.
+  if (placed_ && writer.in_fallback()) {
+    placed_->set_path(MigrateRecordPath(run_.services.user_state_folder, edition_));
+  } else if (placed_) {
+    placed_->set_path(MigrateRecordPath(run_.paths.root, edition_));
+  }
   run_.summary.backup_name = writer.name();
   run_.summary.backup_folder = writer.folder();
   if (backup_.TakeElsewhereNotice()) {
@@ -171,6 +194,11 @@ bool EditionMigration::WriteSettingsAndData() {
   data.keeper = &keeps_;
   StartCopying(run_, edition_, /*migrate=*/true);
   const bool data_ok = MigrateEditionData(data, edition_);
+  // Written also when stopped: what was proven so far need not be read again.
+  if (placed_ && !placed_->Rewrite()) {
+    run_.log.Skipped("record of the files placed for " + name_,
+                     "could not be written; the next Migrate reads them again");
+  }
   LogKept(run_.log, name_, run_.summary.Copies(edition_).files_kept, "the data folders");
   // Stopped among the copies: the journal is left open, so that the next start tells a Migrate
   // that did not finish, and undo takes back what it wrote.

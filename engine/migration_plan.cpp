@@ -120,13 +120,26 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
-void KeepFilesInPlace(FileSystem& files, EditionPlan* plan) {
+void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, CopyRecord* placed,
+                      const StoreFileStamps* store) {
   std::vector<PlannedFile> replaced;
   for (PlannedFile& file : plan->files) {
     if (file.replaces && file.old_content_from.empty() && file.old_size == file.new_digest.size) {
       std::optional<FileStamp> stamp = files.Stamp(file.destination);
+      FileDigest recorded;
+      FileResult refused;
+      if (stamp && placed && placed->Keeps(file.source, file.destination, &recorded, &refused) &&
+          refused.ok() && recorded == file.new_digest) {
+        plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
+        continue;
+      }
       if (stamp && DigestFile(files, file.destination) == file.new_digest) {
         plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
+        auto source_stamp = store ? store->find(file.source) : StoreFileStamps::const_iterator();
+        if (placed && store && source_stamp != store->end()) {
+          placed->Proven(file.source, file.destination, file.new_digest, source_stamp->second,
+                         *stamp);
+        }
         continue;
       }
     }
@@ -150,6 +163,16 @@ bool PlannedKeeps::Keeps(std::string_view /*source*/, std::string_view destinati
   }
   *digest = it->second.digest;
   return true;
+}
+
+void PlannedKeeps::Proven(std::string_view source, std::string_view destination,
+                          const FileDigest& digest, const FileStamp& /*source_stamp*/,
+                          const FileStamp& copy_stamp) {
+  // The store file's digest came from the check, with the stamp it had then: a store file
+  // written since would have given a copy that differs from that digest.
+  if (!placed_ || !store_) return;
+  auto it = store_->find(std::string(source));
+  if (it != store_->end()) placed_->Proven(source, destination, digest, it->second, copy_stamp);
 }
 
 bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,

@@ -13,7 +13,8 @@
 #include "store/verified_copy.h"
 
 // What Collect proved of an edition's store: each file read back equal to its source, with the
-// stamps both had when they were read. A later Collect leaves a store file as it is when both
+// stamps both had when they were read. (Migrate keeps one of the same form for the files it
+// placed in the data folders, by their full paths: MigrateRecordPath.) A later Collect leaves a store file as it is when both
 // still have those stamps, so that collecting again (or going on after a Collect that was
 // stopped) copies only what changed. Kept beside the edition folder, as
 // `<work root>\<edition folder name>.copies`, so that the manifest and the store's check see
@@ -28,13 +29,28 @@
 namespace kdr {
 
 std::string CopyRecordPath(const WorkPaths& paths, Edition edition);
+// `<folder>\<edition folder name>.placed`: Migrate's record of the data files it placed, in the
+// folder that holds the backups (the work root, or the user's own folder).
+std::string MigrateRecordPath(std::string_view folder, Edition edition);
 
 class CopyRecord : public CopyKeeper {
  public:
   CopyRecord(FileSystem& files, const WorkPaths& paths, Edition edition);
+  // A record at `path` of copies anywhere, keyed by their full paths.
+  CopyRecord(FileSystem& files, std::string path);
 
-  // Reads the record the last Collect left, if any.
-  void Load();
+  // Reads the record the last run left, if any. False when there is none (or not one of ours).
+  bool Load();
+
+  // The copy at `path` still holds what the record says it was read to hold: its stamps are the
+  // recorded ones (a change time among them). *digest and *stamp are then set.
+  bool Proves(std::string_view path, FileDigest* digest, FileStamp* stamp);
+
+  // Where Flush and Rewrite write from now on (Rewrite then writes what was read too).
+  void set_path(std::string path) {
+    if (path != path_) changed_ = true;
+    path_ = std::move(path);
+  }
 
   // A store file stays when the source and the store file both still have the stamps they had
   // when they were read and found equal. A stamp holds the file's change time, which every
@@ -51,7 +67,8 @@ class CopyRecord : public CopyKeeper {
 
   // Appends what was proven since the last write (on the disk when it returns).
   bool Flush();
-  // Writes the record anew, one line a file, in place of what was appended.
+  // Writes the record anew, one line a file, in place of what was appended; nothing when it
+  // holds just what was read.
   bool Rewrite();
 
  private:
@@ -70,6 +87,7 @@ class CopyRecord : public CopyKeeper {
   std::string folder_;  // the edition folder, with a trailing backslash
   std::map<std::string, Entry, Cp932NoCaseLess> entries_;
   std::string pending_;
+  bool changed_ = false;  // the file differs from entries_ (lines added, or passed over)
   std::chrono::steady_clock::time_point last_flush_;
 };
 

@@ -161,7 +161,7 @@ StoreState ManifestState(FileSystem& files, const WorkPaths& paths, Edition edit
 }
 
 EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edition,
-                          DigestCache* digests) {
+                          DigestCache* digests, StoreStamps* stamps) {
   EditionCheck check;
   std::string folder = FolderWithSlash(paths, edition);
   std::string manifest_path = folder + std::string(kManifestName);
@@ -210,6 +210,15 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     if (IsSystemClutter(file.path, plain)) continue;
     ++check.files_checked;
     std::string full = folder + file.path;
+    if (stamps && stamps->proves && plain.contains(file.path)) {
+      FileDigest proven;
+      FileStamp stamp;
+      if (stamps->proves(full, &proven, &stamp) && proven == file.digest) {
+        stamps->found[full] = stamp;
+        if (digests) (*digests)[full] = proven;
+        continue;
+      }
+    }
     if (!files.Exists(full)) {
       check.problems.push_back({file.path, StoreProblemKind::kMissing});
       continue;
@@ -218,6 +227,8 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
       check.problems.push_back({file.path, StoreProblemKind::kNotAFile});
       continue;
     }
+    // The stamp before the read: a file written since is not the one read.
+    std::optional<FileStamp> before = stamps ? files.Stamp(full) : std::nullopt;
     std::optional<FileDigest> digest = DigestFile(files, full);
     if (!digest) {
       check.problems.push_back({file.path, StoreProblemKind::kUnreadable});
@@ -225,8 +236,9 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
       check.problems.push_back({file.path, StoreProblemKind::kTruncated});
     } else if (*digest != file.digest) {
       check.problems.push_back({file.path, StoreProblemKind::kChanged});
-    } else if (digests) {
-      (*digests)[full] = *digest;
+    } else {
+      if (digests) (*digests)[full] = *digest;
+      if (before && before->size == digest->size) stamps->found[full] = *before;
     }
   }
   for (const std::string& name : present) {

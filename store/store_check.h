@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,11 +72,22 @@ struct EditionCheck {
   size_t added() const;
 };
 
+// What a check may know of store files without reading them, and learns of their stamps.
+struct StoreStamps {
+  // True with *digest and *stamp set when the file at `path` is proven to hold *digest now (its
+  // stamps are those it had when it was read and found so); may be empty.
+  std::function<bool(std::string_view path, FileDigest* digest, FileStamp* stamp)> proves;
+  // Each file found as listed, by full path: its stamp before it was read (or the proving one).
+  std::map<std::string, FileStamp> found;
+};
+
 // Compares the edition folder with its manifest: every listed file present with its size and
 // hash, and nothing else but the manifest itself and system clutter. The digests of files found
-// as listed go into `digests` (may be null) under their full paths.
+// as listed go into `digests` (may be null) under their full paths. With `stamps` (may be null),
+// a file it proves to hold its listed digest is not read, and the stamps of files found as
+// listed are kept there.
 EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edition,
-                          DigestCache* digests);
+                          DigestCache* digests, StoreStamps* stamps = nullptr);
 
 // Reads only the manifest's header: no manifest, unfinished, incomplete or (for a sealed one
 // without misses) whole, without looking at the files. For a quick status.

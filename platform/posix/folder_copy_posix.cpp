@@ -47,12 +47,13 @@ class Walk {
   }
 
   // The destination's own name for `name`: the entry of that exact name, else one that matches
-  // it without regard to ASCII case (which Windows would replace), else `name` itself.
+  // it without regard to ASCII case (which Windows would replace), else `name` itself. *st is
+  // the exact name's (not followed) when *exact is set.
   static std::string NameIn(const fs::path& destination,
                             const std::map<std::string, std::string, Cp932NoCaseLess>& existing,
-                            const std::string& name) {
-    struct stat st {};
-    if (::lstat((destination / name).c_str(), &st) == 0) return name;
+                            const std::string& name, struct stat* st, bool* exact) {
+    *exact = ::lstat((destination / name).c_str(), st) == 0;
+    if (*exact) return name;
     std::optional<std::string> key = Utf8ToCp932(name);
     auto it = key ? existing.find(*key) : existing.end();
     return it == existing.end() ? name : it->second;
@@ -142,7 +143,9 @@ class Walk {
         Fail(tool_from, EnsureFolder(destination, tool_destination));
         continue;
       }
-      std::string target_name = NameIn(destination, existing, name);
+      struct stat there {};
+      bool there_known = false;
+      std::string target_name = NameIn(destination, existing, name, &there, &there_known);
       fs::path to = destination / target_name;
       std::string tool_to = tool_destination + ToolName(target_name);
       if (S_ISLNK(st.st_mode)) {
@@ -157,8 +160,9 @@ class Walk {
         struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::utimensat(AT_FDCWD, to.c_str(), times, 0);
       } else if (S_ISREG(st.st_mode)) {
-        struct stat existing {};
-        if (job_.observer && ::lstat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+        // The entry NameIn looked at, unless it found the file under another name.
+        if (!there_known && target_name != name) there_known = ::lstat(to.c_str(), &there) == 0;
+        if (job_.observer && there_known && S_ISREG(there.st_mode) &&
             job_.observer->KeepsExisting(tool_from, tool_to)) {
           continue;
         }

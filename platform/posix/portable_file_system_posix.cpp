@@ -49,15 +49,19 @@ bool ListInto(const fs::path& folder, const std::string& prefix, std::vector<std
   if (ec) return false;
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) return false;
-    fs::file_status status = it->symlink_status(ec);
+    // The entry's type as the folder's listing gives it: no stat a file, where it does (the
+    // entry's own test, not one of the status, which would stat it).
+    const bool link = it->is_symlink(ec);
     if (ec) return false;
     const fs::path name = it->path().filename();
-    if (IsTempFileName(name.string()) || fs::is_symlink(status)) continue;
+    if (IsTempFileName(name.string()) || link) continue;
     std::string tool_name = ToolName(name);
-    if (fs::is_directory(status)) {
+    const bool is_folder = it->is_directory(ec);
+    if (ec) return false;
+    if (is_folder) {
       if (folders) folders->push_back(prefix + tool_name);
       if (!ListInto(it->path(), prefix + tool_name + "\\", files, folders)) return false;
-    } else if (fs::is_regular_file(status)) {
+    } else if (it->is_regular_file(ec) && !ec) {
       files->push_back(prefix + tool_name);
     }
   }
@@ -299,9 +303,15 @@ FileResult PortableFileSystem::AppendToFile(std::string_view path, std::string_v
 }
 
 std::optional<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
-  auto host = HostPath(path);
+  // Stamps are taken twice a file when a run keeps files: the path as written first, as it
+  // names the file nearly always, and the names looked up only when nothing is there.
   struct stat st {};
-  if (!host || ::stat(host->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  HostLocation host;
+  bool found = drives_.LocateAsWritten(path, "", &host) && ::stat(host.path.c_str(), &st) == 0;
+  if (!found) {
+    found = drives_.Locate(path, "", &host) && ::stat(host.path.c_str(), &st) == 0;
+  }
+  if (!found || !S_ISREG(st.st_mode)) return std::nullopt;
   FileStamp stamp;
   stamp.size = static_cast<uint64_t>(st.st_size);
   stamp.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
