@@ -119,10 +119,10 @@ bool EditionMigration::WriteBackup() {
   // A file left out of the backup must be left as it is by the copy too.
   if (run_.services.verification && run_.services.files.CopyCanKeepFiles()) {
     // What earlier Migrates placed, from where they could write it.
-    const std::string& elsewhere = run_.services.user_state_folder;
-    placed_.emplace(run_.services.files, MigrateRecordPath(run_.paths.root, edition_));
-    if (!placed_->Load() && !elsewhere.empty()) {
-      placed_.emplace(run_.services.files, MigrateRecordPath(elsewhere, edition_));
+    const BackupPlaces places = BackupPlacesFor(run_.paths, run_.services.user_state_folder);
+    placed_.emplace(run_.services.files, MigrateRecordPath(places.work, edition_));
+    if (!placed_->Load() && !places.fallback.empty()) {
+      placed_.emplace(run_.services.files, MigrateRecordPath(places.fallback, edition_));
       placed_->Load();
     }
     KeepFilesInPlace(run_.services.files, &plan, &*placed_, &store_stamps_.found);
@@ -138,10 +138,10 @@ bool EditionMigration::WriteBackup() {
   refused_copies_ = plan.refused_copies;
   // The record lies beside the backups: in the user's own folder when the work folder cannot
   // be written.
-  if (placed_ && writer.in_fallback()) {
-    placed_->set_path(MigrateRecordPath(run_.services.user_state_folder, edition_));
-  } else if (placed_) {
-    placed_->set_path(MigrateRecordPath(run_.paths.root, edition_));
+  if (placed_) {
+    const BackupPlaces places = BackupPlacesFor(run_.paths, run_.services.user_state_folder);
+    placed_->set_path(MigrateRecordPath(writer.in_fallback() ? places.fallback : places.work,
+                                        edition_));
   }
   run_.summary.backup_name = writer.name();
   run_.summary.backup_folder = writer.folder();

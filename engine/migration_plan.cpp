@@ -126,19 +126,21 @@ void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, CopyRecord* placed,
   for (PlannedFile& file : plan->files) {
     if (file.replaces && file.old_content_from.empty() && file.old_size == file.new_digest.size) {
       std::optional<FileStamp> stamp = files.Stamp(file.destination);
-      FileDigest recorded;
-      FileResult refused;
-      if (stamp && placed && placed->Keeps(file.source, file.destination, &recorded, &refused) &&
-          refused.ok() && recorded == file.new_digest) {
+      // The store file's stamp as the check found it, which proved its digest then.
+      const FileStamp* source_stamp = nullptr;
+      if (store) {
+        auto it = store->find(file.source);
+        if (it != store->end()) source_stamp = &it->second;
+      }
+      if (stamp && placed && source_stamp &&
+          placed->Holds(file.destination, *source_stamp, *stamp, file.new_digest)) {
         plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
         continue;
       }
       if (stamp && DigestFile(files, file.destination) == file.new_digest) {
         plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
-        auto source_stamp = store ? store->find(file.source) : StoreFileStamps::const_iterator();
-        if (placed && store && source_stamp != store->end()) {
-          placed->Proven(file.source, file.destination, file.new_digest, source_stamp->second,
-                         *stamp);
+        if (placed && source_stamp) {
+          placed->Proven(file.source, file.destination, file.new_digest, *source_stamp, *stamp);
         }
         continue;
       }
@@ -248,13 +250,13 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
         plan->files.push_back(std::move(file));
         continue;
       }
-      if (in.files.IsFolder(file.destination)) {
-        plan->failures.push_back(file.destination + " is a folder; the file cannot replace it");
-        continue;
-      }
+      // A stamp is a plain file's: only where there is none can a folder be in the way.
       if (std::optional<FileStamp> stamp = in.files.Stamp(file.destination)) {
         file.replaces = true;
         file.old_size = stamp->size;
+      } else if (in.files.IsFolder(file.destination)) {
+        plan->failures.push_back(file.destination + " is a folder; the file cannot replace it");
+        continue;
       }
       plan->files.push_back(std::move(file));
     }

@@ -91,6 +91,15 @@ bool CopyRecord::Load() {
   return true;
 }
 
+bool CopyRecord::Holds(std::string_view path, const FileStamp& source_now,
+                       const FileStamp& copy_now, const FileDigest& digest) const {
+  auto it = entries_.find(Relative(path));
+  if (it == entries_.end()) return false;
+  const Entry& entry = it->second;
+  return entry.source.changed_ns != 0 && entry.copy.changed_ns != 0 &&
+         entry.source == source_now && entry.copy == copy_now && entry.digest == digest;
+}
+
 bool CopyRecord::Proves(std::string_view path, FileDigest* digest, FileStamp* stamp) {
   auto it = entries_.find(Relative(path));
   if (it == entries_.end() || it->second.copy.changed_ns == 0) return false;

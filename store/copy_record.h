@@ -29,8 +29,9 @@
 namespace kdr {
 
 std::string CopyRecordPath(const WorkPaths& paths, Edition edition);
-// `<folder>\<edition folder name>.placed`: Migrate's record of the data files it placed, in the
-// folder that holds the backups (the work root, or the user's own folder).
+// `<folder>\<edition folder name>.placed`: Migrate's record of the data files it placed, kept
+// among the backups (kdr4env\backup, or the user's own backup folder), as Migrate writes
+// nothing else in the work folder.
 std::string MigrateRecordPath(std::string_view folder, Edition edition);
 
 class CopyRecord : public CopyKeeper {
@@ -45,6 +46,11 @@ class CopyRecord : public CopyKeeper {
   // The copy at `path` still holds what the record says it was read to hold: its stamps are the
   // recorded ones (a change time among them). *digest and *stamp are then set.
   bool Proves(std::string_view path, FileDigest* digest, FileStamp* stamp);
+
+  // True when the record has `path` read equal to `digest` with the stamps its source and it
+  // have now (`source_now`, `copy_now`, both with a change time): it still holds `digest`.
+  bool Holds(std::string_view path, const FileStamp& source_now, const FileStamp& copy_now,
+             const FileDigest& digest) const;
 
   // Where Flush and Rewrite write from now on (Rewrite then writes what was read too).
   void set_path(std::string path) {

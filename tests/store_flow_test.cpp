@@ -1227,7 +1227,7 @@ TEST_P(StoreFlowTest, MigrateAgainReplacesAFileChangedWithItsSizeAndTimePutBack)
       {"a placed file, size and time put back", [&] { same_size_and_time(placed); }, all - 1},
       {"the record removed", [&] {
          for (Edition e : kAllEditions) {
-           static_cast<void>(fs().RemoveFile(MigrateRecordPath(paths().root, e)));
+           static_cast<void>(fs().RemoveFile(MigrateRecordPath(BackupRoot(paths()), e)));
          }
        }, all},
   };
