@@ -175,6 +175,14 @@ bool DriveLetterFileSystem::ListFolders(std::string_view folder,
 bool DriveLetterFileSystem::RemoveFile(std::string_view path) {
   return inner_->RemoveFile(Rewrite(path));
 }
+
+void DriveLetterFileSystem::RemoveFiles(const std::vector<std::string>& paths,
+                                        std::vector<bool>* removed) {
+  std::vector<std::string> rewritten;
+  rewritten.reserve(paths.size());
+  for (const std::string& path : paths) rewritten.push_back(Rewrite(path));
+  inner_->RemoveFiles(rewritten, removed);
+}
 FileResult DriveLetterFileSystem::GetMetadata(std::string_view path, FileMetadata* metadata) {
   return Told(inner_->GetMetadata(Rewrite(path), metadata));
 }

@@ -251,6 +251,12 @@ class FileSystem {
   // Removes one file (not a folder), read-only or not (as POSIX, where a file's own mode does
   // not keep it). True when it was removed.
   virtual bool RemoveFile(std::string_view path) = 0;
+  // Removes each file of `paths` as RemoveFile does, in no particular order; (*removed)[i] tells
+  // for paths[i]. A file system whose removals wait for the disk one by one may overlap them.
+  virtual void RemoveFiles(const std::vector<std::string>& paths, std::vector<bool>* removed) {
+    removed->assign(paths.size(), false);
+    for (size_t i = 0; i < paths.size(); ++i) (*removed)[i] = RemoveFile(paths[i]);
+  }
 
   // The metadata of an existing file (not a folder), of this platform's kind. Fails with 2 when
   // nothing is there and 5 for a folder.

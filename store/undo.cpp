@@ -65,6 +65,23 @@ class Undoer : public JournalItems {
   void FolderCreated(std::string path) override { folders_created_.push_back(std::move(path)); }
   void File(JournalFile file) override { UndoFile(file); }
 
+  // Removes the files queued since the last call (together, so that their waits for the disk
+  // overlap), then tells the items held back meanwhile, in the journal's order.
+  void RemovePending() {
+    if (removals_.empty()) return;
+    std::vector<bool> removed;
+    files_.RemoveFiles(removals_, &removed);
+    for (HeldItem& item : held_) {
+      if (item.removal != kNoRemoval && !removed[item.removal]) {
+        item.outcome = UndoOutcome::kFailed;
+        item.reason = "cannot be removed";
+      }
+      Tell(std::move(item.what), item.outcome, std::move(item.reason));
+    }
+    removals_.clear();
+    held_.clear();
+  }
+
   // In probe mode: the created keys and folders that exist count as written.
   void ProbeCreated() {
     for (const std::string& path : folders_created_) {
@@ -79,6 +96,7 @@ class Undoer : public JournalItems {
   }
 
   void EndEdition() {
+    RemovePending();
     // A Migrate ended during a copy leaves the copy's temporary folder in a destination folder:
     // gone before the folders the Migrate made, which it would keep from being removed.
     for (const std::string& folder : *folders_) files_.RemoveLeftovers(folder);
@@ -92,6 +110,8 @@ class Undoer : public JournalItems {
   }
 
  private:
+  static constexpr size_t kRemovalBatch = 1024;
+
   // A file Migrate copied lies inside one of the edition's destination folders.
   bool FileInScope(std::string_view path) const {
     return PlainFilePath(path) &&
@@ -111,7 +131,12 @@ class Undoer : public JournalItems {
   }
   bool KeyInScope(std::string_view key) const { return Cp932PathAtOrBelow(key, scope_.branch); }
 
+  // Told now, or after the removals queued before it.
   void Add(std::string what, UndoOutcome outcome, std::string reason = {}) {
+    if (removals_.empty()) return Tell(std::move(what), outcome, std::move(reason));
+    held_.push_back({std::move(what), outcome, std::move(reason), kNoRemoval});
+  }
+  void Tell(std::string what, UndoOutcome outcome, std::string reason) {
     ++result_->counts[static_cast<size_t>(outcome)];
     if (observer_) observer_(UndoItem{std::move(what), outcome, std::move(reason)});
   }
@@ -145,8 +170,12 @@ class Undoer : public JournalItems {
       return Add(what, UndoOutcome::kRefused, "changed since the Migrate wrote it");
     }
     if (!f.planned.replaces) {
-      if (!files_.RemoveFile(path)) return Add(what, UndoOutcome::kFailed, "cannot be removed");
-      return Add(what, UndoOutcome::kRemoved);
+      // Removed with the next ones, each told in the journal's order, all before the edition's
+      // folders go.
+      removals_.push_back(path);
+      held_.push_back({std::move(what), UndoOutcome::kRemoved, {}, removals_.size() - 1});
+      if (removals_.size() >= kRemovalBatch) RemovePending();
+      return;
     }
     std::string saved = folder_ + "\\files\\" + f.saved_copy;
     std::optional<std::string> old = files_.ReadFile(saved);
@@ -262,6 +291,15 @@ class Undoer : public JournalItems {
   const UndoObserver& observer_;
   const std::vector<std::string>* folders_ = nullptr;
   UndoResult* result_;
+  static constexpr size_t kNoRemoval = static_cast<size_t>(-1);
+  struct HeldItem {
+    std::string what;
+    UndoOutcome outcome;
+    std::string reason;
+    size_t removal;  // its file in removals_, or kNoRemoval
+  };
+  std::vector<std::string> removals_;  // files to remove, in the journal's order
+  std::vector<HeldItem> held_;         // items not told yet, in order
   std::vector<std::string> folders_created_;
   std::vector<std::string> keys_created_;
 };
@@ -433,6 +471,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
   for (size_t block = journal->editions.size(); block-- > 0;) {
     undoer.StartEdition(journal->editions[block], !journal->written[block]);
     if (!ReadJournalBlock(files, journal_path, *journal, block, &undoer, &error)) {
+      undoer.RemovePending();  // the items read so far are undone, as each was when read
       result.error = error;
       return result;
     }

@@ -44,6 +44,7 @@ class PortableFileSystem : public FileSystem {
   void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
   bool ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   bool RemoveFile(std::string_view path) override;
+  void RemoveFiles(const std::vector<std::string>& paths, std::vector<bool>* removed) override;
   bool RemoveFolder(std::string_view path) override;
   FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override;
   FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 #include "platform/atomic_file.h"
 #include "platform/cp932.h"
@@ -402,6 +404,26 @@ bool PortableFileSystem::RemoveFile(std::string_view path) {
   struct stat st {};
   if (!host || ::lstat(host->c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
   return ::unlink(host->c_str()) == 0;
+}
+
+void PortableFileSystem::RemoveFiles(const std::vector<std::string>& paths,
+                                     std::vector<bool>* removed) {
+  // Where the file system discards freed blocks as each file goes (ext4 mounted with
+  // `discard`), an unlink waits milliseconds for the disk: `rm -rf` of 20 000 small files took
+  // 70 s, four `rm` at a time 8.5 s. Each file's removal is independent of the others'.
+  constexpr size_t kWorkers = 8;
+  std::vector<char> done(paths.size(), 0);
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < paths.size();) done[i] = RemoveFile(paths[i]) ? 1 : 0;
+  };
+  {
+    std::vector<std::jthread> workers;
+    const size_t extra = std::min(kWorkers, paths.size() / 16);
+    for (size_t i = 1; i < extra; ++i) workers.emplace_back(work);
+    work();
+  }
+  removed->assign(done.begin(), done.end());
 }
 
 bool PortableFileSystem::RemoveFolder(std::string_view path) {
