@@ -140,8 +140,8 @@ bool EditionMigration::WriteBackup() {
   // be written.
   if (placed_) {
     const BackupPlaces places = BackupPlacesFor(run_.paths, run_.services.user_state_folder);
-    placed_->set_path(MigrateRecordPath(writer.in_fallback() ? places.fallback : places.work,
-                                        edition_));
+    placed_->set_path(
+        MigrateRecordPath(writer.in_fallback() ? places.fallback : places.work, edition_));
   }
   run_.summary.backup_name = writer.name();
   run_.summary.backup_folder = writer.folder();

@@ -96,8 +96,8 @@ bool CopyRecord::Holds(std::string_view path, const FileStamp& source_now,
   auto it = entries_.find(Relative(path));
   if (it == entries_.end()) return false;
   const Entry& entry = it->second;
-  return entry.source.changed_ns != 0 && entry.copy.changed_ns != 0 &&
-         entry.source == source_now && entry.copy == copy_now && entry.digest == digest;
+  return entry.source.changed_ns != 0 && entry.copy.changed_ns != 0 && entry.source == source_now &&
+         entry.copy == copy_now && entry.digest == digest;
 }
 
 bool CopyRecord::Proves(std::string_view path, FileDigest* digest, FileStamp* stamp) {

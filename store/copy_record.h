@@ -14,9 +14,9 @@
 
 // What Collect proved of an edition's store: each file read back equal to its source, with the
 // stamps both had when they were read. (Migrate keeps one of the same form for the files it
-// placed in the data folders, by their full paths: MigrateRecordPath.) A later Collect leaves a store file as it is when both
-// still have those stamps, so that collecting again (or going on after a Collect that was
-// stopped) copies only what changed. Kept beside the edition folder, as
+// placed in the data folders, by their full paths: MigrateRecordPath.) A later Collect leaves a
+// store file as it is when both still have those stamps, so that collecting again (or going on
+// after a Collect that was stopped) copies only what changed. Kept beside the edition folder, as
 // `<work root>\<edition folder name>.copies`, so that the manifest and the store's check see
 // nothing of it. Text, appended as files are proven:
 //
@@ -64,8 +64,8 @@ class CopyRecord : public CopyKeeper {
   // modification time, change time and file id mean neither was written since, so both still
   // hold the recorded content. Where the platform gives no change time, a program could write
   // a file and set its time back unseen: nothing is kept there. (What no write through the
-  // file system does, a disk that damages a file, is found by the full check of the store
-  // before every Migrate.)
+  // file system does, a disk that damages a file, is found by `verify`, which reads every
+  // store file, and by the read-back of each copy Migrate makes, against the manifest's hash.)
   bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
              FileResult* refused) override;
   void Proven(std::string_view source, std::string_view destination, const FileDigest& digest,

@@ -1225,11 +1225,13 @@ TEST_P(StoreFlowTest, MigrateAgainReplacesAFileChangedWithItsSizeAndTimePutBack)
   } cases[] = {
       {"nothing", [] {}, all},
       {"a placed file, size and time put back", [&] { same_size_and_time(placed); }, all - 1},
-      {"the record removed", [&] {
+      {"the record removed",
+       [&] {
          for (Edition e : kAllEditions) {
            static_cast<void>(fs().RemoveFile(MigrateRecordPath(BackupRoot(paths()), e)));
          }
-       }, all},
+       },
+       all},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.change);

@@ -32,8 +32,7 @@ class DriveMap {
   FileResult Locate(std::string_view path, std::string_view call, HostLocation* out) const;
   // The same without looking names up: the path as written, which is where Locate puts it
   // whenever it exists as written. A caller that finds nothing there asks Locate.
-  FileResult LocateAsWritten(std::string_view path, std::string_view call,
-                             HostLocation* out) const;
+  FileResult LocateAsWritten(std::string_view path, std::string_view call, HostLocation* out) const;
 
  private:
   FileResult Find(std::string_view path, std::string_view call, HostLocation* out,
