@@ -32,6 +32,18 @@ std::optional<Number> ParseNumber(std::string_view text) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// "Client: 5000 file(s) kept: ...": an edition's count of the files a run left in place
+// (LogKept).
+std::optional<uint64_t> KeptCount(std::string_view text) {
+  size_t colon = text.find(": ");
+  size_t end = text.find(" file(s) kept: ");
+  if (colon == std::string_view::npos || end == std::string_view::npos || end < colon + 2 ||
+      text.substr(0, colon).find(' ') != std::string_view::npos) {
+    return std::nullopt;
+  }
+  return ParseNumber<uint64_t>(text.substr(colon + 2, end - colon - 2));
+}
+
 // "collect, 2026-12-09T08:50:00+09:00": a run's first line, as every command that logs writes it.
 bool ParseRunStart(std::string_view comment, LoggedRun* run) {
   size_t comma = comment.rfind(", ");
@@ -181,8 +193,12 @@ std::vector<LoggedRun> ParseWorkLog(std::string_view text) {
     bool undo = run.command.starts_with("undo");
     if (kind == "#") {
       ParseComment(rest, &run);
-    } else if (kind == "COPY" || kind == "KEEP") {
+    } else if (kind == "COPY") {
       ++run.files;
+    } else if (kind == "KEEP") {
+      ++run.kept_lines;
+    } else if (kind == "DONE" && KeptCount(rest)) {
+      run.kept_counted += *KeptCount(rest);
     } else if (kind == "FAIL") {
       ++run.failures;
     } else if (kind == "SKIP" && undo) {
@@ -201,6 +217,8 @@ std::vector<LoggedRun> ParseWorkLog(std::string_view text) {
       run.editions.push_back({run.command.substr(16), "not accepted", ""});
     }
   }
+  // Older versions wrote a KEEP line a kept file beside the editions' counts.
+  for (LoggedRun& run : runs) run.files += run.kept_lines != 0 ? run.kept_lines : run.kept_counted;
   return runs;
 }
 

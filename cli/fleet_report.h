@@ -24,8 +24,10 @@ struct LoggedRun {
   std::string machine;  // empty: not recorded (undo and accept runs of older versions)
   std::string user;
   std::vector<EditionResult> editions;
-  uint64_t files = 0;     // COPY and KEEP lines: files copied or proven in place
-  uint64_t failures = 0;  // FAIL lines (undo: SKIP lines, items not restored as they were)
+  uint64_t files = 0;         // COPY lines and kept files: files copied or proven in place
+  uint64_t kept_lines = 0;    // KEEP lines (older versions wrote one a kept file)
+  uint64_t kept_counted = 0;  // the editions' "N file(s) kept" lines
+  uint64_t failures = 0;      // FAIL lines (undo: SKIP lines, items not restored as they were)
   std::optional<int> exit_code;
   bool interrupted = false;
   bool ended = false;  // the log has the run's last lines (the editions, or undo's result)

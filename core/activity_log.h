@@ -22,8 +22,6 @@ class ActivityLog {
   // One file copied, by its source path. Paths here are in code page 932, as the core holds
   // them: the log that writes them out converts them once.
   virtual void Copied(std::string_view /*source*/, uint64_t /*bytes*/) {}
-  // One file not copied because its copy was in place already, proven the same.
-  virtual void Kept(std::string_view /*source*/, uint64_t /*bytes*/) {}
   // One item not copied (or not whole), with the call, path and error that say why.
   virtual void CopyFailed(std::string_view /*source*/, std::string_view /*error*/) {}
   // A message the tool showed.
@@ -53,10 +51,6 @@ class LogTee : public ActivityLog {
   void Copied(std::string_view source, uint64_t bytes) override {
     if (first_) first_->Copied(source, bytes);
     if (second_) second_->Copied(source, bytes);
-  }
-  void Kept(std::string_view source, uint64_t bytes) override {
-    if (first_) first_->Kept(source, bytes);
-    if (second_) second_->Kept(source, bytes);
   }
   void CopyFailed(std::string_view source, std::string_view error) override {
     if (first_) first_->CopyFailed(source, error);

@@ -42,9 +42,6 @@ void LogLines::SourceLine(std::string_view tag, std::string_view source, std::st
 void LogLines::Copied(std::string_view source, uint64_t bytes) {
   SourceLine("COPY", source, std::to_string(bytes));
 }
-void LogLines::Kept(std::string_view source, uint64_t bytes) {
-  SourceLine("KEEP", source, std::to_string(bytes));
-}
 void LogLines::CopyFailed(std::string_view source, std::string_view error) {
   SourceLine("FAIL", source, error);
 }

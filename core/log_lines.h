@@ -25,7 +25,6 @@ class LogLines : public ActivityLog {
   void Done(std::string_view text) override;
   void Skipped(std::string_view text, std::string_view reason) override;
   void Copied(std::string_view source, uint64_t bytes) override;
-  void Kept(std::string_view source, uint64_t bytes) override;
   void CopyFailed(std::string_view source, std::string_view error) override;
   void Shown(std::string_view text) override;
   void Comment(std::string_view text) override;

@@ -34,7 +34,9 @@ EditionMigration::EditionMigration(RunContext& run, MigrateBackup& backup, Editi
 bool EditionMigration::CheckStore() {
   if (!run_.services.verification) return true;
   run_.StartPhase(RunPhase::kCheckingStore, edition_);
-  check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_);
+  // Every store file is read: the store is refused before anything is written when one is not
+  // what Collect took. The stamps taken on the way prove the files a later Migrate may keep.
+  check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_, &store_stamps_);
   run_.summary.stores[EditionIndex(edition_)] = check_.state();
   for (const std::string& folder : check_.skipped_folders) {
     run_.log.Skipped("store of " + name_ + ": " + Cp932ForDisplay(folder),
@@ -110,7 +112,15 @@ bool EditionMigration::WriteBackup() {
   // Files the data folders hold already as the store has them are neither copied nor saved.
   // A file left out of the backup must be left as it is by the copy too.
   if (run_.services.verification && run_.services.files.CopyCanKeepFiles()) {
-    KeepFilesInPlace(run_.services.files, &plan);
+    // What earlier Migrates placed, from where they could write it.
+    const BackupPlaces places = BackupPlacesFor(run_.paths, run_.services.user_state_folder);
+    placed_.emplace(run_.services.files, MigrateRecordPath(places.work, edition_));
+    if (!placed_->Load() && !places.fallback.empty()) {
+      placed_.emplace(run_.services.files, MigrateRecordPath(places.fallback, edition_));
+      placed_->Load();
+    }
+    KeepFilesInPlace(run_.services.files, &plan, &*placed_, &store_stamps_.found);
+    keeps_.RecordIn(&*placed_, &store_stamps_.found);
   }
   keeps_.Set(plan.kept);
   if (!writer.Add(plan, &error)) {
@@ -120,6 +130,13 @@ bool EditionMigration::WriteBackup() {
     return false;
   }
   refused_copies_ = plan.refused_copies;
+  // The record lies beside the backups: in the user's own folder when the work folder cannot
+  // be written.
+  if (placed_) {
+    const BackupPlaces places = BackupPlacesFor(run_.paths, run_.services.user_state_folder);
+    placed_->set_path(
+        MigrateRecordPath(writer.in_fallback() ? places.fallback : places.work, edition_));
+  }
   run_.summary.backup_name = writer.name();
   run_.summary.backup_folder = writer.folder();
   if (backup_.TakeElsewhereNotice()) {
@@ -171,6 +188,11 @@ bool EditionMigration::WriteSettingsAndData() {
   data.keeper = &keeps_;
   StartCopying(run_, edition_, /*migrate=*/true);
   const bool data_ok = MigrateEditionData(data, edition_);
+  // Written also when stopped: what was proven so far need not be read again.
+  if (placed_ && !placed_->Rewrite()) {
+    run_.log.Skipped("record of the files placed for " + name_,
+                     "could not be written; the next Migrate reads them again");
+  }
   LogKept(run_.log, name_, run_.summary.Copies(edition_).files_kept, "the data folders");
   // Stopped among the copies: the journal is left open, so that the next start tells a Migrate
   // that did not finish, and undo takes back what it wrote.

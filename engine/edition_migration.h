@@ -78,6 +78,9 @@ class EditionMigration {
   PlannedWrites planned_;
   std::vector<RefusedCopy> refused_copies_;
   PlannedKeeps keeps_;  // files the plan found in place already
+  StoreStamps store_stamps_;
+  // What Migrates placed in the data folders and proved equal to the store's files.
+  std::optional<CopyRecord> placed_;
   size_t unrecorded_ = 0;
   bool backup_elsewhere_ = false;
   std::string unusable_folder_;

@@ -120,13 +120,28 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
-void KeepFilesInPlace(FileSystem& files, EditionPlan* plan) {
+void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, CopyRecord* placed,
+                      const StoreFileStamps* store) {
   std::vector<PlannedFile> replaced;
   for (PlannedFile& file : plan->files) {
     if (file.replaces && file.old_content_from.empty() && file.old_size == file.new_digest.size) {
       std::optional<FileStamp> stamp = files.Stamp(file.destination);
+      // The store file's stamp as the check found it, which proved its digest then.
+      const FileStamp* source_stamp = nullptr;
+      if (store) {
+        auto it = store->find(file.source);
+        if (it != store->end()) source_stamp = &it->second;
+      }
+      if (stamp && placed && source_stamp &&
+          placed->Holds(file.destination, *source_stamp, *stamp, file.new_digest)) {
+        plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
+        continue;
+      }
       if (stamp && DigestFile(files, file.destination) == file.new_digest) {
         plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
+        if (placed && source_stamp) {
+          placed->Proven(file.source, file.destination, file.new_digest, *source_stamp, *stamp);
+        }
         continue;
       }
     }
@@ -150,6 +165,16 @@ bool PlannedKeeps::Keeps(std::string_view /*source*/, std::string_view destinati
   }
   *digest = it->second.digest;
   return true;
+}
+
+void PlannedKeeps::Proven(std::string_view source, std::string_view destination,
+                          const FileDigest& digest, const FileStamp& /*source_stamp*/,
+                          const FileStamp& copy_stamp) {
+  // The store file's digest came from the check, with the stamp it had then: a store file
+  // written since would have given a copy that differs from that digest.
+  if (!placed_ || !store_) return;
+  auto it = store_->find(std::string(source));
+  if (it != store_->end()) placed_->Proven(source, destination, digest, it->second, copy_stamp);
 }
 
 bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,
@@ -227,13 +252,13 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
         plan->files.push_back(std::move(file));
         continue;
       }
-      if (in.files.IsFolder(file.destination)) {
-        plan->failures.push_back({PlanFailure::Kind::kFolderInTheWay, file.destination, {}});
-        continue;
-      }
+      // A stamp is a plain file's: only where there is none can a folder be in the way.
       if (std::optional<FileStamp> stamp = in.files.Stamp(file.destination)) {
         file.replaces = true;
         file.old_size = stamp->size;
+      } else if (in.files.IsFolder(file.destination)) {
+        plan->failures.push_back({PlanFailure::Kind::kFolderInTheWay, file.destination, {}});
+        continue;
       }
       plan->files.push_back(std::move(file));
     }

@@ -10,6 +10,7 @@
 #include "platform/file_system.h"
 #include "platform/profile_file.h"
 #include "platform/registry.h"
+#include "store/copy_record.h"
 #include "store/edition_plan.h"
 #include "store/planned_writes.h"
 #include "store/verified_copy.h"
@@ -35,24 +36,41 @@ struct PlanInputs {
 bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,
                  PlannedWrites* writes = nullptr);
 
-// Moves each planned file that replaces one with the same content (read and hashed here) from
-// plan->files to plan->kept: the copy leaves it, and the backup has nothing of it to save.
-// Only a file the user had: one an unfinished Migrate was writing keeps its place in the
-// backup, which gives back what was there before that one.
-void KeepFilesInPlace(FileSystem& files, EditionPlan* plan);
+// The stamps of store files, by full path, as the store's check found them.
+using StoreFileStamps = std::map<std::string, FileStamp>;
+
+// Moves each planned file that replaces one with the same content from plan->files to
+// plan->kept: the copy leaves it, and the backup has nothing of it to save. The file is read and
+// hashed here unless `placed` (may be null: the record of what earlier Migrates placed) proves
+// it and its store file unchanged since one placed it; a file proven by reading goes on record
+// there (with its store file's stamp from `store`). Only a file the user had: one an unfinished
+// Migrate was writing keeps its place in the backup, which gives back what was there before
+// that one.
+void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, CopyRecord* placed = nullptr,
+                      const StoreFileStamps* store = nullptr);
 
 // Leaves each file of a plan's `kept` out of the copy while it is still the file read; one
-// written since is neither kept nor replaced (it is not in the backup).
+// written since is neither kept nor replaced (it is not in the backup). Copies read back equal
+// to their store files go on record in `placed` (when set), with their store files' stamps as
+// the check found them.
 class PlannedKeeps : public CopyKeeper {
  public:
   explicit PlannedKeeps(FileSystem& files) : files_(files) {}
   void Set(const std::vector<KeptFile>& kept);
+  void RecordIn(CopyRecord* placed, const StoreFileStamps* store) {
+    placed_ = placed;
+    store_ = store;
+  }
   bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
              FileResult* refused) override;
+  void Proven(std::string_view source, std::string_view destination, const FileDigest& digest,
+              const FileStamp& source_stamp, const FileStamp& copy_stamp) override;
 
  private:
   FileSystem& files_;
   std::map<std::string, KeptFile> kept_;  // by destination
+  CopyRecord* placed_ = nullptr;
+  const StoreFileStamps* store_ = nullptr;
 };
 
 }  // namespace kdr

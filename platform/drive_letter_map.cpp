@@ -169,6 +169,15 @@ FileResult DriveLetterFileSystem::ListFolders(std::string_view folder,
 FileResult DriveLetterFileSystem::RemoveFile(std::string_view path) {
   return Told(inner_->RemoveFile(Rewrite(path)));
 }
+
+void DriveLetterFileSystem::RemoveFiles(const std::vector<std::string>& paths,
+                                        std::vector<FileResult>* removed) {
+  std::vector<std::string> rewritten;
+  rewritten.reserve(paths.size());
+  for (const std::string& path : paths) rewritten.push_back(Rewrite(path));
+  inner_->RemoveFiles(rewritten, removed);
+  for (FileResult& result : *removed) result = Told(std::move(result));
+}
 FileResult DriveLetterFileSystem::GetMetadata(std::string_view path, FileMetadata* metadata) {
   return Told(inner_->GetMetadata(Rewrite(path), metadata));
 }

@@ -49,6 +49,8 @@ class DriveLetterFileSystem : public FileSystem {
   void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
   FileResult ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   FileResult RemoveFile(std::string_view path) override;
+  void RemoveFiles(const std::vector<std::string>& paths,
+                   std::vector<FileResult>* removed) override;
   FileResult GetMetadata(std::string_view path, FileMetadata* metadata) override;
   FileResult SetMetadata(std::string_view path, const FileMetadata& metadata,
                          unsigned* not_set) override;

@@ -262,6 +262,13 @@ class FileSystem {
   // not keep it). Fails with 2 or 3 when nothing is there, 5 for a folder, or the platform's
   // error.
   virtual FileResult RemoveFile(std::string_view path) = 0;
+  // Removes each file of `paths` as RemoveFile does, in no particular order; (*removed)[i] tells
+  // for paths[i]. A file system whose removals wait for the disk one by one may overlap them.
+  virtual void RemoveFiles(const std::vector<std::string>& paths,
+                           std::vector<FileResult>* removed) {
+    removed->assign(paths.size(), FileResult::Ok());
+    for (size_t i = 0; i < paths.size(); ++i) (*removed)[i] = RemoveFile(paths[i]);
+  }
 
   // The metadata of an existing file (not a folder), of this platform's kind. Fails with 2 when
   // nothing is there and 5 for a folder.

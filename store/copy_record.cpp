@@ -54,18 +54,27 @@ std::string CopyRecordPath(const WorkPaths& paths, Edition edition) {
   return paths.root + "\\" + std::string(Traits(edition).folder_name) + ".copies";
 }
 
+std::string MigrateRecordPath(std::string_view folder, Edition edition) {
+  return std::string(folder) + "\\" + std::string(Traits(edition).folder_name) + ".placed";
+}
+
 CopyRecord::CopyRecord(FileSystem& files, const WorkPaths& paths, Edition edition)
     : files_(files),
       path_(CopyRecordPath(paths, edition)),
       folder_(paths.Folder(edition) + "\\"),
       last_flush_(std::chrono::steady_clock::now()) {}
 
-void CopyRecord::Load() {
+CopyRecord::CopyRecord(FileSystem& files, std::string path)
+    : files_(files), path_(std::move(path)), last_flush_(std::chrono::steady_clock::now()) {}
+
+bool CopyRecord::Load() {
   std::optional<std::string> text = files_.ReadFile(path_);
-  if (!text || !std::string_view(*text).starts_with(kHeader)) return;
+  if (!text || !std::string_view(*text).starts_with(kHeader)) return false;
   std::string_view rest = std::string_view(*text).substr(kHeader.size());
   std::string_view line;
+  size_t lines = 0;
   while (TakeLine(&rest, &line)) {
+    ++lines;
     std::vector<std::string_view> f = SplitTabs(line);
     if (f.size() != 9) continue;
     std::optional<std::string> path = Unhex(f[0]);
@@ -77,9 +86,22 @@ void CopyRecord::Load() {
     if (!source || !copy) continue;
     entries_[*path] = Entry{FileDigest{*size, *hash}, *source, *copy};
   }
+  // Lines passed over or replaced by later ones: the next Rewrite drops them.
+  changed_ = lines != entries_.size() || !rest.empty();
+  return true;
+}
+
+bool CopyRecord::Holds(std::string_view path, const FileStamp& source_now,
+                       const FileStamp& copy_now, const FileDigest& digest) const {
+  auto it = entries_.find(Relative(path));
+  if (it == entries_.end()) return false;
+  const Entry& entry = it->second;
+  return entry.source.changed_ns != 0 && entry.copy.changed_ns != 0 && entry.source == source_now &&
+         entry.copy == copy_now && entry.digest == digest;
 }
 
 std::string CopyRecord::Relative(std::string_view path) const {
+  if (folder_.empty()) return std::string(path);
   if (path.size() <= folder_.size() || !Cp932StartsWithNoCase(path, folder_)) return {};
   return std::string(path.substr(folder_.size()));
 }
@@ -112,6 +134,7 @@ void CopyRecord::Proven(std::string_view /*source*/, std::string_view destinatio
     if (it->second == entry) return;  // told again by the check after the copy
     it->second = entry;
   }
+  changed_ = true;
   pending_ += Line(path, entry);
   if (std::chrono::steady_clock::now() - last_flush_ >= kFlushEvery) static_cast<void>(Flush());
 }
@@ -137,10 +160,13 @@ bool CopyRecord::Flush() {
 }
 
 bool CopyRecord::Rewrite() {
+  if (!changed_) return true;
   std::string text(kHeader);
   for (const auto& [path, entry] : entries_) text += Line(path, entry);
   pending_.clear();
-  return static_cast<bool>(files_.WriteFileAtomically(path_, text));
+  if (!files_.WriteFileAtomically(path_, text)) return false;
+  changed_ = false;
+  return true;
 }
 
 }  // namespace kdr

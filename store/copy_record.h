@@ -13,9 +13,10 @@
 #include "store/verified_copy.h"
 
 // What Collect proved of an edition's store: each file read back equal to its source, with the
-// stamps both had when they were read. A later Collect leaves a store file as it is when both
-// still have those stamps, so that collecting again (or going on after a Collect that was
-// stopped) copies only what changed. Kept beside the edition folder, as
+// stamps both had when they were read. (Migrate keeps one of the same form for the files it
+// placed in the data folders, by their full paths: MigrateRecordPath.) A later Collect leaves a
+// store file as it is when both still have those stamps, so that collecting again (or going on
+// after a Collect that was stopped) copies only what changed. Kept beside the edition folder, as
 // `<work root>\<edition folder name>.copies`, so that the manifest and the store's check see
 // nothing of it. Text, appended as files are proven:
 //
@@ -28,13 +29,30 @@
 namespace kdr {
 
 std::string CopyRecordPath(const WorkPaths& paths, Edition edition);
+// `<folder>\<edition folder name>.placed`: Migrate's record of the data files it placed, kept
+// among the backups (kdr4env\backup, or the user's own backup folder), as Migrate writes
+// nothing else in the work folder.
+std::string MigrateRecordPath(std::string_view folder, Edition edition);
 
 class CopyRecord : public CopyKeeper {
  public:
   CopyRecord(FileSystem& files, const WorkPaths& paths, Edition edition);
+  // A record at `path` of copies anywhere, keyed by their full paths.
+  CopyRecord(FileSystem& files, std::string path);
 
-  // Reads the record the last Collect left, if any.
-  void Load();
+  // Reads the record the last run left, if any. False when there is none (or not one of ours).
+  bool Load();
+
+  // True when the record has `path` read equal to `digest` with the stamps its source and it
+  // have now (`source_now`, `copy_now`, both with a change time): it still holds `digest`.
+  bool Holds(std::string_view path, const FileStamp& source_now, const FileStamp& copy_now,
+             const FileDigest& digest) const;
+
+  // Where Flush and Rewrite write from now on (Rewrite then writes what was read too).
+  void set_path(std::string path) {
+    if (path != path_) changed_ = true;
+    path_ = std::move(path);
+  }
 
   // A store file stays when the source and the store file both still have the stamps they had
   // when they were read and found equal. A stamp holds the file's change time, which every
@@ -42,8 +60,8 @@ class CopyRecord : public CopyKeeper {
   // modification time, change time and file id mean neither was written since, so both still
   // hold the recorded content. Where the platform gives no change time, a program could write
   // a file and set its time back unseen: nothing is kept there. (What no write through the
-  // file system does, a disk that damages a file, is found by the full check of the store
-  // before every Migrate.)
+  // file system does, a disk that damages a file, is found by `verify`, which reads every
+  // store file, and by the read-back of each copy Migrate makes, against the manifest's hash.)
   bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
              FileResult* refused) override;
   void Proven(std::string_view source, std::string_view destination, const FileDigest& digest,
@@ -51,7 +69,8 @@ class CopyRecord : public CopyKeeper {
 
   // Appends what was proven since the last write (on the disk when it returns).
   bool Flush();
-  // Writes the record anew, one line a file, in place of what was appended.
+  // Writes the record anew, one line a file, in place of what was appended; nothing when it
+  // holds just what was read.
   bool Rewrite();
 
  private:
@@ -70,6 +89,7 @@ class CopyRecord : public CopyKeeper {
   std::string folder_;  // the edition folder, with a trailing backslash
   std::map<std::string, Entry, Cp932NoCaseLess> entries_;
   std::string pending_;
+  bool changed_ = false;  // the file differs from entries_ (lines added, or passed over)
   std::chrono::steady_clock::time_point last_flush_;
 };
 

@@ -181,7 +181,7 @@ StoreState ManifestState(FileSystem& files, const WorkPaths& paths, Edition edit
 }
 
 EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edition,
-                          DigestCache* digests) {
+                          DigestCache* digests, StoreStamps* stamps) {
   EditionCheck check;
   std::string folder = FolderWithSlash(paths, edition);
   std::string manifest_path = folder + std::string(kManifestName);
@@ -246,6 +246,9 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
       check.problems.push_back({file.path, StoreProblemKind::kNotAFile});
       continue;
     }
+    // The stamp before the read: a file written since is not the one read.
+    std::optional<FileStamp> before;
+    if (stamps) before = files.Stamp(full);
     std::optional<FileDigest> digest = DigestFile(files, full);
     if (!digest) {
       check.problems.push_back({file.path, StoreProblemKind::kUnreadable});
@@ -253,8 +256,9 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
       check.problems.push_back({file.path, StoreProblemKind::kTruncated});
     } else if (*digest != file.digest) {
       check.problems.push_back({file.path, StoreProblemKind::kChanged});
-    } else if (digests) {
-      (*digests)[full] = *digest;
+    } else {
+      if (digests) (*digests)[full] = *digest;
+      if (before && before->size == digest->size) stamps->found[full] = *before;
     }
   }
   for (const std::string& name : present) {

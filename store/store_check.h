@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -89,11 +91,18 @@ struct EditionCheck {
   size_t added() const;
 };
 
+// What a check learns of the store files' stamps.
+struct StoreStamps {
+  // Each file found as listed, by full path: its stamp before it was read.
+  std::map<std::string, FileStamp> found;
+};
+
 // Compares the edition folder with its manifest: every listed file present with its size and
 // hash, and nothing else but the manifest itself and system clutter. The digests of files found
-// as listed go into `digests` (may be null) under their full paths.
+// as listed go into `digests` (may be null) under their full paths. With `stamps` (may be null),
+// the stamps of files found as listed are kept there.
 EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edition,
-                          DigestCache* digests);
+                          DigestCache* digests, StoreStamps* stamps = nullptr);
 
 // Reads only the manifest's header: no manifest, unfinished, incomplete or (for a sealed one
 // without misses) whole, without looking at the files. For a quick status.

@@ -62,6 +62,25 @@ class Undoer : public JournalItems {
   void FolderCreated(std::string path) override { folders_created_.push_back(std::move(path)); }
   void File(JournalFile file) override { UndoFile(file); }
 
+  // Removes the files queued since the last call (together, so that their waits for the disk
+  // overlap), then tells the items held back meanwhile, in the journal's order.
+  void RemovePending() {
+    if (removals_.empty()) return;
+    std::vector<FileResult> removed;
+    files_.RemoveFiles(removals_, &removed);
+    for (HeldItem& held : held_) {
+      if (held.removal != kNoRemoval && !removed[held.removal]) {
+        held.item.call = removed[held.removal].call;
+        held.item.status = removed[held.removal].code;
+        held.outcome = UndoOutcome::kFailed;
+        held.reason = UndoReason::kNotRemovable;
+      }
+      Tell(std::move(held.item), held.outcome, held.reason, held.status);
+    }
+    removals_.clear();
+    held_.clear();
+  }
+
   // In probe mode: the created keys and folders that exist count as written.
   void ProbeCreated() {
     for (const std::string& path : folders_created_) {
@@ -76,6 +95,7 @@ class Undoer : public JournalItems {
   }
 
   void EndEdition() {
+    RemovePending();
     // A Migrate ended during a copy leaves the copy's temporary folder in a destination folder:
     // gone before the folders the Migrate made, which it would keep from being removed.
     for (const std::string& folder : *folders_) files_.RemoveLeftovers(folder);
@@ -89,6 +109,8 @@ class Undoer : public JournalItems {
   }
 
  private:
+  static constexpr size_t kRemovalBatch = 1024;
+
   // A file Migrate copied lies inside one of the edition's destination folders.
   bool FileInScope(std::string_view path) const {
     return PlainFilePath(path) &&
@@ -117,14 +139,19 @@ class Undoer : public JournalItems {
   }
 
   // What the platform said of a failed call, kept with the item.
-  static UndoItem&& WithCause(UndoItem&& item, const FileResult& failed) {
+  static UndoItem WithCause(UndoItem item, const FileResult& failed) {
     item.call = failed.call;
     item.status = failed.code;
-    return std::move(item);
+    return item;
   }
 
+  // Told now, or after the removals queued before it.
   void Add(UndoItem&& item, UndoOutcome outcome, UndoReason reason = UndoReason::kNone,
            Status status = kOk) {
+    if (removals_.empty()) return Tell(std::move(item), outcome, reason, status);
+    held_.push_back({std::move(item), outcome, reason, status, kNoRemoval});
+  }
+  void Tell(UndoItem&& item, UndoOutcome outcome, UndoReason reason, Status status) {
     ++result_->counts[static_cast<size_t>(outcome)];
     item.outcome = outcome;
     item.reason = reason;
@@ -162,11 +189,13 @@ class Undoer : public JournalItems {
       return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kChangedSince);
     }
     if (!f.planned.replaces) {
-      if (FileResult removed = files_.RemoveFile(path); !removed) {
-        return Add(WithCause(std::move(what), removed), UndoOutcome::kFailed,
-                   UndoReason::kNotRemovable);
-      }
-      return Add(std::move(what), UndoOutcome::kRemoved);
+      // Removed with the next ones, each told in the journal's order, all before the edition's
+      // folders go.
+      removals_.push_back(path);
+      held_.push_back(
+          {std::move(what), UndoOutcome::kRemoved, UndoReason::kNone, kOk, removals_.size() - 1});
+      if (removals_.size() >= kRemovalBatch) RemovePending();
+      return;
     }
     std::string saved = folder_ + "\\files\\" + f.saved_copy;
     std::optional<std::string> old = files_.ReadFile(saved);
@@ -288,6 +317,16 @@ class Undoer : public JournalItems {
   const UndoObserver& observer_;
   const std::vector<std::string>* folders_ = nullptr;
   UndoResult* result_;
+  static constexpr size_t kNoRemoval = static_cast<size_t>(-1);
+  struct HeldItem {
+    UndoItem item;
+    UndoOutcome outcome;
+    UndoReason reason;
+    Status status;
+    size_t removal;  // its file in removals_, or kNoRemoval
+  };
+  std::vector<std::string> removals_;  // files to remove, in the journal's order
+  std::vector<HeldItem> held_;         // items not told yet, in order
   std::vector<std::string> folders_created_;
   std::vector<std::string> keys_created_;
 };
@@ -530,6 +569,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
   for (size_t block = journal->editions.size(); block-- > 0;) {
     undoer.StartEdition(journal->editions[block], !journal->written[block]);
     if (!ReadJournalBlock(files, journal_path, *journal, block, &undoer, &error)) {
+      undoer.RemovePending();  // the items read so far are undone, as each was when read
       result.error = error;
       result.problem = UndoProblem::kJournal;
       return result;

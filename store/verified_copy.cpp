@@ -145,8 +145,10 @@ size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::st
                          : std::string("the copy's content differs from the source"));
     } else {
       if (cache) (*cache)[to] = *copy;
-      if (keeper && source_stamp && copy_stamp) {
-        keeper->Proven(from, to, *copy, *source_stamp, *copy_stamp);
+      // A source whose digest was known (from a check) has no stamp here: the keeper knows it
+      // from that check, or proves nothing.
+      if (keeper && copy_stamp) {
+        keeper->Proven(from, to, *copy, source_stamp.value_or(FileStamp{}), *copy_stamp);
       }
     }
   }

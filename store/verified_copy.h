@@ -33,7 +33,8 @@ class CopyKeeper {
   // neither stay nor be replaced.
   virtual bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
                      FileResult* refused) = 0;
-  // A copy read back equal to its source, with the stamps both had before they were read.
+  // A copy read back equal to its source, with the stamps both had before they were read (the
+  // source's is all zero when its digest came from elsewhere and it was not read here).
   virtual void Proven(std::string_view /*source*/, std::string_view /*destination*/,
                       const FileDigest& /*digest*/, const FileStamp& /*source_stamp*/,
                       const FileStamp& /*copy_stamp*/) {}

@@ -44,6 +44,20 @@ TEST(FleetReportTest, RowsOfFolder) {
        std::nullopt,
        std::nullopt,
        {"PC01|tanaka|collect|2026-12-09T08:50:00+09:00|Client done|2|0|0||"}},
+      {"kept files counted from each edition's line",
+       kStart + "COPY\ta\t1\nDONE\tPersonal: 3 file(s) kept: the store held them already, proven "
+                "the same\nDONE\tClient: 2 file(s) kept: the store held them already, proven the "
+                "same\n#\toutcome of Client: done\n#\teditions attempted 10, failed 0\n#\texit 0\n",
+       std::nullopt,
+       std::nullopt,
+       {"PC01|tanaka|collect|2026-12-09T08:50:00+09:00|Client done|6|0|0||"}},
+      {"kept files counted once where an older version wrote a KEEP line a file too",
+       kStart + "KEEP\ta\t1\nKEEP\tb\t1\nDONE\tClient: 2 file(s) kept: the store held them "
+                "already, proven the same\n#\toutcome of Client: done\n#\teditions attempted 10, "
+                "failed 0\n#\texit 0\n",
+       std::nullopt,
+       std::nullopt,
+       {"PC01|tanaka|collect|2026-12-09T08:50:00+09:00|Client done|2|0|0||"}},
       {"files not copied",
        kStart + "COPY\ta\t1\nFAIL\tb\tCopyFile b: 5 access denied\nFAIL\tc\tx\n#\toutcome of "
                 "Personal: done\n#\toutcome of Client: failed, files_not_copied (some data files "

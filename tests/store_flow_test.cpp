@@ -118,6 +118,16 @@ class StoreFlowTest : public ::testing::TestWithParam<FlowWorldFactory> {
   }
 
   std::string LogPath() { return paths().root + "\\kdr4tose.log"; }
+  // The files the last run from `start` on kept, as its editions' lines count them.
+  size_t KeptInLastRun(std::string_view start) {
+    std::string log = fs().ReadFile(LogPath()).value_or("");
+    size_t count = 0;
+    for (size_t at = log.rfind(start); (at = log.find(" file(s) kept: ", at)) != log.npos; ++at) {
+      size_t from = log.rfind(": ", at) + 2;
+      count += std::stoul(log.substr(from, at - from));
+    }
+    return count;
+  }
 
   std::unique_ptr<FlowWorld> world_;
   std::string base_;
@@ -1206,13 +1216,7 @@ TEST_P(StoreFlowTest, CollectAgainCopiesOnlyWhatChanged) {
     size_t at = text.find("\ntime\t");
     return at == std::string::npos ? text : text.erase(at, text.find('\n', at + 1) - at);
   };
-  auto kept = [&] {
-    std::string log = fs().ReadFile(LogPath()).value_or("");
-    size_t count = 0;
-    for (size_t at = log.rfind("collect Personal"); (at = log.find("\nKEEP\t", at)) != log.npos;)
-      ++count, ++at;
-    return count;
-  };
+  auto kept = [&] { return KeptInLastRun("collect Personal"); };
   auto same_size_and_time = [&](const std::string& path, std::string_view content) {
     FileMetadata before;
     ASSERT_TRUE(fs().GetMetadata(path, &before));
@@ -1256,13 +1260,7 @@ TEST_P(StoreFlowTest, CollectAgainCopiesOnlyWhatChanged) {
 // Undo of each Migrate in turn gives back the state before it, the user's change kept.
 TEST_P(StoreFlowTest, MigrateAgainKeepsFilesInPlaceAndUndoGivesBackEachState) {
   const std::string changed = base_ + "\\se\\cp\\DDBVID\\sub\\e.dat";
-  auto kept = [&] {
-    std::string log = fs().ReadFile(LogPath()).value_or("");
-    size_t count = 0;
-    for (size_t at = log.rfind("migrate Personal"); (at = log.find("\nKEEP\t", at)) != log.npos;)
-      ++count, ++at;
-    return count;
-  };
+  auto kept = [&] { return KeptInLastRun("migrate Personal"); };
   auto saved = [&] {
     std::vector<std::string> names;
     const std::string folder =
@@ -1291,6 +1289,51 @@ TEST_P(StoreFlowTest, MigrateAgainKeepsFilesInPlaceAndUndoGivesBackEachState) {
   auto expected = before_first;
   expected["cp\\DDBVID\\sub\\e.dat"] = "client E";
   EXPECT_EQ(expected, Data());
+}
+
+// Migrating again after a Migrate that finished keeps what that one placed, by its record
+// when the stamps prove it; a data file given other bytes of the same size, its time put back,
+// is replaced by the store's.
+TEST_P(StoreFlowTest, MigrateAgainReplacesAFileChangedWithItsSizeAndTimePutBack) {
+  const std::string placed = base_ + "\\se\\cp\\DDBVID\\sub\\e.dat";
+  const std::string stored = paths().Folder(Edition::kClient) + "\\DDBVID\\sub\\e.dat";
+  auto same_size_and_time = [&](const std::string& path) {
+    FileMetadata before;
+    ASSERT_TRUE(fs().GetMetadata(path, &before));
+    std::string other = fs().ReadFile(path).value_or("");
+    ASSERT_FALSE(other.empty());
+    other[0] ^= 1;
+    ASSERT_TRUE(fs().WriteFileAtomically(path, other));
+    unsigned not_set = 0;
+    static_cast<void>(fs().SetMetadata(path, before, &not_set));
+  };
+  ASSERT_EQ(kAllCollected, Run(true));
+  ASSERT_EQ(kAllMigrated, Run(false));
+  ASSERT_EQ(kAllMigrated, Run(false));
+  const bool keeps = fs().CopyCanKeepFiles();
+  const size_t all = 7;  // the data files of the three editions
+  const struct {
+    const char* change;
+    std::function<void()> make;
+    size_t kept;
+  } cases[] = {
+      {"nothing", [] {}, all},
+      {"a placed file, size and time put back", [&] { same_size_and_time(placed); }, all - 1},
+      {"the record removed",
+       [&] {
+         for (Edition e : kAllEditions) {
+           static_cast<void>(fs().RemoveFile(MigrateRecordPath(BackupRoot(paths()), e)));
+         }
+       },
+       all},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.change);
+    c.make();
+    ASSERT_EQ(kAllMigrated, Run(false));
+    EXPECT_EQ(keeps ? c.kept : 0, KeptInLastRun("migrate Personal"));
+    EXPECT_EQ(fs().ReadFile(stored), fs().ReadFile(placed));
+  }
 }
 
 // Stamps that record no change time prove nothing. FaultyFileSystem's stamps, as set here.

@@ -30,8 +30,14 @@ class DriveMap {
   // The host location of a tool path; a failure says why (no such drive, a name that is not
   // code page 932, a ".." component) with `call` and the tool path.
   FileResult Locate(std::string_view path, std::string_view call, HostLocation* out) const;
+  // The same without looking names up: the path as written, which is where Locate puts it
+  // whenever it exists as written. A caller that finds nothing there asks Locate.
+  FileResult LocateAsWritten(std::string_view path, std::string_view call, HostLocation* out) const;
 
  private:
+  FileResult Find(std::string_view path, std::string_view call, HostLocation* out,
+                  bool resolve) const;
+
   std::map<char, std::filesystem::path> drives_;
 };
 

@@ -31,6 +31,16 @@ void DriveMap::Map(char letter, fs::path folder) {
 }
 
 FileResult DriveMap::Locate(std::string_view path, std::string_view call, HostLocation* out) const {
+  return Find(path, call, out, /*resolve=*/true);
+}
+
+FileResult DriveMap::LocateAsWritten(std::string_view path, std::string_view call,
+                                     HostLocation* out) const {
+  return Find(path, call, out, /*resolve=*/false);
+}
+
+FileResult DriveMap::Find(std::string_view path, std::string_view call, HostLocation* out,
+                          bool resolve) const {
   std::optional<std::string> utf8 = Cp932ToUtf8(path);
   if (!utf8) return FileResult::Fail(kInvalidName, call, path);
   std::string text = std::move(*utf8);
@@ -63,7 +73,7 @@ FileResult DriveMap::Locate(std::string_view path, std::string_view call, HostLo
   if (!on_drive) {
     // A host path is taken as written, but for a name the tool lists with "?" (ToolName).
     fs::path host(text);
-    if (text.find('?') != std::string::npos) {
+    if (resolve && text.find('?') != std::string::npos) {
       fs::path base = host.root_path();
       host = ResolveCase(base.empty() ? fs::path(".") : base, host.relative_path().string());
     }
@@ -72,7 +82,7 @@ FileResult DriveMap::Locate(std::string_view path, std::string_view call, HostLo
     return FileResult::Ok();
   }
   while (!text.empty() && text.front() == '/') text.erase(0, 1);
-  fs::path host = ResolveCase(root, text);
+  fs::path host = resolve ? ResolveCase(root, text) : text.empty() ? root : root / text;
   // A name with "?" found as the host's own, which may be "COM¹".
   if (EndsInDeviceName(host.string())) return FileResult::Fail(kDeviceName, call, path);
   *out = HostLocation{std::move(host), root};

@@ -31,6 +31,13 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// A plain file, not a link, by the type the folder's listing gave (a stat where it gave none).
+bool ListedPlainFile(const fs::directory_entry& entry) {
+  std::error_code ec;
+  if (entry.is_symlink(ec) || ec) return false;
+  return entry.is_regular_file(ec) && !ec;
+}
+
 class Walk {
  public:
   explicit Walk(const FolderCopyJob& job) : job_(job) {}
@@ -47,12 +54,13 @@ class Walk {
   }
 
   // The destination's own name for `name`: the entry of that exact name, else one that matches
-  // it without regard to ASCII case (which Windows would replace), else `name` itself.
+  // it without regard to ASCII case (which Windows would replace), else `name` itself. *st is
+  // the exact name's (not followed) when *exact is set.
   static std::string NameIn(const fs::path& destination,
                             const std::map<std::string, std::string, Cp932NoCaseLess>& existing,
-                            const std::string& name) {
-    struct stat st {};
-    if (::lstat((destination / name).c_str(), &st) == 0) return name;
+                            const std::string& name, struct stat* st, bool* exact) {
+    *exact = ::lstat((destination / name).c_str(), st) == 0;
+    if (*exact) return name;
     std::optional<std::string> key = Utf8ToCp932(name);
     auto it = key ? existing.find(*key) : existing.end();
     return it == existing.end() ? name : it->second;
@@ -133,18 +141,28 @@ class Walk {
         Fail(tool_from, FileResult::Fail(kFileExists, "CopyFile", tool_from));
         continue;
       }
+      if (!prepare_destination()) {
+        Fail(tool_from, EnsureFolder(destination, tool_destination));
+        continue;
+      }
+      struct stat there {};
+      bool there_known = false;
+      std::string target_name = NameIn(destination, existing, name, &there, &there_known);
+      fs::path to = destination / target_name;
+      std::string tool_to = tool_destination + ToolName(target_name);
+      // The entry NameIn looked at, unless it found the file under another name.
+      if (!there_known && target_name != name) there_known = ::lstat(to.c_str(), &there) == 0;
+      // A plain file (as the folder's listing says, without a stat where it can) whose copy is
+      // in place already, and that the observer keeps: nothing more of it is looked at.
+      if (job_.observer && there_known && S_ISREG(there.st_mode) && ListedPlainFile(*it) &&
+          job_.observer->KeepsExisting(tool_from, tool_to)) {
+        continue;
+      }
       struct stat st {};
       if (::lstat(from.c_str(), &st) != 0) {
         Fail(tool_from, FailFromErrno("stat", tool_from));
         continue;
       }
-      if (!prepare_destination()) {
-        Fail(tool_from, EnsureFolder(destination, tool_destination));
-        continue;
-      }
-      std::string target_name = NameIn(destination, existing, name);
-      fs::path to = destination / target_name;
-      std::string tool_to = tool_destination + ToolName(target_name);
       if (S_ISLNK(st.st_mode)) {
         CopyLink(from, to, tool_from, tool_to);
       } else if (S_ISDIR(st.st_mode)) {
@@ -157,11 +175,6 @@ class Walk {
         struct timespec times[2] = {st.st_atim, st.st_mtim};
         ::utimensat(AT_FDCWD, to.c_str(), times, 0);
       } else if (S_ISREG(st.st_mode)) {
-        struct stat existing {};
-        if (job_.observer && ::lstat(to.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
-            job_.observer->KeepsExisting(tool_from, tool_to)) {
-          continue;
-        }
         uint64_t bytes = 0;
         FileResult copied = CopyOneFile(from, to, tool_from, tool_to, &bytes);
         if (!copied) {

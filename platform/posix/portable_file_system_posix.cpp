@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 #include "platform/atomic_file.h"
 #include "platform/cp932.h"
@@ -51,17 +53,21 @@ FileResult ListInto(const fs::path& folder, std::string_view tool_folder, const 
   if (ec) return fail(ec, "opendir");
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) return fail(ec, "readdir");
-    fs::file_status status = it->symlink_status(ec);
+    // The entry's type as the folder's listing gives it: no stat a file, where it does (the
+    // entry's own test, not one of the status, which would stat it).
+    const bool link = it->is_symlink(ec);
     if (ec) return fail(ec, "lstat");
     const fs::path name = it->path().filename();
-    if (IsTempFileName(name.string()) || fs::is_symlink(status)) continue;
+    if (IsTempFileName(name.string()) || link) continue;
     std::string tool_name = ToolName(name);
-    if (fs::is_directory(status)) {
+    const bool is_folder = it->is_directory(ec);
+    if (ec) return fail(ec, "stat");
+    if (is_folder) {
       if (folders) folders->push_back(prefix + tool_name);
       FileResult listed =
           ListInto(it->path(), tool_folder, prefix + tool_name + "\\", files, folders);
       if (!listed) return listed;
-    } else if (fs::is_regular_file(status)) {
+    } else if (it->is_regular_file(ec) && !ec) {
       files->push_back(prefix + tool_name);
     }
   }
@@ -297,10 +303,15 @@ FileResult PortableFileSystem::AppendToFile(std::string_view path, std::string_v
 }
 
 Result<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
-  HostLocation host;
-  if (FileResult located = drives_.Locate(path, "stat", &host); !located) return located;
+  // Stamps are taken twice a file when a run keeps files: the path as written first, as it
+  // names the file nearly always, and the names looked up only when nothing is there.
   struct stat st {};
-  if (::stat(host.path.c_str(), &st) != 0) return FailFromErrno("stat", path);
+  HostLocation host;
+  bool found = drives_.LocateAsWritten(path, "stat", &host) && ::stat(host.path.c_str(), &st) == 0;
+  if (!found) {
+    if (FileResult located = drives_.Locate(path, "stat", &host); !located) return located;
+    if (::stat(host.path.c_str(), &st) != 0) return FailFromErrno("stat", path);
+  }
   if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "stat", path);
   FileStamp stamp;
   stamp.size = static_cast<uint64_t>(st.st_size);
@@ -400,6 +411,25 @@ FileResult PortableFileSystem::RemoveFile(std::string_view path) {
   if (S_ISDIR(st.st_mode)) return FileResult::Fail(kAccessDenied, "unlink", path);
   if (::unlink(host.path.c_str()) != 0) return FailFromErrno("unlink", path);
   return FileResult::Ok();
+}
+
+void PortableFileSystem::RemoveFiles(const std::vector<std::string>& paths,
+                                     std::vector<FileResult>* removed) {
+  // Where the file system discards freed blocks as each file goes (ext4 mounted with
+  // `discard`), an unlink waits milliseconds for the disk: `rm -rf` of 20 000 small files took
+  // 70 s, four `rm` at a time 8.5 s. Each file's removal is independent of the others'.
+  constexpr size_t kWorkers = 8;
+  removed->assign(paths.size(), FileResult::Ok());
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < paths.size();) (*removed)[i] = RemoveFile(paths[i]);
+  };
+  {
+    std::vector<std::jthread> workers;
+    const size_t extra = std::min(kWorkers, paths.size() / 16);
+    for (size_t i = 1; i < extra; ++i) workers.emplace_back(work);
+    work();
+  }
 }
 
 FileResult PortableFileSystem::RemoveFolder(std::string_view path) {
