@@ -724,6 +724,40 @@ bool Answers(HWND dialog, DWORD* took_ms) {
   return ok != 0;
 }
 
+// The cursor shown with the mouse at `at` (screen coordinates), once the window under it has
+// had the move and set its cursor on its own thread.
+HCURSOR CursorAt(POINT at) {
+  SetCursorPos(at.x, at.y);
+  Sleep(300);
+  CURSORINFO info = {};
+  info.cbSize = sizeof(info);
+  return GetCursorInfo(&info) ? info.hCursor : nullptr;
+}
+
+POINT Middle(HWND window) {
+  RECT area = {};
+  GetWindowRect(window, &area);
+  return {(area.left + area.right) / 2, (area.top + area.bottom) / 2};
+}
+
+// During a run: over the dialog the wait cursor, the same as over the progress window, but over
+// Exit, which still answers, the arrow. The cursors are the program's own handles, so they are
+// told apart by comparing them with each other.
+void ExpectWaitCursor(HWND dialog, HWND progress) {
+  // A point of the dialog's client area that no control or window covers: a corner of it.
+  RECT client = {};
+  GetClientRect(dialog, &client);
+  POINT corner = {4, client.bottom - 4};
+  ClientToScreen(dialog, &corner);
+  if (!Check(WindowFromPoint(corner) == dialog, L"a corner of the dialog is uncovered")) return;
+  HCURSOR over_dialog = CursorAt(corner);
+  HCURSOR over_progress = CursorAt(Middle(progress));
+  HCURSOR over_exit = CursorAt(Middle(GetDlgItem(dialog, kExit)));
+  Check(over_dialog != nullptr && over_dialog == over_progress,
+        L"the dialog shows the progress window's wait cursor during the run");
+  Check(over_exit != nullptr && over_exit != over_dialog, L"Exit shows the arrow during the run");
+}
+
 // Clicks command `id`, probes the window every 250 ms throughout the run and reads its progress
 // window; once the text has moved (for Migrate: once it copies), presses Exit and answers yes:
 // the run stops and the program ends.
@@ -755,6 +789,9 @@ void StopInRunningWindow(int id) {
     bool copying = !seen.empty() && seen.back().find(L"コピー") != std::wstring::npos;
     bool counted = copying && seen.back().find(L"| 0／") == std::wstring::npos;
     if (!asked && seen.size() >= 3 && (id == kCollect ? counted : copying)) {
+      if (HWND progress = ProgressWindow(dialog); progress != nullptr && id == kCollect) {
+        ExpectWaitCursor(dialog, progress);
+      }
       Click(dialog, kExit);
       asked = true;
       pressed_at = GetTickCount();
