@@ -34,6 +34,7 @@ class ConsoleProgress : public RunProgress {
  public:
   enum class Mode { kOff, kTerminal, kLines };
   explicit ConsoleProgress(Mode mode) : mode_(mode) {}
+  bool ShowsTotals() const override { return mode_ != Mode::kOff; }
   // Removes the terminal's progress line (before other output, and at the end).
   void Clear();
 

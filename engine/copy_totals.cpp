@@ -11,7 +11,7 @@ CopyTotals MeasureCopies(FileSystem& files, const std::vector<FolderCopy>& copie
 void StartCopying(const RunContext& run, Edition edition, bool migrate) {
   // Told before counting, which takes a while for a large folder.
   run.StartPhase(RunPhase::kCopying, edition);
-  if (!run.progress) return;
+  if (!run.progress || !run.progress->ShowsTotals()) return;
   std::vector<DataPathValue> unreadable;
   CopyTotals totals = MeasureCopies(
       run.services.files, PlannedCopies(run.services.registry, run.services.files, run.paths,

@@ -155,10 +155,10 @@ void PlannedKeeps::Set(const std::vector<KeptFile>& kept) {
 }
 
 bool PlannedKeeps::Keeps(std::string_view /*source*/, std::string_view destination,
-                         FileDigest* digest, FileResult* refused) {
+                         const CopyPairStamps& known, FileDigest* digest, FileResult* refused) {
   auto it = kept_.find(std::string(destination));
   if (it == kept_.end()) return false;
-  if (files_.Stamp(destination) != it->second.stamp) {
+  if (StampOr(known.destination, files_, destination) != it->second.stamp) {
     *refused = FileResult::Fail(kSharingViolation, "CopyFile (changed since the backup was made)",
                                 destination);
     return true;

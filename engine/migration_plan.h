@@ -61,8 +61,8 @@ class PlannedKeeps : public CopyKeeper {
     placed_ = placed;
     store_ = store;
   }
-  bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
-             FileResult* refused) override;
+  bool Keeps(std::string_view source, std::string_view destination, const CopyPairStamps& known,
+             FileDigest* digest, FileResult* refused) override;
   void Proven(std::string_view source, std::string_view destination, const FileDigest& digest,
               const FileStamp& source_stamp, const FileStamp& copy_stamp) override;
 

@@ -58,6 +58,10 @@ class RunProgress {
   void AddDone(uint64_t files, uint64_t bytes);
   ProgressState State() const;
 
+  // Whether the totals of a step are shown: when not, the files are not counted before the
+  // copies (a walk of every source folder, nearly all of what the progress costs).
+  virtual bool ShowsTotals() const { return true; }
+
   // May be called from any thread, and from a signal handler (a lock-free store).
   void RequestStop() { stop_.store(true, std::memory_order_relaxed); }
   bool StopRequested() const { return stop_.load(std::memory_order_relaxed); }

@@ -27,8 +27,9 @@ class RestoringObserver : public CopyObserver {
   void CopiedItself(std::string_view source) override {
     outer_.CopiedItself(files_.Restore(source));
   }
-  bool KeepsExisting(std::string_view source, std::string_view destination) override {
-    return outer_.KeepsExisting(files_.Restore(source), files_.Restore(destination));
+  bool KeepsExisting(std::string_view source, std::string_view destination,
+                     const CopyPairStamps& known) override {
+    return outer_.KeepsExisting(files_.Restore(source), files_.Restore(destination), known);
   }
   void FileKept(std::string_view source, uint64_t bytes) override {
     outer_.FileKept(files_.Restore(source), bytes);

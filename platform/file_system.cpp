@@ -2,6 +2,12 @@
 
 namespace kdr {
 
+std::optional<FileStamp> StampOr(const std::optional<FileStamp>& known, FileSystem& files,
+                                 std::string_view path) {
+  if (known) return known;
+  return files.Stamp(path);
+}
+
 Result<std::string> FileSystem::ReadFile(std::string_view path) {
   Result<std::unique_ptr<FileReader>> reader = OpenForReading(path);
   if (!reader) return reader.error();

@@ -19,6 +19,25 @@
 // A call that can fail returns a FileResult: the Win32 error number, the call and the path.
 namespace kdr {
 
+// Which file a path named and its content then: whether a cached copy is still current, whether
+// a file read before was changed or replaced since. The file id includes its volume.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+  uint64_t file_id = 0;
+  // When anything of the file last changed (content, times, mode): moved by every write and set
+  // by no program, unlike the modification time. 0 where the platform gives none.
+  int64_t changed_ns = 0;
+  friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// What a folder copy knows of a source file and the file in its place as it comes to them:
+// their stamps, taken as FileSystem::Stamp takes them (empty: not taken).
+struct CopyPairStamps {
+  std::optional<FileStamp> source;
+  std::optional<FileStamp> destination;
+};
+
 // Told about each item of a folder copy, for logs and progress. Paths are the copied source
 // paths in the same 8-bit text. Implementations may report after the fact.
 class CopyObserver {
@@ -41,8 +60,10 @@ class CopyObserver {
   // Asked before a file is copied over an existing plain file of the same name: true leaves
   // that file as it is, and the copy tells nothing more of the source (the observer has told
   // what it did: FileKept, or CopyFailed). A copy that cannot leave single files out copies all.
+  // `known` holds the stamps the copy took of both files as it came to them.
   virtual bool KeepsExisting(std::string_view /*source_path*/,
-                             std::string_view /*destination_path*/) {
+                             std::string_view /*destination_path*/,
+                             const CopyPairStamps& /*known*/) {
     return false;
   }
   // A file not copied because the destination held the same content already.
@@ -77,8 +98,9 @@ class ForwardingCopyObserver : public CopyObserver {
   void CopiedItself(std::string_view source_path) override {
     if (next_) next_->CopiedItself(source_path);
   }
-  bool KeepsExisting(std::string_view source_path, std::string_view destination_path) override {
-    return next_ && next_->KeepsExisting(source_path, destination_path);
+  bool KeepsExisting(std::string_view source_path, std::string_view destination_path,
+                     const CopyPairStamps& known) override {
+    return next_ && next_->KeepsExisting(source_path, destination_path, known);
   }
   void FileKept(std::string_view source_path, uint64_t bytes) override {
     if (next_) next_->FileKept(source_path, bytes);
@@ -90,18 +112,6 @@ class ForwardingCopyObserver : public CopyObserver {
 
  private:
   CopyObserver* next_;
-};
-
-// Which file a path named and its content then: whether a cached copy is still current, whether
-// a file read before was changed or replaced since. The file id includes its volume.
-struct FileStamp {
-  uint64_t size = 0;
-  int64_t modified_ns = 0;
-  uint64_t file_id = 0;
-  // When anything of the file last changed (content, times, mode): moved by every write and set
-  // by no program, unlike the modification time. 0 where the platform gives none.
-  int64_t changed_ns = 0;
-  friend bool operator==(const FileStamp&, const FileStamp&) = default;
 };
 
 // Which folder a path reaches, the same through each of its names (another drive letter, a
@@ -290,5 +300,9 @@ class FileSystem {
   // run still going stay. This default has none to remove.
   virtual void RemoveLeftovers(std::string_view /*folder*/) {}
 };
+
+// The stamp `known` holds, else the one `files` takes of `path` now (empty when it has none).
+std::optional<FileStamp> StampOr(const std::optional<FileStamp>& known, FileSystem& files,
+                                 std::string_view path);
 
 }  // namespace kdr

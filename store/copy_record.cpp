@@ -106,13 +106,14 @@ std::string CopyRecord::Relative(std::string_view path) const {
   return std::string(path.substr(folder_.size()));
 }
 
-bool CopyRecord::Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
-                       FileResult* /*refused*/) {
+bool CopyRecord::Keeps(std::string_view source, std::string_view destination,
+                       const CopyPairStamps& known, FileDigest* digest, FileResult* /*refused*/) {
   auto it = entries_.find(Relative(destination));
   if (it == entries_.end()) return false;
   const Entry& entry = it->second;
   if (entry.source.changed_ns == 0 || entry.copy.changed_ns == 0) return false;
-  if (files_.Stamp(source) != entry.source || files_.Stamp(destination) != entry.copy) {
+  if (StampOr(known.source, files_, source) != entry.source ||
+      StampOr(known.destination, files_, destination) != entry.copy) {
     return false;
   }
   *digest = entry.digest;

@@ -62,8 +62,8 @@ class CopyRecord : public CopyKeeper {
   // a file and set its time back unseen: nothing is kept there. (What no write through the
   // file system does, a disk that damages a file, is found by `verify`, which reads every
   // store file, and by the read-back of each copy Migrate makes, against the manifest's hash.)
-  bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
-             FileResult* refused) override;
+  bool Keeps(std::string_view source, std::string_view destination, const CopyPairStamps& known,
+             FileDigest* digest, FileResult* refused) override;
   void Proven(std::string_view source, std::string_view destination, const FileDigest& digest,
               const FileStamp& source_stamp, const FileStamp& copy_stamp) override;
 

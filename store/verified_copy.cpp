@@ -33,12 +33,12 @@ void SourceHasher::CopyFailed(std::string_view source_path, const FileResult& er
   ForwardingCopyObserver::CopyFailed(source_path, error);
 }
 
-bool KeepingObserver::KeepsExisting(std::string_view source_path,
-                                    std::string_view destination_path) {
+bool KeepingObserver::KeepsExisting(std::string_view source_path, std::string_view destination_path,
+                                    const CopyPairStamps& known) {
   FileDigest digest;
   FileResult refused;
-  if (!keeper_.Keeps(source_path, destination_path, &digest, &refused)) {
-    return ForwardingCopyObserver::KeepsExisting(source_path, destination_path);
+  if (!keeper_.Keeps(source_path, destination_path, known, &digest, &refused)) {
+    return ForwardingCopyObserver::KeepsExisting(source_path, destination_path, known);
   }
   if (!refused.ok()) {
     ForwardingCopyObserver::CopyFailed(source_path, refused);

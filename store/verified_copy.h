@@ -31,8 +31,9 @@ class CopyKeeper {
   // True when `destination` is not to be copied over from `source`: with *digest set, it is
   // proven to hold what `source` holds now and stays; with *refused set (a failure), it may
   // neither stay nor be replaced.
-  virtual bool Keeps(std::string_view source, std::string_view destination, FileDigest* digest,
-                     FileResult* refused) = 0;
+  // `known`: the stamps the copy took of both, when it had them.
+  virtual bool Keeps(std::string_view source, std::string_view destination,
+                     const CopyPairStamps& known, FileDigest* digest, FileResult* refused) = 0;
   // A copy read back equal to its source, with the stamps both had before they were read (the
   // source's is all zero when its digest came from elsewhere and it was not read here).
   virtual void Proven(std::string_view /*source*/, std::string_view /*destination*/,
@@ -49,7 +50,8 @@ class KeepingObserver : public ForwardingCopyObserver {
  public:
   KeepingObserver(CopyKeeper& keeper, DigestCache* cache, KeptFiles& kept, CopyObserver* next)
       : ForwardingCopyObserver(next), keeper_(keeper), cache_(cache), kept_(kept) {}
-  bool KeepsExisting(std::string_view source_path, std::string_view destination_path) override;
+  bool KeepsExisting(std::string_view source_path, std::string_view destination_path,
+                     const CopyPairStamps& known) override;
 
  private:
   CopyKeeper& keeper_;

@@ -1189,7 +1189,7 @@ bool CopyAsksAboutExistingFiles(FileSystem& files, const std::string& folder) {
   struct Probe : CopyObserver {
     void FileCopied(std::string_view, uint64_t) override {}
     void CopyFailed(std::string_view, const FileResult&) override {}
-    bool KeepsExisting(std::string_view, std::string_view) override {
+    bool KeepsExisting(std::string_view, std::string_view, const CopyPairStamps&) override {
       asked = true;
       return false;
     }
@@ -1391,11 +1391,14 @@ TEST_P(StoreFlowTest, CopyRecordKeepsOnlyWhatBothStampsProve) {
     record.Load();
     FileDigest got;
     FileResult refused;
-    EXPECT_EQ(c.kept, record.Keeps(from, to, &got, &refused));
+    EXPECT_EQ(c.kept, record.Keeps(from, to, {}, &got, &refused));
     if (c.kept) {
       EXPECT_EQ(digest, got);
     }
-    EXPECT_FALSE(record.Keeps(from, to + "x", &got, &refused));
+    EXPECT_FALSE(record.Keeps(from, to + "x", {}, &got, &refused));
+    // The stamps the copy took as it came to the files decide, not ones taken again.
+    files.stamps.clear();
+    EXPECT_EQ(c.kept, record.Keeps(from, to, {c.source_now, c.copy_now}, &got, &refused));
   }
 }
 
@@ -1418,7 +1421,7 @@ TEST_P(StoreFlowTest, CopyRecordIsOnTheDiskSoonAfterAFileIsProven) {
   next.Load();
   FileDigest got;
   FileResult refused;
-  EXPECT_TRUE(next.Keeps("a", folder + "a", &got, &refused));
+  EXPECT_TRUE(next.Keeps("a", folder + "a", {}, &got, &refused));
 }
 
 INSTANTIATE_TEST_SUITE_P(Worlds, StoreFlowTest, ::testing::ValuesIn(FlowWorldFactories()));

@@ -14,6 +14,7 @@
 #include "platform/posix/drive_map.h"
 #include "platform/posix/errno_codes.h"
 #include "platform/posix/folder_copy.h"
+#include "platform/posix/stat_stamp.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/temp_file_name.h"
 #include "platform/text_encoding.h"
@@ -29,13 +30,6 @@ using Tap = std::function<void(std::string_view)>;
 
 bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// A plain file, not a link, by the type the folder's listing gave (a stat where it gave none).
-bool ListedPlainFile(const fs::directory_entry& entry) {
-  std::error_code ec;
-  if (entry.is_symlink(ec) || ec) return false;
-  return entry.is_regular_file(ec) && !ec;
 }
 
 class Walk {
@@ -152,15 +146,15 @@ class Walk {
       std::string tool_to = tool_destination + ToolName(target_name);
       // The entry NameIn looked at, unless it found the file under another name.
       if (!there_known && target_name != name) there_known = ::lstat(to.c_str(), &there) == 0;
-      // A plain file (as the folder's listing says, without a stat where it can) whose copy is
-      // in place already, and that the observer keeps: nothing more of it is looked at.
-      if (job_.observer && there_known && S_ISREG(there.st_mode) && ListedPlainFile(*it) &&
-          job_.observer->KeepsExisting(tool_from, tool_to)) {
-        continue;
-      }
       struct stat st {};
       if (::lstat(from.c_str(), &st) != 0) {
         Fail(tool_from, FailFromErrno("stat", tool_from));
+        continue;
+      }
+      // A plain file whose copy is in place already, and that the observer keeps by the stamps
+      // just taken: nothing more of it is looked at.
+      if (job_.observer && there_known && S_ISREG(there.st_mode) && S_ISREG(st.st_mode) &&
+          job_.observer->KeepsExisting(tool_from, tool_to, {StampOf(st), StampOf(there)})) {
         continue;
       }
       if (S_ISLNK(st.st_mode)) {

@@ -16,6 +16,7 @@
 #include "platform/posix/folder_copy.h"
 #include "platform/posix/new_files.h"
 #include "platform/posix/portable_file_system.h"
+#include "platform/posix/stat_stamp.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/temp_file_name.h"
 #include "platform/text_encoding.h"
@@ -313,12 +314,7 @@ Result<FileStamp> PortableFileSystem::Stamp(std::string_view path) {
     if (::stat(host.path.c_str(), &st) != 0) return FailFromErrno("stat", path);
   }
   if (!S_ISREG(st.st_mode)) return FileResult::Fail(kAccessDenied, "stat", path);
-  FileStamp stamp;
-  stamp.size = static_cast<uint64_t>(st.st_size);
-  stamp.modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp.file_id = static_cast<uint64_t>(st.st_ino) ^ (static_cast<uint64_t>(st.st_dev) << 40);
-  stamp.changed_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  return stamp;
+  return StampOf(st);
 }
 
 namespace {
