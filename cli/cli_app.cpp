@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -434,6 +435,54 @@ std::string RegistryFileProblemShown(const RegistryFileError& error) {
   return error.reason;
 }
 
+// Why a hive file could not be read or written, in the console's language.
+std::string HiveErrorShown(const HiveError& error) {
+  // The C library's error texts are English only: in Japanese the number alone is given.
+  const std::string cause = "errno " + std::to_string(error.error_number);
+  const std::string call =
+      Text(Msg::kHiveCall, {error.call, CurrentLanguage() == Language::kJapanese
+                                            ? cause
+                                            : std::strerror(error.error_number) +
+                                                  (" (" + cause + ")")});
+  switch (error.problem) {
+    case HiveProblem::kUnreadableHere:
+      return Text(Msg::kHiveUnreadableHere);
+    case HiveProblem::kUnwritableHere:
+      return Text(Msg::kHiveUnwritableHere);
+    case HiveProblem::kCall:
+      return call;
+    case HiveProblem::kNotAHive:
+      return Text(Msg::kHiveNotAHive, {call});
+    case HiveProblem::kNotWhole:
+      return Text(Msg::kHiveNotWhole, {call});
+    case HiveProblem::kDamaged:
+      if (error.key.empty()) return Text(Msg::kHiveDamaged, {call});
+      if (error.below) return Text(Msg::kHiveDamagedBelow, {call, error.key});
+      return error.value.empty() ? Text(Msg::kHiveDamagedAt, {call, error.key})
+                                 : Text(Msg::kHiveDamagedAtValue, {call, error.key, error.value});
+    case HiveProblem::kKeyTwice:
+      return Text(Msg::kHiveKeyTwice, {error.key});
+    case HiveProblem::kKeyNameNotCp932:
+      return Text(Msg::kHiveKeyNameNotCp932, {error.key});
+    case HiveProblem::kValueNameNotCp932:
+      return Text(Msg::kHiveValueNameNotCp932, {error.key, error.value});
+    case HiveProblem::kTextNotCp932:
+      return Text(Msg::kHiveTextNotCp932, {error.key, error.value});
+    case HiveProblem::kTextNotForHive:
+      return Text(Msg::kHiveTextNotForHive, {error.value});
+    case HiveProblem::kCutShort:
+      return Text(Msg::kHiveCutShort,
+                  {std::to_string(error.header_bytes), std::to_string(error.file_bytes)});
+    case HiveProblem::kNotTaken:
+      return Text(Msg::kHiveNotTaken);
+    case HiveProblem::kBranchNotInHive:
+      return Text(Msg::kHiveBranchNotInHive, {error.key});
+    case HiveProblem::kNone:
+      break;
+  }
+  return HiveErrorText(error);
+}
+
 int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   opened->path = HostPathFromUtf8(options.registry_file);
   std::string error;
@@ -487,9 +536,10 @@ int OpenHive(const Options& options, const std::string& file, const HiveMount& m
     if (!bytes) return UsageError(Text(Msg::kHiveFileUnreadable, {file, error}));
     *hash = HashBytes(*bytes);
   }
+  HiveError hive_error;
   if (!LoadHive(path, mount, HeldBranches(options.command), CheckedOnlyBranches(options.command),
-                registry, &error)) {
-    return UsageError(Text(Msg::kHiveFileUnreadable, {file, error}));
+                registry, &hive_error)) {
+    return UsageError(Text(Msg::kHiveFileUnreadable, {file, HiveErrorShown(hive_error)}));
   }
   return kExitOk;
 }
@@ -692,6 +742,7 @@ using RecordNote = std::function<void(const std::string&)>;
 
 bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_code) {
   std::optional<RegistryFileError> refused;
+  std::string hive_refusal;  // as the console says it
   bool changed = false;
   std::string read_error;
   // Read while the run still holds the file.
@@ -714,7 +765,7 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
           BeforeRegistryFileWritten(opened.path);
           bool put_failed = false;
           if (opened.hive) {
-            std::string hive_error;
+            HiveError hive_error;
             bool ok = WriteBackHive(
                 *text, UserHiveMount(), *opened.file, WrittenBranch(),
                 [&](std::string_view piece) {
@@ -722,7 +773,10 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
                   return !put_failed;
                 },
                 &hive_error);
-            if (!ok && !put_failed) refused = SaveError(hive_error);
+            if (!ok && !put_failed) {
+              refused = SaveError(HiveErrorText(hive_error));
+              hive_refusal = HiveErrorShown(hive_error);
+            }
             return ok;
           }
           RegistryFileSaveResult result = WriteBackRegistryFile(
@@ -747,6 +801,7 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
     shown_error = Text(Msg::kRegistryNotReadAgain, {read_error});
   } else if (refused) {
     write_error = refused->reason;
+    shown_error = opened.hive ? hive_refusal : RegistryFileProblemShown(*refused);
   } else if (!written) {
     write_error = written.call + ": " + DescribeCode(written.code);
   }
