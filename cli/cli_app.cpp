@@ -483,18 +483,49 @@ std::string HiveErrorShown(const HiveError& error) {
   return HiveErrorText(error);
 }
 
+// Why a registry or hive file could not be locked, in the console's language.
+std::string LockErrorShown(const LockError& error) {
+  // The C library's error texts are English only: in Japanese the number alone is given.
+  const std::string number = "errno " + std::to_string(error.error_number);
+  const bool japanese = CurrentLanguage() == Language::kJapanese;
+  const std::string cause = japanese && error.error_number != 0 ? number : error.cause;
+  switch (error.kind) {
+    case LockError::Kind::kUnopenable:
+      return Text(Msg::kLockUnopenable, {cause});
+    case LockError::Kind::kNotAFile:
+      return Text(Msg::kLockNotAFile);
+    case LockError::Kind::kReadOnly:
+      return Text(Msg::kLockReadOnly);
+    case LockError::Kind::kReadOnlyMount:
+      return Text(Msg::kLockReadOnlyMount, {japanese ? number : error.cause + ", " + number});
+    case LockError::Kind::kOtherOwner:
+      return Text(Msg::kLockOtherOwner);
+    case LockError::Kind::kHardLinks:
+      return Text(Msg::kLockHardLinks);
+    case LockError::Kind::kUnlockable:
+      return Text(Msg::kLockUnlockable, {cause});
+    case LockError::Kind::kInUse:
+      return Text(Msg::kLockInUse);
+    case LockError::Kind::kNone:
+      break;
+  }
+  return LockErrorText(error);
+}
+
 int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   opened->path = HostPathFromUtf8(options.registry_file);
-  std::string error;
+  LockError refused;
   switch (LockHostFile(opened->path, options.command == "migrate", kLockWaitMs, &opened->lock,
-                       &error)) {
+                       &refused)) {
     case LockResult::kLocked:
       break;
     case LockResult::kBusy:
-      return InUse(Text(Msg::kRegistryFileInUse, {options.registry_file, error}));
+      return InUse(Text(Msg::kRegistryFileInUse, {options.registry_file, LockErrorShown(refused)}));
     case LockResult::kFailed:
-      return UsageError(Text(Msg::kRegistryFileUnusable, {options.registry_file, error}));
+      return UsageError(
+          Text(Msg::kRegistryFileUnusable, {options.registry_file, LockErrorShown(refused)}));
   }
+  std::string error;
   std::optional<std::string> bytes = ReadHostFile(opened->path, &error, &opened->identity);
   if (!bytes) {
     return UsageError(Text(Msg::kRegistryFileUnreadable, {options.registry_file, error}));
@@ -522,15 +553,16 @@ int OpenHive(const Options& options, const std::string& file, const HiveMount& m
              bool for_writing, std::unique_ptr<HostFileLock>* lock, MemoryRegistry* registry,
              FileStamp* identity = nullptr, ContentHash* hash = nullptr) {
   std::filesystem::path path = HostPathFromUtf8(file);
-  std::string error;
-  switch (LockHostFile(path, for_writing, kLockWaitMs, lock, &error)) {
+  LockError refused;
+  switch (LockHostFile(path, for_writing, kLockWaitMs, lock, &refused)) {
     case LockResult::kLocked:
       break;
     case LockResult::kBusy:
-      return InUse(Text(Msg::kHiveFileInUse, {file, error}));
+      return InUse(Text(Msg::kHiveFileInUse, {file, LockErrorShown(refused)}));
     case LockResult::kFailed:
-      return UsageError(Text(Msg::kHiveFileUnusable, {file, error}));
+      return UsageError(Text(Msg::kHiveFileUnusable, {file, LockErrorShown(refused)}));
   }
+  std::string error;
   if (identity) {
     std::optional<std::string> bytes = ReadHostFile(path, &error, identity);
     if (!bytes) return UsageError(Text(Msg::kHiveFileUnreadable, {file, error}));

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The detail lines the console prints (undo items, a seal that fails, a dry run's failures and
 # masked credentials, an edition it cannot plan, a damaged manifest, registry file, hive file or
-# backup journal, a user that cannot be reached, a wrong option): with --lang ja they hold no
+# backup journal, a registry or hive file that cannot be locked, a user that cannot be reached, a
+# wrong option): with --lang ja they hold no
 # English words; with --lang en they read as before.
 #
 #   cli_lang_posix_test.sh path/to/kdr4tose-cli path/to/kdr4tose-cli-users path/to/examples
@@ -66,6 +67,8 @@ option|:|64|kdr4tose-cli: The following argument was not expected: --bogus|"$cli
 hive|:|64|kdr4tose-cli: cannot read the hive file $root/bad.reg: it is not a whole registry hive file: hivex_open: Invalid argument (errno 22)|"$cli" --hive "$root/bad.reg" --work-dir "$root/work" status
 journal|sed -i '2s/.*/bogus/' "$root"/work/kdr4env/backup/*/kdr4tose.undo|1|the journal is damaged: line 2: no time line|cli_on undo
 backups|:|0|$backup    -  the journal is damaged: line 2: no time line|cli_on undo --list
+folder|:|64|kdr4tose-cli: cannot use the hive file $root: it is not a regular file|"$cli" --hive "$root" --work-dir "$root/work" status
+read-only|chmod a-w "$root/reg.reg"|64|kdr4tose-cli: cannot use the registry file $root/reg.reg: it is read-only; the migrated settings could not be written back|cli_on migrate
 TABLE
 
 exit $((failures > 0))
