@@ -439,11 +439,10 @@ std::string RegistryFileProblemShown(const RegistryFileError& error) {
 std::string HiveErrorShown(const HiveError& error) {
   // The C library's error texts are English only: in Japanese the number alone is given.
   const std::string cause = "errno " + std::to_string(error.error_number);
-  const std::string call =
-      Text(Msg::kHiveCall, {error.call, CurrentLanguage() == Language::kJapanese
-                                            ? cause
-                                            : std::strerror(error.error_number) +
-                                                  (" (" + cause + ")")});
+  const std::string call = Text(
+      Msg::kHiveCall, {error.call, CurrentLanguage() == Language::kJapanese
+                                       ? cause
+                                       : std::strerror(error.error_number) + (" (" + cause + ")")});
   switch (error.problem) {
     case HiveProblem::kUnreadableHere:
       return Text(Msg::kHiveUnreadableHere);

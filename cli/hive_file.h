@@ -35,11 +35,11 @@ enum class HiveProblem {
   kNone,
   kUnreadableHere,  // this build reads no hive files
   kUnwritableHere,
-  kCall,        // `call` failed with `error_number`
-  kNotAHive,    // ... and the file is not a hive
-  kNotWhole,    // ... and the file is only part of one
-  kDamaged,     // ... in a damaged hive: at `key` (and `value`), or below `key`
-  kKeyTwice,    // `key` is listed below itself
+  kCall,               // `call` failed with `error_number`
+  kNotAHive,           // ... and the file is not a hive
+  kNotWhole,           // ... and the file is only part of one
+  kDamaged,            // ... in a damaged hive: at `key` (and `value`), or below `key`
+  kKeyTwice,           // `key` is listed below itself
   kKeyNameNotCp932,    // `key`'s last name
   kValueNameNotCp932,  // `value` of `key`
   kTextNotCp932,       // the text of `value` of `key`

@@ -38,8 +38,7 @@ template <typename T>
 using Malloced = std::unique_ptr<T, FreeDeleter>;
 
 // A failed call and the errno it left.
-HiveError CallFailed(std::string call, int error_number,
-                     HiveProblem problem = HiveProblem::kCall) {
+HiveError CallFailed(std::string call, int error_number, HiveProblem problem = HiveProblem::kCall) {
   HiveError error;
   error.problem = problem;
   error.call = std::move(call);
@@ -286,8 +285,8 @@ HivePtr OpenHive(const std::filesystem::path& path, int flags, HiveError* error)
   if (!h) {
     int cause = errno;
     // hivex says ENOTSUP for a file that is not a hive and for a hive whose blocks are damaged.
-    HiveProblem what = cause == ENOTSUP  ? (StartsAsHive(path) ? HiveProblem::kDamaged
-                                                                : HiveProblem::kNotAHive)
+    HiveProblem what = cause == ENOTSUP
+                           ? (StartsAsHive(path) ? HiveProblem::kDamaged : HiveProblem::kNotAHive)
                        : cause == EINVAL ? HiveProblem::kNotWhole
                                          : HiveProblem::kCall;
     *error = CallFailed("hivex_open", cause, what);
@@ -373,8 +372,8 @@ class HiveWriter {
       } else {
         datas.emplace_back();
         if (!DataToHive(value.type(), value.data(), &datas.back())) {
-          return Fail(NamedProblem(HiveProblem::kTextNotForHive, {},
-                                   Cp932ForDisplay(value.name())));
+          return Fail(
+              NamedProblem(HiveProblem::kTextNotForHive, {}, Cp932ForDisplay(value.name())));
         }
         item.len = datas.back().size();
         item.value = datas.back().data();

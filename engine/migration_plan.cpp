@@ -17,8 +17,7 @@ namespace {
 // opened once and each value the import writes read once. `parent_exists` is false below a key
 // the Migrate creates, where nothing can exist yet.
 bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::string& path,
-             bool parent_exists, const PlannedWrites& writes, EditionPlan* plan,
-             PlanError* error) {
+             bool parent_exists, const PlannedWrites& writes, EditionPlan* plan, PlanError* error) {
   RegistryKeyPtr key;
   bool exists = path.empty();  // the root
   if (!exists && parent_exists) {
@@ -181,8 +180,8 @@ std::string PlanErrorText(const PlanError& error) {
     case PlanError::Kind::kKeyUnopenable:
       return "cannot open " + error.path + " (" + std::to_string(error.status) + ")";
     case PlanError::Kind::kValueUnreadable:
-      return "cannot read " + error.path + "\\" + error.name + " (" +
-             std::to_string(error.status) + ")";
+      return "cannot read " + error.path + "\\" + error.name + " (" + std::to_string(error.status) +
+             ")";
     case PlanError::Kind::kFolderUnlisted:
       return "cannot list " + error.path;
     case PlanError::Kind::kFileUnreadable:

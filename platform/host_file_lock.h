@@ -34,7 +34,7 @@ enum class LockResult { kLocked, kBusy, kFailed };
 struct LockError {
   enum class Kind {
     kNone,
-    kUnopenable,     // with `cause`
+    kUnopenable,  // with `cause`
     kNotAFile,
     kReadOnly,       // its attributes or mode say so
     kReadOnlyMount,  // the file system says so, with `cause`
@@ -44,8 +44,8 @@ struct LockError {
     kInUse,       // another run held it for the whole wait
   };
   Kind kind = Kind::kNone;
-  std::string cause;      // the system's text: strerror's (English) or Windows' own
-  int error_number = 0;   // the errno behind `cause` (POSIX only)
+  std::string cause;     // the system's text: strerror's (English) or Windows' own
+  int error_number = 0;  // the errno behind `cause` (POSIX only)
 };
 
 // In English: "it is read-only; the migrated settings could not be written back".

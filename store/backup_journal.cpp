@@ -204,7 +204,8 @@ class JournalReader {
       return;
     }
     if (number_ == 2) {
-      if (f.size() != 2 || f[0] != "time" || !IsPlainField(f[1])) return Fail(JournalTrouble::kNoTime);
+      if (f.size() != 2 || f[0] != "time" || !IsPlainField(f[1]))
+        return Fail(JournalTrouble::kNoTime);
       time_ = f[1];
       return;
     }
@@ -469,7 +470,8 @@ bool ReadJournalBlock(FileSystem& files, std::string_view path, const JournalOut
 }
 
 bool ReadUnfinishedBlock(FileSystem& files, std::string_view path, const JournalOutline& outline,
-                         JournalItems* items, std::optional<Edition>* edition, JournalError* error) {
+                         JournalItems* items, std::optional<Edition>* edition,
+                         JournalError* error) {
   JournalReader read(items, outline.editions.size(), UINT64_MAX);
   if (!files.ReadFileInPieces(path, [&](std::string_view piece) { read.Feed(piece); })) {
     *error = {JournalTrouble::kUnreadable, 0, 0};

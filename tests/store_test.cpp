@@ -315,21 +315,30 @@ TEST(BackupJournal, RefusesADamagedCountedPartNamingTheLine) {
     JournalTrouble trouble;
   };
   const Case cases[] = {
-      {replace("folder\t", "folder\t\t"), 7, JournalTrouble::kBadPath},          // a torn line
-      {replace("\nvalue\t", "\nvalue\tx"), 5, JournalTrouble::kBadValue},         // a field that is not hex
-      {replace("\t1\t1\t", "\t1\t01\t"), 5, JournalTrouble::kBadValue},           // a number not as written
-      {replace("end\t8\n", "end\t7\n"), 9, JournalTrouble::kEndMiscounted},            // a count that does not match
-      {replace("end\t8\n", "end\t8\nkey\t61\n"), 10, JournalTrouble::kItemAfterEnd},  // an item after the end
+      {replace("folder\t", "folder\t\t"), 7, JournalTrouble::kBadPath},  // a torn line
+      {replace("\nvalue\t", "\nvalue\tx"), 5,
+       JournalTrouble::kBadValue},                                       // a field that is not hex
+      {replace("\t1\t1\t", "\t1\t01\t"), 5, JournalTrouble::kBadValue},  // a number not as written
+      {replace("end\t8\n", "end\t7\n"), 9,
+       JournalTrouble::kEndMiscounted},  // a count that does not match
+      {replace("end\t8\n", "end\t8\nkey\t61\n"), 10,
+       JournalTrouble::kItemAfterEnd},  // an item after the end
       {replace("edition\t2", "edition\t4"), 10, JournalTrouble::kUnknownEdition},
       {replace("kdr4tose-backup\t3", "kdr4tose-backup\t4"), 1, JournalTrouble::kOtherVersion},
-      {replace("\twindows,35,", "\twindows,64,"), 8, JournalTrouble::kBadMetadata},  // an attribute not kept
+      {replace("\twindows,35,", "\twindows,64,"), 8,
+       JournalTrouble::kBadMetadata},  // an attribute not kept
       {replace("\twindows,35,", "\twindows,,"), 8, JournalTrouble::kBadMetadata},
-      {replace("\twindows,35,981173106000000000", "\tposix,35,0,0"), 8, JournalTrouble::kBadMetadata},
+      {replace("\twindows,35,981173106000000000", "\tposix,35,0,0"), 8,
+       JournalTrouble::kBadMetadata},
       {replace(",981173106000000000\n", "\n"), 8, JournalTrouble::kBadMetadata},
-      {replace(",981173106000000000\n", ",98117310600000000000\n"), 8, JournalTrouble::kBadMetadata},
-      {replace("\twindows,35,981173106000000000", ""), 8, JournalTrouble::kFileFields},  // 9 fields in a journal of 3
-      {replace("end\t8\n", "end\t8\nwritten\t2\n"), 10, JournalTrouble::kWrittenOutsideBlock},    // another edition's
-      {replace("edition\t2\n", "written\t1\nwritten\t1\nedition\t2\n"), 11, JournalTrouble::kWrittenOutsideBlock},
+      {replace(",981173106000000000\n", ",98117310600000000000\n"), 8,
+       JournalTrouble::kBadMetadata},
+      {replace("\twindows,35,981173106000000000", ""), 8,
+       JournalTrouble::kFileFields},  // 9 fields in a journal of 3
+      {replace("end\t8\n", "end\t8\nwritten\t2\n"), 10,
+       JournalTrouble::kWrittenOutsideBlock},  // another edition's
+      {replace("edition\t2\n", "written\t1\nwritten\t1\nedition\t2\n"), 11,
+       JournalTrouble::kWrittenOutsideBlock},
       {"garbage with no end", 1, JournalTrouble::kNotAJournal},
   };
   for (const Case& c : cases) {
