@@ -34,9 +34,9 @@ if ! cli_on --quiet collect >/dev/null 2>&1 || ! cli_on --quiet migrate >/dev/nu
 fi
 # shellcheck disable=SC2034  # used by the table's commands, through eval
 store=$root/work/kdr4env/client new=$root/drive_c/KodrelSE/Client/prv
-# A folder too deep to be listed (its path is longer than PATH_MAX), as root can read anything.
-# shellcheck disable=SC2034  # used by the table's commands, through eval
+# The Migrate's backup, named by its time.
 backup=$(basename "$(dirname "$root"/work/kdr4env/backup/*/kdr4tose.undo)")
+# A folder too deep to be listed (its path is longer than PATH_MAX): a mode would not stop root.
 # shellcheck disable=SC2034  # used by the table's commands, through eval
 deep=$store/DDBVID$(printf '/%0200d' {1..22})
 
