@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -434,18 +435,96 @@ std::string RegistryFileProblemShown(const RegistryFileError& error) {
   return error.reason;
 }
 
+// Why a hive file could not be read or written, in the console's language.
+std::string HiveErrorShown(const HiveError& error) {
+  // The C library's error texts are English only: in Japanese the number alone is given.
+  const std::string cause = "errno " + std::to_string(error.error_number);
+  const std::string call = Text(
+      Msg::kHiveCall, {error.call, CurrentLanguage() == Language::kJapanese
+                                       ? cause
+                                       : std::strerror(error.error_number) + (" (" + cause + ")")});
+  switch (error.problem) {
+    case HiveProblem::kUnreadableHere:
+      return Text(Msg::kHiveUnreadableHere);
+    case HiveProblem::kUnwritableHere:
+      return Text(Msg::kHiveUnwritableHere);
+    case HiveProblem::kCall:
+      return call;
+    case HiveProblem::kNotAHive:
+      return Text(Msg::kHiveNotAHive, {call});
+    case HiveProblem::kNotWhole:
+      return Text(Msg::kHiveNotWhole, {call});
+    case HiveProblem::kDamaged:
+      if (error.key.empty()) return Text(Msg::kHiveDamaged, {call});
+      if (error.below) return Text(Msg::kHiveDamagedBelow, {call, error.key});
+      return error.value.empty() ? Text(Msg::kHiveDamagedAt, {call, error.key})
+                                 : Text(Msg::kHiveDamagedAtValue, {call, error.key, error.value});
+    case HiveProblem::kKeyTwice:
+      return Text(Msg::kHiveKeyTwice, {error.key});
+    case HiveProblem::kKeyNameNotCp932:
+      return Text(Msg::kHiveKeyNameNotCp932, {error.key});
+    case HiveProblem::kValueNameNotCp932:
+      return Text(Msg::kHiveValueNameNotCp932, {error.key, error.value});
+    case HiveProblem::kTextNotCp932:
+      return Text(Msg::kHiveTextNotCp932, {error.key, error.value});
+    case HiveProblem::kTextNotForHive:
+      return Text(Msg::kHiveTextNotForHive, {error.value});
+    case HiveProblem::kCutShort:
+      return Text(Msg::kHiveCutShort,
+                  {std::to_string(error.header_bytes), std::to_string(error.file_bytes)});
+    case HiveProblem::kNotTaken:
+      return Text(Msg::kHiveNotTaken);
+    case HiveProblem::kBranchNotInHive:
+      return Text(Msg::kHiveBranchNotInHive, {error.key});
+    case HiveProblem::kNone:
+      break;
+  }
+  return HiveErrorText(error);
+}
+
+// Why a registry or hive file could not be locked, in the console's language.
+std::string LockErrorShown(const LockError& error) {
+  // The C library's error texts are English only: in Japanese the number alone is given.
+  const std::string number = "errno " + std::to_string(error.error_number);
+  const bool japanese = CurrentLanguage() == Language::kJapanese;
+  const std::string cause = japanese && error.error_number != 0 ? number : error.cause;
+  switch (error.kind) {
+    case LockError::Kind::kUnopenable:
+      return Text(Msg::kLockUnopenable, {cause});
+    case LockError::Kind::kNotAFile:
+      return Text(Msg::kLockNotAFile);
+    case LockError::Kind::kReadOnly:
+      return Text(Msg::kLockReadOnly);
+    case LockError::Kind::kReadOnlyMount:
+      return Text(Msg::kLockReadOnlyMount, {japanese ? number : error.cause + ", " + number});
+    case LockError::Kind::kOtherOwner:
+      return Text(Msg::kLockOtherOwner);
+    case LockError::Kind::kHardLinks:
+      return Text(Msg::kLockHardLinks);
+    case LockError::Kind::kUnlockable:
+      return Text(Msg::kLockUnlockable, {cause});
+    case LockError::Kind::kInUse:
+      return Text(Msg::kLockInUse);
+    case LockError::Kind::kNone:
+      break;
+  }
+  return LockErrorText(error);
+}
+
 int OpenRegistryFile(const Options& options, RunRegistry* opened) {
   opened->path = HostPathFromUtf8(options.registry_file);
-  std::string error;
+  LockError refused;
   switch (LockHostFile(opened->path, options.command == "migrate", kLockWaitMs, &opened->lock,
-                       &error)) {
+                       &refused)) {
     case LockResult::kLocked:
       break;
     case LockResult::kBusy:
-      return InUse(Text(Msg::kRegistryFileInUse, {options.registry_file, error}));
+      return InUse(Text(Msg::kRegistryFileInUse, {options.registry_file, LockErrorShown(refused)}));
     case LockResult::kFailed:
-      return UsageError(Text(Msg::kRegistryFileUnusable, {options.registry_file, error}));
+      return UsageError(
+          Text(Msg::kRegistryFileUnusable, {options.registry_file, LockErrorShown(refused)}));
   }
+  std::string error;
   std::optional<std::string> bytes = ReadHostFile(opened->path, &error, &opened->identity);
   if (!bytes) {
     return UsageError(Text(Msg::kRegistryFileUnreadable, {options.registry_file, error}));
@@ -473,23 +552,25 @@ int OpenHive(const Options& options, const std::string& file, const HiveMount& m
              bool for_writing, std::unique_ptr<HostFileLock>* lock, MemoryRegistry* registry,
              FileStamp* identity = nullptr, ContentHash* hash = nullptr) {
   std::filesystem::path path = HostPathFromUtf8(file);
-  std::string error;
-  switch (LockHostFile(path, for_writing, kLockWaitMs, lock, &error)) {
+  LockError refused;
+  switch (LockHostFile(path, for_writing, kLockWaitMs, lock, &refused)) {
     case LockResult::kLocked:
       break;
     case LockResult::kBusy:
-      return InUse(Text(Msg::kHiveFileInUse, {file, error}));
+      return InUse(Text(Msg::kHiveFileInUse, {file, LockErrorShown(refused)}));
     case LockResult::kFailed:
-      return UsageError(Text(Msg::kHiveFileUnusable, {file, error}));
+      return UsageError(Text(Msg::kHiveFileUnusable, {file, LockErrorShown(refused)}));
   }
+  std::string error;
   if (identity) {
     std::optional<std::string> bytes = ReadHostFile(path, &error, identity);
     if (!bytes) return UsageError(Text(Msg::kHiveFileUnreadable, {file, error}));
     *hash = HashBytes(*bytes);
   }
+  HiveError hive_error;
   if (!LoadHive(path, mount, HeldBranches(options.command), CheckedOnlyBranches(options.command),
-                registry, &error)) {
-    return UsageError(Text(Msg::kHiveFileUnreadable, {file, error}));
+                registry, &hive_error)) {
+    return UsageError(Text(Msg::kHiveFileUnreadable, {file, HiveErrorShown(hive_error)}));
   }
   return kExitOk;
 }
@@ -692,6 +773,7 @@ using RecordNote = std::function<void(const std::string&)>;
 
 bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_code) {
   std::optional<RegistryFileError> refused;
+  std::string hive_refusal;  // as the console says it
   bool changed = false;
   std::string read_error;
   // Read while the run still holds the file.
@@ -714,7 +796,7 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
           BeforeRegistryFileWritten(opened.path);
           bool put_failed = false;
           if (opened.hive) {
-            std::string hive_error;
+            HiveError hive_error;
             bool ok = WriteBackHive(
                 *text, UserHiveMount(), *opened.file, WrittenBranch(),
                 [&](std::string_view piece) {
@@ -722,7 +804,10 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
                   return !put_failed;
                 },
                 &hive_error);
-            if (!ok && !put_failed) refused = SaveError(hive_error);
+            if (!ok && !put_failed) {
+              refused = SaveError(HiveErrorText(hive_error));
+              hive_refusal = HiveErrorShown(hive_error);
+            }
             return ok;
           }
           RegistryFileSaveResult result = WriteBackRegistryFile(
@@ -747,6 +832,7 @@ bool WriteBackRegistry(RunRegistry& opened, const RecordNote& note, int* exit_co
     shown_error = Text(Msg::kRegistryNotReadAgain, {read_error});
   } else if (refused) {
     write_error = refused->reason;
+    shown_error = opened.hive ? hive_refusal : RegistryFileProblemShown(*refused);
   } else if (!written) {
     write_error = written.call + ": " + DescribeCode(written.code);
   }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -28,16 +29,50 @@ struct HiveMount {
 inline HiveMount UserHiveMount() { return {RootKey::kCurrentUser, ""}; }
 inline HiveMount SoftwareHiveMount() { return {RootKey::kLocalMachine, "Software"}; }
 
+// Why a hive could not be read or written, for the console to say in its language. Names are
+// UTF-8 as the hive holds them.
+enum class HiveProblem {
+  kNone,
+  kUnreadableHere,  // this build reads no hive files
+  kUnwritableHere,
+  kCall,               // `call` failed with `error_number`
+  kNotAHive,           // ... and the file is not a hive
+  kNotWhole,           // ... and the file is only part of one
+  kDamaged,            // ... in a damaged hive: at `key` (and `value`), or below `key`
+  kKeyTwice,           // `key` is listed below itself
+  kKeyNameNotCp932,    // `key`'s last name
+  kValueNameNotCp932,  // `value` of `key`
+  kTextNotCp932,       // the text of `value` of `key`
+  kTextNotForHive,     // the text of `value`, to be written
+  kCutShort,           // the header says `header_bytes`, the file has `file_bytes`
+  kNotTaken,           // the written hive's bytes were not taken
+  kBranchNotInHive,    // `key`
+};
+
+struct HiveError {
+  HiveProblem problem = HiveProblem::kNone;
+  std::string call;
+  int error_number = 0;
+  std::string key;
+  std::string value;
+  bool below = false;
+  uint64_t header_bytes = 0;
+  uint64_t file_bytes = 0;
+};
+
+// In English, as the log has it: "it is not a registry hive file: hivex_open: ... (errno 95)".
+std::string HiveErrorText(const HiveError& error);
+
 // Reads the keys of `branches` that lie in the hive at `path` (mounted at `mount`), with their
 // subkeys and values, into *registry, the keys marked as read from a file and the values as
 // unchanged; the keys of `checked_only` are read and checked the same way but not kept. A branch
-// the hive does not hold is absent. False with *error (one line, English, the cause and errno
-// where there is one) when the file is not a hive, is damaged, or holds a name or a text there
-// with no exact code page 932 form; *registry may then hold a part and must be dropped.
+// the hive does not hold is absent. False with *error (the cause and errno where there is one)
+// when the file is not a hive, is damaged, or holds a name or a text there with no exact code
+// page 932 form; *registry may then hold a part and must be dropped.
 bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
               const std::vector<RegistryBranch>& branches,
               const std::vector<RegistryBranch>& checked_only, MemoryRegistry* registry,
-              std::string* error);
+              HiveError* error);
 
 // The hive `original` (the bytes of the file the store was read from) with `branch` made as the
 // store holds it (values set, new keys added, keys
@@ -47,6 +82,6 @@ bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
 // or a piece was not taken; nothing is put before every change was made.
 bool WriteBackHive(std::string_view original, const HiveMount& mount,
                    const MemoryRegistry& registry, const RegistryBranch& branch,
-                   const PutBytes& put, std::string* error);
+                   const PutBytes& put, HiveError* error);
 
 }  // namespace kdr::cli

@@ -37,9 +37,31 @@ struct FreeDeleter {
 template <typename T>
 using Malloced = std::unique_ptr<T, FreeDeleter>;
 
-// "call: text (errno N)" for the errno a failed hivex call left.
-std::string CallError(std::string_view call, int error) {
-  return std::string(call) + ": " + std::strerror(error) + " (errno " + std::to_string(error) + ")";
+// A failed call and the errno it left.
+HiveError CallFailed(std::string call, int error_number, HiveProblem problem = HiveProblem::kCall) {
+  HiveError error;
+  error.problem = problem;
+  error.call = std::move(call);
+  error.error_number = error_number;
+  return error;
+}
+
+// The same in a damaged hive, at `key` (and its `value`) or below it.
+HiveError DamagedAt(std::string call, int error_number, std::string key, std::string value = {},
+                    bool below = false) {
+  HiveError error = CallFailed(std::move(call), error_number, HiveProblem::kDamaged);
+  error.key = std::move(key);
+  error.value = std::move(value);
+  error.below = below;
+  return error;
+}
+
+HiveError NamedProblem(HiveProblem problem, std::string key, std::string value = {}) {
+  HiveError error;
+  error.problem = problem;
+  error.key = std::move(key);
+  error.value = std::move(value);
+  return error;
 }
 
 bool IsText(uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
@@ -144,7 +166,7 @@ hive_node_h ChildOf(hive_h* h, hive_node_h node, std::string_view name, int* fai
 // Reads one key with everything below it into `into` (null: only checked).
 class HiveReader {
  public:
-  HiveReader(hive_h* h, std::string* error) : h_(h), error_(error) {}
+  HiveReader(hive_h* h, HiveError* error) : h_(h), error_(error) {}
 
   bool Read(hive_node_h top, const std::string& top_path, MemoryRegistry::Node* into) {
     std::vector<Pending> stack{{top, top_path, into}};
@@ -153,25 +175,23 @@ class HiveReader {
       stack.pop_back();
       // A damaged hive may list a key below itself.
       if (!seen_.insert(at.node).second) {
-        return Fail("the hive is damaged: the key " + at.path + " is listed twice");
+        return Fail(NamedProblem(HiveProblem::kKeyTwice, at.path));
       }
       if (at.into) at.into->SetFromFile();
       if (!ReadValues(at)) return false;
       errno = 0;
       Malloced<hive_node_h> children(hivex_node_children(h_, at.node));
       if (!children) {
-        return Fail("the hive is damaged: " + CallError("hivex_node_children", errno) + " at " +
-                    at.path);
+        return Fail(DamagedAt("hivex_node_children", errno, at.path));
       }
       for (hive_node_h* child = children.get(); *child != 0; ++child) {
         Malloced<char> utf8(hivex_node_name(h_, *child));
         if (!utf8) {
-          return Fail("the hive is damaged: " + CallError("hivex_node_name", errno) + " below " +
-                      at.path);
+          return Fail(DamagedAt("hivex_node_name", errno, at.path, {}, /*below=*/true));
         }
         std::string path = at.path + "\\" + utf8.get();
         std::optional<std::string> name = NameToStore(utf8.get());
-        if (!name) return Fail("the key " + path + " has a name with no code page 932 form");
+        if (!name) return Fail(NamedProblem(HiveProblem::kKeyNameNotCp932, path));
         stack.push_back({*child, path, at.into ? at.into->AddChild(*name, true) : nullptr});
       }
     }
@@ -185,8 +205,8 @@ class HiveReader {
     MemoryRegistry::Node* into;
   };
 
-  bool Fail(std::string reason) {
-    *error_ = std::move(reason);
+  bool Fail(HiveError error) {
+    *error_ = std::move(error);
     return false;
   }
 
@@ -194,28 +214,24 @@ class HiveReader {
     errno = 0;
     Malloced<hive_value_h> values(hivex_node_values(h_, at.node));
     if (!values) {
-      return Fail("the hive is damaged: " + CallError("hivex_node_values", errno) + " at " +
-                  at.path);
+      return Fail(DamagedAt("hivex_node_values", errno, at.path));
     }
     std::string data;
     for (hive_value_h* value = values.get(); *value != 0; ++value) {
       Malloced<char> utf8(hivex_value_key(h_, *value));
       if (!utf8) {
-        return Fail("the hive is damaged: " + CallError("hivex_value_key", errno) + " at " +
-                    at.path);
+        return Fail(DamagedAt("hivex_value_key", errno, at.path));
       }
-      std::string shown = at.path + " value \"" + utf8.get() + "\"";
       hive_type type = hive_t_REG_NONE;
       size_t size = 0;
       Malloced<char> raw(hivex_value_value(h_, *value, &type, &size));
       if (!raw) {
-        return Fail("the hive is damaged: " + CallError("hivex_value_value", errno) + " at " +
-                    shown);
+        return Fail(DamagedAt("hivex_value_value", errno, at.path, utf8.get()));
       }
       std::optional<std::string> name = NameToStore(utf8.get());
-      if (!name) return Fail("the key " + shown + " has a name with no code page 932 form");
+      if (!name) return Fail(NamedProblem(HiveProblem::kValueNameNotCp932, at.path, utf8.get()));
       if (!DataToStore(static_cast<uint32_t>(type), {raw.get(), size}, &data)) {
-        return Fail("the key " + shown + " holds text with no exact code page 932 form");
+        return Fail(NamedProblem(HiveProblem::kTextNotCp932, at.path, utf8.get()));
       }
       if (at.into) {
         at.into->PutValueFromFile(*name, static_cast<uint32_t>(type), data, MemoryRegistry::kNoLine,
@@ -226,17 +242,17 @@ class HiveReader {
   }
 
   hive_h* h_;
-  std::string* error_;
+  HiveError* error_;
   std::unordered_set<hive_node_h> seen_;
 };
 
 // A hive file copied in part still opens (hivex reads what is there): refused here when its
 // header says it holds more than the file does.
-bool WholeHive(const std::filesystem::path& path, std::string* error) {
+bool WholeHive(const std::filesystem::path& path, HiveError* error) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
   if (!fd.ok() || ::fstat(fd.get(), &st) != 0) {
-    *error = CallError("open", errno);
+    *error = CallFailed("open", errno);
     return false;
   }
   unsigned char header[0x2c] = {};
@@ -248,8 +264,9 @@ bool WholeHive(const std::filesystem::path& path, std::string* error) {
                   static_cast<uint64_t>(header[0x2b]) << 24;
   uint64_t want = 4096 + bins;
   if (static_cast<uint64_t>(st.st_size) < want) {
-    *error = "it is cut short: its header says " + std::to_string(want) + " bytes, the file has " +
-             std::to_string(st.st_size);
+    error->problem = HiveProblem::kCutShort;
+    error->header_bytes = want;
+    error->file_bytes = static_cast<uint64_t>(st.st_size);
     return false;
   }
   return true;
@@ -262,17 +279,17 @@ bool StartsAsHive(const std::filesystem::path& path) {
          std::memcmp(magic, "regf", 4) == 0;
 }
 
-HivePtr OpenHive(const std::filesystem::path& path, int flags, std::string* error) {
+HivePtr OpenHive(const std::filesystem::path& path, int flags, HiveError* error) {
   errno = 0;
   HivePtr h(hivex_open(path.c_str(), flags));
   if (!h) {
     int cause = errno;
     // hivex says ENOTSUP for a file that is not a hive and for a hive whose blocks are damaged.
-    std::string what = cause == ENOTSUP  ? (StartsAsHive(path) ? "the hive is damaged: "
-                                                               : "it is not a registry hive file: ")
-                       : cause == EINVAL ? "it is not a whole registry hive file: "
-                                         : "";
-    *error = what + CallError("hivex_open", cause);
+    HiveProblem what = cause == ENOTSUP
+                           ? (StartsAsHive(path) ? HiveProblem::kDamaged : HiveProblem::kNotAHive)
+                       : cause == EINVAL ? HiveProblem::kNotWhole
+                                         : HiveProblem::kCall;
+    *error = CallFailed("hivex_open", cause, what);
   }
   return h;
 }
@@ -280,7 +297,7 @@ HivePtr OpenHive(const std::filesystem::path& path, int flags, std::string* erro
 // Makes the hive's key `hive_node` hold what the store's `node` holds, and the same below it.
 class HiveWriter {
  public:
-  HiveWriter(hive_h* h, std::string* error) : h_(h), error_(error) {}
+  HiveWriter(hive_h* h, HiveError* error) : h_(h), error_(error) {}
 
   bool Write(hive_node_h top, const MemoryRegistry::Node& top_node) {
     std::vector<std::pair<hive_node_h, const MemoryRegistry::Node*>> stack{{top, &top_node}};
@@ -290,23 +307,23 @@ class HiveWriter {
       if (!WriteValues(node, *from)) return false;
       errno = 0;
       Malloced<hive_node_h> children(hivex_node_children(h_, node));
-      if (!children) return Fail(CallError("hivex_node_children", errno));
+      if (!children) return Fail(CallFailed("hivex_node_children", errno));
       for (hive_node_h* child = children.get(); *child != 0; ++child) {
         Malloced<char> utf8(hivex_node_name(h_, *child));
-        if (!utf8) return Fail(CallError("hivex_node_name", errno));
+        if (!utf8) return Fail(CallFailed("hivex_node_name", errno));
         std::optional<std::string> name = NameToStore(utf8.get());
         if (name && from->FindChild(*name)) continue;
         if (hivex_node_delete_child(h_, *child) != 0) {
-          return Fail(CallError("hivex_node_delete_child", errno));
+          return Fail(CallFailed("hivex_node_delete_child", errno));
         }
       }
       for (const auto& [name, child] : from->children()) {
         int failed = 0;
         hive_node_h existing = ChildOf(h_, node, name, &failed);
-        if (failed != 0) return Fail(CallError("hivex_node_get_child", failed));
+        if (failed != 0) return Fail(CallFailed("hivex_node_get_child", failed));
         if (existing == 0) {
           existing = hivex_node_add_child(h_, node, NameToHive(child->name()).c_str());
-          if (existing == 0) return Fail(CallError("hivex_node_add_child", errno));
+          if (existing == 0) return Fail(CallFailed("hivex_node_add_child", errno));
         }
         stack.emplace_back(existing, child.get());
       }
@@ -315,8 +332,8 @@ class HiveWriter {
   }
 
  private:
-  bool Fail(std::string reason) {
-    *error_ = std::move(reason);
+  bool Fail(HiveError error) {
+    *error_ = std::move(error);
     return false;
   }
 
@@ -330,7 +347,7 @@ class HiveWriter {
     }
     errno = 0;
     size_t there = hivex_node_nr_values(h_, node);
-    if (there == 0 && errno != 0) return Fail(CallError("hivex_node_nr_values", errno));
+    if (there == 0 && errno != 0) return Fail(CallFailed("hivex_node_nr_values", errno));
     // Every value the store holds unchanged came from this key: the same count is the same set.
     if (!changed && live == there) return true;
     std::vector<std::string> names;
@@ -349,14 +366,14 @@ class HiveWriter {
         // An unchanged value keeps its bytes as the hive held them.
         hive_type type = hive_t_REG_NONE;
         kept.emplace_back(hivex_value_value(h_, old, &type, &item.len));
-        if (!kept.back()) return Fail(CallError("hivex_value_value", errno));
+        if (!kept.back()) return Fail(CallFailed("hivex_value_value", errno));
         item.t = type;
         item.value = kept.back().get();
       } else {
         datas.emplace_back();
         if (!DataToHive(value.type(), value.data(), &datas.back())) {
-          return Fail("the value \"" + Cp932ForDisplay(value.name()) +
-                      "\" holds text a hive cannot hold unchanged");
+          return Fail(
+              NamedProblem(HiveProblem::kTextNotForHive, {}, Cp932ForDisplay(value.name())));
         }
         item.len = datas.back().size();
         item.value = datas.back().data();
@@ -364,30 +381,30 @@ class HiveWriter {
       set.push_back(item);
     }
     if (hivex_node_set_values(h_, node, set.size(), set.data(), 0) != 0) {
-      return Fail(CallError("hivex_node_set_values", errno));
+      return Fail(CallFailed("hivex_node_set_values", errno));
     }
     return true;
   }
 
   hive_h* h_;
-  std::string* error_;
+  HiveError* error_;
 };
 
 // A file in memory that hivex opens and commits by name: the hive is read from the very bytes
 // the run checked, and written nowhere on the disk but through the atomic writer.
 class MemoryFile {
  public:
-  bool Create(std::string_view bytes, std::string* error) {
+  bool Create(std::string_view bytes, HiveError* error) {
     fd_ = UniqueFd(::memfd_create("kdr4tose-hive", MFD_CLOEXEC));
     if (!fd_.ok()) {
-      *error = CallError("memfd_create", errno);
+      *error = CallFailed("memfd_create", errno);
       return false;
     }
     for (size_t at = 0; at < bytes.size();) {
       ssize_t put = ::write(fd_.get(), bytes.data() + at, bytes.size() - at);
       if (put < 0 && errno == EINTR) continue;
       if (put < 0) {
-        *error = CallError("write", errno);
+        *error = CallFailed("write", errno);
         return false;
       }
       at += static_cast<size_t>(put);
@@ -402,10 +419,10 @@ class MemoryFile {
 };
 
 // Commits the hive into `file` and hands its bytes to `put`.
-bool CommitTo(hive_h* h, const MemoryFile& file, const PutBytes& put, std::string* error) {
+bool CommitTo(hive_h* h, const MemoryFile& file, const PutBytes& put, HiveError* error) {
   int fd = file.fd();
   if (hivex_commit(h, file.name().c_str(), 0) != 0) {
-    *error = CallError("hivex_commit", errno);
+    *error = CallFailed("hivex_commit", errno);
     return false;
   }
   std::string piece(1 << 20, '\0');
@@ -413,13 +430,13 @@ bool CommitTo(hive_h* h, const MemoryFile& file, const PutBytes& put, std::strin
     ssize_t got = ::pread(fd, piece.data(), piece.size(), at);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
-      *error = CallError("pread", errno);
+      *error = CallFailed("pread", errno);
       return false;
     }
     if (got == 0) return true;
     at += got;
     if (!put(std::string_view(piece.data(), static_cast<size_t>(got)))) {
-      *error = "the hive could not be written";
+      error->problem = HiveProblem::kNotTaken;
       return false;
     }
   }
@@ -430,13 +447,13 @@ bool CommitTo(hive_h* h, const MemoryFile& file, const PutBytes& put, std::strin
 bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
               const std::vector<RegistryBranch>& branches,
               const std::vector<RegistryBranch>& checked_only, MemoryRegistry* registry,
-              std::string* error) {
+              HiveError* error) {
   if (!WholeHive(path, error)) return false;
   HivePtr h = OpenHive(path, 0, error);
   if (!h) return false;
   hive_node_h root = hivex_root(h.get());
   if (root == 0) {
-    *error = "the hive is damaged: " + CallError("hivex_root", errno);
+    *error = CallFailed("hivex_root", errno, HiveProblem::kDamaged);
     return false;
   }
   auto read = [&](const RegistryBranch& branch, bool keep) {
@@ -447,7 +464,7 @@ bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
       int failed = 0;
       node = ChildOf(h.get(), node, name, &failed);
       if (failed != 0) {
-        *error = "the hive is damaged: " + CallError("hivex_node_get_child", failed);
+        *error = CallFailed("hivex_node_get_child", failed, HiveProblem::kDamaged);
         return false;
       }
       if (node == 0) return true;
@@ -470,10 +487,10 @@ bool LoadHive(const std::filesystem::path& path, const HiveMount& mount,
 
 bool WriteBackHive(std::string_view original, const HiveMount& mount,
                    const MemoryRegistry& registry, const RegistryBranch& branch,
-                   const PutBytes& put, std::string* error) {
+                   const PutBytes& put, HiveError* error) {
   std::optional<std::vector<std::string>> names = NamesInHive(mount, branch);
   if (!names) {
-    *error = "the key " + Cp932ForDisplay(branch.path) + " is not in this hive";
+    *error = NamedProblem(HiveProblem::kBranchNotInHive, Cp932ForDisplay(branch.path));
     return false;
   }
   MemoryFile file;
@@ -482,7 +499,7 @@ bool WriteBackHive(std::string_view original, const HiveMount& mount,
   if (!h) return false;
   hive_node_h node = hivex_root(h.get());
   if (node == 0) {
-    *error = "the hive is damaged: " + CallError("hivex_root", errno);
+    *error = CallFailed("hivex_root", errno, HiveProblem::kDamaged);
     return false;
   }
   // The store's keys down to the branch, in the case the store keeps them.
@@ -493,13 +510,13 @@ bool WriteBackHive(std::string_view original, const HiveMount& mount,
     int failed = 0;
     hive_node_h child = ChildOf(h.get(), node, name, &failed);
     if (failed != 0) {
-      *error = CallError("hivex_node_get_child", failed);
+      *error = CallFailed("hivex_node_get_child", failed);
       return false;
     }
     bool last = i + 1 == names->size();
     if (child != 0 && !from && last) {
       if (hivex_node_delete_child(h.get(), child) != 0) {
-        *error = CallError("hivex_node_delete_child", errno);
+        *error = CallFailed("hivex_node_delete_child", errno);
         return false;
       }
       break;
@@ -508,7 +525,7 @@ bool WriteBackHive(std::string_view original, const HiveMount& mount,
     if (child == 0) {
       child = hivex_node_add_child(h.get(), node, NameToHive(from->name()).c_str());
       if (child == 0) {
-        *error = CallError("hivex_node_add_child", errno);
+        *error = CallFailed("hivex_node_add_child", errno);
         return false;
       }
     }

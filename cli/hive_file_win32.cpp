@@ -6,14 +6,14 @@ namespace kdr::cli {
 const bool kHiveFilesSupported = false;
 
 bool LoadHive(const std::filesystem::path&, const HiveMount&, const std::vector<RegistryBranch>&,
-              const std::vector<RegistryBranch>&, MemoryRegistry*, std::string* error) {
-  *error = "hive files cannot be read by this build";
+              const std::vector<RegistryBranch>&, MemoryRegistry*, HiveError* error) {
+  error->problem = HiveProblem::kUnreadableHere;
   return false;
 }
 
 bool WriteBackHive(std::string_view, const HiveMount&, const MemoryRegistry&, const RegistryBranch&,
-                   const PutBytes&, std::string* error) {
-  *error = "hive files cannot be written by this build";
+                   const PutBytes&, HiveError* error) {
+  error->problem = HiveProblem::kUnwritableHere;
   return false;
 }
 

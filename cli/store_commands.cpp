@@ -16,6 +16,7 @@
 #include "platform/file_metadata.h"
 #include "platform/file_result.h"
 #include "platform/text_encoding.h"
+#include "settings/entry_codec.h"
 #include "store/manifest.h"
 #include "store/store_check.h"
 #include "store/undo.h"
@@ -184,18 +185,71 @@ std::string PlanFailureIn(const PlanFailure& f, bool english) {
 std::string PlanFailureShown(const PlanFailure& f) { return PlanFailureIn(f, false); }
 std::string PlanFailureEnglish(const PlanFailure& f) { return PlanFailureIn(f, true); }
 
+// Why a backup's journal cannot be used, in the console's language.
+std::string JournalErrorShown(const JournalError& error) {
+  static constexpr struct {
+    JournalTrouble trouble;
+    Msg text;
+  } kTexts[] = {
+      {JournalTrouble::kNotAJournal, Msg::kJournalNotAJournal},
+      {JournalTrouble::kOtherVersion, Msg::kJournalOtherVersion},
+      {JournalTrouble::kNoTime, Msg::kJournalNoTime},
+      {JournalTrouble::kEndWithoutEdition, Msg::kJournalEndWithoutEdition},
+      {JournalTrouble::kEndMiscounted, Msg::kJournalEndMiscounted},
+      {JournalTrouble::kWrittenOutsideBlock, Msg::kJournalWrittenOutsideBlock},
+      {JournalTrouble::kUnknownEdition, Msg::kJournalUnknownEdition},
+      {JournalTrouble::kItemBeforeEdition, Msg::kJournalItemBeforeEdition},
+      {JournalTrouble::kItemAfterEnd, Msg::kJournalItemAfterEnd},
+      {JournalTrouble::kBadPath, Msg::kJournalBadPath},
+      {JournalTrouble::kValueFields, Msg::kJournalValueFields},
+      {JournalTrouble::kBadValue, Msg::kJournalBadValue},
+      {JournalTrouble::kFileFields, Msg::kJournalFileFields},
+      {JournalTrouble::kBadMetadata, Msg::kJournalBadMetadata},
+      {JournalTrouble::kBadFile, Msg::kJournalBadFile},
+      {JournalTrouble::kBadSavedCopy, Msg::kJournalBadSavedCopy},
+      {JournalTrouble::kUnknownLine, Msg::kJournalUnknownLine},
+  };
+  if (error.trouble == JournalTrouble::kUnreadable) return Text(Msg::kBackupJournalUnreadable);
+  if (error.trouble == JournalTrouble::kChangedWhileRead) return Text(Msg::kBackupJournalChanged);
+  for (const auto& t : kTexts) {
+    if (t.trouble == error.trouble) {
+      return Text(Msg::kBackupJournalDamaged,
+                  {std::to_string(error.line), Text(t.text, {std::to_string(error.fields)})});
+    }
+  }
+  return JournalErrorText(error);
+}
+
 std::string BackupTroubleShown(const BackupInfo& b) {
   switch (b.trouble) {
     case BackupInfo::Trouble::kSequenceUnreadable:
       return Text(Msg::kBackupSequenceUnreadable);
     case BackupInfo::Trouble::kJournalUnreadable:
-      return Text(Msg::kBackupJournalUnreadable);
     case BackupInfo::Trouble::kJournalDamaged:
-      return Text(Msg::kBackupJournalDamaged, {b.damage});
+      return JournalErrorShown(b.journal);
     case BackupInfo::Trouble::kNone:
       break;
   }
   return b.error;
+}
+
+// Why an edition's Migrate could not be planned, in the console's language.
+std::string PlanErrorShown(const PlanError& error) {
+  const std::string path = Shown(error.path);
+  switch (error.kind) {
+    case PlanError::Kind::kKeyUnopenable:
+      return Text(Msg::kPlanKeyUnopenable, {path, std::to_string(error.status)});
+    case PlanError::Kind::kValueUnreadable:
+      return Text(Msg::kPlanValueUnreadable,
+                  {path + "\\" + Shown(error.name), std::to_string(error.status)});
+    case PlanError::Kind::kFolderUnlisted:
+      return Text(Msg::kPlanFolderUnlisted, {path});
+    case PlanError::Kind::kFileUnreadable:
+      return Text(Msg::kPlanFileUnreadable, {path});
+    case PlanError::Kind::kNone:
+      break;
+  }
+  return PlanErrorText(error);
 }
 
 // Why the backup could not be used, in the console's language.
@@ -211,7 +265,7 @@ std::string UndoProblemShown(const UndoResult& result, const BackupPlaces& place
     case UndoProblem::kPartNotTaken:
       return Text(Msg::kUndoPartNotTaken, {EditionName(result.part)});
     case UndoProblem::kJournal:
-      return Text(Msg::kUndoJournalUnusable, {result.error});
+      return Text(Msg::kUndoJournalUnusable, {JournalErrorShown(result.journal)});
     case UndoProblem::kNone:
     case UndoProblem::kNoBackup:
     case UndoProblem::kAllUndone:
@@ -631,10 +685,10 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
     if (!check.has_manifest) text += Text(Msg::kPreviewNoManifest) + "\n";
     if (!preview.planned) {
       trouble = true;
-      text += Text(Msg::kPreviewCannot, {preview.error}) + "\n";
+      text += Text(Msg::kPreviewCannot, {PlanErrorShown(preview.error)}) + "\n";
       json.push_back("{\"edition\":" + JsonString(EditionName(e)) +
-                     ",\"outcome\":\"cannot be previewed\",\"error\":" + JsonString(preview.error) +
-                     "}");
+                     ",\"outcome\":\"cannot be previewed\",\"error\":" +
+                     JsonString(PlanErrorText(preview.error)) + "}");
       continue;
     }
     std::vector<std::string> values, keys, files, failures;
@@ -646,8 +700,12 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
       std::string where = "HKCU\\" + Shown(v.key) + "\\" + Shown(v.name);
       std::string now = ValueShown(v.name, v.new_type, v.new_data);
       std::string old = v.existed ? ValueShown(v.name, v.old_type, v.old_data) : "";
-      text += (v.existed ? Text(Msg::kPreviewReplaceValue, {where, old, now})
-                         : Text(Msg::kPreviewCreateValue, {where, now})) +
+      // A credential's mask is the console's own word; --json keeps the English one.
+      const bool hidden = IsCredentialName(v.name);
+      const std::string now_shown = hidden ? Text(Msg::kCredentialHidden) : now;
+      const std::string old_shown = hidden ? Text(Msg::kCredentialHidden) : old;
+      text += (v.existed ? Text(Msg::kPreviewReplaceValue, {where, old_shown, now_shown})
+                         : Text(Msg::kPreviewCreateValue, {where, now_shown})) +
               "\n";
       values.push_back("{\"value\":" + JsonString(where) + ",\"replaces\":" + Bool(v.existed) +
                        (v.existed ? ",\"old\":" + JsonString(old) : "") +

@@ -8,7 +8,7 @@
 namespace kdr {
 
 bool CopiesWritingOverEarlier(FileSystem& files, const std::vector<FolderCopy>& copies,
-                              std::vector<bool>* refused, std::string* error) {
+                              std::vector<bool>* refused, std::string* unlisted) {
   refused->assign(copies.size(), false);
   // Every destination file so far, as Windows compares names, with the copy that writes it.
   std::map<std::string, size_t> written;
@@ -17,7 +17,7 @@ bool CopiesWritingOverEarlier(FileSystem& files, const std::vector<FolderCopy>& 
     names.clear();
     if (!files.IsFolder(copies[i].source)) continue;
     if (!files.ListFiles(copies[i].source, &names)) {
-      *error = "cannot list " + copies[i].source;
+      *unlisted = copies[i].source;
       return false;
     }
     std::vector<std::string> mine;

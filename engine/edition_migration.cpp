@@ -90,13 +90,14 @@ bool EditionMigration::WriteBackup() {
   run_.StartPhase(RunPhase::kWritingBackup, edition_);
   EditionPlan plan;
   std::string error;
+  PlanError plan_error;
   PlanInputs inputs{run_.services.registry, run_.services.files,
                     run_.services.profiles, run_.paths,
                     run_.services.max_path, &digests_};
   BackupWriter& writer = backup_.writer();
-  if (!PlanMigrate(inputs, edition_, &plan, &error, &planned_)) {
+  if (!PlanMigrate(inputs, edition_, &plan, &plan_error, &planned_)) {
     run_.log.Skipped("backup before migrating " + name_,
-                     error + "; nothing of the edition written");
+                     PlanErrorText(plan_error) + "; nothing of the edition written");
     run_.summary.Fail(edition_, EditionFailure::kBackupNotWritten);
     return false;
   }

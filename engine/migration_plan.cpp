@@ -17,14 +17,13 @@ namespace {
 // opened once and each value the import writes read once. `parent_exists` is false below a key
 // the Migrate creates, where nothing can exist yet.
 bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::string& path,
-             bool parent_exists, const PlannedWrites& writes, EditionPlan* plan,
-             std::string* error) {
+             bool parent_exists, const PlannedWrites& writes, EditionPlan* plan, PlanError* error) {
   RegistryKeyPtr key;
   bool exists = path.empty();  // the root
   if (!exists && parent_exists) {
     Status status = registry.OpenKey(RootKey::kCurrentUser, path, kKeyQueryValue, &key);
     if (status != kOk && status != kNotFound) {
-      *error = "cannot open " + path + " (" + std::to_string(status) + ")";
+      *error = {PlanError::Kind::kKeyUnopenable, path, {}, status};
       return false;
     }
     exists = status == kOk;
@@ -42,8 +41,7 @@ bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::st
         continue;
       }
       if (status != kOk && status != kNotFound) {
-        *error = "cannot read " + path + "\\" + std::string(value.name()) + " (" +
-                 std::to_string(status) + ")";
+        *error = {PlanError::Kind::kValueUnreadable, path, std::string(value.name()), status};
         return false;
       }
       existed = status == kOk;
@@ -67,7 +65,7 @@ bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::st
 // reason than its absence fails the plan: the Migrate might read it and copy what the plan left
 // out.
 bool AddDataPathValues(Registry& registry, Edition edition, MemoryRegistry* incoming,
-                       std::string* error) {
+                       PlanError* error) {
   for (const DataPathValue& path : DataPathValues(edition, /*migrate=*/true)) {
     const MemoryRegistry::Node* node = incoming->Find(RootKey::kCurrentUser, path.key_path);
     if (node && node->FindValue(path.value_name)) continue;
@@ -79,8 +77,8 @@ bool AddDataPathValues(Registry& registry, Edition edition, MemoryRegistry* inco
     if (status == kOk) {
       incoming->SetValue(RootKey::kCurrentUser, path.key_path, path.value_name, type, data);
     } else if (status != kNotFound) {
-      *error = "cannot read " + std::string(path.key_path) + "\\" + std::string(path.value_name) +
-               " (" + std::to_string(status) + ")";
+      *error = {PlanError::Kind::kValueUnreadable, std::string(path.key_path),
+                std::string(path.value_name), status};
       return false;
     }
   }
@@ -177,7 +175,24 @@ void PlannedKeeps::Proven(std::string_view source, std::string_view destination,
   if (it != store_->end()) placed_->Proven(source, destination, digest, it->second, copy_stamp);
 }
 
-bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,
+std::string PlanErrorText(const PlanError& error) {
+  switch (error.kind) {
+    case PlanError::Kind::kKeyUnopenable:
+      return "cannot open " + error.path + " (" + std::to_string(error.status) + ")";
+    case PlanError::Kind::kValueUnreadable:
+      return "cannot read " + error.path + "\\" + error.name + " (" + std::to_string(error.status) +
+             ")";
+    case PlanError::Kind::kFolderUnlisted:
+      return "cannot list " + error.path;
+    case PlanError::Kind::kFileUnreadable:
+      return "cannot read " + error.path;
+    case PlanError::Kind::kNone:
+      break;
+  }
+  return {};
+}
+
+bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanError* error,
                  PlannedWrites* writes) {
   *plan = EditionPlan{};
   plan->edition = edition;
@@ -208,7 +223,10 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
   for (const FolderCopy& copy : copies) plan->destinations.push_back(copy.destination);
   FolderStates folders;
   std::vector<bool> over;
-  if (!CopiesWritingOverEarlier(in.files, copies, &over, error)) return false;
+  if (!CopiesWritingOverEarlier(in.files, copies, &over, &error->path)) {
+    error->kind = PlanError::Kind::kFolderUnlisted;
+    return false;
+  }
   for (size_t i = 0; i < copies.size(); ++i) {
     const FolderCopy& copy = copies[i];
     if (!in.files.IsFolder(copy.source)) continue;
@@ -219,14 +237,14 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
     }
     std::vector<std::string> names;
     if (!in.files.ListFiles(copy.source, &names)) {
-      *error = "cannot list " + copy.source;
+      *error = {PlanError::Kind::kFolderUnlisted, copy.source, {}, kOk};
       return false;
     }
     NoteFolder(in.files, WithoutTrailingSlash(copy.destination), &folders, &plan->folders_created);
     // Folders that hold no file are copied too, and undo must know them.
     std::vector<std::string> subfolders;
     if (!in.files.ListFolders(copy.source, &subfolders)) {
-      *error = "cannot list " + copy.source;
+      *error = {PlanError::Kind::kFolderUnlisted, copy.source, {}, kOk};
       return false;
     }
     for (const std::string& subfolder : subfolders) {
@@ -241,7 +259,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::
       }
       if (!digest) digest = DigestFile(in.files, file.source);
       if (!digest) {
-        *error = "cannot read " + file.source;
+        *error = {PlanError::Kind::kFileUnreadable, file.source, {}, kOk};
         return false;
       }
       file.new_digest = *digest;

@@ -27,13 +27,32 @@ struct PlanInputs {
   const DigestCache* known;  // digests of store files already read (may be null)
 };
 
+// Why an edition's Migrate could not be planned, for a front end to say in its own words.
+// Paths in code page 932.
+struct PlanError {
+  enum class Kind {
+    kNone,
+    kKeyUnopenable,    // the key `path` below HKEY_CURRENT_USER, with `status`
+    kValueUnreadable,  // the value `name` of key `path`, with `status`
+    kFolderUnlisted,   // the folder `path`
+    kFileUnreadable,   // the file `path`
+  };
+  Kind kind = Kind::kNone;
+  std::string path;
+  std::string name;
+  Status status = kOk;
+};
+
+// In English, as the log and --json have it: "cannot read <key>\<name> (<status>)".
+std::string PlanErrorText(const PlanError& error);
+
 // Plans the edition's Migrate: the settings file imported into an empty store held in memory
 // and compared with the registry, the data copies from the path values as the import leaves
 // them. Reads only. False with *error when a key, a value or a folder could not be read.
 // *writes (when given) receives every key and value the import was seen to write, to hold the
 // real import to them; a value the import writes more than once with other data is planned even
 // when its last data is what the registry holds.
-bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, std::string* error,
+bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanError* error,
                  PlannedWrites* writes = nullptr);
 
 // The stamps of store files, by full path, as the store's check found them.

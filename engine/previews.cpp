@@ -66,7 +66,7 @@ std::vector<MigratePreview> PreviewMigrate(const Services& services, const WorkP
 }
 
 std::string ValueShown(std::string_view name, uint32_t type, std::string_view data) {
-  if (IsCredentialName(name)) return "(credential, hidden)";
+  if (IsCredentialName(name)) return std::string(kCredentialHidden);
   if (type == kRegSz || type == kRegExpandSz) {
     std::string text = "\"";
     AppendEscaped(Cp932ForDisplay(data.substr(0, data.find('\0'))), &text);

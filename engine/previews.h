@@ -7,6 +7,7 @@
 
 #include "core/edition.h"
 #include "core/work_paths.h"
+#include "engine/migration_plan.h"
 #include "engine/services.h"
 #include "store/edition_plan.h"
 #include "store/store_check.h"
@@ -38,7 +39,7 @@ struct MigratePreview {
   Edition edition = Edition::kPersonal;
   EditionCheck check;
   bool planned = false;  // false: refused for the store (check) or not planned (error)
-  std::string error;
+  PlanError error;
   EditionPlan plan;
 };
 

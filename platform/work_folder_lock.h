@@ -45,8 +45,9 @@ inline LockResult LockWorkFolder(const std::filesystem::path& work_folder, int w
     *error = shown(path) + " is not a regular file";
     return LockResult::kFailed;
   }
-  LockResult result = LockHostFile(path, false, wait_ms, lock, error);
-  if (result != LockResult::kLocked) *error = shown(path) + ": " + *error;
+  LockError why;
+  LockResult result = LockHostFile(path, false, wait_ms, lock, &why);
+  if (result != LockResult::kLocked) *error = shown(path) + ": " + LockErrorText(why);
   return result;
 }
 

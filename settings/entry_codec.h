@@ -14,6 +14,9 @@ namespace kdr {
 // True when `name` holds one of "_PASS", "_USER", "_LOGIN", "_SCHEMA", "_SEL" (case-sensitive).
 bool IsCredentialName(std::string_view name);
 
+// What the log, --json and the English console show in place of a credential's value.
+inline constexpr std::string_view kCredentialHidden = "(credential, hidden)";
+
 // Replaces `text` (up to its first zero byte) by two lowercase hex digits per byte.
 void HexEncodeInPlace(std::string& text);
 

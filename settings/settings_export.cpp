@@ -25,7 +25,7 @@ std::string Describe(std::string_view key_path, std::string_view value_name) {
 std::string LoggedEntry(std::string_view value_name, std::string_view head, std::string_view text,
                         bool encoded) {
   if (encoded && IsCredentialName(value_name)) {
-    return Cp932ForDisplay(head) + "(credential, hidden)";
+    return Cp932ForDisplay(head) + std::string(kCredentialHidden);
   }
   std::string start(head);
   start.append(text.substr(0, kLoggedValueBytes));

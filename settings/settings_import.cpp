@@ -164,7 +164,7 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
   if (written) {
     std::string shown =
         IsCredentialName(parsed.name) && type == kRegSz
-            ? std::string("(credential, hidden)")
+            ? std::string(kCredentialHidden)
             : Cp932ExcerptForDisplay(entry.substr(entry.find('=') + 1), kLoggedValueBytes);
     log_.Done("import " + what + " = " + shown);
   } else {

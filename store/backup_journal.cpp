@@ -147,7 +147,7 @@ class JournalReader {
   }
 
   // After the last piece: the outline, or nullopt with *error naming the first malformed line.
-  std::optional<JournalOutline> Finish(std::string* error) const {
+  std::optional<JournalOutline> Finish(JournalError* error) const {
     JournalOutline outline;
     outline.cut_short = counted_ < offset_;
     if (counted_ == 0) {
@@ -157,10 +157,10 @@ class JournalReader {
           std::string_view(start).starts_with(head_)) {
         return outline;
       }
-      *error = "line 1: not a backup journal";
+      *error = {JournalTrouble::kNotAJournal, 1, 0};
       return std::nullopt;
     }
-    if (!error_.empty() && error_end_ <= counted_) {
+    if (error_.trouble != JournalTrouble::kNone && error_end_ <= counted_) {
       *error = error_;
       return std::nullopt;
     }
@@ -177,15 +177,15 @@ class JournalReader {
   void Line(std::string_view line) {
     if (offset_ > limit_) return;
     ++number_;
-    if (error_.empty()) Check(line);
+    if (error_.trouble == JournalTrouble::kNone) Check(line);
     if (number_ > 1 && (line.starts_with("end\t") || line.starts_with(kWrittenTag))) {
       counted_ = offset_;
       counted_editions_ = editions_.size();
     }
   }
 
-  void Fail(std::string_view why) {
-    error_ = "line " + std::to_string(number_) + ": " + std::string(why);
+  void Fail(JournalTrouble trouble, size_t fields = 0) {
+    error_ = {trouble, number_, fields};
     error_end_ = offset_;
   }
 
@@ -197,21 +197,22 @@ class JournalReader {
     std::vector<std::string_view> f = SplitTabs(line);
     if (number_ == 1) {
       if (f.size() != 2 || f[0] != kMagic || (f[1] != "1" && f[1] != "2" && f[1] != "3")) {
-        return Fail("not a backup journal of this version");
+        return Fail(JournalTrouble::kOtherVersion);
       }
       tells_written_ = f[1] != "1";
       keeps_metadata_ = f[1] == "3";
       return;
     }
     if (number_ == 2) {
-      if (f.size() != 2 || f[0] != "time" || !IsPlainField(f[1])) return Fail("no time line");
+      if (f.size() != 2 || f[0] != "time" || !IsPlainField(f[1]))
+        return Fail(JournalTrouble::kNoTime);
       time_ = f[1];
       return;
     }
     if (f[0] == "end") {
       std::optional<uint64_t> count = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
-      if (ended_ || editions_.empty()) return Fail("an end line with no edition before it");
-      if (!count || *count != number_ - 1) return Fail("the end line does not count the lines");
+      if (ended_ || editions_.empty()) return Fail(JournalTrouble::kEndWithoutEdition);
+      if (!count || *count != number_ - 1) return Fail(JournalTrouble::kEndMiscounted);
       ended_ = true;
       return;
     }
@@ -219,24 +220,24 @@ class JournalReader {
       std::optional<uint64_t> e = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
       if (!tells_written_ || !ended_ || editions_.empty() || written_.back() || !e ||
           *e != static_cast<uint64_t>(editions_.back())) {
-        return Fail("a written line that ends no edition's block");
+        return Fail(JournalTrouble::kWrittenOutsideBlock);
       }
       written_.back() = true;
       return;
     }
     if (f[0] == "edition") {
       std::optional<uint64_t> e = f.size() == 2 ? ParseDecimal(f[1]) : std::nullopt;
-      if (!e || *e < 1 || *e > 3) return Fail("unknown edition");
+      if (!e || *e < 1 || *e > 3) return Fail(JournalTrouble::kUnknownEdition);
       editions_.push_back(static_cast<Edition>(*e));
       written_.push_back(!tells_written_);
       ended_ = false;
       return;
     }
-    if (editions_.empty()) return Fail("an item before any edition");
-    if (ended_) return Fail("an item after the end line");
+    if (editions_.empty()) return Fail(JournalTrouble::kItemBeforeEdition);
+    if (ended_) return Fail(JournalTrouble::kItemAfterEnd);
     if (f[0] == "key" || f[0] == "folder") {
       std::optional<std::string> path = f.size() == 2 ? Unhex(f[1]) : std::nullopt;
-      if (!path || path->empty()) return Fail("bad path");
+      if (!path || path->empty()) return Fail(JournalTrouble::kBadPath);
       if (!Wanted()) return;
       if (f[0] == "key") {
         items_->KeyCreated(std::move(*path));
@@ -244,13 +245,13 @@ class JournalReader {
         items_->FolderCreated(std::move(*path));
       }
     } else if (f[0] == "value") {
-      if (f.size() != 8) return Fail("a value line has 8 fields");
+      if (f.size() != 8) return Fail(JournalTrouble::kValueFields);
       std::optional<std::string> key = Unhex(f[1]), name = Unhex(f[2]), old_data = Unhex(f[5]),
                                  new_data = Unhex(f[7]);
       std::optional<uint64_t> old_type = ParseDecimal(f[4]), new_type = ParseDecimal(f[6]);
       if (!key || !name || !old_data || !new_data || !old_type || !new_type ||
           (f[3] != "0" && f[3] != "1") || *old_type > 0xffffffff || *new_type > 0xffffffff) {
-        return Fail("bad value line");
+        return Fail(JournalTrouble::kBadValue);
       }
       if (!Wanted()) return;
       items_->Value(PlannedValue{std::move(*key), std::move(*name), f[3] == "1",
@@ -258,22 +259,22 @@ class JournalReader {
                                  static_cast<uint32_t>(*new_type), std::move(*new_data)});
     } else if (f[0] == "file") {
       if (f.size() != (keeps_metadata_ ? 10u : 9u)) {
-        return Fail(keeps_metadata_ ? "a file line has 10 fields" : "a file line has 9 fields");
+        return Fail(JournalTrouble::kFileFields, keeps_metadata_ ? 10 : 9);
       }
       std::optional<std::optional<FileMetadata>> metadata =
           keeps_metadata_ ? ParseMetadata(f[9]) : std::optional<std::optional<FileMetadata>>();
-      if (keeps_metadata_ && !metadata) return Fail("bad file metadata");
+      if (keeps_metadata_ && !metadata) return Fail(JournalTrouble::kBadMetadata);
       std::optional<std::string> destination = Unhex(f[1]), source = Unhex(f[2]),
                                  saved = Unhex(f[4]);
       std::optional<uint64_t> old_size = ParseDecimal(f[5]), new_size = ParseDecimal(f[7]);
       std::optional<ContentHash> old_hash = HashFromHex(f[6]), new_hash = HashFromHex(f[8]);
       if (!destination || destination->empty() || !source || !saved || !old_size || !new_size ||
           !old_hash || !new_hash || (f[3] != "0" && f[3] != "1")) {
-        return Fail("bad file line");
+        return Fail(JournalTrouble::kBadFile);
       }
       // A saved copy is a plain name inside the backup's own folder.
       if (saved->find_first_of("\\/:") != std::string::npos || *saved == "." || *saved == "..") {
-        return Fail("bad saved copy name");
+        return Fail(JournalTrouble::kBadSavedCopy);
       }
       if (!Wanted()) return;
       JournalFile file;
@@ -284,7 +285,7 @@ class JournalReader {
       if (metadata) file.planned.old_metadata = *metadata;
       items_->File(std::move(file));
     } else {
-      Fail("unknown line");
+      Fail(JournalTrouble::kUnknownLine);
     }
   }
 
@@ -303,7 +304,7 @@ class JournalReader {
   std::vector<bool> written_;    // by edition: its writes ended
   uint64_t counted_ = 0;         // bytes up to the last whole end line
   size_t counted_editions_ = 0;
-  std::string error_;  // the first malformed line
+  JournalError error_;  // the first malformed line
   uint64_t error_end_ = 0;
 };
 
@@ -383,13 +384,49 @@ bool AppendJournalEdition(const EditionPlan& plan, const std::vector<JournalFile
   return true;
 }
 
+std::string JournalErrorText(const JournalError& error) {
+  static constexpr struct {
+    JournalTrouble trouble;
+    std::string_view text;
+  } kTexts[] = {
+      {JournalTrouble::kNotAJournal, "not a backup journal"},
+      {JournalTrouble::kOtherVersion, "not a backup journal of this version"},
+      {JournalTrouble::kNoTime, "no time line"},
+      {JournalTrouble::kEndWithoutEdition, "an end line with no edition before it"},
+      {JournalTrouble::kEndMiscounted, "the end line does not count the lines"},
+      {JournalTrouble::kWrittenOutsideBlock, "a written line that ends no edition's block"},
+      {JournalTrouble::kUnknownEdition, "unknown edition"},
+      {JournalTrouble::kItemBeforeEdition, "an item before any edition"},
+      {JournalTrouble::kItemAfterEnd, "an item after the end line"},
+      {JournalTrouble::kBadPath, "bad path"},
+      {JournalTrouble::kValueFields, "a value line has 8 fields"},
+      {JournalTrouble::kBadValue, "bad value line"},
+      {JournalTrouble::kBadMetadata, "bad file metadata"},
+      {JournalTrouble::kBadFile, "bad file line"},
+      {JournalTrouble::kBadSavedCopy, "bad saved copy name"},
+      {JournalTrouble::kUnknownLine, "unknown line"},
+  };
+  if (error.trouble == JournalTrouble::kUnreadable) return "the journal cannot be read";
+  if (error.trouble == JournalTrouble::kChangedWhileRead) {
+    return "the journal changed while it was read";
+  }
+  const std::string at = "line " + std::to_string(error.line) + ": ";
+  if (error.trouble == JournalTrouble::kFileFields) {
+    return at + "a file line has " + std::to_string(error.fields) + " fields";
+  }
+  for (const auto& t : kTexts) {
+    if (t.trouble == error.trouble) return at + std::string(t.text);
+  }
+  return {};
+}
+
 std::string FormatJournalWritten(Edition edition) {
   std::string out;
   Line(&out, kWrittenTag).Number(static_cast<uint64_t>(edition));
   return out;
 }
 
-std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
+std::optional<Journal> ParseJournal(std::string_view text, JournalError* error) {
   JournalReader check(nullptr, JournalReader::kAllBlocks, UINT64_MAX);
   check.Feed(text);
   std::optional<JournalOutline> outline = check.Finish(error);
@@ -408,36 +445,36 @@ std::optional<Journal> ParseJournal(std::string_view text, std::string* error) {
 }
 
 std::optional<JournalOutline> CheckJournalFile(FileSystem& files, std::string_view path,
-                                               std::string* error, bool* unreadable) {
+                                               JournalError* error) {
   JournalReader check(nullptr, JournalReader::kAllBlocks, UINT64_MAX);
-  *unreadable = !files.ReadFileInPieces(path, [&](std::string_view piece) { check.Feed(piece); });
-  if (*unreadable) {
-    *error = "the journal cannot be read";
+  if (!files.ReadFileInPieces(path, [&](std::string_view piece) { check.Feed(piece); })) {
+    *error = {JournalTrouble::kUnreadable, 0, 0};
     return std::nullopt;
   }
   return check.Finish(error);
 }
 
 bool ReadJournalBlock(FileSystem& files, std::string_view path, const JournalOutline& outline,
-                      size_t block, JournalItems* items, std::string* error) {
+                      size_t block, JournalItems* items, JournalError* error) {
   JournalReader read(items, block, outline.counted_bytes);
   if (!files.ReadFileInPieces(path, [&](std::string_view piece) { read.Feed(piece); })) {
-    *error = "the journal cannot be read";
+    *error = {JournalTrouble::kUnreadable, 0, 0};
     return false;
   }
   std::optional<JournalOutline> again = read.Finish(error);
   if (!again || again->editions != outline.editions || again->time != outline.time) {
-    *error = "the journal changed while it was read";
+    *error = {JournalTrouble::kChangedWhileRead, 0, 0};
     return false;
   }
   return true;
 }
 
 bool ReadUnfinishedBlock(FileSystem& files, std::string_view path, const JournalOutline& outline,
-                         JournalItems* items, std::optional<Edition>* edition, std::string* error) {
+                         JournalItems* items, std::optional<Edition>* edition,
+                         JournalError* error) {
   JournalReader read(items, outline.editions.size(), UINT64_MAX);
   if (!files.ReadFileInPieces(path, [&](std::string_view piece) { read.Feed(piece); })) {
-    *error = "the journal cannot be read";
+    *error = {JournalTrouble::kUnreadable, 0, 0};
     return false;
   }
   *edition = read.Unfinished();

@@ -62,9 +62,47 @@ inline constexpr size_t kJournalSpillBytes = 1 << 20;
 // The line that follows an edition's block once its writes have ended (one line).
 std::string FormatJournalWritten(Edition edition);
 
+// Why a journal cannot be used, for a front end to say in its own words.
+enum class JournalTrouble {
+  kNone,
+  kUnreadable,
+  kChangedWhileRead,
+  // Damaged at `line`:
+  kNotAJournal,
+  kOtherVersion,
+  kNoTime,
+  kEndWithoutEdition,
+  kEndMiscounted,
+  kWrittenOutsideBlock,
+  kUnknownEdition,
+  kItemBeforeEdition,
+  kItemAfterEnd,
+  kBadPath,
+  kValueFields,
+  kBadValue,
+  kFileFields,  // with `fields`, the number a file line has in this version
+  kBadMetadata,
+  kBadFile,
+  kBadSavedCopy,
+  kUnknownLine,
+};
+
+struct JournalError {
+  JournalTrouble trouble = JournalTrouble::kNone;
+  size_t line = 0;  // 1 upwards, when damaged
+  size_t fields = 0;
+  bool damaged() const {
+    return trouble != JournalTrouble::kNone && trouble != JournalTrouble::kUnreadable &&
+           trouble != JournalTrouble::kChangedWhileRead;
+  }
+};
+
+// In English, as the log and --json have it: "line 2: no time line", "the journal cannot be read".
+std::string JournalErrorText(const JournalError& error);
+
 // The journal without a block that was cut short, or nullopt with *error naming the first
 // malformed line of the rest.
-std::optional<Journal> ParseJournal(std::string_view text, std::string* error);
+std::optional<Journal> ParseJournal(std::string_view text, JournalError* error);
 
 // A journal of a million values is hundreds of megabytes: it is read from its file in pieces,
 // first checked whole, then each block's items handed over one at a time.
@@ -87,21 +125,21 @@ class JournalItems {
 };
 
 // The outline of the journal in file `path`, checked as ParseJournal checks; nullopt with *error
-// set when it cannot be read or is malformed (*unreadable tells which).
+// set when it cannot be read or is malformed.
 std::optional<JournalOutline> CheckJournalFile(FileSystem& files, std::string_view path,
-                                               std::string* error, bool* unreadable);
+                                               JournalError* error);
 
 // Hands the items of whole block `block` (0 is the first) of the journal `outline` was checked
 // from to `items`. False with *error set when the file no longer reads as it did.
 [[nodiscard]] bool ReadJournalBlock(FileSystem& files, std::string_view path,
                                     const JournalOutline& outline, size_t block,
-                                    JournalItems* items, std::string* error);
+                                    JournalItems* items, JournalError* error);
 
 // The edition of the block that follows the whole blocks of `outline` and lacks its end, and
 // its items as far as their lines are whole (to `items` when given). False with *error set when
 // the file cannot be read; *edition stays empty when no such block was begun.
 [[nodiscard]] bool ReadUnfinishedBlock(FileSystem& files, std::string_view path,
                                        const JournalOutline& outline, JournalItems* items,
-                                       std::optional<Edition>* edition, std::string* error);
+                                       std::optional<Edition>* edition, JournalError* error);
 
 }  // namespace kdr

@@ -449,16 +449,15 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
       info.trouble = BackupInfo::Trouble::kSequenceUnreadable;
     }
     std::optional<JournalOutline> journal =
-        unreadable ? std::nullopt : CheckJournalFile(files, root + name, &info.error, &unreadable);
-    info.unreadable = unreadable;
+        unreadable ? std::nullopt : CheckJournalFile(files, root + name, &info.journal);
     if (!journal && info.trouble == BackupInfo::Trouble::kNone) {
+      unreadable = !info.journal.damaged();
       info.trouble = unreadable ? BackupInfo::Trouble::kJournalUnreadable
                                 : BackupInfo::Trouble::kJournalDamaged;
-      if (!unreadable) info.damage = info.error;
+      info.error = (unreadable ? "" : "the journal is damaged: ") + JournalErrorText(info.journal);
     }
-    if (!journal) {
-      if (!unreadable) info.error = "the journal is damaged: " + info.error;
-    } else {
+    info.unreadable = unreadable;
+    if (journal) {
       info.time = journal->time;
       for (Edition e : journal->editions) info.editions.emplace_back(EditionName(e));
     }
@@ -554,13 +553,11 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
   }
   std::string folder = chosen->folder;
   std::string journal_path = folder + "\\" + std::string(kJournalName);
-  std::string error;
-  bool unreadable = false;
+  JournalError& error = result.journal;
   // Checked whole before anything is undone: a damaged journal undoes nothing.
-  std::optional<JournalOutline> journal =
-      CheckJournalFile(files, journal_path, &error, &unreadable);
+  std::optional<JournalOutline> journal = CheckJournalFile(files, journal_path, &error);
   if (!journal) {
-    result.error = unreadable ? error : "the journal is damaged: " + error;
+    result.error = (error.damaged() ? "the journal is damaged: " : "") + JournalErrorText(error);
     result.problem = UndoProblem::kJournal;
     return result;
   }
@@ -570,7 +567,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
     undoer.StartEdition(journal->editions[block], !journal->written[block]);
     if (!ReadJournalBlock(files, journal_path, *journal, block, &undoer, &error)) {
       undoer.RemovePending();  // the items read so far are undone, as each was when read
-      result.error = error;
+      result.error = JournalErrorText(error);
       result.problem = UndoProblem::kJournal;
       return result;
     }
@@ -582,7 +579,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
     // way, or by hand) names only some of what the Migrate wrote, so it is not taken back.
     std::optional<Edition> edition;
     if (!ReadUnfinishedBlock(files, journal_path, *journal, nullptr, &edition, &error)) {
-      result.error = error;
+      result.error = JournalErrorText(error);
       result.problem = UndoProblem::kJournal;
       return result;
     }
@@ -592,7 +589,7 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
     if (edition) {
       probe.StartEdition(*edition);
       if (!ReadUnfinishedBlock(files, journal_path, *journal, &probe, &edition, &error)) {
-        result.error = error;
+        result.error = JournalErrorText(error);
         result.problem = UndoProblem::kJournal;
         return result;
       }

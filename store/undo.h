@@ -11,6 +11,7 @@
 #include "platform/file_system.h"
 #include "platform/registry.h"
 #include "store/backup.h"
+#include "store/backup_journal.h"
 
 // Taking a Migrate back from its backup: replaced values and files restored, created values,
 // keys, files and folders removed. An item that no longer holds what Migrate wrote is refused
@@ -68,7 +69,7 @@ enum class UndoProblem {
   kAllUndone,
   kNoSuchBackup,    // `backup` is not in either place
   kLaterNotUndone,  // `later` of the same edition is not undone
-  kJournal,         // the journal is damaged or unreadable: `error` says how
+  kJournal,         // the journal is damaged or unreadable: `journal` says how
   kPartNotTaken,    // the journal ends inside `part`, which the Migrate wrote: kept as it is
 };
 
@@ -78,6 +79,7 @@ struct UndoResult {
   UndoProblem problem = UndoProblem::kNone;
   std::string later;  // kLaterNotUndone: that backup's name
   Edition part = Edition::kPersonal;
+  JournalError journal;
   bool nothing_to_do = false;  // (with error) no backup left to undo: none, or all undone
   // Items by outcome: a Migrate of a million values is undone without holding its items.
   std::array<size_t, 5> counts{};
@@ -113,10 +115,10 @@ struct BackupInfo {
   std::string error;        // the journal cannot be read (English, for --json)
   bool unreadable = false;  // ... because the file could not be read (not: is damaged)
   // The same for a front end to say: the sequence number or the journal could not be read, or
-  // the journal is damaged (`damage` says where, in English).
+  // the journal is damaged (`journal` says where).
   enum class Trouble { kNone, kSequenceUnreadable, kJournalUnreadable, kJournalDamaged };
   Trouble trouble = Trouble::kNone;
-  std::string damage;
+  JournalError journal;
 };
 
 // The backups in both places, oldest first: by sequence number (those without one first, by

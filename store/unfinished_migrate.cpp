@@ -43,11 +43,10 @@ bool FindUnfinishedMigrates(FileSystem& files, const BackupPlaces& places,
       return false;
     }
     const std::string path = backup.folder + "\\" + std::string(kJournalName);
-    bool unreadable = false;
-    std::string why;
-    std::optional<JournalOutline> journal = CheckJournalFile(files, path, &why, &unreadable);
-    if (unreadable) {
-      *error = why + ": " + path;
+    JournalError why;
+    std::optional<JournalOutline> journal = CheckJournalFile(files, path, &why);
+    if (!journal && !why.damaged()) {
+      *error = JournalErrorText(why) + ": " + path;
       return false;
     }
     if (!journal) continue;
@@ -80,13 +79,19 @@ bool TakeOldContentOfUnfinished(FileSystem& files, const BackupPlaces& places, E
     if (unfinished.edition != plan->edition) continue;
     const std::string& folder = unfinished.folder;
     std::string path = folder + "\\" + std::string(kJournalName);
-    bool unreadable = false;
-    std::optional<JournalOutline> outline = CheckJournalFile(files, path, error, &unreadable);
-    if (!outline) return false;
+    JournalError why;
+    std::optional<JournalOutline> outline = CheckJournalFile(files, path, &why);
+    if (!outline) {
+      *error = JournalErrorText(why);
+      return false;
+    }
     for (size_t block = outline->editions.size(); block-- > 0;) {
       if (outline->editions[block] != plan->edition || outline->written[block]) continue;
       JournalFiles written;
-      if (!ReadJournalBlock(files, path, *outline, block, &written, error)) return false;
+      if (!ReadJournalBlock(files, path, *outline, block, &written, &why)) {
+        *error = JournalErrorText(why);
+        return false;
+      }
       for (PlannedFile& file : plan->files) {
         auto it = written.files.find(Cp932UpperCase(file.destination));
         if (it == written.files.end()) continue;

@@ -224,9 +224,9 @@ std::string TwoEditionJournal(std::vector<size_t>* block_ends) {
 TEST(BackupJournal, ReadsBackWhatWasAppendedAndLeavesOutABlockCutShort) {
   std::vector<size_t> block_ends;
   const std::string text = TwoEditionJournal(&block_ends);
-  std::string error;
+  JournalError error;
   std::optional<Journal> whole = ParseJournal(text, &error);
-  ASSERT_TRUE(whole) << error;
+  ASSERT_TRUE(whole) << JournalErrorText(error);
   ASSERT_EQ(2u, whole->editions.size());
   EXPECT_FALSE(whole->cut_short);
   EXPECT_EQ("2026-12-09T01:02:03Z", whole->time);
@@ -249,7 +249,7 @@ TEST(BackupJournal, ReadsBackWhatWasAppendedAndLeavesOutABlockCutShort) {
   // nothing of the one cut short.
   for (size_t cut = 0; cut < text.size(); ++cut) {
     std::optional<Journal> part = ParseJournal(text.substr(0, cut), &error);
-    ASSERT_TRUE(part) << cut << ": " << error;
+    ASSERT_TRUE(part) << cut << ": " << JournalErrorText(error);
     size_t whole_blocks = static_cast<size_t>(std::count_if(
         block_ends.begin(), block_ends.end(), [&](size_t end) { return end <= cut; }));
     EXPECT_EQ(whole_blocks, part->editions.size()) << cut;
@@ -294,9 +294,9 @@ TEST(BackupJournal, ALargeBlockIsWrittenInPartsThatMakeTheSameJournal) {
 
   text = FormatJournalStart("t", &lines);
   EXPECT_FALSE(AppendJournalEdition(plan, {}, &lines, &text, [](std::string*) { return false; }));
-  std::string error;
+  JournalError error;
   std::optional<Journal> cut = ParseJournal(text, &error);
-  ASSERT_TRUE(cut) << error;
+  ASSERT_TRUE(cut) << JournalErrorText(error);
   EXPECT_TRUE(cut->editions.empty());
 }
 
@@ -311,38 +311,49 @@ TEST(BackupJournal, RefusesADamagedCountedPartNamingTheLine) {
   };
   struct Case {
     std::string text;
-    std::string line;
+    size_t line;
+    JournalTrouble trouble;
   };
   const Case cases[] = {
-      {replace("folder\t", "folder\t\t"), "line 7:"},          // a torn line
-      {replace("\nvalue\t", "\nvalue\tx"), "line 5:"},         // a field that is not hex
-      {replace("\t1\t1\t", "\t1\t01\t"), "line 5:"},           // a number not as written
-      {replace("end\t8\n", "end\t7\n"), "line 9:"},            // a count that does not match
-      {replace("end\t8\n", "end\t8\nkey\t61\n"), "line 10:"},  // an item after the end
-      {replace("edition\t2", "edition\t4"), "line 10:"},
-      {replace("kdr4tose-backup\t3", "kdr4tose-backup\t4"), "line 1:"},
-      {replace("\twindows,35,", "\twindows,64,"), "line 8:"},  // an attribute not kept
-      {replace("\twindows,35,", "\twindows,,"), "line 8:"},
-      {replace("\twindows,35,981173106000000000", "\tposix,35,0,0"), "line 8:"},
-      {replace(",981173106000000000\n", "\n"), "line 8:"},
-      {replace(",981173106000000000\n", ",98117310600000000000\n"), "line 8:"},
-      {replace("\twindows,35,981173106000000000", ""), "line 8:"},  // 9 fields in a journal of 3
-      {replace("end\t8\n", "end\t8\nwritten\t2\n"), "line 10:"},    // another edition's
-      {replace("edition\t2\n", "written\t1\nwritten\t1\nedition\t2\n"), "line 11:"},
-      {"garbage with no end", "line 1:"},
+      {replace("folder\t", "folder\t\t"), 7, JournalTrouble::kBadPath},  // a torn line
+      {replace("\nvalue\t", "\nvalue\tx"), 5,
+       JournalTrouble::kBadValue},                                       // a field that is not hex
+      {replace("\t1\t1\t", "\t1\t01\t"), 5, JournalTrouble::kBadValue},  // a number not as written
+      {replace("end\t8\n", "end\t7\n"), 9,
+       JournalTrouble::kEndMiscounted},  // a count that does not match
+      {replace("end\t8\n", "end\t8\nkey\t61\n"), 10,
+       JournalTrouble::kItemAfterEnd},  // an item after the end
+      {replace("edition\t2", "edition\t4"), 10, JournalTrouble::kUnknownEdition},
+      {replace("kdr4tose-backup\t3", "kdr4tose-backup\t4"), 1, JournalTrouble::kOtherVersion},
+      {replace("\twindows,35,", "\twindows,64,"), 8,
+       JournalTrouble::kBadMetadata},  // an attribute not kept
+      {replace("\twindows,35,", "\twindows,,"), 8, JournalTrouble::kBadMetadata},
+      {replace("\twindows,35,981173106000000000", "\tposix,35,0,0"), 8,
+       JournalTrouble::kBadMetadata},
+      {replace(",981173106000000000\n", "\n"), 8, JournalTrouble::kBadMetadata},
+      {replace(",981173106000000000\n", ",98117310600000000000\n"), 8,
+       JournalTrouble::kBadMetadata},
+      {replace("\twindows,35,981173106000000000", ""), 8,
+       JournalTrouble::kFileFields},  // 9 fields in a journal of 3
+      {replace("end\t8\n", "end\t8\nwritten\t2\n"), 10,
+       JournalTrouble::kWrittenOutsideBlock},  // another edition's
+      {replace("edition\t2\n", "written\t1\nwritten\t1\nedition\t2\n"), 11,
+       JournalTrouble::kWrittenOutsideBlock},
+      {"garbage with no end", 1, JournalTrouble::kNotAJournal},
   };
   for (const Case& c : cases) {
-    std::string error;
+    JournalError error;
     EXPECT_FALSE(ParseJournal(c.text, &error)) << c.text;
-    EXPECT_TRUE(error.starts_with(c.line)) << c.line << " -> " << error;
+    EXPECT_EQ(c.line, error.line) << c.text;
+    EXPECT_EQ(c.trouble, error.trouble) << c.text;
   }
   // A journal of the first version, counted once at its end, still reads.
   std::string single = text;
   single.erase(block_ends[0] - std::string("end\t8\n").size(), std::string("end\t8\n").size());
   single.replace(single.rfind("end\t10\n"), 8, "end\t9\n");
-  std::string error;
+  JournalError error;
   std::optional<Journal> old = ParseJournal(single, &error);
-  ASSERT_TRUE(old) << error;
+  ASSERT_TRUE(old) << JournalErrorText(error);
   EXPECT_EQ(2u, old->editions.size());
 }
 
@@ -359,23 +370,23 @@ TEST(BackupJournal, ReadsTheMetadataOfReplacedFilesAndJournalsWithout) {
     size_t lines = 0;
     std::string text = FormatJournalStart("t", &lines);
     ASSERT_TRUE(AppendJournalEdition(plan, {file}, &lines, &text));
-    std::string error;
+    JournalError error;
     std::optional<Journal> read = ParseJournal(text, &error);
-    ASSERT_TRUE(read) << error;
+    ASSERT_TRUE(read) << JournalErrorText(error);
     EXPECT_EQ(metadata, read->editions.at(0).files.at(0).planned.old_metadata) << text;
   }
   const std::string hash = HashToHex(HashBytes("x"));
   const std::string version2 = "kdr4tose-backup\t2\ntime\tt\nedition\t1\nfile\t45\t43\t1\t31\t1\t" +
                                hash + "\t1\t" + hash + "\nend\t4\n";
-  std::string error;
+  JournalError error;
   std::optional<Journal> old = ParseJournal(version2, &error);
-  ASSERT_TRUE(old) << error;
+  ASSERT_TRUE(old) << JournalErrorText(error);
   EXPECT_EQ("E", old->editions.at(0).files.at(0).planned.destination);
   EXPECT_EQ(std::nullopt, old->editions.at(0).files.at(0).planned.old_metadata);
   std::string with_field = version2;
   with_field.insert(with_field.find("\nend"), "\t-");
   EXPECT_FALSE(ParseJournal(with_field, &error));
-  EXPECT_TRUE(error.starts_with("line 4:")) << error;
+  EXPECT_EQ("line 4: a file line has 9 fields", JournalErrorText(error));
 }
 
 }  // namespace

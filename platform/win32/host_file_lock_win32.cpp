@@ -9,21 +9,22 @@
 namespace kdr {
 
 LockResult TryLockHostFile(const std::filesystem::path& path, bool for_writing,
-                           std::unique_ptr<HostFileLock>* lock, std::string* error) {
+                           std::unique_ptr<HostFileLock>* lock, LockError* error) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) {
-    *error = "cannot open it: " + LastErrorText(GetLastError());
+    error->kind = LockError::Kind::kUnopenable;
+    error->cause = LastErrorText(GetLastError());
     return LockResult::kFailed;
   }
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-    *error = "it is not a regular file";
+    error->kind = LockError::Kind::kNotAFile;
     return LockResult::kFailed;
   }
   if (for_writing && (attributes & FILE_ATTRIBUTE_READONLY)) {
-    *error = "it is read-only; the migrated settings could not be written back";
+    error->kind = LockError::Kind::kReadOnly;
     return LockResult::kFailed;
   }
   // A byte-range lock far past the end of the file, so that reading and replacing it stay
