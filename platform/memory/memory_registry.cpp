@@ -415,46 +415,4 @@ bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path, std::strin
   return true;
 }
 
-void MemoryRegistry::SetValue(RootKey root, std::string_view path, std::string_view name,
-                              uint32_t type, std::string_view data) {
-  if (Node* node = Create(root, path)) node->PutValue(name, type, data);
-}
-
-void MemoryRegistry::SetString(RootKey root, std::string_view path, std::string_view name,
-                               std::string_view text) {
-  std::string data(text);
-  data.push_back('\0');
-  SetValue(root, path, name, kRegSz, data);
-}
-
-void MemoryRegistry::SetDword(RootKey root, std::string_view path, std::string_view name,
-                              uint32_t value) {
-  SetValue(root, path, name, kRegDword, DwordData(value));
-}
-
-namespace {
-void Count(const MemoryRegistry::Node& node, size_t* keys, size_t* values) {
-  *values += node.values().size();
-  for (const MemoryRegistry::Value& value : node.values()) *values -= value.removed();
-  for (const auto& child : node.children()) {
-    ++*keys;
-    Count(*child.second, keys, values);
-  }
-}
-}  // namespace
-
-size_t MemoryRegistry::CountKeys() const {
-  size_t keys = 0, values = 0;
-  Count(*machine_, &keys, &values);
-  Count(*user_, &keys, &values);
-  return keys;
-}
-
-size_t MemoryRegistry::CountValues() const {
-  size_t keys = 0, values = 0;
-  Count(*machine_, &keys, &values);
-  Count(*user_, &keys, &values);
-  return values;
-}
-
 }  // namespace kdr

@@ -174,16 +174,6 @@ class MemoryRegistry : public Registry {
   // on it must not be used afterwards.
   [[nodiscard]] bool DeleteTree(RootKey root, std::string_view path);
   [[nodiscard]] bool DeleteValue(RootKey root, std::string_view path, std::string_view value_name);
-  // Convenience for tests and tools.
-  void SetValue(RootKey root, std::string_view path, std::string_view name, uint32_t type,
-                std::string_view data);
-  void SetString(RootKey root, std::string_view path, std::string_view name,
-                 std::string_view text);  // REG_SZ with its terminator
-  void SetDword(RootKey root, std::string_view path, std::string_view name, uint32_t value);
-
-  // Total number of keys and values below both roots (for tests and benchmarks).
-  size_t CountKeys() const;
-  size_t CountValues() const;
 
  private:
   std::unique_ptr<Node> machine_;
