@@ -155,7 +155,6 @@ class HiveReader {
       if (!seen_.insert(at.node).second) {
         return Fail("the hive is damaged: the key " + at.path + " is listed twice");
       }
-      if (at.into) at.into->SetFromFile();
       if (!ReadValues(at)) return false;
       errno = 0;
       Malloced<hive_node_h> children(hivex_node_children(h_, at.node));
@@ -172,7 +171,7 @@ class HiveReader {
         std::string path = at.path + "\\" + utf8.get();
         std::optional<std::string> name = NameToStore(utf8.get());
         if (!name) return Fail("the key " + path + " has a name with no code page 932 form");
-        stack.push_back({*child, path, at.into ? at.into->AddChild(*name, true) : nullptr});
+        stack.push_back({*child, path, at.into ? at.into->AddChild(*name) : nullptr});
       }
     }
     return true;
@@ -218,8 +217,7 @@ class HiveReader {
         return Fail("the key " + shown + " holds text with no exact code page 932 form");
       }
       if (at.into) {
-        at.into->PutValueFromFile(*name, static_cast<uint32_t>(type), data, MemoryRegistry::kNoLine,
-                                  MemoryRegistry::kNoLine);
+        at.into->PutValueAsRead(*name, static_cast<uint32_t>(type), data);
       }
     }
     return true;

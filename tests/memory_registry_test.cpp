@@ -34,7 +34,7 @@ TEST(MemoryRegistryTest, NamesAndDataOfEverySizeKeepTheirBytes) {
       MemoryRegistry::Node node;
       std::string name(name_size, 'n'), data = "\x80\x81" + std::string(name_size, 'd');
       if (from_file) {
-        node.PutValueFromFile(name, kRegBinary, data, 7, 9);
+        node.PutValueAsRead(name, kRegBinary, data, 7);
       } else {
         node.PutValue(name, kRegBinary, data);
       }
@@ -47,12 +47,12 @@ TEST(MemoryRegistryTest, NamesAndDataOfEverySizeKeepTheirBytes) {
       EXPECT_EQ(same_size, value.data());
       EXPECT_EQ(kRegSz, value.type());
       EXPECT_TRUE(value.changed());
-      EXPECT_EQ(from_file ? 7u : MemoryRegistry::kNoLine, value.first_line());
+      EXPECT_EQ(from_file ? 7u : MemoryRegistry::kNoOrigin, value.origin());
       node.PutValue(name, kRegSz, "");
       EXPECT_EQ(name, node.FindValue(name)->name());
       EXPECT_EQ("", node.FindValue(name)->data());
       ASSERT_TRUE(node.RemoveValue(name));
-      EXPECT_EQ(from_file ? 9u : MemoryRegistry::kNoLine, node.values()[0].last_line());
+      EXPECT_EQ(from_file ? 7u : MemoryRegistry::kNoOrigin, node.values()[0].origin());
       EXPECT_EQ("x", node.FindValue("OTHER")->data());
     }
   }
