@@ -10,6 +10,7 @@
 
 #include "bench/bench_random.h"
 #include "platform/text_encoding.h"
+#include "tests/support/registry_values.h"
 
 namespace kdr::bench {
 namespace {
@@ -102,8 +103,8 @@ class ProfileWriter {
     for (std::string_view edition : {"Personal", "Client", "Server"}) {
       std::string old_marker = "Software\\VTQ\\Kodrel " + std::string(edition);
       std::string new_marker = "Software\\VTQ\\Kodrel SE " + std::string(edition);
-      registry_.SetString(RootKey::kLocalMachine, old_marker, "Version", "4.20");
-      registry_.SetString(RootKey::kLocalMachine, new_marker, "Version", "1.00");
+      SetString(registry_, RootKey::kLocalMachine, old_marker, "Version", "4.20");
+      SetString(registry_, RootKey::kLocalMachine, new_marker, "Version", "1.00");
     }
   }
 
@@ -112,9 +113,8 @@ class ProfileWriter {
     const std::string& new_root = options_.new_data_root;
     auto set = [&](std::string_view branch, std::string_view key, std::string_view name,
                    const std::string& path) {
-      registry_.SetString(RootKey::kCurrentUser,
-                          "Software\\VTQ\\" + std::string(branch) + "\\" + std::string(key), name,
-                          path);
+      SetString(registry_, RootKey::kCurrentUser,
+                "Software\\VTQ\\" + std::string(branch) + "\\" + std::string(key), name, path);
     };
     set("Kodrel", "Personal\\Client", "PRV_PATH", old_root + "personal\\prv\\");
     set("Kodrel", "Personal\\Server", "PUB_PATH", old_root + "personal\\pub\\");
@@ -129,14 +129,14 @@ class ProfileWriter {
   // The values the export lists name one by one. Client exports Host, SRVPORT and USER_LEVEL_
   // (two sections); Server SRVPORT, USER_LEVEL_ and TBL_LEVEL (two sections).
   void WriteSingleValues() {
-    registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "Host",
-                        "kdrsrv01");
-    registry_.SetDword(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT",
-                       8105);
-    registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common",
-                        "USER_LEVEL_", "3");
-    registry_.SetDword(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server", "TBL_LEVEL",
-                       2);
+    SetString(registry_, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Client", "Host",
+              "kdrsrv01");
+    SetDword(registry_, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT",
+             8105);
+    SetString(registry_, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common",
+              "USER_LEVEL_", "3");
+    SetDword(registry_, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Server", "TBL_LEVEL",
+             2);
     stats_.exported_entries += 6;
     stats_.importable_entries += 6;
     stats_.exported_sections += 4;

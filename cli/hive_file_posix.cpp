@@ -177,7 +177,6 @@ class HiveReader {
       if (!seen_.insert(at.node).second) {
         return Fail(NamedProblem(HiveProblem::kKeyTwice, at.path));
       }
-      if (at.into) at.into->SetFromFile();
       if (!ReadValues(at)) return false;
       errno = 0;
       Malloced<hive_node_h> children(hivex_node_children(h_, at.node));
@@ -192,7 +191,7 @@ class HiveReader {
         std::string path = at.path + "\\" + utf8.get();
         std::optional<std::string> name = NameToStore(utf8.get());
         if (!name) return Fail(NamedProblem(HiveProblem::kKeyNameNotCp932, path));
-        stack.push_back({*child, path, at.into ? at.into->AddChild(*name, true) : nullptr});
+        stack.push_back({*child, path, at.into ? at.into->AddChild(*name) : nullptr});
       }
     }
     return true;
@@ -234,8 +233,7 @@ class HiveReader {
         return Fail(NamedProblem(HiveProblem::kTextNotCp932, at.path, utf8.get()));
       }
       if (at.into) {
-        at.into->PutValueFromFile(*name, static_cast<uint32_t>(type), data, MemoryRegistry::kNoLine,
-                                  MemoryRegistry::kNoLine);
+        at.into->PutValueAsRead(*name, static_cast<uint32_t>(type), data);
       }
     }
     return true;

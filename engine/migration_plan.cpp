@@ -75,7 +75,10 @@ bool AddDataPathValues(Registry& registry, Edition edition, MemoryRegistry* inco
     Status status = registry.OpenKey(RootKey::kCurrentUser, path.key_path, kKeyQueryValue, &key);
     if (status == kOk) status = key->QueryValue(path.value_name, &type, &data);
     if (status == kOk) {
-      incoming->SetValue(RootKey::kCurrentUser, path.key_path, path.value_name, type, data);
+      // The paths are the program's own, always keys.
+      if (MemoryRegistry::Node* into = incoming->Create(RootKey::kCurrentUser, path.key_path)) {
+        into->PutValue(path.value_name, type, data);
+      }
     } else if (status != kNotFound) {
       *error = {PlanError::Kind::kValueUnreadable, std::string(path.key_path),
                 std::string(path.value_name), status};

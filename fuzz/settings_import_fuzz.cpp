@@ -13,6 +13,7 @@
 #include "platform/cp932.h"
 #include "platform/portable_profile_file.h"
 #include "settings/settings_import.h"
+#include "tests/support/registry_values.h"
 
 using namespace kdr;
 
@@ -51,13 +52,13 @@ std::vector<fuzz::DumpItem> Outside(const std::vector<fuzz::DumpItem>& items) {
 }
 
 void Seed(MemoryRegistry& reg) {
-  reg.SetString(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "Host", "old");
-  reg.SetDword(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT", 7);
-  reg.SetString(RootKey::kCurrentUser, "Software\\Other", "Keep", "me");
-  reg.SetValue(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Common", "Bin", kRegBinary,
-               "\x01\x02");
-  reg.SetString(RootKey::kCurrentUser, "Software\\VTQ", "Top", "t");
-  reg.SetString(RootKey::kLocalMachine, "Software\\VTQ\\Kodrel Client", "x", "y");
+  SetString(reg, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "Host", "old");
+  SetDword(reg, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT", 7);
+  SetString(reg, RootKey::kCurrentUser, "Software\\Other", "Keep", "me");
+  SetRaw(reg, RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Common", "Bin", kRegBinary,
+         "\x01\x02");
+  SetString(reg, RootKey::kCurrentUser, "Software\\VTQ", "Top", "t");
+  SetString(reg, RootKey::kLocalMachine, "Software\\VTQ\\Kodrel Client", "x", "y");
 }
 
 }  // namespace

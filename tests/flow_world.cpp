@@ -10,29 +10,6 @@ std::vector<FlowWorldFactory>& FlowWorldFactories() {
   return factories;
 }
 
-void SetRaw(Registry& registry, RootKey root, std::string_view path, std::string_view name,
-            uint32_t type, std::string_view data) {
-  RegistryKeyPtr key;
-  if (registry.CreateKey(root, path, &key) == kOk) key->SetValue(name, type, data);
-}
-
-void SetString(Registry& registry, RootKey root, std::string_view path, std::string_view name,
-               std::string_view text) {
-  std::string data(text);
-  data.push_back('\0');
-  SetRaw(registry, root, path, name, kRegSz, data);
-}
-
-void SetDword(Registry& registry, RootKey root, std::string_view path, std::string_view name,
-              uint32_t value) {
-  SetRaw(registry, root, path, name, kRegDword, DwordData(value));
-}
-
-void MakeKey(Registry& registry, RootKey root, std::string_view path) {
-  RegistryKeyPtr key;
-  registry.CreateKey(root, path, &key);
-}
-
 namespace {
 
 std::string Hex(std::string_view bytes) {

@@ -11,6 +11,7 @@
 #include "platform/profile_file.h"
 #include "platform/registry.h"
 #include "platform/work_folder_lock.h"
+#include "tests/support/registry_values.h"
 
 // A complete set of services for the Collect and Migrate flows, so that one set of scenarios
 // runs against the portable services natively and against the Win32 services under Wine.
@@ -57,15 +58,6 @@ class RecordingView : public DialogView {
   bool migrate_enabled = false;
   bool exit_enabled = true;
 };
-
-// Registry helpers over the interface.
-void SetString(Registry& registry, RootKey root, std::string_view path, std::string_view name,
-               std::string_view text);
-void SetDword(Registry& registry, RootKey root, std::string_view path, std::string_view name,
-              uint32_t value);
-void SetRaw(Registry& registry, RootKey root, std::string_view path, std::string_view name,
-            uint32_t type, std::string_view data);
-void MakeKey(Registry& registry, RootKey root, std::string_view path);
 
 // Every key and value at and below `path`, one sorted line each: "key" or "key|name|type|hex".
 std::vector<std::string> DumpTree(Registry& registry, RootKey root, std::string_view path);

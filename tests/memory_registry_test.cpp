@@ -4,15 +4,16 @@
 
 #include "platform/memory/held_branches.h"
 #include "platform/memory/limited_registry.h"
+#include "tests/support/registry_values.h"
 
 namespace kdr {
 namespace {
 
 TEST(MemoryRegistryTest, DeleteValueKeepsOrderOfTheRest) {
   MemoryRegistry reg;
-  reg.SetString(RootKey::kCurrentUser, "K", "a", "1");
-  reg.SetString(RootKey::kCurrentUser, "K", "b", "2");
-  reg.SetString(RootKey::kCurrentUser, "K", "c", "3");
+  SetString(reg, RootKey::kCurrentUser, "K", "a", "1");
+  SetString(reg, RootKey::kCurrentUser, "K", "b", "2");
+  SetString(reg, RootKey::kCurrentUser, "K", "c", "3");
   ASSERT_TRUE(reg.DeleteValue(RootKey::kCurrentUser, "k", "B"));
   RegistryKeyPtr key;
   ASSERT_EQ(kOk, reg.OpenKey(RootKey::kCurrentUser, "K", kKeyQueryValue, &key));
@@ -33,7 +34,7 @@ TEST(MemoryRegistryTest, NamesAndDataOfEverySizeKeepTheirBytes) {
       MemoryRegistry::Node node;
       std::string name(name_size, 'n'), data = "\x80\x81" + std::string(name_size, 'd');
       if (from_file) {
-        node.PutValueFromFile(name, kRegBinary, data, 7, 9);
+        node.PutValueAsRead(name, kRegBinary, data, 7);
       } else {
         node.PutValue(name, kRegBinary, data);
       }
@@ -46,12 +47,12 @@ TEST(MemoryRegistryTest, NamesAndDataOfEverySizeKeepTheirBytes) {
       EXPECT_EQ(same_size, value.data());
       EXPECT_EQ(kRegSz, value.type());
       EXPECT_TRUE(value.changed());
-      EXPECT_EQ(from_file ? 7u : MemoryRegistry::kNoLine, value.first_line());
+      EXPECT_EQ(from_file ? 7u : MemoryRegistry::kNoOrigin, value.origin());
       node.PutValue(name, kRegSz, "");
       EXPECT_EQ(name, node.FindValue(name)->name());
       EXPECT_EQ("", node.FindValue(name)->data());
       ASSERT_TRUE(node.RemoveValue(name));
-      EXPECT_EQ(from_file ? 9u : MemoryRegistry::kNoLine, node.values()[0].last_line());
+      EXPECT_EQ(from_file ? 7u : MemoryRegistry::kNoOrigin, node.values()[0].origin());
       EXPECT_EQ("x", node.FindValue("OTHER")->data());
     }
   }
@@ -62,7 +63,7 @@ TEST(MemoryRegistryTest, NamesAndDataOfEverySizeKeepTheirBytes) {
 // values refuses for that reason first.
 TEST(MemoryRegistryTest, LimitsRefuseNewNamesAndValuesTheFormatCannotHold) {
   MemoryRegistry reg;
-  reg.SetString(RootKey::kCurrentUser, "Software\\Old~", "v", "1");
+  SetString(reg, RootKey::kCurrentUser, "Software\\Old~", "v", "1");
   LimitedRegistry limited(
       reg, {[](std::string_view name) { return name.find('~') == std::string_view::npos; },
             [](std::string_view, uint32_t type, std::string_view) { return type != kRegBinary; }});
@@ -86,7 +87,7 @@ namespace {
 TEST(MemoryRegistryTest, SecondByteBackslashIsPartOfTheName) {
   // "ソ" is 0x83 0x5C in code page 932: one key, not a separator.
   MemoryRegistry reg;
-  reg.SetString(RootKey::kCurrentUser, "Software\\\x83\x5c\x83\x74\x83\x67", "v", "x");
+  SetString(reg, RootKey::kCurrentUser, "Software\\\x83\x5c\x83\x74\x83\x67", "v", "x");
   RegistryKeyPtr key;
   ASSERT_EQ(kOk, reg.OpenKey(RootKey::kCurrentUser, "Software\\\x83\x5c\x83\x74\x83\x67",
                              kKeyEnumerateSubKeys, &key));
@@ -107,7 +108,7 @@ namespace {
 TEST(MemoryRegistryTest, ManyValuesFoundWithoutRegardToCaseBeforeAndAfterIndexing) {
   MemoryRegistry reg;
   for (int i = 0; i < 40; ++i) {
-    reg.SetDword(RootKey::kCurrentUser, "K", "Value" + std::to_string(i), i);
+    SetDword(reg, RootKey::kCurrentUser, "K", "Value" + std::to_string(i), i);
     // Every value stays reachable as the key crosses from a scan to an index.
     for (int j = 0; j <= i; ++j) {
       const MemoryRegistry::Value* v =
@@ -117,7 +118,7 @@ TEST(MemoryRegistryTest, ManyValuesFoundWithoutRegardToCaseBeforeAndAfterIndexin
     }
   }
   // Replacing keeps the first spelling and the position; removing keeps the rest reachable.
-  reg.SetDword(RootKey::kCurrentUser, "K", "value3", 99);
+  SetDword(reg, RootKey::kCurrentUser, "K", "value3", 99);
   MemoryRegistry::Node* k = reg.Find(RootKey::kCurrentUser, "K");
   EXPECT_EQ("Value3", k->values()[3].name());
   EXPECT_EQ(40u, k->values().size());
@@ -139,9 +140,9 @@ TEST(MemoryRegistryTest, SecondBytesThatAreLettersDoNotFold) {
   // "カード" and "ニード": 0x83 0x4A and 0x83 0x6A ("J" and "j" as second bytes).
   const std::string card = "\x83\x4a\x81\x5b\x83\x68", need = "\x83\x6a\x81\x5b\x83\x68";
   MemoryRegistry reg;
-  reg.SetString(RootKey::kCurrentUser, "Software\\" + card, card, "1");
-  reg.SetString(RootKey::kCurrentUser, "Software\\" + card, need, "2");
-  reg.SetString(RootKey::kCurrentUser, "Software\\" + need, "v", "3");
+  SetString(reg, RootKey::kCurrentUser, "Software\\" + card, card, "1");
+  SetString(reg, RootKey::kCurrentUser, "Software\\" + card, need, "2");
+  SetString(reg, RootKey::kCurrentUser, "Software\\" + need, "v", "3");
   RegistryKeyPtr software, key;
   ASSERT_EQ(kOk, reg.OpenKey(RootKey::kCurrentUser, "SOFTWARE", kKeyEnumerateSubKeys, &software));
   std::string name, data;
@@ -228,11 +229,11 @@ TEST(MemoryRegistryTest, HoldsOnlyItsBranches) {
     SCOPED_TRACE(c.path);
     MemoryRegistry store;
     MemoryRegistry& reg = store;
-    reg.SetString(kHkcu, "Software\\VTQ\\KodrelSE", "v", "1");
-    reg.SetString(kHkcu, "Software\\VTQ\\KodrelSE\\A", "a", "1");
-    reg.SetString(kHkcu, "Software\\VTQ", "top", "1");
-    reg.SetString(kHkcu, "Software\\VTQ\\Kodrel\\A", "a", "1");
-    reg.SetString(kHklm, "Software\\WOW6432Node\\VTQ", "w", "1");
+    SetString(reg, kHkcu, "Software\\VTQ\\KodrelSE", "v", "1");
+    SetString(reg, kHkcu, "Software\\VTQ\\KodrelSE\\A", "a", "1");
+    SetString(reg, kHkcu, "Software\\VTQ", "top", "1");
+    SetString(reg, kHkcu, "Software\\VTQ\\Kodrel\\A", "a", "1");
+    SetString(reg, kHklm, "Software\\WOW6432Node\\VTQ", "w", "1");
     HeldBranchRegistry held(store, BranchesHeld({{kHkcu, "Software\\VTQ\\KodrelSE"},
                                                  {kHklm, "Software\\WOW6432Node\\VTQ"}}));
     RegistryKeyPtr key;

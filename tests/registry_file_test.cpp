@@ -11,6 +11,7 @@
 
 #include "platform/text_encoding.h"
 #include "tests/seeded_random.h"
+#include "tests/support/registry_values.h"
 
 namespace kdr {
 namespace {
@@ -366,15 +367,15 @@ TEST(RegistryFileTest, DataFilesRoundTrip) {
 
 TEST(RegistryFileTest, SavesRegedit4AsTheEditorWritesIt) {
   MemoryRegistry reg;
-  reg.SetString(kHkcu, "Software\\VTQ", "", "default");
-  reg.SetString(kHkcu, "Software\\VTQ", "Path", "C:\\Program Files\\\"x\"");
-  reg.SetDword(kHkcu, "Software\\VTQ", "Count", 0x1234abcd);
-  reg.SetValue(kHkcu, "Software\\VTQ", "Bin", kRegBinary, "\x00\x7f\x80\xff"s);
-  reg.SetValue(kHkcu, "Software\\VTQ", "Exp", kRegExpandSz, Sz("%A%\\" + kSoft));
+  SetString(reg, kHkcu, "Software\\VTQ", "", "default");
+  SetString(reg, kHkcu, "Software\\VTQ", "Path", "C:\\Program Files\\\"x\"");
+  SetDword(reg, kHkcu, "Software\\VTQ", "Count", 0x1234abcd);
+  SetRaw(reg, kHkcu, "Software\\VTQ", "Bin", kRegBinary, "\x00\x7f\x80\xff"s);
+  SetRaw(reg, kHkcu, "Software\\VTQ", "Exp", kRegExpandSz, Sz("%A%\\" + kSoft));
   reg.Create(kHkcu, "Software\\VTQ\\Empty");
   // A key named in code page 932 whose trail byte is '\': written raw, never split or escaped.
-  reg.SetString(kHkcu, "Software\\VTQ\\" + kSoft, kHyouji, kSoft + "\\");
-  reg.SetString(kHklm, "Software\\VTQ", "InstallPath", "C:\\VTQ");
+  SetString(reg, kHkcu, "Software\\VTQ\\" + kSoft, kHyouji, kSoft + "\\");
+  SetString(reg, kHklm, "Software\\VTQ", "InstallPath", "C:\\VTQ");
 
   const std::string expected =
       "REGEDIT4\r\n"
@@ -404,8 +405,8 @@ TEST(RegistryFileTest, SavesRegedit4AsTheEditorWritesIt) {
 
 TEST(RegistryFileTest, SavesVersion5InUtf16) {
   MemoryRegistry reg;
-  reg.SetString(kHkcu, "A", kSoft, Cp932("値 ") + kDash);
-  reg.SetValue(kHkcu, "A", "M", kRegMultiSz, std::string("\x82\xa0\0b\0\0", 6));  // "あ" "b"
+  SetString(reg, kHkcu, "A", kSoft, Cp932("値 ") + kDash);
+  SetRaw(reg, kHkcu, "A", "M", kRegMultiSz, std::string("\x82\xa0\0b\0\0", 6));  // "あ" "b"
   const std::string expected =
       V5("Windows Registry Editor Version 5.00\r\n"
          "\r\n"
@@ -423,34 +424,34 @@ TEST(RegistryFileTest, EmptyStoreAndRootValues) {
   ExpectRoundTrip("REGEDIT4\r\n\r\n", k4);
   // A value on a root itself is written under the root's own name.
   MemoryRegistry reg;
-  reg.SetDword(kHkcu, "", "Top", 1);
+  SetDword(reg, kHkcu, "", "Top", 1);
   EXPECT_EQ("REGEDIT4\r\n\r\n[HKEY_CURRENT_USER]\r\n\"Top\"=dword:00000001\r\n\r\n", Save(reg, k4));
 }
 
 TEST(RegistryFileTest, EveryValueTypeSurvivesBothFormats) {
   MemoryRegistry reg;
   const std::string path = "Software\\Types";
-  reg.SetValue(kHkcu, path, "none", kRegNone, "");
-  reg.SetValue(kHkcu, path, "none data", kRegNone, "\x01\x02"s);
-  reg.SetValue(kHkcu, path, "sz", kRegSz, Sz("text"));
-  reg.SetValue(kHkcu, path, "sz empty", kRegSz, Sz(""));
-  reg.SetValue(kHkcu, path, "sz no data", kRegSz, "");
-  reg.SetValue(kHkcu, path, "sz unterminated", kRegSz, "abc");
-  reg.SetValue(kHkcu, path, "sz inner nul", kRegSz, std::string("a\0b\0", 4));
-  reg.SetValue(kHkcu, path, "sz line break", kRegSz, Sz("one\r\ntwo"));
-  reg.SetValue(kHkcu, path, "expand", kRegExpandSz, Sz("%TEMP%"));
-  reg.SetValue(kHkcu, path, "binary", kRegBinary, std::string("\0\xff", 2));
-  reg.SetValue(kHkcu, path, "dword", kRegDword, DwordData(7));
-  reg.SetValue(kHkcu, path, "dword short", kRegDword, "\x01\x02\x03");
-  reg.SetValue(kHkcu, path, "dword long", kRegDword, "\x01\x02\x03\x04\x05");
-  reg.SetValue(kHkcu, path, "big endian", 5, "\x00\x00\x00\x01"s);
-  reg.SetValue(kHkcu, path, "link", 6, Utf16("x"));
-  reg.SetValue(kHkcu, path, "multi", kRegMultiSz, std::string("a\0b\0\0", 5));
-  reg.SetValue(kHkcu, path, "multi empty", kRegMultiSz, std::string("\0", 1));
-  reg.SetValue(kHkcu, path, "resource list", 8, "\x10");
-  reg.SetValue(kHkcu, path, "qword", 11, "\x01\x02\x03\x04\x05\x06\x07\x08");
-  reg.SetValue(kHkcu, path, "large type", 0xffffffff, "\x42");
-  reg.SetValue(kHkcu, path, "long", kRegBinary, std::string(1000, '\x5a'));
+  SetRaw(reg, kHkcu, path, "none", kRegNone, "");
+  SetRaw(reg, kHkcu, path, "none data", kRegNone, "\x01\x02"s);
+  SetRaw(reg, kHkcu, path, "sz", kRegSz, Sz("text"));
+  SetRaw(reg, kHkcu, path, "sz empty", kRegSz, Sz(""));
+  SetRaw(reg, kHkcu, path, "sz no data", kRegSz, "");
+  SetRaw(reg, kHkcu, path, "sz unterminated", kRegSz, "abc");
+  SetRaw(reg, kHkcu, path, "sz inner nul", kRegSz, std::string("a\0b\0", 4));
+  SetRaw(reg, kHkcu, path, "sz line break", kRegSz, Sz("one\r\ntwo"));
+  SetRaw(reg, kHkcu, path, "expand", kRegExpandSz, Sz("%TEMP%"));
+  SetRaw(reg, kHkcu, path, "binary", kRegBinary, std::string("\0\xff", 2));
+  SetRaw(reg, kHkcu, path, "dword", kRegDword, DwordData(7));
+  SetRaw(reg, kHkcu, path, "dword short", kRegDword, "\x01\x02\x03");
+  SetRaw(reg, kHkcu, path, "dword long", kRegDword, "\x01\x02\x03\x04\x05");
+  SetRaw(reg, kHkcu, path, "big endian", 5, "\x00\x00\x00\x01"s);
+  SetRaw(reg, kHkcu, path, "link", 6, Utf16("x"));
+  SetRaw(reg, kHkcu, path, "multi", kRegMultiSz, std::string("a\0b\0\0", 5));
+  SetRaw(reg, kHkcu, path, "multi empty", kRegMultiSz, std::string("\0", 1));
+  SetRaw(reg, kHkcu, path, "resource list", 8, "\x10");
+  SetRaw(reg, kHkcu, path, "qword", 11, "\x01\x02\x03\x04\x05\x06\x07\x08");
+  SetRaw(reg, kHkcu, path, "large type", 0xffffffff, "\x42");
+  SetRaw(reg, kHkcu, path, "long", kRegBinary, std::string(1000, '\x5a'));
   for (RegistryFileFormat format : {k4, k5}) {
     SCOPED_TRACE(static_cast<int>(format));
     std::string saved = Save(reg, format);
@@ -490,7 +491,7 @@ TEST(RegistryFileTest, WrapsHexDataAtEightyColumns) {
   MemoryRegistry reg;
   std::string data;
   for (int i = 0; i < 60; ++i) data.push_back(static_cast<char>(i));
-  reg.SetValue(kHkcu, "K", "B", kRegBinary, data);
+  SetRaw(reg, kHkcu, "K", "B", kRegBinary, data);
   std::string text = Save(reg, k4);
   // "B"=hex: is 8 columns; 23 bytes take it to 77, then 25 a line after the two-space indent.
   const std::string expected =
@@ -509,8 +510,8 @@ TEST(RegistryFileTest, WrapsHexDataAtEightyColumns) {
 TEST(RegistryFileTest, TextThatAFormatCannotHold) {
   MemoryRegistry reg;
   // A lone lead byte before a quote: escaped as \" its backslash would pair with the lead byte.
-  reg.SetValue(kHkcu, "K", "lead quote", kRegSz, Sz("\x81\""));
-  reg.SetValue(kHkcu, "K", "lead end", kRegSz, Sz("ab\x81"));
+  SetRaw(reg, kHkcu, "K", "lead quote", kRegSz, Sz("\x81\""));
+  SetRaw(reg, kHkcu, "K", "lead end", kRegSz, Sz("ab\x81"));
   std::string text = Save(reg, k4);
   EXPECT_NE(std::string::npos, text.find("\"lead quote\"=hex(1):81,22,00\r\n")) << text;
   EXPECT_NE(std::string::npos, text.find("\"lead end\"=\"ab\x81\"\r\n")) << text;
@@ -526,7 +527,7 @@ TEST(RegistryFileTest, TextThatAFormatCannotHold) {
 
   // A second code of a character that has two (FA54 and 81CA are both U+FFE2).
   MemoryRegistry doubly;
-  doubly.SetString(kHkcu, "K", "v", "\xfa\x54");
+  SetString(doubly, kHkcu, "K", "v", "\xfa\x54");
   EXPECT_FALSE(SaveRegistryFile(doubly, k5).ok());
   EXPECT_TRUE(SaveRegistryFile(doubly, k4).ok());
 
@@ -540,7 +541,7 @@ TEST(RegistryFileTest, TextThatAFormatCannotHold) {
 
   // Line breaks in a value name are written as \n and \r, which is how Wine writes them.
   MemoryRegistry names;
-  names.SetDword(kHkcu, "K", "two\nlines\r", 1);
+  SetDword(names, kHkcu, "K", "two\nlines\r", 1);
   for (RegistryFileFormat format : {k4, k5}) {
     std::string saved = Save(names, format);
     MemoryRegistry names_back;
@@ -600,10 +601,10 @@ TEST(RegistryFileTest, ReadsRootAbbreviationsInAnyCase) {
 
 TEST(RegistryFileTest, DeletionsApplyToWhatIsThereAlready) {
   MemoryRegistry reg;
-  reg.SetString(kHkcu, "Software\\Old\\Sub", "x", "1");
-  reg.SetString(kHkcu, "Software\\Keep", "gone", "1");
-  reg.SetString(kHkcu, "Software\\Keep", "", "default");
-  reg.SetString(kHkcu, "Software\\Keep", "stays", "1");
+  SetString(reg, kHkcu, "Software\\Old\\Sub", "x", "1");
+  SetString(reg, kHkcu, "Software\\Keep", "gone", "1");
+  SetString(reg, kHkcu, "Software\\Keep", "", "default");
+  SetString(reg, kHkcu, "Software\\Keep", "stays", "1");
   RegistryFileLoadResult loaded = Load(
       "REGEDIT4\r\n"
       "[-HKEY_CURRENT_USER\\Software\\OLD]\r\n"         // any case
@@ -725,7 +726,7 @@ TEST(RegistryFileTest, RefusesMalformedFilesWithTheirLine) {
   for (const Malformed& m : MalformedFiles()) {
     SCOPED_TRACE(m.what);
     MemoryRegistry reg;
-    reg.SetString(kHkcu, "K", "before", "1");
+    SetString(reg, kHkcu, "K", "before", "1");
     const std::string before = Save(reg, k4);
     RegistryFileLoadResult loaded = Load(m.bytes, &reg);
     ASSERT_FALSE(loaded.ok());
@@ -774,7 +775,7 @@ TEST(RegistryFileTest, BranchesOnlyCheckedAreRefusedAlikeAndNotHeld) {
   RegistryKeyPtr key;
   HeldBranchRegistry seen(reg, BranchesHeld(std::vector<RegistryBranch>{held}));
   EXPECT_EQ(kCantRead, seen.OpenKey(kHkcu, "Software\\VTQ\\Kodrel\\Client", kKeyQueryValue, &key));
-  reg.SetString(kHkcu, held.path + "\\A", "n", "1");
+  SetString(reg, kHkcu, held.path + "\\A", "n", "1");
   RegistryFileSaveResult saved = WriteBackRegistryFile(file, reg, held);
   ASSERT_TRUE(saved.ok());
   EXPECT_TRUE(saved.bytes.starts_with(file)) << saved.bytes;
@@ -835,7 +836,7 @@ TEST(RegistryFileTest, ReasonsNameTheProblem) {
 // store untouched, or a store that saves and reads back to the same bytes.
 void CheckArbitraryBytes(const std::string& bytes) {
   MemoryRegistry reg;
-  reg.SetString(kHkcu, "Seed", "v", "1");
+  SetString(reg, kHkcu, "Seed", "v", "1");
   const std::string before = Save(reg, k4);
   RegistryFileLoadResult loaded = LoadRegistryFile(bytes, &reg);
   if (!loaded.ok()) {
@@ -946,7 +947,7 @@ TEST(RegistryFileTest, WriteBackDropsWhatTheStoreNoLongerHolds) {
       {"the last value, while one is added",
        [&](MemoryRegistry* r) {
          EXPECT_TRUE(r->DeleteValue(kHkcu, kse + "\\A", "a2"));
-         r->SetString(kHkcu, kse + "\\A", "n", "new");
+         SetString(*r, kHkcu, kse + "\\A", "n", "new");
        },
        head + key_a + a1 + "\"n\"=\"new\"\r\n\r\n" + b + tail},
   };
@@ -972,16 +973,16 @@ TEST(RegistryFileTest, WriteBackOfAnEditTakenBackIsTheOriginal) {
         "\xff\xfe" + Utf16("Windows Registry Editor Version 5.00\r\n" + text)}) {
     MemoryRegistry reg;
     ASSERT_TRUE(LoadRegistryFile(original, &reg, {branch}).ok());
-    reg.SetString(kHkcu, kse + "\\A", "a1", "2");
-    reg.SetString(kHkcu, kse + "\\A", "a2", "added");
-    reg.SetDword(kHkcu, kse + "\\New\\Sub", "n", 7);
+    SetString(reg, kHkcu, kse + "\\A", "a1", "2");
+    SetString(reg, kHkcu, kse + "\\A", "a2", "added");
+    SetDword(reg, kHkcu, kse + "\\New\\Sub", "n", 7);
     RegistryFileSaveResult migrated = WriteBackRegistryFile(original, reg, branch);
     ASSERT_TRUE(migrated.ok());
     MemoryRegistry again;
     ASSERT_TRUE(LoadRegistryFile(migrated.bytes, &again, {branch}).ok());
     ASSERT_EQ(Typed(kRegDword, DwordData(7)),
               ValueOf(again, kHkcu, {"Software", "VTQ", "KodrelSE", "New", "Sub"}, "n"));
-    again.SetString(kHkcu, kse + "\\A", "a1", "1");
+    SetString(again, kHkcu, kse + "\\A", "a1", "1");
     EXPECT_TRUE(again.DeleteValue(kHkcu, kse + "\\A", "a2"));
     EXPECT_TRUE(again.DeleteTree(kHkcu, kse + "\\New"));
     RegistryFileSaveResult undone = WriteBackRegistryFile(migrated.bytes, again, branch);
@@ -1014,8 +1015,8 @@ TEST(RegistryFileTest, WriteBackKeepsTheEndAndTheLinesDeletedLater) {
       MemoryRegistry reg;
       ASSERT_TRUE(LoadRegistryFile(original, &reg, {branch}).ok());
       const bool there = reg.Find(kHkcu, kse);
-      reg.SetString(kHkcu, kse, "added", "1");
-      reg.SetDword(kHkcu, kse + "\\New\\Sub", "n", 7);
+      SetString(reg, kHkcu, kse, "added", "1");
+      SetDword(reg, kHkcu, kse + "\\New\\Sub", "n", 7);
       RegistryFileSaveResult migrated = WriteBackRegistryFile(original, reg, branch);
       ASSERT_TRUE(migrated.ok());
       MemoryRegistry again;
@@ -1068,7 +1069,7 @@ TEST(RegistryFileTest, LongTextsCrossConversionPieces) {
     ASSERT_TRUE(LoadRegistryFile(original, &reg, {branch}).ok());
     EXPECT_EQ(Typed(kRegSz, Sz(text)),
               ValueOf(reg, kHkcu, {"Software", "VTQ", "KodrelSE", "A"}, "long"));
-    reg.SetString(kHkcu, key, "a1", "2");
+    SetString(reg, kHkcu, key, "a1", "2");
     std::string pieces;
     size_t count = 0;
     ASSERT_TRUE(WriteBackRegistryFile(original, reg, branch, [&](std::string_view piece) {
@@ -1080,7 +1081,7 @@ TEST(RegistryFileTest, LongTextsCrossConversionPieces) {
     EXPECT_GT(count, 1u);
 
     // Rewritten whole: as a string, and as text data (hex, wrapped) of another type.
-    reg.SetString(kHkcu, key, "long", text + "!");
+    SetString(reg, kHkcu, key, "long", text + "!");
     RegistryKeyPtr opened;
     ASSERT_EQ(kOk, reg.OpenKey(kHkcu, key, kKeySetValue, &opened));
     ASSERT_EQ(kOk, opened->SetValue("expand", kRegExpandSz, Sz(text)));

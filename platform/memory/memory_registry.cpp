@@ -126,23 +126,22 @@ auto MemoryRegistry::Node::FindValueOf(Self& node, std::string_view value_name)
 
 MemoryRegistry::Value& MemoryRegistry::Value::operator=(const Value& other) {
   if (this == &other) return *this;
-  Lines lines = other.has_lines_ ? other.GetLines() : Lines{};
-  Rebuild(other.name(), other.data(), other.has_lines_ ? &lines : nullptr);
+  Rebuild(other.name(), other.data());
   type_ = other.type_;
   changed_ = other.changed_;
   removed_ = other.removed_;
+  origin_ = other.origin_;
   return *this;
 }
 
 MemoryRegistry::Value& MemoryRegistry::Value::operator=(Value&& other) noexcept {
   bytes_ = std::move(other.bytes_);
   data_size_ = other.data_size_;
-  has_lines_ = other.has_lines_;
   type_ = other.type_;
   changed_ = other.changed_;
   removed_ = other.removed_;
+  origin_ = other.origin_;
   other.data_size_ = 0;
-  other.has_lines_ = 0;
   return *this;
 }
 
@@ -176,32 +175,23 @@ size_t ReadNameSize(const char* at, size_t* taken) {
 std::string_view MemoryRegistry::Value::name() const {
   if (!bytes_) return {};
   size_t taken = 0;
-  const char* at = bytes_.get() + LinesSize();
+  const char* at = bytes_.get();
   size_t size = ReadNameSize(at, &taken);
   return {at + taken, size};
 }
 
 size_t MemoryRegistry::Value::DataOffset() const {
   size_t taken = 0;
-  size_t size = ReadNameSize(bytes_.get() + LinesSize(), &taken);
-  return LinesSize() + taken + size;
+  size_t size = ReadNameSize(bytes_.get(), &taken);
+  return taken + size;
 }
 
-MemoryRegistry::Value::Lines MemoryRegistry::Value::GetLines() const {
-  Lines lines;
-  std::memcpy(&lines, bytes_.get(), sizeof lines);
-  return lines;
-}
-
-void MemoryRegistry::Value::Rebuild(std::string_view name, std::string_view data,
-                                    const Lines* lines) {
-  size_t lines_size = lines ? sizeof(Lines) : 0;
+void MemoryRegistry::Value::Rebuild(std::string_view name, std::string_view data) {
   std::unique_ptr<char[]> bytes;
-  if (lines || !name.empty() || !data.empty()) {
+  if (!name.empty() || !data.empty()) {
     size_t prefix = NameSizeBytes(name.size());
-    bytes = std::make_unique_for_overwrite<char[]>(lines_size + prefix + name.size() + data.size());
-    if (lines) std::memcpy(bytes.get(), lines, sizeof(Lines));
-    char* at = bytes.get() + lines_size;
+    bytes = std::make_unique_for_overwrite<char[]>(prefix + name.size() + data.size());
+    char* at = bytes.get();
     for (size_t size = name.size();; size >>= 7) {
       *at++ = static_cast<char>((size & 0x7f) | (size >= 0x80 ? 0x80 : 0));
       if (size < 0x80) break;
@@ -211,7 +201,6 @@ void MemoryRegistry::Value::Rebuild(std::string_view name, std::string_view data
   }
   bytes_ = std::move(bytes);
   data_size_ = data.size();
-  has_lines_ = lines != nullptr;
 }
 
 void MemoryRegistry::Value::SetData(uint32_t type, std::string_view data) {
@@ -221,17 +210,7 @@ void MemoryRegistry::Value::SetData(uint32_t type, std::string_view data) {
     if (!data.empty()) std::memmove(bytes_.get() + DataOffset(), data.data(), data.size());
     return;
   }
-  Lines lines = has_lines_ ? GetLines() : Lines{};
-  Rebuild(name(), data, has_lines_ ? &lines : nullptr);
-}
-
-void MemoryRegistry::Value::SetLines(size_t first, size_t last) {
-  Lines lines{first, last};
-  if (has_lines_) {
-    std::memcpy(bytes_.get(), &lines, sizeof lines);
-  } else {
-    Rebuild(name(), data(), &lines);
-  }
+  Rebuild(name(), data);
 }
 
 MemoryRegistry::Value* MemoryRegistry::Node::MutableValue(std::string_view value_name) {
@@ -252,11 +231,10 @@ const MemoryRegistry::Node* MemoryRegistry::Node::FindChild(std::string_view chi
   return it == children_.end() ? nullptr : it->second.get();
 }
 
-MemoryRegistry::Node* MemoryRegistry::Node::AddChild(std::string_view child_name, bool from_file) {
+MemoryRegistry::Node* MemoryRegistry::Node::AddChild(std::string_view child_name) {
   if (Node* existing = FindChild(child_name)) return existing;
   auto created = std::make_unique<Node>();
   created->name_.assign(child_name);
-  created->from_file_ = from_file;
   Node* child = created.get();
   children_.emplace(std::string(child_name), std::move(created));
   return child;
@@ -271,17 +249,16 @@ bool MemoryRegistry::Node::RemoveChild(std::string_view child_name) {
 
 void MemoryRegistry::Node::PutValue(std::string_view value_name, uint32_t type,
                                     std::string_view data) {
-  Put(value_name, type, data, nullptr);
+  Put(value_name, type, data);
 }
 
 MemoryRegistry::Value* MemoryRegistry::Node::Put(std::string_view value_name, uint32_t type,
-                                                 std::string_view data, const Value::Lines* lines) {
+                                                 std::string_view data) {
   if (Value* existing = MutableValue(value_name)) {
     if (existing->type_ != type || existing->data() != data) {
       existing->SetData(type, data);
       existing->changed_ = true;
     }
-    if (lines) existing->SetLines(lines->first, lines->last);
     return existing;
   }
   // Grown by a quarter rather than doubled: most keys hold a few values, and the room a
@@ -291,7 +268,7 @@ MemoryRegistry::Value* MemoryRegistry::Node::Put(std::string_view value_name, ui
   }
   Value& value = values_.emplace_back();
   value.type_ = type;
-  value.Rebuild(value_name, data, lines);
+  value.Rebuild(value_name, data);
   if (value_index_) {
     value_index_->insert(values_.size() - 1);
   } else if (values_.size() > kIndexedValues) {
@@ -307,11 +284,11 @@ void MemoryRegistry::Node::IndexValues() {
   }
 }
 
-void MemoryRegistry::Node::PutValueFromFile(std::string_view value_name, uint32_t type,
-                                            std::string_view data, size_t first_line,
-                                            size_t last_line) {
-  const Value::Lines lines{first_line, last_line};
-  Put(value_name, type, data, &lines)->changed_ = false;
+void MemoryRegistry::Node::PutValueAsRead(std::string_view value_name, uint32_t type,
+                                          std::string_view data, uint32_t origin) {
+  Value* value = Put(value_name, type, data);
+  value->changed_ = false;
+  value->origin_ = origin;
 }
 
 bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
@@ -319,9 +296,7 @@ bool MemoryRegistry::Node::RemoveValue(std::string_view value_name) {
   if (!value) return false;
   if (value_index_) value_index_->erase(static_cast<size_t>(value - values_.data()));
   value->removed_ = true;
-  // Its lines stay: a write-back still finds where it was.
-  Value::Lines lines = value->has_lines_ ? value->GetLines() : Value::Lines{};
-  value->Rebuild({}, {}, value->has_lines_ ? &lines : nullptr);
+  value->Rebuild({}, {});
   ++removed_values_;
   return true;
 }
@@ -336,11 +311,6 @@ void MemoryRegistry::Node::Compact() {
   removed_values_ = 0;
   values_.shrink_to_fit();
   if (values_.size() > kIndexedValues) IndexValues();
-}
-
-void MemoryRegistry::Node::SetFromFile(size_t block_line) {
-  from_file_ = true;
-  if (block_line != kNoLine) block_line_ = block_line;
 }
 
 void MemoryRegistry::Node::Clear() {
@@ -413,48 +383,6 @@ bool MemoryRegistry::DeleteValue(RootKey root, std::string_view path, std::strin
   if (!node || !node->RemoveValue(value_name)) return false;
   node->Compact();
   return true;
-}
-
-void MemoryRegistry::SetValue(RootKey root, std::string_view path, std::string_view name,
-                              uint32_t type, std::string_view data) {
-  if (Node* node = Create(root, path)) node->PutValue(name, type, data);
-}
-
-void MemoryRegistry::SetString(RootKey root, std::string_view path, std::string_view name,
-                               std::string_view text) {
-  std::string data(text);
-  data.push_back('\0');
-  SetValue(root, path, name, kRegSz, data);
-}
-
-void MemoryRegistry::SetDword(RootKey root, std::string_view path, std::string_view name,
-                              uint32_t value) {
-  SetValue(root, path, name, kRegDword, DwordData(value));
-}
-
-namespace {
-void Count(const MemoryRegistry::Node& node, size_t* keys, size_t* values) {
-  *values += node.values().size();
-  for (const MemoryRegistry::Value& value : node.values()) *values -= value.removed();
-  for (const auto& child : node.children()) {
-    ++*keys;
-    Count(*child.second, keys, values);
-  }
-}
-}  // namespace
-
-size_t MemoryRegistry::CountKeys() const {
-  size_t keys = 0, values = 0;
-  Count(*machine_, &keys, &values);
-  Count(*user_, &keys, &values);
-  return keys;
-}
-
-size_t MemoryRegistry::CountValues() const {
-  size_t keys = 0, values = 0;
-  Count(*machine_, &keys, &values);
-  Count(*user_, &keys, &values);
-  return values;
 }
 
 }  // namespace kdr

@@ -18,18 +18,18 @@ namespace kdr {
 
 class MemoryRegistry : public Registry {
  public:
-  // No line: a key or value that did not come from a file.
-  static constexpr size_t kNoLine = static_cast<size_t>(-1);
+  // Where a key or value was read from, in the terms of what read it (a registry file says
+  // which line); the tree only keeps it. kNoOrigin: made here, never read.
+  static constexpr uint32_t kNoOrigin = 0xffffffff;
 
   class Node;
-  // A value keeps its name and data in one allocation, with the lines of a value read from a
-  // file and the name's size in front of them, and its small fields together: a large store
-  // holds one of these per value.
+  // A value keeps its name and data in one allocation, with the name's size in front of them,
+  // and its small fields together: a large store holds one of these per value.
   class Value {
    public:
     Value() = default;
     Value(std::string_view name, uint32_t type, std::string_view data) : type_(type) {
-      Rebuild(name, data, nullptr);
+      Rebuild(name, data);
     }
     Value(const Value& other) { *this = other; }
     Value& operator=(const Value& other);
@@ -41,41 +41,32 @@ class MemoryRegistry : public Registry {
       return {bytes_.get() + (bytes_ ? DataOffset() : 0), static_cast<size_t>(data_size_)};
     }
     uint32_t type() const { return type_; }
-    // Whether it has changed since it was read from a file: what a write-back replaces.
+    // Whether it has changed since it was read: what a write-back replaces.
     bool changed() const { return changed_; }
     bool removed() const { return removed_; }
-    // The lines of the file that set it (a hex value may go on over several).
-    size_t first_line() const { return has_lines_ ? GetLines().first : kNoLine; }
-    size_t last_line() const { return has_lines_ ? GetLines().last : kNoLine; }
+    uint32_t origin() const { return origin_; }
 
    private:
     friend class Node;
-    struct Lines {
-      size_t first;
-      size_t last;
-    };
-    size_t LinesSize() const { return has_lines_ ? sizeof(Lines) : 0; }
     // Where the data start in bytes_ (which must be there).
     size_t DataOffset() const;
-    Lines GetLines() const;
     // Makes the bytes anew from `name` and `data`, which may be views into the old ones.
-    void Rebuild(std::string_view name, std::string_view data, const Lines* lines);
+    void Rebuild(std::string_view name, std::string_view data);
     void SetData(uint32_t type, std::string_view data);
-    void SetLines(size_t first, size_t last);
 
-    // The lines (when read from a file), the name's size (7 bits a byte, low bits first, the
-    // high bit set on every byte but the last), the name, the data; null when all are empty.
+    // The name's size (7 bits a byte, low bits first, the high bit set on every byte but the
+    // last), the name, the data; null when all are empty.
     std::unique_ptr<char[]> bytes_;
     // All of one type, so that they share one word on every compiler.
-    uint64_t data_size_ : 61 = 0;
+    uint64_t data_size_ : 62 = 0;
     uint64_t changed_ : 1 = 1;
     uint64_t removed_ : 1 = 0;  // a gap left by RemoveValue until the next Compact
-    uint64_t has_lines_ : 1 = 0;
     uint32_t type_ = kRegNone;
+    uint32_t origin_ = kNoOrigin;  // in the room the type leaves
   };
   class Key;
   // A key of the store. Its fields change only through its own calls, which keep the value
-  // index, the gaps and the file lines consistent.
+  // index and the gaps consistent.
   class Node {
    public:
     using Children = std::map<std::string, std::unique_ptr<Node>, Cp932NoCaseLess>;
@@ -91,29 +82,26 @@ class MemoryRegistry : public Registry {
     // Values in creation order; a value removed by RemoveValue stays as a gap (marked removed)
     // until Compact.
     const std::vector<Value>& values() const { return values_; }
-    // Read from a file: whether the key existed once it was read, and the last line of the last
-    // block of the file that opened it (where a write-back adds its new values).
-    bool from_file() const { return from_file_; }
-    size_t block_line() const { return block_line_; }
+    // Where the key was read from; kNoOrigin for one made here.
+    uint32_t origin() const { return origin_; }
+    void SetOrigin(uint32_t origin) { origin_ = origin; }
 
     const Value* FindValue(std::string_view value_name) const;
     Node* FindChild(std::string_view child_name);
     const Node* FindChild(std::string_view child_name) const;
-    // The subkey `child_name`, created when missing (marked as read from a file if `from_file`).
-    Node* AddChild(std::string_view child_name, bool from_file = false);
+    // The subkey `child_name`, created when missing.
+    Node* AddChild(std::string_view child_name);
     // Removes a subkey with its whole subtree; false when there is none.
     bool RemoveChild(std::string_view child_name);
     // Sets a value; one set to the type and data it holds already stays unchanged.
     void PutValue(std::string_view value_name, uint32_t type, std::string_view data);
-    // Sets a value as read from lines first_line...last_line of a file: unchanged since.
-    void PutValueFromFile(std::string_view value_name, uint32_t type, std::string_view data,
-                          size_t first_line, size_t last_line);
+    // Sets a value as it was read, from `origin`: unchanged since.
+    void PutValueAsRead(std::string_view value_name, uint32_t type, std::string_view data,
+                        uint32_t origin = kNoOrigin);
     // Leaves a gap, so that many removals stay linear; Compact closes the gaps and gives back
     // the room the values grew into.
     [[nodiscard]] bool RemoveValue(std::string_view value_name);
     void Compact();
-    // Marks the key as read from a file; `block_line`, when given, ends its last block there.
-    void SetFromFile(size_t block_line = kNoLine);
     // Drops every subkey and value.
     void Clear();
 
@@ -121,8 +109,7 @@ class MemoryRegistry : public Registry {
     friend class MemoryRegistry;
     friend class Key;
     Value* MutableValue(std::string_view value_name);
-    Value* Put(std::string_view value_name, uint32_t type, std::string_view data,
-               const Value::Lines* lines);
+    Value* Put(std::string_view value_name, uint32_t type, std::string_view data);
     void IndexValues();
     template <typename Self>
     static auto FindValueOf(Self& node, std::string_view value_name) -> decltype(&node.values_[0]);
@@ -146,8 +133,7 @@ class MemoryRegistry : public Registry {
     };
     std::unique_ptr<std::set<size_t, ByValueName>> value_index_;  // null below kIndexedValues
     size_t removed_values_ = 0;                                   // gaps in values
-    bool from_file_ = false;
-    size_t block_line_ = kNoLine;
+    uint32_t origin_ = kNoOrigin;
   };
 
   MemoryRegistry();
@@ -174,16 +160,6 @@ class MemoryRegistry : public Registry {
   // on it must not be used afterwards.
   [[nodiscard]] bool DeleteTree(RootKey root, std::string_view path);
   [[nodiscard]] bool DeleteValue(RootKey root, std::string_view path, std::string_view value_name);
-  // Convenience for tests and tools.
-  void SetValue(RootKey root, std::string_view path, std::string_view name, uint32_t type,
-                std::string_view data);
-  void SetString(RootKey root, std::string_view path, std::string_view name,
-                 std::string_view text);  // REG_SZ with its terminator
-  void SetDword(RootKey root, std::string_view path, std::string_view name, uint32_t value);
-
-  // Total number of keys and values below both roots (for tests and benchmarks).
-  size_t CountKeys() const;
-  size_t CountValues() const;
 
  private:
   std::unique_ptr<Node> machine_;

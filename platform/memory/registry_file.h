@@ -97,7 +97,7 @@ struct RegistryFileLoadResult {
 // (with `branches`) are checked as if they were read, but not held. Every line that is read or
 // checked is checked before anything is applied: when one is malformed, or holds text with no exact
 // code page 932 form, the result holds the line and the reason and *registry is left unchanged.
-// Each value keeps the lines it came from, for WriteBackRegistryFile.
+// Each key and value keeps the line it came from as its origin, for WriteBackRegistryFile.
 RegistryFileLoadResult LoadRegistryFile(std::string_view bytes, MemoryRegistry* registry,
                                         const std::vector<RegistryBranch>& branches = {},
                                         const std::vector<RegistryBranch>& checked_only = {});

@@ -14,7 +14,7 @@ namespace {
 
 using namespace registry_text;
 using Node = MemoryRegistry::Node;
-constexpr size_t kNoLine = MemoryRegistry::kNoLine;
+constexpr size_t kNoLine = static_cast<size_t>(-1);  // not read from a line (yet)
 
 constexpr std::string_view kHeader4 = "REGEDIT4";
 constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
@@ -563,7 +563,12 @@ class Applier {
             current_ = nullptr;
             return;
           }
-          node = node->AddChild(name, true);
+          Node* child = node->FindChild(name);
+          if (!child) {
+            child = node->AddChild(name);
+            child->SetOrigin(registry_file_origin::kKeyInFile);
+          }
+          node = child;
         }
         current_ = node;
         // A key above a held branch is held without its values.
@@ -571,12 +576,11 @@ class Applier {
           current_ = nullptr;
           return;
         }
-        node->SetFromFile(op.first_line);
+        node->SetOrigin(registry_file_origin::OfKey(op.first_line));
         break;
       }
       case Operation::Kind::kEndBlock:
-        if (current_) current_->SetFromFile(op.last_line);
-        break;
+        break;  // the write-back finds the block's end from its key line
       case Operation::Kind::kDeleteKey: {
         current_ = nullptr;
         Node* parent = &registry_->Root(op.root);
@@ -588,7 +592,8 @@ class Applier {
       }
       case Operation::Kind::kSetValue:
         if (current_) {
-          current_->PutValueFromFile(op.name, op.type, op.data, op.first_line, op.last_line);
+          current_->PutValueAsRead(op.name, op.type, op.data,
+                                   registry_file_origin::OfValue(op.first_line));
         }
         break;
       case Operation::Kind::kDeleteValue:
@@ -599,8 +604,11 @@ class Applier {
   }
 
   void Finish() {
-    registry_->Root(RootKey::kLocalMachine).SetFromFile();
-    registry_->Root(RootKey::kCurrentUser).SetFromFile();
+    for (RootKey root : {RootKey::kLocalMachine, RootKey::kCurrentUser}) {
+      Node& top = registry_->Root(root);
+      if (top.origin() == MemoryRegistry::kNoOrigin)
+        top.SetOrigin(registry_file_origin::kKeyInFile);
+    }
     CompactAll(&registry_->Root(RootKey::kLocalMachine));
     CompactAll(&registry_->Root(RootKey::kCurrentUser));
   }

@@ -389,7 +389,7 @@ bool Rewritten(const Value& value) { return value.changed() && !value.removed();
 
 // A value a write-back adds (it has no lines in the file yet).
 bool Added(const Value& value) {
-  return Rewritten(value) && value.first_line() == MemoryRegistry::kNoLine;
+  return Rewritten(value) && !registry_file_origin::IsLine(value.origin());
 }
 
 // One change to the original bytes: [begin, end) replaced by what `kind` writes (nothing for a
@@ -459,16 +459,16 @@ class WriteBack {
               *error = SaveError(ValueError(renderer_, root_name_, path, value, text_problem));
               return false;
             }
-            if (value.first_line() == MemoryRegistry::kNoLine) {
+            if (!registry_file_origin::IsLine(value.origin())) {
               any_added = true;
             } else {
-              Add(lines_.Begin(value.first_line()), lines_.End(value.last_line()),
+              Add(lines_.Begin(value.origin()), lines_.End(origins_.LastLine(value.origin())),
                   Edit::Kind::kValue, &node, &value);
             }
           }
           if (HasBlock(node)) {
             if (any_added) {
-              size_t at = lines_.End(node.block_line());
+              size_t at = lines_.End(origins_.LastLine(node.origin()));
               Add(at, at, Edit::Kind::kAddedValues, &node, nullptr);
             }
           } else if (GetsBlock(node, any_added)) {
@@ -542,9 +542,11 @@ class WriteBack {
   }
 
  private:
-  static bool HasBlock(const Node& node) { return node.block_line() != MemoryRegistry::kNoLine; }
+  static bool HasBlock(const Node& node) { return registry_file_origin::IsLine(node.origin()); }
   // A key without a block gets one when it is new or has new values.
-  static bool GetsBlock(const Node& node, bool any_added) { return !node.from_file() || any_added; }
+  static bool GetsBlock(const Node& node, bool any_added) {
+    return node.origin() == MemoryRegistry::kNoOrigin || any_added;
+  }
 
   void Add(size_t begin, size_t end, Edit::Kind kind, const Node* node, const Value* value) {
     edits_.push_back(Edit{begin, end, kind, node, value, edits_.size()});
@@ -586,6 +588,7 @@ class WriteBack {
     std::map<std::string, size_t> key_deleted;  // PathKey: the last line deleting it
     std::map<std::pair<std::string, std::string>, size_t> value_deleted;
     if (!EachRegistryFileItem(original_, lines_, branch_, [&](RegistryFileItem& item) {
+          origins_.Add(item);
           switch (item.kind) {
             case RegistryFileItem::Kind::kValue:
               if (block_node && !block_node->FindValue(item.name)) {
@@ -700,6 +703,7 @@ class WriteBack {
   std::string_view root_name_;
   const Node* top_ = nullptr;
   std::vector<std::string_view> branch_path_;
+  RegistryFileOrigins origins_;  // the lines of the branch's keys and values
   std::vector<Edit> edits_;
 };
 

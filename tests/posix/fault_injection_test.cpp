@@ -109,11 +109,11 @@ class World {
     const std::string p = "Software\\VTQ\\Kodrel\\Personal\\";
     const std::string c = "Software\\VTQ\\Kodrel\\Client\\";
     auto str = [&](const std::string& k, const char* n, const std::string& v) {
-      registry_.SetString(RootKey::kCurrentUser, k, n, v);
+      SetString(registry_, RootKey::kCurrentUser, k, n, v);
     };
     str(p + "AppInfo\\App1", "Name", "one");
     str(p + "AppInfo\\App1\\Sub", "DB_PASS", "secret");
-    registry_.SetDword(RootKey::kCurrentUser, p + "Client\\MAX", "Rows", 100);
+    SetDword(registry_, RootKey::kCurrentUser, p + "Client\\MAX", "Rows", 100);
     str(p + "Common\\Rdb", "RDB_USER", "scott");
     str(p + "Client", "PRV_PATH", "C:\\old\\p\\prv\\");
     str(p + "Server", "PUB_PATH", "C:\\old\\p\\pub\\");
@@ -121,8 +121,8 @@ class World {
     str(c + "AppInfo\\a", "X", "a");
     str(c + "Client", "Host", "srv:01");
     str(c + "Client", "PRV_PATH", "C:\\old\\c\\prv\\");
-    registry_.SetDword(RootKey::kCurrentUser, c + "Client\\Current", "Mode", 0x12345678);
-    registry_.SetDword(RootKey::kCurrentUser, c + "Common", "SRVPORT", 1);
+    SetDword(registry_, RootKey::kCurrentUser, c + "Client\\Current", "Mode", 0x12345678);
+    SetDword(registry_, RootKey::kCurrentUser, c + "Common", "SRVPORT", 1);
     str(c + "Common", "USER_LEVEL_", "3");
     str(c + "Common\\Rdb", "RDB_SCHEMA", "s");
     str(c + "Server", "TBL_LEVEL", "2");
@@ -145,12 +145,12 @@ class World {
 
   // A change that makes the next Collect write other settings files.
   void ChangeOldSettings() {
-    registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App1",
-                        "Name", "one, changed");
-    registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\AppInfo", "Added",
-                        "new");
-    registry_.SetDword(RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT",
-                       2);
+    SetString(registry_, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Personal\\AppInfo\\App1",
+              "Name", "one, changed");
+    SetString(registry_, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\AppInfo", "Added",
+              "new");
+    SetDword(registry_, RootKey::kCurrentUser, "Software\\VTQ\\Kodrel\\Client\\Common", "SRVPORT",
+             2);
   }
 
   // Runs one command through services that fail call `k` (0: none).

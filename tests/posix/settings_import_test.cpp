@@ -99,12 +99,12 @@ TEST_F(SettingsImportTest, EntriesOfTypeOneAndFourAreWrittenToTheMappedKey) {
 }
 
 TEST_F(SettingsImportTest, ExistingValuesAreReplacedWhateverTheirType) {
-  registry_.SetValue(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Common", "SRVPORT",
-                     kRegBinary, "\x01\x02");
-  registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Common", "Keep",
-                      "me");
-  registry_.SetString(RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Common", "srvname",
-                      "old");
+  SetRaw(registry_, RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Common", "SRVPORT",
+         kRegBinary, "\x01\x02");
+  SetString(registry_, RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Common", "Keep",
+            "me");
+  SetString(registry_, RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Common", "srvname",
+            "old");
   WriteSettings(
       "[Software\\VTQ\\Kodrel\\Client\\Common]\r\nSRVPORT=4:02000000\r\nSRVNAME=1:new\r\n");
   Import();
@@ -153,12 +153,12 @@ TEST_F(SettingsImportTest, MalformedEntriesWriteNothing) {
 
 TEST_F(SettingsImportTest, MissingOrEmptyFileCreatesNothing) {
   Import();  // no file at all
-  EXPECT_EQ(0u, registry_.CountKeys());
+  EXPECT_EQ(0u, CountKeys(registry_));
   WriteSettings("");
   Import();
   WriteSettings("just text, no sections\r\n");
   Import();
-  EXPECT_EQ(0u, registry_.CountKeys());
+  EXPECT_EQ(0u, CountKeys(registry_));
 }
 
 TEST_F(SettingsImportTest, HugeLineAndManySectionsAreReadWhole) {
