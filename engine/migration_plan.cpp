@@ -8,6 +8,7 @@
 #include "datafolders/shared_destinations.h"
 #include "platform/cp932.h"
 #include "platform/memory/memory_registry.h"
+#include "platform/text_encoding.h"
 #include "settings/settings_import.h"
 
 namespace kdr {
@@ -179,16 +180,18 @@ void PlannedKeeps::Proven(std::string_view source, std::string_view destination,
 }
 
 std::string PlanErrorText(const PlanError& error) {
+  // The log and --json are UTF-8: the code page 932 names are converted here, once.
+  const std::string path = Cp932ForDisplay(error.path);
   switch (error.kind) {
     case PlanError::Kind::kKeyUnopenable:
-      return "cannot open " + error.path + " (" + std::to_string(error.status) + ")";
+      return "cannot open " + path + " (" + std::to_string(error.status) + ")";
     case PlanError::Kind::kValueUnreadable:
-      return "cannot read " + error.path + "\\" + error.name + " (" + std::to_string(error.status) +
-             ")";
+      return "cannot read " + path + "\\" + Cp932ForDisplay(error.name) + " (" +
+             std::to_string(error.status) + ")";
     case PlanError::Kind::kFolderUnlisted:
-      return "cannot list " + error.path;
+      return "cannot list " + path;
     case PlanError::Kind::kFileUnreadable:
-      return "cannot read " + error.path;
+      return "cannot read " + path;
     case PlanError::Kind::kNone:
       break;
   }

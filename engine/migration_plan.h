@@ -43,7 +43,7 @@ struct PlanError {
   Status status = kOk;
 };
 
-// In English, as the log and --json have it: "cannot read <key>\<name> (<status>)".
+// In English and UTF-8, as the log and --json have it: "cannot read <key>\<name> (<status>)".
 std::string PlanErrorText(const PlanError& error);
 
 // Plans the edition's Migrate: the settings file imported into an empty store held in memory

@@ -925,7 +925,7 @@ TEST(RegistryFileTest, WriteBackDropsWhatTheStoreNoLongerHolds) {
   const std::string key_a = "[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\A]\r\n";
   const std::string a1 = "\"a1\"=\"1\"\r\n", a2 = "\"a2\"=dword:00000002\r\n";
   const std::string b =
-      "[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\A\\B]\r\n\"b\"=hex:01,02\r\n\r\n";
+      "[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\A\\B]\r\n\"b\"=hex:01,\\\r\n  02\r\n\r\n";
   const std::string tail = "[HKEY_CURRENT_USER\\Software\\Other2]\r\n; note\r\n\"t\"=\"1\"";
   const std::string original = head + key_a + a1 + a2 + "\r\n" + b + tail;
   const std::string kse = "Software\\VTQ\\KodrelSE";
@@ -950,6 +950,10 @@ TEST(RegistryFileTest, WriteBackDropsWhatTheStoreNoLongerHolds) {
          SetString(*r, kHkcu, kse + "\\A", "n", "new");
        },
        head + key_a + a1 + "\"n\"=\"new\"\r\n\r\n" + b + tail},
+      {"a value over two lines, changed",
+       [&](MemoryRegistry* r) { SetDword(*r, kHkcu, kse + "\\A\\B", "b", 3); },
+       head + key_a + a1 + a2 + "\r\n[HKEY_CURRENT_USER\\Software\\VTQ\\KodrelSE\\A\\B]\r\n" +
+           "\"b\"=dword:00000003\r\n\r\n" + tail},
   };
   for (const Case& c : cases) {
     MemoryRegistry reg;

@@ -71,4 +71,14 @@ folder|:|64|kdr4tose-cli: cannot use the hive file $root: it is not a regular fi
 read-only|chmod a-w "$root/reg.reg"|64|kdr4tose-cli: cannot use the registry file $root/reg.reg: it is read-only; the migrated settings could not be written back|cli_on migrate
 TABLE
 
+# A work folder with a Japanese name (a user's desktop): --json gives it as it is, not as U+FFFD.
+mkdir -p "$root/j/作業" && cp -r -- "$examples/drive_c" "$examples/sample.reg" "$root/j/"
+cli_j() { "$cli" --registry "$root/j/sample.reg" --drive "C=$root/j/drive_c" --work-dir "$root/j/作業" "$@"; }
+cli_j --quiet collect >/dev/null 2>&1 && rm -- "$root/j/作業/kdr4env/client/kdr4tose.manifest" &&
+  mkdir -p "$root/j/作業/kdr4env/client/DDBVID$(printf '/%0200d' {1..22})" ||
+  fail "the collect before the Japanese folder's dry run failed"
+json=$(cli_j migrate --dry-run --json 2>/dev/null)
+[[ $json == *'"error":"cannot list '"$root"'/j/作業\\kdr4env'* ]] ||
+  fail "the dry run's --json does not name the Japanese folder: $json"
+
 exit $((failures > 0))
