@@ -16,7 +16,6 @@
 #include "platform/file_metadata.h"
 #include "platform/file_result.h"
 #include "platform/text_encoding.h"
-#include "settings/entry_codec.h"
 #include "store/manifest.h"
 #include "store/store_check.h"
 #include "store/undo.h"
@@ -701,7 +700,7 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
       std::string now = ValueShown(v.name, v.new_type, v.new_data);
       std::string old = v.existed ? ValueShown(v.name, v.old_type, v.old_data) : "";
       // A credential's mask is the console's own word; --json keeps the English one.
-      const bool hidden = IsCredentialName(v.name);
+      const bool hidden = ValueHidden(v.name);
       const std::string now_shown = hidden ? Text(Msg::kCredentialHidden) : now;
       const std::string old_shown = hidden ? Text(Msg::kCredentialHidden) : old;
       text += (v.existed ? Text(Msg::kPreviewReplaceValue, {where, old_shown, now_shown})

@@ -65,8 +65,10 @@ std::vector<MigratePreview> PreviewMigrate(const Services& services, const WorkP
   return previews;
 }
 
+bool ValueHidden(std::string_view name) { return IsCredentialName(name); }
+
 std::string ValueShown(std::string_view name, uint32_t type, std::string_view data) {
-  if (IsCredentialName(name)) return std::string(kCredentialHidden);
+  if (ValueHidden(name)) return std::string(kCredentialHidden);
   if (type == kRegSz || type == kRegExpandSz) {
     std::string text = "\"";
     AppendEscaped(Cp932ForDisplay(data.substr(0, data.find('\0'))), &text);

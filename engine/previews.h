@@ -50,4 +50,7 @@ std::vector<MigratePreview> PreviewMigrate(const Services& services, const WorkP
 // A value's data as a person reads it (UTF-8); a credential never.
 std::string ValueShown(std::string_view name, uint32_t type, std::string_view data);
 
+// Whether the value's data is masked where it is shown (a credential).
+bool ValueHidden(std::string_view name);
+
 }  // namespace kdr
