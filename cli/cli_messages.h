@@ -273,6 +273,7 @@ enum class Msg {
   kUndoWhyNotWrittenBack,
   kUndoWhyMetadata,
   kUndoWhyFolderNotEmpty,
+  kUndoWhyFolderHoldsLeftFile,
   kUndoWhyKeyRemoved,
   kUndoWhyKeyUnopenable,
   kUndoWhyRegistryRefused,

@@ -320,6 +320,7 @@ constexpr MessageText kTexts[] = {
     {Msg::kUndoWhyNotWrittenBack, "cannot be written back"},
     {Msg::kUndoWhyMetadata, "{0} could not be restored ({1}: {2})"},
     {Msg::kUndoWhyFolderNotEmpty, "not empty: it holds files the Migrate did not add"},
+    {Msg::kUndoWhyFolderHoldsLeftFile, "not empty: it holds a file undo did not take back"},
     {Msg::kUndoWhyKeyRemoved, "its key was removed since the Migrate"},
     {Msg::kUndoWhyKeyUnopenable, "its key cannot be opened ({0})"},
     {Msg::kUndoWhyRegistryRefused, "the registry refused ({0})"},

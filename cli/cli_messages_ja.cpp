@@ -361,6 +361,7 @@ constexpr MessageText kTexts[] = {
     {Msg::kUndoWhyNotWrittenBack, "書き戻せません"},
     {Msg::kUndoWhyMetadata, "{0}を戻せませんでした（{1}: {2}）"},
     {Msg::kUndoWhyFolderNotEmpty, "移行で追加していないファイルがあるため、空ではありません"},
+    {Msg::kUndoWhyFolderHoldsLeftFile, "元に戻していないファイルがあるため、空ではありません"},
     {Msg::kUndoWhyKeyRemoved, "移行の後でキーが削除されています"},
     {Msg::kUndoWhyKeyUnopenable, "キーを開けません（{0}）"},
     {Msg::kUndoWhyRegistryRefused, "レジストリに拒否されました（{0}）"},

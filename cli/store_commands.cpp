@@ -143,6 +143,8 @@ std::string UndoReasonShown(const UndoItem& item) {
                   {MetadataPartsShown(item.metadata_parts), item.call, DescribeCode(item.status)});
     case UndoReason::kFolderNotEmpty:
       return Text(Msg::kUndoWhyFolderNotEmpty);
+    case UndoReason::kFolderHoldsLeftFile:
+      return Text(Msg::kUndoWhyFolderHoldsLeftFile);
     case UndoReason::kKeyRemoved:
       return Text(Msg::kUndoWhyKeyRemoved);
     case UndoReason::kKeyUnopenable:

@@ -153,6 +153,10 @@ class Undoer : public JournalItems {
   }
   void Tell(UndoItem&& item, UndoOutcome outcome, UndoReason reason, Status status) {
     ++result_->counts[static_cast<size_t>(outcome)];
+    if (item.subject == UndoSubject::kFile &&
+        (outcome == UndoOutcome::kRefused || outcome == UndoOutcome::kFailed)) {
+      left_files_.insert(item.path);
+    }
     item.outcome = outcome;
     item.reason = reason;
     if (status != kOk) item.status = status;
@@ -230,13 +234,30 @@ class Undoer : public JournalItems {
     if (!files_.IsFolder(path)) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
     FileResult removed = files_.RemoveFolder(path);
     if (removed.code == kDirNotEmpty) {
-      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kFolderNotEmpty);
+      // Not empty says nothing of whose files are in it: a file of the Migrate's that undo
+      // left is not the user's. Other files are claimed only when the listing shows one.
+      std::optional<UndoReason> why = WhyNotEmpty(path);
+      if (why) return Add(std::move(what), UndoOutcome::kRefused, *why);
     }
     if (!removed) {
       return Add(WithCause(std::move(what), removed), UndoOutcome::kFailed,
                  UndoReason::kNotRemovable);
     }
     Add(std::move(what), UndoOutcome::kRemoved);
+  }
+
+  // Why the folder `path` the Migrate made is not empty, or nothing when that cannot be told.
+  std::optional<UndoReason> WhyNotEmpty(const std::string& path) {
+    std::vector<std::string> names;
+    bool left_one = false;
+    if (files_.ListFiles(path + "\\", &names)) {
+      for (const std::string& name : names) {
+        if (!left_files_.contains(path + "\\" + name)) return UndoReason::kFolderNotEmpty;
+        left_one = true;
+      }
+    }
+    if (left_one) return UndoReason::kFolderHoldsLeftFile;
+    return std::nullopt;
   }
 
   void UndoValue(const PlannedValue& v) {
@@ -327,6 +348,8 @@ class Undoer : public JournalItems {
   };
   std::vector<std::string> removals_;  // files to remove, in the journal's order
   std::vector<HeldItem> held_;         // items not told yet, in order
+  // Files of the journal that undo refused or could not take back: they keep their folders.
+  std::set<std::string, Cp932NoCaseLess> left_files_;
   std::vector<std::string> folders_created_;
   std::vector<std::string> keys_created_;
 };
@@ -398,6 +421,8 @@ std::string UndoReasonText(const UndoItem& item) {
              ": " + DescribeCode(item.status) + ")";
     case UndoReason::kFolderNotEmpty:
       return "not empty: it holds files the Migrate did not add";
+    case UndoReason::kFolderHoldsLeftFile:
+      return "not empty: it holds a file undo did not take back";
     case UndoReason::kKeyRemoved:
       return "its key was removed since the Migrate";
     case UndoReason::kKeyUnopenable:

@@ -27,15 +27,16 @@ enum class UndoSubject { kFile, kFolder, kValue, kKey };
 enum class UndoReason {
   kNone,
   kOutsideScope,
-  kUnreadable,      // the file cannot be read; a value with `status`
-  kChangedSince,    // changed since the Migrate wrote it
-  kNotRemovable,    // a file; a key with `status`
-  kSavedCopyBad,    // the saved copy is missing or damaged
-  kNotWrittenBack,  // the saved copy cannot be written back
-  kMetadata,        // `metadata_parts` could not be restored: `call` refused with `status`
-  kFolderNotEmpty,
-  kKeyRemoved,     // a value's key was removed since the Migrate
-  kKeyUnopenable,  // with `status`
+  kUnreadable,           // the file cannot be read; a value with `status`
+  kChangedSince,         // changed since the Migrate wrote it
+  kNotRemovable,         // a file; a key with `status`
+  kSavedCopyBad,         // the saved copy is missing or damaged
+  kNotWrittenBack,       // the saved copy cannot be written back
+  kMetadata,             // `metadata_parts` could not be restored: `call` refused with `status`
+  kFolderNotEmpty,       // it holds a file that is not in the Migrate's record
+  kFolderHoldsLeftFile,  // it holds a file of the Migrate's that undo did not remove
+  kKeyRemoved,           // a value's key was removed since the Migrate
+  kKeyUnopenable,        // with `status`
   kRegistryRefused,
   kUnopenable,  // a key, with `status`
   kHoldsKeys,
