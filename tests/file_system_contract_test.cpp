@@ -158,6 +158,55 @@ TEST_P(FileSystemContractTest, ExistsAndIsFolderTellFilesFromFolders) {
   EXPECT_FALSE(fs().IsFolder(h().MissingDrive()));
 }
 
+// Lookup tells what is there from nothing there, and both from a question that could not be
+// asked, which Exists and IsFolder take for nothing.
+TEST_P(FileSystemContractTest, LookupTellsNothingThereFromCannotBeAsked) {
+  ASSERT_TRUE(h().MakeFolder(root() + "folder") && h().MakeFolder(root() + "shut"));
+  ASSERT_TRUE(h().Put(root() + "file.txt", "x") && h().Put(root() + "shut\\f.txt", "x"));
+  const bool shut = h().ShutFolder(root() + "shut", true);
+  constexpr Status kAsked = kOk;  // Lookup answers with `kind`
+  const struct {
+    std::string path;
+    Status code;
+    EntryKind kind = EntryKind::kNone;
+    bool needs_shut = false;
+  } cases[] = {
+      {root() + "folder", kAsked, EntryKind::kFolder},
+      {root() + "folder\\", kAsked, EntryKind::kFolder},
+      {root() + "file.txt", kAsked, EntryKind::kFile},
+      {root() + "FILE.TXT", kAsked, EntryKind::kFile},
+      {root() + "nothing", kAsked},
+      {root() + "nothing\\deeper\\", kAsked},
+      {root() + "file.txt\\deeper", kAsked},
+      {h().MissingDrive() + "kdr4tose", kAsked},
+      // Longer than any file system takes for one name: no answer, not "nothing there" (Windows
+      // calls such a name invalid).
+      {root() + std::string(300, 'n'), kFilenameTooLong},
+      {root() + "shut\\f.txt", kAccessDenied, EntryKind::kNone, true},
+  };
+  for (const auto& c : cases) {
+    if (c.needs_shut && !shut) continue;
+    Result<EntryKind> kind = fs().Lookup(c.path);
+    SCOPED_TRACE(c.path.substr(root().size()) + ": " + Describe(kind.error()));
+    if (c.code == kAsked) {
+      EXPECT_EQ(std::optional<EntryKind>(c.kind), kind);
+    } else {
+      ASSERT_FALSE(kind.has_value());
+      EXPECT_FALSE(kind.not_found());
+      EXPECT_FALSE(kind.error().call.empty());
+      EXPECT_EQ(c.path, kind.error().path);
+      if (c.code != kFilenameTooLong || kind.error().code != kInvalidName) {
+        EXPECT_EQ(c.code, kind.error().code);
+      }
+    }
+    EXPECT_EQ(kind && *kind != EntryKind::kNone, fs().Exists(c.path));
+    EXPECT_EQ(kind && *kind == EntryKind::kFolder, fs().IsFolder(c.path));
+  }
+  if (shut) {
+    EXPECT_TRUE(h().ShutFolder(root() + "shut", false));
+  }
+}
+
 TEST_P(FileSystemContractTest, NamesMatchWithoutRegardToAsciiCase) {
   ASSERT_TRUE(h().MakeFolder(root() + "Folder"));
   ASSERT_TRUE(h().Put(root() + "Folder\\File.TXT", "x"));

@@ -385,8 +385,9 @@ TEST_P(StoreFlowTest, EachStoreStateIsNamedAndOnlyWholeOrUnmanifestedStoresMigra
 class UnreachableManifest : public FaultyFileSystem {
  public:
   explicit UnreachableManifest(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
-  bool Exists(std::string_view path) override {
-    return !path.ends_with(kManifestName) && FaultyFileSystem::Exists(path);
+  Result<EntryKind> Lookup(std::string_view path) override {
+    if (path.ends_with(kManifestName)) return EntryKind::kNone;
+    return FaultyFileSystem::Lookup(path);
   }
   Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
     if (path.ends_with(kManifestName)) return FileResult::Fail(kPathNotFound, "CreateFile", path);
