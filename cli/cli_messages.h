@@ -269,6 +269,8 @@ enum class Msg {
   kUndoWhyChanged,
   kUndoWhyNotRemovable,
   kUndoWhyNotRemovableCode,
+  kUndoWhySavedCopyMissing,
+  kUndoWhySavedCopyUnreadable,
   kUndoWhySavedCopyBad,
   kUndoWhyNotWrittenBack,
   kUndoWhyMetadata,

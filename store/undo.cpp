@@ -84,7 +84,10 @@ class Undoer : public JournalItems {
   // In probe mode: the created keys and folders that exist count as written.
   void ProbeCreated() {
     for (const std::string& path : folders_created_) {
-      if (files_.IsFolder(path)) Add(Item(UndoSubject::kFolder, path), UndoOutcome::kRefused);
+      // One that cannot be looked at may be there: counted as written.
+      if (files_.Lookup(path) != std::optional(EntryKind::kNone)) {
+        Add(Item(UndoSubject::kFolder, path), UndoOutcome::kRefused);
+      }
     }
     for (const std::string& path : keys_created_) {
       RegistryKeyPtr key;
@@ -168,11 +171,20 @@ class Undoer : public JournalItems {
     UndoItem what = Item(UndoSubject::kFile, path);
     if (!FileInScope(path))
       return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
-    bool exists = files_.Exists(path);
+    // A file that cannot be looked at is not taken for one that is gone.
+    Result<EntryKind> there = files_.Lookup(path);
+    if (!there) {
+      return Add(WithCause(std::move(what), there.error()), UndoOutcome::kFailed,
+                 UndoReason::kUnreadable);
+    }
+    bool exists = *there != EntryKind::kNone;
     FileDigest now;
     if (exists) {
-      std::optional<FileDigest> digest = DigestFile(files_, path);
-      if (!digest) return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kUnreadable);
+      Result<FileDigest> digest = DigestFile(files_, path);
+      if (!digest) {
+        return Add(WithCause(std::move(what), digest.error()), UndoOutcome::kFailed,
+                   UndoReason::kUnreadable);
+      }
       now = *digest;
     }
     bool as_before = f.planned.replaces ? exists && now == f.old_digest : !exists;
@@ -202,8 +214,13 @@ class Undoer : public JournalItems {
       return;
     }
     std::string saved = folder_ + "\\files\\" + f.saved_copy;
-    std::optional<std::string> old = files_.ReadFile(saved);
-    if (!old || FileDigest{old->size(), HashBytes(*old)} != f.old_digest) {
+    Result<std::string> old = files_.ReadFile(saved);
+    if (!old) {
+      return Add(
+          WithCause(std::move(what), old.error()), UndoOutcome::kFailed,
+          old.not_found() ? UndoReason::kSavedCopyMissing : UndoReason::kSavedCopyUnreadable);
+    }
+    if (FileDigest{old->size(), HashBytes(*old)} != f.old_digest) {
       return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kSavedCopyBad);
     }
     if (!files_.WriteFileAtomically(path, *old) || DigestFile(files_, path) != f.old_digest) {
@@ -231,7 +248,12 @@ class Undoer : public JournalItems {
     UndoItem what = Item(UndoSubject::kFolder, path);
     if (!FolderInScope(path))
       return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
-    if (!files_.IsFolder(path)) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
+    Result<EntryKind> there = files_.Lookup(path);
+    if (!there) {
+      return Add(WithCause(std::move(what), there.error()), UndoOutcome::kFailed,
+                 UndoReason::kUnreadable);
+    }
+    if (*there != EntryKind::kFolder) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
     FileResult removed = files_.RemoveFolder(path);
     if (removed.code == kDirNotEmpty) {
       // Not empty says nothing of whose files are in it: a file of the Migrate's that undo
@@ -398,12 +420,14 @@ std::string UndoItemText(const UndoItem& item) {
 
 std::string UndoReasonText(const UndoItem& item) {
   const std::string status = " (" + std::to_string(item.status) + ")";
+  const std::string cause = " (" + item.call + ": " + DescribeCode(item.status) + ")";
   switch (item.reason) {
     case UndoReason::kNone:
       return {};
     case UndoReason::kOutsideScope:
       return "outside what a Migrate writes; the journal is damaged or was altered";
     case UndoReason::kUnreadable:
+      if (!item.call.empty()) return "cannot be read" + cause;
       return "cannot be read" + (item.subject == UndoSubject::kValue ? status : "");
     case UndoReason::kChangedSince:
       return "changed since the Migrate wrote it";
@@ -412,8 +436,12 @@ std::string UndoReasonText(const UndoItem& item) {
         return "cannot be removed (" + item.call + ": " + DescribeCode(item.status) + ")";
       }
       return "cannot be removed" + (item.subject == UndoSubject::kKey ? status : "");
+    case UndoReason::kSavedCopyMissing:
+      return "its saved copy is missing" + cause;
+    case UndoReason::kSavedCopyUnreadable:
+      return "its saved copy cannot be read" + cause;
     case UndoReason::kSavedCopyBad:
-      return "its saved copy is missing or damaged";
+      return "its saved copy is damaged: it is not what the Migrate saved";
     case UndoReason::kNotWrittenBack:
       return "cannot be written back";
     case UndoReason::kMetadata:

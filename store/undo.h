@@ -27,10 +27,13 @@ enum class UndoSubject { kFile, kFolder, kValue, kKey };
 enum class UndoReason {
   kNone,
   kOutsideScope,
-  kUnreadable,           // the file cannot be read; a value with `status`
+  // Cannot be read (a folder: looked at): `call` failed with `status`; a value with `status`.
+  kUnreadable,
   kChangedSince,         // changed since the Migrate wrote it
   kNotRemovable,         // a file; a key with `status`
-  kSavedCopyBad,         // the saved copy is missing or damaged
+  kSavedCopyMissing,     // the saved copy is not there (`call`, `status`)
+  kSavedCopyUnreadable,  // the saved copy cannot be read: `call` failed with `status`
+  kSavedCopyBad,         // the saved copy is not what the Migrate saved
   kNotWrittenBack,       // the saved copy cannot be written back
   kMetadata,             // `metadata_parts` could not be restored: `call` refused with `status`
   kFolderNotEmpty,       // it holds a file that is not in the Migrate's record

@@ -570,6 +570,102 @@ TEST_P(StoreFlowTest, UndoSaysWhoseFileKeepsAFolderTheMigrateMade) {
   }
 }
 
+// Reads of one file and lookups of another that fail, as on a file the user cannot open.
+class UnreadableFiles : public FaultyFileSystem {
+ public:
+  UnreadableFiles(FileSystem& inner, std::string read, std::string looked)
+      : FaultyFileSystem(inner, plan_), read_(std::move(read)), looked_(std::move(looked)) {}
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
+    if (path == read_) return FileResult::Fail(kAccessDenied, "CreateFile", path);
+    return FaultyFileSystem::OpenForReading(path);
+  }
+  Result<EntryKind> Lookup(std::string_view path) override {
+    if (path == looked_) return FileResult::Fail(kAccessDenied, "GetFileAttributes", path);
+    return FaultyFileSystem::Lookup(path);
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+  std::string read_, looked_;
+};
+
+// Undo says why a file cannot be taken back: the file or its saved copy cannot be looked at or
+// read (with the call), the saved copy is missing, or it is not what was saved. A file that
+// cannot be looked at is never taken for one that is gone.
+TEST_P(StoreFlowTest, UndoSaysWhyAFileCannotBeTakenBack) {
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  const std::string backup = paths().root + "\\backup\\" + dlg_->last_run().backup_name;
+  std::vector<std::string> saved_copies;
+  ASSERT_TRUE(fs().ListFiles(backup + "\\files\\", &saved_copies));
+  ASSERT_EQ(1u, saved_copies.size());  // the new product's own c.dat, which Migrate replaced
+  const std::string saved = backup + "\\files\\" + saved_copies[0];
+  const std::string replaced = base_ + "\\se\\cp\\DDBVID\\c.dat";
+  const std::string added = base_ + "\\se\\cp\\DDBVID\\sub\\e.dat";
+  const std::string kept = fs().ReadFile(saved).value_or("");
+  const struct {
+    std::string read, looked, saved_content, file, reason;
+  } cases[] = {
+      {"", replaced, kept, replaced, "cannot be read (GetFileAttributes: 5 access denied)"},
+      {"", added, kept, added, "cannot be read (GetFileAttributes: 5 access denied)"},
+      {replaced, "", kept, replaced, "cannot be read (CreateFile: 5 access denied)"},
+      {saved, "", kept, replaced, "its saved copy cannot be read (CreateFile: 5 access denied)"},
+      {"", "", "not what was saved", replaced,
+       "its saved copy is damaged: it is not what the Migrate saved"},
+      {"", "", "", replaced, "its saved copy is missing (<call>: 2 file not found)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    Put(replaced, "client c");  // as the Migrate wrote it, whatever the case before did
+    if (c.reason.find("missing") != std::string::npos) {
+      ASSERT_TRUE(fs().RemoveFile(saved));
+    } else {
+      ASSERT_TRUE(fs().WriteFileAtomically(saved, c.saved_content));
+    }
+    UnreadableFiles files(fs(), c.read, c.looked);
+    std::vector<std::string> failed;
+    UndoResult result = UndoMigrate(
+        reg(), files, BackupPlacesFor(paths(), ""), dlg_->last_run().backup_name, false,
+        MigrateUndoScope(reg(), files, paths(), 260), [&](const UndoItem& item) {
+          if (item.subject != UndoSubject::kFile || item.outcome != UndoOutcome::kFailed) return;
+          std::string reason = UndoReasonText(item);
+          // The platform names its own open.
+          if (size_t at = reason.find("(" + item.call + ": 2 "); at != std::string::npos) {
+            reason.replace(at + 1, item.call.size(), "<call>");
+          }
+          failed.push_back(UndoItemText(item) + ": " + reason);
+        });
+    EXPECT_FALSE(result.complete());
+    EXPECT_EQ(std::vector<std::string>{"file " + c.file + ": " + c.reason}, failed);
+  }
+}
+
+// A store file or work subfolder that cannot be looked at is neither missing nor removed: the
+// check reads on and says what it could not read.
+TEST_P(StoreFlowTest, AStoreItemThatCannotBeLookedAtIsNotTakenForGone) {
+  Run(true);
+  const std::string folder = paths().Folder(Edition::kClient) + "\\";
+  const struct {
+    std::string looked;
+    std::vector<std::string> problems;
+  } cases[] = {
+      {"DDBVID\\c.dat", {"DDBVID\\c.dat: cannot be read"}},
+      {"DDBVID", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.looked);
+    UnreadableFiles files(fs(), "", folder + c.looked);
+    EditionCheck check = CheckEdition(files, paths(), Edition::kClient, nullptr);
+    std::vector<std::string> problems;
+    for (const StoreProblem& p : check.problems) {
+      problems.push_back(p.path + ": " + std::string(ProblemText(p.kind)));
+    }
+    EXPECT_EQ(c.problems, problems);
+    EXPECT_EQ(std::vector<std::string>{}, check.skipped_folders);
+    EXPECT_LT(0u, check.files_checked);
+  }
+}
+
 // A store whose edition folder cannot be listed says why, when it is checked and when its
 // manifest is written.
 class UnlistedFolder : public FaultyFileSystem {

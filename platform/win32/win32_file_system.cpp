@@ -437,8 +437,8 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
 Result<EntryKind> Win32FileSystem::Lookup(std::string_view path) {
   auto c_path = CPath(path);
   if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "GetFileAttributes", path);
-  DWORD attributes = NeedsWide(*c_path) ? WideAttributes(*c_path)
-                                        : GetFileAttributesA(c_path->c_str());
+  DWORD attributes =
+      NeedsWide(*c_path) ? WideAttributes(*c_path) : GetFileAttributesA(c_path->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     DWORD error = GetLastError();
     // A file where a folder of the path would be is 267 (or 3): nothing is there either.
