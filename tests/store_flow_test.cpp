@@ -666,6 +666,23 @@ TEST_P(StoreFlowTest, AStoreItemThatCannotBeLookedAtIsNotTakenForGone) {
   }
 }
 
+// A destination folder that cannot be looked at is not one the Migrate creates: the file in it
+// would be written over unsaved, and undo would remove the folder. The edition fails instead, and
+// the log says which lookup failed.
+TEST_P(StoreFlowTest, ADestinationThatCannotBeLookedAtIsNotCreated) {
+  Run(true);
+  const std::string folder = base_ + "\\se\\cp\\DDBVID";
+  UnreadableFiles files(fs(), "", folder);
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), files, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_NE(kAllMigrated, view.messages);
+  EXPECT_EQ("the new product's own c", fs().ReadFile(folder + "\\c.dat").value_or(""));
+  EXPECT_NE(std::string::npos, fs().ReadFile(LogPath()).value_or("").find(
+                                   "GetFileAttributes " + folder + ": 5 access denied"));
+}
+
 // A store whose edition folder cannot be listed says why, when it is checked and when its
 // manifest is written.
 class UnlistedFolder : public FaultyFileSystem {
