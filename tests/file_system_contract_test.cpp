@@ -181,8 +181,7 @@ TEST_P(FileSystemContractTest, LookupTellsNothingThereFromCannotBeAsked) {
       {root() + "file.txt\\deeper", kAsked},
       {h().MissingDrive() + "kdr4tose", kAsked},
       // Longer than any file system takes for one name: no answer, not "nothing there". Wine
-      // answers "nothing there" (GetFileAttributesW with 2); what Windows answers is not known
-      // here.
+      // gives an answer here, not a failure; what Windows gives is not known here.
       {root() + std::string(300, 'n'), kFilenameTooLong, EntryKind::kNone, false, true},
       {root() + "shut\\f.txt", kAccessDenied, EntryKind::kNone, true},
   };
