@@ -222,6 +222,7 @@ std::string UndoProblemShown(const UndoResult& result, const BackupPlaces& place
     case UndoProblem::kJournal:
       return Text(Msg::kUndoJournalUnusable, {result.error});
     case UndoProblem::kNone:
+    case UndoProblem::kPlaceUnlisted:
     case UndoProblem::kNoBackup:
     case UndoProblem::kAllUndone:
       break;

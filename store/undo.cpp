@@ -482,7 +482,12 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
   if (place.empty()) return true;
   std::string root = place + "\\";
   std::vector<std::string> names;
-  if (!files.IsFolder(root)) return true;
+  Result<EntryKind> there = files.Lookup(root);
+  if (!there) {
+    *error = "cannot look at " + Cp932ForDisplay(root) + " (" + Describe(there.error()) + ")";
+    return false;
+  }
+  if (*there != EntryKind::kFolder) return true;
   if (!files.ListFiles(root, &names)) {
     *error = "cannot list " + root;
     return false;
@@ -560,7 +565,11 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
                        std::string_view name, bool force, const UndoScope& scope,
                        const UndoObserver& observer) {
   UndoResult result;
-  std::vector<BackupInfo> backups = ListBackups(files, places);
+  std::vector<BackupInfo> backups;
+  if (!ListBackups(files, places, &backups, &result.error)) {
+    result.problem = UndoProblem::kPlaceUnlisted;
+    return result;
+  }
   std::vector<BackupInfo>::iterator chosen;
   if (name.empty()) {
     if (backups.empty()) {

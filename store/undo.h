@@ -74,6 +74,8 @@ enum class UndoProblem {
   kLaterNotUndone,  // `later` of the same edition is not undone
   kJournal,         // the journal is damaged or unreadable: `error` says how
   kPartNotTaken,    // the journal ends inside `part`, which the Migrate wrote: kept as it is
+  kPlaceUnlisted,   // a place cannot be looked at or listed (`error` says how): a newer backup
+                    // may lie there
 };
 
 struct UndoResult {

@@ -12,6 +12,7 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
+#include "core/presence.h"
 #include "engine/undo_scope.h"
 #include "platform/temp_file_name.h"
 #include "platform/text_encoding.h"
@@ -681,6 +682,27 @@ TEST_P(StoreFlowTest, ADestinationThatCannotBeLookedAtIsNotCreated) {
   EXPECT_EQ("the new product's own c", fs().ReadFile(folder + "\\c.dat").value_or(""));
   EXPECT_NE(std::string::npos, fs().ReadFile(LogPath()).value_or("").find(
                                    "GetFileAttributes " + folder + ": 5 access denied"));
+}
+
+// What cannot be looked at is not taken for nothing there: undo does not say there is no backup
+// (a newer one may lie in that place), and an edition folder still counts as collected (its
+// store check then says why it cannot be read).
+TEST_P(StoreFlowTest, APlaceThatCannotBeLookedAtIsNotEmpty) {
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  const std::string backups = BackupPlacesFor(paths(), "").work + "\\";
+  UnreadableFiles files(fs(), "", backups);
+  UndoResult result = UndoMigrate(reg(), files, BackupPlacesFor(paths(), ""), "", false,
+                                  MigrateUndoScope(reg(), files, paths(), 260));
+  EXPECT_EQ(UndoProblem::kPlaceUnlisted, result.problem);
+  EXPECT_EQ("cannot look at " + backups + " (GetFileAttributes " + backups + ": 5 access denied)",
+            result.error);
+  EXPECT_EQ(0u, result.Total());
+  for (Edition e : kAllEditions) {
+    SCOPED_TRACE(EditionName(e));
+    UnreadableFiles unlooked(fs(), "", paths().Folder(e));
+    EXPECT_EQ(DetectCollectedEditions(fs(), paths()), DetectCollectedEditions(unlooked, paths()));
+  }
 }
 
 // A store whose edition folder cannot be listed says why, when it is checked and when its
