@@ -205,7 +205,9 @@ class FileSystem {
   // refused (183). A failed or stopped write may leave a part of the file. This default writes
   // each file out at once; POSIX leaves the flush to WriteOutNewFiles.
   virtual FileResult WriteNewFile(std::string_view path, std::string_view bytes) {
-    if (Exists(path)) return FileResult::Fail(kAlreadyExists, "CreateFile", path);
+    Result<EntryKind> there = Lookup(path);
+    if (!there) return there.error();
+    if (*there != EntryKind::kNone) return FileResult::Fail(kAlreadyExists, "CreateFile", path);
     return WriteFileAtomically(path, bytes);
   }
 

@@ -13,6 +13,7 @@
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
 #include "core/presence.h"
+#include "engine/previews.h"
 #include "engine/undo_scope.h"
 #include "platform/temp_file_name.h"
 #include "platform/text_encoding.h"
@@ -703,6 +704,31 @@ TEST_P(StoreFlowTest, APlaceThatCannotBeLookedAtIsNotEmpty) {
     UnreadableFiles unlooked(fs(), "", paths().Folder(e));
     EXPECT_EQ(DetectCollectedEditions(fs(), paths()), DetectCollectedEditions(unlooked, paths()));
   }
+}
+
+// A Collect's dry run does not call a data folder that cannot be looked at absent.
+TEST_P(StoreFlowTest, ACollectPreviewDoesNotCallAnUnreadableSourceAbsent) {
+  class Unlooked : public FaultyFileSystem {
+   public:
+    Unlooked(FileSystem& inner, std::string under)
+        : FaultyFileSystem(inner, plan_), under_(std::move(under)) {}
+    Result<EntryKind> Lookup(std::string_view path) override {
+      if (path.starts_with(under_)) return FileResult::Fail(kAccessDenied, "stat", path);
+      return FaultyFileSystem::Lookup(path);
+    }
+
+   private:
+    FaultPlan plan_;  // fails nothing
+    std::string under_;
+  } files(fs(), base_ + "\\old\\");
+  const EditionCode editions = DetectOldEditions(reg());
+  size_t copied = 0;
+  for (const CollectPreview& p :
+       PreviewCollect(Services{reg(), files, world_->profiles(), 260}, paths(), editions)) {
+    EXPECT_EQ(std::vector<std::string>{}, p.absent_sources) << EditionName(p.edition);
+    copied += p.files.size();
+  }
+  EXPECT_LT(0u, copied);
 }
 
 // A store whose edition folder cannot be listed says why, when it is checked and when its
