@@ -278,8 +278,10 @@ void CMigrateDlg::OnMigrate() {
   if (running_) return;
   RunningScope running(&running_);
   std::unique_ptr<HostFileLock> lock;
-  // Without a work tree there is no store to migrate and no log to append to.
-  bool will_write = services_.work_locks != nullptr && services_.files.Exists(paths_.root);
+  // Without a work tree there is no store to migrate and no log to append to. One that cannot
+  // be looked at may be there: it is locked as one that is.
+  bool will_write = services_.work_locks != nullptr &&
+                    services_.files.Lookup(paths_.root) != std::optional(EntryKind::kNone);
   if (!LockWork(will_write, &lock)) return;
   StoreTime now = services_.clock();
   MigrateBackup backup(services_, paths_, now);

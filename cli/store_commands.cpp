@@ -116,12 +116,15 @@ std::string MetadataPartsShown(unsigned parts) {
 
 std::string UndoReasonShown(const UndoItem& item) {
   const std::string status = std::to_string(item.status);
+  // A failed call is the system's own words.
+  const std::string cause = " (" + item.call + ": " + DescribeCode(item.status) + ")";
   switch (item.reason) {
     case UndoReason::kNone:
       return {};
     case UndoReason::kOutsideScope:
       return Text(Msg::kUndoWhyOutsideScope);
     case UndoReason::kUnreadable:
+      if (!item.call.empty()) return Text(Msg::kUndoWhyUnreadable) + cause;
       return item.subject == UndoSubject::kValue ? Text(Msg::kUndoWhyUnreadableCode, {status})
                                                  : Text(Msg::kUndoWhyUnreadable);
     case UndoReason::kChangedSince:
@@ -134,6 +137,10 @@ std::string UndoReasonShown(const UndoItem& item) {
       }
       return item.subject == UndoSubject::kKey ? Text(Msg::kUndoWhyNotRemovableCode, {status})
                                                : Text(Msg::kUndoWhyNotRemovable);
+    case UndoReason::kSavedCopyMissing:
+      return Text(Msg::kUndoWhySavedCopyMissing) + cause;
+    case UndoReason::kSavedCopyUnreadable:
+      return Text(Msg::kUndoWhySavedCopyUnreadable) + cause;
     case UndoReason::kSavedCopyBad:
       return Text(Msg::kUndoWhySavedCopyBad);
     case UndoReason::kNotWrittenBack:
@@ -143,6 +150,8 @@ std::string UndoReasonShown(const UndoItem& item) {
                   {MetadataPartsShown(item.metadata_parts), item.call, DescribeCode(item.status)});
     case UndoReason::kFolderNotEmpty:
       return Text(Msg::kUndoWhyFolderNotEmpty);
+    case UndoReason::kFolderHoldsLeftFile:
+      return Text(Msg::kUndoWhyFolderHoldsLeftFile);
     case UndoReason::kKeyRemoved:
       return Text(Msg::kUndoWhyKeyRemoved);
     case UndoReason::kKeyUnopenable:
@@ -266,6 +275,7 @@ std::string UndoProblemShown(const UndoResult& result, const BackupPlaces& place
     case UndoProblem::kJournal:
       return Text(Msg::kUndoJournalUnusable, {JournalErrorShown(result.journal)});
     case UndoProblem::kNone:
+    case UndoProblem::kPlaceUnlisted:
     case UndoProblem::kNoBackup:
     case UndoProblem::kAllUndone:
       break;
@@ -352,7 +362,7 @@ std::string ManifestDamageShown(const EditionCheck& check) {
 std::string ManifestTroubleShown(const EditionCheck& check) {
   switch (check.manifest_trouble) {
     case EditionCheck::ManifestTrouble::kUnreadable:
-      return Text(Msg::kManifestUnreadable);
+      return Text(Msg::kManifestUnreadable) + " (" + check.manifest_host_error + ")";
     case EditionCheck::ManifestTrouble::kDamaged:
       return Text(Msg::kManifestDamaged,
                   {std::to_string(check.manifest_line), ManifestDamageShown(check)});

@@ -44,7 +44,9 @@ EditionCode DetectNewEditions(Registry& registry) { return Detect(registry, NewM
 EditionCode DetectCollectedEditions(FileSystem& files, const WorkPaths& paths) {
   EditionCode code = 0;
   for (Edition edition : kAllEditions) {
-    if (!paths.Folder(edition).empty() && files.Exists(paths.Folder(edition))) {
+    // One that cannot be looked at counts: the store check then says why it cannot be read.
+    if (!paths.Folder(edition).empty() &&
+        files.Lookup(paths.Folder(edition)) != std::optional(EntryKind::kNone)) {
       code += EditionWeight(edition);
     }
   }

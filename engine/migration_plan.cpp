@@ -94,15 +94,18 @@ using FolderStates = std::map<std::string, bool>;
 
 // Adds the folders of `folder` (no trailing backslash) that do not exist yet to *created,
 // parents first, asking the file system only about folders not looked at before. True when
-// `folder` exists.
-bool NoteFolder(FileSystem& files, const std::string& folder, FolderStates* known,
-                std::vector<std::string>* created) {
+// `folder` exists. Fails with the lookup that failed: a folder that cannot be looked at is not
+// one the Migrate creates (undo would remove it) nor one whose files it need not back up.
+Result<bool> NoteFolder(FileSystem& files, const std::string& folder, FolderStates* known,
+                        std::vector<std::string>* created) {
   std::vector<std::string> missing;
   std::string at = folder;
   while (!at.empty()) {
     auto it = known->find(at);
     if (it != known->end()) break;
-    bool exists = files.IsFolder(at);
+    Result<EntryKind> kind = files.Lookup(at);
+    if (!kind) return kind.error();
+    bool exists = *kind == EntryKind::kFolder;
     known->emplace(at, exists);
     if (exists) break;
     missing.push_back(at);
@@ -113,6 +116,13 @@ bool NoteFolder(FileSystem& files, const std::string& folder, FolderStates* know
   }
   created->insert(created->end(), missing.rbegin(), missing.rend());
   return known->at(folder);
+}
+
+// The plan's error for a lookup or read that failed: "<what> <path> (<call> <path>: <error>)".
+bool Failed(std::string* error, std::string_view what, const std::string& path,
+            const FileResult& failed) {
+  *error = std::string(what) + " " + path + " (" + Describe(failed) + ")";
+  return false;
 }
 
 std::string WithoutTrailingSlash(std::string path) {
@@ -235,7 +245,10 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
   }
   for (size_t i = 0; i < copies.size(); ++i) {
     const FolderCopy& copy = copies[i];
-    if (!in.files.IsFolder(copy.source)) continue;
+    // A source the store does not hold is skipped; one that cannot be looked at is not.
+    Result<EntryKind> source = in.files.Lookup(copy.source);
+    if (!source) return Failed(error, "cannot look at", copy.source, source.error());
+    if (*source != EntryKind::kFolder) continue;
     if (over[i]) {
       plan->failures.push_back({PlanFailure::Kind::kWritesOver, copy.source, copy.destination});
       plan->refused_copies.push_back({copy.source, copy.destination});
@@ -246,7 +259,9 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       *error = {PlanError::Kind::kFolderUnlisted, copy.source, {}, kOk};
       return false;
     }
-    NoteFolder(in.files, WithoutTrailingSlash(copy.destination), &folders, &plan->folders_created);
+    const std::string destination = WithoutTrailingSlash(copy.destination);
+    Result<bool> noted = NoteFolder(in.files, destination, &folders, &plan->folders_created);
+    if (!noted) return Failed(error, "cannot look at", destination, noted.error());
     // Folders that hold no file are copied too, and undo must know them.
     std::vector<std::string> subfolders;
     if (!in.files.ListFolders(copy.source, &subfolders)) {
@@ -254,7 +269,9 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       return false;
     }
     for (const std::string& subfolder : subfolders) {
-      NoteFolder(in.files, copy.destination + subfolder, &folders, &plan->folders_created);
+      noted = NoteFolder(in.files, copy.destination + subfolder, &folders, &plan->folders_created);
+      if (!noted)
+        return Failed(error, "cannot look at", copy.destination + subfolder, noted.error());
     }
     for (const std::string& name : names) {
       PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}, {}};
@@ -271,16 +288,23 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       file.new_digest = *digest;
       std::vector<size_t> separators = FindCp932Chars(file.destination, '\\');
       // In a folder the Migrate creates, nothing is there to replace.
-      if (!NoteFolder(in.files, file.destination.substr(0, separators.back()), &folders,
-                      &plan->folders_created)) {
+      const std::string parent = file.destination.substr(0, separators.back());
+      noted = NoteFolder(in.files, parent, &folders, &plan->folders_created);
+      if (!noted) return Failed(error, "cannot look at", parent, noted.error());
+      if (!*noted) {
         plan->files.push_back(std::move(file));
         continue;
       }
-      // A stamp is a plain file's: only where there is none can a folder be in the way.
-      if (std::optional<FileStamp> stamp = in.files.Stamp(file.destination)) {
+      // A stamp is a plain file's: only where there is none can a folder be in the way. A file
+      // that cannot be stamped for another reason may be there: it is not written over unsaved.
+      if (Result<FileStamp> stamp = in.files.Stamp(file.destination)) {
         file.replaces = true;
         file.old_size = stamp->size;
-      } else if (in.files.IsFolder(file.destination)) {
+      } else if (!stamp.not_found()) {
+        Result<EntryKind> kind = in.files.Lookup(file.destination);
+        if (kind != std::optional(EntryKind::kFolder)) {
+          return Failed(error, "cannot look at", file.destination, stamp.error());
+        }
         plan->failures.push_back({PlanFailure::Kind::kFolderInTheWay, file.destination, {}});
         continue;
       }

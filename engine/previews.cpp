@@ -29,7 +29,9 @@ std::vector<CollectPreview> PreviewCollect(const Services& services, const WorkP
     if (!unreadable.empty()) copies.clear();  // the path message; nothing of it is copied
     for (const FolderCopy& copy : copies) {
       std::vector<std::string> names;
-      if (!services.files.IsFolder(copy.source)) {
+      // A source that cannot be looked at is not called absent: its listing says why not.
+      Result<EntryKind> source = services.files.Lookup(copy.source);
+      if (source && *source != EntryKind::kFolder) {
         preview.absent_sources.push_back(copy.source);
         continue;
       }

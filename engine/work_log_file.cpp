@@ -20,13 +20,14 @@ bool AppendToWorkLog(const Services& services, const std::string& path, std::str
 WorkLogPlace AppendToCommandLog(const Services& services, const WorkPaths& paths,
                                 std::string_view lines) {
   WorkLogPlace place;
-  if (services.files.IsFolder(paths.root)) {
+  Result<EntryKind> root = services.files.Lookup(paths.root);
+  if (root == std::optional(EntryKind::kFolder)) {
     std::string in_work = paths.root + "\\" + std::string(kWorkLogName);
     if (AppendToWorkLog(services, in_work, lines)) {
       place.file = std::move(in_work);
       return place;
     }
-  } else if (!services.files.Exists(paths.root)) {
+  } else if (root == std::optional(EntryKind::kNone)) {
     place.no_work_folder = true;
     return place;
   }

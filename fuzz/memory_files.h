@@ -39,8 +39,9 @@ class MemoryFiles : public FileSystem {
     return FileResult::Fail(kAccessDenied, "CreateDirectory", path);
   }
   FileResult MakeSurePathExists(std::string_view) override { return FileResult::Ok(); }
-  bool Exists(std::string_view path) override { return Get(path) != nullptr; }
-  bool IsFolder(std::string_view) override { return false; }
+  Result<EntryKind> Lookup(std::string_view path) override {
+    return Get(path) ? EntryKind::kFile : EntryKind::kNone;
+  }
   FileResult IdentifyFolder(std::string_view path, FolderId*) override {
     return FileResult::Fail(kPathNotFound, "CreateFile", path);
   }

@@ -116,9 +116,10 @@ FileResult DriveLetterFileSystem::CreateFolder(std::string_view path) {
 FileResult DriveLetterFileSystem::MakeSurePathExists(std::string_view path) {
   return Told(inner_->MakeSurePathExists(Rewrite(path)));
 }
-bool DriveLetterFileSystem::Exists(std::string_view path) { return inner_->Exists(Rewrite(path)); }
-bool DriveLetterFileSystem::IsFolder(std::string_view path) {
-  return inner_->IsFolder(Rewrite(path));
+Result<EntryKind> DriveLetterFileSystem::Lookup(std::string_view path) {
+  Result<EntryKind> kind = inner_->Lookup(Rewrite(path));
+  if (!kind) return Told(kind.error());
+  return kind;
 }
 FileResult DriveLetterFileSystem::IdentifyFolder(std::string_view path, FolderId* id) {
   return Told(inner_->IdentifyFolder(Rewrite(path), id));

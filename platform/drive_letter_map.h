@@ -31,8 +31,7 @@ class DriveLetterFileSystem : public FileSystem {
 
   FileResult CreateFolder(std::string_view path) override;
   FileResult MakeSurePathExists(std::string_view path) override;
-  bool Exists(std::string_view path) override;
-  bool IsFolder(std::string_view path) override;
+  Result<EntryKind> Lookup(std::string_view path) override;
   FileResult IdentifyFolder(std::string_view path, FolderId* id) override;
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;

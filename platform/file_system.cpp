@@ -8,6 +8,16 @@ std::optional<FileStamp> StampOr(const std::optional<FileStamp>& known, FileSyst
   return files.Stamp(path);
 }
 
+bool FileSystem::Exists(std::string_view path) {
+  Result<EntryKind> kind = Lookup(path);
+  return kind && *kind != EntryKind::kNone;
+}
+
+bool FileSystem::IsFolder(std::string_view path) {
+  Result<EntryKind> kind = Lookup(path);
+  return kind && *kind == EntryKind::kFolder;
+}
+
 Result<std::string> FileSystem::ReadFile(std::string_view path) {
   Result<std::unique_ptr<FileReader>> reader = OpenForReading(path);
   if (!reader) return reader.error();

@@ -138,6 +138,9 @@ class FileReader {
   uint64_t size_;
 };
 
+// What a path names.
+enum class EntryKind { kNone, kFile, kFolder };
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -150,11 +153,18 @@ class FileSystem {
   // backslash is a file name and is not created. Success when all of them exist afterwards.
   virtual FileResult MakeSurePathExists(std::string_view path) = 0;
 
-  // True when a file or folder of that name exists.
-  virtual bool Exists(std::string_view path) = 0;
+  // What `path` names (a trailing backslash is accepted): nothing (2 or 3, or a path through a
+  // file), a folder, or a file (anything else). Fails with the call and the platform's error
+  // when that cannot be asked: access denied on a folder above it, a drive not ready, a name
+  // the platform cannot take.
+  virtual Result<EntryKind> Lookup(std::string_view path) = 0;
 
-  // True only when `path` names an existing folder; a trailing backslash is accepted.
-  virtual bool IsFolder(std::string_view path) = 0;
+  // True when a file or folder of that name exists; false when nothing is there and when that
+  // cannot be asked. For callers to which both are the same; the others ask Lookup.
+  bool Exists(std::string_view path);
+
+  // True only when `path` names an existing folder, as Exists.
+  bool IsFolder(std::string_view path);
 
   // The identity of the folder `path` names (a trailing backslash is accepted). Fails with 2 or
   // 3 when nothing is there, 267 when a file is, and with the platform's own error when it
@@ -205,7 +215,9 @@ class FileSystem {
   // refused (183). A failed or stopped write may leave a part of the file. This default writes
   // each file out at once; POSIX leaves the flush to WriteOutNewFiles.
   virtual FileResult WriteNewFile(std::string_view path, std::string_view bytes) {
-    if (Exists(path)) return FileResult::Fail(kAlreadyExists, "CreateFile", path);
+    Result<EntryKind> there = Lookup(path);
+    if (!there) return there.error();
+    if (*there != EntryKind::kNone) return FileResult::Fail(kAlreadyExists, "CreateFile", path);
     return WriteFileAtomically(path, bytes);
   }
 

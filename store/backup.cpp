@@ -22,8 +22,8 @@ BackupPlaces BackupPlacesFor(const WorkPaths& paths, std::string_view user_state
 
 std::optional<uint64_t> ReadBackupSequence(FileSystem& files, const std::string& folder) {
   const std::string path = folder + "\\" + std::string(kSequenceName);
-  std::optional<std::string> text = files.ReadFile(path);
-  if (!text) return files.Exists(path) ? std::nullopt : std::optional<uint64_t>(0);
+  Result<std::string> text = files.ReadFile(path);
+  if (!text) return text.not_found() ? std::optional<uint64_t>(0) : std::nullopt;
   if (!text->ends_with("\n")) return 0;
   return ParseDecimal(std::string_view(*text).substr(0, text->size() - 1)).value_or(0);
 }
@@ -33,7 +33,10 @@ namespace {
 // The highest sequence number of the backups in `root`; nullopt when one cannot be read.
 std::optional<uint64_t> HighestSequenceIn(FileSystem& files, const std::string& root) {
   std::vector<std::string> names;
-  if (root.empty() || !files.IsFolder(root + "\\")) return 0;
+  if (root.empty()) return 0;
+  Result<EntryKind> there = files.Lookup(root + "\\");
+  if (!there) return std::nullopt;
+  if (*there != EntryKind::kFolder) return 0;
   if (!files.ListFolders(root + "\\", &names)) return std::nullopt;
   uint64_t highest = 0;
   for (const std::string& name : names) {

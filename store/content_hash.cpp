@@ -98,11 +98,11 @@ std::optional<ContentHash> HashFromHex(std::string_view hex) {
   return hash;
 }
 
-std::optional<FileDigest> DigestFile(FileSystem& files, std::string_view path) {
+Result<FileDigest> DigestFile(FileSystem& files, std::string_view path) {
   ContentHasher hasher;
-  if (!files.ReadFileInPieces(path, [&](std::string_view piece) { hasher.Add(piece); })) {
-    return std::nullopt;
-  }
+  FileResult read =
+      files.ReadFileInPieces(path, [&](std::string_view piece) { hasher.Add(piece); });
+  if (!read) return read;
   return FileDigest{hasher.size(), hasher.Finish()};
 }
 

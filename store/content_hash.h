@@ -48,7 +48,7 @@ struct FileDigest {
   friend bool operator==(const FileDigest&, const FileDigest&) = default;
 };
 
-// nullopt when the file is missing or cannot be read whole.
-std::optional<FileDigest> DigestFile(FileSystem& files, std::string_view path);
+// Fails as ReadFileInPieces does: the file is missing or cannot be read whole.
+Result<FileDigest> DigestFile(FileSystem& files, std::string_view path);
 
 }  // namespace kdr

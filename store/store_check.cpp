@@ -97,9 +97,11 @@ using NameSet = std::set<std::string, Cp932NoCaseLess>;
 
 // Whether the edition folder holds a manifest. A manifest that is listed but cannot be reached
 // by its path (one too long for the platform's calls) is there all the same: the store is never
-// taken for one from before manifests because its manifest could not be opened.
+// taken for one from before manifests because its manifest could not be opened. One that cannot
+// be asked for is taken as there, so that its read says why.
 bool HasManifest(FileSystem& files, const std::string& folder) {
-  if (files.Exists(folder + std::string(kManifestName))) return true;
+  Result<EntryKind> manifest = files.Lookup(folder + std::string(kManifestName));
+  if (!manifest.not_found() && manifest != std::optional(EntryKind::kNone)) return true;
   std::vector<std::string> names;
   if (!files.ListFiles(folder, &names)) return false;
   return std::any_of(names.begin(), names.end(),
@@ -187,9 +189,10 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   std::string manifest_path = folder + std::string(kManifestName);
   if (!HasManifest(files, folder)) return check;
   check.has_manifest = true;
-  std::optional<std::string> text = files.ReadFile(manifest_path);
+  Result<std::string> text = files.ReadFile(manifest_path);
   if (!text) {
-    check.manifest_error = "the manifest cannot be read";
+    check.manifest_host_error = Describe(text.error());
+    check.manifest_error = "the manifest cannot be read (" + check.manifest_host_error + ")";
     check.manifest_trouble = EditionCheck::ManifestTrouble::kUnreadable;
     return check;
   }
@@ -221,7 +224,8 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   // A work subfolder removed whole skips its copy, as one the user never had does.
   std::vector<std::string> removed;
   for (std::string_view subfolder : Traits(edition).data_subfolders) {
-    if (files.Exists(folder + std::string(subfolder))) continue;
+    // One that cannot be asked for is not taken as removed: its files say why they cannot be read.
+    if (files.Lookup(folder + std::string(subfolder)) != std::optional(EntryKind::kNone)) continue;
     removed.push_back(std::string(subfolder) + "\\");
     check.skipped_folders.push_back(std::string(subfolder));
   }
@@ -238,7 +242,12 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     if (IsSystemClutter(file.path, plain)) continue;
     ++check.files_checked;
     std::string full = folder + file.path;
-    if (!files.Exists(full)) {
+    Result<EntryKind> there = files.Lookup(full);
+    if (!there) {
+      check.problems.push_back({file.path, StoreProblemKind::kUnreadable});
+      continue;
+    }
+    if (*there == EntryKind::kNone) {
       check.problems.push_back({file.path, StoreProblemKind::kMissing});
       continue;
     }

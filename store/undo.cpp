@@ -84,7 +84,10 @@ class Undoer : public JournalItems {
   // In probe mode: the created keys and folders that exist count as written.
   void ProbeCreated() {
     for (const std::string& path : folders_created_) {
-      if (files_.IsFolder(path)) Add(Item(UndoSubject::kFolder, path), UndoOutcome::kRefused);
+      // One that cannot be looked at may be there: counted as written.
+      if (files_.Lookup(path) != std::optional(EntryKind::kNone)) {
+        Add(Item(UndoSubject::kFolder, path), UndoOutcome::kRefused);
+      }
     }
     for (const std::string& path : keys_created_) {
       RegistryKeyPtr key;
@@ -153,6 +156,10 @@ class Undoer : public JournalItems {
   }
   void Tell(UndoItem&& item, UndoOutcome outcome, UndoReason reason, Status status) {
     ++result_->counts[static_cast<size_t>(outcome)];
+    if (item.subject == UndoSubject::kFile &&
+        (outcome == UndoOutcome::kRefused || outcome == UndoOutcome::kFailed)) {
+      left_files_.insert(item.path);
+    }
     item.outcome = outcome;
     item.reason = reason;
     if (status != kOk) item.status = status;
@@ -164,11 +171,20 @@ class Undoer : public JournalItems {
     UndoItem what = Item(UndoSubject::kFile, path);
     if (!FileInScope(path))
       return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
-    bool exists = files_.Exists(path);
+    // A file that cannot be looked at is not taken for one that is gone.
+    Result<EntryKind> there = files_.Lookup(path);
+    if (!there) {
+      return Add(WithCause(std::move(what), there.error()), UndoOutcome::kFailed,
+                 UndoReason::kUnreadable);
+    }
+    bool exists = *there != EntryKind::kNone;
     FileDigest now;
     if (exists) {
-      std::optional<FileDigest> digest = DigestFile(files_, path);
-      if (!digest) return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kUnreadable);
+      Result<FileDigest> digest = DigestFile(files_, path);
+      if (!digest) {
+        return Add(WithCause(std::move(what), digest.error()), UndoOutcome::kFailed,
+                   UndoReason::kUnreadable);
+      }
       now = *digest;
     }
     bool as_before = f.planned.replaces ? exists && now == f.old_digest : !exists;
@@ -198,8 +214,13 @@ class Undoer : public JournalItems {
       return;
     }
     std::string saved = folder_ + "\\files\\" + f.saved_copy;
-    std::optional<std::string> old = files_.ReadFile(saved);
-    if (!old || FileDigest{old->size(), HashBytes(*old)} != f.old_digest) {
+    Result<std::string> old = files_.ReadFile(saved);
+    if (!old) {
+      return Add(
+          WithCause(std::move(what), old.error()), UndoOutcome::kFailed,
+          old.not_found() ? UndoReason::kSavedCopyMissing : UndoReason::kSavedCopyUnreadable);
+    }
+    if (FileDigest{old->size(), HashBytes(*old)} != f.old_digest) {
       return Add(std::move(what), UndoOutcome::kFailed, UndoReason::kSavedCopyBad);
     }
     if (!files_.WriteFileAtomically(path, *old) || DigestFile(files_, path) != f.old_digest) {
@@ -227,16 +248,38 @@ class Undoer : public JournalItems {
     UndoItem what = Item(UndoSubject::kFolder, path);
     if (!FolderInScope(path))
       return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kOutsideScope);
-    if (!files_.IsFolder(path)) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
+    Result<EntryKind> there = files_.Lookup(path);
+    if (!there) {
+      return Add(WithCause(std::move(what), there.error()), UndoOutcome::kFailed,
+                 UndoReason::kUnreadable);
+    }
+    if (*there != EntryKind::kFolder) return Add(std::move(what), UndoOutcome::kAlreadyAsBefore);
     FileResult removed = files_.RemoveFolder(path);
     if (removed.code == kDirNotEmpty) {
-      return Add(std::move(what), UndoOutcome::kRefused, UndoReason::kFolderNotEmpty);
+      // Not empty says nothing of whose files are in it: a file of the Migrate's that undo
+      // left is not the user's. Other files are claimed only when the listing shows one.
+      std::optional<UndoReason> why = WhyNotEmpty(path);
+      if (why) return Add(std::move(what), UndoOutcome::kRefused, *why);
     }
     if (!removed) {
       return Add(WithCause(std::move(what), removed), UndoOutcome::kFailed,
                  UndoReason::kNotRemovable);
     }
     Add(std::move(what), UndoOutcome::kRemoved);
+  }
+
+  // Why the folder `path` the Migrate made is not empty, or nothing when that cannot be told.
+  std::optional<UndoReason> WhyNotEmpty(const std::string& path) {
+    std::vector<std::string> names;
+    bool left_one = false;
+    if (files_.ListFiles(path + "\\", &names)) {
+      for (const std::string& name : names) {
+        if (!left_files_.contains(path + "\\" + name)) return UndoReason::kFolderNotEmpty;
+        left_one = true;
+      }
+    }
+    if (left_one) return UndoReason::kFolderHoldsLeftFile;
+    return std::nullopt;
   }
 
   void UndoValue(const PlannedValue& v) {
@@ -327,6 +370,8 @@ class Undoer : public JournalItems {
   };
   std::vector<std::string> removals_;  // files to remove, in the journal's order
   std::vector<HeldItem> held_;         // items not told yet, in order
+  // Files of the journal that undo refused or could not take back: they keep their folders.
+  std::set<std::string, Cp932NoCaseLess> left_files_;
   std::vector<std::string> folders_created_;
   std::vector<std::string> keys_created_;
 };
@@ -375,12 +420,14 @@ std::string UndoItemText(const UndoItem& item) {
 
 std::string UndoReasonText(const UndoItem& item) {
   const std::string status = " (" + std::to_string(item.status) + ")";
+  const std::string cause = " (" + item.call + ": " + DescribeCode(item.status) + ")";
   switch (item.reason) {
     case UndoReason::kNone:
       return {};
     case UndoReason::kOutsideScope:
       return "outside what a Migrate writes; the journal is damaged or was altered";
     case UndoReason::kUnreadable:
+      if (!item.call.empty()) return "cannot be read" + cause;
       return "cannot be read" + (item.subject == UndoSubject::kValue ? status : "");
     case UndoReason::kChangedSince:
       return "changed since the Migrate wrote it";
@@ -389,8 +436,12 @@ std::string UndoReasonText(const UndoItem& item) {
         return "cannot be removed (" + item.call + ": " + DescribeCode(item.status) + ")";
       }
       return "cannot be removed" + (item.subject == UndoSubject::kKey ? status : "");
+    case UndoReason::kSavedCopyMissing:
+      return "its saved copy is missing" + cause;
+    case UndoReason::kSavedCopyUnreadable:
+      return "its saved copy cannot be read" + cause;
     case UndoReason::kSavedCopyBad:
-      return "its saved copy is missing or damaged";
+      return "its saved copy is damaged: it is not what the Migrate saved";
     case UndoReason::kNotWrittenBack:
       return "cannot be written back";
     case UndoReason::kMetadata:
@@ -398,6 +449,8 @@ std::string UndoReasonText(const UndoItem& item) {
              ": " + DescribeCode(item.status) + ")";
     case UndoReason::kFolderNotEmpty:
       return "not empty: it holds files the Migrate did not add";
+    case UndoReason::kFolderHoldsLeftFile:
+      return "not empty: it holds a file undo did not take back";
     case UndoReason::kKeyRemoved:
       return "its key was removed since the Migrate";
     case UndoReason::kKeyUnopenable:
@@ -429,7 +482,12 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
   if (place.empty()) return true;
   std::string root = place + "\\";
   std::vector<std::string> names;
-  if (!files.IsFolder(root)) return true;
+  Result<EntryKind> there = files.Lookup(root);
+  if (!there) {
+    *error = "cannot look at " + Cp932ForDisplay(root) + " (" + Describe(there.error()) + ")";
+    return false;
+  }
+  if (*there != EntryKind::kFolder) return true;
   if (!files.ListFiles(root, &names)) {
     *error = "cannot list " + root;
     return false;
@@ -506,7 +564,11 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
                        std::string_view name, bool force, const UndoScope& scope,
                        const UndoObserver& observer) {
   UndoResult result;
-  std::vector<BackupInfo> backups = ListBackups(files, places);
+  std::vector<BackupInfo> backups;
+  if (!ListBackups(files, places, &backups, &result.error)) {
+    result.problem = UndoProblem::kPlaceUnlisted;
+    return result;
+  }
   std::vector<BackupInfo>::iterator chosen;
   if (name.empty()) {
     if (backups.empty()) {

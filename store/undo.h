@@ -28,15 +28,19 @@ enum class UndoSubject { kFile, kFolder, kValue, kKey };
 enum class UndoReason {
   kNone,
   kOutsideScope,
-  kUnreadable,      // the file cannot be read; a value with `status`
-  kChangedSince,    // changed since the Migrate wrote it
-  kNotRemovable,    // a file; a key with `status`
-  kSavedCopyBad,    // the saved copy is missing or damaged
-  kNotWrittenBack,  // the saved copy cannot be written back
-  kMetadata,        // `metadata_parts` could not be restored: `call` refused with `status`
-  kFolderNotEmpty,
-  kKeyRemoved,     // a value's key was removed since the Migrate
-  kKeyUnopenable,  // with `status`
+  // Cannot be read (a folder: looked at): `call` failed with `status`; a value with `status`.
+  kUnreadable,
+  kChangedSince,         // changed since the Migrate wrote it
+  kNotRemovable,         // a file; a key with `status`
+  kSavedCopyMissing,     // the saved copy is not there (`call`, `status`)
+  kSavedCopyUnreadable,  // the saved copy cannot be read: `call` failed with `status`
+  kSavedCopyBad,         // the saved copy is not what the Migrate saved
+  kNotWrittenBack,       // the saved copy cannot be written back
+  kMetadata,             // `metadata_parts` could not be restored: `call` refused with `status`
+  kFolderNotEmpty,       // it holds a file that is not in the Migrate's record
+  kFolderHoldsLeftFile,  // it holds a file of the Migrate's that undo did not remove
+  kKeyRemoved,           // a value's key was removed since the Migrate
+  kKeyUnopenable,        // with `status`
   kRegistryRefused,
   kUnopenable,  // a key, with `status`
   kHoldsKeys,
@@ -71,6 +75,8 @@ enum class UndoProblem {
   kLaterNotUndone,  // `later` of the same edition is not undone
   kJournal,         // the journal is damaged or unreadable: `journal` says how
   kPartNotTaken,    // the journal ends inside `part`, which the Migrate wrote: kept as it is
+  kPlaceUnlisted,   // a place cannot be looked at or listed (`error` says how): a newer backup
+                    // may lie there
 };
 
 struct UndoResult {

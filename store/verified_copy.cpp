@@ -93,7 +93,8 @@ size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::st
                         DigestCache* cache, const CopyMismatch& mismatch, DigestWorker* read_ahead,
                         const KeptFiles* kept, CopyKeeper* keeper) {
   // *stamp: the file's before it was read (unknown when not asked for).
-  auto digest = [&](const std::string& path, std::optional<FileStamp>* stamp) {
+  auto digest = [&](const std::string& path,
+                    std::optional<FileStamp>* stamp) -> std::optional<FileDigest> {
     std::optional<FileDigest> taken;
     std::optional<FileStamp> before;
     // A file replaced since it was read ahead (by a later copy over it, or anyone) is read anew.

@@ -158,6 +158,69 @@ TEST_P(FileSystemContractTest, ExistsAndIsFolderTellFilesFromFolders) {
   EXPECT_FALSE(fs().IsFolder(h().MissingDrive()));
 }
 
+// Lookup tells what is there from nothing there, and both from a question that could not be
+// asked, which Exists and IsFolder take for nothing.
+TEST_P(FileSystemContractTest, LookupTellsNothingThereFromCannotBeAsked) {
+  ASSERT_TRUE(h().MakeFolder(root() + "folder") && h().MakeFolder(root() + "shut"));
+  ASSERT_TRUE(h().Put(root() + "file.txt", "x") && h().Put(root() + "shut\\f.txt", "x"));
+  // A name whose second byte is a backslash is one name, not a folder and a name.
+  const bool cp932 = h().Cp932Problem().empty();
+  if (cp932) {
+    ASSERT_TRUE(h().MakeFolder(root() + kHyo) && h().Put(root() + kHyo + "\\" + kSo, "x"));
+  }
+  const bool shut = h().ShutFolder(root() + "shut", true);
+  constexpr Status kAsked = kOk;  // Lookup answers with `kind`
+  const struct {
+    std::string path;
+    Status code;
+    EntryKind kind = EntryKind::kNone;
+    bool needs_shut = false;
+    bool posix_only = false;
+    bool needs_cp932 = false;
+  } cases[] = {
+      {root() + "folder", kAsked, EntryKind::kFolder},
+      {root() + "folder\\", kAsked, EntryKind::kFolder},
+      {root() + "file.txt", kAsked, EntryKind::kFile},
+      {root() + "FILE.TXT", kAsked, EntryKind::kFile},
+      {root() + "nothing", kAsked},
+      {root() + "nothing\\deeper\\", kAsked},
+      {root() + "file.txt\\deeper", kAsked},
+      {h().MissingDrive() + "kdr4tose", kAsked},
+      {root() + kHyo, kAsked, EntryKind::kFolder, false, false, true},
+      {root() + kHyo + "\\" + kSo, kAsked, EntryKind::kFile, false, false, true},
+      {root() + kHyo + "\\" + kNo, kAsked, EntryKind::kNone, false, false, true},
+      // A name cut inside a character is no name: no answer (POSIX; not tried on Windows).
+      {root() + "\x95", kInvalidName, EntryKind::kNone, false, true, true},
+      // Longer than any file system takes for one name: no answer, not "nothing there". Wine
+      // gives an answer here, not a failure; what Windows gives is not known here.
+      {root() + std::string(300, 'n'), kFilenameTooLong, EntryKind::kNone, false, true},
+      {root() + "shut\\f.txt", kAccessDenied, EntryKind::kNone, true},
+  };
+  for (const auto& c : cases) {
+    if ((c.needs_shut && !shut) || (c.posix_only && !h().IsPosix()) || (c.needs_cp932 && !cp932)) {
+      continue;
+    }
+    Result<EntryKind> kind = fs().Lookup(c.path);
+    SCOPED_TRACE(
+        c.path + ": " +
+        (kind ? "kind " + std::to_string(static_cast<int>(*kind)) : Describe(kind.error())));
+    if (c.code == kAsked) {
+      EXPECT_EQ(std::optional<EntryKind>(c.kind), kind);
+    } else {
+      ASSERT_FALSE(kind.has_value());
+      EXPECT_FALSE(kind.not_found());
+      EXPECT_FALSE(kind.error().call.empty());
+      EXPECT_EQ(c.path, kind.error().path);
+      EXPECT_EQ(c.code, kind.error().code);
+    }
+    EXPECT_EQ(kind && *kind != EntryKind::kNone, fs().Exists(c.path));
+    EXPECT_EQ(kind && *kind == EntryKind::kFolder, fs().IsFolder(c.path));
+  }
+  if (shut) {
+    EXPECT_TRUE(h().ShutFolder(root() + "shut", false));
+  }
+}
+
 TEST_P(FileSystemContractTest, NamesMatchWithoutRegardToAsciiCase) {
   ASSERT_TRUE(h().MakeFolder(root() + "Folder"));
   ASSERT_TRUE(h().Put(root() + "Folder\\File.TXT", "x"));

@@ -12,6 +12,8 @@
 
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
+#include "core/presence.h"
+#include "engine/previews.h"
 #include "engine/undo_scope.h"
 #include "platform/temp_file_name.h"
 #include "platform/text_encoding.h"
@@ -385,8 +387,9 @@ TEST_P(StoreFlowTest, EachStoreStateIsNamedAndOnlyWholeOrUnmanifestedStoresMigra
 class UnreachableManifest : public FaultyFileSystem {
  public:
   explicit UnreachableManifest(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
-  bool Exists(std::string_view path) override {
-    return !path.ends_with(kManifestName) && FaultyFileSystem::Exists(path);
+  Result<EntryKind> Lookup(std::string_view path) override {
+    if (path.ends_with(kManifestName)) return EntryKind::kNone;
+    return FaultyFileSystem::Lookup(path);
   }
   Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
     if (path.ends_with(kManifestName)) return FileResult::Fail(kPathNotFound, "CreateFile", path);
@@ -475,15 +478,20 @@ TEST_P(StoreFlowTest, UndoTellsWhyWhatMigrateMadeCannotBeRemoved) {
   EXPECT_EQ(kAllMigrated, Run(false));
   const struct {
     Status code;
-    UndoOutcome folder_outcome;
-    std::string folder, file;
+    std::set<std::string> folders;
+    std::string file;
   } cases[] = {
-      {kDirNotEmpty, UndoOutcome::kRefused, "not empty: it holds files the Migrate did not add",
+      // The folders that hold a file undo could not remove say so; the empty one is not empty
+      // only by the platform's word, and says just that.
+      {kDirNotEmpty,
+       {"refused: not empty: it holds a file undo did not take back",
+        "failed: cannot be removed (RemoveDirectory: 145 folder not empty)"},
        "cannot be removed (DeleteFile: 145 folder not empty)"},
-      {kAccessDenied, UndoOutcome::kFailed, "cannot be removed (RemoveDirectory: 5 access denied)",
+      {kAccessDenied,
+       {"failed: cannot be removed (RemoveDirectory: 5 access denied)"},
        "cannot be removed (DeleteFile: 5 access denied)"},
-      {kSharingViolation, UndoOutcome::kFailed,
-       "cannot be removed (RemoveDirectory: 32 in use by another process)",
+      {kSharingViolation,
+       {"failed: cannot be removed (RemoveDirectory: 32 in use by another process)"},
        "cannot be removed (DeleteFile: 32 in use by another process)"},
   };
   std::string name;  // each undo after the first names the backup again
@@ -499,8 +507,8 @@ TEST_P(StoreFlowTest, UndoTellsWhyWhatMigrateMadeCannotBeRemoved) {
           EXPECT_NE(UndoOutcome::kRemoved, item.outcome) << what;
           if (item.subject == UndoSubject::kFolder &&
               item.outcome != UndoOutcome::kAlreadyAsBefore) {
-            EXPECT_EQ(c.folder_outcome, item.outcome) << what;
-            folders.insert(UndoReasonText(item));
+            folders.insert(std::string(UndoOutcomeText(item.outcome)) + ": " +
+                           UndoReasonText(item));
           }
           if (item.subject == UndoSubject::kFile && item.outcome == UndoOutcome::kFailed) {
             removed_files.insert(UndoReasonText(item));
@@ -508,9 +516,219 @@ TEST_P(StoreFlowTest, UndoTellsWhyWhatMigrateMadeCannotBeRemoved) {
         });
     name = result.backup;
     EXPECT_FALSE(result.complete());
-    EXPECT_EQ(std::set<std::string>{c.folder}, folders);
+    EXPECT_EQ(c.folders, folders);
     EXPECT_EQ(std::set<std::string>{c.file}, removed_files);
   }
+}
+
+// One file whose removal fails, as a file another program holds open.
+class OneFileHeld : public FaultyFileSystem {
+ public:
+  OneFileHeld(FileSystem& inner, std::string held)
+      : FaultyFileSystem(inner, plan_), held_(std::move(held)) {}
+  FileResult RemoveFile(std::string_view path) override {
+    if (path == held_) return FileResult::Fail(kSharingViolation, "DeleteFile", path);
+    return FaultyFileSystem::RemoveFile(path);
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+  std::string held_;
+};
+
+// A folder the Migrate made that stays because undo could not take one of its own files back
+// is not said to hold files of the user's; one that holds a file the Migrate did not add is.
+TEST_P(StoreFlowTest, UndoSaysWhoseFileKeepsAFolderTheMigrateMade) {
+  const std::string sub = base_ + "\\se\\cp\\DDBVID\\sub";
+  const struct {
+    std::string held, added, folder;
+  } cases[] = {
+      {sub + "\\e.dat", "", "not empty: it holds a file undo did not take back"},
+      {"", sub + "\\mine.txt", "not empty: it holds files the Migrate did not add"},
+      {sub + "\\e.dat", sub + "\\mine.txt", "not empty: it holds files the Migrate did not add"},
+  };
+  Run(true);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.held + " " + c.added);
+    EXPECT_EQ(kAllMigrated, Run(false));
+    if (!c.added.empty()) Put(c.added, "the user's own");
+    OneFileHeld files(fs(), c.held);
+    std::vector<std::string> folders;
+    UndoResult result = UndoMigrate(
+        reg(), files, BackupPlacesFor(paths(), ""), "", false,
+        MigrateUndoScope(reg(), files, paths(), 260), [&](const UndoItem& item) {
+          if (item.subject == UndoSubject::kFolder && item.outcome != UndoOutcome::kRemoved) {
+            folders.push_back(UndoItemText(item) + ": " + UndoReasonText(item));
+          }
+        });
+    EXPECT_FALSE(result.complete());
+    EXPECT_EQ(std::vector<std::string>{"folder " + sub + ": " + c.folder}, folders);
+    // Clear the way for the next Migrate and its undo.
+    ASSERT_TRUE(fs().RemoveFile(sub + "\\e.dat") || c.held.empty());
+    if (!c.added.empty()) {
+      ASSERT_TRUE(fs().RemoveFile(c.added));
+    }
+    ASSERT_TRUE(fs().RemoveFolder(sub));
+  }
+}
+
+// Reads of one file and lookups of another that fail, as on a file the user cannot open.
+class UnreadableFiles : public FaultyFileSystem {
+ public:
+  UnreadableFiles(FileSystem& inner, std::string read, std::string looked)
+      : FaultyFileSystem(inner, plan_), read_(std::move(read)), looked_(std::move(looked)) {}
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
+    if (path == read_) return FileResult::Fail(kAccessDenied, "CreateFile", path);
+    return FaultyFileSystem::OpenForReading(path);
+  }
+  Result<EntryKind> Lookup(std::string_view path) override {
+    if (path == looked_) return FileResult::Fail(kAccessDenied, "GetFileAttributes", path);
+    return FaultyFileSystem::Lookup(path);
+  }
+
+ private:
+  FaultPlan plan_;  // fails nothing
+  std::string read_, looked_;
+};
+
+// Undo says why a file cannot be taken back: the file or its saved copy cannot be looked at or
+// read (with the call), the saved copy is missing, or it is not what was saved. A file that
+// cannot be looked at is never taken for one that is gone.
+TEST_P(StoreFlowTest, UndoSaysWhyAFileCannotBeTakenBack) {
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  const std::string backup = paths().root + "\\backup\\" + dlg_->last_run().backup_name;
+  std::vector<std::string> saved_copies;
+  ASSERT_TRUE(fs().ListFiles(backup + "\\files\\", &saved_copies));
+  ASSERT_EQ(1u, saved_copies.size());  // the new product's own c.dat, which Migrate replaced
+  const std::string saved = backup + "\\files\\" + saved_copies[0];
+  const std::string replaced = base_ + "\\se\\cp\\DDBVID\\c.dat";
+  const std::string added = base_ + "\\se\\cp\\DDBVID\\sub\\e.dat";
+  const std::string kept = fs().ReadFile(saved).value_or("");
+  const struct {
+    std::string read, looked, saved_content, file, reason;
+  } cases[] = {
+      {"", replaced, kept, replaced, "cannot be read (GetFileAttributes: 5 access denied)"},
+      {"", added, kept, added, "cannot be read (GetFileAttributes: 5 access denied)"},
+      {replaced, "", kept, replaced, "cannot be read (CreateFile: 5 access denied)"},
+      {saved, "", kept, replaced, "its saved copy cannot be read (CreateFile: 5 access denied)"},
+      {"", "", "not what was saved", replaced,
+       "its saved copy is damaged: it is not what the Migrate saved"},
+      {"", "", "", replaced, "its saved copy is missing (<call>: 2 file not found)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    Put(replaced, "client c");  // as the Migrate wrote it, whatever the case before did
+    if (c.reason.find("missing") != std::string::npos) {
+      ASSERT_TRUE(fs().RemoveFile(saved));
+    } else {
+      ASSERT_TRUE(fs().WriteFileAtomically(saved, c.saved_content));
+    }
+    UnreadableFiles files(fs(), c.read, c.looked);
+    std::vector<std::string> failed;
+    UndoResult result = UndoMigrate(
+        reg(), files, BackupPlacesFor(paths(), ""), dlg_->last_run().backup_name, false,
+        MigrateUndoScope(reg(), files, paths(), 260), [&](const UndoItem& item) {
+          if (item.subject != UndoSubject::kFile || item.outcome != UndoOutcome::kFailed) return;
+          std::string reason = UndoReasonText(item);
+          // The platform names its own open.
+          if (size_t at = reason.find("(" + item.call + ": 2 "); at != std::string::npos) {
+            reason.replace(at + 1, item.call.size(), "<call>");
+          }
+          failed.push_back(UndoItemText(item) + ": " + reason);
+        });
+    EXPECT_FALSE(result.complete());
+    EXPECT_EQ(std::vector<std::string>{"file " + c.file + ": " + c.reason}, failed);
+  }
+}
+
+// A store file or work subfolder that cannot be looked at is neither missing nor removed: the
+// check reads on and says what it could not read.
+TEST_P(StoreFlowTest, AStoreItemThatCannotBeLookedAtIsNotTakenForGone) {
+  Run(true);
+  const std::string folder = paths().Folder(Edition::kClient) + "\\";
+  const struct {
+    std::string looked;
+    std::vector<std::string> problems;
+  } cases[] = {
+      {"DDBVID\\c.dat", {"DDBVID\\c.dat: cannot be read"}},
+      {"DDBVID", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.looked);
+    UnreadableFiles files(fs(), "", folder + c.looked);
+    EditionCheck check = CheckEdition(files, paths(), Edition::kClient, nullptr);
+    std::vector<std::string> problems;
+    for (const StoreProblem& p : check.problems) {
+      problems.push_back(p.path + ": " + std::string(ProblemText(p.kind)));
+    }
+    EXPECT_EQ(c.problems, problems);
+    EXPECT_EQ(std::vector<std::string>{}, check.skipped_folders);
+    EXPECT_LT(0u, check.files_checked);
+  }
+}
+
+// A destination folder that cannot be looked at is not one the Migrate creates: the file in it
+// would be written over unsaved, and undo would remove the folder. The edition fails instead, and
+// the log says which lookup failed.
+TEST_P(StoreFlowTest, ADestinationThatCannotBeLookedAtIsNotCreated) {
+  Run(true);
+  const std::string folder = base_ + "\\se\\cp\\DDBVID";
+  UnreadableFiles files(fs(), "", folder);
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), files, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_NE(kAllMigrated, view.messages);
+  EXPECT_EQ("the new product's own c", fs().ReadFile(folder + "\\c.dat").value_or(""));
+  EXPECT_NE(std::string::npos, fs().ReadFile(LogPath()).value_or("").find(
+                                   "GetFileAttributes " + folder + ": 5 access denied"));
+}
+
+// What cannot be looked at is not taken for nothing there: undo does not say there is no backup
+// (a newer one may lie in that place), and an edition folder still counts as collected (its
+// store check then says why it cannot be read).
+TEST_P(StoreFlowTest, APlaceThatCannotBeLookedAtIsNotEmpty) {
+  Run(true);
+  EXPECT_EQ(kAllMigrated, Run(false));
+  const std::string backups = BackupPlacesFor(paths(), "").work + "\\";
+  UnreadableFiles files(fs(), "", backups);
+  UndoResult result = UndoMigrate(reg(), files, BackupPlacesFor(paths(), ""), "", false,
+                                  MigrateUndoScope(reg(), files, paths(), 260));
+  EXPECT_EQ(UndoProblem::kPlaceUnlisted, result.problem);
+  EXPECT_EQ("cannot look at " + backups + " (GetFileAttributes " + backups + ": 5 access denied)",
+            result.error);
+  EXPECT_EQ(0u, result.Total());
+  for (Edition e : kAllEditions) {
+    SCOPED_TRACE(EditionName(e));
+    UnreadableFiles unlooked(fs(), "", paths().Folder(e));
+    EXPECT_EQ(DetectCollectedEditions(fs(), paths()), DetectCollectedEditions(unlooked, paths()));
+  }
+}
+
+// A Collect's dry run does not call a data folder that cannot be looked at absent.
+TEST_P(StoreFlowTest, ACollectPreviewDoesNotCallAnUnreadableSourceAbsent) {
+  class Unlooked : public FaultyFileSystem {
+   public:
+    Unlooked(FileSystem& inner, std::string under)
+        : FaultyFileSystem(inner, plan_), under_(std::move(under)) {}
+    Result<EntryKind> Lookup(std::string_view path) override {
+      if (path.starts_with(under_)) return FileResult::Fail(kAccessDenied, "stat", path);
+      return FaultyFileSystem::Lookup(path);
+    }
+
+   private:
+    FaultPlan plan_;  // fails nothing
+    std::string under_;
+  } files(fs(), base_ + "\\old\\");
+  const EditionCode editions = DetectOldEditions(reg());
+  size_t copied = 0;
+  for (const CollectPreview& p :
+       PreviewCollect(Services{reg(), files, world_->profiles(), 260}, paths(), editions)) {
+    EXPECT_EQ(std::vector<std::string>{}, p.absent_sources) << EditionName(p.edition);
+    copied += p.files.size();
+  }
+  EXPECT_LT(0u, copied);
 }
 
 // A store whose edition folder cannot be listed says why, when it is checked and when its

@@ -154,16 +154,19 @@ FileResult PortableFileSystem::MakeSurePathExists(std::string_view path) {
   return EnsureFolder(host, folder);
 }
 
-bool PortableFileSystem::Exists(std::string_view path) {
-  auto host = HostPath(path);
-  std::error_code ec;
-  return host && fs::exists(*host, ec);
-}
-
-bool PortableFileSystem::IsFolder(std::string_view path) {
-  auto host = HostPath(path);
-  std::error_code ec;
-  return host && fs::is_directory(*host, ec);
+Result<EntryKind> PortableFileSystem::Lookup(std::string_view path) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(path, "stat", &host); !located) {
+    if (IsNotFound(located)) return EntryKind::kNone;
+    return located;
+  }
+  struct stat st {};
+  if (::stat(host.path.c_str(), &st) != 0) {
+    // Nothing there, or a file where a folder of the path would be: nothing there either.
+    if (errno == ENOENT || errno == ENOTDIR) return EntryKind::kNone;
+    return FailFromErrno("stat", path);
+  }
+  return S_ISDIR(st.st_mode) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
 FileResult PortableFileSystem::IdentifyFolder(std::string_view path, FolderId* id) {

@@ -3,7 +3,6 @@
 #include <windows.h>
 // After windows.h, which they build on.
 #include <shellapi.h>
-#include <shlwapi.h>
 
 #include <algorithm>
 #include <climits>
@@ -23,7 +22,7 @@
 namespace kdr {
 namespace {
 
-// imagehlp, shlwapi and shell32 are loaded on first use (system_library.h): a run that only
+// imagehlp and shell32 are loaded on first use (system_library.h): a run that only
 // reads and writes settings files never needs the shell.
 // imagehlp exports MakeSureDirectoryPathExists, but MinGW-w64's imagehlp.h does not declare it.
 using MakeSureDirectoryPathExistsFunction = BOOL WINAPI(PCSTR dir_path);
@@ -31,16 +30,6 @@ using MakeSureDirectoryPathExistsFunction = BOOL WINAPI(PCSTR dir_path);
 SystemFunction<MakeSureDirectoryPathExistsFunction>& MakeSureDirectoryPathExistsCall() {
   static SystemFunction<MakeSureDirectoryPathExistsFunction> function(
       L"imagehlp.dll", "MakeSureDirectoryPathExists");
-  return function;
-}
-
-SystemFunction<decltype(PathFileExistsA)>& PathFileExistsCall() {
-  static SystemFunction<decltype(PathFileExistsA)> function(L"shlwapi.dll", "PathFileExistsA");
-  return function;
-}
-
-SystemFunction<decltype(PathIsDirectoryA)>& PathIsDirectoryCall() {
-  static SystemFunction<decltype(PathIsDirectoryA)> function(L"shlwapi.dll", "PathIsDirectoryA");
   return function;
 }
 
@@ -386,6 +375,7 @@ FileHandle OpenExisting(const std::string& path, DWORD access, DWORD flags) {
 // GetFileAttributesW for a path with a name ListInto gave with "?".
 DWORD WideAttributes(const std::string& path) {
   std::optional<std::wstring> wide = WidePath(path);
+  if (!wide) SetLastError(ERROR_FILE_NOT_FOUND);
   return wide ? GetFileAttributesW(wide->c_str()) : INVALID_FILE_ATTRIBUTES;
 }
 
@@ -444,23 +434,21 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
   return FileResult::Ok();
 }
 
-bool Win32FileSystem::Exists(std::string_view path) {
+Result<EntryKind> Win32FileSystem::Lookup(std::string_view path) {
   auto c_path = CPath(path);
-  if (c_path && NeedsWide(*c_path)) {
-    return WideAttributes(*c_path) != INVALID_FILE_ATTRIBUTES;
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "GetFileAttributes", path);
+  DWORD attributes =
+      NeedsWide(*c_path) ? WideAttributes(*c_path) : GetFileAttributesA(c_path->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    // A file where a folder of the path would be is 267 (or 3): nothing is there either.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        error == ERROR_DIRECTORY) {
+      return EntryKind::kNone;
+    }
+    return FileResult::Fail(static_cast<Status>(error), "GetFileAttributes", path);
   }
-  auto& exists = PathFileExistsCall();
-  return c_path && exists.get() && exists.get()(c_path->c_str()) != 0;
-}
-
-bool Win32FileSystem::IsFolder(std::string_view path) {
-  auto c_path = CPath(path);
-  if (c_path && NeedsWide(*c_path)) {
-    DWORD attributes = WideAttributes(*c_path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-  }
-  auto& is_folder = PathIsDirectoryCall();
-  return c_path && is_folder.get() && is_folder.get()(c_path->c_str()) != 0;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
 FileResult Win32FileSystem::IdentifyFolder(std::string_view path, FolderId* id) {

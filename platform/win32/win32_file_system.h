@@ -3,8 +3,8 @@
 #include "platform/file_system.h"
 
 // The file system of Windows, through the 8-bit (ANSI code page) functions the tool has always
-// used: kernel32's CreateDirectoryA, imagehlp's MakeSureDirectoryPathExists, shlwapi's
-// PathFileExistsA and PathIsDirectoryA, and shell32's SHFileOperationA for folder copies.
+// used: kernel32's CreateDirectoryA and GetFileAttributesA, imagehlp's
+// MakeSureDirectoryPathExists, and shell32's SHFileOperationA for folder copies.
 // Paths are passed to them unchanged, so they are read in the ANSI code page (932 on Japanese
 // Windows, the code page of the tool's names).
 namespace kdr {
@@ -15,10 +15,8 @@ class Win32FileSystem : public FileSystem {
   FileResult CreateFolder(std::string_view path) override;
   // MakeSureDirectoryPathExists.
   FileResult MakeSurePathExists(std::string_view path) override;
-  // PathFileExistsA.
-  bool Exists(std::string_view path) override;
-  // PathIsDirectoryA.
-  bool IsFolder(std::string_view path) override;
+  // GetFileAttributesA (W for a path too long for it).
+  Result<EntryKind> Lookup(std::string_view path) override;
   // The volume serial number and file index of the folder, opened with backup semantics.
   FileResult IdentifyFolder(std::string_view path, FolderId* id) override;
   // SHFileOperationA, FO_COPY of "<source>*.*" with FOF_SILENT, FOF_NOCONFIRMATION and

@@ -117,7 +117,7 @@ class FaultyRegistry : public Registry {
   FaultPlan& plan_;
 };
 
-// Exists, IsFolder, IdentifyFolder and Stamp only look; they are passed through uncounted.
+// Lookup, IdentifyFolder and Stamp only look; they are passed through uncounted.
 class FaultyFileSystem : public FileSystem {
  public:
   FaultyFileSystem(FileSystem& inner, FaultPlan& plan) : inner_(inner), plan_(plan) {}
@@ -130,8 +130,7 @@ class FaultyFileSystem : public FileSystem {
     if (plan_.Fail("makesure " + std::string(path))) return Denied("CreateDirectory", path);
     return inner_.MakeSurePathExists(path);
   }
-  bool Exists(std::string_view path) override { return inner_.Exists(path); }
-  bool IsFolder(std::string_view path) override { return inner_.IsFolder(path); }
+  Result<EntryKind> Lookup(std::string_view path) override { return inner_.Lookup(path); }
   FileResult IdentifyFolder(std::string_view path, FolderId* id) override {
     return inner_.IdentifyFolder(path, id);
   }
