@@ -363,6 +363,7 @@ enum class Msg {
   kPlanValueUnreadable,
   kPlanFolderUnlisted,
   kPlanFileUnreadable,
+  kPlanNotLookedAt,
   kPreviewCreateKey,
   kPreviewCreateValue,
   kPreviewReplaceValue,

@@ -415,6 +415,7 @@ constexpr MessageText kTexts[] = {
     {Msg::kPlanValueUnreadable, "cannot read {0} ({1})"},
     {Msg::kPlanFolderUnlisted, "cannot list {0}"},
     {Msg::kPlanFileUnreadable, "cannot read {0}"},
+    {Msg::kPlanNotLookedAt, "cannot look at {0} ({1})"},
     {Msg::kPreviewCreateKey, "  create key   {0}"},
     {Msg::kPreviewCreateValue, "  create value  {0} = {1}"},
     {Msg::kPreviewReplaceValue, "  replace value {0}: {1} -> {2}"},

@@ -457,6 +457,7 @@ constexpr MessageText kTexts[] = {
     {Msg::kPlanValueUnreadable, "値 {0} を読めません（エラー {1}）"},
     {Msg::kPlanFolderUnlisted, "フォルダ {0} の中身を一覧できません"},
     {Msg::kPlanFileUnreadable, "ファイル {0} を読めません"},
+    {Msg::kPlanNotLookedAt, "{0} を調べられません（{1}）"},
     {Msg::kPreviewCreateKey, "  キーを作成     {0}"},
     {Msg::kPreviewCreateValue, "  値を作成       {0} = {1}"},
     {Msg::kPreviewReplaceValue, "  値を置き換え   {0}: {1} -> {2}"},

@@ -254,6 +254,8 @@ std::string PlanErrorShown(const PlanError& error) {
       return Text(Msg::kPlanFolderUnlisted, {path});
     case PlanError::Kind::kFileUnreadable:
       return Text(Msg::kPlanFileUnreadable, {path});
+    case PlanError::Kind::kNotLookedAt:
+      return Text(Msg::kPlanNotLookedAt, {path, Shown(Describe(error.failure))});
     case PlanError::Kind::kNone:
       break;
   }

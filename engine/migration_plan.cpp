@@ -24,7 +24,7 @@ bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::st
   if (!exists && parent_exists) {
     Status status = registry.OpenKey(RootKey::kCurrentUser, path, kKeyQueryValue, &key);
     if (status != kOk && status != kNotFound) {
-      *error = {PlanError::Kind::kKeyUnopenable, path, {}, status};
+      *error = {PlanError::Kind::kKeyUnopenable, path, {}, status, {}};
       return false;
     }
     exists = status == kOk;
@@ -42,7 +42,7 @@ bool Compare(Registry& registry, const MemoryRegistry::Node& node, const std::st
         continue;
       }
       if (status != kOk && status != kNotFound) {
-        *error = {PlanError::Kind::kValueUnreadable, path, std::string(value.name()), status};
+        *error = {PlanError::Kind::kValueUnreadable, path, std::string(value.name()), status, {}};
         return false;
       }
       existed = status == kOk;
@@ -81,8 +81,11 @@ bool AddDataPathValues(Registry& registry, Edition edition, MemoryRegistry* inco
         into->PutValue(path.value_name, type, data);
       }
     } else if (status != kNotFound) {
-      *error = {PlanError::Kind::kValueUnreadable, std::string(path.key_path),
-                std::string(path.value_name), status};
+      *error = {PlanError::Kind::kValueUnreadable,
+                std::string(path.key_path),
+                std::string(path.value_name),
+                status,
+                {}};
       return false;
     }
   }
@@ -118,10 +121,9 @@ Result<bool> NoteFolder(FileSystem& files, const std::string& folder, FolderStat
   return known->at(folder);
 }
 
-// The plan's error for a lookup or read that failed: "<what> <path> (<call> <path>: <error>)".
-bool Failed(std::string* error, std::string_view what, const std::string& path,
-            const FileResult& failed) {
-  *error = std::string(what) + " " + path + " (" + Describe(failed) + ")";
+// The plan's error for a lookup that failed.
+bool Failed(PlanError* error, const std::string& path, const FileResult& failed) {
+  *error = {PlanError::Kind::kNotLookedAt, path, {}, kOk, failed};
   return false;
 }
 
@@ -202,6 +204,8 @@ std::string PlanErrorText(const PlanError& error) {
       return "cannot list " + path;
     case PlanError::Kind::kFileUnreadable:
       return "cannot read " + path;
+    case PlanError::Kind::kNotLookedAt:
+      return "cannot look at " + path + " (" + Cp932ForDisplay(Describe(error.failure)) + ")";
     case PlanError::Kind::kNone:
       break;
   }
@@ -247,7 +251,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
     const FolderCopy& copy = copies[i];
     // A source the store does not hold is skipped; one that cannot be looked at is not.
     Result<EntryKind> source = in.files.Lookup(copy.source);
-    if (!source) return Failed(error, "cannot look at", copy.source, source.error());
+    if (!source) return Failed(error, copy.source, source.error());
     if (*source != EntryKind::kFolder) continue;
     if (over[i]) {
       plan->failures.push_back({PlanFailure::Kind::kWritesOver, copy.source, copy.destination});
@@ -256,22 +260,21 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
     }
     std::vector<std::string> names;
     if (!in.files.ListFiles(copy.source, &names)) {
-      *error = {PlanError::Kind::kFolderUnlisted, copy.source, {}, kOk};
+      *error = {PlanError::Kind::kFolderUnlisted, copy.source, {}, kOk, {}};
       return false;
     }
     const std::string destination = WithoutTrailingSlash(copy.destination);
     Result<bool> noted = NoteFolder(in.files, destination, &folders, &plan->folders_created);
-    if (!noted) return Failed(error, "cannot look at", destination, noted.error());
+    if (!noted) return Failed(error, destination, noted.error());
     // Folders that hold no file are copied too, and undo must know them.
     std::vector<std::string> subfolders;
     if (!in.files.ListFolders(copy.source, &subfolders)) {
-      *error = {PlanError::Kind::kFolderUnlisted, copy.source, {}, kOk};
+      *error = {PlanError::Kind::kFolderUnlisted, copy.source, {}, kOk, {}};
       return false;
     }
     for (const std::string& subfolder : subfolders) {
       noted = NoteFolder(in.files, copy.destination + subfolder, &folders, &plan->folders_created);
-      if (!noted)
-        return Failed(error, "cannot look at", copy.destination + subfolder, noted.error());
+      if (!noted) return Failed(error, copy.destination + subfolder, noted.error());
     }
     for (const std::string& name : names) {
       PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}, {}};
@@ -282,7 +285,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       }
       if (!digest) digest = DigestFile(in.files, file.source);
       if (!digest) {
-        *error = {PlanError::Kind::kFileUnreadable, file.source, {}, kOk};
+        *error = {PlanError::Kind::kFileUnreadable, file.source, {}, kOk, {}};
         return false;
       }
       file.new_digest = *digest;
@@ -290,7 +293,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       // In a folder the Migrate creates, nothing is there to replace.
       const std::string parent = file.destination.substr(0, separators.back());
       noted = NoteFolder(in.files, parent, &folders, &plan->folders_created);
-      if (!noted) return Failed(error, "cannot look at", parent, noted.error());
+      if (!noted) return Failed(error, parent, noted.error());
       if (!*noted) {
         plan->files.push_back(std::move(file));
         continue;
@@ -303,7 +306,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       } else if (!stamp.not_found()) {
         Result<EntryKind> kind = in.files.Lookup(file.destination);
         if (kind != std::optional(EntryKind::kFolder)) {
-          return Failed(error, "cannot look at", file.destination, stamp.error());
+          return Failed(error, file.destination, stamp.error());
         }
         plan->failures.push_back({PlanFailure::Kind::kFolderInTheWay, file.destination, {}});
         continue;

@@ -36,11 +36,13 @@ struct PlanError {
     kValueUnreadable,  // the value `name` of key `path`, with `status`
     kFolderUnlisted,   // the folder `path`
     kFileUnreadable,   // the file `path`
+    kNotLookedAt,      // what is at `path` could not be asked: `failure`
   };
   Kind kind = Kind::kNone;
   std::string path;
   std::string name;
   Status status = kOk;
+  FileResult failure;
 };
 
 // In English and UTF-8, as the log and --json have it: "cannot read <key>\<name> (<status>)".
