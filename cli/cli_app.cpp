@@ -18,6 +18,7 @@
 #include "cli/cli_messages.h"
 #include "cli/cli_platform.h"
 #include "cli/console_view.h"
+#include "cli/file_error_text.h"
 #include "cli/fleet_report_command.h"
 #include "cli/hive_file.h"
 #include "cli/json_text.h"
@@ -258,7 +259,8 @@ void PrintNotCopied(const RunSummary& summary, ConsoleProgress& progress,
       if (shown == kLimit) continue;
       ++shown;
       out += std::string(kProgram) + ": " +
-             Text(Msg::kNotCopied, {Cp932ForDisplay(item.source), Describe(item.error)}) + "\n";
+             Text(Msg::kNotCopied, {Cp932ForDisplay(item.source), FileErrorShown(item.error)}) +
+             "\n";
     }
   }
   if (total == 0) return;
@@ -861,7 +863,8 @@ bool SaveResults(PortableProfileFile& profiles, RunRegistry& opened, const Comma
   bool saved = true;
   if (FileResult flushed = profiles.Flush(); !flushed) {
     saved = false;
-    *exit_code = Failure(kExitInternal, Text(Msg::kSettingsFileNotWritten, {Describe(flushed)}));
+    *exit_code =
+        Failure(kExitInternal, Text(Msg::kSettingsFileNotWritten, {FileErrorShown(flushed)}));
     note("settings file not written: " + Describe(flushed));
   }
   if (opened.file && outcome.registry_changed && !WriteBackRegistry(opened, note, exit_code)) {

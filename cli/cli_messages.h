@@ -364,6 +364,8 @@ enum class Msg {
   kPlanFolderUnlisted,
   kPlanFileUnreadable,
   kPlanNotLookedAt,
+  kFileCallFailed,
+  kFileCallUnnamed,
   kPreviewCreateKey,
   kPreviewCreateValue,
   kPreviewReplaceValue,

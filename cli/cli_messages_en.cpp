@@ -416,6 +416,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kPlanFolderUnlisted, "cannot list {0}"},
     {Msg::kPlanFileUnreadable, "cannot read {0}"},
     {Msg::kPlanNotLookedAt, "cannot look at {0} ({1})"},
+    {Msg::kFileCallFailed, "{0}{1}: {2}{3}"},
+    {Msg::kFileCallUnnamed, "file call"},
     {Msg::kPreviewCreateKey, "  create key   {0}"},
     {Msg::kPreviewCreateValue, "  create value  {0} = {1}"},
     {Msg::kPreviewReplaceValue, "  replace value {0}: {1} -> {2}"},

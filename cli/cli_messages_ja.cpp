@@ -458,6 +458,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kPlanFolderUnlisted, "フォルダ {0} の中身を一覧できません"},
     {Msg::kPlanFileUnreadable, "ファイル {0} を読めません"},
     {Msg::kPlanNotLookedAt, "{0} を調べられません（{1}）"},
+    {Msg::kFileCallFailed, "{0}{1}：エラー {2}{3}"},
+    {Msg::kFileCallUnnamed, "ファイル操作"},
     {Msg::kPreviewCreateKey, "  キーを作成     {0}"},
     {Msg::kPreviewCreateValue, "  値を作成       {0} = {1}"},
     {Msg::kPreviewReplaceValue, "  値を置き換え   {0}: {1} -> {2}"},

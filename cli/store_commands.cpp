@@ -5,6 +5,7 @@
 #include "cli/cli_app.h"
 #include "cli/cli_messages.h"
 #include "cli/cli_platform.h"
+#include "cli/file_error_text.h"
 #include "cli/json_text.h"
 #include "cli/unfinished_report.h"
 #include "core/log_lines.h"
@@ -255,7 +256,7 @@ std::string PlanErrorShown(const PlanError& error) {
     case PlanError::Kind::kFileUnreadable:
       return Text(Msg::kPlanFileUnreadable, {path});
     case PlanError::Kind::kNotLookedAt:
-      return Text(Msg::kPlanNotLookedAt, {path, Shown(Describe(error.failure))});
+      return Text(Msg::kPlanNotLookedAt, {path, FileErrorShown(error.failure)});
     case PlanError::Kind::kNone:
       break;
   }
@@ -364,12 +365,13 @@ std::string ManifestDamageShown(const EditionCheck& check) {
 std::string ManifestTroubleShown(const EditionCheck& check) {
   switch (check.manifest_trouble) {
     case EditionCheck::ManifestTrouble::kUnreadable:
-      return Text(Msg::kManifestUnreadable) + " (" + check.manifest_host_error + ")";
+      return Text(Msg::kManifestUnreadable) + " (" + FileErrorShown(check.manifest_failure) + ")";
     case EditionCheck::ManifestTrouble::kDamaged:
       return Text(Msg::kManifestDamaged,
                   {std::to_string(check.manifest_line), ManifestDamageShown(check)});
     case EditionCheck::ManifestTrouble::kFolderUnlisted:
-      return Text(Msg::kManifestFolderUnlistable) + " (" + check.manifest_host_error + ")";
+      return Text(Msg::kManifestFolderUnlistable) + " (" + FileErrorShown(check.manifest_failure) +
+             ")";
     case EditionCheck::ManifestTrouble::kNone:
       break;
   }
@@ -526,7 +528,16 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
   *changed = false;
   const BackupPlaces places = BackupPlacesFor(paths, services.user_state_folder);
   if (options.list) {
-    std::vector<BackupInfo> backups = ListBackups(services.files, places);
+    std::vector<BackupInfo> backups;
+    // A place that cannot be read is no place without backups.
+    if (std::string unlisted; !ListBackups(services.files, places, &backups, &unlisted)) {
+      if (options.json) {
+        Print(options, JsonObjectFor("undo --list") + ",\"error\":" + JsonString(unlisted) + "}\n");
+      } else {
+        WriteStderr("kdr4tose-cli: " + unlisted + "\n");
+      }
+      return kExitEditionFailed;
+    }
     std::vector<std::string> json;
     std::string text;
     for (const BackupInfo& b : backups) {

@@ -205,7 +205,7 @@ std::string PlanErrorText(const PlanError& error) {
     case PlanError::Kind::kFileUnreadable:
       return "cannot read " + path;
     case PlanError::Kind::kNotLookedAt:
-      return "cannot look at " + path + " (" + Cp932ForDisplay(Describe(error.failure)) + ")";
+      return "cannot look at " + path + " (" + Describe(error.failure) + ")";
     case PlanError::Kind::kNone:
       break;
   }

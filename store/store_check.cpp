@@ -191,8 +191,8 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   check.has_manifest = true;
   Result<std::string> text = files.ReadFile(manifest_path);
   if (!text) {
-    check.manifest_host_error = Describe(text.error());
-    check.manifest_error = "the manifest cannot be read (" + check.manifest_host_error + ")";
+    check.manifest_failure = text.error();
+    check.manifest_error = "the manifest cannot be read (" + Describe(text.error()) + ")";
     check.manifest_trouble = EditionCheck::ManifestTrouble::kUnreadable;
     return check;
   }
@@ -214,9 +214,8 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   // file's content, but Migrate's copy would not carry it as a file.
   std::vector<std::string> present;
   if (FileResult listed = files.ListFiles(folder, &present); !listed) {
-    check.manifest_host_error = Describe(listed);
-    check.manifest_error =
-        "the edition folder cannot be listed (" + check.manifest_host_error + ")";
+    check.manifest_failure = listed;
+    check.manifest_error = "the edition folder cannot be listed (" + Describe(listed) + ")";
     check.manifest_trouble = EditionCheck::ManifestTrouble::kFolderUnlisted;
     return check;
   }

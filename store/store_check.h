@@ -73,7 +73,7 @@ struct EditionCheck {
   size_t manifest_line = 0;                                // kDamaged: the line
   ManifestDamage manifest_damage = ManifestDamage::kNone;  // kDamaged: what is wrong with it
   std::string manifest_damage_detail;
-  std::string manifest_host_error;   // kFolderUnlisted, kUnreadable: the call and its error
+  FileResult manifest_failure;       // kFolderUnlisted, kUnreadable: the call and its error
   bool sealed = true;                // false: Collect began and never finished
   std::vector<ManifestMiss> missed;  // what Collect could not take
   size_t files_checked = 0;

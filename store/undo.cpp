@@ -488,8 +488,8 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
     return false;
   }
   if (*there != EntryKind::kFolder) return true;
-  if (!files.ListFiles(root, &names)) {
-    *error = "cannot list " + root;
+  if (FileResult listed = files.ListFiles(root, &names); !listed) {
+    *error = "cannot list " + Cp932ForDisplay(root) + " (" + Describe(listed) + ")";
     return false;
   }
   const std::string suffix = "\\" + std::string(kJournalName);

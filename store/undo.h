@@ -130,7 +130,7 @@ struct BackupInfo {
 // The backups in both places, oldest first: by sequence number (those without one first, by
 // name), never by the clock.
 std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& places);
-// The same, false with *error when a place cannot be listed.
+// The same, false with *error (UTF-8) when a place cannot be looked at or listed.
 bool ListBackups(FileSystem& files, const BackupPlaces& places, std::vector<BackupInfo>* backups,
                  std::string* error);
 

@@ -167,6 +167,13 @@ grep -q $'^#\tmigrate, ' "$ro/home/.local/state/kdr4tose/kdr4tose.log" 2> /dev/n
 grep -qF "$ro/home/.local/state/kdr4tose" "$ro/out" || fail "migrate did not say where the backup is: $(cat "$ro/out")"
 ro_run undo --list
 [[ $? == 0 ]] || fail "undo --list does not find the backup in the user's folder: $(cat "$ro/out")"
+# A backup place that cannot be read is not one without backups.
+as_user chmod 000 "$ro/home/.local/state/kdr4tose/backup"
+ro_run --lang en undo --list
+code=$?
+as_user chmod 755 "$ro/home/.local/state/kdr4tose/backup"
+[[ $code == 1 ]] && grep -q '^kdr4tose-cli: cannot list .*kdr4tose.backup.*access denied' "$ro/out" ||
+  fail "undo --list of a backup place it cannot read: exit $code: $(cat "$ro/out")"
 ro_run undo
 [[ $? == 0 ]] || fail "undo from the user's folder: $(cat "$ro/out")"
 cmp -s "$ro/sample.reg" "$ro/before.reg" || fail "undo did not give the registry file back"
