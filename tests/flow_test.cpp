@@ -857,6 +857,30 @@ TEST_P(FlowTest, AStoppedRunEndsAfterTheFileItCopiedShowsNothingAndLogsItsInterr
   }
 }
 
+// The files are counted before the copies only for a progress that shows the totals: the count
+// walks every source folder.
+class TotalsSeen : public RunProgress {
+ public:
+  explicit TotalsSeen(bool shows) : shows_(shows) {}
+  bool ShowsTotals() const override { return shows_; }
+  uint64_t most = 0;
+
+ private:
+  void Changed(const ProgressState& state) override { most = std::max(most, state.files_total); }
+  bool shows_;
+};
+
+TEST_P(FlowTest, FilesAreCountedBeforeTheCopiesOnlyWhereTheTotalsAreShown) {
+  SeedOldClient();
+  for (bool shows : {true, false}) {
+    TotalsSeen progress(shows);
+    dlg_->set_progress(&progress);
+    ASSERT_EQ(Messages{"Kodrel4 Clientの情報を収集しました。"}, Collect());
+    EXPECT_NE(0u, progress.State().run_files);
+    EXPECT_EQ(shows, progress.most != 0) << shows;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Worlds, FlowTest, ::testing::ValuesIn(FlowWorldFactories()));
 
 }  // namespace kdr::testing
