@@ -256,11 +256,17 @@ std::string PlanErrorShown(const PlanError& error) {
     case PlanError::Kind::kFileUnreadable:
       return Text(Msg::kPlanFileUnreadable, {path});
     case PlanError::Kind::kNotLookedAt:
-      return Text(Msg::kPlanNotLookedAt, {path, FileErrorShown(error.failure)});
+      return Text(Msg::kNotLookedAt, {path, FileErrorShown(error.failure)});
     case PlanError::Kind::kNone:
       break;
   }
   return PlanErrorText(error);
+}
+
+// A backup place that could not be looked at or listed, in the console's language.
+std::string PlaceErrorShown(const PlaceError& error) {
+  return Text(error.listing ? Msg::kFolderUnlistedBecause : Msg::kNotLookedAt,
+              {Shown(error.path), FileErrorShown(error.failure)});
 }
 
 // Why the backup could not be used, in the console's language.
@@ -277,8 +283,9 @@ std::string UndoProblemShown(const UndoResult& result, const BackupPlaces& place
       return Text(Msg::kUndoPartNotTaken, {EditionName(result.part)});
     case UndoProblem::kJournal:
       return Text(Msg::kUndoJournalUnusable, {JournalErrorShown(result.journal)});
-    case UndoProblem::kNone:
     case UndoProblem::kPlaceUnlisted:
+      return PlaceErrorShown(result.place);
+    case UndoProblem::kNone:
     case UndoProblem::kNoBackup:
     case UndoProblem::kAllUndone:
       break;
@@ -530,11 +537,12 @@ int RunUndo(const Services& services, const WorkPaths& paths, const StoreCommand
   if (options.list) {
     std::vector<BackupInfo> backups;
     // A place that cannot be read is no place without backups.
-    if (std::string unlisted; !ListBackups(services.files, places, &backups, &unlisted)) {
+    if (PlaceError unlisted; !ListBackups(services.files, places, &backups, &unlisted)) {
       if (options.json) {
-        Print(options, JsonObjectFor("undo --list") + ",\"error\":" + JsonString(unlisted) + "}\n");
+        Print(options, JsonObjectFor("undo --list") +
+                           ",\"error\":" + JsonString(PlaceErrorText(unlisted)) + "}\n");
       } else {
-        WriteStderr("kdr4tose-cli: " + unlisted + "\n");
+        WriteStderr("kdr4tose-cli: " + PlaceErrorShown(unlisted) + "\n");
       }
       return kExitEditionFailed;
     }

@@ -469,6 +469,11 @@ std::string UndoReasonText(const UndoItem& item) {
   return "a value in it cannot be removed";
 }
 
+std::string PlaceErrorText(const PlaceError& error) {
+  return (error.listing ? "cannot list " : "cannot look at ") + Cp932ForDisplay(error.path) + " (" +
+         Describe(error.failure) + ")";
+}
+
 size_t UndoResult::Total() const {
   size_t total = 0;
   for (size_t count : counts) total += count;
@@ -478,18 +483,18 @@ size_t UndoResult::Total() const {
 namespace {
 
 bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<BackupInfo>* backups,
-                   std::string* error) {
+                   PlaceError* error) {
   if (place.empty()) return true;
   std::string root = place + "\\";
   std::vector<std::string> names;
   Result<EntryKind> there = files.Lookup(root);
   if (!there) {
-    *error = "cannot look at " + Cp932ForDisplay(root) + " (" + Describe(there.error()) + ")";
+    *error = {false, root, there.error()};
     return false;
   }
   if (*there != EntryKind::kFolder) return true;
   if (FileResult listed = files.ListFiles(root, &names); !listed) {
-    *error = "cannot list " + Cp932ForDisplay(root) + " (" + Describe(listed) + ")";
+    *error = {true, root, listed};
     return false;
   }
   const std::string suffix = "\\" + std::string(kJournalName);
@@ -540,14 +545,14 @@ bool ShareAnEdition(const BackupInfo& a, const BackupInfo& b) {
 
 std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& places) {
   std::vector<BackupInfo> backups;
-  std::string error;
+  PlaceError error;
   // A place that cannot be listed holds no backup that could be used.
   static_cast<void>(ListBackups(files, places, &backups, &error));
   return backups;
 }
 
 bool ListBackups(FileSystem& files, const BackupPlaces& places, std::vector<BackupInfo>* found,
-                 std::string* error) {
+                 PlaceError* error) {
   std::vector<BackupInfo>& backups = *found;
   backups.clear();
   bool listed = ListBackupsIn(files, places.work, &backups, error) &&
@@ -565,7 +570,8 @@ UndoResult UndoMigrate(Registry& registry, FileSystem& files, const BackupPlaces
                        const UndoObserver& observer) {
   UndoResult result;
   std::vector<BackupInfo> backups;
-  if (!ListBackups(files, places, &backups, &result.error)) {
+  if (!ListBackups(files, places, &backups, &result.place)) {
+    result.error = PlaceErrorText(result.place);
     result.problem = UndoProblem::kPlaceUnlisted;
     return result;
   }

@@ -75,9 +75,19 @@ enum class UndoProblem {
   kLaterNotUndone,  // `later` of the same edition is not undone
   kJournal,         // the journal is damaged or unreadable: `journal` says how
   kPartNotTaken,    // the journal ends inside `part`, which the Migrate wrote: kept as it is
-  kPlaceUnlisted,   // a place cannot be looked at or listed (`error` says how): a newer backup
+  kPlaceUnlisted,   // a place cannot be looked at or listed (`place` says how): a newer backup
                     // may lie there
 };
+
+// A backup place that could not be looked at or listed.
+struct PlaceError {
+  bool listing = false;  // the listing failed (else: asking what is there did)
+  std::string path;      // code page 932
+  FileResult failure;
+};
+
+// In English and UTF-8, as the log and --json have it: "cannot list <path> (<call>: <error>)".
+std::string PlaceErrorText(const PlaceError& error);
 
 struct UndoResult {
   std::string backup;  // the backup's folder name
@@ -86,6 +96,7 @@ struct UndoResult {
   std::string later;  // kLaterNotUndone: that backup's name
   Edition part = Edition::kPersonal;
   JournalError journal;
+  PlaceError place;            // kPlaceUnlisted
   bool nothing_to_do = false;  // (with error) no backup left to undo: none, or all undone
   // Items by outcome: a Migrate of a million values is undone without holding its items.
   std::array<size_t, 5> counts{};
@@ -130,9 +141,9 @@ struct BackupInfo {
 // The backups in both places, oldest first: by sequence number (those without one first, by
 // name), never by the clock.
 std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& places);
-// The same, false with *error (UTF-8) when a place cannot be looked at or listed.
+// The same, false with *error when a place cannot be looked at or listed.
 bool ListBackups(FileSystem& files, const BackupPlaces& places, std::vector<BackupInfo>* backups,
-                 std::string* error);
+                 PlaceError* error);
 
 // Undoes the backup `name` (when empty, the newest that has not been undone). An older one is
 // refused while a newer one of the same edition is not undone: its items may be the newer

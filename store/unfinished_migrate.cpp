@@ -32,7 +32,10 @@ bool FindUnfinishedMigrates(FileSystem& files, const BackupPlaces& places,
                             std::vector<UnfinishedMigrate>* found, std::string* error) {
   found->clear();
   std::vector<BackupInfo> backups;
-  if (!ListBackups(files, places, &backups, error)) return false;
+  if (PlaceError unlisted; !ListBackups(files, places, &backups, &unlisted)) {
+    *error = PlaceErrorText(unlisted);
+    return false;
+  }
   // Newest first: an edition's newest Migrate not undone tells its state.
   std::array<bool, kEditionCount> decided{};
   for (auto it = backups.rbegin(); it != backups.rend(); ++it) {

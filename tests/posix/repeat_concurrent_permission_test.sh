@@ -171,9 +171,16 @@ ro_run undo --list
 as_user chmod 000 "$ro/home/.local/state/kdr4tose/backup"
 ro_run --lang en undo --list
 code=$?
-as_user chmod 755 "$ro/home/.local/state/kdr4tose/backup"
 [[ $code == 1 ]] && grep -q '^kdr4tose-cli: cannot list .*kdr4tose.backup.*access denied' "$ro/out" ||
   fail "undo --list of a backup place it cannot read: exit $code: $(cat "$ro/out")"
+for command in "undo --list" undo; do  # and in Japanese, with the error's number
+  ro_run --lang ja $command
+  code=$?
+  [[ $code == 1 ]] && grep -q 'の中身を一覧できません（.*エラー 5' "$ro/out" &&
+    ! grep -q 'cannot\|denied' "$ro/out" ||
+    fail "$command in Japanese of a backup place it cannot read: exit $code: $(cat "$ro/out")"
+done
+as_user chmod 755 "$ro/home/.local/state/kdr4tose/backup"
 ro_run undo
 [[ $? == 0 ]] || fail "undo from the user's folder: $(cat "$ro/out")"
 cmp -s "$ro/sample.reg" "$ro/before.reg" || fail "undo did not give the registry file back"
