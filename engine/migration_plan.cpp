@@ -139,7 +139,8 @@ void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, CopyRecord* placed,
   std::vector<PlannedFile> replaced;
   for (PlannedFile& file : plan->files) {
     if (file.replaces && file.old_content_from.empty() && file.old_size == file.new_digest.size) {
-      std::optional<FileStamp> stamp = files.Stamp(file.destination);
+      std::optional<FileStamp> stamp =
+          file.old_stamp ? file.old_stamp : std::optional<FileStamp>(files.Stamp(file.destination));
       // The store file's stamp as the check found it, which proved its digest then.
       const FileStamp* source_stamp = nullptr;
       if (store) {
@@ -303,6 +304,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       if (Result<FileStamp> stamp = in.files.Stamp(file.destination)) {
         file.replaces = true;
         file.old_size = stamp->size;
+        file.old_stamp = *stamp;
       } else if (!stamp.not_found()) {
         Result<EntryKind> kind = in.files.Lookup(file.destination);
         if (kind != std::optional(EntryKind::kFolder)) {

@@ -126,16 +126,21 @@ struct FolderId {
 // opened it, so it may go on in another thread while that one makes other calls.
 class FileReader {
  public:
-  explicit FileReader(uint64_t size = 0) : size_(size) {}
+  explicit FileReader(uint64_t size = 0, std::optional<FileStamp> stamp = std::nullopt)
+      : size_(size), stamp_(stamp) {}
   virtual ~FileReader() = default;
   // Hands each piece to `sink` in order, without holding the file whole. Fails with the read
   // that failed (pieces already handed stay handed). Called once.
   virtual FileResult ReadPieces(const std::function<void(std::string_view)>& sink) = 0;
   // The file's size when it was opened (it may grow or shrink since); 0 when not known.
   uint64_t size() const { return size_; }
+  // The file's stamp when it was opened, as FileSystem::Stamp takes it, where the open gives it
+  // for nothing (a caller that needs one asks Stamp otherwise).
+  const std::optional<FileStamp>& stamp() const { return stamp_; }
 
  private:
   uint64_t size_;
+  std::optional<FileStamp> stamp_;
 };
 
 // What a path names.

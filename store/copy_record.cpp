@@ -84,7 +84,14 @@ bool CopyRecord::Load() {
     std::optional<FileStamp> source = ParseStamp(f, 3, *size);
     std::optional<FileStamp> copy = ParseStamp(f, 6, *size);
     if (!source || !copy) continue;
-    entries_[*path] = Entry{FileDigest{*size, *hash}, *source, *copy};
+    Entry entry{FileDigest{*size, *hash}, *source, *copy};
+    // A record is written in its map's order: each line goes at the end, with no search. A
+    // later line for a path (appended by a run that proved the file again) replaces the first.
+    if (entries_.empty() || entries_.key_comp()(entries_.rbegin()->first, *path)) {
+      entries_.emplace_hint(entries_.end(), std::move(*path), entry);
+    } else {
+      entries_[*path] = entry;
+    }
   }
   // Lines passed over or replaced by later ones: the next Rewrite drops them.
   changed_ = lines != entries_.size() || !rest.empty();

@@ -31,6 +31,8 @@ struct PlannedFile {
   // Migrate that stopped while it wrote the file); none where the platform or an older
   // backup kept none.
   std::optional<FileMetadata> old_metadata = std::nullopt;
+  // The replaced file's stamp as the plan found it: what a file kept in place is held to.
+  std::optional<FileStamp> old_stamp = std::nullopt;
 };
 
 // A file the data folder already holds as the store has it: nothing to replace or back up.

@@ -241,32 +241,41 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     if (IsSystemClutter(file.path, plain)) continue;
     ++check.files_checked;
     std::string full = folder + file.path;
-    Result<EntryKind> there = files.Lookup(full);
-    if (!there) {
-      check.problems.push_back({file.path, StoreProblemKind::kUnreadable});
-      continue;
-    }
-    if (*there == EntryKind::kNone) {
-      check.problems.push_back({file.path, StoreProblemKind::kMissing});
-      continue;
-    }
+    // What is not there as a plain file is looked at to say why; a listed file is read at once
+    // (one open a file: the check reads every file of the store before each Migrate).
+    auto not_read = [&](bool listed_plain) {
+      Result<EntryKind> there = files.Lookup(full);
+      StoreProblemKind kind = !there                        ? StoreProblemKind::kUnreadable
+                              : *there == EntryKind::kNone ? StoreProblemKind::kMissing
+                              : listed_plain               ? StoreProblemKind::kUnreadable
+                                                           : StoreProblemKind::kNotAFile;
+      check.problems.push_back({file.path, kind});
+    };
     if (!plain.contains(file.path)) {
-      check.problems.push_back({file.path, StoreProblemKind::kNotAFile});
+      not_read(false);
+      continue;
+    }
+    Result<std::unique_ptr<FileReader>> reader = files.OpenForReading(full);
+    if (!reader) {
+      not_read(true);
       continue;
     }
     // The stamp before the read: a file written since is not the one read.
     std::optional<FileStamp> before;
-    if (stamps) before = files.Stamp(full);
-    std::optional<FileDigest> digest = DigestFile(files, full);
-    if (!digest) {
+    if (stamps) before = (*reader)->stamp() ? (*reader)->stamp() : files.Stamp(full);
+    ContentHasher hasher;
+    FileResult read = (*reader)->ReadPieces([&](std::string_view piece) { hasher.Add(piece); });
+    reader->reset();
+    const FileDigest digest{hasher.size(), hasher.Finish()};
+    if (!read) {
       check.problems.push_back({file.path, StoreProblemKind::kUnreadable});
-    } else if (digest->size < file.digest.size) {
+    } else if (digest.size < file.digest.size) {
       check.problems.push_back({file.path, StoreProblemKind::kTruncated});
-    } else if (*digest != file.digest) {
+    } else if (digest != file.digest) {
       check.problems.push_back({file.path, StoreProblemKind::kChanged});
     } else {
-      if (digests) (*digests)[full] = *digest;
-      if (before && before->size == digest->size) stamps->found[full] = *before;
+      if (digests) (*digests)[full] = digest;
+      if (before && before->size == digest.size) stamps->found[full] = *before;
     }
   }
   for (const std::string& name : present) {

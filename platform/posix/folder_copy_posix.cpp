@@ -7,7 +7,10 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/cp932.h"
@@ -32,6 +35,22 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// A folder the walk is in: its entries are looked at through its descriptor, one name to
+// look up rather than the whole path (the copy stats two files for each one it keeps).
+struct Folder {
+  const fs::path& path;
+  UniqueFd fd;
+  // lstat of `name` in the folder.
+  bool StatEntry(const std::string& name, struct stat* st) const {
+    if (fd.ok()) return ::fstatat(fd.get(), name.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::lstat((path / name).c_str(), st) == 0;
+  }
+};
+
+UniqueFd OpenFolder(const fs::path& path) {
+  return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 class Walk {
  public:
   explicit Walk(const FolderCopyJob& job) : job_(job) {}
@@ -49,15 +68,26 @@ class Walk {
 
   // The destination's own name for `name`: the entry of that exact name, else one that matches
   // it without regard to ASCII case (which Windows would replace), else `name` itself. *st is
-  // the exact name's (not followed) when *exact is set.
-  static std::string NameIn(const fs::path& destination,
-                            const std::map<std::string, std::string, Cp932NoCaseLess>& existing,
+  // the exact name's (not followed) when *exact is set. The folder's names are read only when
+  // the exact name is not there: a run again finds nearly every file under its own name.
+  static std::string NameIn(const Folder& destination,
+                            std::optional<std::map<std::string, std::string, Cp932NoCaseLess>>*
+                                existing,
                             const std::string& name, struct stat* st, bool* exact) {
-    *exact = ::lstat((destination / name).c_str(), st) == 0;
+    *exact = destination.StatEntry(name, st);
     if (*exact) return name;
+    if (!*existing) {
+      existing->emplace();
+      std::error_code ec;
+      for (fs::directory_iterator d(destination.path, ec), end; !ec && d != end; d.increment(ec)) {
+        std::string entry = d->path().filename().string();
+        // Keyed by the name in the tool's code page, where Windows' case rule applies.
+        if (std::optional<std::string> key = Utf8ToCp932(entry)) (*existing)->emplace(*key, entry);
+      }
+    }
     std::optional<std::string> key = Utf8ToCp932(name);
-    auto it = key ? existing.find(*key) : existing.end();
-    return it == existing.end() ? name : it->second;
+    auto it = key ? (*existing)->find(*key) : (*existing)->end();
+    return it == (*existing)->end() ? name : it->second;
   }
 
   // The folder exists (as a folder, reached through no link that leads out of bounds).
@@ -86,52 +116,52 @@ class Walk {
       Fail(tool_source, FailFromErrno("opendir", tool_source));
       return;
     }
+    // The folder's entries read once, with their names in the tool's code page.
+    std::vector<std::pair<fs::path, std::string>> entries;
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+      if (ec) break;
+      entries.emplace_back(it->path(), ToolName(it->path().filename()));
+    }
+    if (ec) {
+      errno = ec.value();
+      Fail(tool_source, FailFromErrno("readdir", tool_source));
+      return;
+    }
     // Names that Windows takes for one (in another case, or alike once a character without a
     // code page 932 form reads "?"): none of them can reach Windows as the file it is here.
     std::map<std::string, int, Cp932NoCaseLess> alike;
-    for (fs::directory_iterator d(source, ec), end; !ec && d != end; d.increment(ec)) {
-      ++alike[ToolName(d->path().filename())];
-    }
-    ec.clear();
+    for (const auto& entry : entries) ++alike[entry.second];
+    const Folder from_folder{source, OpenFolder(source)};
+    Folder to_folder{destination, UniqueFd()};
     bool destination_ready = false;
-    std::map<std::string, std::string, Cp932NoCaseLess> existing;
+    std::optional<std::map<std::string, std::string, Cp932NoCaseLess>> existing;
     auto prepare_destination = [&]() -> bool {
       if (destination_ready) return true;
       FileResult made = EnsureFolder(destination, tool_destination);
       if (!made) return false;
       RemoveStaleTempFiles(destination);
-      for (fs::directory_iterator d(destination, ec), end; !ec && d != end; d.increment(ec)) {
-        std::string name = d->path().filename().string();
-        // Keyed by the name in the tool's code page, where Windows' case rule applies.
-        if (std::optional<std::string> key = Utf8ToCp932(name)) existing.emplace(*key, name);
-      }
+      to_folder.fd = OpenFolder(destination);
       destination_ready = true;
       return true;
     };
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-      if (ec) {
-        errno = ec.value();
-        Fail(tool_source, FailFromErrno("readdir", tool_source));
-        return;
-      }
+    for (const auto& [from, tool_name] : entries) {
       // Asked between files, so that none is left half written.
       if (job_.observer && job_.observer->StopRequested()) {
         if (first_failure_.ok())
           first_failure_ = FileResult::Fail(kCancelled, "CopyFile", tool_source);
         return;
       }
-      const fs::path& from = it->path();
       std::string name = from.filename().string();
       // Someone's half-written file: never carried on, whoever writes it.
       if (IsTempFileName(name)) continue;
-      std::string tool_from = tool_source + ToolName(from.filename());
+      std::string tool_from = tool_source + tool_name;
       // A name Windows cannot hold would not reach Windows as this file (a "\\" would even make
       // it another path), and one it keeps for a device would be read as the device there.
       if (Status name_code = CheckWindowsName(name, NameText::kUtf8); name_code != kOk) {
         Fail(tool_from, FileResult::Fail(name_code, "CopyFile", tool_from));
         continue;
       }
-      if (alike[ToolName(from.filename())] > 1) {
+      if (alike[tool_name] > 1) {
         Fail(tool_from, FileResult::Fail(kFileExists, "CopyFile", tool_from));
         continue;
       }
@@ -141,13 +171,14 @@ class Walk {
       }
       struct stat there {};
       bool there_known = false;
-      std::string target_name = NameIn(destination, existing, name, &there, &there_known);
+      std::string target_name = NameIn(to_folder, &existing, name, &there, &there_known);
       fs::path to = destination / target_name;
-      std::string tool_to = tool_destination + ToolName(target_name);
+      std::string tool_to =
+          tool_destination + (target_name == name ? tool_name : ToolName(target_name));
       // The entry NameIn looked at, unless it found the file under another name.
-      if (!there_known && target_name != name) there_known = ::lstat(to.c_str(), &there) == 0;
+      if (!there_known && target_name != name) there_known = to_folder.StatEntry(target_name, &there);
       struct stat st {};
-      if (::lstat(from.c_str(), &st) != 0) {
+      if (!from_folder.StatEntry(name, &st)) {
         Fail(tool_from, FailFromErrno("stat", tool_from));
         continue;
       }

@@ -326,8 +326,11 @@ class FdReader : public FileReader {
  public:
   // `size` is the file's size when it was opened: a small file gets a buffer its size (and one
   // byte to see its end), not 1 MB mapped and unmapped for each of thousands of files.
-  FdReader(UniqueFd fd, uint64_t size, std::string path)
-      : FileReader(size), fd_(std::move(fd)), piece_(PieceFor(size)), path_(std::move(path)) {}
+  FdReader(UniqueFd fd, const struct stat& st, std::string path)
+      : FileReader(static_cast<uint64_t>(st.st_size), StampOf(st)),
+        fd_(std::move(fd)),
+        piece_(PieceFor(static_cast<uint64_t>(st.st_size))),
+        path_(std::move(path)) {}
   FileResult ReadPieces(const std::function<void(std::string_view)>& sink) override {
     std::unique_ptr<char[]> buffer(new char[piece_]);
     for (;;) {
@@ -366,8 +369,8 @@ Result<std::unique_ptr<FileReader>> PortableFileSystem::OpenForReading(std::stri
   // As Windows answers: a folder is denied, anything but a file is a device.
   if (S_ISDIR(st.st_mode)) return FileResult::Fail(kAccessDenied, "open", path);
   if (!S_ISREG(st.st_mode)) return FileResult::Fail(kDeviceName, "open", path);
-  return std::unique_ptr<FileReader>(std::make_unique<FdReader>(
-      std::move(fd), static_cast<uint64_t>(st.st_size), std::string(path)));
+  return std::unique_ptr<FileReader>(
+      std::make_unique<FdReader>(std::move(fd), st, std::string(path)));
 }
 
 FileResult PortableFileSystem::ListFiles(std::string_view folder, std::vector<std::string>* files) {
