@@ -277,6 +277,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       noted = NoteFolder(in.files, copy.destination + subfolder, &folders, &plan->folders_created);
       if (!noted) return Failed(error, copy.destination + subfolder, noted.error());
     }
+    plan->files.reserve(plan->files.size() + names.size());
     for (const std::string& name : names) {
       PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}, {}};
       std::optional<FileDigest> digest;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/edition.h"
@@ -58,7 +59,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
                  PlannedWrites* writes = nullptr);
 
 // The stamps of store files, by full path, as the store's check found them.
-using StoreFileStamps = std::map<std::string, FileStamp>;
+using StoreFileStamps = std::unordered_map<std::string, FileStamp>;
 
 // Moves each planned file that replaces one with the same content from plan->files to
 // plan->kept: the copy leaves it, and the backup has nothing of it to save. The file is read and

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/edition.h"
@@ -94,7 +95,7 @@ struct EditionCheck {
 // What a check learns of the store files' stamps.
 struct StoreStamps {
   // Each file found as listed, by full path: its stamp before it was read.
-  std::map<std::string, FileStamp> found;
+  std::unordered_map<std::string, FileStamp> found;
 };
 
 // Compares the edition folder with its manifest: every listed file present with its size and

@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <string_view>
 #include <utility>
 
@@ -18,7 +19,7 @@ namespace kdr {
 
 // Digests already known, by full path (code page 932), so a file read for one check is not read
 // again for the next (the manifest after a Collect reuses the copies' digests).
-using DigestCache = std::map<std::string, FileDigest>;
+using DigestCache = std::unordered_map<std::string, FileDigest>;
 
 // Called for each file whose copy is not the same as its source, with the source path and why.
 using CopyMismatch = std::function<void(std::string_view source_path, std::string_view why)>;
