@@ -245,7 +245,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     // (one open a file: the check reads every file of the store before each Migrate).
     auto not_read = [&](bool listed_plain) {
       Result<EntryKind> there = files.Lookup(full);
-      StoreProblemKind kind = !there                        ? StoreProblemKind::kUnreadable
+      StoreProblemKind kind = !there                       ? StoreProblemKind::kUnreadable
                               : *there == EntryKind::kNone ? StoreProblemKind::kMissing
                               : listed_plain               ? StoreProblemKind::kUnreadable
                                                            : StoreProblemKind::kNotAFile;

@@ -6,8 +6,8 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/file_system.h"

@@ -70,10 +70,10 @@ class Walk {
   // it without regard to ASCII case (which Windows would replace), else `name` itself. *st is
   // the exact name's (not followed) when *exact is set. The folder's names are read only when
   // the exact name is not there: a run again finds nearly every file under its own name.
-  static std::string NameIn(const Folder& destination,
-                            std::optional<std::map<std::string, std::string, Cp932NoCaseLess>>*
-                                existing,
-                            const std::string& name, struct stat* st, bool* exact) {
+  static std::string NameIn(
+      const Folder& destination,
+      std::optional<std::map<std::string, std::string, Cp932NoCaseLess>>* existing,
+      const std::string& name, struct stat* st, bool* exact) {
     *exact = destination.StatEntry(name, st);
     if (*exact) return name;
     if (!*existing) {
@@ -176,7 +176,8 @@ class Walk {
       std::string tool_to =
           tool_destination + (target_name == name ? tool_name : ToolName(target_name));
       // The entry NameIn looked at, unless it found the file under another name.
-      if (!there_known && target_name != name) there_known = to_folder.StatEntry(target_name, &there);
+      if (!there_known && target_name != name)
+        there_known = to_folder.StatEntry(target_name, &there);
       struct stat st {};
       if (!from_folder.StatEntry(name, &st)) {
         Fail(tool_from, FailFromErrno("stat", tool_from));
