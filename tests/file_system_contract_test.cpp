@@ -515,6 +515,27 @@ TEST_P(FileSystemContractTest, ReadFileReadsWholeFilesAndNothingElse) {
   }
 }
 
+// A reader's stamp, where it gives one, is the file's as Stamp takes it: the store check keeps
+// files by it. A read begun inside another's sink leaves the first one's pieces as they were.
+TEST_P(FileSystemContractTest, AReaderGivesTheStampAndAReadInsideAnotherLeavesItsPieces) {
+  ASSERT_TRUE(h().Put(root() + "a.bin", std::string(3000, 'a')));
+  ASSERT_TRUE(h().Put(root() + "b.bin", std::string(5000, 'b')));
+  Result<std::unique_ptr<FileReader>> a = fs().OpenForReading(root() + "a.bin");
+  ASSERT_TRUE(a.has_value());
+  if ((*a)->stamp()) {
+    EXPECT_TRUE(fs().Stamp(root() + "a.bin") == (*a)->stamp());
+  }
+  std::string outer, inner;
+  FileResult read = (*a)->ReadPieces([&](std::string_view piece) {
+    EXPECT_TRUE(
+        fs().ReadFileInPieces(root() + "b.bin", [&](std::string_view p) { inner.append(p); }));
+    outer.append(piece);
+  });
+  EXPECT_TRUE(read);
+  EXPECT_EQ(std::string(3000, 'a'), outer);
+  EXPECT_EQ(std::string(5000, 'b'), inner);
+}
+
 // A file named as Windows names a device is never opened by that name: on Windows that would
 // open the device (reading "COM1" waits on the port), so no platform opens it as a file.
 TEST_P(FileSystemContractTest, NamesKeptForDevicesAreNeverOpened) {
