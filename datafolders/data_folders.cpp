@@ -203,12 +203,12 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // A copy into itself (the program placed inside a data folder, perhaps through another drive
   // letter) would grow without end; a data folder inside the work folder would have the copy
   // read or write the store itself.
-  if (FoldersOverlap(ctx.files, destination, source)) {
+  FolderIdentities folders(ctx.files);
+  if (folders.Overlap(destination, source)) {
     return refuse(
         FileResult::Fail(kInvalidParam, "CopyFolder (one folder inside the other)", destination));
   }
-  if (FolderAtOrBelow(ctx.files, destination, ctx.paths.root) &&
-      FolderAtOrBelow(ctx.files, source, ctx.paths.root)) {
+  if (folders.AtOrBelow(destination, ctx.paths.root) && folders.AtOrBelow(source, ctx.paths.root)) {
     return refuse(FileResult::Fail(
         kInvalidParam, "CopyFolder (a data folder inside the work folder)", destination));
   }
