@@ -106,7 +106,7 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   // Written also when stopped: what was proven so far need not be copied again.
   if (record && !record->Rewrite()) {
     run.log.Skipped("record of the copies of " + name + " (" +
-                        Cp932ForDisplay(CopyRecordPath(run.paths, edition)) + ")",
+                        Cp932Text(CopyRecordPath(run.paths, edition)) + ")",
                     "could not be written; the next Collect copies every file again");
   }
   LogKept(run.log, name, run.summary.Copies(edition).files_kept, "the store");

@@ -46,7 +46,7 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
   if (!result.error.empty()) {
     log.Skipped("undo", result.error);
   } else {
-    log.Done("undo of backup " + Cp932ForDisplay(result.backup) + ": " +
+    log.Done("undo of backup " + Cp932Text(result.backup) + ": " +
              std::to_string(result.Count(UndoOutcome::kRestored)) + " restored, " +
              std::to_string(result.Count(UndoOutcome::kRemoved)) + " removed, " +
              std::to_string(result.Count(UndoOutcome::kRefused)) + " refused, " +
