@@ -378,6 +378,7 @@ constexpr MessageText kTexts[] = {
     {Msg::kBackupJournalUnreadable, "the journal cannot be read"},
     {Msg::kBackupJournalDamaged, "the journal is damaged: line {0}: {1}"},
     {Msg::kBackupJournalChanged, "the journal changed while it was read"},
+    {Msg::kBackupUndoneUnknown, "whether it was undone cannot be told ({0})"},
     {Msg::kJournalNotAJournal, "not a backup journal"},
     {Msg::kJournalOtherVersion, "not a backup journal of this version"},
     {Msg::kJournalNoTime, "no time line"},

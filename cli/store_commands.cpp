@@ -236,6 +236,8 @@ std::string BackupTroubleShown(const BackupInfo& b) {
     case BackupInfo::Trouble::kJournalUnreadable:
     case BackupInfo::Trouble::kJournalDamaged:
       return JournalErrorShown(b.journal);
+    case BackupInfo::Trouble::kUndoneUnknown:
+      return Text(Msg::kBackupUndoneUnknown, {FileErrorShown(b.marker)});
     case BackupInfo::Trouble::kNone:
       break;
   }

@@ -524,7 +524,15 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
       info.time = journal->time;
       for (Edition e : journal->editions) info.editions.emplace_back(EditionName(e));
     }
-    info.undone = files.Exists(info.folder + "\\" + std::string(kUndoneMarkerName));
+    // A marker that cannot be looked at leaves the backup as not undone, so that it still keeps
+    // an older one of its edition from being undone first, with the trouble said.
+    Result<EntryKind> marker = files.Lookup(info.folder + "\\" + std::string(kUndoneMarkerName));
+    info.undone = marker && *marker != EntryKind::kNone;
+    if (!marker && info.trouble == BackupInfo::Trouble::kNone) {
+      info.trouble = BackupInfo::Trouble::kUndoneUnknown;
+      info.marker = marker.error();
+      info.error = "whether it was undone cannot be told (" + Describe(info.marker) + ")";
+    }
     backups->push_back(std::move(info));
   }
   return true;

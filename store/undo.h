@@ -131,11 +131,19 @@ struct BackupInfo {
   bool undone = false;
   std::string error;        // the journal cannot be read (English, for --json)
   bool unreadable = false;  // ... because the file could not be read (not: is damaged)
-  // The same for a front end to say: the sequence number or the journal could not be read, or
-  // the journal is damaged (`journal` says where).
-  enum class Trouble { kNone, kSequenceUnreadable, kJournalUnreadable, kJournalDamaged };
+  // The same for a front end to say: the sequence number or the journal could not be read,
+  // the journal is damaged (`journal` says where), or whether it was undone cannot be told
+  // (`marker` says why; `undone` is then false).
+  enum class Trouble {
+    kNone,
+    kSequenceUnreadable,
+    kJournalUnreadable,
+    kJournalDamaged,
+    kUndoneUnknown
+  };
   Trouble trouble = Trouble::kNone;
   JournalError journal;
+  FileResult marker;
 };
 
 // The backups in both places, oldest first: by sequence number (those without one first, by
