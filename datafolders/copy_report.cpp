@@ -1,6 +1,5 @@
 #include "datafolders/copy_report.h"
 
-#include "platform/text_encoding.h"
 
 namespace kdr {
 

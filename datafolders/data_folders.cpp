@@ -9,7 +9,6 @@
 #include "datafolders/data_path.h"
 #include "platform/folder_identity.h"
 #include "platform/folder_reach.h"
-#include "platform/text_encoding.h"
 
 namespace kdr {
 namespace {

@@ -5,7 +5,6 @@
 #include "engine/copy_totals.h"
 #include "engine/migration_plan.h"
 #include "platform/folder_reach.h"
-#include "platform/text_encoding.h"
 #include "settings/settings_import.h"
 #include "store/unfinished_migrate.h"
 

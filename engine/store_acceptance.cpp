@@ -2,7 +2,6 @@
 
 #include "core/log_lines.h"
 #include "engine/work_log_file.h"
-#include "platform/text_encoding.h"
 #include "store/manifest.h"
 #include "store/store_time.h"
 

@@ -6,7 +6,6 @@
 #include "core/log_lines.h"
 #include "datafolders/data_folders.h"
 #include "engine/work_log_file.h"
-#include "platform/text_encoding.h"
 #include "settings/settings_import.h"
 
 namespace kdr {
@@ -38,7 +37,7 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
         // which is what a helpdesk asks about.
         if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed ||
             item.reason != UndoReason::kNone) {
-          log.Skipped(std::string(UndoOutcomeText(item.outcome)) + ": " + UndoItemText(item),
+          log.Skipped(std::string(UndoOutcomeText(item.outcome)) + ": " + UndoItemName(item),
                       UndoReasonText(item));
         }
         if (observer) observer(item);

@@ -779,7 +779,7 @@ TEST_P(StoreFlowTest, AnEditionFolderThatCannotBeListedSaysWhy) {
   ManifestWriteError error;
   EXPECT_FALSE(
       WriteEditionManifest(files, paths(), Edition::kClient, "1", "t", nullptr, {}, &error));
-  EXPECT_EQ("the edition folder could not be listed " + cause, ManifestWriteErrorText(error));
+  EXPECT_EQ("the edition folder could not be listed " + cause, ManifestWriteErrorText(error).Utf8());
 }
 
 // A journal whose last part lost its end (cut on the way, not by a stopped run, since that
