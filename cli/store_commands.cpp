@@ -466,7 +466,8 @@ int AcceptStoreCommand(const Services& services, const WorkPaths& paths,
           JsonObjectFor("verify --accept") + ",\"edition\":" + JsonString(EditionName(edition)) +
               ",\"was\":{" + StateJson(check) + ",\"problems\":" + JsonList(differences) +
               "},\"sealed\":" + Bool(sealed) +
-              (sealed ? "" : ",\"error\":" + JsonString(ManifestWriteErrorText(accepted.error).Utf8())) +
+              (sealed ? ""
+                      : ",\"error\":" + JsonString(ManifestWriteErrorText(accepted.error).Utf8())) +
               "}\n");
   } else if (!sealed) {
     WriteStderr(text);

@@ -29,10 +29,10 @@ struct Cp932Excerpt {
 class LogText {
  public:
   LogText() = default;
-  LogText(const char* english) : bytes_(english) {}                // NOLINT: English is a text
-  LogText(std::string english) : bytes_(std::move(english)) {}      // NOLINT
-  LogText(std::string_view english) : bytes_(english) {}            // NOLINT
-  LogText(Cp932Text name) { *this += name; }                        // NOLINT: a name is a text
+  LogText(const char* english) : bytes_(english) {}             // NOLINT: English is a text
+  LogText(std::string english) : bytes_(std::move(english)) {}  // NOLINT
+  LogText(std::string_view english) : bytes_(english) {}        // NOLINT
+  LogText(Cp932Text name) { *this += name; }                    // NOLINT: a name is a text
 
   LogText& operator+=(std::string_view english);
   LogText& operator+=(Cp932Text name);
@@ -71,8 +71,7 @@ inline LogText operator+(LogText text, const Cp932Excerpt& excerpt) {
 }
 // Only a LogText itself: English converts to both kinds of right-hand side.
 template <class T>
-  requires std::same_as<T, LogText>
-LogText operator+(LogText text, const T& more) {
+requires std::same_as<T, LogText> LogText operator+(LogText text, const T& more) {
   text += more;
   return text;
 }

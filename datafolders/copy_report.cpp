@@ -1,6 +1,5 @@
 #include "datafolders/copy_report.h"
 
-
 namespace kdr {
 
 void LogKept(ActivityLog& log, std::string_view edition, uint64_t kept, std::string_view where) {

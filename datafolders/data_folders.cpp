@@ -40,13 +40,11 @@ std::optional<std::string> ReadPathValue(DataFolderContext& ctx, std::string_vie
   }
   data.resize(data.find('\0') == std::string::npos ? data.size() : data.find('\0'));
   if (std::optional<std::string> problem = DataPathProblem(data)) {
-    ctx.log.Skipped(std::string(value_name) + " of " + Cp932Text(key_path) + " = " +
-                        Cp932Text(data),
-                    *problem);
+    ctx.log.Skipped(
+        std::string(value_name) + " of " + Cp932Text(key_path) + " = " + Cp932Text(data), *problem);
     return std::nullopt;
   }
-  ctx.log.Done(std::string(value_name) + " of " + Cp932Text(key_path) + " = " +
-               Cp932Text(data));
+  ctx.log.Done(std::string(value_name) + " of " + Cp932Text(key_path) + " = " + Cp932Text(data));
   return data;
 }
 
@@ -113,8 +111,7 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
           kFileExists, "CopyFolder (another folder of this Migrate writes the same files)",
           destination);
       if (ctx.copy_observer) ctx.copy_observer->CopyFailed(source, why);
-      ctx.log.Skipped("copy " + Cp932Text(source) + " -> " + Cp932Text(destination),
-                      Describe(why));
+      ctx.log.Skipped("copy " + Cp932Text(source) + " -> " + Cp932Text(destination), Describe(why));
       continue;
     }
     // A destination inside the work folder is refused by the copy: nothing is made there first.

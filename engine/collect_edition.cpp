@@ -36,6 +36,7 @@ void WriteManifest(RunContext& run, Edition edition, DigestCache* digests, bool*
   const std::string what = "manifest of " + std::string(EditionName(edition));
   // The settings file must be on disk before it is hashed.
   if (*settings_written && !run.services.profiles.Flush()) *settings_written = false;
+  // Kept in the manifest, which is UTF-8 text: its names are converted as they go in.
   std::vector<ManifestMiss> missed;
   if (!*settings_written) {
     missed.push_back(

@@ -658,8 +658,9 @@ TEST_P(StoreFlowTest, AnUndoneMarkerThatCannotBeLookedAtIsATrouble) {
     EXPECT_EQ(looked, backups[0].undone);
     EXPECT_EQ(looked ? BackupInfo::Trouble::kNone : BackupInfo::Trouble::kUndoneUnknown,
               backups[0].trouble);
-    EXPECT_EQ(looked ? "" : "whether it was undone cannot be told (GetFileAttributes " + marker +
-                                ": 5 access denied)",
+    EXPECT_EQ(looked ? ""
+                     : "whether it was undone cannot be told (GetFileAttributes " + marker +
+                           ": 5 access denied)",
               backups[0].error);
   }
 }
@@ -779,7 +780,8 @@ TEST_P(StoreFlowTest, AnEditionFolderThatCannotBeListedSaysWhy) {
   ManifestWriteError error;
   EXPECT_FALSE(
       WriteEditionManifest(files, paths(), Edition::kClient, "1", "t", nullptr, {}, &error));
-  EXPECT_EQ("the edition folder could not be listed " + cause, ManifestWriteErrorText(error).Utf8());
+  EXPECT_EQ("the edition folder could not be listed " + cause,
+            ManifestWriteErrorText(error).Utf8());
 }
 
 // A journal whose last part lost its end (cut on the way, not by a stopped run, since that
