@@ -4,9 +4,14 @@
 // makes and take its peak memory, alternating with reg.exe and xcopy.
 //
 //   kdr-bench-wine.exe seed VALUES [SEED]   the old product's branch of a synthetic profile
-//                                           into HKEY_CURRENT_USER (replacing what was there);
-//                                           prints values=, keys=, importable=, entries=
+//                                           into HKEY_CURRENT_USER (replacing what was there)
+//                                           and both products' markers into
+//                                           HKEY_LOCAL_MACHINE, so that kdr4tose-cli.exe finds
+//                                           every edition; prints values=, keys=, importable=,
+//                                           entries=
 //   kdr-bench-wine.exe clear                removes the new product's branch
+//   kdr-bench-wine.exe reset                the new product's branch as installed: its data
+//                                           path values alone
 //   kdr-bench-wine.exe collect FOLDER       the three editions' folders and settings export into
 //                                           the work folder FOLDER\kdr4env (which should hold
 //                                           no settings files yet); prints seconds=
@@ -25,6 +30,7 @@
 
 #include "bench/synthetic_profile.h"
 #include "core/edition_folders.h"
+#include "core/presence.h"
 #include "core/work_paths.h"
 #include "platform/portable_profile_file.h"
 #include "platform/win32/win32_file_system.h"
@@ -51,15 +57,16 @@ unsigned long long PeakKilobytes() {
 }
 
 // Copies `node` (at `path`) and everything below it into the real registry.
-bool CopyTree(Registry& target, const MemoryRegistry::Node& node, const std::string& path) {
+bool CopyTree(Registry& target, const MemoryRegistry::Node& node, const std::string& path,
+              RootKey root = RootKey::kCurrentUser) {
   RegistryKeyPtr key;
-  if (target.CreateKey(RootKey::kCurrentUser, path, &key) != kOk) return false;
+  if (target.CreateKey(root, path, &key) != kOk) return false;
   for (const MemoryRegistry::Value& value : node.values()) {
     if (key->SetValue(value.name(), value.type(), value.data()) != kOk) return false;
   }
   key.reset();
   for (const auto& [name, child] : node.children()) {
-    if (!CopyTree(target, *child, path + "\\" + child->name())) return false;
+    if (!CopyTree(target, *child, path + "\\" + child->name(), root)) return false;
   }
   return true;
 }
@@ -78,18 +85,57 @@ bool Paths(const char* folder, WorkPaths* paths) {
   return true;
 }
 
-int Seed(size_t values, uint32_t seed) {
-  MemoryRegistry profile;
+constexpr char kNewBranch[] = "Software\\VTQ\\KodrelSE";
+
+// Data folders that exist, so that kdr4tose-cli.exe copies them too.
+ProfileOptions OptionsWithDataFolders(size_t values, uint32_t seed) {
   ProfileOptions options;
   options.values = values;
   options.seed = seed;
+  options.old_data_root = "C:\\kdr4bench\\old\\";
+  options.new_data_root = "C:\\kdr4bench\\new\\";
+  return options;
+}
+
+// The new product's branch as its installation leaves it: its data path values only.
+int Reset() {
+  MemoryRegistry profile;
+  GenerateProfile(OptionsWithDataFolders(0, 1), &profile);
+  const MemoryRegistry::Node* installed = profile.Find(RootKey::kCurrentUser, kNewBranch);
+  RegDeleteTreeA(HKEY_CURRENT_USER, kNewBranch);
+  Win32Registry registry;
+  if (installed == nullptr || !CopyTree(registry, *installed, kNewBranch)) return 1;
+  std::printf("reset=yes");
+  return 0;
+}
+
+int Seed(size_t values, uint32_t seed) {
+  MemoryRegistry profile;
+  const ProfileOptions options = OptionsWithDataFolders(values, seed);
   ProfileStats stats = GenerateProfile(options, &profile);
   const MemoryRegistry::Node* old_branch = profile.Find(RootKey::kCurrentUser, kOldBranch);
   if (old_branch == nullptr) return 1;
   RegDeleteTreeA(HKEY_CURRENT_USER, kOldBranch);
-  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\VTQ\\KodrelSE");
+  RegDeleteTreeA(HKEY_CURRENT_USER, kNewBranch);
   Win32Registry registry;
-  if (!CopyTree(registry, *old_branch, kOldBranch)) {
+  bool copied = CopyTree(registry, *old_branch, kOldBranch);
+  for (Edition edition : kAllEditions) {
+    for (std::string_view marker : {OldMarkerKey(edition), NewMarkerKey(edition)}) {
+      const MemoryRegistry::Node* node = profile.Find(RootKey::kLocalMachine, marker);
+      copied = copied && node != nullptr &&
+               CopyTree(registry, *node, std::string(marker), RootKey::kLocalMachine);
+    }
+  }
+  Win32FileSystem files;
+  for (const char* folder :
+       {"personal\\prv\\DDBVID\\", "personal\\prv\\log\\", "personal\\pub\\DDBDAT\\",
+        "personal\\pub\\log\\", "client\\prv\\DDBVID\\", "client\\prv\\log\\",
+        "server\\pub\\DDBDAT\\", "server\\pub\\log\\"}) {
+    const std::string path = options.old_data_root + folder;
+    copied = copied && files.MakeSurePathExists(path) &&
+             files.WriteFileAtomically(path + "a.dat", std::string(1000, 'x'));
+  }
+  if (!copied) {
     std::fprintf(stderr, "could not write the profile into the registry\n");
     return 1;
   }
@@ -153,9 +199,11 @@ int Run(int argc, char** argv) {
     uint32_t seed = argc > 3 ? static_cast<uint32_t>(std::strtoul(argv[3], nullptr, 10)) : 1;
     status = Seed(std::strtoull(argv[2], nullptr, 10), seed);
   } else if (command == "clear") {
-    LONG result = RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\VTQ\\KodrelSE");
+    LONG result = RegDeleteTreeA(HKEY_CURRENT_USER, kNewBranch);
     std::printf("cleared=%s", result == ERROR_SUCCESS ? "yes" : "nothing");
     status = result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND ? 0 : 1;
+  } else if (command == "reset") {
+    status = Reset();
   } else if (command == "collect" && argc == 3) {
     status = Collect(argv[2]);
   } else if (command == "migrate" && argc == 3) {
@@ -164,7 +212,7 @@ int Run(int argc, char** argv) {
     status = Copy(argv[2], argv[3]);
   } else {
     std::fprintf(stderr,
-                 "usage: %s seed VALUES [SEED] | clear | collect FOLDER | migrate FOLDER | "
+                 "usage: %s seed VALUES [SEED] | clear | reset | collect FOLDER | migrate FOLDER | "
                  "copy SOURCE DEST\n",
                  argv[0]);
     return 2;

@@ -322,6 +322,7 @@ enum class Msg {
   kUndoJournalUnusable,
   kUndoPartNotTaken,
   kBackupSequenceUnreadable,
+  kBackupUndoneUnknown,
   kBackupJournalUnreadable,
   kBackupJournalDamaged,
   kBackupJournalChanged,

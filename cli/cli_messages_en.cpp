@@ -378,6 +378,7 @@ constexpr MessageText kTexts[] = {
     {Msg::kBackupJournalUnreadable, "the journal cannot be read"},
     {Msg::kBackupJournalDamaged, "the journal is damaged: line {0}: {1}"},
     {Msg::kBackupJournalChanged, "the journal changed while it was read"},
+    {Msg::kBackupUndoneUnknown, "whether it was undone cannot be told ({0})"},
     {Msg::kJournalNotAJournal, "not a backup journal"},
     {Msg::kJournalOtherVersion, "not a backup journal of this version"},
     {Msg::kJournalNoTime, "no time line"},
@@ -417,6 +418,8 @@ constexpr MessageText kTexts[] = {
     {Msg::kPlanFileUnreadable, "cannot read {0}"},
     {Msg::kNotLookedAt, "cannot look at {0} ({1})"},
     {Msg::kFolderUnlistedBecause, "cannot list {0} ({1})"},
+    // Unused: an English file error is said by Describe, as the log says it. Kept so that both
+    // tables hold every key.
     {Msg::kFileCallFailed, "{0}{1}: {2}{3}"},
     {Msg::kFileCallUnnamed, "file call"},
     {Msg::kPreviewCreateKey, "  create key   {0}"},

@@ -418,6 +418,7 @@ constexpr MessageText kTexts[] = {
     {Msg::kBackupJournalUnreadable, "バックアップの記録を読めません"},
     {Msg::kBackupJournalDamaged, "バックアップの記録の {0} 行目が壊れています（{1}）"},
     {Msg::kBackupJournalChanged, "バックアップの記録が読んでいる間に変わりました"},
+    {Msg::kBackupUndoneUnknown, "戻し済みかどうかを確かめられません（{0}）"},
     {Msg::kJournalNotAJournal, "バックアップの記録ではありません"},
     {Msg::kJournalOtherVersion, "このバージョンのバックアップの記録ではありません"},
     {Msg::kJournalNoTime, "time の行がありません"},

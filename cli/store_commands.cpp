@@ -236,6 +236,8 @@ std::string BackupTroubleShown(const BackupInfo& b) {
     case BackupInfo::Trouble::kJournalUnreadable:
     case BackupInfo::Trouble::kJournalDamaged:
       return JournalErrorShown(b.journal);
+    case BackupInfo::Trouble::kUndoneUnknown:
+      return Text(Msg::kBackupUndoneUnknown, {FileErrorShown(b.marker)});
     case BackupInfo::Trouble::kNone:
       break;
   }
@@ -260,7 +262,7 @@ std::string PlanErrorShown(const PlanError& error) {
     case PlanError::Kind::kNone:
       break;
   }
-  return PlanErrorText(error);
+  return PlanErrorText(error).Utf8();
 }
 
 // A backup place that could not be looked at or listed, in the console's language.
@@ -464,7 +466,8 @@ int AcceptStoreCommand(const Services& services, const WorkPaths& paths,
           JsonObjectFor("verify --accept") + ",\"edition\":" + JsonString(EditionName(edition)) +
               ",\"was\":{" + StateJson(check) + ",\"problems\":" + JsonList(differences) +
               "},\"sealed\":" + Bool(sealed) +
-              (sealed ? "" : ",\"error\":" + JsonString(ManifestWriteErrorText(accepted.error))) +
+              (sealed ? ""
+                      : ",\"error\":" + JsonString(ManifestWriteErrorText(accepted.error).Utf8())) +
               "}\n");
   } else if (!sealed) {
     WriteStderr(text);
@@ -718,7 +721,7 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
       text += Text(Msg::kPreviewCannot, {PlanErrorShown(preview.error)}) + "\n";
       json.push_back("{\"edition\":" + JsonString(EditionName(e)) +
                      ",\"outcome\":\"cannot be previewed\",\"error\":" +
-                     JsonString(PlanErrorText(preview.error)) + "}");
+                     JsonString(PlanErrorText(preview.error).Utf8()) + "}");
       continue;
     }
     std::vector<std::string> values, keys, files, failures;
@@ -728,8 +731,9 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
     }
     for (const PlannedValueRef& v : plan.values) {
       std::string where = "HKCU\\" + Shown(v.key) + "\\" + Shown(v.name);
-      std::string now = ValueShown(v.name, v.new_type, v.new_data);
-      std::string old = v.existed ? ValueShown(v.name, v.old_type, v.old_data) : "";
+      std::string now, old;
+      AppendEscaped(ValueShown(v.name, v.new_type, v.new_data).Utf8(), &now);
+      if (v.existed) AppendEscaped(ValueShown(v.name, v.old_type, v.old_data).Utf8(), &old);
       // A credential's mask is the console's own word; --json keeps the English one.
       const bool hidden = ValueHidden(v.name);
       const std::string now_shown = hidden ? Text(Msg::kCredentialHidden) : now;

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/log_text.h"
+
 // A record of what a run did and what it passed over: the console tool's --log and the work
-// folder's kdr4tose.log, which both programs keep. Texts are UTF-8; the source paths of copies
-// are code page 932.
+// folder's kdr4tose.log, which both programs keep. Texts are English with the names they are
+// about in code page 932 (LogText); the log that writes them out converts them once.
 namespace kdr {
 
 // How much of a value's text a log line shows; the rest is summed up as its size.
@@ -16,9 +18,9 @@ class ActivityLog {
  public:
   virtual ~ActivityLog() = default;
   // Something done: "export Software\...\Common: SRVPORT = 4:01000000".
-  virtual void Done(std::string_view text) = 0;
+  virtual void Done(const LogText& text) = 0;
   // Something passed over, and why.
-  virtual void Skipped(std::string_view text, std::string_view reason) = 0;
+  virtual void Skipped(const LogText& text, const LogText& reason) = 0;
   // One file copied, by its source path. Paths here are in code page 932, as the core holds
   // them: the log that writes them out converts them once.
   virtual void Copied(std::string_view /*source*/, uint64_t /*bytes*/) {}
@@ -32,19 +34,19 @@ class ActivityLog {
 
 class NullActivityLog : public ActivityLog {
  public:
-  void Done(std::string_view) override {}
-  void Skipped(std::string_view, std::string_view) override {}
+  void Done(const LogText&) override {}
+  void Skipped(const LogText&, const LogText&) override {}
 };
 
 // Passes every event to two logs (either may be null).
 class LogTee : public ActivityLog {
  public:
   LogTee(ActivityLog* first, ActivityLog* second) : first_(first), second_(second) {}
-  void Done(std::string_view text) override {
+  void Done(const LogText& text) override {
     if (first_) first_->Done(text);
     if (second_) second_->Done(text);
   }
-  void Skipped(std::string_view text, std::string_view reason) override {
+  void Skipped(const LogText& text, const LogText& reason) override {
     if (first_) first_->Skipped(text, reason);
     if (second_) second_->Skipped(text, reason);
   }

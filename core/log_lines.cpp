@@ -32,9 +32,9 @@ void LogLines::Line(std::string_view tag, std::string_view first, std::string_vi
   LineAdded();
 }
 
-void LogLines::Done(std::string_view text) { Line("DONE", text); }
-void LogLines::Skipped(std::string_view text, std::string_view reason) {
-  Line("SKIP", text, reason, true);
+void LogLines::Done(const LogText& text) { Line("DONE", text.Utf8()); }
+void LogLines::Skipped(const LogText& text, const LogText& reason) {
+  Line("SKIP", text.Utf8(), reason.Utf8(), true);
 }
 void LogLines::SourceLine(std::string_view tag, std::string_view source, std::string_view second) {
   Line(tag, Cp932ForDisplay(source), second, true);

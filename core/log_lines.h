@@ -22,8 +22,8 @@ void AppendEscaped(std::string_view text, std::string* out);
 // Formats the events as lines and keeps them until they are taken.
 class LogLines : public ActivityLog {
  public:
-  void Done(std::string_view text) override;
-  void Skipped(std::string_view text, std::string_view reason) override;
+  void Done(const LogText& text) override;
+  void Skipped(const LogText& text, const LogText& reason) override;
   void Copied(std::string_view source, uint64_t bytes) override;
   void CopyFailed(std::string_view source, std::string_view error) override;
   void Shown(std::string_view text) override;

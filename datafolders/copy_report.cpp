@@ -1,7 +1,5 @@
 #include "datafolders/copy_report.h"
 
-#include "platform/text_encoding.h"
-
 namespace kdr {
 
 void LogKept(ActivityLog& log, std::string_view edition, uint64_t kept, std::string_view where) {
@@ -31,13 +29,13 @@ void CopyRecorder::CopyFailed(std::string_view source_path, const FileResult& er
 }
 
 void CopyRecorder::CopiedItself(std::string_view source_path) {
-  log_.Done("copied " + Cp932ForDisplay(source_path) +
+  log_.Done("copied " + Cp932Text(source_path) +
             " with the tool's own copy: its path is too long for the shell copy");
   ForwardingCopyObserver::CopiedItself(source_path);
 }
 
 void CopyRecorder::CopiedInPlace(std::string_view destination, std::string_view why) {
-  log_.Done("copying into " + Cp932ForDisplay(destination) +
+  log_.Done("copying into " + Cp932Text(destination) +
             " in place, each file under its own name while it is written: " + std::string(why));
   ForwardingCopyObserver::CopiedInPlace(destination, why);
 }

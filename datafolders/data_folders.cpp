@@ -9,7 +9,6 @@
 #include "datafolders/data_path.h"
 #include "platform/folder_identity.h"
 #include "platform/folder_reach.h"
-#include "platform/text_encoding.h"
 
 namespace kdr {
 namespace {
@@ -28,26 +27,24 @@ std::optional<std::string> ReadPathValue(DataFolderContext& ctx, std::string_vie
                                          std::string_view value_name) {
   RegistryKeyPtr key;
   if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kKeyQueryValue, &key) != kOk) {
-    ctx.log.Skipped(std::string(value_name) + " of " + Cp932ForDisplay(key_path),
+    ctx.log.Skipped(std::string(value_name) + " of " + Cp932Text(key_path),
                     "the key does not exist");
     return std::nullopt;
   }
   uint32_t type = 0;
   std::string data;
   if (key->QueryValue(value_name, &type, &data) != kOk) {
-    ctx.log.Skipped(std::string(value_name) + " of " + Cp932ForDisplay(key_path),
+    ctx.log.Skipped(std::string(value_name) + " of " + Cp932Text(key_path),
                     "the value does not exist");
     return std::nullopt;
   }
   data.resize(data.find('\0') == std::string::npos ? data.size() : data.find('\0'));
   if (std::optional<std::string> problem = DataPathProblem(data)) {
-    ctx.log.Skipped(std::string(value_name) + " of " + Cp932ForDisplay(key_path) + " = " +
-                        Cp932ForDisplay(data),
-                    *problem);
+    ctx.log.Skipped(
+        std::string(value_name) + " of " + Cp932Text(key_path) + " = " + Cp932Text(data), *problem);
     return std::nullopt;
   }
-  ctx.log.Done(std::string(value_name) + " of " + Cp932ForDisplay(key_path) + " = " +
-               Cp932ForDisplay(data));
+  ctx.log.Done(std::string(value_name) + " of " + Cp932Text(key_path) + " = " + Cp932Text(data));
   return data;
 }
 
@@ -69,7 +66,7 @@ std::string InWork(DataFolderContext& ctx, Edition edition, const CopyPair& pair
 // from a value that fits may pass that size: the copies reach them by the platform's long form.
 bool ValueFits(DataFolderContext& ctx, std::string_view value, std::string_view value_name) {
   if (value.size() < ctx.max_path) return true;
-  ctx.log.Skipped(std::string(value_name) + " = " + Cp932ForDisplay(value),
+  ctx.log.Skipped(std::string(value_name) + " = " + Cp932Text(value),
                   "too long to be read: a data path value is read into " +
                       std::to_string(ctx.max_path) + " bytes, its terminator included");
   return false;
@@ -114,15 +111,14 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
           kFileExists, "CopyFolder (another folder of this Migrate writes the same files)",
           destination);
       if (ctx.copy_observer) ctx.copy_observer->CopyFailed(source, why);
-      ctx.log.Skipped("copy " + Cp932ForDisplay(source) + " -> " + Cp932ForDisplay(destination),
-                      Describe(why));
+      ctx.log.Skipped("copy " + Cp932Text(source) + " -> " + Cp932Text(destination), Describe(why));
       continue;
     }
     // A destination inside the work folder is refused by the copy: nothing is made there first.
     bool in_work = FolderAtOrBelow(ctx.files, destination, ctx.paths.root);
     if (FileResult made = in_work ? FileResult::Ok() : ctx.files.MakeSurePathExists(destination);
         !made) {
-      ctx.log.Skipped("folder " + Cp932ForDisplay(destination), Describe(made));
+      ctx.log.Skipped("folder " + Cp932Text(destination), Describe(made));
       if (rule == OnMakeSureFailure::kStop) return false;
     }
     // As on Collect: logged and told to the observer, and the edition goes on.
@@ -181,7 +177,7 @@ constexpr std::array<EditionData, kEditionCount> kEditionData = {{
 
 bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
                         std::string_view source) {
-  std::string what = "copy " + Cp932ForDisplay(source) + " -> " + Cp932ForDisplay(destination);
+  LogText what = "copy " + Cp932Text(source) + " -> " + Cp932Text(destination);
   CountingObserver observer(ctx.copy_observer);
   auto refuse = [&](const FileResult& why) {
     observer.CopyFailed(source, why);
@@ -203,12 +199,12 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // A copy into itself (the program placed inside a data folder, perhaps through another drive
   // letter) would grow without end; a data folder inside the work folder would have the copy
   // read or write the store itself.
-  if (FoldersOverlap(ctx.files, destination, source)) {
+  FolderIdentities folders(ctx.files);
+  if (folders.Overlap(destination, source)) {
     return refuse(
         FileResult::Fail(kInvalidParam, "CopyFolder (one folder inside the other)", destination));
   }
-  if (FolderAtOrBelow(ctx.files, destination, ctx.paths.root) &&
-      FolderAtOrBelow(ctx.files, source, ctx.paths.root)) {
+  if (folders.AtOrBelow(destination, ctx.paths.root) && folders.AtOrBelow(source, ctx.paths.root)) {
     return refuse(FileResult::Fail(
         kInvalidParam, "CopyFolder (a data folder inside the work folder)", destination));
   }

@@ -36,6 +36,7 @@ void WriteManifest(RunContext& run, Edition edition, DigestCache* digests, bool*
   const std::string what = "manifest of " + std::string(EditionName(edition));
   // The settings file must be on disk before it is hashed.
   if (*settings_written && !run.services.profiles.Flush()) *settings_written = false;
+  // Kept in the manifest, which is UTF-8 text: its names are converted as they go in.
   std::vector<ManifestMiss> missed;
   if (!*settings_written) {
     missed.push_back(
@@ -106,7 +107,7 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   // Written also when stopped: what was proven so far need not be copied again.
   if (record && !record->Rewrite()) {
     run.log.Skipped("record of the copies of " + name + " (" +
-                        Cp932ForDisplay(CopyRecordPath(run.paths, edition)) + ")",
+                        Cp932Text(CopyRecordPath(run.paths, edition)) + ")",
                     "could not be written; the next Collect copies every file again");
   }
   LogKept(run.log, name, run.summary.Copies(edition).files_kept, "the store");

@@ -5,7 +5,6 @@
 #include "engine/copy_totals.h"
 #include "engine/migration_plan.h"
 #include "platform/folder_reach.h"
-#include "platform/text_encoding.h"
 #include "settings/settings_import.h"
 #include "store/unfinished_migrate.h"
 
@@ -39,7 +38,7 @@ bool EditionMigration::CheckStore() {
   check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_, &store_stamps_);
   run_.summary.stores[EditionIndex(edition_)] = check_.state();
   for (const std::string& folder : check_.skipped_folders) {
-    run_.log.Skipped("store of " + name_ + ": " + Cp932ForDisplay(folder),
+    run_.log.Skipped("store of " + name_ + ": " + Cp932Text(folder),
                      "the folder was removed from the store; its copy is skipped");
   }
   if (!check_.usable()) {
@@ -50,7 +49,7 @@ bool EditionMigration::CheckStore() {
       run_.log.Skipped("store of " + name_ + ": " + miss.what, "not collected: " + miss.why);
     }
     for (const StoreProblem& problem : check_.problems) {
-      run_.log.Skipped("store of " + name_ + ": " + Cp932ForDisplay(problem.path),
+      run_.log.Skipped("store of " + name_ + ": " + Cp932Text(problem.path),
                        ProblemText(problem.kind));
     }
     run_.log.Skipped("migrate " + name_,
@@ -76,7 +75,7 @@ bool EditionMigration::DestinationsUsable(const EditionPlan& plan) {
     FileResult why = FileResult::Ok();
     if (ReachFolder(run_.services.files, folder, &why) != FolderReach::kUnreachable) continue;
     unusable_folder_ = folder;
-    run_.log.Skipped("data folder " + Cp932ForDisplay(folder),
+    run_.log.Skipped("data folder " + Cp932Text(folder),
                      Describe(why) + "; nothing of the edition written");
     run_.summary.Fail(edition_, EditionFailure::kDestinationUnusable);
     return false;
@@ -143,9 +142,9 @@ bool EditionMigration::WriteBackup() {
   if (backup_.TakeElsewhereNotice()) {
     backup_elsewhere_ = true;
     run_.log.Done("the work folder cannot be written: the backup is in " +
-                  Cp932ForDisplay(writer.folder()));
+                  Cp932Text(writer.folder()));
   }
-  run_.log.Done("backup of " + name_ + " in " + Cp932ForDisplay(writer.folder()) + ": " +
+  run_.log.Done("backup of " + name_ + " in " + Cp932Text(writer.folder()) + ": " +
                 std::to_string(plan.values.size()) + " value(s), " +
                 std::to_string(plan.keys_created.size()) + " new key(s), " +
                 std::to_string(plan.files.size()) + " file(s)" +

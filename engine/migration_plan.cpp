@@ -192,14 +192,13 @@ void PlannedKeeps::Proven(std::string_view source, std::string_view destination,
   if (it != store_->end()) placed_->Proven(source, destination, digest, it->second, copy_stamp);
 }
 
-std::string PlanErrorText(const PlanError& error) {
-  // The log and --json are UTF-8: the code page 932 names are converted here, once.
-  const std::string path = Cp932ForDisplay(error.path);
+LogText PlanErrorText(const PlanError& error) {
+  const Cp932Text path(error.path);
   switch (error.kind) {
     case PlanError::Kind::kKeyUnopenable:
       return "cannot open " + path + " (" + std::to_string(error.status) + ")";
     case PlanError::Kind::kValueUnreadable:
-      return "cannot read " + path + "\\" + Cp932ForDisplay(error.name) + " (" +
+      return "cannot read " + path + "\\" + Cp932Text(error.name) + " (" +
              std::to_string(error.status) + ")";
     case PlanError::Kind::kFolderUnlisted:
       return "cannot list " + path;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/edition.h"
+#include "core/log_text.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "platform/profile_file.h"
@@ -46,8 +47,8 @@ struct PlanError {
   FileResult failure;
 };
 
-// In English and UTF-8, as the log and --json have it: "cannot read <key>\<name> (<status>)".
-std::string PlanErrorText(const PlanError& error);
+// In English, as the log and --json have it: "cannot read <key>\<name> (<status>)".
+LogText PlanErrorText(const PlanError& error);
 
 // Plans the edition's Migrate: the settings file imported into an empty store held in memory
 // and compared with the registry, the data copies from the path values as the import leaves

@@ -2,11 +2,9 @@
 
 #include <optional>
 
-#include "core/log_lines.h"
 #include "datafolders/data_folders.h"
 #include "engine/migration_plan.h"
 #include "platform/hex_text.h"
-#include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
 
 namespace kdr {
@@ -69,12 +67,10 @@ std::vector<MigratePreview> PreviewMigrate(const Services& services, const WorkP
 
 bool ValueHidden(std::string_view name) { return IsCredentialName(name); }
 
-std::string ValueShown(std::string_view name, uint32_t type, std::string_view data) {
-  if (ValueHidden(name)) return std::string(kCredentialHidden);
+LogText ValueShown(std::string_view name, uint32_t type, std::string_view data) {
+  if (ValueHidden(name)) return kCredentialHidden;
   if (type == kRegSz || type == kRegExpandSz) {
-    std::string text = "\"";
-    AppendEscaped(Cp932ForDisplay(data.substr(0, data.find('\0'))), &text);
-    return text + "\"";
+    return "\"" + Cp932Text(data.substr(0, data.find('\0'))) + "\"";
   }
   if (type == kRegDword && data.size() == 4) {
     uint32_t v = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/edition.h"
+#include "core/log_text.h"
 #include "core/work_paths.h"
 #include "engine/migration_plan.h"
 #include "engine/services.h"
@@ -47,8 +48,9 @@ struct MigratePreview {
 std::vector<MigratePreview> PreviewMigrate(const Services& services, const WorkPaths& paths,
                                            EditionCode editions);
 
-// A value's data as a person reads it (UTF-8); a credential never.
-std::string ValueShown(std::string_view name, uint32_t type, std::string_view data);
+// A value's data as a person reads it; a credential never. Its text may hold control
+// characters, which the output escapes as it does in a log (AppendEscaped).
+LogText ValueShown(std::string_view name, uint32_t type, std::string_view data);
 
 // Whether the value's data is masked where it is shown (a credential).
 bool ValueHidden(std::string_view name);

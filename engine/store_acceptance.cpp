@@ -2,7 +2,6 @@
 
 #include "core/log_lines.h"
 #include "engine/work_log_file.h"
-#include "platform/text_encoding.h"
 #include "store/manifest.h"
 #include "store/store_time.h"
 
@@ -41,7 +40,7 @@ StoreAcceptance AcceptStore(const Services& services, const WorkPaths& paths, Ed
   if (result.sealed) {
     log.Done("store of " + name + " accepted as it is, it was " + StoreStateText(result.was));
     for (const StoreProblem& p : result.was.problems) {
-      log.Skipped("accepted: " + Cp932ForDisplay(p.path), ProblemText(p.kind));
+      log.Skipped("accepted: " + Cp932Text(p.path), ProblemText(p.kind));
     }
     for (const ManifestMiss& miss : result.was.missed) {
       log.Skipped("accepted as not collected: " + miss.what, miss.why);

@@ -6,7 +6,6 @@
 #include "core/log_lines.h"
 #include "datafolders/data_folders.h"
 #include "engine/work_log_file.h"
-#include "platform/text_encoding.h"
 #include "settings/settings_import.h"
 
 namespace kdr {
@@ -38,7 +37,7 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
         // which is what a helpdesk asks about.
         if (item.outcome == UndoOutcome::kRefused || item.outcome == UndoOutcome::kFailed ||
             item.reason != UndoReason::kNone) {
-          log.Skipped(std::string(UndoOutcomeText(item.outcome)) + ": " + UndoItemText(item),
+          log.Skipped(std::string(UndoOutcomeText(item.outcome)) + ": " + UndoItemName(item),
                       UndoReasonText(item));
         }
         if (observer) observer(item);
@@ -46,7 +45,7 @@ UndoResult UndoLastMigrate(const Services& services, const WorkPaths& paths, std
   if (!result.error.empty()) {
     log.Skipped("undo", result.error);
   } else {
-    log.Done("undo of backup " + Cp932ForDisplay(result.backup) + ": " +
+    log.Done("undo of backup " + Cp932Text(result.backup) + ": " +
              std::to_string(result.Count(UndoOutcome::kRestored)) + " restored, " +
              std::to_string(result.Count(UndoOutcome::kRemoved)) + " removed, " +
              std::to_string(result.Count(UndoOutcome::kRefused)) + " refused, " +

@@ -48,26 +48,29 @@ bool SpelledAtOrBelow(std::string_view inner, std::string_view outer) {
   return true;
 }
 
-std::optional<FolderId> Identity(FileSystem& files, std::string_view path) {
-  FolderId id;
-  if (!files.IdentifyFolder(std::string(path) + "\\", &id)) return std::nullopt;
-  return id;
-}
-
 }  // namespace
 
-bool FolderAtOrBelow(FileSystem& files, std::string_view inner, std::string_view outer) {
+std::optional<FolderId> FolderIdentities::Identity(std::string_view path) {
+  if (auto it = known_.find(path); it != known_.end()) return it->second;
+  FolderId id;
+  std::optional<FolderId> found;
+  if (files_.IdentifyFolder(std::string(path) + "\\", &id)) found = id;
+  known_.emplace(std::string(path), found);
+  return found;
+}
+
+bool FolderIdentities::AtOrBelow(std::string_view inner, std::string_view outer) {
   if (SpelledAtOrBelow(inner, outer)) return true;
   std::vector<size_t> outer_ends = NameEnds(outer);
   if (outer_ends.empty()) return false;
-  std::optional<FolderId> target = Identity(files, outer.substr(0, outer_ends.back()));
+  std::optional<FolderId> target = Identity(outer.substr(0, outer_ends.back()));
   if (!target) return false;
   // `inner` and each folder above it, from the deepest; folders not made yet have no identity.
   // A share's server alone is no folder (and asking for it would search the network).
   std::vector<size_t> ends = NameEnds(inner);
   size_t first = inner.starts_with("\\\\") ? 1 : 0;
   for (size_t i = ends.size(); i-- > first;) {
-    std::optional<FolderId> id = Identity(files, inner.substr(0, ends[i]));
+    std::optional<FolderId> id = Identity(inner.substr(0, ends[i]));
     if (id && *id == *target) return true;
   }
   return false;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <map>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -9,12 +12,30 @@
 // folders are compared by identity, and by spelling where a folder does not exist yet.
 namespace kdr {
 
-// True when folder `inner` is folder `outer` or lies below it (either may end with a backslash).
-bool FolderAtOrBelow(FileSystem& files, std::string_view inner, std::string_view outer);
+// The checks made together, on one copy: each folder's identity is asked once (under Wine each
+// ask is a dozen server requests, and the checks of a copy walk the same folders up to four
+// times).
+class FolderIdentities {
+ public:
+  explicit FolderIdentities(FileSystem& files) : files_(files) {}
 
-// True when either folder lies inside the other (or both are one).
-inline bool FoldersOverlap(FileSystem& files, std::string_view a, std::string_view b) {
-  return FolderAtOrBelow(files, a, b) || FolderAtOrBelow(files, b, a);
+  // True when folder `inner` is folder `outer` or lies below it (either may end with a
+  // backslash).
+  bool AtOrBelow(std::string_view inner, std::string_view outer);
+  // True when either folder lies inside the other (or both are one).
+  bool Overlap(std::string_view a, std::string_view b) {
+    return AtOrBelow(a, b) || AtOrBelow(b, a);
+  }
+
+ private:
+  std::optional<FolderId> Identity(std::string_view path);
+
+  FileSystem& files_;
+  std::map<std::string, std::optional<FolderId>, std::less<>> known_;
+};
+
+inline bool FolderAtOrBelow(FileSystem& files, std::string_view inner, std::string_view outer) {
+  return FolderIdentities(files).AtOrBelow(inner, outer);
 }
 
 }  // namespace kdr

@@ -5,7 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "platform/text_encoding.h"
 #include "settings/entry_codec.h"
 
 namespace kdr {
@@ -17,19 +16,19 @@ constexpr int kMaxTreeDepth = 512;
 
 constexpr uint32_t kQueryAndEnumerate = kKeyQueryValue | kKeyEnumerateSubKeys;
 
-std::string Describe(std::string_view key_path, std::string_view value_name) {
-  return Cp932ForDisplay(key_path) + ": " + Cp932ForDisplay(value_name);
+LogText Describe(std::string_view key_path, std::string_view value_name) {
+  return Cp932Text(key_path) + ": " + Cp932Text(value_name);
 }
 
 // What the log shows of an entry (`head` and `text`): credential texts never in clear.
-std::string LoggedEntry(std::string_view value_name, std::string_view head, std::string_view text,
-                        bool encoded) {
+LogText LoggedEntry(std::string_view value_name, std::string_view head, std::string_view text,
+                    bool encoded) {
   if (encoded && IsCredentialName(value_name)) {
-    return Cp932ForDisplay(head) + std::string(kCredentialHidden);
+    return Cp932Text(head) + std::string(kCredentialHidden);
   }
   std::string start(head);
   start.append(text.substr(0, kLoggedValueBytes));
-  return Cp932ExcerptForDisplay(start, kLoggedValueBytes, head.size() + text.size());
+  return LogText() + Cp932Excerpt{start, kLoggedValueBytes, head.size() + text.size()};
 }
 
 // The entry is written from the value's bytes where they are, not joined to its type first:
@@ -64,7 +63,7 @@ void ExportValues(ExportContext& ctx, std::string_view key_path, std::string_vie
   if (!ctx.profiles.WriteSection(key_path, std::string_view("\0", 1), settings_file)) {
     ctx.refused = true;
   }
-  ctx.log.Done("section " + Cp932ForDisplay(key_path));
+  ctx.log.Done("section " + Cp932Text(key_path));
   if (ctx.registry.OpenKey(RootKey::kCurrentUser, key_path, kQueryAndEnumerate, key) != kOk) {
     key->reset();
     return;
@@ -76,7 +75,7 @@ void ExportValues(ExportContext& ctx, std::string_view key_path, std::string_vie
     Status status = (*key)->EnumValue(index, &name, &type, &data);
     if (status == kNoMoreItems) break;
     if (status != kOk) {
-      ctx.log.Skipped("value " + std::to_string(index) + " of " + Cp932ForDisplay(key_path),
+      ctx.log.Skipped("value " + std::to_string(index) + " of " + Cp932Text(key_path),
                       "the registry could not read it");
       continue;
     }
@@ -93,13 +92,13 @@ void ExportTree(ExportContext& ctx, const std::string& key_path, std::string_vie
   // A section the file cannot name would read back as another key; its subkeys share the name.
   std::string_view why = UnrepresentableSectionReason(key_path);
   if (!why.empty()) {
-    ctx.log.Skipped("key " + Cp932ForDisplay(key_path) + " and its subkeys", why);
+    ctx.log.Skipped("key " + Cp932Text(key_path) + " and its subkeys", why);
     return;
   }
   RegistryKeyPtr key;
   ExportValues(ctx, key_path, settings_file, &key);
   if (depth >= kMaxTreeDepth) {
-    ctx.log.Skipped("subkeys of " + Cp932ForDisplay(key_path), "deeper than the registry allows");
+    ctx.log.Skipped("subkeys of " + Cp932Text(key_path), "deeper than the registry allows");
     return;
   }
   if (!key) return;
@@ -109,7 +108,7 @@ void ExportTree(ExportContext& ctx, const std::string& key_path, std::string_vie
     Status status = key->EnumKey(index, &name);
     if (status == kNoMoreItems) break;
     if (status != kOk) {
-      ctx.log.Skipped("subkey " + std::to_string(index) + " of " + Cp932ForDisplay(key_path),
+      ctx.log.Skipped("subkey " + std::to_string(index) + " of " + Cp932Text(key_path),
                       "the registry could not enumerate it");
       continue;
     }

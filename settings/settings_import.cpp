@@ -43,14 +43,14 @@ bool SettingsImporter::MappedKeyFor(std::string_view section_name, std::string* 
                                     bool log_reason) {
   if (!MapKeyPath(section_name, mapped)) {
     if (log_reason) {
-      log_.Skipped("section " + Cp932ForDisplay(section_name), "holds no \"Kodrel\" to map");
+      log_.Skipped("section " + Cp932Text(section_name), "holds no \"Kodrel\" to map");
     }
     return false;
   }
   if (!IsInNewProductBranch(*mapped)) {
     if (log_reason) {
-      log_.Skipped("section " + Cp932ForDisplay(section_name),
-                   "maps to " + Cp932ForDisplay(*mapped) +
+      log_.Skipped("section " + Cp932Text(section_name),
+                   "maps to " + Cp932Text(*mapped) +
                        ", outside the new product's branch Software\\VTQ\\KodrelSE");
     }
     mapped->clear();
@@ -100,10 +100,10 @@ void SettingsImporter::CreateMappedKey(std::string_view section_name, RegistryKe
   std::string mapped;
   if (!MappedKeyFor(section_name, &mapped, /*log_reason=*/true)) return;
   if (registry_.CreateKey(RootKey::kCurrentUser, mapped, created) == kOk) {
-    log_.Done("key " + Cp932ForDisplay(mapped));
+    log_.Done("key " + Cp932Text(mapped));
   } else {
     created->reset();
-    log_.Skipped("key " + Cp932ForDisplay(mapped), "could not be created");
+    log_.Skipped("key " + Cp932Text(mapped), "could not be created");
   }
 }
 
@@ -119,13 +119,13 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
                                        std::string_view entry) {
   ParsedEntry parsed;
   ParseResult result = ParseEntry(entry, &parsed);
-  std::string what = "entry " + Cp932ForDisplay(mapped) + ": ";
+  LogText what = "entry " + Cp932Text(mapped) + ": ";
   if (result != ParseResult::kOk) {
     // The entry may hold a credential in the clear; name only what precedes the "=".
-    log_.Skipped(what + Cp932ForDisplay(entry.substr(0, entry.find('='))), ParseFailure(result));
+    log_.Skipped(what + Cp932Text(entry.substr(0, entry.find('='))), ParseFailure(result));
     return;
   }
-  what += Cp932ForDisplay(parsed.name);
+  what += Cp932Text(parsed.name);
   // Where the new product keeps its data belongs to its installation: a settings file (which
   // whoever can write the work folder can change) never picks where Migrate copies to.
   if (Cp932EqualNoCase(parsed.name, "PRV_PATH") || Cp932EqualNoCase(parsed.name, "PUB_PATH")) {
@@ -162,10 +162,10 @@ void SettingsImporter::ImportEntryInto(const std::string& mapped, RegistryKey* h
     written = key->SetValue(parsed.name, type, data) == kOk;
   }
   if (written) {
-    std::string shown =
-        IsCredentialName(parsed.name) && type == kRegSz
-            ? std::string(kCredentialHidden)
-            : Cp932ExcerptForDisplay(entry.substr(entry.find('=') + 1), kLoggedValueBytes);
+    std::string_view value = entry.substr(entry.find('=') + 1);
+    LogText shown = IsCredentialName(parsed.name) && type == kRegSz
+                        ? LogText(kCredentialHidden)
+                        : LogText() + Cp932Excerpt{value, kLoggedValueBytes, value.size()};
     log_.Done("import " + what + " = " + shown);
   } else {
     log_.Skipped(what, "the registry refused the value");

@@ -5,7 +5,6 @@
 #include <set>
 
 #include "platform/cp932.h"
-#include "platform/text_encoding.h"
 #include "store/manifest.h"
 #include "store/system_clutter.h"
 
@@ -110,14 +109,14 @@ bool HasManifest(FileSystem& files, const std::string& folder) {
 
 }  // namespace
 
-std::string ManifestWriteErrorText(const ManifestWriteError& error) {
+LogText ManifestWriteErrorText(const ManifestWriteError& error) {
   switch (error.kind) {
     case ManifestWriteError::Kind::kNone:
       return {};
     case ManifestWriteError::Kind::kFolderUnlisted:
       return "the edition folder could not be listed (" + error.host_error + ")";
     case ManifestWriteError::Kind::kFileUnreadable:
-      return "cannot be read: " + Cp932ForDisplay(error.path);
+      return "cannot be read: " + Cp932Text(error.path);
     case ManifestWriteError::Kind::kNameNotCp932:
       return "a file name is not valid code page 932";
     case ManifestWriteError::Kind::kNotWritten:

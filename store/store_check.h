@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/edition.h"
+#include "core/log_text.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "store/manifest.h"
@@ -25,8 +26,8 @@ struct ManifestWriteError {
   std::string host_error;  // kFolderUnlisted: the call and the system's error, in English
 };
 
-// In English, UTF-8, for the log and --json: "cannot be read: C:\...".
-std::string ManifestWriteErrorText(const ManifestWriteError& error);
+// In English, for the log and --json: "cannot be read: C:\...".
+LogText ManifestWriteErrorText(const ManifestWriteError& error);
 
 // The edition folder's manifest says that Collect has begun writing into it: written before
 // anything else, so that a Collect that never ends leaves an unfinished store. False with

@@ -404,19 +404,21 @@ std::string_view UndoOutcomeText(UndoOutcome outcome) {
   return "failed";
 }
 
-std::string UndoItemText(const UndoItem& item) {
+LogText UndoItemName(const UndoItem& item) {
   switch (item.subject) {
     case UndoSubject::kFile:
-      return "file " + Cp932ForDisplay(item.path);
+      return "file " + Cp932Text(item.path);
     case UndoSubject::kFolder:
-      return "folder " + Cp932ForDisplay(item.path);
+      return "folder " + Cp932Text(item.path);
     case UndoSubject::kValue:
-      return "value HKCU\\" + Cp932ForDisplay(item.path) + "\\" + Cp932ForDisplay(item.name);
+      return "value HKCU\\" + Cp932Text(item.path) + "\\" + Cp932Text(item.name);
     case UndoSubject::kKey:
       break;
   }
-  return "key HKCU\\" + Cp932ForDisplay(item.path);
+  return "key HKCU\\" + Cp932Text(item.path);
 }
+
+std::string UndoItemText(const UndoItem& item) { return UndoItemName(item).Utf8(); }
 
 std::string UndoReasonText(const UndoItem& item) {
   const std::string status = " (" + std::to_string(item.status) + ")";
@@ -470,6 +472,7 @@ std::string UndoReasonText(const UndoItem& item) {
 }
 
 std::string PlaceErrorText(const PlaceError& error) {
+  // Kept as text in UndoResult::error, which the log and --json give as it is.
   return (error.listing ? "cannot list " : "cannot look at ") + Cp932ForDisplay(error.path) + " (" +
          Describe(error.failure) + ")";
 }
@@ -524,12 +527,21 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
       info.time = journal->time;
       for (Edition e : journal->editions) info.editions.emplace_back(EditionName(e));
     }
-    info.undone = files.Exists(info.folder + "\\" + std::string(kUndoneMarkerName));
+    // A marker that cannot be looked at leaves the backup as not undone, so that it still keeps
+    // an older one of its edition from being undone first, with the trouble said.
+    Result<EntryKind> marker = files.Lookup(info.folder + "\\" + std::string(kUndoneMarkerName));
+    info.undone = marker && *marker != EntryKind::kNone;
+    if (!marker && info.trouble == BackupInfo::Trouble::kNone) {
+      info.trouble = BackupInfo::Trouble::kUndoneUnknown;
+      info.marker = marker.error();
+      info.error = "whether it was undone cannot be told (" + Describe(info.marker) + ")";
+    }
     backups->push_back(std::move(info));
   }
   return true;
 }
 
+// For UndoResult::error, kept as text.
 std::string PlacesForDisplay(const BackupPlaces& places) {
   return Cp932ForDisplay(places.work) +
          (places.fallback.empty() ? "" : " or " + Cp932ForDisplay(places.fallback));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/edition.h"
+#include "core/log_text.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -61,8 +62,10 @@ struct UndoItem {
   std::string call;
 };
 
-// The item and its reason in English, UTF-8, as the log and --json have them:
-// "value HKCU\...\Host", "changed since the Migrate wrote it" ("" without a reason).
+// The item and its reason in English, as the log and --json have them:
+// "value HKCU\...\Host", "changed since the Migrate wrote it" ("" without a reason). The item
+// as the log takes it, and in UTF-8 for a front end.
+LogText UndoItemName(const UndoItem& item);
 std::string UndoItemText(const UndoItem& item);
 std::string UndoReasonText(const UndoItem& item);
 
@@ -91,7 +94,9 @@ std::string PlaceErrorText(const PlaceError& error);
 
 struct UndoResult {
   std::string backup;  // the backup's folder name
-  std::string error;   // set when the backup could not be used at all (English, for the log)
+  // Set when the backup could not be used at all: English with its names in UTF-8, as the log,
+  // --json and the tests take it whole.
+  std::string error;
   UndoProblem problem = UndoProblem::kNone;
   std::string later;  // kLaterNotUndone: that backup's name
   Edition part = Edition::kPersonal;
@@ -131,11 +136,19 @@ struct BackupInfo {
   bool undone = false;
   std::string error;        // the journal cannot be read (English, for --json)
   bool unreadable = false;  // ... because the file could not be read (not: is damaged)
-  // The same for a front end to say: the sequence number or the journal could not be read, or
-  // the journal is damaged (`journal` says where).
-  enum class Trouble { kNone, kSequenceUnreadable, kJournalUnreadable, kJournalDamaged };
+  // The same for a front end to say: the sequence number or the journal could not be read,
+  // the journal is damaged (`journal` says where), or whether it was undone cannot be told
+  // (`marker` says why; `undone` is then false).
+  enum class Trouble {
+    kNone,
+    kSequenceUnreadable,
+    kJournalUnreadable,
+    kJournalDamaged,
+    kUndoneUnknown
+  };
   Trouble trouble = Trouble::kNone;
   JournalError journal;
+  FileResult marker;
 };
 
 // The backups in both places, oldest first: by sequence number (those without one first, by

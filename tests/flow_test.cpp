@@ -489,7 +489,7 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   ManifestWriteError error;
   ASSERT_TRUE(
       WriteEditionManifest(fs(), dlg_->paths(), Edition::kClient, "1", "t", nullptr, {}, &error))
-      << ManifestWriteErrorText(error);
+      << ManifestWriteErrorText(error).Utf8();
   ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\new\\prv\\log\\x.log\\"));
   EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 1, log_shown)}), Migrate());
   EXPECT_EQ(10, dlg_->last_run().failed);

@@ -642,6 +642,29 @@ TEST_P(StoreFlowTest, UndoSaysWhyAFileCannotBeTakenBack) {
   }
 }
 
+// A backup whose undone marker cannot be looked at is not taken for one never undone: the list
+// says why, and a later undo stays in the way of an older one.
+TEST_P(StoreFlowTest, AnUndoneMarkerThatCannotBeLookedAtIsATrouble) {
+  Run(true);
+  ASSERT_EQ(kAllMigrated, Run(false));
+  const std::string marker = paths().root + "\\backup\\" + dlg_->last_run().backup_name + "\\" +
+                             std::string(kUndoneMarkerName);
+  ASSERT_TRUE(Undo("", false).complete());
+  for (bool looked : {true, false}) {
+    SCOPED_TRACE(looked);
+    UnreadableFiles files(fs(), "", looked ? "" : marker);
+    std::vector<BackupInfo> backups = ListBackups(files, BackupPlacesFor(paths(), ""));
+    ASSERT_EQ(1u, backups.size());
+    EXPECT_EQ(looked, backups[0].undone);
+    EXPECT_EQ(looked ? BackupInfo::Trouble::kNone : BackupInfo::Trouble::kUndoneUnknown,
+              backups[0].trouble);
+    EXPECT_EQ(looked ? ""
+                     : "whether it was undone cannot be told (GetFileAttributes " + marker +
+                           ": 5 access denied)",
+              backups[0].error);
+  }
+}
+
 // A store file or work subfolder that cannot be looked at is neither missing nor removed: the
 // check reads on and says what it could not read. (A listed file is looked at only when it
 // cannot be opened: one that reads as collected is whole.)
@@ -758,7 +781,8 @@ TEST_P(StoreFlowTest, AnEditionFolderThatCannotBeListedSaysWhy) {
   ManifestWriteError error;
   EXPECT_FALSE(
       WriteEditionManifest(files, paths(), Edition::kClient, "1", "t", nullptr, {}, &error));
-  EXPECT_EQ("the edition folder could not be listed " + cause, ManifestWriteErrorText(error));
+  EXPECT_EQ("the edition folder could not be listed " + cause,
+            ManifestWriteErrorText(error).Utf8());
 }
 
 // A journal whose last part lost its end (cut on the way, not by a stopped run, since that

@@ -9,13 +9,7 @@ cli=$1
 examples=$2
 here=$(cd -- "$(dirname -- "$0")" && pwd)
 docs=$here/../../docs/cli.md
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-all-users.XXXXXX")
-trap 'rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname -- "$0")/../support/test_root.sh" all-users
 
 cp -r -- "$examples/drive_c" "$root/"
 mkdir -p "$root/work"

@@ -12,13 +12,7 @@ cli=$1
 cli_users=$2
 examples=$3
 unset LANG LC_MESSAGES LC_ALL
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-lang.XXXXXX")
-trap 'rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname -- "$0")/../support/test_root.sh" lang
 
 cp -r -- "$examples/drive_c" "$root/"
 cp -- "$examples/sample.reg" "$root/reg.reg"

@@ -16,14 +16,7 @@ docs=$here/../../docs/cli.md
 # The texts checked are the English ones, whatever the machine's locale; Japanese where asked.
 unset LANG LC_MESSAGES
 export LC_ALL=C.UTF-8
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-test.XXXXXX")
-trap 'rm -rf -- "$root"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname -- "$0")/../support/test_root.sh" cli-test
 # One JSON object of the schema in docs/cli.md, of the command that is the first word of what.
 json_ok() {
   python3 "$here/json_schema.py" "$docs" "$1" "${2%% *}" || fail "$2: not of the JSON schema"

@@ -13,13 +13,7 @@ unset LANG LC_MESSAGES
 export LC_ALL=C.UTF-8
 cli=$1
 examples=$2
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-cli-progress.XXXXXX")
-trap 'rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname -- "$0")/../support/test_root.sh" cli-progress
 fresh() {
   case_dir=$root/$1
   mkdir -p "$case_dir/work"

@@ -10,13 +10,7 @@ cli=$1
 examples=$2
 here=$(cd -- "$(dirname -- "$0")" && pwd)
 docs=$here/../../docs/cli.md
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-report-test.XXXXXX")
-[[ -n ${KEEP_REPORT_TEST:-} ]] || trap 'rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname -- "$0")/../support/test_root.sh" report-test
 share=$root/share/kdr4
 pc=$(hostname)
 odd='山田,"太郎"'  # a user folder with a comma, quotes and Japanese

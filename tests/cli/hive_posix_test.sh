@@ -9,13 +9,7 @@ cli=$1
 examples=$2
 cli_changed=$3
 here=$(cd -- "$(dirname -- "$0")" && pwd)
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-hive-test.XXXXXX")
-trap '[[ -n ${KEEP:-} ]] || rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname -- "$0")/../support/test_root.sh" hive-test
 expect_code() { [[ $1 == "$2" ]] || fail "$3: exit code $2, expected $1"; }
 expect_err() { grep -qF -- "$2" "$1" || fail "$3: no '$2' in: $(cat "$1")"; }
 model() { python3 "$here/reg_model.py" "$@"; }

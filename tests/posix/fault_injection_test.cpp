@@ -76,8 +76,9 @@ class PhaseLog : public ActivityLog {
   explicit PhaseLog(FaultPlan& plan) : plan_(plan) {}
   // A Migrate first checks the store ("check <edition>"), then plans and saves its backup
   // ("backup <edition>"); only after the backup is written does it change anything.
-  void Done(std::string_view text) override {
-    if (text.starts_with("collect ")) plan_.SetPhase(std::string(text));
+  void Done(const LogText& shown) override {
+    const std::string text = shown.Utf8();
+    if (text.starts_with("collect ")) plan_.SetPhase(text);
     if (text.starts_with("migrate ")) plan_.SetPhase("check " + std::string(text.substr(8)));
     if (text.starts_with("store of ")) {
       plan_.SetPhase("backup " + std::string(text.substr(9, text.find(' ', 9) - 9)));
@@ -86,7 +87,7 @@ class PhaseLog : public ActivityLog {
       plan_.SetPhase("migrate " + std::string(text.substr(10, text.find(' ', 10) - 10)));
     }
   }
-  void Skipped(std::string_view, std::string_view) override {}
+  void Skipped(const LogText&, const LogText&) override {}
 
  private:
   FaultPlan& plan_;

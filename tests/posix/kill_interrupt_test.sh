@@ -23,13 +23,7 @@ if ! [[ $seed =~ ^[0-9]+$ ]]; then
 fi
 RANDOM=$seed
 echo "kill moments from seed $seed"
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-kill.XXXXXX")
-trap 'rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname -- "$0")/../support/test_root.sh" kill
 
 # A registry file with the old and the new Client edition and KEYS x VALUES values below a
 # key-tree row of the Client export. $2 changes every value's text.

@@ -15,13 +15,7 @@ set -u
 cli=$1
 examples=$2
 cycles=${3:-${KDR_REPEAT_CYCLES:-100}}
-root=$(mktemp -d "${TMPDIR:-/tmp}/kdr4tose-repeat.XXXXXX")
-trap 'rm -rf -- "$root"' EXIT
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+source "$(dirname -- "$0")/../support/test_root.sh" repeat
 fresh() {  # fresh DIR: the sample's registry file and drive C, an empty work folder
   mkdir -p "$1/work"
   cp -r -- "$examples/sample.reg" "$examples/drive_c" "$1/"

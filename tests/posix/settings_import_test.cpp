@@ -53,10 +53,10 @@ class SettingsImportTest : public ::testing::Test {
 
   class CountingLog : public ActivityLog {
    public:
-    void Done(std::string_view) override { ++done; }
-    void Skipped(std::string_view, std::string_view reason) override {
+    void Done(const LogText&) override { ++done; }
+    void Skipped(const LogText&, const LogText& reason) override {
       ++skipped;
-      reasons.emplace_back(reason);
+      reasons.push_back(reason.Utf8());
     }
     int done = 0;
     int skipped = 0;
