@@ -124,6 +124,9 @@ Result<EntryKind> DriveLetterFileSystem::Lookup(std::string_view path) {
 FileResult DriveLetterFileSystem::IdentifyFolder(std::string_view path, FolderId* id) {
   return Told(inner_->IdentifyFolder(Rewrite(path), id));
 }
+FileResult DriveLetterFileSystem::FolderNumber(std::string_view path, uint64_t* number) {
+  return Told(inner_->FolderNumber(Rewrite(path), number));
+}
 FileResult DriveLetterFileSystem::CopyFolder(std::string_view destination, std::string_view source,
                                              OwnerWindow* owner, CopyObserver* observer) {
   if (!observer)

@@ -33,6 +33,7 @@ class DriveLetterFileSystem : public FileSystem {
   FileResult MakeSurePathExists(std::string_view path) override;
   Result<EntryKind> Lookup(std::string_view path) override;
   FileResult IdentifyFolder(std::string_view path, FolderId* id) override;
+  FileResult FolderNumber(std::string_view path, uint64_t* number) override;
   FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
                         CopyObserver* observer) override;
   bool CopyCanKeepFiles() const override { return inner_->CopyCanKeepFiles(); }

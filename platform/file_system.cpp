@@ -13,6 +13,13 @@ bool FileSystem::Exists(std::string_view path) {
   return kind && *kind != EntryKind::kNone;
 }
 
+FileResult FileSystem::FolderNumber(std::string_view path, uint64_t* number) {
+  FolderId id;
+  FileResult found = IdentifyFolder(path, &id);
+  if (found) *number = id.file;
+  return found;
+}
+
 bool FileSystem::IsFolder(std::string_view path) {
   Result<EntryKind> kind = Lookup(path);
   return kind && *kind == EntryKind::kFolder;

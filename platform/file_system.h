@@ -20,7 +20,8 @@
 namespace kdr {
 
 // Which file a path named and its content then: whether a cached copy is still current, whether
-// a file read before was changed or replaced since. The file id includes its volume.
+// a file read before was changed or replaced since. Stamps are compared with stamps of the same
+// path: the file id is the file's number (on POSIX with its device, on Windows on its volume).
 struct FileStamp {
   uint64_t size = 0;
   int64_t modified_ns = 0;
@@ -175,6 +176,12 @@ class FileSystem {
   // 3 when nothing is there, 267 when a file is, and with the platform's own error when it
   // cannot be reached (no such server or share, a drive not ready, access denied).
   virtual FileResult IdentifyFolder(std::string_view path, FolderId* id) = 0;
+
+  // The folder's number on its volume, asked without the volume (which under Wine is a round
+  // trip to its mount manager): folders whose numbers differ are different folders; folders
+  // whose numbers are equal may still lie on different volumes, and IdentifyFolder tells.
+  // Fails as IdentifyFolder. By default the number of IdentifyFolder's identity.
+  virtual FileResult FolderNumber(std::string_view path, uint64_t* number);
 
   // Copies every file and subfolder of folder `source` (ends with a backslash) with its whole
   // subtree into folder `destination` (ends with a backslash): a missing destination is

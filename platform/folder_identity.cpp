@@ -50,28 +50,45 @@ bool SpelledAtOrBelow(std::string_view inner, std::string_view outer) {
 
 }  // namespace
 
+std::optional<uint64_t> FolderIdentities::Number(std::string_view path) {
+  if (auto it = numbers_.find(path); it != numbers_.end()) return it->second;
+  uint64_t number = 0;
+  std::optional<uint64_t> found;
+  if (files_.FolderNumber(std::string(path) + "\\", &number)) found = number;
+  numbers_.emplace(std::string(path), found);
+  return found;
+}
+
 std::optional<FolderId> FolderIdentities::Identity(std::string_view path) {
-  if (auto it = known_.find(path); it != known_.end()) return it->second;
+  if (auto it = identities_.find(path); it != identities_.end()) return it->second;
   FolderId id;
   std::optional<FolderId> found;
   if (files_.IdentifyFolder(std::string(path) + "\\", &id)) found = id;
-  known_.emplace(std::string(path), found);
+  identities_.emplace(std::string(path), found);
   return found;
+}
+
+bool FolderIdentities::SameFolder(std::string_view a, std::string_view b) {
+  std::optional<uint64_t> x = Number(a);
+  std::optional<uint64_t> y = Number(b);
+  if (!x || !y || *x != *y) return false;
+  std::optional<FolderId> p = Identity(a);
+  std::optional<FolderId> q = Identity(b);
+  return p && q && *p == *q;
 }
 
 bool FolderIdentities::AtOrBelow(std::string_view inner, std::string_view outer) {
   if (SpelledAtOrBelow(inner, outer)) return true;
   std::vector<size_t> outer_ends = NameEnds(outer);
   if (outer_ends.empty()) return false;
-  std::optional<FolderId> target = Identity(outer.substr(0, outer_ends.back()));
-  if (!target) return false;
+  std::string_view target = outer.substr(0, outer_ends.back());
+  if (!Number(target)) return false;
   // `inner` and each folder above it, from the deepest; folders not made yet have no identity.
   // A share's server alone is no folder (and asking for it would search the network).
   std::vector<size_t> ends = NameEnds(inner);
   size_t first = inner.starts_with("\\\\") ? 1 : 0;
   for (size_t i = ends.size(); i-- > first;) {
-    std::optional<FolderId> id = Identity(inner.substr(0, ends[i]));
-    if (id && *id == *target) return true;
+    if (SameFolder(inner.substr(0, ends[i]), target)) return true;
   }
   return false;
 }

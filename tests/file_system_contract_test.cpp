@@ -221,6 +221,51 @@ TEST_P(FileSystemContractTest, LookupTellsNothingThereFromCannotBeAsked) {
   }
 }
 
+// A folder is the same folder under every spelling that reaches it, and no other folder shares
+// its identity; a number alone may be shared only across volumes.
+TEST_P(FileSystemContractTest, FolderIdentitiesAndNumbersTellFoldersApart) {
+  ASSERT_TRUE(h().MakeFolder(root() + "a") && h().MakeFolder(root() + "a\\sub") &&
+              h().MakeFolder(root() + "b") && h().Put(root() + "f.txt", "x"));
+  auto identity = [&](const std::string& path) {
+    FolderId id;
+    FileResult found = fs().IdentifyFolder(path, &id);
+    EXPECT_TRUE(found) << path << ": " << Describe(found);
+    return std::pair{id.volume, id.file};
+  };
+  auto number = [&](const std::string& path) {
+    uint64_t n = 0;
+    FileResult found = fs().FolderNumber(path, &n);
+    EXPECT_TRUE(found) << path << ": " << Describe(found);
+    return n;
+  };
+  const std::string a = root() + "a";
+  for (const std::string& same : {a + "\\", root() + "A", root() + "a\\sub\\..\\"}) {
+    if (same.find("..") != std::string::npos && h().IsPosix()) continue;  // no ".." there
+    EXPECT_EQ(identity(a), identity(same)) << same;
+    EXPECT_EQ(number(a), number(same)) << same;
+  }
+  for (const std::string& other : {root() + "b", a + "\\sub", root()}) {
+    EXPECT_NE(identity(a), identity(other)) << other;
+    EXPECT_NE(number(a), number(other)) << other;
+  }
+  const struct {
+    std::string path;
+    std::vector<Status> codes;
+  } refused[] = {
+      {root() + "f.txt", {kDirectoryName}},
+      {root() + "nothing", {kNotFound, kPathNotFound}},
+      {root() + "nothing\\deeper", {kNotFound, kPathNotFound}},
+  };
+  for (const auto& c : refused) {
+    FolderId id;
+    uint64_t n = 0;
+    FileResult whole = fs().IdentifyFolder(c.path, &id);
+    FileResult numbered = fs().FolderNumber(c.path, &n);
+    EXPECT_TRUE(std::count(c.codes.begin(), c.codes.end(), whole.code)) << Describe(whole);
+    EXPECT_TRUE(std::count(c.codes.begin(), c.codes.end(), numbered.code)) << Describe(numbered);
+  }
+}
+
 TEST_P(FileSystemContractTest, NamesMatchWithoutRegardToAsciiCase) {
   ASSERT_TRUE(h().MakeFolder(root() + "Folder"));
   ASSERT_TRUE(h().Put(root() + "Folder\\File.TXT", "x"));

@@ -3,6 +3,7 @@
 #include <windows.h>
 // After windows.h, which they build on.
 #include <shellapi.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <climits>
@@ -453,6 +454,8 @@ FileResult Win32FileSystem::MakeSurePathExists(std::string_view path) {
   // a file name ending in a character such as "表" (0x95 0x5C) would become a folder.
   size_t separator = LastSeparator(*c_path);
   if (separator != std::string::npos) c_path->resize(separator + 1);
+  // A folder already there needs nothing made (the call would try each folder of the path).
+  if (IsFolder(*c_path)) return FileResult::Ok();
   // Too long for it: each folder is made here, as it would make it.
   if (c_path->size() >= MAX_PATH && c_path->find('?') == std::string::npos) {
     if (!MakeFoldersAbove(LongForm(AnsiToWide(*c_path)))) {
@@ -488,27 +491,58 @@ Result<EntryKind> Win32FileSystem::Lookup(std::string_view path) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::kFolder : EntryKind::kFile;
 }
 
-FileResult Win32FileSystem::IdentifyFolder(std::string_view path, FolderId* id) {
+namespace {
+
+// Opens the folder `path` names for its identity: backup semantics open a folder, and only its
+// attributes are asked for, so that a folder the user may not list still has its identity.
+FileResult OpenFolderToIdentify(std::string_view path, FileHandle* folder) {
   auto c_path = CPath(path);
   if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
   std::optional<std::wstring> wide = WidePath(*c_path);
   if (!wide || wide->empty()) return FileResult::Fail(ERROR_PATH_NOT_FOUND, "CreateFile", path);
-  // Backup semantics open a folder; only its attributes are asked for, so that a folder the user
-  // may not list still has its identity.
-  FileHandle folder(CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!folder.ok()) return LastError("CreateFile", path);
+  *folder = FileHandle(CreateFileW(wide->c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!folder->ok()) return LastError("CreateFile", path);
   FILE_BASIC_INFO basic{};
-  if (!GetFileInformationByHandleEx(folder.get(), FileBasicInfo, &basic, sizeof basic)) {
+  if (!GetFileInformationByHandleEx(folder->get(), FileBasicInfo, &basic, sizeof basic)) {
     return LastError("GetFileInformationByHandleEx", path);
   }
   if (!(basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return FileResult::Fail(ERROR_DIRECTORY, "CreateFile", path);
   }
+  return FileResult::Ok();
+}
+
+// The file's number on its volume (FileInternalInformation), which no call of the Win32 API
+// gives without the volume's serial number; 0 when it cannot be asked.
+uint64_t FileNumberOfHandle(HANDLE handle) {
+  using Query = NTSTATUS NTAPI(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+  static const SystemFunction<Query> query(L"ntdll.dll", "NtQueryInformationFile");
+  if (!query.get()) return 0;
+  LARGE_INTEGER number{};
+  IO_STATUS_BLOCK status{};
+  if (query.get()(handle, &status, &number, sizeof number, FileInternalInformation) < 0) return 0;
+  return static_cast<uint64_t>(number.QuadPart);
+}
+
+}  // namespace
+
+FileResult Win32FileSystem::IdentifyFolder(std::string_view path, FolderId* id) {
+  FileHandle folder;
+  if (FileResult opened = OpenFolderToIdentify(path, &folder); !opened) return opened;
   std::optional<HandleIdentity> identity = IdentityOfHandle(folder.get());
   if (!identity) return LastError("GetFileInformationByHandle", path);
   *id = FolderId{identity->volume, identity->file};
+  return FileResult::Ok();
+}
+
+FileResult Win32FileSystem::FolderNumber(std::string_view path, uint64_t* number) {
+  FileHandle folder;
+  if (FileResult opened = OpenFolderToIdentify(path, &folder); !opened) return opened;
+  // A file system that keeps no number gives 0: every such folder then looks alike here, and
+  // the full identity tells them apart.
+  *number = FileNumberOfHandle(folder.get());
   return FileResult::Ok();
 }
 
@@ -645,27 +679,31 @@ FileResult Win32FileSystem::AppendToFile(std::string_view path, std::string_view
   return appended;
 }
 
-Result<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
-  auto c_path = CPath(path);
-  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
-  // No FILE_FLAG_BACKUP_SEMANTICS: a folder does not open, and has no stamp.
-  FileHandle file(OpenExisting(*c_path, FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL));
-  if (!file.ok()) return LastError("CreateFile", path);
+namespace {
+
+// The stamp of an open file, as Stamp takes it; `path` names it in a failure.
+Result<FileStamp> StampOfHandle(HANDLE file, std::string_view path) {
   FILE_BASIC_INFO basic{};
   FILE_STANDARD_INFO standard{};
-  if (!GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) ||
-      !GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard)) {
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+      !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
     return LastError("GetFileInformationByHandleEx", path);
   }
   if (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", path);
   }
-  std::optional<HandleIdentity> identity = IdentityOfHandle(file.get());
-  if (!identity) return LastError("GetFileInformationByHandle", path);
   FileStamp stamp;
   stamp.size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
   stamp.modified_ns = (basic.LastWriteTime.QuadPart - kFrom1601To1970) * 100;
-  stamp.file_id = identity->file ^ (static_cast<uint64_t>(identity->volume) << 40);
+  // A stamp is compared with one taken of the same path: the file's number tells a file put in
+  // the place of another, and the volume, which costs a mount manager round trip a file under
+  // Wine, is asked only of a file system that keeps no numbers.
+  stamp.file_id = FileNumberOfHandle(file);
+  if (stamp.file_id == 0) {
+    std::optional<HandleIdentity> identity = IdentityOfHandle(file);
+    if (!identity) return LastError("GetFileInformationByHandle", path);
+    stamp.file_id = identity->file ^ (static_cast<uint64_t>(identity->volume) << 40);
+  }
   // The change time, which every write of content, times or attributes moves and no program
   // sets back. Left 0 where the file system gives none (FAT keeps none, and a time before
   // 1970 is no time it keeps): no file is then taken as unchanged on its other stamps alone.
@@ -674,12 +712,23 @@ Result<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   return stamp;
 }
 
+}  // namespace
+
+Result<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
+  auto c_path = CPath(path);
+  if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  // No FILE_FLAG_BACKUP_SEMANTICS: a folder does not open, and has no stamp.
+  FileHandle file(OpenExisting(*c_path, FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL));
+  if (!file.ok()) return LastError("CreateFile", path);
+  return StampOfHandle(file.get(), path);
+}
+
 namespace {
 
 class HandleReader : public FileReader {
  public:
-  HandleReader(FileHandle file, uint64_t size, std::string path)
-      : FileReader(size), file_(std::move(file)), path_(std::move(path)) {}
+  HandleReader(FileHandle file, const FileStamp& stamp, std::string path)
+      : FileReader(stamp.size, stamp), file_(std::move(file)), path_(std::move(path)) {}
   FileResult ReadPieces(const std::function<void(std::string_view)>& sink) override {
     constexpr DWORD kPiece = 1 << 20;
     std::unique_ptr<char[]> buffer(new char[kPiece]);
@@ -705,10 +754,11 @@ Result<std::unique_ptr<FileReader>> Win32FileSystem::OpenForReading(std::string_
   if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
   FileHandle file(OpenExisting(*c_path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN));
   if (!file.ok()) return LastError("CreateFile", path);
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file.get(), &size) || size.QuadPart < 0) size.QuadPart = 0;
-  return std::unique_ptr<FileReader>(std::make_unique<HandleReader>(
-      std::move(file), static_cast<uint64_t>(size.QuadPart), std::string(path)));
+  // The stamp comes with the open, taken before the first read as Stamp would take it.
+  Result<FileStamp> stamp = StampOfHandle(file.get(), path);
+  if (!stamp) return stamp.error();
+  return std::unique_ptr<FileReader>(
+      std::make_unique<HandleReader>(std::move(file), *stamp, std::string(path)));
 }
 
 // The folder a listing starts from: a folder (as IsFolder tells it), or why not: 3 when nothing

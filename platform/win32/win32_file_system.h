@@ -19,6 +19,7 @@ class Win32FileSystem : public FileSystem {
   Result<EntryKind> Lookup(std::string_view path) override;
   // The volume serial number and file index of the folder, opened with backup semantics.
   FileResult IdentifyFolder(std::string_view path, FolderId* id) override;
+  FileResult FolderNumber(std::string_view path, uint64_t* number) override;
   // SHFileOperationA, FO_COPY of "<source>*.*" with FOF_SILENT, FOF_NOCONFIRMATION and
   // FOF_NOCONFIRMMKDIR, owned by the window `owner` (or none), into a staging folder inside the
   // destination (staging_folder.h), from where each file is renamed into place once whole; in
