@@ -115,12 +115,15 @@ bool MigratePairs(DataFolderContext& ctx, Edition edition, std::string_view valu
       continue;
     }
     // A destination inside the work folder is refused by the copy: nothing is made there first.
-    bool in_work = FolderAtOrBelow(ctx.files, destination, ctx.paths.root);
+    FolderIdentities own(ctx.files);
+    FolderIdentities& folders = ctx.folders ? *ctx.folders : own;
+    bool in_work = folders.AtOrBelow(destination, ctx.paths.root);
     if (FileResult made = in_work ? FileResult::Ok() : ctx.files.MakeSurePathExists(destination);
         !made) {
       ctx.log.Skipped("folder " + Cp932Text(destination), Describe(made));
       if (rule == OnMakeSureFailure::kStop) return false;
     }
+    folders.ForgetMissing();
     // As on Collect: logged and told to the observer, and the edition goes on.
     (void)CopyFolderContents(ctx, destination, source);
   }
@@ -199,7 +202,8 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // A copy into itself (the program placed inside a data folder, perhaps through another drive
   // letter) would grow without end; a data folder inside the work folder would have the copy
   // read or write the store itself.
-  FolderIdentities folders(ctx.files);
+  FolderIdentities own(ctx.files);
+  FolderIdentities& folders = ctx.folders ? *ctx.folders : own;
   if (folders.Overlap(destination, source)) {
     return refuse(
         FileResult::Fail(kInvalidParam, "CopyFolder (one folder inside the other)", destination));
@@ -212,6 +216,7 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // missing folder fails with 1223 where Windows creates it.
   if (!ctx.files.IsFolder(destination)) {
     if (FileResult made = ctx.files.MakeSurePathExists(destination); !made) return refuse(made);
+    folders.ForgetMissing();
   }
   // With the copies checked, the source's digest is taken while the copy reads it, where the
   // platform's copy hands its bytes over; otherwise the check reads the source once more.

@@ -9,6 +9,7 @@
 #include "core/edition.h"
 #include "core/work_paths.h"
 #include "platform/file_system.h"
+#include "platform/folder_identity.h"
 #include "platform/registry.h"
 #include "store/edition_plan.h"
 #include "store/verified_copy.h"
@@ -38,6 +39,9 @@ struct DataFolderContext {
   // Decides which files already in place stay as they are, and hears of each copy proven
   // (may be null: every file is copied).
   CopyKeeper* keeper = nullptr;
+  // The folders the edition's copies have asked about, shared by their checks (may be null:
+  // each copy asks its own).
+  FolderIdentities* folders = nullptr;
 };
 
 // A folder a command copies whole, and where to.

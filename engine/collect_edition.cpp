@@ -90,6 +90,8 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   CopyRecorder recorder(run.summary.Copies(edition), run.log, &progress);
   DigestCache digests;
   DataFolderContext data = DataContext(run, &recorder, &digests, &outcome.data_told);
+  FolderIdentities folders(run.services.files);
+  data.folders = &folders;
   // What earlier Collects proved of the store: files still as they were read stay.
   std::optional<CopyRecord> record;
   if (run.services.verification) {

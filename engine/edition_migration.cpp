@@ -186,6 +186,8 @@ bool EditionMigration::WriteSettingsAndData() {
   data.digests = &digests_;
   data.refused_copies = &refused_copies_;
   data.keeper = &keeps_;
+  FolderIdentities folders(run_.services.files);
+  data.folders = &folders;
   StartCopying(run_, edition_, /*migrate=*/true);
   const bool data_ok = MigrateEditionData(data, edition_);
   // Written also when stopped: what was proven so far need not be read again.

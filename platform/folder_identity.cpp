@@ -68,6 +68,11 @@ std::optional<FolderId> FolderIdentities::Identity(std::string_view path) {
   return found;
 }
 
+void FolderIdentities::ForgetMissing() {
+  std::erase_if(numbers_, [](const auto& known) { return !known.second; });
+  std::erase_if(identities_, [](const auto& known) { return !known.second; });
+}
+
 bool FolderIdentities::SameFolder(std::string_view a, std::string_view b) {
   std::optional<uint64_t> x = Number(a);
   std::optional<uint64_t> y = Number(b);

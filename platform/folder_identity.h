@@ -12,9 +12,10 @@
 // folders are compared by identity, and by spelling where a folder does not exist yet.
 namespace kdr {
 
-// The checks made together, on one copy: each folder is asked once. Folders are told apart by
-// their numbers first, and only folders with equal numbers by their whole identities (under
-// Wine each whole identity is a dozen server requests more, for the volume).
+// The checks made together, on the copies of one edition: each folder is asked once (the
+// copies share the folders above them). Folders are told apart by their numbers first, and
+// only folders with equal numbers by their whole identities (under Wine each whole identity is
+// a dozen server requests more, for the volume).
 class FolderIdentities {
  public:
   explicit FolderIdentities(FileSystem& files) : files_(files) {}
@@ -26,6 +27,8 @@ class FolderIdentities {
   bool Overlap(std::string_view a, std::string_view b) {
     return AtOrBelow(a, b) || AtOrBelow(b, a);
   }
+  // Forgets the folders found missing, after folders were made: they are asked again.
+  void ForgetMissing();
 
  private:
   std::optional<uint64_t> Number(std::string_view path);
