@@ -44,8 +44,8 @@ class NumberedFolders : public fuzz::MemoryFiles {
 TEST(FolderIdentityTest, NumbersDecideOnlyWhereTheyDifferAndVolumesWhereTheyMatch) {
   NumberedFolders files;
   files.folders = {
-      {"C:\\", {1, 5}},          {"C:\\data", {1, 40}},   {"C:\\data\\prv", {1, 41}},
-      {"D:\\", {2, 5}},          {"D:\\tool", {2, 40}},   {"D:\\tool\\kdr4env", {2, 70}},
+      {"C:\\", {1, 5}},  {"C:\\data", {1, 40}}, {"C:\\data\\prv", {1, 41}},
+      {"D:\\", {2, 5}},  {"D:\\tool", {2, 40}}, {"D:\\tool\\kdr4env", {2, 70}},
       {"Y:\\", {1, 40}},  // another drive letter for C:\data
   };
   const struct {
@@ -53,7 +53,7 @@ TEST(FolderIdentityTest, NumbersDecideOnlyWhereTheyDifferAndVolumesWhereTheyMatc
     bool below;
     int identities;  // whole identities asked: only for numbers that match
   } cases[] = {
-      {"C:\\data\\prv", "D:\\tool", false, 2},         // C:\data has D:\tool's number, not its volume
+      {"C:\\data\\prv", "D:\\tool", false, 2},  // C:\data has D:\tool's number, not its volume
       {"D:\\tool\\kdr4env\\new", "C:\\data", false, 2},  // the same, from the other side
       {"C:\\data\\prv\\new", "D:\\tool\\kdr4env", false, 0},
       {"Y:\\prv", "C:\\data", true, 2},  // through the other drive letter
