@@ -248,6 +248,12 @@ TEST_P(FileSystemContractTest, FolderIdentitiesAndNumbersTellFoldersApart) {
     EXPECT_NE(identity(a), identity(other)) << other;
     EXPECT_NE(number(a), number(other)) << other;
   }
+  // A name whose second byte is a backslash names one folder, not its parent.
+  if (h().Cp932Problem().empty() && h().MakeFolder(root() + kHyo)) {
+    EXPECT_EQ(number(root() + kHyo), number(root() + kHyo + "\\"));
+    EXPECT_NE(number(root() + kHyo), number(root()));
+    EXPECT_NE(identity(root() + kHyo), identity(root()));
+  }
   const struct {
     std::string path;
     std::vector<Status> codes;
