@@ -20,8 +20,9 @@ std::string RootOf(std::string_view path) {
 }  // namespace
 
 FolderReach ReachFolder(FileSystem& files, std::string_view path, FileResult* why) {
-  FolderId id;
-  FileResult found = files.IdentifyFolder(path, &id);
+  // Its number is enough to know it is there, and asks no volume.
+  uint64_t number = 0;
+  FileResult found = files.FolderNumber(path, &number);
   if (found) return FolderReach::kThere;
   // A file where the folder would be is a folder the user does not have.
   if (found.code != kNotFound && found.code != kPathNotFound && found.code != kDirectoryName) {
@@ -30,7 +31,7 @@ FolderReach ReachFolder(FileSystem& files, std::string_view path, FileResult* wh
   }
   std::string root = RootOf(path);
   if (root.empty()) return FolderReach::kMissing;
-  FileResult reached = files.IdentifyFolder(root, &id);
+  FileResult reached = files.FolderNumber(root, &number);
   if (reached) return FolderReach::kMissing;
   *why = reached;
   return FolderReach::kUnreachable;
