@@ -36,5 +36,34 @@ TEST(LogTextTest, NamesAreShownEachOnItsOwn) {
   EXPECT_EQ("SKIP\tvalue a\\x09b\xe8\xa1\xa8\treason \\x95\n", log.Take());
 }
 
+// A copy line shows its path with one kind of separator: a POSIX host path (the work folder,
+// with the tool's names below it) in slashes, never the second byte of "表" (0x95 0x5C); a path
+// on a drive, and every path on Windows, as it is.
+TEST(LogTextTest, ACopyLineShowsItsPathWithOneKindOfSeparator) {
+#ifdef _WIN32
+  constexpr bool kPosix = false;
+#else
+  constexpr bool kPosix = true;
+#endif
+  const struct {
+    std::string source;
+    std::string posix;  // shown on POSIX; on Windows the path as it is (in UTF-8)
+    std::string windows;
+  } cases[] = {
+      {"/home/u/kdr\\client\\DDBVID\\a.dat", "/home/u/kdr/client/DDBVID/a.dat",
+       "/home/u/kdr\\client\\DDBVID\\a.dat"},
+      {"/w\\\x95\x5c\\sub\\", "/w/\xe8\xa1\xa8/sub/", "/w\\\xe8\xa1\xa8\\sub\\"},
+      {"/w\\\x95\x5c", "/w/\xe8\xa1\xa8", "/w\\\xe8\xa1\xa8"},
+      {"C:\\old\\\x95\x5c\\", "C:\\old\\\xe8\xa1\xa8\\", "C:\\old\\\xe8\xa1\xa8\\"},
+  };
+  for (const auto& c : cases) {
+    LogLines log;
+    log.Copied(c.source, 3);
+    log.CopyFailed(c.source, "why");
+    const std::string& shown = kPosix ? c.posix : c.windows;
+    EXPECT_EQ("COPY\t" + shown + "\t3\nFAIL\t" + shown + "\twhy\n", log.Take());
+  }
+}
+
 }  // namespace
 }  // namespace kdr
