@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/log_lines.h"
+#include "platform/file_result.h"
 
 namespace kdr {
 namespace {
@@ -36,7 +37,7 @@ TEST(LogTextTest, NamesAreShownEachOnItsOwn) {
   EXPECT_EQ("SKIP\tvalue a\\x09b\xe8\xa1\xa8\treason \\x95\n", log.Take());
 }
 
-// A copy line shows its path with one kind of separator: a POSIX host path (the work folder,
+// A copy line shows its paths with one kind of separator: a POSIX host path (the work folder,
 // with the tool's names below it) in slashes, never the second byte of "表" (0x95 0x5C); a path
 // on a drive, and every path on Windows, as it is.
 TEST(LogTextTest, ACopyLineShowsItsPathWithOneKindOfSeparator) {
@@ -59,9 +60,12 @@ TEST(LogTextTest, ACopyLineShowsItsPathWithOneKindOfSeparator) {
   for (const auto& c : cases) {
     LogLines log;
     log.Copied(c.source, 3);
-    log.CopyFailed(c.source, "why");
+    // The error names a path too: the destination's, or the source's.
+    log.CopyFailed(c.source, Describe(FileResult::Fail(kAccessDenied, "open", c.source)));
     const std::string& shown = kPosix ? c.posix : c.windows;
-    EXPECT_EQ("COPY\t" + shown + "\t3\nFAIL\t" + shown + "\twhy\n", log.Take());
+    EXPECT_EQ("COPY\t" + shown + "\t3\nFAIL\t" + shown + "\topen " + shown + ": " +
+                  DescribeCode(kAccessDenied) + "\n",
+              log.Take());
   }
 }
 

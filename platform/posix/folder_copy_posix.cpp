@@ -163,7 +163,11 @@ class Walk {
       // A name Windows cannot hold would not reach Windows as this file (a "\\" would even make
       // it another path), and one it keeps for a device would be read as the device there.
       if (Status name_code = CheckWindowsName(name, NameText::kUtf8); name_code != kOk) {
-        Fail(item(name, tool_from), FileResult::Fail(name_code, "CopyFile", tool_from));
+        // Named with "?" for each "\\", as for a character Windows cannot show: "x\\y.ddv" is
+        // not the file y.ddv of folder x, nor "q\\" a folder.
+        std::string shown = tool_from;
+        for (size_t at : FindCp932Chars(tool_name, '\\')) shown[tool_source.size() + at] = '?';
+        Fail(item(name, shown), FileResult::Fail(name_code, "CopyFile", shown));
         continue;
       }
       if (alike[tool_name] > 1) {

@@ -205,6 +205,9 @@ TEST_F(PortableCopyTest, NameWindowsCannotHoldIsNotCopiedWithTheReason) {
   EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\Com?"]);   // "¹" has no code page 932 form
   EXPECT_EQ(kInvalidName, observer.failed["C:\\src\\trail."]);
   EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\aux.txt"]);
+  // A "\\" in a name reads "?": not the file copied, nor a folder.
+  EXPECT_EQ(kInvalidName, observer.failed["C:\\src\\x?y.ddv"]);
+  EXPECT_EQ(kInvalidName, observer.failed["C:\\src\\q?"]);
   std::vector<std::string> copied_names;
   for (const auto& entry : fs::recursive_directory_iterator(host_ / "c/dst")) {
     if (entry.is_regular_file())
