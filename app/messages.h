@@ -37,12 +37,17 @@ inline std::string WithDetailsIn(std::string_view failed, std::string_view faile
   return std::string(failed_because) + "ため、その詳細を" + std::string(log) + "に記録しました。";
 }
 
-// Shown instead of an edition's own message when some of its data files could not be copied
-// (`product` as the edition's own message names it: "Kodrel4 Client" or "Kodrel Client").
-inline std::string NotCopiedMessage(std::string_view product, bool collect, size_t count,
-                                    std::string_view log) {
-  const std::string files =
-      std::string(product) + "の情報のうち" + std::to_string(count) + "個のファイルを";
+// Shown instead of an edition's own message when some of its data files or folders could not be
+// copied (`product` as the edition's own message names it: "Kodrel4 Client" or "Kodrel Client").
+// Folders are counted on their own: a folder is none of the files.
+inline std::string NotCopiedMessage(std::string_view product, bool collect, size_t file_count,
+                                    size_t folder_count, std::string_view log) {
+  std::string items;
+  if (file_count != 0) items = std::to_string(file_count) + "個のファイル";
+  if (folder_count != 0) {
+    items += (items.empty() ? "" : "と") + std::to_string(folder_count) + "個のフォルダ";
+  }
+  const std::string files = std::string(product) + "の情報のうち" + items + "を";
   return collect ? WithDetailsIn(files + "収集できませんでした", files + "収集できなかった", log)
                  : WithDetailsIn(files + "移行できませんでした", files + "移行できなかった", log);
 }

@@ -1,5 +1,7 @@
 #include "app/migrate_dlg.h"
 
+#include <algorithm>
+
 #include "app/messages.h"
 #include "core/presence.h"
 #include "engine/collect_edition.h"
@@ -77,10 +79,12 @@ void CMigrateDlg::WorkLog::LineAdded() {
 }
 
 bool CMigrateDlg::TellCopyFailures(Edition edition, bool collect) {
-  size_t count = last_run_.Copies(edition).not_copied.size();
-  if (count == 0) return false;
+  const std::vector<FailedItem>& items = last_run_.Copies(edition).not_copied;
+  if (items.empty()) return false;
+  const size_t folders = static_cast<size_t>(
+      std::count_if(items.begin(), items.end(), [](const FailedItem& i) { return i.folder(); }));
   ShowMessage(NotCopiedMessage(collect ? CollectedProduct(edition) : MigratedProduct(edition),
-                               collect, count, LogPathForDisplay()));
+                               collect, items.size() - folders, folders, LogPathForDisplay()));
   return true;
 }
 

@@ -246,32 +246,51 @@ void PrintKept(const RunSummary& summary, ConsoleProgress& progress, bool migrat
   WriteStdout(out);
 }
 
-// Each file not copied, one line on standard error, up to a limit; then how many more.
+// Each item not copied, one line on standard error, up to a limit; then how many more, and how
+// many in all, files and folders each on a line of their own.
 void PrintNotCopied(const RunSummary& summary, ConsoleProgress& progress,
                     const std::string& log_path) {
   constexpr size_t kLimit = 20;
   size_t shown = 0;
-  size_t total = 0;
+  struct Count {
+    size_t total = 0;
+    size_t more = 0;  // not shown one by one
+  } files, folders;
   std::string out;
   for (Edition edition : kAllEditions) {
     for (const FailedItem& item : summary.Copies(edition).not_copied) {
-      ++total;
-      if (shown == kLimit) continue;
+      Count& count = item.folder() ? folders : files;
+      ++count.total;
+      if (shown == kLimit) {
+        ++count.more;
+        continue;
+      }
       ++shown;
       out += std::string(kProgram) + ": " +
              Text(Msg::kNotCopied, {Cp932ForDisplay(item.source), FileErrorShown(item.error)}) +
              "\n";
     }
   }
-  if (total == 0) return;
-  if (total > shown) {
-    out += std::string(kProgram) + ": " +
-           Text(Msg::kMoreNotCopied, {std::to_string(total - shown)}) + "\n";
+  if (shown == 0) return;
+  auto line = [&](Msg message, std::initializer_list<std::string_view> args) {
+    out += std::string(kProgram) + ": " + Text(message, args) + "\n";
+  };
+  if (files.more != 0) line(Msg::kMoreNotCopied, {std::to_string(files.more)});
+  if (folders.more != 0) line(Msg::kMoreFoldersNotCopied, {std::to_string(folders.more)});
+  const struct {
+    const Count& count;
+    Msg in_log;
+    Msg no_log;
+  } kinds[] = {{files, Msg::kNotCopiedInLog, Msg::kNotCopiedNoLog},
+               {folders, Msg::kFoldersNotCopiedInLog, Msg::kFoldersNotCopiedNoLog}};
+  for (const auto& kind : kinds) {
+    if (kind.count.total == 0) continue;
+    if (log_path.empty()) {
+      line(kind.no_log, {std::to_string(kind.count.total)});
+    } else {
+      line(kind.in_log, {std::to_string(kind.count.total), log_path});
+    }
   }
-  out += std::string(kProgram) + ": " +
-         (log_path.empty() ? Text(Msg::kNotCopiedNoLog, {std::to_string(total)})
-                           : Text(Msg::kNotCopiedInLog, {std::to_string(total), log_path})) +
-         "\n";
   progress.Clear();
   WriteStderr(out);
 }

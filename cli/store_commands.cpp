@@ -1,5 +1,6 @@
 #include "cli/store_commands.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "cli/cli_app.h"
@@ -777,6 +778,17 @@ int RunMigratePreview(CMigrateDlg& dlg, const Services& services,
   return trouble ? kExitEditionFailed : kExitOk;
 }
 
+namespace {
+
+// How many of the items an edition did not copy are folders.
+size_t FoldersNotCopied(const RunSummary& summary, Edition edition) {
+  const std::vector<FailedItem>& items = summary.Copies(edition).not_copied;
+  return static_cast<size_t>(
+      std::count_if(items.begin(), items.end(), [](const FailedItem& i) { return i.folder(); }));
+}
+
+}  // namespace
+
 std::string RunSummaryJson(const char* command, const RunSummary& summary) {
   std::vector<std::string> editions;
   for (Edition e : kAllEditions) {
@@ -799,6 +811,7 @@ std::string RunSummaryJson(const char* command, const RunSummary& summary) {
                             ? ",\"store\":" + JsonString(StoreStateName(summary.Store(e)))
                             : "") +
                        ",\"not_copied\":" + std::to_string(summary.Copies(e).not_copied.size()) +
+                       ",\"folders_not_copied\":" + std::to_string(FoldersNotCopied(summary, e)) +
                        ",\"kept\":" + std::to_string(summary.Copies(e).files_kept) + "}");
   }
   return JsonObjectFor(command) + ",\"editions\":" + JsonList(editions) +

@@ -37,7 +37,7 @@ void LogLines::Skipped(const LogText& text, const LogText& reason) {
   Line("SKIP", text.Utf8(), reason.Utf8(), true);
 }
 void LogLines::SourceLine(std::string_view tag, std::string_view source, std::string_view second) {
-  Line(tag, Cp932ForDisplay(source), second, true);
+  Line(tag, PathForDisplay(source), second, true);
 }
 void LogLines::Copied(std::string_view source, uint64_t bytes) {
   SourceLine("COPY", source, std::to_string(bytes));

@@ -12,6 +12,8 @@
 //   SKIP <text> <reason>      something passed over, and why
 //   COPY <source> <bytes>     one file copied
 //   FAIL <source> <error>     one item that could not be copied, with the platform's error
+//                             (a folder's source ends with a separator)
+// A source is shown with one kind of separator (PathForDisplay).
 //   SHOW <text>               a message the tool showed
 //   #    <comment>            the run's start and result
 namespace kdr {

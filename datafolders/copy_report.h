@@ -15,6 +15,7 @@ namespace kdr {
 struct FailedItem {
   std::string source;  // the tool's path (code page 932) of the file or folder not copied
   FileResult error;    // the call, path and Win32 error that say why
+  bool folder() const { return NamesFolder(source); }
 };
 
 struct EditionCopyReport {

@@ -82,8 +82,11 @@ void ProgressCopyObserver::FileCopied(std::string_view source_path, uint64_t byt
 }
 
 void ProgressCopyObserver::CopyFailed(std::string_view source_path, const FileResult& error) {
-  // A file not copied is done with all the same; the copies a stop leaves out are not.
-  if (progress_ && !progress_->StopRequested()) progress_->AddDone(1, 0);
+  // A file not copied is done with all the same; the copies a stop leaves out are not. A folder
+  // is none of the files counted: those of it that were counted are not done.
+  if (progress_ && !progress_->StopRequested() && !NamesFolder(source_path)) {
+    progress_->AddDone(1, 0);
+  }
   ForwardingCopyObserver::CopyFailed(source_path, error);
 }
 

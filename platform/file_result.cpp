@@ -78,7 +78,7 @@ std::string DescribeCode(Status code) {
 
 std::string Describe(const FileResult& result) {
   std::string text = result.call.empty() ? std::string("file call") : result.call;
-  if (!result.path.empty()) text += " " + Cp932ForDisplay(result.path);
+  if (!result.path.empty()) text += " " + PathForDisplay(result.path);
   text += ": " + DescribeCode(result.code);
   if (!result.host_error.empty()) text += " (" + result.host_error + ")";
   return text;

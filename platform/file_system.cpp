@@ -1,6 +1,12 @@
 #include "platform/file_system.h"
 
+#include "platform/cp932.h"
+
 namespace kdr {
+
+bool NamesFolder(std::string_view source_path) {
+  return !source_path.empty() && FindLastCp932Separator(source_path) + 1 == source_path.size();
+}
 
 std::optional<FileStamp> StampOr(const std::optional<FileStamp>& known, FileSystem& files,
                                  std::string_view path) {

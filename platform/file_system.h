@@ -46,7 +46,8 @@ class CopyObserver {
   virtual ~CopyObserver() = default;
   virtual void FileCopied(std::string_view source_path, uint64_t bytes) = 0;
   // An item (a file, or a folder that could not be listed or made) that was not copied, or not
-  // whole; `error` is the call that failed, its path and the platform's error.
+  // whole; `error` is the call that failed, its path and the platform's error. A folder's path
+  // ends with a backslash, a file's never does (NamesFolder tells them apart).
   virtual void CopyFailed(std::string_view source_path, const FileResult& error) = 0;
   // Whether the observer wants the bytes of this file (FileBytes). Asked before it is copied.
   virtual bool WantsFileBytes(std::string_view /*source_path*/) { return false; }
@@ -77,6 +78,10 @@ class CopyObserver {
   // not reached are not told). The copy then fails with kCancelled.
   virtual bool StopRequested() { return false; }
 };
+
+// Whether a path a copy reports names a folder: it ends with a backslash of its own, not with
+// the second byte of a character such as "表" (0x95 0x5C).
+bool NamesFolder(std::string_view source_path);
 
 // An observer that passes every call on to `next` (may be null): observers that act on a few
 // calls derive from it and call its methods to pass the calls on, so the bytes of a file reach

@@ -17,6 +17,11 @@ std::optional<std::string> Utf8ToCp932(std::string_view text);
 // For logs and messages: code page 932 shown as UTF-8, any byte that does not decode as \xNN.
 std::string Cp932ForDisplay(std::string_view text);
 
+// For a log line: a path as Cp932ForDisplay shows it, with one kind of separator. A POSIX host
+// path (the console tool's work folder, "/home/u/kdr" + "\\Client\\DDBVID\\a.dat") shows every
+// backslash of its own as "/"; on Windows, and for a path on a drive, the path is as it is.
+std::string PathForDisplay(std::string_view path);
+
 // For a log line: at most `max_bytes` of `text`, cut between characters, shown as
 // Cp932ForDisplay does; a longer text ends with "... (N bytes)". A value of many megabytes
 // would otherwise be copied into the log whole, several times over.

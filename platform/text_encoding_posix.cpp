@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "platform/cp932.h"
 #include "platform/text_encoding.h"
 
 namespace kdr {
@@ -78,6 +79,15 @@ std::optional<std::string> Utf8ToCp932(std::string_view text) {
   std::optional<std::string> back = Cp932ToUtf8(*cp932);
   if (!back || *back != text) return std::nullopt;
   return cp932;
+}
+
+std::string PathForDisplay(std::string_view path) {
+  if (!path.starts_with('/')) return Cp932ForDisplay(path);
+  // The tool goes on below a host folder with backslashes: "/" throughout, never in place of
+  // the second byte of a character.
+  std::string slashed(path);
+  for (size_t at : FindCp932Chars(path, '\\')) slashed[at] = '/';
+  return Cp932ForDisplay(slashed);
 }
 
 }  // namespace kdr

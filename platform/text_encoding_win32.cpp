@@ -63,4 +63,7 @@ std::optional<std::string> Utf8ToCp932(std::string_view text) {
   return cp932;
 }
 
+// A Windows path has one kind of separator already.
+std::string PathForDisplay(std::string_view path) { return Cp932ForDisplay(path); }
+
 }  // namespace kdr

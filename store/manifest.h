@@ -22,7 +22,8 @@
 //
 // Collect writes a begun manifest before it puts anything into the edition folder and replaces
 // it with the sealed one at its end, so an interrupted Collect is never taken for a finished
-// one. A "missed" line names a file (or a folder) Collect could not take, with the reason.
+// one. A "missed" line names a file (or a folder, its path ending with a backslash; older
+// builds wrote some without it) Collect could not take, with the reason.
 // A tab, line end or "%" in a path or reason is written as %XX. Format 1 (from the first
 // versions with manifests) has no state or missed lines and reads as sealed.
 namespace kdr {

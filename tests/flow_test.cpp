@@ -1,6 +1,8 @@
 // The Collect and Migrate flows end to end, against whichever services a platform provides.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/messages.h"
 #include "app/migrate_dlg.h"
 #include "datafolders/data_folders.h"
@@ -458,7 +460,7 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   // A folder where a file goes: that one file cannot be copied, the others are.
   ASSERT_TRUE(fs().MakeSurePathExists(work + "\\client\\DDBVID\\a.dat\\"));
   const std::string log_shown = Cp932ForDisplay(work) + "\\kdr4tose.log";
-  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 1, log_shown)}), Collect());
+  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 1, 0, log_shown)}), Collect());
   EXPECT_EQ(10, dlg_->last_run().failed);
   EXPECT_EQ(EditionFailure::kFilesNotCopied, dlg_->last_run().Cause(Edition::kClient));
   const auto& not_copied = dlg_->last_run().Copies(Edition::kClient).not_copied;
@@ -469,7 +471,7 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
   std::string log = Read(work + "\\kdr4tose.log");
   EXPECT_NE(std::string::npos, log.find("FAIL\t" + base_ + "\\old\\prv\\DDBVID\\a.dat\t")) << log;
   EXPECT_NE(std::string::npos,
-            log.find("SHOW\t" + NotCopiedMessage("Kodrel4 Client", true, 1, log_shown) + "\n"))
+            log.find("SHOW\t" + NotCopiedMessage("Kodrel4 Client", true, 1, 0, log_shown) + "\n"))
       << log;
   EXPECT_EQ(std::string::npos, log.find("secret")) << "credentials are hidden";
 
@@ -491,7 +493,7 @@ TEST_P(FlowTest, FileNotCopiedIsToldAfterTheEditionsMessageAndLogged) {
       WriteEditionManifest(fs(), dlg_->paths(), Edition::kClient, "1", "t", nullptr, {}, &error))
       << ManifestWriteErrorText(error).Utf8();
   ASSERT_TRUE(fs().MakeSurePathExists(base_ + "\\new\\prv\\log\\x.log\\"));
-  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 1, log_shown)}), Migrate());
+  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 1, 0, log_shown)}), Migrate());
   EXPECT_EQ(10, dlg_->last_run().failed);
   EXPECT_EQ(EditionFailure::kFilesNotCopied, dlg_->last_run().Cause(Edition::kClient));
   // The log ends with each edition's outcome, its cause named by code.
@@ -712,6 +714,35 @@ TEST_P(FlowTest, ButtonRuleFollowsPresenceCodes) {
   EXPECT_EQ(1, dlg_->DetectOldEditions());
 }
 
+// Files and folders not copied are counted apart in the window's message, and a folder is named
+// with its trailing backslash in the store's manifest. The shell copy on Windows cannot tell a
+// folder it did not make: it names each file below it, which is not there.
+TEST_P(FlowTest, FilesAndFoldersNotCopiedAreCountedApart) {
+  SeedOldClient();
+  const std::string work = base_ + "\\tool\\kdr4env";
+  ASSERT_TRUE(fs().MakeSurePathExists(work + "\\client\\DDBVID\\a.dat\\"));  // where a file goes
+  Put(work + "\\client\\DDBVID\\sub", "a file where a folder goes");
+  const std::string log_shown = Cp932ForDisplay(work) + "\\kdr4tose.log";
+#ifdef _WIN32
+  const std::string items = "2個のファイル";
+  const std::string sub = "sub\\b.dat";
+#else
+  const std::string items = "1個のファイルと1個のフォルダ";
+  const std::string sub = "sub\\";
+#endif
+  EXPECT_EQ((Messages{"Kodrel4 Clientの情報のうち" + items + "を収集できなかったため、その詳細を" +
+                      log_shown + "に記録しました。"}),
+            Collect());
+  std::vector<std::string> missed;
+  for (const ManifestMiss& miss :
+       CheckEdition(fs(), dlg_->paths(), Edition::kClient, nullptr).missed) {
+    missed.push_back(miss.what);
+  }
+  std::sort(missed.begin(), missed.end());
+  const std::string old = Cp932ForDisplay(base_) + "\\old\\prv\\DDBVID\\";
+  EXPECT_EQ((std::vector<std::string>{old + "a.dat", old + sub}), missed);
+}
+
 // A data folder that is not there skips its pair (the user never had it); one on a drive or
 // share that cannot be reached now is data not copied, and the user is told.
 TEST_P(FlowTest, UnreachableDataFolderIsAFailureNotASkip) {
@@ -722,7 +753,7 @@ TEST_P(FlowTest, UnreachableDataFolderIsAFailureNotASkip) {
     SCOPED_TRACE(prv);
     SetString(reg(), RootKey::kCurrentUser, key, "PRV_PATH", prv);
     Messages told = Collect();
-    EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 2, LogShown())}), told);
+    EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 0, 2, LogShown())}), told);
     EXPECT_EQ(10, dlg_->last_run().failed);
   }
   SetString(reg(), RootKey::kCurrentUser, key, "PRV_PATH", base_ + "\\never\\prv\\");
@@ -744,7 +775,7 @@ TEST_P(FlowTest, FoldersAreComparedByIdentityNotSpelling) {
     SetString(reg(), RootKey::kCurrentUser, "Software\\VTQ\\KodrelSE\\Client\\Client", "PRV_PATH",
               spelling + "\\tool\\kdr4env\\client\\");
     Messages told = Migrate();
-    EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 2, LogShown())}), told);
+    EXPECT_EQ((Messages{NotCopiedMessage("Kodrel Client", false, 0, 2, LogShown())}), told);
     EXPECT_FALSE(fs().Exists(base_ + "\\tool\\kdr4env\\client\\log"));
   }
 
@@ -753,7 +784,7 @@ TEST_P(FlowTest, FoldersAreComparedByIdentityNotSpelling) {
   Put(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4tose.exe", "");
   ASSERT_TRUE(dlg_->InitWorkPaths(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4tose.exe"));
   Messages told = Collect();
-  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 1, LogShown())}), told);
+  EXPECT_EQ((Messages{NotCopiedMessage("Kodrel4 Client", true, 0, 1, LogShown())}), told);
   EXPECT_FALSE(fs().Exists(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\DDBVID\\a.dat"));
   EXPECT_EQ("X", Read(base_ + "\\old\\prv\\DDBVID\\tool\\kdr4env\\client\\plog\\x.log"));
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/log_lines.h"
+#include "platform/file_result.h"
 
 namespace kdr {
 namespace {
@@ -34,6 +35,38 @@ TEST(LogTextTest, NamesAreShownEachOnItsOwn) {
   LogLines log;
   log.Skipped("value " + Cp932Text("a\tb\x95\x5c"), "reason " + Cp932Text("\x95"));
   EXPECT_EQ("SKIP\tvalue a\\x09b\xe8\xa1\xa8\treason \\x95\n", log.Take());
+}
+
+// A copy line shows its paths with one kind of separator: a POSIX host path (the work folder,
+// with the tool's names below it) in slashes, never the second byte of "表" (0x95 0x5C); a path
+// on a drive, and every path on Windows, as it is.
+TEST(LogTextTest, ACopyLineShowsItsPathWithOneKindOfSeparator) {
+#ifdef _WIN32
+  constexpr bool kPosix = false;
+#else
+  constexpr bool kPosix = true;
+#endif
+  const struct {
+    std::string source;
+    std::string posix;  // shown on POSIX; on Windows the path as it is (in UTF-8)
+    std::string windows;
+  } cases[] = {
+      {"/home/u/kdr\\client\\DDBVID\\a.dat", "/home/u/kdr/client/DDBVID/a.dat",
+       "/home/u/kdr\\client\\DDBVID\\a.dat"},
+      {"/w\\\x95\x5c\\sub\\", "/w/\xe8\xa1\xa8/sub/", "/w\\\xe8\xa1\xa8\\sub\\"},
+      {"/w\\\x95\x5c", "/w/\xe8\xa1\xa8", "/w\\\xe8\xa1\xa8"},
+      {"C:\\old\\\x95\x5c\\", "C:\\old\\\xe8\xa1\xa8\\", "C:\\old\\\xe8\xa1\xa8\\"},
+  };
+  for (const auto& c : cases) {
+    LogLines log;
+    log.Copied(c.source, 3);
+    // The error names a path too: the destination's, or the source's.
+    log.CopyFailed(c.source, Describe(FileResult::Fail(kAccessDenied, "open", c.source)));
+    const std::string& shown = kPosix ? c.posix : c.windows;
+    EXPECT_EQ("COPY\t" + shown + "\t3\nFAIL\t" + shown + "\topen " + shown + ": " +
+                  DescribeCode(kAccessDenied) + "\n",
+              log.Take());
+  }
 }
 
 }  // namespace

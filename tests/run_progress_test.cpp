@@ -83,5 +83,20 @@ TEST(RunProgressTest, AStepCountsFromNothingWhileTheRunKeepsItsTotal) {
   EXPECT_EQ(25u, state.run_bytes);
 }
 
+// A file not copied is done all the same; a folder not copied is none of the files counted,
+// whatever the last byte of a file's name ("表" is 0x95 0x5C).
+TEST(RunProgressTest, AFolderNotCopiedIsNoFileDone) {
+  RunProgress progress;
+  progress.Start(false);
+  progress.StartPhase(RunPhase::kCopying, Edition::kClient, 5, 50);
+  ProgressCopyObserver observer(&progress, nullptr);
+  const FileResult denied = FileResult::Fail(kAccessDenied, "CopyFile", "x");
+  for (const char* path :
+       {"C:\\a\\x.dat", "C:\\a\\sub\\", "C:\\a\\\x95\x5c", "C:\\a\\\x95\x5c\\"}) {
+    observer.CopyFailed(path, denied);
+  }
+  EXPECT_EQ(2u, progress.State().files_done);
+}
+
 }  // namespace
 }  // namespace kdr

@@ -1015,7 +1015,7 @@ TEST_P(StoreFlowTest, TwoFoldersWritingTheSameFileAreNotCopiedOverEachOther) {
   const auto data = Data();
   Messages told = Run(false);
   ASSERT_EQ(3u, told.size());
-  EXPECT_EQ(NotCopiedMessage("Kodrel Personal", false, 1, Cp932ForDisplay(dlg_->log_file())),
+  EXPECT_EQ(NotCopiedMessage("Kodrel Personal", false, 0, 1, Cp932ForDisplay(dlg_->log_file())),
             told[0]);
   EXPECT_TRUE(HasEdition(dlg_->last_run().failed, Edition::kPersonal));
   EXPECT_EQ("personal log", fs().ReadFile(base_ + "\\se\\pp\\log\\p.log"));

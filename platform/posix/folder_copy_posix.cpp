@@ -144,6 +144,11 @@ class Walk {
       destination_ready = true;
       return true;
     };
+    // The path an entry not copied is reported by: a folder's ends with a backslash.
+    auto item = [&](const std::string& name, const std::string& tool_from) {
+      struct stat st {};
+      return from_folder.StatEntry(name, &st) && S_ISDIR(st.st_mode) ? tool_from + "\\" : tool_from;
+    };
     for (const auto& [from, tool_name] : entries) {
       // Asked between files, so that none is left half written.
       if (job_.observer && job_.observer->StopRequested()) {
@@ -158,15 +163,19 @@ class Walk {
       // A name Windows cannot hold would not reach Windows as this file (a "\\" would even make
       // it another path), and one it keeps for a device would be read as the device there.
       if (Status name_code = CheckWindowsName(name, NameText::kUtf8); name_code != kOk) {
-        Fail(tool_from, FileResult::Fail(name_code, "CopyFile", tool_from));
+        // Named with "?" for each "\\", as for a character Windows cannot show: "x\\y.ddv" is
+        // not the file y.ddv of folder x, nor "q\\" a folder.
+        std::string shown = tool_from;
+        for (size_t at : FindCp932Chars(tool_name, '\\')) shown[tool_source.size() + at] = '?';
+        Fail(item(name, shown), FileResult::Fail(name_code, "CopyFile", shown));
         continue;
       }
       if (alike[tool_name] > 1) {
-        Fail(tool_from, FileResult::Fail(kFileExists, "CopyFile", tool_from));
+        Fail(item(name, tool_from), FileResult::Fail(kFileExists, "CopyFile", tool_from));
         continue;
       }
       if (!prepare_destination()) {
-        Fail(tool_from, EnsureFolder(destination, tool_destination));
+        Fail(item(name, tool_from), EnsureFolder(destination, tool_destination));
         continue;
       }
       struct stat there {};
@@ -194,7 +203,7 @@ class Walk {
       } else if (S_ISDIR(st.st_mode)) {
         FileResult made = EnsureFolder(to, tool_to);
         if (!made) {
-          Fail(tool_from, made);
+          Fail(tool_from + "\\", made);
           continue;
         }
         CopyEntries(from, to, tool_from + "\\", tool_to + "\\");

@@ -201,10 +201,13 @@ TEST_F(PortableCopyTest, NameWindowsCannotHoldIsNotCopiedWithTheReason) {
   EXPECT_EQ(refused.size() + 3, observer.failed.size());
   EXPECT_EQ(kFileExists, observer.failed["C:\\src\\case.ddv"]);
   EXPECT_EQ(kFileExists, observer.failed["C:\\src\\Case.ddv"]);
-  EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\PRN"]);
-  EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\Com?"]);  // "¹" has no code page 932 form
+  EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\PRN\\"]);  // a folder
+  EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\Com?"]);   // "¹" has no code page 932 form
   EXPECT_EQ(kInvalidName, observer.failed["C:\\src\\trail."]);
   EXPECT_EQ(kDeviceName, observer.failed["C:\\src\\aux.txt"]);
+  // A "\\" in a name reads "?": not the file copied, nor a folder.
+  EXPECT_EQ(kInvalidName, observer.failed["C:\\src\\x?y.ddv"]);
+  EXPECT_EQ(kInvalidName, observer.failed["C:\\src\\q?"]);
   std::vector<std::string> copied_names;
   for (const auto& entry : fs::recursive_directory_iterator(host_ / "c/dst")) {
     if (entry.is_regular_file())
@@ -212,6 +215,61 @@ TEST_F(PortableCopyTest, NameWindowsCannotHoldIsNotCopiedWithTheReason) {
   }
   std::sort(copied_names.begin(), copied_names.end());
   EXPECT_EQ((std::vector<std::string>{"COM10", "x/y.ddv"}), copied_names);
+}
+
+// A folder not copied is reported as a folder (with a trailing backslash), a file as a file,
+// whatever the last byte of its name: "表" is 0x95 0x5C.
+TEST_F(PortableCopyTest, AFolderNotCopiedIsNamedWithATrailingBackslash) {
+  const std::string kHyo = "\xe8\xa1\xa8";  // "表" in UTF-8
+  const struct {
+    const char* what;
+    std::function<void(const fs::path& src, const fs::path& dst)> make;
+    std::vector<std::string> failed;  // below the source, sorted
+    bool folders;
+  } kCases[] = {
+      {"a file where the folder goes",
+       [&](const fs::path& src, const fs::path& dst) {
+         Put(src / "sub/a.dat", "A");
+         Put(dst / "sub", "file");
+       },
+       {"sub\\"},
+       true},
+      {"a file where the folder 表 goes",
+       [&](const fs::path& src, const fs::path& dst) {
+         Put(src / kHyo / "a.dat", "A");
+         Put(dst / kHyo, "file");
+       },
+       {"\x95\x5c\\"},
+       true},
+      {"a folder where the file 表 goes",
+       [&](const fs::path& src, const fs::path& dst) {
+         Put(src / kHyo, "A");
+         fs::create_directories(dst / kHyo);
+       },
+       {"\x95\x5c"},
+       false},
+      {"two folders whose names Windows takes for one",
+       [&](const fs::path& src, const fs::path&) {
+         Put(src / "Sub/a.dat", "A");
+         fs::create_directories(src / "sub");
+       },
+       {"Sub\\", "sub\\"},
+       true},
+  };
+  int n = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = "case" + std::to_string(++n);
+    c.make(host_ / "c" / name / "src", host_ / "c" / name / "dst");
+    ReportedPaths reported;
+    const std::string source = "C:\\" + name + "\\src\\";
+    EXPECT_FALSE(files_.CopyFolder("C:\\" + name + "\\dst\\", source, nullptr, &reported));
+    std::vector<std::string> expected;
+    for (const std::string& item : c.failed) expected.push_back(source + item);
+    std::sort(reported.failed.begin(), reported.failed.end());
+    EXPECT_EQ(expected, reported.failed);
+    for (const std::string& path : reported.failed) EXPECT_EQ(c.folders, NamesFolder(path));
+  }
 }
 
 // The copy's read-back, the manifest and undo reach such a file by the name the copy reports,

@@ -575,21 +575,21 @@ void NoRunInsideARun(const std::wstring& exe) {
   ExitProgram(program);
 }
 
-// Collect of Personal and Client, where `not_copied` items of Client could not be copied.
-void CollectWithItemsNotCopied(HWND dialog, const std::wstring& exe, int not_copied) {
+// Collect of Personal and Client, where `folders` folders of Client could not be copied.
+void CollectWithFoldersNotCopied(HWND dialog, const std::wstring& exe, int folders) {
   Click(dialog, kCollect);
   ExpectMessage(dialog, L"Kodrel4 Personalの情報を収集しました。");
-  ExpectMessage(dialog, L"Kodrel4 Clientの情報のうち" + std::to_wstring(not_copied) +
-                            L"個のファイルを収集できなかったため、その詳細を" + Folder(exe) +
+  ExpectMessage(dialog, L"Kodrel4 Clientの情報のうち" + std::to_wstring(folders) +
+                            L"個のフォルダを収集できなかったため、その詳細を" + Folder(exe) +
                             L"\\kdr4env\\kdr4tose.logに記録しました。");
   ExpectNoMoreMessages(dialog);
 }
 
-// A data folder on a drive or share that cannot be reached: the files count as not copied.
+// A data folder on a drive or share that cannot be reached: the folders count as not copied.
 void CollectUnreachable(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
-  CollectWithItemsNotCopied(program.dialog, exe, 2);
+  CollectWithFoldersNotCopied(program.dialog, exe, 2);
   ExitProgram(program);
 }
 
@@ -598,7 +598,7 @@ void CollectUnreachable(const std::wstring& exe) {
 void CollectThroughAlias(const std::wstring& exe) {
   Program program;
   if (!Start(exe, &program)) return;
-  CollectWithItemsNotCopied(program.dialog, exe, 1);
+  CollectWithFoldersNotCopied(program.dialog, exe, 1);
   std::wstring client = Folder(exe) + L"\\kdr4env\\client";
   Check(!std::filesystem::exists(client + L"\\DDBVID\\tool"),
         L"the store is not copied into itself");
