@@ -190,7 +190,9 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // A folder the user never had skips its pair; one on a share or drive that cannot be reached
   // now is data that was not copied.
   FileResult unreachable;
-  switch (ReachFolder(ctx.files, source, &unreachable)) {
+  FolderIdentities own(ctx.files);
+  FolderIdentities& folders = ctx.folders ? *ctx.folders : own;
+  switch (ReachFolder(ctx.files, source, &unreachable, &folders)) {
     case FolderReach::kThere:
       break;
     case FolderReach::kMissing:
@@ -202,8 +204,6 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // A copy into itself (the program placed inside a data folder, perhaps through another drive
   // letter) would grow without end; a data folder inside the work folder would have the copy
   // read or write the store itself.
-  FolderIdentities own(ctx.files);
-  FolderIdentities& folders = ctx.folders ? *ctx.folders : own;
   if (folders.Overlap(destination, source)) {
     return refuse(
         FileResult::Fail(kInvalidParam, "CopyFolder (one folder inside the other)", destination));
@@ -224,11 +224,20 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   if (ctx.verify_copies && ctx.digests) hasher.emplace(*ctx.digests, &observer);
   CopyObserver* told = hasher ? static_cast<CopyObserver*>(&*hasher) : &observer;
   // Each copy is read back in a second thread while the next files are copied.
-  std::optional<DigestWorker> read_ahead;
+  std::optional<DigestWorker> own_reader;
+  DigestWorker* read_ahead = nullptr;
   std::optional<ReadBackStarter> starter;
   CopyKeeper* keeper = ctx.verify_copies ? ctx.keeper : nullptr;
+  if (ctx.verify_copies) read_ahead = ctx.read_ahead ? ctx.read_ahead : &own_reader.emplace();
+  // What this copy left to read (a failed copy's files) is dropped, not held open, and no key of
+  // it stays for the next copy that shares the thread.
+  struct ForgetAtEnd {
+    DigestWorker* worker;
+    ~ForgetAtEnd() {
+      if (worker) worker->Forget();
+    }
+  } forget_at_end{read_ahead};
   if (ctx.verify_copies) {
-    read_ahead.emplace();
     told = &starter.emplace(ctx.files, destination, source, ctx.digests, *read_ahead, told, keeper);
   }
   // Files proven to be in place already are left out of the copy and of its read-back.
@@ -251,7 +260,7 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
           observer.CopyFailed(
               path, FileResult::Fail(kIoDevice, "ReadBack (" + std::string(why) + ")", path));
         },
-        read_ahead ? &*read_ahead : nullptr, &kept, keeper);
+        read_ahead, &kept, keeper);
     if (bad != 0) {
       ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
       return false;

@@ -42,6 +42,9 @@ struct DataFolderContext {
   // The folders the edition's copies have asked about, shared by their checks (may be null:
   // each copy asks its own).
   FolderIdentities* folders = nullptr;
+  // The read-back's second thread, shared by the edition's copies (may be null: each copy
+  // starts its own).
+  DigestWorker* read_ahead = nullptr;
 };
 
 // A folder a command copies whole, and where to.

@@ -92,6 +92,8 @@ CollectOutcome CollectEdition(RunContext& run, Edition edition) {
   DataFolderContext data = DataContext(run, &recorder, &digests, &outcome.data_told);
   FolderIdentities folders(run.services.files);
   data.folders = &folders;
+  DigestWorker read_ahead;
+  data.read_ahead = &read_ahead;
   // What earlier Collects proved of the store: files still as they were read stay.
   std::optional<CopyRecord> record;
   if (run.services.verification) {

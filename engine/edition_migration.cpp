@@ -188,6 +188,8 @@ bool EditionMigration::WriteSettingsAndData() {
   data.keeper = &keeps_;
   FolderIdentities folders(run_.services.files);
   data.folders = &folders;
+  DigestWorker read_ahead;
+  data.read_ahead = &read_ahead;
   StartCopying(run_, edition_, /*migrate=*/true);
   const bool data_ok = MigrateEditionData(data, edition_);
   // Written also when stopped: what was proven so far need not be read again.

@@ -73,6 +73,11 @@ void FolderIdentities::ForgetMissing() {
   std::erase_if(identities_, [](const auto& known) { return !known.second; });
 }
 
+void FolderIdentities::KnowNumber(std::string_view path, uint64_t number) {
+  std::vector<size_t> ends = NameEnds(path);
+  if (!ends.empty()) numbers_.insert_or_assign(std::string(path.substr(0, ends.back())), number);
+}
+
 bool FolderIdentities::SameFolder(std::string_view a, std::string_view b) {
   std::optional<uint64_t> x = Number(a);
   std::optional<uint64_t> y = Number(b);

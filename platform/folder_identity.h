@@ -29,6 +29,8 @@ class FolderIdentities {
   }
   // Forgets the folders found missing, after folders were made: they are asked again.
   void ForgetMissing();
+  // The number of folder `path` (may end with a backslash), learnt elsewhere: not asked again.
+  void KnowNumber(std::string_view path, uint64_t number);
 
  private:
   std::optional<uint64_t> Number(std::string_view path);

@@ -19,11 +19,15 @@ std::string RootOf(std::string_view path) {
 
 }  // namespace
 
-FolderReach ReachFolder(FileSystem& files, std::string_view path, FileResult* why) {
+FolderReach ReachFolder(FileSystem& files, std::string_view path, FileResult* why,
+                        FolderIdentities* known) {
   // Its number is enough to know it is there, and asks no volume.
   uint64_t number = 0;
   FileResult found = files.FolderNumber(path, &number);
-  if (found) return FolderReach::kThere;
+  if (found) {
+    if (known) known->KnowNumber(path, number);
+    return FolderReach::kThere;
+  }
   // A file where the folder would be is a folder the user does not have.
   if (found.code != kNotFound && found.code != kPathNotFound && found.code != kDirectoryName) {
     *why = found;

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/folder_identity.h"
 
 // Whether a folder is there, and when it is not, whether that is because the user never had it
 // or because the drive or share that holds it cannot be reached now (a server or share that is
@@ -15,6 +16,8 @@ enum class FolderReach {
   kUnreachable,  // the folder or its drive or share cannot be reached; *why says how
 };
 
-FolderReach ReachFolder(FileSystem& files, std::string_view path, FileResult* why);
+// A folder found there tells `known` (may be null) its number.
+FolderReach ReachFolder(FileSystem& files, std::string_view path, FileResult* why,
+                        FolderIdentities* known = nullptr);
 
 }  // namespace kdr

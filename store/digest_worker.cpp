@@ -14,13 +14,7 @@ std::optional<FileDigest> Digest(FileReader& reader) {
 
 }  // namespace
 
-DigestWorker::DigestWorker(size_t max_queued) : max_queued_(max_queued == 0 ? 1 : max_queued) {
-  // Without a second thread each file is read as it is added: slower, never wrong.
-  try {
-    thread_ = std::thread([this] { Run(); });
-  } catch (const std::system_error&) {
-  }
-}
+DigestWorker::DigestWorker(size_t max_queued) : max_queued_(max_queued == 0 ? 1 : max_queued) {}
 
 DigestWorker::~DigestWorker() {
   if (!thread_.joinable()) return;
@@ -38,6 +32,14 @@ void DigestWorker::Add(const std::string& key, std::optional<FileStamp> stamp,
   auto [it, added] = results_.try_emplace(key);
   if (!added) return;
   it->second.stamp = stamp;
+  if (reader && !thread_tried_) {
+    thread_tried_ = true;
+    // Without a second thread each file is read as it is added: slower, never wrong.
+    try {
+      thread_ = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+    }
+  }
   if (!reader || !thread_.joinable()) {
     if (reader) it->second.digest = Digest(*reader);
     it->second.done = true;
@@ -71,6 +73,15 @@ bool DigestWorker::Peek(const std::string& key, std::optional<FileDigest>* diges
   return true;
 }
 
+void DigestWorker::Forget() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  queue_.clear();
+  // A file being read would come back under its key after the results are cleared.
+  changed_.wait(lock, [&] { return !reading_; });
+  results_.clear();
+  changed_.notify_all();
+}
+
 void DigestWorker::Run() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -78,11 +89,13 @@ void DigestWorker::Run() {
     if (stopping_) return;
     auto [key, reader] = std::move(queue_.front());
     queue_.pop_front();
+    reading_ = true;
     changed_.notify_all();  // room for Add
     lock.unlock();
     std::optional<FileDigest> digest = Digest(*reader);
     reader.reset();
     lock.lock();
+    reading_ = false;
     Result& result = results_[key];
     result.digest = digest;
     result.done = true;

@@ -21,7 +21,9 @@ namespace kdr {
 
 class DigestWorker {
  public:
-  // At most `max_queued` opened files wait to be read; Add waits for room beyond that.
+  // At most `max_queued` opened files wait to be read; Add waits for room beyond that. The
+  // thread starts with the first file to read (a thread costs a run of server requests under
+  // Wine, and many folders hold nothing to read).
   explicit DigestWorker(size_t max_queued = 16);
   // Stops the thread: files not read yet are closed unread.
   ~DigestWorker();
@@ -40,6 +42,9 @@ class DigestWorker {
   // The same without waiting and without taking: false unless the file under `key` is read.
   bool Peek(const std::string& key, std::optional<FileDigest>* digest,
             std::optional<FileStamp>* stamp);
+  // Drops every file added and not taken (those not read yet are closed unread), so that the
+  // worker can serve another copy whose keys may repeat these.
+  void Forget();
 
  private:
   void Run();
@@ -55,7 +60,9 @@ class DigestWorker {
   std::map<std::string, Result> results_;  // every key added and not taken
   size_t max_queued_;
   bool stopping_ = false;
-  std::thread thread_;  // last: it starts once the rest is made
+  bool reading_ = false;       // the thread holds a file taken from the queue
+  bool thread_tried_ = false;  // started, or failed to start: then each file is read in Add
+  std::thread thread_;
 };
 
 }  // namespace kdr

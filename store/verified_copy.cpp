@@ -56,10 +56,20 @@ bool KeepingObserver::KeepsExisting(std::string_view source_path, std::string_vi
 void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
   ForwardingCopyObserver::FileCopied(source_path, bytes);
   if (source_path.substr(0, source_.size()) != source_) return;
-  // Each stamp before its open: a file replaced in between is then read again, not missed.
+  // The stamp of the very file opened, where the open gives it; otherwise one taken before an
+  // open, so that a file replaced in between is read again, not missed.
   auto start = [&](const std::string& path) {
-    std::optional<FileStamp> stamp = files_.Stamp(path);
     Result<std::unique_ptr<FileReader>> reader = files_.OpenForReading(path);
+    std::optional<FileStamp> stamp;
+    if (reader && (*reader)->stamp()) {
+      stamp = (*reader)->stamp();
+    } else {
+      // A failed open stays failed, with the stamp of the file it failed on, so that the check
+      // takes its result rather than reading again.
+      if (reader) reader->reset();  // closed before the stamp is taken
+      stamp = files_.Stamp(path);
+      if (reader) reader = files_.OpenForReading(path);
+    }
     worker_.Add(path, stamp, reader ? std::move(*reader) : nullptr);
   };
   std::string from(source_path);

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "fuzz/memory_files.h"
+#include "platform/folder_reach.h"
 
 namespace kdr {
 namespace {
@@ -18,12 +19,14 @@ class NumberedFolders : public fuzz::MemoryFiles {
  public:
   std::map<std::string, FolderId> folders;
   int identities_asked = 0;
+  int numbers_asked = 0;
 
   FileResult IdentifyFolder(std::string_view path, FolderId* id) override {
     ++identities_asked;
     return Find(path, id);
   }
   FileResult FolderNumber(std::string_view path, uint64_t* number) override {
+    ++numbers_asked;
     FolderId id;
     FileResult found = Find(path, &id);
     if (found) *number = id.file;
@@ -77,6 +80,18 @@ TEST(FolderIdentityTest, FoldersFoundMissingAreAskedAgainOnceForgotten) {
   EXPECT_FALSE(identities.AtOrBelow("Y:\\", "C:\\work")) << "known as missing";
   identities.ForgetMissing();
   EXPECT_TRUE(identities.AtOrBelow("Y:\\", "C:\\work"));
+}
+
+// A source found there by its number is not asked again by the checks that follow.
+TEST(FolderIdentityTest, AFolderReachedIsNotAskedAgain) {
+  NumberedFolders files;
+  files.folders = {{"C:\\", {1, 5}}, {"C:\\data", {1, 40}}, {"C:\\work", {1, 6}}};
+  FolderIdentities identities(files);
+  FileResult why;
+  ASSERT_EQ(FolderReach::kThere, ReachFolder(files, "C:\\data\\", &why, &identities));
+  files.numbers_asked = 0;
+  EXPECT_FALSE(identities.Overlap("C:\\data\\", "C:\\work\\"));
+  EXPECT_EQ(2, files.numbers_asked) << "only C:\\work and C:\\";
 }
 
 }  // namespace

@@ -119,6 +119,27 @@ TEST(DigestWorker, GivesEachFileItsOwnDigestWhateverTheOrderTakenIn) {
   }
 }
 
+// One worker serves the copies of an edition one after another: what a copy left untaken (a
+// failed copy's files, read or still queued) must not answer for the next copy's file of the
+// same name.
+TEST(DigestWorker, ForgetsWhatACopyLeftSoTheNextCopyGetsItsOwnFiles) {
+  auto reader = [](std::string text) {
+    return std::make_unique<PiecesReader>(std::vector<std::string>{std::move(text)}, false);
+  };
+  for (size_t queued : {1u, 16u}) {
+    SCOPED_TRACE(queued);
+    DigestWorker worker(queued);
+    for (int i = 0; i < 20; ++i) worker.Add("f" + std::to_string(i), std::nullopt, reader("old"));
+    worker.Forget();
+    worker.Add("f7", std::nullopt, reader("new"));
+    std::optional<FileDigest> digest;
+    std::optional<FileStamp> stamp;
+    ASSERT_TRUE(worker.Take("f7", &digest, &stamp));
+    EXPECT_EQ((FileDigest{3, HashBytes("new")}), digest);
+    EXPECT_FALSE(worker.Take("f3", &digest, &stamp)) << "a forgotten file answered";
+  }
+}
+
 TEST(Manifest, RoundTripsNamesWithTabsPercentAndDoubleByteCharacters) {
   Manifest m;
   m.tool_version = "1.0.0.1";

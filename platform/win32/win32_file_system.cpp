@@ -628,8 +628,9 @@ FileResult Win32FileSystem::CopyFolder(std::string_view destination, std::string
   if (!staging.empty()) {
     std::wstring wide_staging = wide_destination + std::wstring(staging.begin(), staging.end());
     MoveStagedFiles(wide_staging + L"\\", wide_destination, &not_moved);
-    // What did not move goes with it; a folder that cannot go now is swept by a later run.
-    RemoveTree(wide_staging);
+    // What did not move goes with it; a folder that cannot go now is swept by a later run. An
+    // emptied folder goes without being listed again.
+    if (!RemoveDirectoryW(wide_staging.c_str())) RemoveTree(wide_staging);
   }
   // The shell copy may return 0 and still leave files out (Wine does, for a folder where a file
   // goes): the copy is only whole when every file arrived.
