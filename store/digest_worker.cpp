@@ -48,7 +48,9 @@ void DigestWorker::Add(const std::string& key, std::optional<FileStamp> stamp,
   }
   changed_.wait(lock, [&] { return queue_.size() < max_queued_; });
   queue_.emplace_back(key, std::move(reader));
-  changed_.notify_all();
+  // The thread is woken for a few files at a time, not for each: a wake-up for every small file
+  // cost more than reading it. Take wakes it for whatever waits.
+  if (queue_.size() >= WakeAt()) changed_.notify_all();
 }
 
 bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* digest,
@@ -56,6 +58,7 @@ bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* diges
   std::unique_lock<std::mutex> lock(mutex_);
   auto it = results_.find(key);
   if (it == results_.end()) return false;
+  if (!it->second.done) changed_.notify_all();
   changed_.wait(lock, [&] { return it->second.done; });
   *digest = it->second.digest;
   *stamp = it->second.stamp;
@@ -90,7 +93,7 @@ void DigestWorker::Run() {
     auto [key, reader] = std::move(queue_.front());
     queue_.pop_front();
     reading_ = true;
-    changed_.notify_all();  // room for Add
+    if (queue_.size() + WakeAt() <= max_queued_) changed_.notify_all();  // room for Add
     lock.unlock();
     std::optional<FileDigest> digest = Digest(*reader);
     reader.reset();

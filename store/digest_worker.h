@@ -48,6 +48,8 @@ class DigestWorker {
 
  private:
   void Run();
+  // How many files wait before the thread is woken for them.
+  size_t WakeAt() const { return max_queued_ < 4 ? 1 : max_queued_ / 4; }
 
   std::mutex mutex_;
   std::condition_variable changed_;

@@ -119,6 +119,20 @@ TEST(DigestWorker, GivesEachFileItsOwnDigestWhateverTheOrderTakenIn) {
   }
 }
 
+// Fewer files than wake the thread: taking one wakes it (else the take would wait forever).
+TEST(DigestWorker, ReadsAFewFilesOnceOneIsTaken) {
+  DigestWorker worker(16);
+  // Each file added to a thread that sleeps, having read all before it.
+  for (const char* key : {"a", "b", "c"}) {
+    worker.Add(key, std::nullopt,
+               std::make_unique<PiecesReader>(std::vector<std::string>{key}, false));
+    std::optional<FileDigest> digest;
+    std::optional<FileStamp> stamp;
+    ASSERT_TRUE(worker.Take(key, &digest, &stamp));
+    EXPECT_EQ((FileDigest{1, HashBytes(key)}), digest) << key;
+  }
+}
+
 // One worker serves the copies of an edition one after another: what a copy left untaken (a
 // failed copy's files, read or still queued) must not answer for the next copy's file of the
 // same name.
