@@ -34,6 +34,11 @@ inline LockResult LockWorkFolder(const std::filesystem::path& work_folder, int w
     return LockResult::kFailed;
   }
   std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
+  // A folder the user may not look into says so, not that the lock is something else.
+  if (ec && status.type() != std::filesystem::file_type::not_found) {
+    *error = "cannot read " + shown(path) + ": " + ec.message();
+    return LockResult::kFailed;
+  }
   if (status.type() == std::filesystem::file_type::not_found) {
     // Opened to append, so a lock file another run made meanwhile is neither replaced nor cut.
     std::ofstream create(path, std::ios::binary | std::ios::app);

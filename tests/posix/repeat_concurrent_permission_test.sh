@@ -180,6 +180,13 @@ ro_run undo
 cmp -s "$ro/sample.reg" "$ro/before.reg" || fail "undo did not give the registry file back"
 as_user chmod -R u+w "$ro/work"
 echo "write-protected work folder: migrated and undone with the backup in the user's folder"
+# A work folder the user may not look into is refused for that, not as a lock of another kind.
+as_user chmod 000 "$ro/work/kdr4env"
+ro_run --lang en migrate
+code=$?
+as_user chmod 755 "$ro/work/kdr4env"
+[[ $code != 0 ]] && grep -q 'cannot lock the work folder: cannot read .*kdr4tose.lock: Permission denied' "$ro/out" ||
+  fail "migrate from a work folder it cannot read: exit $code: $(cat "$ro/out")"
 
 # --- a replaced file's owner, mode and time, given back by undo ---------------------------
 # As nobody, a Migrate replaces a file of root's in a folder of nobody's: undo gives the file
