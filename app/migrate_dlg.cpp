@@ -257,6 +257,11 @@ bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
     return told();
   }
   if (!migration.WriteBackup()) {
+    // The plan reads the store files the check only looked at: one of them may refuse it.
+    if (!migration.check().usable()) {
+      ShowMessage(StoreRefusedMessage(edition, migration.check(), LogPathForDisplay()));
+      return told();
+    }
     ShowMessage(migration.unusable_folder().empty()
                     ? BackupFailedMessage(edition, LogPathForDisplay())
                     : DestinationUnusableMessage(edition,

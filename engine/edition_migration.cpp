@@ -1,5 +1,7 @@
 #include "engine/edition_migration.h"
 
+#include <unordered_set>
+
 #include "datafolders/copy_report.h"
 #include "datafolders/data_folders.h"
 #include "engine/copy_totals.h"
@@ -30,42 +32,91 @@ EditionMigration::EditionMigration(RunContext& run, MigrateBackup& backup, Editi
   run_.summary.attempted |= EditionWeight(edition);
 }
 
+bool EditionMigration::LoadPlacedRecord() {
+  if (placed_) return placed_loaded_;
+  // What earlier Migrates placed, from where they could write it.
+  const BackupPlaces places = BackupPlacesFor(run_.paths, run_.services.user_state_folder);
+  placed_.emplace(run_.services.files, MigrateRecordPath(places.work, edition_));
+  placed_loaded_ = placed_->Load();
+  if (!placed_loaded_ && !places.fallback.empty()) {
+    placed_.emplace(run_.services.files, MigrateRecordPath(places.fallback, edition_));
+    placed_loaded_ = placed_->Load();
+  }
+  return placed_loaded_;
+}
+
 bool EditionMigration::CheckStore() {
   if (!run_.services.verification) return true;
   run_.StartPhase(RunPhase::kCheckingStore, edition_);
   // Every store file is read: the store is refused before anything is written when one is not
   // what Collect took. The stamps taken on the way prove the files a later Migrate may keep.
-  check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_, &store_stamps_);
+  // After a Migrate that left a record, the files are only looked at here: those whose places
+  // the record proves are not copied and need no read, and the plan reads the others before
+  // anything is written.
+  const bool look_only =
+      run_.services.backup && run_.services.files.CopyCanKeepFiles() && LoadPlacedRecord();
+  check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_, &store_stamps_,
+                        look_only ? &unread_ : nullptr);
   run_.summary.stores[EditionIndex(edition_)] = check_.state();
   for (const std::string& folder : check_.skipped_folders) {
     run_.log.Skipped("store of " + name_ + ": " + Cp932Text(folder),
                      "the folder was removed from the store; its copy is skipped");
   }
-  if (!check_.usable()) {
-    const std::string state(StoreStateName(check_.state()));
-    if (!check_.manifest_error.empty())
-      run_.log.Skipped("store of " + name_, check_.manifest_error);
-    for (const ManifestMiss& miss : check_.missed) {
-      run_.log.Skipped("store of " + name_ + ": " + miss.what, "not collected: " + miss.why);
-    }
-    for (const StoreProblem& problem : check_.problems) {
-      run_.log.Skipped("store of " + name_ + ": " + Cp932Text(problem.path),
-                       ProblemText(problem.kind));
-    }
-    run_.log.Skipped("migrate " + name_,
-                     "the store is " + state + "; nothing of the edition written");
-    run_.summary.damaged |= EditionWeight(edition_);
-    run_.summary.Fail(edition_, EditionFailure::kStoreRefused);
-    return false;
-  }
+  if (!check_.usable()) return RefuseStore();
   if (!check_.has_manifest) {
     run_.summary.unverified |= EditionWeight(edition_);
     run_.log.Skipped("check of the store of " + name_,
                      "it has no manifest (collected by an older version); migrated unverified");
-  } else {
-    run_.log.Done("store of " + name_ + " checked: whole, " + std::to_string(check_.files_checked) +
-                  " file(s) as collected");
+  } else if (unread_.empty()) {
+    LogStoreWhole(0);
   }
+  return true;
+}
+
+bool EditionMigration::RefuseStore() {
+  run_.summary.stores[EditionIndex(edition_)] = check_.state();
+  const std::string state(StoreStateName(check_.state()));
+  if (!check_.manifest_error.empty()) run_.log.Skipped("store of " + name_, check_.manifest_error);
+  for (const ManifestMiss& miss : check_.missed) {
+    run_.log.Skipped("store of " + name_ + ": " + miss.what, "not collected: " + miss.why);
+  }
+  for (const StoreProblem& problem : check_.problems) {
+    run_.log.Skipped("store of " + name_ + ": " + Cp932Text(problem.path),
+                     ProblemText(problem.kind));
+  }
+  run_.log.Skipped("migrate " + name_,
+                   "the store is " + state + "; nothing of the edition written");
+  run_.summary.damaged |= EditionWeight(edition_);
+  run_.summary.Fail(edition_, EditionFailure::kStoreRefused);
+  return false;
+}
+
+void EditionMigration::LogStoreWhole(size_t proven_by_record) {
+  run_.log.Done("store of " + name_ + " checked: whole, " + std::to_string(check_.files_checked) +
+                " file(s) as collected" +
+                (proven_by_record == 0 ? std::string()
+                                       : " (" + std::to_string(proven_by_record) +
+                                             " unchanged since a Migrate placed them, not read)"));
+}
+
+bool EditionMigration::ReadUnreadStoreFiles(const EditionPlan& plan) {
+  if (unread_.empty()) return true;
+  // A store file need not be read when each of its copies is kept on the record's proof.
+  std::unordered_set<std::string> needed;
+  for (const PlannedFile& file : plan.files) needed.insert(file.source);
+  for (const KeptFile& file : plan.kept) {
+    if (!file.on_record) needed.insert(file.source);
+  }
+  std::unordered_set<std::string> proven;
+  for (const KeptFile& file : plan.kept) {
+    if (file.on_record && !needed.contains(file.source)) proven.insert(file.source);
+  }
+  std::erase_if(unread_, [&](const UnreadStoreFile& file) { return proven.contains(file.path); });
+  ReadStoreFiles(run_.services.files, unread_, run_.paths.Folder(edition_) + "\\", &check_,
+                 &digests_, &store_stamps_);
+  unread_.clear();
+  if (!check_.usable()) return RefuseStore();
+  LogStoreWhole(proven.size());
   return true;
 }
 
@@ -112,14 +163,10 @@ bool EditionMigration::WriteBackup() {
   // Files the data folders hold already as the store has them are neither copied nor saved.
   // A file left out of the backup must be left as it is by the copy too.
   if (run_.services.verification && run_.services.files.CopyCanKeepFiles()) {
-    // What earlier Migrates placed, from where they could write it.
-    const BackupPlaces places = BackupPlacesFor(run_.paths, run_.services.user_state_folder);
-    placed_.emplace(run_.services.files, MigrateRecordPath(places.work, edition_));
-    if (!placed_->Load() && !places.fallback.empty()) {
-      placed_.emplace(run_.services.files, MigrateRecordPath(places.fallback, edition_));
-      placed_->Load();
-    }
+    LoadPlacedRecord();
     KeepFilesInPlace(run_.services.files, &plan, &*placed_, &store_stamps_.found);
+    if (!ReadUnreadStoreFiles(plan)) return false;
+    RecordKeptFiles(plan, &*placed_, store_stamps_.found);
     keeps_.RecordIn(&*placed_, &store_stamps_.found);
   }
   keeps_.Set(plan.kept);

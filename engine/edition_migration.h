@@ -41,7 +41,8 @@ class EditionMigration {
   EditionMigration(const EditionMigration&) = delete;
   EditionMigration& operator=(const EditionMigration&) = delete;
 
-  // False when the store must not be migrated; check() then says why.
+  // False when the store must not be migrated; check() then says why (as it does when
+  // WriteBackup refuses it on reading the files this only looked at).
   bool CheckStore();
   // Plans the edition's writes and saves what they replace. False when the backup could not be
   // written, or when a data folder the copies would write into is there but cannot be used (a
@@ -65,6 +66,14 @@ class EditionMigration {
 
  private:
   bool DestinationsUsable(const EditionPlan& plan);
+  // Loads what earlier Migrates placed (once); false when there is no such record.
+  bool LoadPlacedRecord();
+  // Logs why the store is not migrated and records it: returns false.
+  bool RefuseStore();
+  void LogStoreWhole(size_t proven_by_record);
+  // Reads the store files the check only looked at, but those the plan keeps on the record's
+  // proof. False when one is not as collected: the store is refused.
+  bool ReadUnreadStoreFiles(const EditionPlan& plan);
 
   RunContext& run_;
   MigrateBackup& backup_;
@@ -81,6 +90,9 @@ class EditionMigration {
   StoreStamps store_stamps_;
   // What Migrates placed in the data folders and proved equal to the store's files.
   std::optional<CopyRecord> placed_;
+  bool placed_loaded_ = false;
+  // Store files the check looked at without reading them.
+  std::vector<UnreadStoreFile> unread_;
   size_t unrecorded_ = 0;
   bool backup_elsewhere_ = false;
   std::string unusable_folder_;

@@ -134,7 +134,7 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
-void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, CopyRecord* placed,
+void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, const CopyRecord* placed,
                       const StoreFileStamps* store) {
   std::vector<PlannedFile> replaced;
   for (PlannedFile& file : plan->files) {
@@ -149,20 +149,28 @@ void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, CopyRecord* placed,
       }
       if (stamp && placed && source_stamp &&
           placed->Holds(file.destination, *source_stamp, *stamp, file.new_digest)) {
-        plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
+        plan->kept.push_back(
+            KeptFile{file.destination, *stamp, file.new_digest, file.source, /*on_record=*/true});
         continue;
       }
       if (stamp && DigestFile(files, file.destination) == file.new_digest) {
-        plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest});
-        if (placed && source_stamp) {
-          placed->Proven(file.source, file.destination, file.new_digest, *source_stamp, *stamp);
-        }
+        plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest, file.source});
         continue;
       }
     }
     replaced.push_back(std::move(file));
   }
   plan->files = std::move(replaced);
+}
+
+void RecordKeptFiles(const EditionPlan& plan, CopyRecord* placed, const StoreFileStamps& store) {
+  for (const KeptFile& file : plan.kept) {
+    if (file.on_record) continue;
+    auto it = store.find(file.source);
+    if (it != store.end()) {
+      placed->Proven(file.source, file.destination, file.digest, it->second, file.stamp);
+    }
+  }
 }
 
 void PlannedKeeps::Set(const std::vector<KeptFile>& kept) {

@@ -65,12 +65,15 @@ using StoreFileStamps = std::unordered_map<std::string, FileStamp>;
 // Moves each planned file that replaces one with the same content from plan->files to
 // plan->kept: the copy leaves it, and the backup has nothing of it to save. The file is read and
 // hashed here unless `placed` (may be null: the record of what earlier Migrates placed) proves
-// it and its store file unchanged since one placed it; a file proven by reading goes on record
-// there (with its store file's stamp from `store`). Only a file the user had: one an unfinished
-// Migrate was writing keeps its place in the backup, which gives back what was there before
-// that one.
-void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, CopyRecord* placed = nullptr,
+// it and its store file (by its stamp in `store`) unchanged since one placed it. Only a file the
+// user had: one an unfinished Migrate was writing keeps its place in the backup, which gives
+// back what was there before that one.
+void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, const CopyRecord* placed = nullptr,
                       const StoreFileStamps* store = nullptr);
+
+// Puts on record in `placed` the files of plan.kept that were proven by reading them, with
+// their store files' stamps from `store`: once those store files are known to be as collected.
+void RecordKeptFiles(const EditionPlan& plan, CopyRecord* placed, const StoreFileStamps& store);
 
 // Leaves each file of a plan's `kept` out of the copy while it is still the file read; one
 // written since is neither kept nor replaced (it is not in the backup). Copies read back equal

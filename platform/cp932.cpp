@@ -1,5 +1,7 @@
 #include "platform/cp932.h"
 
+#include <algorithm>
+
 namespace kdr {
 namespace {
 
@@ -82,9 +84,29 @@ void Cp932UpperCase(std::string_view text, std::string* out) {
   while (!bytes.done()) out->push_back(static_cast<char>(bytes.Next()));
 }
 
+namespace {
+
+// How far `a` and `b` hold the same single-byte characters without regard to case: the end of
+// the shorter, the first that differs, or the first byte that is not ASCII in either (whole
+// characters end before it in both, since no ASCII byte starts a double-byte one).
+size_t SameAsciiPrefix(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  size_t i = 0;
+  while (i < n) {
+    const char p = a[i], q = b[i];
+    if ((static_cast<unsigned char>(p) | static_cast<unsigned char>(q)) >= 0x80) break;
+    if (p != q && AsciiUpper(p) != AsciiUpper(q)) break;
+    ++i;
+  }
+  return i;
+}
+
+}  // namespace
+
 bool Cp932EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  UpperBytes x(a), y(b);
+  const size_t same = SameAsciiPrefix(a, b);
+  UpperBytes x(a.substr(same)), y(b.substr(same));
   while (!x.done()) {
     if (x.Next() != y.Next()) return false;
   }
@@ -99,7 +121,8 @@ bool Cp932StartsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 bool Cp932NoCaseLess::operator()(std::string_view a, std::string_view b) const {
-  UpperBytes x(a), y(b);
+  const size_t same = SameAsciiPrefix(a, b);
+  UpperBytes x(a.substr(same)), y(b.substr(same));
   while (!x.done() && !y.done()) {
     unsigned char p = x.Next(), q = y.Next();
     if (p != q) return p < q;

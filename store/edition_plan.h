@@ -40,6 +40,10 @@ struct KeptFile {
   std::string destination;
   FileStamp stamp;  // the file's before it was read: one written since is not the one read
   FileDigest digest;
+  std::string source;  // the store file
+  // Proven by the record of an earlier Migrate, with its store file unchanged since: that
+  // store file need not be read for it.
+  bool on_record = false;
 };
 
 // A data folder copy the Migrate leaves out: its files would land on another copy's.

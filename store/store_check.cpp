@@ -107,6 +107,33 @@ bool HasManifest(FileSystem& files, const std::string& folder) {
                      [](const std::string& name) { return Cp932EqualNoCase(name, kManifestName); });
 }
 
+// Reads a listed plain file and compares it with the manifest's digest: nothing when it is as
+// listed (its digest and its stamp before the read then go into `digests` and `stamps`, either
+// may be null), else what is wrong with it.
+std::optional<StoreProblemKind> ReadListedFile(FileSystem& files, const std::string& full,
+                                               const FileDigest& listed, DigestCache* digests,
+                                               StoreStamps* stamps) {
+  Result<std::unique_ptr<FileReader>> reader = files.OpenForReading(full);
+  if (!reader) {
+    // Gone since it was listed, or there and not to be opened.
+    return files.Lookup(full) == std::optional(EntryKind::kNone) ? StoreProblemKind::kMissing
+                                                                 : StoreProblemKind::kUnreadable;
+  }
+  // The stamp before the read: a file written since is not the one read.
+  std::optional<FileStamp> before;
+  if (stamps) before = (*reader)->stamp() ? (*reader)->stamp() : files.Stamp(full);
+  ContentHasher hasher;
+  FileResult read = (*reader)->ReadPieces([&](std::string_view piece) { hasher.Add(piece); });
+  reader->reset();
+  const FileDigest digest{hasher.size(), hasher.Finish()};
+  if (!read) return StoreProblemKind::kUnreadable;
+  if (digest.size < listed.size) return StoreProblemKind::kTruncated;
+  if (digest != listed) return StoreProblemKind::kChanged;
+  if (digests) (*digests)[full] = digest;
+  if (before && before->size == digest.size) stamps->found[full] = *before;
+  return std::nullopt;
+}
+
 }  // namespace
 
 LogText ManifestWriteErrorText(const ManifestWriteError& error) {
@@ -182,7 +209,8 @@ StoreState ManifestState(FileSystem& files, const WorkPaths& paths, Edition edit
 }
 
 EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edition,
-                          DigestCache* digests, StoreStamps* stamps) {
+                          DigestCache* digests, StoreStamps* stamps,
+                          std::vector<UnreadStoreFile>* unread) {
   EditionCheck check;
   std::string folder = FolderWithSlash(paths, edition);
   std::string manifest_path = folder + std::string(kManifestName);
@@ -242,39 +270,27 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     std::string full = folder + file.path;
     // What is not there as a plain file is looked at to say why; a listed file is read at once
     // (one open a file: the check reads every file of the store before each Migrate).
-    auto not_read = [&](bool listed_plain) {
-      Result<EntryKind> there = files.Lookup(full);
-      StoreProblemKind kind = !there                       ? StoreProblemKind::kUnreadable
-                              : *there == EntryKind::kNone ? StoreProblemKind::kMissing
-                              : listed_plain               ? StoreProblemKind::kUnreadable
-                                                           : StoreProblemKind::kNotAFile;
-      check.problems.push_back({file.path, kind});
-    };
     if (!plain.contains(file.path)) {
-      not_read(false);
+      Result<EntryKind> there = files.Lookup(full);
+      check.problems.push_back({file.path, !there ? StoreProblemKind::kUnreadable
+                                           : *there == EntryKind::kNone
+                                               ? StoreProblemKind::kMissing
+                                               : StoreProblemKind::kNotAFile});
       continue;
     }
-    Result<std::unique_ptr<FileReader>> reader = files.OpenForReading(full);
-    if (!reader) {
-      not_read(true);
-      continue;
+    if (unread && stamps) {
+      // Looked at now, read later: a file of another size is read at once to say what it is.
+      Result<FileStamp> stamp = files.Stamp(full);
+      if (stamp && stamp->size == file.digest.size) {
+        if (digests) (*digests)[full] = file.digest;
+        stamps->found[full] = *stamp;
+        unread->push_back({full, file.digest});
+        continue;
+      }
     }
-    // The stamp before the read: a file written since is not the one read.
-    std::optional<FileStamp> before;
-    if (stamps) before = (*reader)->stamp() ? (*reader)->stamp() : files.Stamp(full);
-    ContentHasher hasher;
-    FileResult read = (*reader)->ReadPieces([&](std::string_view piece) { hasher.Add(piece); });
-    reader->reset();
-    const FileDigest digest{hasher.size(), hasher.Finish()};
-    if (!read) {
-      check.problems.push_back({file.path, StoreProblemKind::kUnreadable});
-    } else if (digest.size < file.digest.size) {
-      check.problems.push_back({file.path, StoreProblemKind::kTruncated});
-    } else if (digest != file.digest) {
-      check.problems.push_back({file.path, StoreProblemKind::kChanged});
-    } else {
-      if (digests) (*digests)[full] = digest;
-      if (before && before->size == digest.size) stamps->found[full] = *before;
+    if (std::optional<StoreProblemKind> problem =
+            ReadListedFile(files, full, file.digest, digests, stamps)) {
+      check.problems.push_back({file.path, *problem});
     }
   }
   for (const std::string& name : present) {
@@ -285,6 +301,19 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     check.problems.push_back({name, StoreProblemKind::kAdded});
   }
   return check;
+}
+
+void ReadStoreFiles(FileSystem& files, const std::vector<UnreadStoreFile>& unread,
+                    const std::string& folder, EditionCheck* check, DigestCache* digests,
+                    StoreStamps* stamps) {
+  for (const UnreadStoreFile& file : unread) {
+    std::optional<StoreProblemKind> problem =
+        ReadListedFile(files, file.path, file.digest, digests, stamps);
+    if (!problem) continue;
+    if (digests) digests->erase(file.path);
+    if (stamps) stamps->found.erase(file.path);
+    check->problems.push_back({file.path.substr(folder.size()), *problem});
+  }
 }
 
 }  // namespace kdr

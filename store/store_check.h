@@ -99,12 +99,28 @@ struct StoreStamps {
   std::unordered_map<std::string, FileStamp> found;
 };
 
+// A listed store file the check has only looked at: its full path and the manifest's digest.
+struct UnreadStoreFile {
+  std::string path;
+  FileDigest digest;
+};
+
 // Compares the edition folder with its manifest: every listed file present with its size and
 // hash, and nothing else but the manifest itself and system clutter. The digests of files found
 // as listed go into `digests` (may be null) under their full paths. With `stamps` (may be null),
-// the stamps of files found as listed are kept there.
+// the stamps of files found as listed are kept there. With `unread` (which needs `stamps`), a
+// plain listed file of the manifest's size is taken only by its stamp, with the manifest's
+// digest, and listed there: ReadStoreFiles must read it before the store is used (a caller that
+// proves some of them by their stamps reads only the others).
 EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edition,
-                          DigestCache* digests, StoreStamps* stamps = nullptr);
+                          DigestCache* digests, StoreStamps* stamps = nullptr,
+                          std::vector<UnreadStoreFile>* unread = nullptr);
+
+// Reads the files CheckEdition left unread and adds to `check` what is wrong with them; those
+// found as listed keep their digests and stamps, those that are not lose them.
+void ReadStoreFiles(FileSystem& files, const std::vector<UnreadStoreFile>& unread,
+                    const std::string& folder, EditionCheck* check, DigestCache* digests,
+                    StoreStamps* stamps);
 
 // Reads only the manifest's header: no manifest, unfinished, incomplete or (for a sealed one
 // without misses) whole, without looking at the files. For a quick status.

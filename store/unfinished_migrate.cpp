@@ -29,7 +29,8 @@ class JournalFiles : public JournalItems {
 }  // namespace
 
 bool FindUnfinishedMigrates(FileSystem& files, const BackupPlaces& places,
-                            std::vector<UnfinishedMigrate>* found, std::string* error) {
+                            std::vector<UnfinishedMigrate>* found, std::string* error,
+                            std::optional<Edition> only) {
   found->clear();
   std::vector<BackupInfo> backups;
   if (PlaceError unlisted; !ListBackups(files, places, &backups, &unlisted)) {
@@ -38,7 +39,12 @@ bool FindUnfinishedMigrates(FileSystem& files, const BackupPlaces& places,
   }
   // Newest first: an edition's newest Migrate not undone tells its state.
   std::array<bool, kEditionCount> decided{};
-  for (auto it = backups.rbegin(); it != backups.rend(); ++it) {
+  // Each backup read is one more journal: with many Migrates behind, they add up.
+  auto all_decided = [&] {
+    return only ? decided[EditionIndex(*only)]
+                : std::all_of(decided.begin(), decided.end(), [](bool d) { return d; });
+  };
+  for (auto it = backups.rbegin(); it != backups.rend() && !all_decided(); ++it) {
     const BackupInfo& backup = *it;
     if (backup.undone) continue;
     if (backup.unreadable) {
@@ -55,7 +61,7 @@ bool FindUnfinishedMigrates(FileSystem& files, const BackupPlaces& places,
     if (!journal) continue;
     for (size_t block = journal->editions.size(); block-- > 0;) {
       Edition edition = journal->editions[block];
-      if (decided[EditionIndex(edition)]) continue;
+      if (decided[EditionIndex(edition)] || (only && edition != *only)) continue;
       decided[EditionIndex(edition)] = true;
       if (!journal->written[block]) {
         found->push_back(UnfinishedMigrate{backup.name, backup.folder, edition});
@@ -77,7 +83,7 @@ std::vector<UnfinishedMigrate> FindUnfinishedMigrates(FileSystem& files,
 bool TakeOldContentOfUnfinished(FileSystem& files, const BackupPlaces& places, EditionPlan* plan,
                                 std::string* error) {
   std::vector<UnfinishedMigrate> found;
-  if (!FindUnfinishedMigrates(files, places, &found, error)) return false;
+  if (!FindUnfinishedMigrates(files, places, &found, error, plan->edition)) return false;
   for (const UnfinishedMigrate& unfinished : found) {
     if (unfinished.edition != plan->edition) continue;
     const std::string& folder = unfinished.folder;

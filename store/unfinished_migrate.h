@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,10 @@ struct UnfinishedMigrate {
 
 // The editions left so, oldest backup first. False with *error when the backups cannot be
 // listed or a journal cannot be read (a damaged journal, which undo refuses too, is passed by).
+// With `only`, that edition's alone: the backups older than its newest Migrate are not read.
 bool FindUnfinishedMigrates(FileSystem& files, const BackupPlaces& places,
-                            std::vector<UnfinishedMigrate>* found, std::string* error);
+                            std::vector<UnfinishedMigrate>* found, std::string* error,
+                            std::optional<Edition> only = std::nullopt);
 
 // The same, for what is only told: nothing when they cannot be read.
 std::vector<UnfinishedMigrate> FindUnfinishedMigrates(FileSystem& files,

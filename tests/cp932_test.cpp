@@ -56,6 +56,14 @@ TEST(Cp932Test, OnlySingleByteAsciiLettersFold) {
        "A",
        true},
       {"a", "ab", false},
+      // The same after a run of ASCII, which is compared by a quicker loop.
+      {"dir\\\x81"
+       "a",
+       "DIR\\\x81"
+       "A",
+       false},
+      {"dir\\" + kKa + "-do", "DIR\\" + kKa + "-DO", true},
+      {"dir\\" + kKa, "dir\\" + kNi, false},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.equal, Cp932EqualNoCase(c.a, c.b)) << c.a << " / " << c.b;
@@ -65,6 +73,8 @@ TEST(Cp932Test, OnlySingleByteAsciiLettersFold) {
   EXPECT_EQ("SOFT" + kNi + "X", Cp932UpperCase("soft" + kNi + "x"));
   EXPECT_TRUE(Cp932NoCaseLess()("abc", "ABD"));
   EXPECT_TRUE(Cp932NoCaseLess()("Z", kKa));  // unsigned bytes
+  EXPECT_TRUE(Cp932NoCaseLess()("dir\\Z", "DIR\\" + kKa));
+  EXPECT_TRUE(Cp932NoCaseLess()("dir\\a", "DIR\\a" + kKa));
 }
 
 TEST(Cp932Test, StartsWithWholeCharacters) {

@@ -1579,6 +1579,55 @@ TEST_P(StoreFlowTest, MigrateAgainReplacesAFileChangedWithItsSizeAndTimePutBack)
   }
 }
 
+// Stamps of the paths in `frozen` stay as they were, as on a disk that changes a file's bytes
+// without a write through the file system.
+class FrozenStamps : public FaultyFileSystem {
+ public:
+  explicit FrozenStamps(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
+  Result<FileStamp> Stamp(std::string_view path) override {
+    auto it = frozen.find(std::string(path));
+    return it != frozen.end() ? Result<FileStamp>(it->second) : FaultyFileSystem::Stamp(path);
+  }
+  std::map<std::string, FileStamp> frozen;
+
+ private:
+  FaultPlan plan_;
+};
+
+// Migrating again reads only the store files it copies: one whose place the record proves is
+// not read (here its bytes changed unseen, and its place keeps the right ones), while one that
+// is to be copied again is read before anything is written, and refuses the store.
+TEST_P(StoreFlowTest, MigrateAgainReadsTheStoreFilesItCopies) {
+  const std::string placed = base_ + "\\se\\cp\\DDBVID\\sub\\e.dat";
+  const std::string stored = paths().Folder(Edition::kClient) + "\\DDBVID\\sub\\e.dat";
+  ASSERT_EQ(kAllCollected, Run(true));
+  ASSERT_EQ(kAllMigrated, Run(false));
+  if (!fs().CopyCanKeepFiles() || fs().Stamp(stored)->changed_ns == 0) {
+    GTEST_SKIP() << "no stamps that prove a file here";
+  }
+  const std::string content = fs().ReadFile(stored).value_or("");
+  FrozenStamps files(fs());
+  files.frozen[stored] = *fs().Stamp(stored);
+  std::string damaged = content;
+  damaged[0] ^= 1;
+  ASSERT_TRUE(fs().WriteFileAtomically(stored, damaged));
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), files, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ(kAllMigrated, view.messages);
+  EXPECT_EQ(content, fs().ReadFile(placed));
+  // The user's own change to the placed file: it is to be replaced by the store's.
+  Put(placed, "the user's e");
+  view.messages.clear();
+  dlg.OnMigrate();
+  ASSERT_EQ(3u, view.messages.size());
+  EXPECT_NE(MigratedMessage(Edition::kClient), view.messages[1]);
+  EXPECT_EQ(EditionFailure::kStoreRefused, dlg.last_run().Cause(Edition::kClient));
+  EXPECT_EQ(StoreState::kChanged, dlg.last_run().Store(Edition::kClient));
+  EXPECT_EQ("the user's e", fs().ReadFile(placed));
+}
+
 // Stamps that record no change time prove nothing. FaultyFileSystem's stamps, as set here.
 class StampedFiles : public FaultyFileSystem {
  public:
