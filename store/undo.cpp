@@ -486,7 +486,7 @@ size_t UndoResult::Total() const {
 namespace {
 
 bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<BackupInfo>* backups,
-                   PlaceError* error) {
+                   PlaceError* error, bool read_journals) {
   if (place.empty()) return true;
   std::string root = place + "\\";
   std::vector<std::string> names;
@@ -515,8 +515,9 @@ bool ListBackupsIn(FileSystem& files, const std::string& place, std::vector<Back
       info.trouble = BackupInfo::Trouble::kSequenceUnreadable;
     }
     std::optional<JournalOutline> journal =
-        unreadable ? std::nullopt : CheckJournalFile(files, root + name, &info.journal);
-    if (!journal && info.trouble == BackupInfo::Trouble::kNone) {
+        unreadable || !read_journals ? std::nullopt
+                                     : CheckJournalFile(files, root + name, &info.journal);
+    if (!journal && read_journals && info.trouble == BackupInfo::Trouble::kNone) {
       unreadable = !info.journal.damaged();
       info.trouble = unreadable ? BackupInfo::Trouble::kJournalUnreadable
                                 : BackupInfo::Trouble::kJournalDamaged;
@@ -564,11 +565,11 @@ std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& place
 }
 
 bool ListBackups(FileSystem& files, const BackupPlaces& places, std::vector<BackupInfo>* found,
-                 PlaceError* error) {
+                 PlaceError* error, bool read_journals) {
   std::vector<BackupInfo>& backups = *found;
   backups.clear();
-  bool listed = ListBackupsIn(files, places.work, &backups, error) &&
-                ListBackupsIn(files, places.fallback, &backups, error);
+  bool listed = ListBackupsIn(files, places.work, &backups, error, read_journals) &&
+                ListBackupsIn(files, places.fallback, &backups, error, read_journals);
   // Numbers, not names: a name is a time, and a clock can be moved back. Names order only the
   // backups made before there were numbers ("-002" sorts after its first).
   std::sort(backups.begin(), backups.end(), [](const BackupInfo& a, const BackupInfo& b) {

@@ -154,9 +154,11 @@ struct BackupInfo {
 // The backups in both places, oldest first: by sequence number (those without one first, by
 // name), never by the clock.
 std::vector<BackupInfo> ListBackups(FileSystem& files, const BackupPlaces& places);
-// The same, false with *error when a place cannot be looked at or listed.
+// The same, false with *error when a place cannot be looked at or listed. Without
+// `read_journals`, the journals are left for the caller to read (time, editions and any trouble
+// with them are then not filled in): each is read whole, and backups pile up run after run.
 bool ListBackups(FileSystem& files, const BackupPlaces& places, std::vector<BackupInfo>* backups,
-                 PlaceError* error);
+                 PlaceError* error, bool read_journals = true);
 
 // Undoes the backup `name` (when empty, the newest that has not been undone). An older one is
 // refused while a newer one of the same edition is not undone: its items may be the newer

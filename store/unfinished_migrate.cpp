@@ -33,7 +33,8 @@ bool FindUnfinishedMigrates(FileSystem& files, const BackupPlaces& places,
                             std::optional<Edition> only) {
   found->clear();
   std::vector<BackupInfo> backups;
-  if (PlaceError unlisted; !ListBackups(files, places, &backups, &unlisted)) {
+  // Each journal is read below, newest first, only as far back as the editions' state is told.
+  if (PlaceError unlisted; !ListBackups(files, places, &backups, &unlisted, false)) {
     *error = PlaceErrorText(unlisted);
     return false;
   }

@@ -1628,6 +1628,39 @@ TEST_P(StoreFlowTest, MigrateAgainReadsTheStoreFilesItCopies) {
   EXPECT_EQ("the user's e", fs().ReadFile(placed));
 }
 
+// Counts the opens of backup journals.
+class CountedJournalReads : public FaultyFileSystem {
+ public:
+  explicit CountedJournalReads(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
+  Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override {
+    if (path.ends_with(kJournalName)) ++reads;
+    return FaultyFileSystem::OpenForReading(path);
+  }
+  size_t reads = 0;
+
+ private:
+  FaultPlan plan_;
+};
+
+// A Migrate reads the journals of earlier ones only as far back as it needs: backups pile up
+// run after run, and a run must not grow slower with each one before it.
+TEST_P(StoreFlowTest, MigrateReadsAsManyJournalsAfterManyMigrates) {
+  ASSERT_EQ(kAllCollected, Run(true));
+  CountedJournalReads files(fs());
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), files, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  std::vector<size_t> reads;
+  for (int i = 0; i < 5; ++i) {
+    files.reads = 0;
+    view.messages.clear();
+    dlg.OnMigrate();
+    ASSERT_EQ(kAllMigrated, view.messages);
+    reads.push_back(files.reads);
+  }
+  EXPECT_EQ(reads[1], reads[4]);
+}
+
 // Stamps that record no change time prove nothing. FaultyFileSystem's stamps, as set here.
 class StampedFiles : public FaultyFileSystem {
  public:
