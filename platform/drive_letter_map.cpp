@@ -164,6 +164,11 @@ FileResult DriveLetterFileSystem::ListFiles(std::string_view folder,
                                             std::vector<std::string>* files) {
   return Told(inner_->ListFiles(Rewrite(folder), files));
 }
+FileResult DriveLetterFileSystem::ListFileStamps(std::string_view folder,
+                                                 std::vector<std::string>* files,
+                                                 std::vector<std::optional<FileStamp>>* stamps) {
+  return Told(inner_->ListFileStamps(Rewrite(folder), files, stamps));
+}
 void DriveLetterFileSystem::CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
   inner_->CountFiles(Rewrite(folder), files, bytes);
 }

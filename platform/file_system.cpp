@@ -49,4 +49,18 @@ FileResult FileSystem::ReadFileInPieces(std::string_view path,
   return (*reader)->ReadPieces(sink);
 }
 
+FileResult FileSystem::ListFileStamps(std::string_view folder, std::vector<std::string>* files,
+                                      std::vector<std::optional<FileStamp>>* stamps) {
+  stamps->clear();
+  if (FileResult listed = ListFiles(folder, files); !listed) return listed;
+  std::string base(folder);
+  if (!base.empty() && base.back() != '\\') base.push_back('\\');
+  stamps->reserve(files->size());
+  for (const std::string& name : *files) {
+    Result<FileStamp> stamp = Stamp(base + name);
+    stamps->push_back(stamp ? std::optional<FileStamp>(*stamp) : std::nullopt);
+  }
+  return FileResult::Ok();
+}
+
 }  // namespace kdr

@@ -278,6 +278,10 @@ class FileSystem {
   // Fails with 3 when the folder is missing, 267 when a file is there, or with the listing
   // call and path of the folder or subfolder that could not be listed.
   virtual FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) = 0;
+  // ListFiles, with each file's stamp beside its name (none where it cannot be taken): for a
+  // look at many files by their stamps. Where the listing cannot give them, a Stamp of each.
+  virtual FileResult ListFileStamps(std::string_view folder, std::vector<std::string>* files,
+                                    std::vector<std::optional<FileStamp>>* stamps);
 
   // The number and total size of the files ListFiles would list below folder `folder` (ends
   // with a backslash), added to *files and *bytes; for progress, so a file that cannot be read

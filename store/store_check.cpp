@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <set>
+#include <unordered_map>
 
 #include "platform/cp932.h"
 #include "store/manifest.h"
@@ -240,13 +241,22 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
   // The listing holds plain files only: a link put where a collected file was reads as that
   // file's content, but Migrate's copy would not carry it as a file.
   std::vector<std::string> present;
-  if (FileResult listed = files.ListFiles(folder, &present); !listed) {
+  // Files only looked at are looked at by the listing's stamps.
+  std::vector<std::optional<FileStamp>> present_stamps;
+  const bool look_only = unread && stamps;
+  if (FileResult listed = look_only ? files.ListFileStamps(folder, &present, &present_stamps)
+                                    : files.ListFiles(folder, &present);
+      !listed) {
     check.manifest_failure = listed;
     check.manifest_error = "the edition folder cannot be listed (" + Describe(listed) + ")";
     check.manifest_trouble = EditionCheck::ManifestTrouble::kFolderUnlisted;
     return check;
   }
   NameSet plain(present.begin(), present.end());
+  std::unordered_map<std::string_view, const std::optional<FileStamp>*> listed_stamps;
+  for (size_t i = 0; i < present_stamps.size(); ++i) {
+    listed_stamps.emplace(present[i], &present_stamps[i]);
+  }
   // A work subfolder removed whole skips its copy, as one the user never had does.
   std::vector<std::string> removed;
   for (std::string_view subfolder : Traits(edition).data_subfolders) {
@@ -278,9 +288,16 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
                                                : StoreProblemKind::kNotAFile});
       continue;
     }
-    if (unread && stamps) {
+    if (look_only) {
       // Looked at now, read later: a file of another size is read at once to say what it is.
-      Result<FileStamp> stamp = files.Stamp(full);
+      // One listed under another case is looked at by its own path.
+      auto it = listed_stamps.find(file.path);
+      std::optional<FileStamp> stamp;
+      if (it != listed_stamps.end()) {
+        stamp = *it->second;
+      } else if (Result<FileStamp> own = files.Stamp(full)) {
+        stamp = *own;
+      }
       if (stamp && stamp->size == file.digest.size) {
         if (digests) (*digests)[full] = file.digest;
         stamps->found[full] = *stamp;

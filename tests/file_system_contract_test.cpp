@@ -706,6 +706,27 @@ TEST_P(FileSystemContractTest, StampDescribesTheFileAndChangesWhenItIsRewritten)
   EXPECT_EQ(std::nullopt, fs().Stamp(root() + "folder"));
 }
 
+// A listing with stamps names what ListFiles names, in its order, each with the stamp Stamp
+// gives it; it fails as ListFiles does.
+TEST_P(FileSystemContractTest, AListingWithStampsIsListFilesWithEachStamp) {
+  ASSERT_TRUE(fs().MakeSurePathExists(root() + "Sub\\deeper\\a.dat"));
+  ASSERT_TRUE(h().Put(root() + "b.txt", "12345"));
+  ASSERT_TRUE(h().Put(root() + "Sub\\" + kSo + ".dat", "1"));
+  ASSERT_TRUE(h().Put(root() + "Sub\\deeper\\a.dat", ""));
+  ASSERT_TRUE(h().MakeFolder(root() + "empty"));
+  std::vector<std::string> listed, names;
+  std::vector<std::optional<FileStamp>> stamps;
+  ASSERT_TRUE(fs().ListFiles(root(), &listed));
+  ASSERT_TRUE(fs().ListFileStamps(root(), &names, &stamps));
+  EXPECT_EQ(listed, names);
+  ASSERT_EQ(names.size(), stamps.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(fs().Stamp(root() + names[i]).value_or(FileStamp{}), stamps[i]) << names[i];
+  }
+  FileResult missing = fs().ListFiles(root() + "none\\", &listed);
+  EXPECT_EQ(missing.code, fs().ListFileStamps(root() + "none\\", &names, &stamps).code);
+}
+
 // A write in place that keeps the size and sets the time back keeps the file's id as well: only
 // the change time tells it, so it must be given, and move.
 TEST_P(FileSystemContractTest, AWriteInPlaceWithTheTimeSetBackMovesTheChangeTime) {

@@ -37,6 +37,8 @@ class PortableFileSystem : public FileSystem {
   Result<FileStamp> Stamp(std::string_view path) override;
   Result<std::unique_ptr<FileReader>> OpenForReading(std::string_view path) override;
   FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) override;
+  FileResult ListFileStamps(std::string_view folder, std::vector<std::string>* files,
+                            std::vector<std::optional<FileStamp>>* stamps) override;
   void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
   FileResult ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   FileResult RemoveFile(std::string_view path) override;

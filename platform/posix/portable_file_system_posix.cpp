@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -43,38 +44,69 @@ FileResult EnsureFolder(const HostLocation& host, std::string_view tool_path) {
             : FileResult::Fail(kAlreadyExists, "mkdir", tool_path);
 }
 
-// Adds the files below `folder` to `files` and, when `folders` is given, its subfolders there,
-// as `prefix` + their names. A failure names the folder as `tool_folder` + `prefix`.
-FileResult ListInto(const fs::path& folder, std::string_view tool_folder, const std::string& prefix,
-                    std::vector<std::string>* files, std::vector<std::string>* folders) {
-  auto fail = [&](const std::error_code& ec, std::string_view call) {
-    return FailFromErrno(ec.value(), call, std::string(tool_folder) + prefix);
+// Adds the files below the folder open as `folder_fd` (which it closes) to `files` and, when
+// `folders` is given, its subfolders there, as `prefix` + their names; with `stamps`, each
+// file's stamp goes there too. A failure names the folder as `tool_folder` + `prefix`. The
+// entry types come from the listing itself: no stat a file, unless its stamp is asked for.
+FileResult ListInto(int folder_fd, std::string_view tool_folder, const std::string& prefix,
+                    std::vector<std::string>* files, std::vector<std::string>* folders,
+                    std::vector<std::optional<FileStamp>>* stamps) {
+  auto fail = [&](int error, std::string_view call) {
+    return FailFromErrno(error, call, std::string(tool_folder) + prefix);
   };
-  std::error_code ec;
-  fs::directory_iterator it(folder, ec);
-  if (ec) return fail(ec, "opendir");
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) return fail(ec, "readdir");
-    // The entry's type as the folder's listing gives it: no stat a file, where it does (the
-    // entry's own test, not one of the status, which would stat it).
-    const bool link = it->is_symlink(ec);
-    if (ec) return fail(ec, "lstat");
-    const fs::path name = it->path().filename();
-    if (IsTempFileName(name.string()) || link) continue;
-    std::string tool_name = ToolName(name);
-    const bool is_folder = it->is_directory(ec);
-    if (ec) return fail(ec, "stat");
-    if (is_folder) {
+  DIR* dir = ::fdopendir(folder_fd);
+  if (!dir) {
+    const int error = errno;
+    ::close(folder_fd);
+    return fail(error, "opendir");
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (!entry) {
+      if (errno != 0) return fail(errno, "readdir");
+      break;
+    }
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == ".." || IsTempFileName(name)) continue;
+    unsigned char type = entry->d_type;
+    struct stat st {};
+    const bool stat_it = type == DT_UNKNOWN || (stamps && type == DT_REG);
+    if (stat_it) {
+      if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return fail(errno, "lstat");
+      }
+      type = S_ISLNK(st.st_mode)   ? DT_LNK
+             : S_ISDIR(st.st_mode) ? DT_DIR
+             : S_ISREG(st.st_mode) ? DT_REG
+                                   : DT_UNKNOWN;
+    }
+    if (type == DT_DIR) {
+      std::string tool_name = ToolName(fs::path(name));
       if (folders) folders->push_back(prefix + tool_name);
-      FileResult listed =
-          ListInto(it->path(), tool_folder, prefix + tool_name + "\\", files, folders);
-      if (!listed) return listed;
-    } else if (it->is_regular_file(ec) && !ec) {
-      files->push_back(prefix + tool_name);
+      const std::string below = prefix + tool_name + "\\";
+      int sub =
+          ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (sub < 0) return FailFromErrno(errno, "opendir", std::string(tool_folder) + below);
+      if (FileResult listed = ListInto(sub, tool_folder, below, files, folders, stamps); !listed) {
+        return listed;
+      }
+    } else if (type == DT_REG) {
+      files->push_back(prefix + ToolName(fs::path(name)));
+      if (stamps) stamps->push_back(StampOf(st));
     }
   }
-  if (ec) return fail(ec, "readdir");
   return FileResult::Ok();
+}
+
+// ListInto from the folder `host`, which CheckFolderToList found.
+FileResult ListFrom(const fs::path& host, std::string_view tool_folder,
+                    std::vector<std::string>* files, std::vector<std::string>* folders,
+                    std::vector<std::optional<FileStamp>>* stamps) {
+  int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return FailFromErrno(errno, "opendir", tool_folder);
+  return ListInto(fd, tool_folder, "", files, folders, stamps);
 }
 
 // The folder a listing starts from: missing (3), a file (267), or one that cannot be reached.
@@ -394,8 +426,36 @@ FileResult PortableFileSystem::ListFiles(std::string_view folder, std::vector<st
   if (FileResult located = drives_.Locate(folder, "opendir", &host); !located) return located;
   if (FileResult there = CheckFolderToList(host, folder); !there) return there;
   files->clear();
-  if (FileResult listed = ListInto(host.path, folder, "", files, nullptr); !listed) return listed;
+  if (FileResult listed = ListFrom(host.path, folder, files, nullptr, nullptr); !listed) {
+    return listed;
+  }
   std::sort(files->begin(), files->end());
+  return FileResult::Ok();
+}
+
+FileResult PortableFileSystem::ListFileStamps(std::string_view folder,
+                                              std::vector<std::string>* files,
+                                              std::vector<std::optional<FileStamp>>* stamps) {
+  HostLocation host;
+  if (FileResult located = drives_.Locate(folder, "opendir", &host); !located) return located;
+  if (FileResult there = CheckFolderToList(host, folder); !there) return there;
+  files->clear();
+  stamps->clear();
+  std::vector<std::string> names;
+  std::vector<std::optional<FileStamp>> taken;
+  if (FileResult listed = ListFrom(host.path, folder, &names, nullptr, &taken); !listed) {
+    return listed;
+  }
+  // In ListFiles' order, each stamp with its name.
+  std::vector<size_t> order(names.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return names[a] < names[b]; });
+  files->reserve(order.size());
+  stamps->reserve(order.size());
+  for (size_t i : order) {
+    files->push_back(std::move(names[i]));
+    stamps->push_back(taken[i]);
+  }
   return FileResult::Ok();
 }
 
@@ -413,7 +473,7 @@ FileResult PortableFileSystem::ListFolders(std::string_view folder,
   if (FileResult there = CheckFolderToList(host, folder); !there) return there;
   folders->clear();
   std::vector<std::string> files;
-  if (FileResult listed = ListInto(host.path, folder, "", &files, folders); !listed) {
+  if (FileResult listed = ListFrom(host.path, folder, &files, folders, nullptr); !listed) {
     return listed;
   }
   std::sort(folders->begin(), folders->end());
