@@ -1,5 +1,6 @@
 #include "engine/edition_migration.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "datafolders/copy_report.h"
@@ -191,13 +192,15 @@ bool EditionMigration::WriteBackup() {
     run_.log.Done("the work folder cannot be written: the backup is in " +
                   Cp932Text(writer.folder()));
   }
+  const size_t not_saved = std::count_if(plan.kept.begin(), plan.kept.end(),
+                                         [](const KeptFile& file) { return !file.in_backup; });
   run_.log.Done("backup of " + name_ + " in " + Cp932Text(writer.folder()) + ": " +
                 std::to_string(plan.values.size()) + " value(s), " +
                 std::to_string(plan.keys_created.size()) + " new key(s), " +
                 std::to_string(plan.files.size()) + " file(s)" +
-                (plan.kept.empty() ? std::string()
-                                   : ", " + std::to_string(plan.kept.size()) +
-                                         " file(s) in place already, not saved"));
+                (not_saved == 0
+                     ? std::string()
+                     : ", " + std::to_string(not_saved) + " file(s) in place already, not saved"));
   return true;
 }
 

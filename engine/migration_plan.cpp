@@ -138,24 +138,32 @@ void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, const CopyRecord* pl
                       const StoreFileStamps* store) {
   std::vector<PlannedFile> replaced;
   for (PlannedFile& file : plan->files) {
-    if (file.replaces && file.old_content_from.empty() && file.old_size == file.new_digest.size) {
-      std::optional<FileStamp> stamp =
+    const bool users_file = file.replaces && file.old_content_from.empty();
+    // What a Migrate that did not finish wrote (or was to write) there: the backup still
+    // records it, so that undo takes it back as that one would have, but the copy need not
+    // write it again when it is already the store's.
+    const bool left_unfinished = !users_file && file.old_stamp;
+    std::optional<FileStamp> stamp;
+    if (users_file && file.old_size == file.new_digest.size) {
+      stamp =
           file.old_stamp ? file.old_stamp : std::optional<FileStamp>(files.Stamp(file.destination));
+    } else if (left_unfinished && file.old_stamp->size == file.new_digest.size) {
+      stamp = file.old_stamp;
+    }
+    if (stamp) {
       // The store file's stamp as the check found it, which proved its digest then.
       const FileStamp* source_stamp = nullptr;
       if (store) {
         auto it = store->find(file.source);
         if (it != store->end()) source_stamp = &it->second;
       }
-      if (stamp && placed && source_stamp &&
-          placed->Holds(file.destination, *source_stamp, *stamp, file.new_digest)) {
-        plan->kept.push_back(
-            KeptFile{file.destination, *stamp, file.new_digest, file.source, /*on_record=*/true});
-        continue;
-      }
-      if (stamp && DigestFile(files, file.destination) == file.new_digest) {
-        plan->kept.push_back(KeptFile{file.destination, *stamp, file.new_digest, file.source});
-        continue;
+      KeptFile kept{file.destination, *stamp, file.new_digest, file.source};
+      kept.in_backup = left_unfinished;
+      kept.on_record = placed && source_stamp &&
+                       placed->Holds(file.destination, *source_stamp, *stamp, file.new_digest);
+      if (kept.on_record || DigestFile(files, file.destination) == file.new_digest) {
+        plan->kept.push_back(std::move(kept));
+        if (!left_unfinished) continue;
       }
     }
     replaced.push_back(std::move(file));

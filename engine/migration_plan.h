@@ -65,9 +65,9 @@ using StoreFileStamps = std::unordered_map<std::string, FileStamp>;
 // Moves each planned file that replaces one with the same content from plan->files to
 // plan->kept: the copy leaves it, and the backup has nothing of it to save. The file is read and
 // hashed here unless `placed` (may be null: the record of what earlier Migrates placed) proves
-// it and its store file (by its stamp in `store`) unchanged since one placed it. Only a file the
-// user had: one an unfinished Migrate was writing keeps its place in the backup, which gives
-// back what was there before that one.
+// it and its store file (by its stamp in `store`) unchanged since one placed it. A file a
+// Migrate that did not finish wrote there is kept by the copy too, but stays among the plan's
+// files, so that the backup gives back what was there before that one.
 void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, const CopyRecord* placed = nullptr,
                       const StoreFileStamps* store = nullptr);
 

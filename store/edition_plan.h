@@ -35,7 +35,8 @@ struct PlannedFile {
   std::optional<FileStamp> old_stamp = std::nullopt;
 };
 
-// A file the data folder already holds as the store has it: nothing to replace or back up.
+// A file the data folder already holds as the store has it: nothing to replace or back up
+// (but see `in_backup`).
 struct KeptFile {
   std::string destination;
   FileStamp stamp;  // the file's before it was read: one written since is not the one read
@@ -44,6 +45,9 @@ struct KeptFile {
   // Proven by the record of an earlier Migrate, with its store file unchanged since: that
   // store file need not be read for it.
   bool on_record = false;
+  // Still among the plan's files for the backup (one a Migrate that did not finish wrote):
+  // only the copy leaves it.
+  bool in_backup = false;
 };
 
 // A data folder copy the Migrate leaves out: its files would land on another copy's.

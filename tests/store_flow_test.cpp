@@ -1279,6 +1279,8 @@ TEST_P(StoreFlowTest, MetadataNotGivenBackIsNamedAndTheUndoIsNotCalledComplete) 
 TEST_P(StoreFlowTest, AMigrateStoppedInItsWritesIsToldAndTakenBackWhole) {
   const std::string replaced = base_ + "\\se\\sp\\DDBDAT\\s.dat";
   Put(replaced, "the new product's own s");
+  // One the stopped Migrate made, beside the one it was writing.
+  Put(base_ + "\\old\\sp\\DDBDAT\\t.dat", "server t");
   const auto branch = Branch();
   const auto data = Data();
   for (bool migrate_again : {false, true}) {
@@ -1304,6 +1306,9 @@ TEST_P(StoreFlowTest, AMigrateStoppedInItsWritesIsToldAndTakenBackWhole) {
     EXPECT_EQ(Messages{std::string(kUnfinishedMigrateMessage)}, view_.messages);
     if (migrate_again) {
       EXPECT_EQ(kAllMigrated, Run(false));
+      // What the stopped one wrote as the store has it is not written again (all 8 data files
+      // but the cut one), yet the backup still takes it back.
+      EXPECT_EQ(fs().CopyCanKeepFiles() ? 7u : 0u, KeptInLastRun("migrate Personal"));
       view_.messages.clear();
       dlg_->TellUnfinishedMigrate();
       EXPECT_EQ(Messages{}, view_.messages);
