@@ -2,6 +2,7 @@
 
 #include <map>
 #include <optional>
+#include <unordered_map>
 
 #include "core/activity_log.h"
 #include "datafolders/data_folders.h"
@@ -292,6 +293,19 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       noted = NoteFolder(in.files, copy.destination + subfolder, &folders, &plan->folders_created);
       if (!noted) return Failed(error, copy.destination + subfolder, noted.error());
     }
+    // The stamps of what the destination holds, from one walk of it: a stamp a file by its
+    // whole path costs a walk of the path each. What the walk does not give (a file it could
+    // not stamp, another case, a folder or a link in the way) is looked at by its own path.
+    std::unordered_map<std::string, FileStamp> there;
+    if (*noted) {
+      std::vector<std::string> held;
+      std::vector<std::optional<FileStamp>> stamps;
+      if (in.files.ListFileStamps(copy.destination, &held, &stamps)) {
+        for (size_t at = 0; at < held.size(); ++at) {
+          if (stamps[at]) there.emplace(std::move(held[at]), *stamps[at]);
+        }
+      }
+    }
     plan->files.reserve(plan->files.size() + names.size());
     for (const std::string& name : names) {
       PlannedFile file{copy.source + name, copy.destination + name, false, 0, {}, {}};
@@ -312,6 +326,13 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       noted = NoteFolder(in.files, parent, &folders, &plan->folders_created);
       if (!noted) return Failed(error, parent, noted.error());
       if (!*noted) {
+        plan->files.push_back(std::move(file));
+        continue;
+      }
+      if (auto held = there.find(name); held != there.end()) {
+        file.replaces = true;
+        file.old_size = held->second.size;
+        file.old_stamp = held->second;
         plan->files.push_back(std::move(file));
         continue;
       }

@@ -279,7 +279,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     ++check.files_checked;
     std::string full = folder + file.path;
     // What is not there as a plain file is looked at to say why; a listed file is read at once
-    // (one open a file: the check reads every file of the store before each Migrate).
+    // (one open a file), unless it is only to be looked at.
     if (!plain.contains(file.path)) {
       Result<EntryKind> there = files.Lookup(full);
       check.problems.push_back({file.path, !there ? StoreProblemKind::kUnreadable

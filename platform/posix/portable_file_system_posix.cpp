@@ -44,12 +44,13 @@ FileResult EnsureFolder(const HostLocation& host, std::string_view tool_path) {
             : FileResult::Fail(kAlreadyExists, "mkdir", tool_path);
 }
 
-// Adds the files below the folder open as `folder_fd` (which it closes) to `files` and, when
+// Adds the files below `folder`, open as `folder_fd` (which it closes), to `files` and, when
 // `folders` is given, its subfolders there, as `prefix` + their names; with `stamps`, each
 // file's stamp goes there too. A failure names the folder as `tool_folder` + `prefix`. The
 // entry types come from the listing itself: no stat a file, unless its stamp is asked for.
-FileResult ListInto(int folder_fd, std::string_view tool_folder, const std::string& prefix,
-                    std::vector<std::string>* files, std::vector<std::string>* folders,
+FileResult ListInto(const fs::path& folder, int folder_fd, std::string_view tool_folder,
+                    const std::string& prefix, std::vector<std::string>* files,
+                    std::vector<std::string>* folders,
                     std::vector<std::optional<FileStamp>>* stamps) {
   auto fail = [&](int error, std::string_view call) {
     return FailFromErrno(error, call, std::string(tool_folder) + prefix);
@@ -86,10 +87,13 @@ FileResult ListInto(int folder_fd, std::string_view tool_folder, const std::stri
       std::string tool_name = ToolName(fs::path(name));
       if (folders) folders->push_back(prefix + tool_name);
       const std::string below = prefix + tool_name + "\\";
-      int sub =
-          ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      // Opened by its whole path, as every other call reaches it: a folder too deep for those
+      // is not listed either.
+      const fs::path sub_path = folder / entry->d_name;
+      int sub = ::open(sub_path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       if (sub < 0) return FailFromErrno(errno, "opendir", std::string(tool_folder) + below);
-      if (FileResult listed = ListInto(sub, tool_folder, below, files, folders, stamps); !listed) {
+      if (FileResult listed = ListInto(sub_path, sub, tool_folder, below, files, folders, stamps);
+          !listed) {
         return listed;
       }
     } else if (type == DT_REG) {
@@ -106,7 +110,7 @@ FileResult ListFrom(const fs::path& host, std::string_view tool_folder,
                     std::vector<std::optional<FileStamp>>* stamps) {
   int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return FailFromErrno(errno, "opendir", tool_folder);
-  return ListInto(fd, tool_folder, "", files, folders, stamps);
+  return ListInto(host, fd, tool_folder, "", files, folders, stamps);
 }
 
 // The folder a listing starts from: missing (3), a file (267), or one that cannot be reached.
