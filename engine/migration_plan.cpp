@@ -297,7 +297,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
     // whole path costs a walk of the path each. What the walk does not give (a file it could
     // not stamp, another case, a folder or a link in the way) is looked at by its own path.
     std::unordered_map<std::string, FileStamp> there;
-    if (*noted) {
+    if (*noted && in.files.ListsStampsInOneWalk()) {
       std::vector<std::string> held;
       std::vector<std::optional<FileStamp>> stamps;
       if (in.files.ListFileStamps(copy.destination, &held, &stamps)) {

@@ -282,6 +282,8 @@ class FileSystem {
   // look at many files by their stamps. Where the listing cannot give them, a Stamp of each.
   virtual FileResult ListFileStamps(std::string_view folder, std::vector<std::string>* files,
                                     std::vector<std::optional<FileStamp>>* stamps);
+  // Whether ListFileStamps takes the stamps in its own walk, for less than a Stamp a file.
+  virtual bool ListsStampsInOneWalk() const { return false; }
 
   // The number and total size of the files ListFiles would list below folder `folder` (ends
   // with a backslash), added to *files and *bytes; for progress, so a file that cannot be read

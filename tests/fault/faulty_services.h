@@ -146,6 +146,7 @@ class FaultyFileSystem : public FileSystem {
     return inner_.CopyFolder(destination, source, owner, observer);
   }
   bool CopyCanKeepFiles() const override { return inner_.CopyCanKeepFiles(); }
+  bool ListsStampsInOneWalk() const override { return inner_.ListsStampsInOneWalk(); }
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
     if (plan_.Fail("writefile " + std::string(path))) return Denied("CreateFile", path);
     return inner_.WriteFileAtomically(path, bytes);
