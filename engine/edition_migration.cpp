@@ -102,9 +102,16 @@ void EditionMigration::LogStoreWhole(size_t proven_by_record) {
 
 bool EditionMigration::ReadUnreadStoreFiles(const EditionPlan& plan) {
   if (unread_.empty()) return true;
-  // A store file need not be read when each of its copies is kept on the record's proof.
+  // A store file need not be read when each of its copies is kept on the record's proof (one
+  // a stopped Migrate wrote stays among the plan's files for the backup, not for the copy).
+  std::unordered_set<std::string> on_record;
+  for (const KeptFile& file : plan.kept) {
+    if (file.on_record) on_record.insert(file.destination);
+  }
   std::unordered_set<std::string> needed;
-  for (const PlannedFile& file : plan.files) needed.insert(file.source);
+  for (const PlannedFile& file : plan.files) {
+    if (!on_record.contains(file.destination)) needed.insert(file.source);
+  }
   for (const KeptFile& file : plan.kept) {
     if (!file.on_record) needed.insert(file.source);
   }

@@ -1309,6 +1309,12 @@ TEST_P(StoreFlowTest, AMigrateStoppedInItsWritesIsToldAndTakenBackWhole) {
       // What the stopped one wrote as the store has it is not written again (all 8 data files
       // but the cut one), yet the backup still takes it back.
       EXPECT_EQ(fs().CopyCanKeepFiles() ? 7u : 0u, KeptInLastRun("migrate Personal"));
+      // Nor are their store files read where the record proves them (t.dat's among them).
+      const std::string log = fs().ReadFile(LogPath()).value_or("");
+      const std::string server = log.substr(log.rfind("store of Server checked"));
+      EXPECT_EQ(fs().CopyCanKeepFiles(),
+                server.starts_with("store of Server checked: whole, 3 file(s) as collected (1 "))
+          << server.substr(0, server.find('\n'));
       view_.messages.clear();
       dlg_->TellUnfinishedMigrate();
       EXPECT_EQ(Messages{}, view_.messages);
