@@ -1,5 +1,6 @@
 #include "store/digest_worker.h"
 
+#include <algorithm>
 #include <system_error>
 
 namespace kdr {
@@ -22,16 +23,17 @@ DigestWorker::~DigestWorker() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
   }
-  changed_.notify_all();
+  work_.notify_one();
   thread_.join();
 }
 
 void DigestWorker::Add(const std::string& key, std::optional<FileStamp> stamp,
                        std::unique_ptr<FileReader> reader) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  auto [it, added] = results_.try_emplace(key);
+  auto [it, added] = jobs_.try_emplace(key);
   if (!added) return;
-  it->second.stamp = stamp;
+  it->second = std::make_unique<Job>();
+  Job& job = *it->second;
+  job.stamp = stamp;
   if (reader && !thread_tried_) {
     thread_tried_ = true;
     // Without a second thread each file is read as it is added: slower, never wrong.
@@ -41,68 +43,84 @@ void DigestWorker::Add(const std::string& key, std::optional<FileStamp> stamp,
     }
   }
   if (!reader || !thread_.joinable()) {
-    if (reader) it->second.digest = Digest(*reader);
-    it->second.done = true;
-    changed_.notify_all();
+    if (reader) job.digest = Digest(*reader);
+    job.done.store(true, std::memory_order_release);
     return;
   }
-  changed_.wait(lock, [&] { return queue_.size() < max_queued_; });
-  queue_.emplace_back(key, std::move(reader));
-  // The thread is woken for a few files at a time, not for each: a wake-up for every small file
-  // cost more than reading it. Take wakes it for whatever waits.
-  if (queue_.size() >= WakeAt()) changed_.notify_all();
+  job.reader = std::move(reader);
+  batch_.push_back(&job);
+  if (batch_.size() >= BatchSize()) Hand();
+}
+
+void DigestWorker::Hand() {
+  if (batch_.empty()) return;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    progress_.wait(lock, [&] { return queue_.size() + batch_.size() <= max_queued_; });
+    queue_.insert(queue_.end(), batch_.begin(), batch_.end());
+  }
+  batch_.clear();
+  work_.notify_one();
 }
 
 bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* digest,
                         std::optional<FileStamp>* stamp) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  auto it = results_.find(key);
-  if (it == results_.end()) return false;
-  if (!it->second.done) changed_.notify_all();
-  changed_.wait(lock, [&] { return it->second.done; });
-  *digest = it->second.digest;
-  *stamp = it->second.stamp;
-  results_.erase(it);
+  auto it = jobs_.find(key);
+  if (it == jobs_.end()) return false;
+  Job& job = *it->second;
+  if (!job.done.load(std::memory_order_acquire)) {
+    Hand();  // the file may still be among those gathered here
+    std::unique_lock<std::mutex> lock(mutex_);
+    progress_.wait(lock, [&] { return job.done.load(std::memory_order_acquire); });
+  }
+  *digest = job.digest;
+  *stamp = job.stamp;
+  jobs_.erase(it);
   return true;
 }
 
 bool DigestWorker::Peek(const std::string& key, std::optional<FileDigest>* digest,
                         std::optional<FileStamp>* stamp) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto it = results_.find(key);
-  if (it == results_.end() || !it->second.done) return false;
-  *digest = it->second.digest;
-  *stamp = it->second.stamp;
+  auto it = jobs_.find(key);
+  if (it == jobs_.end() || !it->second->done.load(std::memory_order_acquire)) return false;
+  *digest = it->second->digest;
+  *stamp = it->second->stamp;
   return true;
 }
 
 void DigestWorker::Forget() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  queue_.clear();
-  // A file being read would come back under its key after the results are cleared.
-  changed_.wait(lock, [&] { return !reading_; });
-  results_.clear();
-  changed_.notify_all();
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    queue_.clear();
+    // The files the thread holds point into jobs_: they go once it is done with them.
+    progress_.wait(lock, [&] { return !reading_; });
+  }
+  batch_.clear();
+  jobs_.clear();
 }
 
 void DigestWorker::Run() {
+  std::vector<Job*> taken;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
     if (stopping_) return;
-    auto [key, reader] = std::move(queue_.front());
-    queue_.pop_front();
+    // A batch at a time, so that files keep coming back while the next are read.
+    const size_t count = std::min(queue_.size(), BatchSize());
+    taken.assign(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
     reading_ = true;
-    if (queue_.size() + WakeAt() <= max_queued_) changed_.notify_all();  // room for Add
     lock.unlock();
-    std::optional<FileDigest> digest = Digest(*reader);
-    reader.reset();
+    progress_.notify_one();  // room for Hand
+    for (Job* job : taken) {
+      job->digest = Digest(*job->reader);
+      job->reader.reset();
+      job->done.store(true, std::memory_order_release);
+    }
     lock.lock();
     reading_ = false;
-    Result& result = results_[key];
-    result.digest = digest;
-    result.done = true;
-    changed_.notify_all();
+    // Under the lock: a Take that found its file not done is waiting by now, not about to.
+    progress_.notify_one();
   }
 }
 

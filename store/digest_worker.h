@@ -1,15 +1,15 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
-#include <utility>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "store/content_hash.h"
@@ -24,7 +24,7 @@ class DigestWorker {
   // At most `max_queued` opened files wait to be read; Add waits for room beyond that. The
   // thread starts with the first file to read (a thread costs a run of server requests under
   // Wine, and many folders hold nothing to read).
-  explicit DigestWorker(size_t max_queued = 16);
+  explicit DigestWorker(size_t max_queued = 64);
   // Stops the thread: files not read yet are closed unread.
   ~DigestWorker();
   DigestWorker(const DigestWorker&) = delete;
@@ -47,23 +47,35 @@ class DigestWorker {
   void Forget();
 
  private:
-  void Run();
-  // How many files wait before the thread is woken for them.
-  size_t WakeAt() const { return max_queued_ < 4 ? 1 : max_queued_ / 4; }
-
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::pair<std::string, std::unique_ptr<FileReader>>> queue_;
-  struct Result {
+  // One file added: the caller's until handed over, the thread's while it reads it. `done` is
+  // set by the thread once `digest` is final.
+  struct Job {
     std::optional<FileStamp> stamp;
-    bool done = false;
+    std::unique_ptr<FileReader> reader;
     std::optional<FileDigest> digest;
+    std::atomic<bool> done{false};
   };
-  std::map<std::string, Result> results_;  // every key added and not taken
+
+  void Run();
+  // Hands the files gathered in `batch_` to the thread, waiting for room.
+  void Hand();
+  // Files are handed over a few at a time, not one by one: a lock and a wake-up for every
+  // small file cost more than reading it.
+  size_t BatchSize() const { return max_queued_ < 4 ? 1 : max_queued_ / 4; }
+
+  // Only the caller's thread touches these.
+  std::map<std::string, std::unique_ptr<Job>> jobs_;  // every key added and not taken
+  std::vector<Job*> batch_;                           // added, not yet handed over
   size_t max_queued_;
-  bool stopping_ = false;
-  bool reading_ = false;       // the thread holds a file taken from the queue
   bool thread_tried_ = false;  // started, or failed to start: then each file is read in Add
+
+  // Shared with the thread, under mutex_.
+  std::mutex mutex_;
+  std::condition_variable work_;      // the thread waits here for files
+  std::condition_variable progress_;  // the caller waits here for room, or for a file read
+  std::vector<Job*> queue_;           // handed over, not yet taken by the thread
+  bool stopping_ = false;
+  bool reading_ = false;  // the thread holds files taken from the queue
   std::thread thread_;
 };
 

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -5,8 +6,10 @@
 
 #include <cerrno>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/posix/errno_codes.h"
@@ -55,14 +58,21 @@ fs::path TempPathIn(const fs::path& folder) {
 }
 
 void RemoveStaleTempFiles(const fs::path& folder) {
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::optional<uint64_t> writer = TempFileWriter(it->path().filename().string());
-    if (!writer || !WriterIsGone(*writer)) continue;
+  // Read straight from the listing: this runs for every folder a copy writes into, and nearly
+  // every name in it is no temporary file.
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+  if (!dir) return;
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    std::optional<uint64_t> writer = TempFileWriter(entry->d_name);
+    if (writer && WriterIsGone(*writer)) stale.emplace_back(entry->d_name);
+  }
+  dir.reset();
+  for (const std::string& name : stale) {
     // A folder of that name is a Windows folder copy's staging folder, which a store carried
     // from Windows may hold; remove_all takes a link away without following it.
     std::error_code removed;
-    fs::remove_all(it->path(), removed);
+    fs::remove_all(folder / name, removed);
   }
 }
 

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -49,6 +51,30 @@ struct Folder {
 
 UniqueFd OpenFolder(const fs::path& path) {
   return UniqueFd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// The names in `folder` but "." and "..", each with its name in the tool's code page. False
+// (errno set) when the folder cannot be read.
+bool ListNames(const Folder& folder, std::vector<std::pair<std::string, std::string>>* names) {
+  if (!folder.fd.ok()) return false;
+  // fdopendir takes the descriptor it is given: the folder keeps its own.
+  const int fd = ::dup(folder.fd.get());
+  DIR* opened = fd < 0 ? nullptr : ::fdopendir(fd);
+  if (!opened) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    errno = error;
+    return false;
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, ::closedir);
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir.get());
+    if (!entry) return errno == 0;
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    names->emplace_back(std::string(name), ToolName(fs::path(name)));
+  }
 }
 
 class Walk {
@@ -109,29 +135,21 @@ class Walk {
 
   void CopyEntries(const fs::path& source, const fs::path& destination,
                    const std::string& tool_source, const std::string& tool_destination) {
-    std::error_code ec;
-    fs::directory_iterator it(source, ec);
-    if (ec) {
-      errno = ec.value();
+    const Folder from_folder{source, OpenFolder(source)};
+    // The folder's names read once from its descriptor, with their names in the tool's code page.
+    std::vector<std::pair<std::string, std::string>> entries;
+    if (!ListNames(from_folder, &entries)) {
       Fail(tool_source, FailFromErrno("opendir", tool_source));
-      return;
-    }
-    // The folder's entries read once, with their names in the tool's code page.
-    std::vector<std::pair<fs::path, std::string>> entries;
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-      if (ec) break;
-      entries.emplace_back(it->path(), ToolName(it->path().filename()));
-    }
-    if (ec) {
-      errno = ec.value();
-      Fail(tool_source, FailFromErrno("readdir", tool_source));
       return;
     }
     // Names that Windows takes for one (in another case, or alike once a character without a
     // code page 932 form reads "?"): none of them can reach Windows as the file it is here.
-    std::map<std::string, int, Cp932NoCaseLess> alike;
-    for (const auto& entry : entries) ++alike[entry.second];
-    const Folder from_folder{source, OpenFolder(source)};
+    std::vector<std::string> folded(entries.size());
+    std::unordered_map<std::string_view, int> alike(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      folded[i] = Cp932UpperCase(entries[i].second);
+      ++alike[folded[i]];
+    }
     Folder to_folder{destination, UniqueFd()};
     bool destination_ready = false;
     std::optional<std::map<std::string, std::string, Cp932NoCaseLess>> existing;
@@ -149,14 +167,14 @@ class Walk {
       struct stat st {};
       return from_folder.StatEntry(name, &st) && S_ISDIR(st.st_mode) ? tool_from + "\\" : tool_from;
     };
-    for (const auto& [from, tool_name] : entries) {
+    for (size_t index = 0; index < entries.size(); ++index) {
+      const auto& [name, tool_name] = entries[index];
       // Asked between files, so that none is left half written.
       if (job_.observer && job_.observer->StopRequested()) {
         if (first_failure_.ok())
           first_failure_ = FileResult::Fail(kCancelled, "CopyFile", tool_source);
         return;
       }
-      std::string name = from.filename().string();
       // Someone's half-written file: never carried on, whoever writes it.
       if (IsTempFileName(name)) continue;
       std::string tool_from = tool_source + tool_name;
@@ -170,7 +188,7 @@ class Walk {
         Fail(item(name, shown), FileResult::Fail(name_code, "CopyFile", shown));
         continue;
       }
-      if (alike[tool_name] > 1) {
+      if (alike[folded[index]] > 1) {
         Fail(item(name, tool_from), FileResult::Fail(kFileExists, "CopyFile", tool_from));
         continue;
       }
@@ -181,7 +199,6 @@ class Walk {
       struct stat there {};
       bool there_known = false;
       std::string target_name = NameIn(to_folder, &existing, name, &there, &there_known);
-      fs::path to = destination / target_name;
       std::string tool_to =
           tool_destination + (target_name == name ? tool_name : ToolName(target_name));
       // The entry NameIn looked at, unless it found the file under another name.
@@ -198,6 +215,8 @@ class Walk {
           job_.observer->KeepsExisting(tool_from, tool_to, {StampOf(st), StampOf(there)})) {
         continue;
       }
+      const fs::path from = source / name;
+      const fs::path to = destination / target_name;
       if (S_ISLNK(st.st_mode)) {
         CopyLink(from, to, tool_from, tool_to);
       } else if (S_ISDIR(st.st_mode)) {
