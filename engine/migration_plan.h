@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -94,7 +93,7 @@ class PlannedKeeps : public CopyKeeper {
 
  private:
   FileSystem& files_;
-  std::map<std::string, KeptFile> kept_;  // by destination
+  std::unordered_map<std::string, KeptFile> kept_;  // by destination
   CopyRecord* placed_ = nullptr;
   const StoreFileStamps* store_ = nullptr;
 };

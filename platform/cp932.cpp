@@ -1,6 +1,7 @@
 #include "platform/cp932.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace kdr {
 namespace {
@@ -128,6 +129,24 @@ bool Cp932NoCaseLess::operator()(std::string_view a, std::string_view b) const {
     if (p != q) return p < q;
   }
   return !x.done() ? false : !y.done();
+}
+
+size_t Cp932NoCaseHash::operator()(std::string_view text) const {
+  // FNV-1a over the bytes UpperBytes hands out.
+  uint64_t hash = 14695981039346656037ull;
+  auto add = [&](unsigned char c) { hash = (hash ^ c) * 1099511628211ull; };
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      add(static_cast<unsigned char>(AsciiUpper(static_cast<char>(c))));
+      ++i;
+      continue;
+    }
+    const size_t size = Cp932CharSize(text, i);
+    for (size_t k = 0; k < size; ++k) add(static_cast<unsigned char>(text[i + k]));
+    i += size;
+  }
+  return static_cast<size_t>(hash);
 }
 
 }  // namespace kdr

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 // Code page 932 text, character by character. A double-byte character is a lead byte followed
@@ -62,5 +63,17 @@ struct Cp932NoCaseLess {
   using is_transparent = void;
   bool operator()(std::string_view a, std::string_view b) const;
 };
+
+// Hashes and compares names as Cp932EqualNoCase does, for sets that need no order (a lookup
+// in one costs a hash, not a score of comparisons).
+struct Cp932NoCaseHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const;
+};
+struct Cp932NoCaseEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return Cp932EqualNoCase(a, b); }
+};
+using Cp932NameSet = std::unordered_set<std::string, Cp932NoCaseHash, Cp932NoCaseEqual>;
 
 }  // namespace kdr

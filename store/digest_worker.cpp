@@ -48,19 +48,21 @@ void DigestWorker::Add(const std::string& key, std::optional<FileStamp> stamp,
     return;
   }
   job.reader = std::move(reader);
-  batch_.push_back(&job);
-  if (batch_.size() >= BatchSize()) Hand();
-}
-
-void DigestWorker::Hand() {
-  if (batch_.empty()) return;
+  bool wake = false;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    progress_.wait(lock, [&] { return queue_.size() + batch_.size() <= max_queued_; });
-    queue_.insert(queue_.end(), batch_.begin(), batch_.end());
+    if (queue_.size() >= max_queued_) {
+      room_wanted_ = true;
+      if (dozing_ || asleep_) work_.notify_one();
+      progress_.wait(lock, [&] { return queue_.size() < max_queued_; });
+      room_wanted_ = false;
+    }
+    queue_.push_back(&job);
+    wake = asleep_ || (dozing_ && queue_.size() >= WakeFor());
   }
-  batch_.clear();
-  work_.notify_one();
+  // A thread at work takes what was queued meanwhile when it comes back for more, and one that
+  // dozes takes it within its doze: a wake-up for every small file cost more than reading it.
+  if (wake) work_.notify_one();
 }
 
 bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* digest,
@@ -69,9 +71,11 @@ bool DigestWorker::Take(const std::string& key, std::optional<FileDigest>* diges
   if (it == jobs_.end()) return false;
   Job& job = *it->second;
   if (!job.done.load(std::memory_order_acquire)) {
-    Hand();  // the file may still be among those gathered here
     std::unique_lock<std::mutex> lock(mutex_);
+    taker_waits_ = true;
+    if (dozing_ || asleep_) work_.notify_one();
     progress_.wait(lock, [&] { return job.done.load(std::memory_order_acquire); });
+    taker_waits_ = false;
   }
   *digest = job.digest;
   *stamp = job.stamp;
@@ -93,9 +97,10 @@ void DigestWorker::Forget() {
     std::unique_lock<std::mutex> lock(mutex_);
     queue_.clear();
     // The files the thread holds point into jobs_: they go once it is done with them.
+    forgetting_ = true;
     progress_.wait(lock, [&] { return !reading_; });
+    forgetting_ = false;
   }
-  batch_.clear();
   jobs_.clear();
 }
 
@@ -103,15 +108,30 @@ void DigestWorker::Run() {
   std::vector<Job*> taken;
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+    // Short dozes while files may come, each ended early by a few files queued; then sleep
+    // until woken. A file queued waits a doze at most, open and unread.
+    auto enough = [&] {
+      return stopping_ || queue_.size() >= WakeFor() || taker_waits_ || room_wanted_;
+    };
+    for (int doze = 0; doze < kDozes && !enough(); ++doze) {
+      dozing_ = true;
+      work_.wait_for(lock, kDoze, enough);
+      dozing_ = false;
+      if (!queue_.empty()) break;
+    }
+    if (!stopping_ && queue_.empty()) {
+      asleep_ = true;
+      work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      asleep_ = false;
+    }
     if (stopping_) return;
-    // A batch at a time, so that files keep coming back while the next are read.
-    const size_t count = std::min(queue_.size(), BatchSize());
-    taken.assign(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
-    queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(count));
+    // Every file queued at once: one lock for the lot, not one a file.
+    taken.swap(queue_);
+    queue_.clear();
     reading_ = true;
+    const bool room = room_wanted_;
     lock.unlock();
-    progress_.notify_one();  // room for Hand
+    if (room) progress_.notify_one();
     for (Job* job : taken) {
       job->digest = Digest(*job->reader);
       job->reader.reset();
@@ -120,7 +140,7 @@ void DigestWorker::Run() {
     lock.lock();
     reading_ = false;
     // Under the lock: a Take that found its file not done is waiting by now, not about to.
-    progress_.notify_one();
+    if (taker_waits_ || forgetting_) progress_.notify_one();
   }
 }
 

@@ -1,14 +1,16 @@
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -57,25 +59,29 @@ class DigestWorker {
   };
 
   void Run();
-  // Hands the files gathered in `batch_` to the thread, waiting for room.
-  void Hand();
-  // Files are handed over a few at a time, not one by one: a lock and a wake-up for every
-  // small file cost more than reading it.
-  size_t BatchSize() const { return max_queued_ < 4 ? 1 : max_queued_ / 4; }
+  // How the thread waits for files: a few at once, or a doze, whichever comes first.
+  size_t WakeFor() const { return std::min<size_t>(16, max_queued_); }
+  static constexpr std::chrono::milliseconds kDoze{1};
+  static constexpr int kDozes = 20;  // then it sleeps until woken
 
   // Only the caller's thread touches these.
-  std::map<std::string, std::unique_ptr<Job>> jobs_;  // every key added and not taken
-  std::vector<Job*> batch_;                           // added, not yet handed over
+  std::unordered_map<std::string, std::unique_ptr<Job>> jobs_;  // every key added, not taken
   size_t max_queued_;
   bool thread_tried_ = false;  // started, or failed to start: then each file is read in Add
 
-  // Shared with the thread, under mutex_.
+  // Shared with the thread, under mutex_. Each side wakes the other only when it waits, so
+  // that a run of small files costs no wake-up a file.
   std::mutex mutex_;
   std::condition_variable work_;      // the thread waits here for files
   std::condition_variable progress_;  // the caller waits here for room, or for a file read
-  std::vector<Job*> queue_;           // handed over, not yet taken by the thread
+  std::vector<Job*> queue_;           // added, not yet taken by the thread
   bool stopping_ = false;
-  bool reading_ = false;  // the thread holds files taken from the queue
+  bool dozing_ = false;       // the thread waits a doze for files
+  bool asleep_ = false;       // the thread waits for files until woken
+  bool reading_ = false;      // the thread holds files taken from the queue
+  bool room_wanted_ = false;  // Add waits for room in the queue
+  bool taker_waits_ = false;  // Take waits for a file
+  bool forgetting_ = false;   // Forget waits for the thread's files
   std::thread thread_;
 };
 

@@ -1,7 +1,5 @@
 #include "store/manifest.h"
 
-#include <set>
-
 #include "platform/cp932.h"
 #include "platform/text_encoding.h"
 #include "store/text_fields.h"
@@ -120,7 +118,7 @@ std::string ManifestDamageText(ManifestDamage damage, std::string_view detail) {
 ManifestParseResult ParseManifest(std::string_view text) {
   ManifestParseResult result;
   Manifest manifest;
-  std::set<std::string, Cp932NoCaseLess> seen;
+  Cp932NameSet seen;
   size_t line_number = 0;
   bool ended = false;
   auto fail = [&](ManifestDamage damage, std::string detail = {}) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <set>
 #include <unordered_map>
 
 #include "platform/cp932.h"
@@ -93,7 +92,7 @@ bool WriteManifest(FileSystem& files, const std::string& folder, const Manifest&
   return true;
 }
 
-using NameSet = std::set<std::string, Cp932NoCaseLess>;
+using NameSet = Cp932NameSet;
 
 // Whether the edition folder holds a manifest. A manifest that is listed but cannot be reached
 // by its path (one too long for the platform's calls) is there all the same: the store is never

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "store/backup_journal.h"
 #include "store/content_hash.h"
@@ -131,6 +134,28 @@ TEST(DigestWorker, ReadsAFewFilesOnceOneIsTaken) {
     ASSERT_TRUE(worker.Take(key, &digest, &stamp));
     EXPECT_EQ((FileDigest{1, HashBytes(key)}), digest) << key;
   }
+}
+
+// A file added is read and closed soon, not held open until it is taken: Windows replaces no
+// file that is open, and the source may be the old product's own.
+TEST(DigestWorker, ReadsAFileSoonWithoutBeingAskedForIt) {
+  std::atomic<int> closed{0};
+  class CountedReader : public PiecesReader {
+   public:
+    explicit CountedReader(std::atomic<int>& closed)
+        : PiecesReader({"x"}, false), closed_(closed) {}
+    ~CountedReader() override { ++closed_; }
+
+   private:
+    std::atomic<int>& closed_;
+  };
+  DigestWorker worker(64);
+  for (int i = 0; i < 3; ++i)
+    worker.Add("f" + std::to_string(i), std::nullopt, std::make_unique<CountedReader>(closed));
+  for (int wait = 0; wait < 200 && closed < 3; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(3, closed.load());
 }
 
 // One worker serves the copies of an edition one after another: what a copy left untaken (a

@@ -410,11 +410,19 @@ class FdReader : public FileReader {
 }  // namespace
 
 Result<std::unique_ptr<FileReader>> PortableFileSystem::OpenForReading(std::string_view path) {
-  HostLocation host;
-  if (FileResult located = drives_.Locate(path, "open", &host); !located) return located;
   // O_NONBLOCK: a FIFO put where a file was is refused at once, not waited on for a writer
   // (it changes nothing for the reads of a regular file).
-  UniqueFd fd(::open(host.path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+  // As for a stamp: the path as written first, the names looked up only when nothing is there
+  // (a copy's read-back opens two files for each one copied).
+  HostLocation host;
+  UniqueFd fd;
+  if (drives_.LocateAsWritten(path, "open", &host))
+    fd = UniqueFd(::open(host.path.c_str(), kFlags));
+  if (!fd.ok()) {
+    if (FileResult located = drives_.Locate(path, "open", &host); !located) return located;
+    fd = UniqueFd(::open(host.path.c_str(), kFlags));
+  }
   if (!fd.ok()) return FailFromErrno("open", path);
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return FailFromErrno("fstat", path);
