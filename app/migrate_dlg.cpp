@@ -182,6 +182,7 @@ bool CMigrateDlg::BeginCommand(bool migrate) {
   view_.EnableControl(kMigrateButton, false);
   view_.EnableControl(kExitButton, false);
   last_run_ = RunSummary{};
+  cut_short_ = false;
   if (progress_) progress_->Start(migrate);
   log_file_.clear();
   log_lost_ = false;
@@ -219,6 +220,15 @@ void CMigrateDlg::EndCommand(std::string_view command) {
   view_.EnableControl(kExitButton, true);
 }
 
+bool CMigrateDlg::StopsBeforeNextEdition() {
+  if (progress_ && progress_->StopRequested()) cut_short_ = true;
+  return cut_short_;
+}
+
+void CMigrateDlg::NoteIfInterrupted(Edition edition) {
+  if (last_run_.Cause(edition) == EditionFailure::kInterrupted) cut_short_ = true;
+}
+
 void CMigrateDlg::OnCollect() {
   if (running_) return;
   RunningScope running(&running_);
@@ -233,8 +243,9 @@ void CMigrateDlg::OnCollect() {
     bool collected_any = false;
     for (Edition edition : kAllEditions) {
       if (!HasEdition(code, edition)) continue;
-      if (stopped()) break;
+      if (StopsBeforeNextEdition()) break;
       CollectEdition(edition);
+      NoteIfInterrupted(edition);
       collected_any = true;
     }
     if (!collected_any && !stopped()) ShowMessage(kNothingToCollectMessage);
@@ -274,7 +285,8 @@ bool CMigrateDlg::MigrateEdition(MigrateBackup& backup, Edition edition) {
     ShowMessage(BackupElsewhereMessage(Cp932ForDisplay(migration.backup_folder())));
   }
   bool ok = migration.WriteSettingsAndData();
-  if (stopped()) return told();
+  // Asked to stop: the window is on its way out, and shows nothing more.
+  if (progress_ && progress_->StopRequested()) return told();
   if (migration.unrecorded() != 0) {
     ShowMessage(SettingsChangedMessage(edition, LogPathForDisplay()));
     last_run_.told |= EditionWeight(edition);
@@ -308,20 +320,24 @@ void CMigrateDlg::OnMigrate() {
     Edition last_attempted = Edition::kPersonal;
     auto told = [&](Edition e) { return HasEdition(last_run_.told, e); };
     for (Edition e : {Edition::kPersonal, Edition::kClient}) {
-      if (!shared(e) || stopped()) continue;
+      if (!shared(e) || StopsBeforeNextEdition()) continue;
       last_attempted = e;
       flag = MigrateEdition(backup, e);
+      NoteIfInterrupted(e);
       if (flag) ShowMessage(MigratedMessage(e));
     }
-    if (stopped()) {
-      // Told by the front end that asked for it.
-    } else if (shared(Edition::kServer)) {
-      if (MigrateEdition(backup, Edition::kServer)) {
-        ShowMessage(MigratedMessage(Edition::kServer));
-      } else if (!told(Edition::kServer)) {
-        ShowMessage(kNotMigratedMessage);
+    // A run cut short is told by the front end that asked for the stop.
+    if (shared(Edition::kServer)) {
+      if (!StopsBeforeNextEdition()) {
+        const bool migrated = MigrateEdition(backup, Edition::kServer);
+        NoteIfInterrupted(Edition::kServer);
+        if (migrated) {
+          ShowMessage(MigratedMessage(Edition::kServer));
+        } else if (!told(Edition::kServer)) {
+          ShowMessage(kNotMigratedMessage);
+        }
       }
-    } else if (!flag && !told(last_attempted)) {
+    } else if (!stopped() && !flag && !told(last_attempted)) {
       ShowMessage(kNotMigratedMessage);
     }
   }

@@ -62,7 +62,9 @@ class CMigrateDlg {
   // command asked to stop ends after the file it copies, shows no more messages and logs that
   // it was interrupted.
   void set_progress(RunProgress* progress) { progress_ = progress; }
-  bool stopped() const { return progress_ && progress_->StopRequested(); }
+  // The last run was cut short by a stop: an edition left undone, or not begun. A stop asked
+  // once every edition was done stopped nothing, and is not told as one.
+  bool stopped() const { return cut_short_; }
 
   const WorkPaths& paths() const { return paths_; }
   bool paths_valid() const { return paths_valid_; }
@@ -82,6 +84,10 @@ class CMigrateDlg {
   // `will_write` no lock is taken, so that a command with nothing to do leaves no work tree.
   bool LockWork(bool will_write, std::unique_ptr<HostFileLock>* lock);
   void EndCommand(std::string_view command);
+  // True when a stop was asked: the next edition is not begun, and the run is cut short.
+  bool StopsBeforeNextEdition();
+  // Notes an edition that the stop left undone.
+  void NoteIfInterrupted(Edition edition);
   // What the engine's steps of this command work with.
   RunContext Run();
   void CollectEdition(Edition edition);
@@ -120,6 +126,7 @@ class CMigrateDlg {
   bool log_lost_ = false;  // no log could be written for this command
   bool running_ = false;   // a command runs
   RunProgress* progress_ = nullptr;
+  bool cut_short_ = false;
 };
 
 }  // namespace kdr

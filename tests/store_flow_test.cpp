@@ -222,6 +222,50 @@ class CopyHook : public FaultyFileSystem {
   std::function<void(std::string_view, CopyMoment)> hook_;
 };
 
+// A stop asked as an edition's store is sealed: with editions still to collect, the run is
+// cut short and says so; after the last one, it stopped nothing and says nothing of a stop.
+TEST_P(StoreFlowTest, AStopAskedOnceTheLastStoreIsSealedStopsNothing) {
+  class StopOnSeal : public FaultyFileSystem {
+   public:
+    StopOnSeal(FileSystem& inner, std::string manifest, RunProgress& progress)
+        : FaultyFileSystem(inner, plan_), manifest_(std::move(manifest)), progress_(progress) {}
+    FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
+      FileResult written = FaultyFileSystem::WriteFileAtomically(path, bytes);
+      // Its first write marks the store begun; the second seals it.
+      if (path == manifest_ && ++writes_ == 2) progress_.RequestStop();
+      return written;
+    }
+
+   private:
+    FaultPlan plan_;
+    std::string manifest_;
+    RunProgress& progress_;
+    int writes_ = 0;
+  };
+  size_t told = 0;  // how much of the log earlier runs wrote
+  for (Edition sealed : {Edition::kPersonal, Edition::kServer}) {
+    SCOPED_TRACE(EditionName(sealed));
+    const bool last = sealed == Edition::kServer;
+    RunProgress progress;
+    StopOnSeal files(fs(), paths().Folder(sealed) + "\\" + std::string(kManifestName), progress);
+    RecordingView view;
+    CMigrateDlg dlg(Services{reg(), files, world_->profiles(), 260}, view);
+    ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+    dlg.set_progress(&progress);
+    dlg.OnCollect();
+    EXPECT_TRUE(progress.StopRequested());
+    EXPECT_EQ(!last, dlg.stopped());
+    EXPECT_EQ(StoreState::kWhole, CheckEdition(fs(), paths(), sealed, nullptr).state());
+    for (Edition e : kAllEditions) {
+      EXPECT_EQ(last || e == sealed, HasEdition(dlg.last_run().attempted, e)) << EditionName(e);
+    }
+    EXPECT_EQ(0, dlg.last_run().failed);
+    const std::string log = fs().ReadFile(LogPath()).value_or("");
+    EXPECT_EQ(!last, log.find("interrupted: collect did not finish", told) != log.npos);
+    told = log.size();
+  }
+}
+
 TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
   const std::string store = paths().Folder(Edition::kClient) + "\\DDBVID\\";
   const std::string old = base_ + "\\old\\cp\\DDBVID\\";
