@@ -1,10 +1,12 @@
 #include "store/store_check.h"
 
 #include <algorithm>
+#include <deque>
 #include <optional>
 #include <unordered_map>
 
 #include "platform/cp932.h"
+#include "store/digest_worker.h"
 #include "store/manifest.h"
 #include "store/system_clutter.h"
 
@@ -107,32 +109,91 @@ bool HasManifest(FileSystem& files, const std::string& folder) {
                      [](const std::string& name) { return Cp932EqualNoCase(name, kManifestName); });
 }
 
-// Reads a listed plain file and compares it with the manifest's digest: nothing when it is as
-// listed (its digest and its stamp before the read then go into `digests` and `stamps`, either
-// may be null), else what is wrong with it.
-std::optional<StoreProblemKind> ReadListedFile(FileSystem& files, const std::string& full,
-                                               const FileDigest& listed, DigestCache* digests,
-                                               StoreStamps* stamps) {
-  Result<std::unique_ptr<FileReader>> reader = files.OpenForReading(full);
-  if (!reader) {
-    // Gone since it was listed, or there and not to be opened.
-    return files.Lookup(full) == std::optional(EntryKind::kNone) ? StoreProblemKind::kMissing
-                                                                 : StoreProblemKind::kUnreadable;
+// Reads listed plain files and compares each with the manifest's digest. A file as listed
+// keeps its digest and its stamp before the read in `digests` and `stamps` (either may be
+// null); one that is not loses them, and what is wrong with it goes to `problems`, in the order
+// the files were started. The files are opened here, in order, and read in a second thread
+// while the next are opened: a store is thousands of small files.
+class ListedFileReads {
+ public:
+  ListedFileReads(FileSystem& files, DigestCache* digests, StoreStamps* stamps,
+                  std::vector<StoreProblem>* problems)
+      : files_(files), digests_(digests), stamps_(stamps), problems_(problems) {}
+  ListedFileReads(const ListedFileReads&) = delete;
+  ListedFileReads& operator=(const ListedFileReads&) = delete;
+  ~ListedFileReads() { Finish(); }
+
+  // `full` is the file's path, `shown` the path its problem is told by.
+  void Start(const std::string& full, std::string shown, const FileDigest& listed) {
+    Pending pending{full, std::move(shown), listed, std::nullopt};
+    Result<std::unique_ptr<FileReader>> reader = files_.OpenForReading(full);
+    if (!reader) {
+      // Gone since it was listed, or there and not to be opened.
+      pending.problem = files_.Lookup(full) == std::optional(EntryKind::kNone)
+                            ? StoreProblemKind::kMissing
+                            : StoreProblemKind::kUnreadable;
+    } else {
+      // The stamp before the read: a file written since is not the one read.
+      std::optional<FileStamp> before;
+      if (stamps_) before = (*reader)->stamp() ? (*reader)->stamp() : files_.Stamp(full);
+      worker_.Add(full, before, std::move(*reader));
+    }
+    pending_.push_back(std::move(pending));
+    if (pending_.size() > kAhead) Settle();
   }
-  // The stamp before the read: a file written since is not the one read.
-  std::optional<FileStamp> before;
-  if (stamps) before = (*reader)->stamp() ? (*reader)->stamp() : files.Stamp(full);
-  ContentHasher hasher;
-  FileResult read = (*reader)->ReadPieces([&](std::string_view piece) { hasher.Add(piece); });
-  reader->reset();
-  const FileDigest digest{hasher.size(), hasher.Finish()};
-  if (!read) return StoreProblemKind::kUnreadable;
-  if (digest.size < listed.size) return StoreProblemKind::kTruncated;
-  if (digest != listed) return StoreProblemKind::kChanged;
-  if (digests) (*digests)[full] = digest;
-  if (before && before->size == digest.size) stamps->found[full] = *before;
-  return std::nullopt;
-}
+
+  // A problem found without reading, told in its turn among those of the files started.
+  void Tell(std::string shown, StoreProblemKind kind) {
+    pending_.push_back(Pending{std::string(), std::move(shown), FileDigest{}, kind});
+  }
+
+  void Finish() {
+    while (!pending_.empty()) Settle();
+  }
+
+ private:
+  static constexpr size_t kAhead = 48;  // files opened and not yet settled
+
+  struct Pending {
+    std::string full;
+    std::string shown;
+    FileDigest listed;
+    std::optional<StoreProblemKind> problem;  // found on opening
+  };
+
+  void Settle() {
+    Pending pending = std::move(pending_.front());
+    pending_.pop_front();
+    std::optional<StoreProblemKind> problem = pending.problem;
+    std::optional<FileDigest> digest;
+    std::optional<FileStamp> before;
+    if (!problem) {
+      // Each path is started once: a second start of one would find nothing left to take.
+      if (!worker_.Take(pending.full, &digest, &before) || !digest) {
+        problem = StoreProblemKind::kUnreadable;
+      } else if (digest->size < pending.listed.size) {
+        problem = StoreProblemKind::kTruncated;
+      } else if (*digest != pending.listed) {
+        problem = StoreProblemKind::kChanged;
+      }
+    }
+    if (problem) {
+      if (digests_ && !pending.full.empty()) digests_->erase(pending.full);
+      if (stamps_ && !pending.full.empty()) stamps_->found.erase(pending.full);
+      problems_->push_back({std::move(pending.shown), *problem});
+      return;
+    }
+    if (digests_) (*digests_)[pending.full] = *digest;
+    if (stamps_ && before && before->size == digest->size) stamps_->found[pending.full] = *before;
+  }
+
+  FileSystem& files_;
+  DigestCache* digests_;
+  StoreStamps* stamps_;
+  std::vector<StoreProblem>* problems_;
+  DigestWorker worker_;
+  std::deque<Pending> pending_;
+};
 
 }  // namespace
 
@@ -270,6 +331,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     });
   };
   NameSet listed;
+  ListedFileReads reads(files, digests, stamps, &check.problems);
   for (const ManifestFile& file : parsed.manifest->files) {
     listed.insert(file.path);
     if (in_removed_folder(file.path)) continue;
@@ -281,10 +343,9 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     // (one open a file), unless it is only to be looked at.
     if (!plain.contains(file.path)) {
       Result<EntryKind> there = files.Lookup(full);
-      check.problems.push_back({file.path, !there ? StoreProblemKind::kUnreadable
-                                           : *there == EntryKind::kNone
-                                               ? StoreProblemKind::kMissing
-                                               : StoreProblemKind::kNotAFile});
+      reads.Tell(file.path, !there                       ? StoreProblemKind::kUnreadable
+                            : *there == EntryKind::kNone ? StoreProblemKind::kMissing
+                                                         : StoreProblemKind::kNotAFile);
       continue;
     }
     if (look_only) {
@@ -304,11 +365,9 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
         continue;
       }
     }
-    if (std::optional<StoreProblemKind> problem =
-            ReadListedFile(files, full, file.digest, digests, stamps)) {
-      check.problems.push_back({file.path, *problem});
-    }
+    reads.Start(full, file.path, file.digest);
   }
+  reads.Finish();
   for (const std::string& name : present) {
     if (Cp932EqualNoCase(name, kManifestName) || listed.contains(name) ||
         IsSystemClutter(name, plain)) {
@@ -322,14 +381,11 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
 void ReadStoreFiles(FileSystem& files, const std::vector<UnreadStoreFile>& unread,
                     const std::string& folder, EditionCheck* check, DigestCache* digests,
                     StoreStamps* stamps) {
+  ListedFileReads reads(files, digests, stamps, &check->problems);
   for (const UnreadStoreFile& file : unread) {
-    std::optional<StoreProblemKind> problem =
-        ReadListedFile(files, file.path, file.digest, digests, stamps);
-    if (!problem) continue;
-    if (digests) digests->erase(file.path);
-    if (stamps) stamps->found.erase(file.path);
-    check->problems.push_back({file.path.substr(folder.size()), *problem});
+    reads.Start(file.path, file.path.substr(folder.size()), file.digest);
   }
+  reads.Finish();
 }
 
 }  // namespace kdr
