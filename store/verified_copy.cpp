@@ -74,26 +74,33 @@ void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
   };
   std::string from(source_path);
   std::string to = destination_ + from.substr(source_.size());
-  // A source whose digest came from the copy's own bytes has no stamp of that moment: its
-  // copy is checked after the copy, and not put on record.
-  const bool read_here = !cache_ || !cache_->contains(from);
-  if (read_here) start(from);
+  // A source whose digest is known is not read again; it has no stamp of this moment here,
+  // and is told with none: a keeper that knows its stamp from where the digest came (a Migrate's,
+  // from the store check) proves its copy now, rather than once the whole copy is checked.
+  std::optional<FileDigest> known;
+  if (cache_) {
+    auto it = cache_->find(from);
+    if (it != cache_->end()) known = it->second;
+  }
+  if (!known) start(from);
   start(to);
-  if (keeper_ && read_here) pending_.emplace_back(from, to);
+  if (keeper_) pending_.push_back(Pending{from, to, known});
   TellProven();
 }
 
 void ReadBackStarter::TellProven() {
   while (!pending_.empty()) {
-    auto& [from, to] = pending_.front();
-    std::optional<FileDigest> source, copy;
+    const Pending& pending = pending_.front();
+    std::optional<FileDigest> source = pending.known, copy;
     std::optional<FileStamp> source_stamp, copy_stamp;
-    if (!worker_.Peek(from, &source, &source_stamp) || !worker_.Peek(to, &copy, &copy_stamp)) {
+    if (pending.known) source_stamp = FileStamp{};
+    if ((!pending.known && !worker_.Peek(pending.from, &source, &source_stamp)) ||
+        !worker_.Peek(pending.to, &copy, &copy_stamp)) {
       return;
     }
     // The stamps were taken before the reads: a file written since no longer matches them.
     if (source && copy && *source == *copy && source_stamp && copy_stamp) {
-      keeper_->Proven(from, to, *copy, *source_stamp, *copy_stamp);
+      keeper_->Proven(pending.from, pending.to, *copy, *source_stamp, *copy_stamp);
     }
     pending_.pop_front();
   }

@@ -3,6 +3,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -106,7 +107,12 @@ class ReadBackStarter : public ForwardingCopyObserver {
   const DigestCache* cache_;
   DigestWorker& worker_;
   CopyKeeper* keeper_;
-  std::deque<std::pair<std::string, std::string>> pending_;  // source, copy
+  struct Pending {
+    std::string from;
+    std::string to;
+    std::optional<FileDigest> known;  // the source's digest, when it was not read here
+  };
+  std::deque<Pending> pending_;
 };
 
 // Compares each file below folder `source` with the same relative path below `destination`

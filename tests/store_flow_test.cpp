@@ -1683,6 +1683,33 @@ TEST_P(StoreFlowTest, MigrateAgainReadsTheStoreFilesItCopies) {
   EXPECT_EQ("the user's e", fs().ReadFile(placed));
 }
 
+// A Migrate puts each file it placed on record as its read-back proves it, not once the whole
+// folder is checked: a Migrate ended by force then leaves on record what it placed, and the
+// next one need not read it again.
+TEST_P(StoreFlowTest, AMigratePutsItsCopiesOnRecordAsTheyAreProven) {
+  ASSERT_EQ(kAllCollected, Run(true));
+  if (!fs().CopyCanKeepFiles()) GTEST_SKIP() << "no record of placed files here";
+  const std::string record = MigrateRecordPath(BackupPlacesFor(paths(), "").work, Edition::kClient);
+  const std::string store = paths().Folder(Edition::kClient) + "\\DDBVID\\";
+  std::optional<size_t> lines_when_copied;
+  CopyHook hooked(fs(), [&](std::string_view source, CopyMoment when) {
+    if (!source.starts_with(store)) return;
+    // Long enough between two files for the record to be written out.
+    if (when == CopyMoment::kFileDone) std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    if (when == CopyMoment::kAfter && !lines_when_copied) {
+      const std::string text = fs().ReadFile(record).value_or("");
+      lines_when_copied = std::count(text.begin(), text.end(), '\n');
+    }
+  });
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), hooked, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ(kAllMigrated, view.messages);
+  // Its header and at least the first file: the last is proven as the folder's copy ends.
+  EXPECT_LE(2u, lines_when_copied.value_or(0));
+}
+
 // Counts the opens of backup journals.
 class CountedJournalReads : public FaultyFileSystem {
  public:
