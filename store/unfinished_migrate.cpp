@@ -65,7 +65,7 @@ bool FindUnfinishedMigrates(FileSystem& files, const BackupPlaces& places,
       if (decided[EditionIndex(edition)] || (only && edition != *only)) continue;
       decided[EditionIndex(edition)] = true;
       if (!journal->written[block]) {
-        found->push_back(UnfinishedMigrate{backup.name, backup.folder, edition});
+        found->push_back(UnfinishedMigrate{backup.name, backup.folder, edition, *journal});
       }
     }
   }
@@ -89,16 +89,12 @@ bool TakeOldContentOfUnfinished(FileSystem& files, const BackupPlaces& places, E
     if (unfinished.edition != plan->edition) continue;
     const std::string& folder = unfinished.folder;
     std::string path = folder + "\\" + std::string(kJournalName);
-    JournalError why;
-    std::optional<JournalOutline> outline = CheckJournalFile(files, path, &why);
-    if (!outline) {
-      *error = JournalErrorText(why);
-      return false;
-    }
-    for (size_t block = outline->editions.size(); block-- > 0;) {
-      if (outline->editions[block] != plan->edition || outline->written[block]) continue;
+    const JournalOutline& outline = unfinished.journal;
+    for (size_t block = outline.editions.size(); block-- > 0;) {
+      if (outline.editions[block] != plan->edition || outline.written[block]) continue;
       JournalFiles written;
-      if (!ReadJournalBlock(files, path, *outline, block, &written, &why)) {
+      JournalError why;
+      if (!ReadJournalBlock(files, path, outline, block, &written, &why)) {
         *error = JournalErrorText(why);
         return false;
       }

@@ -8,6 +8,7 @@
 #include "core/work_paths.h"
 #include "platform/file_system.h"
 #include "store/backup.h"
+#include "store/backup_journal.h"
 #include "store/edition_plan.h"
 
 // A Migrate that stopped while it wrote an edition (its window ended by force, the machine
@@ -20,6 +21,7 @@ struct UnfinishedMigrate {
   std::string backup;  // the backup's folder name
   std::string folder;  // where it lies
   Edition edition = Edition::kPersonal;
+  JournalOutline journal;  // its journal's, as the search read it
 };
 
 // The editions left so, oldest backup first. False with *error when the backups cannot be
