@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -93,7 +94,7 @@ class PlannedKeeps : public CopyKeeper {
 
  private:
   FileSystem& files_;
-  std::unordered_map<std::string, KeptFile> kept_;  // by destination
+  std::map<std::string, KeptFile> kept_;  // by destination
   CopyRecord* placed_ = nullptr;
   const StoreFileStamps* store_ = nullptr;
 };

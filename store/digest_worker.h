@@ -5,12 +5,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -65,7 +65,7 @@ class DigestWorker {
   static constexpr int kDozes = 20;  // then it sleeps until woken
 
   // Only the caller's thread touches these.
-  std::unordered_map<std::string, std::unique_ptr<Job>> jobs_;  // every key added, not taken
+  std::map<std::string, std::unique_ptr<Job>> jobs_;  // every key added, not taken
   size_t max_queued_;
   bool thread_tried_ = false;  // started, or failed to start: then each file is read in Add
 

@@ -4,10 +4,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <utility>
 
 #include "platform/file_system.h"
@@ -43,7 +43,7 @@ class CopyKeeper {
 };
 
 // Destination paths a copy left as they were.
-using KeptFiles = std::unordered_set<std::string>;
+using KeptFiles = std::set<std::string>;
 
 // Leaves out each file `keeper` keeps: told as kept (or as not copied, when the keeper refuses
 // it), its digest in `cache` (may be null) under both paths, its destination in `kept`.
