@@ -44,10 +44,7 @@ bool KeepingObserver::KeepsExisting(std::string_view source_path, std::string_vi
     ForwardingCopyObserver::CopyFailed(source_path, refused);
     return true;
   }
-  if (cache_) {
-    (*cache_)[std::string(source_path)] = digest;
-    (*cache_)[std::string(destination_path)] = digest;
-  }
+  if (cache_) (*cache_)[std::string(destination_path)] = digest;
   kept_.insert(std::string(destination_path));
   ForwardingCopyObserver::FileKept(source_path, digest.size);
   return true;

@@ -46,7 +46,9 @@ class CopyKeeper {
 using KeptFiles = std::set<std::string>;
 
 // Leaves out each file `keeper` keeps: told as kept (or as not copied, when the keeper refuses
-// it), its digest in `cache` (may be null) under both paths, its destination in `kept`.
+// it), its digest in `cache` (may be null) under its destination, which the manifest and later
+// runs ask for, and its destination in `kept`. (Nothing asks for a kept file's source after the
+// copy: the check of the copies passes kept files by.)
 class KeepingObserver : public ForwardingCopyObserver {
  public:
   KeepingObserver(CopyKeeper& keeper, DigestCache* cache, KeptFiles& kept, CopyObserver* next)
