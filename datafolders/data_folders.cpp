@@ -241,9 +241,8 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     told = &starter.emplace(ctx.files, destination, source, ctx.digests, *read_ahead, told, keeper);
   }
   // Files proven to be in place already are left out of the copy and of its read-back.
-  KeptFiles kept;
   std::optional<KeepingObserver> keeping;
-  if (keeper) told = &keeping.emplace(*keeper, ctx.digests, kept, told);
+  if (keeper) told = &keeping.emplace(*keeper, ctx.digests, told);
   FileResult result = ctx.files.CopyFolder(destination, source, ctx.copy_owner, told);
   // A failed copy that named no item still lost something: the folder counts as one.
   if (!result && observer.failures == 0) return refuse(result);
@@ -254,13 +253,13 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   // Read back: a copy that is not the same as its source counts as a file not copied.
   if (ctx.verify_copies) {
     size_t bad = VerifyFolderCopy(
-        ctx.files, destination, source, ctx.digests,
+        ctx.files, destination, source, starter->copied(), ctx.digests,
         [&](std::string_view path, std::string_view why) {
           // Counted and logged as a file not copied.
           observer.CopyFailed(
               path, FileResult::Fail(kIoDevice, "ReadBack (" + std::string(why) + ")", path));
         },
-        read_ahead, &kept, keeper);
+        read_ahead, keeper);
     if (bad != 0) {
       ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
       return false;

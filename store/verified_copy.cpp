@@ -45,7 +45,6 @@ bool KeepingObserver::KeepsExisting(std::string_view source_path, std::string_vi
     return true;
   }
   if (cache_) (*cache_)[std::string(destination_path)] = digest;
-  kept_.insert(std::string(destination_path));
   ForwardingCopyObserver::FileKept(source_path, digest.size);
   return true;
 }
@@ -70,7 +69,8 @@ void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
     worker_.Add(path, stamp, reader ? std::move(*reader) : nullptr);
   };
   std::string from(source_path);
-  std::string to = destination_ + from.substr(source_.size());
+  copied_.push_back(from.substr(source_.size()));
+  std::string to = destination_ + copied_.back();
   // A source whose digest is known is not read again; it has no stamp of this moment here,
   // and is told with none: a keeper that knows its stamp from where the digest came (a Migrate's,
   // from the store check) proves its copy now, rather than once the whole copy is checked.
@@ -104,8 +104,9 @@ void ReadBackStarter::TellProven() {
 }
 
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
-                        DigestCache* cache, const CopyMismatch& mismatch, DigestWorker* read_ahead,
-                        const KeptFiles* kept, CopyKeeper* keeper) {
+                        const std::vector<std::string>& names, DigestCache* cache,
+                        const CopyMismatch& mismatch, DigestWorker* read_ahead,
+                        CopyKeeper* keeper) {
   // *stamp: the file's before it was read (unknown when not asked for).
   auto digest = [&](const std::string& path,
                     std::optional<FileStamp>* stamp) -> std::optional<FileDigest> {
@@ -119,16 +120,10 @@ size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::st
     *stamp = keeper ? std::optional<FileStamp>(files.Stamp(path)) : std::nullopt;
     return DigestFile(files, path);
   };
-  std::vector<std::string> names;
-  if (!files.ListFiles(source, &names)) {
-    mismatch(source, "the source folder could not be listed to check the copy");
-    return 1;
-  }
   size_t bad = 0;
   for (const std::string& name : names) {
     std::string from = std::string(source) + name;
     std::string to = std::string(destination) + name;
-    if (kept && kept->contains(to)) continue;
     std::optional<FileDigest> original;
     std::optional<FileStamp> source_stamp;
     if (cache) {

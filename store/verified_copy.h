@@ -4,11 +4,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "store/content_hash.h"
@@ -42,24 +42,20 @@ class CopyKeeper {
                       const FileStamp& /*copy_stamp*/) {}
 };
 
-// Destination paths a copy left as they were.
-using KeptFiles = std::set<std::string>;
-
 // Leaves out each file `keeper` keeps: told as kept (or as not copied, when the keeper refuses
 // it), its digest in `cache` (may be null) under its destination, which the manifest and later
-// runs ask for, and its destination in `kept`. (Nothing asks for a kept file's source after the
-// copy: the check of the copies passes kept files by.)
+// runs ask for. (Nothing asks for a kept file's source after the copy: the check of the copies
+// reads only what was copied.)
 class KeepingObserver : public ForwardingCopyObserver {
  public:
-  KeepingObserver(CopyKeeper& keeper, DigestCache* cache, KeptFiles& kept, CopyObserver* next)
-      : ForwardingCopyObserver(next), keeper_(keeper), cache_(cache), kept_(kept) {}
+  KeepingObserver(CopyKeeper& keeper, DigestCache* cache, CopyObserver* next)
+      : ForwardingCopyObserver(next), keeper_(keeper), cache_(cache) {}
   bool KeepsExisting(std::string_view source_path, std::string_view destination_path,
                      const CopyPairStamps& known) override;
 
  private:
   CopyKeeper& keeper_;
   DigestCache* cache_;
-  KeptFiles& kept_;
 };
 
 // Passes each item of a copy on to `next` (may be null), and asks for the bytes of each file
@@ -82,9 +78,10 @@ class SourceHasher : public ForwardingCopyObserver {
 
 // Starts reading each copied file back as soon as the copy tells it is done: opens the copy
 // (and the source, when `cache` lacks its digest) and hands them to `worker` under their full
-// paths, for VerifyFolderCopy to take. Passes each item on to `next` first. Copies found equal
-// to their sources while the copy goes on are told to `keeper` (may be null) at once, so that
-// a run stopped midway has them on record.
+// paths, for VerifyFolderCopy to take, and notes each file copied (copied()), the files
+// VerifyFolderCopy checks. Passes each item on to `next` first. Copies found equal to their
+// sources while the copy goes on are told to `keeper` (may be null) at once, so that a run
+// stopped midway has them on record.
 class ReadBackStarter : public ForwardingCopyObserver {
  public:
   ReadBackStarter(FileSystem& files, std::string_view destination, std::string_view source,
@@ -98,6 +95,8 @@ class ReadBackStarter : public ForwardingCopyObserver {
         worker_(worker),
         keeper_(keeper) {}
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
+  // The files copied, relative to the source folder, in the order the copy told them.
+  const std::vector<std::string>& copied() const { return copied_; }
 
  private:
   // Tells `keeper_` of the oldest copies whose read-back is done.
@@ -115,19 +114,20 @@ class ReadBackStarter : public ForwardingCopyObserver {
     std::optional<FileDigest> known;  // the source's digest, when it was not read here
   };
   std::deque<Pending> pending_;
+  std::vector<std::string> copied_;
 };
 
-// Compares each file below folder `source` with the same relative path below `destination`
-// (both end with a backslash). Returns the number of files whose copy differs, is missing or
-// could not be read. A source whose digest `cache` (may be null) holds is not read again (its
-// content was checked earlier, and the copy must match that); digests of good copies go into
-// `cache` under their destination path. Files `read_ahead` (may be null) holds are taken from
-// there rather than read here, unless their stamp changed since. Copies in `kept` (may be
-// null) were left as they were, proven equal already: they are not read. Good copies whose
-// stamps are known are told to `keeper` (may be null).
+// Compares each file `names` (relative paths, below both folders) of folder `source` with the
+// same relative path below `destination` (both end with a backslash): the files a copy told it
+// copied. Files it kept were proven equal already and are not among them. Returns the number
+// of files whose copy differs, is missing or could not be read. A source whose digest `cache`
+// (may be null) holds is not read again (its content was checked earlier, and the copy must
+// match that); digests of good copies go into `cache` under their destination path. Files
+// `read_ahead` (may be null) holds are taken from there rather than read here, unless their
+// stamp changed since. Good copies whose stamps are known are told to `keeper` (may be null).
 size_t VerifyFolderCopy(FileSystem& files, std::string_view destination, std::string_view source,
-                        DigestCache* cache, const CopyMismatch& mismatch,
-                        DigestWorker* read_ahead = nullptr, const KeptFiles* kept = nullptr,
+                        const std::vector<std::string>& names, DigestCache* cache,
+                        const CopyMismatch& mismatch, DigestWorker* read_ahead = nullptr,
                         CopyKeeper* keeper = nullptr);
 
 }  // namespace kdr

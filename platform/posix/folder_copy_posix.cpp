@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -67,6 +69,8 @@ bool ListNames(const Folder& folder, std::vector<std::pair<std::string, std::str
     return false;
   }
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opened, ::closedir);
+  // The copy shares the folder's read position: from the start, as for a second reading.
+  ::rewinddir(dir.get());
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(dir.get());
@@ -136,6 +140,10 @@ class Walk {
   void CopyEntries(const fs::path& source, const fs::path& destination,
                    const std::string& tool_source, const std::string& tool_destination) {
     const Folder from_folder{source, OpenFolder(source)};
+    // The folder's times before its names are read: a file added once they are read changes
+    // them, and is found by reading the names again at the end.
+    struct stat listed {};
+    const bool listed_known = from_folder.fd.ok() && ::fstat(from_folder.fd.get(), &listed) == 0;
     // The folder's names read once from its descriptor, with their names in the tool's code page.
     std::vector<std::pair<std::string, std::string>> entries;
     if (!ListNames(from_folder, &entries)) {
@@ -239,6 +247,36 @@ class Walk {
       } else {
         Fail(tool_from, FileResult::Fail(kNotSupported, "CopyFile", tool_from));
       }
+    }
+    if (listed_known) TellAddedMeanwhile(from_folder, listed, entries, tool_source);
+  }
+
+  // Each entry of `folder` that is not among `entries` (its names when its times were
+  // `listed`), told as not copied: it arrived while the folder was copied, and the copy holds
+  // nothing of it. The names are read again only when the folder's change time moved, or was
+  // too recent to tell: a file system's clock ticks coarsely, and two changes within one tick
+  // leave the same time. (A change time ahead of the clock, which was moved back, is recent.)
+  void TellAddedMeanwhile(const Folder& folder, const struct stat& listed,
+                          const std::vector<std::pair<std::string, std::string>>& entries,
+                          const std::string& tool_source) {
+    constexpr time_t kClockTick = 2;  // seconds; far above any file system's step
+    struct stat now {};
+    if (::fstat(folder.fd.get(), &now) != 0) return;
+    const bool recent = listed.st_ctim.tv_sec + kClockTick >= ::time(nullptr);
+    if (!recent && SameTime(now.st_ctim, listed.st_ctim)) return;
+    std::vector<std::pair<std::string, std::string>> again;
+    if (!ListNames(folder, &again)) {
+      Fail(tool_source, FailFromErrno("opendir", tool_source));
+      return;
+    }
+    std::unordered_set<std::string_view> seen;
+    for (const auto& entry : entries) seen.insert(entry.first);
+    for (const auto& [name, tool_name] : again) {
+      if (seen.contains(name) || IsTempFileName(name)) continue;
+      std::string tool_from = tool_source + tool_name;
+      struct stat st {};
+      if (folder.StatEntry(name, &st) && S_ISDIR(st.st_mode)) tool_from += "\\";
+      Fail(tool_from, FileResult::Fail(kSharingViolation, "CopyFile", tool_from));
     }
   }
 

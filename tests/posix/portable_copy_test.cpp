@@ -336,6 +336,33 @@ TEST_F(PortableCopyTest, FileChangedWhileItIsCopiedIsNotCopied) {
   }
 }
 
+// A file added to a folder whose names the copy has read is not in the copy: told as not
+// copied, as one that arrives while the platform's own copy runs is.
+TEST_F(PortableCopyTest, AFileAddedToAFolderBeingCopiedIsToldNotCopied) {
+  Put(host_ / "c/src/a.dat", "A");
+  Put(host_ / "c/src/sub/b.dat", "B");
+  ReportedPaths observer;
+  struct Adding : ReportedPaths {
+    void FileCopied(std::string_view path, uint64_t bytes) override {
+      ReportedPaths::FileCopied(path, bytes);
+      if (added) return;
+      added = true;
+      std::ofstream(root / "src/new.dat") << "N";
+      fs::create_directories(root / "src/sub/newer");
+    }
+    fs::path root;
+    bool added = false;
+  } adding;
+  adding.root = host_ / "c";
+  EXPECT_FALSE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, &adding));
+  // Which file is copied first is the listing's order: either way both arrivals are told.
+  std::vector<std::string> failed = adding.failed;
+  std::sort(failed.begin(), failed.end());
+  EXPECT_EQ((std::vector<std::string>{"C:\\src\\new.dat", "C:\\src\\sub\\newer\\"}), failed);
+  EXPECT_EQ(2u, adding.copied.size());
+  EXPECT_FALSE(fs::exists(host_ / "c/dst/new.dat"));
+}
+
 // Through a buffer (the kernel does not copy between these two file systems), every byte is
 // handed over, a hole as zeros.
 TEST_F(PortableCopyTest, BytesCopiedThroughTheBufferAreHandedOverWhole) {
