@@ -94,8 +94,6 @@ bool WriteManifest(FileSystem& files, const std::string& folder, const Manifest&
   return true;
 }
 
-using NameSet = Cp932NameSet;
-
 // Whether the edition folder holds a manifest. A manifest that is listed but cannot be reached
 // by its path (one too long for the platform's calls) is there all the same: the store is never
 // taken for one from before manifests because its manifest could not be opened. One that cannot
@@ -234,7 +232,13 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
     error->host_error = Describe(listed);
     return false;
   }
-  NameSet present(names.begin(), names.end());
+  // The names are looked up only for a "._x" name, which counts as clutter beside an "x": most
+  // stores have none, and a set of every name costs more than the rest of the manifest.
+  const bool any_partnered = std::any_of(names.begin(), names.end(), [](const std::string& name) {
+    return name.find("._") != std::string::npos;
+  });
+  Cp932NameSet present;
+  if (any_partnered) present.insert(names.begin(), names.end());
   Manifest manifest;
   manifest.tool_version = tool_version;
   manifest.time = time;
@@ -312,7 +316,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     check.manifest_trouble = EditionCheck::ManifestTrouble::kFolderUnlisted;
     return check;
   }
-  NameSet plain(present.begin(), present.end());
+  Cp932NameSet plain(present.begin(), present.end());
   std::unordered_map<std::string_view, const std::optional<FileStamp>*> listed_stamps;
   for (size_t i = 0; i < present_stamps.size(); ++i) {
     listed_stamps.emplace(present[i], &present_stamps[i]);
@@ -330,7 +334,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
       return Cp932StartsWithNoCase(path, prefix);
     });
   };
-  NameSet listed;
+  Cp932NameSet listed;
   ListedFileReads reads(files, digests, stamps, &check.problems);
   for (const ManifestFile& file : parsed.manifest->files) {
     listed.insert(file.path);

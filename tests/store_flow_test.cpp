@@ -345,6 +345,23 @@ void RemoveTree(FileSystem& files, const std::string& folder) {
   ASSERT_TRUE(files.RemoveFolder(folder));
 }
 
+// A Mac's "._x" beside an "x" is clutter the manifest leaves out; one alone is the user's file.
+TEST_P(StoreFlowTest, TheManifestLeavesOutAMacsCompanionFileOnlyBesideItsFile) {
+  Put(base_ + "\\old\\cp\\DDBVID\\._c.dat", "mac");
+  Put(base_ + "\\old\\cp\\DDBVID\\._lone.dat", "mine");
+  Run(true);
+  const std::string manifest =
+      fs().ReadFile(paths().Folder(Edition::kClient) + "\\" + std::string(kManifestName))
+          .value_or("");
+  std::optional<Manifest> parsed = ParseManifest(manifest).manifest;
+  ASSERT_TRUE(parsed);
+  std::set<std::string> listed;
+  for (const ManifestFile& file : parsed->files) listed.insert(file.path);
+  EXPECT_TRUE(listed.contains("DDBVID\\c.dat"));
+  EXPECT_TRUE(listed.contains("DDBVID\\._lone.dat"));
+  EXPECT_FALSE(listed.contains("DDBVID\\._c.dat"));
+}
+
 // Each way Client's store can be left after a Collect: what the check calls it and whether
 // Migrate takes it. A refused one is told by one message naming the cause, and nothing of the
 // edition is written.
