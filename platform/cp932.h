@@ -75,5 +75,7 @@ struct Cp932NoCaseEqual {
   bool operator()(std::string_view a, std::string_view b) const { return Cp932EqualNoCase(a, b); }
 };
 using Cp932NameSet = std::unordered_set<std::string, Cp932NoCaseHash, Cp932NoCaseEqual>;
+// The same over names held elsewhere, which must outlive it: no copy of each name.
+using Cp932NameViews = std::unordered_set<std::string_view, Cp932NoCaseHash, Cp932NoCaseEqual>;
 
 }  // namespace kdr

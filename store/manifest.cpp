@@ -118,10 +118,11 @@ std::string ManifestDamageText(ManifestDamage damage, std::string_view detail) {
 ManifestParseResult ParseManifest(std::string_view text) {
   ManifestParseResult result;
   Manifest manifest;
-  Cp932NameSet seen;
+  Cp932NameSet& seen = result.paths;
   size_t line_number = 0;
   bool ended = false;
   auto fail = [&](ManifestDamage damage, std::string detail = {}) {
+    result.paths.clear();
     result.error_line = line_number;
     result.error = ManifestDamageText(damage, detail);
     result.damage = damage;

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/cp932.h"
 #include "store/content_hash.h"
 
 // The manifest of one edition folder of the store (kdr4tose.manifest): which files Collect left
@@ -86,6 +87,7 @@ struct ManifestParseResult {
   std::string error;      // English
   ManifestDamage damage = ManifestDamage::kNone;
   std::string detail;  // kUnknownFormat: the format number
+  Cp932NameSet paths;  // every file's path, when the manifest was accepted
 };
 
 // `damage` in English, with `detail` for {0}.

@@ -237,7 +237,7 @@ bool WriteEditionManifest(FileSystem& files, const WorkPaths& paths, Edition edi
   const bool any_partnered = std::any_of(names.begin(), names.end(), [](const std::string& name) {
     return name.find("._") != std::string::npos;
   });
-  Cp932NameSet present;
+  Cp932NameViews present;
   if (any_partnered) present.insert(names.begin(), names.end());
   Manifest manifest;
   manifest.tool_version = tool_version;
@@ -316,7 +316,7 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
     check.manifest_trouble = EditionCheck::ManifestTrouble::kFolderUnlisted;
     return check;
   }
-  Cp932NameSet plain(present.begin(), present.end());
+  const Cp932NameViews plain(present.begin(), present.end());
   std::unordered_map<std::string_view, const std::optional<FileStamp>*> listed_stamps;
   for (size_t i = 0; i < present_stamps.size(); ++i) {
     listed_stamps.emplace(present[i], &present_stamps[i]);
@@ -334,10 +334,9 @@ EditionCheck CheckEdition(FileSystem& files, const WorkPaths& paths, Edition edi
       return Cp932StartsWithNoCase(path, prefix);
     });
   };
-  Cp932NameSet listed;
+  const Cp932NameSet& listed = parsed.paths;
   ListedFileReads reads(files, digests, stamps, &check.problems);
   for (const ManifestFile& file : parsed.manifest->files) {
-    listed.insert(file.path);
     if (in_removed_folder(file.path)) continue;
     // Clutter listed by an older version may have been changed by the system since.
     if (IsSystemClutter(file.path, plain)) continue;

@@ -4,7 +4,7 @@
 
 namespace kdr {
 
-bool IsSystemClutter(std::string_view path, const Cp932NameSet& present) {
+bool IsSystemClutter(std::string_view path, const Cp932NameViews& present) {
   static constexpr std::array<std::string_view, 3> kFiles = {"Thumbs.db", "desktop.ini",
                                                              ".DS_Store"};
   // Each folder on the way, then the name itself; stepping by character, so that the second

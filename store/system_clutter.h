@@ -12,6 +12,6 @@ namespace kdr {
 // gains them; they are harmless, so the store neither lists nor checks them.
 // `path` is relative (code page 932, backslashes); `present` holds every file of the same
 // tree, so that "._x" counts only beside an "x".
-bool IsSystemClutter(std::string_view path, const Cp932NameSet& present);
+bool IsSystemClutter(std::string_view path, const Cp932NameViews& present);
 
 }  // namespace kdr
