@@ -10,6 +10,16 @@ namespace kdr {
 bool CopiesWritingOverEarlier(FileSystem& files, const std::vector<FolderCopy>& copies,
                               std::vector<bool>* refused, std::string* unlisted) {
   refused->assign(copies.size(), false);
+  // Only copies into one folder, or into folders one inside the other, can write one file: the
+  // usual data paths apart from each other need no listing.
+  bool nested = false;
+  for (size_t i = 0; i < copies.size() && !nested; ++i) {
+    for (size_t j = i + 1; j < copies.size() && !nested; ++j) {
+      nested = Cp932StartsWithNoCase(copies[i].destination, copies[j].destination) ||
+               Cp932StartsWithNoCase(copies[j].destination, copies[i].destination);
+    }
+  }
+  if (!nested) return true;
   // Every destination file so far, as Windows compares names, with the copy that writes it.
   std::map<std::string, size_t> written;
   std::vector<std::string> names;
