@@ -252,14 +252,17 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   }
   // Read back: a copy that is not the same as its source counts as a file not copied.
   if (ctx.verify_copies) {
-    size_t bad = VerifyFolderCopy(
-        ctx.files, destination, source, starter->copied(), ctx.digests,
-        [&](std::string_view path, std::string_view why) {
-          // Counted and logged as a file not copied.
-          observer.CopyFailed(
-              path, FileResult::Fail(kIoDevice, "ReadBack (" + std::string(why) + ")", path));
-        },
-        read_ahead, keeper);
+    // Counted and logged as a file not copied.
+    auto mismatch = [&](std::string_view path, std::string_view why) {
+      observer.CopyFailed(path,
+                          FileResult::Fail(kIoDevice, "ReadBack (" + std::string(why) + ")", path));
+    };
+    for (const std::string& path : starter->outside()) {
+      mismatch(path, "the copy told it outside the folder it copied");
+    }
+    size_t bad = starter->outside().size() + VerifyFolderCopy(ctx.files, destination, source,
+                                                              starter->copied(), ctx.digests,
+                                                              mismatch, read_ahead, keeper);
     if (bad != 0) {
       ctx.log.Skipped(what, std::to_string(bad) + " file(s) not copied whole");
       return false;

@@ -3,6 +3,8 @@
 #include <optional>
 #include <vector>
 
+#include "platform/cp932.h"
+
 namespace kdr {
 
 bool SourceHasher::WantsFileBytes(std::string_view source_path) {
@@ -51,7 +53,12 @@ bool KeepingObserver::KeepsExisting(std::string_view source_path, std::string_vi
 
 void ReadBackStarter::FileCopied(std::string_view source_path, uint64_t bytes) {
   ForwardingCopyObserver::FileCopied(source_path, bytes);
-  if (source_path.substr(0, source_.size()) != source_) return;
+  // A file told outside the folder cannot be checked against its copy: it is named, so that
+  // it counts as not copied rather than passing unchecked.
+  if (!Cp932StartsWithNoCase(source_path, source_)) {
+    outside_.emplace_back(source_path);
+    return;
+  }
   // The stamp of the very file opened, where the open gives it; otherwise one taken before an
   // open, so that a file replaced in between is read again, not missed.
   auto start = [&](const std::string& path) {

@@ -97,6 +97,8 @@ class ReadBackStarter : public ForwardingCopyObserver {
   void FileCopied(std::string_view source_path, uint64_t bytes) override;
   // The files copied, relative to the source folder, in the order the copy told them.
   const std::vector<std::string>& copied() const { return copied_; }
+  // Files told copied whose paths do not lie below the source folder.
+  const std::vector<std::string>& outside() const { return outside_; }
 
  private:
   // Tells `keeper_` of the oldest copies whose read-back is done.
@@ -115,6 +117,7 @@ class ReadBackStarter : public ForwardingCopyObserver {
   };
   std::deque<Pending> pending_;
   std::vector<std::string> copied_;
+  std::vector<std::string> outside_;
 };
 
 // Compares each file `names` (relative paths, below both folders) of folder `source` with the

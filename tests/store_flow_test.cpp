@@ -333,6 +333,44 @@ TEST_P(StoreFlowTest, AFileChangedAroundItsCopyIsNotCountedCopied) {
   }
 }
 
+// A copy that tells a file by a path outside the folder it copies: that file's copy cannot be
+// checked, so it counts as not copied and the edition fails, never passes unchecked.
+TEST_P(StoreFlowTest, AFileToldOutsideTheFolderCopiedIsNotCountedCopied) {
+  class TellsElsewhere : public FaultyFileSystem {
+   public:
+    explicit TellsElsewhere(FileSystem& inner) : FaultyFileSystem(inner, plan_) {}
+    FileResult CopyFolder(std::string_view destination, std::string_view source, OwnerWindow* owner,
+                          CopyObserver* observer) override {
+      Told told(observer);
+      return FaultyFileSystem::CopyFolder(destination, source, owner, &told);
+    }
+
+   private:
+    struct Told : ForwardingCopyObserver {
+      using ForwardingCopyObserver::ForwardingCopyObserver;
+      void FileCopied(std::string_view path, uint64_t bytes) override {
+        const bool first = !told_elsewhere;
+        told_elsewhere = true;
+        ForwardingCopyObserver::FileCopied(first ? "C:\\elsewhere\\x.dat" : path, bytes);
+      }
+      bool told_elsewhere = false;
+    };
+    FaultPlan plan_;
+  } files(fs());
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), files, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnCollect();
+  size_t told = 0;
+  for (Edition e : kAllEditions) {
+    const auto& items = dlg.last_run().Copies(e).not_copied;
+    for (const FailedItem& item : items) EXPECT_EQ("C:\\elsewhere\\x.dat", item.source);
+    EXPECT_EQ(!items.empty(), HasEdition(dlg.last_run().failed, e)) << EditionName(e);
+    told += items.size();
+  }
+  EXPECT_NE(0u, told);
+}
+
 void RemoveTree(FileSystem& files, const std::string& folder) {
   std::vector<std::string> names;
   ASSERT_TRUE(files.ListFiles(folder + "\\", &names));
