@@ -87,6 +87,10 @@ class Walk {
 
   FileResult Run() {
     CopyEntries(job_.source, job_.destination, job_.tool_source, job_.tool_destination);
+    // Once the whole tree is copied, as the check after a copy would list it.
+    if (!stopped_) {
+      for (const ListedFolder& folder : listed_) TellAddedMeanwhile(folder);
+    }
     return first_failure_;
   }
 
@@ -141,7 +145,7 @@ class Walk {
                    const std::string& tool_source, const std::string& tool_destination) {
     const Folder from_folder{source, OpenFolder(source)};
     // The folder's times before its names are read: a file added once they are read changes
-    // them, and is found by reading the names again at the end.
+    // them, and is found by reading the names again once the tree is copied.
     struct stat listed {};
     const bool listed_known = from_folder.fd.ok() && ::fstat(from_folder.fd.get(), &listed) == 0;
     // The folder's names read once from its descriptor, with their names in the tool's code page.
@@ -181,6 +185,7 @@ class Walk {
       if (job_.observer && job_.observer->StopRequested()) {
         if (first_failure_.ok())
           first_failure_ = FileResult::Fail(kCancelled, "CopyFile", tool_source);
+        stopped_ = true;
         return;
       }
       // Someone's half-written file: never carried on, whoever writes it.
@@ -248,32 +253,44 @@ class Walk {
         Fail(tool_from, FileResult::Fail(kNotSupported, "CopyFile", tool_from));
       }
     }
-    if (listed_known) TellAddedMeanwhile(from_folder, listed, entries, tool_source);
+    if (listed_known) {
+      ListedFolder& folder =
+          listed_.emplace_back(ListedFolder{source, tool_source, listed.st_ctim, {}});
+      folder.names.reserve(entries.size());
+      for (auto& entry : entries) folder.names.push_back(std::move(entry.first));
+    }
   }
 
-  // Each entry of `folder` that is not among `entries` (its names when its times were
-  // `listed`), told as not copied: it arrived while the folder was copied, and the copy holds
-  // nothing of it. The names are read again only when the folder's change time moved, or was
-  // too recent to tell: a file system's clock ticks coarsely, and two changes within one tick
-  // leave the same time. (A change time ahead of the clock, which was moved back, is recent.)
-  void TellAddedMeanwhile(const Folder& folder, const struct stat& listed,
-                          const std::vector<std::pair<std::string, std::string>>& entries,
-                          const std::string& tool_source) {
+  // A source folder the walk read, with its change time before its names were read.
+  struct ListedFolder {
+    fs::path path;
+    std::string tool_path;
+    struct timespec changed;
+    std::vector<std::string> names;
+  };
+
+  // Each entry of `listed` that is not among its names, told as not copied: it arrived while
+  // the tree was copied, and the copy holds nothing of it. The names are read again only when
+  // the folder's change time moved, or was too recent to tell: a file system's clock ticks
+  // coarsely, and two changes within one tick leave the same time. (A change time ahead of the
+  // clock, which was moved back, is recent.)
+  void TellAddedMeanwhile(const ListedFolder& listed) {
     constexpr time_t kClockTick = 2;  // seconds; far above any file system's step
+    const Folder folder{listed.path, OpenFolder(listed.path)};
     struct stat now {};
-    if (::fstat(folder.fd.get(), &now) != 0) return;
-    const bool recent = listed.st_ctim.tv_sec + kClockTick >= ::time(nullptr);
-    if (!recent && SameTime(now.st_ctim, listed.st_ctim)) return;
+    // A folder gone since holds nothing to copy.
+    if (!folder.fd.ok() || ::fstat(folder.fd.get(), &now) != 0) return;
+    const bool recent = listed.changed.tv_sec + kClockTick >= ::time(nullptr);
+    if (!recent && SameTime(now.st_ctim, listed.changed)) return;
     std::vector<std::pair<std::string, std::string>> again;
     if (!ListNames(folder, &again)) {
-      Fail(tool_source, FailFromErrno("opendir", tool_source));
+      Fail(listed.tool_path, FailFromErrno("opendir", listed.tool_path));
       return;
     }
-    std::unordered_set<std::string_view> seen;
-    for (const auto& entry : entries) seen.insert(entry.first);
+    std::unordered_set<std::string_view> seen(listed.names.begin(), listed.names.end());
     for (const auto& [name, tool_name] : again) {
       if (seen.contains(name) || IsTempFileName(name)) continue;
-      std::string tool_from = tool_source + tool_name;
+      std::string tool_from = listed.tool_path + tool_name;
       struct stat st {};
       if (folder.StatEntry(name, &st) && S_ISDIR(st.st_mode)) tool_from += "\\";
       Fail(tool_from, FileResult::Fail(kSharingViolation, "CopyFile", tool_from));
@@ -448,6 +465,8 @@ class Walk {
 
   const FolderCopyJob& job_;
   FileResult first_failure_;
+  bool stopped_ = false;
+  std::vector<ListedFolder> listed_;
 };
 
 }  // namespace

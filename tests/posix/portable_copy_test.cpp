@@ -337,21 +337,19 @@ TEST_F(PortableCopyTest, FileChangedWhileItIsCopiedIsNotCopied) {
 }
 
 // A file added to a folder whose names the copy has read is not in the copy: told as not
-// copied, as one that arrives while the platform's own copy runs is.
+// copied, as one that arrives while the platform's own copy runs is. Added as the last file is
+// copied, when one of the two folders is long done.
 TEST_F(PortableCopyTest, AFileAddedToAFolderBeingCopiedIsToldNotCopied) {
   Put(host_ / "c/src/a.dat", "A");
   Put(host_ / "c/src/sub/b.dat", "B");
-  ReportedPaths observer;
   struct Adding : ReportedPaths {
     void FileCopied(std::string_view path, uint64_t bytes) override {
       ReportedPaths::FileCopied(path, bytes);
-      if (added) return;
-      added = true;
+      if (copied.size() != 2) return;
       std::ofstream(root / "src/new.dat") << "N";
       fs::create_directories(root / "src/sub/newer");
     }
     fs::path root;
-    bool added = false;
   } adding;
   adding.root = host_ / "c";
   EXPECT_FALSE(files_.CopyFolder("C:\\dst\\", "C:\\src\\", nullptr, &adding));
