@@ -144,10 +144,16 @@ class Walk {
   void CopyEntries(const fs::path& source, const fs::path& destination,
                    const std::string& tool_source, const std::string& tool_destination) {
     const Folder from_folder{source, OpenFolder(source)};
-    // The folder's times before its names are read: a file added once they are read changes
-    // them, and is found by reading the names again once the tree is copied.
+    // The folder's change time before its names are read: a file added once they are read moves
+    // it, and is found by reading the names again once the tree is copied. A time too recent to
+    // tell (a file system's clock ticks coarsely, and two changes within one tick leave the same
+    // time; one ahead of the clock, which was moved back, is recent too) has them read again
+    // whatever it shows then.
+    constexpr time_t kClockTick = 2;  // seconds; far above any file system's step
     struct stat listed {};
     const bool listed_known = from_folder.fd.ok() && ::fstat(from_folder.fd.get(), &listed) == 0;
+    const bool listed_recent =
+        listed_known && listed.st_ctim.tv_sec + kClockTick >= ::time(nullptr);
     // The folder's names read once from its descriptor, with their names in the tool's code page.
     std::vector<std::pair<std::string, std::string>> entries;
     if (!ListNames(from_folder, &entries)) {
@@ -254,8 +260,8 @@ class Walk {
       }
     }
     if (listed_known) {
-      ListedFolder& folder =
-          listed_.emplace_back(ListedFolder{source, tool_source, listed.st_ctim, {}});
+      ListedFolder& folder = listed_.emplace_back(
+          ListedFolder{source, tool_source, listed.st_ctim, listed_recent, {}});
       folder.names.reserve(entries.size());
       for (auto& entry : entries) folder.names.push_back(std::move(entry.first));
     }
@@ -266,22 +272,19 @@ class Walk {
     fs::path path;
     std::string tool_path;
     struct timespec changed;
+    bool recent;  // too close to the clock then for a later change to show
     std::vector<std::string> names;
   };
 
   // Each entry of `listed` that is not among its names, told as not copied: it arrived while
   // the tree was copied, and the copy holds nothing of it. The names are read again only when
-  // the folder's change time moved, or was too recent to tell: a file system's clock ticks
-  // coarsely, and two changes within one tick leave the same time. (A change time ahead of the
-  // clock, which was moved back, is recent.)
+  // the folder's change time moved, or was too recent to tell.
   void TellAddedMeanwhile(const ListedFolder& listed) {
-    constexpr time_t kClockTick = 2;  // seconds; far above any file system's step
     const Folder folder{listed.path, OpenFolder(listed.path)};
     struct stat now {};
     // A folder gone since holds nothing to copy.
     if (!folder.fd.ok() || ::fstat(folder.fd.get(), &now) != 0) return;
-    const bool recent = listed.changed.tv_sec + kClockTick >= ::time(nullptr);
-    if (!recent && SameTime(now.st_ctim, listed.changed)) return;
+    if (!listed.recent && SameTime(now.st_ctim, listed.changed)) return;
     std::vector<std::pair<std::string, std::string>> again;
     if (!ListNames(folder, &again)) {
       Fail(listed.tool_path, FailFromErrno("opendir", listed.tool_path));
