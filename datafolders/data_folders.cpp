@@ -4,6 +4,7 @@
 #include <array>
 #include <optional>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "datafolders/data_path.h"
@@ -212,6 +213,40 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
     return refuse(FileResult::Fail(
         kInvalidParam, "CopyFolder (a data folder inside the work folder)", destination));
   }
+  // A copy whose every file is in place already is not walked: each file is still held to the
+  // stamp it had when it was found in place (taken again here, from one listing of the
+  // destination where the platform gives stamps with it), and told as kept or as not copied.
+  CopyKeeper* keeper = ctx.verify_copies ? ctx.keeper : nullptr;
+  if (const std::vector<std::string>* kept =
+          keeper ? keeper->KeptWhole(source, destination) : nullptr) {
+    KeepingObserver keeping(*keeper, ctx.digests, &observer);
+    std::vector<std::string> there;
+    std::vector<std::optional<FileStamp>> stamps;
+    std::unordered_map<std::string_view, FileStamp> now;
+    if (ctx.files.ListsStampsInOneWalk() &&
+        ctx.files.ListFileStamps(destination, &there, &stamps)) {
+      now.reserve(there.size());
+      for (size_t at = 0; at < there.size(); ++at) {
+        if (stamps[at]) now.emplace(there[at], *stamps[at]);
+      }
+    }
+    for (const std::string& name : *kept) {
+      const std::string from = std::string(source) + name;
+      CopyPairStamps known;
+      if (auto it = now.find(name); it != now.end()) known.destination = it->second;
+      if (!keeping.KeepsExisting(from, std::string(destination) + name, known)) {
+        observer.CopyFailed(from, FileResult::Fail(kSharingViolation, "CopyFile (not kept)", from));
+      }
+    }
+    // What a copy ended by force left there goes, as a copy made would take it.
+    ctx.files.RemoveLeftovers(destination);
+    if (observer.failures != 0) {
+      ctx.log.Skipped(what, std::to_string(observer.failures) + " item(s) not copied");
+      return false;
+    }
+    ctx.log.Done(what);
+    return true;
+  }
   // The destination first, on every platform: Wine's shell copy of a single file into a
   // missing folder fails with 1223 where Windows creates it.
   if (!ctx.files.IsFolder(destination)) {
@@ -227,7 +262,6 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
   std::optional<DigestWorker> own_reader;
   DigestWorker* read_ahead = nullptr;
   std::optional<ReadBackStarter> starter;
-  CopyKeeper* keeper = ctx.verify_copies ? ctx.keeper : nullptr;
   if (ctx.verify_copies) read_ahead = ctx.read_ahead ? ctx.read_ahead : &own_reader.emplace();
   // What this copy left to read (a failed copy's files) is dropped, not held open, and no key of
   // it stays for the next copy that shares the thread.

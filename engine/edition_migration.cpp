@@ -169,14 +169,19 @@ bool EditionMigration::WriteBackup() {
     return false;
   }
   // Files the data folders hold already as the store has them are neither copied nor saved.
-  // A file left out of the backup must be left as it is by the copy too.
+  // A file left out of the backup must be left as it is by the copy too: a copy that cannot
+  // leave single files keeps them only where it is not made at all.
   if (run_.services.verification && run_.services.files.CopyCanKeepFiles()) {
     LoadPlacedRecord();
     KeepFilesInPlace(run_.services.files, &plan, &*placed_, &store_stamps_.found);
     if (!ReadUnreadStoreFiles(plan)) return false;
     RecordKeptFiles(plan, &*placed_, store_stamps_.found);
     keeps_.RecordIn(&*placed_, &store_stamps_.found);
+  } else if (run_.services.verification) {
+    KeepFilesInPlace(run_.services.files, &plan, nullptr, &store_stamps_.found,
+                     /*whole_copies_only=*/true);
   }
+  if (run_.services.verification) keeps_.SetWhole(CopiesKeptWhole(run_.services.files, plan));
   keeps_.Set(plan.kept);
   if (!writer.Add(plan, &error)) {
     run_.log.Skipped("backup before migrating " + name_,

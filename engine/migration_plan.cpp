@@ -1,8 +1,10 @@
 #include "engine/migration_plan.h"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "core/activity_log.h"
 #include "datafolders/data_folders.h"
@@ -135,10 +137,26 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
+namespace {
+
+// Whether `copy` would make nothing but its files: no folder to make below it, nothing in its
+// way, and no entry in its store folder that a listing of files leaves out.
+bool MakesOnlyItsFiles(FileSystem& files, const EditionPlan& plan, const PlannedCopy& copy) {
+  auto below = [&](std::string_view path) { return path.starts_with(copy.destination); };
+  return std::none_of(plan.folders_created.begin(), plan.folders_created.end(),
+                      [&](const std::string& folder) { return below(folder + "\\"); }) &&
+         std::none_of(plan.failures.begin(), plan.failures.end(),
+                      [&](const PlanFailure& failure) { return below(failure.path); }) &&
+         files.HoldsOnlyFilesAndFolders(copy.source);
+}
+
+}  // namespace
+
 void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, const CopyRecord* placed,
-                      const StoreFileStamps* store) {
-  std::vector<PlannedFile> replaced;
-  for (PlannedFile& file : plan->files) {
+                      const StoreFileStamps* store, bool whole_copies_only) {
+  std::vector<std::optional<KeptFile>> found(plan->files.size());
+  for (size_t at = 0; at < plan->files.size(); ++at) {
+    const PlannedFile& file = plan->files[at];
     const bool users_file = file.replaces && file.old_content_from.empty();
     // What a Migrate that did not finish wrote (or was to write) there: the backup still
     // records it, so that undo takes it back as that one would have, but the copy need not
@@ -163,11 +181,31 @@ void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, const CopyRecord* pl
       kept.on_record = placed && source_stamp &&
                        placed->Holds(file.destination, *source_stamp, *stamp, file.new_digest);
       if (kept.on_record || DigestFile(files, file.destination) == file.new_digest) {
-        plan->kept.push_back(std::move(kept));
-        if (!left_unfinished) continue;
+        found[at] = std::move(kept);
       }
     }
-    replaced.push_back(std::move(file));
+  }
+  if (whole_copies_only) {
+    for (const PlannedCopy& copy : plan->copies) {
+      std::vector<size_t> its;
+      for (size_t at = 0; at < plan->files.size(); ++at) {
+        if (plan->files[at].source.starts_with(copy.source)) its.push_back(at);
+      }
+      if (std::all_of(its.begin(), its.end(), [&](size_t at) { return found[at].has_value(); }) &&
+          MakesOnlyItsFiles(files, *plan, copy)) {
+        continue;
+      }
+      for (size_t at : its) found[at].reset();
+    }
+  }
+  std::vector<PlannedFile> replaced;
+  for (size_t at = 0; at < plan->files.size(); ++at) {
+    if (found[at]) {
+      const bool in_backup = found[at]->in_backup;
+      plan->kept.push_back(std::move(*found[at]));
+      if (!in_backup) continue;
+    }
+    replaced.push_back(std::move(plan->files[at]));
   }
   plan->files = std::move(replaced);
 }
@@ -180,6 +218,30 @@ void RecordKeptFiles(const EditionPlan& plan, CopyRecord* placed, const StoreFil
       placed->Proven(file.source, file.destination, file.digest, it->second, file.stamp);
     }
   }
+}
+
+std::vector<CopyKeptWhole> CopiesKeptWhole(FileSystem& files, const EditionPlan& plan) {
+  std::unordered_set<std::string_view> kept;
+  for (const KeptFile& file : plan.kept) kept.insert(file.destination);
+  std::vector<CopyKeptWhole> whole;
+  for (const PlannedCopy& copy : plan.copies) {
+    auto from_it = [&](std::string_view source) { return source.starts_with(copy.source); };
+    auto below = [&](std::string_view path) { return path.starts_with(copy.destination); };
+    if (std::any_of(plan.files.begin(), plan.files.end(),
+                    [&](const PlannedFile& file) {
+                      return from_it(file.source) && !kept.contains(file.destination);
+                    }) ||
+        !MakesOnlyItsFiles(files, plan, copy)) {
+      continue;
+    }
+    CopyKeptWhole& entry = whole.emplace_back(CopyKeptWhole{copy.source, copy.destination, {}});
+    for (const KeptFile& file : plan.kept) {
+      if (from_it(file.source) && below(file.destination)) {
+        entry.names.push_back(file.source.substr(copy.source.size()));
+      }
+    }
+  }
+  return whole;
 }
 
 void PlannedKeeps::Set(const std::vector<KeptFile>& kept) {
@@ -207,6 +269,14 @@ void PlannedKeeps::Proven(std::string_view source, std::string_view destination,
   if (!placed_ || !store_) return;
   auto it = store_->find(std::string(source));
   if (it != store_->end()) placed_->Proven(source, destination, digest, it->second, copy_stamp);
+}
+
+const std::vector<std::string>* PlannedKeeps::KeptWhole(std::string_view source,
+                                                        std::string_view destination) {
+  for (const CopyKeptWhole& copy : whole_) {
+    if (copy.source == source && copy.destination == destination) return &copy.names;
+  }
+  return nullptr;
 }
 
 LogText PlanErrorText(const PlanError& error) {
@@ -280,6 +350,7 @@ bool PlanMigrate(const PlanInputs& in, Edition edition, EditionPlan* plan, PlanE
       *error = {PlanError::Kind::kFolderUnlisted, copy.source, {}, kOk, {}};
       return false;
     }
+    plan->copies.push_back({copy.source, copy.destination});
     const std::string destination = WithoutTrailingSlash(copy.destination);
     Result<bool> noted = NoteFolder(in.files, destination, &folders, &plan->folders_created);
     if (!noted) return Failed(error, destination, noted.error());

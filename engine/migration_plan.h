@@ -67,13 +67,26 @@ using StoreFileStamps = std::unordered_map<std::string, FileStamp>;
 // hashed here unless `placed` (may be null: the record of what earlier Migrates placed) proves
 // it and its store file (by its stamp in `store`) unchanged since one placed it. A file a
 // Migrate that did not finish wrote there is kept by the copy too, but stays among the plan's
-// files, so that the backup gives back what was there before that one.
+// files, so that the backup gives back what was there before that one. With
+// `whole_copies_only` (for a copy that cannot leave single files), files are kept only where
+// their whole copy is (CopiesKeptWhole), which is then not made.
 void KeepFilesInPlace(FileSystem& files, EditionPlan* plan, const CopyRecord* placed = nullptr,
-                      const StoreFileStamps* store = nullptr);
+                      const StoreFileStamps* store = nullptr, bool whole_copies_only = false);
 
 // Puts on record in `placed` the files of plan.kept that were proven by reading them, with
 // their store files' stamps from `store`: once those store files are known to be as collected.
 void RecordKeptFiles(const EditionPlan& plan, CopyRecord* placed, const StoreFileStamps& store);
+
+// A planned copy that writes nothing: each of its files (relative paths) is kept in place.
+struct CopyKeptWhole {
+  std::string source;
+  std::string destination;
+  std::vector<std::string> names;
+};
+
+// The copies of `plan` (after KeepFilesInPlace) whose every file is kept, that make no folder and
+// find nothing in their way, and whose store folders hold nothing a listing of files leaves out.
+std::vector<CopyKeptWhole> CopiesKeptWhole(FileSystem& files, const EditionPlan& plan);
 
 // Leaves each file of a plan's `kept` out of the copy while it is still the file read; one
 // written since is neither kept nor replaced (it is not in the backup). Copies read back equal
@@ -83,6 +96,7 @@ class PlannedKeeps : public CopyKeeper {
  public:
   explicit PlannedKeeps(FileSystem& files) : files_(files) {}
   void Set(const std::vector<KeptFile>& kept);
+  void SetWhole(std::vector<CopyKeptWhole> whole) { whole_ = std::move(whole); }
   void RecordIn(CopyRecord* placed, const StoreFileStamps* store) {
     placed_ = placed;
     store_ = store;
@@ -91,10 +105,13 @@ class PlannedKeeps : public CopyKeeper {
              FileDigest* digest, FileResult* refused) override;
   void Proven(std::string_view source, std::string_view destination, const FileDigest& digest,
               const FileStamp& source_stamp, const FileStamp& copy_stamp) override;
+  const std::vector<std::string>* KeptWhole(std::string_view source,
+                                            std::string_view destination) override;
 
  private:
   FileSystem& files_;
   std::map<std::string, KeptFile> kept_;  // by destination
+  std::vector<CopyKeptWhole> whole_;
   CopyRecord* placed_ = nullptr;
   const StoreFileStamps* store_ = nullptr;
 };

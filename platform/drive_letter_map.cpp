@@ -172,6 +172,9 @@ FileResult DriveLetterFileSystem::ListFileStamps(std::string_view folder,
 void DriveLetterFileSystem::CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) {
   inner_->CountFiles(Rewrite(folder), files, bytes);
 }
+bool DriveLetterFileSystem::HoldsOnlyFilesAndFolders(std::string_view folder) {
+  return inner_->HoldsOnlyFilesAndFolders(Rewrite(folder));
+}
 FileResult DriveLetterFileSystem::ListFolders(std::string_view folder,
                                               std::vector<std::string>* folders) {
   return Told(inner_->ListFolders(Rewrite(folder), folders));

@@ -49,6 +49,7 @@ class DriveLetterFileSystem : public FileSystem {
   FileResult ListFileStamps(std::string_view folder, std::vector<std::string>* files,
                             std::vector<std::optional<FileStamp>>* stamps) override;
   bool ListsStampsInOneWalk() const override { return inner_->ListsStampsInOneWalk(); }
+  bool HoldsOnlyFilesAndFolders(std::string_view folder) override;
   void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
   FileResult ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   FileResult RemoveFile(std::string_view path) override;

@@ -284,6 +284,10 @@ class FileSystem {
                                     std::vector<std::optional<FileStamp>>* stamps);
   // Whether ListFileStamps takes the stamps in its own walk, for less than a Stamp a file.
   virtual bool ListsStampsInOneWalk() const { return false; }
+  // Whether `folder` (ends with a backslash) and every folder below it hold nothing but plain
+  // files and folders: no link or device, which a copy carries but a listing of files does not
+  // show. False where that cannot be told.
+  virtual bool HoldsOnlyFilesAndFolders(std::string_view /*folder*/) { return false; }
 
   // The number and total size of the files ListFiles would list below folder `folder` (ends
   // with a backslash), added to *files and *bytes; for progress, so a file that cannot be read

@@ -56,6 +56,13 @@ struct RefusedCopy {
   std::string destination;
 };
 
+// A data folder copy the plan looked into: its store folder and where it goes (both end with a
+// backslash).
+struct PlannedCopy {
+  std::string source;
+  std::string destination;
+};
+
 // What a Migrate or Collect would fail to do, for the preview; paths in code page 932.
 struct PlanFailure {
   enum class Kind {
@@ -79,6 +86,7 @@ struct EditionPlan {
   std::vector<PlanFailure> failures;
   std::vector<RefusedCopy> refused_copies;
   std::vector<std::string> destinations;  // the data folders the copies write into
+  std::vector<PlannedCopy> copies;        // those whose files are among `files`
 };
 
 }  // namespace kdr

@@ -40,6 +40,13 @@ class CopyKeeper {
   virtual void Proven(std::string_view /*source*/, std::string_view /*destination*/,
                       const FileDigest& /*digest*/, const FileStamp& /*source_stamp*/,
                       const FileStamp& /*copy_stamp*/) {}
+  // The files (relative paths) of the copy of folder `source` into `destination` when Keeps
+  // keeps each of them and the copy would make nothing else: it need not be walked. Null when
+  // the copy is to be made.
+  virtual const std::vector<std::string>* KeptWhole(std::string_view /*source*/,
+                                                    std::string_view /*destination*/) {
+    return nullptr;
+  }
 };
 
 // Leaves out each file `keeper` keeps: told as kept (or as not copied, when the keeper refuses

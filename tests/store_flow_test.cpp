@@ -1406,8 +1406,9 @@ TEST_P(StoreFlowTest, AMigrateStoppedInItsWritesIsToldAndTakenBackWhole) {
     if (migrate_again) {
       EXPECT_EQ(kAllMigrated, Run(false));
       // What the stopped one wrote as the store has it is not written again (all 8 data files
-      // but the cut one), yet the backup still takes it back.
-      EXPECT_EQ(fs().CopyCanKeepFiles() ? 7u : 0u, KeptInLastRun("migrate Personal"));
+      // but the cut one; where a copy cannot leave single files, but the two of its folder),
+      // yet the backup still takes it back.
+      EXPECT_EQ(fs().CopyCanKeepFiles() ? 7u : 6u, KeptInLastRun("migrate Personal"));
       // Nor are their store files read where the record proves them (t.dat's among them).
       const std::string log = fs().ReadFile(LogPath()).value_or("");
       const std::string server = log.substr(log.rfind("store of Server checked"));
@@ -1629,11 +1630,11 @@ TEST_P(StoreFlowTest, MigrateAgainKeepsFilesInPlaceAndUndoGivesBackEachState) {
   ASSERT_TRUE(fs().WriteFileAtomically(changed, "client E"));
   auto before_second = Data();
   ASSERT_EQ(kAllMigrated, Run(false));
-  // All 7 data files but the one changed, where the copy can leave files as they are; else
-  // each is replaced and saved.
+  // All 7 data files but the one changed, where the copy can leave files as they are; else all
+  // but the three of its folder, which is copied again whole, each of them saved.
   const bool keeps = fs().CopyCanKeepFiles();
-  EXPECT_EQ(keeps ? 6u : 0u, kept());
-  EXPECT_EQ(keeps ? 1u : 7u, saved());
+  EXPECT_EQ(keeps ? 6u : 4u, kept());
+  EXPECT_EQ(keeps ? 1u : 3u, saved());
   EXPECT_EQ(after_first, Data());
   EXPECT_TRUE(Undo("", false).complete());
   EXPECT_EQ(before_second, Data());
@@ -1665,26 +1666,29 @@ TEST_P(StoreFlowTest, MigrateAgainReplacesAFileChangedWithItsSizeAndTimePutBack)
   ASSERT_EQ(kAllMigrated, Run(false));
   const bool keeps = fs().CopyCanKeepFiles();
   const size_t all = 7;  // the data files of the three editions
+  // Where a copy cannot leave single files, the changed file's folder (three files) is copied.
   const struct {
     const char* change;
     std::function<void()> make;
     size_t kept;
+    size_t kept_whole;
   } cases[] = {
-      {"nothing", [] {}, all},
-      {"a placed file, size and time put back", [&] { same_size_and_time(placed); }, all - 1},
+      {"nothing", [] {}, all, all},
+      {"a placed file, size and time put back", [&] { same_size_and_time(placed); }, all - 1,
+       all - 3},
       {"the record removed",
        [&] {
          for (Edition e : kAllEditions) {
            static_cast<void>(fs().RemoveFile(MigrateRecordPath(BackupRoot(paths()), e)));
          }
        },
-       all},
+       all, all},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.change);
     c.make();
     ASSERT_EQ(kAllMigrated, Run(false));
-    EXPECT_EQ(keeps ? c.kept : 0, KeptInLastRun("migrate Personal"));
+    EXPECT_EQ(keeps ? c.kept : c.kept_whole, KeptInLastRun("migrate Personal"));
     EXPECT_EQ(fs().ReadFile(stored), fs().ReadFile(placed));
   }
 }
@@ -1736,6 +1740,35 @@ TEST_P(StoreFlowTest, MigrateAgainReadsTheStoreFilesItCopies) {
   EXPECT_EQ(EditionFailure::kStoreRefused, dlg.last_run().Cause(Edition::kClient));
   EXPECT_EQ(StoreState::kChanged, dlg.last_run().Store(Edition::kClient));
   EXPECT_EQ("the user's e", fs().ReadFile(placed));
+}
+
+// A Migrate again makes no copy whose every file is in place already, yet takes away what a
+// copy ended by force left there; the copy of a folder with a file changed is made, and only
+// that one.
+TEST_P(StoreFlowTest, MigrateAgainMakesOnlyTheCopiesWithSomethingToWrite) {
+  ASSERT_EQ(kAllCollected, Run(true));
+  ASSERT_EQ(kAllMigrated, Run(false));
+  const std::string leftover = base_ + "\\se\\pp\\DDBVID\\" + TempFileName(2147483632, 1);
+  Put(leftover + "\\sub\\c.dat", "cli");
+  std::vector<std::string> made;
+  CopyHook hooked(fs(), [&](std::string_view source, CopyMoment when) {
+    if (when == CopyMoment::kBefore) made.emplace_back(source);
+  });
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), hooked, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ(kAllMigrated, view.messages);
+  EXPECT_EQ(std::vector<std::string>{}, made);
+  EXPECT_EQ(7u, KeptInLastRun("migrate Personal"));
+  EXPECT_FALSE(fs().Exists(leftover));
+  Put(base_ + "\\se\\cp\\DDBVID\\sub\\e.dat", "the user's e");
+  view.messages.clear();
+  dlg.OnMigrate();
+  EXPECT_EQ(kAllMigrated, view.messages);
+  EXPECT_EQ(std::vector<std::string>{paths().Folder(Edition::kClient) + "\\DDBVID\\"}, made);
+  EXPECT_EQ(fs().ReadFile(paths().Folder(Edition::kClient) + "\\DDBVID\\sub\\e.dat"),
+            fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\sub\\e.dat"));
 }
 
 // A Migrate puts each file it placed on record as its read-back proves it, not once the whole

@@ -153,6 +153,35 @@ void CountInto(int folder_fd, uint64_t* files, uint64_t* bytes) {
   }
 }
 
+// Whether the folder open as `folder_fd` (which it closes) and those below it hold only plain
+// files and folders; the types come from the listing, a stat only where it gives none.
+bool OnlyFilesAndFoldersIn(int folder_fd) {
+  DIR* dir = ::fdopendir(folder_fd);
+  if (!dir) {
+    ::close(folder_fd);
+    return false;
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> closer(dir, ::closedir);
+  for (;;) {
+    errno = 0;
+    const dirent* entry = ::readdir(dir);
+    if (!entry) return errno == 0;
+    std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st {};
+      if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+      type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+    }
+    if (type == DT_REG) continue;
+    if (type != DT_DIR) return false;
+    int sub =
+        ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub < 0 || !OnlyFilesAndFoldersIn(sub)) return false;
+  }
+}
+
 }  // namespace
 
 void PortableFileSystem::MapDrive(char letter, fs::path folder) {
@@ -476,6 +505,13 @@ void PortableFileSystem::CountFiles(std::string_view folder, uint64_t* files, ui
   if (!host) return;
   int fd = ::open(host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) CountInto(fd, files, bytes);
+}
+
+bool PortableFileSystem::HoldsOnlyFilesAndFolders(std::string_view folder) {
+  auto host = HostPath(folder);
+  if (!host) return false;
+  int fd = ::open(host->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd >= 0 && OnlyFilesAndFoldersIn(fd);
 }
 
 FileResult PortableFileSystem::ListFolders(std::string_view folder,

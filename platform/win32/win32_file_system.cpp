@@ -337,6 +337,24 @@ void CountInto(const std::wstring& folder, uint64_t* files, uint64_t* bytes) {
   } while (FindNextFileW(find.get(), &entry));
 }
 
+// Whether `folder` (ending with a backslash) and those below it hold no reparse point (a link or
+// a junction), which the shell copy carries and ListInto leaves out.
+bool NoReparsePointIn(const std::wstring& folder) {
+  WIN32_FIND_DATAW entry;
+  FindHandle find(FindFirstFileW(LongForm(folder + L"*").c_str(), &entry));
+  if (!find.ok()) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    std::wstring wide = entry.cFileName;
+    if (wide == L"." || wide == L"..") continue;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !NoReparsePointIn(folder + wide + L"\\")) {
+      return false;
+    }
+  } while (FindNextFileW(find.get(), &entry));
+  return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
 // A path with a name that ListInto gave with "?" (which no Windows name holds) as UTF-16, each
 // such name replaced by the one entry of its folder that reads so; nullopt when none or several
 // do. Any other path is read as the A functions read it.
@@ -800,6 +818,14 @@ void Win32FileSystem::CountFiles(std::string_view folder, uint64_t* files, uint6
   if (!c_folder || !IsFolder(*c_folder)) return;
   if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
   if (std::optional<std::wstring> wide = WidePath(*c_folder)) CountInto(*wide, files, bytes);
+}
+
+bool Win32FileSystem::HoldsOnlyFilesAndFolders(std::string_view folder) {
+  auto c_folder = CPath(folder);
+  if (!c_folder || !IsFolder(*c_folder)) return false;
+  if (LastSeparator(*c_folder) + 1 != c_folder->size()) c_folder->push_back('\\');
+  std::optional<std::wstring> wide = WidePath(*c_folder);
+  return wide && NoReparsePointIn(*wide);
 }
 
 FileResult Win32FileSystem::ListFolders(std::string_view folder,

@@ -41,6 +41,7 @@ class Win32FileSystem : public FileSystem {
   // cannot hold; reparse points are left out. A path holding such a name reaches the file by its
   // own name wherever no other name of its folder reads alike.
   void CountFiles(std::string_view folder, uint64_t* files, uint64_t* bytes) override;
+  bool HoldsOnlyFilesAndFolders(std::string_view folder) override;
   FileResult ListFiles(std::string_view folder, std::vector<std::string>* files) override;
   FileResult ListFolders(std::string_view folder, std::vector<std::string>* folders) override;
   // DeleteFileA (a read-only file's attribute cleared first, as DeleteFile refuses it) and

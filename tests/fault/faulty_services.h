@@ -147,6 +147,9 @@ class FaultyFileSystem : public FileSystem {
   }
   bool CopyCanKeepFiles() const override { return inner_.CopyCanKeepFiles(); }
   bool ListsStampsInOneWalk() const override { return inner_.ListsStampsInOneWalk(); }
+  bool HoldsOnlyFilesAndFolders(std::string_view folder) override {
+    return inner_.HoldsOnlyFilesAndFolders(folder);
+  }
   FileResult WriteFileAtomically(std::string_view path, std::string_view bytes) override {
     if (plan_.Fail("writefile " + std::string(path))) return Denied("CreateFile", path);
     return inner_.WriteFileAtomically(path, bytes);

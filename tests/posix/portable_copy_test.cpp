@@ -61,6 +61,28 @@ TEST_F(PortableCopyTest, AbsoluteLinkInsideTheTreeIsRepointedIntoTheCopy) {
   EXPECT_TRUE(fs::read_symlink(host_ / "c/dst/link.dat").is_relative());
 }
 
+// A link or a device anywhere below a folder is something a copy carries that a listing of its
+// files leaves out.
+TEST_F(PortableCopyTest, OnlyPlainFilesAndFoldersAreToldAsSuch) {
+  Put(host_ / "c/plain/sub/a.dat", "A");
+  fs::create_directories(host_ / "c/plain/empty");
+  Put(host_ / "c/linked/sub/a.dat", "A");
+  fs::create_directories(host_ / "c/linked/sub/deep");
+  fs::create_symlink(host_ / "c/linked/sub/a.dat", host_ / "c/linked/sub/deep/link.dat");
+  fs::create_directories(host_ / "c/piped/sub");
+  ASSERT_EQ(0, ::mkfifo((host_ / "c/piped/sub/fifo").c_str(), 0600));
+  const struct {
+    const char* folder;
+    bool only;
+  } cases[] = {{"C:\\plain\\", true},
+               {"C:\\linked\\", false},
+               {"C:\\piped\\", false},
+               {"C:\\missing\\", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.only, files_.HoldsOnlyFilesAndFolders(c.folder)) << c.folder;
+  }
+}
+
 // The user's file that Migrate replaces, and undo restores, stays the user's: its owner, group
 // and mode are kept (the owner where the process may give it: as root). A new file takes the
 // source's mode.
