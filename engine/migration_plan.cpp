@@ -135,10 +135,6 @@ std::string WithoutTrailingSlash(std::string path) {
   return path;
 }
 
-}  // namespace
-
-namespace {
-
 // Whether `copy` would make nothing but its files: no folder to make below it, nothing in its
 // way, and no entry in its store folder that a listing of files leaves out.
 bool MakesOnlyItsFiles(FileSystem& files, const EditionPlan& plan, const PlannedCopy& copy) {

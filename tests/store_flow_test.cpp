@@ -1771,6 +1771,40 @@ TEST_P(StoreFlowTest, MigrateAgainMakesOnlyTheCopiesWithSomethingToWrite) {
             fs().ReadFile(base_ + "\\se\\cp\\DDBVID\\sub\\e.dat"));
 }
 
+// A file found in place that changes before its copy's turn is neither told kept nor written
+// over: it is not in the backup.
+TEST_P(StoreFlowTest, AFileChangedAfterItWasFoundInPlaceIsNotCopiedOver) {
+  ASSERT_EQ(kAllCollected, Run(true));
+  ASSERT_EQ(kAllMigrated, Run(false));
+  const std::string placed = base_ + "\\se\\cp\\DDBVID\\sub\\e.dat";
+  // Asked of the Client's store once its plan has found the files in place, before anything is
+  // written.
+  class ChangedOnLook : public FaultyFileSystem {
+   public:
+    ChangedOnLook(FileSystem& inner, std::string store, std::string path)
+        : FaultyFileSystem(inner, plan_), inner_(inner), store_(store), path_(std::move(path)) {}
+    bool HoldsOnlyFilesAndFolders(std::string_view folder) override {
+      if (folder.starts_with(store_) && !path_.empty()) {
+        static_cast<void>(inner_.WriteFileAtomically(path_, "the user's e"));
+        path_.clear();
+      }
+      return inner_.HoldsOnlyFilesAndFolders(folder);
+    }
+
+   private:
+    FaultPlan plan_;
+    FileSystem& inner_;
+    std::string store_;
+    std::string path_;
+  } files(fs(), paths().Folder(Edition::kClient), placed);
+  RecordingView view;
+  CMigrateDlg dlg(Services{reg(), files, world_->profiles(), 260}, view);
+  ASSERT_TRUE(dlg.InitWorkPaths(base_ + "\\tool\\kdr4tose.exe"));
+  dlg.OnMigrate();
+  EXPECT_EQ(EditionFailure::kFilesNotCopied, dlg.last_run().Cause(Edition::kClient));
+  EXPECT_EQ("the user's e", fs().ReadFile(placed));
+}
+
 // A Migrate puts each file it placed on record as its read-back proves it, not once the whole
 // folder is checked: a Migrate ended by force then leaves on record what it placed, and the
 // next one need not read it again.
