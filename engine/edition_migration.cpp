@@ -54,8 +54,7 @@ bool EditionMigration::CheckStore() {
   // After a Migrate that left a record, the files are only looked at here: those whose places
   // the record proves are not copied and need no read, and the plan reads the others before
   // anything is written.
-  const bool look_only =
-      run_.services.backup && run_.services.files.CopyCanKeepFiles() && LoadPlacedRecord();
+  const bool look_only = run_.services.backup && LoadPlacedRecord();
   check_ = CheckEdition(run_.services.files, run_.paths, edition_, &digests_, &store_stamps_,
                         look_only ? &unread_ : nullptr);
   run_.summary.stores[EditionIndex(edition_)] = check_.state();
@@ -171,17 +170,15 @@ bool EditionMigration::WriteBackup() {
   // Files the data folders hold already as the store has them are neither copied nor saved.
   // A file left out of the backup must be left as it is by the copy too: a copy that cannot
   // leave single files keeps them only where it is not made at all.
-  if (run_.services.verification && run_.services.files.CopyCanKeepFiles()) {
+  if (run_.services.verification) {
     LoadPlacedRecord();
-    KeepFilesInPlace(run_.services.files, &plan, &*placed_, &store_stamps_.found);
+    KeepFilesInPlace(run_.services.files, &plan, &*placed_, &store_stamps_.found,
+                     !run_.services.files.CopyCanKeepFiles());
     if (!ReadUnreadStoreFiles(plan)) return false;
     RecordKeptFiles(plan, &*placed_, store_stamps_.found);
     keeps_.RecordIn(&*placed_, &store_stamps_.found);
-  } else if (run_.services.verification) {
-    KeepFilesInPlace(run_.services.files, &plan, nullptr, &store_stamps_.found,
-                     /*whole_copies_only=*/true);
+    keeps_.SetWhole(CopiesKeptWhole(run_.services.files, plan));
   }
-  if (run_.services.verification) keeps_.SetWhole(CopiesKeptWhole(run_.services.files, plan));
   keeps_.Set(plan.kept);
   if (!writer.Add(plan, &error)) {
     run_.log.Skipped("backup before migrating " + name_,
