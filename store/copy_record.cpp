@@ -127,6 +127,29 @@ bool CopyRecord::Keeps(std::string_view source, std::string_view destination,
   return true;
 }
 
+const std::vector<std::string>* CopyRecord::KeptWhole(std::string_view source,
+                                                      std::string_view destination) {
+  // A copy that leaves single files asks of each as it goes.
+  if (files_.CopyCanKeepFiles() || !files_.IsFolder(destination)) return nullptr;
+  std::vector<std::string> names;
+  std::vector<std::string> folders;
+  if (!files_.ListFiles(source, &names) || !files_.ListFolders(source, &folders)) return nullptr;
+  FileDigest digest;
+  FileResult refused;
+  for (const std::string& name : names) {
+    if (!Keeps(std::string(source) + name, std::string(destination) + name, {}, &digest,
+               &refused)) {
+      return nullptr;
+    }
+  }
+  for (const std::string& folder : folders) {
+    if (!files_.IsFolder(std::string(destination) + folder)) return nullptr;
+  }
+  if (!files_.HoldsOnlyFilesAndFolders(source)) return nullptr;
+  whole_ = std::move(names);
+  return &whole_;
+}
+
 void CopyRecord::Proven(std::string_view /*source*/, std::string_view destination,
                         const FileDigest& digest, const FileStamp& source_stamp,
                         const FileStamp& copy_stamp) {

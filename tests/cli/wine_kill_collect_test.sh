@@ -33,6 +33,9 @@ state() {
     grep -o '"state":"[a-z ]*"' | head -1 | cut -d'"' -f4
 }
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# Each run ended by force copies the data again, as the first did: a Collect again keeps what
+# the record of the copies proves, and would end before the moments taken from the first.
+copy_again() { rm -f -- "$c/tool/kdr4env/"*.copies; }
 
 start=$(now_ms)
 cli collect || fail "the reference collect failed"
@@ -45,6 +48,7 @@ unfinished=0
 for ((i = 1; i <= rounds; i++)); do
   delay=$((collect_ms * (RANDOM % 1001) / 1000))
   round="round $i (ended after $delay ms)"
+  copy_again
   "$wine" 'C:\tool\kdr4tose-cli.exe' --quiet collect >/dev/null 2>&1 &
   pid=$!
   sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
@@ -73,6 +77,7 @@ echo "$killed of $rounds collects ended by force, $unfinished left unfinished"
 stopped=0
 for tenths in 4 6 8; do
   delay=$((collect_ms * tenths / 10))
+  copy_again
   "$wine" 'C:\tool\kdr4tose-cli.exe' --lang en --quiet collect >/dev/null 2>"$root/int.err" &
   pid=$!
   sleep "$(printf '%d.%03d' $((delay / 1000)) $((delay % 1000)))"
