@@ -214,27 +214,33 @@ bool CopyFolderContents(DataFolderContext& ctx, std::string_view destination,
         kInvalidParam, "CopyFolder (a data folder inside the work folder)", destination));
   }
   // A copy whose every file is in place already is not walked: each file is still held to the
-  // stamp it had when it was found in place (taken again here, from one listing of the
-  // destination where the platform gives stamps with it), and told as kept or as not copied.
+  // stamp it had when it was found in place (taken again here unless the keeper has just taken
+  // it, from one listing of the destination where the platform gives stamps with it), and told
+  // as kept or as not copied.
   CopyKeeper* keeper = ctx.verify_copies ? ctx.keeper : nullptr;
-  if (const std::vector<std::string>* kept =
+  if (const std::vector<WholeKeptFile>* kept =
           keeper ? keeper->KeptWhole(source, destination) : nullptr) {
     KeepingObserver keeping(*keeper, ctx.digests, &observer);
     std::vector<std::string> there;
     std::vector<std::optional<FileStamp>> stamps;
     std::unordered_map<std::string_view, FileStamp> now;
-    if (ctx.files.ListsStampsInOneWalk() &&
+    const bool unstamped = std::any_of(kept->begin(), kept->end(), [](const WholeKeptFile& file) {
+      return !file.known.destination;
+    });
+    if (unstamped && ctx.files.ListsStampsInOneWalk() &&
         ctx.files.ListFileStamps(destination, &there, &stamps)) {
       now.reserve(there.size());
       for (size_t at = 0; at < there.size(); ++at) {
         if (stamps[at]) now.emplace(there[at], *stamps[at]);
       }
     }
-    for (const std::string& name : *kept) {
-      const std::string from = std::string(source) + name;
-      CopyPairStamps known;
-      if (auto it = now.find(name); it != now.end()) known.destination = it->second;
-      if (!keeping.KeepsExisting(from, std::string(destination) + name, known)) {
+    for (const WholeKeptFile& file : *kept) {
+      const std::string from = std::string(source) + file.name;
+      CopyPairStamps known = file.known;
+      if (auto it = now.find(file.name); !known.destination && it != now.end()) {
+        known.destination = it->second;
+      }
+      if (!keeping.KeepsExisting(from, std::string(destination) + file.name, known)) {
         observer.CopyFailed(from, FileResult::Fail(kSharingViolation, "CopyFile (not kept)", from));
       }
     }

@@ -233,7 +233,7 @@ std::vector<CopyKeptWhole> CopiesKeptWhole(FileSystem& files, const EditionPlan&
     CopyKeptWhole& entry = whole.emplace_back(CopyKeptWhole{copy.source, copy.destination, {}});
     for (const KeptFile& file : plan.kept) {
       if (from_it(file.source) && below(file.destination)) {
-        entry.names.push_back(file.source.substr(copy.source.size()));
+        entry.files.push_back({file.source.substr(copy.source.size()), {}});
       }
     }
   }
@@ -267,10 +267,10 @@ void PlannedKeeps::Proven(std::string_view source, std::string_view destination,
   if (it != store_->end()) placed_->Proven(source, destination, digest, it->second, copy_stamp);
 }
 
-const std::vector<std::string>* PlannedKeeps::KeptWhole(std::string_view source,
-                                                        std::string_view destination) {
+const std::vector<WholeKeptFile>* PlannedKeeps::KeptWhole(std::string_view source,
+                                                          std::string_view destination) {
   for (const CopyKeptWhole& copy : whole_) {
-    if (copy.source == source && copy.destination == destination) return &copy.names;
+    if (copy.source == source && copy.destination == destination) return &copy.files;
   }
   return nullptr;
 }

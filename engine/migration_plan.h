@@ -81,7 +81,7 @@ void RecordKeptFiles(const EditionPlan& plan, CopyRecord* placed, const StoreFil
 struct CopyKeptWhole {
   std::string source;
   std::string destination;
-  std::vector<std::string> names;
+  std::vector<WholeKeptFile> files;
 };
 
 // The copies of `plan` (after KeepFilesInPlace) whose every file is kept, that make no folder and
@@ -105,8 +105,8 @@ class PlannedKeeps : public CopyKeeper {
              FileDigest* digest, FileResult* refused) override;
   void Proven(std::string_view source, std::string_view destination, const FileDigest& digest,
               const FileStamp& source_stamp, const FileStamp& copy_stamp) override;
-  const std::vector<std::string>* KeptWhole(std::string_view source,
-                                            std::string_view destination) override;
+  const std::vector<WholeKeptFile>* KeptWhole(std::string_view source,
+                                              std::string_view destination) override;
 
  private:
   FileSystem& files_;

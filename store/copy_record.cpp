@@ -127,26 +127,32 @@ bool CopyRecord::Keeps(std::string_view source, std::string_view destination,
   return true;
 }
 
-const std::vector<std::string>* CopyRecord::KeptWhole(std::string_view source,
-                                                      std::string_view destination) {
+const std::vector<WholeKeptFile>* CopyRecord::KeptWhole(std::string_view source,
+                                                        std::string_view destination) {
   // A copy that leaves single files asks of each as it goes.
   if (files_.CopyCanKeepFiles() || !files_.IsFolder(destination)) return nullptr;
   std::vector<std::string> names;
   std::vector<std::string> folders;
   if (!files_.ListFiles(source, &names) || !files_.ListFolders(source, &folders)) return nullptr;
+  std::vector<WholeKeptFile> kept;
+  kept.reserve(names.size());
   FileDigest digest;
   FileResult refused;
-  for (const std::string& name : names) {
-    if (!Keeps(std::string(source) + name, std::string(destination) + name, {}, &digest,
-               &refused)) {
-      return nullptr;
-    }
+  for (std::string& name : names) {
+    const std::string from = std::string(source) + name;
+    const std::string to = std::string(destination) + name;
+    Result<FileStamp> source_now = files_.Stamp(from);
+    Result<FileStamp> copy_now = files_.Stamp(to);
+    if (!source_now || !copy_now) return nullptr;
+    WholeKeptFile file{std::move(name), {*source_now, *copy_now}};
+    if (!Keeps(from, to, file.known, &digest, &refused)) return nullptr;
+    kept.push_back(std::move(file));
   }
   for (const std::string& folder : folders) {
     if (!files_.IsFolder(std::string(destination) + folder)) return nullptr;
   }
   if (!files_.HoldsOnlyFilesAndFolders(source)) return nullptr;
-  whole_ = std::move(names);
+  whole_ = std::move(kept);
   return &whole_;
 }
 

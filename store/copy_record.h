@@ -68,8 +68,8 @@ class CopyRecord : public CopyKeeper {
               const FileStamp& source_stamp, const FileStamp& copy_stamp) override;
   // Where the platform's copy cannot leave single files: every file of the source that Keeps
   // keeps, with every folder of it in the store already.
-  const std::vector<std::string>* KeptWhole(std::string_view source,
-                                            std::string_view destination) override;
+  const std::vector<WholeKeptFile>* KeptWhole(std::string_view source,
+                                              std::string_view destination) override;
 
   // Appends what was proven since the last write (on the disk when it returns).
   bool Flush();
@@ -93,8 +93,8 @@ class CopyRecord : public CopyKeeper {
   std::string folder_;  // the edition folder, with a trailing backslash
   std::map<std::string, Entry, Cp932NoCaseLess> entries_;
   std::string pending_;
-  std::vector<std::string> whole_;  // the files of the last copy kept whole
-  bool changed_ = false;            // the file differs from entries_ (lines added, or passed over)
+  std::vector<WholeKeptFile> whole_;  // the files of the last copy kept whole
+  bool changed_ = false;  // the file differs from entries_ (lines added, or passed over)
   std::chrono::steady_clock::time_point last_flush_;
 };
 

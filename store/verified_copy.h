@@ -24,6 +24,13 @@ using DigestCache = std::unordered_map<std::string, FileDigest>;
 // Called for each file whose copy is not the same as its source, with the source path and why.
 using CopyMismatch = std::function<void(std::string_view source_path, std::string_view why)>;
 
+// A file of a copy left whole: its path below both folders, and the stamps of it and its copy
+// that proved it (none where the keeper took none).
+struct WholeKeptFile {
+  std::string name;
+  CopyPairStamps known;
+};
+
 // Which files a copy may leave as they are, and which copies were found equal to their sources
 // (so that a later run may leave them). Paths are full tool paths.
 class CopyKeeper {
@@ -43,8 +50,8 @@ class CopyKeeper {
   // The files (relative paths) of the copy of folder `source` into `destination` when Keeps
   // keeps each of them and the copy would make nothing else: it need not be walked. Null when
   // the copy is to be made.
-  virtual const std::vector<std::string>* KeptWhole(std::string_view /*source*/,
-                                                    std::string_view /*destination*/) {
+  virtual const std::vector<WholeKeptFile>* KeptWhole(std::string_view /*source*/,
+                                                      std::string_view /*destination*/) {
     return nullptr;
   }
 };
