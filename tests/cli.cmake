@@ -43,7 +43,7 @@ if(TARGET kdr4tose-cli)
                      $<TARGET_FILE:kdr4tose-cli> ${CMAKE_SOURCE_DIR}/examples)
     # The runs are stopped 99 % of the time: they last a hundred times their wall time, disk
     # waits included, which on a slow disk (or under the sanitizers) is minutes.
-    set_tests_properties(kdr4tose_cli_progress PROPERTIES TIMEOUT 900)
+    set_tests_properties(kdr4tose_cli_progress PROPERTIES TIMEOUT 1800)
     # Hive files made by the test from .reg text (make_empty_hive.py, then hivexregedit).
     add_test(NAME kdr4tose_cli_hive
              COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/cli/hive_posix_test.sh
