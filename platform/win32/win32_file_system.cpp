@@ -700,6 +700,27 @@ FileResult Win32FileSystem::AppendToFile(std::string_view path, std::string_view
 
 namespace {
 
+// A stamp from a file's times and size. With the change time, which every write of content,
+// times or attributes moves and no ordinary program sets, the file's number adds nothing: a file
+// put in the place of another has its own. Without it (FAT keeps none, and a time before 1970 is
+// no time it keeps) the number is taken by `number_of_file` and changed_ns stays 0, so no file is
+// then taken as unchanged on its other stamps alone.
+template <typename NumberOfFile>
+Result<FileStamp> StampOf(uint64_t size, LONGLONG last_write, LONGLONG change,
+                          NumberOfFile number_of_file) {
+  FileStamp stamp;
+  stamp.size = size;
+  stamp.modified_ns = (last_write - kFrom1601To1970) * 100;
+  if (change > kFrom1601To1970) {
+    stamp.changed_ns = (change - kFrom1601To1970) * 100;
+    return stamp;
+  }
+  Result<uint64_t> number = number_of_file();
+  if (!number) return number.error();
+  stamp.file_id = *number;
+  return stamp;
+}
+
 // The stamp of an open file, as Stamp takes it; `path` names it in a failure.
 Result<FileStamp> StampOfHandle(HANDLE file, std::string_view path) {
   FILE_BASIC_INFO basic{};
@@ -711,24 +732,71 @@ Result<FileStamp> StampOfHandle(HANDLE file, std::string_view path) {
   if (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
     return FileResult::Fail(ERROR_ACCESS_DENIED, "CreateFile", path);
   }
-  FileStamp stamp;
-  stamp.size = static_cast<uint64_t>(standard.EndOfFile.QuadPart);
-  stamp.modified_ns = (basic.LastWriteTime.QuadPart - kFrom1601To1970) * 100;
-  // A stamp is compared with one taken of the same path: the file's number tells a file put in
-  // the place of another, and the volume, which costs a mount manager round trip a file under
-  // Wine, is asked only of a file system that keeps no numbers.
-  stamp.file_id = FileNumberOfHandle(file);
-  if (stamp.file_id == 0) {
-    std::optional<HandleIdentity> identity = IdentityOfHandle(file);
-    if (!identity) return LastError("GetFileInformationByHandle", path);
-    stamp.file_id = identity->file ^ (static_cast<uint64_t>(identity->volume) << 40);
+  // The volume, which costs a mount manager round trip a file under Wine, is asked only of a
+  // file system that keeps no numbers.
+  return StampOf(static_cast<uint64_t>(standard.EndOfFile.QuadPart), basic.LastWriteTime.QuadPart,
+                 basic.ChangeTime.QuadPart, [&]() -> Result<uint64_t> {
+                   if (uint64_t number = FileNumberOfHandle(file)) return number;
+                   std::optional<HandleIdentity> identity = IdentityOfHandle(file);
+                   if (!identity) return LastError("GetFileInformationByHandle", path);
+                   return identity->file ^ (static_cast<uint64_t>(identity->volume) << 40);
+                 });
+}
+
+// What NtQueryFullAttributesFile gives (FILE_NETWORK_OPEN_INFORMATION, which MinGW-w64 declares
+// for drivers only).
+struct NetworkOpenInformation {
+  LARGE_INTEGER CreationTime;
+  LARGE_INTEGER LastAccessTime;
+  LARGE_INTEGER LastWriteTime;
+  LARGE_INTEGER ChangeTime;
+  LARGE_INTEGER AllocationSize;
+  LARGE_INTEGER EndOfFile;
+  ULONG FileAttributes;
+};
+
+// Whether a UTF-16 path names a file on a drive letter or a share, which CreateFileW would open
+// as a file on a disk ("\\.\" and other "\\?\" paths name devices and volumes).
+bool NamesAFileOnADisk(const std::wstring& path) {
+  auto drive = [&](size_t at) {
+    return path.size() > at + 2 && iswalpha(path[at]) && path[at + 1] == L':' &&
+           path[at + 2] == L'\\';
+  };
+  if (path.starts_with(L"\\\\?\\")) return drive(4) || path.starts_with(L"\\\\?\\UNC\\");
+  if (path.starts_with(L"\\\\")) return path.size() > 2 && path[2] != L'.' && path[2] != L'?';
+  return drive(0);
+}
+
+// The stamp of the file at `path` (as CreateFileW reads it) without a handle, as Stamp would take
+// it, where the system gives it so (NtQueryFullAttributesFile, what GetFileAttributesEx calls, with
+// the change time it leaves out): an open, two queries and a close are a server round trip each
+// under Wine, for every file a run looks at. Nullopt where it cannot say (a folder, a link, a
+// file without a change time, or any failure): the caller opens the file, which tells why.
+std::optional<FileStamp> StampByPath(const std::wstring& path) {
+  using ToNtPath = BOOLEAN NTAPI(PCWSTR, UNICODE_STRING*, PWSTR*, void*);
+  using FreeString = void NTAPI(UNICODE_STRING*);
+  using Query = NTSTATUS NTAPI(OBJECT_ATTRIBUTES*, NetworkOpenInformation*);
+  static const SystemFunction<ToNtPath> to_nt_path(L"ntdll.dll", "RtlDosPathNameToNtPathName_U");
+  static const SystemFunction<FreeString> free_string(L"ntdll.dll", "RtlFreeUnicodeString");
+  static const SystemFunction<Query> query(L"ntdll.dll", "NtQueryFullAttributesFile");
+  if (!to_nt_path.get() || !free_string.get() || !query.get()) return std::nullopt;
+  if (!NamesAFileOnADisk(path) || EndsInDeviceName(path)) return std::nullopt;
+  UNICODE_STRING nt_path{};
+  if (!to_nt_path.get()(path.c_str(), &nt_path, nullptr, nullptr)) return std::nullopt;
+  OBJECT_ATTRIBUTES attributes{};
+  InitializeObjectAttributes(&attributes, &nt_path, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  NetworkOpenInformation info{};
+  NTSTATUS status = query.get()(&attributes, &info);
+  free_string.get()(&nt_path);
+  constexpr ULONG kNotAPlainFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  if (status < 0 || (info.FileAttributes & kNotAPlainFile) != 0 ||
+      info.ChangeTime.QuadPart <= kFrom1601To1970) {
+    return std::nullopt;
   }
-  // The change time, which every write of content, times or attributes moves and no program
-  // sets back. Left 0 where the file system gives none (FAT keeps none, and a time before
-  // 1970 is no time it keeps): no file is then taken as unchanged on its other stamps alone.
-  int64_t ticks = basic.ChangeTime.QuadPart;
-  if (ticks > kFrom1601To1970) stamp.changed_ns = (ticks - kFrom1601To1970) * 100;
-  return stamp;
+  Result<FileStamp> stamp =
+      StampOf(static_cast<uint64_t>(info.EndOfFile.QuadPart), info.LastWriteTime.QuadPart,
+              info.ChangeTime.QuadPart, []() -> Result<uint64_t> { return uint64_t{0}; });
+  return stamp ? std::optional<FileStamp>(*stamp) : std::nullopt;
 }
 
 }  // namespace
@@ -736,6 +804,13 @@ Result<FileStamp> StampOfHandle(HANDLE file, std::string_view path) {
 Result<FileStamp> Win32FileSystem::Stamp(std::string_view path) {
   auto c_path = CPath(path);
   if (!c_path) return FileResult::Fail(ERROR_INVALID_NAME, "CreateFile", path);
+  if (!EndsInWindowsDeviceName(*c_path)) {
+    std::optional<std::wstring> wide =
+        NeedsWide(*c_path) ? WidePath(*c_path) : std::optional(AnsiToWide(*c_path));
+    if (wide && !wide->empty()) {
+      if (std::optional<FileStamp> stamp = StampByPath(*wide)) return *stamp;
+    }
+  }
   // No FILE_FLAG_BACKUP_SEMANTICS: a folder does not open, and has no stamp.
   FileHandle file(OpenExisting(*c_path, FILE_READ_ATTRIBUTES, FILE_ATTRIBUTE_NORMAL));
   if (!file.ok()) return LastError("CreateFile", path);

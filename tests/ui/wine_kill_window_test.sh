@@ -241,7 +241,11 @@ echo "$killed of $migrate_rounds migrates ended by force: $mid_copy during the c
   "$unfinished unfinished, $finished finished, $not_begun before writing"
 ((mid_copy > 0)) || fail "no kill landed in the copy"
 
+# Each Collect timed or ended by force copies the data again, as the first did: a Collect again
+# keeps what the record of the copies proves, and would end before the moments taken from it.
+copy_again() { rm -f -- "$c/tool/kdr4env/"*.copies; }
 round=reference
+copy_again
 time_run collect "$store/DDBVID" "$old/DDBVID"
 [[ $(state) == whole ]] || fail "not whole after the reference collect"
 collect_ms=$run_ms
@@ -251,6 +255,7 @@ for ((i = 1; i <= collect_rounds; i++)); do
   pick_moment collect "$i" "$collect_ms" "$collect_copy_ms"
   touch "$root/mark"
   sleep 1.1
+  copy_again
   start_run collect
   ((moment == 1)) || first_write "$store/DDBVID" "$root/mark"
   ((moment == 0)) && until_whole "$store/DDBVID" "$old/DDBVID"
