@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -700,21 +701,68 @@ FileResult Win32FileSystem::AppendToFile(std::string_view path, std::string_view
 
 namespace {
 
-// A stamp from a file's times and size. With the change time, which every write of content,
-// times or attributes moves and no ordinary program sets, the file's number adds nothing: a file
-// put in the place of another has its own. Without it (FAT keeps none, and a time before 1970 is
-// no time it keeps) the number is taken by `number_of_file` and changed_ns stays 0, so no file is
-// then taken as unchanged on its other stamps alone.
+// The root of a disk path ("X:\" or "\\server\share\"), upper-cased; empty for any other.
+std::wstring RootOf(std::wstring path) {
+  if (path.starts_with(L"\\\\?\\UNC\\")) {
+    path = L"\\\\" + path.substr(8);
+  } else if (path.starts_with(L"\\\\?\\")) {
+    path = path.substr(4);
+  }
+  size_t end = 0;
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+    end = 3;
+  } else if (path.starts_with(L"\\\\")) {
+    size_t server_end = path.find(L'\\', 2);
+    size_t share_end =
+        server_end == std::wstring::npos ? server_end : path.find(L'\\', server_end + 1);
+    if (share_end == std::wstring::npos) return std::wstring();
+    end = share_end + 1;
+  }
+  std::wstring root = path.substr(0, end);
+  CharUpperBuffW(root.data(), static_cast<DWORD>(root.size()));
+  return root;
+}
+
+// Whether the volume at a disk path's root keeps a true change time, which every change of the
+// file moves (NTFS and ReFS), asked once a root. Elsewhere a file system may give another time
+// in its place, and a stamp also takes the file's number through a handle. (A volume mounted in
+// a folder is taken as its root's.)
+bool KeepsChangeTimes(const std::wstring& path) {
+  static std::mutex lock;
+  static std::map<std::wstring, bool> known;
+  std::wstring root = RootOf(path);
+  if (root.empty()) return false;
+  std::lock_guard<std::mutex> hold(lock);
+  auto it = known.find(root);
+  if (it != known.end()) return it->second;
+  // By a handle of the root, which asks the file system's name alone: GetVolumeInformation
+  // reads the volume's label and serial number too (under Wine, from the device itself).
+  wchar_t name[MAX_PATH + 1] = {};
+  FileHandle folder(CreateFileW(root.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  bool keeps = folder.ok() &&
+               GetVolumeInformationByHandleW(folder.get(), nullptr, 0, nullptr, nullptr, nullptr,
+                                             name, MAX_PATH + 1) &&
+               (lstrcmpiW(name, L"NTFS") == 0 || lstrcmpiW(name, L"ReFS") == 0);
+  // A drive that cannot be reached now is asked again next time.
+  if (name[0] != L'\0') known.emplace(root, keeps);
+  return keeps;
+}
+
+// A stamp from a file's times and size. The change time, which every write of content, times or
+// attributes moves, is left 0 where the file system gives none (FAT keeps none, and a time before
+// 1970 is no time it keeps): no file is then taken as unchanged on its other stamps alone. Where it
+// is a true one (`true_change_time`), the file's number adds nothing, as a file put in the place
+// of another has its own; elsewhere the number is taken by `number_of_file`.
 template <typename NumberOfFile>
 Result<FileStamp> StampOf(uint64_t size, LONGLONG last_write, LONGLONG change,
-                          NumberOfFile number_of_file) {
+                          bool true_change_time, NumberOfFile number_of_file) {
   FileStamp stamp;
   stamp.size = size;
   stamp.modified_ns = (last_write - kFrom1601To1970) * 100;
-  if (change > kFrom1601To1970) {
-    stamp.changed_ns = (change - kFrom1601To1970) * 100;
-    return stamp;
-  }
+  if (change > kFrom1601To1970) stamp.changed_ns = (change - kFrom1601To1970) * 100;
+  if (true_change_time && stamp.changed_ns != 0) return stamp;
   Result<uint64_t> number = number_of_file();
   if (!number) return number.error();
   stamp.file_id = *number;
@@ -735,7 +783,8 @@ Result<FileStamp> StampOfHandle(HANDLE file, std::string_view path) {
   // The volume, which costs a mount manager round trip a file under Wine, is asked only of a
   // file system that keeps no numbers.
   return StampOf(static_cast<uint64_t>(standard.EndOfFile.QuadPart), basic.LastWriteTime.QuadPart,
-                 basic.ChangeTime.QuadPart, [&]() -> Result<uint64_t> {
+                 basic.ChangeTime.QuadPart, KeepsChangeTimes(AnsiToWide(std::string(path))),
+                 [&]() -> Result<uint64_t> {
                    if (uint64_t number = FileNumberOfHandle(file)) return number;
                    std::optional<HandleIdentity> identity = IdentityOfHandle(file);
                    if (!identity) return LastError("GetFileInformationByHandle", path);
@@ -780,7 +829,9 @@ std::optional<FileStamp> StampByPath(const std::wstring& path) {
   static const SystemFunction<FreeString> free_string(L"ntdll.dll", "RtlFreeUnicodeString");
   static const SystemFunction<Query> query(L"ntdll.dll", "NtQueryFullAttributesFile");
   if (!to_nt_path.get() || !free_string.get() || !query.get()) return std::nullopt;
-  if (!NamesAFileOnADisk(path) || EndsInDeviceName(path)) return std::nullopt;
+  if (!NamesAFileOnADisk(path) || EndsInDeviceName(path) || !KeepsChangeTimes(path)) {
+    return std::nullopt;
+  }
   UNICODE_STRING nt_path{};
   if (!to_nt_path.get()(path.c_str(), &nt_path, nullptr, nullptr)) return std::nullopt;
   OBJECT_ATTRIBUTES attributes{};
@@ -795,7 +846,7 @@ std::optional<FileStamp> StampByPath(const std::wstring& path) {
   }
   Result<FileStamp> stamp =
       StampOf(static_cast<uint64_t>(info.EndOfFile.QuadPart), info.LastWriteTime.QuadPart,
-              info.ChangeTime.QuadPart, []() -> Result<uint64_t> { return uint64_t{0}; });
+              info.ChangeTime.QuadPart, true, []() -> Result<uint64_t> { return uint64_t{0}; });
   return stamp ? std::optional<FileStamp>(*stamp) : std::nullopt;
 }
 
