@@ -803,6 +803,7 @@ struct NetworkOpenInformation {
   LARGE_INTEGER EndOfFile;
   ULONG FileAttributes;
 };
+static_assert(sizeof(NetworkOpenInformation) == 56);
 
 // Whether a UTF-16 path names a file on a drive letter or a share, which CreateFileW would open
 // as a file on a disk ("\\.\" and other "\\?\" paths name devices and volumes).
