@@ -745,8 +745,8 @@ bool KeepsChangeTimes(const std::wstring& path) {
                GetVolumeInformationByHandleW(folder.get(), nullptr, 0, nullptr, nullptr, nullptr,
                                              name, MAX_PATH + 1) &&
                (lstrcmpiW(name, L"NTFS") == 0 || lstrcmpiW(name, L"ReFS") == 0);
-  // A drive that cannot be reached now is asked again next time.
-  if (name[0] != L'\0') known.emplace(root, keeps);
+  // Kept either way: a root that cannot be asked only costs its files the slower stamp.
+  known.emplace(root, keeps);
   return keeps;
 }
 
